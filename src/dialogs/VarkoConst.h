@@ -1,0 +1,48 @@
+// The program's own texts, shown to the player. Plain constants, no Qt, so that the
+// renderer prints the same warnings as the window shows.
+#pragma once
+
+namespace varko::text {
+
+inline constexpr const char* Caption = "Varko";
+
+// Scales
+inline constexpr const char* ChooseDriver = "Please choose an audio driver in the Settings window, Sound tab.";
+inline constexpr const char* ScaleNotOpened = "The scale file could not be opened.";
+inline constexpr const char* ScaleErrors = "The scale file contains errors.";
+
+// Tone bank
+inline constexpr const char* Preparing = "Preparing:";
+inline constexpr const char* Stopped = "Stopped";
+inline constexpr const char* Running = "Running";
+inline constexpr const char* WarnNoSound =
+    "Some of the bars might not produce sound. Try reducing the initial frequency.";
+inline constexpr const char* WarnModeFile =
+    "Vibration mode file contains errors. Some bars might not produce sound.";
+inline constexpr const char* BarFree = "Uniform bar with free ends";
+inline constexpr const char* BarFixed = "Uniform bar with one fixed end";
+inline constexpr const char* BarHinged = "Uniform bar with hinged ends";
+inline constexpr const char* EndFree = "Both ends free";
+inline constexpr const char* EndFixed = "One end fixed";
+inline constexpr const char* EndHinged = "Both ends hinged";
+
+// Mode files
+inline constexpr const char* ModeFileNotOpened = "The vibration mode file could not be opened.";
+inline constexpr const char* Browse = "Browse...";
+
+// Settings file
+inline constexpr const char* SettingsNotRetrieved = "Your settings could not be retrieved.";
+inline constexpr const char* SettingsNotSaved = "Your settings could not be saved.";
+
+// Status bar
+inline constexpr const char* NoTablet = "No tablet";
+inline constexpr const char* StandardMouse = "Standard mouse";
+
+// Processing load
+inline constexpr const char* LoadStopped = "Audio was stopped due to excessive processing load.";
+inline constexpr const char* LoadAdvice = "Use a smaller scale or reduce the vibration mode limit, and then "
+                                          "click the Restart Audio button.";
+inline constexpr const char* UserStopped = "Audio was stopped.";
+inline constexpr const char* UserStoppedAdvice = "To resume audio, click the Restart Audio button.";
+
+} // namespace varko::text
