@@ -7,7 +7,8 @@ namespace varko::text {
 inline constexpr const char* Caption = "Varko";
 
 // Scales
-inline constexpr const char* ChooseDriver = "Please choose an audio driver in the Settings window, Sound tab.";
+inline constexpr const char* ChooseDriver =
+    "Please choose an audio driver in the Settings window, Sound tab.";
 inline constexpr const char* ScaleNotOpened = "The scale file could not be opened.";
 inline constexpr const char* ScaleErrors = "The scale file contains errors.";
 
@@ -40,8 +41,9 @@ inline constexpr const char* StandardMouse = "Standard mouse";
 
 // Processing load
 inline constexpr const char* LoadStopped = "Audio was stopped due to excessive processing load.";
-inline constexpr const char* LoadAdvice = "Use a smaller scale or reduce the vibration mode limit, and then "
-                                          "click the Restart Audio button.";
+inline constexpr const char* LoadAdvice =
+    "Use a smaller scale or reduce the vibration mode limit, and then "
+    "click the Restart Audio button.";
 inline constexpr const char* UserStopped = "Audio was stopped.";
 inline constexpr const char* UserStoppedAdvice = "To resume audio, click the Restart Audio button.";
 
