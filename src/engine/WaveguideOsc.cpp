@@ -253,6 +253,8 @@ void TWaveguideThread::BuildBands(uint32_t ASeed) {
                 Resonance.load(std::memory_order_relaxed), ASeed);
 }
 
+void TWaveguideThread::RenderBlock(float* Out, int n) { Bands.RenderBlock(*this, Out, n); }
+
 void TWaveguideThread::Run() {
     try {
         SetThreadName(Frequency);
@@ -274,7 +276,7 @@ void TWaveguideThread::Run() {
 
         while (!Terminated()) {
             const int32_t index = WriteIndex.load(std::memory_order_relaxed) & 1;
-            Bands.RenderBlock(*this, Output[index].data(), block);
+            RenderBlock(Output[index].data(), block);
             if (Terminated()) {
                 break;
             }

@@ -153,6 +153,8 @@ public:
 protected:
     // Builds the bands into Bands (runs on the thread before Ready).
     virtual void BuildBands(uint32_t ASeed);
+    // Renders one block of n samples into Out (runs on the thread).
+    virtual void RenderBlock(float* Out, int n);
     TWaveguideBands Bands;
 
 private:
