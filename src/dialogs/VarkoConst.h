@@ -26,6 +26,10 @@ inline constexpr const char* BarHinged = "Uniform bar with hinged ends";
 inline constexpr const char* EndFree = "Both ends free";
 inline constexpr const char* EndFixed = "One end fixed";
 inline constexpr const char* EndHinged = "Both ends hinged";
+// %1: the tones the scale and its repeats ask for; %2: the most the bank plays.
+inline constexpr const char* TooManyTones =
+    "The scale and its repeats give %1 tones, but Varko can play at most %2 tones at once. "
+    "Only the first %2 tones are used; reduce the repeats to hear the others.";
 
 // Mode files
 inline constexpr const char* ModeFileNotOpened = "The vibration mode file could not be opened.";
