@@ -145,7 +145,8 @@ QImage BlurAlpha(const QImage& src, int radius) {
     QImage out = Blank(w, h);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            out.setPixel(x, y, qRgba(255, 255, 255, static_cast<int>(a[static_cast<size_t>(y) * w + x])));
+            out.setPixel(x, y,
+                         qRgba(255, 255, 255, static_cast<int>(a[static_cast<size_t>(y) * w + x])));
         }
     }
     return out;
@@ -612,8 +613,10 @@ int main(int argc, char** argv) {
         const char* name;
         QPainterPath symbol;
     };
-    const Btn buttons[] = {{"openscale", Folder()},   {"parameters", Calculator()},
-                           {"contents", Fraction()},  {"settings", Gears()},
+    const Btn buttons[] = {{"openscale", Folder()},
+                           {"parameters", Calculator()},
+                           {"contents", Fraction()},
+                           {"settings", Gears()},
                            {"help", Question()}};
     uint32_t seed = 11;
     QImage helpRest;
