@@ -5,7 +5,6 @@
 #include <QPointingDevice>
 #include <QScreen>
 #include <QTabletEvent>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -21,10 +20,7 @@ TTabletEventSource::TTabletEventSource(QObject* parent) : QObject(parent) {
             return;
         }
         deliveryQueued_ = true;
-        QTimer::singleShot(0, this, [this] {
-            deliveryQueued_ = false;
-            service_.DeliverMessages();
-        });
+        QMetaObject::invokeMethod(this, "DeliverQueued", Qt::QueuedConnection);
     };
     Probe();
     UpdateExtents();
@@ -34,6 +30,11 @@ TTabletEventSource::~TTabletEventSource() {
     if (qApp != nullptr) {
         qApp->removeEventFilter(this);
     }
+}
+
+void TTabletEventSource::DeliverQueued() {
+    deliveryQueued_ = false;
+    service_.DeliverMessages();
 }
 
 bool TTabletEventSource::Probe() {

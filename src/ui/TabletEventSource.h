@@ -42,6 +42,7 @@ public:
     void UpdateExtents();
 
 protected:
+    Q_INVOKABLE void DeliverQueued();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
