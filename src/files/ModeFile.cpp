@@ -91,7 +91,8 @@ void ModeFileHistory::Remove(std::size_t index) {
 }
 
 void ModeFileHistory::LoadText(std::string_view text) {
-    entries = SplitLines(text);
+    // Written by this program alone, so every byte is part of a path.
+    entries = SplitLines(text, false);
     if (entries.size() > MaxEntries) {
         entries.resize(MaxEntries);
     }

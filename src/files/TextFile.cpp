@@ -77,8 +77,8 @@ std::optional<std::string> ReadFileHead(const std::string& path, std::size_t max
     return text;
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+std::vector<std::string> SplitLines(std::string_view text, bool dropByteOrderMark) {
+    if (dropByteOrderMark && text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
     }
     std::vector<std::string> lines;

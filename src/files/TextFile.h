@@ -23,8 +23,9 @@ std::optional<std::string> ReadFileHead(const std::string& path, std::size_t max
                                         bool& truncated);
 
 // Lines end at CR LF, LF or CR; the line ends are not kept. Text after the last line end
-// forms a line only when it is not empty, so a final line end adds no empty line. A UTF-8
-// byte-order mark at the very start is dropped; every other byte, NUL included, is kept.
-std::vector<std::string> SplitLines(std::string_view text);
+// forms a line only when it is not empty, so a final line end adds no empty line. Every byte,
+// NUL included, is kept, except that a UTF-8 byte-order mark at the very start is dropped when
+// dropByteOrderMark is set (text editors write one; the program's own files never do).
+std::vector<std::string> SplitLines(std::string_view text, bool dropByteOrderMark = true);
 
 } // namespace varko
