@@ -24,7 +24,9 @@ std::optional<float> ParseModeValue(std::string_view item) {
     return single;
 }
 
-bool IsSkippedBeforeItem(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsSkippedBeforeItem(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // The first two non-empty items of a line split at commas.
 int FirstTwoItems(std::string_view line, std::string_view (&items)[2]) {

@@ -8,7 +8,9 @@ namespace varko {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -87,12 +89,11 @@ std::optional<double> ParseDecimal(std::string_view text) {
     }
 
     double value = 0.0;
-    const auto [ptr, ec] = std::from_chars(text.data() + start, text.data() + end, value,
-                                           std::chars_format::general);
+    const auto [ptr, ec] =
+        std::from_chars(text.data() + start, text.data() + end, value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
-        const std::int64_t decimalExponent =
-            (magnitude > 0 ? magnitude : -leadingFractionZeros) +
-            (exponentNegative ? -exponent : exponent);
+        const std::int64_t decimalExponent = (magnitude > 0 ? magnitude : -leadingFractionZeros) +
+                                             (exponentNegative ? -exponent : exponent);
         if (decimalExponent > 0) {
             return std::nullopt; // beyond a double
         }

@@ -8,7 +8,9 @@
 namespace varko {
 namespace {
 
-std::string Example(const std::string& name) { return std::string(VARKO_EXAMPLES_DIR) + "/" + name; }
+std::string Example(const std::string& name) {
+    return std::string(VARKO_EXAMPLES_DIR) + "/" + name;
+}
 
 ScalaFile ReadClean(const std::string& name) {
     ScalaFile scale = ReadScalaFile(Example(name));

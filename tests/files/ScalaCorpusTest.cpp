@@ -20,7 +20,9 @@ fs::path Corpus(const char* built, const char* sub) {
     return built;
 }
 
-float Cents(double c) { return static_cast<float>(std::pow(2.0L, c / 1200.0L)); }
+float Cents(double c) {
+    return static_cast<float>(std::pow(2.0L, c / 1200.0L));
+}
 
 TEST(ScalaArchive, EveryFileKeepsTheInvariants) {
     const fs::path folder = Corpus(VARKO_SCL_CORPUS, "scl");

@@ -12,13 +12,15 @@ namespace {
 
 using testdata::Path;
 
-float Cents(double c) { return static_cast<float>(std::pow(2.0L, c / 1200.0L)); }
+float Cents(double c) {
+    return static_cast<float>(std::pow(2.0L, c / 1200.0L));
+}
 
 TEST(ScalaPitch, CentsRatiosAndWholeNumbers) {
     EXPECT_EQ(ParseScalaPitch("701.955"), Cents(701.955));
     EXPECT_EQ(ParseScalaPitch("1200.0"), 2.0f);
     EXPECT_EQ(ParseScalaPitch("-100.0"), Cents(-100.0));
-    EXPECT_EQ(ParseScalaPitch("1.2e3"), 2.0f); // an exponent is allowed in cents
+    EXPECT_EQ(ParseScalaPitch("1.2e3"), 2.0f);   // an exponent is allowed in cents
     EXPECT_EQ(ParseScalaPitch("1200"), 1200.0f); // a whole number is a ratio, not cents
     EXPECT_EQ(ParseScalaPitch("2"), 2.0f);
     EXPECT_EQ(ParseScalaPitch("3/2"), 1.5f);
@@ -30,8 +32,8 @@ TEST(ScalaPitch, CentsRatiosAndWholeNumbers) {
 }
 
 TEST(ScalaPitch, ErrorsOfTheRatioAndNumberRules) {
-    for (const char* item : {"3/0", "-3/2", "3/2/1", "3/", "/2", "x/2", "3.0/2", "3/2.0",
-                             "abc", "1,5", "701.955\tfifth", "1.2.3", "+", "0/0", "/"}) {
+    for (const char* item : {"3/0", "-3/2", "3/2/1", "3/", "/2", "x/2", "3.0/2", "3/2.0", "abc",
+                             "1,5", "701.955\tfifth", "1.2.3", "+", "0/0", "/"}) {
         EXPECT_FALSE(ParseScalaPitch(item).has_value()) << '"' << item << '"';
     }
 }
@@ -73,8 +75,7 @@ TEST(ScalaText, LinesBeyondTheAnnouncedCountAreRead) {
 
 TEST(ScalaText, AnyLineEnding) {
     const ScalaFile scale = ReadScalaFile(Path("mixed_line_ends.scl"));
-    EXPECT_EQ(scale.Lines,
-              (std::vector<std::string>{"Mixed line ends", "3", "1/1", "5/4", "3/2"}));
+    EXPECT_EQ(scale.Lines, (std::vector<std::string>{"Mixed line ends", "3", "1/1", "5/4", "3/2"}));
     EXPECT_EQ(scale.Degrees, (ScaleDegrees{1.0f, 1.0f, 1.25f, 1.5f}));
 }
 
