@@ -59,7 +59,7 @@ TEST(ModeOpen, MissingBinaryAndOversizedFiles) {
     EXPECT_TRUE(binary.HasFaultyLines);
     EXPECT_TRUE(binary.Ratios.empty());
 
-    const fs::path big = fs::temp_directory_path() / "varko_oversized.vmod";
+    const fs::path big = testdata::TempPath("varko_oversized.vmod");
     {
         std::ofstream out(big, std::ios::binary);
         out << "1,1\n";
@@ -103,7 +103,7 @@ TEST(ModeFileHistory, FourteenLinesKeepTheFirstTen) {
 }
 
 TEST(ModeFileHistory, SaveAndLoadRoundTripWithCrLf) {
-    const fs::path file = fs::temp_directory_path() / "varko_test.history";
+    const fs::path file = testdata::TempPath("varko_test.history");
     ModeFileHistory history;
     history.Insert("/x/with space/b\xe9ll.vmod");
     history.Insert("/x/glass.vmod");
@@ -117,6 +117,14 @@ TEST(ModeFileHistory, SaveAndLoadRoundTripWithCrLf) {
     EXPECT_EQ(loaded.Entries(),
               (std::vector<std::string>{"/x/glass.vmod", "/x/with space/b\xe9ll.vmod"}));
     fs::remove(file);
+}
+
+TEST(ModeFileHistory, PathBeginningWithByteOrderMarkBytesSurvivesARoundTrip) {
+    ModeFileHistory history;
+    history.Insert("\xEF\xBB\xBF/odd.vmod");
+    ModeFileHistory again;
+    again.LoadText(history.SaveText());
+    EXPECT_EQ(again.Entries(), history.Entries());
 }
 
 TEST(ModeFileHistory, MissingFileIsAnEmptyHistory) {
@@ -133,7 +141,7 @@ TEST(ModeFileHistory, SaveFailureIsReported) {
 }
 
 TEST(ModeFileHistory, HugeHistoryFileReadsOnlyItsHead) {
-    const fs::path file = fs::temp_directory_path() / "varko_huge.history";
+    const fs::path file = testdata::TempPath("varko_huge.history");
     {
         std::ofstream out(file, std::ios::binary);
         out << "/first.vmod\r\n";

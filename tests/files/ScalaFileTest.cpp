@@ -150,7 +150,7 @@ TEST(ScalaOpen, MissingFileOrFolderIsNotOpened) {
 }
 
 TEST(ScalaOpen, OversizedFileIsRefusedNotRead) {
-    const auto path = std::filesystem::temp_directory_path() / "varko_oversized.scl";
+    const auto path = testdata::TempPath("varko_oversized.scl");
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
