@@ -150,12 +150,8 @@ void TPlaying::Pen(const TToneZoneGeometry& zone, float barWidthReciprocal, floa
     const bool wasMouse = MousePressure;
     MousePressure = false;
     ToneZoneMouseMove(zone, barWidthReciprocal, static_cast<int>(px), static_cast<int>(py), px, py);
-    if (down != PenDown) {
-        if (down) {
-            Shape1MouseDown(TMouseButton::mbLeft);
-        } else {
-            Shape1MouseUp(TMouseButton::mbLeft);
-        }
+    if (down && !PenDown) {
+        Shape1MouseDown(TMouseButton::mbLeft);
     }
     TPacket packet;
     packet.pkButtons = down ? 1 : 0;
@@ -164,6 +160,11 @@ void TPlaying::Pen(const TToneZoneGeometry& zone, float barWidthReciprocal, floa
     packet.pkNormalPressure =
         static_cast<uint32_t>(std::lround(std::clamp(pressure, 0.0f, 1.0f) * axMax));
     TabletPacket(packet);
+    // A real pen's last packet (pressure 0) arrives before the button release, so a lift
+    // leaves the tone without pressure.
+    if (!down && PenDown) {
+        Shape1MouseUp(TMouseButton::mbLeft);
+    }
     MousePressure = wasMouse;
 }
 
