@@ -264,13 +264,13 @@ TEST(AudioEngine, DriverResetIsRebuiltOnTheOwnersThread) {
     };
     engine.OnRebuildTones = build;
     build();
-    engine.Start();
     std::atomic<uint64_t> silentWhilePending{0};
     host.OnBlockDone = [&](const TArrayOfSingleArray& out) {
         if (engine.ResetPending && out[0][0] == 0.0f && out[1][63] == 0.0f) {
             silentWhilePending.fetch_add(1);
         }
     };
+    engine.Start();
     for (int round = 0; round < 3; ++round) {
         host.RequestReset();
         std::function<void()> routine;

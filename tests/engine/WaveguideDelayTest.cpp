@@ -27,10 +27,14 @@ TEST(WaveguideDelay, ImpulseRecirculatesWithFeedbackPerPeriod) {
     }
     for (int t = 1; t <= 4 * N + 1; ++t) {
         float expected = 0.0f;
-        if (t == N + 1) expected = 1.0f;
-        if (t == 2 * N + 1) expected = 0.5f;
-        if (t == 3 * N + 1) expected = 0.25f;
-        if (t == 4 * N + 1) expected = 0.125f;
+        if (t == N + 1)
+            expected = 1.0f;
+        if (t == 2 * N + 1)
+            expected = 0.5f;
+        if (t == 3 * N + 1)
+            expected = 0.25f;
+        if (t == 4 * N + 1)
+            expected = 0.125f;
         EXPECT_EQ(out[t - 1], expected) << "tick " << t;
     }
 }
