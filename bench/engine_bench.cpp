@@ -28,7 +28,7 @@ void BandSamples(benchmark::State& state, bool excited, bool interpolate) {
         }
     }
     int block = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         if (excited) {
             play.Speed = ++block % 2 ? 0.5f : 0.45f;
         }
@@ -69,7 +69,7 @@ void BM_Mixer(benchmark::State& state) {
     engine.PanOffset = 38.0f / 37.0f;
     engine.PanStep = 1.0f / 37.0f;
     TArrayOfSingleArray out(2, TSingleArray(block));
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         engine.RenderOffline(out);
         benchmark::DoNotOptimize(out[0].data());
     }
@@ -85,7 +85,7 @@ void BM_BankOffline(benchmark::State& state) {
     const int bands = bench::BuildBank(engine, false);
     TArrayOfSingleArray out(2, TSingleArray(block));
     int n = 0;
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         bench::Stir(engine, ++n);
         engine.RenderOffline(out);
         benchmark::DoNotOptimize(out[0].data());

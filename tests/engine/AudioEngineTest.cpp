@@ -320,3 +320,16 @@ TEST(AudioEngine, DestroyEndsRunningOscillators) {
     }
     EXPECT_EQ(ended.load(), 4);
 }
+
+TEST(AudioEngine, ToneWithAnotherBlockSizeIsNotReadPastItsBlock) {
+    TEngineFixture f(64);
+    auto osc = std::make_unique<TConstThread>(0.5f);
+    osc->BlockSize = 16; // built for an earlier, smaller buffer size
+    osc->Start();
+    ASSERT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
+    f.Engine.Oscillators.push_back(std::move(osc));
+    f.Add(0.25f);
+    f.Engine.Stereo = false;
+    f.Engine.RenderOffline(f.Out);
+    EXPECT_EQ(f.Out[0][63], 0.25f);
+}
