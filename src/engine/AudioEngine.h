@@ -16,7 +16,8 @@ namespace varko {
 class TAudioEngine {
 public:
     // Takes the host to drive (device host, null host or a test host); sets its buffer-switch,
-    // reset and sample-rate events to this engine. A null host pointer is refused (invalid_argument).
+    // reset and sample-rate events to this engine. A null host pointer is refused
+    // (invalid_argument).
     explicit TAudioEngine(std::unique_ptr<IAudioHost> AHost);
     // Destroy: stops the host and frees it, ends every oscillator and joins them all.
     ~TAudioEngine();
@@ -62,17 +63,17 @@ public:
     std::vector<std::unique_ptr<TWaveguideThread>> Oscillators;
 
     std::atomic<bool> Running{false};
-    std::atomic<int32_t> ReadIndex{0};       // 0 or 1: the block the next switch mixes
-    std::atomic<bool> Stereo{true};          // pan the tones from left (lowest) to right
-    std::atomic<bool> MeterPeaks{true};      // record PeakLeft / PeakRight
-    std::atomic<bool> TwoRowPanning{false};  // pan each row of a two-row zone on its own
-    std::atomic<float> PanOffset{0.0f};      // pan constant A
-    std::atomic<float> PanStep{0.0f};        // pan constant B
-    std::atomic<float> MasterGain{1.0f};     // linear output gain, 0 .. any
-    std::atomic<float> PeakLeft{0.0f};       // largest |left| since the meters reset it
-    std::atomic<float> PeakRight{0.0f};      // largest |right| since the meters reset it
-    std::atomic<uint64_t> LateBlocks{0};     // tone blocks not ready at their switch
-    std::atomic<bool> ResetPending{false};   // a driver reset waits for its rebuild: mix mutes
+    std::atomic<int32_t> ReadIndex{0};      // 0 or 1: the block the next switch mixes
+    std::atomic<bool> Stereo{true};         // pan the tones from left (lowest) to right
+    std::atomic<bool> MeterPeaks{true};     // record PeakLeft / PeakRight
+    std::atomic<bool> TwoRowPanning{false}; // pan each row of a two-row zone on its own
+    std::atomic<float> PanOffset{0.0f};     // pan constant A
+    std::atomic<float> PanStep{0.0f};       // pan constant B
+    std::atomic<float> MasterGain{1.0f};    // linear output gain, 0 .. any
+    std::atomic<float> PeakLeft{0.0f};      // largest |left| since the meters reset it
+    std::atomic<float> PeakRight{0.0f};     // largest |right| since the meters reset it
+    std::atomic<uint64_t> LateBlocks{0};    // tone blocks not ready at their switch
+    std::atomic<bool> ResetPending{false};  // a driver reset waits for its rebuild: mix mutes
 
 private:
     void ReapEnding(bool wait);

@@ -12,7 +12,8 @@ constexpr uint32_t MaxBufferSize = 65536;
 constexpr int MaxChannels = 64;
 } // namespace
 
-TNullHost::TNullHost(double ASampleRate, uint32_t ABufferSize, bool ARealTimePace, int AOutputChannels)
+TNullHost::TNullHost(double ASampleRate, uint32_t ABufferSize, bool ARealTimePace,
+                     int AOutputChannels)
     : RealTimePace(ARealTimePace), Rate(ASampleRate), Size(ABufferSize) {
     if (!(ASampleRate > 0.0) || ABufferSize < 1 || ABufferSize > MaxBufferSize ||
         AOutputChannels < 0 || AOutputChannels > MaxChannels) {
@@ -22,7 +23,7 @@ TNullHost::TNullHost(double ASampleRate, uint32_t ABufferSize, bool ARealTimePac
 }
 
 TNullHost::~TNullHost() {
-    SetActive(false);
+    TNullHost::SetActive(false);
     JoinClock();
 }
 
@@ -37,7 +38,8 @@ void TNullHost::JoinClock() {
 }
 
 void TNullHost::SetActive(bool value) {
-    const bool onClock = ClockThread.joinable() && ClockThread.get_id() == std::this_thread::get_id();
+    const bool onClock =
+        ClockThread.joinable() && ClockThread.get_id() == std::this_thread::get_id();
     if (onClock) {
         // Called from a block's own notice: the loop checks the flag after this block.
         StopRequested.store(!value);
@@ -60,7 +62,8 @@ void TNullHost::SetActive(bool value) {
 }
 
 void TNullHost::Reconfigure(double ASampleRate, uint32_t ABufferSize) {
-    if (ActiveFlag.load() || !(ASampleRate > 0.0) || ABufferSize < 1 || ABufferSize > MaxBufferSize) {
+    if (ActiveFlag.load() || !(ASampleRate > 0.0) || ABufferSize < 1 ||
+        ABufferSize > MaxBufferSize) {
         throw std::invalid_argument("TNullHost: reconfigured while active or out of range");
     }
     const bool rateChanged = ASampleRate != Rate;

@@ -46,8 +46,8 @@ public:
     void RequestReset() { ResetRequested.store(true); }
 
     std::atomic<bool> RealTimePace{true};
-    bool TimeCritical = false;             // clock thread at SCHED_FIFO where allowed
-    std::atomic<uint64_t> BlockCount{0};   // blocks requested since creation
+    bool TimeCritical = false;           // clock thread at SCHED_FIFO where allowed
+    std::atomic<uint64_t> BlockCount{0}; // blocks requested since creation
     // Called on the clock thread after each block with the output arrays (tests, benchmarks).
     std::function<void(const TArrayOfSingleArray&)> OnBlockDone;
 

@@ -16,7 +16,9 @@ void SetFlushDenormals() {
 #endif
 }
 
-TWaveguideBPFilter4p::TWaveguideBPFilter4p() { SetFlushDenormals(); }
+TWaveguideBPFilter4p::TWaveguideBPFilter4p() {
+    SetFlushDenormals();
+}
 
 void TWaveguideBPFilter4p::SetParams(float AFrequency, float ASampleRate, float AQ) {
     Frequency = AFrequency;
@@ -29,8 +31,9 @@ void TWaveguideBPFilter4p::UpdateCoefficients() {
     const double q = Q;
     const double F = (4.0 * q - 3.0) / (q + 1.0);
     const double d = (1.0 - 0.25 * F) * (1.0 - 0.25 * F);
-    const double T = std::tan(std::numbers::pi_v<long double> * static_cast<long double>(Frequency) /
-                              static_cast<long double>(SampleRate));
+    const double T =
+        std::tan(std::numbers::pi_v<long double> * static_cast<long double>(Frequency) /
+                 static_cast<long double>(SampleRate));
 
     const double k = 1.0 / (T * (1.0 + d));
     const double p = 1.0 + k;

@@ -34,16 +34,16 @@ public:
     float Frequency = 0.0f;
     float Q = 0.0f;
     float SampleRate = 0.0f;
-    alignas(16) double LpB[4] = {};       // b1..b4 of the low-pass
-    alignas(16) double LpA[4] = {};       // -a1..-a4 of the low-pass
-    alignas(16) double LpState[4] = {};   // s1..s4
-    alignas(16) double HpB[4] = {};       // b1..b4 of the high-pass
-    alignas(16) double HpA[4] = {};       // -a1..-a4 of the high-pass
-    alignas(16) double HpState[4] = {};   // s1..s4
-    double LpOut = 0.0;                   // last low-pass output
-    double HpOut = 0.0;                   // last output of the filter
-    double LpGain = 0.0;                  // g0
-    double HpGain = 0.0;                  // h0
+    alignas(16) double LpB[4] = {};     // b1..b4 of the low-pass
+    alignas(16) double LpA[4] = {};     // -a1..-a4 of the low-pass
+    alignas(16) double LpState[4] = {}; // s1..s4
+    alignas(16) double HpB[4] = {};     // b1..b4 of the high-pass
+    alignas(16) double HpA[4] = {};     // -a1..-a4 of the high-pass
+    alignas(16) double HpState[4] = {}; // s1..s4
+    double LpOut = 0.0;                 // last low-pass output
+    double HpOut = 0.0;                 // last output of the filter
+    double LpGain = 0.0;                // g0
+    double HpGain = 0.0;                // h0
 };
 
 } // namespace varko

@@ -83,8 +83,9 @@ float TWaveguideInterpolatedDelay::Tick(float Input) {
     return out;
 }
 
-void TWaveguideInterpolatedDelay::TickBlock(const float* __restrict Input, const float* __restrict Fb,
-                                            float* __restrict Accum, int n) {
+void TWaveguideInterpolatedDelay::TickBlock(const float* __restrict Input,
+                                            const float* __restrict Fb, float* __restrict Accum,
+                                            int n) {
     float* __restrict buf = Buffer.data();
     const int size = Size;
     const float x = Fraction;

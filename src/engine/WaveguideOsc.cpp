@@ -17,7 +17,9 @@ namespace {
 
 constexpr int32_t MaxBlockSize = 65536;
 
-int32_t RoundHalfEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
+int32_t RoundHalfEven(double v) {
+    return static_cast<int32_t>(std::nearbyint(v));
+}
 
 std::string Demangle(const char* name) {
     int status = 0;
@@ -29,8 +31,8 @@ std::string Demangle(const char* name) {
 
 void SetThreadName(float Frequency) {
     char name[64] = "Osc-";
-    auto [end, ec] = std::to_chars(name + 4, name + sizeof(name) - 1, static_cast<double>(Frequency),
-                                   std::chars_format::general, 15);
+    auto [end, ec] = std::to_chars(name + 4, name + sizeof(name) - 1,
+                                   static_cast<double>(Frequency), std::chars_format::general, 15);
     *end = '\0';
     name[15] = '\0'; // the kernel keeps 15 characters
     pthread_setname_np(pthread_self(), name);
@@ -44,8 +46,8 @@ void RaisePriority() {
     }
     rlimit limit{};
     if (getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur > 0) {
-        param.sched_priority =
-            static_cast<int>(std::min<rlim_t>(limit.rlim_cur, static_cast<rlim_t>(param.sched_priority)));
+        param.sched_priority = static_cast<int>(
+            std::min<rlim_t>(limit.rlim_cur, static_cast<rlim_t>(param.sched_priority)));
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // normal priority if refused
     }
 }
@@ -212,7 +214,8 @@ TWaveguideThread::TReadyResult TWaveguideThread::WaitReady() {
         return TReadyResult::Ended;
     }
     SetupState.wait(0, std::memory_order_acquire);
-    return SetupState.load(std::memory_order_acquire) == 1 ? TReadyResult::Ready : TReadyResult::Ended;
+    return SetupState.load(std::memory_order_acquire) == 1 ? TReadyResult::Ready
+                                                           : TReadyResult::Ended;
 }
 
 void TWaveguideThread::Release() {
@@ -253,7 +256,9 @@ void TWaveguideThread::BuildBands(uint32_t ASeed) {
                 Resonance.load(std::memory_order_relaxed), ASeed);
 }
 
-void TWaveguideThread::RenderBlock(float* Out, int n) { Bands.RenderBlock(*this, Out, n); }
+void TWaveguideThread::RenderBlock(float* Out, int n) {
+    Bands.RenderBlock(*this, Out, n);
+}
 
 void TWaveguideThread::Run() {
     try {
@@ -264,7 +269,8 @@ void TWaveguideThread::Run() {
         SetFlushDenormals();
         const uint32_t seed =
             Seed ? *Seed
-                 : static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+                 : static_cast<uint32_t>(
+                       std::chrono::steady_clock::now().time_since_epoch().count());
         const int32_t block = BlockSize >= 1 && BlockSize <= MaxBlockSize ? BlockSize : 0;
         Output[0].assign(static_cast<size_t>(block), 0.0f);
         Output[1].assign(static_cast<size_t>(block), 0.0f);

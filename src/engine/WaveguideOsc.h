@@ -27,8 +27,9 @@ using TOutDoubleBuffer = std::array<std::vector<float>, 2>;
 struct TWaveguidePlaying {
     std::atomic<float> StrikePosition{0.0f}; // 0 top of the bar .. 1 bottom
     std::atomic<float> Pressure{0.0f};       // 0 none .. 1 full
-    std::atomic<float> Speed{0.0f};          // movement since the last event, fraction of extent; sign ignored
-    std::atomic<float> Resonance{0.0f};      // base loop gain of every band, 0 .. below 1
+    std::atomic<float> Speed{
+        0.0f}; // movement since the last event, fraction of extent; sign ignored
+    std::atomic<float> Resonance{0.0f}; // base loop gain of every band, 0 .. below 1
 };
 
 // The bands and the excitation of one tone; belongs to one thread. Usable without a thread
@@ -112,9 +113,9 @@ public:
     std::function<void(TWaveguideThread&)> OnTerminate;
 
     // Outputs.
-    std::atomic<bool> Ready{false};   // bands built (first block follows at once)
-    std::atomic<bool> NoModes{false}; // not one band could be built
-    TOutDoubleBuffer Output;          // written by the thread; read by the mixer when done
+    std::atomic<bool> Ready{false};     // bands built (first block follows at once)
+    std::atomic<bool> NoModes{false};   // not one band could be built
+    TOutDoubleBuffer Output;            // written by the thread; read by the mixer when done
     std::atomic<int32_t> WriteIndex{0}; // 0 or 1: the block the next render writes
 
     // The first release: starts the thread, which builds its bands and renders its first

@@ -74,6 +74,8 @@ void TPlaying::Shape1MouseDown(TMouseButton button) {
             SetPressureBar(PressureBarMax / 2);
         }
     }
+    const bool down = RezDownTimerEnabled;
+    const bool up = RezUpTimerEnabled;
     if (button == ResonanceLowerButton) {
         SetResonanceFader(resonanceFader_ + 1);
         RezDownTimerEnabled = true;
@@ -81,6 +83,9 @@ void TPlaying::Shape1MouseDown(TMouseButton button) {
     if (button == ResonanceRaiseButton) {
         SetResonanceFader(resonanceFader_ - 1);
         RezUpTimerEnabled = true;
+    }
+    if ((down != RezDownTimerEnabled || up != RezUpTimerEnabled) && OnRezTimersChanged) {
+        OnRezTimersChanged();
     }
 }
 
@@ -92,11 +97,16 @@ void TPlaying::Shape1MouseUp(TMouseButton button) {
             SetPressureBar(0);
         }
     }
+    const bool down = RezDownTimerEnabled;
+    const bool up = RezUpTimerEnabled;
     if (button == ResonanceRaiseButton) {
         RezUpTimerEnabled = false;
     }
     if (button == ResonanceLowerButton) {
         RezDownTimerEnabled = false;
+    }
+    if ((down != RezDownTimerEnabled || up != RezUpTimerEnabled) && OnRezTimersChanged) {
+        OnRezTimersChanged();
     }
 }
 

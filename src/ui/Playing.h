@@ -62,6 +62,8 @@ public:
     // changed (the window repaints its status panel).
     std::function<void(int)> OnResonanceFaderChanged;
     std::function<void()> OnPressureBarChanged;
+    // Told when RezDownTimerEnabled or RezUpTimerEnabled changed (start or stop the timers).
+    std::function<void()> OnRezTimersChanged;
 
     // Pointer moved to (x, y) in zone pixels; cursorX/Y is the screen cursor position
     // (used for the speed in mouse mode only).

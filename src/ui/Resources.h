@@ -16,4 +16,10 @@ QImage ResourceImage(const QString& alias);
 // The pen cursor, hot spot (2, 3).
 QCursor PenCursor();
 
+class TImageButton;
+// Makes a 50 x 50 toolbar button of an image button: no frame, image above the caption, the
+// rest image `name` and the pressed image `name`Down ("OpenScaleBtn", "ParametersBtn",
+// "ContentsBtn", "SettingsBtn", "HelpBtn", "RestartBtn").
+void SetupToolbarButton(TImageButton& button, const QString& name);
+
 } // namespace varko

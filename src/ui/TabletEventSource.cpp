@@ -116,7 +116,13 @@ bool TTabletEventSource::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::TabletRelease:
         if (watched == zone_ && service_.Available) {
             UpdateExtents();
-            service_.PenPacket(PacketFromEvent(*static_cast<QTabletEvent*>(event)));
+            const TPacket packet = PacketFromEvent(*static_cast<QTabletEvent*>(event));
+            // Turning the pen round (tip to eraser) is a new cursor.
+            if (packet.pkCursor != lastCursor_) {
+                lastCursor_ = packet.pkCursor;
+                service_.CursorChange(packet);
+            }
+            service_.PenPacket(packet);
         }
         break; // never consumed: the mouse events follow
     case QEvent::TabletEnterProximity:

@@ -49,6 +49,7 @@ private:
     TWintabService service_;
     QPointer<QWidget> zone_;
     bool deliveryQueued_ = false;
+    uint32_t lastCursor_ = 0xFFFFFFFF; // none yet
 };
 
 } // namespace varko

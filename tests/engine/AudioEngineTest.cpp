@@ -264,13 +264,13 @@ TEST(AudioEngine, DriverResetIsRebuiltOnTheOwnersThread) {
     };
     engine.OnRebuildTones = build;
     build();
-    engine.Start();
     std::atomic<uint64_t> silentWhilePending{0};
     host.OnBlockDone = [&](const TArrayOfSingleArray& out) {
         if (engine.ResetPending && out[0][0] == 0.0f && out[1][63] == 0.0f) {
             silentWhilePending.fetch_add(1);
         }
     };
+    engine.Start();
     for (int round = 0; round < 3; ++round) {
         host.RequestReset();
         std::function<void()> routine;
@@ -319,4 +319,17 @@ TEST(AudioEngine, DestroyEndsRunningOscillators) {
         EXPECT_TRUE(engine.Oscillators.empty());
     }
     EXPECT_EQ(ended.load(), 4);
+}
+
+TEST(AudioEngine, ToneWithAnotherBlockSizeIsNotReadPastItsBlock) {
+    TEngineFixture f(64);
+    auto osc = std::make_unique<TConstThread>(0.5f);
+    osc->BlockSize = 16; // built for an earlier, smaller buffer size
+    osc->Start();
+    ASSERT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
+    f.Engine.Oscillators.push_back(std::move(osc));
+    f.Add(0.25f);
+    f.Engine.Stereo = false;
+    f.Engine.RenderOffline(f.Out);
+    EXPECT_EQ(f.Out[0][63], 0.25f);
 }

@@ -44,7 +44,7 @@ TEST(WaveguideBands, BandListStopsAtTheFirstModeAboveHalfTheRate) {
     bands.Build(1000, 44100, 1, false, {1, 2.7571f, 5.4040f, 30.0f}, {1, 1, 1, 1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 3);
     bands.Build(1000, 44100, 1, false, {1, 30.0f, 2.0f}, {1, 1, 1}, 0.999f, 1);
-    EXPECT_EQ(bands.BandCount(), 1); // the lower mode after 30 kHz is not used
+    EXPECT_EQ(bands.BandCount(), 1);      // the lower mode after 30 kHz is not used
     EXPECT_EQ(bands.Delays[0]->Size, 44); // round(44.1)
     bands.Build(30000, 44100, 1, false, {1}, {1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 0);
@@ -203,8 +203,8 @@ TEST(WaveguideBands, BlockRenderEqualsPerSampleReference) {
 // Interpolated bands ring at their mode frequency.
 TEST(WaveguideBands, InterpolatedBandsRingAtTheModeFrequency) {
     const double fs = 48000;
-    const std::pair<float, double> cases[] = {{551.0f, 0.05},  {733.7f, 0.05},  {997.3f, 0.05},
-                                              {1234.5f, 1.5},  {2718.3f, 1.5},  {4567.8f, 1.5}};
+    const std::pair<float, double> cases[] = {{551.0f, 0.05}, {733.7f, 0.05}, {997.3f, 0.05},
+                                              {1234.5f, 1.5}, {2718.3f, 1.5}, {4567.8f, 1.5}};
     for (const auto& [f, tolerance] : cases) {
         TWaveguideBands bands;
         bands.Build(f, static_cast<float>(fs), 1, true, {1}, {1}, 0.99995f, 5);
@@ -231,7 +231,8 @@ TEST(WaveguideBands, LongResonanceDecays) {
     for (bool interpolate : {false, true}) {
         TWaveguideBands bands;
         const std::vector<float> ratios{1, 2.75715f, 5.40402f, 8.93317f, 13.3446f, 18.6384f};
-        bands.Build(1733.3f, 48000, 1, interpolate, ratios, std::vector<float>(6, 1.0f), 0.9999f, 9);
+        bands.Build(1733.3f, 48000, 1, interpolate, ratios, std::vector<float>(6, 1.0f), 0.9999f,
+                    9);
         TPlay play(1.0f, 1.0f, 0.9999f);
         std::vector<float> y(48000);
         bands.RenderBlock(play, y.data(), 4096);
@@ -246,7 +247,8 @@ TEST(WaveguideBands, LongResonanceDecays) {
             peaks.push_back(peak);
         }
         for (size_t i = 1; i < peaks.size(); ++i) {
-            EXPECT_LT(peaks[i], peaks[i - 1]) << "second " << i << (interpolate ? " interpolated" : "");
+            EXPECT_LT(peaks[i], peaks[i - 1])
+                << "second " << i << (interpolate ? " interpolated" : "");
         }
         EXPECT_LT(peaks.back(), 0.5 * peaks.front());
     }

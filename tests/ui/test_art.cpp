@@ -1,4 +1,5 @@
 // The committed pictures: sizes, PNG formats, and the textures' colours.
+#include "ui/ImageButton.h"
 #include "ui/Resources.h"
 
 #include <QFile>
@@ -182,4 +183,19 @@ TEST(Art, ToolbarButtonsAreDiscsWithTransparentCorners) {
     EXPECT_GT(count(down, [](QRgb p) { return qGreen(p) > 150 && qRed(p) < 120; }), 40);
     const QImage help = ResourceImage(QStringLiteral("HelpBtnDown"));
     EXPECT_GT(count(help, [](QRgb p) { return qBlue(p) > 200 && qRed(p) < 120; }), 40);
+}
+
+TEST(Art, ToolbarButtonsGetTheirRestAndPressedImages) {
+    for (const char* name :
+         {"OpenScaleBtn", "ParametersBtn", "ContentsBtn", "SettingsBtn", "HelpBtn", "RestartBtn"}) {
+        SCOPED_TRACE(name);
+        TImageButton b;
+        SetupToolbarButton(b, QString::fromLatin1(name));
+        EXPECT_EQ(b.size(), QSize(50, 50));
+        EXPECT_EQ(b.ImageNormal().size(), QSize(50, 50));
+        EXPECT_EQ(b.ImageDown().size(), QSize(50, 50));
+        EXPECT_NE(b.ImageNormal(), b.ImageDown());
+        EXPECT_TRUE(b.ImageOver().isNull());
+        EXPECT_EQ(b.ImagePosition(), QPoint(0, 0));
+    }
 }

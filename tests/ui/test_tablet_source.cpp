@@ -74,6 +74,11 @@ TEST(TabletEventSource, PenEventsReachOnPacketAsThe32BytePacket) {
         const auto* b = static_cast<const uint8_t*>(p);
         got.push_back({std::vector<uint8_t>(b, b + 32)});
     };
+    int cursorChanges = 0;
+    tablet.OnCursorChanged = [&](TCustomTablet*, uint32_t, HCTX, const void* p) {
+        EXPECT_EQ(static_cast<const TPacket*>(p)->pkCursor, 1u);
+        ++cursorChanges;
+    };
     bool entered = false;
     tablet.OnProximity = [&](TCustomTablet*, HCTX, bool e) { entered = e; };
     ASSERT_TRUE(OpenVarkoContext(tablet));
@@ -92,6 +97,7 @@ TEST(TabletEventSource, PenEventsReachOnPacketAsThe32BytePacket) {
     SendPen(zone, QEvent::TabletMove, g + QPointF(10, 0), 1.0, Qt::LeftButton);
     SendPen(zone, QEvent::TabletRelease, g + QPointF(10, 0), 0.0, Qt::NoButton);
     ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(cursorChanges, 1);                      // the first pen report only
     EXPECT_EQ(got[0].Field(0), 1);                    // cursor: pen
     EXPECT_EQ(got[0].Field(4), 1);                    // tip down
     EXPECT_EQ(got[0].Field(8), qRound(g.x() * 100));  // X
