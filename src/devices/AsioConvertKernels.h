@@ -1,0 +1,226 @@
+// The per-sample loops behind every conversion and clip routine. The plain routines and the
+// vector ones instantiate the same loops (the vector ones inside functions compiled for a wider
+// instruction set), which is what keeps their results bit for bit alike.
+// Private to the AsioConvert files.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#define VARKO_CONVERT_INLINE [[gnu::always_inline]] inline
+
+namespace varko::convert_detail {
+
+// Largest value of a signed integer of `bits` bits; the smallest is -FullScale - 1.
+constexpr double FullScale(int bits) {
+    return static_cast<double>((uint64_t{1} << (bits - 1)) - 1);
+}
+
+// 1/32767 rounded to float: the 16-bit input scale, for both float widths.
+inline constexpr float kIn16Scale = 1.0f / 32767.0f;
+
+// Saturates v to the `Bits`-bit range (NaN to 0) and rounds it to nearest, ties to even.
+// Clamping first keeps the conversion to int defined for every input; adding 1.5 * 2^52 leaves
+// no fraction bits, so the addition itself rounds under the default rounding mode, and unlike
+// lrint it vectorises on plain SSE2.
+template <int Bits> VARKO_CONVERT_INLINE int32_t Quantize(double v) {
+    constexpr double hi = FullScale(Bits);
+    constexpr double lo = -hi - 1.0;
+    constexpr double kRounder = 6755399441055744.0;
+    v = (v == v) ? v : 0.0;
+    v = v < lo ? lo : v;
+    v = v > hi ? hi : v;
+    v = (v + kRounder) - kRounder;
+    return static_cast<int32_t>(v);
+}
+
+template <int Bytes, bool Big> VARKO_CONVERT_INLINE void StoreInt(unsigned char* p, int32_t value) {
+    const auto u = static_cast<uint32_t>(value);
+    if constexpr (Bytes == 2) {
+        auto h = static_cast<uint16_t>(u);
+        if constexpr (Big) {
+            h = __builtin_bswap16(h);
+        }
+        std::memcpy(p, &h, 2);
+    } else if constexpr (Bytes == 3) {
+        const auto b0 = static_cast<unsigned char>(u);
+        const auto b1 = static_cast<unsigned char>(u >> 8);
+        const auto b2 = static_cast<unsigned char>(u >> 16);
+        p[0] = Big ? b2 : b0;
+        p[1] = b1;
+        p[2] = Big ? b0 : b2;
+    } else {
+        const uint32_t w = Big ? __builtin_bswap32(u) : u;
+        std::memcpy(p, &w, 4);
+    }
+}
+
+template <int Bytes, bool Big> VARKO_CONVERT_INLINE int32_t LoadInt(const unsigned char* p) {
+    if constexpr (Bytes == 2) {
+        uint16_t h;
+        std::memcpy(&h, p, 2);
+        if constexpr (Big) {
+            h = __builtin_bswap16(h);
+        }
+        return static_cast<int16_t>(h);
+    } else if constexpr (Bytes == 3) {
+        const uint32_t hi = Big ? p[0] : p[2];
+        const uint32_t lo = Big ? p[2] : p[0];
+        const uint32_t u = (hi << 24) | (uint32_t{p[1]} << 16) | (lo << 8);
+        return static_cast<int32_t>(u) >> 8; // sign-extends the 24-bit value
+    } else {
+        uint32_t w;
+        std::memcpy(&w, p, 4);
+        if constexpr (Big) {
+            w = __builtin_bswap32(w);
+        }
+        return static_cast<int32_t>(w);
+    }
+}
+
+// Float arrays -> integer samples of `Bytes` bytes holding a `Bits`-bit value.
+template <typename T, int Bytes, int Bits, bool Big>
+VARKO_CONVERT_INLINE void OutInt(const T* src, void* dst, int32_t count) {
+    auto* p = static_cast<unsigned char*>(dst);
+    for (int32_t i = 0; i < count; ++i) {
+        const double v = static_cast<double>(src[i]) * FullScale(Bits);
+        StoreInt<Bytes, Big>(p + static_cast<intptr_t>(i) * Bytes, Quantize<Bits>(v));
+    }
+}
+
+inline constexpr uint32_t kDitherMultiplier = 0x08088405u;
+
+// As OutInt with dither added after scaling: Kind 1 rectangular, 2 triangular. The state is the
+// caller's copy of the shared dither state.
+template <typename T, int Bytes, int Bits, int Kind>
+VARKO_CONVERT_INLINE void OutIntDither(const T* src, void* dst, int32_t count, uint32_t& state) {
+    constexpr double kRectScale = 1.0 / 4294967296.0; // 2^-32
+    constexpr double kTriScale = 1.0 / 8589934592.0;  // 2^-33
+    auto* p = static_cast<unsigned char*>(dst);
+    uint32_t s = state;
+    for (int32_t i = 0; i < count; ++i) {
+        double v = static_cast<double>(src[i]) * FullScale(Bits);
+        s = s * kDitherMultiplier + 1u;
+        if constexpr (Kind == 1) {
+            v += static_cast<double>(static_cast<int32_t>(s)) * kRectScale;
+        } else {
+            const auto s1 = static_cast<double>(static_cast<int32_t>(s));
+            s = s * kDitherMultiplier + 1u;
+            v += (s1 + static_cast<double>(static_cast<int32_t>(s))) * kTriScale;
+        }
+        StoreInt<Bytes, false>(p + static_cast<intptr_t>(i) * Bytes, Quantize<Bits>(v));
+    }
+    state = s;
+}
+
+// Integer samples -> float arrays.
+template <typename T, int Bytes, int Bits, bool Big>
+VARKO_CONVERT_INLINE void InInt(const void* src, T* dst, int32_t count) {
+    const auto* p = static_cast<const unsigned char*>(src);
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t v = LoadInt<Bytes, Big>(p + static_cast<intptr_t>(i) * Bytes);
+        if constexpr (Bits == 16) {
+            dst[i] = static_cast<T>(v) * static_cast<T>(kIn16Scale);
+        } else if constexpr (Bytes == 3 && !Big && std::is_same_v<T, float>) {
+            // Little-endian packed 24-bit into floats is read as the top of a 32-bit value.
+            dst[i] = static_cast<float>(static_cast<double>(v * 256) * (1.0 / 2147483647.0));
+        } else {
+            dst[i] = static_cast<T>(static_cast<double>(v) * (1.0 / FullScale(Bits)));
+        }
+    }
+}
+
+template <typename D> using SameSizeUint = std::conditional_t<sizeof(D) == 4, uint32_t, uint64_t>;
+
+template <typename U> VARKO_CONVERT_INLINE U ByteSwap(U u) {
+    if constexpr (sizeof(U) == 4) {
+        return __builtin_bswap32(u);
+    } else {
+        return __builtin_bswap64(u);
+    }
+}
+
+// Float arrays <-> float samples of type D (copied, widened or narrowed to nearest).
+template <typename T, typename D, bool Big>
+VARKO_CONVERT_INLINE void OutFloat(const T* src, void* dst, int32_t count) {
+    using U = SameSizeUint<D>;
+    auto* p = static_cast<unsigned char*>(dst);
+    for (int32_t i = 0; i < count; ++i) {
+        U u = std::bit_cast<U>(static_cast<D>(src[i]));
+        if constexpr (Big) {
+            u = ByteSwap(u);
+        }
+        std::memcpy(p + static_cast<intptr_t>(i) * sizeof(D), &u, sizeof(D));
+    }
+}
+
+template <typename T, typename D, bool Big>
+VARKO_CONVERT_INLINE void InFloat(const void* src, T* dst, int32_t count) {
+    using U = SameSizeUint<D>;
+    const auto* p = static_cast<const unsigned char*>(src);
+    for (int32_t i = 0; i < count; ++i) {
+        U u;
+        std::memcpy(&u, p + static_cast<intptr_t>(i) * sizeof(D), sizeof(D));
+        if constexpr (Big) {
+            u = ByteSwap(u);
+        }
+        dst[i] = static_cast<T>(std::bit_cast<D>(u));
+    }
+}
+
+// Magnitudes above 1.0 become 1.0 with the sample's sign. Compared on the bit pattern with the
+// sign cleared, so infinities and NaN count as above.
+template <typename T> VARKO_CONVERT_INLINE void ClipDigital(T* data, int32_t count) {
+    using U = SameSizeUint<T>;
+    using S = std::make_signed_t<U>;
+    constexpr U kSign = U{1} << (sizeof(U) * 8 - 1);
+    constexpr U kOne = std::bit_cast<U>(T(1));
+    for (int32_t i = 0; i < count; ++i) {
+        const U u = std::bit_cast<U>(data[i]);
+        const U magnitude = u & ~kSign;
+        const U clipped = (u & kSign) | kOne;
+        data[i] = std::bit_cast<T>(static_cast<S>(magnitude) > static_cast<S>(kOne) ? clipped : u);
+    }
+}
+
+// y = 2x(3 + |x|) / (6 + |x|(3 + |x|)): about x near 0, 0.8 at 1, towards +-2 beyond. Inputs are
+// held to +-1e9 first (where y is already +-2 to the last bit) so that nothing overflows to
+// inf / inf; NaN becomes 0.
+template <typename T> VARKO_CONVERT_INLINE void ClipAnalog(T* data, int32_t count) {
+    constexpr T kLimit = T(1e9);
+    for (int32_t i = 0; i < count; ++i) {
+        T x = data[i];
+        x = (x == x) ? x : T(0);
+        x = x < -kLimit ? -kLimit : x;
+        x = x > kLimit ? kLimit : x;
+        const T a = x < T(0) ? -x : x;
+        data[i] = T(2) * x * (T(3) + a) / (T(6) + a * (T(3) + a));
+    }
+}
+
+#if defined(__x86_64__)
+// AVX2 builds of the loops above for 32-bit float arrays (AsioConvertAvx2.cpp). Call only when
+// the processor reports AVX2.
+namespace avx2 {
+void OutInt16LSB(const float* src, void* dst, int32_t count);
+void OutInt16MSB(const float* src, void* dst, int32_t count);
+void OutInt32LSB(const float* src, void* dst, int32_t count);
+void OutInt32MSB(const float* src, void* dst, int32_t count);
+void OutInt32LSB16(const float* src, void* dst, int32_t count);
+void OutInt32LSB18(const float* src, void* dst, int32_t count);
+void OutInt32LSB20(const float* src, void* dst, int32_t count);
+void OutInt32LSB24(const float* src, void* dst, int32_t count);
+void InInt16LSB(const void* src, float* dst, int32_t count);
+void InInt32LSB(const void* src, float* dst, int32_t count);
+void InInt32LSB16(const void* src, float* dst, int32_t count);
+void InInt32LSB18(const void* src, float* dst, int32_t count);
+void InInt32LSB20(const void* src, float* dst, int32_t count);
+void InInt32LSB24(const void* src, float* dst, int32_t count);
+void ClipDigital32(float* data, int32_t count);
+void ClipAnalog32(float* data, int32_t count);
+} // namespace avx2
+#endif
+
+} // namespace varko::convert_detail
