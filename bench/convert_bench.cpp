@@ -45,7 +45,7 @@ std::vector<float> Floats() {
 void Memcpy(benchmark::State& state, size_t bytes) {
     std::vector<uint8_t> src(kBlock * bytes, 1);
     std::vector<uint8_t> dst(kBlock * bytes);
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         std::memcpy(dst.data(), src.data(), dst.size());
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
@@ -58,7 +58,7 @@ void Out(benchmark::State& state, void (*routine)(const T*, void*, int32_t), siz
     const std::vector<float> f = Floats();
     const std::vector<T> src(f.begin(), f.end());
     std::vector<uint8_t> dst(kBlock * bytes);
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         routine(src.data(), dst.data(), kBlock);
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
@@ -72,7 +72,7 @@ void In(benchmark::State& state, void (*routine)(const void*, T*, int32_t), ASIO
     std::vector<uint8_t> src(kBlock * static_cast<size_t>(ASIOSampleBytes(type)));
     PlainOutputConverter(type).oc32(f.data(), src.data(), kBlock);
     std::vector<T> dst(kBlock);
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         routine(src.data(), dst.data(), kBlock);
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
@@ -86,7 +86,7 @@ void Clip(benchmark::State& state, void (*routine)(float*, int32_t)) {
         x *= 1.5f;
     }
     std::vector<float> work(kBlock);
-    for (auto _ : state) {
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         std::memcpy(work.data(), data.data(), sizeof(float) * kBlock);
         routine(work.data(), kBlock);
         benchmark::DoNotOptimize(work.data());

@@ -143,6 +143,14 @@ inline constexpr int32_t kChunk = 256;
 template <typename T, int Bytes, int Bits, bool Big, auto Block = &QuantizeBlock<T>>
 VARKO_CONVERT_INLINE void OutInt(const T* src, void* dst, int32_t count) {
     auto* p = static_cast<unsigned char*>(dst);
+    if constexpr (Bytes == 4 && !Big) {
+        // Little-endian 32-bit samples are the quantizer's own output: no second pass.
+        if (reinterpret_cast<uintptr_t>(dst) % alignof(int32_t) == 0) {
+            Block(src, static_cast<int32_t*>(dst), count, FullScale(Bits), -FullScale(Bits) - 1.0,
+                  FullScale(Bits));
+            return;
+        }
+    }
     alignas(32) int32_t q[kChunk];
     for (int32_t done = 0; done < count; done += kChunk) {
         const int32_t n = count - done < kChunk ? count - done : kChunk;
