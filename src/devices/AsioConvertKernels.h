@@ -18,6 +18,9 @@
 
 namespace varko::convert_detail {
 
+// Little-endian samples are stored in the host's own byte order.
+static_assert(std::endian::native == std::endian::little);
+
 // Largest value of a signed integer of `bits` bits; the smallest is -FullScale - 1.
 constexpr double FullScale(int bits) {
     return static_cast<double>((uint64_t{1} << (bits - 1)) - 1);
@@ -130,7 +133,48 @@ template <int Bytes, bool Big> VARKO_CONVERT_INLINE int32_t LoadInt(const unsign
 
 template <int Bytes, bool Big>
 VARKO_CONVERT_INLINE void StoreInts(const int32_t* q, unsigned char* p, int32_t n) {
-    for (int32_t i = 0; i < n; ++i) {
+    int32_t i = 0;
+    if constexpr (Bytes == 3) {
+        // Four samples as three 32-bit words instead of twelve byte stores.
+        auto bytes24 = [](int32_t v) {
+            const auto u = static_cast<uint32_t>(v);
+            return Big ? (__builtin_bswap32(u) >> 8) : (u & 0xFFFFFFu);
+        };
+        for (; i + 4 <= n; i += 4) {
+            const uint32_t s0 = bytes24(q[i]);
+            const uint32_t s1 = bytes24(q[i + 1]);
+            const uint32_t s2 = bytes24(q[i + 2]);
+            const uint32_t s3 = bytes24(q[i + 3]);
+            const uint32_t w0 = s0 | (s1 << 24);
+            const uint32_t w1 = (s1 >> 8) | (s2 << 16);
+            const uint32_t w2 = (s2 >> 16) | (s3 << 8);
+            unsigned char* out = p + static_cast<intptr_t>(i) * 3;
+            std::memcpy(out, &w0, 4);
+            std::memcpy(out + 4, &w1, 4);
+            std::memcpy(out + 8, &w2, 4);
+        }
+    }
+#if defined(__SSE2__)
+    if constexpr (Bytes == 2) {
+        for (; i + 8 <= n; i += 8) {
+            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i));
+            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i + 4));
+            __m128i h = _mm_packs_epi32(lo, hi); // values already fit 16 bits
+            if constexpr (Big) {
+                h = _mm_or_si128(_mm_slli_epi16(h, 8), _mm_srli_epi16(h, 8));
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + static_cast<intptr_t>(i) * 2), h);
+        }
+    } else if constexpr (Bytes == 4 && Big) {
+        for (; i + 4 <= n; i += 4) {
+            __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + i));
+            w = _mm_or_si128(_mm_slli_epi16(w, 8), _mm_srli_epi16(w, 8));
+            w = _mm_shufflehi_epi16(_mm_shufflelo_epi16(w, 0xB1), 0xB1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + static_cast<intptr_t>(i) * 4), w);
+        }
+    }
+#endif
+    for (; i < n; ++i) {
         StoreInt<Bytes, Big>(p + static_cast<intptr_t>(i) * Bytes, q[i]);
     }
 }
