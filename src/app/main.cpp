@@ -1,0 +1,47 @@
+// Varko: the instrument's window, its notices and the about box, then the event loop.
+#include "dialogs/AboutFrm.h"
+#include "dialogs/VarkoNoASIOForm.h"
+#include "dialogs/VarkoNoTabletWarningForm.h"
+#include "ui/Resources.h"
+#include "ui/VarkoApplication.h"
+#include "ui/tabletoscForm.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+int main(int argc, char** argv) {
+    varko::TVarkoApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Varko"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Varko"));
+    varko::InitResources();
+    QApplication::setWindowIcon(
+        QIcon(QPixmap::fromImage(varko::ResourceImage(QStringLiteral("AppIcon")))));
+
+    // Creating the main window runs the whole start-up.
+    varko::TMainWin* mainWin = nullptr;
+    try {
+        mainWin = new varko::TMainWin;
+    } catch (const std::exception& e) {
+        // Nothing else can show it yet: the crash window belongs to the main window.
+        std::fprintf(stderr, "%s@TMainWin: %s\n", varko::DemangledName(typeid(e).name()).c_str(),
+                     e.what());
+        return EXIT_FAILURE;
+    }
+    if (mainWin->Halted) {
+        return EXIT_SUCCESS;
+    }
+    varko::TAboutBox about(mainWin);
+    mainWin->AboutBox = &about;
+    varko::TVarkoNoTabletWindow noTablet;
+    varko::TVarkoNoAsioWindow noAsio;
+    about.hide();
+    noTablet.hide();
+    noAsio.hide();
+
+    mainWin->show();
+    const int rc = QApplication::exec();
+    mainWin->AboutBox = nullptr;
+    delete mainWin;
+    return rc;
+}
