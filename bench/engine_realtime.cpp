@@ -1,6 +1,6 @@
 // The 37 x 8 bank at real-time pace with the null host: late blocks and the 99th percentile
 // of the time from a block request until every oscillator is done; resident memory.
-// Usage: engine_realtime [block size = 128] [seconds = 60]
+// Usage: engine_realtime [block size = 128] [seconds = 60] [normal: oscillators not SCHED_FIFO]
 #include "engine_bank.h"
 
 #include "engine/NullHost.h"
@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     host.TimeCritical = true;
     TAudioEngine engine(std::move(hostPtr));
     const long before = ResidentKiB();
-    const int bands = bench::BuildBank(engine, true);
+    const bool fifo = !(argc > 3 && std::string(argv[3]) == "normal");
+    const int bands = bench::BuildBank(engine, fifo);
     const long after = ResidentKiB();
 
     // A monitor waits for the oscillators after each switch and records the completion time.
