@@ -74,6 +74,7 @@ std::function<std::unique_ptr<IAudioHost>()> TMainWin::CreateHost = [] {
     return CreateAudioHost();
 };
 std::function<void(TTabletEventSource&)> TMainWin::ProbeTablet;
+std::function<std::unique_ptr<TWaveguideThread>()> TMainWin::MakeOscillator;
 
 namespace {
 
@@ -1085,6 +1086,7 @@ void TMainWin::RefreshTones() {
     in.ModeRatios = ModeRatios;
     in.ModeLevels = ModeLevels;
     in.ModeFileName = ModeFilesCombo->currentText().toStdString();
+    in.MakeOscillator = MakeOscillator;
     // Runs on the ending thread: post the news to the UI thread and return.
     in.OnTerminate = [](TWaveguideThread& t) {
         if (!t.FatalException) {

@@ -59,6 +59,7 @@ public:
     static std::function<uint32_t()> TickCount;      // milliseconds, wraps
     static std::function<std::unique_ptr<IAudioHost>()> CreateHost;
     static std::function<void(TTabletEventSource&)> ProbeTablet; // after Qt's own probe
+    static std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator; // none: the real one
 
     bool Halted = false; // start-up ended the program, or a crash did
 

@@ -6,9 +6,11 @@
 #include "dialogs/VarkoNoASIOForm.h"
 #include "dialogs/VarkoNoTabletWarningForm.h"
 #include "engine/NullHost.h"
+#include "engine/ToneBank.h"
 #include "files/IniFile.h"
 #include "files/SettingsFile.h"
 #include "ui/ImageButton.h"
+#include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
 #include "ui/WindowParts.h"
 #include "ui/tabletoscForm.h"
@@ -21,6 +23,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -461,4 +464,138 @@ TEST_F(MainWinTest, SettingsThatCannotBeReadOrSavedAreReported) {
     EXPECT_TRUE(Saw("QMessageBox", text::SettingsNotSaved));
     // The history is still saved beside it.
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(HistoryFilePath())));
+}
+
+namespace {
+// An oscillator whose set-up fails.
+class TFailingOsc : public TWaveguideThread {
+protected:
+    void BuildBands(uint32_t) override { throw std::length_error("no room for the bands"); }
+};
+} // namespace
+
+TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
+    Start();
+    TMainWin::MakeOscillator = [] { return std::make_unique<TFailingOsc>(); };
+    OpenScale37();
+    TMainWin::MakeOscillator = nullptr;
+    // The rebuild was abandoned at the first tone; its end arrives through the event loop.
+    EXPECT_EQ(win->Engine->Oscillators.size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !halts.empty(); }, 5000));
+    EXPECT_TRUE(
+        Saw("varko::TVarkoCrashWin", "std::length_error@TWaveguideThread: no room for the bands"));
+    EXPECT_FALSE(win->Engine->Running.load());
+}
+
+TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
+    TMainWin::ProbeTablet = [](TTabletEventSource& source) { source.SetDevice(true, "Test Pen"); };
+    Start();
+    TMainWin::ProbeTablet = nullptr;
+    EXPECT_FALSE(Saw("varko::TVarkoNoTabletWindow"));
+    EXPECT_EQ(win->StatusText(0), "Test Pen");
+    EXPECT_TRUE(win->Settings->chktabletyok->isEnabled());
+    EXPECT_FALSE(win->Playing().MousePressure);
+    EXPECT_EQ(win->pressurebar->maximum(), 1023);
+    EXPECT_FLOAT_EQ(win->Playing().PressureScale, 1.0f / 1023);
+    QCoreApplication::processEvents(); // the context-open message
+    EXPECT_GT(win->Playing().TabletScaleX, 0.0f);
+}
+
+TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
+    const std::string good = Path("glass.vmod");
+    std::ofstream(good) << "1.0, 1.0\n2.76, 0.5\nnot a mode\n";
+    {
+        ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+        std::ofstream(HistoryFilePath()) << Path("gone.vmod") << "\r\n";
+    }
+    Start();
+    ASSERT_EQ(win->ModeFilesCombo->count(), 2);
+    EXPECT_EQ(win->ModeFilesCombo->itemText(1), "gone");
+    win->ExternalObject->click();
+    EXPECT_TRUE(win->ModeFilesCombo->isEnabled());
+    EXPECT_FALSE(win->ModeLevelsTrk->isEnabled());
+
+    fileToChoose = QString::fromStdString(good);
+    win->ModeFilesCombo->setCurrentIndex(0);
+    win->ModeFilesComboSelect();
+    EXPECT_TRUE(Saw("QFileDialog", "Open Vibration Mode File"));
+    EXPECT_EQ(win->ModeRatios, (std::vector<float>{1.0f, 2.76f}));
+    EXPECT_FALSE(win->warnicon2->isHidden()); // the faulty third line
+    ASSERT_EQ(win->ModeFilesCombo->count(), 3);
+    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), 1);
+    EXPECT_EQ(win->ModeFilesCombo->itemText(1), "glass");
+
+    // The missing history entry: the error, and it leaves list and history.
+    win->ModeFilesCombo->setCurrentIndex(2);
+    win->ModeFilesComboSelect();
+    EXPECT_TRUE(Saw("QMessageBox", text::ModeFileNotOpened));
+    EXPECT_TRUE(win->ModeRatios.empty());
+    EXPECT_EQ(win->ModeFilesCombo->count(), 2);
+    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
+    ASSERT_EQ(win->History.size(), 1u);
+
+    // Cancelling "Browse..." clears the selection but keeps the modes.
+    win->ModeFilesCombo->setCurrentIndex(1);
+    win->ModeFilesComboSelect();
+    fileToChoose.clear();
+    win->ModeFilesCombo->setCurrentIndex(0);
+    win->ModeFilesComboSelect();
+    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
+    EXPECT_EQ(win->ModeRatios.size(), 2u);
+
+    OpenScale37();
+    win->ModeFilesCombo->setCurrentIndex(1);
+    win->ApplyParametersBtnClick();
+    EXPECT_EQ(win->StatusText(3), "glass (Both ends free)");
+    win.reset();
+    ModeFileHistory saved;
+    ASSERT_TRUE(saved.Load(HistoryFilePath()));
+    EXPECT_EQ(saved.Entries(), std::vector<std::string>{good});
+}
+
+TEST_F(MainWinTest, ADriverResetRebuildsTheBankOnTheWindowsThread) {
+    Start();
+    OpenScale37();
+    const TWaveguideThread* before = &Osc(0);
+    static_cast<TNullHost&>(win->Engine->Host()).RequestReset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return &Osc(0) != before; }, 5000));
+    EXPECT_EQ(win->Engine->Oscillators.size(), 37u);
+    EXPECT_TRUE(win->Engine->Running.load());
+    EXPECT_EQ(win->StatusText(4), "Running");
+}
+
+TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
+    Start();
+    OpenScale37();
+    QTest::mouseMove(win->ToneZone, QPoint(50, 100));
+    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
+    EXPECT_EQ(win->pressurebar->value(), 50);
+    const QImage half = win->StatusBar->grab().toImage();
+    QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
+    const QImage none = win->StatusBar->grab().toImage();
+    const int y = (win->StatusBar->height() - 9) / 2 + 5;
+    // Half scale: the bar's left quarter differs from the empty bar, its right end does not.
+    EXPECT_NE(half.pixelColor(154 + 20, y), none.pixelColor(154 + 20, y));
+    EXPECT_EQ(half.pixelColor(154 + 90, y), none.pixelColor(154 + 90, y));
+}
+
+TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
+    Start();
+    win->Engine->Stop(); // the capped bank is built, not played
+    const std::string p = Path("et30.scl");
+    {
+        std::ofstream f(p);
+        f << "30 steps\n30\n";
+        for (int i = 1; i <= 30; ++i) {
+            f << i * 40 << ".0\n";
+        }
+    }
+    win->RepeatDownEd->setText("10");
+    win->RepeatUpEd->setText("10");
+    fileToChoose = QString::fromStdString(p);
+    win->OpenScaleBtnClick();
+    EXPECT_EQ(win->ToneRatios.size(), 31u + 30u * 20u);
+    EXPECT_EQ(win->Engine->Oscillators.size(), static_cast<size_t>(MaxTones));
+    EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(631).arg(MaxTones)));
+    EXPECT_EQ(win->ToneZone->ToneRatios().size(), static_cast<size_t>(MaxTones));
 }
