@@ -92,7 +92,8 @@ protected:
         Capture = std::make_unique<TJackCapture>(kRate * 11);
         ASSERT_TRUE(Capture->Ok());
         ASSERT_TRUE(WaitFor([&] { return Capture->Connect() == 2; }, std::chrono::seconds(5)))
-            << "Varko's ports do not feed the playback ports";
+            << "Varko's ports do not feed the playback ports; active " << Host->Active()
+            << ", lost " << Host->DeviceLost() << ", found " << Capture->Connect();
     }
     // Records seconds of audio (pumping notices meanwhile).
     void Record(double seconds) {
