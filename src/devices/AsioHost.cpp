@@ -12,29 +12,34 @@ namespace {
 std::atomic<TASIOHost*> gHost{nullptr};
 
 void CbBufferSwitch(int32_t index, ASIOBool) {
-    if (TASIOHost* host = gHost.load(std::memory_order_acquire))
+    if (TASIOHost* host = gHost.load(std::memory_order_acquire)) {
         host->BufferSwitch(index);
+    }
 }
 
 void CbSampleRateDidChange(ASIOSampleRate) {
-    if (TASIOHost* host = gHost.load(std::memory_order_acquire))
+    if (TASIOHost* host = gHost.load(std::memory_order_acquire)) {
         host->AsioMessage(-1, 0, nullptr, nullptr); // handled as a rate notice below
+    }
 }
 
 int32_t CbAsioMessage(int32_t selector, int32_t value, void* message, double* opt) {
     TASIOHost* host = gHost.load(std::memory_order_acquire);
-    if (host)
+    if (host) {
         return host->AsioMessage(selector, value, message, opt);
+    }
     // Without a host, answer as a host with the default selector support would.
-    if (selector == kAsioSelectorSupported)
+    if (selector == kAsioSelectorSupported) {
         return value >= kAsioEngineVersion && value <= kAsioLatenciesChanged ? 1 : 0;
+    }
     return 0;
 }
 
 ASIOTime* CbBufferSwitchTimeInfo(ASIOTime* params, int32_t index, ASIOBool) {
     TASIOHost* host = gHost.load(std::memory_order_acquire);
-    if (host && params)
+    if (host && params) {
         host->BufferSwitchTimeInfo(index, *params);
+    }
     return nullptr;
 }
 
@@ -56,60 +61,70 @@ TASIOTimeSub::TASIOTimeSub() {
 }
 
 void TASIOTimeSub::SetSamplePos(int64_t value) {
-    if (value == SamplePos())
+    if (value == SamplePos()) {
         return;
+    }
     FTime.timeInfo.samplePosition = ASIOFromInt64(value);
-    if (OnChanged)
+    if (OnChanged) {
         OnChanged();
+    }
 }
 
 void TASIOTimeSub::SetSpeed(double value) {
-    if (value == FTime.timeInfo.speed)
+    if (value == FTime.timeInfo.speed) {
         return;
+    }
     FTime.timeInfo.speed = value;
-    if (OnChanged)
+    if (OnChanged) {
         OnChanged();
+    }
 }
 
 void TASIOTimeSub::SetSampleRate(double value) {
-    if (value == FTime.timeInfo.sampleRate)
+    if (value == FTime.timeInfo.sampleRate) {
         return;
+    }
     FTime.timeInfo.sampleRate = value;
-    if (OnChanged)
+    if (OnChanged) {
         OnChanged();
+    }
 }
 
 void TASIOTimeSub::SetFlags(TATFlags value) {
     FTime.timeInfo.flags = (FTime.timeInfo.flags & ~0x3Fu) | (value & 0x3Fu);
 }
 
-TASIOHost::TASIOHost(TDriverListSource source) {
+TASIOHost::TASIOHost(const TDriverListSource& source) {
     gHost.store(this, std::memory_order_release);
     FRecords = source ? source() : BuildDriverList();
-    for (const TAsioDriverRecord& record : FRecords)
+    for (const TAsioDriverRecord& record : FRecords) {
         FDriverList.push_back(record.Name);
+    }
     FCallbacks.bufferSwitch = CbBufferSwitch;
     FCallbacks.sampleRateDidChange = CbSampleRateDidChange;
     FCallbacks.asioMessage = CbAsioMessage;
     FCallbacks.bufferSwitchTimeInfo = CbBufferSwitchTimeInfo;
     HostClipRoutines(false, FClip32, FClip64);
     HostSelectOptimizations(true);
-    if (OnCreate)
+    if (OnCreate) {
         OnCreate(this);
+    }
 }
 
 TASIOHost::~TASIOHost() {
-    if (OnDestroy)
+    if (OnDestroy) {
         OnDestroy(this);
-    SetActive(false);
+    }
+    TASIOHost::SetActive(false);
     CloseDriver();
     TASIOHost* self = this;
     gHost.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
 }
 
 void TASIOHost::SetActive(bool value) {
-    if (!FDriver || value == FActive)
+    if (!FDriver || value == FActive) {
         return;
+    }
     if (value) {
         FDeviceLost.store(false, std::memory_order_relaxed);
         try {
@@ -134,30 +149,37 @@ void TASIOHost::SetActive(bool value) {
 }
 
 void TASIOHost::SilenceBuffers() {
-    if (!FBuffersCreated || !FBufferInfo)
+    if (!FBuffersCreated || !FBufferInfo) {
         return;
+    }
     const int inputs = FInputChannelCount;
     const int outputs = FOutputChannelCount;
     auto clear = [this](const ASIOBufferInfo& info, ASIOSampleType type) {
         const size_t bytes = static_cast<size_t>(FBufferSize) * SilenceBytes(type);
-        for (void* half : info.buffers)
-            if (half)
+        for (void* half : info.buffers) {
+            if (half) {
                 std::memset(half, 0, bytes);
+            }
+        }
     };
-    for (int i = 0; i < outputs; ++i)
+    for (int i = 0; i < outputs; ++i) {
         clear(FBufferInfo[inputs + i], FOutputChannelInfos[i].type);
-    for (int i = 0; i < inputs; ++i)
+    }
+    for (int i = 0; i < inputs; ++i) {
         clear(FBufferInfo[i], FInputChannelInfos[i].type);
+    }
 }
 
 void TASIOHost::SetDriverIndex(int index) {
-    if (index == FDriverIndex)
+    if (index == FDriverIndex) {
         return;
+    }
     const bool wasActive = FActive;
     SetActive(false);
     index = std::max(index, -1);
-    if (index >= GetNumDrivers())
+    if (index >= GetNumDrivers()) {
         index = GetNumDrivers() - 1;
+    }
     FDriverIndex = index;
     if (index == -1) {
         FDriverName.clear();
@@ -187,39 +209,45 @@ void TASIOHost::SetDriverIndex(int index) {
         CanOutputGain();
         CanOutputMeter();
     }
-    if (OnDriverChanged)
+    if (OnDriverChanged) {
         OnDriverChanged(this);
+    }
     SetActive(wasActive);
 }
 
 void TASIOHost::SetDriverName(const std::string& name) {
     auto it = std::find(FDriverList.begin(), FDriverList.end(), name);
-    if (it != FDriverList.end())
+    if (it != FDriverList.end()) {
         SetDriverIndex(static_cast<int>(it - FDriverList.begin()));
+    }
 }
 
 std::string TASIOHost::GetOutputChannelName(int channel) const {
-    if (channel < 0 || channel >= static_cast<int>(FOutputChannelInfos.size()))
+    if (channel < 0 || channel >= static_cast<int>(FOutputChannelInfos.size())) {
         return {};
+    }
     const ASIOChannelInfo& info = FOutputChannelInfos[static_cast<size_t>(channel)];
     return std::string(info.name, strnlen(info.name, sizeof info.name));
 }
 
 void TASIOHost::SetOutputChannelOffset(uint16_t offset) {
-    if (offset != FOutputChannelOffset && offset < FOutputChannelCount)
+    if (offset != FOutputChannelOffset && offset < FOutputChannelCount) {
         FOutputChannelOffset = offset;
+    }
 }
 
 void TASIOHost::SetInputChannelOffset(uint16_t offset) {
-    if (offset != FInputChannelOffset && offset < FInputChannelCount)
+    if (offset != FInputChannelOffset && offset < FInputChannelCount) {
         FInputChannelOffset = offset;
+    }
 }
 
 void TASIOHost::SetSampleRate(double rate) {
     FSampleRate = (rate <= 0 || rate > 1048575) ? 44100.0 : rate;
     FASIOTime.SetSampleRate(rate);
-    if (FDriver)
+    if (FDriver) {
         FDriver->setSampleRate(rate);
+    }
 }
 
 void TASIOHost::SetConvertOptimizations(TConvertOptimizations value) {
@@ -228,16 +256,18 @@ void TASIOHost::SetConvertOptimizations(TConvertOptimizations value) {
 }
 
 void TASIOHost::SetOutputDither(TASIOOutputDither value) {
-    if (value == FOutputDither)
+    if (value == FOutputDither) {
         return;
+    }
     FOutputDither = value;
     HostSelectDither(value);
 }
 
 void TASIOHost::SetPreventClipping(TPreventClipping value) {
     FPreventClipping = value;
-    if (value != pcNone)
+    if (value != pcNone) {
         HostClipRoutines(value == pcAnalog, FClip32, FClip64);
+    }
 }
 
 void TASIOHost::SetCustomGenerator(TASIOGenerator* generator) {
@@ -261,22 +291,26 @@ void TASIOHost::OpenDriver() {
     if (FDriverIndex >= 0 && FDriverIndex < GetNumDrivers()) {
         try {
             FDriver = std::make_unique<TRuloASIO>(FRecords[static_cast<size_t>(FDriverIndex)]);
-            if (!FDriver->Succeeded() || !FDriver->init(nullptr))
+            if (!FDriver->Succeeded() || !FDriver->init(nullptr)) {
                 FDriver.reset();
+            }
         } catch (...) {
             FDriver.reset();
         }
     }
-    if (!FDriver)
+    if (!FDriver) {
         throw EASIOHostError("ASIO Driver Failed!");
+    }
     FBuffersCreated = CreateBuffers();
-    if (wasActive)
+    if (wasActive) {
         SetActive(true);
+    }
 }
 
 void TASIOHost::CloseDriver() {
-    if (FActive)
+    if (FActive) {
         SetActive(false);
+    }
     DisposeBuffers();
     FDriver.reset();
     FInputLatency = FOutputLatency = 0;
@@ -286,13 +320,15 @@ void TASIOHost::CloseDriver() {
 
 void TASIOHost::Reset() {
     OpenDriver();
-    if (OnReset)
+    if (OnReset) {
         OnReset(this);
+    }
 }
 
 void TASIOHost::ControlPanel() {
-    if (FDriver)
+    if (FDriver) {
         FDriver->controlPanel();
+    }
     // The panel's reset request was queued when no dispatcher is set; carry it out now that
     // the driver has returned.
     ProcessMessages();
@@ -302,23 +338,36 @@ ASIOError TASIOHost::CanSampleRate(double rate) {
     return FDriver ? FDriver->canSampleRate(rate) : ASE_NotPresent;
 }
 
+std::string TASIOHost::DriverErrorMessage() {
+    char text[128] = {};
+    if (FDriver) {
+        FDriver->getErrorMessage(text);
+    }
+    return std::string(text, strnlen(text, sizeof text));
+}
+
 bool TASIOHost::CreateBuffers() {
-    if (!FDriver)
+    if (!FDriver) {
         return false;
-    if (FBuffersCreated)
+    }
+    if (FBuffersCreated) {
         DisposeBuffers();
+    }
     FDriver->getBufferSize(&FBufferMinimum, &FBufferMaximum, &FBufferPreferredSize,
                            &FBufferGranularity);
-    if (FBufferMinimum == FBufferMaximum)
+    if (FBufferMinimum == FBufferMaximum) {
         FBufferPreferredSize = FBufferMinimum;
+    }
     FBufferSize = (FBufferPreferredSize <= 0 || FBufferPreferredSize > 65530)
                       ? 4096u
                       : static_cast<uint32_t>(FBufferPreferredSize);
-    if (FCustomGenerator)
+    if (FCustomGenerator) {
         FCustomGenerator->BlockSize = FBufferSize;
+    }
     double rate = 44100.0;
-    if (FDriver->getSampleRate(&rate) == ASE_OK)
+    if (FDriver->getSampleRate(&rate) == ASE_OK) {
         SetSampleRate(rate);
+    }
     int32_t inputs = 0, outputs = 0;
     FDriver->getChannels(&inputs, &outputs);
     FInputChannelCount = std::max(inputs, 0);
@@ -359,20 +408,24 @@ bool TASIOHost::CreateBuffers() {
                                &FCallbacks) == ASE_OK;
     FBuffersCreated = created;
     FDriver->getLatencies(&FInputLatency, &FOutputLatency);
-    if (OnBuffersCreate)
+    if (OnBuffersCreate) {
         OnBuffersCreate(this);
-    if (OnLatencyChanged)
+    }
+    if (OnLatencyChanged) {
         OnLatencyChanged(this);
+    }
     FNoiseState =
         static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()) | 1u;
     return created;
 }
 
 void TASIOHost::DisposeBuffers() {
-    if (!FDriver || !FBuffersCreated)
+    if (!FDriver || !FBuffersCreated) {
         return;
-    if (OnBuffersDestroy)
+    }
+    if (OnBuffersDestroy) {
         OnBuffersDestroy(this);
+    }
     // The driver lets go of the halves before the host forgets where they are.
     try {
         FDriver->disposeBuffers();
@@ -387,20 +440,23 @@ void TASIOHost::DisposeBuffers() {
 }
 
 ASIOChannelInfo TASIOHost::GetOutputChannelInfo(int channel) const {
-    if (channel < 0 || channel >= static_cast<int>(FOutputChannelInfos.size()))
+    if (channel < 0 || channel >= static_cast<int>(FOutputChannelInfos.size())) {
         throw std::out_of_range("Assertion failure");
+    }
     return FOutputChannelInfos[static_cast<size_t>(channel)];
 }
 
 ASIOChannelInfo TASIOHost::GetInputChannelInfo(int channel) const {
-    if (channel < 0 || channel >= static_cast<int>(FInputChannelInfos.size()))
+    if (channel < 0 || channel >= static_cast<int>(FInputChannelInfos.size())) {
         throw std::out_of_range("Assertion failure");
+    }
     return FInputChannelInfos[static_cast<size_t>(channel)];
 }
 
 int32_t TASIOHost::GetInputMeter(int32_t channel) {
-    if (!FDriver)
+    if (!FDriver) {
         return -1;
+    }
     ASIOChannelControls controls;
     controls.channel = channel;
     controls.isInput = ASIOTrue;
@@ -409,8 +465,9 @@ int32_t TASIOHost::GetInputMeter(int32_t channel) {
 }
 
 int32_t TASIOHost::GetOutputMeter(int32_t channel) {
-    if (!FDriver)
+    if (!FDriver) {
         return -1;
+    }
     ASIOChannelControls controls;
     controls.channel = channel;
     controls.isInput = ASIOFalse;
@@ -419,8 +476,9 @@ int32_t TASIOHost::GetOutputMeter(int32_t channel) {
 }
 
 void TASIOHost::SetInputGain(int32_t channel, int32_t gain) {
-    if (!FDriver)
+    if (!FDriver) {
         return;
+    }
     ASIOChannelControls controls;
     controls.channel = channel;
     controls.isInput = ASIOTrue;
@@ -429,8 +487,9 @@ void TASIOHost::SetInputGain(int32_t channel, int32_t gain) {
 }
 
 void TASIOHost::SetOutputGain(int32_t channel, int32_t gain) {
-    if (!FDriver)
+    if (!FDriver) {
         return;
+    }
     ASIOChannelControls controls;
     controls.channel = channel;
     controls.isInput = ASIOFalse;
@@ -471,8 +530,9 @@ void TASIOHost::BufferSwitch(int32_t index) {
     ::varko::ASIOTime& time = FASIOTime.Record();
     time = ::varko::ASIOTime{};
     if (FDriver && FDriver->getSamplePosition(&time.timeInfo.samplePosition,
-                                              &time.timeInfo.systemTime) == ASE_OK)
+                                              &time.timeInfo.systemTime) == ASE_OK) {
         time.timeInfo.flags |= atSystemTimeValid | atSamplePositionValid;
+    }
     BufferSwitchTimeInfo(index, time);
 }
 
@@ -495,18 +555,22 @@ void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
     auto prefill = [&](std::vector<std::vector<T>>& arrays, TBufferPreFill mode, bool isOutput) {
         switch (mode) {
         case bpfZero:
-            for (auto& a : arrays)
+            for (auto& a : arrays) {
                 std::fill(a.begin(), a.end(), T(0));
+            }
             return true;
         case bpfNoise:
-            for (auto& a : arrays)
-                for (T& v : a)
+            for (auto& a : arrays) {
+                for (T& v : a) {
                     v = static_cast<T>(Noise());
+                }
+            }
             return true;
         case bpfCustom:
             if constexpr (!std::is_same_v<T, double>) {
-                if (FCustomGenerator)
+                if (FCustomGenerator) {
                     FCustomGenerator->ProcessBlock(arrays, isOutput);
+                }
                 return true;
             }
             return false;
@@ -518,19 +582,23 @@ void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
     if (!prefill(in, PreFillInBuffer, false)) {
         for (int i = 0; i < inputs; ++i) {
             void* half = FBufferInfo[i].buffers[index & 1];
-            if (half && FInConvertible[static_cast<size_t>(i)])
+            if (half && FInConvertible[static_cast<size_t>(i)]) {
                 inConv(i, half, in[static_cast<size_t>(i)].data(), n);
+            }
         }
     }
-    if (FPreventClipping != pcNone && clip)
-        for (auto& a : in)
+    if (FPreventClipping != pcNone && clip) {
+        for (auto& a : in) {
             clip(a.data(), n);
+        }
+    }
     prefill(out, PreFillOutBuffer, true);
 
     auto copy = [&](int from, int to) {
-        if (from >= 0 && from < inputs && to >= 0 && to < outputs)
+        if (from >= 0 && from < inputs && to >= 0 && to < outputs) {
             std::copy(in[static_cast<size_t>(from)].begin(), in[static_cast<size_t>(from)].end(),
                       out[static_cast<size_t>(to)].begin());
+        }
     };
     switch (InputMonitor) {
     case imMono:
@@ -541,8 +609,9 @@ void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
         copy(FInputChannelOffset + 1, FOutputChannelOffset + 1);
         break;
     case imAll:
-        for (int i = 0; i < std::min(inputs, outputs); ++i)
+        for (int i = 0; i < std::min(inputs, outputs); ++i) {
             copy(i, i);
+        }
         break;
     default:
         break;
@@ -551,27 +620,34 @@ void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
     if constexpr (wide) {
         OnBufferSwitch64(this, in, out);
     } else {
-        if (OnBufferSwitch32)
+        if (OnBufferSwitch32) {
             OnBufferSwitch32(this, in, out);
+        }
     }
 
-    if (FPreventClipping != pcNone && clip)
-        for (auto& a : out)
+    if (FPreventClipping != pcNone && clip) {
+        for (auto& a : out) {
             clip(a.data(), n);
+        }
+    }
     for (int i = 0; i < outputs; ++i) {
         void* half = FBufferInfo[inputs + i].buffers[index & 1];
-        if (half && FOutConvertible[static_cast<size_t>(i)])
+        if (half && FOutConvertible[static_cast<size_t>(i)]) {
             outConv(i, half, out[static_cast<size_t>(i)].data(), n);
+        }
     }
 }
 
 void TASIOHost::BufferSwitchTimeInfo(int32_t index, const ::varko::ASIOTime& params) {
-    if (!FDriver || !FBufferInfo)
+    if (!FDriver || !FBufferInfo) {
         return;
-    if (&params != &FASIOTime.Record())
+    }
+    if (&params != &FASIOTime.Record()) {
         FASIOTime.Record() = params;
-    if (OnUpdateSamplePos)
+    }
+    if (OnUpdateSamplePos) {
         OnUpdateSamplePos(this, ASIOToInt64(params.timeInfo.samplePosition));
+    }
     if (OnBufferSwitchNative) {
         OnBufferSwitchNative(this, FBufferInfo.get(), index);
     } else if (OnBufferSwitch64) {
@@ -604,8 +680,9 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
         static constexpr TASIOSelectorSupport bySelector[] = {
             assEngineVersion,    assResetRequest,     assBufferSizeChange, assResyncRequest,
             assLatenciesChanged, assSupportsTimeInfo, assSupportsTimeCode, assSupportsInputMonitor};
-        if (value < kAsioEngineVersion || value > kAsioSupportsInputMonitor)
+        if (value < kAsioEngineVersion || value > kAsioSupportsInputMonitor) {
             return 0;
+        }
         return (FSelectorSupport & bySelector[value - kAsioEngineVersion]) ? 1 : 0;
     }
     case kAsioEngineVersion:
@@ -613,30 +690,35 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
     case kAsioResetRequest:
     case kAsioBufferSizeChange:
         // Reloading closes the driver: never inside the driver's own call.
-        if (!FReloadPending.exchange(true))
+        if (!FReloadPending.exchange(true)) {
             Post([this] {
                 FReloadPending.store(false);
-                if (!FDriver)
+                if (!FDriver) {
                     return;
+                }
                 try {
                     Reset();
                 } catch (...) {
                     FActive = false;
                     FDeviceLost.store(true, std::memory_order_relaxed);
-                    if (OnDeviceLost)
+                    if (OnDeviceLost) {
                         OnDeviceLost(this);
+                    }
                 }
             });
+        }
         return 1;
     case kAsioResyncRequest:
         return 0;
     case kAsioLatenciesChanged:
         Post([this] {
-            if (!FDriver)
+            if (!FDriver) {
                 return;
+            }
             FDriver->getLatencies(&FInputLatency, &FOutputLatency);
-            if (OnLatencyChanged)
+            if (OnLatencyChanged) {
                 OnLatencyChanged(this);
+            }
         });
         return 1;
     case kAsioSupportsTimeInfo:
@@ -649,14 +731,16 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
         FDeviceLost.store(true, std::memory_order_relaxed);
         Post([this] {
             SetActive(false);
-            if (OnDeviceLost)
+            if (OnDeviceLost) {
                 OnDeviceLost(this);
+            }
         });
         return 1;
     case kRateNotice:
         Post([this] {
-            if (OnSampleRateChanged)
+            if (OnSampleRateChanged) {
                 OnSampleRateChanged(this);
+            }
         });
         return 1;
     default:
@@ -667,8 +751,9 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
 void TASIOHost::Post(std::function<void()> job) {
     std::weak_ptr<int> alive = FAlive;
     auto guarded = [alive, job = std::move(job)] {
-        if (alive.lock())
+        if (alive.lock()) {
             job();
+        }
     };
     if (OwnerDispatcher) {
         OwnerDispatcher(std::move(guarded));
@@ -684,8 +769,9 @@ void TASIOHost::ProcessMessages() {
         std::lock_guard lock(FQueueMutex);
         jobs.swap(FQueue);
     }
-    for (auto& job : jobs)
+    for (auto& job : jobs) {
         job();
+    }
 }
 
 } // namespace varko

@@ -104,11 +104,11 @@ private:
     ASIOTime FTime;
 };
 
-class TASIOHost : public IAudioHost {
+class TASIOHost final : public IAudioHost {
 public:
     // Builds the driver list from source (the RtAudio devices when empty). The newest host
     // is the one the driver callbacks reach; one host per process is supported.
-    explicit TASIOHost(TDriverListSource source = {});
+    explicit TASIOHost(const TDriverListSource& source = {});
     ~TASIOHost() override;
     TASIOHost(const TASIOHost&) = delete;
     TASIOHost& operator=(const TASIOHost&) = delete;
@@ -175,6 +175,8 @@ public:
     bool CreateBuffers();
     void DisposeBuffers();
     ASIOError CanSampleRate(double rate);
+    // The loaded driver's own account of its last failure; empty without a driver.
+    std::string DriverErrorMessage();
     int GetNumDrivers() const { return static_cast<int>(FRecords.size()); }
     // Raises std::out_of_range("Assertion failure") for a channel outside the device.
     ASIOChannelInfo GetOutputChannelInfo(int channel) const;

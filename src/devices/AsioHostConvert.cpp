@@ -12,51 +12,60 @@ namespace {
 
 template <typename F> int64_t RoundSat(F x, double scale, double lo, double hi) {
     double v = static_cast<double>(x) * scale;
-    if (!(v == v))
+    if (!(v == v)) {
         return 0;
+    }
     v = std::clamp(v, lo, hi);
     return static_cast<int64_t>(std::nearbyint(v));
 }
 
 template <typename F> void InF32(const void* s, F* d, int32_t n) {
     const auto* p = static_cast<const float*>(s);
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         d[i] = static_cast<F>(p[i]);
+    }
 }
 template <typename F> void OutF32(const F* s, void* d, int32_t n) {
     auto* p = static_cast<float*>(d);
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         p[i] = static_cast<float>(s[i]);
+    }
 }
 template <typename F> void InF64(const void* s, F* d, int32_t n) {
     const auto* p = static_cast<const double*>(s);
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         d[i] = static_cast<F>(p[i]);
+    }
 }
 template <typename F> void OutF64(const F* s, void* d, int32_t n) {
     auto* p = static_cast<double*>(d);
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         p[i] = static_cast<double>(s[i]);
+    }
 }
 template <typename F> void InI16(const void* s, F* d, int32_t n) {
     const auto* p = static_cast<const int16_t*>(s);
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         d[i] = static_cast<F>(p[i] / 32767.0);
+    }
 }
 template <typename F> void OutI16(const F* s, void* d, int32_t n) {
     auto* p = static_cast<int16_t*>(d);
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         p[i] = static_cast<int16_t>(RoundSat(s[i], 32767.0, -32768.0, 32767.0));
+    }
 }
 template <typename F> void InI32(const void* s, F* d, int32_t n) {
     const auto* p = static_cast<const int32_t*>(s);
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         d[i] = static_cast<F>(p[i] / 2147483647.0);
+    }
 }
 template <typename F> void OutI32(const F* s, void* d, int32_t n) {
     auto* p = static_cast<int32_t*>(d);
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         p[i] = static_cast<int32_t>(RoundSat(s[i], 2147483647.0, -2147483648.0, 2147483647.0));
+    }
 }
 template <typename F> void InI24(const void* s, F* d, int32_t n) {
     const auto* p = static_cast<const uint8_t*>(s);
@@ -76,8 +85,9 @@ template <typename F> void OutI24(const F* s, void* d, int32_t n) {
     }
 }
 template <typename F> void ClipDigital(F* d, int32_t n) {
-    for (int32_t i = 0; i < n; ++i)
+    for (int32_t i = 0; i < n; ++i) {
         d[i] = std::clamp<F>(d[i], F(-1), F(1));
+    }
 }
 
 } // namespace

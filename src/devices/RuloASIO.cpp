@@ -3,8 +3,9 @@
 namespace varko {
 
 TRuloASIO::TRuloASIO(const TAsioDriverRecord& record) {
-    if (record.Create)
+    if (record.Create) {
         FDriver = record.Create();
+    }
 }
 
 TRuloASIO::~TRuloASIO() = default;
@@ -14,10 +15,11 @@ ASIOBool TRuloASIO::init(void* sysHandle) {
 }
 
 void TRuloASIO::getDriverName(char* name) {
-    if (FDriver)
+    if (FDriver) {
         FDriver->getDriverName(name);
-    else if (name)
+    } else if (name) {
         name[0] = 0;
+    }
 }
 
 int32_t TRuloASIO::getDriverVersion() {
@@ -25,10 +27,11 @@ int32_t TRuloASIO::getDriverVersion() {
 }
 
 void TRuloASIO::getErrorMessage(char* string) {
-    if (FDriver)
+    if (FDriver) {
         FDriver->getErrorMessage(string);
-    else if (string)
+    } else if (string) {
         string[0] = 0;
+    }
 }
 
 ASIOError TRuloASIO::start() {

@@ -23,7 +23,8 @@ public:
         : Name(std::move(name)), Rate(rate), Period(period) {}
     ~TJackServer() { Stop(); }
 
-    // Starts jackd and waits until it takes clients; false when it does not come up. Real-time
+    // Starts jackd and waits until it takes clients; false when it does not come up. A long
+    // client timeout lets clients of a loaded machine in. Real-time
     // scheduling keeps a busy machine from making the server late; without the right to it,
     // the server runs at normal priority.
     bool Start() {
@@ -60,8 +61,9 @@ private:
             prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a crashed test
             freopen("/dev/null", "w", stdout);
             freopen("/dev/null", "w", stderr);
-            execlp("jackd", "jackd", realtime ? "--realtime" : "--no-realtime", "-n", Name.c_str(),
-                   "-d", "dummy", "-r", r.c_str(), "-p", p.c_str(), static_cast<char*>(nullptr));
+            execlp("jackd", "jackd", realtime ? "--realtime" : "--no-realtime", "-t", "5000", "-n",
+                   Name.c_str(), "-d", "dummy", "-r", r.c_str(), "-p", p.c_str(),
+                   static_cast<char*>(nullptr));
             _exit(127);
         }
         if (Pid < 0)
@@ -73,8 +75,12 @@ private:
             }
             jack_status_t status{};
             if (jack_client_t* c = jack_client_open("VarkoWait", JackNoStartServer, &status)) {
+                // Ready once the back end's playback ports are there.
+                const bool ready = jack_port_by_name(c, "system:playback_2") != nullptr;
                 jack_client_close(c);
-                return true;
+                if (ready) {
+                    return true;
+                }
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }

@@ -18,8 +18,9 @@ std::shared_ptr<TFakeScript> Script() {
 TDriverListSource Source(std::vector<std::shared_ptr<TFakeScript>> scripts) {
     return [scripts] {
         TAsioDriverRecords records;
-        for (size_t i = 0; i < scripts.size(); ++i)
+        for (size_t i = 0; i < scripts.size(); ++i) {
             records.push_back(FakeRecord("Fake " + std::to_string(i), scripts[i]));
+        }
         return records;
     };
 }
@@ -183,8 +184,9 @@ TEST(HostReset, ReloadRunsOnTheOwnersThreadAfterTheDriverReturned) {
     std::thread([&] { host.AsioMessage(kAsioBufferSizeChange, 0, nullptr, nullptr); }).join();
     EXPECT_EQ(queue.size(), 1u);
 
-    for (auto& job : std::exchange(queue, {}))
+    for (auto& job : std::exchange(queue, {})) {
         job();
+    }
     EXPECT_EQ(resets, 1);
     EXPECT_EQ(resetThread, std::this_thread::get_id());
     EXPECT_EQ(s->Created, 2);
@@ -230,17 +232,19 @@ TEST(HostSwitch, StopLeavesBothHalvesSilentForEveryType) {
         TASIOHost host(Source({s}));
         host.OnBufferSwitch32 = [](IAudioHost*, const TArrayOfSingleArray&,
                                    TArrayOfSingleArray& out) {
-            for (auto& channel : out)
+            for (auto& channel : out) {
                 std::fill(channel.begin(), channel.end(), 0.5f);
+            }
         };
         host.SetDriverIndex(0);
         host.SetActive(true);
         ASSERT_TRUE(host.Active());
-        while (s->Switches.load() < 4)
+        while (s->Switches.load() < 4) {
             std::this_thread::yield();
+        }
         host.SetActive(false);
         EXPECT_FALSE(host.Active());
-        for (const ASIOBufferInfo& info : s->Infos)
+        for (const ASIOBufferInfo& info : s->Infos) {
             for (void* half : info.buffers) {
                 const size_t bytes =
                     host.BufferSize() *
@@ -250,6 +254,7 @@ TEST(HostSwitch, StopLeavesBothHalvesSilentForEveryType) {
                 // Not one byte beyond the half's samples.
                 EXPECT_EQ(p[bytes], 0xAB) << type;
             }
+        }
     }
 }
 

@@ -8,16 +8,21 @@
 #include <cstdlib>
 #include <new>
 
+// The replacement pairs malloc with free; the compiler cannot see that.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 thread_local bool gCounting = false;
 thread_local int gAllocations = 0;
 } // namespace
 
 void* operator new(std::size_t size) {
-    if (gCounting)
+    if (gCounting) {
         ++gAllocations;
-    if (void* p = std::malloc(size ? size : 1))
+    }
+    if (void* p = std::malloc(size ? size : 1)) {
         return p;
+    }
     throw std::bad_alloc();
 }
 void operator delete(void* p) noexcept {
@@ -49,18 +54,20 @@ TEST(HostSwitchAllocation, NoModeAllocates) {
     auto run = [&] {
         gAllocations = 0;
         gCounting = true;
-        for (int i = 0; i < 8; ++i)
+        for (int i = 0; i < 8; ++i) {
             s->Callbacks->bufferSwitch(i & 1, ASIOTrue);
+        }
         gCounting = false;
         return gAllocations;
     };
-    for (TBufferPreFill fill : {bpfNone, bpfZero, bpfNoise, bpfCustom})
+    for (TBufferPreFill fill : {bpfNone, bpfZero, bpfNoise, bpfCustom}) {
         for (TInputMonitor monitor : {imDisabled, imMono, imStereo, imAll}) {
             host.PreFillInBuffer = fill;
             host.PreFillOutBuffer = fill;
             host.InputMonitor = monitor;
             EXPECT_EQ(run(), 0) << fill << " " << monitor;
         }
+    }
     host.OnBufferSwitch64 = [](IAudioHost*, const TArrayOfDoubleArray&, TArrayOfDoubleArray& out) {
         out[1][1] = 0.5;
     };

@@ -27,8 +27,9 @@ struct TToneHandler {
     double Phase = 0.0;
     double Step = 0.0;
     void operator()(IAudioHost* sender, const TArrayOfSingleArray&, TArrayOfSingleArray& out) {
-        if (Step == 0.0)
+        if (Step == 0.0) {
             Step = 2 * std::numbers::pi * kTone / sender->SampleRate();
+        }
         const uint32_t n = sender->BufferSize();
         for (uint32_t i = 0; i < n; ++i) {
             const auto s = static_cast<float>(0.4 * std::sin(Phase));
@@ -53,7 +54,11 @@ protected:
         Host->OnDeviceLost = [this](IAudioHost*) { ++LostEvents; };
         const auto& list = Host->DriverList();
         auto it = std::find(list.begin(), list.end(), "JACK: system");
-        ASSERT_NE(it, list.end()) << "no JACK driver listed";
+        std::string names;
+        for (const std::string& name : list) {
+            names += "[" + name + "] ";
+        }
+        ASSERT_NE(it, list.end()) << "no JACK driver listed: " << names;
         JackIndex = static_cast<int>(it - list.begin());
     }
     void TearDown() override {
@@ -69,16 +74,18 @@ protected:
             std::lock_guard lock(QueueMutex);
             jobs.swap(Queue);
         }
-        for (auto& job : jobs)
+        for (auto& job : jobs) {
             job();
+        }
     }
     // Waits up to limit for cond, pumping notices; true when it came.
     bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
         const auto end = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < end) {
             Pump();
-            if (cond())
+            if (cond()) {
                 return true;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         Pump();
@@ -93,7 +100,8 @@ protected:
         ASSERT_TRUE(Capture->Ok());
         ASSERT_TRUE(WaitFor([&] { return Capture->Connect() == 2; }, std::chrono::seconds(5)))
             << "Varko's ports do not feed the playback ports; active " << Host->Active()
-            << ", lost " << Host->DeviceLost() << ", found " << Capture->Connect();
+            << ", lost " << Host->DeviceLost() << ", found " << Capture->Connect()
+            << ", driver says " << Host->DriverErrorMessage();
     }
     // Records seconds of audio (pumping notices meanwhile).
     void Record(double seconds) {
@@ -104,8 +112,9 @@ protected:
     }
     float Peak() const {
         float peak = 0;
-        for (size_t i = 0; i < Capture->Recorded(); ++i)
+        for (size_t i = 0; i < Capture->Recorded(); ++i) {
             peak = std::max({peak, std::abs(Capture->Left[i]), std::abs(Capture->Right[i])});
+        }
         return peak;
     }
 
@@ -133,8 +142,9 @@ double Magnitude(const float* x, size_t n, double f) {
 
 double Rms(const std::vector<float>& x, size_t n) {
     double sum = 0;
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
         sum += double{x[i]} * x[i];
+    }
     return std::sqrt(sum / static_cast<double>(n));
 }
 
@@ -146,7 +156,7 @@ TEST_F(JackEndToEnd, PlaysAHeldToneAtPitchPannedAndWithoutXruns) {
     EXPECT_EQ(Host->GetOutputChannelName(0), "system:playback_1");
     EXPECT_EQ(Host->GetOutputChannelInfo(0).type, ASIOSTFloat32LSB);
     Host->SetActive(true);
-    ASSERT_TRUE(Host->Active());
+    ASSERT_TRUE(Host->Active()) << Host->DriverErrorMessage();
     ASSERT_NO_FATAL_FAILURE(Listen());
     Sleep(std::chrono::milliseconds(500)); // past the start-up period
     ASSERT_NO_FATAL_FAILURE(Record(10.0));
@@ -159,8 +169,9 @@ TEST_F(JackEndToEnd, PlaysAHeldToneAtPitchPannedAndWithoutXruns) {
     double best = 0, bestF = 0;
     for (double f = 50; f <= 5000; f += 1.0) {
         const double m = Magnitude(second, kRate, f);
-        if (m > best)
+        if (m > best) {
             best = m, bestF = f;
+        }
     }
     EXPECT_NEAR(bestF, kTone, kTone * 0.01);
     const double left = Rms(Capture->Left, n), right = Rms(Capture->Right, n);

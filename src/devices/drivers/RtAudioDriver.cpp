@@ -31,10 +31,11 @@ std::map<std::string, TDriverPanelChoice> gChoices;
 std::atomic<uint32_t> gRtErrors{0};
 std::atomic<uint32_t> gRtWarnings{0};
 void RtErrorCallback(RtAudioError::Type type, const std::string&) {
-    if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING)
+    if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING) {
         gRtWarnings.fetch_add(1, std::memory_order_relaxed);
-    else
+    } else {
         gRtErrors.fetch_add(1, std::memory_order_relaxed);
+    }
 }
 
 const char* ApiLabel(RtAudio::Api api) {
@@ -73,8 +74,9 @@ int FindDevice(RtAudio& audio, const std::string& name, RtAudio::DeviceInfo* inf
         for (unsigned i = 0; i < count; ++i) {
             RtAudio::DeviceInfo d = audio.getDeviceInfo(i);
             if (d.probed && d.outputChannels > 0 && d.name == name) {
-                if (info)
+                if (info) {
                     *info = d;
+                }
                 return static_cast<int>(i);
             }
         }
@@ -86,8 +88,9 @@ int FindDevice(RtAudio& audio, const std::string& name, RtAudio::DeviceInfo* inf
 std::string RegexEscape(const std::string& s) {
     std::string out;
     for (char c : s) {
-        if (std::strchr("\\^$.|?*+()[]{}", c))
+        if (std::strchr("\\^$.|?*+()[]{}", c)) {
             out += '\\';
+        }
         out += c;
     }
     return out;
@@ -103,15 +106,17 @@ TJackFacts QueryJack(const std::string& device) {
     TJackFacts facts;
     jack_status_t status{};
     jack_client_t* client = jack_client_open("VarkoProbe", JackNoStartServer, &status);
-    if (!client)
+    if (!client) {
         return facts;
+    }
     facts.Period = jack_get_buffer_size(client);
     facts.Rate = jack_get_sample_rate(client);
     const std::string pattern = "^" + RegexEscape(device) + ":";
     if (const char** ports =
             jack_get_ports(client, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput)) {
-        for (const char** p = ports; *p; ++p)
+        for (const char** p = ports; *p; ++p) {
             facts.Ports.emplace_back(*p);
+        }
         jack_free(ports);
     }
     jack_client_close(client);
@@ -130,8 +135,9 @@ public:
             FQuit = true;
         }
         FWake.notify_all();
-        if (FWatchdog.joinable())
+        if (FWatchdog.joinable()) {
             FWatchdog.join();
+        }
         std::lock_guard lock(FMutex);
         CloseStream();
     }
@@ -139,78 +145,90 @@ public:
     ASIOBool init(void*) override {
         std::lock_guard lock(FMutex);
         FAudio = MakeRtAudio(FApi);
-        if (!FAudio)
+        if (!FAudio) {
             return Fail("The audio back end is not available.");
+        }
         RtAudio::DeviceInfo info;
-        if (FindDevice(*FAudio, FDevice, &info) < 0)
+        if (FindDevice(*FAudio, FDevice, &info) < 0) {
             return Fail("The device is not present.");
+        }
         FOutputs = static_cast<int32_t>(info.outputChannels);
 
         const unsigned f = info.nativeFormats;
-        if (f & RTAUDIO_FLOAT32) {
-            FFormat = RTAUDIO_FLOAT32, FType = ASIOSTFloat32LSB;
-        } else if (f & RTAUDIO_SINT32) {
-            FFormat = RTAUDIO_SINT32, FType = ASIOSTInt32LSB;
-        } else if (f & RTAUDIO_SINT24) {
-            FFormat = RTAUDIO_SINT24, FType = ASIOSTInt24LSB;
-        } else if (f & RTAUDIO_SINT16) {
-            FFormat = RTAUDIO_SINT16, FType = ASIOSTInt16LSB;
-        } else if (f & RTAUDIO_FLOAT64) {
-            FFormat = RTAUDIO_FLOAT64, FType = ASIOSTFloat64LSB;
-        } else {
-            // RtAudio converts for us; float is what the host handles best.
-            FFormat = RTAUDIO_FLOAT32, FType = ASIOSTFloat32LSB;
+        // Float unless the device's own format is another handled one; without any, RtAudio
+        // converts from float.
+        FFormat = RTAUDIO_FLOAT32;
+        FType = ASIOSTFloat32LSB;
+        if (!(f & RTAUDIO_FLOAT32)) {
+            if (f & RTAUDIO_SINT32) {
+                FFormat = RTAUDIO_SINT32, FType = ASIOSTInt32LSB;
+            } else if (f & RTAUDIO_SINT24) {
+                FFormat = RTAUDIO_SINT24, FType = ASIOSTInt24LSB;
+            } else if (f & RTAUDIO_SINT16) {
+                FFormat = RTAUDIO_SINT16, FType = ASIOSTInt16LSB;
+            } else if (f & RTAUDIO_FLOAT64) {
+                FFormat = RTAUDIO_FLOAT64, FType = ASIOSTFloat64LSB;
+            }
         }
         FBytes = ASIOSampleBytes(FType);
 
-        for (unsigned r : info.sampleRates)
+        for (unsigned r : info.sampleRates) {
             FRates.push_back(r);
+        }
         std::sort(FRates.begin(), FRates.end());
         const TDriverPanelChoice choice = DriverChoice(FName);
 
         FNames.clear();
         if (FApi == RtAudio::UNIX_JACK) {
             TJackFacts jack = QueryJack(FDevice);
-            if (jack.Period == 0)
+            if (jack.Period == 0) {
                 return Fail("The JACK server does not answer.");
+            }
             FMin = FMax = FPreferred = static_cast<int32_t>(jack.Period);
             FGranularity = 0;
             FRates = {jack.Rate};
             FRate = jack.Rate;
-            for (const std::string& port : jack.Ports)
+            for (const std::string& port : jack.Ports) {
                 FNames.push_back(port);
+            }
         } else {
             FMin = 32;
             FMax = 4096;
             FGranularity = -1; // powers of two
             FPreferred = choice.BufferSize ? static_cast<int32_t>(choice.BufferSize) : 512;
-            if (FRates.empty())
+            if (FRates.empty()) {
                 FRates = {44100.0, 48000.0};
+            }
             FRate = info.preferredSampleRate ? info.preferredSampleRate : FRates.back();
-            if (std::find(FRates.begin(), FRates.end(), choice.SampleRate) != FRates.end())
+            if (std::find(FRates.begin(), FRates.end(), choice.SampleRate) != FRates.end()) {
                 FRate = choice.SampleRate;
-            else if (std::find(FRates.begin(), FRates.end(), FRate) == FRates.end())
+            } else if (std::find(FRates.begin(), FRates.end(), FRate) == FRates.end()) {
                 FRate = FRates.back();
+            }
         }
         FNames.resize(static_cast<size_t>(FOutputs));
-        for (int32_t c = 0; c < FOutputs; ++c)
-            if (FNames[static_cast<size_t>(c)].empty())
+        for (int32_t c = 0; c < FOutputs; ++c) {
+            if (FNames[static_cast<size_t>(c)].empty()) {
                 FNames[static_cast<size_t>(c)] = "Output " + std::to_string(c + 1);
+            }
+        }
 
         FWatchdog = std::thread([this] { Watch(); });
         return ASIOTrue;
     }
 
     void getDriverName(char* name) override {
-        if (!name)
+        if (!name) {
             return;
+        }
         std::strncpy(name, FName.c_str(), 31);
         name[31] = 0;
     }
     int32_t getDriverVersion() override { return 1; }
     void getErrorMessage(char* string) override {
-        if (!string)
+        if (!string) {
             return;
+        }
         std::lock_guard lock(FMutex);
         std::strncpy(string, FError.c_str(), 123);
         string[123] = 0;
@@ -218,18 +236,30 @@ public:
 
     ASIOError start() override {
         std::lock_guard lock(FMutex);
-        if (FHalves.empty())
+        if (FHalves.empty()) {
             return ASE_InvalidMode;
-        if (FRunning)
+        }
+        if (FRunning) {
             return ASE_OK;
+        }
         // After a loss the stream is gone; open it again on the device if it is back.
-        if ((!FAudio || !FAudio->isStreamOpen()) && OpenStream() != ASE_OK)
+        if ((!FAudio || !FAudio->isStreamOpen()) && OpenStream() != ASE_OK) {
             return ASE_NotPresent;
+        }
         FLost.store(false, std::memory_order_relaxed);
         FSizeMismatch.store(false, std::memory_order_relaxed);
+        // With an error callback installed RtAudio reports through it instead of throwing.
+        const uint32_t errorsBefore = gRtErrors.load(std::memory_order_relaxed);
         try {
             FAudio->startStream();
-        } catch (...) {
+        } catch (const RtAudioError& e) {
+            FError = e.getMessage();
+            CloseStream();
+            return ASE_HWMalfunction;
+        }
+        if (gRtErrors.load(std::memory_order_relaxed) != errorsBefore ||
+            !FAudio->isStreamRunning()) {
+            FError = "The stream did not start.";
             CloseStream();
             return ASE_HWMalfunction;
         }
@@ -242,43 +272,53 @@ public:
 
     ASIOError stop() override {
         std::lock_guard lock(FMutex);
-        if (!FRunning)
+        if (!FRunning) {
             return ASE_OK;
+        }
         FRunning = false;
         try {
-            if (FAudio && FAudio->isStreamRunning())
+            if (FAudio && FAudio->isStreamRunning()) {
                 FAudio->stopStream();
+            }
         } catch (...) {
         }
         return ASE_OK;
     }
 
     ASIOError getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) override {
-        if (numInputChannels)
+        if (numInputChannels) {
             *numInputChannels = 0;
-        if (numOutputChannels)
+        }
+        if (numOutputChannels) {
             *numOutputChannels = FOutputs;
+        }
         return ASE_OK;
     }
 
     ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) override {
-        if (inputLatency)
+        if (inputLatency) {
             *inputLatency = 0;
-        if (outputLatency)
+        }
+        if (outputLatency) {
             *outputLatency = FBufferSize ? FBufferSize : FPreferred;
+        }
         return ASE_OK;
     }
 
     ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                             int32_t* granularity) override {
-        if (minSize)
+        if (minSize) {
             *minSize = FMin;
-        if (maxSize)
+        }
+        if (maxSize) {
             *maxSize = FMax;
-        if (preferredSize)
+        }
+        if (preferredSize) {
             *preferredSize = FPreferred;
-        if (granularity)
+        }
+        if (granularity) {
             *granularity = FGranularity;
+        }
         return ASE_OK;
     }
 
@@ -287,28 +327,33 @@ public:
     }
 
     ASIOError getSampleRate(ASIOSampleRate* sampleRate) override {
-        if (!sampleRate)
+        if (!sampleRate) {
             return ASE_InvalidParameter;
+        }
         *sampleRate = FRate;
         return ASE_OK;
     }
 
     ASIOError setSampleRate(ASIOSampleRate sampleRate) override {
-        if (!Accepts(sampleRate))
+        if (!Accepts(sampleRate)) {
             return ASE_NoClock;
-        if (sampleRate == FRate)
+        }
+        if (sampleRate == FRate) {
             return ASE_OK;
+        }
         std::lock_guard lock(FMutex);
         FRate = sampleRate;
         // An open stream runs at the old rate until the host reloads us.
-        if (!FHalves.empty())
+        if (!FHalves.empty()) {
             FResetWanted.store(true, std::memory_order_relaxed);
+        }
         return ASE_OK;
     }
 
     ASIOError getClockSources(ASIOClockSource* clocks, int32_t* numSources) override {
-        if (!clocks || !numSources || *numSources < 1)
+        if (!clocks || !numSources || *numSources < 1) {
             return ASE_InvalidParameter;
+        }
         clocks[0] = ASIOClockSource{};
         clocks[0].isCurrentSource = ASIOTrue;
         std::strcpy(clocks[0].name, "Internal");
@@ -321,22 +366,28 @@ public:
     }
 
     ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override {
-        if (sPos)
+        if (sPos) {
             *sPos = ASIOFromInt64(FSamplePos.load(std::memory_order_relaxed));
-        if (tStamp)
+        }
+        if (tStamp) {
             *tStamp = ASIOFromInt64(FSystemTime.load(std::memory_order_relaxed));
+        }
         return ASE_OK;
     }
 
     ASIOError getChannelInfo(ASIOChannelInfo* info) override {
-        if (!info)
+        if (!info) {
             return ASE_InvalidParameter;
-        if (info->isInput || info->channel < 0 || info->channel >= FOutputs)
+        }
+        if (info->isInput || info->channel < 0 || info->channel >= FOutputs) {
             return ASE_NotPresent;
+        }
         info->isActive = ASIOFalse;
-        for (const TChannel& ch : FChannels)
-            if (ch.Device == info->channel)
+        for (const TChannel& ch : FChannels) {
+            if (ch.Device == info->channel) {
                 info->isActive = ASIOTrue;
+            }
+        }
         info->channelGroup = 0;
         info->type = FType;
         std::strncpy(info->name, FNames[static_cast<size_t>(info->channel)].c_str(), 31);
@@ -347,14 +398,17 @@ public:
     ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                             ASIOCallbacks* callbacks) override {
         std::lock_guard lock(FMutex);
-        if (!bufferInfos || numChannels <= 0 || !callbacks || bufferSize < 1)
+        if (!bufferInfos || numChannels <= 0 || !callbacks || bufferSize < 1) {
             return ASE_InvalidParameter;
-        if (FRunning || !FHalves.empty())
+        }
+        if (FRunning || !FHalves.empty()) {
             return ASE_InvalidMode;
+        }
         for (int32_t i = 0; i < numChannels; ++i) {
             const ASIOBufferInfo& b = bufferInfos[i];
-            if (b.isInput || b.channelNum < 0 || b.channelNum >= FOutputs)
+            if (b.isInput || b.channelNum < 0 || b.channelNum >= FOutputs) {
                 return ASE_InvalidParameter;
+            }
         }
         const size_t half = static_cast<size_t>(bufferSize) * static_cast<size_t>(FBytes);
         FHalves.assign(static_cast<size_t>(numChannels) * 2 * half, 0);
@@ -383,8 +437,9 @@ public:
         if (FRunning) {
             FRunning = false;
             try {
-                if (FAudio && FAudio->isStreamRunning())
+                if (FAudio && FAudio->isStreamRunning()) {
                     FAudio->stopStream();
+                }
             } catch (...) {
             }
         }
@@ -399,27 +454,33 @@ public:
             std::lock_guard lock(gPanelMutex);
             presenter = gPresenter;
         }
-        if (!presenter)
+        if (!presenter) {
             return ASE_NotPresent;
+        }
         TDriverPanelOffer offer;
         offer.DriverName = FName;
-        for (int32_t s = FMin; s <= FMax && s > 0; s = FGranularity == -1 ? s * 2 : FMax + 1)
+        for (int32_t s = FMin; s <= FMax && s > 0; s = FGranularity == -1 ? s * 2 : FMax + 1) {
             offer.BufferSizes.push_back(static_cast<uint32_t>(s));
-        if (FGranularity != -1 && FMax != FMin)
+        }
+        if (FGranularity != -1 && FMax != FMin) {
             offer.BufferSizes.push_back(static_cast<uint32_t>(FMax));
+        }
         offer.CurrentBufferSize = static_cast<uint32_t>(FBufferSize ? FBufferSize : FPreferred);
         offer.SampleRates = FRates;
         offer.CurrentSampleRate = FRate;
         TDriverPanelChoice choice{offer.CurrentBufferSize, offer.CurrentSampleRate};
-        if (!presenter(offer, choice))
+        if (!presenter(offer, choice)) {
             return ASE_OK;
+        }
         const bool sizeOk = std::find(offer.BufferSizes.begin(), offer.BufferSizes.end(),
                                       choice.BufferSize) != offer.BufferSizes.end();
-        if (!sizeOk || !Accepts(choice.SampleRate))
+        if (!sizeOk || !Accepts(choice.SampleRate)) {
             return ASE_InvalidParameter;
+        }
         if (choice.BufferSize == offer.CurrentBufferSize &&
-            choice.SampleRate == offer.CurrentSampleRate)
+            choice.SampleRate == offer.CurrentSampleRate) {
             return ASE_OK;
+        }
         SetDriverChoice(FName, choice);
         FPreferred = static_cast<int32_t>(choice.BufferSize);
         FRate = choice.SampleRate;
@@ -429,8 +490,9 @@ public:
             callbacks = FCallbacks;
         }
         // Buffers in use were made for the old settings: the host reloads us.
-        if (callbacks && callbacks->asioMessage)
+        if (callbacks && callbacks->asioMessage) {
             callbacks->asioMessage(kAsioResetRequest, 0, nullptr, nullptr);
+        }
         return ASE_OK;
     }
 
@@ -459,10 +521,12 @@ private:
 
     // Caller holds FMutex.
     ASIOError OpenStream() {
-        if (!FAudio)
+        if (!FAudio) {
             FAudio = MakeRtAudio(FApi);
-        if (!FAudio)
+        }
+        if (!FAudio) {
             return ASE_NotPresent;
+        }
         const int device = FindDevice(*FAudio, FDevice, nullptr);
         if (device < 0) {
             FError = "The device is not present.";
@@ -500,11 +564,13 @@ private:
 
     // Caller holds FMutex.
     void CloseStream() {
-        if (!FAudio)
+        if (!FAudio) {
             return;
+        }
         try {
-            if (FAudio->isStreamOpen())
+            if (FAudio->isStreamOpen()) {
                 FAudio->closeStream();
+            }
         } catch (...) {
         }
     }
@@ -529,11 +595,13 @@ private:
         _mm_setcsr(_mm_getcsr() | 0x8040); // flush denormals to zero on this thread
 #endif
         const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(FBytes);
-        if (status & RTAUDIO_OUTPUT_UNDERFLOW)
+        if (status & RTAUDIO_OUTPUT_UNDERFLOW) {
             FUnderflows.fetch_add(1, std::memory_order_relaxed);
+        }
         if (FLost.load(std::memory_order_relaxed) || static_cast<int32_t>(frames) != FBufferSize) {
-            if (static_cast<int32_t>(frames) != FBufferSize)
+            if (static_cast<int32_t>(frames) != FBufferSize) {
                 FSizeMismatch.store(true, std::memory_order_relaxed);
+            }
             std::memset(out, 0, bytes * static_cast<size_t>(FOutputs));
             return;
         }
@@ -543,10 +611,11 @@ private:
         const size_t offset = half ? bytes : 0;
         for (int32_t c = 0; c < FOutputs; ++c) {
             uint8_t* dest = out + static_cast<size_t>(c) * bytes;
-            if (uint8_t* src = FDeviceHalf[static_cast<size_t>(c)])
+            if (uint8_t* src = FDeviceHalf[static_cast<size_t>(c)]) {
                 std::memcpy(dest, src + offset, bytes);
-            else
+            } else {
                 std::memset(dest, 0, bytes);
+            }
         }
         FHalf = 1 - half;
         FSamplePos.fetch_add(frames, std::memory_order_relaxed);
@@ -559,8 +628,9 @@ private:
         std::unique_lock lock(FMutex);
         while (!FQuit) {
             FWake.wait_for(lock, std::chrono::milliseconds(50));
-            if (FQuit)
+            if (FQuit) {
                 break;
+            }
             int32_t message = 0;
             if (FRunning && IsLost()) {
                 FLost.store(true, std::memory_order_relaxed);
@@ -592,10 +662,12 @@ private:
         // A stall of a second and more periods than a slow machine explains.
         const double period = FRate > 0 ? FBufferSize / FRate : 0.1;
         const auto limit = std::chrono::duration<double>(std::max(1.5, 16 * period));
-        if (now - FLastProgress > limit)
+        if (now - FLastProgress > limit) {
             return true;
-        if (gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart)
+        }
+        if (gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart) {
             return true;
+        }
         // JACK closes the stream itself when its server goes away.
         return !FAudio || !FAudio->isStreamOpen() || !FAudio->isStreamRunning();
     }
@@ -603,15 +675,19 @@ private:
     // Caller holds FMutex. RtAudio's JACK back end closes a dead stream on a thread of its
     // own; wait for it before the object goes, and start over with a fresh one.
     void ForgetDeadStream() {
-        if (!FAudio)
+        if (!FAudio) {
             return;
-        for (int i = 0; i < 40 && FAudio->isStreamOpen() && FAudio->isStreamRunning(); ++i)
+        }
+        for (int i = 0; i < 40 && FAudio->isStreamOpen() && FAudio->isStreamRunning(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (FApi == RtAudio::UNIX_JACK)
+        }
+        if (FApi == RtAudio::UNIX_JACK) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
         try {
-            if (FAudio->isStreamOpen())
+            if (FAudio->isStreamOpen()) {
                 FAudio->abortStream();
+            }
         } catch (...) {
         }
         CloseStream();
@@ -685,11 +761,13 @@ TAsioDriverRecords EnumerateRtAudioDrivers() {
     std::vector<RtAudio::Api> compiled;
     RtAudio::getCompiledApi(compiled);
     for (RtAudio::Api api : {RtAudio::UNIX_JACK, RtAudio::LINUX_ALSA, RtAudio::LINUX_PULSE}) {
-        if (std::find(compiled.begin(), compiled.end(), api) == compiled.end())
+        if (std::find(compiled.begin(), compiled.end(), api) == compiled.end()) {
             continue;
+        }
         std::unique_ptr<RtAudio> audio = MakeRtAudio(api);
-        if (!audio)
+        if (!audio) {
             continue;
+        }
         unsigned count = 0;
         try {
             count = audio->getDeviceCount();
@@ -703,8 +781,9 @@ TAsioDriverRecords EnumerateRtAudioDrivers() {
             } catch (...) {
                 continue;
             }
-            if (!info.probed || info.outputChannels == 0)
+            if (!info.probed || info.outputChannels == 0) {
                 continue;
+            }
             const std::string device = info.name;
             records.push_back({std::string(ApiLabel(api)) + ": " + device, [api, device] {
                                    return std::unique_ptr<IRuloASIO>(
