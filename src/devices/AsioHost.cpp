@@ -104,8 +104,8 @@ TASIOHost::TASIOHost(const TDriverListSource& source) {
     FCallbacks.sampleRateDidChange = CbSampleRateDidChange;
     FCallbacks.asioMessage = CbAsioMessage;
     FCallbacks.bufferSwitchTimeInfo = CbBufferSwitchTimeInfo;
-    HostClipRoutines(false, FClip32, FClip64);
-    HostSelectOptimizations(true);
+    FClip = GetClipDigital();
+    ::varko::SetConvertOptimizations(FConvertOptimizations);
     if (OnCreate) {
         OnCreate(this);
     }
@@ -251,7 +251,7 @@ void TASIOHost::SetSampleRate(double rate) {
 }
 
 void TASIOHost::SetConvertOptimizations(TConvertOptimizations value) {
-    HostSelectOptimizations((value & coSSE) != 0);
+    ::varko::SetConvertOptimizations(value);
     FConvertOptimizations = value;
 }
 
@@ -260,13 +260,13 @@ void TASIOHost::SetOutputDither(TASIOOutputDither value) {
         return;
     }
     FOutputDither = value;
-    HostSelectDither(value);
+    ::varko::SetOutputDither(value);
 }
 
 void TASIOHost::SetPreventClipping(TPreventClipping value) {
     FPreventClipping = value;
     if (value != pcNone) {
-        HostClipRoutines(value == pcAnalog, FClip32, FClip64);
+        FClip = value == pcAnalog ? GetClipAnalog() : GetClipDigital();
     }
 }
 
@@ -376,8 +376,8 @@ bool TASIOHost::CreateBuffers() {
     FBufferInfo = std::make_unique<ASIOBufferInfo[]>(static_cast<size_t>(std::max(total, 1)));
     FInputChannelInfos.assign(static_cast<size_t>(FInputChannelCount), ASIOChannelInfo{});
     FOutputChannelInfos.assign(static_cast<size_t>(FOutputChannelCount), ASIOChannelInfo{});
-    FInConverters.assign(FInputChannelInfos.size(), THostInConverter{});
-    FOutConverters.assign(FOutputChannelInfos.size(), THostOutConverter{});
+    FInConverters.assign(FInputChannelInfos.size(), TInConverter{});
+    FOutConverters.assign(FOutputChannelInfos.size(), TOutConverter{});
     FInConvertible.assign(FInputChannelInfos.size(), false);
     FOutConvertible.assign(FOutputChannelInfos.size(), false);
     FSingleInBuffer.assign(FInputChannelInfos.size(), TSingleArray(FBufferSize, 0.0f));
@@ -389,8 +389,9 @@ bool TASIOHost::CreateBuffers() {
         info.channel = i;
         info.isInput = ASIOTrue;
         FDriver->getChannelInfo(&info);
+        FInConverters[static_cast<size_t>(i)] = GetInputConverter(info.type);
         FInConvertible[static_cast<size_t>(i)] =
-            HostInConverter(info.type, FInConverters[static_cast<size_t>(i)]);
+            static_cast<bool>(FInConverters[static_cast<size_t>(i)]);
         FBufferInfo[i] = ASIOBufferInfo{ASIOTrue, i, {nullptr, nullptr}};
     }
     for (int i = 0; i < FOutputChannelCount; ++i) {
@@ -398,8 +399,9 @@ bool TASIOHost::CreateBuffers() {
         info.channel = i;
         info.isInput = ASIOFalse;
         FDriver->getChannelInfo(&info);
+        FOutConverters[static_cast<size_t>(i)] = GetOutputConverter(info.type);
         FOutConvertible[static_cast<size_t>(i)] =
-            HostOutConverter(info.type, FOutConverters[static_cast<size_t>(i)]);
+            static_cast<bool>(FOutConverters[static_cast<size_t>(i)]);
         FBufferInfo[FInputChannelCount + i] = ASIOBufferInfo{ASIOFalse, i, {nullptr, nullptr}};
     }
     // The driver's halves must hold what the arrays convert, so it is asked for BufferSize.
@@ -659,7 +661,7 @@ void TASIOHost::BufferSwitchTimeInfo(int32_t index, const ::varko::ASIOTime& par
             [this](int i, void* half, double* data, int32_t n) {
                 FOutConverters[static_cast<size_t>(i)].oc64(data, half, n);
             },
-            FClip64);
+            FClip.cb64);
     } else {
         RunSwitch<float>(
             index, FSingleInBuffer, FSingleOutBuffer,
@@ -669,7 +671,7 @@ void TASIOHost::BufferSwitchTimeInfo(int32_t index, const ::varko::ASIOTime& par
             [this](int i, void* half, float* data, int32_t n) {
                 FOutConverters[static_cast<size_t>(i)].oc32(data, half, n);
             },
-            FClip32);
+            FClip.cb32);
     }
     FDriver->outputReady();
 }

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "devices/Asio.h"
+#include "devices/AsioConvert.h"
 #include "devices/AsioGenerator.h"
-#include "devices/AsioHostConvert.h"
 #include "devices/DriverList.h"
 #include "devices/RuloASIO.h"
 #include "engine/AudioHost.h"
@@ -47,10 +47,7 @@ enum TASIOSelectorSupport : uint32_t {
 };
 using TASIOSelectorSupports = uint32_t;
 
-enum TConvertOptimization : uint32_t { coSSE = 1u << 0, co3DNow = 1u << 1 };
-using TConvertOptimizations = uint32_t;
-
-enum TASIOOutputDither { odNone, odUDF, odTDF };
+// TConvertOptimizations and TASIOOutputDither come with the converters.
 enum TPreventClipping { pcNone, pcDigital, pcAnalog };
 enum TBufferPreFill { bpfNone, bpfZero, bpfNoise, bpfCustom };
 enum TInputMonitor { imDisabled, imMono, imStereo, imAll };
@@ -246,13 +243,12 @@ private:
     ASIOCallbacks FCallbacks;
     std::unique_ptr<ASIOBufferInfo[]> FBufferInfo; // inputs, then outputs
     std::vector<ASIOChannelInfo> FInputChannelInfos, FOutputChannelInfos;
-    std::vector<THostInConverter> FInConverters;
-    std::vector<THostOutConverter> FOutConverters;
+    std::vector<TInConverter> FInConverters;
+    std::vector<TOutConverter> FOutConverters;
     std::vector<bool> FInConvertible, FOutConvertible;
     TArrayOfSingleArray FSingleInBuffer, FSingleOutBuffer;
     TArrayOfDoubleArray FDoubleInBuffer, FDoubleOutBuffer;
-    THostClip32 FClip32 = nullptr;
-    THostClip64 FClip64 = nullptr;
+    TClipBuffer FClip; // the routines PreventClipping chose last
     uint32_t FNoiseState = 1;
 
     std::atomic<bool> FDeviceLost{false};

@@ -7,7 +7,8 @@ namespace varko::text {
 inline constexpr const char* Caption = "Varko";
 
 // Scales
-inline constexpr const char* ChooseDriver = "Please choose an audio driver in the Settings window, Sound tab.";
+inline constexpr const char* ChooseDriver =
+    "Please choose an audio driver in the Settings window, Sound tab.";
 inline constexpr const char* ScaleNotOpened = "The scale file could not be opened.";
 inline constexpr const char* ScaleErrors = "The scale file contains errors.";
 
@@ -25,6 +26,10 @@ inline constexpr const char* BarHinged = "Uniform bar with hinged ends";
 inline constexpr const char* EndFree = "Both ends free";
 inline constexpr const char* EndFixed = "One end fixed";
 inline constexpr const char* EndHinged = "Both ends hinged";
+// %1: the tones the scale and its repeats ask for; %2: the most the bank plays.
+inline constexpr const char* TooManyTones =
+    "The scale and its repeats give %1 tones, but Varko can play at most %2 tones at once. "
+    "Only the first %2 tones are used; reduce the repeats to hear the others.";
 
 // Mode files
 inline constexpr const char* ModeFileNotOpened = "The vibration mode file could not be opened.";
@@ -40,8 +45,9 @@ inline constexpr const char* StandardMouse = "Standard mouse";
 
 // Processing load
 inline constexpr const char* LoadStopped = "Audio was stopped due to excessive processing load.";
-inline constexpr const char* LoadAdvice = "Use a smaller scale or reduce the vibration mode limit, and then "
-                                          "click the Restart Audio button.";
+inline constexpr const char* LoadAdvice =
+    "Use a smaller scale or reduce the vibration mode limit, and then "
+    "click the Restart Audio button.";
 inline constexpr const char* UserStopped = "Audio was stopped.";
 inline constexpr const char* UserStoppedAdvice = "To resume audio, click the Restart Audio button.";
 

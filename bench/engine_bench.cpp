@@ -1,0 +1,107 @@
+// Engine micro-benchmarks: band cost excited and ringing, the mixer, the offline bank.
+#include "engine_bank.h"
+
+#include "engine/NullHost.h"
+
+#include <benchmark/benchmark.h>
+
+using namespace varko;
+
+namespace {
+
+// ns per band-sample of filter plus delay (8 bands of a 200 Hz tone, 256-sample blocks).
+void BandSamples(benchmark::State& state, bool excited, bool interpolate) {
+    std::vector<float> ratios, gains;
+    bench::FreeBarModes(200.0f, 48000.0f, 8, ratios, gains);
+    TWaveguideBands bands;
+    bands.Build(200.0f, 48000.0f, 1, interpolate, ratios, gains, 0.999f, 1);
+    TWaveguidePlaying play;
+    play.Resonance = 0.999f;
+    play.Pressure = 1.0f;
+    play.Speed = 0.5f;
+    std::vector<float> out(256);
+    if (!excited) {
+        bands.RenderBlock(play, out.data(), 256);
+        play.Pressure = 0.0f;
+        for (int i = 0; i < 8; ++i) { // past the quiet counter
+            bands.RenderBlock(play, out.data(), 256);
+        }
+    }
+    int block = 0;
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
+        if (excited) {
+            play.Speed = ++block % 2 ? 0.5f : 0.45f;
+        }
+        bands.RenderBlock(play, out.data(), 256);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["ns_per_band_sample"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * 256 * bands.BandCount(),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_BandExcited(benchmark::State& s) {
+    BandSamples(s, true, false);
+}
+void BM_BandExcitedInterpolated(benchmark::State& s) {
+    BandSamples(s, true, true);
+}
+void BM_BandRinging(benchmark::State& s) {
+    BandSamples(s, false, false);
+}
+void BM_BandRingingInterpolated(benchmark::State& s) {
+    BandSamples(s, false, true);
+}
+
+// ns per tone-sample of the mixer: 37 silent tones (no bands), BufferSwitch including the
+// releases of the oscillators.
+void BM_Mixer(benchmark::State& state) {
+    const auto block = static_cast<uint32_t>(state.range(0));
+    TAudioEngine engine(std::make_unique<TNullHost>(48000.0, block, false));
+    for (int i = 0; i < 37; ++i) {
+        auto osc = std::make_unique<TWaveguideThread>();
+        osc->SampleRate = 48000.0f;
+        osc->BlockSize = static_cast<int32_t>(block);
+        osc->Start();
+        osc->WaitReady();
+        engine.Oscillators.push_back(std::move(osc));
+    }
+    engine.PanOffset = 38.0f / 37.0f;
+    engine.PanStep = 1.0f / 37.0f;
+    TArrayOfSingleArray out(2, TSingleArray(block));
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
+        engine.RenderOffline(out);
+        benchmark::DoNotOptimize(out[0].data());
+    }
+    state.counters["ns_per_tone_sample"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * block * 37,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The 37 x 8 bank offline: audio seconds per wall second.
+void BM_BankOffline(benchmark::State& state) {
+    const auto block = static_cast<uint32_t>(state.range(0));
+    TAudioEngine engine(std::make_unique<TNullHost>(48000.0, block, false));
+    const int bands = bench::BuildBank(engine, false);
+    TArrayOfSingleArray out(2, TSingleArray(block));
+    int n = 0;
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
+        bench::Stir(engine, ++n);
+        engine.RenderOffline(out);
+        benchmark::DoNotOptimize(out[0].data());
+    }
+    state.counters["bands"] = bands;
+    state.counters["x_real_time"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * block / 48000.0, benchmark::Counter::kIsRate);
+}
+
+} // namespace
+
+BENCHMARK(BM_BandExcited);
+BENCHMARK(BM_BandExcitedInterpolated);
+BENCHMARK(BM_BandRinging);
+BENCHMARK(BM_BandRingingInterpolated);
+BENCHMARK(BM_Mixer)->Arg(128)->Arg(1024)->UseRealTime();
+BENCHMARK(BM_BankOffline)->Arg(128)->Arg(1024)->UseRealTime()->MinTime(3.0);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,201 @@
+#include "engine/AudioEngine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace varko {
+
+TAudioEngine::TAudioEngine(std::unique_ptr<IAudioHost> AHost) : HostPtr(std::move(AHost)) {
+    if (!HostPtr) {
+        throw std::invalid_argument("TAudioEngine needs an audio host");
+    }
+    HostPtr->OnBufferSwitch32 = [this](IAudioHost* Sender, const TArrayOfSingleArray& In,
+                                       TArrayOfSingleArray& Out) { BufferSwitch(Sender, In, Out); };
+    HostPtr->OnReset = [this](IAudioHost* Sender) { DriverReset(Sender); };
+    HostPtr->OnSampleRateChanged = [this](IAudioHost* Sender) { DriverReset(Sender); };
+}
+
+TAudioEngine::~TAudioEngine() {
+    HostPtr->SetActive(false);
+    HostPtr.reset();
+    Running.store(false);
+    for (auto& osc : Oscillators) {
+        osc->Terminate();
+        Ending.push_back(std::move(osc));
+    }
+    Oscillators.clear();
+    ReapEnding(true);
+}
+
+void TAudioEngine::Start() {
+    HostPtr->SetActive(true);
+    Running.store(true);
+}
+
+void TAudioEngine::Stop() {
+    if (HostPtr) {
+        HostPtr->SetActive(false);
+    }
+    Running.store(false);
+}
+
+void TAudioEngine::ReapEnding(bool wait) {
+    std::erase_if(Ending, [wait](const std::unique_ptr<TWaveguideThread>& osc) {
+        if (!wait && !osc->Finished()) {
+            return false;
+        }
+        osc->Join();
+        return true;
+    });
+}
+
+void TAudioEngine::EndOscillators() {
+    if (Running.load()) {
+        Stop();
+    }
+    ReapEnding(false);
+    for (auto& osc : Oscillators) {
+        osc->Terminate();
+        Ending.push_back(std::move(osc));
+    }
+    Oscillators.clear();
+}
+
+void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArray& /*InBuffer*/,
+                                TArrayOfSingleArray& OutBuffer) {
+    const size_t n = HostPtr->BufferSize();
+    // Never past the arrays the host provides, however few channels it has.
+    float* left = nullptr;
+    float* right = nullptr;
+    size_t nLeft = 0, nRight = 0;
+    if (!OutBuffer.empty()) {
+        left = OutBuffer[0].data();
+        nLeft = std::min(n, OutBuffer[0].size());
+    }
+    if (OutBuffer.size() > 1) {
+        right = OutBuffer[1].data();
+        nRight = std::min(n, OutBuffer[1].size());
+    }
+    if (ResetPending.load(std::memory_order_relaxed)) {
+        std::fill(left, left + nLeft, 0.0f);
+        std::fill(right, right + nRight, 0.0f);
+        return;
+    }
+
+    // Which block each tone contributes, decided once for the whole period.
+    uint64_t late = 0;
+    for (auto& osc : Oscillators) {
+        const int32_t phase = osc->Phase();
+        osc->MixBlock = -1;
+        if (phase == 0 || phase == 1) {
+            if (osc->Output[phase].size() >= n) {
+                osc->MixBlock = phase;
+            }
+        } else if (phase == TWaveguideThread::Rendering) {
+            ++late;
+        }
+    }
+    if (late != 0) {
+        LateBlocks.fetch_add(late, std::memory_order_relaxed);
+    }
+
+    const bool stereo = Stereo.load(std::memory_order_relaxed);
+    const bool twoRows = TwoRowPanning.load(std::memory_order_relaxed);
+    const float offset = PanOffset.load(std::memory_order_relaxed);
+    const float step = PanStep.load(std::memory_order_relaxed);
+    const float gain = MasterGain.load(std::memory_order_relaxed);
+    float peakLeft = 0.0f, peakRight = 0.0f;
+
+    constexpr size_t Chunk = 256;
+    float sumLeft[Chunk];
+    float sumRight[Chunk];
+    for (size_t start = 0; start < n; start += Chunk) {
+        const size_t m = std::min(Chunk, n - start);
+        std::fill(sumLeft, sumLeft + m, 0.0f);
+        std::fill(sumRight, sumRight + m, 0.0f);
+        for (size_t t = 0; t < Oscillators.size(); ++t) {
+            const TWaveguideThread& osc = *Oscillators[t];
+            if (osc.MixBlock < 0) {
+                continue;
+            }
+            const float* s = osc.Output[static_cast<size_t>(osc.MixBlock)].data() + start;
+            float wl = 1.0f, wr = 1.0f;
+            if (stereo) {
+                wr = static_cast<float>(t + 1) * step;
+                wl = offset - wr;
+                if (twoRows && wr > 1.0f) { // the tone lies in the second row
+                    wl = wl + 1.0f;
+                    wr = wr - 1.0f;
+                }
+            }
+            for (size_t i = 0; i < m; ++i) {
+                sumLeft[i] += s[i] * wl;
+                sumRight[i] += s[i] * wr;
+            }
+        }
+        for (size_t i = 0; i < m; ++i) {
+            const float l = sumLeft[i] * gain;
+            const float r = sumRight[i] * gain;
+            if (start + i < nLeft) {
+                left[start + i] = l;
+            }
+            if (start + i < nRight) {
+                right[start + i] = r;
+            }
+            peakLeft = std::max(peakLeft, std::fabs(l));
+            peakRight = std::max(peakRight, std::fabs(r));
+        }
+    }
+    if (MeterPeaks.load(std::memory_order_relaxed)) {
+        if (peakLeft > PeakLeft.load(std::memory_order_relaxed)) {
+            PeakLeft.store(peakLeft, std::memory_order_relaxed);
+        }
+        if (peakRight > PeakRight.load(std::memory_order_relaxed)) {
+            PeakRight.store(peakRight, std::memory_order_relaxed);
+        }
+    }
+
+    const int32_t next = 1 - ReadIndex.load(std::memory_order_relaxed);
+    ReadIndex.store(next, std::memory_order_relaxed);
+    for (auto& osc : Oscillators) {
+        osc->WriteIndex.store(next, std::memory_order_relaxed);
+        osc->Release();
+    }
+}
+
+void TAudioEngine::DriverReset(IAudioHost* /*Sender*/) {
+    ResetPending.store(true);
+    if (!Dispatch) {
+        RebuildTones();
+        return;
+    }
+    // The engine may be gone by the time the owner runs the routine.
+    std::weak_ptr<int> alive = AliveToken;
+    Dispatch([this, alive] {
+        if (alive.lock()) {
+            RebuildTones();
+        }
+    });
+}
+
+void TAudioEngine::RebuildTones() {
+    if (OnRebuildTones) {
+        OnRebuildTones();
+    }
+    ResetPending.store(false);
+}
+
+void TAudioEngine::WaitForOscillators() {
+    for (auto& osc : Oscillators) {
+        osc->WaitBlockDone();
+    }
+}
+
+void TAudioEngine::RenderOffline(TArrayOfSingleArray& OutBuffer) {
+    static const TArrayOfSingleArray NoInput;
+    WaitForOscillators();
+    BufferSwitch(HostPtr.get(), NoInput, OutBuffer);
+}
+
+} // namespace varko

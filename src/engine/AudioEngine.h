@@ -1,0 +1,86 @@
+// The block mixer between the oscillators and the audio host: sums every tone's finished block
+// into a panned stereo pair with master gain and peaks, then releases the oscillators.
+#pragma once
+
+#include "engine/AudioHost.h"
+#include "engine/WaveguideOsc.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace varko {
+
+class TAudioEngine {
+public:
+    // Takes the host to drive (device host, null host or a test host); sets its buffer-switch,
+    // reset and sample-rate events to this engine. A null host pointer is refused
+    // (invalid_argument).
+    explicit TAudioEngine(std::unique_ptr<IAudioHost> AHost);
+    // Destroy: stops the host and frees it, ends every oscillator and joins them all.
+    ~TAudioEngine();
+    TAudioEngine(const TAudioEngine&) = delete;
+    TAudioEngine& operator=(const TAudioEngine&) = delete;
+
+    IAudioHost& Host() { return *HostPtr; }
+
+    // Starts the host (the driver calls back), then Running = true.
+    void Start();
+    // Stops the host (no BufferSwitch runs once it returns), then Running = false.
+    void Stop();
+
+    // One block: mixes every oscillator's finished block into output arrays 0 (left) and
+    // 1 (right), as far as they exist, Host().BufferSize() samples; flips ReadIndex, releases
+    // every oscillator. A tone still rendering gives silence and counts a late block.
+    void BufferSwitch(IAudioHost* Sender, const TArrayOfSingleArray& InBuffer,
+                      TArrayOfSingleArray& OutBuffer);
+
+    // A driver reset or rate change (any thread): mutes the mix at once and hands RebuildTones
+    // to Dispatch (or runs it here when there is none); does not wait for it.
+    void DriverReset(IAudioHost* Sender);
+    // Runs OnRebuildTones (the owner's rebuild of the tone bank) and unmutes the mix.
+    void RebuildTones();
+
+    // Ends every oscillator (termination request and one release each) and empties the list;
+    // they are joined here at the next call or at destruction. Stops the engine if it runs.
+    void EndOscillators();
+
+    // Offline driving: blocks until no oscillator is still rendering.
+    void WaitForOscillators();
+    // Offline driving (engine not started): waits for every oscillator, then one BufferSwitch
+    // into OutBuffer. Deterministic for given seeds, never late.
+    void RenderOffline(TArrayOfSingleArray& OutBuffer);
+
+    // The owner's rebuild (RefreshTones); runs on the owner's thread.
+    std::function<void()> OnRebuildTones;
+    // Runs a routine on the owner's thread later; must return without waiting for it when
+    // called from another thread (e.g. a queued call into the UI event loop).
+    std::function<void(std::function<void()>)> Dispatch;
+
+    // One oscillator per tone, lowest first; changed only while the engine is stopped.
+    std::vector<std::unique_ptr<TWaveguideThread>> Oscillators;
+
+    std::atomic<bool> Running{false};
+    std::atomic<int32_t> ReadIndex{0};      // 0 or 1: the block the next switch mixes
+    std::atomic<bool> Stereo{true};         // pan the tones from left (lowest) to right
+    std::atomic<bool> MeterPeaks{true};     // record PeakLeft / PeakRight
+    std::atomic<bool> TwoRowPanning{false}; // pan each row of a two-row zone on its own
+    std::atomic<float> PanOffset{0.0f};     // pan constant A
+    std::atomic<float> PanStep{0.0f};       // pan constant B
+    std::atomic<float> MasterGain{1.0f};    // linear output gain, 0 .. any
+    std::atomic<float> PeakLeft{0.0f};      // largest |left| since the meters reset it
+    std::atomic<float> PeakRight{0.0f};     // largest |right| since the meters reset it
+    std::atomic<uint64_t> LateBlocks{0};    // tone blocks not ready at their switch
+    std::atomic<bool> ResetPending{false};  // a driver reset waits for its rebuild: mix mutes
+
+private:
+    void ReapEnding(bool wait);
+
+    std::unique_ptr<IAudioHost> HostPtr;
+    std::vector<std::unique_ptr<TWaveguideThread>> Ending;
+    std::shared_ptr<int> AliveToken = std::make_shared<int>(0);
+};
+
+} // namespace varko

@@ -1,0 +1,100 @@
+#include "engine/ToneBank.h"
+
+#include "dialogs/VarkoConst.h"
+
+#include <algorithm>
+
+namespace varko {
+
+std::string ObjectDescription(bool externalObject, TEndType end, const std::string& modeFileName) {
+    if (!externalObject) {
+        switch (end) {
+        case TEndType::Fixed:
+            return text::BarFixed;
+        case TEndType::Hinged:
+            return text::BarHinged;
+        default:
+            return text::BarFree;
+        }
+    }
+    const char* ends = end == TEndType::Fixed    ? text::EndFixed
+                       : end == TEndType::Hinged ? text::EndHinged
+                                                 : text::EndFree;
+    return modeFileName + " (" + ends + ")";
+}
+
+void UpdateStereoConstants(TAudioEngine& engine, bool paint2Rows) {
+    TStereoConstants c;
+    if (StereoConstants(static_cast<int>(engine.Oscillators.size()), paint2Rows, c)) {
+        engine.PanOffset.store(c.PanOffset, std::memory_order_relaxed);
+        engine.PanStep.store(c.PanStep, std::memory_order_relaxed);
+    }
+}
+
+TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
+    TToneBankResult r;
+    const bool wasRunning = engine.Running.load();
+    if (wasRunning) {
+        engine.Stop();
+    }
+    engine.EndOscillators();
+
+    r.RequestedTones = static_cast<int>(in.ToneRatios.size());
+    const int count = std::min(r.RequestedTones, MaxTones);
+    r.Capped = count < r.RequestedTones;
+    const float fs = static_cast<float>(engine.Host().SampleRate());
+    const auto blockSize = static_cast<int32_t>(engine.Host().BufferSize());
+    const float resonance = ResonanceFromFader(in.ResonanceFader);
+    const int modeLimit = std::max(in.ModeLimit, 1);
+
+    for (int i = 0; i < count; ++i) {
+        auto osc = in.MakeOscillator ? in.MakeOscillator() : std::make_unique<TWaveguideThread>();
+        TWaveguideThread& t = *osc;
+        t.OnTerminate = in.OnTerminate;
+        t.TimeCritical = in.TimeCritical;
+        t.Frequency = in.ToneRatios[static_cast<size_t>(i)] * in.InitialFrequency;
+        t.SampleRate = fs;
+        t.BlockSize = blockSize;
+        t.Resonance.store(resonance, std::memory_order_relaxed);
+        t.Interpolate = in.InterpolateDelays;
+        const TToneModes modes =
+            in.ExternalObject
+                ? FileModes(in.ModeRatios, in.ModeLevels, in.End, t.Frequency, fs, modeLimit)
+                : UniformBarModes(in.End, t.Frequency, fs, modeLimit, in.ModeWeighting);
+        t.Ratios = modes.Ratios;
+        t.Gains = modes.Gains;
+        t.EndType = static_cast<int32_t>(modes.EndType);
+        if (in.Seed) {
+            t.Seed = *in.Seed + static_cast<uint32_t>(i);
+        }
+        engine.Oscillators.push_back(std::move(osc));
+        t.Start();
+        if (t.WaitReady() == TWaveguideThread::TReadyResult::Ended) {
+            // The oscillator died while building; its end is reported by its OnTerminate.
+            r.Abandoned = true;
+            r.CrashText = t.CrashText();
+            r.BuiltTones = static_cast<int>(engine.Oscillators.size());
+            return r;
+        }
+        if (t.NoModes.load()) {
+            if (in.ExternalObject && in.ModeRatios.empty()) {
+                r.WarnModeFile = true;
+            } else {
+                r.WarnNoSound = true;
+            }
+        }
+    }
+    r.BuiltTones = static_cast<int>(engine.Oscillators.size());
+    UpdateStereoConstants(engine, in.Paint2Rows);
+    engine.ReadIndex.store(0);
+    if (wasRunning) {
+        engine.Start();
+        r.Running = engine.Running.load();
+    }
+    if (!engine.Oscillators.empty()) {
+        r.ObjectDescription = ObjectDescription(in.ExternalObject, in.End, in.ModeFileName);
+    }
+    return r;
+}
+
+} // namespace varko

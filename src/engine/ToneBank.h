@@ -1,0 +1,64 @@
+// Building the tone bank: one oscillator per tone of the tone list, for the uniform bar or a
+// vibration mode file, replacing the whole bank in the engine. Returns what the window shows.
+#pragma once
+
+#include "engine/AudioEngine.h"
+#include "engine/ToneModes.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varko {
+
+// The most tones a bank holds: each is a thread of its own, and beyond this the machine can
+// neither schedule nor mix them in time.
+inline constexpr int MaxTones = 256;
+
+struct TToneBankInput {
+    std::vector<float> ToneRatios;   // one ratio per tone, lowest first
+    float InitialFrequency = 200.0f; // hertz
+    bool ExternalObject = false;     // modes from the mode file instead of the uniform bar
+    TEndType End = TEndType::Free;   // the checked end type
+    int ModeWeighting = 6;           // weighting position 0..11
+    int ModeLimit = 8;               // at least 1
+    int ResonanceFader = 10;         // 0..200
+    bool InterpolateDelays = false;
+    bool Paint2Rows = false;
+    std::vector<float> ModeRatios; // the last mode file read
+    std::vector<float> ModeLevels;
+    std::string ModeFileName;     // the selected mode file's name in the list
+    std::optional<uint32_t> Seed; // tone i's noise starts from Seed + i; none: the clock
+    bool TimeCritical = true;     // oscillator threads at real-time priority where allowed
+    std::function<void(TWaveguideThread&)> OnTerminate; // each oscillator's end (any thread)
+    // Makes each oscillator; none: a plain TWaveguideThread (tests supply their own).
+    std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator;
+};
+
+struct TToneBankResult {
+    int RequestedTones = 0;    // tones the tone list asks for
+    int BuiltTones = 0;        // oscillators in the bank now
+    bool Capped = false;       // the list was longer than MaxTones
+    bool Abandoned = false;    // an oscillator died while building: bank left incomplete
+    bool WarnNoSound = false;  // some tone has no band: show warnicon1
+    bool WarnModeFile = false; // mode file unusable: show warnicon2
+    // The object for the status bar, when the bank is not empty.
+    std::optional<std::string> ObjectDescription;
+    bool Running = false;  // the engine runs again (it ran before)
+    std::string CrashText; // when Abandoned: the dead oscillator's "class@sender: message"
+};
+
+// Throws the bank away and builds it anew from the input: stops the engine if it ran, ends every
+// oscillator, creates, starts and waits for one oscillator per tone, sets the pan constants
+// and ReadIndex, and restarts the engine if it ran. Runs on the owner's thread.
+TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& input);
+
+// Sets the engine's pan constants for its oscillators in one or two rows.
+void UpdateStereoConstants(TAudioEngine& engine, bool paint2Rows);
+
+// The object description for the status bar.
+std::string ObjectDescription(bool externalObject, TEndType end, const std::string& modeFileName);
+
+} // namespace varko

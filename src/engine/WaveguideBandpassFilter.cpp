@@ -1,0 +1,156 @@
+#include "engine/WaveguideBandpassFilter.h"
+
+#include "engine/WaveguideDelay.h"
+
+#include <cmath>
+#include <numbers>
+#if defined(__SSE__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
+namespace varko {
+
+void SetFlushDenormals() {
+#if defined(__SSE__) || defined(__x86_64__)
+    _mm_setcsr(_mm_getcsr() | 0x8040);
+#endif
+}
+
+TWaveguideBPFilter4p::TWaveguideBPFilter4p() {
+    SetFlushDenormals();
+}
+
+void TWaveguideBPFilter4p::SetParams(float AFrequency, float ASampleRate, float AQ) {
+    Frequency = AFrequency;
+    SampleRate = ASampleRate;
+    Q = AQ;
+    UpdateCoefficients();
+}
+
+void TWaveguideBPFilter4p::UpdateCoefficients() {
+    const double q = Q;
+    const double F = (4.0 * q - 3.0) / (q + 1.0);
+    const double d = (1.0 - 0.25 * F) * (1.0 - 0.25 * F);
+    const double T =
+        std::tan(std::numbers::pi_v<long double> * static_cast<long double>(Frequency) /
+                 static_cast<long double>(SampleRate));
+
+    const double k = 1.0 / (T * (1.0 + d));
+    const double p = 1.0 + k;
+    const double m = 1.0 - k;
+    const double g = 1.0 / (p * p * p * p + F);
+    const double A1 = 4.0 * (p * p * p * m + F);
+    const double A2 = 6.0 * (p * p * m * m + F);
+    const double A3 = 4.0 * (p * m * m * m + F);
+    const double A4 = m * m * m * m + F;
+    const double g0 = (F + 1.0) * g;
+    LpGain = g0;
+    LpB[0] = 4.0 * g0;
+    LpB[1] = 6.0 * g0;
+    LpB[2] = 4.0 * g0;
+    LpB[3] = g0;
+    LpA[0] = -A1 * g;
+    LpA[1] = -A2 * g;
+    LpA[2] = -A3 * g;
+    LpA[3] = -A4 * g;
+
+    const double kh = T / (1.0 + d);
+    const double ph = kh + 1.0;
+    const double mh = kh - 1.0;
+    const double gh = 1.0 / (ph * ph * ph * ph + F);
+    const double H1 = 4.0 * (ph * ph * ph * mh - F);
+    const double H2 = 6.0 * (ph * ph * mh * mh + F);
+    const double H3 = 4.0 * (ph * mh * mh * mh - F);
+    const double H4 = mh * mh * mh * mh + F;
+    const double h0 = (F + 1.0) * gh;
+    HpGain = h0;
+    HpB[0] = -4.0 * h0;
+    HpB[1] = 6.0 * h0;
+    HpB[2] = -4.0 * h0;
+    HpB[3] = h0;
+    HpA[0] = -H1 * gh;
+    HpA[1] = -H2 * gh;
+    HpA[2] = -H3 * gh;
+    HpA[3] = -H4 * gh;
+}
+
+float TWaveguideBPFilter4p::Tick(double x) {
+    double y = LpGain * x + LpState[0];
+    if (std::fabs(y) < DenormalThreshold) {
+        y = 0.0;
+    }
+    LpOut = y;
+    LpState[0] = LpB[0] * x + LpA[0] * y + LpState[1];
+    LpState[1] = LpB[1] * x + LpA[1] * y + LpState[2];
+    LpState[2] = LpB[2] * x + LpA[2] * y + LpState[3];
+    LpState[3] = LpB[3] * x + LpA[3] * y;
+
+    double z = HpGain * y + HpState[0];
+    if (std::fabs(z) < DenormalThreshold) {
+        z = 0.0;
+    }
+    HpOut = z;
+    HpState[0] = HpB[0] * y + HpA[0] * z + HpState[1];
+    HpState[1] = HpB[1] * y + HpA[1] * z + HpState[2];
+    HpState[2] = HpB[2] * y + HpA[2] * z + HpState[3];
+    HpState[3] = HpB[3] * y + HpA[3] * z;
+    return static_cast<float>(z);
+}
+
+void TWaveguideBPFilter4p::TickBlock(const float* __restrict Excitation, float Gain, int32_t& Quiet,
+                                     float* __restrict Out, int n) {
+    // State and coefficients in locals, so that the recursion stays in registers.
+    const double g0 = LpGain, h0 = HpGain;
+    const double lb0 = LpB[0], lb1 = LpB[1], lb2 = LpB[2], lb3 = LpB[3];
+    const double la0 = LpA[0], la1 = LpA[1], la2 = LpA[2], la3 = LpA[3];
+    const double hb0 = HpB[0], hb1 = HpB[1], hb2 = HpB[2], hb3 = HpB[3];
+    const double ha0 = HpA[0], ha1 = HpA[1], ha2 = HpA[2], ha3 = HpA[3];
+    double l0 = LpState[0], l1 = LpState[1], l2 = LpState[2], l3 = LpState[3];
+    double h0s = HpState[0], h1 = HpState[1], h2 = HpState[2], h3 = HpState[3];
+    double y = LpOut, z = HpOut;
+    const double threshold = DenormalThreshold;
+    int32_t quiet = Quiet;
+    for (int i = 0; i < n; ++i) {
+        const float xf = Excitation[i] * Gain;
+        if (xf == 0.0f) {
+            if (quiet >= QuietLimit) {
+                Out[i] = 0.0f;
+                continue;
+            }
+            ++quiet;
+        } else {
+            quiet = 0;
+        }
+        const double x = xf;
+        y = g0 * x + l0;
+        if (std::fabs(y) < threshold) {
+            y = 0.0;
+        }
+        l0 = lb0 * x + la0 * y + l1;
+        l1 = lb1 * x + la1 * y + l2;
+        l2 = lb2 * x + la2 * y + l3;
+        l3 = lb3 * x + la3 * y;
+        z = h0 * y + h0s;
+        if (std::fabs(z) < threshold) {
+            z = 0.0;
+        }
+        h0s = hb0 * y + ha0 * z + h1;
+        h1 = hb1 * y + ha1 * z + h2;
+        h2 = hb2 * y + ha2 * z + h3;
+        h3 = hb3 * y + ha3 * z;
+        Out[i] = static_cast<float>(z);
+    }
+    Quiet = quiet;
+    LpState[0] = l0;
+    LpState[1] = l1;
+    LpState[2] = l2;
+    LpState[3] = l3;
+    HpState[0] = h0s;
+    HpState[1] = h1;
+    HpState[2] = h2;
+    HpState[3] = h3;
+    LpOut = y;
+    HpOut = z;
+}
+
+} // namespace varko

@@ -1,0 +1,49 @@
+// The band-pass filter in front of a waveguide band's delay line: a four-pole resonant low-pass
+// cascaded with a four-pole resonant high-pass, both peaking near the band's frequency.
+#pragma once
+
+#include <cstdint>
+
+namespace varko {
+
+// Sets flush-to-zero and denormals-are-zero for the calling thread (nothing off x86).
+void SetFlushDenormals();
+
+class TWaveguideBPFilter4p {
+public:
+    // All coefficients zero (the filter outputs silence until SetParams); sets flush-to-zero and
+    // denormals-are-zero on the calling thread.
+    TWaveguideBPFilter4p();
+
+    // Frequency and SampleRate in hertz (0 < Frequency < SampleRate / 2), Q > 0 (the bands use
+    // 4). Keeps the section states.
+    void SetParams(float AFrequency, float ASampleRate, float AQ);
+    // Recomputes the coefficients from Frequency, Q and SampleRate.
+    void UpdateCoefficients();
+
+    // One sample through both sections (64-bit inside, 32-bit out).
+    float Tick(double Input);
+
+    // A band's filter over a block: for each sample the input is Excitation[i] * Gain; a zero
+    // input runs the filter only while Quiet (consecutive zero inputs) is below QuietLimit,
+    // after that the output is 0. Writes Out[i]. Exactly the results of the per-sample rule.
+    void TickBlock(const float* Excitation, float Gain, int32_t& Quiet, float* Out, int n);
+
+    static constexpr int32_t QuietLimit = 1000;
+
+    float Frequency = 0.0f;
+    float Q = 0.0f;
+    float SampleRate = 0.0f;
+    alignas(16) double LpB[4] = {};     // b1..b4 of the low-pass
+    alignas(16) double LpA[4] = {};     // -a1..-a4 of the low-pass
+    alignas(16) double LpState[4] = {}; // s1..s4
+    alignas(16) double HpB[4] = {};     // b1..b4 of the high-pass
+    alignas(16) double HpA[4] = {};     // -a1..-a4 of the high-pass
+    alignas(16) double HpState[4] = {}; // s1..s4
+    double LpOut = 0.0;                 // last low-pass output
+    double HpOut = 0.0;                 // last output of the filter
+    double LpGain = 0.0;                // g0
+    double HpGain = 0.0;                // h0
+};
+
+} // namespace varko

@@ -1,0 +1,86 @@
+#include "files/SettingsFile.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <pwd.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace varko {
+
+namespace {
+constexpr const char* Sound = "Sound";
+constexpr const char* Input = "Input";
+constexpr const char* UI = "UI";
+} // namespace
+
+TVarkoSettings ReadSettings(const TIniFile& ini) {
+    TVarkoSettings s;
+    s.ASIOdriver = ini.ReadInteger(Sound, "ASIOdriver", s.ASIOdriver);
+    s.ASIOdriverName = ini.ReadString(Sound, "ASIOdriverName").value_or("");
+    s.ASIOchannel = ini.ReadInteger(Sound, "ASIOchannel", s.ASIOchannel);
+    s.StereoSeparation = ini.ReadBool(Sound, "StereoSeparation", s.StereoSeparation);
+    s.InterpolateDelays = ini.ReadBool(Sound, "InterpolateDelays", s.InterpolateDelays);
+    s.MasterLevel = std::clamp(ini.ReadInteger(Sound, "MasterLevel", s.MasterLevel), 0, 200);
+    s.ResonanceControl =
+        std::clamp(ini.ReadInteger(Input, "ResonanceControl", s.ResonanceControl), -1, 1);
+    s.ResonanceRate = std::clamp(ini.ReadInteger(Input, "ResonanceRate", s.ResonanceRate), 1, 10);
+    s.AllowMouse = ini.ReadBool(Input, "AllowMouse", s.AllowMouse);
+    s.ShowMainLevels = ini.ReadBool(UI, "ShowMainLevels", s.ShowMainLevels);
+    s.ShowPressureLevel = ini.ReadBool(UI, "ShowPressureLevel", s.ShowPressureLevel);
+    s.ShowFrequencyLabels = ini.ReadBool(UI, "ShowFrequencyLabels", s.ShowFrequencyLabels);
+    s.Paint2Rows = ini.ReadBool(UI, "Paint2Rows", s.Paint2Rows);
+    s.ColoredToneZone = ini.ReadBool(UI, "ColoredToneZone", s.ColoredToneZone);
+    return s;
+}
+
+void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
+    ini.WriteInteger(Sound, "ASIOdriver", s.ASIOdriver);
+    ini.WriteString(Sound, "ASIOdriverName", s.ASIOdriverName);
+    ini.WriteInteger(Sound, "ASIOchannel", s.ASIOchannel);
+    ini.WriteBool(Sound, "StereoSeparation", s.StereoSeparation);
+    ini.WriteBool(Sound, "InterpolateDelays", s.InterpolateDelays);
+    ini.WriteInteger(Sound, "MasterLevel", s.MasterLevel);
+    ini.WriteInteger(Input, "ResonanceControl", s.ResonanceControl);
+    ini.WriteInteger(Input, "ResonanceRate", s.ResonanceRate);
+    ini.WriteBool(Input, "AllowMouse", s.AllowMouse);
+    ini.WriteBool(UI, "ShowMainLevels", s.ShowMainLevels);
+    ini.WriteBool(UI, "ShowPressureLevel", s.ShowPressureLevel);
+    ini.WriteBool(UI, "ShowFrequencyLabels", s.ShowFrequencyLabels);
+    ini.WriteBool(UI, "Paint2Rows", s.Paint2Rows);
+    ini.WriteBool(UI, "ColoredToneZone", s.ColoredToneZone);
+}
+
+std::string SettingsFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    // Relative values are to be ignored, as the XDG base directory rules say.
+    if (xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') {
+            const passwd* pw = getpwuid(getuid());
+            home = pw != nullptr ? pw->pw_dir : "/tmp";
+        }
+        base = std::string(home) + "/.config";
+    }
+    return base + "/Varko";
+}
+
+std::string SettingsFilePath() {
+    return SettingsFolder() + "/Varko.ini";
+}
+
+std::string HistoryFilePath() {
+    return SettingsFolder() + "/Varko.history";
+}
+
+bool EnsureFolder(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return std::filesystem::is_directory(folder, ec);
+}
+
+} // namespace varko

@@ -1,0 +1,46 @@
+// The player's settings as Varko.ini stores them, with their defaults, limits and the paths
+// of the settings and history files.
+#pragma once
+
+#include "files/IniFile.h"
+
+#include <cstdint>
+#include <string>
+
+namespace varko {
+
+struct TVarkoSettings {
+    // [Sound]
+    int32_t ASIOdriver = 0;     // index in the driver list, -1 for none
+    std::string ASIOdriverName; // the driver's name; device lists change between runs
+    int32_t ASIOchannel = 0;    // output channel pair, -1 for none
+    bool StereoSeparation = true;
+    bool InterpolateDelays = false;
+    int32_t MasterLevel = 20; // master fader 0..200
+    // [Input]
+    int32_t ResonanceControl = 0; // 0: middle raises, right lowers; 1: the reverse
+    int32_t ResonanceRate = 4;    // 1 (faster) .. 10 (slower)
+    bool AllowMouse = false;
+    // [UI]
+    bool ShowMainLevels = true;
+    bool ShowPressureLevel = true;
+    bool ShowFrequencyLabels = true;
+    bool Paint2Rows = false;
+    bool ColoredToneZone = true;
+};
+
+// Reads every key with its default and limit; a missing key or a value that is not a whole
+// number gives the default.
+TVarkoSettings ReadSettings(const TIniFile& ini);
+// Writes every key in its section and order; other keys and sections are left alone.
+void WriteSettings(TIniFile& ini, const TVarkoSettings& s);
+
+// The folder of Varko's files: $XDG_CONFIG_HOME/Varko, or ~/.config/Varko.
+std::string SettingsFolder();
+std::string SettingsFilePath();
+std::string HistoryFilePath();
+
+// Creates the folder (with any missing parents). Returns false when it cannot.
+bool EnsureFolder(const std::string& folder);
+
+} // namespace varko

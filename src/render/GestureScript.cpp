@@ -1,0 +1,156 @@
+#include "render/GestureScript.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace varko {
+
+namespace {
+
+// Performance scripts are small; anything bigger is not one.
+constexpr std::uintmax_t MaxScriptBytes = 64u << 20;
+
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> w;
+    std::string cur;
+    for (const char c : line) {
+        if (c == ' ' || c == '\t') {
+            if (!cur.empty()) {
+                w.push_back(cur);
+                cur.clear();
+            }
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty()) {
+        w.push_back(cur);
+    }
+    return w;
+}
+
+bool Number(const std::string& s, double& v) {
+    const char* first = s.data();
+    const char* last = s.data() + s.size();
+    if (first != last && *first == '+') {
+        ++first;
+    }
+    auto [p, ec] = std::from_chars(first, last, v, std::chars_format::general);
+    return ec == std::errc() && p == last && std::isfinite(v);
+}
+
+bool Whole(const std::string& s, int& v) {
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return ec == std::errc() && p == s.data() + s.size();
+}
+
+} // namespace
+
+double TGestureScript::EndTime() const {
+    return Events.empty() ? 0.0 : Events.back().Time;
+}
+
+std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::string& error) {
+    TGestureScript script;
+    std::istringstream in(text);
+    std::string line;
+    int lineNo = 0;
+    auto fail = [&](const std::string& why) {
+        error = "line " + std::to_string(lineNo) + ": " + why;
+        return std::nullopt;
+    };
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const auto w = Words(line);
+        if (w.empty() || w[0][0] == '#') {
+            continue;
+        }
+        TGestureEvent e;
+        e.Line = lineNo;
+        const std::string& kind = w[0];
+        size_t want = 0;
+        if (kind == "pen") {
+            e.Kind = TGestureEvent::TKind::Pen;
+            want = 5;
+        } else if (kind == "tone") {
+            e.Kind = TGestureEvent::TKind::Tone;
+            want = 6;
+        } else if (kind == "fader") {
+            e.Kind = TGestureEvent::TKind::Fader;
+            want = 3;
+        } else {
+            return fail("unknown event \"" + kind + "\" (expected pen, tone or fader)");
+        }
+        if (w.size() != want) {
+            return fail("\"" + kind + "\" takes " + std::to_string(want - 1) + " values, found " +
+                        std::to_string(w.size() - 1));
+        }
+        if (!Number(w[1], e.Time) || e.Time < 0.0) {
+            return fail("the time \"" + w[1] + "\" is not a number of seconds >= 0");
+        }
+        switch (e.Kind) {
+        case TGestureEvent::TKind::Pen:
+            if (!Number(w[2], e.X) || !Number(w[3], e.Y)) {
+                return fail("the pen position must be two numbers");
+            }
+            if (!Number(w[4], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
+                return fail("the pressure \"" + w[4] + "\" must be a number from 0 to 1");
+            }
+            break;
+        case TGestureEvent::TKind::Tone:
+            if (!Whole(w[2], e.Tone) || e.Tone < 0) {
+                return fail("the tone \"" + w[2] + "\" must be a tone index >= 0");
+            }
+            if (!Number(w[3], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
+                return fail("the pressure \"" + w[3] + "\" must be a number from 0 to 1");
+            }
+            if (!Number(w[4], e.Speed) || e.Speed < 0.0) {
+                return fail("the speed \"" + w[4] + "\" must be a number >= 0");
+            }
+            if (!Number(w[5], e.X) || e.X < 0.0 || e.X > 1.0) {
+                return fail("the strike position \"" + w[5] + "\" must be a number from 0 to 1");
+            }
+            break;
+        case TGestureEvent::TKind::Fader:
+            if (!Whole(w[2], e.Position) || e.Position < 0 || e.Position > 200) {
+                return fail("the fader position \"" + w[2] +
+                            "\" must be a whole number from 0 "
+                            "to 200");
+            }
+            break;
+        }
+        script.Events.push_back(e);
+    }
+    std::stable_sort(
+        script.Events.begin(), script.Events.end(),
+        [](const TGestureEvent& a, const TGestureEvent& b) { return a.Time < b.Time; });
+    return script;
+}
+
+std::optional<TGestureScript> LoadGestureScript(const std::string& path, std::string& error) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    std::ifstream in(path, std::ios::binary);
+    if (ec || !in || size > MaxScriptBytes) {
+        error = "cannot read the performance script \"" + path + "\"";
+        return std::nullopt;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    std::string inner;
+    auto script = ParseGestureScript(ss.str(), inner);
+    if (!script) {
+        error = path + ", " + inner;
+    }
+    return script;
+}
+
+} // namespace varko

@@ -1,0 +1,200 @@
+#include "render/RenderOptions.h"
+
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace varko {
+
+namespace {
+
+bool ToDouble(const std::string& s, double& v) {
+    const char* first = s.data();
+    const char* last = first + s.size();
+    if (first != last && *first == '+') {
+        ++first;
+    }
+    auto [p, ec] = std::from_chars(first, last, v);
+    return ec == std::errc() && p == last && std::isfinite(v);
+}
+
+bool ToInt(const std::string& s, long long& v) {
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return ec == std::errc() && p == s.data() + s.size();
+}
+
+} // namespace
+
+std::string RenderUsage() {
+    return "Usage: varko-render --scale FILE [options] -o OUT.wav\n"
+           "       varko-render --scale FILE --print-tones\n"
+           "       varko-render --list-devices\n"
+           "       varko-render --scale FILE --gesture FILE --play [--device NAME]\n"
+           "\n"
+           "Plays a scripted performance on Varko's tone bank and writes it to a WAV file.\n"
+           "\n"
+           "  --scale FILE              the Scala scale file (required)\n"
+           "  --initial-frequency HZ    frequency of the scale's 1/1 (200)\n"
+           "  --down N, --up N          repeat the scale N octaves down / up, 0..10 (0)\n"
+           "  --repeat-ends             repeat the first and last tones of the scale\n"
+           "  --end free|fixed|hinged   end condition of the uniform bar (free)\n"
+           "  --modes FILE              a vibration mode file instead of the uniform bar\n"
+           "  --mode-limit N            at most N vibration modes per tone (8)\n"
+           "  --weighting P             mode weighting 0..11: 1/n^(P/2), 11 = 1/n! (6)\n"
+           "  --resonance Q             resonance fader 0..200, 0 rings longest (10)\n"
+           "  --master P                master fader 0..200, 20 = unity gain (20)\n"
+           "  --mono                    stereo separation off\n"
+           "  --two-rows                two-row layout and panning\n"
+           "  --interpolate             interpolated delay lines\n"
+           "  --rate HZ, --block N      sample rate (48000) and block size (256)\n"
+           "  --seed N                  tone i's noise starts from N + i (1)\n"
+           "  --gesture FILE            the performance script\n"
+           "  --seconds T               length of the output (last event + 2 s)\n"
+           "  --format wav16|wav24|float  WAV sample format (float)\n"
+           "  -o FILE                   the output file\n"
+           "  --print-tones             print the tones as JSON and render nothing\n"
+           "  --zone-width PX, --zone-height PX  the tone zone the pen plays on (700 x 500)\n"
+           "  --list-devices            list the audio output devices\n"
+           "  --play [--device NAME]    play the performance in real time on a device\n"
+           "  --demo                    play a bundled glissando (needs an audio device)\n"
+           "  --help                    this text\n"
+           "\n"
+           "Performance script, one event per line (# starts a comment):\n"
+           "  pen T X Y P      the pen at X, Y (0..1 across and down the zone), pressure P\n"
+           "  tone T I P S X   tone I gets pressure P, speed S and strike position X\n"
+           "  fader T Q        the resonance fader moves to Q\n";
+}
+
+std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>& args,
+                                                 std::string& error) {
+    TRenderOptions o;
+    using Setter = std::function<bool(const std::string&)>;
+    auto real = [](double& dst, double lo, double hi) -> Setter {
+        return [&dst, lo, hi](const std::string& s) {
+            double v = 0;
+            if (!ToDouble(s, v) || v < lo || v > hi) {
+                return false;
+            }
+            dst = v;
+            return true;
+        };
+    };
+    auto whole = [](int& dst, long long lo, long long hi) -> Setter {
+        return [&dst, lo, hi](const std::string& s) {
+            long long v = 0;
+            if (!ToInt(s, v) || v < lo || v > hi) {
+                return false;
+            }
+            dst = static_cast<int>(v);
+            return true;
+        };
+    };
+    auto text = [](std::string& dst) -> Setter {
+        return [&dst](const std::string& s) {
+            dst = s;
+            return !s.empty();
+        };
+    };
+    double seconds = 0;
+    const std::map<std::string, std::pair<Setter, std::string>> valued{
+        {"--scale", {text(o.Scale), "a file name"}},
+        {"--initial-frequency", {real(o.InitialFrequency, 1e-3, 1e9), "a frequency above 0"}},
+        {"--down", {whole(o.Down, 0, 10), "a whole number from 0 to 10"}},
+        {"--up", {whole(o.Up, 0, 10), "a whole number from 0 to 10"}},
+        {"--end",
+         {[&o](const std::string& s) {
+              o.End = s == "free" ? 1 : s == "fixed" ? 2 : s == "hinged" ? 3 : 0;
+              return o.End != 0;
+          },
+          "free, fixed or hinged"}},
+        {"--modes", {text(o.Modes), "a file name"}},
+        {"--mode-limit", {whole(o.ModeLimit, 1, 100000), "a whole number of at least 1"}},
+        {"--weighting", {whole(o.Weighting, 0, 11), "a whole number from 0 to 11"}},
+        {"--resonance", {whole(o.Resonance, 0, 200), "a whole number from 0 to 200"}},
+        {"--master", {whole(o.Master, 0, 200), "a whole number from 0 to 200"}},
+        {"--rate", {real(o.Rate, 8000, 384000), "a sample rate from 8000 to 384000"}},
+        {"--block", {whole(o.Block, 16, 8192), "a whole number from 16 to 8192"}},
+        {"--seed",
+         {[&o](const std::string& s) {
+              long long v = 0;
+              if (!ToInt(s, v) || v < 0 || v > 0xFFFFFFFFLL) {
+                  return false;
+              }
+              o.Seed = static_cast<uint32_t>(v);
+              return true;
+          },
+          "a whole number from 0 to 4294967295"}},
+        {"--gesture", {text(o.Gesture), "a file name"}},
+        {"--seconds", {real(seconds, 0, 86400), "a number of seconds from 0 to 86400"}},
+        {"--format",
+         {[&o](const std::string& s) {
+              o.Format = s;
+              return s == "wav16" || s == "wav24" || s == "float";
+          },
+          "wav16, wav24 or float"}},
+        {"-o", {text(o.Output), "a file name"}},
+        {"--device", {text(o.Device), "a device name"}},
+        {"--zone-width", {whole(o.ZoneWidth, 1, 100000), "a width in pixels"}},
+        {"--zone-height", {whole(o.ZoneHeight, 1, 100000), "a height in pixels"}},
+    };
+    const std::map<std::string, bool*> flags{
+        {"--repeat-ends", &o.RepeatEnds},
+        {"--mono", &o.Mono},
+        {"--two-rows", &o.TwoRows},
+        {"--interpolate", &o.Interpolate},
+        {"--print-tones", &o.PrintTones},
+        {"--help", &o.Help},
+        {"-h", &o.Help},
+        {"--demo", &o.Demo},
+        {"--list-devices", &o.ListDevices},
+        {"--play", &o.Play},
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (const size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        if (auto f = flags.find(name); f != flags.end() && !inlineValue) {
+            *f->second = true;
+            continue;
+        }
+        auto v = valued.find(name);
+        if (v == valued.end()) {
+            error = "unknown option \"" + args[i] + "\" (see --help)";
+            return std::nullopt;
+        }
+        std::string value;
+        if (inlineValue) {
+            value = *inlineValue;
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            error = "option " + name + " needs a value: " + v->second.second;
+            return std::nullopt;
+        }
+        if (!v->second.first(value)) {
+            error = "option " + name + ": \"" + value + "\" is not " + v->second.second;
+            return std::nullopt;
+        }
+        if (name == "--seconds") {
+            o.Seconds = seconds;
+        }
+    }
+    if (o.Help || o.ListDevices || o.Demo) {
+        return o;
+    }
+    if (o.Scale.empty()) {
+        error = "the option --scale FILE is required (see --help)";
+        return std::nullopt;
+    }
+    if (!o.PrintTones && !o.Play && o.Output.empty()) {
+        error = "the option -o FILE is required unless --print-tones or --play is given";
+        return std::nullopt;
+    }
+    return o;
+}
+
+} // namespace varko

@@ -1,0 +1,122 @@
+#include "dialogs/VarkoConst.h"
+#include "engine/NullHost.h"
+#include "render/Renderer.h"
+#include "render/WavWriter.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace varko {
+
+namespace {
+
+// Renders longer than this show a progress line.
+constexpr double ProgressAfterSeconds = 5.0;
+
+void PrintWarnings(const TRenderSession& s, std::FILE* err) {
+    for (const auto& w : s.Warnings) {
+        std::fprintf(err, "varko-render: warning: %s\n", w.c_str());
+    }
+}
+
+int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* err) {
+    TGestureScript script;
+    std::string error;
+    if (!o.Gesture.empty()) {
+        auto loaded = LoadGestureScript(o.Gesture, error);
+        if (!loaded) {
+            std::fprintf(err, "varko-render: %s\n", error.c_str());
+            return 2;
+        }
+        script = std::move(*loaded);
+    }
+    const double seconds = o.Seconds.value_or(script.EndTime() + 2.0);
+    if (!session.Build(std::make_unique<TNullHost>(o.Rate, static_cast<uint32_t>(o.Block),
+                                                   /*RealTimePace=*/false),
+                       error)) {
+        PrintWarnings(session, err);
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return 1;
+    }
+    PrintWarnings(session, err);
+    TWavWriter::TFormat format = TWavWriter::TFormat::Float;
+    TWavWriter::ParseFormat(o.Format, format);
+    TWavWriter wav;
+    if (!wav.Open(o.Output, format, static_cast<int>(o.Rate), 2, error)) {
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return 1;
+    }
+    const bool tty = ::isatty(::fileno(err)) != 0;
+    double lastShown = 0.0;
+    auto progress = [&](double done) {
+        if (seconds <= ProgressAfterSeconds) {
+            return;
+        }
+        if (done - lastShown >= 1.0 || done >= seconds) {
+            lastShown = done;
+            std::fprintf(err, "%srendering %.0f of %.0f s%s", tty ? "\r" : "", done, seconds,
+                         tty && done < seconds ? "" : "\n");
+            std::fflush(err);
+        }
+    };
+    const bool ok = session.RenderOffline(
+        script, seconds, [&](const float* f, size_t n) { return wav.Write(f, n); }, progress,
+        error);
+    if (!wav.Close() && ok) {
+        std::fprintf(err, "varko-render: cannot finish \"%s\"\n", o.Output.c_str());
+        return 1;
+    }
+    if (!ok) {
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        std::remove(o.Output.c_str());
+        return 2;
+    }
+    return 0;
+}
+
+} // namespace
+
+int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    std::string error;
+    auto options = ParseRenderOptions(args, error);
+    if (!options) {
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return 2;
+    }
+    TRenderOptions o = *options;
+    if (o.Help) {
+        std::fputs(RenderUsage().c_str(), out);
+        return 0;
+    }
+    if (o.Demo) {
+        o.Scale = VARKO_EXAMPLES_DIR "/scales/12-equal.scl";
+        o.Gesture = VARKO_EXAMPLES_DIR "/gestures/glissando.txt";
+        o.Up = 1;
+        if (o.Output.empty()) {
+            o.Output = "varko-demo.wav";
+        }
+    }
+    if (o.ListDevices || o.Play) {
+        std::fprintf(err, "varko-render: playing on audio devices is not built into this "
+                          "version yet; render to a file with -o instead\n");
+        return 2;
+    }
+    TRenderSession session;
+    if (!session.Prepare(o, error)) {
+        PrintWarnings(session, err);
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return 1;
+    }
+    if (o.PrintTones) {
+        PrintWarnings(session, err);
+        std::fputs(session.TonesJson().c_str(), out);
+        return 0;
+    }
+    const int status = RenderToFile(session, o, err);
+    if (status == 0 && o.Demo) {
+        std::fprintf(out, "Rendered a glissando over 12 equal steps to %s.\n", o.Output.c_str());
+    }
+    return status;
+}
+
+} // namespace varko

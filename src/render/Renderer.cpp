@@ -1,0 +1,286 @@
+#include "render/Renderer.h"
+
+#include "dialogs/VarkoConst.h"
+#include "engine/NullHost.h"
+#include "engine/WaveguideOsc.h"
+#include "files/ModeFile.h"
+#include "files/ToneList.h"
+#include "render/WavWriter.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+
+namespace varko {
+
+namespace {
+
+std::string Replace(std::string s, const std::string& what, const std::string& with) {
+    for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + with.size())) {
+        s.replace(p, what.size(), with);
+    }
+    return s;
+}
+
+// Every float printed so that it reads back as the same 32-bit float.
+std::string JsonFloat(float v) {
+    if (!std::isfinite(v)) {
+        return "null";
+    }
+    char buf[32];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? std::string(buf, p) : "null";
+}
+
+std::string JsonFloats(const std::vector<float>& v) {
+    std::string s = "[";
+    for (size_t i = 0; i < v.size(); ++i) {
+        s += (i ? ", " : "") + JsonFloat(v[i]);
+    }
+    return s + "]";
+}
+
+bool ValidUtf8(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const size_t n = c < 0x80             ? 0
+                         : (c & 0xE0) == 0xC0 ? 1
+                         : (c & 0xF0) == 0xE0 ? 2
+                         : (c & 0xF8) == 0xF0 ? 3
+                                              : 4;
+        if (n == 4 || i + n >= s.size() + (n == 0 ? 1 : 0)) {
+            return false;
+        }
+        for (size_t k = 1; k <= n; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += n + 1;
+    }
+    return true;
+}
+
+// A JSON string; text that is not UTF-8 (Latin-1 scale files) is read as Latin-1.
+std::string JsonString(const std::string& s) {
+    const bool utf8 = ValidUtf8(s);
+    std::string out = "\"";
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        char esc[8];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else if (c >= 0x80 && !utf8) {
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+float MasterGainForFader(int p) {
+    p = std::clamp(p, 0, 200);
+    long double g = 1.0L;
+    if (p == 200) {
+        g = 0.0L;
+    } else if (p < 20) {
+        g = std::pow(1.1L, static_cast<long double>(21 - p));
+    } else if (p > 20) {
+        g = std::pow(0.99L, static_cast<long double>(p - 20));
+    }
+    return static_cast<float>(g);
+}
+
+bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
+    Options = o;
+    Scale = ReadScalaFile(o.Scale);
+    if (!Scale.Opened) {
+        error = std::string(text::ScaleNotOpened) + " (" + o.Scale + ")";
+        return false;
+    }
+    if (Scale.HasErrors) {
+        Warnings.emplace_back(text::ScaleErrors);
+    }
+    const auto tones = CalculateRepeats(Scale.Degrees, o.Down, o.Up, o.RepeatEnds);
+    Tones = tones.value_or(std::vector<float>{});
+    if (!o.Modes.empty()) {
+        const ModeFile m = ReadModeFile(o.Modes);
+        if (!m.Opened) {
+            error = std::string(text::ModeFileNotOpened) + " (" + o.Modes + ")";
+            return false;
+        }
+        if (m.HasFaultyLines) {
+            Warnings.emplace_back(text::WarnModeFile);
+        }
+        ModeRatios = m.Ratios;
+        ModeLevels = m.Levels;
+        ModeFileName = ModeFileItemName(o.Modes);
+    }
+    return true;
+}
+
+TToneBankInput TRenderSession::BankInput() const {
+    TToneBankInput in;
+    in.ToneRatios = Tones;
+    in.InitialFrequency = static_cast<float>(Options.InitialFrequency);
+    in.ExternalObject = !Options.Modes.empty();
+    in.End = static_cast<TEndType>(Options.End);
+    in.ModeWeighting = Options.Weighting;
+    in.ModeLimit = Options.ModeLimit;
+    in.ResonanceFader = Options.Resonance;
+    in.InterpolateDelays = Options.Interpolate;
+    in.Paint2Rows = Options.TwoRows;
+    in.ModeRatios = ModeRatios;
+    in.ModeLevels = ModeLevels;
+    in.ModeFileName = ModeFileName;
+    in.Seed = Options.Seed;
+    in.TimeCritical = Options.Play;
+    return in;
+}
+
+bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error) {
+    Engine = std::make_unique<TAudioEngine>(std::move(host));
+    Engine->Stereo = !Options.Mono;
+    Engine->TwoRowPanning = Options.TwoRows;
+    Engine->MasterGain = MasterGainForFader(Options.Master);
+    const TToneBankResult r = RefreshTones(*Engine, BankInput());
+    if (r.Capped) {
+        Warnings.push_back(
+            Replace(Replace(text::TooManyTones, "%1", std::to_string(r.RequestedTones)), "%2",
+                    std::to_string(MaxTones)));
+    }
+    if (r.WarnNoSound) {
+        Warnings.emplace_back(text::WarnNoSound);
+    }
+    if (r.WarnModeFile) {
+        Warnings.emplace_back(text::WarnModeFile);
+    }
+    if (r.Abandoned) {
+        error = "an oscillator failed while building its bands: " + r.CrashText;
+        return false;
+    }
+    Zone = TToneZoneGeometry(r.BuiltTones, Options.ZoneWidth, Options.ZoneHeight, Options.TwoRows);
+    Target = std::make_unique<TEngineToneTarget>(*Engine);
+    Player = std::make_unique<TPlaying>(*Target);
+    Player->SetResonanceFader(Options.Resonance);
+    return true;
+}
+
+bool TRenderSession::Apply(const TGestureEvent& e, std::string& error) {
+    switch (e.Kind) {
+    case TGestureEvent::TKind::Pen:
+        Player->Pen(Zone, Zone.BarWidthReciprocal(), static_cast<float>(e.X),
+                    static_cast<float>(e.Y), static_cast<float>(e.Pressure), e.Pressure > 0.0);
+        break;
+    case TGestureEvent::TKind::Tone:
+        if (e.Tone >= Target->ToneCount()) {
+            error = "line " + std::to_string(e.Line) + ": there is no tone " +
+                    std::to_string(e.Tone) + " (the scale gives " +
+                    std::to_string(Target->ToneCount()) + " tones)";
+            return false;
+        }
+        Target->SetPressure(e.Tone, static_cast<float>(e.Pressure));
+        Target->SetSpeed(e.Tone, static_cast<float>(e.Speed));
+        Target->SetStrikePosition(e.Tone, static_cast<float>(e.X));
+        break;
+    case TGestureEvent::TKind::Fader:
+        Player->SetResonanceFader(e.Position);
+        break;
+    }
+    return true;
+}
+
+bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
+                                   const std::function<bool(const float*, size_t)>& onFrames,
+                                   const std::function<void(double)>& onProgress,
+                                   std::string& error) {
+    const double rate = Engine->Host().SampleRate();
+    const size_t block = Engine->Host().BufferSize();
+    const auto total = static_cast<size_t>(std::llround(seconds * rate));
+    TArrayOfSingleArray out(2, TSingleArray(block, 0.0f));
+    std::vector<float> frames(block * 2);
+    size_t next = 0;
+    size_t done = 0;
+    for (size_t k = 0; done < total; ++k) {
+        // Every oscillator has finished its block: events land between two blocks, as a
+        // device's would, and the result does not depend on thread timing.
+        Engine->WaitForOscillators();
+        const double now = static_cast<double>(k) * static_cast<double>(block) / rate;
+        while (next < script.Events.size() && script.Events[next].Time <= now) {
+            if (!Apply(script.Events[next], error)) {
+                return false;
+            }
+            ++next;
+        }
+        Engine->RenderOffline(out);
+        const size_t n = std::min(block, total - done);
+        for (size_t i = 0; i < n; ++i) {
+            frames[2 * i] = out[0][i];
+            frames[2 * i + 1] = out[1][i];
+        }
+        if (!onFrames(frames.data(), n)) {
+            error = "cannot write the output file";
+            return false;
+        }
+        done += n;
+        if (onProgress) {
+            onProgress(static_cast<double>(done) / rate);
+        }
+    }
+    Engine->WaitForOscillators();
+    return true;
+}
+
+std::string TRenderSession::TonesJson() const {
+    const TToneBankInput in = BankInput();
+    const float fs = static_cast<float>(Options.Rate);
+    std::string s = "{\n  \"description\": " + JsonString(Scale.Description) + ",\n";
+    s += "  \"degrees\": " + JsonFloats(Scale.Degrees) + ",\n";
+    s += "  \"tones\": " + JsonFloats(Tones) + ",\n";
+    std::vector<float> freqs;
+    for (const float r : Tones) {
+        freqs.push_back(r * in.InitialFrequency);
+    }
+    s += "  \"frequencies\": " + JsonFloats(freqs) + ",\n  \"bands\": [";
+    const size_t count = std::min<size_t>(Tones.size(), MaxTones);
+    for (size_t t = 0; t < count; ++t) {
+        const float f0 = freqs[t];
+        const TToneModes modes =
+            in.ExternalObject
+                ? FileModes(in.ModeRatios, in.ModeLevels, in.End, f0, fs, std::max(in.ModeLimit, 1))
+                : UniformBarModes(in.End, f0, fs, std::max(in.ModeLimit, 1), in.ModeWeighting);
+        // The bands the oscillator really builds, matched back to the modes they came from.
+        TWaveguideBands bands;
+        bands.Build(f0, fs, static_cast<int32_t>(modes.EndType), in.InterpolateDelays, modes.Ratios,
+                    modes.Gains, 0.0f, 1);
+        std::vector<float> ratios, gains;
+        size_t m = 0;
+        for (const auto& filter : bands.Filters) {
+            while (m < modes.Ratios.size() && modes.Ratios[m] * f0 != filter.Frequency) {
+                ++m;
+            }
+            if (m < modes.Ratios.size()) {
+                ratios.push_back(modes.Ratios[m]);
+                gains.push_back(modes.Gains[m]);
+                ++m;
+            }
+        }
+        s += std::string(t ? ",\n    " : "\n    ") + "{\"ratios\": " + JsonFloats(ratios) +
+             ", \"gains\": " + JsonFloats(gains) + "}";
+    }
+    s += count ? "\n  ]\n}\n" : "]\n}\n";
+    return s;
+}
+
+} // namespace varko

@@ -1,0 +1,65 @@
+// The instrument without a window: a scale, a tone bank and a performance script rendered
+// offline, block by block, exactly as a device would ask for the blocks.
+#pragma once
+
+#include "engine/AudioEngine.h"
+#include "engine/ToneBank.h"
+#include "files/ScalaFile.h"
+#include "render/GestureScript.h"
+#include "render/RenderOptions.h"
+#include "ui/EngineToneTarget.h"
+#include "ui/Playing.h"
+#include "ui/ToneZoneGeometry.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace varko {
+
+// Master gain for master fader position p (0 top .. 200 bottom; 20 is unity).
+float MasterGainForFader(int p);
+
+class TRenderSession {
+public:
+    // Reads the scale (and mode file), computes the tone list. On failure returns false with
+    // a message. Warnings (the window's scale and mode-file warnings) go to Warnings.
+    bool Prepare(const TRenderOptions& options, std::string& error);
+
+    // Builds the bank on the given host (offline: a TNullHost that is never started).
+    // Returns false with a message when the bank cannot be built.
+    bool Build(std::unique_ptr<IAudioHost> host, std::string& error);
+
+    // Applies one script event (tone index out of range: false with a message naming the line).
+    bool Apply(const TGestureEvent& e, std::string& error);
+
+    // Renders the whole performance into interleaved stereo frames, calling onBlock after each
+    // block with the frames done. The first block is the one every oscillator rendered right
+    // after building; the events of block k are applied before its switch.
+    bool RenderOffline(const TGestureScript& script, double seconds,
+                       const std::function<bool(const float*, size_t)>& onFrames,
+                       const std::function<void(double)>& onProgress, std::string& error);
+
+    // The --print-tones JSON.
+    std::string TonesJson() const;
+
+    std::vector<std::string> Warnings;
+    TRenderOptions Options;
+    ScalaFile Scale;
+    std::vector<float> Tones;
+    std::vector<float> ModeRatios, ModeLevels;
+    std::string ModeFileName;
+    std::unique_ptr<TAudioEngine> Engine;
+    TToneZoneGeometry Zone;
+
+private:
+    TToneBankInput BankInput() const;
+    std::unique_ptr<TEngineToneTarget> Target;
+    std::unique_ptr<TPlaying> Player;
+};
+
+// Whole program: parses args, runs, returns the exit status. Messages go to out and err.
+int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+} // namespace varko

@@ -1,0 +1,51 @@
+// Paints the tone zone: black background, one bar per tone in grey or metal, and each bar's
+// fundamental frequency as a label.
+#pragma once
+
+#include "ui/ToneZoneGeometry.h"
+
+#include <QColor>
+#include <QImage>
+#include <QPalette>
+#include <QSize>
+
+#include <array>
+#include <vector>
+
+class QPainter;
+
+namespace varko {
+
+struct TToneZoneLook {
+    bool Paint2Rows = false;
+    bool ColoredToneZone = true;
+    bool ShowFrequencyLabels = true;
+    // Outline and row divider of the grey look (the desktop's application-workspace colour).
+    QColor Workspace = QColor(171, 171, 171);
+};
+
+// Qt has no application-workspace role; the palette's Mid is the nearest neutral grey.
+QColor WorkspaceColor(const QPalette& palette);
+
+// "300.00 Hz": two decimals with "." whatever the locale.
+QString FrequencyLabel(float ratio, float initialFrequency);
+
+class TToneZonePainter {
+public:
+    // Loads "metal1".."metal3" from the compiled-in resources.
+    TToneZonePainter();
+    explicit TToneZonePainter(std::array<QImage, 3> textures) : textures_(std::move(textures)) {}
+
+    // Paints the whole zone of the given size onto the painter (origin at the zone's top left).
+    // Returns the new BarWidthReciprocal: barWidthReciprocal unchanged for an empty tone list,
+    // 0 for a zone narrower than its bars (which then stays black).
+    float Paint(QPainter& painter, QSize size, const std::vector<float>& toneRatios,
+                float initialFrequency, const TToneZoneLook& look, float barWidthReciprocal) const;
+
+    const std::array<QImage, 3>& Textures() const { return textures_; }
+
+private:
+    std::array<QImage, 3> textures_;
+};
+
+} // namespace varko

@@ -1,0 +1,335 @@
+#include "engine/AudioEngine.h"
+#include "engine/NullHost.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <semaphore>
+
+using namespace varko;
+
+namespace {
+
+// Renders a constant block; block number GateBlock waits until the gate opens.
+class TConstThread : public TWaveguideThread {
+public:
+    explicit TConstThread(float value, int gateBlock = -1) : Value(value), GateBlock(gateBlock) {}
+    std::binary_semaphore Gate{0};
+    std::atomic<int> Blocks{0};
+
+protected:
+    void RenderBlock(float* Out, int n) override {
+        const int block = Blocks.fetch_add(1) + 1;
+        if (block == GateBlock) {
+            Gate.acquire();
+        }
+        std::fill(Out, Out + n, Value * static_cast<float>(block));
+    }
+
+private:
+    float Value;
+    int GateBlock;
+};
+
+struct TEngineFixture {
+    explicit TEngineFixture(uint32_t block = 32, int channels = 2)
+        : Engine(std::make_unique<TNullHost>(48000.0, block, false, channels)) {
+        Out.assign(static_cast<size_t>(channels), TSingleArray(block, 99.0f));
+    }
+    TConstThread& Add(float value, int gateBlock = -1) {
+        auto osc = std::make_unique<TConstThread>(value, gateBlock);
+        osc->BlockSize = static_cast<int32_t>(Engine.Host().BufferSize());
+        osc->Start();
+        EXPECT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
+        Engine.Oscillators.push_back(std::move(osc));
+        return static_cast<TConstThread&>(*Engine.Oscillators.back());
+    }
+    void SetPan(int n, bool twoRows) {
+        const int m = twoRows ? (n + 1) / 2 : n;
+        Engine.PanOffset = static_cast<float>(m + 1) / static_cast<float>(m);
+        Engine.PanStep = 1.0f / static_cast<float>(m);
+        Engine.TwoRowPanning = twoRows;
+    }
+    TAudioEngine Engine;
+    TArrayOfSingleArray Out;
+};
+
+} // namespace
+
+TEST(AudioEngine, PanWeights) {
+    struct TCase {
+        int tones;
+        bool twoRows;
+        std::vector<float> left, right;
+    };
+    const TCase cases[] = {
+        {1, false, {1}, {1}},
+        {4, false, {1, 0.75f, 0.5f, 0.25f}, {0.25f, 0.5f, 0.75f, 1}},
+        {5, true, {1, 2 / 3.f, 1 / 3.f, 1, 2 / 3.f}, {1 / 3.f, 2 / 3.f, 1, 1 / 3.f, 2 / 3.f}},
+    };
+    for (const auto& c : cases) {
+        for (int t = 0; t < c.tones; ++t) {
+            TEngineFixture f;
+            for (int k = 0; k < c.tones; ++k) {
+                f.Add(k == t ? 0.5f : 0.0f);
+            }
+            f.SetPan(c.tones, c.twoRows);
+            f.Engine.RenderOffline(f.Out);
+            EXPECT_NEAR(f.Out[0][5], 0.5f * c.left[t], 1e-6f) << c.tones << " tones, tone " << t;
+            EXPECT_NEAR(f.Out[1][5], 0.5f * c.right[t], 1e-6f) << c.tones << " tones, tone " << t;
+        }
+    }
+}
+
+TEST(AudioEngine, MonoSumGainAndPeaks) {
+    TEngineFixture f;
+    f.Add(0.25f);
+    f.Add(-0.5f);
+    f.Engine.Stereo = false;
+    f.Engine.MasterGain = 2.0f;
+    f.Engine.RenderOffline(f.Out); // first blocks: 0.25 and -0.5
+    EXPECT_EQ(f.Out[0][0], -0.5f);
+    EXPECT_EQ(f.Out[1][31], -0.5f);
+    EXPECT_EQ(f.Engine.PeakLeft.load(), 0.5f);
+    EXPECT_EQ(f.Engine.PeakRight.load(), 0.5f);
+
+    f.Engine.MeterPeaks = false;
+    f.Engine.PeakLeft = 0.0f;
+    f.Engine.RenderOffline(f.Out); // second blocks: 0.5 and -1.0
+    EXPECT_EQ(f.Out[0][0], -1.0f);
+    EXPECT_EQ(f.Engine.PeakLeft.load(), 0.0f);
+
+    f.Engine.MeterPeaks = true;
+    f.Engine.MasterGain = 0.0f;
+    f.Engine.RenderOffline(f.Out);
+    EXPECT_EQ(f.Out[0][3], 0.0f);
+    EXPECT_EQ(f.Out[1][3], 0.0f);
+    EXPECT_EQ(f.Engine.PeakLeft.load(), 0.0f);
+}
+
+TEST(AudioEngine, HandshakeFlipsIndicesAndReadsEachBlockOnce) {
+    TEngineFixture f;
+    auto& a = f.Add(1.0f);
+    auto& b = f.Add(10.0f);
+    f.Engine.Stereo = false;
+    for (int k = 1; k <= 6; ++k) {
+        const int before = f.Engine.ReadIndex;
+        f.Engine.RenderOffline(f.Out);
+        EXPECT_EQ(f.Out[0][0], 11.0f * static_cast<float>(k)); // block k of both tones
+        EXPECT_EQ(f.Engine.ReadIndex.load(), 1 - before);
+        EXPECT_EQ(a.WriteIndex.load(), f.Engine.ReadIndex.load());
+        EXPECT_EQ(b.WriteIndex.load(), f.Engine.ReadIndex.load());
+    }
+    EXPECT_EQ(f.Engine.LateBlocks.load(), 0u);
+}
+
+TEST(AudioEngine, LateToneGivesSilenceAndIsCounted) {
+    TEngineFixture f;
+    auto& fast = f.Add(1.0f);
+    auto& slow = f.Add(100.0f, 2); // its second block waits for the gate
+    f.Engine.Stereo = false;
+    const TArrayOfSingleArray none;
+    f.Engine.RenderOffline(f.Out);
+    EXPECT_EQ(f.Out[0][0], 101.0f);
+    fast.WaitBlockDone();
+    while (slow.Blocks.load() < 2) {
+        std::this_thread::yield();
+    }
+    // The slow tone is still writing: it is not read, and the late block is counted.
+    f.Engine.BufferSwitch(&f.Engine.Host(), none, f.Out);
+    EXPECT_EQ(f.Out[0][0], 2.0f);
+    EXPECT_EQ(f.Engine.LateBlocks.load(), 1u);
+    slow.Gate.release();
+    f.Engine.RenderOffline(f.Out);
+    // The late block, finished now, is mixed; the fast tone was released and moved on.
+    EXPECT_EQ(f.Out[0][0], 3.0f + 200.0f);
+    f.Engine.RenderOffline(f.Out);
+    EXPECT_EQ(f.Out[0][0], 4.0f + 300.0f);
+    EXPECT_EQ(f.Engine.LateBlocks.load(), 1u);
+}
+
+TEST(AudioEngine, FewerThanTwoChannelsAreNotOverrun) {
+    for (int channels : {0, 1}) {
+        TEngineFixture f(64, channels);
+        f.Add(0.5f);
+        f.Engine.Stereo = false;
+        f.Engine.RenderOffline(f.Out); // ASan catches any write past the arrays
+        if (channels == 1) {
+            EXPECT_EQ(f.Out[0][63], 0.5f);
+        }
+        EXPECT_EQ(f.Engine.PeakLeft.load(), 0.5f);
+    }
+    // Arrays shorter than the host's block size are written only as far as they reach.
+    TEngineFixture f(64, 2);
+    f.Add(0.5f);
+    f.Out[1].resize(10);
+    f.Engine.RenderOffline(f.Out);
+    EXPECT_EQ(f.Out[1][9], 0.5f * f.Engine.PanStep.load());
+}
+
+TEST(AudioEngine, NoOscillatorsGiveSilence) {
+    TEngineFixture f;
+    f.Engine.RenderOffline(f.Out);
+    for (const auto& channel : f.Out) {
+        for (float v : channel) {
+            EXPECT_EQ(v, 0.0f);
+        }
+    }
+}
+
+TEST(AudioEngine, OfflineRenderIsDeterministicForASeed) {
+    auto render = [](uint32_t seed) {
+        TAudioEngine engine(std::make_unique<TNullHost>(48000.0, 128, false));
+        for (int i = 0; i < 5; ++i) {
+            auto osc = std::make_unique<TWaveguideThread>();
+            osc->Frequency = 200.0f * static_cast<float>(i + 1);
+            osc->SampleRate = 48000.0f;
+            osc->BlockSize = 128;
+            osc->Ratios = {1, 2.75715f, 5.40402f};
+            osc->Gains = {1, 0.125f, 0.037f};
+            osc->Resonance = 0.999f;
+            osc->Interpolate = i % 2 == 0;
+            osc->Seed = seed + static_cast<uint32_t>(i);
+            osc->Pressure = 0.7f;
+            osc->Speed = 0.1f;
+            osc->Start();
+            EXPECT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
+            engine.Oscillators.push_back(std::move(osc));
+        }
+        engine.PanOffset = 1.2f;
+        engine.PanStep = 0.2f;
+        TArrayOfSingleArray out(2, TSingleArray(128));
+        std::vector<float> all;
+        for (int block = 0; block < 40; ++block) {
+            engine.RenderOffline(out);
+            all.insert(all.end(), out[0].begin(), out[0].end());
+            all.insert(all.end(), out[1].begin(), out[1].end());
+        }
+        EXPECT_EQ(engine.LateBlocks.load(), 0u);
+        return all;
+    };
+    const auto a = render(1234), b = render(1234), c = render(99);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+    float peak = 0;
+    for (float v : a) {
+        peak = std::max(peak, std::fabs(v));
+    }
+    EXPECT_GT(peak, 0.0f);
+}
+
+// A reset notice on the driver's thread: the rebuild runs on the owner's thread, the notice
+// does not wait for it, and the mix stays muted until the bank is rebuilt.
+TEST(AudioEngine, DriverResetIsRebuiltOnTheOwnersThread) {
+    auto hostPtr = std::make_unique<TNullHost>(48000.0, 64, true);
+    TNullHost& host = *hostPtr;
+    TAudioEngine engine(std::move(hostPtr));
+    std::mutex mutex;
+    std::condition_variable queued;
+    std::deque<std::function<void()>> queue;
+    engine.Dispatch = [&](std::function<void()> routine) {
+        std::lock_guard lock(mutex);
+        queue.push_back(std::move(routine));
+        queued.notify_all();
+    };
+    const auto owner = std::this_thread::get_id();
+    int rebuilds = 0;
+    auto build = [&] {
+        EXPECT_EQ(std::this_thread::get_id(), owner);
+        const bool ran = engine.Running;
+        engine.EndOscillators();
+        EXPECT_FALSE(engine.Running);
+        for (int i = 0; i < 3; ++i) {
+            auto osc = std::make_unique<TWaveguideThread>();
+            osc->Frequency = 300.0f + 100.0f * static_cast<float>(i);
+            osc->SampleRate = static_cast<float>(engine.Host().SampleRate());
+            osc->BlockSize = static_cast<int32_t>(engine.Host().BufferSize());
+            osc->Ratios = {1, 2.75715f};
+            osc->Gains = {1, 0.125f};
+            osc->Resonance = 0.999f;
+            osc->Pressure = 0.5f;
+            osc->Speed = 0.2f;
+            osc->Start();
+            EXPECT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
+            engine.Oscillators.push_back(std::move(osc));
+        }
+        engine.ReadIndex = 0;
+        ++rebuilds;
+        if (ran) {
+            engine.Start();
+        }
+    };
+    engine.OnRebuildTones = build;
+    build();
+    std::atomic<uint64_t> silentWhilePending{0};
+    host.OnBlockDone = [&](const TArrayOfSingleArray& out) {
+        if (engine.ResetPending && out[0][0] == 0.0f && out[1][63] == 0.0f) {
+            silentWhilePending.fetch_add(1);
+        }
+    };
+    engine.Start();
+    for (int round = 0; round < 3; ++round) {
+        host.RequestReset();
+        std::function<void()> routine;
+        {
+            std::unique_lock lock(mutex);
+            queued.wait(lock, [&] { return !queue.empty(); });
+            routine = std::move(queue.front());
+            queue.pop_front();
+        }
+        // The driver's thread goes on while the rebuild waits.
+        const uint64_t at = host.BlockCount;
+        while (host.BlockCount < at + 3) {
+            std::this_thread::yield();
+        }
+        EXPECT_TRUE(engine.ResetPending);
+        routine();
+        EXPECT_FALSE(engine.ResetPending);
+        EXPECT_TRUE(engine.Running);
+    }
+    engine.Stop();
+    EXPECT_EQ(rebuilds, 4);
+    EXPECT_GE(silentWhilePending.load(), 3u);
+}
+
+TEST(AudioEngine, DestroyEndsRunningOscillators) {
+    std::atomic<int> ended{0};
+    {
+        TAudioEngine engine(std::make_unique<TNullHost>(48000.0, 32, false));
+        for (int i = 0; i < 4; ++i) {
+            auto osc = std::make_unique<TWaveguideThread>();
+            osc->Frequency = 440.0f;
+            osc->SampleRate = 48000.0f;
+            osc->BlockSize = 32;
+            osc->Ratios = {1};
+            osc->Gains = {1};
+            osc->OnTerminate = [&ended](TWaveguideThread&) { ended.fetch_add(1); };
+            osc->Start();
+            engine.Oscillators.push_back(std::move(osc));
+        }
+        engine.Start(); // as fast as possible, so oscillators are caught mid-block
+        while (engine.Host().Active() && static_cast<TNullHost&>(engine.Host()).BlockCount < 50) {
+            std::this_thread::yield();
+        }
+        engine.EndOscillators(); // stops the engine; ended oscillators are joined later
+        EXPECT_FALSE(engine.Running);
+        EXPECT_TRUE(engine.Oscillators.empty());
+    }
+    EXPECT_EQ(ended.load(), 4);
+}
+
+TEST(AudioEngine, ToneWithAnotherBlockSizeIsNotReadPastItsBlock) {
+    TEngineFixture f(64);
+    auto osc = std::make_unique<TConstThread>(0.5f);
+    osc->BlockSize = 16; // built for an earlier, smaller buffer size
+    osc->Start();
+    ASSERT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
+    f.Engine.Oscillators.push_back(std::move(osc));
+    f.Add(0.25f);
+    f.Engine.Stereo = false;
+    f.Engine.RenderOffline(f.Out);
+    EXPECT_EQ(f.Out[0][63], 0.25f);
+}

@@ -1,0 +1,161 @@
+#include "engine/ToneBank.h"
+#include "engine/NullHost.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+
+using namespace varko;
+
+namespace {
+
+std::vector<float> EqualSteps(int n, int steps) {
+    std::vector<float> r;
+    for (int i = 0; i < n; ++i) {
+        r.push_back(static_cast<float>(std::pow(2.0, static_cast<double>(i) / steps)));
+    }
+    return r;
+}
+
+struct Bank : ::testing::Test {
+    explicit Bank(double rate = 48000.0)
+        : engine(std::make_unique<TNullHost>(rate, 64, /*RealTimePace=*/false)) {}
+    TAudioEngine engine;
+};
+
+class DiesWhileBuilding : public TWaveguideThread {
+protected:
+    void BuildBands(uint32_t) override { throw std::runtime_error("no memory for the bands"); }
+};
+
+} // namespace
+
+TEST_F(Bank, BuildsOneStartedOscillatorPerTone) {
+    TToneBankInput in;
+    in.ToneRatios = EqualSteps(37, 12);
+    in.Seed = 1;
+    const TToneBankResult r = RefreshTones(engine, in);
+    EXPECT_EQ(r.RequestedTones, 37);
+    EXPECT_EQ(r.BuiltTones, 37);
+    ASSERT_EQ(engine.Oscillators.size(), 37u);
+    EXPECT_FALSE(r.Capped || r.Abandoned || r.WarnNoSound || r.WarnModeFile);
+    EXPECT_EQ(r.ObjectDescription.value_or(""), "Uniform bar with free ends");
+    EXPECT_FALSE(r.Running);
+    EXPECT_FLOAT_EQ(engine.PanOffset.load(), 38.0f / 37.0f);
+    EXPECT_FLOAT_EQ(engine.PanStep.load(), 1.0f / 37.0f);
+    EXPECT_EQ(engine.ReadIndex.load(), 0);
+    for (size_t i = 0; i < engine.Oscillators.size(); ++i) {
+        const auto& t = *engine.Oscillators[i];
+        EXPECT_TRUE(t.Ready.load());
+        EXPECT_FALSE(t.NoModes.load());
+        EXPECT_FLOAT_EQ(t.Frequency, in.ToneRatios[i] * 200.0f);
+        EXPECT_EQ(t.SampleRate, 48000.0f);
+        EXPECT_EQ(t.BlockSize, 64);
+        EXPECT_FLOAT_EQ(t.Resonance.load(), 0.99890055f);
+        EXPECT_EQ(t.EndType, 1);
+        EXPECT_EQ(t.Seed.value_or(0), 1u + i);
+    }
+    // The lowest tone keeps all eight modes; the top one (1600 Hz) five: 13.34 x 1600 Hz lies
+    // below 24 kHz, 18.64 x 1600 Hz above.
+    EXPECT_EQ(engine.Oscillators.front()->Ratios.size(), 8u);
+    EXPECT_EQ(engine.Oscillators.back()->Ratios.size(), 5u);
+}
+
+TEST_F(Bank, RebuildReplacesEveryOscillatorAndRestartsARunningEngine) {
+    TToneBankInput in;
+    in.ToneRatios = EqualSteps(5, 12);
+    RefreshTones(engine, in);
+    const TWaveguideThread* first = engine.Oscillators.front().get();
+    engine.Start();
+    ASSERT_TRUE(engine.Running.load());
+    in.ToneRatios = EqualSteps(7, 12);
+    in.Paint2Rows = true;
+    in.End = TEndType::Hinged;
+    const TToneBankResult r = RefreshTones(engine, in);
+    EXPECT_TRUE(r.Running);
+    EXPECT_TRUE(engine.Running.load());
+    ASSERT_EQ(engine.Oscillators.size(), 7u);
+    EXPECT_NE(engine.Oscillators.front().get(), first);
+    EXPECT_FLOAT_EQ(engine.PanOffset.load(), 1.25f); // two rows of four
+    EXPECT_FLOAT_EQ(engine.PanStep.load(), 0.25f);
+    EXPECT_EQ(r.ObjectDescription.value_or(""), "Uniform bar with hinged ends");
+    engine.Stop();
+}
+
+TEST_F(Bank, ToneAboveHalfTheRateWarnsThatBarsMayBeSilent) {
+    TToneBankInput in;
+    in.ToneRatios = {1.0f, 150.0f}; // 200 Hz and 30 kHz at 48 kHz
+    const TToneBankResult r = RefreshTones(engine, in);
+    EXPECT_TRUE(r.WarnNoSound);
+    EXPECT_FALSE(r.WarnModeFile);
+    EXPECT_TRUE(engine.Oscillators[1]->NoModes.load());
+    EXPECT_FALSE(engine.Oscillators[0]->NoModes.load());
+}
+
+TEST_F(Bank, EmptyModeFileWarnsAboutTheFile) {
+    TToneBankInput in;
+    in.ToneRatios = {1.0f, 1.5f};
+    in.ExternalObject = true;
+    in.End = TEndType::Fixed;
+    in.ModeFileName = "glass";
+    const TToneBankResult r = RefreshTones(engine, in);
+    EXPECT_TRUE(r.WarnModeFile);
+    EXPECT_FALSE(r.WarnNoSound);
+    EXPECT_EQ(r.ObjectDescription.value_or(""), "glass (One end fixed)");
+    EXPECT_EQ(engine.Oscillators[0]->EndType, 0); // no mode taken: position has no effect
+}
+
+TEST_F(Bank, ModeFileModesAndTheirEndType) {
+    TToneBankInput in;
+    in.ToneRatios = {1.0f};
+    in.ExternalObject = true;
+    in.End = TEndType::Hinged;
+    in.ModeRatios = {1.0f, 2.32f, 4.25f};
+    in.ModeLevels = {1.0f, 0.5f, 0.25f};
+    in.ModeLimit = 2;
+    const TToneBankResult r = RefreshTones(engine, in);
+    EXPECT_FALSE(r.WarnModeFile || r.WarnNoSound);
+    const auto& t = *engine.Oscillators[0];
+    EXPECT_EQ(t.Ratios, (std::vector<float>{1.0f, 2.32f}));
+    EXPECT_EQ(t.Gains, (std::vector<float>{1.0f, 0.5f}));
+    EXPECT_EQ(t.EndType, 3);
+}
+
+TEST_F(Bank, AbsurdToneCountIsCapped) {
+    TToneBankInput in;
+    in.ToneRatios.assign(MaxTones + 40, 1.0f);
+    in.ModeLimit = 1;
+    const TToneBankResult r = RefreshTones(engine, in);
+    EXPECT_TRUE(r.Capped);
+    EXPECT_EQ(r.RequestedTones, MaxTones + 40);
+    EXPECT_EQ(r.BuiltTones, MaxTones);
+    EXPECT_EQ(engine.Oscillators.size(), static_cast<size_t>(MaxTones));
+}
+
+TEST_F(Bank, OscillatorDyingWhileBuildingAbandonsTheRebuild) {
+    TToneBankInput in;
+    in.ToneRatios = EqualSteps(6, 12);
+    RefreshTones(engine, in);
+    engine.Start();
+    int made = 0;
+    in.MakeOscillator = [&made]() -> std::unique_ptr<TWaveguideThread> {
+        return ++made == 3 ? std::make_unique<DiesWhileBuilding>()
+                           : std::make_unique<TWaveguideThread>();
+    };
+    const TToneBankResult r = RefreshTones(engine, in);
+    EXPECT_TRUE(r.Abandoned);
+    EXPECT_EQ(r.BuiltTones, 3);          // no tone after the dead one is built
+    EXPECT_FALSE(engine.Running.load()); // not restarted
+    EXPECT_FALSE(r.ObjectDescription);
+    EXPECT_NE(r.CrashText.find("@TWaveguideThread: no memory for the bands"), std::string::npos)
+        << r.CrashText;
+}
+
+TEST_F(Bank, EmptyToneListLeavesAnEmptyBankAndNoDescription) {
+    TToneBankInput in;
+    const TToneBankResult r = RefreshTones(engine, in);
+    EXPECT_EQ(r.BuiltTones, 0);
+    EXPECT_FALSE(r.ObjectDescription);
+    EXPECT_TRUE(engine.Oscillators.empty());
+}

@@ -1,0 +1,203 @@
+// Short renders of the example performances: their bytes are pinned by a checksum, and a few
+// facts of their sound are checked directly.
+#include "render/Renderer.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+using namespace varko;
+
+namespace {
+
+const std::string Examples = VARKO_EXAMPLES_DIR;
+
+std::string TempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() /
+            ("varko-golden-" + std::to_string(::getpid()) + "-" + name))
+        .string();
+}
+
+int Render(std::vector<std::string> args) {
+    std::FILE* sink = std::tmpfile();
+    const int status = RunRenderTool(args, sink, sink);
+    std::fclose(sink);
+    return status;
+}
+
+// FNV-1a over the file's bytes.
+uint64_t Checksum(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    uint64_t h = 1469598103934665603ull;
+    for (const char c : bytes) {
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    return h;
+}
+
+struct Audio {
+    int Rate = 0;
+    std::vector<float> Left, Right;
+};
+
+Audio Read(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    Audio a;
+    if (f == nullptr) {
+        return a;
+    }
+    std::vector<float> inter(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(f, inter.data(), info.frames);
+    sf_close(f);
+    a.Rate = info.samplerate;
+    for (sf_count_t i = 0; i < info.frames; ++i) {
+        a.Left.push_back(inter[static_cast<size_t>(i * info.channels)]);
+        a.Right.push_back(inter[static_cast<size_t>(i * info.channels + 1)]);
+    }
+    return a;
+}
+
+double Rms(const std::vector<float>& x, double from, double to, int rate) {
+    const auto a = static_cast<size_t>(from * rate);
+    const auto b = std::min(x.size(), static_cast<size_t>(to * rate));
+    double s = 0;
+    for (size_t i = a; i < b; ++i) {
+        s += static_cast<double>(x[i]) * x[i];
+    }
+    return b > a ? std::sqrt(s / static_cast<double>(b - a)) : 0.0;
+}
+
+// Power at frequency f of a windowed block (Goertzel).
+double Power(const std::vector<double>& w, double f, int rate) {
+    const double c = 2 * std::cos(2 * M_PI * f / rate);
+    double s1 = 0, s2 = 0;
+    for (const double x : w) {
+        const double s0 = x + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - c * s1 * s2;
+}
+
+// The strongest frequency between lo and hi hertz in one second from `from`: a 2 Hz search,
+// then a 0.1 Hz one around the best.
+double PeakFrequency(const std::vector<float>& x, double from, int rate, double lo, double hi) {
+    const auto a = static_cast<size_t>(from * rate);
+    const size_t n = std::min<size_t>(static_cast<size_t>(rate), x.size() - a);
+    std::vector<double> w(n);
+    for (size_t i = 0; i < n; ++i) {
+        w[i] = x[a + i] * (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / n));
+    }
+    auto search = [&](double from, double to, double step) {
+        double best = -1, bestF = from;
+        for (double f = from; f <= to; f += step) {
+            const double p = Power(w, f, rate);
+            if (p > best) {
+                best = p;
+                bestF = f;
+            }
+        }
+        return bestF;
+    };
+    const double coarse = search(lo, hi, 2.0);
+    return search(coarse - 2.0, coarse + 2.0, 0.1);
+}
+
+struct Golden {
+    const char* Gesture;
+    uint64_t Checksum;
+};
+
+} // namespace
+
+class GoldenRender : public ::testing::TestWithParam<Golden> {};
+
+TEST_P(GoldenRender, ChecksumIsPinned) {
+    const std::string out = TempPath(std::string(GetParam().Gesture) + ".wav");
+    ASSERT_EQ(Render({"--scale", Examples + "/scales/12-equal.scl", "--up", "1", "--gesture",
+                      Examples + "/gestures/" + GetParam().Gesture + ".txt", "--seconds", "1.5",
+                      "--format", "wav16", "-o", out}),
+              0);
+    EXPECT_EQ(Checksum(out), GetParam().Checksum) << std::hex << Checksum(out);
+    std::remove(out.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, GoldenRender,
+                         ::testing::Values(Golden{"glissando", 12446191579229331826ull},
+                                           Golden{"roll", 234357422311283587ull},
+                                           Golden{"drag", 5843644529828153806ull}),
+                         [](const auto& info) { return std::string(info.param.Gesture); });
+
+TEST(GoldenSound, RollRingsAtItsBarsFundamental) {
+    // x = 0.31 of a 700-pixel zone of 25 bars (28 pixels wide) is bar 7: 200 x 2^(7/12) Hz.
+    const std::string out = TempPath("roll-spectrum.wav");
+    ASSERT_EQ(Render({"--scale", Examples + "/scales/12-equal.scl", "--up", "1", "--gesture",
+                      Examples + "/gestures/roll.txt", "-o", out}),
+              0);
+    const Audio a = Read(out);
+    std::remove(out.c_str());
+    ASSERT_EQ(a.Rate, 48000);
+    const double expected = 200.0 * std::pow(2.0, 7.0 / 12.0);
+    EXPECT_NEAR(PeakFrequency(a.Left, 3.2, a.Rate, 100, 1000), expected, expected * 0.01);
+    // The roll sounds while it plays and rings out, quieter, after the lift.
+    EXPECT_GT(Rms(a.Left, 1.0, 2.0, a.Rate), 1e-3);
+    EXPECT_LT(Rms(a.Left, 4.5, 5.0, a.Rate), Rms(a.Left, 1.0, 2.0, a.Rate));
+}
+
+TEST(GoldenSound, DragRingsAtItsBarsFundamentalAndPansRight) {
+    // x = 0.52 is bar 13 of 25: 200 x 2^(13/12) Hz, right of the middle.
+    const std::string out = TempPath("drag-spectrum.wav");
+    ASSERT_EQ(Render({"--scale", Examples + "/scales/12-equal.scl", "--up", "1", "--gesture",
+                      Examples + "/gestures/drag.txt", "-o", out}),
+              0);
+    const Audio a = Read(out);
+    std::remove(out.c_str());
+    const double expected = 200.0 * std::pow(2.0, 13.0 / 12.0);
+    EXPECT_NEAR(PeakFrequency(a.Right, 3.0, a.Rate, 100, 1000), expected, expected * 0.01);
+    // Tone 13 of 25: weight 12/25 on the left, 14/25 on the right.
+    const double ratio = Rms(a.Right, 1.0, 4.0, a.Rate) / Rms(a.Left, 1.0, 4.0, a.Rate);
+    EXPECT_NEAR(ratio, 14.0 / 12.0, 0.01);
+}
+
+TEST(GoldenSound, SameSeedSameBytesOtherSeedOtherBytes) {
+    const std::string a = TempPath("seed-a.wav"), b = TempPath("seed-b.wav"),
+                      c = TempPath("seed-c.wav");
+    const std::vector<std::string> base{"--scale",   Examples + "/scales/just-12.scl",
+                                        "--gesture", Examples + "/gestures/glissando.txt",
+                                        "--seconds", "1"};
+    auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> v = base;
+        v.insert(v.end(), extra.begin(), extra.end());
+        return v;
+    };
+    ASSERT_EQ(Render(with({"-o", a})), 0);
+    ASSERT_EQ(Render(with({"-o", b})), 0);
+    ASSERT_EQ(Render(with({"--seed", "7", "-o", c})), 0);
+    EXPECT_EQ(Checksum(a), Checksum(b));
+    EXPECT_NE(Checksum(a), Checksum(c));
+    std::remove(a.c_str());
+    std::remove(b.c_str());
+    std::remove(c.c_str());
+}
+
+TEST(RenderTool, MissingFilesAndBadScriptsFailWithAMessage) {
+    const std::string out = TempPath("bad.wav");
+    EXPECT_NE(Render({"--scale", "/nonexistent.scl", "-o", out}), 0);
+    EXPECT_NE(Render({"--scale", Examples + "/scales/12-equal.scl", "--modes", "/nonexistent.vmod",
+                      "-o", out}),
+              0);
+    const std::string script = TempPath("bad-script.txt");
+    std::ofstream(script) << "pen 0 0.5 0.5 0.5\ntone 0.1 99 1 0.1 0.5\n";
+    EXPECT_NE(
+        Render({"--scale", Examples + "/scales/12-equal.scl", "--gesture", script, "-o", out}), 0);
+    EXPECT_FALSE(std::filesystem::exists(out)); // no half-written output left behind
+    std::remove(script.c_str());
+}

@@ -1,0 +1,105 @@
+#include "render/RenderOptions.h"
+
+#include <gtest/gtest.h>
+
+using namespace varko;
+
+namespace {
+std::optional<TRenderOptions> Parse(std::vector<std::string> a, std::string& err) {
+    return ParseRenderOptions(a, err);
+}
+} // namespace
+
+TEST(RenderOptions, DefaultsAndEveryOption) {
+    std::string err;
+    auto o = Parse({"--scale", "a.scl", "-o", "x.wav"}, err);
+    ASSERT_TRUE(o) << err;
+    EXPECT_EQ(o->InitialFrequency, 200.0);
+    EXPECT_EQ(o->ModeLimit, 8);
+    EXPECT_EQ(o->Weighting, 6);
+    EXPECT_EQ(o->Resonance, 10);
+    EXPECT_EQ(o->Master, 20);
+    EXPECT_EQ(o->Rate, 48000.0);
+    EXPECT_EQ(o->Block, 256);
+    EXPECT_EQ(o->Seed, 1u);
+    EXPECT_EQ(o->Format, "float");
+    EXPECT_FALSE(o->Seconds);
+
+    o = Parse({"--scale=b.scl",
+               "--initial-frequency",
+               "261.5",
+               "--down",
+               "2",
+               "--up=3",
+               "--repeat-ends",
+               "--end",
+               "hinged",
+               "--modes",
+               "m.vmod",
+               "--mode-limit",
+               "4",
+               "--weighting",
+               "11",
+               "--resonance",
+               "0",
+               "--master",
+               "200",
+               "--mono",
+               "--two-rows",
+               "--interpolate",
+               "--rate",
+               "44100",
+               "--block",
+               "64",
+               "--seed",
+               "4294967295",
+               "--gesture",
+               "g.txt",
+               "--seconds",
+               "1.5",
+               "--format",
+               "wav24",
+               "-o",
+               "y.wav"},
+              err);
+    ASSERT_TRUE(o) << err;
+    EXPECT_EQ(o->Scale, "b.scl");
+    EXPECT_DOUBLE_EQ(o->InitialFrequency, 261.5);
+    EXPECT_EQ(o->Down, 2);
+    EXPECT_EQ(o->Up, 3);
+    EXPECT_TRUE(o->RepeatEnds && o->Mono && o->TwoRows && o->Interpolate);
+    EXPECT_EQ(o->End, 3);
+    EXPECT_EQ(o->Modes, "m.vmod");
+    EXPECT_EQ(o->Seed, 4294967295u);
+    EXPECT_DOUBLE_EQ(*o->Seconds, 1.5);
+    EXPECT_EQ(o->Format, "wav24");
+}
+
+TEST(RenderOptions, BadOptionsAreNamed) {
+    const std::vector<std::vector<std::string>> bad{
+        {"-o", "x.wav"},
+        {"--scale", "a.scl"},
+        {"--scale", "a.scl", "-o", "x", "--down", "11"},
+        {"--scale", "a.scl", "-o", "x", "--end", "loose"},
+        {"--scale", "a.scl", "-o", "x", "--format", "mp3"},
+        {"--scale", "a.scl", "-o", "x", "--rate", "abc"},
+        {"--scale", "a.scl", "-o", "x", "--seed", "-1"},
+        {"--scale", "a.scl", "-o", "x", "--frobnicate"},
+        {"--scale", "a.scl", "-o"},
+    };
+    for (const auto& args : bad) {
+        std::string err;
+        EXPECT_FALSE(Parse(args, err)) << args.back();
+        EXPECT_FALSE(err.empty());
+    }
+    std::string err;
+    Parse({"--scale", "a.scl", "-o", "x", "--down", "11"}, err);
+    EXPECT_NE(err.find("--down"), std::string::npos) << err;
+}
+
+TEST(RenderOptions, PrintTonesNeedsNoOutput) {
+    std::string err;
+    const auto o = Parse({"--scale", "a.scl", "--print-tones"}, err);
+    ASSERT_TRUE(o) << err;
+    EXPECT_TRUE(o->PrintTones);
+}
