@@ -55,6 +55,19 @@ float ResonanceFromFader(int q) {
     return static_cast<float>(std::pow(0.9999L, static_cast<long double>(q) + 1.0L));
 }
 
+float MasterGainFromFader(int p) {
+    p = std::clamp(p, 0, 200);
+    long double g = 1.0L;
+    if (p == 200) {
+        g = 0.0L;
+    } else if (p < 20) {
+        g = std::pow(1.1L, static_cast<long double>(21 - p));
+    } else if (p > 20) {
+        g = std::pow(0.99L, static_cast<long double>(p - 20));
+    }
+    return static_cast<float>(g);
+}
+
 TToneModes UniformBarModes(TEndType end, float f0, float fs, int modeLimit, int weighting) {
     TToneModes m;
     m.EndType = end;

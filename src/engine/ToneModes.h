@@ -22,6 +22,10 @@ float ModeWeight(int n, int p);
 // Loop gain for the resonance fader position q (0 top .. 200 bottom): 0.9999^(q+1).
 float ResonanceFromFader(int q);
 
+// Master gain for the master fader position p (0 top .. 200 bottom): 1.1^(21 - p) above 20,
+// 1 at 20, 0.99^(p - 20) below it and 0 at 200.
+float MasterGainFromFader(int p);
+
 struct TToneModes {
     std::vector<float> Ratios;
     std::vector<float> Gains;

@@ -116,6 +116,7 @@ void TWaveguideBands::Build(float Frequency, float SampleRate, int32_t EndType, 
     X0Buf.assign(MaxChunk, 0.0f);
     FbBuf.assign(MaxChunk, 0.0f);
     BandBuf.assign(MaxChunk, 0.0f);
+    BandBuf2.assign(MaxChunk, 0.0f);
     Zeros.assign(MaxChunk, 0.0f);
 }
 
@@ -181,9 +182,28 @@ void TWaveguideBands::RenderBlock(const TWaveguidePlaying& In, float* Out, int n
         std::fill(out, out + m, 0.0f);
         const bool excited = Excite(In, X0Buf.data(), FbBuf.data(), m);
         const size_t bands = Filters.size();
-        for (size_t b = 0; b < bands; ++b) {
+        const auto quiet = [this, excited](size_t b) {
+            return !excited && Quiet[b] >= TWaveguideBPFilter4p::QuietLimit;
+        };
+        size_t b = 0;
+        // Bands in pairs, two filters at once; then each band's line adds into the output in
+        // band order.
+        for (; b + 1 < bands; b += 2) {
+            const float* inputA = Zeros.data();
+            const float* inputB = Zeros.data();
+            if (!quiet(b) || !quiet(b + 1)) {
+                TWaveguideBPFilter4p::TickBlockPair(
+                    Filters[b], Filters[b + 1], X0Buf.data(), BandGains[b], BandGains[b + 1],
+                    Quiet[b], Quiet[b + 1], BandBuf.data(), BandBuf2.data(), m);
+                inputA = BandBuf.data();
+                inputB = BandBuf2.data();
+            }
+            Delays[b]->TickBlock(inputA, FbBuf.data(), out, m);
+            Delays[b + 1]->TickBlock(inputB, FbBuf.data(), out, m);
+        }
+        for (; b < bands; ++b) {
             const float* input = Zeros.data();
-            if (excited || Quiet[b] < TWaveguideBPFilter4p::QuietLimit) {
+            if (!quiet(b)) {
                 Filters[b].TickBlock(X0Buf.data(), BandGains[b], Quiet[b], BandBuf.data(), m);
                 input = BandBuf.data();
             }

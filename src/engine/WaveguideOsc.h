@@ -83,7 +83,7 @@ private:
     float E = 0, Et = 0, dE = 0, rE = 0;
     int32_t nE = 0, NE = 2;
     bool G = false;
-    std::vector<float> X0Buf, FbBuf, BandBuf, Zeros;
+    std::vector<float> X0Buf, FbBuf, BandBuf, BandBuf2, Zeros;
 };
 
 // One tone's thread. Fill the settings, Start it, WaitReady, then it renders a block into

@@ -4,6 +4,7 @@
 #include "render/WavWriter.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <unistd.h>
 
 namespace varko {
@@ -74,6 +75,17 @@ int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* er
     return 0;
 }
 
+// The examples folder: in the source tree when run from a build, else where the installation
+// put it (share/varko/examples beside lib/varko).
+std::string ExamplesDir() {
+    std::error_code ec;
+    if (std::filesystem::is_directory(VARKO_EXAMPLES_DIR, ec)) {
+        return VARKO_EXAMPLES_DIR;
+    }
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return (exe.parent_path() / "../../share/varko/examples").lexically_normal().string();
+}
+
 } // namespace
 
 int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -89,8 +101,8 @@ int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
         return 0;
     }
     if (o.Demo) {
-        o.Scale = VARKO_EXAMPLES_DIR "/scales/12-equal.scl";
-        o.Gesture = VARKO_EXAMPLES_DIR "/gestures/glissando.txt";
+        o.Scale = ExamplesDir() + "/scales/12-equal.scl";
+        o.Gesture = ExamplesDir() + "/gestures/glissando.txt";
         o.Up = 1;
         if (o.Output.empty()) {
             o.Output = "varko-demo.wav";

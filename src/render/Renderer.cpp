@@ -89,19 +89,6 @@ std::string JsonString(const std::string& s) {
 
 } // namespace
 
-float MasterGainForFader(int p) {
-    p = std::clamp(p, 0, 200);
-    long double g = 1.0L;
-    if (p == 200) {
-        g = 0.0L;
-    } else if (p < 20) {
-        g = std::pow(1.1L, static_cast<long double>(21 - p));
-    } else if (p > 20) {
-        g = std::pow(0.99L, static_cast<long double>(p - 20));
-    }
-    return static_cast<float>(g);
-}
-
 bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
     Options = o;
     Scale = ReadScalaFile(o.Scale);
@@ -153,7 +140,7 @@ bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error)
     Engine = std::make_unique<TAudioEngine>(std::move(host));
     Engine->Stereo = !Options.Mono;
     Engine->TwoRowPanning = Options.TwoRows;
-    Engine->MasterGain = MasterGainForFader(Options.Master);
+    Engine->MasterGain = MasterGainFromFader(Options.Master);
     const TToneBankResult r = RefreshTones(*Engine, BankInput());
     if (r.Capped) {
         Warnings.push_back(

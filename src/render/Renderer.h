@@ -18,9 +18,6 @@
 
 namespace varko {
 
-// Master gain for master fader position p (0 top .. 200 bottom; 20 is unity).
-float MasterGainForFader(int p);
-
 class TRenderSession {
 public:
     // Reads the scale (and mode file), computes the tone list. On failure returns false with

@@ -1,13 +1,14 @@
 #include "ui/Playing.h"
 
+#include "engine/ToneModes.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace varko {
 
 float ResonanceForFader(int position) {
-    const int p = std::clamp(position, ResonanceFaderMin, ResonanceFaderMax);
-    return static_cast<float>(std::pow(0.9999L, static_cast<long double>(p + 1)));
+    return ResonanceFromFader(std::clamp(position, ResonanceFaderMin, ResonanceFaderMax));
 }
 
 bool TPlaying::SetResonanceFader(int position) {

@@ -7,4 +7,5 @@ if(NOT TARGET varko_uilogic)
         ${CMAKE_CURRENT_LIST_DIR}/Playing.cpp
     )
     target_include_directories(varko_uilogic PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(varko_uilogic PUBLIC varko_engine)
 endif()

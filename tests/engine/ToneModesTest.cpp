@@ -98,3 +98,12 @@ TEST(Stereo, PanConstants) {
     EXPECT_FALSE(StereoConstants(0, false, untouched));
     EXPECT_EQ(untouched.PanOffset, 5.0f);
 }
+
+TEST(MasterFader, Gains) {
+    EXPECT_FLOAT_EQ(MasterGainFromFader(19), 1.21f);
+    EXPECT_FLOAT_EQ(MasterGainFromFader(20), 1.0f);
+    EXPECT_FLOAT_EQ(MasterGainFromFader(21), 0.99f);
+    EXPECT_NEAR(MasterGainFromFader(0), 7.40, 0.005);
+    EXPECT_NEAR(MasterGainFromFader(199), 0.1655, 0.0001);
+    EXPECT_EQ(MasterGainFromFader(200), 0.0f);
+}
