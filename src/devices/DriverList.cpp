@@ -1,0 +1,11 @@
+#include "devices/DriverList.h"
+
+#include "devices/drivers/RtAudioDriver.h"
+
+namespace varko {
+
+TAsioDriverRecords BuildDriverList() {
+    return EnumerateRtAudioDrivers();
+}
+
+} // namespace varko
