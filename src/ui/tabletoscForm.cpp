@@ -1,6 +1,7 @@
 #include "ui/tabletoscForm.h"
 
 #include "dialogs/AboutFrm.h"
+#include "dialogs/SettingsIO.h"
 #include "dialogs/VarkoCPUwarningForm.h"
 #include "dialogs/VarkoConst.h"
 #include "dialogs/VarkoCrashForm.h"
@@ -8,7 +9,6 @@
 #include "dialogs/VarkoNoTabletWarningForm.h"
 #include "engine/ToneBank.h"
 #include "engine/ToneModes.h"
-#include "files/IniFile.h"
 #include "files/SettingsFile.h"
 #include "ui/AudioHostFactory.h"
 #include "ui/ImageButton.h"
@@ -627,33 +627,10 @@ void TMainWin::ReadSettingsFile() {
     if (!std::filesystem::exists(path, ec)) {
         InitialDir = QCoreApplication::applicationDirPath();
     }
-    try {
-        TIniFile ini;
-        if (ini.Load(path) == TIniFile::TLoadResult::Unreadable) {
-            throw std::runtime_error("settings file unreadable");
-        }
-        const TVarkoSettings s = ReadSettings(ini);
-        Settings->ApplySettings(s, [this](int level) { masterfader->setValue(level); });
-    } catch (const std::exception&) {
-        MessageBox(QString::fromUtf8(text::SettingsNotRetrieved), QMessageBox::Warning);
-    }
-}
-
-void TMainWin::WriteSettingsFile(const TVarkoSettings& s) {
-    const std::string path = SettingsFilePath();
-    bool saved = EnsureFolder(SettingsFolder());
-    if (saved) {
-        TIniFile ini;
-        // Keys and sections of other programs' versions are kept.
-        if (ini.Load(path) == TIniFile::TLoadResult::Unreadable) {
-            saved = false;
-        } else {
-            WriteSettings(ini, s);
-            saved = ini.Save(path);
-        }
-    }
-    if (!saved) {
-        MessageBox(QString::fromUtf8(text::SettingsNotSaved), QMessageBox::Warning);
+    std::string message;
+    if (!LoadSettingsFile(
+            *Settings, path, [this](int level) { masterfader->setValue(level); }, message)) {
+        MessageBox(QString::fromStdString(message), QMessageBox::Warning);
     }
 }
 
@@ -668,14 +645,15 @@ void TMainWin::FormClose() {
          {leveltimer, LeftClipOffTimer, RightClipOffTimer, TickCheck, RezDownTimer, RezUpTimer}) {
         t->stop();
     }
-    // The dialog's state is read while the engine (whose host names the driver) still lives.
-    const TVarkoSettings settings = Settings->CurrentSettings(masterfader->value());
     Engine.reset();
     if (Tablet) {
         Tablet->Close();
     }
     ScaleLines.clear();
-    WriteSettingsFile(settings);
+    std::string message;
+    if (!SaveSettingsFile(*Settings, SettingsFilePath(), masterfader->value(), message)) {
+        MessageBox(QString::fromStdString(message), QMessageBox::Warning);
+    }
     History.Save(HistoryFilePath()); // a failure loses this run's history only
     QApplication::restoreOverrideCursor();
 }

@@ -209,7 +209,6 @@ private:
     void BuildParametersPanel();
     void FormCreate();
     void ReadSettingsFile();
-    void WriteSettingsFile(const TVarkoSettings& s);
     void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
     void DrawPressurePanel(QPainter& painter);
     void ShowStoppedWarning(const char* first, const char* second);
