@@ -1,11 +1,7 @@
 #include "ui/AudioHostFactory.h"
 
-#include "engine/NullHost.h"
-
-#if __has_include("devices/AsioHost.h")
 #include "devices/AsioHost.h"
-#define VARKO_HAVE_DEVICE_HOST 1
-#endif
+#include "engine/NullHost.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,11 +13,7 @@ std::unique_ptr<IAudioHost> CreateAudioHost() {
     if (null != nullptr && std::strcmp(null, "1") == 0) {
         return std::make_unique<TNullHost>();
     }
-#ifdef VARKO_HAVE_DEVICE_HOST
     return std::make_unique<TASIOHost>();
-#else
-    return std::make_unique<TNullHost>();
-#endif
 }
 
 } // namespace varko

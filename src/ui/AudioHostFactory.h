@@ -8,7 +8,7 @@
 namespace varko {
 
 // The host over the machine's audio devices; the null host (no device, real-time pace) when
-// VARKO_NULL_AUDIO=1 is set or when the device layer is not built in.
+// VARKO_NULL_AUDIO=1 is set.
 std::unique_ptr<IAudioHost> CreateAudioHost();
 
 } // namespace varko

@@ -1,5 +1,6 @@
 #include "ui/tabletoscForm.h"
 
+#include "devices/AsioHost.h"
 #include "dialogs/AboutFrm.h"
 #include "dialogs/SettingsIO.h"
 #include "dialogs/VarkoCPUwarningForm.h"
@@ -531,6 +532,18 @@ void TMainWin::FormCreate() {
     Engine->Dispatch = [](std::function<void()> job) {
         QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
     };
+    if (auto* device = dynamic_cast<TASIOHost*>(&Engine->Host())) {
+        device->OwnerDispatcher = Engine->Dispatch;
+        // The server went away: the audio is stopped until the player restarts it.
+        device->OnDeviceLost = [this](IAudioHost*) {
+            if (Engine) {
+                TickCheck->stop();
+                Engine->Stop();
+                RestartBtn->show();
+                SetStatusText(4, QString::fromUtf8(text::Stopped));
+            }
+        };
+    }
 
     // 16. The tablet (the settings dialog needs it) and the settings dialog.
     TabletSource = std::make_unique<TTabletEventSource>(this);
