@@ -333,11 +333,16 @@ void TMainWin::BuildControls() {
     AboutMenuItem->move(8, 38);
     CloseHelpLink = new TLinkLabel(QStringLiteral("×"), HelpPanel, false);
     CloseHelpLink->setGeometry(98, 1, 14, 14);
+    // 113 pixels wide for its links, or wider when the desktop's font needs it.
+    int helpWidth = 113;
     for (QLabel* l :
          {static_cast<QLabel*>(HelpMenuItem), static_cast<QLabel*>(GetScaleFilesMenuItem),
           static_cast<QLabel*>(AboutMenuItem)}) {
         l->adjustSize();
+        helpWidth = std::max(helpWidth, l->width() + 26);
     }
+    HelpPanel->resize(helpWidth, 59);
+    CloseHelpLink->move(helpWidth - 15, 1);
     HelpMenuItem->OnClick = [this] { HelpMenuItemClick(); };
     GetScaleFilesMenuItem->OnClick = [this] { GetScaleFilesMenuItemClick(); };
     AboutMenuItem->OnClick = [this] { AboutMenuItemClick(); };
@@ -398,9 +403,9 @@ void TMainWin::BuildParametersPanel() {
 
     AddLabel(p, QStringLiteral("Initial Frequency:"), 8, 31);
     InitialFreqEd = new QLineEdit(QStringLiteral("200"), p);
-    InitialFreqEd->setGeometry(112, 28, 72, 21);
-    AddLabel(p, QStringLiteral("Hz"), 188, 31);
-    warnicon1 = AddWarnIcon(p, text::WarnNoSound, 206, 31);
+    InitialFreqEd->setGeometry(112, 28, 64, 21);
+    AddLabel(p, QStringLiteral("Hz"), 180, 31);
+    warnicon1 = AddWarnIcon(p, text::WarnNoSound, 200, 31);
 
     AddLabel(p, QStringLiteral("Repeat scale downwards"), 8, 57);
     RepeatDownEd = new QLineEdit(QStringLiteral("0"), p);
@@ -414,9 +419,17 @@ void TMainWin::BuildParametersPanel() {
     RepeatUpUd = new TUpDown(RepeatUpEd, 0, MaxRepeatCount, 0, p);
     RepeatUpUd->setGeometry(178, 80, 14, 21);
     AddLabel(p, QStringLiteral("time(s)"), 196, 83);
-    RepeatEndsChk =
-        new QCheckBox(QStringLiteral("Repeat the first and last tones of the scale"), p);
-    RepeatEndsChk->setGeometry(8, 106, 230, 20);
+    // A check box does not wrap its caption; the caption is a label beside it that toggles it.
+    RepeatEndsChk = new QCheckBox(p);
+    RepeatEndsChk->setGeometry(8, 108, 20, 20);
+    RepeatEndsChk->setAccessibleName(
+        QStringLiteral("Repeat the first and last tones of the scale"));
+    auto* repeatEnds =
+        new TLinkLabel(QStringLiteral("Repeat the first and last tones of the scale"), p, false);
+    repeatEnds->setWordWrap(true);
+    repeatEnds->setCursor(Qt::ArrowCursor);
+    repeatEnds->setGeometry(28, 106, 205, 30);
+    repeatEnds->OnClick = [this] { RepeatEndsChk->toggle(); };
     RepeatDownUd->OnChangingEx = [this](int v) {
         RepeatDownCount = std::max(v, 0);
         return true;
@@ -428,7 +441,7 @@ void TMainWin::BuildParametersPanel() {
     connect(RepeatDownEd, &QLineEdit::textChanged, this, &TMainWin::RepeatDownEdChange);
     connect(RepeatUpEd, &QLineEdit::textChanged, this, &TMainWin::RepeatUpEdChange);
 
-    AddLabel(p, QStringLiteral("Object Type:"), 8, 136, true);
+    AddLabel(p, QStringLiteral("Object Type:"), 8, 139, true);
     auto* objects = new QButtonGroup(p);
     InternalObject = new QRadioButton(QStringLiteral("Uniform Slender Bar"), p);
     InternalObject->setGeometry(8, 154, 200, 20);
