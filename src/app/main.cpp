@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 
 int main(int argc, char** argv) {
     varko::TVarkoApplication app(argc, argv);
@@ -19,9 +20,9 @@ int main(int argc, char** argv) {
         QIcon(QPixmap::fromImage(varko::ResourceImage(QStringLiteral("AppIcon")))));
 
     // Creating the main window runs the whole start-up.
-    varko::TMainWin* mainWin = nullptr;
+    std::unique_ptr<varko::TMainWin> mainWin;
     try {
-        mainWin = new varko::TMainWin;
+        mainWin = std::make_unique<varko::TMainWin>();
     } catch (const std::exception& e) {
         // Nothing else can show it yet: the crash window belongs to the main window.
         std::fprintf(stderr, "%s@TMainWin: %s\n", varko::DemangledName(typeid(e).name()).c_str(),
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
     if (mainWin->Halted) {
         return EXIT_SUCCESS;
     }
-    varko::TAboutBox about(mainWin);
+    varko::TAboutBox about(mainWin.get());
     mainWin->AboutBox = &about;
     varko::TVarkoNoTabletWindow noTablet;
     varko::TVarkoNoAsioWindow noAsio;
@@ -42,6 +43,5 @@ int main(int argc, char** argv) {
     mainWin->show();
     const int rc = QApplication::exec();
     mainWin->AboutBox = nullptr;
-    delete mainWin;
     return rc;
 }

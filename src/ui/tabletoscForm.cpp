@@ -442,7 +442,7 @@ void TMainWin::BuildParametersPanel() {
     connect(RepeatUpEd, &QLineEdit::textChanged, this, &TMainWin::RepeatUpEdChange);
 
     AddLabel(p, QStringLiteral("Object Type:"), 8, 139, true);
-    auto* objects = new QButtonGroup(p);
+    ObjectGroup = new QButtonGroup(p);
     InternalObject = new QRadioButton(QStringLiteral("Uniform Slender Bar"), p);
     InternalObject->setGeometry(8, 154, 200, 20);
     InternalObject->setChecked(true);
@@ -462,8 +462,8 @@ void TMainWin::BuildParametersPanel() {
     ExternalObject = new QRadioButton(QStringLiteral("Load from file:"), p);
     ExternalObject->setGeometry(8, 222, 120, 20);
     warnicon2 = AddWarnIcon(p, text::WarnModeFile, 130, 224);
-    objects->addButton(InternalObject);
-    objects->addButton(ExternalObject);
+    ObjectGroup->addButton(InternalObject);
+    ObjectGroup->addButton(ExternalObject);
     ModeFilesCombo = new QComboBox(p);
     ModeFilesCombo->setGeometry(26, 244, 207, 22);
     ModeFilesCombo->setEditable(false);
@@ -475,14 +475,14 @@ void TMainWin::BuildParametersPanel() {
     connect(ModeLevelsTrk, &QSlider::valueChanged, this, &TMainWin::ModeLevelsTrkChange);
 
     AddLabel(p, QStringLiteral("Ends:"), 8, 276, true);
-    auto* ends = new QButtonGroup(p);
+    EndTypeGroup = new QButtonGroup(p);
     EndType1 = new QRadioButton(QString::fromUtf8(text::EndFree), p);
     EndType2 = new QRadioButton(QString::fromUtf8(text::EndFixed), p);
     EndType3 = new QRadioButton(QString::fromUtf8(text::EndHinged), p);
     int y = 292;
     for (QRadioButton* r : {EndType1, EndType2, EndType3}) {
         r->setGeometry(8, y, 200, 20);
-        ends->addButton(r);
+        EndTypeGroup->addButton(r);
         y += 20;
     }
     EndType1->setChecked(true);

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QDialog;
@@ -119,6 +120,8 @@ public:
     QLabel* lblNexp = nullptr;
     QComboBox* ModeFilesCombo = nullptr;
     QLabel* warnicon2 = nullptr;
+    QButtonGroup* ObjectGroup = nullptr;
+    QButtonGroup* EndTypeGroup = nullptr;
     QRadioButton* EndType1 = nullptr;
     QRadioButton* EndType2 = nullptr;
     QRadioButton* EndType3 = nullptr;
