@@ -22,9 +22,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointingDevice>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTabletEvent>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -499,6 +501,29 @@ TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
     EXPECT_FLOAT_EQ(win->Playing().PressureScale, 1.0f / 1023);
     QCoreApplication::processEvents(); // the context-open message
     EXPECT_GT(win->Playing().TabletScaleX, 0.0f);
+
+    // Pen events on the tone zone reach the tone under the pointer.
+    OpenScale37();
+    static const QPointingDevice pen(
+        QStringLiteral("Test Pen"), 4713, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Pen,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
+    auto send = [&](QEvent::Type type, QPoint local, double pressure, Qt::MouseButtons buttons) {
+        const QPointF global = win->ToneZone->mapToGlobal(QPointF(local));
+        QTabletEvent e(type, &pen, QPointF(local), global, pressure, 0, 0, 0, 0, 0, Qt::NoModifier,
+                       Qt::NoButton, buttons);
+        QApplication::sendEvent(win->ToneZone, &e);
+    };
+    QTest::mouseMove(win->ToneZone, QPoint(100, 200)); // the bar comes from the mouse events
+    ASSERT_EQ(win->Playing().CurrentBar, 5);
+    send(QEvent::TabletMove, {100, 200}, 0.0, Qt::NoButton);
+    send(QEvent::TabletMove, {110, 200}, 0.0, Qt::NoButton); // hovering: speed, no pressure
+    EXPECT_GT(Osc(5).Speed.load(), 0.0f);
+    EXPECT_EQ(Osc(5).Pressure.load(), 0.0f);
+    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(110, 200)); // the tip
+    send(QEvent::TabletMove, {110, 200}, 0.5, Qt::LeftButton);
+    EXPECT_NEAR(Osc(5).Pressure.load(), 0.5f, 1e-3);
+    EXPECT_EQ(win->pressurebar->value(), 512);
 }
 
 TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
