@@ -1,5 +1,6 @@
 #include "dialogs/VarkoConst.h"
 #include "engine/NullHost.h"
+#include "render/PlayTool.h"
 #include "render/Renderer.h"
 #include "render/WavWriter.h"
 
@@ -108,10 +109,8 @@ int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
             o.Output = "varko-demo.wav";
         }
     }
-    if (o.ListDevices || o.Play) {
-        std::fprintf(err, "varko-render: playing on audio devices is not built into this "
-                          "version yet; render to a file with -o instead\n");
-        return 2;
+    if (o.ListDevices) {
+        return ListDevices(out, err);
     }
     TRenderSession session;
     if (!session.Prepare(o, error)) {
@@ -123,6 +122,9 @@ int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
         PrintWarnings(session, err);
         std::fputs(session.TonesJson().c_str(), out);
         return 0;
+    }
+    if (o.Play) {
+        return PlayOnDevice(session, o, out, err);
     }
     const int status = RenderToFile(session, o, err);
     if (status == 0 && o.Demo) {

@@ -28,6 +28,10 @@ public:
     // Returns false with a message when the bank cannot be built.
     bool Build(std::unique_ptr<IAudioHost> host, std::string& error);
 
+    // Rebuilds the bank on the same engine (a driver reset or new sample rate), keeping the
+    // zone and the player's resonance.
+    void Rebuild();
+
     // Applies one script event (tone index out of range: false with a message naming the line).
     bool Apply(const TGestureEvent& e, std::string& error);
 
