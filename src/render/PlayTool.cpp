@@ -60,13 +60,8 @@ int ListDevices(std::FILE* out, std::FILE* err) {
 int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* out, std::FILE* err) {
     TGestureScript script;
     std::string error;
-    if (!o.Gesture.empty()) {
-        auto loaded = LoadGestureScript(o.Gesture, error);
-        if (!loaded) {
-            std::fprintf(err, "varko-render: %s\n", error.c_str());
-            return 2;
-        }
-        script = std::move(*loaded);
+    if (!LoadScriptOption(o, script, err)) {
+        return 2;
     }
     TJobQueue jobs;
     auto host = std::make_unique<TASIOHost>();

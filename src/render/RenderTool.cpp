@@ -24,13 +24,8 @@ void PrintWarnings(const TRenderSession& s, std::FILE* err) {
 int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* err) {
     TGestureScript script;
     std::string error;
-    if (!o.Gesture.empty()) {
-        auto loaded = LoadGestureScript(o.Gesture, error);
-        if (!loaded) {
-            std::fprintf(err, "varko-render: %s\n", error.c_str());
-            return 2;
-        }
-        script = std::move(*loaded);
+    if (!LoadScriptOption(o, script, err)) {
+        return 2;
     }
     const double seconds = o.Seconds.value_or(script.EndTime() + 2.0);
     if (!session.Build(std::make_unique<TNullHost>(o.Rate, static_cast<uint32_t>(o.Block),
@@ -88,6 +83,21 @@ std::string ExamplesDir() {
 }
 
 } // namespace
+
+bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err) {
+    script = {};
+    if (o.Gesture.empty()) {
+        return true;
+    }
+    std::string error;
+    auto loaded = LoadGestureScript(o.Gesture, error);
+    if (!loaded) {
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return false;
+    }
+    script = std::move(*loaded);
+    return true;
+}
 
 int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     std::string error;

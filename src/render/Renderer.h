@@ -11,6 +11,7 @@
 #include "ui/Playing.h"
 #include "ui/ToneZoneGeometry.h"
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -59,6 +60,10 @@ private:
     std::unique_ptr<TEngineToneTarget> Target;
     std::unique_ptr<TPlaying> Player;
 };
+
+// The script of --gesture (an empty script without it). On failure prints the message to err
+// and returns false.
+bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err);
 
 // Whole program: parses args, runs, returns the exit status. Messages go to out and err.
 int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
