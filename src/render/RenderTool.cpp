@@ -1,5 +1,6 @@
 #include "dialogs/VarkoConst.h"
 #include "engine/NullHost.h"
+#include "render/PlayTool.h"
 #include "render/Renderer.h"
 #include "render/WavWriter.h"
 
@@ -23,13 +24,8 @@ void PrintWarnings(const TRenderSession& s, std::FILE* err) {
 int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* err) {
     TGestureScript script;
     std::string error;
-    if (!o.Gesture.empty()) {
-        auto loaded = LoadGestureScript(o.Gesture, error);
-        if (!loaded) {
-            std::fprintf(err, "varko-render: %s\n", error.c_str());
-            return 2;
-        }
-        script = std::move(*loaded);
+    if (!LoadScriptOption(o, script, err)) {
+        return 2;
     }
     const double seconds = o.Seconds.value_or(script.EndTime() + 2.0);
     if (!session.Build(std::make_unique<TNullHost>(o.Rate, static_cast<uint32_t>(o.Block),
@@ -88,6 +84,21 @@ std::string ExamplesDir() {
 
 } // namespace
 
+bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err) {
+    script = {};
+    if (o.Gesture.empty()) {
+        return true;
+    }
+    std::string error;
+    auto loaded = LoadGestureScript(o.Gesture, error);
+    if (!loaded) {
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return false;
+    }
+    script = std::move(*loaded);
+    return true;
+}
+
 int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     std::string error;
     auto options = ParseRenderOptions(args, error);
@@ -108,10 +119,8 @@ int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
             o.Output = "varko-demo.wav";
         }
     }
-    if (o.ListDevices || o.Play) {
-        std::fprintf(err, "varko-render: playing on audio devices is not built into this "
-                          "version yet; render to a file with -o instead\n");
-        return 2;
+    if (o.ListDevices) {
+        return ListDevices(out, err);
     }
     TRenderSession session;
     if (!session.Prepare(o, error)) {
@@ -123,6 +132,9 @@ int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
         PrintWarnings(session, err);
         std::fputs(session.TonesJson().c_str(), out);
         return 0;
+    }
+    if (o.Play) {
+        return PlayOnDevice(session, o, out, err);
     }
     const int status = RenderToFile(session, o, err);
     if (status == 0 && o.Demo) {

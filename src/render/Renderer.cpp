@@ -164,6 +164,12 @@ bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error)
     return true;
 }
 
+void TRenderSession::Rebuild() {
+    TToneBankInput in = BankInput();
+    in.ResonanceFader = Player ? Player->ResonanceFader() : Options.Resonance;
+    RefreshTones(*Engine, in);
+}
+
 bool TRenderSession::Apply(const TGestureEvent& e, std::string& error) {
     switch (e.Kind) {
     case TGestureEvent::TKind::Pen:

@@ -11,6 +11,7 @@
 #include "ui/Playing.h"
 #include "ui/ToneZoneGeometry.h"
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +28,10 @@ public:
     // Builds the bank on the given host (offline: a TNullHost that is never started).
     // Returns false with a message when the bank cannot be built.
     bool Build(std::unique_ptr<IAudioHost> host, std::string& error);
+
+    // Rebuilds the bank on the same engine (a driver reset or new sample rate), keeping the
+    // zone and the player's resonance.
+    void Rebuild();
 
     // Applies one script event (tone index out of range: false with a message naming the line).
     bool Apply(const TGestureEvent& e, std::string& error);
@@ -55,6 +60,10 @@ private:
     std::unique_ptr<TEngineToneTarget> Target;
     std::unique_ptr<TPlaying> Player;
 };
+
+// The script of --gesture (an empty script without it). On failure prints the message to err
+// and returns false.
+bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err);
 
 // Whole program: parses args, runs, returns the exit status. Messages go to out and err.
 int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

@@ -1,5 +1,7 @@
 // GoogleTest main with a QApplication on the offscreen platform; Varko's settings folder lies in
 // a scratch folder of this process, never in the user's.
+#include "ui/Resources.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(config);
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     QApplication app(argc, argv);
+    varko::InitResources();
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::error_code ec;

@@ -159,3 +159,15 @@ TEST_F(Bank, EmptyToneListLeavesAnEmptyBankAndNoDescription) {
     EXPECT_FALSE(r.ObjectDescription);
     EXPECT_TRUE(engine.Oscillators.empty());
 }
+
+TEST_F(Bank, ZeroAndNegativeDegreesGiveSilentBarsAndTheWarning) {
+    // A scale may hold 0/5 or a negative whole number; such a tone gets no band at all.
+    TToneBankInput in;
+    in.ToneRatios = {1.0f, 0.0f, -2.0f};
+    const TToneBankResult r = RefreshTones(engine, in);
+    EXPECT_EQ(r.BuiltTones, 3);
+    EXPECT_TRUE(r.WarnNoSound);
+    EXPECT_FALSE(engine.Oscillators[0]->NoModes.load());
+    EXPECT_TRUE(engine.Oscillators[1]->NoModes.load());
+    EXPECT_TRUE(engine.Oscillators[2]->NoModes.load());
+}

@@ -1,0 +1,149 @@
+#include "render/PlayTool.h"
+
+#include "devices/AsioHost.h"
+#include "devices/DriverList.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace varko {
+
+namespace {
+
+// Jobs that the driver and the engine hand to the owner's thread (resets, a lost device);
+// the play loop runs them between its events.
+class TJobQueue {
+public:
+    void Post(std::function<void()> job) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.push_back(std::move(job));
+        }
+        wake_.notify_one();
+    }
+    // Waits until `until` or a posted job, then runs every job that is queued.
+    void RunUntil(std::chrono::steady_clock::time_point until) {
+        std::deque<std::function<void()>> ready;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait_until(lock, until, [this] { return !jobs_.empty(); });
+            ready.swap(jobs_);
+        }
+        for (auto& job : ready) {
+            job();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+};
+
+} // namespace
+
+int ListDevices(std::FILE* out, std::FILE* err) {
+    const TAsioDriverRecords records = BuildDriverList();
+    if (records.empty()) {
+        std::fprintf(err, "varko-render: no audio output devices found\n");
+        return 1;
+    }
+    for (const auto& r : records) {
+        std::fprintf(out, "%s\n", r.Name.c_str());
+    }
+    return 0;
+}
+
+int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* out, std::FILE* err) {
+    TGestureScript script;
+    std::string error;
+    if (!LoadScriptOption(o, script, err)) {
+        return 2;
+    }
+    TJobQueue jobs;
+    auto host = std::make_unique<TASIOHost>();
+    TASIOHost& device = *host;
+    device.OwnerDispatcher = [&jobs](std::function<void()> job) { jobs.Post(std::move(job)); };
+    if (device.DriverList().empty()) {
+        std::fprintf(err, "varko-render: no audio output devices found\n");
+        return 1;
+    }
+    if (o.Device.empty()) {
+        device.SetDriverIndex(0);
+    } else {
+        device.SetDriverName(o.Device);
+        if (device.DriverName() != o.Device) {
+            std::fprintf(err, "varko-render: no audio output device \"%s\" (see --list-devices)\n",
+                         o.Device.c_str());
+            return 1;
+        }
+    }
+    if (device.DriverIndex() < 0 || device.BufferSize() == 0) {
+        std::fprintf(err, "varko-render: the device \"%s\" could not be opened\n",
+                     device.DriverName().c_str());
+        return 1;
+    }
+    bool lost = false;
+    device.OnDeviceLost = [&lost](IAudioHost*) { lost = true; };
+    if (!session.Build(std::move(host), error)) {
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return 1;
+    }
+    for (const auto& w : session.Warnings) {
+        std::fprintf(err, "varko-render: warning: %s\n", w.c_str());
+    }
+    TAudioEngine& engine = *session.Engine;
+    engine.Dispatch = [&jobs](std::function<void()> job) { jobs.Post(std::move(job)); };
+    engine.OnRebuildTones = [&session] { session.Rebuild(); };
+    engine.Start();
+    if (!engine.Running.load() || !device.Active()) {
+        std::fprintf(err, "varko-render: the device \"%s\" could not be started\n",
+                     device.DriverName().c_str());
+        return 1;
+    }
+    std::fprintf(out, "Playing on %s (%g Hz, %u samples per block).\n", device.DriverName().c_str(),
+                 device.SampleRate(), device.BufferSize());
+    std::fflush(out);
+
+    using clock = std::chrono::steady_clock;
+    const double seconds = o.Seconds.value_or(script.EndTime() + 2.0);
+    const auto start = clock::now();
+    const auto end =
+        start + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
+    size_t next = 0;
+    while (!lost) {
+        const auto now = clock::now();
+        const double t = std::chrono::duration<double>(now - start).count();
+        while (next < script.Events.size() && script.Events[next].Time <= t) {
+            if (!session.Apply(script.Events[next], error)) {
+                engine.Stop();
+                std::fprintf(err, "varko-render: %s\n", error.c_str());
+                return 2;
+            }
+            ++next;
+        }
+        if (now >= end) {
+            break;
+        }
+        auto wake = end;
+        if (next < script.Events.size()) {
+            wake = std::min(wake,
+                            start + std::chrono::duration_cast<clock::duration>(
+                                        std::chrono::duration<double>(script.Events[next].Time)));
+        }
+        jobs.RunUntil(wake);
+    }
+    engine.Stop();
+    if (lost) {
+        std::fprintf(err, "varko-render: the audio device was lost while playing\n");
+        return 1;
+    }
+    std::fprintf(out, "Late tone blocks: %llu\n",
+                 static_cast<unsigned long long>(engine.LateBlocks.load()));
+    return 0;
+}
+
+} // namespace varko

@@ -1,0 +1,117 @@
+// varko-render on a real audio device: a JACK server of the test's own, the tool's --play, and
+// a capture client that listens to what reaches the server's playback ports.
+#include "../devices/JackServer.h"
+#include "render/Renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <future>
+#include <unistd.h>
+
+using namespace varko;
+using varko::test::TJackCapture;
+using varko::test::TJackServer;
+
+namespace {
+
+const std::string Examples = VARKO_EXAMPLES_DIR;
+
+struct TRun {
+    int Status = -1;
+    std::string Out;
+};
+
+TRun RunTool(const std::vector<std::string>& args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    TRun r;
+    r.Status = RunRenderTool(args, out, err);
+    for (std::FILE* f : {out, err}) {
+        std::rewind(f);
+        char buf[512];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+            r.Out.append(buf, n);
+        }
+        std::fclose(f);
+    }
+    return r;
+}
+
+double Power(const std::vector<float>& x, size_t from, size_t n, double f, double rate) {
+    const double c = 2 * std::cos(2 * M_PI * f / rate);
+    double s1 = 0, s2 = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / n);
+        const double s0 = w * x[from + i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - c * s1 * s2;
+}
+
+class PlayOnJack : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(Server.Start()) << "jackd did not start"; }
+    void TearDown() override { Server.Stop(); }
+    TJackServer Server{"varko_play_" + std::to_string(::getpid()), 48000, 256};
+};
+
+} // namespace
+
+TEST_F(PlayOnJack, ListsTheJackDevice) {
+    const TRun r = RunTool({"--list-devices"});
+    EXPECT_EQ(r.Status, 0) << r.Out;
+    EXPECT_NE(r.Out.find("JACK: system"), std::string::npos) << r.Out;
+}
+
+TEST_F(PlayOnJack, PlaysTheScriptInRealTimeAtItsPitch) {
+    TJackCapture capture(48000 * 8);
+    ASSERT_TRUE(capture.Ok());
+    // The roll plays bar 7 of 25: 200 x 2^(7/12) Hz.
+    auto play = std::async(std::launch::async, [] {
+        return RunTool({"--scale", Examples + "/scales/12-equal.scl", "--up", "1", "--gesture",
+                        Examples + "/gestures/roll.txt", "--play", "--device", "JACK: system",
+                        "--seconds", "5"});
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (capture.Connect() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    capture.Record();
+    const TRun r = play.get();
+    ASSERT_EQ(r.Status, 0) << r.Out;
+    EXPECT_NE(r.Out.find("Playing on JACK: system"), std::string::npos) << r.Out;
+    const size_t n = capture.Recorded();
+    ASSERT_GT(n, 48000u * 3) << "too little was recorded";
+    // The strongest frequency of the roll's last second, 2 Hz steps then 0.1 Hz.
+    const size_t from = n - 48000;
+    double best = -1, bestF = 0;
+    for (double f = 100; f <= 1000; f += 2) {
+        const double p = Power(capture.Left, from, 48000, f, 48000);
+        if (p > best) {
+            best = p;
+            bestF = f;
+        }
+    }
+    const double coarse = bestF;
+    for (double f = coarse - 2; f <= coarse + 2; f += 0.1) {
+        const double p = Power(capture.Left, from, 48000, f, 48000);
+        if (p > best) {
+            best = p;
+            bestF = f;
+        }
+    }
+    const double expected = 200.0 * std::pow(2.0, 7.0 / 12.0);
+    EXPECT_NEAR(bestF, expected, expected * 0.01);
+}
+
+TEST_F(PlayOnJack, UnknownDeviceIsNamed) {
+    const TRun r = RunTool({"--scale", Examples + "/scales/12-equal.scl", "--play", "--device",
+                            "JACK: nowhere", "--seconds", "1"});
+    EXPECT_NE(r.Status, 0);
+    EXPECT_NE(r.Out.find("JACK: nowhere"), std::string::npos) << r.Out;
+}
