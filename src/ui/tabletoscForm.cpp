@@ -2,6 +2,7 @@
 
 #include "devices/AsioHost.h"
 #include "dialogs/AboutFrm.h"
+#include "dialogs/DriverPanelForm.h"
 #include "dialogs/SettingsIO.h"
 #include "dialogs/VarkoCPUwarningForm.h"
 #include "dialogs/VarkoConst.h"
@@ -608,6 +609,8 @@ void TMainWin::FormCreate() {
     owner.CursorPos = [] { return QCursor::pos(); };
     Settings = new Tayarfrm(*Engine, *Tablet, Playing(), Flags, std::move(owner), this);
     Settings->FillDriverList();
+    // The driver's own panel (buffer size and sample rate) opens over the settings dialog.
+    InstallDriverPanelPresenter(Settings);
 
     // 17. Without an audio device there is nothing to play.
     if (Engine->Host().DriverList().empty()) {
