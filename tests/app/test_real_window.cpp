@@ -7,10 +7,12 @@
 #include "ui/VarkoApplication.h"
 #include "ui/tabletoscForm.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -121,6 +123,68 @@ TEST(RealWindow, DragPlaysIntoJack) {
     const QColor strip = shot.pixelColor(zoneAt + QPoint(690, 250));
     EXPECT_GT(bar.lightness(), 60) << "no bar painted";
     EXPECT_LT(strip.lightness(), 10) << "the strip right of the bars is not black";
+    win.reset();
+}
+
+TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
+    test::TJackServer server("varko-window-settings", 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8()); // a first run: no file yet
+    TMainWin::ExecModal = [](QDialog&) { return 0; };            // notices closed at once
+    std::vector<int> halts;
+    TMainWin::Halt = [&](int code) { halts.push_back(code); };
+
+    auto win = std::make_unique<TMainWin>();
+    ASSERT_TRUE(halts.empty());
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    Tayarfrm& s = *win->Settings;
+    // Choose the JACK driver in the dialog, as the player does.
+    const int jack = s.DriverCombo->findText("JACK: system");
+    ASSERT_GE(jack, 0);
+    s.DriverCombo->setCurrentIndex(jack);
+    s.DriverComboChange();
+    ASSERT_EQ(win->StatusText(4), "Running");
+    ASSERT_GT(s.ChannelBox->count(), 0);
+    // Change an option of every kind; each takes effect at once.
+    s.StereoChk->click();
+    s.Paint2RowsChk->click();
+    s.ColoredTZChk->click();
+    s.freqlblchk->click();
+    s.mainlevelschk->click();
+    s.pressurelvlchk->click();
+    s.ResRateTrk->setValue(7);
+    s.ResRadio1->click();
+    win->masterfader->setValue(35);
+    EXPECT_FALSE(win->Engine->Stereo.load());
+    EXPECT_TRUE(win->Engine->TwoRowPanning.load());
+    EXPECT_FALSE(win->Engine->MeterPeaks.load());
+    win->close(); // writes the settings
+    win.reset();
+
+    win = std::make_unique<TMainWin>();
+    ASSERT_TRUE(halts.empty());
+    Tayarfrm& t = *win->Settings;
+    EXPECT_EQ(t.DriverCombo->currentText(), "JACK: system");
+    EXPECT_EQ(win->StatusText(4), "Running");
+    EXPECT_FALSE(t.StereoChk->isChecked());
+    EXPECT_TRUE(t.Paint2RowsChk->isChecked());
+    EXPECT_FALSE(t.ColoredTZChk->isChecked());
+    EXPECT_FALSE(t.freqlblchk->isChecked());
+    EXPECT_FALSE(t.mainlevelschk->isChecked());
+    EXPECT_FALSE(t.pressurelvlchk->isChecked());
+    EXPECT_EQ(t.ResRateTrk->value(), 7);
+    EXPECT_EQ(t.ResRadioIndex(), 1);
+    EXPECT_EQ(win->masterfader->value(), 35);
+    EXPECT_FALSE(win->Engine->Stereo.load());
+    EXPECT_TRUE(win->Engine->TwoRowPanning.load());
+    EXPECT_FALSE(win->Engine->MeterPeaks.load());
+    EXPECT_FLOAT_EQ(win->Engine->MasterGain.load(), 0.86005837f); // 0.99^15
+    EXPECT_FALSE(win->Flags.ColoredToneZone);
+    EXPECT_TRUE(win->Flags.Paint2Rows);
+    win->close();
     win.reset();
 }
 
