@@ -1,7 +1,9 @@
 #include "render/GestureScript.h"
 
+#include "files/NumberParse.h"
+
 #include <algorithm>
-#include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -35,18 +37,21 @@ std::vector<std::string> Words(const std::string& line) {
 }
 
 bool Number(const std::string& s, double& v) {
-    const char* first = s.data();
-    const char* last = s.data() + s.size();
-    if (first != last && *first == '+') {
-        ++first;
+    const auto parsed = ParseDecimal(s);
+    if (!parsed || !std::isfinite(*parsed)) {
+        return false;
     }
-    auto [p, ec] = std::from_chars(first, last, v, std::chars_format::general);
-    return ec == std::errc() && p == last && std::isfinite(v);
+    v = *parsed;
+    return true;
 }
 
 bool Whole(const std::string& s, int& v) {
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    return ec == std::errc() && p == s.data() + s.size();
+    const auto parsed = ParseWhole(s);
+    if (!parsed || *parsed < INT32_MIN || *parsed > INT32_MAX) {
+        return false;
+    }
+    v = static_cast<int>(*parsed);
+    return true;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "render/RenderOptions.h"
 
-#include <charconv>
+#include "files/NumberParse.h"
+
 #include <cmath>
 #include <functional>
 #include <map>
@@ -10,18 +11,21 @@ namespace varko {
 namespace {
 
 bool ToDouble(const std::string& s, double& v) {
-    const char* first = s.data();
-    const char* last = first + s.size();
-    if (first != last && *first == '+') {
-        ++first;
+    const auto parsed = ParseDecimal(s);
+    if (!parsed || !std::isfinite(*parsed)) {
+        return false;
     }
-    auto [p, ec] = std::from_chars(first, last, v);
-    return ec == std::errc() && p == last && std::isfinite(v);
+    v = *parsed;
+    return true;
 }
 
 bool ToInt(const std::string& s, long long& v) {
-    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    return ec == std::errc() && p == s.data() + s.size();
+    const auto parsed = ParseWhole(s);
+    if (!parsed) {
+        return false;
+    }
+    v = *parsed;
+    return true;
 }
 
 } // namespace
