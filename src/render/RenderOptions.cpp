@@ -180,7 +180,8 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
             return std::nullopt;
         }
         if (!v->second.first(value)) {
-            error = "option " + name + ": \"" + value + "\" is not " + v->second.second;
+            error = "option " + name;
+            error += ": \"" + value + "\" is not " + v->second.second;
             return std::nullopt;
         }
         if (name == "--seconds") {

@@ -74,10 +74,7 @@ std::string JsonString(const std::string& s) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += ch;
-        } else if (c < 0x20 || c == 0x7F) {
-            std::snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
-        } else if (c >= 0x80 && !utf8) {
+        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8)) {
             std::snprintf(esc, sizeof esc, "\\u%04x", c);
             out += esc;
         } else {
