@@ -1,12 +1,15 @@
 // Short renders of the example performances: their bytes are pinned by a checksum, and a few
 // facts of their sound are checked directly.
+#include "engine/ToneModes.h"
 #include "render/Renderer.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -200,4 +203,32 @@ TEST(RenderTool, MissingFilesAndBadScriptsFailWithAMessage) {
         Render({"--scale", Examples + "/scales/12-equal.scl", "--gesture", script, "-o", out}), 0);
     EXPECT_FALSE(std::filesystem::exists(out)); // no half-written output left behind
     std::remove(script.c_str());
+}
+
+TEST(RenderTool, PrintTonesGivesNumbersThatReadBackExactly) {
+    const std::string scale = TempPath("latin1.scl");
+    std::ofstream(scale, std::ios::binary) << "! x\nCaf\xe9 scale\n2\n3/2\n2/1\n";
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_EQ(RunRenderTool({"--scale", scale, "--up", "1", "--print-tones"}, out, err), 0);
+    std::rewind(out);
+    std::string json;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) {
+        json.append(buf, n);
+    }
+    std::fclose(out);
+    std::fclose(err);
+    std::remove(scale.c_str());
+    EXPECT_NE(json.find("\"description\": \"Caf\\u00e9 scale\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"degrees\": [1, 1.5, 2]"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"tones\": [1, 1.5, 2, 3, 4]"), std::string::npos) << json;
+    // The free bar's second mode, printed shortest, reads back as the same float.
+    const float second = UniformBarRatio(TEndType::Free, 2);
+    char printed[32];
+    const auto [end, ec] = std::to_chars(printed, printed + sizeof printed, second);
+    ASSERT_EQ(ec, std::errc());
+    const std::string text(printed, end);
+    EXPECT_NE(json.find("{\"ratios\": [1, " + text), std::string::npos) << json;
+    EXPECT_EQ(std::strtof(text.c_str(), nullptr), second);
 }
