@@ -23,10 +23,6 @@ namespace varko {
 
 namespace {
 
-// On Linux the player does not meet the word "ASIO".
-constexpr const char* DriverLabelText = "Audio driver:";
-constexpr const char* PanelButtonText = "Audio Panel";
-
 constexpr int StatusInputPanel = 0;
 constexpr int StatusAudioPanel = 4;
 
@@ -90,13 +86,13 @@ Tayarfrm::Tayarfrm(TAudioEngine& engine, TTablet& tablet, TPlaying& playing, TSe
     // Tab "Sound"
     auto* sound = new QWidget;
     PageControl->addTab(sound, QStringLiteral("Sound"));
-    lblasiodrvr = AddLabel(sound, DriverLabelText, 8, 8, 185, 17);
+    lblasiodrvr = AddLabel(sound, text::DriverLabel, 8, 8, 185, 17);
     DriverCombo = new QComboBox(sound);
     DriverCombo->setGeometry(8, 24, 329, std::max(21, DriverCombo->sizeHint().height()));
     lblchannel = AddLabel(sound, QStringLiteral("Channels:"), 8, 56, 185, 17);
     ChannelBox = new QComboBox(sound);
     ChannelBox->setGeometry(8, 72, 329, std::max(21, ChannelBox->sizeHint().height()));
-    controlpanel = new QPushButton(PanelButtonText, sound);
+    controlpanel = new QPushButton(text::PanelButton, sound);
     controlpanel->setGeometry(8, 104, 97, 29);
     controlpanel->setEnabled(false);
     StereoChk = AddCheck(sound, QStringLiteral("Stereo Separation"), 8, 160, 393, true);

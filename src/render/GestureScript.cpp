@@ -3,8 +3,8 @@
 #include "files/NumberParse.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -36,25 +36,34 @@ std::vector<std::string> Words(const std::string& line) {
     return w;
 }
 
-bool Number(const std::string& s, double& v) {
-    const auto parsed = ParseDecimal(s);
-    if (!parsed || !std::isfinite(*parsed)) {
-        return false;
-    }
-    v = *parsed;
-    return true;
-}
-
 bool Whole(const std::string& s, int& v) {
-    const auto parsed = ParseWhole(s);
-    if (!parsed || *parsed < INT32_MIN || *parsed > INT32_MAX) {
+    long long w = 0;
+    if (!ReadWhole(s, w) || w < INT32_MIN || w > INT32_MAX) {
         return false;
     }
-    v = static_cast<int>(*parsed);
+    v = static_cast<int>(w);
     return true;
 }
 
 } // namespace
+
+bool ReadDecimal(const std::string& text, double& value) {
+    const auto parsed = ParseDecimal(text); // fails rather than giving infinity
+    if (!parsed) {
+        return false;
+    }
+    value = *parsed;
+    return true;
+}
+
+bool ReadWhole(const std::string& text, long long& value) {
+    const auto parsed = ParseWhole(text);
+    if (!parsed) {
+        return false;
+    }
+    value = *parsed;
+    return true;
+}
 
 double TGestureScript::EndTime() const {
     return Events.empty() ? 0.0 : Events.back().Time;
@@ -98,15 +107,15 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
             return fail("\"" + kind + "\" takes " + std::to_string(want - 1) + " values, found " +
                         std::to_string(w.size() - 1));
         }
-        if (!Number(w[1], e.Time) || e.Time < 0.0) {
+        if (!ReadDecimal(w[1], e.Time) || e.Time < 0.0) {
             return fail("the time \"" + w[1] + "\" is not a number of seconds >= 0");
         }
         switch (e.Kind) {
         case TGestureEvent::TKind::Pen:
-            if (!Number(w[2], e.X) || !Number(w[3], e.Y)) {
+            if (!ReadDecimal(w[2], e.X) || !ReadDecimal(w[3], e.Y)) {
                 return fail("the pen position must be two numbers");
             }
-            if (!Number(w[4], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
+            if (!ReadDecimal(w[4], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
                 return fail("the pressure \"" + w[4] + "\" must be a number from 0 to 1");
             }
             break;
@@ -114,13 +123,13 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
             if (!Whole(w[2], e.Tone) || e.Tone < 0) {
                 return fail("the tone \"" + w[2] + "\" must be a tone index >= 0");
             }
-            if (!Number(w[3], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
+            if (!ReadDecimal(w[3], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
                 return fail("the pressure \"" + w[3] + "\" must be a number from 0 to 1");
             }
-            if (!Number(w[4], e.Speed) || e.Speed < 0.0) {
+            if (!ReadDecimal(w[4], e.Speed) || e.Speed < 0.0) {
                 return fail("the speed \"" + w[4] + "\" must be a number >= 0");
             }
-            if (!Number(w[5], e.X) || e.X < 0.0 || e.X > 1.0) {
+            if (!ReadDecimal(w[5], e.X) || e.X < 0.0 || e.X > 1.0) {
                 return fail("the strike position \"" + w[5] + "\" must be a number from 0 to 1");
             }
             break;

@@ -31,6 +31,10 @@ struct TGestureScript {
     double EndTime() const;
 };
 
+// A decimal or whole number of a script or an option ("." whatever the locale).
+bool ReadDecimal(const std::string& text, double& value);
+bool ReadWhole(const std::string& text, long long& value);
+
 // Parses a script. On the first malformed line returns nothing and sets error to a message
 // that names the line ("line 7: ...").
 std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::string& error);

@@ -1,34 +1,12 @@
 #include "render/RenderOptions.h"
 
-#include "files/NumberParse.h"
+#include "render/GestureScript.h"
 
 #include <cmath>
 #include <functional>
 #include <map>
 
 namespace varko {
-
-namespace {
-
-bool ToDouble(const std::string& s, double& v) {
-    const auto parsed = ParseDecimal(s);
-    if (!parsed || !std::isfinite(*parsed)) {
-        return false;
-    }
-    v = *parsed;
-    return true;
-}
-
-bool ToInt(const std::string& s, long long& v) {
-    const auto parsed = ParseWhole(s);
-    if (!parsed) {
-        return false;
-    }
-    v = *parsed;
-    return true;
-}
-
-} // namespace
 
 std::string RenderUsage() {
     return "Usage: varko-render --scale FILE [options] -o OUT.wav\n"
@@ -77,7 +55,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
     auto real = [](double& dst, double lo, double hi) -> Setter {
         return [&dst, lo, hi](const std::string& s) {
             double v = 0;
-            if (!ToDouble(s, v) || v < lo || v > hi) {
+            if (!ReadDecimal(s, v) || v < lo || v > hi) {
                 return false;
             }
             dst = v;
@@ -87,7 +65,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
     auto whole = [](int& dst, long long lo, long long hi) -> Setter {
         return [&dst, lo, hi](const std::string& s) {
             long long v = 0;
-            if (!ToInt(s, v) || v < lo || v > hi) {
+            if (!ReadWhole(s, v) || v < lo || v > hi) {
                 return false;
             }
             dst = static_cast<int>(v);
@@ -122,7 +100,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         {"--seed",
          {[&o](const std::string& s) {
               long long v = 0;
-              if (!ToInt(s, v) || v < 0 || v > 0xFFFFFFFFLL) {
+              if (!ReadWhole(s, v) || v < 0 || v > 0xFFFFFFFFLL) {
                   return false;
               }
               o.Seed = static_cast<uint32_t>(v);

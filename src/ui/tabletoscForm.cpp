@@ -14,7 +14,6 @@
 #include "files/SettingsFile.h"
 #include "ui/AudioHostFactory.h"
 #include "ui/ImageButton.h"
-#include "ui/MainWinConst.h"
 #include "ui/Resources.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
