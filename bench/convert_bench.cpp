@@ -1,7 +1,7 @@
 // Conversion speed in samples per second (items_per_second), for one channel's block of
 // kBlock samples held in the cache, as during a buffer switch. Each sample type's routines run
 // beside "memcpy/<bytes>", a copy of the same number of bytes the routine writes or reads.
-#include "devices/AsioConvert.h"
+#include "audio/AsioConvert.h"
 
 #include <benchmark/benchmark.h>
 

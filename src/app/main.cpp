@@ -1,10 +1,10 @@
 // Varko: the instrument's window, its notices and the about box, then the event loop.
-#include "dialogs/AboutFrm.h"
-#include "dialogs/VarkoNoASIOForm.h"
-#include "dialogs/VarkoNoTabletWarningForm.h"
+#include "ui/dialogs/AboutBox.h"
+#include "ui/dialogs/NoAudioDeviceNotice.h"
+#include "ui/dialogs/NoTabletNotice.h"
 #include "ui/Resources.h"
 #include "ui/VarkoApplication.h"
-#include "ui/tabletoscForm.h"
+#include "ui/MainWindow.h"
 
 #include <cstdio>
 #include <cstdlib>

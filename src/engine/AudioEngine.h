@@ -3,7 +3,7 @@
 #pragma once
 
 #include "engine/AudioHost.h"
-#include "engine/WaveguideOsc.h"
+#include "engine/WaveguideThread.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "engine/ToneBank.h"
 
-#include "dialogs/VarkoConst.h"
+#include "core/Texts.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "engine/AudioEngine.h"
-#include "engine/ToneModes.h"
+#include "dsp/BarModes.h"
 
 #include <cstdint>
 #include <functional>

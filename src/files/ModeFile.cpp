@@ -1,6 +1,6 @@
 #include "files/ModeFile.h"
 
-#include "dialogs/VarkoConst.h"
+#include "core/Texts.h"
 #include "files/NumberParse.h"
 #include "files/TextFile.h"
 

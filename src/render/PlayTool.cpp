@@ -1,7 +1,7 @@
 #include "render/PlayTool.h"
 
-#include "devices/AsioHost.h"
-#include "devices/DriverList.h"
+#include "audio/AsioHost.h"
+#include "audio/DriverList.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,4 +1,4 @@
-#include "dialogs/VarkoConst.h"
+#include "core/Texts.h"
 #include "engine/NullHost.h"
 #include "render/PlayTool.h"
 #include "render/Renderer.h"

@@ -1,8 +1,8 @@
 #include "render/Renderer.h"
 
-#include "dialogs/VarkoConst.h"
+#include "core/Texts.h"
 #include "engine/NullHost.h"
-#include "engine/WaveguideOsc.h"
+#include "engine/WaveguideThread.h"
 #include "files/ModeFile.h"
 #include "files/ToneList.h"
 #include "render/WavWriter.h"

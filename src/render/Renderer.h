@@ -7,9 +7,9 @@
 #include "files/ScalaFile.h"
 #include "render/GestureScript.h"
 #include "render/RenderOptions.h"
-#include "ui/EngineToneTarget.h"
-#include "ui/Playing.h"
-#include "ui/ToneZoneGeometry.h"
+#include "instrument/OscillatorTones.h"
+#include "instrument/Playing.h"
+#include "instrument/ToneZoneGeometry.h"
 
 #include <cstdio>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "ui/AudioHostFactory.h"
 
-#include "devices/AsioHost.h"
+#include "audio/AsioHost.h"
 #include "engine/NullHost.h"
 
 #include <cstdlib>

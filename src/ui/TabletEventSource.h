@@ -5,7 +5,7 @@
 // events that choose the bar.
 #pragma once
 
-#include "devices/Tablet.h"
+#include "tablet/Tablet.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,8 +1,8 @@
 // The tone zone's paint box: paints the bars and hands its mouse events on in zone pixels.
 #pragma once
 
-#include "ui/Playing.h"
-#include "ui/ToneZoneGeometry.h"
+#include "instrument/Playing.h"
+#include "instrument/ToneZoneGeometry.h"
 #include "ui/ToneZonePainter.h"
 
 #include <QWidget>

@@ -2,7 +2,7 @@
 // fundamental frequency as a label.
 #pragma once
 
-#include "ui/ToneZoneGeometry.h"
+#include "instrument/ToneZoneGeometry.h"
 
 #include <QColor>
 #include <QImage>

@@ -1,6 +1,6 @@
 // Short renders of the example performances: their bytes are pinned by a checksum, and a few
 // facts of their sound are checked directly.
-#include "engine/ToneModes.h"
+#include "dsp/BarModes.h"
 #include "render/Renderer.h"
 
 #include <gtest/gtest.h>

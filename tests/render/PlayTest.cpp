@@ -1,6 +1,6 @@
 // varko-render on a real audio device: a JACK server of the test's own, the tool's --play, and
 // a capture client that listens to what reaches the server's playback ports.
-#include "../devices/JackServer.h"
+#include "audio/JackServer.h"
 #include "render/Renderer.h"
 
 #include <gtest/gtest.h>

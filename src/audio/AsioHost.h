@@ -1,0 +1,261 @@
+// The audio host over the ASIO driver model: lists the drivers, loads one, gives it buffers,
+// converts each half the driver switches to into float arrays for the owner's handler and
+// back, and answers the driver's notices.
+#pragma once
+
+#include "audio/Asio.h"
+#include "audio/AsioConvert.h"
+#include "audio/AsioGenerator.h"
+#include "audio/DriverList.h"
+#include "audio/DriverBridge.h"
+#include "engine/AudioHost.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace varko {
+
+// Capabilities (bit flags of TASIOCanDos)
+enum TASIOCanDo : uint32_t {
+    acdInputMonitor = 1u << 0,
+    acdTimeInfo = 1u << 1,
+    acdTimeCode = 1u << 2,
+    acdTransport = 1u << 3,
+    acdInputGain = 1u << 4,
+    acdInputMeter = 1u << 5,
+    acdOutputGain = 1u << 6,
+    acdOutputMeter = 1u << 7,
+};
+using TASIOCanDos = uint32_t;
+
+// The host's answers to the driver's "selector supported" queries (bit flags)
+enum TASIOSelectorSupport : uint32_t {
+    assEngineVersion = 1u << 0,
+    assResetRequest = 1u << 1,
+    assBufferSizeChange = 1u << 2,
+    assResyncRequest = 1u << 3,
+    assLatenciesChanged = 1u << 4,
+    assSupportsTimeInfo = 1u << 5,
+    assSupportsTimeCode = 1u << 6,
+    assSupportsInputMonitor = 1u << 7,
+};
+using TASIOSelectorSupports = uint32_t;
+
+// TConvertOptimizations and TASIOOutputDither come with the converters.
+enum TPreventClipping { pcNone, pcDigital, pcAnalog };
+enum TBufferPreFill { bpfNone, bpfZero, bpfNoise, bpfCustom };
+enum TInputMonitor { imDisabled, imMono, imStereo, imAll };
+
+// Time-info flags; bit i of the ASIO time-info flags word
+enum TATFlag : uint32_t {
+    atSystemTimeValid = 1u << 0,
+    atSamplePositionValid = 1u << 1,
+    atSampleRateValid = 1u << 2,
+    atSpeedValid = 1u << 3,
+    atSampleRateChanged = 1u << 4,
+    atClockSourceChanged = 1u << 5,
+};
+using TATFlags = uint32_t;
+
+using TArrayOfDoubleArray = std::vector<std::vector<double>>;
+using TBufferSwitchEvent64 = std::function<void(
+    IAudioHost* Sender, const TArrayOfDoubleArray& InBuffer, TArrayOfDoubleArray& OutBuffer)>;
+using TBufferSwitchEventNative =
+    std::function<void(IAudioHost* Sender, ASIOBufferInfo* BufferInfo, int32_t BufferIndex)>;
+using TSamplePositionUpdateEvent = std::function<void(IAudioHost* Sender, int64_t SamplePosition)>;
+// Runs a job later on the owner's thread (for instance a queued call into its event loop).
+using TOwnerDispatcher = std::function<void(std::function<void()> job)>;
+
+// What OpenDriver raises when the driver cannot be created or initialised.
+class EASIOHostError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One ASIOTime record with its time-info fields as properties.
+class TASIOTimeSub {
+public:
+    TASIOTimeSub();
+
+    int64_t SamplePos() const { return ASIOToInt64(FTime.timeInfo.samplePosition); }
+    void SetSamplePos(int64_t value);
+    double Speed() const { return FTime.timeInfo.speed; }
+    void SetSpeed(double value);
+    double SampleRate() const { return FTime.timeInfo.sampleRate; }
+    void SetSampleRate(double value);
+    TATFlags Flags() const { return FTime.timeInfo.flags & 0x3Fu; }
+    void SetFlags(TATFlags value);
+
+    ASIOTime& Record() { return FTime; }
+    const ASIOTime& Record() const { return FTime; }
+
+    std::function<void()> OnChanged;
+
+private:
+    ASIOTime FTime;
+};
+
+class TASIOHost final : public IAudioHost {
+public:
+    // Builds the driver list from source (the RtAudio devices when empty). The newest host
+    // is the one the driver callbacks reach; one host per process is supported.
+    explicit TASIOHost(const TDriverListSource& source = {});
+    ~TASIOHost() override;
+    TASIOHost(const TASIOHost&) = delete;
+    TASIOHost& operator=(const TASIOHost&) = delete;
+
+    // IAudioHost
+    bool Active() const override { return FActive; }
+    void SetActive(bool value) override;
+    uint32_t BufferSize() const override { return FBufferSize; }
+    double SampleRate() const override { return FSampleRate; }
+    const std::vector<std::string>& DriverList() const override { return FDriverList; }
+    int DriverIndex() const override { return FDriverIndex; }
+    void SetDriverIndex(int index) override;
+    int OutputChannelCount() const override { return FOutputChannelCount; }
+    std::string GetOutputChannelName(int channel) const override;
+    uint16_t OutputChannelOffset() const override { return FOutputChannelOffset; }
+    void SetOutputChannelOffset(uint16_t offset) override;
+    void ControlPanel() override;
+
+    const std::string& DriverName() const { return FDriverName; }
+    // Selects the driver of that name; a name not in DriverList is ignored.
+    void SetDriverName(const std::string& name);
+    int32_t DriverVersion() const { return FDriverVersion; }
+    int32_t BufferMinimum() const { return FBufferMinimum; }
+    int32_t BufferMaximum() const { return FBufferMaximum; }
+    int32_t BufferPreferredSize() const { return FBufferPreferredSize; }
+    int32_t BufferGranularity() const { return FBufferGranularity; }
+    int32_t InputLatency() const { return FInputLatency; }   // samples
+    int32_t OutputLatency() const { return FOutputLatency; } // samples
+    int InputChannelCount() const { return FInputChannelCount; }
+    uint16_t InputChannelOffset() const { return FInputChannelOffset; }
+    void SetInputChannelOffset(uint16_t offset);
+    // Stores the rate (44100 when not in 0 < rate <= 1048575) and asks the driver for it.
+    void SetSampleRate(double rate);
+    TASIOCanDos CanDos() const { return FCanDos; }
+    TASIOSelectorSupports SelectorSupport() const { return FSelectorSupport; }
+    void SetSelectorSupport(TASIOSelectorSupports value) { FSelectorSupport = value; }
+    TConvertOptimizations ConvertOptimizations() const { return FConvertOptimizations; }
+    void SetConvertOptimizations(TConvertOptimizations value);
+    TASIOOutputDither OutputDither() const { return FOutputDither; }
+    void SetOutputDither(TASIOOutputDither value);
+    TPreventClipping PreventClipping() const { return FPreventClipping; }
+    void SetPreventClipping(TPreventClipping value);
+    TBufferPreFill PreFillInBuffer = bpfNone;
+    TBufferPreFill PreFillOutBuffer = bpfNone;
+    TInputMonitor InputMonitor = imDisabled;
+    TASIOGenerator* CustomGenerator() const { return FCustomGenerator; }
+    // Not owned; gets the host's BlockSize and SampleRate.
+    void SetCustomGenerator(TASIOGenerator* generator);
+    TASIOTimeSub& ASIOTime() { return FASIOTime; }
+
+    // The device went away while playing (the driver said so): the audio is stopped and
+    // stays so until Active is set true again, which clears the flag. Any thread may read it.
+    bool DeviceLost() const { return FDeviceLost.load(std::memory_order_relaxed); }
+
+    // Driver notices that need the driver closed or restarted run through this, on the
+    // owner's thread. Without one they wait for ProcessMessages (ControlPanel runs them).
+    TOwnerDispatcher OwnerDispatcher;
+    // Runs the notices queued while no dispatcher was set. Owner's thread only.
+    void ProcessMessages();
+
+    void OpenDriver(); // raises EASIOHostError("ASIO Driver Failed!")
+    void CloseDriver();
+    void Reset();
+    bool CreateBuffers();
+    void DisposeBuffers();
+    ASIOError CanSampleRate(double rate);
+    // The loaded driver's own account of its last failure; empty without a driver.
+    std::string DriverErrorMessage();
+    int GetNumDrivers() const { return static_cast<int>(FRecords.size()); }
+    // Raises std::out_of_range("Assertion failure") for a channel outside the device.
+    ASIOChannelInfo GetOutputChannelInfo(int channel) const;
+    ASIOChannelInfo GetInputChannelInfo(int channel) const;
+    int32_t GetInputMeter(int32_t channel);
+    int32_t GetOutputMeter(int32_t channel);
+    void SetInputGain(int32_t channel, int32_t gain);
+    void SetOutputGain(int32_t channel, int32_t gain);
+    bool CanTimeInfo();
+    bool CanTimeCode();
+    bool CanTransport();
+    bool CanInputGain();
+    bool CanInputMeter();
+    bool CanOutputGain();
+    bool CanOutputMeter();
+
+    // The driver callbacks' work; the driver's thread.
+    void BufferSwitch(int32_t index);
+    void BufferSwitchTimeInfo(int32_t index, const ::varko::ASIOTime& params);
+    int32_t AsioMessage(int32_t selector, int32_t value, void* message, double* opt);
+
+    TNotifyEvent OnCreate;
+    TNotifyEvent OnDestroy;
+    TNotifyEvent OnDriverChanged;
+    TNotifyEvent OnLatencyChanged;
+    TNotifyEvent OnBuffersCreate;
+    TNotifyEvent OnBuffersDestroy;
+    TNotifyEvent OnDeviceLost; // owner's thread, after the audio was stopped
+    TSamplePositionUpdateEvent OnUpdateSamplePos;
+    TBufferSwitchEvent64 OnBufferSwitch64;
+    TBufferSwitchEventNative OnBufferSwitchNative;
+
+private:
+    void Post(std::function<void()> job);
+    void SilenceBuffers();
+    bool AskFuture(int32_t selector, TASIOCanDo flag);
+    float Noise();
+    template <typename T, typename InConv, typename OutConv, typename Clip>
+    void RunSwitch(int32_t index, std::vector<std::vector<T>>& in, std::vector<std::vector<T>>& out,
+                   InConv inConv, OutConv outConv, Clip clip);
+
+    TAsioDriverRecords FRecords;
+    std::vector<std::string> FDriverList;
+    std::unique_ptr<TRuloASIO> FDriver;
+    bool FActive = false;
+    int FDriverIndex = -1;
+    std::string FDriverName;
+    int32_t FDriverVersion = 0;
+    uint32_t FBufferSize = 0;
+    int32_t FBufferMinimum = 0, FBufferMaximum = 0, FBufferPreferredSize = 0,
+            FBufferGranularity = 0;
+    int32_t FInputLatency = 0, FOutputLatency = 0;
+    int FInputChannelCount = 0, FOutputChannelCount = 0;
+    uint16_t FInputChannelOffset = 0, FOutputChannelOffset = 0;
+    double FSampleRate = 44100.0;
+    TASIOCanDos FCanDos = 0;
+    TASIOSelectorSupports FSelectorSupport = assEngineVersion | assResetRequest |
+                                             assBufferSizeChange | assResyncRequest |
+                                             assLatenciesChanged;
+    TConvertOptimizations FConvertOptimizations = coSSE | co3DNow;
+    TASIOOutputDither FOutputDither = odNone;
+    TPreventClipping FPreventClipping = pcNone;
+    TASIOGenerator* FCustomGenerator = nullptr;
+    TASIOTimeSub FASIOTime;
+
+    bool FBuffersCreated = false;
+    ASIOCallbacks FCallbacks;
+    std::unique_ptr<ASIOBufferInfo[]> FBufferInfo; // inputs, then outputs
+    std::vector<ASIOChannelInfo> FInputChannelInfos, FOutputChannelInfos;
+    std::vector<TInConverter> FInConverters;
+    std::vector<TOutConverter> FOutConverters;
+    std::vector<bool> FInConvertible, FOutConvertible;
+    TArrayOfSingleArray FSingleInBuffer, FSingleOutBuffer;
+    TArrayOfDoubleArray FDoubleInBuffer, FDoubleOutBuffer;
+    TClipBuffer FClip; // the routines PreventClipping chose last
+    uint32_t FNoiseState = 1;
+
+    std::atomic<bool> FDeviceLost{false};
+    std::atomic<bool> FReloadPending{false};
+    std::shared_ptr<int> FAlive = std::make_shared<int>(0);
+    std::mutex FQueueMutex;
+    std::vector<std::function<void()>> FQueue;
+};
+
+} // namespace varko

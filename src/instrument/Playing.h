@@ -1,0 +1,100 @@
+// Pen and mouse playing: pointer input over the tone zone becomes the strike position,
+// pressure and speed of the tone under the pointer, and two buttons move the resonance.
+// No Qt: the window feeds it its mouse and tablet events, the render tool its pen script.
+#pragma once
+
+#include "tablet/WintabConsts.h"
+#include "instrument/ToneZoneGeometry.h"
+
+#include <functional>
+
+namespace varko {
+
+// The tones the playing values go to (the engine's oscillators, in tone order).
+struct IToneTarget {
+    virtual ~IToneTarget() = default;
+    virtual int ToneCount() const = 0;
+    virtual void SetPressure(int tone, float value) = 0;       // 0 .. 1
+    virtual void SetSpeed(int tone, float value) = 0;          // fractions of the input area
+    virtual void SetStrikePosition(int tone, float value) = 0; // 0 .. 1, top to bottom
+    virtual void SetResonance(int tone, float value) = 0;      // loop gain
+};
+
+enum class TMouseButton { mbLeft, mbRight, mbMiddle, mbOther };
+
+inline constexpr int ResonanceFaderMin = 0;
+inline constexpr int ResonanceFaderMax = 200;
+inline constexpr int ResonanceFaderStart = 10;
+
+// Loop gain for fader position p: 0.9999^(p + 1), computed in extended precision.
+float ResonanceForFader(int position);
+
+class TPlaying {
+public:
+    explicit TPlaying(IToneTarget& tones) : tones_(tones) {}
+
+    // Playing state (the window's unit variables).
+    int CurrentBar = 0; // -1: over no bar
+    bool PenDown = false;
+    float LastPointerX = 0; // tablet units in tablet mode, screen pixels in mouse mode
+    float LastPointerY = 0;
+    float TabletScaleX = 0;     // 1 / lcInExtX
+    float TabletScaleY = 0;     // 1 / lcInExtY
+    float PressureScale = 0;    // 1 / axMax
+    bool MousePressure = false; // mouse mode
+    bool ShowPressureLevel = true;
+    TMouseButton ResonanceRaiseButton = TMouseButton::mbMiddle;
+    TMouseButton ResonanceLowerButton = TMouseButton::mbRight;
+
+    // The resonance fader, 0 (longest ring) .. 200, and its two repeat timers.
+    int ResonanceFader() const { return resonanceFader_; }
+    // Clamps to the fader's range; pushes the resonance to every tone only on a real change.
+    // Returns whether the position changed.
+    bool SetResonanceFader(int position);
+    bool RezDownTimerEnabled = false;
+    bool RezUpTimerEnabled = false;
+
+    // The pressure display: position 0 .. PressureBarMax (axMax with a tablet, else 100).
+    int PressureBarPosition = 0;
+    int PressureBarMax = 100;
+
+    // Told when the fader moved (the window moves its slider) and when the pressure display
+    // changed (the window repaints its status panel).
+    std::function<void(int)> OnResonanceFaderChanged;
+    std::function<void()> OnPressureBarChanged;
+    // Told when RezDownTimerEnabled or RezUpTimerEnabled changed (start or stop the timers).
+    std::function<void()> OnRezTimersChanged;
+
+    // Pointer moved to (x, y) in zone pixels; cursorX/Y is the screen cursor position
+    // (used for the speed in mouse mode only).
+    void ToneZoneMouseMove(const TToneZoneGeometry& zone, float barWidthReciprocal, int x, int y,
+                           float cursorX, float cursorY);
+    void Shape1MouseDown(TMouseButton button);
+    void Shape1MouseUp(TMouseButton button);
+    // A tablet packet: pressure while the tip is down, speed always (a hovering pen too).
+    void TabletPacket(const TPacket& packet);
+    // The context's input extents; a zero extent leaves its scale unchanged.
+    void TabletContextUpdate(int32_t inExtX, int32_t inExtY);
+    // The pen's pressure axis maximum (at least 1).
+    void SetPressureAxisMax(int32_t axMax);
+    void RezDownTimerTimer() { SetResonanceFader(resonanceFader_ + 1); }
+    void RezUpTimerTimer() { SetResonanceFader(resonanceFader_ - 1); }
+    void lblResonanceClick() { SetResonanceFader(ResonanceFaderStart); }
+    // Pushes the fader's resonance to every tone (after a rebuild, for example).
+    void ApplyResonance();
+
+    // A scripted pen: (fx, fy) in 0..1 of the zone, pressure 0..1, tip down or not. The zone's
+    // extent (in hundredths of a pixel) stands in for the tablet's; the pressure axis is
+    // 0..1023 unless SetPressureAxisMax chose another.
+    void Pen(const TToneZoneGeometry& zone, float barWidthReciprocal, float fx, float fy,
+             float pressure, bool down);
+
+private:
+    bool ValidBar(int bar) const { return bar >= 0 && bar < tones_.ToneCount(); }
+    void SetPressureBar(int position);
+
+    IToneTarget& tones_;
+    int resonanceFader_ = ResonanceFaderStart;
+};
+
+} // namespace varko

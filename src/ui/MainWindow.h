@@ -1,0 +1,230 @@
+// The main window: the tone zone with its playing handlers, the toolbar, meters, panels and
+// status bar; it starts the instrument in order, runs its timers and watchdog, and shuts down.
+#pragma once
+
+#include "ui/dialogs/SettingsDialog.h"
+#include "engine/AudioEngine.h"
+#include "dsp/BarModes.h"
+#include "files/ModeFile.h"
+#include "files/ScalaFile.h"
+#include "files/ToneList.h"
+#include "instrument/Playing.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QDialog;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTimer;
+class QUrl;
+
+namespace varko {
+
+class TAboutBox;
+class TClipLed;
+class TImageButton;
+class TLinkLabel;
+class TStatusPanels;
+class TTablet;
+class TTabletEventSource;
+class TToneZone;
+class TUpDown;
+class TVarkoCrashWin;
+
+class TMainWin : public QWidget {
+    Q_OBJECT
+public:
+    // Builds the controls and runs the start-up (FormCreate).
+    explicit TMainWin(QWidget* parent = nullptr);
+    ~TMainWin() override;
+
+    // What the platform does, replaceable so that tests run without a person at the screen.
+    static std::function<int(QDialog&)> ExecModal;   // shows a window modally
+    static std::function<void(int)> Halt;            // ends the process at once
+    static std::function<void(const QUrl&)> OpenUrl; // the desktop's default handler
+    static std::function<uint32_t()> TickCount;      // milliseconds, wraps
+    static std::function<std::unique_ptr<IAudioHost>()> CreateHost;
+    static std::function<void(TTabletEventSource&)> ProbeTablet; // after Qt's own probe
+    static std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator; // none: the real one
+
+    bool Halted = false; // start-up ended the program, or a crash did
+
+    // Unit state
+    ScaleDegrees ScaleDegrees_;
+    std::vector<std::string> ScaleLines;
+    std::vector<float> ToneRatios;
+    float InitialFrequency = DefaultInitialFrequency;
+    int RepeatDownCount = 0;
+    int RepeatUpCount = 0;
+    int ModeLimit = 8;
+    std::vector<float> ModeRatios;
+    std::vector<float> ModeLevels;
+    ModeFileHistory History;
+    uint32_t LastTick = 0;
+    QString InitialDir; // file dialogs' folder on the first run
+    TSettingsFlags Flags;
+
+    std::unique_ptr<TAudioEngine> Engine;
+    std::unique_ptr<TTabletEventSource> TabletSource;
+    std::unique_ptr<TTablet> Tablet;
+    TPlaying& Playing() { return *playing_; }
+    Tayarfrm* Settings = nullptr;
+    TVarkoCrashWin* CrashWin = nullptr;
+    TAboutBox* AboutBox = nullptr; // created by the program after the window
+
+    // Controls
+    QWidget* ToolbarPanel = nullptr;
+    TImageButton* OpenScaleBtn = nullptr;
+    TImageButton* ParametersBtn = nullptr;
+    TImageButton* ContentsBtn = nullptr;
+    TImageButton* SettingsBtn = nullptr;
+    TImageButton* HelpBtn = nullptr;
+    TImageButton* RestartBtn = nullptr;
+    TClipLed* LeftClipLed = nullptr;
+    TClipLed* RightClipLed = nullptr;
+    QProgressBar* leftlevel = nullptr;
+    QProgressBar* rightlevel = nullptr;
+    TStatusPanels* StatusBar = nullptr;
+    QProgressBar* pressurebar = nullptr; // hidden; drawn into status panel 1
+    TToneZone* ToneZone = nullptr;
+
+    QWidget* ParametersPanel = nullptr;
+    TLinkLabel* CloseParametersLblBtn = nullptr;
+    QLineEdit* InitialFreqEd = nullptr;
+    QLabel* warnicon1 = nullptr;
+    QLineEdit* RepeatDownEd = nullptr;
+    TUpDown* RepeatDownUd = nullptr;
+    QLineEdit* RepeatUpEd = nullptr;
+    TUpDown* RepeatUpUd = nullptr;
+    QCheckBox* RepeatEndsChk = nullptr;
+    QRadioButton* InternalObject = nullptr;
+    QRadioButton* ExternalObject = nullptr;
+    QLabel* lblmodelevels = nullptr;
+    QSlider* ModeLevelsTrk = nullptr;
+    QLabel* lbl1n = nullptr;
+    QLabel* lblNexp = nullptr;
+    QComboBox* ModeFilesCombo = nullptr;
+    QLabel* warnicon2 = nullptr;
+    QButtonGroup* ObjectGroup = nullptr;
+    QButtonGroup* EndTypeGroup = nullptr;
+    QRadioButton* EndType1 = nullptr;
+    QRadioButton* EndType2 = nullptr;
+    QRadioButton* EndType3 = nullptr;
+    QLineEdit* ModeLimitEd = nullptr;
+    TUpDown* ModeLimitUd = nullptr;
+    QSlider* ResonanceFader = nullptr;
+    TLinkLabel* lblResonance = nullptr;
+    QSlider* masterfader = nullptr;
+    TLinkLabel* lblmainvol = nullptr;
+    QPushButton* ApplyParametersBtn = nullptr;
+
+    QWidget* ScaleContentsPanel = nullptr;
+    TLinkLabel* CloseContentsLblBtn = nullptr;
+    QPlainTextEdit* ScaleContentsBox = nullptr;
+
+    QWidget* HelpPanel = nullptr;
+    TLinkLabel* HelpMenuItem = nullptr;
+    TLinkLabel* GetScaleFilesMenuItem = nullptr;
+    TLinkLabel* AboutMenuItem = nullptr;
+    TLinkLabel* CloseHelpLink = nullptr;
+
+    QTimer* leveltimer = nullptr;
+    QTimer* LeftClipOffTimer = nullptr;
+    QTimer* RightClipOffTimer = nullptr;
+    QTimer* TickCheck = nullptr;
+    QTimer* RezDownTimer = nullptr;
+    QTimer* RezUpTimer = nullptr;
+
+    // Status bar panels 0..4
+    QString StatusText(int panel) const;
+    void SetStatusText(int panel, const QString& text);
+
+    // Handlers
+    void FormClose();
+    void FormResize();
+    // A function key as FormKeyUp receives it; returns whether it was one of the window's.
+    bool FormKeyUp(int key, Qt::KeyboardModifiers modifiers);
+    void leveltimerTimer();
+    void LeftClipOffTimerTimer();
+    void RightClipOffTimerTimer();
+    void TickCheckTimer();
+    void RestartBtnClick();
+    void StopAudio(); // F6
+    void ApplicationException(const std::string& exceptionClass, const std::string& senderClass,
+                              const std::string& message);
+    // A tone thread that ended with an exception: its crash text ("class@TWaveguideThread: ...").
+    void ThreadTerminationCheck(const std::string& crashText);
+    void masterfaderChange();
+    void lblmainvolClick();
+    void ModeLimitEdChange();
+    bool ModeLimitUdChangingEx(int newValue);
+    void ModeLevelsTrkChange();
+    void RepeatDownEdChange();
+    void RepeatUpEdChange();
+    void ParametersBtnClick();
+    void ContentsBtnClick();
+    void SettingsBtnClick();
+    void HelpBtnClick();
+    void AboutMenuItemClick();
+    void HelpMenuItemClick();
+    void GetScaleFilesMenuItemClick();
+    void InternalObjectClick();
+    void ExternalObjectClick();
+    void ModeFilesComboSelect();
+    void LoadModeFile(const std::string& path, bool fromHistory);
+    void UpdateModeFileHistory();
+
+    // Scales and the tone bank
+    void OpenScaleBtnClick();
+    void ParseScalaFile(const std::string& path);
+    void CalculateRepeats();
+    void ApplyParametersBtnClick();
+    void RefreshTones();
+    void UpdateStereoConstants();
+    void RepaintToneZone();
+    void TabletPacket(const void* pPacket);
+
+    // Shows a message box with the caption "Varko"; returns the button pressed.
+    int MessageBox(const QString& text, int icon, int buttons = 0x400 /* OK */);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildParametersPanel();
+    void FormCreate();
+    void ReadSettingsFile();
+    void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
+    void DrawPressurePanel(QPainter& painter);
+    void ShowStoppedWarning(const char* first, const char* second);
+    QString ChooseFile(const char* title, const char* filter);
+    TEndType CheckedEndType() const;
+
+    std::unique_ptr<IToneTarget> tones_;
+    std::unique_ptr<TPlaying> playing_;
+    bool closed_ = false;
+    bool crashing_ = false;
+};
+
+// The single main window (null when there is none).
+extern TMainWin* MainWin;
+
+} // namespace varko

@@ -1,0 +1,62 @@
+#include "ui/dialogs/AboutBox.h"
+
+#include "ui/dialogs/NoticeLayout.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QUrl>
+
+namespace varko {
+
+QString UserGuidePath() {
+    const QString besideProgram =
+        QDir(QCoreApplication::applicationDirPath()).filePath("User Guide.htm");
+    if (QFileInfo::exists(besideProgram)) {
+        return besideProgram;
+    }
+#ifdef VARKO_SOURCE_RESOURCES
+    const QString inSources = QDir(VARKO_SOURCE_RESOURCES).filePath("User Guide.htm");
+    if (QFileInfo::exists(inSources)) {
+        return inSources;
+    }
+#endif
+    return besideProgram;
+}
+
+TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+    setObjectName("AboutBox");
+    SetupFixedDialog(this, 435, 209);
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    setModal(false);
+    AddPicture(this, QStringLiteral(":/About"), 8, 0, 203, 205);
+    Label1 = AddLabel(this, "Varko", 224, 8, 33, 17, true);
+    Label2 = AddLabel(this, Version, 256, 8, 169, 17);
+    Label3 = AddLabel(this, "A physical-modelling instrument by the Varko developers.", 224, 24,
+                      201, 17);
+    // There is no web home page; the link opens the guide that comes with the program.
+    Label4 = AddLink(this, "Varko User Guide", QUrl::fromLocalFile(UserGuidePath()).toString(), 224,
+                     48, 177, 17);
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setGeometry(224, 80, 201, 121);
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont small = Memo1->font();
+    small.setPointSize(7);
+    Memo1->setFont(small);
+    QPalette p = Memo1->palette();
+    p.setColor(QPalette::Base, palette().color(QPalette::Button));
+    Memo1->setPalette(p);
+    Memo1->setPlainText(
+        "Audio: the driver model of ASIO, a technology and trademark of Steinberg Media "
+        "Technologies GmbH, kept as the interface between Varko's host and its drivers. "
+        "The drivers run on RtAudio by Gary P. Scavone (JACK, ALSA and PulseAudio) and the "
+        "JACK Audio Connection Kit.\n\n"
+        "PNG images: libpng and zlib, through Qt's image reader.\n\n"
+        "Tablet input and windows: Qt 6 by The Qt Company and the Qt Project.\n\n"
+        "Audio files: libsndfile by Erik de Castro Lopo.");
+}
+
+} // namespace varko

@@ -1,0 +1,30 @@
+// The audio driver's own panel: the player picks the device's buffer size and sample rate
+// among what it accepts. The driver layer has no toolkit, so the window installs this.
+#pragma once
+
+#include "audio/RtAudioDriver.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QPushButton;
+
+namespace varko {
+
+class TDriverPanelWin : public QDialog {
+    Q_OBJECT
+public:
+    explicit TDriverPanelWin(const TDriverPanelOffer& offer, QWidget* parent = nullptr);
+
+    QComboBox* BufferSizeCombo = nullptr;
+    QComboBox* SampleRateCombo = nullptr;
+    QPushButton* OkBtn = nullptr;
+    QPushButton* CancelBtn = nullptr;
+
+    TDriverPanelChoice Choice() const;
+};
+
+// Installs a presenter that shows TDriverPanelWin modally over parent (the settings dialog).
+void InstallDriverPanelPresenter(QWidget* parent);
+
+} // namespace varko

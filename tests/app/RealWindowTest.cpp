@@ -1,0 +1,195 @@
+// The instrument as a player starts it: a real X window, the JACK driver, a scale opened and
+// the mouse dragged across the bars with its button held. What reaches the server's playback
+// ports must sound while dragging and decay after; the window must show its bars.
+#include "audio/JackServer.h"
+#include "ui/dialogs/SettingsDialog.h"
+#include "ui/ToneZone.h"
+#include "ui/VarkoApplication.h"
+#include "ui/MainWindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCursor>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+using namespace varko;
+
+namespace {
+
+double Rms(const std::vector<float>& l, const std::vector<float>& r, size_t from, size_t to) {
+    double sum = 0;
+    for (size_t i = from; i < to; ++i) {
+        sum += double(l[i]) * l[i] + double(r[i]) * r[i];
+    }
+    return to > from ? std::sqrt(sum / double(2 * (to - from))) : 0.0;
+}
+
+} // namespace
+
+TEST(RealWindow, DragPlaysIntoJack) {
+    test::TJackServer server("varko-window-test", 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    // Choose the JACK driver as a stored setting would.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+    std::ofstream(dir.filePath("config/Varko/Varko.ini").toStdString())
+        << "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
+    const std::string scale = dir.filePath("et12.scl").toStdString();
+    {
+        std::ofstream f(scale);
+        f << "12-tone equal temperament\n12\n";
+        for (int i = 1; i <= 12; ++i) {
+            f << i * 100 << ".0\n";
+        }
+    }
+    TMainWin::ExecModal = [&](QDialog& d) {
+        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+            fd->selectFile(QString::fromStdString(scale));
+            return int(QDialog::Accepted);
+        }
+        return 0; // the notices: closed at once
+    };
+    std::vector<int> halts;
+    TMainWin::Halt = [&](int code) { halts.push_back(code); };
+
+    auto win = std::make_unique<TMainWin>();
+    ASSERT_TRUE(halts.empty());
+    ASSERT_EQ(win->Settings->DriverCombo->currentText(), "JACK: system");
+    win->resize(700, 49 + 500 + 19);
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    ASSERT_EQ(win->StatusText(4), "Running");
+    win->RepeatDownEd->setText("1");
+    win->RepeatUpEd->setText("1");
+    win->OpenScaleBtnClick();
+    ASSERT_EQ(win->Engine->Oscillators.size(), 37u);
+    win->ResonanceFader->setValue(200); // the shortest ring, so the decay shows soon
+
+    test::TJackCapture capture(48000 * 8);
+    ASSERT_TRUE(capture.Ok());
+    ASSERT_GE(capture.Connect(), 2) << "Varko's ports are not connected to the playback ports";
+    capture.Record();
+
+    // Drag across the bars, button held, the screen cursor moving along.
+    TToneZone* zone = win->ToneZone;
+    auto moveTo = [&](QPoint p) {
+        QCursor::setPos(zone->mapToGlobal(p));
+        QTest::mouseMove(zone, p);
+    };
+    moveTo({9, 100});
+    QTest::mousePress(zone, Qt::LeftButton, {}, {9, 100});
+    for (int step = 0; step < 150; ++step) {
+        const int x = 9 + (step * 7) % 640;
+        const int y = 100 + (step % 2) * 200;
+        moveTo({x, y});
+        if (step % 3 == 0) { // a new press on each bar gives it pressure again
+            QTest::mouseRelease(zone, Qt::LeftButton, {}, {x, y});
+            QTest::mousePress(zone, Qt::LeftButton, {}, {x, y});
+        }
+        QTest::qWait(10);
+    }
+    QTest::mouseRelease(zone, Qt::LeftButton, {}, {9, 100});
+    const size_t dragEnd = capture.Recorded();
+    QTest::qWait(3000);
+    const size_t end = capture.Recorded();
+    ASSERT_GT(dragEnd, 48000u / 2);
+    ASSERT_GT(end, dragEnd + 48000u * 2);
+
+    const double during = Rms(capture.Left, capture.Right, dragEnd / 2, dragEnd);
+    const double after = Rms(capture.Left, capture.Right, end - 9600, end);
+    std::printf("RMS while dragging %.5f, 3 s after release %.7f\n", during, after);
+    EXPECT_GT(during, 1e-3) << "no sound while dragging";
+    EXPECT_LT(after, during * 0.1) << "the tones did not decay";
+
+    // The screen shows the bars: metal in the bars, black in the strip right of them.
+    const QImage shot =
+        win->screen()->grabWindow(win->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    const QPoint zoneAt = zone->mapTo(win.get(), QPoint(0, 0));
+    const QColor bar = shot.pixelColor(zoneAt + QPoint(9, 250));
+    const QColor strip = shot.pixelColor(zoneAt + QPoint(690, 250));
+    EXPECT_GT(bar.lightness(), 60) << "no bar painted";
+    EXPECT_LT(strip.lightness(), 10) << "the strip right of the bars is not black";
+    win.reset();
+}
+
+TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
+    test::TJackServer server("varko-window-settings", 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8()); // a first run: no file yet
+    TMainWin::ExecModal = [](QDialog&) { return 0; };            // notices closed at once
+    std::vector<int> halts;
+    TMainWin::Halt = [&](int code) { halts.push_back(code); };
+
+    auto win = std::make_unique<TMainWin>();
+    ASSERT_TRUE(halts.empty());
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    Tayarfrm& s = *win->Settings;
+    // Choose the JACK driver in the dialog, as the player does.
+    const int jack = s.DriverCombo->findText("JACK: system");
+    ASSERT_GE(jack, 0);
+    s.DriverCombo->setCurrentIndex(jack);
+    s.DriverComboChange();
+    ASSERT_EQ(win->StatusText(4), "Running");
+    ASSERT_GT(s.ChannelBox->count(), 0);
+    // Change an option of every kind; each takes effect at once.
+    s.StereoChk->click();
+    s.Paint2RowsChk->click();
+    s.ColoredTZChk->click();
+    s.freqlblchk->click();
+    s.mainlevelschk->click();
+    s.pressurelvlchk->click();
+    s.ResRateTrk->setValue(7);
+    s.ResRadio1->click();
+    win->masterfader->setValue(35);
+    EXPECT_FALSE(win->Engine->Stereo.load());
+    EXPECT_TRUE(win->Engine->TwoRowPanning.load());
+    EXPECT_FALSE(win->Engine->MeterPeaks.load());
+    win->close(); // writes the settings
+    win.reset();
+
+    win = std::make_unique<TMainWin>();
+    ASSERT_TRUE(halts.empty());
+    Tayarfrm& t = *win->Settings;
+    EXPECT_EQ(t.DriverCombo->currentText(), "JACK: system");
+    EXPECT_EQ(win->StatusText(4), "Running");
+    EXPECT_FALSE(t.StereoChk->isChecked());
+    EXPECT_TRUE(t.Paint2RowsChk->isChecked());
+    EXPECT_FALSE(t.ColoredTZChk->isChecked());
+    EXPECT_FALSE(t.freqlblchk->isChecked());
+    EXPECT_FALSE(t.mainlevelschk->isChecked());
+    EXPECT_FALSE(t.pressurelvlchk->isChecked());
+    EXPECT_EQ(t.ResRateTrk->value(), 7);
+    EXPECT_EQ(t.ResRadioIndex(), 1);
+    EXPECT_EQ(win->masterfader->value(), 35);
+    EXPECT_FALSE(win->Engine->Stereo.load());
+    EXPECT_TRUE(win->Engine->TwoRowPanning.load());
+    EXPECT_FALSE(win->Engine->MeterPeaks.load());
+    EXPECT_FLOAT_EQ(win->Engine->MasterGain.load(), 0.86005837f); // 0.99^15
+    EXPECT_FALSE(win->Flags.ColoredToneZone);
+    EXPECT_TRUE(win->Flags.Paint2Rows);
+    win->close();
+    win.reset();
+}
+
+int main(int argc, char** argv) {
+    TVarkoApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

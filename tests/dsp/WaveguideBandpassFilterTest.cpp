@@ -1,0 +1,136 @@
+#include "dsp/WaveguideBandpassFilter.h"
+#include "dsp/WaveguideDelay.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+using namespace varko;
+
+namespace {
+// Steady-state amplitude of the filter's answer to a unit sine at f.
+double Gain(float fc, double f, double fs = 48000.0) {
+    TWaveguideBPFilter4p filter;
+    filter.SetParams(fc, static_cast<float>(fs), 4.0f);
+    double peak = 0;
+    for (int i = 0; i < 40000; ++i) {
+        const float y = filter.Tick(std::sin(2 * std::numbers::pi * f * i / fs));
+        if (i > 30000) {
+            peak = std::max(peak, static_cast<double>(std::fabs(y)));
+        }
+    }
+    return peak;
+}
+} // namespace
+
+TEST(WaveguideBPFilter4p, CoefficientsAt1kHz) {
+    TWaveguideBPFilter4p f;
+    f.SetParams(1000.0f, 48000.0f, 4.0f);
+    EXPECT_EQ(f.Frequency, 1000.0f);
+    EXPECT_EQ(f.SampleRate, 48000.0f);
+    EXPECT_EQ(f.Q, 4.0f);
+    EXPECT_NEAR(f.LpGain, 7.9399e-05, 1e-8);
+    EXPECT_NEAR(f.HpGain, 0.933894, 1e-6);
+    const double lpA[] = {3.451328, -4.468069, 2.570019, -0.554549};
+    const double hpA[] = {3.856330, -5.592769, 3.614798, -0.878408};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(f.LpA[i], lpA[i], 1e-6);
+        EXPECT_NEAR(f.HpA[i], hpA[i], 1e-6);
+    }
+    const double lpB[] = {4, 6, 4, 1}, hpB[] = {-4, 6, -4, 1};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_DOUBLE_EQ(f.LpB[i], lpB[i] * f.LpGain);
+        EXPECT_DOUBLE_EQ(f.HpB[i], hpB[i] * f.HpGain);
+    }
+}
+
+TEST(WaveguideBPFilter4p, ResponsePeaksAtItsFrequency) {
+    EXPECT_NEAR(Gain(1000, 1000), 15.73, 0.05);
+    EXPECT_NEAR(Gain(1000, 891), 7.7, 0.2);
+    EXPECT_NEAR(Gain(1000, 1122), 7.7, 0.2);
+    EXPECT_LT(Gain(1000, 500), 0.3);
+    EXPECT_LT(Gain(1000, 2000), 0.3);
+}
+
+TEST(WaveguideBPFilter4p, SilentUntilParametersAreSet) {
+    TWaveguideBPFilter4p f;
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(f.Tick(i % 2 ? 1.0 : -3.0), 0.0f);
+    }
+}
+
+TEST(WaveguideBPFilter4p, ImpulseResponseFallsToExactZero) {
+    TWaveguideBPFilter4p f;
+    f.SetParams(4000.0f, 48000.0f, 4.0f);
+    float first = f.Tick(1.0);
+    EXPECT_FLOAT_EQ(first, static_cast<float>(f.LpGain * f.HpGain));
+    bool zero = false;
+    for (int i = 0; i < 48000 && !zero; ++i) {
+        const float y = f.Tick(0.0);
+        ASSERT_TRUE(y == 0.0f || std::fabs(y) >= DenormalThreshold) << "denormal tail at " << i;
+        zero = y == 0.0f && f.HpOut == 0.0 && f.LpOut == 0.0;
+    }
+    EXPECT_TRUE(zero);
+}
+
+TEST(WaveguideBPFilter4p, BlockFormEqualsTicksWithQuietCounter) {
+    TWaveguideBPFilter4p a, b;
+    a.SetParams(700.0f, 44100.0f, 4.0f);
+    b.SetParams(700.0f, 44100.0f, 4.0f);
+    std::vector<float> x(3000, 0.0f), out(3000);
+    for (int i = 0; i < 200; ++i) {
+        x[i] = std::sin(0.1f * i);
+    }
+    x[2500] = 0.5f; // after the filter went quiet
+    int32_t quietA = 0, quietB = 0;
+    a.TickBlock(x.data(), 0.5f, quietA, out.data(), 1300);
+    a.TickBlock(x.data() + 1300, 0.5f, quietA, out.data() + 1300, 1700);
+    for (int i = 0; i < 3000; ++i) {
+        const float in = x[i] * 0.5f;
+        float y = 0.0f;
+        if (in == 0.0f) {
+            if (quietB < 1000) {
+                ++quietB;
+                y = b.Tick(in);
+            }
+        } else {
+            y = b.Tick(in);
+            quietB = 0;
+        }
+        ASSERT_EQ(out[i], y) << i;
+    }
+    EXPECT_EQ(quietA, quietB);
+}
+
+TEST(WaveguideBPFilter4p, PairedBlockEqualsSingleBlocks) {
+    std::vector<float> x(4000, 0.0f);
+    for (int i = 0; i < 300; ++i) {
+        x[i] = std::cos(0.03f * static_cast<float>(i * i % 97));
+    }
+    x[3500] = 1e-30f; // zero in one band after its gain, not in the other
+    const float gains[][2] = {{1.0f, 0.125f}, {0.5f, 0.0f}, {1e-12f, 1.0f}};
+    for (const auto& g : gains) {
+        TWaveguideBPFilter4p a1, b1, a2, b2;
+        for (auto* f : {&a1, &a2}) {
+            f->SetParams(440.0f, 48000.0f, 4.0f);
+        }
+        for (auto* f : {&b1, &b2}) {
+            f->SetParams(1213.0f, 48000.0f, 4.0f);
+        }
+        std::vector<float> oa1(4000), ob1(4000), oa2(4000), ob2(4000);
+        int32_t qa1 = 0, qb1 = 0, qa2 = 0, qb2 = 0;
+        for (int start = 0; start < 4000; start += 800) {
+            TWaveguideBPFilter4p::TickBlockPair(a1, b1, x.data() + start, g[0], g[1], qa1, qb1,
+                                                oa1.data() + start, ob1.data() + start, 800);
+        }
+        a2.TickBlock(x.data(), g[0], qa2, oa2.data(), 4000);
+        b2.TickBlock(x.data(), g[1], qb2, ob2.data(), 4000);
+        EXPECT_EQ(oa1, oa2);
+        EXPECT_EQ(ob1, ob2);
+        EXPECT_EQ(qa1, qa2);
+        EXPECT_EQ(qb1, qb2);
+        EXPECT_EQ(a1.HpOut, a2.HpOut);
+        EXPECT_EQ(b1.LpState[3], b2.LpState[3]);
+    }
+}

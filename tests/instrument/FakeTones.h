@@ -1,0 +1,20 @@
+// Tones that only remember what playing wrote to them.
+#pragma once
+
+#include "instrument/Playing.h"
+
+#include <vector>
+
+namespace varko::test {
+
+struct FakeTones : IToneTarget {
+    explicit FakeTones(int n) : Pressure(n, 0), Speed(n, 0), Strike(n, 0), Resonance(n, 0) {}
+    int ToneCount() const override { return static_cast<int>(Pressure.size()); }
+    void SetPressure(int t, float v) override { Pressure.at(t) = v; }
+    void SetSpeed(int t, float v) override { Speed.at(t) = v; }
+    void SetStrikePosition(int t, float v) override { Strike.at(t) = v; }
+    void SetResonance(int t, float v) override { Resonance.at(t) = v; }
+    std::vector<float> Pressure, Speed, Strike, Resonance;
+};
+
+} // namespace varko::test

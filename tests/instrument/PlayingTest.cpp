@@ -1,0 +1,201 @@
+#include "instrument/Playing.h"
+
+#include "FakeTones.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace varko;
+
+namespace {
+
+using test::FakeTones;
+
+struct MouseMode : ::testing::Test {
+    FakeTones tones{37};
+    TPlaying play{tones};
+    TToneZoneGeometry zone{37, 700, 400, false};
+    float r = zone.BarWidthReciprocal();
+    void SetUp() override { play.MousePressure = true; }
+    void Move(int x, int y) {
+        play.ToneZoneMouseMove(zone, r, x, y, static_cast<float>(x), static_cast<float>(y));
+    }
+};
+
+TPacket Packet(int32_t x, int32_t y, uint32_t pressure) {
+    TPacket p;
+    p.pkX = x;
+    p.pkY = y;
+    p.pkNormalPressure = pressure;
+    return p;
+}
+
+} // namespace
+
+TEST(Resonance, FaderPositionsGiveTheirLoopGains) {
+    EXPECT_FLOAT_EQ(ResonanceForFader(0), 0.9999f);
+    EXPECT_FLOAT_EQ(ResonanceForFader(10), 0.99890055f);
+    EXPECT_FLOAT_EQ(ResonanceForFader(200), 0.98009967f);
+}
+
+TEST_F(MouseMode, PressOnBarThreeThenDragOntoBarFour) {
+    Move(3 * 18 + 5, 100);
+    EXPECT_EQ(play.CurrentBar, 3);
+    EXPECT_FLOAT_EQ(tones.Strike[3], 0.25f);
+    play.Shape1MouseDown(TMouseButton::mbLeft);
+    EXPECT_TRUE(play.PenDown);
+    EXPECT_FLOAT_EQ(tones.Pressure[3], 0.5f);
+    EXPECT_EQ(play.PressureBarPosition, 50);
+    Move(4 * 18 + 5, 100);
+    EXPECT_EQ(play.CurrentBar, 4);
+    EXPECT_EQ(tones.Pressure[3], 0.0f);
+    EXPECT_EQ(tones.Pressure[4], 0.0f); // no pressure until the next press
+    play.Shape1MouseUp(TMouseButton::mbLeft);
+    EXPECT_FALSE(play.PenDown);
+    EXPECT_EQ(play.PressureBarPosition, 0);
+}
+
+TEST_F(MouseMode, StripRightOfTheLastBarSilencesAndReturningGivesNoPressure) {
+    Move(36 * 18 + 2, 100);
+    play.Shape1MouseDown(TMouseButton::mbLeft);
+    EXPECT_FLOAT_EQ(tones.Pressure[36], 0.5f);
+    Move(680, 100);
+    EXPECT_EQ(play.CurrentBar, -1);
+    EXPECT_EQ(tones.Pressure[36], 0.0f);
+    Move(36 * 18 + 2, 100);
+    EXPECT_EQ(play.CurrentBar, 36);
+    EXPECT_EQ(tones.Pressure[36], 0.0f);
+}
+
+TEST_F(MouseMode, MouseSpeedIsTheMoveInZoneFractions) {
+    play.LastPointerX = 100;
+    play.LastPointerY = 50;
+    play.ToneZoneMouseMove(zone, r, 170, 50, 170, 50);
+    EXPECT_FLOAT_EQ(tones.Speed[9], 0.1f);
+    EXPECT_EQ(play.LastPointerX, 170);
+}
+
+TEST_F(MouseMode, RightClickPressesAndLowersResonanceUntilReleased) {
+    int moved = 0;
+    play.OnResonanceFaderChanged = [&](int) { ++moved; };
+    Move(5, 100);
+    play.Shape1MouseDown(TMouseButton::mbRight);
+    EXPECT_FLOAT_EQ(tones.Pressure[0], 0.5f);
+    EXPECT_EQ(play.ResonanceFader(), 11);
+    EXPECT_TRUE(play.RezDownTimerEnabled);
+    EXPECT_FLOAT_EQ(tones.Resonance[20], ResonanceForFader(11));
+    play.RezDownTimerTimer();
+    EXPECT_EQ(play.ResonanceFader(), 12);
+    play.Shape1MouseUp(TMouseButton::mbRight);
+    EXPECT_FALSE(play.RezDownTimerEnabled);
+    EXPECT_EQ(tones.Pressure[0], 0.0f);
+    EXPECT_EQ(moved, 2);
+    // Middle raises.
+    play.Shape1MouseDown(TMouseButton::mbMiddle);
+    EXPECT_EQ(play.ResonanceFader(), 11);
+    EXPECT_TRUE(play.RezUpTimerEnabled);
+    play.Shape1MouseUp(TMouseButton::mbMiddle);
+    EXPECT_FALSE(play.RezUpTimerEnabled);
+    play.lblResonanceClick();
+    EXPECT_EQ(play.ResonanceFader(), 10);
+}
+
+TEST_F(MouseMode, ResonanceButtonsDoNothingAtTheFadersEnds) {
+    play.SetResonanceFader(200);
+    int moved = 0;
+    play.OnResonanceFaderChanged = [&](int) { ++moved; };
+    tones.Resonance.assign(37, -1);
+    play.Shape1MouseDown(TMouseButton::mbRight);
+    play.RezDownTimerTimer();
+    EXPECT_EQ(play.ResonanceFader(), 200);
+    EXPECT_EQ(moved, 0);
+    EXPECT_EQ(tones.Resonance[0], -1.0f); // nothing pushed
+    play.SetResonanceFader(-5);
+    EXPECT_EQ(play.ResonanceFader(), 0);
+    moved = 0;
+    play.Shape1MouseDown(TMouseButton::mbMiddle);
+    play.RezUpTimerTimer();
+    EXPECT_EQ(play.ResonanceFader(), 0);
+    EXPECT_EQ(moved, 0);
+}
+
+TEST(Playing, TwoRowsWith37TonesHaveNoBarRightOfTheTopRowOrInTheEmptyCell) {
+    FakeTones tones(37);
+    TPlaying play(tones);
+    const TToneZoneGeometry zone(37, 700, 501, true);
+    const float r = zone.BarWidthReciprocal();
+    play.ToneZoneMouseMove(zone, r, 5, 300, 0, 0);
+    EXPECT_EQ(play.CurrentBar, 19);
+    EXPECT_FLOAT_EQ(tones.Strike[19], 0.2f);
+    play.ToneZoneMouseMove(zone, r, 690, 100, 0, 0);
+    EXPECT_EQ(play.CurrentBar, -1);
+    play.ToneZoneMouseMove(zone, r, 660, 300, 0, 0);
+    EXPECT_EQ(play.CurrentBar, -1);
+}
+
+TEST(Playing, TabletPacketsGivePressureWhileDownAndSpeedAlways) {
+    FakeTones tones(10);
+    TPlaying play(tones);
+    play.TabletContextUpdate(10000, 8000);
+    play.SetPressureAxisMax(1023);
+    const TToneZoneGeometry zone(10, 500, 300, false);
+    play.ToneZoneMouseMove(zone, zone.BarWidthReciprocal(), 120, 150, 0, 0);
+    ASSERT_EQ(play.CurrentBar, 2);
+    // Hovering: speed changes, pressure does not.
+    play.TabletPacket(Packet(1000, 500, 700));
+    play.TabletPacket(Packet(2000, 500, 700));
+    EXPECT_FLOAT_EQ(tones.Speed[2], 0.1f);
+    EXPECT_EQ(tones.Pressure[2], 0.0f);
+    EXPECT_EQ(play.PressureBarPosition, 0);
+    // Tip down.
+    play.Shape1MouseDown(TMouseButton::mbLeft);
+    EXPECT_EQ(tones.Pressure[2], 0.0f); // tablet mode: the press alone gives nothing
+    play.TabletPacket(Packet(2000, 500, 1023));
+    EXPECT_FLOAT_EQ(tones.Pressure[2], 1.0f);
+    EXPECT_EQ(tones.Speed[2], 0.0f);
+    EXPECT_EQ(play.PressureBarPosition, 1023);
+    // Release keeps the last packet's pressure.
+    play.Shape1MouseUp(TMouseButton::mbLeft);
+    EXPECT_FLOAT_EQ(tones.Pressure[2], 1.0f);
+    // Over no bar: the last position stays.
+    play.ToneZoneMouseMove(zone, zone.BarWidthReciprocal(), 5000, 150, 0, 0);
+    EXPECT_EQ(play.CurrentBar, -1);
+    EXPECT_EQ(tones.Pressure[2], 0.0f);
+    play.TabletPacket(Packet(5000, 500, 0));
+    EXPECT_EQ(play.LastPointerX, 2000);
+}
+
+TEST(Playing, GuardsAgainstZeroScalesAndStaleBars) {
+    FakeTones tones(3);
+    TPlaying play(tones);
+    play.SetPressureAxisMax(0);
+    EXPECT_EQ(play.PressureScale, 1.0f);
+    play.TabletContextUpdate(0, 0);
+    EXPECT_EQ(play.TabletScaleX, 0.0f);
+    // A bar index from a larger, earlier bank touches nothing.
+    play.CurrentBar = 7;
+    play.PenDown = true;
+    play.TabletPacket(Packet(1, 1, 1));
+    play.MousePressure = true;
+    play.Shape1MouseDown(TMouseButton::mbLeft);
+    play.Shape1MouseUp(TMouseButton::mbLeft);
+    EXPECT_EQ(tones.Pressure, (std::vector<float>{0, 0, 0}));
+}
+
+TEST(Playing, ScriptedPenPlaysTheBarUnderIt) {
+    FakeTones tones(4);
+    TPlaying play(tones);
+    const TToneZoneGeometry zone(4, 400, 200, false);
+    const float r = zone.BarWidthReciprocal();
+    play.Pen(zone, r, 0.6f, 0.5f, 0.0f, false);
+    EXPECT_EQ(play.CurrentBar, 2);
+    EXPECT_EQ(tones.Pressure[2], 0.0f);
+    play.Pen(zone, r, 0.6f, 0.5f, 0.5f, true);
+    EXPECT_NEAR(tones.Pressure[2], 0.5f, 1e-3);
+    EXPECT_FLOAT_EQ(tones.Strike[2], 0.5f);
+    play.Pen(zone, r, 0.7f, 0.5f, 0.5f, true);
+    EXPECT_NEAR(tones.Speed[2], 0.1f, 1e-5);
+    play.Pen(zone, r, 0.7f, 0.5f, 0.0f, false);
+    EXPECT_FALSE(play.PenDown);
+}

@@ -1,0 +1,626 @@
+// The main window as the player meets it: start-up, playing through its widgets, meters,
+// faders, function keys, the watchdog, the crash path and the settings written at exit.
+#include "ui/dialogs/AudioStoppedNotice.h"
+#include "core/Texts.h"
+#include "ui/dialogs/CrashWindow.h"
+#include "ui/dialogs/NoAudioDeviceNotice.h"
+#include "ui/dialogs/NoTabletNotice.h"
+#include "engine/NullHost.h"
+#include "engine/ToneBank.h"
+#include "files/IniFile.h"
+#include "files/SettingsFile.h"
+#include "ui/ImageButton.h"
+#include "ui/TabletEventSource.h"
+#include "ui/ToneZone.h"
+#include "ui/WindowParts.h"
+#include "ui/MainWindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointingDevice>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTabletEvent>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+using namespace varko;
+
+namespace {
+
+// A host without devices: the window's "no audio device" start.
+class TNoDeviceHost : public TNullHost {
+public:
+    const std::vector<std::string>& DriverList() const override { return none; }
+    std::vector<std::string> none;
+};
+
+struct Shown {
+    std::string Class;
+    QString Text;
+};
+
+struct MainWinTest : ::testing::Test {
+    QTemporaryDir dir;
+    std::vector<Shown> shown;
+    std::vector<int> halts;
+    std::vector<QUrl> urls;
+    uint32_t tick = 1000;
+    QString fileToChoose; // what the file dialogs answer; empty: cancel
+    std::unique_ptr<TMainWin> win;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        TMainWin::ExecModal = [this](QDialog& d) {
+            Shown s{d.metaObject()->className(), {}};
+            if (auto* box = qobject_cast<QMessageBox*>(&d)) {
+                s.Text = box->text();
+            } else if (auto* warn = qobject_cast<TVarkoCPUwarningWin*>(&d)) {
+                s.Text = warn->Label1->text();
+            } else if (auto* crash = qobject_cast<TVarkoCrashWin*>(&d)) {
+                s.Text = crash->ErrorText();
+            } else if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+                s.Text = fd->windowTitle();
+                shown.push_back(s);
+                if (fileToChoose.isEmpty()) {
+                    return int(QDialog::Rejected);
+                }
+                fd->selectFile(fileToChoose);
+                return int(QDialog::Accepted);
+            }
+            shown.push_back(s);
+            return int(QMessageBox::Ok);
+        };
+        TMainWin::Halt = [this](int code) { halts.push_back(code); };
+        TMainWin::OpenUrl = [this](const QUrl& u) { urls.push_back(u); };
+        TMainWin::TickCount = [this] { return tick; };
+        TMainWin::CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
+    }
+    void Start() {
+        win = std::make_unique<TMainWin>();
+        win->resize(700, 49 + 500 + 19);
+        win->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    }
+    void TearDown() override {
+        win.reset();
+        TMainWin::CreateHost = [] { return std::make_unique<TNullHost>(); };
+    }
+    std::string Path(const char* name) { return dir.filePath(name).toStdString(); }
+    // A twelve-tone equal scale: with one repeat down and up, 37 tones.
+    QString WriteScale() {
+        const std::string p = Path("et12.scl");
+        std::ofstream f(p);
+        f << "! et12.scl\n12-tone equal temperament\n12\n";
+        for (int i = 1; i <= 12; ++i) {
+            f << i * 100 << ".0\n";
+        }
+        return QString::fromStdString(p);
+    }
+    void OpenScale37() {
+        win->RepeatDownEd->setText("1");
+        win->RepeatUpEd->setText("1");
+        fileToChoose = WriteScale();
+        win->OpenScaleBtnClick();
+        QCoreApplication::processEvents();
+    }
+    TWaveguideThread& Osc(int i) { return *win->Engine->Oscillators.at(static_cast<size_t>(i)); }
+    bool Saw(const std::string& cls, const QString& text = {}) const {
+        for (const Shown& s : shown) {
+            if (s.Class == cls && (text.isEmpty() || s.Text == text)) {
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
+    Start();
+    EXPECT_TRUE(Saw("varko::TVarkoNoTabletWindow"));
+    EXPECT_TRUE(win->Settings->chktabletyok->isChecked());
+    EXPECT_FALSE(win->Settings->chktabletyok->isEnabled());
+    EXPECT_TRUE(win->Playing().MousePressure);
+    EXPECT_EQ(win->StatusText(0), "Standard mouse");
+    EXPECT_EQ(win->StatusText(4), "Running"); // first run: driver 0 opened and started
+    EXPECT_TRUE(win->Engine->Running.load());
+    EXPECT_TRUE(win->TickCheck->isActive());
+    EXPECT_TRUE(win->leveltimer->isActive());
+    EXPECT_FALSE(win->RestartBtn->isVisible());
+    EXPECT_FALSE(win->ParametersPanel->isVisible());
+    ASSERT_EQ(win->ModeFilesCombo->count(), 1);
+    EXPECT_EQ(win->ModeFilesCombo->itemText(0), "Browse...");
+    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
+    EXPECT_TRUE(win->Engine->Oscillators.empty()); // no scale until the player opens one
+    EXPECT_TRUE(halts.empty());
+}
+
+TEST_F(MainWinTest, NoAudioDeviceShowsTheNoticeAndHaltsWithoutWriting) {
+    TMainWin::CreateHost = [] { return std::make_unique<TNoDeviceHost>(); };
+    Start();
+    EXPECT_TRUE(Saw("varko::TVarkoNoAsioWindow"));
+    EXPECT_FALSE(Saw("varko::TVarkoNoTabletWindow"));
+    ASSERT_EQ(halts.size(), 1u);
+    EXPECT_TRUE(win->Halted);
+    win.reset();
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
+}
+
+TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
+    Start();
+    OpenScale37();
+    EXPECT_TRUE(Saw("QFileDialog", "Open Scale"));
+    ASSERT_EQ(win->Engine->Oscillators.size(), 37u);
+    EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
+    EXPECT_EQ(win->StatusText(3), "Uniform bar with free ends");
+    EXPECT_EQ(win->StatusText(4), "Running");
+    EXPECT_TRUE(win->ScaleContentsBox->toPlainText().startsWith("! et12.scl\n12-tone"));
+    EXPECT_FLOAT_EQ(Osc(0).Frequency, 100.0f);
+    EXPECT_NEAR(Osc(36).Frequency, 800.0f, 1e-3);
+
+    // 37 bars on a 700-pixel zone: 18 pixels each, a 34-pixel strip right of them.
+    ASSERT_EQ(win->ToneZone->width(), 700);
+    EXPECT_FLOAT_EQ(win->ToneZone->BarWidthReciprocal(), 1.0f / 18);
+    win->Settings->freqlblchk->click();
+    win->Settings->ColoredTZChk->click(); // grey look
+    QImage img = win->ToneZone->grab().toImage();
+    EXPECT_EQ(QColor(img.pixel(5, 250)), QColor(152, 152, 152));
+    EXPECT_EQ(QColor(img.pixel(18 + 5, 250)), QColor(222, 222, 222));
+    EXPECT_EQ(QColor(img.pixel(680, 250)), QColor(Qt::black));
+
+    // Two rows: 19 cells of 36 pixels; the divider at y = 250, the nineteenth bottom cell black.
+    win->Settings->Paint2RowsChk->click();
+    img = win->ToneZone->grab().toImage();
+    EXPECT_FLOAT_EQ(win->ToneZone->BarWidthReciprocal(), 1.0f / 36);
+    EXPECT_EQ(QColor(img.pixel(5, 300)), QColor(152, 152, 152)); // tone 19, darker like tone 0
+    EXPECT_EQ(QColor(img.pixel(18 * 36 + 5, 300)), QColor(Qt::black));
+    EXPECT_NE(QColor(img.pixel(100, 250)), QColor(152, 152, 152));
+    EXPECT_NE(QColor(img.pixel(100, 250)), QColor(222, 222, 222));
+    EXPECT_FLOAT_EQ(win->Engine->PanStep.load(), 1.0f / 19);
+}
+
+TEST_F(MainWinTest, MousePlaysTheBarUnderThePointer) {
+    Start();
+    OpenScale37();
+    TToneZone* zone = win->ToneZone;
+    QTest::mouseMove(zone, QPoint(3 * 18 + 5, 125));
+    ASSERT_EQ(win->Playing().CurrentBar, 3);
+    EXPECT_FLOAT_EQ(Osc(3).StrikePosition.load(), 0.25f);
+    QTest::mousePress(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 5, 125));
+    EXPECT_FLOAT_EQ(Osc(3).Pressure.load(), 0.5f);
+    EXPECT_EQ(win->pressurebar->value(), 50);
+    // Dragging onto bar 4 silences bar 3; bar 4 waits for a new press.
+    QTest::mouseMove(zone, QPoint(4 * 18 + 5, 375));
+    EXPECT_EQ(win->Playing().CurrentBar, 4);
+    EXPECT_EQ(Osc(3).Pressure.load(), 0.0f);
+    EXPECT_EQ(Osc(4).Pressure.load(), 0.0f);
+    EXPECT_FLOAT_EQ(Osc(4).StrikePosition.load(), 0.75f);
+    // Into the strip right of the last bar: no bar.
+    QTest::mouseMove(zone, QPoint(690, 375));
+    EXPECT_EQ(win->Playing().CurrentBar, -1);
+    QTest::mouseRelease(zone, Qt::LeftButton, {}, QPoint(690, 375));
+    EXPECT_FALSE(win->Playing().PenDown);
+    EXPECT_EQ(win->pressurebar->value(), 50); // over no bar the release leaves the display
+}
+
+TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
+    Start();
+    OpenScale37();
+    TToneZone* zone = win->ToneZone;
+    QTest::mouseMove(zone, QPoint(50, 100));
+    QTest::mousePress(zone, Qt::RightButton, {}, QPoint(50, 100));
+    EXPECT_EQ(win->ResonanceFader->value(), 11);
+    EXPECT_FLOAT_EQ(Osc(20).Resonance.load(), ResonanceFromFader(11));
+    EXPECT_TRUE(win->RezDownTimer->isActive());
+    QTest::qWait(200); // the timer keeps lowering while the button is held
+    EXPECT_GT(win->ResonanceFader->value(), 11);
+    QTest::mouseRelease(zone, Qt::RightButton, {}, QPoint(50, 100));
+    EXPECT_FALSE(win->RezDownTimer->isActive());
+
+    win->ResonanceFader->setValue(200);
+    QTest::mousePress(zone, Qt::RightButton, {}, QPoint(50, 100));
+    win->Playing().RezDownTimerTimer();
+    EXPECT_EQ(win->ResonanceFader->value(), 200);
+    QTest::mouseRelease(zone, Qt::RightButton, {}, QPoint(50, 100));
+    win->ResonanceFader->setValue(0);
+    EXPECT_FLOAT_EQ(Osc(0).Resonance.load(), 0.9999f);
+    QTest::mousePress(zone, Qt::MiddleButton, {}, QPoint(50, 100));
+    win->Playing().RezUpTimerTimer();
+    EXPECT_EQ(win->ResonanceFader->value(), 0);
+    QTest::mouseRelease(zone, Qt::MiddleButton, {}, QPoint(50, 100));
+    EXPECT_FALSE(win->RezUpTimer->isActive());
+    win->lblResonance->OnClick();
+    EXPECT_EQ(win->ResonanceFader->value(), 10);
+}
+
+TEST_F(MainWinTest, LevelMetersAndClipLeds) {
+    Start();
+    win->Engine->Stop();
+    win->Engine->PeakLeft = 1.0f;
+    win->Engine->PeakRight = 0.891f;
+    win->leveltimerTimer();
+    EXPECT_EQ(win->leftlevel->value(), 60);
+    EXPECT_EQ(win->LeftClipLed->Fill, QColor(Qt::black));
+    EXPECT_FALSE(win->LeftClipOffTimer->isActive());
+    EXPECT_EQ(win->rightlevel->value(), 59);
+    EXPECT_EQ(win->RightClipLed->Fill, QColor(255, 128, 0));
+    EXPECT_EQ(win->RightClipLed->Outline, QColor(128, 0, 0));
+    EXPECT_TRUE(win->RightClipOffTimer->isActive());
+    EXPECT_EQ(win->Engine->PeakLeft.load(), 0.0f);
+    EXPECT_EQ(win->Engine->PeakRight.load(), 0.0f);
+
+    win->Engine->PeakLeft = 0.001f;
+    win->Engine->PeakRight = 0.0f;
+    win->leveltimerTimer();
+    EXPECT_EQ(win->leftlevel->value(), 0);
+    EXPECT_EQ(win->rightlevel->value(), 0);
+    // A peak far above full scale reads lower again, never below empty.
+    win->Engine->PeakLeft = 2000.0f;
+    win->leveltimerTimer();
+    EXPECT_EQ(win->leftlevel->value(), 0);
+
+    win->RightClipOffTimerTimer();
+    EXPECT_EQ(win->RightClipLed->Fill, QColor(Qt::black));
+    EXPECT_EQ(win->RightClipLed->Outline, QColor(128, 128, 128));
+    EXPECT_FALSE(win->RightClipOffTimer->isActive());
+}
+
+TEST_F(MainWinTest, MasterFaderGainsAndTheLoudspeaker) {
+    Start();
+    const std::pair<int, float> cases[] = {{19, 1.21f}, {20, 1.0f},     {21, 0.99f},
+                                           {0, 7.40f},  {199, 0.1655f}, {200, 0.0f}};
+    for (auto [p, gain] : cases) {
+        win->masterfader->setValue(p);
+        EXPECT_NEAR(win->Engine->MasterGain.load(), gain, 0.005f) << p;
+    }
+    win->lblmainvol->OnClick();
+    EXPECT_EQ(win->masterfader->value(), 20);
+    EXPECT_FLOAT_EQ(win->Engine->MasterGain.load(), 1.0f);
+}
+
+TEST_F(MainWinTest, ModeLimitRepeatEditsAndWeightingLabel) {
+    Start();
+    win->ModeLimitEd->setText("0");
+    win->ModeLimitEd->setText("abc");
+    EXPECT_EQ(win->ModeLimit, 8);
+    win->ModeLimitEd->setText("150");
+    EXPECT_EQ(win->ModeLimit, 150);
+    win->ModeLimitEd->setText("99");
+    win->ModeLimitUd->Click(+1);
+    win->ModeLimitUd->Click(+1);
+    EXPECT_EQ(win->ModeLimit, 100); // the arrows stop at 100
+    EXPECT_EQ(win->ModeLimitEd->text(), "100");
+
+    win->RepeatDownEd->setText("11");
+    EXPECT_EQ(win->RepeatDownCount, 0);
+    win->RepeatDownEd->setText("7");
+    EXPECT_EQ(win->RepeatDownCount, 7);
+    win->RepeatUpUd->Click(-1);
+    EXPECT_EQ(win->RepeatUpCount, 0);
+
+    win->ModeLevelsTrk->setValue(11);
+    EXPECT_EQ(win->lbl1n->text(), "1/n!");
+    EXPECT_TRUE(win->lblNexp->isHidden());
+    win->ModeLevelsTrk->setValue(5);
+    EXPECT_EQ(win->lbl1n->text(), "1/n");
+    EXPECT_EQ(win->lblNexp->text(), "2.5");
+    EXPECT_FALSE(win->lblNexp->isHidden());
+    win->ModeLevelsTrk->setValue(0);
+    EXPECT_EQ(win->lblNexp->text(), "0");
+}
+
+TEST_F(MainWinTest, FunctionKeys) {
+    Start();
+    QWidget* focus = win->InitialFreqEd;
+    win->ParametersPanel->show();
+    focus->setFocus();
+    QTest::keyClick(focus, Qt::Key_F3);
+    EXPECT_FALSE(win->ParametersPanel->isVisible());
+    QTest::keyClick(win.get(), Qt::Key_F3, Qt::ShiftModifier); // modifiers: not the window's
+    EXPECT_FALSE(win->ParametersPanel->isVisible());
+    QTest::keyClick(win.get(), Qt::Key_F3);
+    EXPECT_TRUE(win->ParametersPanel->isVisible());
+    QTest::keyClick(win.get(), Qt::Key_F4);
+    EXPECT_TRUE(win->ScaleContentsPanel->isVisible());
+    QTest::keyClick(win.get(), Qt::Key_F9);
+    EXPECT_FALSE(win->ToolbarPanel->isVisible());
+    QTest::keyClick(win.get(), Qt::Key_F10);
+    EXPECT_FALSE(win->StatusBar->isVisible());
+    QTest::keyClick(win.get(), Qt::Key_F10);
+    EXPECT_TRUE(win->StatusBar->isVisible());
+
+    QTest::keyClick(win.get(), Qt::Key_F11);
+    EXPECT_TRUE(win->windowFlags().testFlag(Qt::FramelessWindowHint));
+    QTest::keyClick(win.get(), Qt::Key_F11);
+    EXPECT_FALSE(win->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_FALSE(win->isMaximized());
+    EXPECT_TRUE(win->isVisible());
+
+    QTest::keyClick(win.get(), Qt::Key_F1);
+    ASSERT_EQ(urls.size(), 1u);
+    EXPECT_TRUE(urls[0].toLocalFile().endsWith("User Guide.htm"));
+    QTest::keyClick(win.get(), Qt::Key_F12);
+    EXPECT_TRUE(Saw("varko::Tayarfrm"));
+}
+
+TEST_F(MainWinTest, F6StopsTheAudioUntilRestart) {
+    Start();
+    QTest::keyClick(win.get(), Qt::Key_F6);
+    EXPECT_TRUE(Saw("varko::TVarkoCPUwarningWin", "Audio was stopped."));
+    EXPECT_FALSE(win->Engine->Running.load());
+    EXPECT_FALSE(win->TickCheck->isActive());
+    EXPECT_TRUE(win->RestartBtn->isVisible());
+    EXPECT_EQ(win->StatusText(4), "Stopped");
+    QTest::mouseClick(win->RestartBtn, Qt::LeftButton, {}, QPoint(25, 25));
+    EXPECT_TRUE(win->Engine->Running.load());
+    EXPECT_TRUE(win->TickCheck->isActive());
+    EXPECT_FALSE(win->RestartBtn->isVisible());
+    EXPECT_EQ(win->StatusText(4), "Running");
+}
+
+TEST_F(MainWinTest, WatchdogStopsAfterFifteenSecondsOfStarvation) {
+    Start();
+    tick += 10000; // a 10 s block never trips it
+    win->TickCheckTimer();
+    EXPECT_TRUE(win->Engine->Running.load());
+    tick += 15001;
+    win->TickCheckTimer();
+    EXPECT_TRUE(Saw("varko::TVarkoCPUwarningWin", text::LoadStopped));
+    EXPECT_FALSE(win->Engine->Running.load());
+    EXPECT_FALSE(win->TickCheck->isActive());
+    EXPECT_EQ(win->StatusText(4), "Stopped");
+    // The tick count wraps around without a false alarm.
+    win->RestartBtnClick();
+    shown.clear();
+    tick = 0xFFFFF000u;
+    win->LastTick = tick;
+    tick += 0x2000u;
+    win->TickCheckTimer();
+    EXPECT_FALSE(Saw("varko::TVarkoCPUwarningWin"));
+}
+
+TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
+    Start();
+    QMetaObject::invokeMethod(
+        win.get(), [] { throw std::runtime_error("boom"); }, Qt::QueuedConnection);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Saw("varko::TVarkoCrashWin", "std::runtime_error@TMainWin: boom"));
+    ASSERT_EQ(halts.size(), 1u);
+    EXPECT_NE(halts[0], 0);
+    EXPECT_FALSE(win->Engine->Running.load());
+    // Halted: nothing is saved.
+    win.reset();
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
+}
+
+TEST_F(MainWinTest, OpeningAScaleWithoutADriverAsksForOne) {
+    Start();
+    win->Settings->DriverCombo->setCurrentIndex(-1);
+    fileToChoose = WriteScale();
+    QTest::keyClick(win.get(), Qt::Key_F2);
+    EXPECT_TRUE(Saw("QMessageBox", text::ChooseDriver));
+    EXPECT_FALSE(Saw("QFileDialog"));
+    EXPECT_TRUE(win->Engine->Oscillators.empty());
+}
+
+TEST_F(MainWinTest, ApplyRebuildsWithTheNewFrequencyAndKeepsABadOne) {
+    Start();
+    OpenScale37();
+    win->InitialFreqEd->setText("100");
+    QTest::keyClick(win.get(), Qt::Key_F5);
+    EXPECT_FLOAT_EQ(Osc(12).Frequency, 100.0f);
+    win->InitialFreqEd->setText("abc");
+    win->ApplyParametersBtnClick();
+    EXPECT_FLOAT_EQ(Osc(12).Frequency, 100.0f);
+    // A tone above half the sample rate cannot sound.
+    win->InitialFreqEd->setText("20000");
+    win->ApplyParametersBtnClick();
+    EXPECT_FALSE(win->warnicon1->isHidden());
+    EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
+}
+
+TEST_F(MainWinTest, SettingsAreWrittenAtExitEvenWithTheAudioStopped) {
+    Start();
+    win->masterfader->setValue(35);
+    win->StopAudio();
+    win->close();
+    TIniFile ini;
+    ASSERT_EQ(ini.Load(SettingsFilePath()), TIniFile::TLoadResult::Loaded);
+    const TVarkoSettings s = ReadSettings(ini);
+    EXPECT_EQ(s.MasterLevel, 35);
+    EXPECT_EQ(s.ASIOdriver, 0);
+    EXPECT_TRUE(s.AllowMouse); // forced on without a tablet
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(HistoryFilePath())));
+    EXPECT_FALSE(Saw("QMessageBox"));
+
+    // The next start reads them back.
+    win.reset();
+    shown.clear();
+    Start();
+    EXPECT_EQ(win->masterfader->value(), 35);
+}
+
+TEST_F(MainWinTest, SettingsThatCannotBeReadOrSavedAreReported) {
+    // A folder where the settings file should be: it can be neither read nor replaced.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko/Varko.ini")));
+    Start();
+    EXPECT_TRUE(Saw("QMessageBox", text::SettingsNotRetrieved));
+    EXPECT_EQ(win->StatusText(4), "Running"); // the defaults still start the audio
+    win->close();
+    EXPECT_TRUE(Saw("QMessageBox", text::SettingsNotSaved));
+    // The history is still saved beside it.
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(HistoryFilePath())));
+}
+
+namespace {
+// An oscillator whose set-up fails.
+class TFailingOsc : public TWaveguideThread {
+protected:
+    void BuildBands(uint32_t) override { throw std::length_error("no room for the bands"); }
+};
+} // namespace
+
+TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
+    Start();
+    TMainWin::MakeOscillator = [] { return std::make_unique<TFailingOsc>(); };
+    OpenScale37();
+    TMainWin::MakeOscillator = nullptr;
+    // The rebuild was abandoned at the first tone; its end arrives through the event loop.
+    EXPECT_EQ(win->Engine->Oscillators.size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !halts.empty(); }, 5000));
+    EXPECT_TRUE(
+        Saw("varko::TVarkoCrashWin", "std::length_error@TWaveguideThread: no room for the bands"));
+    EXPECT_FALSE(win->Engine->Running.load());
+}
+
+TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
+    TMainWin::ProbeTablet = [](TTabletEventSource& source) { source.SetDevice(true, "Test Pen"); };
+    Start();
+    TMainWin::ProbeTablet = nullptr;
+    EXPECT_FALSE(Saw("varko::TVarkoNoTabletWindow"));
+    EXPECT_EQ(win->StatusText(0), "Test Pen");
+    EXPECT_TRUE(win->Settings->chktabletyok->isEnabled());
+    EXPECT_FALSE(win->Playing().MousePressure);
+    EXPECT_EQ(win->pressurebar->maximum(), 1023);
+    EXPECT_FLOAT_EQ(win->Playing().PressureScale, 1.0f / 1023);
+    QCoreApplication::processEvents(); // the context-open message
+    EXPECT_GT(win->Playing().TabletScaleX, 0.0f);
+
+    // Pen events on the tone zone reach the tone under the pointer.
+    OpenScale37();
+    static const QPointingDevice pen(
+        QStringLiteral("Test Pen"), 4713, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Pen,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
+    auto send = [&](QEvent::Type type, QPoint local, double pressure, Qt::MouseButtons buttons) {
+        const QPointF global = win->ToneZone->mapToGlobal(QPointF(local));
+        QTabletEvent e(type, &pen, QPointF(local), global, pressure, 0, 0, 0, 0, 0, Qt::NoModifier,
+                       Qt::NoButton, buttons);
+        QApplication::sendEvent(win->ToneZone, &e);
+    };
+    QTest::mouseMove(win->ToneZone, QPoint(100, 200)); // the bar comes from the mouse events
+    ASSERT_EQ(win->Playing().CurrentBar, 5);
+    send(QEvent::TabletMove, {100, 200}, 0.0, Qt::NoButton);
+    send(QEvent::TabletMove, {110, 200}, 0.0, Qt::NoButton); // hovering: speed, no pressure
+    EXPECT_GT(Osc(5).Speed.load(), 0.0f);
+    EXPECT_EQ(Osc(5).Pressure.load(), 0.0f);
+    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(110, 200)); // the tip
+    send(QEvent::TabletMove, {110, 200}, 0.5, Qt::LeftButton);
+    EXPECT_NEAR(Osc(5).Pressure.load(), 0.5f, 1e-3);
+    EXPECT_EQ(win->pressurebar->value(), 512);
+}
+
+TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
+    const std::string good = Path("glass.vmod");
+    std::ofstream(good) << "1.0, 1.0\n2.76, 0.5\nnot a mode\n";
+    {
+        ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+        std::ofstream(HistoryFilePath()) << Path("gone.vmod") << "\r\n";
+    }
+    Start();
+    ASSERT_EQ(win->ModeFilesCombo->count(), 2);
+    EXPECT_EQ(win->ModeFilesCombo->itemText(1), "gone");
+    win->ExternalObject->click();
+    EXPECT_TRUE(win->ModeFilesCombo->isEnabled());
+    EXPECT_FALSE(win->ModeLevelsTrk->isEnabled());
+
+    fileToChoose = QString::fromStdString(good);
+    win->ModeFilesCombo->setCurrentIndex(0);
+    win->ModeFilesComboSelect();
+    EXPECT_TRUE(Saw("QFileDialog", "Open Vibration Mode File"));
+    EXPECT_EQ(win->ModeRatios, (std::vector<float>{1.0f, 2.76f}));
+    EXPECT_FALSE(win->warnicon2->isHidden()); // the faulty third line
+    ASSERT_EQ(win->ModeFilesCombo->count(), 3);
+    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), 1);
+    EXPECT_EQ(win->ModeFilesCombo->itemText(1), "glass");
+
+    // The missing history entry: the error, and it leaves list and history.
+    win->ModeFilesCombo->setCurrentIndex(2);
+    win->ModeFilesComboSelect();
+    EXPECT_TRUE(Saw("QMessageBox", text::ModeFileNotOpened));
+    EXPECT_TRUE(win->ModeRatios.empty());
+    EXPECT_EQ(win->ModeFilesCombo->count(), 2);
+    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
+    ASSERT_EQ(win->History.size(), 1u);
+
+    // Cancelling "Browse..." clears the selection but keeps the modes.
+    win->ModeFilesCombo->setCurrentIndex(1);
+    win->ModeFilesComboSelect();
+    fileToChoose.clear();
+    win->ModeFilesCombo->setCurrentIndex(0);
+    win->ModeFilesComboSelect();
+    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
+    EXPECT_EQ(win->ModeRatios.size(), 2u);
+
+    OpenScale37();
+    win->ModeFilesCombo->setCurrentIndex(1);
+    win->ApplyParametersBtnClick();
+    EXPECT_EQ(win->StatusText(3), "glass (Both ends free)");
+    win.reset();
+    ModeFileHistory saved;
+    ASSERT_TRUE(saved.Load(HistoryFilePath()));
+    EXPECT_EQ(saved.Entries(), std::vector<std::string>{good});
+}
+
+TEST_F(MainWinTest, ADriverResetRebuildsTheBankOnTheWindowsThread) {
+    Start();
+    OpenScale37();
+    const TWaveguideThread* before = &Osc(0);
+    static_cast<TNullHost&>(win->Engine->Host()).RequestReset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return &Osc(0) != before; }, 5000));
+    EXPECT_EQ(win->Engine->Oscillators.size(), 37u);
+    EXPECT_TRUE(win->Engine->Running.load());
+    EXPECT_EQ(win->StatusText(4), "Running");
+}
+
+TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
+    Start();
+    OpenScale37();
+    QTest::mouseMove(win->ToneZone, QPoint(50, 100));
+    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
+    EXPECT_EQ(win->pressurebar->value(), 50);
+    const QImage half = win->StatusBar->grab().toImage();
+    QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
+    const QImage none = win->StatusBar->grab().toImage();
+    const int y = (win->StatusBar->height() - 9) / 2 + 5;
+    // Half scale: the bar's left quarter differs from the empty bar, its right end does not.
+    EXPECT_NE(half.pixelColor(154 + 20, y), none.pixelColor(154 + 20, y));
+    EXPECT_EQ(half.pixelColor(154 + 90, y), none.pixelColor(154 + 90, y));
+}
+
+TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
+    Start();
+    win->Engine->Stop(); // the capped bank is built, not played
+    const std::string p = Path("et30.scl");
+    {
+        std::ofstream f(p);
+        f << "30 steps\n30\n";
+        for (int i = 1; i <= 30; ++i) {
+            f << i * 40 << ".0\n";
+        }
+    }
+    win->RepeatDownEd->setText("10");
+    win->RepeatUpEd->setText("10");
+    fileToChoose = QString::fromStdString(p);
+    win->OpenScaleBtnClick();
+    EXPECT_EQ(win->ToneRatios.size(), 31u + 30u * 20u);
+    EXPECT_EQ(win->Engine->Oscillators.size(), static_cast<size_t>(MaxTones));
+    EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(631).arg(MaxTones)));
+    EXPECT_EQ(win->ToneZone->ToneRatios().size(), static_cast<size_t>(MaxTones));
+}

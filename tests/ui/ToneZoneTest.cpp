@@ -1,0 +1,123 @@
+// The tone zone widget wired to the playing logic and the tablet as the window wires them.
+#include "ui/TabletEventSource.h"
+#include "ui/ToneZone.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QPointingDevice>
+#include <QTabletEvent>
+#include <QTest>
+
+#include "instrument/FakeTones.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace varko;
+
+namespace {
+
+using test::FakeTones;
+
+struct ZoneTest : ::testing::Test {
+    std::unique_ptr<TToneZone> zone = std::make_unique<TToneZone>();
+    FakeTones tones{37};
+    TPlaying play{tones};
+    void SetUp() override {
+        zone->resize(700, 400);
+        zone->SetToneRatios(std::vector<float>(37, 1.0f));
+        zone->SetLook({false, false, false, {}});
+        zone->OnMouseMove = [this](int x, int y) {
+            const QPointF c = QCursor::pos();
+            play.ToneZoneMouseMove(zone->Geometry(), zone->BarWidthReciprocal(), x, y,
+                                   static_cast<float>(c.x()), static_cast<float>(c.y()));
+        };
+        zone->OnMouseDown = [this](TMouseButton b, int, int) { play.Shape1MouseDown(b); };
+        zone->OnMouseUp = [this](TMouseButton b, int, int) { play.Shape1MouseUp(b); };
+        zone->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(zone.get()));
+    }
+};
+
+} // namespace
+
+TEST_F(ZoneTest, PaintsTheBarsAndKeepsTheirWidth) {
+    EXPECT_FLOAT_EQ(zone->BarWidthReciprocal(), 1.0f / 18);
+    const QImage img = zone->grab().toImage();
+    EXPECT_EQ(QColor(img.pixel(5, 200)), QColor(152, 152, 152));
+    EXPECT_EQ(QColor(img.pixel(23, 200)), QColor(222, 222, 222));
+    EXPECT_EQ(QColor(img.pixel(680, 200)), QColor(Qt::black));
+    // Two rows: the width follows at once, before the paint arrives.
+    zone->SetLook({true, false, false, {}});
+    EXPECT_FLOAT_EQ(zone->BarWidthReciprocal(), 1.0f / 36);
+}
+
+TEST_F(ZoneTest, MouseModeDragFromBarThreeToBarFour) {
+    play.MousePressure = true;
+    QTest::mouseMove(zone.get(), QPoint(3 * 18 + 5, 100));
+    EXPECT_EQ(play.CurrentBar, 3);
+    QTest::mousePress(zone.get(), Qt::LeftButton, {}, QPoint(3 * 18 + 5, 100));
+    EXPECT_FLOAT_EQ(tones.Pressure[3], 0.5f);
+    QTest::mouseMove(zone.get(), QPoint(4 * 18 + 5, 300));
+    EXPECT_EQ(play.CurrentBar, 4);
+    EXPECT_FLOAT_EQ(tones.Strike[4], 0.75f);
+    EXPECT_EQ(tones.Pressure[3], 0.0f);
+    EXPECT_EQ(tones.Pressure[4], 0.0f);
+    QTest::mouseRelease(zone.get(), Qt::LeftButton, {}, QPoint(4 * 18 + 5, 300));
+    EXPECT_FALSE(play.PenDown);
+    // Right button: pressure and one step down the resonance fader.
+    bool timers = false;
+    play.OnRezTimersChanged = [&] { timers = play.RezDownTimerEnabled; };
+    QTest::mousePress(zone.get(), Qt::RightButton, {}, QPoint(4 * 18 + 5, 300));
+    EXPECT_FLOAT_EQ(tones.Pressure[4], 0.5f);
+    EXPECT_EQ(play.ResonanceFader(), 11);
+    EXPECT_TRUE(timers);
+    QTest::mouseRelease(zone.get(), Qt::RightButton, {}, QPoint(4 * 18 + 5, 300));
+    EXPECT_FALSE(timers);
+}
+
+TEST_F(ZoneTest, TabletPacketsFromPenEventsDriveTheCurrentBar) {
+    TTabletEventSource source;
+    source.SetDevice(true, "Test Pen");
+    source.Attach(zone.get());
+    TTablet tablet(&source.Service());
+    auto contextChanged = [&](TCustomTablet*, int32_t, int32_t) {
+        LOGCONTEXTA c;
+        tablet.GetContext(c);
+        play.TabletContextUpdate(c.lcInExtX, c.lcInExtY);
+    };
+    tablet.OnContextOpen = contextChanged;
+    tablet.OnContextUpdate = contextChanged;
+    tablet.OnPacket = [&](TCustomTablet*, uint32_t, HCTX, const void* p) {
+        play.TabletPacket(*static_cast<const TPacket*>(p));
+    };
+    ASSERT_TRUE(OpenVarkoContext(tablet));
+    AXIS axis;
+    tablet.GetPressureAxis(axis);
+    play.SetPressureAxisMax(axis.axMax);
+    QCoreApplication::processEvents();
+    ASSERT_GT(play.TabletScaleX, 0.0f);
+
+    static const QPointingDevice pen(
+        QStringLiteral("Test Pen"), 4712, QInputDevice::DeviceType::Stylus,
+        QPointingDevice::PointerType::Pen,
+        QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
+    auto send = [&](QEvent::Type type, QPoint local, double pressure, Qt::MouseButtons buttons) {
+        const QPointF global = zone->mapToGlobal(QPointF(local));
+        QTabletEvent e(type, &pen, QPointF(local), global, pressure, 0, 0, 0, 0, 0, Qt::NoModifier,
+                       Qt::NoButton, buttons);
+        QApplication::sendEvent(zone.get(), &e);
+    };
+    QTest::mouseMove(zone.get(), QPoint(100, 200)); // the bar comes from the mouse events
+    ASSERT_EQ(play.CurrentBar, 5);
+    send(QEvent::TabletMove, {100, 200}, 0.0, Qt::NoButton);
+    send(QEvent::TabletMove, {110, 200}, 0.0, Qt::NoButton); // hovering
+    EXPECT_GT(tones.Speed[5], 0.0f);
+    EXPECT_EQ(tones.Pressure[5], 0.0f);
+    play.Shape1MouseDown(TMouseButton::mbLeft); // the tip's mouse press
+    send(QEvent::TabletMove, {110, 200}, 0.5, Qt::LeftButton);
+    EXPECT_NEAR(tones.Pressure[5], 0.5f, 1e-3);
+    EXPECT_EQ(play.PressureBarPosition, 512);
+    tablet.Close();
+}

@@ -1,0 +1,78 @@
+// The small fixed windows: their texts, and the driver panel's choice.
+#include "ui/dialogs/AboutBox.h"
+#include "ui/dialogs/DriverPanelDialog.h"
+#include "ui/dialogs/AudioStoppedNotice.h"
+#include "core/Texts.h"
+#include "ui/dialogs/CrashWindow.h"
+#include "ui/dialogs/NoAudioDeviceNotice.h"
+#include "ui/dialogs/NoTabletNotice.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+using namespace varko;
+
+TEST(NoticeWindows, CrashWindowShowsTheErrorText) {
+    TVarkoCrashWin w;
+    EXPECT_EQ(w.windowTitle(), "Varko");
+    EXPECT_EQ(w.ErrorText(), "No information available.");
+    w.SetErrorText("std::runtime_error@TWaveguideThread: out of bands");
+    EXPECT_EQ(w.ErrorText(), "std::runtime_error@TWaveguideThread: out of bands");
+    EXPECT_TRUE(w.hatabilgileri->isReadOnly());
+    EXPECT_EQ(w.Button1->text(), "Close");
+    EXPECT_EQ(w.size(), QSize(431, 209));
+}
+
+TEST(NoticeWindows, ProcessingLoadWindowHasBothSetsOfTexts) {
+    TVarkoCPUwarningWin w;
+    EXPECT_EQ(w.Label1->text(), text::LoadStopped);
+    EXPECT_EQ(w.Label2->text(), text::LoadAdvice);
+    w.SetTexts(text::UserStopped, text::UserStoppedAdvice);
+    EXPECT_EQ(w.Label1->text(), "Audio was stopped.");
+    EXPECT_EQ(w.Label2->text(), "To resume audio, click the Restart Audio button.");
+    EXPECT_FALSE(w.Image2->pixmap().isNull()); // the toolbar cut-out from the resources
+}
+
+TEST(NoticeWindows, NoTabletAndNoDeviceNotices) {
+    TVarkoNoTabletWindow t;
+    EXPECT_EQ(t.Label1->text(),
+              "Varko could not find any graphics tablets connected to this computer.");
+    EXPECT_EQ(t.Button1->text(), "OK");
+    TVarkoNoAsioWindow a;
+    EXPECT_EQ(a.Label1->text(), "Varko could not find any audio output devices.");
+    EXPECT_TRUE(a.Label2->text().contains("JACK"));
+    EXPECT_TRUE(a.Label3->text().contains("https://jackaudio.org/"));
+    EXPECT_EQ(a.Button1->text(), "Quit");
+    EXPECT_EQ(a.size(), QSize(449, 193));
+}
+
+TEST(NoticeWindows, AboutBoxIsNotModalAndStaysOnTop) {
+    TAboutBox b;
+    EXPECT_FALSE(b.isModal());
+    EXPECT_TRUE(b.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(b.Label2->text(), "1.01");
+    EXPECT_TRUE(b.Memo1->toPlainText().contains("RtAudio"));
+    EXPECT_TRUE(UserGuidePath().endsWith("User Guide.htm"));
+}
+
+TEST(DriverPanel, OffersTheDevicesChoicesAndReturnsThePick) {
+    TDriverPanelOffer offer;
+    offer.DriverName = "ALSA: USB Audio";
+    offer.BufferSizes = {64, 128, 256, 512};
+    offer.CurrentBufferSize = 256;
+    offer.SampleRates = {44100, 48000, 96000};
+    offer.CurrentSampleRate = 48000;
+    TDriverPanelWin w(offer);
+    EXPECT_EQ(w.windowTitle(), "ALSA: USB Audio");
+    EXPECT_EQ(w.BufferSizeCombo->count(), 4);
+    EXPECT_EQ(w.BufferSizeCombo->currentText(), "256 samples");
+    EXPECT_EQ(w.SampleRateCombo->currentText(), "48000 Hz");
+    w.BufferSizeCombo->setCurrentIndex(1);
+    w.SampleRateCombo->setCurrentIndex(2);
+    const TDriverPanelChoice c = w.Choice();
+    EXPECT_EQ(c.BufferSize, 128u);
+    EXPECT_EQ(c.SampleRate, 96000.0);
+}
