@@ -20,12 +20,12 @@ int main(int argc, char** argv) {
         QIcon(QPixmap::fromImage(varko::ResourceImage(QStringLiteral("AppIcon")))));
 
     // Creating the main window runs the whole start-up.
-    std::unique_ptr<varko::TMainWin> mainWin;
+    std::unique_ptr<varko::TMainWindow> mainWin;
     try {
-        mainWin = std::make_unique<varko::TMainWin>();
+        mainWin = std::make_unique<varko::TMainWindow>();
     } catch (const std::exception& e) {
         // Nothing else can show it yet: the crash window belongs to the main window.
-        std::fprintf(stderr, "%s@TMainWin: %s\n", varko::DemangledName(typeid(e).name()).c_str(),
+        std::fprintf(stderr, "%s@TMainWindow: %s\n", varko::DemangledName(typeid(e).name()).c_str(),
                      e.what());
         return EXIT_FAILURE;
     }
@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
     }
     varko::TAboutBox about(mainWin.get());
     mainWin->AboutBox = &about;
-    varko::TVarkoNoTabletWindow noTablet;
-    varko::TVarkoNoAsioWindow noAsio;
+    varko::TNoTabletNotice noTablet;
+    varko::TNoAudioDeviceNotice noAsio;
     about.hide();
     noTablet.hide();
     noAsio.hide();

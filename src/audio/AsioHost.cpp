@@ -290,7 +290,7 @@ void TASIOHost::OpenDriver() {
     }
     if (FDriverIndex >= 0 && FDriverIndex < GetNumDrivers()) {
         try {
-            FDriver = std::make_unique<TRuloASIO>(FRecords[static_cast<size_t>(FDriverIndex)]);
+            FDriver = std::make_unique<TDriverBridge>(FRecords[static_cast<size_t>(FDriverIndex)]);
             if (!FDriver->Succeeded() || !FDriver->init(nullptr)) {
                 FDriver.reset();
             }

@@ -217,7 +217,7 @@ private:
 
     TAsioDriverRecords FRecords;
     std::vector<std::string> FDriverList;
-    std::unique_ptr<TRuloASIO> FDriver;
+    std::unique_ptr<TDriverBridge> FDriver;
     bool FActive = false;
     int FDriverIndex = -1;
     std::string FDriverName;

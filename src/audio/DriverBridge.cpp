@@ -2,19 +2,19 @@
 
 namespace varko {
 
-TRuloASIO::TRuloASIO(const TAsioDriverRecord& record) {
+TDriverBridge::TDriverBridge(const TAsioDriverRecord& record) {
     if (record.Create) {
         FDriver = record.Create();
     }
 }
 
-TRuloASIO::~TRuloASIO() = default;
+TDriverBridge::~TDriverBridge() = default;
 
-ASIOBool TRuloASIO::init(void* sysHandle) {
+ASIOBool TDriverBridge::init(void* sysHandle) {
     return FDriver ? FDriver->init(sysHandle) : ASIOFalse;
 }
 
-void TRuloASIO::getDriverName(char* name) {
+void TDriverBridge::getDriverName(char* name) {
     if (FDriver) {
         FDriver->getDriverName(name);
     } else if (name) {
@@ -22,11 +22,11 @@ void TRuloASIO::getDriverName(char* name) {
     }
 }
 
-int32_t TRuloASIO::getDriverVersion() {
+int32_t TDriverBridge::getDriverVersion() {
     return FDriver ? FDriver->getDriverVersion() : 0;
 }
 
-void TRuloASIO::getErrorMessage(char* string) {
+void TDriverBridge::getErrorMessage(char* string) {
     if (FDriver) {
         FDriver->getErrorMessage(string);
     } else if (string) {
@@ -34,73 +34,73 @@ void TRuloASIO::getErrorMessage(char* string) {
     }
 }
 
-ASIOError TRuloASIO::start() {
+ASIOError TDriverBridge::start() {
     return FDriver ? FDriver->start() : ASE_NotPresent;
 }
-ASIOError TRuloASIO::stop() {
+ASIOError TDriverBridge::stop() {
     return FDriver ? FDriver->stop() : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
+ASIOError TDriverBridge::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
     return FDriver ? FDriver->getChannels(numInputChannels, numOutputChannels) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
+ASIOError TDriverBridge::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
     return FDriver ? FDriver->getLatencies(inputLatency, outputLatency) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
+ASIOError TDriverBridge::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                                    int32_t* granularity) {
     return FDriver ? FDriver->getBufferSize(minSize, maxSize, preferredSize, granularity)
                    : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::canSampleRate(ASIOSampleRate sampleRate) {
+ASIOError TDriverBridge::canSampleRate(ASIOSampleRate sampleRate) {
     return FDriver ? FDriver->canSampleRate(sampleRate) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::getSampleRate(ASIOSampleRate* sampleRate) {
+ASIOError TDriverBridge::getSampleRate(ASIOSampleRate* sampleRate) {
     return FDriver ? FDriver->getSampleRate(sampleRate) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::setSampleRate(ASIOSampleRate sampleRate) {
+ASIOError TDriverBridge::setSampleRate(ASIOSampleRate sampleRate) {
     return FDriver ? FDriver->setSampleRate(sampleRate) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
+ASIOError TDriverBridge::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
     return FDriver ? FDriver->getClockSources(clocks, numSources) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::setClockSource(int32_t reference) {
+ASIOError TDriverBridge::setClockSource(int32_t reference) {
     return FDriver ? FDriver->setClockSource(reference) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
+ASIOError TDriverBridge::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
     return FDriver ? FDriver->getSamplePosition(sPos, tStamp) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::getChannelInfo(ASIOChannelInfo* info) {
+ASIOError TDriverBridge::getChannelInfo(ASIOChannelInfo* info) {
     return FDriver ? FDriver->getChannelInfo(info) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
+ASIOError TDriverBridge::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
                                    int32_t bufferSize, ASIOCallbacks* callbacks) {
     return FDriver ? FDriver->createBuffers(bufferInfos, numChannels, bufferSize, callbacks)
                    : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::disposeBuffers() {
+ASIOError TDriverBridge::disposeBuffers() {
     return FDriver ? FDriver->disposeBuffers() : ASE_NotPresent;
 }
-ASIOError TRuloASIO::controlPanel() {
+ASIOError TDriverBridge::controlPanel() {
     return FDriver ? FDriver->controlPanel() : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::future(int32_t selector, void* opt) {
+ASIOError TDriverBridge::future(int32_t selector, void* opt) {
     return FDriver ? FDriver->future(selector, opt) : ASE_NotPresent;
 }
 
-ASIOError TRuloASIO::outputReady() {
+ASIOError TDriverBridge::outputReady() {
     return FDriver ? FDriver->outputReady() : ASE_NotPresent;
 }
 

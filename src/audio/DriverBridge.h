@@ -15,9 +15,9 @@ namespace varko {
 inline constexpr int32_t kAsioDeviceLost = 0x4C4F5354;
 
 // The 21 driver operations, in interface order.
-class IRuloASIO {
+class IAsioDriver {
 public:
-    virtual ~IRuloASIO() = default;
+    virtual ~IAsioDriver() = default;
 
     virtual ASIOBool init(void* sysHandle) = 0;
     virtual void getDriverName(char* name) = 0; // name: at least 32 bytes
@@ -48,17 +48,17 @@ public:
 // (the part a class id plays for a COM driver).
 struct TAsioDriverRecord {
     std::string Name;
-    std::function<std::unique_ptr<IRuloASIO>()> Create;
+    std::function<std::unique_ptr<IAsioDriver>()> Create;
 };
 
 // Creates the driver of one record and forwards the driver operations to it. Operations
 // on a bridge whose driver could not be created answer as "not present".
-class TRuloASIO final : public IRuloASIO {
+class TDriverBridge final : public IAsioDriver {
 public:
-    explicit TRuloASIO(const TAsioDriverRecord& record);
-    ~TRuloASIO() override;
-    TRuloASIO(const TRuloASIO&) = delete;
-    TRuloASIO& operator=(const TRuloASIO&) = delete;
+    explicit TDriverBridge(const TAsioDriverRecord& record);
+    ~TDriverBridge() override;
+    TDriverBridge(const TDriverBridge&) = delete;
+    TDriverBridge& operator=(const TDriverBridge&) = delete;
 
     // True when the driver object came back from its record's factory.
     bool Succeeded() const { return FDriver != nullptr; }
@@ -88,7 +88,7 @@ public:
     ASIOError outputReady() override;
 
 private:
-    std::unique_ptr<IRuloASIO> FDriver;
+    std::unique_ptr<IAsioDriver> FDriver;
 };
 
 } // namespace varko

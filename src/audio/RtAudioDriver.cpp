@@ -123,7 +123,7 @@ TJackFacts QueryJack(const std::string& device) {
     return facts;
 }
 
-class TRtAudioDriver final : public IRuloASIO {
+class TRtAudioDriver final : public IAsioDriver {
 public:
     TRtAudioDriver(RtAudio::Api api, std::string device)
         : FApi(api), FDevice(std::move(device)),
@@ -786,7 +786,7 @@ TAsioDriverRecords EnumerateRtAudioDrivers() {
             }
             const std::string device = info.name;
             records.push_back({std::string(ApiLabel(api)) + ": " + device, [api, device] {
-                                   return std::unique_ptr<IRuloASIO>(
+                                   return std::unique_ptr<IAsioDriver>(
                                        std::make_unique<TRtAudioDriver>(api, device));
                                }});
         }

@@ -42,8 +42,8 @@ struct TToneBankResult {
     int BuiltTones = 0;        // oscillators in the bank now
     bool Capped = false;       // the list was longer than MaxTones
     bool Abandoned = false;    // an oscillator died while building: bank left incomplete
-    bool WarnNoSound = false;  // some tone has no band: show warnicon1
-    bool WarnModeFile = false; // mode file unusable: show warnicon2
+    bool WarnNoSound = false;  // some tone has no band: show NoSoundWarning
+    bool WarnModeFile = false; // mode file unusable: show ModeFileWarning
     // The object for the status bar, when the bank is not empty.
     std::optional<std::string> ObjectDescription;
     bool Running = false;  // the engine runs again (it ran before)

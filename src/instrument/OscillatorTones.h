@@ -6,9 +6,9 @@
 
 namespace varko {
 
-class TEngineToneTarget : public IToneTarget {
+class TOscillatorTones : public IToneTarget {
 public:
-    explicit TEngineToneTarget(TAudioEngine& engine) : engine_(engine) {}
+    explicit TOscillatorTones(TAudioEngine& engine) : engine_(engine) {}
 
     int ToneCount() const override { return static_cast<int>(engine_.Oscillators.size()); }
     void SetPressure(int tone, float value) override {

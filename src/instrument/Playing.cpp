@@ -67,7 +67,7 @@ void TPlaying::ToneZoneMouseMove(const TToneZoneGeometry& zone, float barWidthRe
     }
 }
 
-void TPlaying::Shape1MouseDown(TMouseButton button) {
+void TPlaying::PointerDown(TMouseButton button) {
     PenDown = true;
     if (MousePressure && ValidBar(CurrentBar)) {
         tones_.SetPressure(CurrentBar, 0.5f);
@@ -90,7 +90,7 @@ void TPlaying::Shape1MouseDown(TMouseButton button) {
     }
 }
 
-void TPlaying::Shape1MouseUp(TMouseButton button) {
+void TPlaying::PointerUp(TMouseButton button) {
     PenDown = false;
     if (MousePressure && ValidBar(CurrentBar)) {
         tones_.SetPressure(CurrentBar, 0);
@@ -162,7 +162,7 @@ void TPlaying::Pen(const TToneZoneGeometry& zone, float barWidthReciprocal, floa
     MousePressure = false;
     ToneZoneMouseMove(zone, barWidthReciprocal, static_cast<int>(px), static_cast<int>(py), px, py);
     if (down && !PenDown) {
-        Shape1MouseDown(TMouseButton::mbLeft);
+        PointerDown(TMouseButton::mbLeft);
     }
     TPacket packet;
     packet.pkButtons = down ? 1 : 0;
@@ -174,7 +174,7 @@ void TPlaying::Pen(const TToneZoneGeometry& zone, float barWidthReciprocal, floa
     // A real pen's last packet (pressure 0) arrives before the button release, so a lift
     // leaves the tone without pressure.
     if (!down && PenDown) {
-        Shape1MouseUp(TMouseButton::mbLeft);
+        PointerUp(TMouseButton::mbLeft);
     }
     MousePressure = wasMouse;
 }

@@ -69,8 +69,8 @@ public:
     // (used for the speed in mouse mode only).
     void ToneZoneMouseMove(const TToneZoneGeometry& zone, float barWidthReciprocal, int x, int y,
                            float cursorX, float cursorY);
-    void Shape1MouseDown(TMouseButton button);
-    void Shape1MouseUp(TMouseButton button);
+    void PointerDown(TMouseButton button);
+    void PointerUp(TMouseButton button);
     // A tablet packet: pressure while the tip is down, speed always (a hovering pen too).
     void TabletPacket(const TPacket& packet);
     // The context's input extents; a zero extent leaves its scale unchanged.
@@ -79,7 +79,7 @@ public:
     void SetPressureAxisMax(int32_t axMax);
     void RezDownTimerTimer() { SetResonanceFader(resonanceFader_ + 1); }
     void RezUpTimerTimer() { SetResonanceFader(resonanceFader_ - 1); }
-    void lblResonanceClick() { SetResonanceFader(ResonanceFaderStart); }
+    void ResonanceResetClick() { SetResonanceFader(ResonanceFaderStart); }
     // Pushes the fader's resonance to every tone (after a rebuild, for example).
     void ApplyResonance();
 

@@ -155,7 +155,7 @@ bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error)
         return false;
     }
     Zone = TToneZoneGeometry(r.BuiltTones, Options.ZoneWidth, Options.ZoneHeight, Options.TwoRows);
-    Target = std::make_unique<TEngineToneTarget>(*Engine);
+    Target = std::make_unique<TOscillatorTones>(*Engine);
     Player = std::make_unique<TPlaying>(*Target);
     Player->SetResonanceFader(Options.Resonance);
     return true;

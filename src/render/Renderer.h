@@ -57,7 +57,7 @@ public:
 
 private:
     TToneBankInput BankInput() const;
-    std::unique_ptr<TEngineToneTarget> Target;
+    std::unique_ptr<TOscillatorTones> Target;
     std::unique_ptr<TPlaying> Player;
 };
 

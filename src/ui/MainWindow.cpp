@@ -59,23 +59,23 @@
 
 namespace varko {
 
-TMainWin* MainWin = nullptr;
+TMainWindow* MainWin = nullptr;
 
-std::function<int(QDialog&)> TMainWin::ExecModal = [](QDialog& d) { return d.exec(); };
-std::function<void(int)> TMainWin::Halt = [](int code) { std::_Exit(code); };
-std::function<void(const QUrl&)> TMainWin::OpenUrl = [](const QUrl& url) {
+std::function<int(QDialog&)> TMainWindow::ExecModal = [](QDialog& d) { return d.exec(); };
+std::function<void(int)> TMainWindow::Halt = [](int code) { std::_Exit(code); };
+std::function<void(const QUrl&)> TMainWindow::OpenUrl = [](const QUrl& url) {
     QDesktopServices::openUrl(url);
 };
-std::function<uint32_t()> TMainWin::TickCount = [] {
+std::function<uint32_t()> TMainWindow::TickCount = [] {
     using namespace std::chrono;
     return static_cast<uint32_t>(
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 };
-std::function<std::unique_ptr<IAudioHost>()> TMainWin::CreateHost = [] {
+std::function<std::unique_ptr<IAudioHost>()> TMainWindow::CreateHost = [] {
     return CreateAudioHost();
 };
-std::function<void(TTabletEventSource&)> TMainWin::ProbeTablet;
-std::function<std::unique_ptr<TWaveguideThread>()> TMainWin::MakeOscillator;
+std::function<void(TTabletEventSource&)> TMainWindow::ProbeTablet;
+std::function<std::unique_ptr<TWaveguideThread>()> TMainWindow::MakeOscillator;
 
 namespace {
 
@@ -184,16 +184,16 @@ std::string LocalPath(const QString& path) {
 
 } // namespace
 
-TMainWin::TMainWin(QWidget* parent) : QWidget(parent) {
+TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
     MainWin = this;
     tones_ = std::make_unique<TWindowTones>(Engine);
     playing_ = std::make_unique<TPlaying>(*tones_);
     BuildControls();
-    FormCreate();
+    StartUp();
 }
 
-TMainWin::~TMainWin() {
-    FormClose();
+TMainWindow::~TMainWindow() {
+    ShutDown();
     TVarkoApplication::OnException = nullptr;
     qApp->removeEventFilter(this);
     delete Settings; // it refers to the tablet and the playing state
@@ -206,9 +206,9 @@ TMainWin::~TMainWin() {
 // ---------------------------------------------------------------------------------------
 // Controls
 
-void TMainWin::BuildControls() {
+void TMainWindow::BuildControls() {
     InitResources();
-    setObjectName(QStringLiteral("MainWin"));
+    setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("Varko"));
     setWindowIcon(QIcon(QPixmap::fromImage(ResourceImage(QStringLiteral("AppIcon")))));
     QFont f = font();
@@ -266,10 +266,10 @@ void TMainWin::BuildControls() {
     LeftClipLed->setGeometry(0, 0, 12, 4);
     RightClipLed = new TClipLed(meters);
     RightClipLed->setGeometry(14, 0, 12, 4);
-    leftlevel = new QProgressBar(meters);
-    rightlevel = new QProgressBar(meters);
+    LeftMeter = new QProgressBar(meters);
+    RightMeter = new QProgressBar(meters);
     int mx = 0;
-    for (QProgressBar* m : {leftlevel, rightlevel}) {
+    for (QProgressBar* m : {LeftMeter, RightMeter}) {
         m->setOrientation(Qt::Vertical);
         m->setRange(0, 60);
         m->setValue(0);
@@ -312,12 +312,12 @@ void TMainWin::BuildControls() {
     root->addWidget(StatusBar);
     StatusBar->SetText(0, QString::fromUtf8(text::NoTablet));
     StatusBar->OnDrawPanel = [this](QPainter& p) { DrawPressurePanel(p); };
-    pressurebar = new QProgressBar(this);
-    pressurebar->setRange(0, 100);
-    pressurebar->setValue(0);
-    pressurebar->setTextVisible(false);
-    pressurebar->resize(97, 10);
-    pressurebar->hide();
+    PressureBar = new QProgressBar(this);
+    PressureBar->setRange(0, 100);
+    PressureBar->setValue(0);
+    PressureBar->setTextVisible(false);
+    PressureBar->resize(97, 10);
+    PressureBar->hide();
 
     HelpPanel = new QWidget(this);
     HelpPanel->setGeometry(200, 49, 113, 59);
@@ -355,10 +355,10 @@ void TMainWin::BuildControls() {
         connect(t, &QTimer::timeout, this, handler);
         return t;
     };
-    leveltimer = makeTimer(50, &TMainWin::leveltimerTimer);
-    LeftClipOffTimer = makeTimer(1000, &TMainWin::LeftClipOffTimerTimer);
-    RightClipOffTimer = makeTimer(1000, &TMainWin::RightClipOffTimerTimer);
-    TickCheck = makeTimer(5000, &TMainWin::TickCheckTimer);
+    LevelTimer = makeTimer(50, &TMainWindow::LevelTimerTick);
+    LeftClipOffTimer = makeTimer(1000, &TMainWindow::LeftClipOffTimerTimer);
+    RightClipOffTimer = makeTimer(1000, &TMainWindow::RightClipOffTimerTimer);
+    Watchdog = makeTimer(5000, &TMainWindow::WatchdogTick);
     RezDownTimer = makeTimer(30, [this] { Playing().RezDownTimerTimer(); });
     RezUpTimer = makeTimer(30, [this] { Playing().RezUpTimerTimer(); });
 
@@ -369,15 +369,15 @@ void TMainWin::BuildControls() {
         Playing().ToneZoneMouseMove(ToneZone->Geometry(), ToneZone->BarWidthReciprocal(), zx, zy,
                                     static_cast<float>(c.x()), static_cast<float>(c.y()));
     };
-    ToneZone->OnMouseDown = [this](TMouseButton b, int, int) { Playing().Shape1MouseDown(b); };
-    ToneZone->OnMouseUp = [this](TMouseButton b, int, int) { Playing().Shape1MouseUp(b); };
+    ToneZone->OnMouseDown = [this](TMouseButton b, int, int) { Playing().PointerDown(b); };
+    ToneZone->OnMouseUp = [this](TMouseButton b, int, int) { Playing().PointerUp(b); };
     play.OnResonanceFaderChanged = [this](int p) {
         const QSignalBlocker block(ResonanceFader);
         ResonanceFader->setValue(p);
     };
     play.OnPressureBarChanged = [this] {
-        pressurebar->setMaximum(Playing().PressureBarMax);
-        pressurebar->setValue(Playing().PressureBarPosition);
+        PressureBar->setMaximum(Playing().PressureBarMax);
+        PressureBar->setValue(Playing().PressureBarPosition);
         StatusBar->repaint();
     };
     play.OnRezTimersChanged = [this] {
@@ -396,28 +396,28 @@ void TMainWin::BuildControls() {
     qApp->installEventFilter(this);
 }
 
-void TMainWin::BuildParametersPanel() {
+void TMainWindow::BuildParametersPanel() {
     QWidget* p = ParametersPanel;
     CloseParametersLblBtn = AddPanelTitle(p, QStringLiteral("Parameters"), 241);
     CloseParametersLblBtn->OnClick = [this] { ParametersBtnClick(); };
 
     AddLabel(p, QStringLiteral("Initial Frequency:"), 8, 31);
-    InitialFreqEd = new QLineEdit(QStringLiteral("200"), p);
-    InitialFreqEd->setGeometry(112, 28, 64, 21);
+    InitialFrequencyEdit = new QLineEdit(QStringLiteral("200"), p);
+    InitialFrequencyEdit->setGeometry(112, 28, 64, 21);
     AddLabel(p, QStringLiteral("Hz"), 180, 31);
-    warnicon1 = AddWarnIcon(p, text::WarnNoSound, 200, 31);
+    NoSoundWarning = AddWarnIcon(p, text::WarnNoSound, 200, 31);
 
     AddLabel(p, QStringLiteral("Repeat scale downwards"), 8, 57);
-    RepeatDownEd = new QLineEdit(QStringLiteral("0"), p);
-    RepeatDownEd->setGeometry(150, 54, 28, 21);
-    RepeatDownUd = new TUpDown(RepeatDownEd, 0, MaxRepeatCount, 0, p);
-    RepeatDownUd->setGeometry(178, 54, 14, 21);
+    RepeatDownEdit = new QLineEdit(QStringLiteral("0"), p);
+    RepeatDownEdit->setGeometry(150, 54, 28, 21);
+    RepeatDownArrows = new TUpDown(RepeatDownEdit, 0, MaxRepeatCount, 0, p);
+    RepeatDownArrows->setGeometry(178, 54, 14, 21);
     AddLabel(p, QStringLiteral("time(s)"), 196, 57);
     AddLabel(p, QStringLiteral("Repeat scale upwards"), 8, 83);
-    RepeatUpEd = new QLineEdit(QStringLiteral("0"), p);
-    RepeatUpEd->setGeometry(150, 80, 28, 21);
-    RepeatUpUd = new TUpDown(RepeatUpEd, 0, MaxRepeatCount, 0, p);
-    RepeatUpUd->setGeometry(178, 80, 14, 21);
+    RepeatUpEdit = new QLineEdit(QStringLiteral("0"), p);
+    RepeatUpEdit->setGeometry(150, 80, 28, 21);
+    RepeatUpArrows = new TUpDown(RepeatUpEdit, 0, MaxRepeatCount, 0, p);
+    RepeatUpArrows->setGeometry(178, 80, 14, 21);
     AddLabel(p, QStringLiteral("time(s)"), 196, 83);
     // A check box does not wrap its caption; the caption is a label beside it that toggles it.
     RepeatEndsChk = new QCheckBox(p);
@@ -430,38 +430,38 @@ void TMainWin::BuildParametersPanel() {
     repeatEnds->setCursor(Qt::ArrowCursor);
     repeatEnds->setGeometry(28, 106, 205, 30);
     repeatEnds->OnClick = [this] { RepeatEndsChk->toggle(); };
-    RepeatDownUd->OnChangingEx = [this](int v) {
+    RepeatDownArrows->OnChangingEx = [this](int v) {
         RepeatDownCount = std::max(v, 0);
         return true;
     };
-    RepeatUpUd->OnChangingEx = [this](int v) {
+    RepeatUpArrows->OnChangingEx = [this](int v) {
         RepeatUpCount = std::max(v, 0);
         return true;
     };
-    connect(RepeatDownEd, &QLineEdit::textChanged, this, &TMainWin::RepeatDownEdChange);
-    connect(RepeatUpEd, &QLineEdit::textChanged, this, &TMainWin::RepeatUpEdChange);
+    connect(RepeatDownEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatDownEditChange);
+    connect(RepeatUpEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatUpEditChange);
 
     AddLabel(p, QStringLiteral("Object Type:"), 8, 139, true);
     ObjectGroup = new QButtonGroup(p);
     InternalObject = new QRadioButton(QStringLiteral("Uniform Slender Bar"), p);
     InternalObject->setGeometry(8, 154, 200, 20);
     InternalObject->setChecked(true);
-    lblmodelevels = AddLabel(p, QStringLiteral("Mode Weighting:"), 26, 177);
-    ModeLevelsTrk = new QSlider(Qt::Horizontal, p);
-    ModeLevelsTrk->setRange(0, 11);
-    ModeLevelsTrk->setValue(6);
-    ModeLevelsTrk->setPageStep(1);
-    ModeLevelsTrk->setTickPosition(QSlider::TicksBelow);
-    ModeLevelsTrk->setGeometry(24, 192, 150, 26);
-    lbl1n = AddLabel(p, QStringLiteral("1/n"), 182, 197);
-    lblNexp = new QLabel(QStringLiteral("3"), p);
-    QFont small = lblNexp->font();
+    ModeWeightingLabel = AddLabel(p, QStringLiteral("Mode Weighting:"), 26, 177);
+    ModeWeightingSlider = new QSlider(Qt::Horizontal, p);
+    ModeWeightingSlider->setRange(0, 11);
+    ModeWeightingSlider->setValue(6);
+    ModeWeightingSlider->setPageStep(1);
+    ModeWeightingSlider->setTickPosition(QSlider::TicksBelow);
+    ModeWeightingSlider->setGeometry(24, 192, 150, 26);
+    ModeWeightingFormula = AddLabel(p, QStringLiteral("1/n"), 182, 197);
+    ModeWeightingExponent = new QLabel(QStringLiteral("3"), p);
+    QFont small = ModeWeightingExponent->font();
     small.setPointSize(6);
-    lblNexp->setFont(small);
-    lblNexp->setGeometry(200, 191, 24, 12);
+    ModeWeightingExponent->setFont(small);
+    ModeWeightingExponent->setGeometry(200, 191, 24, 12);
     ExternalObject = new QRadioButton(QStringLiteral("Load from file:"), p);
     ExternalObject->setGeometry(8, 222, 120, 20);
-    warnicon2 = AddWarnIcon(p, text::WarnModeFile, 130, 224);
+    ModeFileWarning = AddWarnIcon(p, text::WarnModeFile, 130, 224);
     ObjectGroup->addButton(InternalObject);
     ObjectGroup->addButton(ExternalObject);
     ModeFilesCombo = new QComboBox(p);
@@ -469,63 +469,63 @@ void TMainWin::BuildParametersPanel() {
     ModeFilesCombo->setEditable(false);
     ModeFilesCombo->setMaxVisibleItems(11);
     ModeFilesCombo->setEnabled(false);
-    connect(InternalObject, &QRadioButton::clicked, this, &TMainWin::InternalObjectClick);
-    connect(ExternalObject, &QRadioButton::clicked, this, &TMainWin::ExternalObjectClick);
-    connect(ModeFilesCombo, &QComboBox::activated, this, &TMainWin::ModeFilesComboSelect);
-    connect(ModeLevelsTrk, &QSlider::valueChanged, this, &TMainWin::ModeLevelsTrkChange);
+    connect(InternalObject, &QRadioButton::clicked, this, &TMainWindow::InternalObjectClick);
+    connect(ExternalObject, &QRadioButton::clicked, this, &TMainWindow::ExternalObjectClick);
+    connect(ModeFilesCombo, &QComboBox::activated, this, &TMainWindow::ModeFilesComboSelect);
+    connect(ModeWeightingSlider, &QSlider::valueChanged, this, &TMainWindow::ModeWeightingChange);
 
     AddLabel(p, QStringLiteral("Ends:"), 8, 276, true);
     EndTypeGroup = new QButtonGroup(p);
-    EndType1 = new QRadioButton(QString::fromUtf8(text::EndFree), p);
-    EndType2 = new QRadioButton(QString::fromUtf8(text::EndFixed), p);
-    EndType3 = new QRadioButton(QString::fromUtf8(text::EndHinged), p);
+    EndFreeRadio = new QRadioButton(QString::fromUtf8(text::EndFree), p);
+    EndFixedRadio = new QRadioButton(QString::fromUtf8(text::EndFixed), p);
+    EndHingedRadio = new QRadioButton(QString::fromUtf8(text::EndHinged), p);
     int y = 292;
-    for (QRadioButton* r : {EndType1, EndType2, EndType3}) {
+    for (QRadioButton* r : {EndFreeRadio, EndFixedRadio, EndHingedRadio}) {
         r->setGeometry(8, y, 200, 20);
         EndTypeGroup->addButton(r);
         y += 20;
     }
-    EndType1->setChecked(true);
+    EndFreeRadio->setChecked(true);
 
     AddLabel(p, QStringLiteral("Vibration Mode Limit:"), 8, 360);
-    ModeLimitEd = new QLineEdit(QStringLiteral("8"), p);
-    ModeLimitEd->setGeometry(136, 357, 36, 21);
-    ModeLimitUd = new TUpDown(ModeLimitEd, 1, 100, 8, p);
-    ModeLimitUd->setGeometry(172, 357, 14, 21);
-    ModeLimitUd->OnChangingEx = [this](int v) { return ModeLimitUdChangingEx(v); };
-    connect(ModeLimitEd, &QLineEdit::textChanged, this, &TMainWin::ModeLimitEdChange);
+    ModeLimitEdit = new QLineEdit(QStringLiteral("8"), p);
+    ModeLimitEdit->setGeometry(136, 357, 36, 21);
+    ModeLimitArrows = new TUpDown(ModeLimitEdit, 1, 100, 8, p);
+    ModeLimitArrows->setGeometry(172, 357, 14, 21);
+    ModeLimitArrows->OnChangingEx = [this](int v) { return ModeLimitChanging(v); };
+    connect(ModeLimitEdit, &QLineEdit::textChanged, this, &TMainWindow::ModeLimitEditChange);
 
     ResonanceFader = AddFader(p, ResonanceFaderStart, 36, 392, 170);
-    lblResonance = new TLinkLabel(QStringLiteral("Resonance"), p, false);
-    lblResonance->move(26, 566);
-    lblResonance->adjustSize();
-    lblResonance->OnClick = [this] { Playing().lblResonanceClick(); };
+    ResonanceReset = new TLinkLabel(QStringLiteral("Resonance"), p, false);
+    ResonanceReset->move(26, 566);
+    ResonanceReset->adjustSize();
+    ResonanceReset->OnClick = [this] { Playing().ResonanceResetClick(); };
     connect(ResonanceFader, &QSlider::valueChanged, this,
             [this](int v) { Playing().SetResonanceFader(v); });
 
-    masterfader = AddFader(p, 20, 160, 392, 170);
-    lblmainvol = new TLinkLabel(QString(), p, false);
-    lblmainvol->setPixmap(Loudspeaker(palette().color(QPalette::WindowText)));
-    lblmainvol->setGeometry(170, 566, 20, 16);
-    lblmainvol->OnClick = [this] { lblmainvolClick(); };
-    connect(masterfader, &QSlider::valueChanged, this, &TMainWin::masterfaderChange);
+    MasterFader = AddFader(p, 20, 160, 392, 170);
+    MasterLevelReset = new TLinkLabel(QString(), p, false);
+    MasterLevelReset->setPixmap(Loudspeaker(palette().color(QPalette::WindowText)));
+    MasterLevelReset->setGeometry(170, 566, 20, 16);
+    MasterLevelReset->OnClick = [this] { MasterLevelResetClick(); };
+    connect(MasterFader, &QSlider::valueChanged, this, &TMainWindow::MasterFaderChange);
 
     ApplyParametersBtn = new QPushButton(QStringLiteral("Apply"), p);
     QFont bold = ApplyParametersBtn->font();
     bold.setBold(true);
     ApplyParametersBtn->setFont(bold);
     ApplyParametersBtn->setGeometry(80, 594, 81, 27);
-    connect(ApplyParametersBtn, &QPushButton::clicked, this, &TMainWin::ApplyParametersBtnClick);
+    connect(ApplyParametersBtn, &QPushButton::clicked, this, &TMainWindow::ApplyParametersBtnClick);
 }
 
 // ---------------------------------------------------------------------------------------
 // Start-up and shutdown
 
-void TMainWin::FormCreate() {
+void TMainWindow::StartUp() {
     // 1. The oscillators draw their noise seeds from the clock.
     std::srand(static_cast<unsigned>(std::time(nullptr)));
     // 2, 3. The crash window exists before anything can fail.
-    CrashWin = new TVarkoCrashWin(this);
+    CrashWin = new TCrashWindow(this);
     TVarkoApplication::OnException = [this](const std::string& cls, const std::string& sender,
                                             const std::string& message) {
         ApplicationException(cls, sender, message);
@@ -550,7 +550,7 @@ void TMainWin::FormCreate() {
         // The server went away: the audio is stopped until the player restarts it.
         device->OnDeviceLost = [this](IAudioHost*) {
             if (Engine) {
-                TickCheck->stop();
+                Watchdog->stop();
                 Engine->Stop();
                 RestartBtn->show();
                 SetStatusText(4, QString::fromUtf8(text::Stopped));
@@ -585,14 +585,14 @@ void TMainWin::FormCreate() {
     owner.RefreshTones = [this] { RefreshTones(); };
     owner.SetStatusText = [this](int panel, const QString& t) { SetStatusText(panel, t); };
     owner.ResetLevelBars = [this] {
-        leftlevel->setValue(0);
-        rightlevel->setValue(0);
+        LeftMeter->setValue(0);
+        RightMeter->setValue(0);
     };
     owner.SetLevelTimerEnabled = [this](bool on) {
         if (on) {
-            leveltimer->start();
+            LevelTimer->start();
         } else {
-            leveltimer->stop();
+            LevelTimer->stop();
         }
     };
     owner.SetRezTimerInterval = [this](int ms) {
@@ -601,19 +601,19 @@ void TMainWin::FormCreate() {
     };
     owner.ResetPressureBar = [this] {
         Playing().ShowPressureLevel = Flags.ShowPressureLevel;
-        pressurebar->setValue(0);
+        PressureBar->setValue(0);
         Playing().PressureBarPosition = 0;
         StatusBar->repaint();
     };
     owner.CursorPos = [] { return QCursor::pos(); };
-    Settings = new Tayarfrm(*Engine, *Tablet, Playing(), Flags, std::move(owner), this);
+    Settings = new TSettingsDialog(*Engine, *Tablet, Playing(), Flags, std::move(owner), this);
     Settings->FillDriverList();
     // The driver's own panel (buffer size and sample rate) opens over the settings dialog.
     InstallDriverPanelPresenter(Settings);
 
     // 17. Without an audio device there is nothing to play.
     if (Engine->Host().DriverList().empty()) {
-        TVarkoNoAsioWindow notice(this);
+        TNoAudioDeviceNotice notice(this);
         ExecModal(notice);
         Halted = true;
         Halt(0);
@@ -626,16 +626,16 @@ void TMainWin::FormCreate() {
         AXIS axis;
         Tablet->GetPressureAxis(axis);
         Playing().SetPressureAxisMax(axis.axMax);
-        pressurebar->setMaximum(Playing().PressureBarMax);
+        PressureBar->setMaximum(Playing().PressureBarMax);
     } else {
         {
-            TVarkoNoTabletWindow notice(this);
+            TNoTabletNotice notice(this);
             ExecModal(notice);
         }
-        if (!Settings->chktabletyok->isChecked()) {
-            Settings->chktabletyok->click();
+        if (!Settings->MousePressureBox->isChecked()) {
+            Settings->MousePressureBox->click();
         }
-        Settings->chktabletyok->setEnabled(false);
+        Settings->MousePressureBox->setEnabled(false);
     }
 
     // 19, 20.
@@ -644,12 +644,12 @@ void TMainWin::FormCreate() {
     History.Load(HistoryFilePath());
     UpdateModeFileHistory();
     // 22.
-    leveltimer->start();
+    LevelTimer->start();
     LastTick = TickCount();
-    TickCheck->start();
+    Watchdog->start();
 }
 
-void TMainWin::ReadSettingsFile() {
+void TMainWindow::ReadSettingsFile() {
     const std::string path = SettingsFilePath();
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
@@ -657,12 +657,12 @@ void TMainWin::ReadSettingsFile() {
     }
     std::string message;
     if (!LoadSettingsFile(
-            *Settings, path, [this](int level) { masterfader->setValue(level); }, message)) {
+            *Settings, path, [this](int level) { MasterFader->setValue(level); }, message)) {
         MessageBox(QString::fromStdString(message), QMessageBox::Warning);
     }
 }
 
-void TMainWin::FormClose() {
+void TMainWindow::ShutDown() {
     if (closed_ || Halted) {
         closed_ = true;
         return;
@@ -670,7 +670,7 @@ void TMainWin::FormClose() {
     closed_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     for (QTimer* t :
-         {leveltimer, LeftClipOffTimer, RightClipOffTimer, TickCheck, RezDownTimer, RezUpTimer}) {
+         {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, RezDownTimer, RezUpTimer}) {
         t->stop();
     }
     Engine.reset();
@@ -679,15 +679,15 @@ void TMainWin::FormClose() {
     }
     ScaleLines.clear();
     std::string message;
-    if (!SaveSettingsFile(*Settings, SettingsFilePath(), masterfader->value(), message)) {
+    if (!SaveSettingsFile(*Settings, SettingsFilePath(), MasterFader->value(), message)) {
         MessageBox(QString::fromStdString(message), QMessageBox::Warning);
     }
     History.Save(HistoryFilePath()); // a failure loses this run's history only
     QApplication::restoreOverrideCursor();
 }
 
-void TMainWin::closeEvent(QCloseEvent* event) {
-    FormClose();
+void TMainWindow::closeEvent(QCloseEvent* event) {
+    ShutDown();
     event->accept();
     if (AboutBox != nullptr) {
         AboutBox->close();
@@ -697,31 +697,31 @@ void TMainWin::closeEvent(QCloseEvent* event) {
 // ---------------------------------------------------------------------------------------
 // Status bar, meters, timers
 
-QString TMainWin::StatusText(int panel) const {
+QString TMainWindow::StatusText(int panel) const {
     return StatusBar->Text(panel);
 }
 
-void TMainWin::SetStatusText(int panel, const QString& text) {
+void TMainWindow::SetStatusText(int panel, const QString& text) {
     StatusBar->SetText(panel, text);
 }
 
-void TMainWin::FormResize() {
+void TMainWindow::LayOutStatusBar() {
     const int w = std::max((StatusBar->width() - 335) / 2, 0);
     StatusBar->Widths = {150, 115, w, w, 70};
     StatusBar->update();
 }
 
-void TMainWin::resizeEvent(QResizeEvent* event) {
+void TMainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    FormResize();
+    LayOutStatusBar();
 }
 
-void TMainWin::DrawPressurePanel(QPainter& painter) {
+void TMainWindow::DrawPressurePanel(QPainter& painter) {
     const QPoint at(154, (StatusBar->height() - 9) / 2);
-    pressurebar->render(&painter, at, QRegion(), QWidget::DrawChildren);
+    PressureBar->render(&painter, at, QRegion(), QWidget::DrawChildren);
 }
 
-void TMainWin::LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer) {
+void TMainWindow::LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer) {
     if (peak > 0) {
         const double d = 20.0 * std::log10(static_cast<double>(peak));
         // Ties to even, as the meters have always rounded.
@@ -737,39 +737,39 @@ void TMainWin::LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer
     }
 }
 
-void TMainWin::leveltimerTimer() {
+void TMainWindow::LevelTimerTick() {
     if (!Engine) {
         return;
     }
-    LevelMeter(Engine->PeakLeft.load(std::memory_order_relaxed), leftlevel, LeftClipLed,
+    LevelMeter(Engine->PeakLeft.load(std::memory_order_relaxed), LeftMeter, LeftClipLed,
                LeftClipOffTimer);
-    LevelMeter(Engine->PeakRight.load(std::memory_order_relaxed), rightlevel, RightClipLed,
+    LevelMeter(Engine->PeakRight.load(std::memory_order_relaxed), RightMeter, RightClipLed,
                RightClipOffTimer);
     Engine->PeakLeft.store(0.0f, std::memory_order_relaxed);
     Engine->PeakRight.store(0.0f, std::memory_order_relaxed);
 }
 
-void TMainWin::LeftClipOffTimerTimer() {
+void TMainWindow::LeftClipOffTimerTimer() {
     LeftClipOffTimer->stop();
     LeftClipLed->SetColors(Qt::black, QColor(128, 128, 128));
 }
 
-void TMainWin::RightClipOffTimerTimer() {
+void TMainWindow::RightClipOffTimerTimer() {
     RightClipOffTimer->stop();
     RightClipLed->SetColors(Qt::black, QColor(128, 128, 128));
 }
 
-void TMainWin::ShowStoppedWarning(const char* first, const char* second) {
-    TickCheck->stop();
+void TMainWindow::ShowStoppedWarning(const char* first, const char* second) {
+    Watchdog->stop();
     Engine->Stop();
     RestartBtn->show();
     SetStatusText(4, QString::fromUtf8(text::Stopped));
-    TVarkoCPUwarningWin warning(this);
+    TAudioStoppedNotice warning(this);
     warning.SetTexts(QString::fromUtf8(first), QString::fromUtf8(second));
     ExecModal(warning);
 }
 
-void TMainWin::TickCheckTimer() {
+void TMainWindow::WatchdogTick() {
     const uint32_t now = TickCount();
     // The ticks are UI messages: a long gap means the UI thread was starved.
     if (static_cast<uint32_t>(now - LastTick) > 15000u) {
@@ -779,13 +779,13 @@ void TMainWin::TickCheckTimer() {
     LastTick = TickCount();
 }
 
-void TMainWin::StopAudio() {
+void TMainWindow::StopAudio() {
     ShowStoppedWarning(text::UserStopped, text::UserStoppedAdvice);
 }
 
-void TMainWin::RestartBtnClick() {
+void TMainWindow::RestartBtnClick() {
     LastTick = TickCount();
-    TickCheck->start();
+    Watchdog->start();
     Engine->Start();
     SetStatusText(4, QString::fromUtf8(text::Running));
     RestartBtn->hide();
@@ -794,12 +794,12 @@ void TMainWin::RestartBtnClick() {
 // ---------------------------------------------------------------------------------------
 // Crashes
 
-void TMainWin::ApplicationException(const std::string& exceptionClass,
+void TMainWindow::ApplicationException(const std::string& exceptionClass,
                                     const std::string& senderClass, const std::string& message) {
     ThreadTerminationCheck(exceptionClass + "@" + senderClass + ": " + message);
 }
 
-void TMainWin::ThreadTerminationCheck(const std::string& crashText) {
+void TMainWindow::ThreadTerminationCheck(const std::string& crashText) {
     if (crashing_) {
         return; // one crash window is enough; the halt follows it
     }
@@ -816,72 +816,72 @@ void TMainWin::ThreadTerminationCheck(const std::string& crashText) {
 // ---------------------------------------------------------------------------------------
 // Parameters panel
 
-void TMainWin::masterfaderChange() {
+void TMainWindow::MasterFaderChange() {
     if (Engine) {
-        Engine->MasterGain.store(MasterGainFromFader(masterfader->value()),
+        Engine->MasterGain.store(MasterGainFromFader(MasterFader->value()),
                                  std::memory_order_relaxed);
     }
 }
 
-void TMainWin::lblmainvolClick() {
-    masterfader->setValue(20);
+void TMainWindow::MasterLevelResetClick() {
+    MasterFader->setValue(20);
 }
 
-bool TMainWin::ModeLimitUdChangingEx(int newValue) {
+bool TMainWindow::ModeLimitChanging(int newValue) {
     ModeLimit = std::max(newValue, 1);
     return true;
 }
 
-void TMainWin::ModeLimitEdChange() {
+void TMainWindow::ModeLimitEditChange() {
     bool ok = false;
-    const int n = ModeLimitEd->text().toInt(&ok);
+    const int n = ModeLimitEdit->text().toInt(&ok);
     if (ok && n > 0) {
-        ModeLimitUd->SetPosition(n);
+        ModeLimitArrows->SetPosition(n);
     }
 }
 
-void TMainWin::ModeLevelsTrkChange() {
-    const int p = ModeLevelsTrk->value();
+void TMainWindow::ModeWeightingChange() {
+    const int p = ModeWeightingSlider->value();
     if (p == ModeWeightFactorial) {
-        lblNexp->hide();
-        lbl1n->setText(QStringLiteral("1/n!"));
+        ModeWeightingExponent->hide();
+        ModeWeightingFormula->setText(QStringLiteral("1/n!"));
     } else {
-        lblNexp->setText(QString::number(p / 2.0, 'g', 3));
-        lblNexp->show();
-        lbl1n->setText(QStringLiteral("1/n"));
+        ModeWeightingExponent->setText(QString::number(p / 2.0, 'g', 3));
+        ModeWeightingExponent->show();
+        ModeWeightingFormula->setText(QStringLiteral("1/n"));
     }
 }
 
-void TMainWin::RepeatDownEdChange() {
-    if (const auto n = ParseRepeatCount(RepeatDownEd->text().toStdString())) {
-        RepeatDownUd->SetPosition(*n);
+void TMainWindow::RepeatDownEditChange() {
+    if (const auto n = ParseRepeatCount(RepeatDownEdit->text().toStdString())) {
+        RepeatDownArrows->SetPosition(*n);
     }
 }
 
-void TMainWin::RepeatUpEdChange() {
-    if (const auto n = ParseRepeatCount(RepeatUpEd->text().toStdString())) {
-        RepeatUpUd->SetPosition(*n);
+void TMainWindow::RepeatUpEditChange() {
+    if (const auto n = ParseRepeatCount(RepeatUpEdit->text().toStdString())) {
+        RepeatUpArrows->SetPosition(*n);
     }
 }
 
-void TMainWin::ParametersBtnClick() {
+void TMainWindow::ParametersBtnClick() {
     ParametersPanel->setVisible(!ParametersPanel->isVisible());
 }
 
-void TMainWin::ContentsBtnClick() {
+void TMainWindow::ContentsBtnClick() {
     ScaleContentsPanel->setVisible(!ScaleContentsPanel->isVisible());
 }
 
-void TMainWin::SettingsBtnClick() {
+void TMainWindow::SettingsBtnClick() {
     ExecModal(*Settings);
 }
 
-void TMainWin::HelpBtnClick() {
+void TMainWindow::HelpBtnClick() {
     HelpPanel->setVisible(!HelpPanel->isVisible());
     HelpPanel->raise();
 }
 
-void TMainWin::AboutMenuItemClick() {
+void TMainWindow::AboutMenuItemClick() {
     if (AboutBox != nullptr) {
         AboutBox->show();
         AboutBox->raise();
@@ -889,12 +889,12 @@ void TMainWin::AboutMenuItemClick() {
     HelpPanel->hide();
 }
 
-void TMainWin::HelpMenuItemClick() {
+void TMainWindow::HelpMenuItemClick() {
     OpenUrl(QUrl::fromLocalFile(UserGuidePath()));
     HelpPanel->hide();
 }
 
-void TMainWin::GetScaleFilesMenuItemClick() {
+void TMainWindow::GetScaleFilesMenuItemClick() {
     HelpPanel->hide();
     if (MessageBox(QString::fromUtf8(text::ScaleArchive), QMessageBox::Information,
                    QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok) {
@@ -902,7 +902,7 @@ void TMainWin::GetScaleFilesMenuItemClick() {
     }
 }
 
-int TMainWin::MessageBox(const QString& text, int icon, int buttons) {
+int TMainWindow::MessageBox(const QString& text, int icon, int buttons) {
     QMessageBox box(static_cast<QMessageBox::Icon>(icon), QString::fromUtf8(text::Caption), text,
                     static_cast<QMessageBox::StandardButtons>(buttons), this);
     const int r = ExecModal(box);
@@ -916,23 +916,23 @@ int TMainWin::MessageBox(const QString& text, int icon, int buttons) {
 // ---------------------------------------------------------------------------------------
 // Mode files
 
-void TMainWin::InternalObjectClick() {
-    for (QWidget* w : {static_cast<QWidget*>(lblmodelevels), static_cast<QWidget*>(ModeLevelsTrk),
-                       static_cast<QWidget*>(lbl1n), static_cast<QWidget*>(lblNexp)}) {
+void TMainWindow::InternalObjectClick() {
+    for (QWidget* w : {static_cast<QWidget*>(ModeWeightingLabel), static_cast<QWidget*>(ModeWeightingSlider),
+                       static_cast<QWidget*>(ModeWeightingFormula), static_cast<QWidget*>(ModeWeightingExponent)}) {
         w->setEnabled(true);
     }
     ModeFilesCombo->setEnabled(false);
 }
 
-void TMainWin::ExternalObjectClick() {
-    for (QWidget* w : {static_cast<QWidget*>(lblmodelevels), static_cast<QWidget*>(ModeLevelsTrk),
-                       static_cast<QWidget*>(lbl1n), static_cast<QWidget*>(lblNexp)}) {
+void TMainWindow::ExternalObjectClick() {
+    for (QWidget* w : {static_cast<QWidget*>(ModeWeightingLabel), static_cast<QWidget*>(ModeWeightingSlider),
+                       static_cast<QWidget*>(ModeWeightingFormula), static_cast<QWidget*>(ModeWeightingExponent)}) {
         w->setEnabled(false);
     }
     ModeFilesCombo->setEnabled(true);
 }
 
-void TMainWin::UpdateModeFileHistory() {
+void TMainWindow::UpdateModeFileHistory() {
     ModeFilesCombo->clear();
     for (const std::string& item : History.ComboItems()) {
         ModeFilesCombo->addItem(QString::fromStdString(item));
@@ -940,7 +940,7 @@ void TMainWin::UpdateModeFileHistory() {
     ModeFilesCombo->setCurrentIndex(-1);
 }
 
-void TMainWin::ModeFilesComboSelect() {
+void TMainWindow::ModeFilesComboSelect() {
     const int index = ModeFilesCombo->currentIndex();
     if (index > 0) {
         LoadModeFile(History[static_cast<size_t>(index - 1)], true);
@@ -956,8 +956,8 @@ void TMainWin::ModeFilesComboSelect() {
     }
 }
 
-void TMainWin::LoadModeFile(const std::string& path, bool fromHistory) {
-    warnicon2->hide();
+void TMainWindow::LoadModeFile(const std::string& path, bool fromHistory) {
+    ModeFileWarning->hide();
     ModeRatios.clear();
     ModeLevels.clear();
     ModeFile file = ReadModeFile(path);
@@ -981,14 +981,14 @@ void TMainWin::LoadModeFile(const std::string& path, bool fromHistory) {
     ModeRatios = std::move(file.Ratios);
     ModeLevels = std::move(file.Levels);
     if (file.HasFaultyLines) {
-        warnicon2->show();
+        ModeFileWarning->show();
     }
 }
 
 // ---------------------------------------------------------------------------------------
 // Scales and the tone bank
 
-QString TMainWin::ChooseFile(const char* title, const char* filter) {
+QString TMainWindow::ChooseFile(const char* title, const char* filter) {
     QFileDialog dialog(this, QString::fromUtf8(title), InitialDir, QString::fromUtf8(filter));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::ReadOnly, false);
@@ -999,7 +999,7 @@ QString TMainWin::ChooseFile(const char* title, const char* filter) {
     return dialog.selectedFiles().first();
 }
 
-void TMainWin::OpenScaleBtnClick() {
+void TMainWindow::OpenScaleBtnClick() {
     if (Settings->DriverCombo->currentIndex() == -1) {
         MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
         return;
@@ -1015,7 +1015,7 @@ void TMainWin::OpenScaleBtnClick() {
     RepaintToneZone();
 }
 
-void TMainWin::ParseScalaFile(const std::string& path) {
+void TMainWindow::ParseScalaFile(const std::string& path) {
     ScalaFile file = ReadScalaFile(path);
     if (!file.Opened) {
         MessageBox(QString::fromUtf8(text::ScaleNotOpened), QMessageBox::Critical);
@@ -1035,7 +1035,7 @@ void TMainWin::ParseScalaFile(const std::string& path) {
     }
 }
 
-void TMainWin::CalculateRepeats() {
+void TMainWindow::CalculateRepeats() {
     if (auto r = varko::CalculateRepeats(ScaleDegrees_, RepeatDownCount, RepeatUpCount,
                                          RepeatEndsChk->isChecked())) {
         ToneRatios = std::move(*r);
@@ -1047,8 +1047,8 @@ void TMainWin::CalculateRepeats() {
     }
 }
 
-void TMainWin::ApplyParametersBtnClick() {
-    if (const auto f = ParseInitialFrequency(InitialFreqEd->text().toStdString())) {
+void TMainWindow::ApplyParametersBtnClick() {
+    if (const auto f = ParseInitialFrequency(InitialFrequencyEdit->text().toStdString())) {
         InitialFrequency = *f;
     }
     CalculateRepeats();
@@ -1056,17 +1056,17 @@ void TMainWin::ApplyParametersBtnClick() {
     RepaintToneZone();
 }
 
-TEndType TMainWin::CheckedEndType() const {
-    if (EndType2->isChecked()) {
+TEndType TMainWindow::CheckedEndType() const {
+    if (EndFixedRadio->isChecked()) {
         return TEndType::Fixed;
     }
-    if (EndType3->isChecked()) {
+    if (EndHingedRadio->isChecked()) {
         return TEndType::Hinged;
     }
     return TEndType::Free;
 }
 
-void TMainWin::RefreshTones() {
+void TMainWindow::RefreshTones() {
     if (!Engine) {
         return;
     }
@@ -1077,14 +1077,14 @@ void TMainWin::RefreshTones() {
         SetStatusText(4, QString::fromUtf8(text::Stopped));
     }
     StatusBar->repaint();
-    warnicon1->hide();
+    NoSoundWarning->hide();
 
     TToneBankInput in;
     in.ToneRatios = ToneRatios;
     in.InitialFrequency = InitialFrequency;
     in.ExternalObject = ExternalObject->isChecked();
     in.End = CheckedEndType();
-    in.ModeWeighting = ModeLevelsTrk->value();
+    in.ModeWeighting = ModeWeightingSlider->value();
     in.ModeLimit = ModeLimit;
     in.ResonanceFader = Playing().ResonanceFader();
     in.InterpolateDelays = Flags.InterpolateDelays;
@@ -1113,9 +1113,9 @@ void TMainWin::RefreshTones() {
         QApplication::restoreOverrideCursor();
         return;
     }
-    warnicon1->setVisible(r.WarnNoSound);
+    NoSoundWarning->setVisible(r.WarnNoSound);
     if (r.WarnModeFile) {
-        warnicon2->show();
+        ModeFileWarning->show();
     }
     if (r.Running) {
         SetStatusText(4, QString::fromUtf8(text::Running));
@@ -1131,13 +1131,13 @@ void TMainWin::RefreshTones() {
     }
 }
 
-void TMainWin::UpdateStereoConstants() {
+void TMainWindow::UpdateStereoConstants() {
     if (Engine) {
         varko::UpdateStereoConstants(*Engine, Flags.Paint2Rows);
     }
 }
 
-void TMainWin::RepaintToneZone() {
+void TMainWindow::RepaintToneZone() {
     // Only the tones the bank plays get a bar.
     const size_t n = std::min(ToneRatios.size(), static_cast<size_t>(MaxTones));
     if (ToneZone->ToneRatios().size() != n ||
@@ -1154,7 +1154,7 @@ void TMainWin::RepaintToneZone() {
     ToneZone->SetLook(look);
 }
 
-void TMainWin::TabletPacket(const void* pPacket) {
+void TMainWindow::TabletPacket(const void* pPacket) {
     TPacket packet;
     std::memcpy(&packet, pPacket, sizeof packet);
     Playing().TabletPacket(packet);
@@ -1163,7 +1163,7 @@ void TMainWin::TabletPacket(const void* pPacket) {
 // ---------------------------------------------------------------------------------------
 // Function keys
 
-bool TMainWin::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
+bool TMainWindow::FunctionKey(int key, Qt::KeyboardModifiers modifiers) {
     if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) {
         return false;
     }
@@ -1209,12 +1209,12 @@ bool TMainWin::FormKeyUp(int key, Qt::KeyboardModifiers modifiers) {
     }
 }
 
-bool TMainWin::eventFilter(QObject* watched, QEvent* event) {
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease && watched->isWidgetType()) {
         auto* w = static_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
         if (w->window() == this && !key->isAutoRepeat() &&
-            FormKeyUp(key->key(), key->modifiers())) {
+            FunctionKey(key->key(), key->modifiers())) {
             return true; // handled once, not again by the parents
         }
     }

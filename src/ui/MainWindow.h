@@ -44,14 +44,14 @@ class TTablet;
 class TTabletEventSource;
 class TToneZone;
 class TUpDown;
-class TVarkoCrashWin;
+class TCrashWindow;
 
-class TMainWin : public QWidget {
+class TMainWindow : public QWidget {
     Q_OBJECT
 public:
-    // Builds the controls and runs the start-up (FormCreate).
-    explicit TMainWin(QWidget* parent = nullptr);
-    ~TMainWin() override;
+    // Builds the controls and runs the start-up (StartUp).
+    explicit TMainWindow(QWidget* parent = nullptr);
+    ~TMainWindow() override;
 
     // What the platform does, replaceable so that tests run without a person at the screen.
     static std::function<int(QDialog&)> ExecModal;   // shows a window modally
@@ -83,8 +83,8 @@ public:
     std::unique_ptr<TTabletEventSource> TabletSource;
     std::unique_ptr<TTablet> Tablet;
     TPlaying& Playing() { return *playing_; }
-    Tayarfrm* Settings = nullptr;
-    TVarkoCrashWin* CrashWin = nullptr;
+    TSettingsDialog* Settings = nullptr;
+    TCrashWindow* CrashWin = nullptr;
     TAboutBox* AboutBox = nullptr; // created by the program after the window
 
     // Controls
@@ -97,40 +97,40 @@ public:
     TImageButton* RestartBtn = nullptr;
     TClipLed* LeftClipLed = nullptr;
     TClipLed* RightClipLed = nullptr;
-    QProgressBar* leftlevel = nullptr;
-    QProgressBar* rightlevel = nullptr;
+    QProgressBar* LeftMeter = nullptr;
+    QProgressBar* RightMeter = nullptr;
     TStatusPanels* StatusBar = nullptr;
-    QProgressBar* pressurebar = nullptr; // hidden; drawn into status panel 1
+    QProgressBar* PressureBar = nullptr; // hidden; drawn into status panel 1
     TToneZone* ToneZone = nullptr;
 
     QWidget* ParametersPanel = nullptr;
     TLinkLabel* CloseParametersLblBtn = nullptr;
-    QLineEdit* InitialFreqEd = nullptr;
-    QLabel* warnicon1 = nullptr;
-    QLineEdit* RepeatDownEd = nullptr;
-    TUpDown* RepeatDownUd = nullptr;
-    QLineEdit* RepeatUpEd = nullptr;
-    TUpDown* RepeatUpUd = nullptr;
+    QLineEdit* InitialFrequencyEdit = nullptr;
+    QLabel* NoSoundWarning = nullptr;
+    QLineEdit* RepeatDownEdit = nullptr;
+    TUpDown* RepeatDownArrows = nullptr;
+    QLineEdit* RepeatUpEdit = nullptr;
+    TUpDown* RepeatUpArrows = nullptr;
     QCheckBox* RepeatEndsChk = nullptr;
     QRadioButton* InternalObject = nullptr;
     QRadioButton* ExternalObject = nullptr;
-    QLabel* lblmodelevels = nullptr;
-    QSlider* ModeLevelsTrk = nullptr;
-    QLabel* lbl1n = nullptr;
-    QLabel* lblNexp = nullptr;
+    QLabel* ModeWeightingLabel = nullptr;
+    QSlider* ModeWeightingSlider = nullptr;
+    QLabel* ModeWeightingFormula = nullptr;
+    QLabel* ModeWeightingExponent = nullptr;
     QComboBox* ModeFilesCombo = nullptr;
-    QLabel* warnicon2 = nullptr;
+    QLabel* ModeFileWarning = nullptr;
     QButtonGroup* ObjectGroup = nullptr;
     QButtonGroup* EndTypeGroup = nullptr;
-    QRadioButton* EndType1 = nullptr;
-    QRadioButton* EndType2 = nullptr;
-    QRadioButton* EndType3 = nullptr;
-    QLineEdit* ModeLimitEd = nullptr;
-    TUpDown* ModeLimitUd = nullptr;
+    QRadioButton* EndFreeRadio = nullptr;
+    QRadioButton* EndFixedRadio = nullptr;
+    QRadioButton* EndHingedRadio = nullptr;
+    QLineEdit* ModeLimitEdit = nullptr;
+    TUpDown* ModeLimitArrows = nullptr;
     QSlider* ResonanceFader = nullptr;
-    TLinkLabel* lblResonance = nullptr;
-    QSlider* masterfader = nullptr;
-    TLinkLabel* lblmainvol = nullptr;
+    TLinkLabel* ResonanceReset = nullptr;
+    QSlider* MasterFader = nullptr;
+    TLinkLabel* MasterLevelReset = nullptr;
     QPushButton* ApplyParametersBtn = nullptr;
 
     QWidget* ScaleContentsPanel = nullptr;
@@ -143,10 +143,10 @@ public:
     TLinkLabel* AboutMenuItem = nullptr;
     TLinkLabel* CloseHelpLink = nullptr;
 
-    QTimer* leveltimer = nullptr;
+    QTimer* LevelTimer = nullptr;
     QTimer* LeftClipOffTimer = nullptr;
     QTimer* RightClipOffTimer = nullptr;
-    QTimer* TickCheck = nullptr;
+    QTimer* Watchdog = nullptr;
     QTimer* RezDownTimer = nullptr;
     QTimer* RezUpTimer = nullptr;
 
@@ -155,27 +155,27 @@ public:
     void SetStatusText(int panel, const QString& text);
 
     // Handlers
-    void FormClose();
-    void FormResize();
-    // A function key as FormKeyUp receives it; returns whether it was one of the window's.
-    bool FormKeyUp(int key, Qt::KeyboardModifiers modifiers);
-    void leveltimerTimer();
+    void ShutDown();
+    void LayOutStatusBar();
+    // A function key as FunctionKey receives it; returns whether it was one of the window's.
+    bool FunctionKey(int key, Qt::KeyboardModifiers modifiers);
+    void LevelTimerTick();
     void LeftClipOffTimerTimer();
     void RightClipOffTimerTimer();
-    void TickCheckTimer();
+    void WatchdogTick();
     void RestartBtnClick();
     void StopAudio(); // F6
     void ApplicationException(const std::string& exceptionClass, const std::string& senderClass,
                               const std::string& message);
     // A tone thread that ended with an exception: its crash text ("class@TWaveguideThread: ...").
     void ThreadTerminationCheck(const std::string& crashText);
-    void masterfaderChange();
-    void lblmainvolClick();
-    void ModeLimitEdChange();
-    bool ModeLimitUdChangingEx(int newValue);
-    void ModeLevelsTrkChange();
-    void RepeatDownEdChange();
-    void RepeatUpEdChange();
+    void MasterFaderChange();
+    void MasterLevelResetClick();
+    void ModeLimitEditChange();
+    bool ModeLimitChanging(int newValue);
+    void ModeWeightingChange();
+    void RepeatDownEditChange();
+    void RepeatUpEditChange();
     void ParametersBtnClick();
     void ContentsBtnClick();
     void SettingsBtnClick();
@@ -210,7 +210,7 @@ protected:
 private:
     void BuildControls();
     void BuildParametersPanel();
-    void FormCreate();
+    void StartUp();
     void ReadSettingsFile();
     void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
     void DrawPressurePanel(QPainter& painter);
@@ -225,6 +225,6 @@ private:
 };
 
 // The single main window (null when there is none).
-extern TMainWin* MainWin;
+extern TMainWindow* MainWin;
 
 } // namespace varko

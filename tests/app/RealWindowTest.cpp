@@ -56,7 +56,7 @@ TEST(RealWindow, DragPlaysIntoJack) {
             f << i * 100 << ".0\n";
         }
     }
-    TMainWin::ExecModal = [&](QDialog& d) {
+    TMainWindow::ExecModal = [&](QDialog& d) {
         if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
             fd->selectFile(QString::fromStdString(scale));
             return int(QDialog::Accepted);
@@ -64,17 +64,17 @@ TEST(RealWindow, DragPlaysIntoJack) {
         return 0; // the notices: closed at once
     };
     std::vector<int> halts;
-    TMainWin::Halt = [&](int code) { halts.push_back(code); };
+    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 
-    auto win = std::make_unique<TMainWin>();
+    auto win = std::make_unique<TMainWindow>();
     ASSERT_TRUE(halts.empty());
     ASSERT_EQ(win->Settings->DriverCombo->currentText(), "JACK: system");
     win->resize(700, 49 + 500 + 19);
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     ASSERT_EQ(win->StatusText(4), "Running");
-    win->RepeatDownEd->setText("1");
-    win->RepeatUpEd->setText("1");
+    win->RepeatDownEdit->setText("1");
+    win->RepeatUpEdit->setText("1");
     win->OpenScaleBtnClick();
     ASSERT_EQ(win->Engine->Oscillators.size(), 37u);
     win->ResonanceFader->setValue(200); // the shortest ring, so the decay shows soon
@@ -132,15 +132,15 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8()); // a first run: no file yet
-    TMainWin::ExecModal = [](QDialog&) { return 0; };            // notices closed at once
+    TMainWindow::ExecModal = [](QDialog&) { return 0; };            // notices closed at once
     std::vector<int> halts;
-    TMainWin::Halt = [&](int code) { halts.push_back(code); };
+    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 
-    auto win = std::make_unique<TMainWin>();
+    auto win = std::make_unique<TMainWindow>();
     ASSERT_TRUE(halts.empty());
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
-    Tayarfrm& s = *win->Settings;
+    TSettingsDialog& s = *win->Settings;
     // Choose the JACK driver in the dialog, as the player does.
     const int jack = s.DriverCombo->findText("JACK: system");
     ASSERT_GE(jack, 0);
@@ -149,35 +149,35 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     ASSERT_EQ(win->StatusText(4), "Running");
     ASSERT_GT(s.ChannelBox->count(), 0);
     // Change an option of every kind; each takes effect at once.
-    s.StereoChk->click();
-    s.Paint2RowsChk->click();
-    s.ColoredTZChk->click();
-    s.freqlblchk->click();
-    s.mainlevelschk->click();
-    s.pressurelvlchk->click();
-    s.ResRateTrk->setValue(7);
-    s.ResRadio1->click();
-    win->masterfader->setValue(35);
+    s.StereoBox->click();
+    s.TwoRowsBox->click();
+    s.ColoredBarsBox->click();
+    s.FrequencyLabelsBox->click();
+    s.MainLevelsBox->click();
+    s.PressureLevelBox->click();
+    s.ResonanceRateSlider->setValue(7);
+    s.RightRaisesRadio->click();
+    win->MasterFader->setValue(35);
     EXPECT_FALSE(win->Engine->Stereo.load());
     EXPECT_TRUE(win->Engine->TwoRowPanning.load());
     EXPECT_FALSE(win->Engine->MeterPeaks.load());
     win->close(); // writes the settings
     win.reset();
 
-    win = std::make_unique<TMainWin>();
+    win = std::make_unique<TMainWindow>();
     ASSERT_TRUE(halts.empty());
-    Tayarfrm& t = *win->Settings;
+    TSettingsDialog& t = *win->Settings;
     EXPECT_EQ(t.DriverCombo->currentText(), "JACK: system");
     EXPECT_EQ(win->StatusText(4), "Running");
-    EXPECT_FALSE(t.StereoChk->isChecked());
-    EXPECT_TRUE(t.Paint2RowsChk->isChecked());
-    EXPECT_FALSE(t.ColoredTZChk->isChecked());
-    EXPECT_FALSE(t.freqlblchk->isChecked());
-    EXPECT_FALSE(t.mainlevelschk->isChecked());
-    EXPECT_FALSE(t.pressurelvlchk->isChecked());
-    EXPECT_EQ(t.ResRateTrk->value(), 7);
-    EXPECT_EQ(t.ResRadioIndex(), 1);
-    EXPECT_EQ(win->masterfader->value(), 35);
+    EXPECT_FALSE(t.StereoBox->isChecked());
+    EXPECT_TRUE(t.TwoRowsBox->isChecked());
+    EXPECT_FALSE(t.ColoredBarsBox->isChecked());
+    EXPECT_FALSE(t.FrequencyLabelsBox->isChecked());
+    EXPECT_FALSE(t.MainLevelsBox->isChecked());
+    EXPECT_FALSE(t.PressureLevelBox->isChecked());
+    EXPECT_EQ(t.ResonanceRateSlider->value(), 7);
+    EXPECT_EQ(t.ResonanceButtonsIndex(), 1);
+    EXPECT_EQ(win->MasterFader->value(), 35);
     EXPECT_FALSE(win->Engine->Stereo.load());
     EXPECT_TRUE(win->Engine->TwoRowPanning.load());
     EXPECT_FALSE(win->Engine->MeterPeaks.load());

@@ -406,7 +406,7 @@ TEST(DriverList, RtAudioDevicesAreNamedAfterTheirBackEnd) {
 }
 
 TEST(DriverBridge, ABridgeWithoutDriverAnswersNotPresent) {
-    TRuloASIO bridge(TAsioDriverRecord{"none", {}});
+    TDriverBridge bridge(TAsioDriverRecord{"none", {}});
     EXPECT_FALSE(bridge.Succeeded());
     EXPECT_EQ(bridge.init(nullptr), ASIOFalse);
     EXPECT_EQ(bridge.start(), ASE_NotPresent);

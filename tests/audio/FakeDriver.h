@@ -36,7 +36,7 @@ struct TFakeScript {
     std::vector<ASIOBufferInfo> Infos; // as the host handed them, with our halves
 };
 
-class TFakeDriver final : public IRuloASIO {
+class TFakeDriver final : public IAsioDriver {
 public:
     explicit TFakeDriver(std::shared_ptr<TFakeScript> script) : S(std::move(script)) {
         ++S->Created;
@@ -168,7 +168,7 @@ private:
 };
 
 inline TAsioDriverRecord FakeRecord(const std::string& name, std::shared_ptr<TFakeScript> script) {
-    return {name, [script] { return std::unique_ptr<IRuloASIO>(new TFakeDriver(script)); }};
+    return {name, [script] { return std::unique_ptr<IAsioDriver>(new TFakeDriver(script)); }};
 }
 
 } // namespace varko::test

@@ -43,7 +43,7 @@ TEST_F(MouseMode, PressOnBarThreeThenDragOntoBarFour) {
     Move(3 * 18 + 5, 100);
     EXPECT_EQ(play.CurrentBar, 3);
     EXPECT_FLOAT_EQ(tones.Strike[3], 0.25f);
-    play.Shape1MouseDown(TMouseButton::mbLeft);
+    play.PointerDown(TMouseButton::mbLeft);
     EXPECT_TRUE(play.PenDown);
     EXPECT_FLOAT_EQ(tones.Pressure[3], 0.5f);
     EXPECT_EQ(play.PressureBarPosition, 50);
@@ -51,14 +51,14 @@ TEST_F(MouseMode, PressOnBarThreeThenDragOntoBarFour) {
     EXPECT_EQ(play.CurrentBar, 4);
     EXPECT_EQ(tones.Pressure[3], 0.0f);
     EXPECT_EQ(tones.Pressure[4], 0.0f); // no pressure until the next press
-    play.Shape1MouseUp(TMouseButton::mbLeft);
+    play.PointerUp(TMouseButton::mbLeft);
     EXPECT_FALSE(play.PenDown);
     EXPECT_EQ(play.PressureBarPosition, 0);
 }
 
 TEST_F(MouseMode, StripRightOfTheLastBarSilencesAndReturningGivesNoPressure) {
     Move(36 * 18 + 2, 100);
-    play.Shape1MouseDown(TMouseButton::mbLeft);
+    play.PointerDown(TMouseButton::mbLeft);
     EXPECT_FLOAT_EQ(tones.Pressure[36], 0.5f);
     Move(680, 100);
     EXPECT_EQ(play.CurrentBar, -1);
@@ -80,24 +80,24 @@ TEST_F(MouseMode, RightClickPressesAndLowersResonanceUntilReleased) {
     int moved = 0;
     play.OnResonanceFaderChanged = [&](int) { ++moved; };
     Move(5, 100);
-    play.Shape1MouseDown(TMouseButton::mbRight);
+    play.PointerDown(TMouseButton::mbRight);
     EXPECT_FLOAT_EQ(tones.Pressure[0], 0.5f);
     EXPECT_EQ(play.ResonanceFader(), 11);
     EXPECT_TRUE(play.RezDownTimerEnabled);
     EXPECT_FLOAT_EQ(tones.Resonance[20], ResonanceForFader(11));
     play.RezDownTimerTimer();
     EXPECT_EQ(play.ResonanceFader(), 12);
-    play.Shape1MouseUp(TMouseButton::mbRight);
+    play.PointerUp(TMouseButton::mbRight);
     EXPECT_FALSE(play.RezDownTimerEnabled);
     EXPECT_EQ(tones.Pressure[0], 0.0f);
     EXPECT_EQ(moved, 2);
     // Middle raises.
-    play.Shape1MouseDown(TMouseButton::mbMiddle);
+    play.PointerDown(TMouseButton::mbMiddle);
     EXPECT_EQ(play.ResonanceFader(), 11);
     EXPECT_TRUE(play.RezUpTimerEnabled);
-    play.Shape1MouseUp(TMouseButton::mbMiddle);
+    play.PointerUp(TMouseButton::mbMiddle);
     EXPECT_FALSE(play.RezUpTimerEnabled);
-    play.lblResonanceClick();
+    play.ResonanceResetClick();
     EXPECT_EQ(play.ResonanceFader(), 10);
 }
 
@@ -106,7 +106,7 @@ TEST_F(MouseMode, ResonanceButtonsDoNothingAtTheFadersEnds) {
     int moved = 0;
     play.OnResonanceFaderChanged = [&](int) { ++moved; };
     tones.Resonance.assign(37, -1);
-    play.Shape1MouseDown(TMouseButton::mbRight);
+    play.PointerDown(TMouseButton::mbRight);
     play.RezDownTimerTimer();
     EXPECT_EQ(play.ResonanceFader(), 200);
     EXPECT_EQ(moved, 0);
@@ -114,7 +114,7 @@ TEST_F(MouseMode, ResonanceButtonsDoNothingAtTheFadersEnds) {
     play.SetResonanceFader(-5);
     EXPECT_EQ(play.ResonanceFader(), 0);
     moved = 0;
-    play.Shape1MouseDown(TMouseButton::mbMiddle);
+    play.PointerDown(TMouseButton::mbMiddle);
     play.RezUpTimerTimer();
     EXPECT_EQ(play.ResonanceFader(), 0);
     EXPECT_EQ(moved, 0);
@@ -149,14 +149,14 @@ TEST(Playing, TabletPacketsGivePressureWhileDownAndSpeedAlways) {
     EXPECT_EQ(tones.Pressure[2], 0.0f);
     EXPECT_EQ(play.PressureBarPosition, 0);
     // Tip down.
-    play.Shape1MouseDown(TMouseButton::mbLeft);
+    play.PointerDown(TMouseButton::mbLeft);
     EXPECT_EQ(tones.Pressure[2], 0.0f); // tablet mode: the press alone gives nothing
     play.TabletPacket(Packet(2000, 500, 1023));
     EXPECT_FLOAT_EQ(tones.Pressure[2], 1.0f);
     EXPECT_EQ(tones.Speed[2], 0.0f);
     EXPECT_EQ(play.PressureBarPosition, 1023);
     // Release keeps the last packet's pressure.
-    play.Shape1MouseUp(TMouseButton::mbLeft);
+    play.PointerUp(TMouseButton::mbLeft);
     EXPECT_FLOAT_EQ(tones.Pressure[2], 1.0f);
     // Over no bar: the last position stays.
     play.ToneZoneMouseMove(zone, zone.BarWidthReciprocal(), 5000, 150, 0, 0);
@@ -178,8 +178,8 @@ TEST(Playing, GuardsAgainstZeroScalesAndStaleBars) {
     play.PenDown = true;
     play.TabletPacket(Packet(1, 1, 1));
     play.MousePressure = true;
-    play.Shape1MouseDown(TMouseButton::mbLeft);
-    play.Shape1MouseUp(TMouseButton::mbLeft);
+    play.PointerDown(TMouseButton::mbLeft);
+    play.PointerUp(TMouseButton::mbLeft);
     EXPECT_EQ(tones.Pressure, (std::vector<float>{0, 0, 0}));
 }
 

@@ -60,18 +60,18 @@ struct MainWinTest : ::testing::Test {
     std::vector<QUrl> urls;
     uint32_t tick = 1000;
     QString fileToChoose; // what the file dialogs answer; empty: cancel
-    std::unique_ptr<TMainWin> win;
+    std::unique_ptr<TMainWindow> win;
 
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-        TMainWin::ExecModal = [this](QDialog& d) {
+        TMainWindow::ExecModal = [this](QDialog& d) {
             Shown s{d.metaObject()->className(), {}};
             if (auto* box = qobject_cast<QMessageBox*>(&d)) {
                 s.Text = box->text();
-            } else if (auto* warn = qobject_cast<TVarkoCPUwarningWin*>(&d)) {
-                s.Text = warn->Label1->text();
-            } else if (auto* crash = qobject_cast<TVarkoCrashWin*>(&d)) {
+            } else if (auto* warn = qobject_cast<TAudioStoppedNotice*>(&d)) {
+                s.Text = warn->Headline->text();
+            } else if (auto* crash = qobject_cast<TCrashWindow*>(&d)) {
                 s.Text = crash->ErrorText();
             } else if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
                 s.Text = fd->windowTitle();
@@ -85,20 +85,20 @@ struct MainWinTest : ::testing::Test {
             shown.push_back(s);
             return int(QMessageBox::Ok);
         };
-        TMainWin::Halt = [this](int code) { halts.push_back(code); };
-        TMainWin::OpenUrl = [this](const QUrl& u) { urls.push_back(u); };
-        TMainWin::TickCount = [this] { return tick; };
-        TMainWin::CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
+        TMainWindow::Halt = [this](int code) { halts.push_back(code); };
+        TMainWindow::OpenUrl = [this](const QUrl& u) { urls.push_back(u); };
+        TMainWindow::TickCount = [this] { return tick; };
+        TMainWindow::CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
     }
     void Start() {
-        win = std::make_unique<TMainWin>();
+        win = std::make_unique<TMainWindow>();
         win->resize(700, 49 + 500 + 19);
         win->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     }
     void TearDown() override {
         win.reset();
-        TMainWin::CreateHost = [] { return std::make_unique<TNullHost>(); };
+        TMainWindow::CreateHost = [] { return std::make_unique<TNullHost>(); };
     }
     std::string Path(const char* name) { return dir.filePath(name).toStdString(); }
     // A twelve-tone equal scale: with one repeat down and up, 37 tones.
@@ -112,8 +112,8 @@ struct MainWinTest : ::testing::Test {
         return QString::fromStdString(p);
     }
     void OpenScale37() {
-        win->RepeatDownEd->setText("1");
-        win->RepeatUpEd->setText("1");
+        win->RepeatDownEdit->setText("1");
+        win->RepeatUpEdit->setText("1");
         fileToChoose = WriteScale();
         win->OpenScaleBtnClick();
         QCoreApplication::processEvents();
@@ -133,15 +133,15 @@ struct MainWinTest : ::testing::Test {
 
 TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
     Start();
-    EXPECT_TRUE(Saw("varko::TVarkoNoTabletWindow"));
-    EXPECT_TRUE(win->Settings->chktabletyok->isChecked());
-    EXPECT_FALSE(win->Settings->chktabletyok->isEnabled());
+    EXPECT_TRUE(Saw("varko::TNoTabletNotice"));
+    EXPECT_TRUE(win->Settings->MousePressureBox->isChecked());
+    EXPECT_FALSE(win->Settings->MousePressureBox->isEnabled());
     EXPECT_TRUE(win->Playing().MousePressure);
     EXPECT_EQ(win->StatusText(0), "Standard mouse");
     EXPECT_EQ(win->StatusText(4), "Running"); // first run: driver 0 opened and started
     EXPECT_TRUE(win->Engine->Running.load());
-    EXPECT_TRUE(win->TickCheck->isActive());
-    EXPECT_TRUE(win->leveltimer->isActive());
+    EXPECT_TRUE(win->Watchdog->isActive());
+    EXPECT_TRUE(win->LevelTimer->isActive());
     EXPECT_FALSE(win->RestartBtn->isVisible());
     EXPECT_FALSE(win->ParametersPanel->isVisible());
     ASSERT_EQ(win->ModeFilesCombo->count(), 1);
@@ -152,10 +152,10 @@ TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
 }
 
 TEST_F(MainWinTest, NoAudioDeviceShowsTheNoticeAndHaltsWithoutWriting) {
-    TMainWin::CreateHost = [] { return std::make_unique<TNoDeviceHost>(); };
+    TMainWindow::CreateHost = [] { return std::make_unique<TNoDeviceHost>(); };
     Start();
-    EXPECT_TRUE(Saw("varko::TVarkoNoAsioWindow"));
-    EXPECT_FALSE(Saw("varko::TVarkoNoTabletWindow"));
+    EXPECT_TRUE(Saw("varko::TNoAudioDeviceNotice"));
+    EXPECT_FALSE(Saw("varko::TNoTabletNotice"));
     ASSERT_EQ(halts.size(), 1u);
     EXPECT_TRUE(win->Halted);
     win.reset();
@@ -177,15 +177,15 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     // 37 bars on a 700-pixel zone: 18 pixels each, a 34-pixel strip right of them.
     ASSERT_EQ(win->ToneZone->width(), 700);
     EXPECT_FLOAT_EQ(win->ToneZone->BarWidthReciprocal(), 1.0f / 18);
-    win->Settings->freqlblchk->click();
-    win->Settings->ColoredTZChk->click(); // grey look
+    win->Settings->FrequencyLabelsBox->click();
+    win->Settings->ColoredBarsBox->click(); // grey look
     QImage img = win->ToneZone->grab().toImage();
     EXPECT_EQ(QColor(img.pixel(5, 250)), QColor(152, 152, 152));
     EXPECT_EQ(QColor(img.pixel(18 + 5, 250)), QColor(222, 222, 222));
     EXPECT_EQ(QColor(img.pixel(680, 250)), QColor(Qt::black));
 
     // Two rows: 19 cells of 36 pixels; the divider at y = 250, the nineteenth bottom cell black.
-    win->Settings->Paint2RowsChk->click();
+    win->Settings->TwoRowsBox->click();
     img = win->ToneZone->grab().toImage();
     EXPECT_FLOAT_EQ(win->ToneZone->BarWidthReciprocal(), 1.0f / 36);
     EXPECT_EQ(QColor(img.pixel(5, 300)), QColor(152, 152, 152)); // tone 19, darker like tone 0
@@ -204,7 +204,7 @@ TEST_F(MainWinTest, MousePlaysTheBarUnderThePointer) {
     EXPECT_FLOAT_EQ(Osc(3).StrikePosition.load(), 0.25f);
     QTest::mousePress(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 5, 125));
     EXPECT_FLOAT_EQ(Osc(3).Pressure.load(), 0.5f);
-    EXPECT_EQ(win->pressurebar->value(), 50);
+    EXPECT_EQ(win->PressureBar->value(), 50);
     // Dragging onto bar 4 silences bar 3; bar 4 waits for a new press.
     QTest::mouseMove(zone, QPoint(4 * 18 + 5, 375));
     EXPECT_EQ(win->Playing().CurrentBar, 4);
@@ -216,7 +216,7 @@ TEST_F(MainWinTest, MousePlaysTheBarUnderThePointer) {
     EXPECT_EQ(win->Playing().CurrentBar, -1);
     QTest::mouseRelease(zone, Qt::LeftButton, {}, QPoint(690, 375));
     EXPECT_FALSE(win->Playing().PenDown);
-    EXPECT_EQ(win->pressurebar->value(), 50); // over no bar the release leaves the display
+    EXPECT_EQ(win->PressureBar->value(), 50); // over no bar the release leaves the display
 }
 
 TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
@@ -245,7 +245,7 @@ TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
     EXPECT_EQ(win->ResonanceFader->value(), 0);
     QTest::mouseRelease(zone, Qt::MiddleButton, {}, QPoint(50, 100));
     EXPECT_FALSE(win->RezUpTimer->isActive());
-    win->lblResonance->OnClick();
+    win->ResonanceReset->OnClick();
     EXPECT_EQ(win->ResonanceFader->value(), 10);
 }
 
@@ -254,11 +254,11 @@ TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     win->Engine->Stop();
     win->Engine->PeakLeft = 1.0f;
     win->Engine->PeakRight = 0.891f;
-    win->leveltimerTimer();
-    EXPECT_EQ(win->leftlevel->value(), 60);
+    win->LevelTimerTick();
+    EXPECT_EQ(win->LeftMeter->value(), 60);
     EXPECT_EQ(win->LeftClipLed->Fill, QColor(Qt::black));
     EXPECT_FALSE(win->LeftClipOffTimer->isActive());
-    EXPECT_EQ(win->rightlevel->value(), 59);
+    EXPECT_EQ(win->RightMeter->value(), 59);
     EXPECT_EQ(win->RightClipLed->Fill, QColor(255, 128, 0));
     EXPECT_EQ(win->RightClipLed->Outline, QColor(128, 0, 0));
     EXPECT_TRUE(win->RightClipOffTimer->isActive());
@@ -267,13 +267,13 @@ TEST_F(MainWinTest, LevelMetersAndClipLeds) {
 
     win->Engine->PeakLeft = 0.001f;
     win->Engine->PeakRight = 0.0f;
-    win->leveltimerTimer();
-    EXPECT_EQ(win->leftlevel->value(), 0);
-    EXPECT_EQ(win->rightlevel->value(), 0);
+    win->LevelTimerTick();
+    EXPECT_EQ(win->LeftMeter->value(), 0);
+    EXPECT_EQ(win->RightMeter->value(), 0);
     // A peak far above full scale reads lower again, never below empty.
     win->Engine->PeakLeft = 2000.0f;
-    win->leveltimerTimer();
-    EXPECT_EQ(win->leftlevel->value(), 0);
+    win->LevelTimerTick();
+    EXPECT_EQ(win->LeftMeter->value(), 0);
 
     win->RightClipOffTimerTimer();
     EXPECT_EQ(win->RightClipLed->Fill, QColor(Qt::black));
@@ -286,48 +286,48 @@ TEST_F(MainWinTest, MasterFaderGainsAndTheLoudspeaker) {
     const std::pair<int, float> cases[] = {{19, 1.21f}, {20, 1.0f},     {21, 0.99f},
                                            {0, 7.40f},  {199, 0.1655f}, {200, 0.0f}};
     for (auto [p, gain] : cases) {
-        win->masterfader->setValue(p);
+        win->MasterFader->setValue(p);
         EXPECT_NEAR(win->Engine->MasterGain.load(), gain, 0.005f) << p;
     }
-    win->lblmainvol->OnClick();
-    EXPECT_EQ(win->masterfader->value(), 20);
+    win->MasterLevelReset->OnClick();
+    EXPECT_EQ(win->MasterFader->value(), 20);
     EXPECT_FLOAT_EQ(win->Engine->MasterGain.load(), 1.0f);
 }
 
 TEST_F(MainWinTest, ModeLimitRepeatEditsAndWeightingLabel) {
     Start();
-    win->ModeLimitEd->setText("0");
-    win->ModeLimitEd->setText("abc");
+    win->ModeLimitEdit->setText("0");
+    win->ModeLimitEdit->setText("abc");
     EXPECT_EQ(win->ModeLimit, 8);
-    win->ModeLimitEd->setText("150");
+    win->ModeLimitEdit->setText("150");
     EXPECT_EQ(win->ModeLimit, 150);
-    win->ModeLimitEd->setText("99");
-    win->ModeLimitUd->Click(+1);
-    win->ModeLimitUd->Click(+1);
+    win->ModeLimitEdit->setText("99");
+    win->ModeLimitArrows->Click(+1);
+    win->ModeLimitArrows->Click(+1);
     EXPECT_EQ(win->ModeLimit, 100); // the arrows stop at 100
-    EXPECT_EQ(win->ModeLimitEd->text(), "100");
+    EXPECT_EQ(win->ModeLimitEdit->text(), "100");
 
-    win->RepeatDownEd->setText("11");
+    win->RepeatDownEdit->setText("11");
     EXPECT_EQ(win->RepeatDownCount, 0);
-    win->RepeatDownEd->setText("7");
+    win->RepeatDownEdit->setText("7");
     EXPECT_EQ(win->RepeatDownCount, 7);
-    win->RepeatUpUd->Click(-1);
+    win->RepeatUpArrows->Click(-1);
     EXPECT_EQ(win->RepeatUpCount, 0);
 
-    win->ModeLevelsTrk->setValue(11);
-    EXPECT_EQ(win->lbl1n->text(), "1/n!");
-    EXPECT_TRUE(win->lblNexp->isHidden());
-    win->ModeLevelsTrk->setValue(5);
-    EXPECT_EQ(win->lbl1n->text(), "1/n");
-    EXPECT_EQ(win->lblNexp->text(), "2.5");
-    EXPECT_FALSE(win->lblNexp->isHidden());
-    win->ModeLevelsTrk->setValue(0);
-    EXPECT_EQ(win->lblNexp->text(), "0");
+    win->ModeWeightingSlider->setValue(11);
+    EXPECT_EQ(win->ModeWeightingFormula->text(), "1/n!");
+    EXPECT_TRUE(win->ModeWeightingExponent->isHidden());
+    win->ModeWeightingSlider->setValue(5);
+    EXPECT_EQ(win->ModeWeightingFormula->text(), "1/n");
+    EXPECT_EQ(win->ModeWeightingExponent->text(), "2.5");
+    EXPECT_FALSE(win->ModeWeightingExponent->isHidden());
+    win->ModeWeightingSlider->setValue(0);
+    EXPECT_EQ(win->ModeWeightingExponent->text(), "0");
 }
 
 TEST_F(MainWinTest, FunctionKeys) {
     Start();
-    QWidget* focus = win->InitialFreqEd;
+    QWidget* focus = win->InitialFrequencyEdit;
     win->ParametersPanel->show();
     focus->setFocus();
     QTest::keyClick(focus, Qt::Key_F3);
@@ -356,20 +356,20 @@ TEST_F(MainWinTest, FunctionKeys) {
     ASSERT_EQ(urls.size(), 1u);
     EXPECT_TRUE(urls[0].toLocalFile().endsWith("User Guide.htm"));
     QTest::keyClick(win.get(), Qt::Key_F12);
-    EXPECT_TRUE(Saw("varko::Tayarfrm"));
+    EXPECT_TRUE(Saw("varko::TSettingsDialog"));
 }
 
 TEST_F(MainWinTest, F6StopsTheAudioUntilRestart) {
     Start();
     QTest::keyClick(win.get(), Qt::Key_F6);
-    EXPECT_TRUE(Saw("varko::TVarkoCPUwarningWin", "Audio was stopped."));
+    EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", "Audio was stopped."));
     EXPECT_FALSE(win->Engine->Running.load());
-    EXPECT_FALSE(win->TickCheck->isActive());
+    EXPECT_FALSE(win->Watchdog->isActive());
     EXPECT_TRUE(win->RestartBtn->isVisible());
     EXPECT_EQ(win->StatusText(4), "Stopped");
     QTest::mouseClick(win->RestartBtn, Qt::LeftButton, {}, QPoint(25, 25));
     EXPECT_TRUE(win->Engine->Running.load());
-    EXPECT_TRUE(win->TickCheck->isActive());
+    EXPECT_TRUE(win->Watchdog->isActive());
     EXPECT_FALSE(win->RestartBtn->isVisible());
     EXPECT_EQ(win->StatusText(4), "Running");
 }
@@ -377,13 +377,13 @@ TEST_F(MainWinTest, F6StopsTheAudioUntilRestart) {
 TEST_F(MainWinTest, WatchdogStopsAfterFifteenSecondsOfStarvation) {
     Start();
     tick += 10000; // a 10 s block never trips it
-    win->TickCheckTimer();
+    win->WatchdogTick();
     EXPECT_TRUE(win->Engine->Running.load());
     tick += 15001;
-    win->TickCheckTimer();
-    EXPECT_TRUE(Saw("varko::TVarkoCPUwarningWin", text::LoadStopped));
+    win->WatchdogTick();
+    EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", text::LoadStopped));
     EXPECT_FALSE(win->Engine->Running.load());
-    EXPECT_FALSE(win->TickCheck->isActive());
+    EXPECT_FALSE(win->Watchdog->isActive());
     EXPECT_EQ(win->StatusText(4), "Stopped");
     // The tick count wraps around without a false alarm.
     win->RestartBtnClick();
@@ -391,8 +391,8 @@ TEST_F(MainWinTest, WatchdogStopsAfterFifteenSecondsOfStarvation) {
     tick = 0xFFFFF000u;
     win->LastTick = tick;
     tick += 0x2000u;
-    win->TickCheckTimer();
-    EXPECT_FALSE(Saw("varko::TVarkoCPUwarningWin"));
+    win->WatchdogTick();
+    EXPECT_FALSE(Saw("varko::TAudioStoppedNotice"));
 }
 
 TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
@@ -400,7 +400,7 @@ TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
     QMetaObject::invokeMethod(
         win.get(), [] { throw std::runtime_error("boom"); }, Qt::QueuedConnection);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(Saw("varko::TVarkoCrashWin", "std::runtime_error@TMainWin: boom"));
+    EXPECT_TRUE(Saw("varko::TCrashWindow", "std::runtime_error@TMainWindow: boom"));
     ASSERT_EQ(halts.size(), 1u);
     EXPECT_NE(halts[0], 0);
     EXPECT_FALSE(win->Engine->Running.load());
@@ -422,22 +422,22 @@ TEST_F(MainWinTest, OpeningAScaleWithoutADriverAsksForOne) {
 TEST_F(MainWinTest, ApplyRebuildsWithTheNewFrequencyAndKeepsABadOne) {
     Start();
     OpenScale37();
-    win->InitialFreqEd->setText("100");
+    win->InitialFrequencyEdit->setText("100");
     QTest::keyClick(win.get(), Qt::Key_F5);
     EXPECT_FLOAT_EQ(Osc(12).Frequency, 100.0f);
-    win->InitialFreqEd->setText("abc");
+    win->InitialFrequencyEdit->setText("abc");
     win->ApplyParametersBtnClick();
     EXPECT_FLOAT_EQ(Osc(12).Frequency, 100.0f);
     // A tone above half the sample rate cannot sound.
-    win->InitialFreqEd->setText("20000");
+    win->InitialFrequencyEdit->setText("20000");
     win->ApplyParametersBtnClick();
-    EXPECT_FALSE(win->warnicon1->isHidden());
+    EXPECT_FALSE(win->NoSoundWarning->isHidden());
     EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
 }
 
 TEST_F(MainWinTest, SettingsAreWrittenAtExitEvenWithTheAudioStopped) {
     Start();
-    win->masterfader->setValue(35);
+    win->MasterFader->setValue(35);
     win->StopAudio();
     win->close();
     TIniFile ini;
@@ -453,7 +453,7 @@ TEST_F(MainWinTest, SettingsAreWrittenAtExitEvenWithTheAudioStopped) {
     win.reset();
     shown.clear();
     Start();
-    EXPECT_EQ(win->masterfader->value(), 35);
+    EXPECT_EQ(win->MasterFader->value(), 35);
 }
 
 TEST_F(MainWinTest, SettingsThatCannotBeReadOrSavedAreReported) {
@@ -478,26 +478,26 @@ protected:
 
 TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
     Start();
-    TMainWin::MakeOscillator = [] { return std::make_unique<TFailingOsc>(); };
+    TMainWindow::MakeOscillator = [] { return std::make_unique<TFailingOsc>(); };
     OpenScale37();
-    TMainWin::MakeOscillator = nullptr;
+    TMainWindow::MakeOscillator = nullptr;
     // The rebuild was abandoned at the first tone; its end arrives through the event loop.
     EXPECT_EQ(win->Engine->Oscillators.size(), 1u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !halts.empty(); }, 5000));
     EXPECT_TRUE(
-        Saw("varko::TVarkoCrashWin", "std::length_error@TWaveguideThread: no room for the bands"));
+        Saw("varko::TCrashWindow", "std::length_error@TWaveguideThread: no room for the bands"));
     EXPECT_FALSE(win->Engine->Running.load());
 }
 
 TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
-    TMainWin::ProbeTablet = [](TTabletEventSource& source) { source.SetDevice(true, "Test Pen"); };
+    TMainWindow::ProbeTablet = [](TTabletEventSource& source) { source.SetDevice(true, "Test Pen"); };
     Start();
-    TMainWin::ProbeTablet = nullptr;
-    EXPECT_FALSE(Saw("varko::TVarkoNoTabletWindow"));
+    TMainWindow::ProbeTablet = nullptr;
+    EXPECT_FALSE(Saw("varko::TNoTabletNotice"));
     EXPECT_EQ(win->StatusText(0), "Test Pen");
-    EXPECT_TRUE(win->Settings->chktabletyok->isEnabled());
+    EXPECT_TRUE(win->Settings->MousePressureBox->isEnabled());
     EXPECT_FALSE(win->Playing().MousePressure);
-    EXPECT_EQ(win->pressurebar->maximum(), 1023);
+    EXPECT_EQ(win->PressureBar->maximum(), 1023);
     EXPECT_FLOAT_EQ(win->Playing().PressureScale, 1.0f / 1023);
     QCoreApplication::processEvents(); // the context-open message
     EXPECT_GT(win->Playing().TabletScaleX, 0.0f);
@@ -523,7 +523,7 @@ TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
     QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(110, 200)); // the tip
     send(QEvent::TabletMove, {110, 200}, 0.5, Qt::LeftButton);
     EXPECT_NEAR(Osc(5).Pressure.load(), 0.5f, 1e-3);
-    EXPECT_EQ(win->pressurebar->value(), 512);
+    EXPECT_EQ(win->PressureBar->value(), 512);
 }
 
 TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
@@ -538,14 +538,14 @@ TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
     EXPECT_EQ(win->ModeFilesCombo->itemText(1), "gone");
     win->ExternalObject->click();
     EXPECT_TRUE(win->ModeFilesCombo->isEnabled());
-    EXPECT_FALSE(win->ModeLevelsTrk->isEnabled());
+    EXPECT_FALSE(win->ModeWeightingSlider->isEnabled());
 
     fileToChoose = QString::fromStdString(good);
     win->ModeFilesCombo->setCurrentIndex(0);
     win->ModeFilesComboSelect();
     EXPECT_TRUE(Saw("QFileDialog", "Open Vibration Mode File"));
     EXPECT_EQ(win->ModeRatios, (std::vector<float>{1.0f, 2.76f}));
-    EXPECT_FALSE(win->warnicon2->isHidden()); // the faulty third line
+    EXPECT_FALSE(win->ModeFileWarning->isHidden()); // the faulty third line
     ASSERT_EQ(win->ModeFilesCombo->count(), 3);
     EXPECT_EQ(win->ModeFilesCombo->currentIndex(), 1);
     EXPECT_EQ(win->ModeFilesCombo->itemText(1), "glass");
@@ -594,7 +594,7 @@ TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
     OpenScale37();
     QTest::mouseMove(win->ToneZone, QPoint(50, 100));
     QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
-    EXPECT_EQ(win->pressurebar->value(), 50);
+    EXPECT_EQ(win->PressureBar->value(), 50);
     const QImage half = win->StatusBar->grab().toImage();
     QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
     const QImage none = win->StatusBar->grab().toImage();
@@ -615,8 +615,8 @@ TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
             f << i * 40 << ".0\n";
         }
     }
-    win->RepeatDownEd->setText("10");
-    win->RepeatUpEd->setText("10");
+    win->RepeatDownEdit->setText("10");
+    win->RepeatUpEdit->setText("10");
     fileToChoose = QString::fromStdString(p);
     win->OpenScaleBtnClick();
     EXPECT_EQ(win->ToneRatios.size(), 31u + 30u * 20u);

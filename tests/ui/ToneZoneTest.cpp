@@ -33,8 +33,8 @@ struct ZoneTest : ::testing::Test {
             play.ToneZoneMouseMove(zone->Geometry(), zone->BarWidthReciprocal(), x, y,
                                    static_cast<float>(c.x()), static_cast<float>(c.y()));
         };
-        zone->OnMouseDown = [this](TMouseButton b, int, int) { play.Shape1MouseDown(b); };
-        zone->OnMouseUp = [this](TMouseButton b, int, int) { play.Shape1MouseUp(b); };
+        zone->OnMouseDown = [this](TMouseButton b, int, int) { play.PointerDown(b); };
+        zone->OnMouseUp = [this](TMouseButton b, int, int) { play.PointerUp(b); };
         zone->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(zone.get()));
     }
@@ -115,7 +115,7 @@ TEST_F(ZoneTest, TabletPacketsFromPenEventsDriveTheCurrentBar) {
     send(QEvent::TabletMove, {110, 200}, 0.0, Qt::NoButton); // hovering
     EXPECT_GT(tones.Speed[5], 0.0f);
     EXPECT_EQ(tones.Pressure[5], 0.0f);
-    play.Shape1MouseDown(TMouseButton::mbLeft); // the tip's mouse press
+    play.PointerDown(TMouseButton::mbLeft); // the tip's mouse press
     send(QEvent::TabletMove, {110, 200}, 0.5, Qt::LeftButton);
     EXPECT_NEAR(tones.Pressure[5], 0.5f, 1e-3);
     EXPECT_EQ(play.PressureBarPosition, 512);

@@ -32,24 +32,24 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setModal(false);
     AddPicture(this, QStringLiteral(":/About"), 8, 0, 203, 205);
-    Label1 = AddLabel(this, "Varko", 224, 8, 33, 17, true);
-    Label2 = AddLabel(this, Version, 256, 8, 169, 17);
-    Label3 = AddLabel(this, "A physical-modelling instrument by the Varko developers.", 224, 24,
+    NameLabel = AddLabel(this, "Varko", 224, 8, 33, 17, true);
+    VersionLabel = AddLabel(this, Version, 256, 8, 169, 17);
+    Tagline = AddLabel(this, "A physical-modelling instrument by the Varko developers.", 224, 24,
                       201, 17);
     // There is no web home page; the link opens the guide that comes with the program.
-    Label4 = AddLink(this, "Varko User Guide", QUrl::fromLocalFile(UserGuidePath()).toString(), 224,
+    GuideLink = AddLink(this, "Varko User Guide", QUrl::fromLocalFile(UserGuidePath()).toString(), 224,
                      48, 177, 17);
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setGeometry(224, 80, 201, 121);
-    Memo1->setReadOnly(true);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont small = Memo1->font();
+    Credits = new QPlainTextEdit(this);
+    Credits->setGeometry(224, 80, 201, 121);
+    Credits->setReadOnly(true);
+    Credits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont small = Credits->font();
     small.setPointSize(7);
-    Memo1->setFont(small);
-    QPalette p = Memo1->palette();
+    Credits->setFont(small);
+    QPalette p = Credits->palette();
     p.setColor(QPalette::Base, palette().color(QPalette::Button));
-    Memo1->setPalette(p);
-    Memo1->setPlainText(
+    Credits->setPalette(p);
+    Credits->setPlainText(
         "Audio: the driver model of ASIO, a technology and trademark of Steinberg Media "
         "Technologies GmbH, kept as the interface between Varko's host and its drivers. "
         "The drivers run on RtAudio by Gary P. Scavone (JACK, ALSA and PulseAudio) and the "

@@ -13,11 +13,11 @@ class TAboutBox : public QDialog {
 public:
     explicit TAboutBox(QWidget* parent = nullptr);
 
-    QLabel* Label1 = nullptr; // "Varko"
-    QLabel* Label2 = nullptr; // the version
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;        // link to the user guide
-    QPlainTextEdit* Memo1 = nullptr; // credits
+    QLabel* NameLabel = nullptr; // "Varko"
+    QLabel* VersionLabel = nullptr; // the version
+    QLabel* Tagline = nullptr;
+    QLabel* GuideLink = nullptr;        // link to the user guide
+    QPlainTextEdit* Credits = nullptr; // credits
 
     static constexpr const char* Version = "1.01";
 };

@@ -8,15 +8,15 @@ class QPushButton;
 
 namespace varko {
 
-class TVarkoCPUwarningWin : public QDialog {
+class TAudioStoppedNotice : public QDialog {
     Q_OBJECT
 public:
-    explicit TVarkoCPUwarningWin(QWidget* parent = nullptr);
+    explicit TAudioStoppedNotice(QWidget* parent = nullptr);
 
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Image2 = nullptr; // the toolbar cut-out with the Restart Audio button
-    QPushButton* Button1 = nullptr;
+    QLabel* Headline = nullptr;
+    QLabel* Advice = nullptr;
+    QLabel* ToolbarPicture = nullptr; // the toolbar cut-out with the Restart Audio button
+    QPushButton* DismissButton = nullptr;
 
     // Replaces the two texts (the F6 stop has texts of its own).
     void SetTexts(const QString& first, const QString& second);

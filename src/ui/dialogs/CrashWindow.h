@@ -9,22 +9,22 @@ class QPushButton;
 
 namespace varko {
 
-class TVarkoCrashWin : public QDialog {
+class TCrashWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TVarkoCrashWin(QWidget* parent = nullptr);
+    explicit TCrashWindow(QWidget* parent = nullptr);
 
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QPlainTextEdit* hatabilgileri = nullptr; // the error information
-    QPushButton* Button1 = nullptr;
+    QLabel* Headline = nullptr;
+    QLabel* Advice = nullptr;
+    QPlainTextEdit* ErrorBox = nullptr; // the error information
+    QPushButton* DismissButton = nullptr;
 
     // The memo's whole text: "class@sender: message".
     void SetErrorText(const QString& text);
     QString ErrorText() const;
 
 private:
-    void Button1Click();
+    void DismissClick();
 };
 
 } // namespace varko

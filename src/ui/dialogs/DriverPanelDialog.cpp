@@ -9,9 +9,9 @@
 
 namespace varko {
 
-TDriverPanelWin::TDriverPanelWin(const TDriverPanelOffer& offer, QWidget* parent)
+TDriverPanelDialog::TDriverPanelDialog(const TDriverPanelOffer& offer, QWidget* parent)
     : QDialog(parent) {
-    setObjectName("DriverPanelWin");
+    setObjectName("DriverPanelDialog");
     SetupFixedDialog(this, 300, 132, QString::fromStdString(offer.DriverName));
     AddLabel(this, "Buffer size:", 8, 12, 100, 17);
     BufferSizeCombo = new QComboBox(this);
@@ -42,7 +42,7 @@ TDriverPanelWin::TDriverPanelWin(const TDriverPanelOffer& offer, QWidget* parent
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-TDriverPanelChoice TDriverPanelWin::Choice() const {
+TDriverPanelChoice TDriverPanelDialog::Choice() const {
     TDriverPanelChoice c;
     c.BufferSize = BufferSizeCombo->currentData().toUInt();
     c.SampleRate = SampleRateCombo->currentData().toDouble();
@@ -52,7 +52,7 @@ TDriverPanelChoice TDriverPanelWin::Choice() const {
 void InstallDriverPanelPresenter(QWidget* parent) {
     QPointer<QWidget> owner(parent);
     SetDriverPanelPresenter([owner](const TDriverPanelOffer& offer, TDriverPanelChoice& choice) {
-        TDriverPanelWin panel(offer, owner ? owner.data() : QApplication::activeWindow());
+        TDriverPanelDialog panel(offer, owner ? owner.data() : QApplication::activeWindow());
         if (panel.exec() != QDialog::Accepted) {
             return false;
         }

@@ -11,10 +11,10 @@ class QPushButton;
 
 namespace varko {
 
-class TDriverPanelWin : public QDialog {
+class TDriverPanelDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit TDriverPanelWin(const TDriverPanelOffer& offer, QWidget* parent = nullptr);
+    explicit TDriverPanelDialog(const TDriverPanelOffer& offer, QWidget* parent = nullptr);
 
     QComboBox* BufferSizeCombo = nullptr;
     QComboBox* SampleRateCombo = nullptr;
@@ -24,7 +24,7 @@ public:
     TDriverPanelChoice Choice() const;
 };
 
-// Installs a presenter that shows TDriverPanelWin modally over parent (the settings dialog).
+// Installs a presenter that shows TDriverPanelDialog modally over parent (the settings dialog).
 void InstallDriverPanelPresenter(QWidget* parent);
 
 } // namespace varko

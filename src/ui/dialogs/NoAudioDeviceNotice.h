@@ -5,12 +5,12 @@
 
 namespace varko {
 
-class TVarkoNoAsioWindow : public TVarkoNoTabletWindow {
+class TNoAudioDeviceNotice : public TNoTabletNotice {
     Q_OBJECT
 public:
-    explicit TVarkoNoAsioWindow(QWidget* parent = nullptr);
+    explicit TNoAudioDeviceNotice(QWidget* parent = nullptr);
 
-    QLabel* Label3 = nullptr; // link to the recommended audio server's web site
+    QLabel* ServerLink = nullptr; // link to the recommended audio server's web site
 
     // The free audio server the notice recommends, and its web site.
     static constexpr const char* ServerName = "JACK Audio Connection Kit";

@@ -8,18 +8,18 @@ class QPushButton;
 
 namespace varko {
 
-class TVarkoNoTabletWindow : public QDialog {
+class TNoTabletNotice : public QDialog {
     Q_OBJECT
 public:
-    explicit TVarkoNoTabletWindow(QWidget* parent = nullptr);
+    explicit TNoTabletNotice(QWidget* parent = nullptr);
 
-    QLabel* Image1 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QPushButton* Button1 = nullptr;
+    QLabel* Badge = nullptr;
+    QLabel* Headline = nullptr;
+    QLabel* Advice = nullptr;
+    QPushButton* DismissButton = nullptr;
 
 protected:
-    void Button1Click();
+    void DismissClick();
 };
 
 } // namespace varko

@@ -73,122 +73,122 @@ void SetStatus(const TSettingsOwner& owner, int panel, const QString& text) {
 
 } // namespace
 
-Tayarfrm::Tayarfrm(TAudioEngine& engine, TTablet& tablet, TPlaying& playing, TSettingsFlags& flags,
+TSettingsDialog::TSettingsDialog(TAudioEngine& engine, TTablet& tablet, TPlaying& playing, TSettingsFlags& flags,
                    TSettingsOwner owner, QWidget* parent)
     : QDialog(parent), engine_(engine), tablet_(tablet), playing_(playing), flags_(flags),
       owner_(std::move(owner)) {
-    setObjectName("ayarfrm");
+    setObjectName("SettingsDialog");
     SetupFixedDialog(this, 368, 232, QStringLiteral("Settings"));
 
-    PageControl = new QTabWidget(this);
-    PageControl->setGeometry(8, 8, 353, 217);
+    Tabs = new QTabWidget(this);
+    Tabs->setGeometry(8, 8, 353, 217);
 
     // Tab "Sound"
     auto* sound = new QWidget;
-    PageControl->addTab(sound, QStringLiteral("Sound"));
-    lblasiodrvr = AddLabel(sound, text::DriverLabel, 8, 8, 185, 17);
+    Tabs->addTab(sound, QStringLiteral("Sound"));
+    DriverLabel = AddLabel(sound, text::DriverLabel, 8, 8, 185, 17);
     DriverCombo = new QComboBox(sound);
     DriverCombo->setGeometry(8, 24, 329, std::max(21, DriverCombo->sizeHint().height()));
-    lblchannel = AddLabel(sound, QStringLiteral("Channels:"), 8, 56, 185, 17);
+    ChannelLabel = AddLabel(sound, QStringLiteral("Channels:"), 8, 56, 185, 17);
     ChannelBox = new QComboBox(sound);
     ChannelBox->setGeometry(8, 72, 329, std::max(21, ChannelBox->sizeHint().height()));
-    controlpanel = new QPushButton(text::PanelButton, sound);
-    controlpanel->setGeometry(8, 104, 97, 29);
-    controlpanel->setEnabled(false);
-    StereoChk = AddCheck(sound, QStringLiteral("Stereo Separation"), 8, 160, 393, true);
+    DriverPanelButton = new QPushButton(text::PanelButton, sound);
+    DriverPanelButton->setGeometry(8, 104, 97, 29);
+    DriverPanelButton->setEnabled(false);
+    StereoBox = AddCheck(sound, QStringLiteral("Stereo Separation"), 8, 160, 393, true);
     // The interpolation option lies beyond the page's edge and is never shown: only the
     // settings file sets it.
-    InterpolateChk = AddCheck(
+    InterpolateBox = AddCheck(
         sound,
         QStringLiteral("Arakestirimli gecikme hatlary kullan. (Frekans sapmasyny azaltabilir)"),
         296, 128, 393, false);
-    InterpolateChk->hide();
-    lblInterpolate = AddLabel(sound,
+    InterpolateBox->hide();
+    InterpolateNote = AddLabel(sound,
                               QStringLiteral("Bu seçene?i i?aretlemek i?lemci kullanymyny "
                                              "arttyryr. Seçenekteki de?i?ikli?in etkin olmasy "
                                              "için tonlaryn yenilenmesi gerekir."),
                               320, 146, 393, 17);
-    lblInterpolate->hide();
-    lblRefreshOsc = new QLabel(QStringLiteral("<a href=\"#\">Tonlary yenile.</a>"), sound);
-    lblRefreshOsc->setTextFormat(Qt::RichText);
-    lblRefreshOsc->setCursor(Qt::PointingHandCursor);
-    lblRefreshOsc->move(320, 172);
-    lblRefreshOsc->hide();
+    InterpolateNote->hide();
+    RefreshTonesLink = new QLabel(QStringLiteral("<a href=\"#\">Tonlary yenile.</a>"), sound);
+    RefreshTonesLink->setTextFormat(Qt::RichText);
+    RefreshTonesLink->setCursor(Qt::PointingHandCursor);
+    RefreshTonesLink->move(320, 172);
+    RefreshTonesLink->hide();
 
     // Tab "Input"
     auto* input = new QWidget;
-    PageControl->addTab(input, QStringLiteral("Input"));
-    lblresrate = AddLabel(input, QStringLiteral("Resonance Adjustment Rate:"), 8, 8, 329, 17);
-    lblfaster = AddSmallLabel(input, QStringLiteral("Faster"), 8, 32, 49, Qt::AlignRight);
-    ResRateTrk = new QSlider(Qt::Horizontal, input);
-    ResRateTrk->setRange(ResRateMin, ResRateMax);
-    ResRateTrk->setValue(ResRateStart);
-    ResRateTrk->setSingleStep(1);
-    ResRateTrk->setPageStep(2);
-    ResRateTrk->setTickPosition(QSlider::TicksBelow);
-    ResRateTrk->setTickInterval(1);
-    ResRateTrk->setGeometry(56, 24, 233, 33);
-    lblslower = AddSmallLabel(input, QStringLiteral("Slower"), 290, 32, 49, Qt::AlignLeft);
-    ResRadioGroup = new QGroupBox(QStringLiteral(" Resonance Control "), input);
-    ResRadioGroup->setGeometry(8, 72, 329, 65);
-    ResRadio0 = new QRadioButton(QStringLiteral("Use middle-click to raise, right-click to lower."),
-                                 ResRadioGroup);
-    ResRadio0->setGeometry(8, 18, 313, 20);
-    ResRadio1 = new QRadioButton(QStringLiteral("Use right-click to raise, middle-click to lower."),
-                                 ResRadioGroup);
-    ResRadio1->setGeometry(8, 40, 313, 20);
-    ResRadio0->setChecked(true);
-    chktabletyok = AddCheck(input, QStringLiteral("Apply pressure with the left mouse button."), 8,
+    Tabs->addTab(input, QStringLiteral("Input"));
+    ResonanceRateLabel = AddLabel(input, QStringLiteral("Resonance Adjustment Rate:"), 8, 8, 329, 17);
+    FasterLabel = AddSmallLabel(input, QStringLiteral("Faster"), 8, 32, 49, Qt::AlignRight);
+    ResonanceRateSlider = new QSlider(Qt::Horizontal, input);
+    ResonanceRateSlider->setRange(ResRateMin, ResRateMax);
+    ResonanceRateSlider->setValue(ResRateStart);
+    ResonanceRateSlider->setSingleStep(1);
+    ResonanceRateSlider->setPageStep(2);
+    ResonanceRateSlider->setTickPosition(QSlider::TicksBelow);
+    ResonanceRateSlider->setTickInterval(1);
+    ResonanceRateSlider->setGeometry(56, 24, 233, 33);
+    SlowerLabel = AddSmallLabel(input, QStringLiteral("Slower"), 290, 32, 49, Qt::AlignLeft);
+    ResonanceButtonsGroup = new QGroupBox(QStringLiteral(" Resonance Control "), input);
+    ResonanceButtonsGroup->setGeometry(8, 72, 329, 65);
+    MiddleRaisesRadio = new QRadioButton(QStringLiteral("Use middle-click to raise, right-click to lower."),
+                                 ResonanceButtonsGroup);
+    MiddleRaisesRadio->setGeometry(8, 18, 313, 20);
+    RightRaisesRadio = new QRadioButton(QStringLiteral("Use right-click to raise, middle-click to lower."),
+                                 ResonanceButtonsGroup);
+    RightRaisesRadio->setGeometry(8, 40, 313, 20);
+    MiddleRaisesRadio->setChecked(true);
+    MousePressureBox = AddCheck(input, QStringLiteral("Apply pressure with the left mouse button."), 8,
                             160, 233, false);
     // The font may be wider than the one the layout was drawn for: let the text show whole and
     // keep the icon beside it.
-    chktabletyok->resize(std::max(233, chktabletyok->sizeHint().width()), chktabletyok->height());
-    Image1 = new QLabel(input);
-    Image1->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(16, 16));
-    Image1->setGeometry(std::max(240, chktabletyok->geometry().right() + 8), 160, 16, 16);
-    Image1->setToolTip(QStringLiteral("Turning this on disables pressure sensitivity."));
+    MousePressureBox->resize(std::max(233, MousePressureBox->sizeHint().width()), MousePressureBox->height());
+    MousePressureInfo = new QLabel(input);
+    MousePressureInfo->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(16, 16));
+    MousePressureInfo->setGeometry(std::max(240, MousePressureBox->geometry().right() + 8), 160, 16, 16);
+    MousePressureInfo->setToolTip(QStringLiteral("Turning this on disables pressure sensitivity."));
 
     // Tab "Display"
     auto* display = new QWidget;
-    PageControl->addTab(display, QStringLiteral("Display"));
-    ColoredTZChk = AddCheck(display, QStringLiteral("Show colored bars."), 8, 8, 329, true);
-    freqlblchk =
+    Tabs->addTab(display, QStringLiteral("Display"));
+    ColoredBarsBox = AddCheck(display, QStringLiteral("Show colored bars."), 8, 8, 329, true);
+    FrequencyLabelsBox =
         AddCheck(display, QStringLiteral("Show fundamental frequencies."), 8, 32, 329, true);
-    Paint2RowsChk = AddCheck(display, QStringLiteral("Show bars in 2 rows."), 8, 56, 329, false);
-    lblasterisk = AddLabel(
+    TwoRowsBox = AddCheck(display, QStringLiteral("Show bars in 2 rows."), 8, 56, 329, false);
+    LevelsNote = AddLabel(
         display,
         QStringLiteral("Turning off the levels displays below may reduce processing load."), 8, 104,
         329, 17);
-    mainlevelschk =
+    MainLevelsBox =
         AddCheck(display, QStringLiteral("Show main volume levels."), 24, 128, 313, true);
-    pressurelvlchk = AddCheck(display, QStringLiteral("Show pressure level in the status bar."), 24,
+    PressureLevelBox = AddCheck(display, QStringLiteral("Show pressure level in the status bar."), 24,
                               152, 313, true);
 
     // The lists answer the player only; check boxes, radio buttons and the track bar also answer
     // a change made from code, and only a real change.
     connect(DriverCombo, &QComboBox::activated, this, [this] { DriverComboChange(); });
     connect(ChannelBox, &QComboBox::activated, this, [this] { ChannelBoxChange(); });
-    connect(controlpanel, &QPushButton::clicked, this, [this] { controlpanelClick(); });
-    connect(StereoChk, &QCheckBox::toggled, this, [this] { StereoChkClick(); });
-    connect(InterpolateChk, &QCheckBox::toggled, this, [this] { InterpolateChkClick(); });
-    connect(lblRefreshOsc, &QLabel::linkActivated, this, [this] { lblRefreshOscClick(); });
-    connect(ResRateTrk, &QSlider::valueChanged, this, [this] { ResRateTrkChange(); });
-    for (QRadioButton* r : {ResRadio0, ResRadio1}) {
+    connect(DriverPanelButton, &QPushButton::clicked, this, [this] { DriverPanelClick(); });
+    connect(StereoBox, &QCheckBox::toggled, this, [this] { StereoBoxClick(); });
+    connect(InterpolateBox, &QCheckBox::toggled, this, [this] { InterpolateBoxClick(); });
+    connect(RefreshTonesLink, &QLabel::linkActivated, this, [this] { RefreshTonesClick(); });
+    connect(ResonanceRateSlider, &QSlider::valueChanged, this, [this] { ResonanceRateChange(); });
+    for (QRadioButton* r : {MiddleRaisesRadio, RightRaisesRadio}) {
         connect(r, &QRadioButton::toggled, this, [this](bool on) {
             if (on) {
-                ResRadioGroupClick();
+                ResonanceButtonsClick();
             }
         });
     }
-    connect(chktabletyok, &QCheckBox::toggled, this, [this] { chktabletyokClick(); });
-    connect(ColoredTZChk, &QCheckBox::toggled, this, [this] { ColoredTZChkClick(); });
-    connect(freqlblchk, &QCheckBox::toggled, this, [this] { freqlblchkClick(); });
-    connect(Paint2RowsChk, &QCheckBox::toggled, this, [this] { Paint2RowsChkClick(); });
-    connect(mainlevelschk, &QCheckBox::toggled, this, [this] { mainlevelschkClick(); });
-    connect(pressurelvlchk, &QCheckBox::toggled, this, [this] { pressurelvlchkClick(); });
+    connect(MousePressureBox, &QCheckBox::toggled, this, [this] { MousePressureBoxClick(); });
+    connect(ColoredBarsBox, &QCheckBox::toggled, this, [this] { ColoredBarsBoxClick(); });
+    connect(FrequencyLabelsBox, &QCheckBox::toggled, this, [this] { FrequencyLabelsBoxClick(); });
+    connect(TwoRowsBox, &QCheckBox::toggled, this, [this] { TwoRowsBoxClick(); });
+    connect(MainLevelsBox, &QCheckBox::toggled, this, [this] { MainLevelsBoxClick(); });
+    connect(PressureLevelBox, &QCheckBox::toggled, this, [this] { PressureLevelBoxClick(); });
 }
 
-void Tayarfrm::FillDriverList() {
+void TSettingsDialog::FillDriverList() {
     DriverCombo->clear();
     for (const std::string& name : engine_.Host().DriverList()) {
         DriverCombo->addItem(QString::fromStdString(name));
@@ -198,8 +198,8 @@ void Tayarfrm::FillDriverList() {
 
 // Sound tab
 
-void Tayarfrm::DriverComboChange() {
-    controlpanel->setEnabled(false);
+void TSettingsDialog::DriverComboChange() {
+    DriverPanelButton->setEnabled(false);
     engine_.Stop();
     // With two drivers of one name the first wins, as a lookup by the shown text gives.
     const int index = DriverCombo->currentIndex() < 0
@@ -218,13 +218,13 @@ void Tayarfrm::DriverComboChange() {
         ChannelBox->addItem(ChannelName(host, 2 * p) + QStringLiteral(" / ") +
                             ChannelName(host, 2 * p + 1));
     }
-    controlpanel->setEnabled(true);
+    DriverPanelButton->setEnabled(true);
     ChannelBox->setCurrentIndex(pairs > 0 ? 0 : -1);
     engine_.Start();
     SetStatus(owner_, StatusAudioPanel, text::Running);
 }
 
-void Tayarfrm::ChannelBoxChange() {
+void TSettingsDialog::ChannelBoxChange() {
     if (DriverCombo->currentIndex() < 0 || ChannelBox->currentIndex() < 0) {
         return;
     }
@@ -234,7 +234,7 @@ void Tayarfrm::ChannelBoxChange() {
     SetStatus(owner_, StatusAudioPanel, text::Running);
 }
 
-void Tayarfrm::controlpanelClick() {
+void TSettingsDialog::DriverPanelClick() {
     const bool wasRunning = engine_.Running.load();
     if (wasRunning) {
         engine_.Stop();
@@ -248,29 +248,29 @@ void Tayarfrm::controlpanelClick() {
     }
 }
 
-void Tayarfrm::StereoChkClick() {
-    flags_.StereoSeparation = StereoChk->isChecked();
+void TSettingsDialog::StereoBoxClick() {
+    flags_.StereoSeparation = StereoBox->isChecked();
     engine_.Stereo.store(flags_.StereoSeparation, std::memory_order_relaxed);
 }
 
-void Tayarfrm::InterpolateChkClick() {
-    flags_.InterpolateDelays = InterpolateChk->isChecked();
+void TSettingsDialog::InterpolateBoxClick() {
+    flags_.InterpolateDelays = InterpolateBox->isChecked();
 }
 
-void Tayarfrm::lblRefreshOscClick() {
+void TSettingsDialog::RefreshTonesClick() {
     Call(owner_.RefreshTones);
 }
 
 // Input tab
 
-void Tayarfrm::ResRateTrkChange() {
+void TSettingsDialog::ResonanceRateChange() {
     if (owner_.SetRezTimerInterval) {
-        owner_.SetRezTimerInterval(ResTimerStepMs * ResRateTrk->value());
+        owner_.SetRezTimerInterval(ResTimerStepMs * ResonanceRateSlider->value());
     }
 }
 
-void Tayarfrm::ResRadioGroupClick() {
-    if (ResRadioIndex() == 0) {
+void TSettingsDialog::ResonanceButtonsClick() {
+    if (ResonanceButtonsIndex() == 0) {
         playing_.ResonanceRaiseButton = TMouseButton::mbMiddle;
         playing_.ResonanceLowerButton = TMouseButton::mbRight;
     } else {
@@ -279,10 +279,10 @@ void Tayarfrm::ResRadioGroupClick() {
     }
 }
 
-void Tayarfrm::chktabletyokClick() {
+void TSettingsDialog::MousePressureBoxClick() {
     // The tablet's context is off while the mouse applies pressure.
-    tablet_.SetEnabled(!chktabletyok->isChecked());
-    playing_.MousePressure = chktabletyok->isChecked();
+    tablet_.SetEnabled(!MousePressureBox->isChecked());
+    playing_.MousePressure = MousePressureBox->isChecked();
     if (tablet_.Enabled()) {
         SetStatus(owner_, StatusInputPanel, QString::fromStdString(tablet_.DeviceName()));
         playing_.LastPointerX = 0;
@@ -296,24 +296,24 @@ void Tayarfrm::chktabletyokClick() {
     }
 }
 
-int Tayarfrm::ResRadioIndex() const {
-    if (ResRadio0->isChecked()) {
+int TSettingsDialog::ResonanceButtonsIndex() const {
+    if (MiddleRaisesRadio->isChecked()) {
         return 0;
     }
-    if (ResRadio1->isChecked()) {
+    if (RightRaisesRadio->isChecked()) {
         return 1;
     }
     return -1;
 }
 
-void Tayarfrm::SetResRadioIndex(int index) {
+void TSettingsDialog::SetResonanceButtonsIndex(int index) {
     if (index == 0) {
-        ResRadio0->setChecked(true);
+        MiddleRaisesRadio->setChecked(true);
     } else if (index == 1) {
-        ResRadio1->setChecked(true);
+        RightRaisesRadio->setChecked(true);
     } else {
         // No item: an exclusive button cannot be unchecked on its own.
-        for (QRadioButton* r : {ResRadio0, ResRadio1}) {
+        for (QRadioButton* r : {MiddleRaisesRadio, RightRaisesRadio}) {
             r->setAutoExclusive(false);
             r->setChecked(false);
             r->setAutoExclusive(true);
@@ -323,25 +323,25 @@ void Tayarfrm::SetResRadioIndex(int index) {
 
 // Display tab
 
-void Tayarfrm::ColoredTZChkClick() {
-    flags_.ColoredToneZone = ColoredTZChk->isChecked();
+void TSettingsDialog::ColoredBarsBoxClick() {
+    flags_.ColoredToneZone = ColoredBarsBox->isChecked();
     Call(owner_.RepaintToneZone);
 }
 
-void Tayarfrm::freqlblchkClick() {
-    flags_.ShowFrequencyLabels = freqlblchk->isChecked();
+void TSettingsDialog::FrequencyLabelsBoxClick() {
+    flags_.ShowFrequencyLabels = FrequencyLabelsBox->isChecked();
     Call(owner_.RepaintToneZone);
 }
 
-void Tayarfrm::Paint2RowsChkClick() {
-    flags_.Paint2Rows = Paint2RowsChk->isChecked();
+void TSettingsDialog::TwoRowsBoxClick() {
+    flags_.Paint2Rows = TwoRowsBox->isChecked();
     engine_.TwoRowPanning.store(flags_.Paint2Rows, std::memory_order_relaxed);
     Call(owner_.RepaintToneZone);
     Call(owner_.UpdateStereoConstants);
 }
 
-void Tayarfrm::mainlevelschkClick() {
-    flags_.ShowMainLevels = mainlevelschk->isChecked();
+void TSettingsDialog::MainLevelsBoxClick() {
+    flags_.ShowMainLevels = MainLevelsBox->isChecked();
     engine_.MeterPeaks.store(flags_.ShowMainLevels, std::memory_order_relaxed);
     Call(owner_.ResetLevelBars);
     if (owner_.SetLevelTimerEnabled) {
@@ -349,8 +349,8 @@ void Tayarfrm::mainlevelschkClick() {
     }
 }
 
-void Tayarfrm::pressurelvlchkClick() {
-    flags_.ShowPressureLevel = pressurelvlchk->isChecked();
+void TSettingsDialog::PressureLevelBoxClick() {
+    flags_.ShowPressureLevel = PressureLevelBox->isChecked();
     playing_.ShowPressureLevel = flags_.ShowPressureLevel;
     Call(owner_.ResetPressureBar);
 }
@@ -376,7 +376,7 @@ void SetAndRun(QObject* control, bool differs, Setter set, Handler handler) {
 
 } // namespace
 
-void SetCheck(Tayarfrm& form, QCheckBox* box, bool value, void (Tayarfrm::*handler)()) {
+void SetCheck(TSettingsDialog& form, QCheckBox* box, bool value, void (TSettingsDialog::*handler)()) {
     SetAndRun(
         box, box->isChecked() != value, [&] { box->setChecked(value); },
         [&] { (form.*handler)(); });
@@ -399,7 +399,7 @@ int DriverIndexFor(const QComboBox& combo, const TVarkoSettings& s) {
     return inList ? s.ASIOdriver : -1;
 }
 
-void Tayarfrm::ApplySettings(const TVarkoSettings& s,
+void TSettingsDialog::ApplySettings(const TVarkoSettings& s,
                              const std::function<void(int)>& setMasterLevel) {
     // The lists never run their handlers when set; the reading runs them itself.
     DriverCombo->setCurrentIndex(DriverIndexFor(*DriverCombo, s));
@@ -409,58 +409,58 @@ void Tayarfrm::ApplySettings(const TVarkoSettings& s,
     ChannelBox->setCurrentIndex(channelInList ? s.ASIOchannel : -1);
     ChannelBoxChange();
 
-    SetCheck(*this, StereoChk, s.StereoSeparation, &Tayarfrm::StereoChkClick);
+    SetCheck(*this, StereoBox, s.StereoSeparation, &TSettingsDialog::StereoBoxClick);
     if (setMasterLevel) {
         setMasterLevel(std::clamp(s.MasterLevel, 0, 200));
     }
-    SetCheck(*this, InterpolateChk, s.InterpolateDelays, &Tayarfrm::InterpolateChkClick);
+    SetCheck(*this, InterpolateBox, s.InterpolateDelays, &TSettingsDialog::InterpolateBoxClick);
 
     const int radio = std::clamp(s.ResonanceControl, -1, 1);
-    if (radio != ResRadioIndex()) {
+    if (radio != ResonanceButtonsIndex()) {
         {
-            const QSignalBlocker b0(ResRadio0);
-            const QSignalBlocker b1(ResRadio1);
-            SetResRadioIndex(radio);
+            const QSignalBlocker b0(MiddleRaisesRadio);
+            const QSignalBlocker b1(RightRaisesRadio);
+            SetResonanceButtonsIndex(radio);
         }
         // Clearing the selection clicks no item, so nothing runs then.
         if (radio >= 0) {
-            ResRadioGroupClick();
+            ResonanceButtonsClick();
         }
     }
 
     const int rate = std::clamp(s.ResonanceRate, ResRateMin, ResRateMax);
     SetAndRun(
-        ResRateTrk, ResRateTrk->value() != rate, [&] { ResRateTrk->setValue(rate); },
-        [&] { ResRateTrkChange(); });
+        ResonanceRateSlider, ResonanceRateSlider->value() != rate, [&] { ResonanceRateSlider->setValue(rate); },
+        [&] { ResonanceRateChange(); });
 
     // Without a tablet start-up has forced the box on; the stored choice must not undo that.
-    if (!chktabletyok->isChecked()) {
-        SetCheck(*this, chktabletyok, s.AllowMouse, &Tayarfrm::chktabletyokClick);
+    if (!MousePressureBox->isChecked()) {
+        SetCheck(*this, MousePressureBox, s.AllowMouse, &TSettingsDialog::MousePressureBoxClick);
     }
 
-    SetCheck(*this, mainlevelschk, s.ShowMainLevels, &Tayarfrm::mainlevelschkClick);
-    SetCheck(*this, pressurelvlchk, s.ShowPressureLevel, &Tayarfrm::pressurelvlchkClick);
-    SetCheck(*this, freqlblchk, s.ShowFrequencyLabels, &Tayarfrm::freqlblchkClick);
-    SetCheck(*this, Paint2RowsChk, s.Paint2Rows, &Tayarfrm::Paint2RowsChkClick);
-    SetCheck(*this, ColoredTZChk, s.ColoredToneZone, &Tayarfrm::ColoredTZChkClick);
+    SetCheck(*this, MainLevelsBox, s.ShowMainLevels, &TSettingsDialog::MainLevelsBoxClick);
+    SetCheck(*this, PressureLevelBox, s.ShowPressureLevel, &TSettingsDialog::PressureLevelBoxClick);
+    SetCheck(*this, FrequencyLabelsBox, s.ShowFrequencyLabels, &TSettingsDialog::FrequencyLabelsBoxClick);
+    SetCheck(*this, TwoRowsBox, s.Paint2Rows, &TSettingsDialog::TwoRowsBoxClick);
+    SetCheck(*this, ColoredBarsBox, s.ColoredToneZone, &TSettingsDialog::ColoredBarsBoxClick);
 }
 
-TVarkoSettings Tayarfrm::CurrentSettings(int masterLevel) const {
+TVarkoSettings TSettingsDialog::CurrentSettings(int masterLevel) const {
     TVarkoSettings s;
     s.ASIOdriver = DriverCombo->currentIndex();
     s.ASIOdriverName = s.ASIOdriver >= 0 ? DriverCombo->currentText().toStdString() : std::string();
     s.ASIOchannel = ChannelBox->currentIndex();
-    s.StereoSeparation = StereoChk->isChecked();
-    s.InterpolateDelays = InterpolateChk->isChecked();
+    s.StereoSeparation = StereoBox->isChecked();
+    s.InterpolateDelays = InterpolateBox->isChecked();
     s.MasterLevel = masterLevel;
-    s.ResonanceControl = ResRadioIndex();
-    s.ResonanceRate = ResRateTrk->value();
-    s.AllowMouse = chktabletyok->isChecked();
-    s.ShowMainLevels = mainlevelschk->isChecked();
-    s.ShowPressureLevel = pressurelvlchk->isChecked();
-    s.ShowFrequencyLabels = freqlblchk->isChecked();
-    s.Paint2Rows = Paint2RowsChk->isChecked();
-    s.ColoredToneZone = ColoredTZChk->isChecked();
+    s.ResonanceControl = ResonanceButtonsIndex();
+    s.ResonanceRate = ResonanceRateSlider->value();
+    s.AllowMouse = MousePressureBox->isChecked();
+    s.ShowMainLevels = MainLevelsBox->isChecked();
+    s.ShowPressureLevel = PressureLevelBox->isChecked();
+    s.ShowFrequencyLabels = FrequencyLabelsBox->isChecked();
+    s.Paint2Rows = TwoRowsBox->isChecked();
+    s.ColoredToneZone = ColoredBarsBox->isChecked();
     return s;
 }
 

@@ -50,11 +50,11 @@ struct TSettingsOwner {
     std::function<QPoint()> CursorPos;      // the mouse cursor in screen pixels
 };
 
-class Tayarfrm : public QDialog {
+class TSettingsDialog : public QDialog {
     Q_OBJECT
 public:
     // engine, tablet, playing and flags are the main window's and outlive the dialog.
-    Tayarfrm(TAudioEngine& engine, TTablet& tablet, TPlaying& playing, TSettingsFlags& flags,
+    TSettingsDialog(TAudioEngine& engine, TTablet& tablet, TPlaying& playing, TSettingsFlags& flags,
              TSettingsOwner owner, QWidget* parent = nullptr);
 
     // Fills DriverCombo with the host's DriverList (once, at start-up); no selection.
@@ -67,53 +67,53 @@ public:
     TVarkoSettings CurrentSettings(int masterLevel) const;
 
     // Tab "Sound"
-    QTabWidget* PageControl = nullptr;
-    QLabel* lblasiodrvr = nullptr;
+    QTabWidget* Tabs = nullptr;
+    QLabel* DriverLabel = nullptr;
     QComboBox* DriverCombo = nullptr;
-    QLabel* lblchannel = nullptr;
+    QLabel* ChannelLabel = nullptr;
     QComboBox* ChannelBox = nullptr;
-    QPushButton* controlpanel = nullptr;
-    QCheckBox* StereoChk = nullptr;
-    QCheckBox* InterpolateChk = nullptr; // hidden: set through the settings file only
-    QLabel* lblInterpolate = nullptr;    // hidden
-    QLabel* lblRefreshOsc = nullptr;     // hidden
+    QPushButton* DriverPanelButton = nullptr;
+    QCheckBox* StereoBox = nullptr;
+    QCheckBox* InterpolateBox = nullptr; // hidden: set through the settings file only
+    QLabel* InterpolateNote = nullptr;    // hidden
+    QLabel* RefreshTonesLink = nullptr;     // hidden
     // Tab "Input"
-    QLabel* lblresrate = nullptr;
-    QLabel* lblfaster = nullptr;
-    QSlider* ResRateTrk = nullptr;
-    QLabel* lblslower = nullptr;
-    QGroupBox* ResRadioGroup = nullptr;
-    QRadioButton* ResRadio0 = nullptr; // "Use middle-click to raise, right-click to lower."
-    QRadioButton* ResRadio1 = nullptr; // "Use right-click to raise, middle-click to lower."
-    QCheckBox* chktabletyok = nullptr;
-    QLabel* Image1 = nullptr;
+    QLabel* ResonanceRateLabel = nullptr;
+    QLabel* FasterLabel = nullptr;
+    QSlider* ResonanceRateSlider = nullptr;
+    QLabel* SlowerLabel = nullptr;
+    QGroupBox* ResonanceButtonsGroup = nullptr;
+    QRadioButton* MiddleRaisesRadio = nullptr; // "Use middle-click to raise, right-click to lower."
+    QRadioButton* RightRaisesRadio = nullptr; // "Use right-click to raise, middle-click to lower."
+    QCheckBox* MousePressureBox = nullptr;
+    QLabel* MousePressureInfo = nullptr;
     // Tab "Display"
-    QCheckBox* ColoredTZChk = nullptr;
-    QCheckBox* freqlblchk = nullptr;
-    QCheckBox* Paint2RowsChk = nullptr;
-    QLabel* lblasterisk = nullptr;
-    QCheckBox* mainlevelschk = nullptr;
-    QCheckBox* pressurelvlchk = nullptr;
+    QCheckBox* ColoredBarsBox = nullptr;
+    QCheckBox* FrequencyLabelsBox = nullptr;
+    QCheckBox* TwoRowsBox = nullptr;
+    QLabel* LevelsNote = nullptr;
+    QCheckBox* MainLevelsBox = nullptr;
+    QCheckBox* PressureLevelBox = nullptr;
 
     // Handlers, public so that start-up and tests can run them as the controls do.
     void DriverComboChange();
     void ChannelBoxChange();
-    void controlpanelClick();
-    void StereoChkClick();
-    void InterpolateChkClick();
-    void lblRefreshOscClick();
-    void ResRateTrkChange();
-    void ResRadioGroupClick();
-    void chktabletyokClick();
-    void ColoredTZChkClick();
-    void freqlblchkClick();
-    void Paint2RowsChkClick();
-    void mainlevelschkClick();
-    void pressurelvlchkClick();
+    void DriverPanelClick();
+    void StereoBoxClick();
+    void InterpolateBoxClick();
+    void RefreshTonesClick();
+    void ResonanceRateChange();
+    void ResonanceButtonsClick();
+    void MousePressureBoxClick();
+    void ColoredBarsBoxClick();
+    void FrequencyLabelsBoxClick();
+    void TwoRowsBoxClick();
+    void MainLevelsBoxClick();
+    void PressureLevelBoxClick();
 
-    // The selected item of ResRadioGroup: 0, 1, or -1 for none.
-    int ResRadioIndex() const;
-    void SetResRadioIndex(int index);
+    // The selected item of ResonanceButtonsGroup: 0, 1, or -1 for none.
+    int ResonanceButtonsIndex() const;
+    void SetResonanceButtonsIndex(int index);
 
 private:
     TAudioEngine& engine_;

@@ -10,7 +10,7 @@
 
 namespace varko {
 
-bool LoadSettingsFile(Tayarfrm& dialog, const std::string& path,
+bool LoadSettingsFile(TSettingsDialog& dialog, const std::string& path,
                       const std::function<void(int)>& setMasterLevel, std::string& message) {
     message.clear();
     try {
@@ -27,7 +27,7 @@ bool LoadSettingsFile(Tayarfrm& dialog, const std::string& path,
     return false;
 }
 
-bool SaveSettingsFile(const Tayarfrm& dialog, const std::string& path, int masterLevel,
+bool SaveSettingsFile(const TSettingsDialog& dialog, const std::string& path, int masterLevel,
                       std::string& message) {
     message.clear();
     try {
@@ -48,7 +48,7 @@ bool SaveSettingsFile(const Tayarfrm& dialog, const std::string& path, int maste
     return false;
 }
 
-bool SaveSettingsFile(const Tayarfrm& dialog, const std::string& path, int masterLevel) {
+bool SaveSettingsFile(const TSettingsDialog& dialog, const std::string& path, int masterLevel) {
     std::string message;
     return SaveSettingsFile(dialog, path, masterLevel, message);
 }

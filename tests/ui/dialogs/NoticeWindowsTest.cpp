@@ -16,36 +16,36 @@
 using namespace varko;
 
 TEST(NoticeWindows, CrashWindowShowsTheErrorText) {
-    TVarkoCrashWin w;
+    TCrashWindow w;
     EXPECT_EQ(w.windowTitle(), "Varko");
     EXPECT_EQ(w.ErrorText(), "No information available.");
     w.SetErrorText("std::runtime_error@TWaveguideThread: out of bands");
     EXPECT_EQ(w.ErrorText(), "std::runtime_error@TWaveguideThread: out of bands");
-    EXPECT_TRUE(w.hatabilgileri->isReadOnly());
-    EXPECT_EQ(w.Button1->text(), "Close");
+    EXPECT_TRUE(w.ErrorBox->isReadOnly());
+    EXPECT_EQ(w.DismissButton->text(), "Close");
     EXPECT_EQ(w.size(), QSize(431, 209));
 }
 
 TEST(NoticeWindows, ProcessingLoadWindowHasBothSetsOfTexts) {
-    TVarkoCPUwarningWin w;
-    EXPECT_EQ(w.Label1->text(), text::LoadStopped);
-    EXPECT_EQ(w.Label2->text(), text::LoadAdvice);
+    TAudioStoppedNotice w;
+    EXPECT_EQ(w.Headline->text(), text::LoadStopped);
+    EXPECT_EQ(w.Advice->text(), text::LoadAdvice);
     w.SetTexts(text::UserStopped, text::UserStoppedAdvice);
-    EXPECT_EQ(w.Label1->text(), "Audio was stopped.");
-    EXPECT_EQ(w.Label2->text(), "To resume audio, click the Restart Audio button.");
-    EXPECT_FALSE(w.Image2->pixmap().isNull()); // the toolbar cut-out from the resources
+    EXPECT_EQ(w.Headline->text(), "Audio was stopped.");
+    EXPECT_EQ(w.Advice->text(), "To resume audio, click the Restart Audio button.");
+    EXPECT_FALSE(w.ToolbarPicture->pixmap().isNull()); // the toolbar cut-out from the resources
 }
 
 TEST(NoticeWindows, NoTabletAndNoDeviceNotices) {
-    TVarkoNoTabletWindow t;
-    EXPECT_EQ(t.Label1->text(),
+    TNoTabletNotice t;
+    EXPECT_EQ(t.Headline->text(),
               "Varko could not find any graphics tablets connected to this computer.");
-    EXPECT_EQ(t.Button1->text(), "OK");
-    TVarkoNoAsioWindow a;
-    EXPECT_EQ(a.Label1->text(), "Varko could not find any audio output devices.");
-    EXPECT_TRUE(a.Label2->text().contains("JACK"));
-    EXPECT_TRUE(a.Label3->text().contains("https://jackaudio.org/"));
-    EXPECT_EQ(a.Button1->text(), "Quit");
+    EXPECT_EQ(t.DismissButton->text(), "OK");
+    TNoAudioDeviceNotice a;
+    EXPECT_EQ(a.Headline->text(), "Varko could not find any audio output devices.");
+    EXPECT_TRUE(a.Advice->text().contains("JACK"));
+    EXPECT_TRUE(a.ServerLink->text().contains("https://jackaudio.org/"));
+    EXPECT_EQ(a.DismissButton->text(), "Quit");
     EXPECT_EQ(a.size(), QSize(449, 193));
 }
 
@@ -53,8 +53,8 @@ TEST(NoticeWindows, AboutBoxIsNotModalAndStaysOnTop) {
     TAboutBox b;
     EXPECT_FALSE(b.isModal());
     EXPECT_TRUE(b.windowFlags() & Qt::WindowStaysOnTopHint);
-    EXPECT_EQ(b.Label2->text(), "1.01");
-    EXPECT_TRUE(b.Memo1->toPlainText().contains("RtAudio"));
+    EXPECT_EQ(b.VersionLabel->text(), "1.01");
+    EXPECT_TRUE(b.Credits->toPlainText().contains("RtAudio"));
     EXPECT_TRUE(UserGuidePath().endsWith("User Guide.htm"));
 }
 
@@ -65,7 +65,7 @@ TEST(DriverPanel, OffersTheDevicesChoicesAndReturnsThePick) {
     offer.CurrentBufferSize = 256;
     offer.SampleRates = {44100, 48000, 96000};
     offer.CurrentSampleRate = 48000;
-    TDriverPanelWin w(offer);
+    TDriverPanelDialog w(offer);
     EXPECT_EQ(w.windowTitle(), "ALSA: USB Audio");
     EXPECT_EQ(w.BufferSizeCombo->count(), 4);
     EXPECT_EQ(w.BufferSizeCombo->currentText(), "256 samples");

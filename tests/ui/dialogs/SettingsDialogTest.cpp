@@ -29,52 +29,52 @@ QStringList Items(const QComboBox* combo) {
 
 TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
     TSettingsRig rig;
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     EXPECT_EQ(f.windowTitle(), "Settings");
     EXPECT_EQ(f.size(), QSize(368, 232));
     EXPECT_FALSE(f.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_EQ(f.font().pointSize(), 8);
-    EXPECT_EQ(f.PageControl->geometry(), QRect(8, 8, 353, 217));
-    ASSERT_EQ(f.PageControl->count(), 3);
-    EXPECT_EQ(f.PageControl->tabText(0), "Sound");
-    EXPECT_EQ(f.PageControl->tabText(1), "Input");
-    EXPECT_EQ(f.PageControl->tabText(2), "Display");
+    EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 217));
+    ASSERT_EQ(f.Tabs->count(), 3);
+    EXPECT_EQ(f.Tabs->tabText(0), "Sound");
+    EXPECT_EQ(f.Tabs->tabText(1), "Input");
+    EXPECT_EQ(f.Tabs->tabText(2), "Display");
 
-    EXPECT_EQ(f.lblasiodrvr->text(), "Audio driver:");
-    EXPECT_EQ(f.controlpanel->text(), "Audio Panel");
-    EXPECT_EQ(f.controlpanel->geometry(), QRect(8, 104, 97, 29));
-    EXPECT_FALSE(f.controlpanel->isEnabled());
+    EXPECT_EQ(f.DriverLabel->text(), "Audio driver:");
+    EXPECT_EQ(f.DriverPanelButton->text(), "Audio Panel");
+    EXPECT_EQ(f.DriverPanelButton->geometry(), QRect(8, 104, 97, 29));
+    EXPECT_FALSE(f.DriverPanelButton->isEnabled());
     EXPECT_EQ(f.DriverCombo->geometry().topLeft(), QPoint(8, 24));
     EXPECT_EQ(Items(f.DriverCombo), QStringList({"JACK: system", "ALSA: hw:1", "ALSA: silent"}));
     EXPECT_EQ(f.DriverCombo->currentIndex(), -1);
     EXPECT_EQ(f.ChannelBox->count(), 0);
-    EXPECT_TRUE(f.StereoChk->isChecked());
-    EXPECT_EQ(f.StereoChk->text(), "Stereo Separation");
+    EXPECT_TRUE(f.StereoBox->isChecked());
+    EXPECT_EQ(f.StereoBox->text(), "Stereo Separation");
     // The interpolation controls exist but are never shown.
     for (QWidget* w :
-         {static_cast<QWidget*>(f.InterpolateChk), static_cast<QWidget*>(f.lblInterpolate),
-          static_cast<QWidget*>(f.lblRefreshOsc)}) {
+         {static_cast<QWidget*>(f.InterpolateBox), static_cast<QWidget*>(f.InterpolateNote),
+          static_cast<QWidget*>(f.RefreshTonesLink)}) {
         EXPECT_TRUE(w->isHidden());
     }
-    EXPECT_FALSE(f.InterpolateChk->isChecked());
+    EXPECT_FALSE(f.InterpolateBox->isChecked());
 
-    EXPECT_EQ(f.ResRateTrk->minimum(), 1);
-    EXPECT_EQ(f.ResRateTrk->maximum(), 10);
-    EXPECT_EQ(f.ResRateTrk->value(), 4);
-    EXPECT_EQ(f.ResRadioGroup->title(), " Resonance Control ");
-    EXPECT_EQ(f.ResRadioIndex(), 0);
-    EXPECT_EQ(f.ResRadio1->text(), "Use right-click to raise, middle-click to lower.");
-    EXPECT_FALSE(f.chktabletyok->isChecked());
-    EXPECT_EQ(f.chktabletyok->text(), "Apply pressure with the left mouse button.");
-    EXPECT_EQ(f.Image1->toolTip(), "Turning this on disables pressure sensitivity.");
-    EXPECT_GE(f.Image1->x(), f.chktabletyok->geometry().right());
+    EXPECT_EQ(f.ResonanceRateSlider->minimum(), 1);
+    EXPECT_EQ(f.ResonanceRateSlider->maximum(), 10);
+    EXPECT_EQ(f.ResonanceRateSlider->value(), 4);
+    EXPECT_EQ(f.ResonanceButtonsGroup->title(), " Resonance Control ");
+    EXPECT_EQ(f.ResonanceButtonsIndex(), 0);
+    EXPECT_EQ(f.RightRaisesRadio->text(), "Use right-click to raise, middle-click to lower.");
+    EXPECT_FALSE(f.MousePressureBox->isChecked());
+    EXPECT_EQ(f.MousePressureBox->text(), "Apply pressure with the left mouse button.");
+    EXPECT_EQ(f.MousePressureInfo->toolTip(), "Turning this on disables pressure sensitivity.");
+    EXPECT_GE(f.MousePressureInfo->x(), f.MousePressureBox->geometry().right());
 
-    EXPECT_TRUE(f.ColoredTZChk->isChecked());
-    EXPECT_TRUE(f.freqlblchk->isChecked());
-    EXPECT_FALSE(f.Paint2RowsChk->isChecked());
-    EXPECT_TRUE(f.mainlevelschk->isChecked());
-    EXPECT_TRUE(f.pressurelvlchk->isChecked());
-    EXPECT_EQ(f.mainlevelschk->geometry().topLeft(), QPoint(24, 128));
+    EXPECT_TRUE(f.ColoredBarsBox->isChecked());
+    EXPECT_TRUE(f.FrequencyLabelsBox->isChecked());
+    EXPECT_FALSE(f.TwoRowsBox->isChecked());
+    EXPECT_TRUE(f.MainLevelsBox->isChecked());
+    EXPECT_TRUE(f.PressureLevelBox->isChecked());
+    EXPECT_EQ(f.MainLevelsBox->geometry().topLeft(), QPoint(24, 128));
 
     // Building the dialog runs no handler.
     EXPECT_TRUE(rig.Calls.empty());
@@ -83,7 +83,7 @@ TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
 
 TEST(SettingsDialog, DriverChoiceFillsPairsFromNamesAndStartsTheAudio) {
     TSettingsRig rig;
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     TSettingsRig::Choose(f.DriverCombo, 0);
     // Five channels give two pairs; the odd last one has none.
     EXPECT_EQ(Items(f.ChannelBox),
@@ -91,7 +91,7 @@ TEST(SettingsDialog, DriverChoiceFillsPairsFromNamesAndStartsTheAudio) {
     EXPECT_EQ(f.ChannelBox->currentIndex(), 0);
     EXPECT_EQ(rig.Host->Index, 0);
     EXPECT_TRUE(rig.Engine.Running.load());
-    EXPECT_TRUE(f.controlpanel->isEnabled());
+    EXPECT_TRUE(f.DriverPanelButton->isEnabled());
     EXPECT_EQ(rig.Status[4], "Running");
     // Selecting pair 0 does not run the channel change: the offset is left alone.
     EXPECT_EQ(rig.Host->Log, Log({"stop", "driver 0", "start"}));
@@ -104,7 +104,7 @@ TEST(SettingsDialog, DriverChoiceFillsPairsFromNamesAndStartsTheAudio) {
 
 TEST(SettingsDialog, ChoosingTheOpenDriverAgainRebuildsTheListAndRestarts) {
     TSettingsRig rig;
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     TSettingsRig::Choose(f.DriverCombo, 0);
     TSettingsRig::Choose(f.ChannelBox, 1);
     EXPECT_EQ(rig.Host->Offset, 2);
@@ -130,24 +130,24 @@ TEST(SettingsDialog, DriverWithoutOutputsStartsWithAnEmptyChannelList) {
     EXPECT_EQ(rig.Form->ChannelBox->count(), 0);
     EXPECT_EQ(rig.Form->ChannelBox->currentIndex(), -1);
     EXPECT_TRUE(rig.Engine.Running.load());
-    EXPECT_TRUE(rig.Form->controlpanel->isEnabled());
+    EXPECT_TRUE(rig.Form->DriverPanelButton->isEnabled());
 }
 
 TEST(SettingsDialog, NoDriverSelectedStopsAndLeavesTheChannelsAlone) {
     TSettingsRig rig;
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     TSettingsRig::Choose(f.DriverCombo, 0);
     f.DriverCombo->setCurrentIndex(-1);
     f.DriverComboChange();
     EXPECT_FALSE(rig.Engine.Running.load());
-    EXPECT_FALSE(f.controlpanel->isEnabled());
+    EXPECT_FALSE(f.DriverPanelButton->isEnabled());
     EXPECT_EQ(f.ChannelBox->count(), 2);
     EXPECT_EQ(rig.Host->Log.back(), "stop");
 }
 
 TEST(SettingsDialog, ChannelChangeMovesTheOffsetOnlyWithADriver) {
     TSettingsRig rig;
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     // No driver: nothing at all happens.
     f.ChannelBox->addItem("stale / pair");
     TSettingsRig::Choose(f.ChannelBox, 0);
@@ -167,11 +167,11 @@ TEST(SettingsDialog, ChannelChangeMovesTheOffsetOnlyWithADriver) {
 
 TEST(SettingsDialog, ControlPanelRestartsOnlyWhatWasRunning) {
     TSettingsRig rig;
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     TSettingsRig::Choose(f.DriverCombo, 0);
     rig.Host->Log.clear();
     rig.Calls.clear();
-    f.controlpanel->click();
+    f.DriverPanelButton->click();
     // The panel opens with the driver stopped.
     EXPECT_EQ(rig.Host->Log, Log({"stop", "panel", "start"}));
     EXPECT_EQ(rig.Calls, Log({"panel 4 Stopped", "panel 4 Running"}));
@@ -181,21 +181,21 @@ TEST(SettingsDialog, ControlPanelRestartsOnlyWhatWasRunning) {
     rig.Engine.Stop();
     rig.Host->Log.clear();
     rig.Calls.clear();
-    f.controlpanel->click();
+    f.DriverPanelButton->click();
     EXPECT_EQ(rig.Host->Log, Log({"panel"}));
     EXPECT_TRUE(rig.Calls.empty());
     EXPECT_FALSE(rig.Engine.Running.load());
 
     // Running without a channel pair: stopped for the panel and not restarted.
     TSettingsRig::Choose(f.DriverCombo, 2);
-    f.controlpanel->click();
+    f.DriverPanelButton->click();
     EXPECT_FALSE(rig.Engine.Running.load());
     EXPECT_EQ(rig.Status[4], "Stopped");
 }
 
 TEST(SettingsDialog, RateTrackBarSetsBothTimersOnlyWhenItMoves) {
     TSettingsRig rig;
-    QSlider* trk = rig.Form->ResRateTrk;
+    QSlider* trk = rig.Form->ResonanceRateSlider;
     trk->setValue(4);
     EXPECT_EQ(rig.RezInterval, 30);
     trk->setValue(1);
@@ -210,35 +210,35 @@ TEST(SettingsDialog, RateTrackBarSetsBothTimersOnlyWhenItMoves) {
 
 TEST(SettingsDialog, RadioGroupSwapsTheResonanceButtons) {
     TSettingsRig rig;
-    Tayarfrm& f = *rig.Form;
-    f.ResRadio1->click();
-    EXPECT_EQ(f.ResRadioIndex(), 1);
+    TSettingsDialog& f = *rig.Form;
+    f.RightRaisesRadio->click();
+    EXPECT_EQ(f.ResonanceButtonsIndex(), 1);
     EXPECT_EQ(rig.Playing.ResonanceRaiseButton, TMouseButton::mbRight);
     EXPECT_EQ(rig.Playing.ResonanceLowerButton, TMouseButton::mbMiddle);
-    f.ResRadio0->click();
+    f.MiddleRaisesRadio->click();
     EXPECT_EQ(rig.Playing.ResonanceRaiseButton, TMouseButton::mbMiddle);
     EXPECT_EQ(rig.Playing.ResonanceLowerButton, TMouseButton::mbRight);
     // Clearing the selection clicks no item: the buttons stay.
-    f.SetResRadioIndex(-1);
-    EXPECT_EQ(f.ResRadioIndex(), -1);
-    EXPECT_FALSE(f.ResRadio0->isChecked());
+    f.SetResonanceButtonsIndex(-1);
+    EXPECT_EQ(f.ResonanceButtonsIndex(), -1);
+    EXPECT_FALSE(f.MiddleRaisesRadio->isChecked());
     EXPECT_EQ(rig.Playing.ResonanceRaiseButton, TMouseButton::mbMiddle);
-    f.SetResRadioIndex(1);
+    f.SetResonanceButtonsIndex(1);
     EXPECT_EQ(rig.Playing.ResonanceRaiseButton, TMouseButton::mbRight);
 }
 
 TEST(SettingsDialog, MouseBoxSwitchesBetweenTabletAndMouse) {
     TSettingsRig rig;
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     rig.Playing.LastPointerX = 5000;
-    f.chktabletyok->click();
+    f.MousePressureBox->click();
     EXPECT_FALSE(rig.Tablet->Enabled());
     EXPECT_TRUE(rig.Playing.MousePressure);
     EXPECT_EQ(rig.Status[0], "Standard mouse");
     EXPECT_EQ(rig.Playing.LastPointerX, 123);
     EXPECT_EQ(rig.Playing.LastPointerY, 45);
 
-    f.chktabletyok->click();
+    f.MousePressureBox->click();
     EXPECT_TRUE(rig.Tablet->Enabled());
     EXPECT_FALSE(rig.Playing.MousePressure);
     EXPECT_EQ(rig.Status[0], "Test Pen");
@@ -248,59 +248,59 @@ TEST(SettingsDialog, MouseBoxSwitchesBetweenTabletAndMouse) {
 
 TEST(SettingsDialog, WithoutATabletTheMouseStaysTheInput) {
     TSettingsRig rig(StandardDrivers(), false);
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     // What start-up does on a machine without a tablet.
-    f.chktabletyok->setChecked(true);
-    f.chktabletyok->setEnabled(false);
+    f.MousePressureBox->setChecked(true);
+    f.MousePressureBox->setEnabled(false);
     EXPECT_TRUE(rig.Playing.MousePressure);
     EXPECT_EQ(rig.Status[0], "Standard mouse");
-    f.chktabletyok->setChecked(false);
+    f.MousePressureBox->setChecked(false);
     EXPECT_FALSE(rig.Tablet->Enabled());
     EXPECT_EQ(rig.Status[0], "Standard mouse");
 }
 
 TEST(SettingsDialog, SoundAndDisplayBoxesReachFlagsEngineAndWindow) {
     TSettingsRig rig;
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     auto clicked = [&](QCheckBox* box) {
         rig.Calls.clear();
         box->click();
         return rig.Calls;
     };
 
-    EXPECT_TRUE(clicked(f.StereoChk).empty());
+    EXPECT_TRUE(clicked(f.StereoBox).empty());
     EXPECT_FALSE(rig.Flags.StereoSeparation);
     EXPECT_FALSE(rig.Engine.Stereo.load());
 
-    f.InterpolateChk->setChecked(true); // hidden: set from code only
+    f.InterpolateBox->setChecked(true); // hidden: set from code only
     EXPECT_TRUE(rig.Flags.InterpolateDelays);
 
-    EXPECT_EQ(clicked(f.ColoredTZChk), Log({"repaint"}));
+    EXPECT_EQ(clicked(f.ColoredBarsBox), Log({"repaint"}));
     EXPECT_FALSE(rig.Flags.ColoredToneZone);
-    EXPECT_EQ(clicked(f.freqlblchk), Log({"repaint"}));
+    EXPECT_EQ(clicked(f.FrequencyLabelsBox), Log({"repaint"}));
     EXPECT_FALSE(rig.Flags.ShowFrequencyLabels);
 
-    EXPECT_EQ(clicked(f.Paint2RowsChk), Log({"repaint", "stereo constants"}));
+    EXPECT_EQ(clicked(f.TwoRowsBox), Log({"repaint", "stereo constants"}));
     EXPECT_TRUE(rig.Flags.Paint2Rows);
     EXPECT_TRUE(rig.Engine.TwoRowPanning.load());
 
-    EXPECT_EQ(clicked(f.mainlevelschk), Log({"level bars 0", "level timer off"}));
+    EXPECT_EQ(clicked(f.MainLevelsBox), Log({"level bars 0", "level timer off"}));
     EXPECT_FALSE(rig.Flags.ShowMainLevels);
     EXPECT_FALSE(rig.Engine.MeterPeaks.load());
-    EXPECT_EQ(clicked(f.mainlevelschk), Log({"level bars 0", "level timer on"}));
+    EXPECT_EQ(clicked(f.MainLevelsBox), Log({"level bars 0", "level timer on"}));
     EXPECT_TRUE(rig.Engine.MeterPeaks.load());
 
-    EXPECT_EQ(clicked(f.pressurelvlchk), Log({"pressure bar 0"}));
+    EXPECT_EQ(clicked(f.PressureLevelBox), Log({"pressure bar 0"}));
     EXPECT_FALSE(rig.Flags.ShowPressureLevel);
     EXPECT_FALSE(rig.Playing.ShowPressureLevel);
 
     rig.Calls.clear();
-    f.lblRefreshOscClick();
+    f.RefreshTonesClick();
     EXPECT_EQ(rig.Calls, Log({"refresh"}));
 
     // Setting a box to the state it has runs nothing.
     rig.Calls.clear();
-    f.Paint2RowsChk->setChecked(true);
+    f.TwoRowsBox->setChecked(true);
     EXPECT_TRUE(rig.Calls.empty());
 }
 
@@ -311,16 +311,16 @@ TEST(SettingsDialog, MissingOwnerCallbacksAreSkipped) {
     TNoTones tones;
     TPlaying playing(tones);
     TSettingsFlags flags;
-    Tayarfrm f(engine, tablet, playing, flags, TSettingsOwner{});
+    TSettingsDialog f(engine, tablet, playing, flags, TSettingsOwner{});
     f.FillDriverList();
     TSettingsRig::Choose(f.DriverCombo, 0);
-    for (QCheckBox* box : {f.chktabletyok, f.ColoredTZChk, f.freqlblchk, f.Paint2RowsChk,
-                           f.mainlevelschk, f.pressurelvlchk}) {
+    for (QCheckBox* box : {f.MousePressureBox, f.ColoredBarsBox, f.FrequencyLabelsBox, f.TwoRowsBox,
+                           f.MainLevelsBox, f.PressureLevelBox}) {
         box->click();
     }
-    f.ResRateTrk->setValue(9);
-    f.controlpanel->click();
-    f.lblRefreshOscClick();
+    f.ResonanceRateSlider->setValue(9);
+    f.DriverPanelButton->click();
+    f.RefreshTonesClick();
     EXPECT_TRUE(engine.Running.load());
     EXPECT_TRUE(playing.MousePressure);
     EXPECT_EQ(playing.LastPointerX, 0);

@@ -93,18 +93,18 @@ TEST_F(SettingsIO, EverySettingSurvivesARestartAndUnknownLinesStay) {
     {
         TSettingsRig rig;
         Load(rig);
-        Tayarfrm& f = *rig.Form;
+        TSettingsDialog& f = *rig.Form;
         TSettingsRig::Choose(f.DriverCombo, 1);
-        f.StereoChk->click();
-        f.InterpolateChk->setChecked(true);
-        f.ResRadio1->click();
-        f.ResRateTrk->setValue(8);
-        f.chktabletyok->click();
-        f.mainlevelschk->click();
-        f.pressurelvlchk->click();
-        f.freqlblchk->click();
-        f.Paint2RowsChk->click();
-        f.ColoredTZChk->click();
+        f.StereoBox->click();
+        f.InterpolateBox->setChecked(true);
+        f.RightRaisesRadio->click();
+        f.ResonanceRateSlider->setValue(8);
+        f.MousePressureBox->click();
+        f.MainLevelsBox->click();
+        f.PressureLevelBox->click();
+        f.FrequencyLabelsBox->click();
+        f.TwoRowsBox->click();
+        f.ColoredBarsBox->click();
         ASSERT_TRUE(SaveSettingsFile(f, SettingsFilePath(), 137));
     }
     const std::string text = Slurp(SettingsFilePath());
@@ -114,7 +114,7 @@ TEST_F(SettingsIO, EverySettingSurvivesARestartAndUnknownLinesStay) {
 
     TSettingsRig rig;
     EXPECT_EQ(Load(rig), 137);
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     EXPECT_EQ(rig.Host->Index, 1);
     EXPECT_TRUE(rig.Engine.Running.load());
     EXPECT_FALSE(rig.Flags.StereoSeparation);
@@ -159,22 +159,22 @@ TEST_F(SettingsIO, HexLettersAndLimits) {
          "[UI]\nPaint2Rows=-3\nShowMainLevels=\n");
     TSettingsRig rig;
     EXPECT_EQ(Load(rig), 20);
-    Tayarfrm& f = *rig.Form;
+    TSettingsDialog& f = *rig.Form;
     EXPECT_EQ(f.DriverCombo->currentIndex(), 1);
     // A pair beyond the list leaves no selection and the audio as the driver left it.
     EXPECT_EQ(f.ChannelBox->currentIndex(), -1);
     EXPECT_TRUE(rig.Engine.Running.load());
-    EXPECT_FALSE(f.StereoChk->isChecked());
-    EXPECT_EQ(f.ResRadioIndex(), 1);
+    EXPECT_FALSE(f.StereoBox->isChecked());
+    EXPECT_EQ(f.ResonanceButtonsIndex(), 1);
     EXPECT_EQ(rig.RezInterval, 50);
-    EXPECT_FALSE(f.chktabletyok->isChecked());
-    EXPECT_TRUE(f.Paint2RowsChk->isChecked());
-    EXPECT_TRUE(f.mainlevelschk->isChecked());
+    EXPECT_FALSE(f.MousePressureBox->isChecked());
+    EXPECT_TRUE(f.TwoRowsBox->isChecked());
+    EXPECT_TRUE(f.MainLevelsBox->isChecked());
 
     Spit("[Sound]\nMasterLevel=500\n[Input]\nResonanceControl=-9\nResonanceRate=-3\n");
     TSettingsRig low;
     EXPECT_EQ(Load(low), 200);
-    EXPECT_EQ(low.Form->ResRadioIndex(), -1);
+    EXPECT_EQ(low.Form->ResonanceButtonsIndex(), -1);
     // No item clicked: the buttons keep their start values.
     EXPECT_EQ(low.Playing.ResonanceRaiseButton, TMouseButton::mbMiddle);
     EXPECT_EQ(low.RezInterval, 5);
@@ -233,17 +233,17 @@ TEST_F(SettingsIO, StoredNameWinsOverAnIndexThatMoved) {
 TEST_F(SettingsIO, MouseKeyIsNotReadWhenTheBoxWasForcedOn) {
     Spit("[Input]\nAllowMouse=0\n");
     TSettingsRig rig(StandardDrivers(), false);
-    rig.Form->chktabletyok->setChecked(true);
-    rig.Form->chktabletyok->setEnabled(false);
+    rig.Form->MousePressureBox->setChecked(true);
+    rig.Form->MousePressureBox->setEnabled(false);
     Load(rig);
-    EXPECT_TRUE(rig.Form->chktabletyok->isChecked());
+    EXPECT_TRUE(rig.Form->MousePressureBox->isChecked());
     EXPECT_TRUE(rig.Playing.MousePressure);
 
     // With a tablet the stored choice holds, and the tablet's context is switched off.
     Spit("[Input]\nAllowMouse=1\n");
     TSettingsRig pen;
     Load(pen);
-    EXPECT_TRUE(pen.Form->chktabletyok->isChecked());
+    EXPECT_TRUE(pen.Form->MousePressureBox->isChecked());
     EXPECT_FALSE(pen.Tablet->Enabled());
 }
 
@@ -254,16 +254,16 @@ TEST_F(SettingsIO, FailingHandlerKeepsWhatWasAppliedAndReports) {
     // The level timer is the window's; let it fail.
     TSettingsOwner owner;
     owner.SetLevelTimerEnabled = [](bool) { throw std::runtime_error("timer"); };
-    Tayarfrm f(rig.Engine, *rig.Tablet, rig.Playing, rig.Flags, owner);
+    TSettingsDialog f(rig.Engine, *rig.Tablet, rig.Playing, rig.Flags, owner);
     f.FillDriverList();
     std::string message;
     EXPECT_FALSE(LoadSettingsFile(f, SettingsFilePath(), nullptr, message));
     EXPECT_EQ(message, "Your settings could not be retrieved.");
     EXPECT_TRUE(rig.Engine.Running.load());
-    EXPECT_FALSE(f.StereoChk->isChecked());
-    EXPECT_EQ(f.ResRateTrk->value(), 9);
-    EXPECT_FALSE(f.mainlevelschk->isChecked());
-    EXPECT_TRUE(f.ColoredTZChk->isChecked()); // after the failure: not applied
+    EXPECT_FALSE(f.StereoBox->isChecked());
+    EXPECT_EQ(f.ResonanceRateSlider->value(), 9);
+    EXPECT_FALSE(f.MainLevelsBox->isChecked());
+    EXPECT_TRUE(f.ColoredBarsBox->isChecked()); // after the failure: not applied
 }
 
 TEST_F(SettingsIO, UnreadableFileReportsButStillStartsTheAudio) {
@@ -310,7 +310,7 @@ TEST_F(SettingsIO, NullHostFirstRunStartsTheNullDriver) {
     TNoTones tones;
     TPlaying playing(tones);
     TSettingsFlags flags;
-    Tayarfrm f(engine, tablet, playing, flags, TSettingsOwner{});
+    TSettingsDialog f(engine, tablet, playing, flags, TSettingsOwner{});
     f.FillDriverList();
     ASSERT_EQ(f.DriverCombo->count(), 1);
     std::string message;

@@ -107,7 +107,7 @@ struct TSettingsRig {
         };
         owner.ResetPressureBar = [this] { Calls.push_back("pressure bar 0"); };
         owner.CursorPos = [] { return QPoint(123, 45); };
-        Form = std::make_unique<Tayarfrm>(Engine, *Tablet, Playing, Flags, std::move(owner));
+        Form = std::make_unique<TSettingsDialog>(Engine, *Tablet, Playing, Flags, std::move(owner));
         Form->FillDriverList();
     }
 
@@ -127,7 +127,7 @@ struct TSettingsRig {
     std::vector<std::string> Calls;
     std::string Status[5];
     int RezInterval = 30; // the timers' interval before the track bar first moves
-    std::unique_ptr<Tayarfrm> Form;
+    std::unique_ptr<TSettingsDialog> Form;
 };
 
 } // namespace varko::test
