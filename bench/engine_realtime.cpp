@@ -3,6 +3,7 @@
 // Usage: engine_realtime [block size = 128] [seconds = 60] [normal: oscillators not SCHED_FIFO]
 #include "engine_bank.h"
 
+#include "core/RealTime.h"
 #include "engine/NullHost.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <pthread.h>
 #include <semaphore>
 #include <string>
 
@@ -51,9 +51,7 @@ int main(int argc, char** argv) {
     std::atomic<bool> done{false};
     std::atomic<uint64_t> missed{0};
     std::thread monitor([&] {
-        sched_param param{};
-        param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+        RaiseToRealTimePriority();
         while (true) {
             switched.acquire();
             if (done.load()) {

@@ -1,11 +1,10 @@
 #include "audio/RtAudioDriver.h"
 
+#include "core/RealTime.h"
+
 #include <RtAudio.h>
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
-#if defined(__x86_64__)
-#include <xmmintrin.h>
-#endif
 
 #include <algorithm>
 #include <atomic>
@@ -591,9 +590,7 @@ private:
 
     // The device's callback thread: no locks, no allocation.
     void Process(uint8_t* out, unsigned frames, RtAudioStreamStatus status) {
-#if defined(__x86_64__)
-        _mm_setcsr(_mm_getcsr() | 0x8040); // flush denormals to zero on this thread
-#endif
+        SetFlushDenormals();
         const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(FBytes);
         if (status & RTAUDIO_OUTPUT_UNDERFLOW) {
             FUnderflows.fetch_add(1, std::memory_order_relaxed);

@@ -51,23 +51,6 @@ float ModeWeight(int n, int p) {
     return static_cast<float>(1.0L / std::pow(static_cast<long double>(n), p / 2.0L));
 }
 
-float ResonanceFromFader(int q) {
-    return static_cast<float>(std::pow(0.9999L, static_cast<long double>(q) + 1.0L));
-}
-
-float MasterGainFromFader(int p) {
-    p = std::clamp(p, 0, 200);
-    long double g = 1.0L;
-    if (p == 200) {
-        g = 0.0L;
-    } else if (p < 20) {
-        g = std::pow(1.1L, static_cast<long double>(21 - p));
-    } else if (p > 20) {
-        g = std::pow(0.99L, static_cast<long double>(p - 20));
-    }
-    return static_cast<float>(g);
-}
-
 TToneModes UniformBarModes(TEndType end, float f0, float fs, int modeLimit, int weighting) {
     TToneModes m;
     m.EndType = end;
@@ -112,16 +95,6 @@ TToneModes FileModes(const std::vector<float>& modeRatios, const std::vector<flo
         m.EndType = end;
     }
     return m;
-}
-
-bool StereoConstants(int toneCount, bool twoRows, TStereoConstants& out) {
-    if (toneCount < 1) {
-        return false;
-    }
-    const int n = twoRows ? (toneCount + 1) / 2 : toneCount;
-    out.PanOffset = static_cast<float>((n + 1.0) / n);
-    out.PanStep = static_cast<float>(1.0 / n);
-    return true;
 }
 
 } // namespace varko

@@ -19,13 +19,6 @@ float UniformBarRatio(TEndType end, int n);
 // Excitation gain of mode n under weighting position p (0..11).
 float ModeWeight(int n, int p);
 
-// Loop gain for the resonance fader position q (0 top .. 200 bottom): 0.9999^(q+1).
-float ResonanceFromFader(int q);
-
-// Master gain for the master fader position p (0 top .. 200 bottom): 1.1^(21 - p) above 20,
-// 1 at 20, 0.99^(p - 20) below it and 0 at 200.
-float MasterGainFromFader(int p);
-
 struct TToneModes {
     std::vector<float> Ratios;
     std::vector<float> Gains;
@@ -40,14 +33,5 @@ TToneModes UniformBarModes(TEndType end, float f0, float fs, int modeLimit, int 
 // above fs/2. EndType stays None when no mode is taken.
 TToneModes FileModes(const std::vector<float>& modeRatios, const std::vector<float>& modeLevels,
                      TEndType end, float f0, float fs, int modeLimit);
-
-struct TStereoConstants {
-    float PanOffset = 0.0f;
-    float PanStep = 0.0f;
-};
-
-// Pan constants for toneCount tones in one row, or in two rows of ceil(n/2). Returns false
-// (and leaves nothing to set) when there are no tones.
-bool StereoConstants(int toneCount, bool twoRows, TStereoConstants& out);
 
 } // namespace varko

@@ -7,21 +7,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__SSE__) || defined(__x86_64__)
-#include <xmmintrin.h>
-#endif
 
 namespace varko {
-
-void SetFlushDenormals() {
-#if defined(__SSE__) || defined(__x86_64__)
-    _mm_setcsr(_mm_getcsr() | 0x8040);
-#endif
-}
-
-TWaveguideBPFilter4p::TWaveguideBPFilter4p() {
-    SetFlushDenormals();
-}
 
 void TWaveguideBPFilter4p::SetParams(float AFrequency, float ASampleRate, float AQ) {
     Frequency = AFrequency;

@@ -1,20 +1,22 @@
 // The band-pass filter in front of a waveguide band's delay line: a four-pole resonant low-pass
 // cascaded with a four-pole resonant high-pass, both peaking near the band's frequency.
+//
+// Each half is the bilinear transform of (1 + F) / ((1 + s)^4 + F), a four-stage ladder with
+// feedback F = (4Q - 3) / (Q + 1), prewarped with T = tan(pi f / fs). The factor 1 + d,
+// d = (1 - F/4)^2, moves the low-pass corner up and the high-pass corner down by the same ratio,
+// so that both resonance peaks lie at about f. Each half runs as one fourth-order section in
+// transposed direct form II: numerator g0 (1 + z^-1)^4 or h0 (1 - z^-1)^4, b1..b4 and -a1..-a4
+// below; unit gain far into the pass band.
 #pragma once
 
 #include <cstdint>
 
 namespace varko {
 
-// Sets flush-to-zero and denormals-are-zero for the calling thread (nothing off x86).
-void SetFlushDenormals();
-
 class TWaveguideBPFilter4p {
 public:
-    // All coefficients zero (the filter outputs silence until SetParams); sets flush-to-zero and
-    // denormals-are-zero on the calling thread.
-    TWaveguideBPFilter4p();
-
+    // All coefficients start at zero: the filter outputs silence until SetParams. Threads that
+    // run filters set flush-to-zero themselves (core/RealTime.h).
     // Frequency and SampleRate in hertz (0 < Frequency < SampleRate / 2), Q > 0 (the bands use
     // 4). Keeps the section states.
     void SetParams(float AFrequency, float ASampleRate, float AQ);

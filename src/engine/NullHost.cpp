@@ -1,8 +1,8 @@
 #include "engine/NullHost.h"
 
+#include "core/RealTime.h"
+
 #include <chrono>
-#include <pthread.h>
-#include <sched.h>
 #include <stdexcept>
 
 namespace varko {
@@ -80,11 +80,10 @@ void TNullHost::Reconfigure(double ASampleRate, uint32_t ABufferSize) {
 }
 
 void TNullHost::Clock() {
-    pthread_setname_np(pthread_self(), "NullHost");
+    NameThisThread("NullHost");
+    SetFlushDenormals();
     if (TimeCritical) {
-        sched_param param{};
-        param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // normal priority if refused
+        RaiseToRealTimePriority();
     }
     using clock = std::chrono::steady_clock;
     const auto period = std::chrono::duration_cast<clock::duration>(

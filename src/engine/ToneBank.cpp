@@ -23,6 +23,16 @@ std::string ObjectDescription(bool externalObject, TEndType end, const std::stri
     return modeFileName + " (" + ends + ")";
 }
 
+bool StereoConstants(int toneCount, bool twoRows, TStereoConstants& out) {
+    if (toneCount < 1) {
+        return false;
+    }
+    const int n = twoRows ? (toneCount + 1) / 2 : toneCount;
+    out.PanOffset = static_cast<float>((n + 1.0) / n);
+    out.PanStep = static_cast<float>(1.0 / n);
+    return true;
+}
+
 void UpdateStereoConstants(TAudioEngine& engine, bool paint2Rows) {
     TStereoConstants c;
     if (StereoConstants(static_cast<int>(engine.Oscillators.size()), paint2Rows, c)) {

@@ -2,8 +2,9 @@
 // vibration mode file, replacing the whole bank in the engine. Returns what the window shows.
 #pragma once
 
-#include "engine/AudioEngine.h"
 #include "dsp/BarModes.h"
+#include "engine/AudioEngine.h"
+#include "engine/FaderLaws.h"
 
 #include <cstdint>
 #include <functional>
@@ -54,6 +55,15 @@ struct TToneBankResult {
 // oscillator, creates, starts and waits for one oscillator per tone, sets the pan constants
 // and ReadIndex, and restarts the engine if it ran. Runs on the owner's thread.
 TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& input);
+
+struct TStereoConstants {
+    float PanOffset = 0.0f;
+    float PanStep = 0.0f;
+};
+
+// Pan constants for toneCount tones in one row, or in two rows of ceil(n/2). Returns false
+// (and leaves nothing to set) when there are no tones.
+bool StereoConstants(int toneCount, bool twoRows, TStereoConstants& out);
 
 // Sets the engine's pan constants for its oscillators in one or two rows.
 void UpdateStereoConstants(TAudioEngine& engine, bool paint2Rows);

@@ -1,10 +1,8 @@
-// The oscillator of one tone: a bank of waveguide bands (band-pass filter into delay line)
-// driven by noise shaped by pressure, pen speed and strike position, rendered block by block on
-// a thread of its own.
+// The oscillator of one tone: its waveguide bands rendered block by block on a thread of its
+// own, one block ahead of the mixer.
 #pragma once
 
-#include "dsp/WaveguideBandpassFilter.h"
-#include "dsp/WaveguideDelay.h"
+#include "dsp/WaveguideBands.h"
 
 #include <array>
 #include <atomic>
@@ -22,69 +20,6 @@ namespace varko {
 
 // The two output blocks of one oscillator.
 using TOutDoubleBuffer = std::array<std::vector<float>, 2>;
-
-// What the playing code writes while a tone sounds; read at every sample (relaxed atomics).
-struct TWaveguidePlaying {
-    std::atomic<float> StrikePosition{0.0f}; // 0 top of the bar .. 1 bottom
-    std::atomic<float> Pressure{0.0f};       // 0 none .. 1 full
-    std::atomic<float> Speed{
-        0.0f}; // movement since the last event, fraction of extent; sign ignored
-    std::atomic<float> Resonance{0.0f}; // base loop gain of every band, 0 .. below 1
-};
-
-// The bands and the excitation of one tone; belongs to one thread. Usable without a thread
-// (tests, benchmarks).
-class TWaveguideBands {
-public:
-    // Longest block rendered in one piece; longer requests are rendered in pieces.
-    static constexpr int MaxChunk = 1024;
-    // Widest ring a band may get, in seconds of samples: longer bands are not built.
-    static constexpr float MaxDelaySeconds = 1.0f;
-    // Highest sample rate at which bands are built (bounds memory whatever the host says).
-    static constexpr float MaxSampleRate = 768000.0f;
-
-    // Frequency, SampleRate in hertz; EndType 1 free, 2 one end fixed, 3 hinged, else none;
-    // Ratios: mode frequencies / Frequency, in build order; Gains: excitation gain per mode;
-    // Resonance: the lines' first loop gain; Seed: the noise generator's start value.
-    void Build(float Frequency, float SampleRate, int32_t EndType, bool Interpolate,
-               const std::vector<float>& Ratios, const std::vector<float>& Gains, float Resonance,
-               uint32_t Seed);
-
-    int BandCount() const { return static_cast<int>(Filters.size()); }
-
-    // Renders n samples (any n >= 0) into Out, reading the playing values at every sample.
-    void RenderBlock(const TWaveguidePlaying& In, float* Out, int n);
-
-    // The excitation alone, n <= MaxChunk samples: X0 (before the band gains) and the lines'
-    // loop gain per sample. Advances follower, envelope and noise. Returns false if all X0 are 0.
-    bool Excite(const TWaveguidePlaying& In, float* X0, float* Feedback, int n);
-
-    // Next noise value in [0, 1): the 32-bit LCG seed * 134775813 + 1.
-    double NextNoise() {
-        NoiseSeed = NoiseSeed * 134775813u + 1u;
-        return static_cast<double>(NoiseSeed) * (1.0 / 4294967296.0);
-    }
-
-    float Level() const { return L; }    // pressure follower's level
-    float Envelope() const { return E; } // strike envelope's value
-    int32_t RampLength() const { return R; }
-    int32_t EnvelopeLength() const { return NE; }
-
-    std::vector<TWaveguideBPFilter4p> Filters;
-    std::vector<std::unique_ptr<TWaveguideDelay>> Delays;
-    std::vector<int32_t> Quiet;
-    std::vector<float> BandGains;
-
-private:
-    uint32_t NoiseSeed = 0;
-    float P0 = 0.5f, W = 0.0f;
-    float L = 0, Lt = 0, dL = 0, rR = 0;
-    int32_t nL = 0, R = 1;
-    float E = 0, Et = 0, dE = 0, rE = 0;
-    int32_t nE = 0, NE = 2;
-    bool G = false;
-    std::vector<float> X0Buf, FbBuf, BandBuf, BandBuf2, Zeros;
-};
 
 // One tone's thread. Fill the settings, Start it, WaitReady, then it renders a block into
 // Output[WriteIndex] each time it is released; Terminate ends it.

@@ -7,12 +7,8 @@
 
 namespace varko {
 
-float ResonanceForFader(int position) {
-    return ResonanceFromFader(std::clamp(position, ResonanceFaderMin, ResonanceFaderMax));
-}
-
 bool TPlaying::SetResonanceFader(int position) {
-    const int p = std::clamp(position, ResonanceFaderMin, ResonanceFaderMax);
+    const int p = std::clamp(position, FaderMin, FaderMax);
     if (p == resonanceFader_) {
         return false;
     }
@@ -25,7 +21,7 @@ bool TPlaying::SetResonanceFader(int position) {
 }
 
 void TPlaying::ApplyResonance() {
-    const float r = ResonanceForFader(resonanceFader_);
+    const float r = ResonanceFromFader(resonanceFader_);
     const int n = tones_.ToneCount();
     for (int i = 0; i < n; ++i) {
         tones_.SetResonance(i, r);

@@ -3,8 +3,9 @@
 // No Qt: the window feeds it its mouse and tablet events, the render tool its pen script.
 #pragma once
 
-#include "tablet/WintabConsts.h"
+#include "engine/FaderLaws.h"
 #include "instrument/ToneZoneGeometry.h"
+#include "tablet/WintabConsts.h"
 
 #include <functional>
 
@@ -21,13 +22,6 @@ struct IToneTarget {
 };
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle, mbOther };
-
-inline constexpr int ResonanceFaderMin = 0;
-inline constexpr int ResonanceFaderMax = 200;
-inline constexpr int ResonanceFaderStart = 10;
-
-// Loop gain for fader position p: 0.9999^(p + 1), computed in extended precision.
-float ResonanceForFader(int position);
 
 class TPlaying {
 public:

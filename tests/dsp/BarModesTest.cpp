@@ -76,34 +76,3 @@ TEST(FileModesTest, EmptyFileLeavesNoEndType) {
     EXPECT_TRUE(m.Ratios.empty());
     EXPECT_EQ(m.EndType, TEndType::None);
 }
-
-TEST(Resonance, FaderPositions) {
-    EXPECT_FLOAT_EQ(ResonanceFromFader(0), 0.9999f);
-    EXPECT_FLOAT_EQ(ResonanceFromFader(10), 0.99890055f);
-    EXPECT_FLOAT_EQ(ResonanceFromFader(200), 0.98009967f);
-}
-
-TEST(Stereo, PanConstants) {
-    TStereoConstants c;
-    ASSERT_TRUE(StereoConstants(10, false, c));
-    EXPECT_FLOAT_EQ(c.PanOffset, 1.1f);
-    EXPECT_FLOAT_EQ(c.PanStep, 0.1f);
-    ASSERT_TRUE(StereoConstants(7, true, c));
-    EXPECT_FLOAT_EQ(c.PanOffset, 1.25f);
-    EXPECT_FLOAT_EQ(c.PanStep, 0.25f);
-    ASSERT_TRUE(StereoConstants(1, false, c));
-    EXPECT_FLOAT_EQ(c.PanOffset, 2.0f);
-    EXPECT_FLOAT_EQ(c.PanStep, 1.0f);
-    TStereoConstants untouched{5.0f, 6.0f};
-    EXPECT_FALSE(StereoConstants(0, false, untouched));
-    EXPECT_EQ(untouched.PanOffset, 5.0f);
-}
-
-TEST(MasterFader, Gains) {
-    EXPECT_FLOAT_EQ(MasterGainFromFader(19), 1.21f);
-    EXPECT_FLOAT_EQ(MasterGainFromFader(20), 1.0f);
-    EXPECT_FLOAT_EQ(MasterGainFromFader(21), 0.99f);
-    EXPECT_NEAR(MasterGainFromFader(0), 7.40, 0.005);
-    EXPECT_NEAR(MasterGainFromFader(199), 0.1655, 0.0001);
-    EXPECT_EQ(MasterGainFromFader(200), 0.0f);
-}

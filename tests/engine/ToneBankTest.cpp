@@ -171,3 +171,19 @@ TEST_F(Bank, ZeroAndNegativeDegreesGiveSilentBarsAndTheWarning) {
     EXPECT_TRUE(engine.Oscillators[1]->NoModes.load());
     EXPECT_TRUE(engine.Oscillators[2]->NoModes.load());
 }
+
+TEST(Stereo, PanConstants) {
+    TStereoConstants c;
+    ASSERT_TRUE(StereoConstants(10, false, c));
+    EXPECT_FLOAT_EQ(c.PanOffset, 1.1f);
+    EXPECT_FLOAT_EQ(c.PanStep, 0.1f);
+    ASSERT_TRUE(StereoConstants(7, true, c));
+    EXPECT_FLOAT_EQ(c.PanOffset, 1.25f);
+    EXPECT_FLOAT_EQ(c.PanStep, 0.25f);
+    ASSERT_TRUE(StereoConstants(1, false, c));
+    EXPECT_FLOAT_EQ(c.PanOffset, 2.0f);
+    EXPECT_FLOAT_EQ(c.PanStep, 1.0f);
+    TStereoConstants untouched{5.0f, 6.0f};
+    EXPECT_FALSE(StereoConstants(0, false, untouched));
+    EXPECT_EQ(untouched.PanOffset, 5.0f);
+}
