@@ -39,7 +39,7 @@ double Rms(const std::vector<float>& l, const std::vector<float>& r, size_t from
 } // namespace
 
 TEST(RealWindow, DragPlaysIntoJack) {
-    test::TJackServer server("varko-window-test", 48000, 256);
+    test::TJackServer server("varko-window-test-" + std::to_string(getpid()), 48000, 256);
     ASSERT_TRUE(server.Start()) << "jackd did not start";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -127,7 +127,7 @@ TEST(RealWindow, DragPlaysIntoJack) {
 }
 
 TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
-    test::TJackServer server("varko-window-settings", 48000, 256);
+    test::TJackServer server("varko-window-settings-" + std::to_string(getpid()), 48000, 256);
     ASSERT_TRUE(server.Start()) << "jackd did not start";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
