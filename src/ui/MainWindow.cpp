@@ -545,18 +545,16 @@ void TMainWindow::StartUp() {
     Engine->Dispatch = [](std::function<void()> job) {
         QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
     };
-    if (auto* device = dynamic_cast<TASIOHost*>(&Engine->Host())) {
-        device->OwnerDispatcher = Engine->Dispatch;
-        // The server went away: the audio is stopped until the player restarts it.
-        device->OnDeviceLost = [this](IAudioHost*) {
-            if (Engine) {
-                Watchdog->stop();
-                Engine->Stop();
-                RestartBtn->show();
-                SetStatusText(4, QString::fromUtf8(text::Stopped));
-            }
-        };
-    }
+    Engine->Host().OwnerDispatcher = Engine->Dispatch;
+    // The server went away: the audio is stopped until the player restarts it.
+    Engine->Host().OnDeviceLost = [this](IAudioHost*) {
+        if (Engine) {
+            Watchdog->stop();
+            Engine->Stop();
+            RestartBtn->show();
+            SetStatusText(4, QString::fromUtf8(text::Stopped));
+        }
+    };
 
     // 16. The tablet (the settings dialog needs it) and the settings dialog.
     TabletSource = std::make_unique<TTabletEventSource>(this);
