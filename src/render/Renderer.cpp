@@ -4,6 +4,7 @@
 #include "engine/NullHost.h"
 #include "engine/WaveguideThread.h"
 #include "files/ModeFile.h"
+#include "files/TextFile.h"
 #include "files/ToneList.h"
 #include "render/WavWriter.h"
 
@@ -42,31 +43,9 @@ std::string JsonFloats(const std::vector<float>& v) {
     return s + "]";
 }
 
-bool ValidUtf8(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        const size_t n = c < 0x80             ? 0
-                         : (c & 0xE0) == 0xC0 ? 1
-                         : (c & 0xF0) == 0xE0 ? 2
-                         : (c & 0xF8) == 0xF0 ? 3
-                                              : 4;
-        if (n == 4 || i + n >= s.size() + (n == 0 ? 1 : 0)) {
-            return false;
-        }
-        for (size_t k = 1; k <= n; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += n + 1;
-    }
-    return true;
-}
-
 // A JSON string; text that is not UTF-8 (Latin-1 scale files) is read as Latin-1.
 std::string JsonString(const std::string& s) {
-    const bool utf8 = ValidUtf8(s);
+    const bool utf8 = IsValidUtf8(s);
     std::string out = "\"";
     for (const char ch : s) {
         const auto c = static_cast<unsigned char>(ch);

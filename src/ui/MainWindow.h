@@ -2,13 +2,14 @@
 // status bar; it starts the instrument in order, runs its timers and watchdog, and shuts down.
 #pragma once
 
-#include "ui/dialogs/SettingsDialog.h"
-#include "engine/AudioEngine.h"
 #include "dsp/BarModes.h"
+#include "engine/AudioEngine.h"
 #include "files/ModeFile.h"
+#include "files/ModeFileHistory.h"
 #include "files/ScalaFile.h"
 #include "files/ToneList.h"
 #include "instrument/Playing.h"
+#include "ui/dialogs/SettingsDialog.h"
 
 #include <QString>
 #include <QWidget>

@@ -1,19 +1,20 @@
 // The main window as the player meets it: start-up, playing through its widgets, meters,
 // faders, function keys, the watchdog, the crash path and the settings written at exit.
-#include "ui/dialogs/AudioStoppedNotice.h"
+#include "ui/MainWindow.h"
 #include "core/Texts.h"
-#include "ui/dialogs/CrashWindow.h"
-#include "ui/dialogs/NoAudioDeviceNotice.h"
-#include "ui/dialogs/NoTabletNotice.h"
 #include "engine/NullHost.h"
 #include "engine/ToneBank.h"
 #include "files/IniFile.h"
+#include "files/ModeFileHistory.h"
 #include "files/SettingsFile.h"
 #include "ui/ImageButton.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
 #include "ui/WindowParts.h"
-#include "ui/MainWindow.h"
+#include "ui/dialogs/AudioStoppedNotice.h"
+#include "ui/dialogs/CrashWindow.h"
+#include "ui/dialogs/NoAudioDeviceNotice.h"
+#include "ui/dialogs/NoTabletNotice.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -490,7 +491,9 @@ TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
 }
 
 TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
-    TMainWindow::ProbeTablet = [](TTabletEventSource& source) { source.SetDevice(true, "Test Pen"); };
+    TMainWindow::ProbeTablet = [](TTabletEventSource& source) {
+        source.SetDevice(true, "Test Pen");
+    };
     Start();
     TMainWindow::ProbeTablet = nullptr;
     EXPECT_FALSE(Saw("varko::TNoTabletNotice"));
