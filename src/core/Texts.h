@@ -31,6 +31,11 @@ inline constexpr const char* TooManyTones =
     "The scale and its repeats give %1 tones, but Varko can play at most %2 tones at once. "
     "Only the first %2 tones are used; reduce the repeats to hear the others.";
 
+// %1: the megabytes the bank's bands would need; %2: the most Varko builds.
+inline constexpr const char* BankTooLarge =
+    "The tone bank would need %1 MB of memory, more than the %2 MB Varko allows. Reduce the "
+    "vibration mode limit or the number of tones, or use modes of higher frequency.";
+
 // Mode files
 inline constexpr const char* ModeFileNotOpened = "The vibration mode file could not be opened.";
 inline constexpr const char* Browse = "Browse...";
