@@ -2,6 +2,7 @@
 
 #include "audio/AsioHost.h"
 #include "audio/DriverList.h"
+#include "render/RenderTool.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -95,6 +96,11 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
     for (const auto& w : session.Warnings) {
         std::fprintf(err, "varko-render: warning: %s\n", w.c_str());
     }
+    if (!CheckScriptTones(script, static_cast<int>(session.Engine->Oscillators.size()), o.Gesture,
+                          error)) {
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return 2;
+    }
     TAudioEngine& engine = *session.Engine;
     engine.Dispatch = [&jobs](std::function<void()> job) { jobs.Post(std::move(job)); };
     engine.OnRebuildTones = [&session] { session.Rebuild(); };
@@ -141,8 +147,9 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         std::fprintf(err, "varko-render: the audio device was lost while playing\n");
         return 1;
     }
-    std::fprintf(out, "Late tone blocks: %llu\n",
-                 static_cast<unsigned long long>(engine.LateBlocks.load()));
+    std::fprintf(out, "Late tone blocks: %llu\nTone resets: %llu\n",
+                 static_cast<unsigned long long>(engine.LateBlocks.load()),
+                 static_cast<unsigned long long>(engine.ToneResets.load()));
     return 0;
 }
 

@@ -133,6 +133,11 @@ bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error)
         error = "an oscillator failed while building its bands: " + r.CrashText;
         return false;
     }
+    if (r.TooLarge) {
+        error = Replace(Replace(text::BankTooLarge, "%1", std::to_string(r.BankBytes >> 20)), "%2",
+                        std::to_string(MaxBankBytes >> 20));
+        return false;
+    }
     Zone = TToneZoneGeometry(r.BuiltTones, Options.ZoneWidth, Options.ZoneHeight, Options.TwoRows);
     Target = std::make_unique<TOscillatorTones>(*Engine);
     Player = std::make_unique<TPlaying>(*Target);
@@ -225,10 +230,7 @@ std::string TRenderSession::TonesJson() const {
     const size_t count = std::min<size_t>(Tones.size(), MaxTones);
     for (size_t t = 0; t < count; ++t) {
         const float f0 = freqs[t];
-        const TToneModes modes =
-            in.ExternalObject
-                ? FileModes(in.ModeRatios, in.ModeLevels, in.End, f0, fs, std::max(in.ModeLimit, 1))
-                : UniformBarModes(in.End, f0, fs, std::max(in.ModeLimit, 1), in.ModeWeighting);
+        const TToneModes modes = ToneModes(in, f0, fs);
         // The bands the oscillator really builds, matched back to the modes they came from.
         TWaveguideBands bands;
         bands.Build(f0, fs, static_cast<int32_t>(modes.EndType), in.InterpolateDelays, modes.Ratios,

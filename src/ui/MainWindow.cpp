@@ -1127,6 +1127,12 @@ void TMainWindow::RefreshTones() {
         MessageBox(QString::fromUtf8(text::TooManyTones).arg(r.RequestedTones).arg(MaxTones),
                    QMessageBox::Warning);
     }
+    if (r.TooLarge) {
+        MessageBox(QString::fromUtf8(text::BankTooLarge)
+                       .arg(r.BankBytes >> 20)
+                       .arg(MaxBankBytes >> 20),
+                   QMessageBox::Warning);
+    }
 }
 
 void TMainWindow::UpdateStereoConstants() {
