@@ -201,7 +201,8 @@ int main(int argc, char** argv) {
     };
 
     auto at = [&](double s) {
-        return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+        return start +
+               std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
     };
     const auto end = at(minutes * 60.0);
     double nextRebuild = rebuildEvery, nextBuffer = bufferEvery / 2, nextRestart = restartEvery;
@@ -280,16 +281,15 @@ int main(int argc, char** argv) {
             const long rss = StatusValue("VmRSS");
             rssMax = std::max(rssMax, rss);
             const uint64_t late = engine.LateBlocks.load();
-            std::printf("%6.0f %8ld %7ld %6llu(+%llu) %12llu %5llu %6llu %6llu %13llu %8llu\n",
-                        t / 60.0, rss, StatusValue("Threads"),
-                        static_cast<unsigned long long>(late),
-                        static_cast<unsigned long long>(late - lastLate),
-                        static_cast<unsigned long long>(engine.ToneResets.load()),
-                        static_cast<unsigned long long>(lostNotices),
-                        static_cast<unsigned long long>(reopens),
-                        static_cast<unsigned long long>(bufferChanges),
-                        static_cast<unsigned long long>(resets),
-                        static_cast<unsigned long long>(rebuilds));
+            std::printf(
+                "%6.0f %8ld %7ld %6llu(+%llu) %12llu %5llu %6llu %6llu %13llu %8llu\n", t / 60.0,
+                rss, StatusValue("Threads"), static_cast<unsigned long long>(late),
+                static_cast<unsigned long long>(late - lastLate),
+                static_cast<unsigned long long>(engine.ToneResets.load()),
+                static_cast<unsigned long long>(lostNotices),
+                static_cast<unsigned long long>(reopens),
+                static_cast<unsigned long long>(bufferChanges),
+                static_cast<unsigned long long>(resets), static_cast<unsigned long long>(rebuilds));
             std::fflush(stdout);
             lastLate = late;
             nextReport += 60.0;
@@ -300,19 +300,18 @@ int main(int argc, char** argv) {
     done = true;
     watchdog.join();
     const long rssEnd = StatusValue("VmRSS");
-    std::printf("summary: %.0f min, resident %ld KiB at the start, %ld at the end, %ld at most; "
-                "late blocks %llu; tone resets %llu; restarts %llu (lost noticed %llu, reopened "
-                "%llu, failed %llu); buffer-size changes %llu (not followed %llu); driver resets "
-                "%llu; rebuilds %llu\n",
-                minutes, rssStart, rssEnd, std::max(rssMax, rssEnd),
-                static_cast<unsigned long long>(engine.LateBlocks.load()),
-                static_cast<unsigned long long>(engine.ToneResets.load()),
-                static_cast<unsigned long long>(restarts),
-                static_cast<unsigned long long>(lostNotices),
-                static_cast<unsigned long long>(reopens),
-                static_cast<unsigned long long>(failedReopens),
-                static_cast<unsigned long long>(bufferChanges),
-                static_cast<unsigned long long>(bufferNotFollowed),
-                static_cast<unsigned long long>(resets), static_cast<unsigned long long>(rebuilds));
+    std::printf(
+        "summary: %.0f min, resident %ld KiB at the start, %ld at the end, %ld at most; "
+        "late blocks %llu; tone resets %llu; restarts %llu (lost noticed %llu, reopened "
+        "%llu, failed %llu); buffer-size changes %llu (not followed %llu); driver resets "
+        "%llu; rebuilds %llu\n",
+        minutes, rssStart, rssEnd, std::max(rssMax, rssEnd),
+        static_cast<unsigned long long>(engine.LateBlocks.load()),
+        static_cast<unsigned long long>(engine.ToneResets.load()),
+        static_cast<unsigned long long>(restarts), static_cast<unsigned long long>(lostNotices),
+        static_cast<unsigned long long>(reopens), static_cast<unsigned long long>(failedReopens),
+        static_cast<unsigned long long>(bufferChanges),
+        static_cast<unsigned long long>(bufferNotFollowed), static_cast<unsigned long long>(resets),
+        static_cast<unsigned long long>(rebuilds));
     return 0;
 }

@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     varko::TIniFile ini;
     ini.SetText(std::string(reinterpret_cast<const char*>(data), size));
     const varko::TVarkoSettings s = varko::ReadSettings(ini);
-    if (s.MasterLevel < 0 || s.MasterLevel > 200 || s.ResonanceRate < 1 ||
-        s.ResonanceRate > 10 || s.ResonanceControl < -1 || s.ResonanceControl > 1) {
+    if (s.MasterLevel < 0 || s.MasterLevel > 200 || s.ResonanceRate < 1 || s.ResonanceRate > 10 ||
+        s.ResonanceControl < -1 || s.ResonanceControl > 1) {
         std::abort();
     }
     varko::WriteSettings(ini, s);

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cxxabi.h>
 #include <typeinfo>
 

@@ -20,7 +20,7 @@ struct IToneTarget {
     virtual ~IToneTarget() = default;
     virtual int ToneCount() const = 0;
     virtual void SetPressure(int tone, float value) = 0;       // 0 .. 1
-    virtual void SetSpeed(int tone, float value) = 0;          // 0 .. MaxSpeed, fractions of the input area
+    virtual void SetSpeed(int tone, float value) = 0;          // 0 .. MaxSpeed, input areas
     virtual void SetStrikePosition(int tone, float value) = 0; // 0 .. 1, top to bottom
     virtual void SetResonance(int tone, float value) = 0;      // loop gain
 };

@@ -82,8 +82,8 @@ int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* er
     }
     PrintWarnings(session, err);
     // Every event is checked before the output is touched.
-    if (!CheckScriptTones(script, static_cast<int>(session.Engine->Oscillators.size()),
-                          o.Gesture, error)) {
+    if (!CheckScriptTones(script, static_cast<int>(session.Engine->Oscillators.size()), o.Gesture,
+                          error)) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return 2;
     }
@@ -139,7 +139,8 @@ std::string ExamplesDir() {
 } // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }

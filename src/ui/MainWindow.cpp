@@ -1128,10 +1128,9 @@ void TMainWindow::RefreshTones() {
                    QMessageBox::Warning);
     }
     if (r.TooLarge) {
-        MessageBox(QString::fromUtf8(text::BankTooLarge)
-                       .arg(r.BankBytes >> 20)
-                       .arg(MaxBankBytes >> 20),
-                   QMessageBox::Warning);
+        MessageBox(
+            QString::fromUtf8(text::BankTooLarge).arg(r.BankBytes >> 20).arg(MaxBankBytes >> 20),
+            QMessageBox::Warning);
     }
 }
 

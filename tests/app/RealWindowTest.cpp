@@ -2,10 +2,10 @@
 // the mouse dragged across the bars with its button held. What reaches the server's playback
 // ports must sound while dragging and decay after; the window must show its bars.
 #include "audio/JackServer.h"
-#include "ui/dialogs/SettingsDialog.h"
+#include "ui/MainWindow.h"
 #include "ui/ToneZone.h"
 #include "ui/VarkoApplication.h"
-#include "ui/MainWindow.h"
+#include "ui/dialogs/SettingsDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -138,7 +138,7 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8()); // a first run: no file yet
-    TMainWindow::ExecModal = [](QDialog&) { return 0; };            // notices closed at once
+    TMainWindow::ExecModal = [](QDialog&) { return 0; };         // notices closed at once
     std::vector<int> halts;
     TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 

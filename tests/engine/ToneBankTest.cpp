@@ -199,7 +199,8 @@ TEST_F(Bank, ModeLevelsAreBoundedAndTheMixStaysFinite) {
     in.Seed = 1;
     RefreshTones(engine, in);
     ASSERT_EQ(engine.Oscillators.size(), 3u);
-    EXPECT_EQ(engine.Oscillators[0]->Gains, (std::vector<float>{MaxModeLevel, -MaxModeLevel, 0.5f}));
+    EXPECT_EQ(engine.Oscillators[0]->Gains,
+              (std::vector<float>{MaxModeLevel, -MaxModeLevel, 0.5f}));
     engine.MasterGain = MasterGainFromFader(0); // the loudest
     TArrayOfSingleArray out(2, TSingleArray(64));
     for (auto& osc : engine.Oscillators) {

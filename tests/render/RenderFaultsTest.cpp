@@ -9,9 +9,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <fcntl.h>
 #include <future>
 #include <set>
 #include <sys/resource.h>
@@ -69,8 +69,10 @@ struct RenderFaults : ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir); }
     std::vector<std::string> Args(const std::string& script, const fs::path& out) const {
-        return {"--scale", (dir / "s.scl").string(), "--gesture", (dir / script).string(),
-                "--seconds", "1", "-o", out.string()};
+        return {"--scale",   (dir / "s.scl").string(),
+                "--gesture", (dir / script).string(),
+                "--seconds", "1",
+                "-o",        out.string()};
     }
     // The folder holds exactly these names: no temporary is left behind.
     std::set<std::string> Names() const {
@@ -96,7 +98,8 @@ TEST_F(RenderFaults, OutputThatIsAnInputIsRefused) {
     const std::vector<std::vector<std::string>> cases{
         {"--scale", "s.scl", "-o", "./s.scl"},
         {"--scale", "s.scl", "-o", (dir / "link.scl").string()},
-        {"--scale", "s.scl", "--gesture", "good.txt", "-o", "../" + dir.filename().string() + "/good.txt"},
+        {"--scale", "s.scl", "--gesture", "good.txt", "-o",
+         "../" + dir.filename().string() + "/good.txt"},
         {"--scale", "s.scl", "--modes", "m.vmod", "-o", "m.vmod"},
     };
     std::vector<TRun> runs;
@@ -237,7 +240,8 @@ TEST_F(RenderFaults, ProgressShowsEachSecondOnce) {
 
 // --help said that --demo needs an audio device; it renders to a file, as the help now says.
 TEST_F(RenderFaults, DemoWritesTheFileTheHelpNames) {
-    EXPECT_NE(RenderUsage().find("render a bundled glissando to varko-demo.wav"), std::string::npos);
+    EXPECT_NE(RenderUsage().find("render a bundled glissando to varko-demo.wav"),
+              std::string::npos);
     const TRun r = Render({"--demo", "-o", (dir / "demo.wav").string()});
     ASSERT_EQ(r.Status, 0) << r.Err;
     SF_INFO info{};
@@ -258,8 +262,8 @@ TEST(WavWriter, DataBeyond4GiBIsWrittenAsRf64) {
     EXPECT_TRUE(TWavWriter::NeedsRf64(F::Float, 2, uint64_t{12000} * 48000));
 
     for (const uint64_t announced : {uint64_t{100}, uint64_t{12000} * 48000}) {
-        const fs::path path = fs::temp_directory_path() /
-                              ("varko-rf64-" + std::to_string(::getpid()) + ".wav");
+        const fs::path path =
+            fs::temp_directory_path() / ("varko-rf64-" + std::to_string(::getpid()) + ".wav");
         TWavWriter wav;
         std::string error;
         ASSERT_TRUE(wav.Open(path.string(), F::Float, 48000, 2, announced, error)) << error;
