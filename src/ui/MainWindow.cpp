@@ -1,10 +1,12 @@
 #include "ui/MainWindow.h"
 
+#include "ui/StatusPanels.h"
+#include "ui/UpDown.h"
+
 #include "core/Texts.h"
 #include "files/TextFile.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
-#include "ui/WindowParts.h"
 #include "ui/dialogs/AboutBox.h"
 #include "ui/dialogs/CrashWindow.h"
 #include "ui/dialogs/SettingsDialog.h"

@@ -3,10 +3,13 @@
 
 #include "core/Texts.h"
 #include "engine/FaderLaws.h"
+#include "ui/ClipLed.h"
 #include "ui/ImageButton.h"
+#include "ui/LinkLabel.h"
 #include "ui/Resources.h"
+#include "ui/StatusPanels.h"
 #include "ui/ToneZone.h"
-#include "ui/WindowParts.h"
+#include "ui/UpDown.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -1,7 +1,7 @@
 // The main window's function keys, whatever control has the focus.
 #include "ui/MainWindow.h"
 
-#include "ui/WindowParts.h"
+#include "ui/StatusPanels.h"
 
 #include <QKeyEvent>
 

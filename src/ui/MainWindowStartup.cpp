@@ -1,13 +1,14 @@
 // The main window's start-up in order, its shutdown, and the crash path.
 #include "ui/MainWindow.h"
 
+#include "ui/StatusPanels.h"
+
 #include "core/Texts.h"
 #include "files/SettingsFile.h"
 #include "ui/AudioHostFactory.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
 #include "ui/VarkoApplication.h"
-#include "ui/WindowParts.h"
 #include "ui/dialogs/AboutBox.h"
 #include "ui/dialogs/CrashWindow.h"
 #include "ui/dialogs/DriverPanelDialog.h"

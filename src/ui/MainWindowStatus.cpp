@@ -2,9 +2,11 @@
 // the audio.
 #include "ui/MainWindow.h"
 
+#include "ui/StatusPanels.h"
+
 #include "core/Texts.h"
+#include "ui/ClipLed.h"
 #include "ui/ImageButton.h"
-#include "ui/WindowParts.h"
 #include "ui/dialogs/AudioStoppedNotice.h"
 
 #include <QPainter>
