@@ -134,7 +134,6 @@ int main(int argc, char** argv) {
     TJobQueue jobs;
     auto hostPtr = std::make_unique<TASIOHost>();
     TASIOHost& device = *hostPtr;
-    device.OwnerDispatcher = [&jobs](std::function<void()> job) { jobs.Post(std::move(job)); };
     const auto jack = std::find(device.DriverList().begin(), device.DriverList().end(),
                                 std::string("JACK: system"));
     if (jack == device.DriverList().end()) {
@@ -148,22 +147,25 @@ int main(int argc, char** argv) {
     bool lost = false;
     uint64_t lostNotices = 0, resets = 0, rebuilds = 0, reopens = 0, failedReopens = 0;
     uint64_t bufferChanges = 0, bufferNotFollowed = 0, restarts = 0;
-    device.OnDeviceLost = [&](IAudioHost*) {
+    session.Instrument.OnDeviceLost = [&] {
         lost = true;
         ++lostNotices;
         std::printf("  at %.1f s: device lost\n", seconds());
     };
-    if (!session.Build(std::move(hostPtr), error)) {
+    const TOwnerDispatcher dispatch = [&jobs](std::function<void()> job) {
+        jobs.Post(std::move(job));
+    };
+    if (!session.Build(std::move(hostPtr), error, dispatch)) {
         std::fprintf(stderr, "soak: %s\n", error.c_str());
         return 1;
     }
-    TAudioEngine& engine = *session.Engine;
-    engine.Dispatch = [&jobs](std::function<void()> job) { jobs.Post(std::move(job)); };
-    engine.OnRebuildTones = [&] {
+    TAudioEngine& engine = session.Engine();
+    // The driver's resets rebuild the bank through the instrument; count them on the way.
+    engine.OnRebuildTones = [&, rebuild = engine.OnRebuildTones] {
         ++resets;
         std::printf("  at %.1f s: driver reset, bank rebuilt at %u frames\n", seconds(),
                     device.BufferSize());
-        session.Rebuild();
+        rebuild();
     };
     engine.Start();
     if (!engine.Running.load() || !device.Active()) {
@@ -190,7 +192,7 @@ int main(int argc, char** argv) {
         engine.Stop();
         device.SetDriverIndex(-1);
         device.SetDriverIndex(driver);
-        session.Rebuild();
+        session.Instrument.RefreshTones();
         engine.Start();
         lost = false;
         if (engine.Running.load() && device.Active()) {
@@ -226,7 +228,7 @@ int main(int argc, char** argv) {
             nextPen += 0.025;
         }
         if (t >= nextRebuild) {
-            session.Rebuild();
+            session.Instrument.RefreshTones();
             ++rebuilds;
             nextRebuild += rebuildEvery;
         }

@@ -43,7 +43,7 @@ void UpdateStereoConstants(TAudioEngine& engine, bool paint2Rows) {
     }
 }
 
-TToneModes ToneModes(const TToneBankInput& in, float f0, float fs) {
+TToneModes ModesOfTone(const TToneBankInput& in, float f0, float fs) {
     const int modeLimit = std::clamp(in.ModeLimit, 1, MaxModeLimit);
     TToneModes modes = in.ExternalObject
                            ? FileModes(in.ModeRatios, in.ModeLevels, in.End, f0, fs, modeLimit)
@@ -96,7 +96,7 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
     toneModes.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         const float f0 = in.ToneRatios[static_cast<size_t>(i)] * in.InitialFrequency;
-        TToneModes modes = ToneModes(in, f0, fs);
+        TToneModes modes = ModesOfTone(in, f0, fs);
         r.BankBytes += BandBytes(modes, f0, fs) +
                        2 * static_cast<uint64_t>(std::max(blockSize, 0)) * sizeof(float);
         toneModes.push_back(std::move(modes));

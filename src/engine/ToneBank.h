@@ -64,15 +64,15 @@ struct TToneBankResult {
     std::string CrashText; // when Abandoned: the dead oscillator's "class@sender: message"
 };
 
+// The modes a tone of f0 hertz gets at fs hertz: the mode file's or the uniform bar's, the mode
+// limit held to 1..MaxModeLimit and the levels to +-MaxModeLevel.
+TToneModes ModesOfTone(const TToneBankInput& input, float f0, float fs);
+
 // Throws the bank away and builds it anew from the input: stops the engine if it ran, ends every
 // oscillator, creates, starts and waits for one oscillator per tone, sets the pan constants
 // and ReadIndex, and restarts the engine if it ran. Runs on the owner's thread. A bank whose
 // bands would need more than MaxBankBytes is not built (TooLarge; the bank stays empty).
 TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& input);
-
-// The modes of the tone of f0 hertz at fs hertz as the bank builds them: the uniform bar's or the
-// mode file's, the mode limit held to 1..MaxModeLimit and the levels to +-MaxModeLevel.
-TToneModes ToneModes(const TToneBankInput& input, float f0, float fs);
 
 // The memory, in bytes, that the bands of the tone of f0 hertz with these modes take at fs hertz
 // (an upper bound).

@@ -11,22 +11,24 @@ namespace varko {
 // ranges the bands are built for: whatever an input sends, the oscillators see a sane value.
 class TOscillatorTones : public IToneTarget {
 public:
-    explicit TOscillatorTones(TAudioEngine& engine) : engine_(engine) {}
+    // No engine (before the audio host is attached, after it is released): no tones.
+    void SetEngine(TAudioEngine* engine) { engine_ = engine; }
 
-    int ToneCount() const override { return static_cast<int>(engine_.Oscillators.size()); }
+    int ToneCount() const override {
+        return engine_ != nullptr ? static_cast<int>(engine_->Oscillators.size()) : 0;
+    }
     void SetPressure(int tone, float value) override {
-        At(tone).Pressure.store(Bounded(value, 0.0f, 1.0f), std::memory_order_relaxed);
+        At(tone).Pressure.store(Bounded(value, 0.0f, 1.0f), Relaxed);
     }
     void SetSpeed(int tone, float value) override {
-        At(tone).Speed.store(Bounded(value, 0.0f, MaxSpeed), std::memory_order_relaxed);
+        At(tone).Speed.store(Bounded(value, 0.0f, MaxSpeed), Relaxed);
     }
     void SetStrikePosition(int tone, float value) override {
-        At(tone).StrikePosition.store(Bounded(value, 0.0f, 1.0f), std::memory_order_relaxed);
+        At(tone).StrikePosition.store(Bounded(value, 0.0f, 1.0f), Relaxed);
     }
     void SetResonance(int tone, float value) override {
         // Never a loop gain of 1 or more: the bands would grow without end.
-        At(tone).Resonance.store(Bounded(value, 0.0f, ResonanceFromFader(FaderMin)),
-                                 std::memory_order_relaxed);
+        At(tone).Resonance.store(Bounded(value, 0.0f, ResonanceFromFader(FaderMin)), Relaxed);
     }
 
     // value held to lo..hi; not a number gives lo.
@@ -35,8 +37,9 @@ public:
     }
 
 private:
-    TWaveguideThread& At(int tone) { return *engine_.Oscillators[static_cast<size_t>(tone)]; }
-    TAudioEngine& engine_;
+    static constexpr auto Relaxed = std::memory_order_relaxed;
+    TWaveguideThread& At(int tone) { return *engine_->Oscillators[static_cast<size_t>(tone)]; }
+    TAudioEngine* engine_ = nullptr;
 };
 
 } // namespace varko

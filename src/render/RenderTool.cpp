@@ -82,7 +82,7 @@ int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* er
     }
     PrintWarnings(session, err);
     // Every event is checked before the output is touched.
-    if (!CheckScriptTones(script, static_cast<int>(session.Engine->Oscillators.size()), o.Gesture,
+    if (!CheckScriptTones(script, static_cast<int>(session.Engine().Oscillators.size()), o.Gesture,
                           error)) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return 2;
@@ -116,7 +116,7 @@ int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* er
                      error.c_str());
         return 1;
     }
-    if (const uint64_t resets = session.Engine->ToneResets.load(); resets != 0) {
+    if (const uint64_t resets = session.Engine().ToneResets.load(); resets != 0) {
         std::fprintf(err,
                      "varko-render: warning: %llu tone blocks were silenced: their bands ran "
                      "away\n",

@@ -17,7 +17,8 @@ TEST(OscillatorTones, EveryPlayingValueIsHeldToItsRange) {
     TToneBankInput in;
     in.ToneRatios = {1.0f};
     RefreshTones(engine, in);
-    TOscillatorTones tones(engine);
+    TOscillatorTones tones;
+    tones.SetEngine(&engine);
     const TWaveguideThread& osc = *engine.Oscillators[0];
     constexpr float inf = std::numeric_limits<float>::infinity();
     const float nan = std::nanf("");
