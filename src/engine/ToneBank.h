@@ -26,8 +26,9 @@ inline constexpr int MaxModeLimit = 100;
 inline constexpr float MaxModeLevel = 1000.0f;
 
 // Most memory the bands of a whole bank may take (their delay lines, mostly): a bank beyond
-// this is not built, rather than the machine run out of memory.
-inline constexpr uint64_t MaxBankBytes = uint64_t{1} << 30;
+// this is not built, rather than the machine run out of memory. Real objects need far less:
+// 256 tones of 100 modes at 20 Hz and above take a few megabytes.
+inline constexpr uint64_t MaxBankBytes = uint64_t{256} << 20;
 
 struct TToneBankInput {
     std::vector<float> ToneRatios;   // one ratio per tone, lowest first

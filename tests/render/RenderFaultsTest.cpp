@@ -238,6 +238,32 @@ TEST_F(RenderFaults, ProgressShowsEachSecondOnce) {
     EXPECT_EQ(r.Err, expected);
 }
 
+// --mode-limit 100000 and a long mode file took gigabytes: now the limit stops at 100, and a
+// bank whose bands would still need too much memory is refused with the reason.
+TEST_F(RenderFaults, BankBeyondItsMemoryIsRefusedWithTheReason) {
+    {
+        // 101 tones a hundredth of a cent apart, each with 100 modes of a second-long line.
+        std::ofstream scale(dir / "cluster.scl");
+        scale << "a cluster\n100\n";
+        for (int i = 1; i <= 100; ++i) {
+            scale << 0.01 * i << "\n";
+        }
+        std::ofstream modes(dir / "low.vmod");
+        for (int i = 0; i < 100; ++i) {
+            modes << 0.006 + 0.0001 * i << ", 1\n";
+        }
+    }
+    TRun r =
+        Render({"--scale", (dir / "cluster.scl").string(), "--modes", (dir / "low.vmod").string(),
+                "--mode-limit", "100", "-o", (dir / "out.wav").string()});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("The tone bank would need"), std::string::npos) << r.Err;
+    EXPECT_FALSE(fs::exists(dir / "out.wav"));
+    r = Render({"--scale", (dir / "s.scl").string(), "--mode-limit", "101", "-o",
+                (dir / "out.wav").string()});
+    EXPECT_EQ(r.Status, 2);
+}
+
 // --help said that --demo needs an audio device; it renders to a file, as the help now says.
 TEST_F(RenderFaults, DemoWritesTheFileTheHelpNames) {
     EXPECT_NE(RenderUsage().find("render a bundled glissando to varko-demo.wav"),
