@@ -56,7 +56,7 @@ TToneModes ModesOfTone(const TToneBankInput& in, float f0, float fs) {
 
 uint64_t BandBytes(const TToneModes& modes, float f0, float fs) {
     // The per-tone buffers: the double block and the bands' work buffers.
-    uint64_t bytes = 8 * TWaveguideBands::MaxChunk * sizeof(float);
+    uint64_t bytes = uint64_t{8} * TWaveguideBands::MaxChunk * sizeof(float);
     if (!(fs > 0.0f && fs <= TWaveguideBands::MaxSampleRate)) {
         return bytes;
     }

@@ -29,19 +29,20 @@ void PrintWarnings(const TRenderSession& s, std::FILE* err) {
 class TProgressLine {
 public:
     TProgressLine(double seconds, std::FILE* err)
-        : seconds_(seconds), err_(err), tty_(::isatty(::fileno(err)) != 0) {}
+        : seconds_(seconds), total_(std::llround(seconds)), err_(err),
+          tty_(::isatty(::fileno(err)) != 0) {}
 
     void Show(double done) {
         if (seconds_ <= ProgressAfterSeconds || finished_) {
             return;
         }
         finished_ = done >= seconds_;
-        const long long whole = finished_ ? std::llround(seconds_) : static_cast<long long>(done);
+        const long long whole = finished_ ? total_ : static_cast<long long>(done);
         if (whole == shown_ && !finished_) {
-            return;
+            return; // within the second last shown
         }
         if (whole != shown_) {
-            std::fprintf(err_, "%srendering %lld of %.0f s%s", tty_ ? "\r" : "", whole, seconds_,
+            std::fprintf(err_, "%srendering %lld of %lld s%s", tty_ ? "\r" : "", whole, total_,
                          tty_ ? "" : "\n");
             shown_ = whole;
         }
@@ -53,6 +54,7 @@ public:
 
 private:
     double seconds_;
+    long long total_;
     std::FILE* err_;
     bool tty_;
     long long shown_ = 0;
@@ -139,8 +141,8 @@ std::string ExamplesDir() {
 } // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {
-    }, sb{};
+    struct stat sa {};
+    struct stat sb {};
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
            sa.st_ino == sb.st_ino;
 }

@@ -103,6 +103,7 @@ TEST_F(RenderFaults, OutputThatIsAnInputIsRefused) {
         {"--scale", "s.scl", "--modes", "m.vmod", "-o", "m.vmod"},
     };
     std::vector<TRun> runs;
+    runs.reserve(cases.size());
     for (const auto& args : cases) {
         runs.push_back(Render(args));
     }
@@ -200,6 +201,7 @@ TEST_F(RenderFaults, PipesNeitherBlockNorAreReplaced) {
     };
     auto runs = std::async(std::launch::async, [&] {
         std::vector<TRun> r;
+        r.reserve(cases.size());
         for (const auto& args : cases) {
             r.push_back(Render(args));
         }
