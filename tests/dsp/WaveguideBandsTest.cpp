@@ -46,7 +46,7 @@ TEST(WaveguideBands, BandListStopsAtTheFirstModeAboveHalfTheRate) {
     EXPECT_EQ(bands.BandCount(), 3);
     bands.Build(1000, 44100, 1, false, {1, 30.0f, 2.0f}, {1, 1, 1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 1);      // the lower mode after 30 kHz is not used
-    EXPECT_EQ(bands.Delays[0]->Size, 44); // round(44.1)
+    EXPECT_EQ(bands.DelaySize(0), 44); // round(44.1)
     bands.Build(30000, 44100, 1, false, {1}, {1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 0);
 }
@@ -60,7 +60,7 @@ TEST(WaveguideBands, MemoryStaysBoundedWhateverTheFrequency) {
     EXPECT_EQ(bands.BandCount(), 1); // only 200 Hz; 0.8 Hz would need 60000 samples
     bands.Build(0.5f, 48000, 1, false, {1, 2}, {1, 1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 1); // 1 Hz exactly one second long is kept
-    EXPECT_EQ(bands.Delays[0]->Size, 48000);
+    EXPECT_EQ(bands.DelaySize(0), 48000);
     bands.Build(200, inf, 1, false, {1}, {1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 0);
     bands.Build(200, 1e12f, 1, false, {1}, {1}, 0.999f, 1);
