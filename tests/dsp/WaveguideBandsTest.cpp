@@ -47,7 +47,7 @@ TEST(WaveguideBands, BandListStopsAtTheFirstModeAboveHalfTheRate) {
     bands.Build(1000, 44100, 1, false, {1, 2.7571f, 5.4040f, 30.0f}, {1, 1, 1, 1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 3);
     bands.Build(1000, 44100, 1, false, {1, 30.0f, 2.0f}, {1, 1, 1}, 0.999f, 1);
-    EXPECT_EQ(bands.BandCount(), 1);      // the lower mode after 30 kHz is not used
+    EXPECT_EQ(bands.BandCount(), 1);   // the lower mode after 30 kHz is not used
     EXPECT_EQ(bands.DelaySize(0), 44); // round(44.1)
     bands.Build(30000, 44100, 1, false, {1}, {1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 0);
@@ -255,8 +255,8 @@ struct TToneCase {
 
 // A performance in blocks of uneven sizes: struck, rung out until the filters go quiet, struck
 // softly, left until every line is silent, struck again, with the resonance moved on the way.
-std::vector<float> Perform(const TToneCase& c, const std::function<void(TWaveguidePlaying&,
-                                                                        float*, int)>& render) {
+std::vector<float> Perform(const TToneCase& c,
+                           const std::function<void(TWaveguidePlaying&, float*, int)>& render) {
     TPlay play(0.8f, 0.05f, c.Resonance, 0.2f);
     const int sizes[] = {128, 37, 300, 1, 256, 64, 1024, 7, 19};
     std::vector<float> out;
@@ -288,21 +288,46 @@ std::vector<float> Perform(const TToneCase& c, const std::function<void(TWavegui
 // per-sample formulas, bit for bit.
 TEST(WaveguideBands, EveryVectorPathEqualsThePerSampleFormulas) {
     const TToneCase cases[] = {
-        {"four modes", 523.25f, 3, false, {1, 2.75715f, 5.40402f, 8.93317f},
-         {1, 0.125f, 1.0f / 27, 0.0f}, 0.9989f},
-        {"four modes, interpolated", 523.25f, 3, true, {1, 2.75715f, 5.40402f, 8.93317f},
-         {1, 0.125f, 1.0f / 27, 0.0f}, 0.9989f},
+        {"four modes",
+         523.25f,
+         3,
+         false,
+         {1, 2.75715f, 5.40402f, 8.93317f},
+         {1, 0.125f, 1.0f / 27, 0.0f},
+         0.9989f},
+        {"four modes, interpolated",
+         523.25f,
+         3,
+         true,
+         {1, 2.75715f, 5.40402f, 8.93317f},
+         {1, 0.125f, 1.0f / 27, 0.0f},
+         0.9989f},
         // Eleven bands: a second block of lanes, lines shorter than a vector, a quick decay
         // that leaves every line silent before the last strike.
-        {"eleven short modes", 1733.3f, 2, false,
-         {1, 1.5f, 2, 2.5f, 3, 3.5f, 4, 5, 6, 7, 9, 40}, std::vector<float>(12, 0.5f), 0.9f},
-        {"eleven short modes, interpolated", 1733.3f, 2, true,
-         {1, 1.5f, 2, 2.5f, 3, 3.5f, 4, 5, 6, 7, 9, 40}, std::vector<float>(12, 0.5f), 0.9f},
+        {"eleven short modes",
+         1733.3f,
+         2,
+         false,
+         {1, 1.5f, 2, 2.5f, 3, 3.5f, 4, 5, 6, 7, 9, 40},
+         std::vector<float>(12, 0.5f),
+         0.9f},
+        {"eleven short modes, interpolated",
+         1733.3f,
+         2,
+         true,
+         {1, 1.5f, 2, 2.5f, 3, 3.5f, 4, 5, 6, 7, 9, 40},
+         std::vector<float>(12, 0.5f),
+         0.9f},
         {"one long mode", 61.7f, 1, false, {1}, {1}, 0.99f},
         // A gain so small that the band's input is 0 at some samples and not at others: its
         // filter goes quiet before the others'.
-        {"a gain at the edge of zero", 440.0f, 1, false, {1, 2.75715f, 5.40402f},
-         {1, 1e-44f, 0.5f}, 0.999f},
+        {"a gain at the edge of zero",
+         440.0f,
+         1,
+         false,
+         {1, 2.75715f, 5.40402f},
+         {1, 1e-44f, 0.5f},
+         0.999f},
         // Lines longer than most blocks that fall silent well before the last strike.
         {"quick decay", 200.0f, 1, false, {1, 2.75715f}, {1, 0.5f}, 0.5f},
         {"quick decay, interpolated", 207.3f, 1, true, {1, 2.75715f}, {1, 0.5f}, 0.5f},
@@ -335,8 +360,8 @@ TEST(WaveguideBands, EveryVectorPathEqualsThePerSampleFormulas) {
                 });
             ASSERT_EQ(got.size(), expected.size());
             for (size_t i = 0; i < got.size(); ++i) {
-                ASSERT_EQ(got[i], expected[i]) << c.Name << ", " << bandkernels::TargetName(t)
-                                               << ", sample " << i;
+                ASSERT_EQ(got[i], expected[i])
+                    << c.Name << ", " << bandkernels::TargetName(t) << ", sample " << i;
             }
             EXPECT_NE(got.back(), 0.0f) << c.Name; // the last strike sounds
         }
