@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
     auto hostPtr = std::make_unique<TASIOHost>();
     TASIOHost& host = *hostPtr;
     TAudioEngine engine(std::move(hostPtr));
-    host.OwnerDispatcher = [](std::function<void()>) {};
-    engine.Dispatch = [](std::function<void()>) {};
+    host.OwnerDispatcher = [](const std::function<void()>&) {};
+    engine.Dispatch = [](const std::function<void()>&) {};
     const auto& list = host.DriverList();
     const auto it = std::find(list.begin(), list.end(), "JACK: system");
     if (it == list.end()) {
