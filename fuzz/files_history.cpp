@@ -1,5 +1,6 @@
 // Any bytes as a history file: at most ten entries, and what is saved reads back the same.
 #include "files/ModeFile.h"
+#include "files/ModeFileHistory.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -69,8 +69,6 @@ using TBufferSwitchEvent64 = std::function<void(
 using TBufferSwitchEventNative =
     std::function<void(IAudioHost* Sender, ASIOBufferInfo* BufferInfo, int32_t BufferIndex)>;
 using TSamplePositionUpdateEvent = std::function<void(IAudioHost* Sender, int64_t SamplePosition)>;
-// Runs a job later on the owner's thread (for instance a queued call into its event loop).
-using TOwnerDispatcher = std::function<void(std::function<void()> job)>;
 
 // What OpenDriver raises when the driver cannot be created or initialised.
 class EASIOHostError : public std::runtime_error {
@@ -160,9 +158,8 @@ public:
     // stays so until Active is set true again, which clears the flag. Any thread may read it.
     bool DeviceLost() const { return FDeviceLost.load(std::memory_order_relaxed); }
 
-    // Driver notices that need the driver closed or restarted run through this, on the
-    // owner's thread. Without one they wait for ProcessMessages (ControlPanel runs them).
-    TOwnerDispatcher OwnerDispatcher;
+    // Driver notices that need the driver closed or restarted run through OwnerDispatcher, on
+    // the owner's thread. Without one they wait for ProcessMessages (ControlPanel runs them).
     // Runs the notices queued while no dispatcher was set. Owner's thread only.
     void ProcessMessages();
 
@@ -201,7 +198,6 @@ public:
     TNotifyEvent OnLatencyChanged;
     TNotifyEvent OnBuffersCreate;
     TNotifyEvent OnBuffersDestroy;
-    TNotifyEvent OnDeviceLost; // owner's thread, after the audio was stopped
     TSamplePositionUpdateEvent OnUpdateSamplePos;
     TBufferSwitchEvent64 OnBufferSwitch64;
     TBufferSwitchEventNative OnBufferSwitchNative;

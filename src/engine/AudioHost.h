@@ -21,6 +21,9 @@ using TBufferSwitchEvent32 = std::function<void(IAudioHost* Sender, const TArray
                                                 TArrayOfSingleArray& OutBuffer)>;
 // A driver notice (reset, sample-rate change); may arrive on the driver's thread.
 using TNotifyEvent = std::function<void(IAudioHost* Sender)>;
+// Runs a job later on the owner's thread (for instance a queued call into its event loop); must
+// return without waiting for the job.
+using TOwnerDispatcher = std::function<void(std::function<void()> job)>;
 
 class IAudioHost {
 public:
@@ -54,6 +57,12 @@ public:
     TBufferSwitchEvent32 OnBufferSwitch32;
     TNotifyEvent OnReset;
     TNotifyEvent OnSampleRateChanged;
+    // The device went away while playing (server gone, interface unplugged); the audio is
+    // stopped. Runs on the owner's thread, through OwnerDispatcher.
+    TNotifyEvent OnDeviceLost;
+    // Where the host runs what must happen on the owner's thread (driver reloads, a lost
+    // device). Hosts without such notices ignore it.
+    TOwnerDispatcher OwnerDispatcher;
 };
 
 } // namespace varko

@@ -1,5 +1,8 @@
 #include "files/IniFile.h"
 
+#include "files/NumberParse.h"
+#include "files/TextFile.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -68,23 +71,7 @@ bool SplitKey(const std::string& line, std::string& key, std::string& value) {
 } // namespace
 
 void TIniFile::SetText(const std::string& text) {
-    lines_.clear();
-    std::string cur;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            lines_.push_back(cur);
-            cur.clear();
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-            }
-        } else {
-            cur += c;
-        }
-    }
-    if (!cur.empty()) {
-        lines_.push_back(cur);
-    }
+    lines_ = SplitLines(text, false);
 }
 
 TIniFile::TLoadResult TIniFile::Load(const std::string& path) {
@@ -111,29 +98,12 @@ TIniFile::TLoadResult TIniFile::Load(const std::string& path) {
 }
 
 bool TIniFile::Save(const std::string& path) const {
-    const std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            return false;
-        }
-        for (const auto& l : lines_) {
-            out << l << "\n";
-        }
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(tmp.c_str());
-            return false;
-        }
+    std::string text;
+    for (const auto& l : lines_) {
+        text += l;
+        text += '\n';
     }
-    std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
-    if (ec) {
-        std::remove(tmp.c_str());
-        return false;
-    }
-    return true;
+    return ReplaceFileContents(path, text);
 }
 
 std::optional<std::string> TIniFile::ReadString(const std::string& section,
@@ -153,39 +123,33 @@ std::optional<std::string> TIniFile::ReadString(const std::string& section,
 }
 
 std::optional<int32_t> TIniFile::ParseInteger(const std::string& text) {
-    std::string t = Trim(text);
-    bool negative = false;
-    size_t i = 0;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
-        negative = t[i] == '-';
-        ++i;
+    const std::string trimmed = Trim(text);
+    std::string_view t = trimmed;
+    std::string sign;
+    if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+        sign = t.substr(0, 1);
+        t.remove_prefix(1);
     }
     int base = 10;
-    if (i + 1 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
+    if (t.size() >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
         base = 16;
-        i += 2;
+        t.remove_prefix(2);
     }
-    if (i >= t.size()) {
+    if (t.empty() || t[0] == '+' || t[0] == '-') {
         return std::nullopt;
     }
-    int64_t v = 0;
-    const char* first = t.data() + i;
-    const char* last = t.data() + t.size();
-    auto [p, ec] = std::from_chars(first, last, v, base);
-    if (ec != std::errc() || p != last || *first == '-' || *first == '+') {
+    const auto v = ParseWhole(sign + std::string(t), base);
+    if (!v) {
         return std::nullopt;
-    }
-    if (negative) {
-        v = -v;
     }
     // Hexadecimal values name a 32-bit pattern (0xFFFFFFFF is -1).
-    if (base == 16 && !negative && v > INT32_MAX && v <= static_cast<int64_t>(UINT32_MAX)) {
-        return static_cast<int32_t>(static_cast<uint32_t>(v));
+    if (base == 16 && *v > INT32_MAX && *v <= static_cast<int64_t>(UINT32_MAX)) {
+        return static_cast<int32_t>(static_cast<uint32_t>(*v));
     }
-    if (v < INT32_MIN || v > INT32_MAX) {
+    if (*v < INT32_MIN || *v > INT32_MAX) {
         return std::nullopt;
     }
-    return static_cast<int32_t>(v);
+    return static_cast<int32_t>(*v);
 }
 
 int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,

@@ -1,5 +1,7 @@
 #include "files/NumberParse.h"
 
+#include <cmath>
+
 #include <charconv>
 #include <string>
 #include <system_error>
@@ -104,7 +106,19 @@ std::optional<double> ParseDecimal(std::string_view text) {
     return negative ? -value : value;
 }
 
-std::optional<std::int64_t> ParseWhole(std::string_view text) {
+std::optional<float> ParseFiniteFloat(std::string_view text) {
+    const auto value = ParseDecimal(text);
+    if (!value) {
+        return std::nullopt;
+    }
+    const auto single = static_cast<float>(*value);
+    if (!std::isfinite(single)) {
+        return std::nullopt;
+    }
+    return single;
+}
+
+std::optional<std::int64_t> ParseWhole(std::string_view text, int base) {
     if (text.empty()) {
         return std::nullopt;
     }
@@ -118,7 +132,9 @@ std::optional<std::int64_t> ParseWhole(std::string_view text) {
         return std::nullopt;
     }
     for (std::size_t k = i; k < text.size(); ++k) {
-        if (!IsDigit(text[k])) {
+        const char c = text[k];
+        const bool hex = (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!IsDigit(c) && !(base == 16 && hex)) {
             return std::nullopt;
         }
     }
@@ -129,7 +145,8 @@ std::optional<std::int64_t> ParseWhole(std::string_view text) {
     }
     digits.append(text.substr(i));
     std::int64_t value = 0;
-    const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    const auto [ptr, ec] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
     if (ec != std::errc() || ptr != digits.data() + digits.size()) {
         return std::nullopt;
     }

@@ -13,7 +13,11 @@ namespace varko {
 // blank. A value too large for a double fails; one too small for it reads as 0.
 std::optional<double> ParseDecimal(std::string_view text);
 
-// Whole number: optional sign followed by digits, nothing else. Fails outside int64_t.
-std::optional<std::int64_t> ParseWhole(std::string_view text);
+// A decimal number as a 32-bit float; fails when it does not parse or is not finite as one.
+std::optional<float> ParseFiniteFloat(std::string_view text);
+
+// Whole number: optional sign followed by digits of the base (10 or 16), nothing else. Fails
+// outside int64_t.
+std::optional<std::int64_t> ParseWhole(std::string_view text, int base = 10);
 
 } // namespace varko

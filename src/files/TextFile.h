@@ -22,6 +22,17 @@ std::optional<std::string> ReadFileCapped(const std::string& path, std::size_t m
 std::optional<std::string> ReadFileHead(const std::string& path, std::size_t maxBytes,
                                         bool& truncated);
 
+// Replaces the file's contents with bytes, so that a reader never sees half of them: written to
+// a temporary file of a unique name beside it, flushed to disk, then renamed over it. A symbolic
+// link is written through (its target is replaced, the link stays); the file keeps its
+// permissions. Refuses, changing nothing, when the file exists but is not a regular file or has
+// no write permission for anyone (a file the player made read-only stays as it is). Returns
+// false on any failure.
+bool ReplaceFileContents(const std::string& path, std::string_view bytes);
+
+// Whether the bytes are UTF-8 (scale files come in UTF-8 and in Latin-1).
+bool IsValidUtf8(std::string_view text);
+
 // Lines end at CR LF, LF or CR; the line ends are not kept. Text after the last line end
 // forms a line only when it is not empty, so a final line end adds no empty line. Every byte,
 // NUL included, is kept, except that a UTF-8 byte-order mark at the very start is dropped when

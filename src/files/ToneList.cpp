@@ -46,15 +46,7 @@ std::optional<int> ParseRepeatCount(std::string_view text) {
 }
 
 std::optional<float> ParseInitialFrequency(std::string_view text) {
-    const auto value = ParseDecimal(text);
-    if (!value) {
-        return std::nullopt;
-    }
-    const auto hertz = static_cast<float>(*value);
-    if (!std::isfinite(hertz)) {
-        return std::nullopt;
-    }
-    return hertz;
+    return ParseFiniteFloat(text);
 }
 
 } // namespace varko

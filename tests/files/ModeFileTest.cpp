@@ -1,4 +1,5 @@
 #include "files/ModeFile.h"
+#include "files/ModeFileHistory.h"
 
 #include "TestData.h"
 

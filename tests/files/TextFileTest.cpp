@@ -41,5 +41,46 @@ TEST(ReadFileCapped, ExactlyTheCapIsReadOneByteMoreIsRefused) {
     std::filesystem::remove(path);
 }
 
+// Saving the settings or the history: a dotfiles symlink stays a symlink, a file the player made
+// read-only stays as it is, and no temporary file is left behind.
+TEST(ReplaceFileContents, WritesThroughLinksKeepsPermissionsAndRefusesReadOnlyFiles) {
+    namespace fs = std::filesystem;
+    const fs::path dir = testdata::TempPath("replace");
+    fs::remove_all(dir);
+    fs::create_directories(dir / "dotfiles");
+    const auto read = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    ASSERT_TRUE(ReplaceFileContents((dir / "new.ini").string(), "fresh"));
+    EXPECT_EQ(read(dir / "new.ini"), "fresh");
+
+    std::ofstream(dir / "dotfiles" / "Varko.ini") << "old";
+    fs::permissions(dir / "dotfiles" / "Varko.ini", fs::perms(0640));
+    fs::create_symlink("dotfiles/Varko.ini", dir / "Varko.ini");
+    ASSERT_TRUE(ReplaceFileContents((dir / "Varko.ini").string(), "new"));
+    EXPECT_TRUE(fs::is_symlink(dir / "Varko.ini"));
+    EXPECT_EQ(read(dir / "dotfiles" / "Varko.ini"), "new");
+    EXPECT_EQ(fs::status(dir / "dotfiles" / "Varko.ini").permissions(), fs::perms(0640));
+
+    // Root may write anywhere: the permission bits, not access(), decide.
+    fs::permissions(dir / "dotfiles" / "Varko.ini", fs::perms(0444));
+    EXPECT_FALSE(ReplaceFileContents((dir / "Varko.ini").string(), "lost"));
+    EXPECT_EQ(read(dir / "dotfiles" / "Varko.ini"), "new");
+    fs::create_directory(dir / "folder.ini");
+    EXPECT_FALSE(ReplaceFileContents((dir / "folder.ini").string(), "x"));
+
+    const size_t entries = [&] {
+        size_t n = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) {
+            ++n;
+        }
+        return n;
+    }();
+    EXPECT_EQ(entries, 4u); // new.ini, dotfiles, Varko.ini, folder.ini: no temporary left
+    fs::remove_all(dir);
+}
+
 } // namespace
 } // namespace varko
