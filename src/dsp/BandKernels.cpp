@@ -46,19 +46,19 @@ HWY_INLINE void FilterVectors(double* HWY_RESTRICT Block, const float* HWY_RESTR
     constexpr size_t N = HWY_LANES(double);
     double* const base = Block + First;
     const auto at = [base](size_t r, size_t k) { return base + r * LaneBlock + k * N; };
-    const auto coef = [&](size_t r, size_t k) { return hn::Load(d, at(r, k)); };
+    const auto load = [&](size_t r, size_t k) { return hn::Load(d, at(r, k)); };
     TFilterVector v[K];
 #pragma GCC unroll 4
     for (size_t k = 0; k < K; ++k) {
-        v[k].L0 = coef(LpS0, k);
-        v[k].L1 = coef(LpS1, k);
-        v[k].L2 = coef(LpS2, k);
-        v[k].L3 = coef(LpS3, k);
-        v[k].S0 = coef(HpS0, k);
-        v[k].S1 = coef(HpS1, k);
-        v[k].S2 = coef(HpS2, k);
-        v[k].S3 = coef(HpS3, k);
-        v[k].Quiet = coef(Quiet, k);
+        v[k].L0 = load(LpS0, k);
+        v[k].L1 = load(LpS1, k);
+        v[k].L2 = load(LpS2, k);
+        v[k].L3 = load(LpS3, k);
+        v[k].S0 = load(HpS0, k);
+        v[k].S1 = load(HpS1, k);
+        v[k].S2 = load(HpS2, k);
+        v[k].S3 = load(HpS3, k);
+        v[k].Quiet = load(Quiet, k);
         v[k].Gain = hn::LoadU(dh, Gains + First + k * N);
     }
     const VD zero = hn::Zero(d);
@@ -85,24 +85,24 @@ HWY_INLINE void FilterVectors(double* HWY_RESTRICT Block, const float* HWY_RESTR
 #pragma GCC unroll 4
         for (size_t k = 0; k < K; ++k) {
             TFilterVector& s = v[k];
-            const VD gx = hn::Mul(coef(LpGain, k), x[k]);
-            const VD b4x = hn::Mul(coef(Lp4Gain, k), x[k]);
-            const VD b6x = hn::Mul(coef(Lp6Gain, k), x[k]);
+            const VD gx = hn::Mul(load(LpGain, k), x[k]);
+            const VD b4x = hn::Mul(load(Lp4Gain, k), x[k]);
+            const VD b6x = hn::Mul(load(Lp6Gain, k), x[k]);
             VD y = hn::Add(gx, s.L0);
             y = hn::IfThenZeroElse(hn::Lt(hn::Abs(y), threshold), y);
-            const VD l0 = hn::Add(hn::Add(b4x, hn::Mul(coef(LpA0, k), y)), s.L1);
-            const VD l1 = hn::Add(hn::Add(b6x, hn::Mul(coef(LpA1, k), y)), s.L2);
-            const VD l2 = hn::Add(hn::Add(b4x, hn::Mul(coef(LpA2, k), y)), s.L3);
-            const VD l3 = hn::Add(gx, hn::Mul(coef(LpA3, k), y));
-            const VD hy = hn::Mul(coef(HpGain, k), y);
-            const VD m4y = hn::Mul(coef(HpM4Gain, k), y);
-            const VD h6y = hn::Mul(coef(Hp6Gain, k), y);
+            const VD l0 = hn::Add(hn::Add(b4x, hn::Mul(load(LpA0, k), y)), s.L1);
+            const VD l1 = hn::Add(hn::Add(b6x, hn::Mul(load(LpA1, k), y)), s.L2);
+            const VD l2 = hn::Add(hn::Add(b4x, hn::Mul(load(LpA2, k), y)), s.L3);
+            const VD l3 = hn::Add(gx, hn::Mul(load(LpA3, k), y));
+            const VD hy = hn::Mul(load(HpGain, k), y);
+            const VD m4y = hn::Mul(load(HpM4Gain, k), y);
+            const VD h6y = hn::Mul(load(Hp6Gain, k), y);
             VD z = hn::Add(hy, s.S0);
             z = hn::IfThenZeroElse(hn::Lt(hn::Abs(z), threshold), z);
-            const VD s0 = hn::Add(hn::Add(m4y, hn::Mul(coef(HpA0, k), z)), s.S1);
-            const VD s1 = hn::Add(hn::Add(h6y, hn::Mul(coef(HpA1, k), z)), s.S2);
-            const VD s2 = hn::Add(hn::Add(m4y, hn::Mul(coef(HpA2, k), z)), s.S3);
-            const VD s3 = hn::Add(hy, hn::Mul(coef(HpA3, k), z));
+            const VD s0 = hn::Add(hn::Add(m4y, hn::Mul(load(HpA0, k), z)), s.S1);
+            const VD s1 = hn::Add(hn::Add(h6y, hn::Mul(load(HpA1, k), z)), s.S2);
+            const VD s2 = hn::Add(hn::Add(m4y, hn::Mul(load(HpA2, k), z)), s.S3);
+            const VD s3 = hn::Add(hy, hn::Mul(load(HpA3, k), z));
             VD output = z;
             if (allRun) {
                 s.L0 = l0, s.L1 = l1, s.L2 = l2, s.L3 = l3;

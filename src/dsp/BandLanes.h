@@ -17,7 +17,6 @@ class TFilterLanes {
 public:
     // One lane per filter, with its coefficients and state, and its band's excitation gain.
     void Assign(const std::vector<TWaveguideBPFilter4p>& Filters, const std::vector<float>& Gains);
-    int Count() const { return static_cast<int>(Bands); }
 
     // n <= bandkernels::MaxSamples samples of excitation X0 through every filter (Excited: some
     // X0 is not 0); band b's outputs go to Out + b * MaxSamples (room for every lane). Blocks of

@@ -8,7 +8,7 @@ namespace varko {
 void TWaveguideBands::Build(float Frequency, float SampleRate, int32_t EndType, bool Interpolate,
                             const std::vector<float>& Ratios, const std::vector<float>& Gains,
                             float Resonance, uint32_t Seed) {
-    (void)Resonance; // the loop gain comes with every sample's excitation
+    (void)Resonance;
     Excitation.Reset(SampleRate, EndType, Seed);
     const bool rateOk = SampleRate > 0.0f && SampleRate <= MaxSampleRate;
 

@@ -26,7 +26,7 @@ public:
 
     // Frequency, SampleRate in hertz; EndType 1 free, 2 one end fixed, 3 hinged, else none;
     // Ratios: mode frequencies / Frequency, in build order; Gains: excitation gain per mode;
-    // Resonance: the lines' first loop gain; Seed: the noise generator's start value.
+    // Resonance: unused (every sample brings its loop gain); Seed: the noise generator's start.
     // Bands stop at the first mode above half the rate; modes that are not positive and finite,
     // or whose line would be longer than MaxDelaySeconds, get no band.
     void Build(float Frequency, float SampleRate, int32_t EndType, bool Interpolate,
