@@ -89,14 +89,14 @@ public:
     TToneZone* ToneZone = nullptr;
 
     QWidget* ParametersPanel = nullptr;
-    TLinkLabel* CloseParametersLblBtn = nullptr;
+    TLinkLabel* CloseParametersLink = nullptr;
     QLineEdit* InitialFrequencyEdit = nullptr;
     QLabel* NoSoundWarning = nullptr;
     QLineEdit* RepeatDownEdit = nullptr;
     TUpDown* RepeatDownArrows = nullptr;
     QLineEdit* RepeatUpEdit = nullptr;
     TUpDown* RepeatUpArrows = nullptr;
-    QCheckBox* RepeatEndsChk = nullptr;
+    QCheckBox* RepeatEndsBox = nullptr;
     QRadioButton* InternalObject = nullptr;
     QRadioButton* ExternalObject = nullptr;
     QLabel* ModeWeightingLabel = nullptr;
@@ -119,7 +119,7 @@ public:
     QPushButton* ApplyParametersBtn = nullptr;
 
     QWidget* ScaleContentsPanel = nullptr;
-    TLinkLabel* CloseContentsLblBtn = nullptr;
+    TLinkLabel* CloseContentsLink = nullptr;
     QPlainTextEdit* ScaleContentsBox = nullptr;
 
     QWidget* HelpPanel = nullptr;

@@ -196,7 +196,7 @@ void TMainWindow::BuildControls() {
 
     ScaleContentsPanel = new QWidget(this);
     ScaleContentsPanel->setFixedWidth(182);
-    CloseContentsLblBtn = AddPanelTitle(ScaleContentsPanel, QStringLiteral("Scale Contents"), 182);
+    CloseContentsLink = AddPanelTitle(ScaleContentsPanel, QStringLiteral("Scale Contents"), 182);
     ScaleContentsBox = new QPlainTextEdit(ScaleContentsPanel);
     ScaleContentsBox->setReadOnly(true);
     ScaleContentsBox->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -207,7 +207,7 @@ void TMainWindow::BuildControls() {
     cl->addWidget(ScaleContentsBox);
     ScaleContentsPanel->hide();
     middle->addWidget(ScaleContentsPanel);
-    CloseContentsLblBtn->OnClick = [this] { ContentsBtnClick(); };
+    CloseContentsLink->OnClick = [this] { ContentsBtnClick(); };
 
     StatusBar = new TStatusPanels(this);
     root->addWidget(StatusBar);
@@ -304,8 +304,8 @@ void TMainWindow::ConnectPlaying() {
 
 void TMainWindow::BuildParametersPanel() {
     QWidget* p = ParametersPanel;
-    CloseParametersLblBtn = AddPanelTitle(p, QStringLiteral("Parameters"), 241);
-    CloseParametersLblBtn->OnClick = [this] { ParametersBtnClick(); };
+    CloseParametersLink = AddPanelTitle(p, QStringLiteral("Parameters"), 241);
+    CloseParametersLink->OnClick = [this] { ParametersBtnClick(); };
 
     AddLabel(p, QStringLiteral("Initial Frequency:"), 8, 31);
     InitialFrequencyEdit = new QLineEdit(QStringLiteral("200"), p);
@@ -326,16 +326,16 @@ void TMainWindow::BuildParametersPanel() {
     RepeatUpArrows->setGeometry(178, 80, 14, 21);
     AddLabel(p, QStringLiteral("time(s)"), 196, 83);
     // A check box does not wrap its caption; the caption is a label beside it that toggles it.
-    RepeatEndsChk = new QCheckBox(p);
-    RepeatEndsChk->setGeometry(8, 108, 20, 20);
-    RepeatEndsChk->setAccessibleName(
+    RepeatEndsBox = new QCheckBox(p);
+    RepeatEndsBox->setGeometry(8, 108, 20, 20);
+    RepeatEndsBox->setAccessibleName(
         QStringLiteral("Repeat the first and last tones of the scale"));
     auto* repeatEnds =
         new TLinkLabel(QStringLiteral("Repeat the first and last tones of the scale"), p, false);
     repeatEnds->setWordWrap(true);
     repeatEnds->setCursor(Qt::ArrowCursor);
     repeatEnds->setGeometry(28, 106, 205, 30);
-    repeatEnds->OnClick = [this] { RepeatEndsChk->toggle(); };
+    repeatEnds->OnClick = [this] { RepeatEndsBox->toggle(); };
     RepeatDownArrows->OnChangingEx = [this](int v) {
         Instrument.RepeatDownCount = std::max(v, 0);
         return true;
@@ -344,7 +344,7 @@ void TMainWindow::BuildParametersPanel() {
         Instrument.RepeatUpCount = std::max(v, 0);
         return true;
     };
-    connect(RepeatEndsChk, &QCheckBox::toggled, this,
+    connect(RepeatEndsBox, &QCheckBox::toggled, this,
             [this](bool on) { Instrument.RepeatEnds = on; });
     connect(RepeatDownEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatDownEditChange);
     connect(RepeatUpEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatUpEditChange);
