@@ -71,8 +71,9 @@ uint64_t BandBytes(const TToneModes& modes, float f0, float fs) {
             !(length <= fs * TWaveguideBands::MaxDelaySeconds)) {
             continue;
         }
-        bytes += (static_cast<uint64_t>(length) + 4) * sizeof(float) +
-                 sizeof(TWaveguideBPFilter4p) + sizeof(TWaveguideInterpolatedDelay) + 64;
+        // Its ring, its filter's lanes and copy, its output piece.
+        bytes += (static_cast<uint64_t>(length) + 4 + TWaveguideBands::MaxChunk) * sizeof(float) +
+                 2 * sizeof(TWaveguideBPFilter4p) + 64;
     }
     return bytes;
 }
