@@ -174,13 +174,15 @@ int main(int argc, char** argv) {
     }
 
     std::atomic<int64_t> heartbeat{Clock::now().time_since_epoch().count()};
+    std::atomic<const char*> stage{"playing"}; // what the main loop is doing, for a hang
     std::atomic<bool> done{false};
     std::thread watchdog([&] {
         while (!done) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
             const auto beat = Clock::time_point(Clock::duration(heartbeat.load()));
             if (Clock::now() - beat > std::chrono::seconds(90)) {
-                std::fprintf(stdout, "HANG: the main loop has not answered for 90 s\n");
+                std::fprintf(stdout, "HANG: the main loop has not answered for 90 s (%s)\n",
+                             stage.load());
                 std::fflush(stdout);
                 std::_Exit(3);
             }
@@ -189,11 +191,17 @@ int main(int argc, char** argv) {
 
     // Reopens the driver as a player's restart does, once the server takes clients again.
     auto reopen = [&] {
+        stage = "stopping the engine";
         engine.Stop();
+        stage = "closing the driver";
         device.SetDriverIndex(-1);
+        stage = "opening the driver";
         device.SetDriverIndex(driver);
+        stage = "rebuilding";
         session.Instrument.RefreshTones();
+        stage = "starting the engine";
         engine.Start();
+        stage = "playing";
         lost = false;
         if (engine.Running.load() && device.Active()) {
             ++reopens;
@@ -234,7 +242,10 @@ int main(int argc, char** argv) {
         }
         if (t >= nextBuffer) {
             wantedSize = sizes[nextSize++ % std::size(sizes)];
-            if (SetServerBufferSize(wantedSize)) {
+            stage = "changing the buffer size";
+            const bool changed = SetServerBufferSize(wantedSize);
+            stage = "playing";
+            if (changed) {
                 ++bufferChanges;
                 std::printf("  at %.1f s: server buffer size set to %u\n", t, wantedSize);
                 checkSizeAt = t + 10.0;
@@ -253,13 +264,16 @@ int main(int argc, char** argv) {
         if (t >= nextRestart) {
             ++restarts;
             const auto killed = Clock::now();
+            stage = "stopping the server";
             server.Stop();
+            stage = "waiting for the loss";
             // The device must notice that its server is gone, within a bounded time.
             while (!lost && Clock::now() - killed < std::chrono::seconds(10)) {
                 heartbeat = Clock::now().time_since_epoch().count();
                 jobs.RunUntil(Clock::now() + std::chrono::milliseconds(50));
             }
             const double noticed = std::chrono::duration<double>(Clock::now() - killed).count();
+            stage = "starting the server";
             if (!server.Start()) {
                 std::printf("  at %.0f s the server did not come back\n", t);
                 break;
@@ -296,7 +310,9 @@ int main(int argc, char** argv) {
             lastLate = late;
             nextReport += 60.0;
         }
+        stage = "running the host's and the engine's jobs";
         jobs.RunUntil(std::min(at(nextPen), at(nextReport)));
+        stage = "playing";
     }
     engine.Stop();
     done = true;
