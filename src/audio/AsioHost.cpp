@@ -57,7 +57,7 @@ TASIOTimeSub::TASIOTimeSub() {
     FTime.timeInfo.speed = 1.0;
     FTime.timeInfo.sampleRate = 44100.0;
     FTime.timeInfo.flags =
-        atSystemTimeValid | atSamplePositionValid | atSampleRateValid | atSpeedValid;
+        kSystemTimeValid | kSamplePositionValid | kSampleRateValid | kSpeedValid;
 }
 
 void TASIOTimeSub::SetSamplePos(int64_t value) {
@@ -586,7 +586,7 @@ void TASIOHost::BufferSwitch(int32_t index) {
     time = ::varko::ASIOTime{};
     if (FDriver && FDriver->getSamplePosition(&time.timeInfo.samplePosition,
                                               &time.timeInfo.systemTime) == ASE_OK) {
-        time.timeInfo.flags |= atSystemTimeValid | atSamplePositionValid;
+        time.timeInfo.flags |= kSystemTimeValid | kSamplePositionValid;
     }
     BufferSwitchTimeInfo(index, time);
 }

@@ -52,15 +52,7 @@ enum TPreventClipping { pcNone, pcDigital, pcAnalog };
 enum TBufferPreFill { bpfNone, bpfZero, bpfNoise, bpfCustom };
 enum TInputMonitor { imDisabled, imMono, imStereo, imAll };
 
-// Time-info flags; bit i of the ASIO time-info flags word
-enum TATFlag : uint32_t {
-    atSystemTimeValid = 1u << 0,
-    atSamplePositionValid = 1u << 1,
-    atSampleRateValid = 1u << 2,
-    atSpeedValid = 1u << 3,
-    atSampleRateChanged = 1u << 4,
-    atClockSourceChanged = 1u << 5,
-};
+// Time-info flags: the k*Valid and k*Changed bits of AsioTimeInfo.
 using TATFlags = uint32_t;
 
 using TArrayOfDoubleArray = std::vector<std::vector<double>>;

@@ -41,6 +41,12 @@ void UpdateStereoConstants(TAudioEngine& engine, bool paint2Rows) {
     }
 }
 
+TToneModes ModesOfTone(const TToneBankInput& in, float f0, float fs) {
+    const int modeLimit = std::max(in.ModeLimit, 1);
+    return in.ExternalObject ? FileModes(in.ModeRatios, in.ModeLevels, in.End, f0, fs, modeLimit)
+                             : UniformBarModes(in.End, f0, fs, modeLimit, in.ModeWeighting);
+}
+
 TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
     TToneBankResult r;
     const bool wasRunning = engine.Running.load();
@@ -55,7 +61,6 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
     const float fs = static_cast<float>(engine.Host().SampleRate());
     const auto blockSize = static_cast<int32_t>(engine.Host().BufferSize());
     const float resonance = ResonanceFromFader(in.ResonanceFader);
-    const int modeLimit = std::max(in.ModeLimit, 1);
 
     for (int i = 0; i < count; ++i) {
         auto osc = in.MakeOscillator ? in.MakeOscillator() : std::make_unique<TWaveguideThread>();
@@ -67,10 +72,7 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
         t.BlockSize = blockSize;
         t.Resonance.store(resonance, std::memory_order_relaxed);
         t.Interpolate = in.InterpolateDelays;
-        const TToneModes modes =
-            in.ExternalObject
-                ? FileModes(in.ModeRatios, in.ModeLevels, in.End, t.Frequency, fs, modeLimit)
-                : UniformBarModes(in.End, t.Frequency, fs, modeLimit, in.ModeWeighting);
+        const TToneModes modes = ModesOfTone(in, t.Frequency, fs);
         t.Ratios = modes.Ratios;
         t.Gains = modes.Gains;
         t.EndType = static_cast<int32_t>(modes.EndType);

@@ -51,6 +51,9 @@ struct TToneBankResult {
     std::string CrashText; // when Abandoned: the dead oscillator's "class@sender: message"
 };
 
+// The modes a tone of f0 hertz gets at fs hertz: the mode file's or the uniform bar's.
+TToneModes ModesOfTone(const TToneBankInput& input, float f0, float fs);
+
 // Throws the bank away and builds it anew from the input: stops the engine if it ran, ends every
 // oscillator, creates, starts and waits for one oscillator per tone, sets the pan constants
 // and ReadIndex, and restarts the engine if it ran. Runs on the owner's thread.

@@ -1,25 +1,16 @@
 #include "engine/WaveguideThread.h"
 
+#include "core/Exceptions.h"
 #include "core/RealTime.h"
 
 #include <charconv>
 #include <chrono>
-#include <cxxabi.h>
-#include <typeinfo>
 
 namespace varko {
 
 namespace {
 
 constexpr int32_t MaxBlockSize = 65536;
-
-std::string Demangle(const char* name) {
-    int status = 0;
-    char* text = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-    std::string result = status == 0 && text ? text : name;
-    std::free(text);
-    return result;
-}
 
 // "Osc-" and the frequency, as debuggers and top show the thread.
 void NameOscillatorThread(float Frequency) {
@@ -129,14 +120,11 @@ void TWaveguideThread::Run() {
             PhaseState.notify_all();
             Wake.acquire();
         }
-    } catch (const std::exception& e) {
-        FatalException = std::current_exception();
-        ExceptionClassName = Demangle(typeid(e).name());
-        ExceptionMessage = e.what();
     } catch (...) {
         FatalException = std::current_exception();
-        const std::type_info* type = abi::__cxa_current_exception_type();
-        ExceptionClassName = type ? Demangle(type->name()) : "unknown";
+        const TExceptionInfo info = CurrentException();
+        ExceptionClassName = info.Class;
+        ExceptionMessage = info.Message;
     }
     PhaseState.store(Ended, std::memory_order_release);
     PhaseState.notify_all();

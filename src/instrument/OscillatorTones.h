@@ -8,25 +8,23 @@ namespace varko {
 
 class TOscillatorTones : public IToneTarget {
 public:
-    explicit TOscillatorTones(TAudioEngine& engine) : engine_(engine) {}
+    // No engine (before the audio host is attached, after it is released): no tones.
+    void SetEngine(TAudioEngine* engine) { engine_ = engine; }
 
-    int ToneCount() const override { return static_cast<int>(engine_.Oscillators.size()); }
-    void SetPressure(int tone, float value) override {
-        At(tone).Pressure.store(value, std::memory_order_relaxed);
+    int ToneCount() const override {
+        return engine_ != nullptr ? static_cast<int>(engine_->Oscillators.size()) : 0;
     }
-    void SetSpeed(int tone, float value) override {
-        At(tone).Speed.store(value, std::memory_order_relaxed);
-    }
+    void SetPressure(int tone, float value) override { At(tone).Pressure.store(value, Relaxed); }
+    void SetSpeed(int tone, float value) override { At(tone).Speed.store(value, Relaxed); }
     void SetStrikePosition(int tone, float value) override {
-        At(tone).StrikePosition.store(value, std::memory_order_relaxed);
+        At(tone).StrikePosition.store(value, Relaxed);
     }
-    void SetResonance(int tone, float value) override {
-        At(tone).Resonance.store(value, std::memory_order_relaxed);
-    }
+    void SetResonance(int tone, float value) override { At(tone).Resonance.store(value, Relaxed); }
 
 private:
-    TWaveguideThread& At(int tone) { return *engine_.Oscillators[static_cast<size_t>(tone)]; }
-    TAudioEngine& engine_;
+    static constexpr auto Relaxed = std::memory_order_relaxed;
+    TWaveguideThread& At(int tone) { return *engine_->Oscillators[static_cast<size_t>(tone)]; }
+    TAudioEngine* engine_ = nullptr;
 };
 
 } // namespace varko

@@ -107,19 +107,18 @@ void TPlaying::PointerUp(TMouseButton button) {
     }
 }
 
-void TPlaying::TabletPacket(const TPacket& packet) {
-    // The pressure field is unsigned in the packet but never above axMax.
-    const auto pressure = static_cast<int32_t>(packet.pkNormalPressure);
+void TPlaying::PenSample(const TPenSample& sample) {
+    const int32_t pressure = sample.Pressure;
     if (ValidBar(CurrentBar)) {
         if (PenDown) {
             tones_.SetPressure(
                 CurrentBar, std::clamp(static_cast<float>(pressure) * PressureScale, 0.0f, 1.0f));
         }
-        const float dy = (static_cast<float>(packet.pkY) - LastPointerY) * TabletScaleY;
-        const float dx = (static_cast<float>(packet.pkX) - LastPointerX) * TabletScaleX;
+        const float dy = (static_cast<float>(sample.Y) - LastPointerY) * TabletScaleY;
+        const float dx = (static_cast<float>(sample.X) - LastPointerX) * TabletScaleX;
         tones_.SetSpeed(CurrentBar, std::sqrt(dy * dy + dx * dx));
-        LastPointerX = static_cast<float>(packet.pkX);
-        LastPointerY = static_cast<float>(packet.pkY);
+        LastPointerX = static_cast<float>(sample.X);
+        LastPointerY = static_cast<float>(sample.Y);
     }
     if (PenDown && ShowPressureLevel) {
         SetPressureBar(pressure);
@@ -160,13 +159,11 @@ void TPlaying::Pen(const TToneZoneGeometry& zone, float barWidthReciprocal, floa
     if (down && !PenDown) {
         PointerDown(TMouseButton::mbLeft);
     }
-    TPacket packet;
-    packet.pkButtons = down ? 1 : 0;
-    packet.pkX = static_cast<int32_t>(std::lround(px * units));
-    packet.pkY = static_cast<int32_t>(std::lround(py * units));
-    packet.pkNormalPressure =
-        static_cast<uint32_t>(std::lround(std::clamp(pressure, 0.0f, 1.0f) * axMax));
-    TabletPacket(packet);
+    TPenSample sample;
+    sample.X = static_cast<int32_t>(std::lround(px * units));
+    sample.Y = static_cast<int32_t>(std::lround(py * units));
+    sample.Pressure = static_cast<int32_t>(std::lround(std::clamp(pressure, 0.0f, 1.0f) * axMax));
+    PenSample(sample);
     // A real pen's last packet (pressure 0) arrives before the button release, so a lift
     // leaves the tone without pressure.
     if (!down && PenDown) {

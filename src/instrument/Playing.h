@@ -5,8 +5,8 @@
 
 #include "engine/FaderLaws.h"
 #include "instrument/ToneZoneGeometry.h"
-#include "tablet/WintabConsts.h"
 
+#include <cstdint>
 #include <functional>
 
 namespace varko {
@@ -19,6 +19,14 @@ struct IToneTarget {
     virtual void SetSpeed(int tone, float value) = 0;          // fractions of the input area
     virtual void SetStrikePosition(int tone, float value) = 0; // 0 .. 1, top to bottom
     virtual void SetResonance(int tone, float value) = 0;      // loop gain
+};
+
+// One reading of the pen: where it is, in the tablet's units, and how hard it presses, in
+// 0 .. the pressure axis maximum.
+struct TPenSample {
+    int32_t X = 0;
+    int32_t Y = 0;
+    int32_t Pressure = 0;
 };
 
 enum class TMouseButton { mbLeft, mbRight, mbMiddle, mbOther };
@@ -65,8 +73,8 @@ public:
                            float cursorX, float cursorY);
     void PointerDown(TMouseButton button);
     void PointerUp(TMouseButton button);
-    // A tablet packet: pressure while the tip is down, speed always (a hovering pen too).
-    void TabletPacket(const TPacket& packet);
+    // A pen reading: pressure while the tip is down, speed always (a hovering pen too).
+    void PenSample(const TPenSample& sample);
     // The context's input extents; a zero extent leaves its scale unchanged.
     void TabletContextUpdate(int32_t inExtX, int32_t inExtY);
     // The pen's pressure axis maximum (at least 1).

@@ -64,9 +64,12 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         return 2;
     }
     TJobQueue jobs;
+    const TOwnerDispatcher dispatch = [&jobs](std::function<void()> job) {
+        jobs.Post(std::move(job));
+    };
     auto host = std::make_unique<TASIOHost>();
     TASIOHost& device = *host;
-    device.OwnerDispatcher = [&jobs](std::function<void()> job) { jobs.Post(std::move(job)); };
+    device.OwnerDispatcher = dispatch;
     if (device.DriverList().empty()) {
         std::fprintf(err, "varko-render: no audio output devices found\n");
         return 1;
@@ -87,17 +90,15 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         return 1;
     }
     bool lost = false;
-    device.OnDeviceLost = [&lost](IAudioHost*) { lost = true; };
-    if (!session.Build(std::move(host), error)) {
+    session.Instrument.OnDeviceLost = [&lost] { lost = true; };
+    if (!session.Build(std::move(host), error, dispatch)) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return 1;
     }
     for (const auto& w : session.Warnings) {
         std::fprintf(err, "varko-render: warning: %s\n", w.c_str());
     }
-    TAudioEngine& engine = *session.Engine;
-    engine.Dispatch = [&jobs](std::function<void()> job) { jobs.Post(std::move(job)); };
-    engine.OnRebuildTones = [&session] { session.Rebuild(); };
+    TAudioEngine& engine = session.Engine();
     engine.Start();
     if (!engine.Running.load() || !device.Active()) {
         std::fprintf(err, "varko-render: the device \"%s\" could not be started\n",

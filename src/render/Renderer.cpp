@@ -18,13 +18,6 @@ namespace varko {
 
 namespace {
 
-std::string Replace(std::string s, const std::string& what, const std::string& with) {
-    for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + with.size())) {
-        s.replace(p, what.size(), with);
-    }
-    return s;
-}
-
 // Every float printed so that it reads back as the same 32-bit float.
 std::string JsonFloat(float v) {
     if (!std::isfinite(v)) {
@@ -67,62 +60,54 @@ std::string JsonString(const std::string& s) {
 
 bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
     Options = o;
-    Scale = ReadScalaFile(o.Scale);
-    if (!Scale.Opened) {
-        error = std::string(text::ScaleNotOpened) + " (" + o.Scale + ")";
+    TInstrument& in = Instrument;
+    in.InitialFrequency = static_cast<float>(o.InitialFrequency);
+    in.RepeatDownCount = o.Down;
+    in.RepeatUpCount = o.Up;
+    in.RepeatEnds = o.RepeatEnds;
+    in.ExternalObject = !o.Modes.empty();
+    in.End = static_cast<TEndType>(o.End);
+    in.ModeWeighting = o.Weighting;
+    in.ModeLimit = o.ModeLimit;
+    in.Seed = o.Seed;
+    in.TimeCritical = o.Play;
+    in.SetInterpolateDelays(o.Interpolate);
+    in.SetPaint2Rows(o.TwoRows);
+    in.SetStereoSeparation(!o.Mono);
+    in.SetMasterLevel(o.Master);
+    in.Playing().SetResonanceFader(o.Resonance);
+    bool failed = false;
+    in.OnMessage = [&](const TInstrumentMessage& m) {
+        if (m.Kind == TInstrumentMessage::TKind::Error) {
+            failed = true;
+            error = m.Text;
+        } else {
+            Warnings.push_back(m.Text);
+        }
+    };
+    in.OpenScale(o.Scale);
+    if (failed) {
+        error += " (" + o.Scale + ")";
         return false;
     }
-    if (Scale.HasErrors) {
-        Warnings.emplace_back(text::ScaleErrors);
-    }
-    const auto tones = CalculateRepeats(Scale.Degrees, o.Down, o.Up, o.RepeatEnds);
-    Tones = tones.value_or(std::vector<float>{});
     if (!o.Modes.empty()) {
-        const ModeFile m = ReadModeFile(o.Modes);
-        if (!m.Opened) {
-            error = std::string(text::ModeFileNotOpened) + " (" + o.Modes + ")";
+        in.LoadModeFile(o.Modes);
+        if (failed) {
+            error += " (" + o.Modes + ")";
             return false;
         }
-        if (m.HasFaultyLines) {
+        if (in.ModeFileWarning) {
             Warnings.emplace_back(text::WarnModeFile);
         }
-        ModeRatios = m.Ratios;
-        ModeLevels = m.Levels;
-        ModeFileName = ModeFileItemName(o.Modes);
     }
+    in.OnMessage = [this](const TInstrumentMessage& m) { Warnings.push_back(m.Text); };
     return true;
 }
 
-TToneBankInput TRenderSession::BankInput() const {
-    TToneBankInput in;
-    in.ToneRatios = Tones;
-    in.InitialFrequency = static_cast<float>(Options.InitialFrequency);
-    in.ExternalObject = !Options.Modes.empty();
-    in.End = static_cast<TEndType>(Options.End);
-    in.ModeWeighting = Options.Weighting;
-    in.ModeLimit = Options.ModeLimit;
-    in.ResonanceFader = Options.Resonance;
-    in.InterpolateDelays = Options.Interpolate;
-    in.Paint2Rows = Options.TwoRows;
-    in.ModeRatios = ModeRatios;
-    in.ModeLevels = ModeLevels;
-    in.ModeFileName = ModeFileName;
-    in.Seed = Options.Seed;
-    in.TimeCritical = Options.Play;
-    return in;
-}
-
-bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error) {
-    Engine = std::make_unique<TAudioEngine>(std::move(host));
-    Engine->Stereo = !Options.Mono;
-    Engine->TwoRowPanning = Options.TwoRows;
-    Engine->MasterGain = MasterGainFromFader(Options.Master);
-    const TToneBankResult r = RefreshTones(*Engine, BankInput());
-    if (r.Capped) {
-        Warnings.push_back(
-            Replace(Replace(text::TooManyTones, "%1", std::to_string(r.RequestedTones)), "%2",
-                    std::to_string(MaxTones)));
-    }
+bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error,
+                           TOwnerDispatcher dispatch) {
+    Instrument.AttachHost(std::move(host), std::move(dispatch));
+    const TToneBankResult r = Instrument.RefreshTones();
     if (r.WarnNoSound) {
         Warnings.emplace_back(text::WarnNoSound);
     }
@@ -134,37 +119,30 @@ bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error)
         return false;
     }
     Zone = TToneZoneGeometry(r.BuiltTones, Options.ZoneWidth, Options.ZoneHeight, Options.TwoRows);
-    Target = std::make_unique<TOscillatorTones>(*Engine);
-    Player = std::make_unique<TPlaying>(*Target);
-    Player->SetResonanceFader(Options.Resonance);
     return true;
 }
 
-void TRenderSession::Rebuild() {
-    TToneBankInput in = BankInput();
-    in.ResonanceFader = Player ? Player->ResonanceFader() : Options.Resonance;
-    RefreshTones(*Engine, in);
-}
-
 bool TRenderSession::Apply(const TGestureEvent& e, std::string& error) {
+    IToneTarget& tones = Instrument.ToneTarget();
     switch (e.Kind) {
     case TGestureEvent::TKind::Pen:
-        Player->Pen(Zone, Zone.BarWidthReciprocal(), static_cast<float>(e.X),
-                    static_cast<float>(e.Y), static_cast<float>(e.Pressure), e.Pressure > 0.0);
+        Instrument.Playing().Pen(Zone, Zone.BarWidthReciprocal(), static_cast<float>(e.X),
+                                 static_cast<float>(e.Y), static_cast<float>(e.Pressure),
+                                 e.Pressure > 0.0);
         break;
     case TGestureEvent::TKind::Tone:
-        if (e.Tone >= Target->ToneCount()) {
+        if (e.Tone >= tones.ToneCount()) {
             error = "line " + std::to_string(e.Line) + ": there is no tone " +
                     std::to_string(e.Tone) + " (the scale gives " +
-                    std::to_string(Target->ToneCount()) + " tones)";
+                    std::to_string(tones.ToneCount()) + " tones)";
             return false;
         }
-        Target->SetPressure(e.Tone, static_cast<float>(e.Pressure));
-        Target->SetSpeed(e.Tone, static_cast<float>(e.Speed));
-        Target->SetStrikePosition(e.Tone, static_cast<float>(e.X));
+        tones.SetPressure(e.Tone, static_cast<float>(e.Pressure));
+        tones.SetSpeed(e.Tone, static_cast<float>(e.Speed));
+        tones.SetStrikePosition(e.Tone, static_cast<float>(e.X));
         break;
     case TGestureEvent::TKind::Fader:
-        Player->SetResonanceFader(e.Position);
+        Instrument.Playing().SetResonanceFader(e.Position);
         break;
     }
     return true;
@@ -174,8 +152,9 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
                                    const std::function<bool(const float*, size_t)>& onFrames,
                                    const std::function<void(double)>& onProgress,
                                    std::string& error) {
-    const double rate = Engine->Host().SampleRate();
-    const size_t block = Engine->Host().BufferSize();
+    TAudioEngine& engine = Engine();
+    const double rate = engine.Host().SampleRate();
+    const size_t block = engine.Host().BufferSize();
     const auto total = static_cast<size_t>(std::llround(seconds * rate));
     TArrayOfSingleArray out(2, TSingleArray(block, 0.0f));
     std::vector<float> frames(block * 2);
@@ -184,7 +163,7 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
     for (size_t k = 0; done < total; ++k) {
         // Every oscillator has finished its block: events land between two blocks, as a
         // device's would, and the result does not depend on thread timing.
-        Engine->WaitForOscillators();
+        engine.WaitForOscillators();
         const double now = static_cast<double>(k) * static_cast<double>(block) / rate;
         while (next < script.Events.size() && script.Events[next].Time <= now) {
             if (!Apply(script.Events[next], error)) {
@@ -192,7 +171,7 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
             }
             ++next;
         }
-        Engine->RenderOffline(out);
+        engine.RenderOffline(out);
         const size_t n = std::min(block, total - done);
         for (size_t i = 0; i < n; ++i) {
             frames[2 * i] = out[0][i];
@@ -207,28 +186,26 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
             onProgress(static_cast<double>(done) / rate);
         }
     }
-    Engine->WaitForOscillators();
+    engine.WaitForOscillators();
     return true;
 }
 
 std::string TRenderSession::TonesJson() const {
-    const TToneBankInput in = BankInput();
+    const TToneBankInput in = Instrument.BankInput();
     const float fs = static_cast<float>(Options.Rate);
-    std::string s = "{\n  \"description\": " + JsonString(Scale.Description) + ",\n";
-    s += "  \"degrees\": " + JsonFloats(Scale.Degrees) + ",\n";
-    s += "  \"tones\": " + JsonFloats(Tones) + ",\n";
+    const ScalaFile& scale = Instrument.Scale;
+    std::string s = "{\n  \"description\": " + JsonString(scale.Description) + ",\n";
+    s += "  \"degrees\": " + JsonFloats(scale.Degrees) + ",\n";
+    s += "  \"tones\": " + JsonFloats(in.ToneRatios) + ",\n";
     std::vector<float> freqs;
-    for (const float r : Tones) {
+    for (const float r : in.ToneRatios) {
         freqs.push_back(r * in.InitialFrequency);
     }
     s += "  \"frequencies\": " + JsonFloats(freqs) + ",\n  \"bands\": [";
-    const size_t count = std::min<size_t>(Tones.size(), MaxTones);
+    const size_t count = std::min<size_t>(in.ToneRatios.size(), MaxTones);
     for (size_t t = 0; t < count; ++t) {
         const float f0 = freqs[t];
-        const TToneModes modes =
-            in.ExternalObject
-                ? FileModes(in.ModeRatios, in.ModeLevels, in.End, f0, fs, std::max(in.ModeLimit, 1))
-                : UniformBarModes(in.End, f0, fs, std::max(in.ModeLimit, 1), in.ModeWeighting);
+        const TToneModes modes = ModesOfTone(in, f0, fs);
         // The bands the oscillator really builds, matched back to the modes they came from.
         TWaveguideBands bands;
         bands.Build(f0, fs, static_cast<int32_t>(modes.EndType), in.InterpolateDelays, modes.Ratios,

@@ -2,14 +2,10 @@
 // offline, block by block, exactly as a device would ask for the blocks.
 #pragma once
 
-#include "engine/AudioEngine.h"
-#include "engine/ToneBank.h"
-#include "files/ScalaFile.h"
+#include "instrument/Instrument.h"
+#include "instrument/ToneZoneGeometry.h"
 #include "render/GestureScript.h"
 #include "render/RenderOptions.h"
-#include "instrument/OscillatorTones.h"
-#include "instrument/Playing.h"
-#include "instrument/ToneZoneGeometry.h"
 
 #include <cstdio>
 #include <functional>
@@ -21,17 +17,15 @@ namespace varko {
 
 class TRenderSession {
 public:
-    // Reads the scale (and mode file), computes the tone list. On failure returns false with
+    // Reads the scale (and mode file) and computes the tone list. On failure returns false with
     // a message. Warnings (the window's scale and mode-file warnings) go to Warnings.
     bool Prepare(const TRenderOptions& options, std::string& error);
 
-    // Builds the bank on the given host (offline: a TNullHost that is never started).
-    // Returns false with a message when the bank cannot be built.
-    bool Build(std::unique_ptr<IAudioHost> host, std::string& error);
-
-    // Rebuilds the bank on the same engine (a driver reset or new sample rate), keeping the
-    // zone and the player's resonance.
-    void Rebuild();
+    // Builds the bank on the given host (offline: a TNullHost that is never started); dispatch
+    // runs the host's and the engine's jobs on the caller's thread (--play). Returns false with
+    // a message when the bank cannot be built.
+    bool Build(std::unique_ptr<IAudioHost> host, std::string& error,
+               TOwnerDispatcher dispatch = {});
 
     // Applies one script event (tone index out of range: false with a message naming the line).
     bool Apply(const TGestureEvent& e, std::string& error);
@@ -46,19 +40,12 @@ public:
     // The --print-tones JSON.
     std::string TonesJson() const;
 
+    TAudioEngine& Engine() { return Instrument.Engine(); }
+
     std::vector<std::string> Warnings;
     TRenderOptions Options;
-    ScalaFile Scale;
-    std::vector<float> Tones;
-    std::vector<float> ModeRatios, ModeLevels;
-    std::string ModeFileName;
-    std::unique_ptr<TAudioEngine> Engine;
+    TInstrument Instrument;
     TToneZoneGeometry Zone;
-
-private:
-    TToneBankInput BankInput() const;
-    std::unique_ptr<TOscillatorTones> Target;
-    std::unique_ptr<TPlaying> Player;
 };
 
 // The script of --gesture (an empty script without it). On failure prints the message to err

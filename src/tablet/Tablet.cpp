@@ -226,9 +226,9 @@ void TWintabService::WindowDestroyed(const TCustomTablet* window) {
 
 // ---- TCustomTablet ---------------------------------------------------------------------
 
-TCustomTablet::TCustomTablet(TWintabService* service, bool designing) {
+TCustomTablet::TCustomTablet(TWintabService* service) {
     packet_.assign(sizeof(TPacket) + 1, 0);
-    if (designing || service == nullptr) {
+    if (service == nullptr) {
         return;
     }
     if (service->WTInfoA(0, 0, nullptr) == 0) {

@@ -99,8 +99,8 @@ using TContextEvent =
 
 class TCustomTablet {
 public:
-    // service null: no driver on this machine (Present stays false). designing: load nothing.
-    explicit TCustomTablet(TWintabService* service, bool designing = false);
+    // service null: no driver on this machine (Present stays false).
+    explicit TCustomTablet(TWintabService* service);
     virtual ~TCustomTablet();
     TCustomTablet(const TCustomTablet&) = delete;
     TCustomTablet& operator=(const TCustomTablet&) = delete;

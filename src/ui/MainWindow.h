@@ -1,15 +1,11 @@
-// The main window: the tone zone with its playing handlers, the toolbar, meters, panels and
-// status bar; it starts the instrument in order, runs its timers and watchdog, and shuts down.
+// The main window: a view over the instrument. The tone zone with its playing handlers, the
+// toolbar, meters, panels and status bar; it starts the instrument in order, runs the timers and
+// the watchdog, and shuts down. Its parts live in files by concern: MainWindowControls (building
+// the controls), MainWindowStartup (start-up, shutdown, crashes), MainWindowStatus (status bar,
+// meters, timers, watchdog) and MainWindowKeys (function keys).
 #pragma once
 
-#include "dsp/BarModes.h"
-#include "engine/AudioEngine.h"
-#include "files/ModeFile.h"
-#include "files/ModeFileHistory.h"
-#include "files/ScalaFile.h"
-#include "files/ToneList.h"
-#include "instrument/Playing.h"
-#include "ui/dialogs/SettingsDialog.h"
+#include "instrument/Instrument.h"
 
 #include <QString>
 #include <QWidget>
@@ -18,7 +14,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
@@ -38,19 +33,20 @@ namespace varko {
 
 class TAboutBox;
 class TClipLed;
+class TCrashWindow;
 class TImageButton;
 class TLinkLabel;
+class TSettingsDialog;
 class TStatusPanels;
 class TTablet;
 class TTabletEventSource;
 class TToneZone;
 class TUpDown;
-class TCrashWindow;
 
 class TMainWindow : public QWidget {
     Q_OBJECT
 public:
-    // Builds the controls and runs the start-up (StartUp).
+    // Builds the controls and runs the start-up.
     explicit TMainWindow(QWidget* parent = nullptr);
     ~TMainWindow() override;
 
@@ -65,25 +61,13 @@ public:
 
     bool Halted = false; // start-up ended the program, or a crash did
 
-    // Unit state
-    ScaleDegrees ScaleDegrees_;
-    std::vector<std::string> ScaleLines;
-    std::vector<float> ToneRatios;
-    float InitialFrequency = DefaultInitialFrequency;
-    int RepeatDownCount = 0;
-    int RepeatUpCount = 0;
-    int ModeLimit = 8;
-    std::vector<float> ModeRatios;
-    std::vector<float> ModeLevels;
-    ModeFileHistory History;
+    TInstrument Instrument;
+    TPlaying& Playing() { return Instrument.Playing(); }
     uint32_t LastTick = 0;
     QString InitialDir; // file dialogs' folder on the first run
-    TSettingsFlags Flags;
 
-    std::unique_ptr<TAudioEngine> Engine;
     std::unique_ptr<TTabletEventSource> TabletSource;
     std::unique_ptr<TTablet> Tablet;
-    TPlaying& Playing() { return *playing_; }
     TSettingsDialog* Settings = nullptr;
     TCrashWindow* CrashWin = nullptr;
     TAboutBox* AboutBox = nullptr; // created by the program after the window
@@ -105,14 +89,14 @@ public:
     TToneZone* ToneZone = nullptr;
 
     QWidget* ParametersPanel = nullptr;
-    TLinkLabel* CloseParametersLblBtn = nullptr;
+    TLinkLabel* CloseParametersLink = nullptr;
     QLineEdit* InitialFrequencyEdit = nullptr;
     QLabel* NoSoundWarning = nullptr;
     QLineEdit* RepeatDownEdit = nullptr;
     TUpDown* RepeatDownArrows = nullptr;
     QLineEdit* RepeatUpEdit = nullptr;
     TUpDown* RepeatUpArrows = nullptr;
-    QCheckBox* RepeatEndsChk = nullptr;
+    QCheckBox* RepeatEndsBox = nullptr;
     QRadioButton* InternalObject = nullptr;
     QRadioButton* ExternalObject = nullptr;
     QLabel* ModeWeightingLabel = nullptr;
@@ -135,7 +119,7 @@ public:
     QPushButton* ApplyParametersBtn = nullptr;
 
     QWidget* ScaleContentsPanel = nullptr;
-    TLinkLabel* CloseContentsLblBtn = nullptr;
+    TLinkLabel* CloseContentsLink = nullptr;
     QPlainTextEdit* ScaleContentsBox = nullptr;
 
     QWidget* HelpPanel = nullptr;
@@ -158,7 +142,7 @@ public:
     // Handlers
     void ShutDown();
     void LayOutStatusBar();
-    // A function key as FunctionKey receives it; returns whether it was one of the window's.
+    // A function key as the window receives it; returns whether it was one of the window's.
     bool FunctionKey(int key, Qt::KeyboardModifiers modifiers);
     void LevelTimerTick();
     void LeftClipOffTimerTimer();
@@ -170,10 +154,8 @@ public:
                               const std::string& message);
     // A tone thread that ended with an exception: its crash text ("class@TWaveguideThread: ...").
     void ThreadTerminationCheck(const std::string& crashText);
-    void MasterFaderChange();
     void MasterLevelResetClick();
     void ModeLimitEditChange();
-    bool ModeLimitChanging(int newValue);
     void ModeWeightingChange();
     void RepeatDownEditChange();
     void RepeatUpEditChange();
@@ -187,18 +169,8 @@ public:
     void InternalObjectClick();
     void ExternalObjectClick();
     void ModeFilesComboSelect();
-    void LoadModeFile(const std::string& path, bool fromHistory);
-    void UpdateModeFileHistory();
-
-    // Scales and the tone bank
     void OpenScaleBtnClick();
-    void ParseScalaFile(const std::string& path);
-    void CalculateRepeats();
     void ApplyParametersBtnClick();
-    void RefreshTones();
-    void UpdateStereoConstants();
-    void RepaintToneZone();
-    void TabletPacket(const void* pPacket);
 
     // Shows a message box with the caption "Varko"; returns the button pressed.
     int MessageBox(const QString& text, int icon, int buttons = 0x400 /* OK */);
@@ -211,21 +183,27 @@ protected:
 private:
     void BuildControls();
     void BuildParametersPanel();
+    void BuildTimers();
+    void ConnectPlaying();
     void StartUp();
+    void CreateSettingsDialog();
     void ReadSettingsFile();
+    void StartWithoutTablet();
+    // The instrument's state as the controls show it.
+    void ShowInstrumentState();
+    void ShowModeFiles();
+    void RepaintToneZone();
+    void ShowMessage(const TInstrumentMessage& message);
     void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
     void DrawPressurePanel(QPainter& painter);
     void ShowStoppedWarning(const char* first, const char* second);
+    void ShowAudioStopped();
     QString ChooseFile(const char* title, const char* filter);
     TEndType CheckedEndType() const;
 
-    std::unique_ptr<IToneTarget> tones_;
-    std::unique_ptr<TPlaying> playing_;
     bool closed_ = false;
     bool crashing_ = false;
+    std::string shownScaleText_; // the scale lines the contents box shows
 };
-
-// The single main window (null when there is none).
-extern TMainWindow* MainWin;
 
 } // namespace varko

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace varko {
 
@@ -71,6 +72,13 @@ void TTabletEventSource::UpdateExtents() {
     const QRect desk = screen->virtualGeometry();
     service_.SetInputExtents(desk.x() * 100, desk.y() * 100, std::max(desk.width(), 1) * 100,
                              std::max(desk.height(), 1) * 100);
+}
+
+TPenSample TTabletEventSource::PenSampleFromPacket(const void* packet) {
+    TPacket p;
+    std::memcpy(&p, packet, sizeof p);
+    // The pressure field is unsigned in the packet but never above the axis maximum.
+    return TPenSample{p.pkX, p.pkY, static_cast<int32_t>(p.pkNormalPressure)};
 }
 
 TPacket TTabletEventSource::PacketFromEvent(const QTabletEvent& event) {

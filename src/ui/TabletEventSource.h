@@ -5,6 +5,7 @@
 // events that choose the bar.
 #pragma once
 
+#include "instrument/Playing.h"
 #include "tablet/Tablet.h"
 
 #include <QObject>
@@ -38,6 +39,8 @@ public:
 
     // The packet for one tablet event.
     static TPacket PacketFromEvent(const QTabletEvent& event);
+    // What playing takes of a packet the component delivers.
+    static TPenSample PenSampleFromPacket(const void* packet);
     // The virtual desktop in hundredths of a pixel, as the context's input area.
     void UpdateExtents();
 

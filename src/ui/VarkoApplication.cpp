@@ -1,13 +1,11 @@
 #include "ui/VarkoApplication.h"
 
-#include <cxxabi.h>
+#include "core/Exceptions.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <memory>
-#include <typeinfo>
 
 namespace varko {
 
@@ -15,13 +13,6 @@ std::function<void(const std::string&, const std::string&, const std::string&)>
     TVarkoApplication::OnException;
 
 TVarkoApplication::TVarkoApplication(int& argc, char** argv) : QApplication(argc, argv) {}
-
-std::string DemangledName(const char* mangled) {
-    int status = 0;
-    std::unique_ptr<char, void (*)(void*)> name(
-        abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
-    return status == 0 && name ? std::string(name.get()) : std::string(mangled);
-}
 
 std::string SenderClassName(const QObject* receiver) {
     if (receiver == nullptr) {
@@ -38,17 +29,14 @@ std::string SenderClassName(const QObject* receiver) {
 }
 
 bool TVarkoApplication::notify(QObject* receiver, QEvent* event) {
-    std::string cls;
-    std::string message;
+    TExceptionInfo info;
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        cls = DemangledName(typeid(e).name());
-        message = e.what();
     } catch (...) {
-        const std::type_info* t = abi::__cxa_current_exception_type();
-        cls = t != nullptr ? DemangledName(t->name()) : "unknown";
+        info = CurrentException();
     }
+    const std::string& cls = info.Class;
+    const std::string& message = info.Message;
     const std::string sender = SenderClassName(receiver);
     if (OnException) {
         OnException(cls, sender, message);

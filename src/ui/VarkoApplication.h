@@ -23,8 +23,6 @@ public:
         OnException;
 };
 
-// A demangled type name ("std::runtime_error").
-std::string DemangledName(const char* mangled);
 // The class that stands for the receiver of an event: the nearest of it and its parents that
 // is one of Varko's own (namespace stripped, "TMainWindow"), else its Qt class name.
 std::string SenderClassName(const QObject* receiver);

@@ -2,10 +2,10 @@
 // the mouse dragged across the bars with its button held. What reaches the server's playback
 // ports must sound while dragging and decay after; the window must show its bars.
 #include "audio/JackServer.h"
-#include "ui/dialogs/SettingsDialog.h"
+#include "ui/MainWindow.h"
 #include "ui/ToneZone.h"
 #include "ui/VarkoApplication.h"
-#include "ui/MainWindow.h"
+#include "ui/dialogs/SettingsDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -76,7 +76,7 @@ TEST(RealWindow, DragPlaysIntoJack) {
     win->RepeatDownEdit->setText("1");
     win->RepeatUpEdit->setText("1");
     win->OpenScaleBtnClick();
-    ASSERT_EQ(win->Engine->Oscillators.size(), 37u);
+    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
     win->ResonanceFader->setValue(200); // the shortest ring, so the decay shows soon
 
     test::TJackCapture capture(48000 * 8);
@@ -132,7 +132,7 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8()); // a first run: no file yet
-    TMainWindow::ExecModal = [](QDialog&) { return 0; };            // notices closed at once
+    TMainWindow::ExecModal = [](QDialog&) { return 0; };         // notices closed at once
     std::vector<int> halts;
     TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 
@@ -158,9 +158,9 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     s.ResonanceRateSlider->setValue(7);
     s.RightRaisesRadio->click();
     win->MasterFader->setValue(35);
-    EXPECT_FALSE(win->Engine->Stereo.load());
-    EXPECT_TRUE(win->Engine->TwoRowPanning.load());
-    EXPECT_FALSE(win->Engine->MeterPeaks.load());
+    EXPECT_FALSE(win->Instrument.Engine().Stereo.load());
+    EXPECT_TRUE(win->Instrument.Engine().TwoRowPanning.load());
+    EXPECT_FALSE(win->Instrument.Engine().MeterPeaks.load());
     win->close(); // writes the settings
     win.reset();
 
@@ -178,12 +178,12 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     EXPECT_EQ(t.ResonanceRateSlider->value(), 7);
     EXPECT_EQ(t.ResonanceButtonsIndex(), 1);
     EXPECT_EQ(win->MasterFader->value(), 35);
-    EXPECT_FALSE(win->Engine->Stereo.load());
-    EXPECT_TRUE(win->Engine->TwoRowPanning.load());
-    EXPECT_FALSE(win->Engine->MeterPeaks.load());
-    EXPECT_FLOAT_EQ(win->Engine->MasterGain.load(), 0.86005837f); // 0.99^15
-    EXPECT_FALSE(win->Flags.ColoredToneZone);
-    EXPECT_TRUE(win->Flags.Paint2Rows);
+    EXPECT_FALSE(win->Instrument.Engine().Stereo.load());
+    EXPECT_TRUE(win->Instrument.Engine().TwoRowPanning.load());
+    EXPECT_FALSE(win->Instrument.Engine().MeterPeaks.load());
+    EXPECT_FLOAT_EQ(win->Instrument.Engine().MasterGain.load(), 0.86005837f); // 0.99^15
+    EXPECT_FALSE(win->Instrument.Settings().ColoredToneZone);
+    EXPECT_TRUE(win->Instrument.Settings().Paint2Rows);
     win->close();
     win.reset();
 }

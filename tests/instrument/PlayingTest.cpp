@@ -23,11 +23,11 @@ struct MouseMode : ::testing::Test {
     }
 };
 
-TPacket Packet(int32_t x, int32_t y, uint32_t pressure) {
-    TPacket p;
-    p.pkX = x;
-    p.pkY = y;
-    p.pkNormalPressure = pressure;
+TPenSample Packet(int32_t x, int32_t y, int32_t pressure) {
+    TPenSample p;
+    p.X = x;
+    p.Y = y;
+    p.Pressure = pressure;
     return p;
 }
 
@@ -137,15 +137,15 @@ TEST(Playing, TabletPacketsGivePressureWhileDownAndSpeedAlways) {
     play.ToneZoneMouseMove(zone, zone.BarWidthReciprocal(), 120, 150, 0, 0);
     ASSERT_EQ(play.CurrentBar, 2);
     // Hovering: speed changes, pressure does not.
-    play.TabletPacket(Packet(1000, 500, 700));
-    play.TabletPacket(Packet(2000, 500, 700));
+    play.PenSample(Packet(1000, 500, 700));
+    play.PenSample(Packet(2000, 500, 700));
     EXPECT_FLOAT_EQ(tones.Speed[2], 0.1f);
     EXPECT_EQ(tones.Pressure[2], 0.0f);
     EXPECT_EQ(play.PressureBarPosition, 0);
     // Tip down.
     play.PointerDown(TMouseButton::mbLeft);
     EXPECT_EQ(tones.Pressure[2], 0.0f); // tablet mode: the press alone gives nothing
-    play.TabletPacket(Packet(2000, 500, 1023));
+    play.PenSample(Packet(2000, 500, 1023));
     EXPECT_FLOAT_EQ(tones.Pressure[2], 1.0f);
     EXPECT_EQ(tones.Speed[2], 0.0f);
     EXPECT_EQ(play.PressureBarPosition, 1023);
@@ -156,7 +156,7 @@ TEST(Playing, TabletPacketsGivePressureWhileDownAndSpeedAlways) {
     play.ToneZoneMouseMove(zone, zone.BarWidthReciprocal(), 5000, 150, 0, 0);
     EXPECT_EQ(play.CurrentBar, -1);
     EXPECT_EQ(tones.Pressure[2], 0.0f);
-    play.TabletPacket(Packet(5000, 500, 0));
+    play.PenSample(Packet(5000, 500, 0));
     EXPECT_EQ(play.LastPointerX, 2000);
 }
 
@@ -170,7 +170,7 @@ TEST(Playing, GuardsAgainstZeroScalesAndStaleBars) {
     // A bar index from a larger, earlier bank touches nothing.
     play.CurrentBar = 7;
     play.PenDown = true;
-    play.TabletPacket(Packet(1, 1, 1));
+    play.PenSample(Packet(1, 1, 1));
     play.MousePressure = true;
     play.PointerDown(TMouseButton::mbLeft);
     play.PointerUp(TMouseButton::mbLeft);

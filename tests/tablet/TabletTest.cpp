@@ -56,11 +56,6 @@ TEST(Tablet, NoDriverIsInertAndKeepsEnabledFalse) {
     EXPECT_FALSE(t.Present());
     t.SetEnabled(true);
     EXPECT_FALSE(t.Enabled());
-
-    // Designing loads nothing even with a working service.
-    TWintabService s = PenService();
-    TTablet designing(&s, true);
-    EXPECT_FALSE(designing.Present());
 }
 
 TEST(Tablet, PressureAxisMaximumIsNeverZero) {

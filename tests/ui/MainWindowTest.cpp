@@ -7,14 +7,18 @@
 #include "files/IniFile.h"
 #include "files/ModeFileHistory.h"
 #include "files/SettingsFile.h"
+#include "ui/ClipLed.h"
 #include "ui/ImageButton.h"
+#include "ui/LinkLabel.h"
+#include "ui/StatusPanels.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
-#include "ui/WindowParts.h"
+#include "ui/UpDown.h"
 #include "ui/dialogs/AudioStoppedNotice.h"
 #include "ui/dialogs/CrashWindow.h"
 #include "ui/dialogs/NoAudioDeviceNotice.h"
 #include "ui/dialogs/NoTabletNotice.h"
+#include "ui/dialogs/SettingsDialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -119,7 +123,9 @@ struct MainWinTest : ::testing::Test {
         win->OpenScaleBtnClick();
         QCoreApplication::processEvents();
     }
-    TWaveguideThread& Osc(int i) { return *win->Engine->Oscillators.at(static_cast<size_t>(i)); }
+    TWaveguideThread& Osc(int i) {
+        return *win->Instrument.Engine().Oscillators.at(static_cast<size_t>(i));
+    }
     bool Saw(const std::string& cls, const QString& text = {}) const {
         for (const Shown& s : shown) {
             if (s.Class == cls && (text.isEmpty() || s.Text == text)) {
@@ -140,7 +146,7 @@ TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
     EXPECT_TRUE(win->Playing().MousePressure);
     EXPECT_EQ(win->StatusText(0), "Standard mouse");
     EXPECT_EQ(win->StatusText(4), "Running"); // first run: driver 0 opened and started
-    EXPECT_TRUE(win->Engine->Running.load());
+    EXPECT_TRUE(win->Instrument.Engine().Running.load());
     EXPECT_TRUE(win->Watchdog->isActive());
     EXPECT_TRUE(win->LevelTimer->isActive());
     EXPECT_FALSE(win->RestartBtn->isVisible());
@@ -148,7 +154,8 @@ TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
     ASSERT_EQ(win->ModeFilesCombo->count(), 1);
     EXPECT_EQ(win->ModeFilesCombo->itemText(0), "Browse...");
     EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
-    EXPECT_TRUE(win->Engine->Oscillators.empty()); // no scale until the player opens one
+    EXPECT_TRUE(
+        win->Instrument.Engine().Oscillators.empty()); // no scale until the player opens one
     EXPECT_TRUE(halts.empty());
 }
 
@@ -167,7 +174,7 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     Start();
     OpenScale37();
     EXPECT_TRUE(Saw("QFileDialog", "Open Scale"));
-    ASSERT_EQ(win->Engine->Oscillators.size(), 37u);
+    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
     EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
     EXPECT_EQ(win->StatusText(3), "Uniform bar with free ends");
     EXPECT_EQ(win->StatusText(4), "Running");
@@ -193,7 +200,7 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     EXPECT_EQ(QColor(img.pixel(18 * 36 + 5, 300)), QColor(Qt::black));
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(152, 152, 152));
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(222, 222, 222));
-    EXPECT_FLOAT_EQ(win->Engine->PanStep.load(), 1.0f / 19);
+    EXPECT_FLOAT_EQ(win->Instrument.Engine().PanStep.load(), 1.0f / 19);
 }
 
 TEST_F(MainWinTest, MousePlaysTheBarUnderThePointer) {
@@ -252,9 +259,9 @@ TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
 
 TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     Start();
-    win->Engine->Stop();
-    win->Engine->PeakLeft = 1.0f;
-    win->Engine->PeakRight = 0.891f;
+    win->Instrument.Engine().Stop();
+    win->Instrument.Engine().PeakLeft = 1.0f;
+    win->Instrument.Engine().PeakRight = 0.891f;
     win->LevelTimerTick();
     EXPECT_EQ(win->LeftMeter->value(), 60);
     EXPECT_EQ(win->LeftClipLed->Fill, QColor(Qt::black));
@@ -263,16 +270,16 @@ TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     EXPECT_EQ(win->RightClipLed->Fill, QColor(255, 128, 0));
     EXPECT_EQ(win->RightClipLed->Outline, QColor(128, 0, 0));
     EXPECT_TRUE(win->RightClipOffTimer->isActive());
-    EXPECT_EQ(win->Engine->PeakLeft.load(), 0.0f);
-    EXPECT_EQ(win->Engine->PeakRight.load(), 0.0f);
+    EXPECT_EQ(win->Instrument.Engine().PeakLeft.load(), 0.0f);
+    EXPECT_EQ(win->Instrument.Engine().PeakRight.load(), 0.0f);
 
-    win->Engine->PeakLeft = 0.001f;
-    win->Engine->PeakRight = 0.0f;
+    win->Instrument.Engine().PeakLeft = 0.001f;
+    win->Instrument.Engine().PeakRight = 0.0f;
     win->LevelTimerTick();
     EXPECT_EQ(win->LeftMeter->value(), 0);
     EXPECT_EQ(win->RightMeter->value(), 0);
     // A peak far above full scale reads lower again, never below empty.
-    win->Engine->PeakLeft = 2000.0f;
+    win->Instrument.Engine().PeakLeft = 2000.0f;
     win->LevelTimerTick();
     EXPECT_EQ(win->LeftMeter->value(), 0);
 
@@ -288,32 +295,32 @@ TEST_F(MainWinTest, MasterFaderGainsAndTheLoudspeaker) {
                                            {0, 7.40f},  {199, 0.1655f}, {200, 0.0f}};
     for (auto [p, gain] : cases) {
         win->MasterFader->setValue(p);
-        EXPECT_NEAR(win->Engine->MasterGain.load(), gain, 0.005f) << p;
+        EXPECT_NEAR(win->Instrument.Engine().MasterGain.load(), gain, 0.005f) << p;
     }
     win->MasterLevelReset->OnClick();
     EXPECT_EQ(win->MasterFader->value(), 20);
-    EXPECT_FLOAT_EQ(win->Engine->MasterGain.load(), 1.0f);
+    EXPECT_FLOAT_EQ(win->Instrument.Engine().MasterGain.load(), 1.0f);
 }
 
 TEST_F(MainWinTest, ModeLimitRepeatEditsAndWeightingLabel) {
     Start();
     win->ModeLimitEdit->setText("0");
     win->ModeLimitEdit->setText("abc");
-    EXPECT_EQ(win->ModeLimit, 8);
+    EXPECT_EQ(win->Instrument.ModeLimit, 8);
     win->ModeLimitEdit->setText("150");
-    EXPECT_EQ(win->ModeLimit, 150);
+    EXPECT_EQ(win->Instrument.ModeLimit, 150);
     win->ModeLimitEdit->setText("99");
     win->ModeLimitArrows->Click(+1);
     win->ModeLimitArrows->Click(+1);
-    EXPECT_EQ(win->ModeLimit, 100); // the arrows stop at 100
+    EXPECT_EQ(win->Instrument.ModeLimit, 100); // the arrows stop at 100
     EXPECT_EQ(win->ModeLimitEdit->text(), "100");
 
     win->RepeatDownEdit->setText("11");
-    EXPECT_EQ(win->RepeatDownCount, 0);
+    EXPECT_EQ(win->Instrument.RepeatDownCount, 0);
     win->RepeatDownEdit->setText("7");
-    EXPECT_EQ(win->RepeatDownCount, 7);
+    EXPECT_EQ(win->Instrument.RepeatDownCount, 7);
     win->RepeatUpArrows->Click(-1);
-    EXPECT_EQ(win->RepeatUpCount, 0);
+    EXPECT_EQ(win->Instrument.RepeatUpCount, 0);
 
     win->ModeWeightingSlider->setValue(11);
     EXPECT_EQ(win->ModeWeightingFormula->text(), "1/n!");
@@ -364,12 +371,12 @@ TEST_F(MainWinTest, F6StopsTheAudioUntilRestart) {
     Start();
     QTest::keyClick(win.get(), Qt::Key_F6);
     EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", "Audio was stopped."));
-    EXPECT_FALSE(win->Engine->Running.load());
+    EXPECT_FALSE(win->Instrument.Engine().Running.load());
     EXPECT_FALSE(win->Watchdog->isActive());
     EXPECT_TRUE(win->RestartBtn->isVisible());
     EXPECT_EQ(win->StatusText(4), "Stopped");
     QTest::mouseClick(win->RestartBtn, Qt::LeftButton, {}, QPoint(25, 25));
-    EXPECT_TRUE(win->Engine->Running.load());
+    EXPECT_TRUE(win->Instrument.Engine().Running.load());
     EXPECT_TRUE(win->Watchdog->isActive());
     EXPECT_FALSE(win->RestartBtn->isVisible());
     EXPECT_EQ(win->StatusText(4), "Running");
@@ -379,11 +386,11 @@ TEST_F(MainWinTest, WatchdogStopsAfterFifteenSecondsOfStarvation) {
     Start();
     tick += 10000; // a 10 s block never trips it
     win->WatchdogTick();
-    EXPECT_TRUE(win->Engine->Running.load());
+    EXPECT_TRUE(win->Instrument.Engine().Running.load());
     tick += 15001;
     win->WatchdogTick();
     EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", text::LoadStopped));
-    EXPECT_FALSE(win->Engine->Running.load());
+    EXPECT_FALSE(win->Instrument.Engine().Running.load());
     EXPECT_FALSE(win->Watchdog->isActive());
     EXPECT_EQ(win->StatusText(4), "Stopped");
     // The tick count wraps around without a false alarm.
@@ -404,7 +411,7 @@ TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
     EXPECT_TRUE(Saw("varko::TCrashWindow", "std::runtime_error@TMainWindow: boom"));
     ASSERT_EQ(halts.size(), 1u);
     EXPECT_NE(halts[0], 0);
-    EXPECT_FALSE(win->Engine->Running.load());
+    EXPECT_FALSE(win->Instrument.Engine().Running.load());
     // Halted: nothing is saved.
     win.reset();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
@@ -412,12 +419,12 @@ TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
 
 TEST_F(MainWinTest, OpeningAScaleWithoutADriverAsksForOne) {
     Start();
-    win->Settings->DriverCombo->setCurrentIndex(-1);
+    win->Instrument.SelectDriver(-1);
     fileToChoose = WriteScale();
     QTest::keyClick(win.get(), Qt::Key_F2);
     EXPECT_TRUE(Saw("QMessageBox", text::ChooseDriver));
     EXPECT_FALSE(Saw("QFileDialog"));
-    EXPECT_TRUE(win->Engine->Oscillators.empty());
+    EXPECT_TRUE(win->Instrument.Engine().Oscillators.empty());
 }
 
 TEST_F(MainWinTest, ApplyRebuildsWithTheNewFrequencyAndKeepsABadOne) {
@@ -483,11 +490,11 @@ TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
     OpenScale37();
     TMainWindow::MakeOscillator = nullptr;
     // The rebuild was abandoned at the first tone; its end arrives through the event loop.
-    EXPECT_EQ(win->Engine->Oscillators.size(), 1u);
+    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 1u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !halts.empty(); }, 5000));
     EXPECT_TRUE(
         Saw("varko::TCrashWindow", "std::length_error@TWaveguideThread: no room for the bands"));
-    EXPECT_FALSE(win->Engine->Running.load());
+    EXPECT_FALSE(win->Instrument.Engine().Running.load());
 }
 
 TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
@@ -547,7 +554,6 @@ TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
     win->ModeFilesCombo->setCurrentIndex(0);
     win->ModeFilesComboSelect();
     EXPECT_TRUE(Saw("QFileDialog", "Open Vibration Mode File"));
-    EXPECT_EQ(win->ModeRatios, (std::vector<float>{1.0f, 2.76f}));
     EXPECT_FALSE(win->ModeFileWarning->isHidden()); // the faulty third line
     ASSERT_EQ(win->ModeFilesCombo->count(), 3);
     EXPECT_EQ(win->ModeFilesCombo->currentIndex(), 1);
@@ -557,10 +563,8 @@ TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
     win->ModeFilesCombo->setCurrentIndex(2);
     win->ModeFilesComboSelect();
     EXPECT_TRUE(Saw("QMessageBox", text::ModeFileNotOpened));
-    EXPECT_TRUE(win->ModeRatios.empty());
     EXPECT_EQ(win->ModeFilesCombo->count(), 2);
     EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
-    ASSERT_EQ(win->History.size(), 1u);
 
     // Cancelling "Browse..." clears the selection but keeps the modes.
     win->ModeFilesCombo->setCurrentIndex(1);
@@ -569,7 +573,6 @@ TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
     win->ModeFilesCombo->setCurrentIndex(0);
     win->ModeFilesComboSelect();
     EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
-    EXPECT_EQ(win->ModeRatios.size(), 2u);
 
     OpenScale37();
     win->ModeFilesCombo->setCurrentIndex(1);
@@ -585,10 +588,10 @@ TEST_F(MainWinTest, ADriverResetRebuildsTheBankOnTheWindowsThread) {
     Start();
     OpenScale37();
     const TWaveguideThread* before = &Osc(0);
-    static_cast<TNullHost&>(win->Engine->Host()).RequestReset();
+    static_cast<TNullHost&>(win->Instrument.Engine().Host()).RequestReset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return &Osc(0) != before; }, 5000));
-    EXPECT_EQ(win->Engine->Oscillators.size(), 37u);
-    EXPECT_TRUE(win->Engine->Running.load());
+    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+    EXPECT_TRUE(win->Instrument.Engine().Running.load());
     EXPECT_EQ(win->StatusText(4), "Running");
 }
 
@@ -609,7 +612,7 @@ TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
 
 TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
     Start();
-    win->Engine->Stop(); // the capped bank is built, not played
+    win->Instrument.Engine().Stop(); // the capped bank is built, not played
     const std::string p = Path("et30.scl");
     {
         std::ofstream f(p);
@@ -622,8 +625,8 @@ TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
     win->RepeatUpEdit->setText("10");
     fileToChoose = QString::fromStdString(p);
     win->OpenScaleBtnClick();
-    EXPECT_EQ(win->ToneRatios.size(), 31u + 30u * 20u);
-    EXPECT_EQ(win->Engine->Oscillators.size(), static_cast<size_t>(MaxTones));
+    EXPECT_EQ(win->Instrument.Tones.size(), 31u + 30u * 20u);
+    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
     EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(631).arg(MaxTones)));
     EXPECT_EQ(win->ToneZone->ToneRatios().size(), static_cast<size_t>(MaxTones));
 }

@@ -1,6 +1,6 @@
 // The tone zone widget wired to the playing logic and the tablet as the window wires them.
-#include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
+#include "ui/TabletEventSource.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -90,7 +90,7 @@ TEST_F(ZoneTest, TabletPacketsFromPenEventsDriveTheCurrentBar) {
     tablet.OnContextOpen = contextChanged;
     tablet.OnContextUpdate = contextChanged;
     tablet.OnPacket = [&](TCustomTablet*, uint32_t, HCTX, const void* p) {
-        play.TabletPacket(*static_cast<const TPacket*>(p));
+        play.PenSample(TTabletEventSource::PenSampleFromPacket(p));
     };
     ASSERT_TRUE(OpenVarkoContext(tablet));
     AXIS axis;

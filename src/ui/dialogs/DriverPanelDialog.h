@@ -2,7 +2,7 @@
 // among what it accepts. The driver layer has no toolkit, so the window installs this.
 #pragma once
 
-#include "audio/RtAudioDriver.h"
+#include "audio/DriverPanel.h"
 
 #include <QDialog>
 

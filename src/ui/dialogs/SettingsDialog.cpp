@@ -1,9 +1,8 @@
 #include "ui/dialogs/SettingsDialog.h"
 
+#include "core/Texts.h"
 #include "tablet/Tablet.h"
 #include "ui/dialogs/NoticeLayout.h"
-#include "core/Texts.h"
-#include "engine/AudioEngine.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,7 +23,6 @@ namespace varko {
 namespace {
 
 constexpr int StatusInputPanel = 0;
-constexpr int StatusAudioPanel = 4;
 
 constexpr int ResRateMin = 1;
 constexpr int ResRateMax = 10;
@@ -49,16 +47,6 @@ QLabel* AddSmallLabel(QWidget* parent, const QString& text, int x, int y, int wi
     return l;
 }
 
-// The channel's name up to its first NUL, as the driver's fixed-size record holds it.
-QString ChannelName(const IAudioHost& host, int channel) {
-    std::string name = host.GetOutputChannelName(channel);
-    const size_t nul = name.find('\0');
-    if (nul != std::string::npos) {
-        name.resize(nul);
-    }
-    return QString::fromStdString(name);
-}
-
 template <typename F> void Call(const F& f) {
     if (f) {
         f();
@@ -73,10 +61,9 @@ void SetStatus(const TSettingsOwner& owner, int panel, const QString& text) {
 
 } // namespace
 
-TSettingsDialog::TSettingsDialog(TAudioEngine& engine, TTablet& tablet, TPlaying& playing, TSettingsFlags& flags,
-                   TSettingsOwner owner, QWidget* parent)
-    : QDialog(parent), engine_(engine), tablet_(tablet), playing_(playing), flags_(flags),
-      owner_(std::move(owner)) {
+TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSettingsOwner owner,
+                                 QWidget* parent)
+    : QDialog(parent), instrument_(instrument), tablet_(tablet), owner_(std::move(owner)) {
     setObjectName("SettingsDialog");
     SetupFixedDialog(this, 368, 232, QStringLiteral("Settings"));
 
@@ -104,10 +91,10 @@ TSettingsDialog::TSettingsDialog(TAudioEngine& engine, TTablet& tablet, TPlaying
         296, 128, 393, false);
     InterpolateBox->hide();
     InterpolateNote = AddLabel(sound,
-                              QStringLiteral("Bu seçene?i i?aretlemek i?lemci kullanymyny "
-                                             "arttyryr. Seçenekteki de?i?ikli?in etkin olmasy "
-                                             "için tonlaryn yenilenmesi gerekir."),
-                              320, 146, 393, 17);
+                               QStringLiteral("Bu seçene?i i?aretlemek i?lemci kullanymyny "
+                                              "arttyryr. Seçenekteki de?i?ikli?in etkin olmasy "
+                                              "için tonlaryn yenilenmesi gerekir."),
+                               320, 146, 393, 17);
     InterpolateNote->hide();
     RefreshTonesLink = new QLabel(QStringLiteral("<a href=\"#\">Tonlary yenile.</a>"), sound);
     RefreshTonesLink->setTextFormat(Qt::RichText);
@@ -118,7 +105,8 @@ TSettingsDialog::TSettingsDialog(TAudioEngine& engine, TTablet& tablet, TPlaying
     // Tab "Input"
     auto* input = new QWidget;
     Tabs->addTab(input, QStringLiteral("Input"));
-    ResonanceRateLabel = AddLabel(input, QStringLiteral("Resonance Adjustment Rate:"), 8, 8, 329, 17);
+    ResonanceRateLabel =
+        AddLabel(input, QStringLiteral("Resonance Adjustment Rate:"), 8, 8, 329, 17);
     FasterLabel = AddSmallLabel(input, QStringLiteral("Faster"), 8, 32, 49, Qt::AlignRight);
     ResonanceRateSlider = new QSlider(Qt::Horizontal, input);
     ResonanceRateSlider->setRange(ResRateMin, ResRateMax);
@@ -131,21 +119,24 @@ TSettingsDialog::TSettingsDialog(TAudioEngine& engine, TTablet& tablet, TPlaying
     SlowerLabel = AddSmallLabel(input, QStringLiteral("Slower"), 290, 32, 49, Qt::AlignLeft);
     ResonanceButtonsGroup = new QGroupBox(QStringLiteral(" Resonance Control "), input);
     ResonanceButtonsGroup->setGeometry(8, 72, 329, 65);
-    MiddleRaisesRadio = new QRadioButton(QStringLiteral("Use middle-click to raise, right-click to lower."),
-                                 ResonanceButtonsGroup);
+    MiddleRaisesRadio = new QRadioButton(
+        QStringLiteral("Use middle-click to raise, right-click to lower."), ResonanceButtonsGroup);
     MiddleRaisesRadio->setGeometry(8, 18, 313, 20);
-    RightRaisesRadio = new QRadioButton(QStringLiteral("Use right-click to raise, middle-click to lower."),
-                                 ResonanceButtonsGroup);
+    RightRaisesRadio = new QRadioButton(
+        QStringLiteral("Use right-click to raise, middle-click to lower."), ResonanceButtonsGroup);
     RightRaisesRadio->setGeometry(8, 40, 313, 20);
     MiddleRaisesRadio->setChecked(true);
-    MousePressureBox = AddCheck(input, QStringLiteral("Apply pressure with the left mouse button."), 8,
-                            160, 233, false);
+    MousePressureBox = AddCheck(input, QStringLiteral("Apply pressure with the left mouse button."),
+                                8, 160, 233, false);
     // The font may be wider than the one the layout was drawn for: let the text show whole and
     // keep the icon beside it.
-    MousePressureBox->resize(std::max(233, MousePressureBox->sizeHint().width()), MousePressureBox->height());
+    MousePressureBox->resize(std::max(233, MousePressureBox->sizeHint().width()),
+                             MousePressureBox->height());
     MousePressureInfo = new QLabel(input);
-    MousePressureInfo->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(16, 16));
-    MousePressureInfo->setGeometry(std::max(240, MousePressureBox->geometry().right() + 8), 160, 16, 16);
+    MousePressureInfo->setPixmap(
+        style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(16, 16));
+    MousePressureInfo->setGeometry(std::max(240, MousePressureBox->geometry().right() + 8), 160, 16,
+                                   16);
     MousePressureInfo->setToolTip(QStringLiteral("Turning this on disables pressure sensitivity."));
 
     // Tab "Display"
@@ -161,8 +152,8 @@ TSettingsDialog::TSettingsDialog(TAudioEngine& engine, TTablet& tablet, TPlaying
         329, 17);
     MainLevelsBox =
         AddCheck(display, QStringLiteral("Show main volume levels."), 24, 128, 313, true);
-    PressureLevelBox = AddCheck(display, QStringLiteral("Show pressure level in the status bar."), 24,
-                              152, 313, true);
+    PressureLevelBox = AddCheck(display, QStringLiteral("Show pressure level in the status bar."),
+                                24, 152, 313, true);
 
     // The lists answer the player only; check boxes, radio buttons and the track bar also answer
     // a change made from code, and only a real change.
@@ -190,7 +181,7 @@ TSettingsDialog::TSettingsDialog(TAudioEngine& engine, TTablet& tablet, TPlaying
 
 void TSettingsDialog::FillDriverList() {
     DriverCombo->clear();
-    for (const std::string& name : engine_.Host().DriverList()) {
+    for (const std::string& name : instrument_.DriverList()) {
         DriverCombo->addItem(QString::fromStdString(name));
     }
     DriverCombo->setCurrentIndex(-1);
@@ -198,102 +189,65 @@ void TSettingsDialog::FillDriverList() {
 
 // Sound tab
 
+void TSettingsDialog::ShowChannelPairs() {
+    ChannelBox->clear();
+    for (const std::string& pair : instrument_.ChannelPairNames()) {
+        ChannelBox->addItem(QString::fromStdString(pair));
+    }
+    ChannelBox->setCurrentIndex(instrument_.ChannelPair());
+}
+
 void TSettingsDialog::DriverComboChange() {
     DriverPanelButton->setEnabled(false);
-    engine_.Stop();
-    // With two drivers of one name the first wins, as a lookup by the shown text gives.
-    const int index = DriverCombo->currentIndex() < 0
-                          ? -1
-                          : DriverCombo->findText(DriverCombo->currentText(),
-                                                  Qt::MatchExactly | Qt::MatchCaseSensitive);
-    DriverCombo->setCurrentIndex(index);
-    if (index < 0) {
-        return;
-    }
-    IAudioHost& host = engine_.Host();
-    host.SetDriverIndex(index);
-    ChannelBox->clear();
-    const int pairs = std::max(0, host.OutputChannelCount()) / 2;
-    for (int p = 0; p < pairs; ++p) {
-        ChannelBox->addItem(ChannelName(host, 2 * p) + QStringLiteral(" / ") +
-                            ChannelName(host, 2 * p + 1));
+    instrument_.SelectDriver(DriverCombo->currentIndex());
+    DriverCombo->setCurrentIndex(instrument_.DriverIndex());
+    if (instrument_.DriverIndex() < 0) {
+        return; // the channel list stays as it was
     }
     DriverPanelButton->setEnabled(true);
-    ChannelBox->setCurrentIndex(pairs > 0 ? 0 : -1);
-    engine_.Start();
-    SetStatus(owner_, StatusAudioPanel, text::Running);
+    ShowChannelPairs();
 }
 
 void TSettingsDialog::ChannelBoxChange() {
-    if (DriverCombo->currentIndex() < 0 || ChannelBox->currentIndex() < 0) {
-        return;
-    }
-    engine_.Stop();
-    engine_.Host().SetOutputChannelOffset(static_cast<uint16_t>(2 * ChannelBox->currentIndex()));
-    engine_.Start();
-    SetStatus(owner_, StatusAudioPanel, text::Running);
+    instrument_.SelectChannelPair(ChannelBox->currentIndex());
 }
 
 void TSettingsDialog::DriverPanelClick() {
-    const bool wasRunning = engine_.Running.load();
-    if (wasRunning) {
-        engine_.Stop();
-        SetStatus(owner_, StatusAudioPanel, text::Stopped);
-    }
-    engine_.Host().ControlPanel();
-    // Audio stopped before (by the player or the watchdog) stays stopped.
-    if (wasRunning && DriverCombo->currentIndex() >= 0 && ChannelBox->currentIndex() >= 0) {
-        engine_.Start();
-        SetStatus(owner_, StatusAudioPanel, text::Running);
-    }
+    instrument_.OpenDriverPanel();
 }
 
 void TSettingsDialog::StereoBoxClick() {
-    flags_.StereoSeparation = StereoBox->isChecked();
-    engine_.Stereo.store(flags_.StereoSeparation, std::memory_order_relaxed);
+    instrument_.SetStereoSeparation(StereoBox->isChecked());
 }
 
 void TSettingsDialog::InterpolateBoxClick() {
-    flags_.InterpolateDelays = InterpolateBox->isChecked();
+    instrument_.SetInterpolateDelays(InterpolateBox->isChecked());
 }
 
 void TSettingsDialog::RefreshTonesClick() {
-    Call(owner_.RefreshTones);
+    instrument_.RefreshTones();
 }
 
 // Input tab
 
 void TSettingsDialog::ResonanceRateChange() {
+    instrument_.SetResonanceRate(ResonanceRateSlider->value());
     if (owner_.SetRezTimerInterval) {
         owner_.SetRezTimerInterval(ResTimerStepMs * ResonanceRateSlider->value());
     }
 }
 
 void TSettingsDialog::ResonanceButtonsClick() {
-    if (ResonanceButtonsIndex() == 0) {
-        playing_.ResonanceRaiseButton = TMouseButton::mbMiddle;
-        playing_.ResonanceLowerButton = TMouseButton::mbRight;
-    } else {
-        playing_.ResonanceRaiseButton = TMouseButton::mbRight;
-        playing_.ResonanceLowerButton = TMouseButton::mbMiddle;
-    }
+    instrument_.SetResonanceControl(ResonanceButtonsIndex());
 }
 
 void TSettingsDialog::MousePressureBoxClick() {
+    instrument_.SetMousePressure(MousePressureBox->isChecked());
     // The tablet's context is off while the mouse applies pressure.
     tablet_.SetEnabled(!MousePressureBox->isChecked());
-    playing_.MousePressure = MousePressureBox->isChecked();
-    if (tablet_.Enabled()) {
-        SetStatus(owner_, StatusInputPanel, QString::fromStdString(tablet_.DeviceName()));
-        playing_.LastPointerX = 0;
-        playing_.LastPointerY = 0;
-    } else {
-        SetStatus(owner_, StatusInputPanel, text::StandardMouse);
-        // Mouse speed is measured from here, so the first move does not jump.
-        const QPoint p = owner_.CursorPos ? owner_.CursorPos() : QPoint();
-        playing_.LastPointerX = static_cast<float>(p.x());
-        playing_.LastPointerY = static_cast<float>(p.y());
-    }
+    SetStatus(owner_, StatusInputPanel,
+              tablet_.Enabled() ? QString::fromStdString(tablet_.DeviceName())
+                                : QString::fromUtf8(text::StandardMouse));
 }
 
 int TSettingsDialog::ResonanceButtonsIndex() const {
@@ -324,44 +278,40 @@ void TSettingsDialog::SetResonanceButtonsIndex(int index) {
 // Display tab
 
 void TSettingsDialog::ColoredBarsBoxClick() {
-    flags_.ColoredToneZone = ColoredBarsBox->isChecked();
+    instrument_.SetColoredToneZone(ColoredBarsBox->isChecked());
     Call(owner_.RepaintToneZone);
 }
 
 void TSettingsDialog::FrequencyLabelsBoxClick() {
-    flags_.ShowFrequencyLabels = FrequencyLabelsBox->isChecked();
+    instrument_.SetShowFrequencyLabels(FrequencyLabelsBox->isChecked());
     Call(owner_.RepaintToneZone);
 }
 
 void TSettingsDialog::TwoRowsBoxClick() {
-    flags_.Paint2Rows = TwoRowsBox->isChecked();
-    engine_.TwoRowPanning.store(flags_.Paint2Rows, std::memory_order_relaxed);
+    instrument_.SetPaint2Rows(TwoRowsBox->isChecked());
     Call(owner_.RepaintToneZone);
-    Call(owner_.UpdateStereoConstants);
 }
 
 void TSettingsDialog::MainLevelsBoxClick() {
-    flags_.ShowMainLevels = MainLevelsBox->isChecked();
-    engine_.MeterPeaks.store(flags_.ShowMainLevels, std::memory_order_relaxed);
+    instrument_.SetShowMainLevels(MainLevelsBox->isChecked());
     Call(owner_.ResetLevelBars);
     if (owner_.SetLevelTimerEnabled) {
-        owner_.SetLevelTimerEnabled(flags_.ShowMainLevels);
+        owner_.SetLevelTimerEnabled(MainLevelsBox->isChecked());
     }
 }
 
 void TSettingsDialog::PressureLevelBoxClick() {
-    flags_.ShowPressureLevel = PressureLevelBox->isChecked();
-    playing_.ShowPressureLevel = flags_.ShowPressureLevel;
+    instrument_.SetShowPressureLevel(PressureLevelBox->isChecked());
     Call(owner_.ResetPressureBar);
 }
 
-// Settings
+// The settings read from the file
 
 namespace {
 
-// Sets a control from the settings and runs its handler only on a real change, as a change made
-// from code does. The handler is called here rather than through the signal so that an
-// exception it throws reaches the reader of the settings.
+// Sets a control to the instrument's value and runs its handler only on a real change, as a
+// change made from code does; the instrument already holds the value, so setting it again
+// changes nothing there.
 template <typename Setter, typename Handler>
 void SetAndRun(QObject* control, bool differs, Setter set, Handler handler) {
     if (!differs) {
@@ -374,94 +324,45 @@ void SetAndRun(QObject* control, bool differs, Setter set, Handler handler) {
     handler();
 }
 
-} // namespace
-
-void SetCheck(TSettingsDialog& form, QCheckBox* box, bool value, void (TSettingsDialog::*handler)()) {
+void SetCheck(TSettingsDialog& form, QCheckBox* box, bool value,
+              void (TSettingsDialog::*handler)()) {
     SetAndRun(
         box, box->isChecked() != value, [&] { box->setChecked(value); },
         [&] { (form.*handler)(); });
 }
 
-// The stored driver: its name when the index no longer names it (device lists change between
-// runs), else the index; -1 when neither is in the list.
-int DriverIndexFor(const QComboBox& combo, const TVarkoSettings& s) {
-    const bool inList = s.ASIOdriver >= 0 && s.ASIOdriver < combo.count();
-    if (!s.ASIOdriverName.empty()) {
-        const QString name = QString::fromStdString(s.ASIOdriverName);
-        if (inList && combo.itemText(s.ASIOdriver) == name) {
-            return s.ASIOdriver;
-        }
-        const int byName = combo.findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
-        if (byName >= 0) {
-            return byName;
+} // namespace
+
+void TSettingsDialog::ShowInstrumentSettings() {
+    const TVarkoSettings& s = instrument_.Settings();
+    {
+        const QSignalBlocker blockDriver(DriverCombo);
+        const QSignalBlocker blockChannel(ChannelBox);
+        DriverCombo->setCurrentIndex(instrument_.DriverIndex());
+        DriverPanelButton->setEnabled(instrument_.DriverIndex() >= 0);
+        if (instrument_.DriverIndex() >= 0) {
+            ShowChannelPairs();
+        } else {
+            ChannelBox->setCurrentIndex(-1);
         }
     }
-    return inList ? s.ASIOdriver : -1;
-}
-
-void TSettingsDialog::ApplySettings(const TVarkoSettings& s,
-                             const std::function<void(int)>& setMasterLevel) {
-    // The lists never run their handlers when set; the reading runs them itself.
-    DriverCombo->setCurrentIndex(DriverIndexFor(*DriverCombo, s));
-    DriverComboChange();
-
-    const bool channelInList = s.ASIOchannel >= 0 && s.ASIOchannel < ChannelBox->count();
-    ChannelBox->setCurrentIndex(channelInList ? s.ASIOchannel : -1);
-    ChannelBoxChange();
-
     SetCheck(*this, StereoBox, s.StereoSeparation, &TSettingsDialog::StereoBoxClick);
-    if (setMasterLevel) {
-        setMasterLevel(std::clamp(s.MasterLevel, 0, 200));
-    }
     SetCheck(*this, InterpolateBox, s.InterpolateDelays, &TSettingsDialog::InterpolateBoxClick);
-
-    const int radio = std::clamp(s.ResonanceControl, -1, 1);
-    if (radio != ResonanceButtonsIndex()) {
-        {
-            const QSignalBlocker b0(MiddleRaisesRadio);
-            const QSignalBlocker b1(RightRaisesRadio);
-            SetResonanceButtonsIndex(radio);
-        }
-        // Clearing the selection clicks no item, so nothing runs then.
-        if (radio >= 0) {
-            ResonanceButtonsClick();
-        }
+    if (s.ResonanceControl != ResonanceButtonsIndex()) {
+        const QSignalBlocker b0(MiddleRaisesRadio);
+        const QSignalBlocker b1(RightRaisesRadio);
+        SetResonanceButtonsIndex(s.ResonanceControl);
     }
-
-    const int rate = std::clamp(s.ResonanceRate, ResRateMin, ResRateMax);
     SetAndRun(
-        ResonanceRateSlider, ResonanceRateSlider->value() != rate, [&] { ResonanceRateSlider->setValue(rate); },
-        [&] { ResonanceRateChange(); });
-
-    // Without a tablet start-up has forced the box on; the stored choice must not undo that.
-    if (!MousePressureBox->isChecked()) {
-        SetCheck(*this, MousePressureBox, s.AllowMouse, &TSettingsDialog::MousePressureBoxClick);
-    }
-
+        ResonanceRateSlider, ResonanceRateSlider->value() != s.ResonanceRate,
+        [&] { ResonanceRateSlider->setValue(s.ResonanceRate); }, [&] { ResonanceRateChange(); });
+    SetCheck(*this, MousePressureBox, s.AllowMouse, &TSettingsDialog::MousePressureBoxClick);
     SetCheck(*this, MainLevelsBox, s.ShowMainLevels, &TSettingsDialog::MainLevelsBoxClick);
     SetCheck(*this, PressureLevelBox, s.ShowPressureLevel, &TSettingsDialog::PressureLevelBoxClick);
-    SetCheck(*this, FrequencyLabelsBox, s.ShowFrequencyLabels, &TSettingsDialog::FrequencyLabelsBoxClick);
+    SetCheck(*this, FrequencyLabelsBox, s.ShowFrequencyLabels,
+             &TSettingsDialog::FrequencyLabelsBoxClick);
     SetCheck(*this, TwoRowsBox, s.Paint2Rows, &TSettingsDialog::TwoRowsBoxClick);
     SetCheck(*this, ColoredBarsBox, s.ColoredToneZone, &TSettingsDialog::ColoredBarsBoxClick);
-}
-
-TVarkoSettings TSettingsDialog::CurrentSettings(int masterLevel) const {
-    TVarkoSettings s;
-    s.ASIOdriver = DriverCombo->currentIndex();
-    s.ASIOdriverName = s.ASIOdriver >= 0 ? DriverCombo->currentText().toStdString() : std::string();
-    s.ASIOchannel = ChannelBox->currentIndex();
-    s.StereoSeparation = StereoBox->isChecked();
-    s.InterpolateDelays = InterpolateBox->isChecked();
-    s.MasterLevel = masterLevel;
-    s.ResonanceControl = ResonanceButtonsIndex();
-    s.ResonanceRate = ResonanceRateSlider->value();
-    s.AllowMouse = MousePressureBox->isChecked();
-    s.ShowMainLevels = MainLevelsBox->isChecked();
-    s.ShowPressureLevel = PressureLevelBox->isChecked();
-    s.ShowFrequencyLabels = FrequencyLabelsBox->isChecked();
-    s.Paint2Rows = TwoRowsBox->isChecked();
-    s.ColoredToneZone = ColoredBarsBox->isChecked();
-    return s;
 }
 
 } // namespace varko

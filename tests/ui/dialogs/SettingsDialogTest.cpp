@@ -90,9 +90,9 @@ TEST(SettingsDialog, DriverChoiceFillsPairsFromNamesAndStartsTheAudio) {
               QStringList({"playback_1 / playback_2", "playback_3 / playback_4"}));
     EXPECT_EQ(f.ChannelBox->currentIndex(), 0);
     EXPECT_EQ(rig.Host->Index, 0);
-    EXPECT_TRUE(rig.Engine.Running.load());
+    EXPECT_TRUE(rig.Engine().Running.load());
     EXPECT_TRUE(f.DriverPanelButton->isEnabled());
-    EXPECT_EQ(rig.Status[4], "Running");
+    EXPECT_EQ(rig.Instrument.AudioStatus, "Running");
     // Selecting pair 0 does not run the channel change: the offset is left alone.
     EXPECT_EQ(rig.Host->Log, Log({"stop", "driver 0", "start"}));
 
@@ -113,7 +113,7 @@ TEST(SettingsDialog, ChoosingTheOpenDriverAgainRebuildsTheListAndRestarts) {
     EXPECT_EQ(rig.Host->Log, Log({"stop", "driver 0", "start"}));
     EXPECT_EQ(f.ChannelBox->count(), 2);
     EXPECT_EQ(f.ChannelBox->currentIndex(), 0);
-    EXPECT_TRUE(rig.Engine.Running.load());
+    EXPECT_TRUE(rig.Engine().Running.load());
 }
 
 TEST(SettingsDialog, DriversOfOneNameOpenTheFirst) {
@@ -129,7 +129,7 @@ TEST(SettingsDialog, DriverWithoutOutputsStartsWithAnEmptyChannelList) {
     TSettingsRig::Choose(rig.Form->DriverCombo, 2);
     EXPECT_EQ(rig.Form->ChannelBox->count(), 0);
     EXPECT_EQ(rig.Form->ChannelBox->currentIndex(), -1);
-    EXPECT_TRUE(rig.Engine.Running.load());
+    EXPECT_TRUE(rig.Engine().Running.load());
     EXPECT_TRUE(rig.Form->DriverPanelButton->isEnabled());
 }
 
@@ -139,7 +139,7 @@ TEST(SettingsDialog, NoDriverSelectedStopsAndLeavesTheChannelsAlone) {
     TSettingsRig::Choose(f.DriverCombo, 0);
     f.DriverCombo->setCurrentIndex(-1);
     f.DriverComboChange();
-    EXPECT_FALSE(rig.Engine.Running.load());
+    EXPECT_FALSE(rig.Engine().Running.load());
     EXPECT_FALSE(f.DriverPanelButton->isEnabled());
     EXPECT_EQ(f.ChannelBox->count(), 2);
     EXPECT_EQ(rig.Host->Log.back(), "stop");
@@ -152,7 +152,7 @@ TEST(SettingsDialog, ChannelChangeMovesTheOffsetOnlyWithADriver) {
     f.ChannelBox->addItem("stale / pair");
     TSettingsRig::Choose(f.ChannelBox, 0);
     EXPECT_TRUE(rig.Host->Log.empty());
-    EXPECT_FALSE(rig.Engine.Running.load());
+    EXPECT_FALSE(rig.Engine().Running.load());
     EXPECT_TRUE(rig.Calls.empty());
 
     TSettingsRig::Choose(f.DriverCombo, 0);
@@ -161,8 +161,8 @@ TEST(SettingsDialog, ChannelChangeMovesTheOffsetOnlyWithADriver) {
     TSettingsRig::Choose(f.ChannelBox, 1);
     EXPECT_EQ(rig.Host->Log, Log({"stop", "offset 2", "start"}));
     EXPECT_EQ(rig.Host->Offset, 2);
-    EXPECT_TRUE(rig.Engine.Running.load());
-    EXPECT_EQ(rig.Calls, Log({"panel 4 Running"}));
+    EXPECT_TRUE(rig.Engine().Running.load());
+    EXPECT_EQ(rig.Instrument.AudioStatus, "Running");
 }
 
 TEST(SettingsDialog, ControlPanelRestartsOnlyWhatWasRunning) {
@@ -174,23 +174,22 @@ TEST(SettingsDialog, ControlPanelRestartsOnlyWhatWasRunning) {
     f.DriverPanelButton->click();
     // The panel opens with the driver stopped.
     EXPECT_EQ(rig.Host->Log, Log({"stop", "panel", "start"}));
-    EXPECT_EQ(rig.Calls, Log({"panel 4 Stopped", "panel 4 Running"}));
-    EXPECT_TRUE(rig.Engine.Running.load());
+    EXPECT_EQ(rig.Instrument.AudioStatus, "Running");
+    EXPECT_TRUE(rig.Engine().Running.load());
 
     // Stopped audio (the watchdog, F6) stays stopped.
-    rig.Engine.Stop();
+    rig.Engine().Stop();
     rig.Host->Log.clear();
     rig.Calls.clear();
     f.DriverPanelButton->click();
     EXPECT_EQ(rig.Host->Log, Log({"panel"}));
-    EXPECT_TRUE(rig.Calls.empty());
-    EXPECT_FALSE(rig.Engine.Running.load());
+    EXPECT_FALSE(rig.Engine().Running.load());
 
     // Running without a channel pair: stopped for the panel and not restarted.
     TSettingsRig::Choose(f.DriverCombo, 2);
     f.DriverPanelButton->click();
-    EXPECT_FALSE(rig.Engine.Running.load());
-    EXPECT_EQ(rig.Status[4], "Stopped");
+    EXPECT_FALSE(rig.Engine().Running.load());
+    EXPECT_EQ(rig.Instrument.AudioStatus, "Stopped");
 }
 
 TEST(SettingsDialog, RateTrackBarSetsBothTimersOnlyWhenItMoves) {
@@ -213,37 +212,37 @@ TEST(SettingsDialog, RadioGroupSwapsTheResonanceButtons) {
     TSettingsDialog& f = *rig.Form;
     f.RightRaisesRadio->click();
     EXPECT_EQ(f.ResonanceButtonsIndex(), 1);
-    EXPECT_EQ(rig.Playing.ResonanceRaiseButton, TMouseButton::mbRight);
-    EXPECT_EQ(rig.Playing.ResonanceLowerButton, TMouseButton::mbMiddle);
+    EXPECT_EQ(rig.Playing().ResonanceRaiseButton, TMouseButton::mbRight);
+    EXPECT_EQ(rig.Playing().ResonanceLowerButton, TMouseButton::mbMiddle);
     f.MiddleRaisesRadio->click();
-    EXPECT_EQ(rig.Playing.ResonanceRaiseButton, TMouseButton::mbMiddle);
-    EXPECT_EQ(rig.Playing.ResonanceLowerButton, TMouseButton::mbRight);
+    EXPECT_EQ(rig.Playing().ResonanceRaiseButton, TMouseButton::mbMiddle);
+    EXPECT_EQ(rig.Playing().ResonanceLowerButton, TMouseButton::mbRight);
     // Clearing the selection clicks no item: the buttons stay.
     f.SetResonanceButtonsIndex(-1);
     EXPECT_EQ(f.ResonanceButtonsIndex(), -1);
     EXPECT_FALSE(f.MiddleRaisesRadio->isChecked());
-    EXPECT_EQ(rig.Playing.ResonanceRaiseButton, TMouseButton::mbMiddle);
+    EXPECT_EQ(rig.Playing().ResonanceRaiseButton, TMouseButton::mbMiddle);
     f.SetResonanceButtonsIndex(1);
-    EXPECT_EQ(rig.Playing.ResonanceRaiseButton, TMouseButton::mbRight);
+    EXPECT_EQ(rig.Playing().ResonanceRaiseButton, TMouseButton::mbRight);
 }
 
 TEST(SettingsDialog, MouseBoxSwitchesBetweenTabletAndMouse) {
     TSettingsRig rig;
     TSettingsDialog& f = *rig.Form;
-    rig.Playing.LastPointerX = 5000;
+    rig.Playing().LastPointerX = 5000;
     f.MousePressureBox->click();
     EXPECT_FALSE(rig.Tablet->Enabled());
-    EXPECT_TRUE(rig.Playing.MousePressure);
+    EXPECT_TRUE(rig.Playing().MousePressure);
     EXPECT_EQ(rig.Status[0], "Standard mouse");
-    EXPECT_EQ(rig.Playing.LastPointerX, 123);
-    EXPECT_EQ(rig.Playing.LastPointerY, 45);
+    EXPECT_EQ(rig.Playing().LastPointerX, 123);
+    EXPECT_EQ(rig.Playing().LastPointerY, 45);
 
     f.MousePressureBox->click();
     EXPECT_TRUE(rig.Tablet->Enabled());
-    EXPECT_FALSE(rig.Playing.MousePressure);
+    EXPECT_FALSE(rig.Playing().MousePressure);
     EXPECT_EQ(rig.Status[0], "Test Pen");
-    EXPECT_EQ(rig.Playing.LastPointerX, 0);
-    EXPECT_EQ(rig.Playing.LastPointerY, 0);
+    EXPECT_EQ(rig.Playing().LastPointerX, 0);
+    EXPECT_EQ(rig.Playing().LastPointerY, 0);
 }
 
 TEST(SettingsDialog, WithoutATabletTheMouseStaysTheInput) {
@@ -252,7 +251,7 @@ TEST(SettingsDialog, WithoutATabletTheMouseStaysTheInput) {
     // What start-up does on a machine without a tablet.
     f.MousePressureBox->setChecked(true);
     f.MousePressureBox->setEnabled(false);
-    EXPECT_TRUE(rig.Playing.MousePressure);
+    EXPECT_TRUE(rig.Playing().MousePressure);
     EXPECT_EQ(rig.Status[0], "Standard mouse");
     f.MousePressureBox->setChecked(false);
     EXPECT_FALSE(rig.Tablet->Enabled());
@@ -268,35 +267,32 @@ TEST(SettingsDialog, SoundAndDisplayBoxesReachFlagsEngineAndWindow) {
         return rig.Calls;
     };
 
+    const TVarkoSettings& flags = rig.Instrument.Settings();
     EXPECT_TRUE(clicked(f.StereoBox).empty());
-    EXPECT_FALSE(rig.Flags.StereoSeparation);
-    EXPECT_FALSE(rig.Engine.Stereo.load());
+    EXPECT_FALSE(flags.StereoSeparation);
+    EXPECT_FALSE(rig.Engine().Stereo.load());
 
     f.InterpolateBox->setChecked(true); // hidden: set from code only
-    EXPECT_TRUE(rig.Flags.InterpolateDelays);
+    EXPECT_TRUE(flags.InterpolateDelays);
 
     EXPECT_EQ(clicked(f.ColoredBarsBox), Log({"repaint"}));
-    EXPECT_FALSE(rig.Flags.ColoredToneZone);
+    EXPECT_FALSE(flags.ColoredToneZone);
     EXPECT_EQ(clicked(f.FrequencyLabelsBox), Log({"repaint"}));
-    EXPECT_FALSE(rig.Flags.ShowFrequencyLabels);
+    EXPECT_FALSE(flags.ShowFrequencyLabels);
 
-    EXPECT_EQ(clicked(f.TwoRowsBox), Log({"repaint", "stereo constants"}));
-    EXPECT_TRUE(rig.Flags.Paint2Rows);
-    EXPECT_TRUE(rig.Engine.TwoRowPanning.load());
+    EXPECT_EQ(clicked(f.TwoRowsBox), Log({"repaint"}));
+    EXPECT_TRUE(flags.Paint2Rows);
+    EXPECT_TRUE(rig.Engine().TwoRowPanning.load());
 
     EXPECT_EQ(clicked(f.MainLevelsBox), Log({"level bars 0", "level timer off"}));
-    EXPECT_FALSE(rig.Flags.ShowMainLevels);
-    EXPECT_FALSE(rig.Engine.MeterPeaks.load());
+    EXPECT_FALSE(flags.ShowMainLevels);
+    EXPECT_FALSE(rig.Engine().MeterPeaks.load());
     EXPECT_EQ(clicked(f.MainLevelsBox), Log({"level bars 0", "level timer on"}));
-    EXPECT_TRUE(rig.Engine.MeterPeaks.load());
+    EXPECT_TRUE(rig.Engine().MeterPeaks.load());
 
     EXPECT_EQ(clicked(f.PressureLevelBox), Log({"pressure bar 0"}));
-    EXPECT_FALSE(rig.Flags.ShowPressureLevel);
-    EXPECT_FALSE(rig.Playing.ShowPressureLevel);
-
-    rig.Calls.clear();
-    f.RefreshTonesClick();
-    EXPECT_EQ(rig.Calls, Log({"refresh"}));
+    EXPECT_FALSE(flags.ShowPressureLevel);
+    EXPECT_FALSE(rig.Playing().ShowPressureLevel);
 
     // Setting a box to the state it has runs nothing.
     rig.Calls.clear();
@@ -305,13 +301,10 @@ TEST(SettingsDialog, SoundAndDisplayBoxesReachFlagsEngineAndWindow) {
 }
 
 TEST(SettingsDialog, MissingOwnerCallbacksAreSkipped) {
-    TFakeHost* host = new TFakeHost(StandardDrivers());
-    TAudioEngine engine{std::unique_ptr<IAudioHost>(host)};
+    TInstrument instrument;
+    instrument.AttachHost(std::make_unique<TFakeHost>(StandardDrivers()));
     TTablet tablet(nullptr);
-    TNoTones tones;
-    TPlaying playing(tones);
-    TSettingsFlags flags;
-    TSettingsDialog f(engine, tablet, playing, flags, TSettingsOwner{});
+    TSettingsDialog f(instrument, tablet, TSettingsOwner{});
     f.FillDriverList();
     TSettingsRig::Choose(f.DriverCombo, 0);
     for (QCheckBox* box : {f.MousePressureBox, f.ColoredBarsBox, f.FrequencyLabelsBox, f.TwoRowsBox,
@@ -321,7 +314,42 @@ TEST(SettingsDialog, MissingOwnerCallbacksAreSkipped) {
     f.ResonanceRateSlider->setValue(9);
     f.DriverPanelButton->click();
     f.RefreshTonesClick();
-    EXPECT_TRUE(engine.Running.load());
-    EXPECT_TRUE(playing.MousePressure);
-    EXPECT_EQ(playing.LastPointerX, 0);
+    EXPECT_TRUE(instrument.Running());
+    EXPECT_TRUE(instrument.Playing().MousePressure);
+    EXPECT_EQ(instrument.Playing().LastPointerX, 0);
+}
+
+TEST(SettingsDialog, SettingsReadIntoTheInstrumentShowInTheControls) {
+    TSettingsRig rig;
+    TVarkoSettings s;
+    s.StereoSeparation = false;
+    s.ResonanceControl = 1;
+    s.ResonanceRate = 8;
+    s.AllowMouse = true;
+    s.ShowMainLevels = false;
+    s.ShowPressureLevel = false;
+    s.ShowFrequencyLabels = false;
+    s.Paint2Rows = true;
+    s.ColoredToneZone = false;
+    rig.Instrument.ApplySettings(s);
+    rig.Calls.clear();
+    TSettingsDialog& f = *rig.Form;
+    f.ShowInstrumentSettings();
+    // Only what changed runs the window's part of its handler, in the controls' order.
+    EXPECT_EQ(rig.Calls,
+              Log({"rez timers 40", "panel 0 Standard mouse", "level bars 0", "level timer off",
+                   "pressure bar 0", "repaint", "repaint", "repaint"}));
+    EXPECT_EQ(f.DriverCombo->currentIndex(), 0);
+    EXPECT_EQ(Items(f.ChannelBox),
+              QStringList({"playback_1 / playback_2", "playback_3 / playback_4"}));
+    EXPECT_TRUE(f.DriverPanelButton->isEnabled());
+    EXPECT_FALSE(f.StereoBox->isChecked());
+    EXPECT_EQ(f.ResonanceButtonsIndex(), 1);
+    EXPECT_EQ(f.ResonanceRateSlider->value(), 8);
+    EXPECT_TRUE(f.MousePressureBox->isChecked());
+    EXPECT_FALSE(rig.Tablet->Enabled());
+    EXPECT_TRUE(f.TwoRowsBox->isChecked());
+    rig.Calls.clear();
+    f.ShowInstrumentSettings();
+    EXPECT_TRUE(rig.Calls.empty());
 }

@@ -1,0 +1,364 @@
+#include "instrument/Instrument.h"
+
+#include "core/Texts.h"
+#include "engine/FaderLaws.h"
+#include "files/ModeFile.h"
+
+#include <algorithm>
+
+namespace varko {
+
+namespace {
+
+std::string Replace(std::string s, const std::string& what, const std::string& with) {
+    for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + with.size())) {
+        s.replace(p, what.size(), with);
+    }
+    return s;
+}
+
+// The channel's name up to its first NUL, as the driver's fixed-size record holds it.
+std::string ChannelName(const IAudioHost& host, int channel) {
+    std::string name = host.GetOutputChannelName(channel);
+    const size_t nul = name.find('\0');
+    if (nul != std::string::npos) {
+        name.resize(nul);
+    }
+    return name;
+}
+
+} // namespace
+
+TInstrument::TInstrument() {
+    AudioStatus = text::Stopped;
+}
+
+TInstrument::~TInstrument() {
+    ReleaseEngine();
+}
+
+void TInstrument::Tell(TInstrumentMessage::TKind kind, std::string text) {
+    if (OnMessage) {
+        OnMessage(TInstrumentMessage{kind, std::move(text)});
+    }
+}
+
+void TInstrument::Changed() {
+    if (OnStateChanged) {
+        OnStateChanged();
+    }
+}
+
+void TInstrument::SetAudioStatus(const char* text) {
+    AudioStatus = text;
+    Changed();
+}
+
+// ---------------------------------------------------------------------------------------
+// Audio
+
+void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher dispatch) {
+    engine_ = std::make_unique<TAudioEngine>(std::move(host));
+    tones_.SetEngine(engine_.get());
+    engine_->OnRebuildTones = [this] { RefreshTones(); };
+    engine_->Dispatch = dispatch;
+    engine_->Host().OwnerDispatcher = std::move(dispatch);
+    // The server went away: the audio is stopped until the player restarts it.
+    engine_->Host().OnDeviceLost = [this](IAudioHost*) {
+        if (!engine_) {
+            return;
+        }
+        engine_->Stop();
+        SetAudioStatus(text::Stopped);
+        if (OnDeviceLost) {
+            OnDeviceLost();
+        }
+    };
+    engine_->Stereo.store(settings_.StereoSeparation, std::memory_order_relaxed);
+    engine_->TwoRowPanning.store(settings_.Paint2Rows, std::memory_order_relaxed);
+    engine_->MeterPeaks.store(settings_.ShowMainLevels, std::memory_order_relaxed);
+    engine_->MasterGain.store(MasterGainFromFader(settings_.MasterLevel),
+                              std::memory_order_relaxed);
+}
+
+void TInstrument::ReleaseEngine() {
+    tones_.SetEngine(nullptr);
+    engine_.reset();
+}
+
+const std::vector<std::string>& TInstrument::DriverList() const {
+    static const std::vector<std::string> none;
+    return engine_ ? engine_->Host().DriverList() : none;
+}
+
+void TInstrument::SelectDriver(int index) {
+    if (!engine_) {
+        return;
+    }
+    engine_->Stop();
+    const std::vector<std::string>& list = DriverList();
+    if (index >= 0 && index < static_cast<int>(list.size())) {
+        const auto& name = list[static_cast<size_t>(index)];
+        index = static_cast<int>(std::find(list.begin(), list.end(), name) - list.begin());
+    } else {
+        index = -1;
+    }
+    settings_.ASIOdriver = index;
+    settings_.ASIOdriverName = index >= 0 ? list[static_cast<size_t>(index)] : std::string();
+    if (index < 0) {
+        Changed();
+        return;
+    }
+    IAudioHost& host = engine_->Host();
+    host.SetDriverIndex(index);
+    settings_.ASIOchannel = ChannelPairNames().empty() ? -1 : 0;
+    engine_->Start();
+    SetAudioStatus(text::Running);
+}
+
+std::vector<std::string> TInstrument::ChannelPairNames() const {
+    std::vector<std::string> names;
+    if (!engine_) {
+        return names;
+    }
+    const IAudioHost& host = engine_->Host();
+    const int pairs = std::max(0, host.OutputChannelCount()) / 2;
+    for (int p = 0; p < pairs; ++p) {
+        names.push_back(ChannelName(host, 2 * p) + " / " + ChannelName(host, 2 * p + 1));
+    }
+    return names;
+}
+
+void TInstrument::SelectChannelPair(int pair) {
+    const int pairs = static_cast<int>(ChannelPairNames().size());
+    settings_.ASIOchannel = pair >= 0 && pair < pairs ? pair : -1;
+    if (DriverIndex() < 0 || settings_.ASIOchannel < 0) {
+        return;
+    }
+    engine_->Stop();
+    engine_->Host().SetOutputChannelOffset(static_cast<uint16_t>(2 * settings_.ASIOchannel));
+    engine_->Start();
+    SetAudioStatus(text::Running);
+}
+
+void TInstrument::OpenDriverPanel() {
+    if (!engine_) {
+        return;
+    }
+    const bool wasRunning = engine_->Running.load();
+    if (wasRunning) {
+        engine_->Stop();
+        SetAudioStatus(text::Stopped);
+    }
+    engine_->Host().ControlPanel();
+    // Audio stopped before (by the player or the watchdog) stays stopped.
+    if (wasRunning && DriverIndex() >= 0 && ChannelPair() >= 0) {
+        engine_->Start();
+        SetAudioStatus(text::Running);
+    }
+}
+
+void TInstrument::StartAudio() {
+    if (engine_) {
+        engine_->Start();
+        SetAudioStatus(text::Running);
+    }
+}
+
+void TInstrument::StopAudio() {
+    if (engine_) {
+        engine_->Stop();
+        SetAudioStatus(text::Stopped);
+    }
+}
+
+bool TInstrument::Running() const {
+    return engine_ && engine_->Running.load();
+}
+
+std::pair<float, float> TInstrument::TakePeaks() {
+    if (!engine_) {
+        return {0.0f, 0.0f};
+    }
+    const float left = engine_->PeakLeft.exchange(0.0f, std::memory_order_relaxed);
+    const float right = engine_->PeakRight.exchange(0.0f, std::memory_order_relaxed);
+    return {left, right};
+}
+
+// ---------------------------------------------------------------------------------------
+// Scale, tone list and bank
+
+bool TInstrument::ReadScale(const std::string& path) {
+    ScalaFile file = ReadScalaFile(path);
+    if (!file.Opened) {
+        Tell(TInstrumentMessage::TKind::Error, text::ScaleNotOpened);
+        return false;
+    }
+    Scale = std::move(file);
+    Changed();
+    if (Scale.HasErrors) {
+        Tell(TInstrumentMessage::TKind::Warning, text::ScaleErrors);
+    }
+    return true;
+}
+
+void TInstrument::OpenScale(const std::string& path) {
+    ReadScale(path);
+    // Also after a file that failed: the tones are rebuilt from the previous scale.
+    Apply();
+}
+
+void TInstrument::CalculateRepeats() {
+    if (auto tones =
+            varko::CalculateRepeats(Scale.Degrees, RepeatDownCount, RepeatUpCount, RepeatEnds)) {
+        Tones = std::move(*tones);
+    }
+    // Mouse speed is measured from here, so the first move does not jump.
+    if (playing_.MousePressure && CursorPosition) {
+        std::tie(playing_.LastPointerX, playing_.LastPointerY) = CursorPosition();
+    }
+}
+
+void TInstrument::Apply() {
+    CalculateRepeats();
+    RefreshTones();
+    Changed();
+}
+
+TToneBankInput TInstrument::BankInput() const {
+    TToneBankInput in;
+    in.ToneRatios = Tones;
+    in.InitialFrequency = InitialFrequency;
+    in.ExternalObject = ExternalObject;
+    in.End = End;
+    in.ModeWeighting = ModeWeighting;
+    in.ModeLimit = ModeLimit;
+    in.ResonanceFader = playing_.ResonanceFader();
+    in.InterpolateDelays = settings_.InterpolateDelays;
+    in.Paint2Rows = settings_.Paint2Rows;
+    in.ModeRatios = ModeRatios;
+    in.ModeLevels = ModeLevels;
+    in.ModeFileName = ModeFileName();
+    in.Seed = Seed;
+    in.TimeCritical = TimeCritical;
+    in.MakeOscillator = MakeOscillator;
+    return in;
+}
+
+TToneBankResult TInstrument::RefreshTones() {
+    if (!engine_) {
+        return {};
+    }
+    Preparing = true;
+    if (engine_->Running.load()) {
+        AudioStatus = text::Stopped;
+    }
+    NoSoundWarning = false;
+    Changed();
+    if (OnRebuild) {
+        OnRebuild(true);
+    }
+    TToneBankInput in = BankInput();
+    // Runs on the ending thread: the news goes to the owner's thread, if the instrument is
+    // still there when it arrives.
+    in.OnTerminate = [this, dispatch = engine_->Dispatch,
+                      alive = std::weak_ptr<int>(alive_)](TWaveguideThread& t) {
+        if (!t.FatalException || !dispatch) {
+            return;
+        }
+        dispatch([this, alive, crash = t.CrashText()] {
+            if (alive.lock() && OnOscillatorCrash) {
+                OnOscillatorCrash(crash);
+            }
+        });
+    };
+    const TToneBankResult r = varko::RefreshTones(*engine_, in);
+    Preparing = false;
+    if (!r.Abandoned) {
+        // An abandoned bank is followed by the dead oscillator's crash report.
+        NoSoundWarning = r.WarnNoSound;
+        ModeFileWarning = ModeFileWarning || r.WarnModeFile;
+        if (r.Running) {
+            AudioStatus = text::Running;
+        }
+        if (r.ObjectDescription) {
+            ObjectStatus = *r.ObjectDescription;
+        }
+    }
+    Changed();
+    if (OnRebuild) {
+        OnRebuild(false);
+    }
+    if (r.Capped) {
+        Tell(TInstrumentMessage::TKind::Warning,
+             Replace(Replace(text::TooManyTones, "%1", std::to_string(r.RequestedTones)), "%2",
+                     std::to_string(MaxTones)));
+    }
+    return r;
+}
+
+std::vector<float> TInstrument::BarRatios() const {
+    const size_t n = std::min(Tones.size(), static_cast<size_t>(MaxTones));
+    return {Tones.begin(), Tones.begin() + static_cast<std::ptrdiff_t>(n)};
+}
+
+void TInstrument::UpdateStereoConstants() {
+    if (engine_) {
+        varko::UpdateStereoConstants(*engine_, settings_.Paint2Rows);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Vibration mode files
+
+bool TInstrument::LoadModeFile(const std::string& path) {
+    ModeFileWarning = false;
+    ModeRatios.clear();
+    ModeLevels.clear();
+    ModeFile file = ReadModeFile(path);
+    if (!file.Opened) {
+        Changed();
+        Tell(TInstrumentMessage::TKind::Error, text::ModeFileNotOpened);
+        return false;
+    }
+    History.Insert(path);
+    selectedModeFile_ = 0;
+    ModeRatios = std::move(file.Ratios);
+    ModeLevels = std::move(file.Levels);
+    ModeFileWarning = file.HasFaultyLines;
+    Changed();
+    return true;
+}
+
+bool TInstrument::LoadModeFileFromHistory(int entry) {
+    ModeFileWarning = false;
+    ModeRatios.clear();
+    ModeLevels.clear();
+    if (entry < 0 || entry >= static_cast<int>(History.size())) {
+        Changed();
+        return false;
+    }
+    ModeFile file = ReadModeFile(History[static_cast<size_t>(entry)]);
+    if (!file.Opened) {
+        Tell(TInstrumentMessage::TKind::Error, text::ModeFileNotOpened);
+        History.Remove(static_cast<size_t>(entry));
+        selectedModeFile_ = -1;
+        Changed();
+        return false;
+    }
+    selectedModeFile_ = entry;
+    ModeRatios = std::move(file.Ratios);
+    ModeLevels = std::move(file.Levels);
+    ModeFileWarning = file.HasFaultyLines;
+    Changed();
+    return true;
+}
+
+std::string TInstrument::ModeFileName() const {
+    if (selectedModeFile_ < 0 || selectedModeFile_ >= static_cast<int>(History.size())) {
+        return {};
+    }
+    return ModeFileItemName(History[static_cast<size_t>(selectedModeFile_)]);
+}
+
+} // namespace varko

@@ -1,0 +1,179 @@
+// The instrument without a window: the open scale and its tone list, the vibration modes, the
+// player's settings, the audio driver and engine, the tone bank and the playing logic. The
+// window and varko-render both drive it. It tells its owner what changed through callbacks, on
+// the owner's thread.
+#pragma once
+
+#include "engine/AudioEngine.h"
+#include "engine/ToneBank.h"
+#include "files/ModeFileHistory.h"
+#include "files/ScalaFile.h"
+#include "files/SettingsFile.h"
+#include "files/ToneList.h"
+#include "instrument/OscillatorTones.h"
+#include "instrument/Playing.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace varko {
+
+// Something the player must be told: an error (the action did not happen) or a warning.
+struct TInstrumentMessage {
+    enum class TKind { Error, Warning };
+    TKind Kind = TKind::Error;
+    std::string Text; // one of the program's texts, complete
+};
+
+class TInstrument {
+public:
+    TInstrument();
+    ~TInstrument();
+    TInstrument(const TInstrument&) = delete;
+    TInstrument& operator=(const TInstrument&) = delete;
+
+    // What the owner hears of. All run on the owner's thread; none is required.
+    std::function<void(const TInstrumentMessage&)> OnMessage; // at the moment it arises
+    std::function<void()> OnStateChanged; // status texts, warnings, tones or mode files changed
+    std::function<void(bool preparing)> OnRebuild; // a rebuild of the bank begins, ends
+    std::function<void()> OnDeviceLost;            // audio stopped: the device is gone
+    std::function<void(const std::string& crashText)> OnOscillatorCrash; // a tone thread died
+    // The mouse cursor in screen pixels, where mouse playing measures its speed from.
+    std::function<std::pair<float, float>()> CursorPosition;
+
+    // ---- Audio
+
+    // Creates the engine over host (a device host, the null host or a test's). dispatch runs a
+    // job later on the owner's thread; driver resets rebuild the bank through it.
+    void AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher dispatch = {});
+    bool HasEngine() const { return engine_ != nullptr; }
+    TAudioEngine& Engine() { return *engine_; }
+    // At exit: stops the audio and ends every oscillator; the settings stay readable.
+    void ReleaseEngine();
+
+    const std::vector<std::string>& DriverList() const;
+    // The open driver's index in DriverList, -1 for none.
+    int DriverIndex() const { return settings_.ASIOdriver; }
+    // Stops the audio, opens the driver (a name listed twice opens its first entry; -1 or an
+    // index out of the list: none) and starts the audio on its first channel pair.
+    void SelectDriver(int index);
+    // "left / right" for each pair of the open driver's output channels.
+    std::vector<std::string> ChannelPairNames() const;
+    int ChannelPair() const { return settings_.ASIOchannel; }
+    // Restarts the audio on another pair; nothing without a driver or with pair -1.
+    void SelectChannelPair(int pair);
+    // The driver's own panel, opened with the audio stopped; audio that ran runs again.
+    void OpenDriverPanel();
+    void StartAudio();
+    void StopAudio();
+    bool Running() const;
+    // The largest |left| and |right| since the last call (for the level meters).
+    std::pair<float, float> TakePeaks();
+
+    // ---- Scale, tone list and bank
+
+    ScalaFile Scale; // the open scale (raw lines and description)
+    ToneRatios Tones;
+    float InitialFrequency = DefaultInitialFrequency;
+    int RepeatDownCount = 0;
+    int RepeatUpCount = 0;
+    bool RepeatEnds = false;
+    bool ExternalObject = false; // modes from the mode file instead of the uniform bar
+    TEndType End = TEndType::Free;
+    int ModeWeighting = 6; // 0..11
+    int ModeLimit = 8;     // at least 1
+    // Tone i's noise starts from Seed + i; none: from the clock (the window).
+    std::optional<uint32_t> Seed;
+    bool TimeCritical = true; // oscillators at real-time priority where allowed
+    // Makes each oscillator; none: a plain TWaveguideThread (tests supply their own).
+    std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator;
+
+    // Reads the scale (Error when it cannot be opened: the previous scale stays; Warning when it
+    // holds errors), then computes the tone list and rebuilds the bank, even after a failure.
+    void OpenScale(const std::string& path);
+    // The tone list from the degrees and the repeats; unchanged without degrees.
+    void CalculateRepeats();
+    // The Apply button: the tone list and the bank anew.
+    void Apply();
+    // Builds the bank anew from everything above (nothing without an engine).
+    TToneBankResult RefreshTones();
+    TToneBankInput BankInput() const;
+    // The tones that get a bar: the tone list up to the bank's cap.
+    std::vector<float> BarRatios() const;
+    void UpdateStereoConstants();
+
+    // What the status bar and the warning icons show.
+    bool Preparing = false;      // a rebuild is under way
+    bool NoSoundWarning = false; // some tone has no band
+    bool ModeFileWarning = false;
+    std::string AudioStatus;  // "Running" or "Stopped"
+    std::string ObjectStatus; // the object of the last bank built
+
+    // ---- Vibration mode files
+
+    ModeFileHistory History;
+    std::vector<float> ModeRatios, ModeLevels;
+    // Reads a file chosen by the player: it goes on top of the history and is selected.
+    bool LoadModeFile(const std::string& path);
+    // Reads history entry i; one that cannot be opened leaves the history.
+    bool LoadModeFileFromHistory(int entry);
+    // Which entry names the object in the status bar (-1: none), without reading it.
+    void SelectModeFile(int entry) { selectedModeFile_ = entry; }
+    int SelectedModeFile() const { return selectedModeFile_; }
+    std::string ModeFileName() const;
+
+    // ---- The player's settings, as the settings file stores them
+
+    const TVarkoSettings& Settings() const { return settings_; }
+    void SetStereoSeparation(bool on);
+    void SetInterpolateDelays(bool on);
+    void SetMasterLevel(int position);   // master fader 0..200
+    void SetResonanceControl(int index); // 0 middle raises, 1 right raises, -1 neither chosen
+    void SetResonanceRate(int rate);     // 1..10
+    void SetMousePressure(bool on);      // the left mouse button applies pressure
+    // Without a tablet the mouse is the input for good: the stored choice is not read.
+    bool MousePressureForced = false;
+    void SetShowMainLevels(bool on);
+    void SetShowPressureLevel(bool on);
+    void SetShowFrequencyLabels(bool on);
+    void SetPaint2Rows(bool on);
+    void SetColoredToneZone(bool on);
+
+    // Applies the values in the settings file's order, as the start-up reads them: driver (its
+    // name wins over an index that names another device), channel pair, then the rest.
+    void ApplySettings(const TVarkoSettings& s);
+    // Reads the settings file (missing: every default, the first run) and applies it. On
+    // failure (unreadable, or the driver failed) returns false with "Your settings could not be
+    // retrieved."; what was applied before stays. Never throws.
+    bool LoadSettingsFile(const std::string& path, std::string& message);
+    // Writes the settings, keeping the file's other keys. On failure returns false with "Your
+    // settings could not be saved." and leaves the file as it was. Never throws.
+    bool SaveSettingsFile(const std::string& path, std::string& message) const;
+
+    // ---- Playing
+
+    TPlaying& Playing() { return playing_; }
+    // Where playing values go: the oscillators of the bank (no tones without an engine).
+    IToneTarget& ToneTarget() { return tones_; }
+
+private:
+    void Tell(TInstrumentMessage::TKind kind, std::string text);
+    void Changed();
+    bool ReadScale(const std::string& path);
+    void SetAudioStatus(const char* text);
+
+    std::unique_ptr<TAudioEngine> engine_;
+    TOscillatorTones tones_;
+    TPlaying playing_{tones_};
+    TVarkoSettings settings_;
+    int selectedModeFile_ = -1;
+    // Guards jobs posted to the owner's thread against outliving the instrument.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+} // namespace varko

@@ -1,0 +1,170 @@
+// The instrument's settings: what each one changes, and the settings file.
+#include "instrument/Instrument.h"
+
+#include "core/Texts.h"
+#include "engine/FaderLaws.h"
+#include "files/IniFile.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace varko {
+
+namespace {
+
+constexpr int ResonanceRateMin = 1;
+constexpr int ResonanceRateMax = 10;
+
+// The stored driver: its name when the index no longer names it (device lists change between
+// runs), else the index; -1 when neither is in the list.
+int DriverIndexFor(const std::vector<std::string>& list, const TVarkoSettings& s) {
+    const int count = static_cast<int>(list.size());
+    const bool inList = s.ASIOdriver >= 0 && s.ASIOdriver < count;
+    if (!s.ASIOdriverName.empty()) {
+        if (inList && list[static_cast<size_t>(s.ASIOdriver)] == s.ASIOdriverName) {
+            return s.ASIOdriver;
+        }
+        const auto byName = std::find(list.begin(), list.end(), s.ASIOdriverName);
+        if (byName != list.end()) {
+            return static_cast<int>(byName - list.begin());
+        }
+    }
+    return inList ? s.ASIOdriver : -1;
+}
+
+} // namespace
+
+void TInstrument::SetStereoSeparation(bool on) {
+    settings_.StereoSeparation = on;
+    if (engine_) {
+        engine_->Stereo.store(on, std::memory_order_relaxed);
+    }
+}
+
+void TInstrument::SetInterpolateDelays(bool on) {
+    settings_.InterpolateDelays = on;
+}
+
+void TInstrument::SetMasterLevel(int position) {
+    settings_.MasterLevel = std::clamp(position, FaderMin, FaderMax);
+    if (engine_) {
+        engine_->MasterGain.store(MasterGainFromFader(settings_.MasterLevel),
+                                  std::memory_order_relaxed);
+    }
+}
+
+void TInstrument::SetResonanceControl(int index) {
+    settings_.ResonanceControl = std::clamp(index, -1, 1);
+    // No button chosen leaves the buttons as they are.
+    if (settings_.ResonanceControl == 0) {
+        playing_.ResonanceRaiseButton = TMouseButton::mbMiddle;
+        playing_.ResonanceLowerButton = TMouseButton::mbRight;
+    } else if (settings_.ResonanceControl == 1) {
+        playing_.ResonanceRaiseButton = TMouseButton::mbRight;
+        playing_.ResonanceLowerButton = TMouseButton::mbMiddle;
+    }
+}
+
+void TInstrument::SetResonanceRate(int rate) {
+    settings_.ResonanceRate = std::clamp(rate, ResonanceRateMin, ResonanceRateMax);
+}
+
+void TInstrument::SetMousePressure(bool on) {
+    if (settings_.AllowMouse == on && playing_.MousePressure == on) {
+        return;
+    }
+    settings_.AllowMouse = on;
+    playing_.MousePressure = on;
+    if (on && CursorPosition) {
+        // Mouse speed is measured from here, so the first move does not jump.
+        std::tie(playing_.LastPointerX, playing_.LastPointerY) = CursorPosition();
+    } else {
+        playing_.LastPointerX = 0;
+        playing_.LastPointerY = 0;
+    }
+}
+
+void TInstrument::SetShowMainLevels(bool on) {
+    settings_.ShowMainLevels = on;
+    if (engine_) {
+        engine_->MeterPeaks.store(on, std::memory_order_relaxed);
+    }
+}
+
+void TInstrument::SetShowPressureLevel(bool on) {
+    settings_.ShowPressureLevel = on;
+    playing_.ShowPressureLevel = on;
+}
+
+void TInstrument::SetShowFrequencyLabels(bool on) {
+    settings_.ShowFrequencyLabels = on;
+}
+
+void TInstrument::SetPaint2Rows(bool on) {
+    settings_.Paint2Rows = on;
+    if (engine_) {
+        engine_->TwoRowPanning.store(on, std::memory_order_relaxed);
+    }
+    UpdateStereoConstants();
+}
+
+void TInstrument::SetColoredToneZone(bool on) {
+    settings_.ColoredToneZone = on;
+}
+
+void TInstrument::ApplySettings(const TVarkoSettings& s) {
+    SelectDriver(DriverIndexFor(DriverList(), s));
+    SelectChannelPair(s.ASIOchannel);
+    SetStereoSeparation(s.StereoSeparation);
+    SetMasterLevel(s.MasterLevel);
+    SetInterpolateDelays(s.InterpolateDelays);
+    SetResonanceControl(s.ResonanceControl);
+    SetResonanceRate(s.ResonanceRate);
+    if (!MousePressureForced) {
+        SetMousePressure(s.AllowMouse);
+    }
+    SetShowMainLevels(s.ShowMainLevels);
+    SetShowPressureLevel(s.ShowPressureLevel);
+    SetShowFrequencyLabels(s.ShowFrequencyLabels);
+    SetPaint2Rows(s.Paint2Rows);
+    SetColoredToneZone(s.ColoredToneZone);
+    Changed();
+}
+
+bool TInstrument::LoadSettingsFile(const std::string& path, std::string& message) {
+    message.clear();
+    try {
+        TIniFile ini;
+        const bool readable = ini.Load(path) != TIniFile::TLoadResult::Unreadable;
+        // A file that cannot be read still leaves the audio started as on a first run.
+        ApplySettings(readable ? ReadSettings(ini) : TVarkoSettings{});
+        if (readable) {
+            return true;
+        }
+    } catch (...) {
+    }
+    message = text::SettingsNotRetrieved;
+    return false;
+}
+
+bool TInstrument::SaveSettingsFile(const std::string& path, std::string& message) const {
+    message.clear();
+    try {
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        TIniFile ini;
+        // An existing file that cannot be read is not overwritten: the player's other keys
+        // would be lost.
+        if ((folder.empty() || EnsureFolder(folder)) &&
+            ini.Load(path) != TIniFile::TLoadResult::Unreadable) {
+            WriteSettings(ini, settings_);
+            if (ini.Save(path)) {
+                return true;
+            }
+        }
+    } catch (...) {
+    }
+    message = text::SettingsNotSaved;
+    return false;
+}
+
+} // namespace varko

@@ -1,0 +1,443 @@
+// Building the main window's controls and wiring them to the instrument.
+#include "ui/MainWindow.h"
+
+#include "core/Texts.h"
+#include "engine/FaderLaws.h"
+#include "ui/ClipLed.h"
+#include "ui/ImageButton.h"
+#include "ui/LinkLabel.h"
+#include "ui/Resources.h"
+#include "ui/StatusPanels.h"
+#include "ui/ToneZone.h"
+#include "ui/UpDown.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCursor>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace varko {
+
+namespace {
+
+QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, bool bold = false) {
+    auto* l = new QLabel(text, parent);
+    if (bold) {
+        QFont f = l->font();
+        f.setBold(true);
+        l->setFont(f);
+    }
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+QLabel* AddWarnIcon(QWidget* parent, const char* hint, int x, int y) {
+    auto* icon = new QLabel(parent);
+    icon->setPixmap(QPixmap::fromImage(ResourceImage(QStringLiteral("Warning16"))));
+    icon->setGeometry(x, y, 16, 16);
+    icon->setToolTip(QString::fromUtf8(hint));
+    icon->setToolTipDuration(30000);
+    icon->hide();
+    return icon;
+}
+
+QSlider* AddFader(QWidget* parent, int position, int x, int y, int h) {
+    auto* s = new QSlider(Qt::Vertical, parent);
+    s->setRange(0, 200);
+    s->setValue(position);
+    // Position 0 at the top, as the faders are read.
+    s->setInvertedAppearance(true);
+    s->setInvertedControls(true);
+    s->setTickInterval(10);
+    s->setTickPosition(QSlider::TicksBothSides);
+    s->setSingleStep(1);
+    s->setPageStep(10);
+    s->setGeometry(x, y, 40, h);
+    return s;
+}
+
+// A title bar with a close cross, on top of a side panel.
+TLinkLabel* AddPanelTitle(QWidget* panel, const QString& title, int width) {
+    auto* bar = new QLabel(QStringLiteral("  ") + title, panel);
+    bar->setGeometry(0, 0, width, 20);
+    bar->setAutoFillBackground(true);
+    QPalette pal = bar->palette();
+    pal.setColor(QPalette::Window, QColor(218, 218, 218));
+    bar->setPalette(pal);
+    QFont f = bar->font();
+    f.setBold(true);
+    bar->setFont(f);
+    auto* close = new TLinkLabel(QStringLiteral("×"), panel, false);
+    close->setGeometry(width - 18, 1, 16, 18);
+    close->setAlignment(Qt::AlignCenter);
+    return close;
+}
+
+// A loudspeaker drawn in the label's text colour.
+QPixmap Loudspeaker(const QColor& colour) {
+    QPixmap pm(20, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    const QPointF body[] = {{1, 5}, {5, 5}, {10, 1}, {10, 15}, {5, 11}, {1, 11}};
+    p.drawPolygon(body, 6);
+    p.setPen(QPen(colour, 1.3));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(8, 4, 6, 8), -60 * 16, 120 * 16);
+    p.drawArc(QRectF(8, 1, 10, 14), -60 * 16, 120 * 16);
+    return pm;
+}
+
+} // namespace
+
+void TMainWindow::BuildControls() {
+    InitResources();
+    setObjectName(QStringLiteral("MainWindow"));
+    setWindowTitle(QStringLiteral("Varko"));
+    setWindowIcon(QIcon(QPixmap::fromImage(ResourceImage(QStringLiteral("AppIcon")))));
+    QFont f = font();
+    f.setPointSize(8);
+    setFont(f);
+    resize(790, 701);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    ToolbarPanel = new QWidget(this);
+    ToolbarPanel->setFixedHeight(49);
+    ToolbarPanel->setAutoFillBackground(true);
+    QPalette tp = ToolbarPanel->palette();
+    tp.setColor(QPalette::Window, QColor(218, 218, 218));
+    ToolbarPanel->setPalette(tp);
+    root->addWidget(ToolbarPanel);
+    struct Btn {
+        TImageButton*& button;
+        const char* name;
+        const char* hint;
+    };
+    const Btn buttons[] = {{OpenScaleBtn, "OpenScaleBtn", "Open Scale"},
+                           {ParametersBtn, "ParametersBtn", "Parameters"},
+                           {ContentsBtn, "ContentsBtn", "Scale Contents"},
+                           {SettingsBtn, "SettingsBtn", "Settings"},
+                           {HelpBtn, "HelpBtn", "Help"},
+                           {RestartBtn, "RestartBtn", "Restart Audio"}};
+    int x = 0;
+    for (const Btn& b : buttons) {
+        b.button = new TImageButton(ToolbarPanel);
+        SetupToolbarButton(*b.button, QString::fromUtf8(b.name));
+        b.button->setObjectName(QString::fromUtf8(b.name));
+        b.button->move(x, 0);
+        b.button->setToolTip(QString::fromUtf8(b.hint));
+        b.button->setToolTipDuration(30000);
+        x += 48;
+    }
+    RestartBtn->hide();
+    OpenScaleBtn->OnClick = [this](TImageButton*) { OpenScaleBtnClick(); };
+    ParametersBtn->OnClick = [this](TImageButton*) { ParametersBtnClick(); };
+    ContentsBtn->OnClick = [this](TImageButton*) { ContentsBtnClick(); };
+    SettingsBtn->OnClick = [this](TImageButton*) { SettingsBtnClick(); };
+    HelpBtn->OnClick = [this](TImageButton*) { HelpBtnClick(); };
+    RestartBtn->OnClick = [this](TImageButton*) { RestartBtnClick(); };
+
+    auto* tbLayout = new QHBoxLayout(ToolbarPanel);
+    tbLayout->setContentsMargins(0, 0, 6, 0);
+    tbLayout->addStretch(1);
+    auto* meters = new QWidget(ToolbarPanel);
+    meters->setFixedSize(26, 49);
+    tbLayout->addWidget(meters);
+    LeftClipLed = new TClipLed(meters);
+    LeftClipLed->setGeometry(0, 0, 12, 4);
+    RightClipLed = new TClipLed(meters);
+    RightClipLed->setGeometry(14, 0, 12, 4);
+    LeftMeter = new QProgressBar(meters);
+    RightMeter = new QProgressBar(meters);
+    int mx = 0;
+    for (QProgressBar* m : {LeftMeter, RightMeter}) {
+        m->setOrientation(Qt::Vertical);
+        m->setRange(0, 60);
+        m->setValue(0);
+        m->setTextVisible(false);
+        m->setGeometry(mx, 4, 12, 45);
+        mx += 14;
+    }
+
+    auto* middle = new QHBoxLayout;
+    middle->setContentsMargins(0, 0, 0, 0);
+    middle->setSpacing(0);
+    root->addLayout(middle, 1);
+
+    ParametersPanel = new QWidget(this);
+    ParametersPanel->setFixedWidth(241);
+    BuildParametersPanel();
+    ParametersPanel->hide();
+    middle->addWidget(ParametersPanel);
+
+    ToneZone = new TToneZone(this);
+    ToneZone->setMinimumSize(1, 1);
+    middle->addWidget(ToneZone, 1);
+
+    ScaleContentsPanel = new QWidget(this);
+    ScaleContentsPanel->setFixedWidth(182);
+    CloseContentsLink = AddPanelTitle(ScaleContentsPanel, QStringLiteral("Scale Contents"), 182);
+    ScaleContentsBox = new QPlainTextEdit(ScaleContentsPanel);
+    ScaleContentsBox->setReadOnly(true);
+    ScaleContentsBox->setLineWrapMode(QPlainTextEdit::NoWrap);
+    ScaleContentsBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ScaleContentsBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto* cl = new QVBoxLayout(ScaleContentsPanel);
+    cl->setContentsMargins(2, 22, 2, 2);
+    cl->addWidget(ScaleContentsBox);
+    ScaleContentsPanel->hide();
+    middle->addWidget(ScaleContentsPanel);
+    CloseContentsLink->OnClick = [this] { ContentsBtnClick(); };
+
+    StatusBar = new TStatusPanels(this);
+    root->addWidget(StatusBar);
+    StatusBar->SetText(0, QString::fromUtf8(text::NoTablet));
+    StatusBar->OnDrawPanel = [this](QPainter& p) { DrawPressurePanel(p); };
+    PressureBar = new QProgressBar(this);
+    PressureBar->setRange(0, 100);
+    PressureBar->setValue(0);
+    PressureBar->setTextVisible(false);
+    PressureBar->resize(97, 10);
+    PressureBar->hide();
+
+    HelpPanel = new QWidget(this);
+    HelpPanel->setGeometry(200, 49, 113, 59);
+    HelpPanel->setAutoFillBackground(true);
+    HelpPanel->setStyleSheet(QStringLiteral(
+        "QWidget#HelpPanel { background: rgb(240,240,240); border: 1px solid rgb(200,200,200); }"));
+    HelpPanel->setObjectName(QStringLiteral("HelpPanel"));
+    HelpMenuItem = new TLinkLabel(QStringLiteral("User Guide (F1)"), HelpPanel);
+    HelpMenuItem->move(8, 4);
+    GetScaleFilesMenuItem = new TLinkLabel(QStringLiteral("Get more scale files"), HelpPanel);
+    GetScaleFilesMenuItem->move(8, 21);
+    AboutMenuItem = new TLinkLabel(QStringLiteral("About..."), HelpPanel);
+    AboutMenuItem->move(8, 38);
+    CloseHelpLink = new TLinkLabel(QStringLiteral("×"), HelpPanel, false);
+    CloseHelpLink->setGeometry(98, 1, 14, 14);
+    // 113 pixels wide for its links, or wider when the desktop's font needs it.
+    int helpWidth = 113;
+    for (QLabel* l :
+         {static_cast<QLabel*>(HelpMenuItem), static_cast<QLabel*>(GetScaleFilesMenuItem),
+          static_cast<QLabel*>(AboutMenuItem)}) {
+        l->adjustSize();
+        helpWidth = std::max(helpWidth, l->width() + 26);
+    }
+    HelpPanel->resize(helpWidth, 59);
+    CloseHelpLink->move(helpWidth - 15, 1);
+    HelpMenuItem->OnClick = [this] { HelpMenuItemClick(); };
+    GetScaleFilesMenuItem->OnClick = [this] { GetScaleFilesMenuItemClick(); };
+    AboutMenuItem->OnClick = [this] { AboutMenuItemClick(); };
+    CloseHelpLink->OnClick = [this] { HelpPanel->hide(); };
+    HelpPanel->hide();
+
+    BuildTimers();
+    ConnectPlaying();
+    // Function keys whatever control has the focus.
+    qApp->installEventFilter(this);
+}
+
+void TMainWindow::BuildTimers() {
+    auto makeTimer = [this](int interval, auto handler) {
+        auto* t = new QTimer(this);
+        t->setInterval(interval);
+        connect(t, &QTimer::timeout, this, handler);
+        return t;
+    };
+    LevelTimer = makeTimer(50, &TMainWindow::LevelTimerTick);
+    LeftClipOffTimer = makeTimer(1000, &TMainWindow::LeftClipOffTimerTimer);
+    RightClipOffTimer = makeTimer(1000, &TMainWindow::RightClipOffTimerTimer);
+    Watchdog = makeTimer(5000, &TMainWindow::WatchdogTick);
+    RezDownTimer = makeTimer(30, [this] { Playing().RezDownTimerTimer(); });
+    RezUpTimer = makeTimer(30, [this] { Playing().RezUpTimerTimer(); });
+}
+
+void TMainWindow::ConnectPlaying() {
+    TPlaying& play = Playing();
+    ToneZone->OnMouseMove = [this](int zx, int zy) {
+        const QPoint c = QCursor::pos();
+        Playing().ToneZoneMouseMove(ToneZone->Geometry(), ToneZone->BarWidthReciprocal(), zx, zy,
+                                    static_cast<float>(c.x()), static_cast<float>(c.y()));
+    };
+    ToneZone->OnMouseDown = [this](TMouseButton b, int, int) { Playing().PointerDown(b); };
+    ToneZone->OnMouseUp = [this](TMouseButton b, int, int) { Playing().PointerUp(b); };
+    play.OnResonanceFaderChanged = [this](int p) {
+        const QSignalBlocker block(ResonanceFader);
+        ResonanceFader->setValue(p);
+    };
+    play.OnPressureBarChanged = [this] {
+        PressureBar->setMaximum(Playing().PressureBarMax);
+        PressureBar->setValue(Playing().PressureBarPosition);
+        StatusBar->repaint();
+    };
+    play.OnRezTimersChanged = [this] {
+        auto follow = [](QTimer* t, bool on) {
+            if (on && !t->isActive()) {
+                t->start();
+            } else if (!on) {
+                t->stop();
+            }
+        };
+        follow(RezDownTimer, Playing().RezDownTimerEnabled);
+        follow(RezUpTimer, Playing().RezUpTimerEnabled);
+    };
+}
+
+void TMainWindow::BuildParametersPanel() {
+    QWidget* p = ParametersPanel;
+    CloseParametersLink = AddPanelTitle(p, QStringLiteral("Parameters"), 241);
+    CloseParametersLink->OnClick = [this] { ParametersBtnClick(); };
+
+    AddLabel(p, QStringLiteral("Initial Frequency:"), 8, 31);
+    InitialFrequencyEdit = new QLineEdit(QStringLiteral("200"), p);
+    InitialFrequencyEdit->setGeometry(112, 28, 64, 21);
+    AddLabel(p, QStringLiteral("Hz"), 180, 31);
+    NoSoundWarning = AddWarnIcon(p, text::WarnNoSound, 200, 31);
+
+    AddLabel(p, QStringLiteral("Repeat scale downwards"), 8, 57);
+    RepeatDownEdit = new QLineEdit(QStringLiteral("0"), p);
+    RepeatDownEdit->setGeometry(150, 54, 28, 21);
+    RepeatDownArrows = new TUpDown(RepeatDownEdit, 0, MaxRepeatCount, 0, p);
+    RepeatDownArrows->setGeometry(178, 54, 14, 21);
+    AddLabel(p, QStringLiteral("time(s)"), 196, 57);
+    AddLabel(p, QStringLiteral("Repeat scale upwards"), 8, 83);
+    RepeatUpEdit = new QLineEdit(QStringLiteral("0"), p);
+    RepeatUpEdit->setGeometry(150, 80, 28, 21);
+    RepeatUpArrows = new TUpDown(RepeatUpEdit, 0, MaxRepeatCount, 0, p);
+    RepeatUpArrows->setGeometry(178, 80, 14, 21);
+    AddLabel(p, QStringLiteral("time(s)"), 196, 83);
+    // A check box does not wrap its caption; the caption is a label beside it that toggles it.
+    RepeatEndsBox = new QCheckBox(p);
+    RepeatEndsBox->setGeometry(8, 108, 20, 20);
+    RepeatEndsBox->setAccessibleName(
+        QStringLiteral("Repeat the first and last tones of the scale"));
+    auto* repeatEnds =
+        new TLinkLabel(QStringLiteral("Repeat the first and last tones of the scale"), p, false);
+    repeatEnds->setWordWrap(true);
+    repeatEnds->setCursor(Qt::ArrowCursor);
+    repeatEnds->setGeometry(28, 106, 205, 30);
+    repeatEnds->OnClick = [this] { RepeatEndsBox->toggle(); };
+    RepeatDownArrows->OnChangingEx = [this](int v) {
+        Instrument.RepeatDownCount = std::max(v, 0);
+        return true;
+    };
+    RepeatUpArrows->OnChangingEx = [this](int v) {
+        Instrument.RepeatUpCount = std::max(v, 0);
+        return true;
+    };
+    connect(RepeatEndsBox, &QCheckBox::toggled, this,
+            [this](bool on) { Instrument.RepeatEnds = on; });
+    connect(RepeatDownEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatDownEditChange);
+    connect(RepeatUpEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatUpEditChange);
+
+    AddLabel(p, QStringLiteral("Object Type:"), 8, 139, true);
+    ObjectGroup = new QButtonGroup(p);
+    InternalObject = new QRadioButton(QStringLiteral("Uniform Slender Bar"), p);
+    InternalObject->setGeometry(8, 154, 200, 20);
+    InternalObject->setChecked(true);
+    ModeWeightingLabel = AddLabel(p, QStringLiteral("Mode Weighting:"), 26, 177);
+    ModeWeightingSlider = new QSlider(Qt::Horizontal, p);
+    ModeWeightingSlider->setRange(0, 11);
+    ModeWeightingSlider->setValue(6);
+    ModeWeightingSlider->setPageStep(1);
+    ModeWeightingSlider->setTickPosition(QSlider::TicksBelow);
+    ModeWeightingSlider->setGeometry(24, 192, 150, 26);
+    ModeWeightingFormula = AddLabel(p, QStringLiteral("1/n"), 182, 197);
+    ModeWeightingExponent = new QLabel(QStringLiteral("3"), p);
+    QFont small = ModeWeightingExponent->font();
+    small.setPointSize(6);
+    ModeWeightingExponent->setFont(small);
+    ModeWeightingExponent->setGeometry(200, 191, 24, 12);
+    ExternalObject = new QRadioButton(QStringLiteral("Load from file:"), p);
+    ExternalObject->setGeometry(8, 222, 120, 20);
+    ModeFileWarning = AddWarnIcon(p, text::WarnModeFile, 130, 224);
+    ObjectGroup->addButton(InternalObject);
+    ObjectGroup->addButton(ExternalObject);
+    ModeFilesCombo = new QComboBox(p);
+    ModeFilesCombo->setGeometry(26, 244, 207, 22);
+    ModeFilesCombo->setEditable(false);
+    ModeFilesCombo->setMaxVisibleItems(11);
+    ModeFilesCombo->setEnabled(false);
+    connect(InternalObject, &QRadioButton::clicked, this, &TMainWindow::InternalObjectClick);
+    connect(ExternalObject, &QRadioButton::clicked, this, &TMainWindow::ExternalObjectClick);
+    connect(ExternalObject, &QRadioButton::toggled, this,
+            [this](bool on) { Instrument.ExternalObject = on; });
+    connect(ModeFilesCombo, &QComboBox::activated, this, &TMainWindow::ModeFilesComboSelect);
+    // The entry shown names the object, even when it was not read from the list.
+    connect(ModeFilesCombo, &QComboBox::currentIndexChanged, this,
+            [this](int index) { Instrument.SelectModeFile(index - 1); });
+    connect(ModeWeightingSlider, &QSlider::valueChanged, this, &TMainWindow::ModeWeightingChange);
+
+    AddLabel(p, QStringLiteral("Ends:"), 8, 276, true);
+    EndTypeGroup = new QButtonGroup(p);
+    EndFreeRadio = new QRadioButton(QString::fromUtf8(text::EndFree), p);
+    EndFixedRadio = new QRadioButton(QString::fromUtf8(text::EndFixed), p);
+    EndHingedRadio = new QRadioButton(QString::fromUtf8(text::EndHinged), p);
+    int y = 292;
+    for (QRadioButton* r : {EndFreeRadio, EndFixedRadio, EndHingedRadio}) {
+        r->setGeometry(8, y, 200, 20);
+        EndTypeGroup->addButton(r);
+        y += 20;
+    }
+    EndFreeRadio->setChecked(true);
+    connect(EndTypeGroup, &QButtonGroup::buttonToggled, this, [this](QAbstractButton*, bool on) {
+        if (on) {
+            Instrument.End = CheckedEndType();
+        }
+    });
+
+    AddLabel(p, QStringLiteral("Vibration Mode Limit:"), 8, 360);
+    ModeLimitEdit = new QLineEdit(QStringLiteral("8"), p);
+    ModeLimitEdit->setGeometry(136, 357, 36, 21);
+    ModeLimitArrows = new TUpDown(ModeLimitEdit, 1, 100, 8, p);
+    ModeLimitArrows->setGeometry(172, 357, 14, 21);
+    ModeLimitArrows->OnChangingEx = [this](int v) {
+        Instrument.ModeLimit = std::max(v, 1);
+        return true;
+    };
+    connect(ModeLimitEdit, &QLineEdit::textChanged, this, &TMainWindow::ModeLimitEditChange);
+
+    ResonanceFader = AddFader(p, ResonanceFaderStart, 36, 392, 170);
+    ResonanceReset = new TLinkLabel(QStringLiteral("Resonance"), p, false);
+    ResonanceReset->move(26, 566);
+    ResonanceReset->adjustSize();
+    ResonanceReset->OnClick = [this] { Playing().ResonanceResetClick(); };
+    connect(ResonanceFader, &QSlider::valueChanged, this,
+            [this](int v) { Playing().SetResonanceFader(v); });
+
+    MasterFader = AddFader(p, MasterFaderStart, 160, 392, 170);
+    MasterLevelReset = new TLinkLabel(QString(), p, false);
+    MasterLevelReset->setPixmap(Loudspeaker(palette().color(QPalette::WindowText)));
+    MasterLevelReset->setGeometry(170, 566, 20, 16);
+    MasterLevelReset->OnClick = [this] { MasterLevelResetClick(); };
+    connect(MasterFader, &QSlider::valueChanged, this,
+            [this](int v) { Instrument.SetMasterLevel(v); });
+
+    ApplyParametersBtn = new QPushButton(QStringLiteral("Apply"), p);
+    QFont bold = ApplyParametersBtn->font();
+    bold.setBold(true);
+    ApplyParametersBtn->setFont(bold);
+    ApplyParametersBtn->setGeometry(80, 594, 81, 27);
+    connect(ApplyParametersBtn, &QPushButton::clicked, this, &TMainWindow::ApplyParametersBtnClick);
+}
+
+} // namespace varko

@@ -1,0 +1,68 @@
+// The main window's function keys, whatever control has the focus.
+#include "ui/MainWindow.h"
+
+#include "ui/StatusPanels.h"
+
+#include <QKeyEvent>
+
+namespace varko {
+
+bool TMainWindow::FunctionKey(int key, Qt::KeyboardModifiers modifiers) {
+    if (modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) {
+        return false;
+    }
+    switch (key) {
+    case Qt::Key_F1:
+        HelpMenuItemClick();
+        return true;
+    case Qt::Key_F2:
+        OpenScaleBtnClick();
+        return true;
+    case Qt::Key_F3:
+        ParametersBtnClick();
+        return true;
+    case Qt::Key_F4:
+        ContentsBtnClick();
+        return true;
+    case Qt::Key_F5:
+        ApplyParametersBtnClick();
+        return true;
+    case Qt::Key_F6:
+        StopAudio();
+        return true;
+    case Qt::Key_F9:
+        ToolbarPanel->setVisible(!ToolbarPanel->isVisible());
+        return true;
+    case Qt::Key_F10:
+        StatusBar->setVisible(!StatusBar->isVisible());
+        return true;
+    case Qt::Key_F11:
+        if (windowFlags().testFlag(Qt::FramelessWindowHint)) {
+            setWindowFlag(Qt::FramelessWindowHint, false);
+            showNormal();
+        } else {
+            setWindowFlag(Qt::FramelessWindowHint, true);
+            showMaximized();
+        }
+        return true;
+    case Qt::Key_F12:
+        SettingsBtnClick();
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyRelease && watched->isWidgetType()) {
+        auto* w = static_cast<QWidget*>(watched);
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (w->window() == this && !key->isAutoRepeat() &&
+            FunctionKey(key->key(), key->modifiers())) {
+            return true; // handled once, not again by the parents
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace varko

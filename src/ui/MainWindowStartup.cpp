@@ -1,0 +1,217 @@
+// The main window's start-up in order, its shutdown, and the crash path.
+#include "ui/MainWindow.h"
+
+#include "ui/StatusPanels.h"
+
+#include "core/Texts.h"
+#include "files/SettingsFile.h"
+#include "ui/AudioHostFactory.h"
+#include "ui/TabletEventSource.h"
+#include "ui/ToneZone.h"
+#include "ui/VarkoApplication.h"
+#include "ui/dialogs/AboutBox.h"
+#include "ui/dialogs/CrashWindow.h"
+#include "ui/dialogs/DriverPanelDialog.h"
+#include "ui/dialogs/NoAudioDeviceNotice.h"
+#include "ui/dialogs/NoTabletNotice.h"
+#include "ui/dialogs/SettingsDialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLocale>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QSlider>
+#include <QTimer>
+
+#include <clocale>
+#include <filesystem>
+
+namespace varko {
+
+void TMainWindow::StartUp() {
+    // The crash window exists before anything can fail.
+    CrashWin = new TCrashWindow(this);
+    TVarkoApplication::OnException = [this](const std::string& cls, const std::string& sender,
+                                            const std::string& message) {
+        ApplicationException(cls, sender, message);
+    };
+    // Numbers are read and shown with "." whatever the locale.
+    QLocale::setDefault(QLocale::c());
+    std::setlocale(LC_NUMERIC, "C");
+    ShowInstrumentState();
+
+    // The engine and its host; driver resets rebuild the bank on this thread.
+    Instrument.AttachHost(CreateHost ? CreateHost() : CreateAudioHost(),
+                          [](std::function<void()> job) {
+                              QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
+                          });
+
+    // The tablet (the settings dialog needs it) and the settings dialog.
+    TabletSource = std::make_unique<TTabletEventSource>(this);
+    if (ProbeTablet) {
+        ProbeTablet(*TabletSource);
+    }
+    Tablet = std::make_unique<TTablet>(&TabletSource->Service());
+    TabletSource->Attach(ToneZone);
+    Tablet->OnPacket = [this](TCustomTablet*, uint32_t, HCTX, const void* packet) {
+        Playing().PenSample(TTabletEventSource::PenSampleFromPacket(packet));
+    };
+    Tablet->OnProximity = [this](TCustomTablet*, HCTX, bool entering) {
+        ToneZone->SetPenCursor(entering);
+    };
+    auto contextChanged = [this](TCustomTablet*, int32_t, int32_t) {
+        LOGCONTEXTA lc;
+        Tablet->GetContext(lc);
+        Playing().TabletContextUpdate(lc.lcInExtX, lc.lcInExtY);
+    };
+    Tablet->OnContextOpen = contextChanged;
+    Tablet->OnContextUpdate = contextChanged;
+    CreateSettingsDialog();
+
+    // Without an audio device there is nothing to play.
+    if (Instrument.DriverList().empty()) {
+        TNoAudioDeviceNotice notice(this);
+        ExecModal(notice);
+        Halted = true;
+        Halt(0);
+        return;
+    }
+
+    // The tablet, or the mouse.
+    if (OpenVarkoContext(*Tablet)) {
+        SetStatusText(0, QString::fromStdString(Tablet->DeviceName()));
+        AXIS axis;
+        Tablet->GetPressureAxis(axis);
+        Playing().SetPressureAxisMax(axis.axMax);
+        PressureBar->setMaximum(Playing().PressureBarMax);
+    } else {
+        StartWithoutTablet();
+    }
+
+    ReadSettingsFile();
+    Instrument.History.Load(HistoryFilePath());
+    ShowModeFiles();
+    LevelTimer->start();
+    LastTick = TickCount();
+    Watchdog->start();
+}
+
+void TMainWindow::CreateSettingsDialog() {
+    TSettingsOwner owner;
+    owner.RepaintToneZone = [this] { RepaintToneZone(); };
+    owner.SetStatusText = [this](int panel, const QString& t) { SetStatusText(panel, t); };
+    owner.ResetLevelBars = [this] {
+        LeftMeter->setValue(0);
+        RightMeter->setValue(0);
+    };
+    owner.SetLevelTimerEnabled = [this](bool on) {
+        if (on) {
+            LevelTimer->start();
+        } else {
+            LevelTimer->stop();
+        }
+    };
+    owner.SetRezTimerInterval = [this](int ms) {
+        RezDownTimer->setInterval(ms);
+        RezUpTimer->setInterval(ms);
+    };
+    owner.ResetPressureBar = [this] {
+        PressureBar->setValue(0);
+        Playing().PressureBarPosition = 0;
+        StatusBar->repaint();
+    };
+    Settings = new TSettingsDialog(Instrument, *Tablet, std::move(owner), this);
+    Settings->FillDriverList();
+    // The driver's own panel (buffer size and sample rate) opens over the settings dialog.
+    InstallDriverPanelPresenter(Settings);
+}
+
+void TMainWindow::StartWithoutTablet() {
+    {
+        TNoTabletNotice notice(this);
+        ExecModal(notice);
+    }
+    Instrument.MousePressureForced = true;
+    if (!Settings->MousePressureBox->isChecked()) {
+        Settings->MousePressureBox->click();
+    }
+    Settings->MousePressureBox->setEnabled(false);
+}
+
+void TMainWindow::ReadSettingsFile() {
+    const std::string path = SettingsFilePath();
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        InitialDir = QCoreApplication::applicationDirPath();
+    }
+    std::string message;
+    bool ok = Instrument.LoadSettingsFile(path, message);
+    try {
+        Settings->ShowInstrumentSettings();
+        MasterFader->setValue(Instrument.Settings().MasterLevel);
+    } catch (...) {
+        ok = false;
+        message = text::SettingsNotRetrieved;
+    }
+    if (!ok) {
+        MessageBox(QString::fromStdString(message), QMessageBox::Warning);
+    }
+}
+
+void TMainWindow::ShutDown() {
+    if (closed_ || Halted) {
+        closed_ = true;
+        return;
+    }
+    closed_ = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    for (QTimer* t :
+         {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, RezDownTimer, RezUpTimer}) {
+        t->stop();
+    }
+    Instrument.ReleaseEngine();
+    if (Tablet) {
+        Tablet->Close();
+    }
+    std::string message;
+    if (!Instrument.SaveSettingsFile(SettingsFilePath(), message)) {
+        MessageBox(QString::fromStdString(message), QMessageBox::Warning);
+    }
+    Instrument.History.Save(HistoryFilePath()); // a failure loses this run's history only
+    QApplication::restoreOverrideCursor();
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+    ShutDown();
+    event->accept();
+    if (AboutBox != nullptr) {
+        AboutBox->close();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Crashes
+
+void TMainWindow::ApplicationException(const std::string& exceptionClass,
+                                       const std::string& senderClass, const std::string& message) {
+    ThreadTerminationCheck(exceptionClass + "@" + senderClass + ": " + message);
+}
+
+void TMainWindow::ThreadTerminationCheck(const std::string& crashText) {
+    if (crashing_) {
+        return; // one crash window is enough; the halt follows it
+    }
+    crashing_ = true;
+    if (Instrument.HasEngine()) {
+        Instrument.Engine().Stop();
+    }
+    CrashWin->SetErrorText(QString::fromStdString(crashText));
+    ExecModal(*CrashWin);
+    Halted = true;
+    Halt(EXIT_FAILURE);
+}
+
+} // namespace varko

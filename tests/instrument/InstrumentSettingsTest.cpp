@@ -1,0 +1,323 @@
+// The settings file read into the instrument at start-up and written back at exit, and the
+// driver choice it makes.
+#include "instrument/Instrument.h"
+
+#include "FakeHost.h"
+#include "engine/NullHost.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+using namespace varko;
+using namespace varko::test;
+namespace fs = std::filesystem;
+using Log = std::vector<std::string>;
+
+namespace {
+
+// A host whose channel change fails, as a driver that dies under it would.
+class TFailingHost : public TFakeHost {
+public:
+    using TFakeHost::TFakeHost;
+    void SetOutputChannelOffset(uint16_t) override { throw std::runtime_error("driver died"); }
+};
+
+// Varko's folder under a config folder of this process, emptied around each test.
+class InstrumentSettings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const fs::path config =
+            fs::temp_directory_path() / ("varko-settings-" + std::to_string(::getpid()));
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        fs::remove_all(SettingsFolder());
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(SettingsFolder(), ec);
+    }
+    static std::string Slurp(const std::string& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    static void Spit(const std::string& text) {
+        fs::create_directories(SettingsFolder());
+        std::ofstream(SettingsFilePath(), std::ios::binary) << text;
+    }
+    // An instrument over the standard scripted drivers; Host stays valid while it lives.
+    TFakeHost* Attach(TInstrument& instrument,
+                      std::vector<TFakeHost::TDriver> drivers = StandardDrivers()) {
+        auto host = std::make_unique<TFakeHost>(std::move(drivers));
+        TFakeHost* raw = host.get();
+        instrument.AttachHost(std::move(host));
+        return raw;
+    }
+    static void Load(TInstrument& instrument, bool expectOk = true) {
+        std::string message;
+        EXPECT_EQ(instrument.LoadSettingsFile(SettingsFilePath(), message), expectOk);
+        EXPECT_EQ(message, expectOk ? "" : "Your settings could not be retrieved.");
+    }
+};
+
+} // namespace
+
+TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
+    TInstrument in;
+    TFakeHost* host = Attach(in);
+    Load(in);
+    EXPECT_EQ(in.DriverIndex(), 0);
+    EXPECT_EQ(in.ChannelPair(), 0);
+    EXPECT_TRUE(in.Running());
+    EXPECT_EQ(in.AudioStatus, "Running");
+    // Pair 0 is set again after the driver opened: the audio restarts on it.
+    EXPECT_EQ(host->Log, Log({"stop", "driver 0", "start", "stop", "offset 0", "start"}));
+
+    std::string message;
+    ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
+    EXPECT_EQ(Slurp(SettingsFilePath()), "[Sound]\n"
+                                         "ASIOdriver=0\n"
+                                         "ASIOdriverName=JACK: system\n"
+                                         "ASIOchannel=0\n"
+                                         "StereoSeparation=1\n"
+                                         "InterpolateDelays=0\n"
+                                         "MasterLevel=20\n"
+                                         "\n"
+                                         "[Input]\n"
+                                         "ResonanceControl=0\n"
+                                         "ResonanceRate=4\n"
+                                         "AllowMouse=0\n"
+                                         "\n"
+                                         "[UI]\n"
+                                         "ShowMainLevels=1\n"
+                                         "ShowPressureLevel=1\n"
+                                         "ShowFrequencyLabels=1\n"
+                                         "Paint2Rows=0\n"
+                                         "ColoredToneZone=1\n");
+}
+
+TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
+    Spit("; Varko\n[Sound]\nASIOdriver=0\nFuture=yes\n\n[Plugins]\nx=1\n");
+    {
+        TInstrument in;
+        Attach(in);
+        Load(in);
+        in.SelectDriver(1);
+        in.SetStereoSeparation(false);
+        in.SetInterpolateDelays(true);
+        in.SetMasterLevel(137);
+        in.SetResonanceControl(1);
+        in.SetResonanceRate(8);
+        in.SetMousePressure(true);
+        in.SetShowMainLevels(false);
+        in.SetShowPressureLevel(false);
+        in.SetShowFrequencyLabels(false);
+        in.SetPaint2Rows(true);
+        in.SetColoredToneZone(false);
+        std::string message;
+        ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
+    }
+    const std::string text = Slurp(SettingsFilePath());
+    EXPECT_EQ(text.rfind("; Varko\n[Sound]\nASIOdriver=1\nFuture=yes\n", 0), 0u) << text;
+    EXPECT_NE(text.find("[Plugins]\nx=1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("ASIOdriverName=ALSA: hw:1\n"), std::string::npos) << text;
+
+    TInstrument in;
+    TFakeHost* host = Attach(in);
+    Load(in);
+    const TVarkoSettings& s = in.Settings();
+    EXPECT_EQ(host->Index, 1);
+    EXPECT_TRUE(in.Running());
+    EXPECT_FALSE(s.StereoSeparation);
+    EXPECT_FALSE(in.Engine().Stereo.load());
+    EXPECT_TRUE(s.InterpolateDelays);
+    EXPECT_EQ(s.MasterLevel, 137);
+    EXPECT_EQ(in.Playing().ResonanceRaiseButton, TMouseButton::mbRight);
+    EXPECT_EQ(s.ResonanceRate, 8);
+    EXPECT_TRUE(in.Playing().MousePressure);
+    EXPECT_FALSE(s.ShowMainLevels);
+    EXPECT_FALSE(in.Engine().MeterPeaks.load());
+    EXPECT_FALSE(in.Playing().ShowPressureLevel);
+    EXPECT_FALSE(s.ShowFrequencyLabels);
+    EXPECT_TRUE(s.Paint2Rows);
+    EXPECT_TRUE(in.Engine().TwoRowPanning.load());
+    EXPECT_FALSE(s.ColoredToneZone);
+    EXPECT_EQ(s.ASIOdriverName, "ALSA: hw:1");
+}
+
+TEST_F(InstrumentSettings, HexLettersAndLimits) {
+    Spit("[Sound]\nASIOdriver=0x1\nASIOchannel=7\nMasterLevel=abc\nStereoSeparation=0x0\n"
+         "[Input]\nResonanceControl=5\nResonanceRate=0XA\nAllowMouse=what\n"
+         "[UI]\nPaint2Rows=-3\nShowMainLevels=\n");
+    TInstrument in;
+    Attach(in);
+    Load(in);
+    const TVarkoSettings& s = in.Settings();
+    EXPECT_EQ(in.DriverIndex(), 1);
+    // A pair beyond the list leaves no selection and the audio as the driver left it.
+    EXPECT_EQ(in.ChannelPair(), -1);
+    EXPECT_TRUE(in.Running());
+    EXPECT_EQ(s.MasterLevel, 20);
+    EXPECT_FALSE(s.StereoSeparation);
+    EXPECT_EQ(s.ResonanceControl, 1);
+    EXPECT_EQ(s.ResonanceRate, 10);
+    EXPECT_FALSE(s.AllowMouse);
+    EXPECT_TRUE(s.Paint2Rows);
+    EXPECT_TRUE(s.ShowMainLevels);
+
+    Spit("[Sound]\nMasterLevel=500\n[Input]\nResonanceControl=-9\nResonanceRate=-3\n");
+    TInstrument low;
+    Attach(low);
+    Load(low);
+    EXPECT_EQ(low.Settings().MasterLevel, 200);
+    EXPECT_EQ(low.Settings().ResonanceControl, -1);
+    // No button chosen: the buttons keep their start values.
+    EXPECT_EQ(low.Playing().ResonanceRaiseButton, TMouseButton::mbMiddle);
+    EXPECT_EQ(low.Settings().ResonanceRate, 1);
+}
+
+TEST_F(InstrumentSettings, DriverBeyondTheListLeavesTheAudioStopped) {
+    Spit("[Sound]\nASIOdriver=9\n");
+    TInstrument in;
+    TFakeHost* host = Attach(in);
+    Load(in);
+    EXPECT_EQ(in.DriverIndex(), -1);
+    EXPECT_FALSE(in.Running());
+    EXPECT_EQ(host->Log, Log{"stop"});
+    EXPECT_EQ(in.Settings().ASIOdriverName, "");
+    EXPECT_EQ(in.ChannelPair(), -1);
+}
+
+TEST_F(InstrumentSettings, StoredNameWinsOverAnIndexThatMoved) {
+    // The device list changed since the last run: the stored index names another device.
+    Spit("[Sound]\nASIOdriver=0\nASIOdriverName=ALSA: hw:1\n");
+    {
+        TInstrument in;
+        TFakeHost* host = Attach(in);
+        Load(in);
+        EXPECT_EQ(host->Index, 1);
+    }
+    // The named device is gone: the index is used as before names were stored.
+    Spit("[Sound]\nASIOdriver=2\nASIOdriverName=USB: gone\n");
+    {
+        TInstrument in;
+        TFakeHost* host = Attach(in);
+        Load(in);
+        EXPECT_EQ(host->Index, 2);
+    }
+    Spit("[Sound]\nASIOdriver=7\nASIOdriverName=USB: gone\n");
+    {
+        TInstrument in;
+        Attach(in);
+        Load(in);
+        EXPECT_EQ(in.DriverIndex(), -1);
+    }
+    // A file from before names were stored.
+    Spit("[Sound]\nASIOdriver=1\nASIOchannel=0\n");
+    {
+        TInstrument in;
+        TFakeHost* host = Attach(in);
+        Load(in);
+        EXPECT_EQ(host->Index, 1);
+        std::string message;
+        ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
+    }
+    EXPECT_EQ(Slurp(SettingsFilePath())
+                  .rfind("[Sound]\nASIOdriver=1\nASIOchannel=0\n"
+                         "ASIOdriverName=ALSA: hw:1\n",
+                         0),
+              0u);
+}
+
+TEST_F(InstrumentSettings, DriversOfOneNameOpenTheFirst) {
+    TInstrument in;
+    TFakeHost* host = Attach(in, {{"Twin", {"a", "b"}}, {"Twin", {"c", "d"}}});
+    in.SelectDriver(1);
+    EXPECT_EQ(in.DriverIndex(), 0);
+    EXPECT_EQ(host->Index, 0);
+    EXPECT_EQ(in.ChannelPairNames(), Log{"a / b"});
+}
+
+TEST_F(InstrumentSettings, StoredMouseChoiceDoesNotUndoAForcedMouse) {
+    Spit("[Input]\nAllowMouse=0\n");
+    TInstrument in;
+    Attach(in);
+    in.MousePressureForced = true;
+    in.SetMousePressure(true);
+    Load(in);
+    EXPECT_TRUE(in.Playing().MousePressure);
+
+    Spit("[Input]\nAllowMouse=1\n");
+    TInstrument pen;
+    Attach(pen);
+    Load(pen);
+    EXPECT_TRUE(pen.Playing().MousePressure);
+}
+
+TEST_F(InstrumentSettings, FailingDriverKeepsWhatWasAppliedAndReports) {
+    Spit("[Sound]\nStereoSeparation=0\n[UI]\nColoredToneZone=0\n");
+    TInstrument in;
+    in.AttachHost(std::make_unique<TFailingHost>(StandardDrivers()));
+    Load(in, false);
+    EXPECT_EQ(in.DriverIndex(), 0);              // applied before the failure
+    EXPECT_TRUE(in.Settings().StereoSeparation); // after it: not applied
+    EXPECT_TRUE(in.Settings().ColoredToneZone);
+}
+
+TEST_F(InstrumentSettings, UnreadableFileReportsButStillStartsTheAudio) {
+    fs::create_directories(SettingsFilePath()); // a folder where the file should be
+    TInstrument in;
+    Attach(in);
+    Load(in, false);
+    EXPECT_TRUE(in.Running());
+    EXPECT_EQ(in.DriverIndex(), 0);
+    // Nor is it replaced at exit.
+    std::string message;
+    EXPECT_FALSE(in.SaveSettingsFile(SettingsFilePath(), message));
+    EXPECT_EQ(message, "Your settings could not be saved.");
+    EXPECT_TRUE(fs::is_directory(SettingsFilePath()));
+}
+
+TEST_F(InstrumentSettings, UnwritableFolderReportsAndLeavesNothing) {
+    // Tests run as root, so permissions do not stop a write; a file in the folder's place does.
+    Spit("");
+    const std::string blocker = SettingsFolder() + "/plain";
+    std::ofstream(blocker) << "x";
+    TInstrument in;
+    Attach(in);
+    Load(in);
+    std::string message;
+    EXPECT_FALSE(in.SaveSettingsFile(blocker + "/Varko/Varko.ini", message));
+    EXPECT_EQ(message, "Your settings could not be saved.");
+    EXPECT_EQ(Slurp(blocker), "x");
+}
+
+TEST_F(InstrumentSettings, SavingCreatesTheFolder) {
+    ASSERT_FALSE(fs::exists(SettingsFolder()));
+    TInstrument in;
+    std::string message;
+    EXPECT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
+    EXPECT_EQ(message, "");
+    EXPECT_TRUE(fs::is_regular_file(SettingsFilePath()));
+}
+
+TEST_F(InstrumentSettings, NullHostFirstRunStartsTheNullDriver) {
+    auto host = std::make_unique<TNullHost>(48000.0, 128, true, 2);
+    TNullHost* raw = host.get();
+    TInstrument in;
+    in.AttachHost(std::move(host));
+    ASSERT_EQ(in.DriverList().size(), 1u);
+    Load(in);
+    EXPECT_TRUE(raw->Active());
+    EXPECT_TRUE(in.Running());
+    EXPECT_EQ(in.ChannelPairNames().size(), 1u);
+    EXPECT_EQ(in.ChannelPair(), 0);
+    in.StopAudio();
+    EXPECT_FALSE(raw->Active());
+}

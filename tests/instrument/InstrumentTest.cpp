@@ -1,0 +1,110 @@
+// The instrument without a window: a scale opened into tones and a bank, the mode files and
+// their history, and what the player is told, in the order it happens.
+#include "instrument/Instrument.h"
+
+#include "core/Texts.h"
+#include "engine/NullHost.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace varko;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct InstrumentTest : ::testing::Test {
+    fs::path dir = fs::temp_directory_path() / ("varko-instrument-" + std::to_string(::getpid()));
+    TInstrument in;
+    std::vector<std::string> told; // messages and rebuilds, in order
+
+    void SetUp() override {
+        fs::create_directories(dir);
+        in.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
+        in.OnMessage = [this](const TInstrumentMessage& m) {
+            told.push_back((m.Kind == TInstrumentMessage::TKind::Error ? "error: " : "warning: ") +
+                           m.Text);
+        };
+        in.OnRebuild = [this](bool preparing) { told.push_back(preparing ? "rebuild" : "built"); };
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string Write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    }
+};
+
+} // namespace
+
+TEST_F(InstrumentTest, OpeningAScaleBuildsTheBankAndAFailedOneKeepsThePrevious) {
+    in.SelectDriver(0);
+    in.RepeatUpCount = 1;
+    in.OpenScale(Write("fifths.scl", "Fifths\n 2\n701.955\n2/1\n"));
+    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
+    EXPECT_EQ(in.Scale.Description, "Fifths");
+    ASSERT_EQ(in.Tones.size(), 5u); // 1/1, fifth, 2/1 and its upper copy without the 1/1
+    EXPECT_EQ(in.Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(in.ObjectStatus, "Uniform bar with free ends");
+    EXPECT_EQ(in.AudioStatus, "Running");
+    EXPECT_FALSE(in.Preparing);
+
+    told.clear();
+    in.OpenScale((dir / "missing.scl").string());
+    // The error first, then the bank rebuilt from the scale that stays.
+    EXPECT_EQ(told, (std::vector<std::string>{std::string("error: ") + text::ScaleNotOpened,
+                                              "rebuild", "built"}));
+    EXPECT_EQ(in.Scale.Description, "Fifths");
+    EXPECT_EQ(in.Engine().Oscillators.size(), 5u);
+
+    told.clear();
+    in.OpenScale(Write("bad.scl", "Broken\n 2\n701.955\nnot a pitch\n"));
+    EXPECT_EQ(told, (std::vector<std::string>{std::string("warning: ") + text::ScaleErrors,
+                                              "rebuild", "built"}));
+}
+
+TEST_F(InstrumentTest, TooManyTonesAreCappedAndThePlayerIsToldHowMany) {
+    std::string scale = "30 steps\n30\n";
+    for (int i = 1; i <= 30; ++i) {
+        scale += std::to_string(i * 40) + ".0\n";
+    }
+    in.RepeatDownCount = 10;
+    in.RepeatUpCount = 10;
+    in.OpenScale(Write("et30.scl", scale));
+    EXPECT_EQ(in.Tones.size(), 631u);
+    EXPECT_EQ(in.BarRatios().size(), static_cast<size_t>(MaxTones));
+    EXPECT_EQ(in.Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_EQ(told[2], "warning: The scale and its repeats give 631 tones, but Varko can play at "
+                       "most " +
+                           std::to_string(MaxTones) + " tones at once. Only the first " +
+                           std::to_string(MaxTones) +
+                           " tones are used; reduce the repeats to hear the others.");
+}
+
+TEST_F(InstrumentTest, ModeFilesFromBrowseAndHistoryNameTheObject) {
+    const std::string glass = Write("glass.vmod", "1.0, 1.0\n2.76, 0.5\nnot a mode\n");
+    in.History.Insert((dir / "gone.vmod").string());
+
+    ASSERT_TRUE(in.LoadModeFile(glass));
+    EXPECT_EQ(in.ModeRatios, (std::vector<float>{1.0f, 2.76f}));
+    EXPECT_TRUE(in.ModeFileWarning); // the faulty third line
+    EXPECT_EQ(in.History.Entries(),
+              (std::vector<std::string>{glass, (dir / "gone.vmod").string()}));
+    EXPECT_EQ(in.SelectedModeFile(), 0);
+
+    // The entry that cannot be opened: the error, and it leaves the history.
+    EXPECT_FALSE(in.LoadModeFileFromHistory(1));
+    EXPECT_EQ(told.back(), std::string("error: ") + text::ModeFileNotOpened);
+    EXPECT_TRUE(in.ModeRatios.empty());
+    EXPECT_EQ(in.History.Entries(), std::vector<std::string>{glass});
+    EXPECT_EQ(in.SelectedModeFile(), -1);
+
+    ASSERT_TRUE(in.LoadModeFileFromHistory(0));
+    in.ExternalObject = true;
+    in.OpenScale(Write("one.scl", "One\n 1\n2/1\n"));
+    EXPECT_EQ(in.ObjectStatus, "glass (Both ends free)");
+    EXPECT_EQ(in.Engine().Oscillators.at(0)->Ratios, (std::vector<float>{1.0f, 2.76f}));
+}
