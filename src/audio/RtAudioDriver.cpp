@@ -392,6 +392,11 @@ public:
         const RtAudio::DeviceInfo& info = probed->Info;
         std::lock_guard lock(FMutex);
         FOutputs = static_cast<int32_t>(info.outputChannels);
+        // ALSA's plugin devices ("default" through a sound server) accept up to 32 or 64
+        // channels of a stereo sink; the two Varko plays are all they get.
+        if (FApi == RtAudio::LINUX_ALSA && !FDevice.starts_with("hw:")) {
+            FOutputs = std::min(FOutputs, 2);
+        }
 
         const unsigned f = info.nativeFormats;
         // Float unless the device's own format is another handled one; without any, RtAudio
@@ -1076,6 +1081,18 @@ void SetDriverChoice(const std::string& driverName, const TDriverPanelChoice& ch
 
 // ALSA reports every card it cannot open on stderr; an absent device is no news here.
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+std::vector<std::string> RtAudioBackEnds() {
+    std::vector<RtAudio::Api> compiled;
+    RtAudio::getCompiledApi(compiled);
+    std::vector<std::string> names;
+    for (RtAudio::Api api : {RtAudio::UNIX_JACK, RtAudio::LINUX_ALSA, RtAudio::LINUX_PULSE}) {
+        if (std::find(compiled.begin(), compiled.end(), api) != compiled.end()) {
+            names.emplace_back(ApiLabel(api));
+        }
+    }
+    return names;
+}
 
 TAsioDriverRecords EnumerateRtAudioDrivers() {
     snd_lib_error_set_handler(&QuietAlsa);
