@@ -84,3 +84,28 @@ TEST_F(PlayOnJack, UnknownDeviceIsNamed) {
     EXPECT_NE(r.Status, 0);
     EXPECT_NE(r.Out.find("JACK: nowhere"), std::string::npos) << r.Out;
 }
+
+// A server frozen while the tool plays (SIGSTOP, then SIGCONT): the loss is told, the tool
+// neither hangs nor touches its job queue after it is gone, and the device that comes back
+// is played on again.
+TEST_F(PlayOnJack, StalledServerIsLostAndBackWithoutHangOrUseAfterFree) {
+    const auto started = std::chrono::steady_clock::now();
+    auto play = std::async(std::launch::async, [] {
+        return RunTool({"--scale", Examples + "/scales/12-equal.scl", "--up", "1", "--gesture",
+                        Examples + "/gestures/roll.txt", "--play", "--device", "JACK: system",
+                        "--seconds", "12"});
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    Server.Pause();
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    Server.Resume();
+    ASSERT_EQ(play.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "the tool hangs";
+    const TRun r = play.get();
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT(took, 20.0);
+    EXPECT_EQ(r.Status, 1) << r.Out;
+    EXPECT_NE(r.Out.find("the audio device was lost at"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("the audio device is back at"), std::string::npos) << r.Out;
+}
