@@ -56,6 +56,7 @@ TEST_P(StopHandshake, NoBlockIsMixedOnceStopReturns) {
 
     std::atomic<bool> allowed{false}, inside{false};
     std::atomic<int> strays{0};
+    std::atomic<uint64_t> mixed{0};
     auto mix = host.OnBufferSwitch32;
     host.OnBufferSwitch32 = [&](IAudioHost* sender, const TArrayOfSingleArray& in,
                                 TArrayOfSingleArray& out) {
@@ -64,6 +65,7 @@ TEST_P(StopHandshake, NoBlockIsMixedOnceStopReturns) {
             ++strays;
         }
         mix(sender, in, out);
+        ++mixed;
         inside = false;
     };
 
@@ -71,16 +73,16 @@ TEST_P(StopHandshake, NoBlockIsMixedOnceStopReturns) {
     int mixedWhileRunning = 0;
     for (int i = 0; i < cycles && !HasFatalFailure(); ++i) {
         allowed = true;
-        const uint64_t before = engine.SwitchCount.load();
+        const uint64_t before = mixed.load();
         engine.Start();
         ASSERT_TRUE(host.Active()) << host.DriverErrorMessage();
         // Stop at a different moment of the block each time: after one to three blocks.
         const uint64_t wanted = before + 1 + static_cast<uint64_t>(i % 3);
         const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (engine.SwitchCount.load() < wanted && std::chrono::steady_clock::now() < limit) {
+        while (mixed.load() < wanted && std::chrono::steady_clock::now() < limit) {
             std::this_thread::yield();
         }
-        mixedWhileRunning += engine.SwitchCount.load() >= wanted;
+        mixedWhileRunning += mixed.load() >= wanted;
         engine.Stop();
         allowed = false;
         EXPECT_FALSE(inside.load()) << "a block is still being mixed after Stop, cycle " << i;
