@@ -1,8 +1,11 @@
 // The instrument played for an hour at real-time pace on a JACK dummy server of its own: random
 // pen gestures on the 37-tone bank, a rebuild every 30 s, the server's buffer size changed every
-// 2 minutes and the server restarted every 10 minutes. Once a minute it prints resident memory,
-// threads, late blocks, tone resets and the device's events; at the end a summary. A main loop
-// that stops answering for 90 s is reported as a hang and ends the run (exit status 3).
+// 2 minutes and the server restarted every 10 minutes. The device is expected to follow both by
+// itself (a reset and rebuild for a new period, a reload when the server is back); the soak only
+// reopens it as a player would when it has not come back within 10 s, and counts that. Once a
+// minute it prints resident memory, threads, late blocks, tone resets and the device's events; at
+// the end a summary. A main loop that stops answering for 90 s is reported as a hang and ends the
+// run (exit status 3).
 // Usage: soak [minutes = 60] [rebuild s = 30] [buffer-size change s = 120] [restart s = 600]
 #include "audio/AsioHost.h"
 #include "audio/JackServer.h"
@@ -113,6 +116,8 @@ int main(int argc, char** argv) {
     const double rebuildEvery = argc > 2 ? std::atof(argv[2]) : 30.0;
     const double bufferEvery = argc > 3 ? std::atof(argv[3]) : 120.0;
     const double restartEvery = argc > 4 ? std::atof(argv[4]) : 600.0;
+    // Line by line: the forked server would otherwise repeat what is still buffered.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     test::TJackServer server("varko-soak-" + std::to_string(::getpid()), 48000, 256);
     if (!server.Start()) {
@@ -146,6 +151,7 @@ int main(int argc, char** argv) {
     auto seconds = [&start] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     bool lost = false;
     uint64_t lostNotices = 0, resets = 0, rebuilds = 0, reopens = 0, failedReopens = 0;
+    uint64_t backByItself = 0;
     uint64_t bufferChanges = 0, bufferNotFollowed = 0, restarts = 0;
     session.Instrument.OnDeviceLost = [&] {
         lost = true;
@@ -167,7 +173,8 @@ int main(int argc, char** argv) {
                     device.BufferSize());
         rebuild();
     };
-    engine.Start();
+    TInstrument& instrument = session.Instrument;
+    instrument.StartAudio();
     if (!engine.Running.load() || !device.Active()) {
         std::fprintf(stderr, "soak: the JACK device did not start\n");
         return 1;
@@ -189,18 +196,18 @@ int main(int argc, char** argv) {
         }
     });
 
-    // Reopens the driver as a player's restart does, once the server takes clients again.
+    // Reopens the driver as a player who chooses it again does.
     auto reopen = [&] {
         stage = "stopping the engine";
-        engine.Stop();
+        instrument.StopAudio();
         stage = "closing the driver";
         device.SetDriverIndex(-1);
         stage = "opening the driver";
         device.SetDriverIndex(driver);
         stage = "rebuilding";
-        session.Instrument.RefreshTones();
+        instrument.RefreshTones();
         stage = "starting the engine";
-        engine.Start();
+        instrument.StartAudio();
         stage = "playing";
         lost = false;
         if (engine.Running.load() && device.Active()) {
@@ -208,6 +215,26 @@ int main(int argc, char** argv) {
         } else {
             ++failedReopens;
         }
+    };
+
+    // Waits up to 10 s for the device to play again by itself: not lost, blocks flowing.
+    auto waitForReturn = [&] {
+        const auto until = Clock::now() + std::chrono::seconds(10);
+        uint64_t switches = engine.SwitchCount.load();
+        int flowing = 0;
+        while (Clock::now() < until) {
+            heartbeat = Clock::now().time_since_epoch().count();
+            jobs.RunUntil(Clock::now() + std::chrono::milliseconds(50));
+            instrument.WatchAudio();
+            const uint64_t now = engine.SwitchCount.load();
+            flowing = !device.DeviceLost() && now != switches ? flowing + 1 : 0;
+            switches = now;
+            if (flowing >= 4) {
+                lost = false;
+                return true;
+            }
+        }
+        return false;
     };
 
     auto at = [&](double s) {
@@ -281,15 +308,30 @@ int main(int argc, char** argv) {
             heartbeat = Clock::now().time_since_epoch().count();
             wantedSize = 256;
             const bool noticedLoss = lost;
-            reopen();
-            std::printf("  restart at %.0f s: %s after %.1f s, %s after %.1f s\n", t,
-                        noticedLoss ? "loss noticed" : "loss NOT noticed", noticed,
-                        engine.Running.load() ? "playing again" : "NOT playing",
-                        std::chrono::duration<double>(Clock::now() - killed).count());
+            stage = "waiting for the device to come back";
+            const bool back = waitForReturn();
+            stage = "playing";
+            if (back) {
+                ++backByItself;
+            } else {
+                reopen();
+            }
+            std::printf(
+                "  restart at %.0f s: %s after %.1f s, %s after %.1f s\n", t,
+                noticedLoss ? "loss noticed" : "loss NOT noticed", noticed,
+                back ? "playing again by itself"
+                     : (engine.Running.load() ? "playing again after a reopen" : "NOT playing"),
+                std::chrono::duration<double>(Clock::now() - killed).count());
             nextRestart += restartEvery;
         }
-        // A loss outside a restart, or a reopen that failed: the player presses Restart.
-        if (lost || (!engine.Running.load() && t >= nextRetry)) {
+        instrument.WatchAudio();
+        // A loss outside a restart that does not end by itself, or a reopen that failed: the
+        // player chooses the driver again.
+        if (lost && !waitForReturn()) {
+            std::printf("  at %.1f s: lost outside a restart and not back within 10 s\n", t);
+            reopen();
+            nextRetry = t + 5.0;
+        } else if (!engine.Running.load() && t >= nextRetry) {
             reopen();
             nextRetry = t + 5.0;
         }
@@ -314,20 +356,22 @@ int main(int argc, char** argv) {
         jobs.RunUntil(std::min(at(nextPen), at(nextReport)));
         stage = "playing";
     }
-    engine.Stop();
+    instrument.StopAudio();
     done = true;
     watchdog.join();
     const long rssEnd = StatusValue("VmRSS");
     std::printf(
         "summary: %.0f min, resident %ld KiB at the start, %ld at the end, %ld at most; "
-        "late blocks %llu; tone resets %llu; restarts %llu (lost noticed %llu, reopened "
-        "%llu, failed %llu); buffer-size changes %llu (not followed %llu); driver resets "
+        "late blocks %llu; tone resets %llu; restarts %llu (lost noticed %llu, back by itself "
+        "%llu, reopened %llu, failed %llu); buffer-size changes %llu (not followed %llu); driver "
+        "resets "
         "%llu; rebuilds %llu\n",
         minutes, rssStart, rssEnd, std::max(rssMax, rssEnd),
         static_cast<unsigned long long>(engine.LateBlocks.load()),
         static_cast<unsigned long long>(engine.ToneResets.load()),
         static_cast<unsigned long long>(restarts), static_cast<unsigned long long>(lostNotices),
-        static_cast<unsigned long long>(reopens), static_cast<unsigned long long>(failedReopens),
+        static_cast<unsigned long long>(backByItself), static_cast<unsigned long long>(reopens),
+        static_cast<unsigned long long>(failedReopens),
         static_cast<unsigned long long>(bufferChanges),
         static_cast<unsigned long long>(bufferNotFollowed), static_cast<unsigned long long>(resets),
         static_cast<unsigned long long>(rebuilds));
