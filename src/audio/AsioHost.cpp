@@ -402,48 +402,33 @@ ASIOChannelInfo TASIOHost::GetInputChannelInfo(int channel) const {
     return FInputChannelInfos[static_cast<size_t>(channel)];
 }
 
-int32_t TASIOHost::GetInputMeter(int32_t channel) {
+// A channel's meter or gain goes through the driver's future call; -1 reads as no meter.
+int32_t TASIOHost::ChannelControl(int32_t selector, int32_t channel, bool input, int32_t gain) {
     if (!FDriver) {
         return -1;
     }
     ASIOChannelControls controls;
     controls.channel = channel;
-    controls.isInput = ASIOTrue;
-    FDriver->future(kAsioGetInputMeter, &controls);
+    controls.isInput = input ? ASIOTrue : ASIOFalse;
+    controls.gain = gain;
+    FDriver->future(selector, &controls);
     return controls.meter;
+}
+
+int32_t TASIOHost::GetInputMeter(int32_t channel) {
+    return ChannelControl(kAsioGetInputMeter, channel, true, 0);
 }
 
 int32_t TASIOHost::GetOutputMeter(int32_t channel) {
-    if (!FDriver) {
-        return -1;
-    }
-    ASIOChannelControls controls;
-    controls.channel = channel;
-    controls.isInput = ASIOFalse;
-    FDriver->future(kAsioGetOutputMeter, &controls);
-    return controls.meter;
+    return ChannelControl(kAsioGetOutputMeter, channel, false, 0);
 }
 
 void TASIOHost::SetInputGain(int32_t channel, int32_t gain) {
-    if (!FDriver) {
-        return;
-    }
-    ASIOChannelControls controls;
-    controls.channel = channel;
-    controls.isInput = ASIOTrue;
-    controls.gain = gain;
-    FDriver->future(kAsioSetInputGain, &controls);
+    ChannelControl(kAsioSetInputGain, channel, true, gain);
 }
 
 void TASIOHost::SetOutputGain(int32_t channel, int32_t gain) {
-    if (!FDriver) {
-        return;
-    }
-    ASIOChannelControls controls;
-    controls.channel = channel;
-    controls.isInput = ASIOFalse;
-    controls.gain = gain;
-    FDriver->future(kAsioSetOutputGain, &controls);
+    ChannelControl(kAsioSetOutputGain, channel, false, gain);
 }
 
 // CanDos records only what the driver confirmed.
