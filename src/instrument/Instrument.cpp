@@ -58,7 +58,9 @@ void TInstrument::SetAudioStatus(const char* text) {
 // Audio
 
 void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher dispatch) {
+    StopRecording();
     engine_ = std::make_unique<TAudioEngine>(std::move(host));
+    engine_->Tap = &recorder_;
     tones_.SetEngine(engine_.get());
     engine_->OnRebuildTones = [this] { RefreshTones(); };
     engine_->Dispatch = dispatch;
@@ -82,6 +84,7 @@ void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher 
 }
 
 void TInstrument::ReleaseEngine() {
+    StopRecording();
     tones_.SetEngine(nullptr);
     engine_.reset();
 }
@@ -195,6 +198,7 @@ bool TInstrument::ReadScale(const std::string& path) {
         return false;
     }
     Scale = std::move(file);
+    ScalePath = path;
     Changed();
     if (Scale.HasErrors) {
         Tell(TInstrumentMessage::TKind::Warning, text::ScaleErrors);
@@ -240,17 +244,22 @@ TToneBankInput TInstrument::BankInput() const {
     in.ModeLevels = ModeLevels;
     in.ModeFileName = ModeFileName();
     in.Seed = Seed;
+    in.ToneSeeds = ToneSeeds;
     in.TimeCritical = TimeCritical;
     in.MakeOscillator = MakeOscillator;
     return in;
 }
 
 TToneBankResult TInstrument::RefreshTones() {
+    return RebuildBank(engine_ && engine_->Running.load());
+}
+
+TToneBankResult TInstrument::RebuildBank(bool restart) {
     if (!engine_) {
         return {};
     }
     Preparing = true;
-    if (engine_->Running.load()) {
+    if (restart) {
         AudioStatus = text::Stopped;
     }
     NoSoundWarning = false;
@@ -272,7 +281,21 @@ TToneBankResult TInstrument::RefreshTones() {
             }
         });
     };
-    const TToneBankResult r = varko::RefreshTones(*engine_, in);
+    // Stopped here rather than in the bank's rebuild: the recorder hears of the new bank before
+    // it plays.
+    if (engine_->Running.load()) {
+        engine_->Stop();
+    }
+    TToneBankResult r = varko::RefreshTones(*engine_, in);
+    tones_.BankChanged();
+    LastRebuildPosition = engine_->SamplePosition.load();
+    if (!r.Abandoned) {
+        LogRebuild(in);
+        if (restart) {
+            engine_->Start();
+            r.Running = true;
+        }
+    }
     Preparing = false;
     if (!r.Abandoned) {
         // An abandoned bank is followed by the dead oscillator's crash report.
@@ -300,12 +323,6 @@ TToneBankResult TInstrument::RefreshTones() {
 std::vector<float> TInstrument::BarRatios() const {
     const size_t n = std::min(Tones.size(), static_cast<size_t>(MaxTones));
     return {Tones.begin(), Tones.begin() + static_cast<std::ptrdiff_t>(n)};
-}
-
-void TInstrument::UpdateStereoConstants() {
-    if (engine_) {
-        varko::UpdateStereoConstants(*engine_, settings_.Paint2Rows);
-    }
 }
 
 // ---------------------------------------------------------------------------------------

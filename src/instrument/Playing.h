@@ -18,7 +18,8 @@ struct IToneTarget {
     virtual void SetPressure(int tone, float value) = 0;       // 0 .. 1
     virtual void SetSpeed(int tone, float value) = 0;          // fractions of the input area
     virtual void SetStrikePosition(int tone, float value) = 0; // 0 .. 1, top to bottom
-    virtual void SetResonance(int tone, float value) = 0;      // loop gain
+    // Every tone's loop gain, from the resonance fader at position fader.
+    virtual void SetResonance(float value, int fader) = 0;
 };
 
 // One reading of the pen: where it is, in the tablet's units, and how hard it presses, in

@@ -21,13 +21,14 @@ void PrintWarnings(const TRenderSession& s, std::FILE* err) {
     }
 }
 
-int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* err) {
+int RenderToFile(TRenderSession& session, std::FILE* err) {
+    const TRenderOptions& o = session.Options;
     TGestureScript script;
     std::string error;
     if (!LoadScriptOption(o, script, err)) {
         return 2;
     }
-    const double seconds = o.Seconds.value_or(script.EndTime() + 2.0);
+    const double seconds = o.Seconds.value_or(session.DefaultSeconds(script));
     if (!session.Build(std::make_unique<TNullHost>(o.Rate, static_cast<uint32_t>(o.Block),
                                                    /*RealTimePace=*/false),
                        error)) {
@@ -86,11 +87,14 @@ std::string ExamplesDir() {
 
 bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err) {
     script = {};
-    if (o.Gesture.empty()) {
+    const std::string path = !o.Performance.empty()
+                                 ? o.Performance + "/" + PerformanceScriptName
+                                 : o.Gesture;
+    if (path.empty()) {
         return true;
     }
     std::string error;
-    auto loaded = LoadGestureScript(o.Gesture, error);
+    auto loaded = LoadGestureScript(path, error);
     if (!loaded) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return false;
@@ -136,7 +140,7 @@ int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
     if (o.Play) {
         return PlayOnDevice(session, o, out, err);
     }
-    const int status = RenderToFile(session, o, err);
+    const int status = RenderToFile(session, err);
     if (status == 0 && o.Demo) {
         std::fprintf(out, "Rendered a glissando over 12 equal steps to %s.\n", o.Output.c_str());
     }

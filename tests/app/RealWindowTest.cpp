@@ -28,6 +28,13 @@ using namespace varko;
 
 namespace {
 
+// Playing values reach the engine at its next block: wait for it.
+void Settle(TMainWindow& win) {
+    for (int i = 0; i < 2000 && win.Instrument.Engine().ChangesPending(); ++i) {
+        QTest::qWait(1);
+    }
+}
+
 double Rms(const std::vector<float>& l, const std::vector<float>& r, size_t from, size_t to) {
     double sum = 0;
     for (size_t i = from; i < to; ++i) {
@@ -158,6 +165,7 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     s.ResonanceRateSlider->setValue(7);
     s.RightRaisesRadio->click();
     win->MasterFader->setValue(35);
+    Settle(*win);
     EXPECT_FALSE(win->Instrument.Engine().Stereo.load());
     EXPECT_TRUE(win->Instrument.Engine().TwoRowPanning.load());
     EXPECT_FALSE(win->Instrument.Engine().MeterPeaks.load());
@@ -178,6 +186,7 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     EXPECT_EQ(t.ResonanceRateSlider->value(), 7);
     EXPECT_EQ(t.ResonanceButtonsIndex(), 1);
     EXPECT_EQ(win->MasterFader->value(), 35);
+    Settle(*win);
     EXPECT_FALSE(win->Instrument.Engine().Stereo.load());
     EXPECT_TRUE(win->Instrument.Engine().TwoRowPanning.load());
     EXPECT_FALSE(win->Instrument.Engine().MeterPeaks.load());

@@ -123,7 +123,15 @@ struct MainWinTest : ::testing::Test {
         win->OpenScaleBtnClick();
         QCoreApplication::processEvents();
     }
+    // Playing values reach the engine at its next block: wait for it.
+    void Settle() {
+        for (int i = 0; i < 2000 && win->Instrument.Engine().ChangesPending(); ++i) {
+            QTest::qWait(1);
+        }
+        ASSERT_FALSE(win->Instrument.Engine().ChangesPending());
+    }
     TWaveguideThread& Osc(int i) {
+        Settle();
         return *win->Instrument.Engine().Oscillators.at(static_cast<size_t>(i));
     }
     bool Saw(const std::string& cls, const QString& text = {}) const {
@@ -200,6 +208,7 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     EXPECT_EQ(QColor(img.pixel(18 * 36 + 5, 300)), QColor(Qt::black));
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(152, 152, 152));
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(222, 222, 222));
+    Settle();
     EXPECT_FLOAT_EQ(win->Instrument.Engine().PanStep.load(), 1.0f / 19);
 }
 
@@ -295,10 +304,12 @@ TEST_F(MainWinTest, MasterFaderGainsAndTheLoudspeaker) {
                                            {0, 7.40f},  {199, 0.1655f}, {200, 0.0f}};
     for (auto [p, gain] : cases) {
         win->MasterFader->setValue(p);
+        Settle();
         EXPECT_NEAR(win->Instrument.Engine().MasterGain.load(), gain, 0.005f) << p;
     }
     win->MasterLevelReset->OnClick();
     EXPECT_EQ(win->MasterFader->value(), 20);
+    Settle();
     EXPECT_FLOAT_EQ(win->Instrument.Engine().MasterGain.load(), 1.0f);
 }
 

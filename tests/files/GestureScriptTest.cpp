@@ -1,4 +1,4 @@
-#include "render/GestureScript.h"
+#include "files/GestureScript.h"
 
 #include <gtest/gtest.h>
 
@@ -19,13 +19,13 @@ TEST(GestureScript, ReadsEveryEventKindInTimeOrder) {
     ASSERT_EQ(s->Events.size(), 4u);
     EXPECT_EQ(s->Events[0].Kind, TGestureEvent::TKind::Tone);
     EXPECT_EQ(s->Events[0].Tone, 3);
-    EXPECT_DOUBLE_EQ(s->Events[0].Speed, 0.02);
+    EXPECT_FLOAT_EQ(s->Events[0].Speed, 0.02f);
     EXPECT_EQ(s->Events[1].Kind, TGestureEvent::TKind::Pen); // same time as the tone: script order
     EXPECT_EQ(s->Events[1].Line, 6);
     EXPECT_EQ(s->Events[2].Kind, TGestureEvent::TKind::Pen);
-    EXPECT_DOUBLE_EQ(s->Events[2].X, 0.25);
-    EXPECT_DOUBLE_EQ(s->Events[2].Y, 0.75);
-    EXPECT_DOUBLE_EQ(s->Events[2].Pressure, 0.8);
+    EXPECT_FLOAT_EQ(s->Events[2].X, 0.25f);
+    EXPECT_FLOAT_EQ(s->Events[2].Y, 0.75f);
+    EXPECT_FLOAT_EQ(s->Events[2].Pressure, 0.8f);
     EXPECT_EQ(s->Events[3].Kind, TGestureEvent::TKind::Fader);
     EXPECT_EQ(s->Events[3].Position, 30);
     EXPECT_DOUBLE_EQ(s->EndTime(), 0.5);
