@@ -36,6 +36,8 @@ public:
     // naming the line on an event that cannot be applied.
     bool PlayUntil(uint64_t enginePosition, std::string& error);
     bool Finished() const { return next_ >= order_.size(); }
+    // The engine position of the performance's first sample (once playing has started).
+    uint64_t Origin() const { return origin_; }
     // Lifts every tone the script left pressed (a replay stopped early).
     void Release();
     // One event of the script at once, for a caller that keeps its own time.

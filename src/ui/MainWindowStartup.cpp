@@ -168,8 +168,9 @@ void TMainWindow::ShutDown() {
     }
     closed_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    for (QTimer* t :
-         {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, RezDownTimer, RezUpTimer}) {
+    StopReplay();
+    for (QTimer* t : {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, RezDownTimer,
+                      RezUpTimer, RecordingTimer}) {
         t->stop();
     }
     Instrument.ReleaseEngine();
