@@ -179,6 +179,7 @@ public:
     // Ends the recording and completes its folder.
     TRecordingResult StopRecording();
     bool Recording() const { return recorder_.Recording(); }
+    TRecorder& Recorder() { return recorder_; }
     const std::string& RecordingFolder() const { return folder_.Path(); }
     double RecordedSeconds() const;
     // Ends a recording that stopped by itself (the disk), tells the player and OnRecordingStopped.

@@ -34,8 +34,8 @@ struct TRecordingResult {
 
 class TRecorder : public IPerformanceTap {
 public:
-    // Seconds of sound the ring holds while the disk is busy.
-    static constexpr double RingSeconds = 4.0;
+    // Seconds of sound the ring holds while the disk is busy (read by Begin).
+    double RingSeconds = 4.0;
     // Playing changes the other ring holds (a busy player makes a few hundred a second).
     static constexpr size_t EventRingCapacity = 1 << 16;
 

@@ -21,6 +21,9 @@ public:
     // Pause between blocks, so that changes also arrive while the driver waits.
     std::chrono::microseconds Gap{200};
     std::atomic<uint64_t> Blocks{0};
+    // Every sample sent, interleaved, when set before the start; read it once the host stopped.
+    bool Capture = false;
+    std::vector<float> Played;
 
     bool Active() const override { return Driver.joinable(); }
     void SetActive(bool value) override {
@@ -40,6 +43,12 @@ public:
             while (!Stop.load()) {
                 Engine->WaitForOscillators();
                 OnBufferSwitch32(this, {}, out);
+                if (Capture) {
+                    for (uint32_t i = 0; i < Block; ++i) {
+                        Played.push_back(out[0][i]);
+                        Played.push_back(out[1][i]);
+                    }
+                }
                 Blocks.fetch_add(1);
                 std::this_thread::sleep_for(Gap);
             }
