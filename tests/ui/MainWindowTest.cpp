@@ -10,6 +10,7 @@
 #include "ui/ClipLed.h"
 #include "ui/ImageButton.h"
 #include "ui/LinkLabel.h"
+#include "ui/Resources.h"
 #include "ui/StatusPanels.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
@@ -22,6 +23,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -39,6 +42,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <stdexcept>
 
@@ -640,4 +644,98 @@ TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
     EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
     EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(631).arg(MaxTones)));
     EXPECT_EQ(win->ToneZone->ToneRatios().size(), static_cast<size_t>(MaxTones));
+}
+
+TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
+    TMainWindow::MusicFolder = [this] { return dir.filePath("Music"); };
+    Start();
+    OpenScale37();
+    const QImage rest = win->RecordBtn->ImageNormal();
+    QTest::keyClick(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(win->Instrument.Recording());
+    EXPECT_EQ(win->RecordBtn->ImageNormal(), ResourceImage(QStringLiteral("RecordBtnOn")));
+    const QString folder = QString::fromStdString(win->Instrument.RecordingFolder());
+    EXPECT_TRUE(folder.startsWith(dir.filePath("Music/Varko/"))) << folder.toStdString();
+
+    // A press on bar 3 while recording.
+    TToneZone* zone = win->ToneZone;
+    QTest::mouseMove(zone, QPoint(3 * 18 + 5, 125));
+    QTest::mousePress(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 5, 125));
+    QTest::mouseMove(zone, QPoint(3 * 18 + 7, 200));
+    QTest::qWait(300);
+    QTest::mouseRelease(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 7, 200));
+    QTest::qWait(100);
+    QTest::qWait(1100);
+    win->grab().save("/tmp/rec-recording.png");
+    win->RecordBtn->OnClick(win->RecordBtn);
+    ASSERT_FALSE(win->Instrument.Recording());
+    EXPECT_EQ(win->RecordBtn->ImageNormal(), rest);
+    EXPECT_TRUE(win->RecordingLabel->text().contains(QDir(folder).dirName()));
+    for (const char* name : {"performance.wav", "performance.txt", "performance.ini", "et12.scl"}) {
+        EXPECT_TRUE(QFile::exists(folder + "/" + name)) << name;
+    }
+
+    // Another scale, then the replay: the recorded scale comes back and bar 3 is pressed again.
+    {
+        std::ofstream f(Path("three.scl"));
+        f << "three\n2\n400.0\n2/1\n";
+    }
+    fileToChoose = QString::fromStdString(Path("three.scl"));
+    win->RepeatUpEdit->setText("0");
+    win->OpenScaleBtnClick();
+    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 5u);
+    fileToChoose = folder;
+    win->ReplayBtnClick();
+    ASSERT_TRUE(win->Replaying());
+    EXPECT_EQ(win->ReplayBtn->ImageNormal(), ResourceImage(QStringLiteral("ReplayBtnStop")));
+    win->grab().save("/tmp/rec-replaying.png");
+    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+    EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
+    EXPECT_EQ(win->RepeatUpEdit->text(), "1");
+    TWaveguideThread& three = Osc(3);
+    bool pressed = false;
+    for (int i = 0; i < 2000 && !pressed; ++i) {
+        QTest::qWait(1);
+        pressed = three.Pressure.load() > 0.0f;
+    }
+    EXPECT_TRUE(pressed) << "the replay did not press bar 3";
+    if (!pressed) { std::ifstream sc((folder + "/performance.txt").toStdString()); std::cerr << sc.rdbuf(); std::cerr << "pos " << win->Instrument.Engine().SamplePosition.load() << " origin " << (win->Replaying() ? 0 : 1) << "\n"; }
+    win->ReplayBtnClick(); // the stop button
+    EXPECT_FALSE(win->Replaying());
+    EXPECT_EQ(win->ReplayBtn->ImageNormal(), ResourceImage(QStringLiteral("ReplayBtn")));
+    EXPECT_EQ(Osc(3).Pressure.load(), 0.0f);
+    TMainWindow::MusicFolder = [] { return QDir::tempPath(); };
+}
+
+TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
+    TMainWindow::MusicFolder = [this] { return dir.filePath("Music"); };
+    Start();
+    OpenScale37();
+    win->RecordBtnClick();
+    QTest::mouseMove(win->ToneZone, QPoint(5 * 18 + 5, 125));
+    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
+    QTest::qWait(50);
+    QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
+    QTest::qWait(150);
+    win->RecordBtnClick();
+    const QString first = QString::fromStdString(win->Instrument.RecordingFolder());
+
+    fileToChoose = first;
+    win->ReplayBtnClick();
+    ASSERT_TRUE(win->Replaying());
+    win->RecordBtnClick(); // recording again while the replay runs
+    ASSERT_TRUE(win->Instrument.Recording());
+    const QString second = QString::fromStdString(win->Instrument.RecordingFolder());
+    EXPECT_NE(second, first);
+    for (int i = 0; i < 3000 && win->Replaying(); ++i) {
+        QTest::qWait(1);
+    }
+    EXPECT_FALSE(win->Replaying()) << "the replay did not end by itself";
+    win->RecordBtnClick();
+    // The replayed press is in the new recording's gesture.
+    std::ifstream script((second + "/performance.txt").toStdString());
+    const std::string text((std::istreambuf_iterator<char>(script)), {});
+    EXPECT_NE(text.find("\ntone @"), std::string::npos) << text;
+    EXPECT_NE(text.find(" 5 0.5 "), std::string::npos) << text;
+    TMainWindow::MusicFolder = [] { return QDir::tempPath(); };
 }
