@@ -179,7 +179,7 @@ public:
     void ModeFilesComboSelect();
     void OpenScaleBtnClick();
     void ApplyParametersBtnClick();
-    // Recording (Ctrl+R) and replaying a performance folder.
+    // Recording (Ctrl+R, in MainWindowKeys) and replaying a performance folder.
     void RecordBtnClick();
     void ReplayBtnClick();
     bool StartReplay(const QString& folder);

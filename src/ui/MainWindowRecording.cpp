@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
-#include <QShortcut>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStandardPaths>
@@ -54,8 +53,6 @@ void TMainWindow::BuildRecordingControls() {
     RecordingLabel->setGeometry(ReplayBtn->x() + 2 * 48 + 6, 0, 260, 49);
     RecordBtn->OnClick = [this](TImageButton*) { RecordBtnClick(); };
     ReplayBtn->OnClick = [this](TImageButton*) { ReplayBtnClick(); };
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
-    connect(shortcut, &QShortcut::activated, this, &TMainWindow::RecordBtnClick);
 
     ReplayTimer = new QTimer(this);
     ReplayTimer->setTimerType(Qt::PreciseTimer);
