@@ -9,8 +9,7 @@
 
 namespace varko {
 
-template <typename T>
-class TSpscRing {
+template <typename T> class TSpscRing {
     static_assert(std::is_trivially_copyable_v<T>, "the ring copies its items bytewise");
 
 public:
@@ -30,8 +29,8 @@ public:
 
     // Producer: items the ring can take now.
     size_t Free() const {
-        return Capacity() - (head_.load(std::memory_order_relaxed) -
-                             tail_.load(std::memory_order_acquire));
+        return Capacity() -
+               (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire));
     }
     // Consumer: items waiting.
     size_t Size() const {
@@ -44,8 +43,7 @@ public:
     }
     bool Push(const T& item) { return Push(&item, 1); }
     // Producer: n items made by item(i) in place, or none when they do not fit.
-    template <typename F>
-    bool PushGenerated(size_t n, F&& item) {
+    template <typename F> bool PushGenerated(size_t n, F&& item) {
         const size_t head = head_.load(std::memory_order_relaxed);
         if (Capacity() - (head - tail_.load(std::memory_order_acquire)) < n) {
             return false;

@@ -7,8 +7,8 @@
 
 #include "core/SpscRing.h"
 
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 
@@ -67,8 +67,7 @@ public:
 
     // Callback (or the owner's thread while no callback runs): hands every queued change to
     // apply, in order.
-    template <typename F>
-    void Drain(F&& apply) {
+    template <typename F> void Drain(F&& apply) {
         TPlayingChange c;
         while (ring_.Pop(c)) {
             apply(c);
@@ -77,8 +76,7 @@ public:
     }
 
     // Owner's thread, no callback running: everything queued and held back, in order.
-    template <typename F>
-    void Flush(F&& apply) {
+    template <typename F> void Flush(F&& apply) {
         Drain(apply);
         for (const TPlayingChange& c : backlog_) {
             apply(c);

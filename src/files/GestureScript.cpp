@@ -243,7 +243,8 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
         if (w[1][0] == '@') {
             long long n = 0;
             if (!ReadWhole(w[1].substr(1), n) || n < 0) {
-                return fail("the sample position \"" + w[1] + "\" is not @ and a whole number >= 0");
+                return fail("the sample position \"" + w[1] +
+                            "\" is not @ and a whole number >= 0");
             }
             e.Sample = static_cast<uint64_t>(n);
             stamped = true;
@@ -361,15 +362,16 @@ std::string GestureLine(const TGestureEvent& e, uint64_t sample, const TGestureR
     char frequency[32];
     const auto [end, ec] =
         std::to_chars(frequency, frequency + sizeof frequency, r.InitialFrequency);
-    std::string s = "rebuild" + at + " scale=" + r.Scale +
-                    " modes=" + (r.Modes.empty() ? "-" : r.Modes) +
-                    " frequency=" + (ec == std::errc() ? std::string(frequency, end) : "200") +
-                    " down=" + std::to_string(r.Down) + " up=" + std::to_string(r.Up) +
-                    " ends=" + (r.RepeatEnds ? "1" : "0") +
-                    " end=" + (r.End == 2 ? "fixed" : r.End == 3 ? "hinged" : "free") +
-                    " weighting=" + std::to_string(r.Weighting) +
-                    " limit=" + std::to_string(r.ModeLimit) +
-                    " interpolate=" + (r.Interpolate ? "1" : "0");
+    std::string s =
+        "rebuild" + at + " scale=" + r.Scale + " modes=" + (r.Modes.empty() ? "-" : r.Modes) +
+        " frequency=" + (ec == std::errc() ? std::string(frequency, end) : "200") +
+        " down=" + std::to_string(r.Down) + " up=" + std::to_string(r.Up) +
+        " ends=" + (r.RepeatEnds ? "1" : "0") + " end=" +
+        (r.End == 2   ? "fixed"
+         : r.End == 3 ? "hinged"
+                      : "free") +
+        " weighting=" + std::to_string(r.Weighting) + " limit=" + std::to_string(r.ModeLimit) +
+        " interpolate=" + (r.Interpolate ? "1" : "0");
     if (!r.Seeds.empty()) {
         s += " seeds=";
         for (size_t i = 0; i < r.Seeds.size(); ++i) {

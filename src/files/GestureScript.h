@@ -35,9 +35,9 @@ struct TGestureRebuild {
 struct TGestureEvent {
     enum class TKind { Pen, Tone, Fader, Master, Stereo, Rebuild };
     TKind Kind = TKind::Pen;
-    double Time = 0.0;             // seconds, when Sample is not given
+    double Time = 0.0;              // seconds, when Sample is not given
     std::optional<uint64_t> Sample; // @N
-    int Line = 0;                  // line number in the script, from 1
+    int Line = 0;                   // line number in the script, from 1
     // pen: X, Y, Pressure; tone: Tone, Pressure, Speed, X (strike position); fader, master:
     // Position; stereo: Stereo, TwoRows; rebuild: Rebuild, an index into the script's Rebuilds
     double X = 0.0;

@@ -36,7 +36,8 @@ TGesturePlayer::TGesturePlayer(TInstrument& instrument, TGestureScript script, d
         }
         order_.push_back(i);
     }
-    std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) { return at[a] < at[b]; });
+    std::stable_sort(order_.begin(), order_.end(),
+                     [&](size_t a, size_t b) { return at[a] < at[b]; });
 }
 
 bool TGesturePlayer::Due(const TGestureEvent& e, uint64_t block) const {

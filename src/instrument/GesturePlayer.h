@@ -55,8 +55,8 @@ private:
     std::vector<size_t> order_; // events in the order of the block they are due before
     size_t next_ = 0;
     bool started_ = false;
-    uint64_t origin_ = 0;           // engine position of the performance's block 0
-    std::vector<bool> pressed_;     // tones the script last left with pressure
+    uint64_t origin_ = 0;       // engine position of the performance's block 0
+    std::vector<bool> pressed_; // tones the script last left with pressure
     bool penDown_ = false;
 };
 

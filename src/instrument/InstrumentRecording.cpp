@@ -58,7 +58,8 @@ bool TInstrument::StartRecording(const std::string& root) {
     info_.ResonanceFader = playing_.ResonanceFader();
     info_.MasterLevel = settings_.MasterLevel;
     const std::string header = "# Varko performance, recorded " + info_.Started +
-                               "\n# @N: sample N at " + std::to_string(std::lround(info_.SampleRate)) +
+                               "\n# @N: sample N at " +
+                               std::to_string(std::lround(info_.SampleRate)) +
                                " Hz, where the event is heard; blocks of " +
                                std::to_string(info_.BlockSize) + " samples\n";
     const uint64_t position = engine_->SamplePosition.load();
@@ -72,8 +73,7 @@ bool TInstrument::StartRecording(const std::string& root) {
         return false;
     }
     // Runs on the writer's thread: the owner ends the recording on its own thread.
-    recorder_.OnFailed = [this, dispatch = engine_->Dispatch,
-                          alive = std::weak_ptr<int>(alive_)] {
+    recorder_.OnFailed = [this, dispatch = engine_->Dispatch, alive = std::weak_ptr<int>(alive_)] {
         if (dispatch) {
             dispatch([this, alive] {
                 if (alive.lock()) {
@@ -221,10 +221,10 @@ bool TInstrument::ApplyRebuild(const TGestureRebuild& r, const std::string& fold
     if (ExternalObject) {
         const std::string path = inFolder(r.Modes);
         const int entry = SelectedModeFile();
-        const bool loaded = entry >= 0 && entry < static_cast<int>(History.size()) &&
-                                    History[size_t(entry)] == path
-                                ? LoadModeFileFromHistory(entry)
-                                : LoadModeFile(path);
+        const bool loaded =
+            entry >= 0 && entry < static_cast<int>(History.size()) && History[size_t(entry)] == path
+                ? LoadModeFileFromHistory(entry)
+                : LoadModeFile(path);
         if (!loaded) {
             error = std::string(text::ModeFileNotOpened) + " (" + path + ")";
             return false;

@@ -115,8 +115,8 @@ void TRecorder::TapBlock(uint64_t position, const float* left, const float* righ
     }
     // After the first block that did not fit, none is taken: the file stays one unbroken stretch.
     lastBlock_.store(n, std::memory_order_relaxed);
-    if (overflowed_.load(std::memory_order_relaxed) ||
-        failed_.load(std::memory_order_relaxed) || audio_->Free() < 2 * size_t{n}) {
+    if (overflowed_.load(std::memory_order_relaxed) || failed_.load(std::memory_order_relaxed) ||
+        audio_->Free() < 2 * size_t{n}) {
         overflowed_.store(true, std::memory_order_release);
         dropped_.fetch_add(1, std::memory_order_relaxed);
         return;
@@ -207,8 +207,8 @@ bool TRecorder::WriteEvents() {
     while (failure_.empty() && events_->Pop(item)) {
         any = true;
         // Two values for one tone at one sample: only the later one is ever heard.
-        const bool tone = item.Kind == TItem::TKind::Change &&
-                          item.Change.Kind == TPlayingChange::TKind::Tone;
+        const bool tone =
+            item.Kind == TItem::TKind::Change && item.Change.Kind == TPlayingChange::TKind::Tone;
         if (pendingTone_ && !(tone && item.Change.Tone == pending_.Change.Tone &&
                               item.Position == pending_.Position)) {
             WriteLine(ChangeLine(pending_));

@@ -133,10 +133,9 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         }
         auto wake = end;
         if (next < script.Events.size()) {
-            wake = std::min(wake,
-                            start + std::chrono::duration_cast<clock::duration>(
-                                        std::chrono::duration<double>(
-                                            script.Events[next].Seconds(rate))));
+            wake = std::min(wake, start + std::chrono::duration_cast<clock::duration>(
+                                              std::chrono::duration<double>(
+                                                  script.Events[next].Seconds(rate))));
         }
         jobs.RunUntil(wake);
     }

@@ -87,9 +87,8 @@ std::string ExamplesDir() {
 
 bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err) {
     script = {};
-    const std::string path = !o.Performance.empty()
-                                 ? o.Performance + "/" + PerformanceScriptName
-                                 : o.Gesture;
+    const std::string path =
+        !o.Performance.empty() ? o.Performance + "/" + PerformanceScriptName : o.Gesture;
     if (path.empty()) {
         return true;
     }

@@ -4,9 +4,9 @@
 
 #include "files/GestureScript.h"
 #include "files/PerformanceFolder.h"
+#include "instrument/GesturePlayer.h"
 #include "instrument/Instrument.h"
 #include "instrument/ToneZoneGeometry.h"
-#include "instrument/GesturePlayer.h"
 #include "render/RenderOptions.h"
 
 #include <cstdio>
@@ -51,7 +51,7 @@ public:
     TAudioEngine& Engine() { return Instrument.Engine(); }
 
     std::vector<std::string> Warnings;
-    TRenderOptions Options; // as given, with a performance's rate and block size filled in
+    TRenderOptions Options;       // as given, with a performance's rate and block size filled in
     TPerformanceInfo Performance; // with --performance
     TInstrument Instrument;
     TToneZoneGeometry Zone;

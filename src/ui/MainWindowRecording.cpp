@@ -69,11 +69,14 @@ void TMainWindow::ShowRecordingState() {
     const bool recording = Instrument.Recording();
     const QString record = recording ? QStringLiteral("RecordBtnOn") : QStringLiteral("RecordBtn");
     RecordBtn->SetImageNormal(ResourceImage(record));
-    RecordBtn->setToolTip(QString::fromUtf8(recording ? text::StopRecordingTitle : text::RecordTitle));
-    const QString replay = Replaying() ? QStringLiteral("ReplayBtnStop") : QStringLiteral("ReplayBtn");
+    RecordBtn->setToolTip(
+        QString::fromUtf8(recording ? text::StopRecordingTitle : text::RecordTitle));
+    const QString replay =
+        Replaying() ? QStringLiteral("ReplayBtnStop") : QStringLiteral("ReplayBtn");
     ReplayBtn->SetImageNormal(ResourceImage(replay));
     ReplayBtn->SetImageDown(ResourceImage(replay + QStringLiteral("Down")));
-    ReplayBtn->setToolTip(QString::fromUtf8(Replaying() ? text::StopReplayTitle : text::ReplayTitle));
+    ReplayBtn->setToolTip(
+        QString::fromUtf8(Replaying() ? text::StopReplayTitle : text::ReplayTitle));
 
     QStringList lines;
     if (recording) {
@@ -146,12 +149,12 @@ bool TMainWindow::StartReplay(const QString& folder) {
         MessageBox(Filled(text::ReplayFailed, error), QMessageBox::Critical);
         return false;
     }
-    replay_ = std::make_unique<TGesturePlayer>(Instrument, std::move(*script), info.SampleRate,
-                                               path);
+    replay_ =
+        std::make_unique<TGesturePlayer>(Instrument, std::move(*script), info.SampleRate, path);
     replay_->Zone = [this] { return ToneZone->Geometry(); };
-    replayFrames_ = static_cast<uint64_t>(std::llround(
-        static_cast<double>(info.Frames) * Instrument.Engine().Host().SampleRate() /
-        info.SampleRate));
+    replayFrames_ = static_cast<uint64_t>(
+        std::llround(static_cast<double>(info.Frames) * Instrument.Engine().Host().SampleRate() /
+                     info.SampleRate));
     // The recorded bank at once; the rest as the engine plays on.
     ReplayTick();
     if (!Replaying()) {

@@ -329,7 +329,8 @@ TEST(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     ASSERT_LE(offset + frames, captured) << "the capture does not cover the recording";
     size_t differing = 0;
     for (size_t i = 0; i < frames; ++i) {
-        differing += wav[2 * i] != capture.Left[offset + i] || wav[2 * i + 1] != capture.Right[offset + i];
+        differing +=
+            wav[2 * i] != capture.Left[offset + i] || wav[2 * i + 1] != capture.Right[offset + i];
     }
     EXPECT_EQ(differing, 0u) << "of " << frames << " frames";
     EXPECT_EQ(capture.XRuns.load(), 0);

@@ -408,7 +408,7 @@ TEST(AudioEngine, PlayingChangesWaitForTheirBlockAndAreStampedWhereTheySound) {
     EXPECT_EQ(tap.Changes[1].first, 64u); // the tone renders it for the block at 64
     EXPECT_EQ(tap.Changes[2].first, 32u); // the mixer uses it for the block at 32
     EXPECT_EQ(tap.Blocks, (std::vector<uint64_t>{0, 32}));
-    EXPECT_FLOAT_EQ(tap.FirstLeft[0], 0.25f);     // block 1 of the tone, gain 1
+    EXPECT_FLOAT_EQ(tap.FirstLeft[0], 0.25f);    // block 1 of the tone, gain 1
     EXPECT_FLOAT_EQ(tap.FirstLeft[1], 2 * 0.5f); // block 2, gain 2 from this block on
     EXPECT_EQ(engine.SamplePosition.load(), 64u);
 }

@@ -1,7 +1,7 @@
 // The performance folder: a new folder for every recording, and copies of the files a gesture
 // names that give exactly what was played.
-#include "files/ModeFile.h"
 #include "files/PerformanceFolder.h"
+#include "files/ModeFile.h"
 #include "files/ScalaFile.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +30,8 @@ TEST_F(PerformanceFolderTest, RecordingsInTheSameSecondGetFoldersOfTheirOwn) {
     ASSERT_TRUE(a.Create((dir / "Varko").string(), now, error)) << error;
     ASSERT_TRUE(b.Create((dir / "Varko").string(), now, error)) << error;
     EXPECT_NE(a.Path(), b.Path());
-    EXPECT_EQ(fs::path(b.Path()).filename().string(), fs::path(a.Path()).filename().string() + "_2");
+    EXPECT_EQ(fs::path(b.Path()).filename().string(),
+              fs::path(a.Path()).filename().string() + "_2");
     EXPECT_TRUE(fs::is_directory(a.Path()));
     EXPECT_TRUE(fs::is_directory(b.Path()));
 }
@@ -69,7 +70,8 @@ TEST_F(PerformanceFolderTest, CopiesGiveWhatWasPlayedEvenWhenTheOriginalChanged)
     EXPECT_EQ(ReadModeFile(f.File(*third)).Ratios, otherRead.Ratios);
 
     // A scale copy reads as the lines the instrument read.
-    const ScalaFile scale = ParseScalaText("\xEF\xBB\xBFslendro\r\n 5\r\n240.\r\n480.\r\n720.\r\n960.\r\n2/1");
+    const ScalaFile scale =
+        ParseScalaText("\xEF\xBB\xBFslendro\r\n 5\r\n240.\r\n480.\r\n720.\r\n960.\r\n2/1");
     auto name = f.AddScale("/somewhere/slendro.scl", scale.Lines, error);
     ASSERT_TRUE(name) << error;
     const ScalaFile again = ReadScalaFile(f.File(*name));

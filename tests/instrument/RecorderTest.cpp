@@ -110,8 +110,8 @@ TEST_F(RecorderTest, TheWavHoldsExactlyWhatTheEngineSent) {
     ASSERT_TRUE(r.Ok) << r.Error;
     EXPECT_EQ(r.DroppedBlocks, 0u);
     EXPECT_EQ(r.Frames % 64, 0u);
-    EXPECT_TRUE(HoldsWhatWasPlayed(in.RecordingFolder() + "/performance.wav", r.Frames,
-                                   host.Played, start));
+    EXPECT_TRUE(HoldsWhatWasPlayed(in.RecordingFolder() + "/performance.wav", r.Frames, host.Played,
+                                   start));
     // The settings that shape the sound, and the counts, for a re-render.
     TPerformanceFolder folder;
     folder.Use(in.RecordingFolder());
@@ -148,8 +148,8 @@ TEST_F(RecorderTest, ADiskThatCannotKeepUpEndsTheRecordingWithEverythingBeforeTh
     TPlayingChange master;
     master.Kind = TPlayingChange::TKind::Master;
     std::string error;
-    ASSERT_TRUE(recorder.Begin((dir / "slow.wav").string(), (dir / "slow.txt").string(), 48000.0,
-                               0, "# slow\n", error))
+    ASSERT_TRUE(recorder.Begin((dir / "slow.wav").string(), (dir / "slow.txt").string(), 48000.0, 0,
+                               "# slow\n", error))
         << error;
     engine.Start();
     for (int i = 0; i < 2000 && !recorder.Failed(); ++i) {
@@ -224,9 +224,8 @@ int RecordOntoASmallFileSystem(const fs::path& dir) {
         return 4;
     }
     sf_close(wav);
-    const ::testing::AssertionResult same =
-        HoldsWhatWasPlayed(folder + "/performance.wav", static_cast<uint64_t>(info.frames), played,
-                           start);
+    const ::testing::AssertionResult same = HoldsWhatWasPlayed(
+        folder + "/performance.wav", static_cast<uint64_t>(info.frames), played, start);
     if (!same) {
         std::fprintf(stderr, "%s\n", same.message());
         return 5;

@@ -116,8 +116,8 @@ TEST_F(RecordRender, TheGestureReRendersToTheSamplesThatWerePlayed) {
     ASSERT_GT(r.Frames, 48000u / 2);
 
     // The folder holds the copies and the settings; the gesture names them.
-    for (const char* name : {"performance.wav", "performance.txt", "performance.ini",
-                             "five.scl", "bowl.vmod"}) {
+    for (const char* name :
+         {"performance.wav", "performance.txt", "performance.ini", "five.scl", "bowl.vmod"}) {
         EXPECT_TRUE(fs::exists(fs::path(folder) / name)) << name;
     }
     std::ifstream script(fs::path(folder) / "performance.txt");
