@@ -39,12 +39,12 @@ void TAudioEngine::Stop() {
     }
     Running.store(false);
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
-    Changes.Flush([&](const TPlayingChange& c) { ApplyChange(c, position); });
+    Changes->Flush([&](const TPlayingChange& c) { ApplyChange(c, position); });
 }
 
 void TAudioEngine::Change(const TPlayingChange& change) {
     if (Running.load()) {
-        Changes.Post(change);
+        Changes->Post(change);
         return;
     }
     // A freshly built bank may still be rendering its first block.
@@ -112,7 +112,7 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
                                 TArrayOfSingleArray& OutBuffer) {
     const size_t n = HostPtr->BufferSize();
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
-    Changes.Drain([&](const TPlayingChange& c) { ApplyChange(c, position); });
+    Changes->Drain([&](const TPlayingChange& c) { ApplyChange(c, position); });
     // Never past the arrays the host provides, however few channels it has.
     float* left = nullptr;
     float* right = nullptr;

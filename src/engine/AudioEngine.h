@@ -38,7 +38,7 @@ public:
     // runs, at once otherwise (after the oscillators finish the block they may be rendering).
     void Change(const TPlayingChange& change);
     // Owner's thread: whether a change posted is still waiting for its block.
-    bool ChangesPending() const { return Changes.Pending() != 0; }
+    bool ChangesPending() const { return Changes->Pending() != 0; }
 
     // One block: mixes every oscillator's finished block into output arrays 0 (left) and
     // 1 (right), as far as they exist, Host().BufferSize() samples; flips ReadIndex, releases
@@ -95,7 +95,8 @@ private:
     void EndBlock(uint64_t position, const float* left, const float* right, size_t n,
                   uint32_t late);
 
-    TPlayingChanges Changes;
+    // On its own allocation: its ring keeps its indices on cache lines of their own.
+    std::unique_ptr<TPlayingChanges> Changes = std::make_unique<TPlayingChanges>();
 
     std::unique_ptr<IAudioHost> HostPtr;
     std::vector<std::unique_ptr<TWaveguideThread>> Ending;
