@@ -113,7 +113,7 @@ TEST_F(RecordRender, TheGestureReRendersToTheSamplesThatWerePlayed) {
     ASSERT_TRUE(r.Ok) << r.Error;
     EXPECT_EQ(r.DroppedBlocks, 0u);
     EXPECT_EQ(r.LateBlocks, 0u);
-    ASSERT_GT(r.Frames, 48000u / 2);
+    ASSERT_GT(r.Frames, 100u * 128); // a slow machine (or a sanitizer) plays fewer blocks
 
     // The folder holds the copies and the settings; the gesture names them.
     for (const char* name :
