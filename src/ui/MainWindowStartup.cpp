@@ -95,6 +95,7 @@ void TMainWindow::StartUp() {
     Instrument.History.Load(HistoryFilePath());
     ShowModeFiles();
     LevelTimer->start();
+    AudioWatchTimer->start();
     LastTick = TickCount();
     Watchdog->start();
 }
@@ -169,8 +170,8 @@ void TMainWindow::ShutDown() {
     closed_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     StopReplay();
-    for (QTimer* t : {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, RezDownTimer,
-                      RezUpTimer, RecordingTimer}) {
+    for (QTimer* t : {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, AudioWatchTimer,
+                      RezDownTimer, RezUpTimer, RecordingTimer}) {
         t->stop();
     }
     Instrument.ReleaseEngine();
