@@ -249,6 +249,8 @@ int main(int argc, char** argv) {
     unsigned wantedSize = 256;
     double checkSizeAt = -1.0;
     TRandomPen pen(7);
+    const TGestureScript noScript;
+    TGesturePlayer player = session.MakePlayer(noScript);
     const long rssStart = StatusValue("VmRSS");
     long rssMax = rssStart;
     uint64_t lastLate = 0;
@@ -259,7 +261,7 @@ int main(int argc, char** argv) {
         heartbeat = Clock::now().time_since_epoch().count();
         const double t = std::chrono::duration<double>(Clock::now() - start).count();
         if (t >= nextPen) {
-            session.Apply(pen.Next(t), error);
+            player.ApplyEvent(pen.Next(t), error);
             nextPen += 0.025;
         }
         if (t >= nextRebuild) {

@@ -74,6 +74,22 @@ inline constexpr const char* ScaleArchive =
 inline constexpr const char* ScaleArchiveUrl =
     "https://www.huygens-fokker.org/scala/downloads.html";
 
+// Recording and replay. %1: why; %2: blocks dropped.
+inline constexpr const char* RecordingNotStarted = "The recording could not be started: %1.";
+inline constexpr const char* RecordingDiskTooSlow =
+    "Recording stopped: the disk could not keep up. %2 block(s) were dropped; performance.wav "
+    "holds everything before the first of them.";
+inline constexpr const char* RecordingWriteFailed =
+    "Recording stopped: %1. %2 block(s) were dropped; performance.wav holds everything before "
+    "the first of them.";
+inline constexpr const char* RecordingDeviceChanged =
+    "Recording stopped: the audio device changed its sample rate or block size.";
+inline constexpr const char* ReplayFailed = "The performance could not be replayed: %1.";
+inline constexpr const char* RecordTitle = "Record (Ctrl+R)";
+inline constexpr const char* StopRecordingTitle = "Stop Recording (Ctrl+R)";
+inline constexpr const char* ReplayTitle = "Replay a Performance";
+inline constexpr const char* StopReplayTitle = "Stop the Replay";
+
 // Settings dialog (the player's word on Linux is "audio", not "ASIO")
 inline constexpr const char* DriverLabel = "Audio driver:";
 inline constexpr const char* PanelButton = "Audio Panel";

@@ -55,6 +55,52 @@ void TAudioEngine::Stop() {
         HostPtr->SetActive(false);
     }
     Running.store(false);
+    const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
+    Changes->Flush([&](const TPlayingChange& c) { ApplyChange(c, position); });
+}
+
+void TAudioEngine::Change(const TPlayingChange& change) {
+    if (Running.load()) {
+        Changes->Post(change);
+        return;
+    }
+    // A freshly built bank may still be rendering its first block.
+    WaitForOscillators();
+    ApplyChange(change, SamplePosition.load(std::memory_order_relaxed));
+}
+
+void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    switch (c.Kind) {
+    case TPlayingChange::TKind::Tone:
+        if (c.Tone < 0 || static_cast<size_t>(c.Tone) >= Oscillators.size()) {
+            return;
+        }
+        {
+            TWaveguideThread& osc = *Oscillators[static_cast<size_t>(c.Tone)];
+            osc.Pressure.store(c.Pressure, relaxed);
+            osc.Speed.store(c.Speed, relaxed);
+            osc.StrikePosition.store(c.Strike, relaxed);
+        }
+        break;
+    case TPlayingChange::TKind::Resonance:
+        for (auto& osc : Oscillators) {
+            osc->Resonance.store(c.Value, relaxed);
+        }
+        break;
+    case TPlayingChange::TKind::Master:
+        MasterGain.store(c.Value, relaxed);
+        break;
+    case TPlayingChange::TKind::Mix:
+        Stereo.store(c.Stereo, relaxed);
+        TwoRowPanning.store(c.TwoRows, relaxed);
+        PanOffset.store(c.PanOffset, relaxed);
+        PanStep.store(c.PanStep, relaxed);
+        break;
+    }
+    if (Tap != nullptr) {
+        Tap->TapChange(c.EffectPosition(blockStart, HostPtr ? HostPtr->BufferSize() : 0), c);
+    }
 }
 
 void TAudioEngine::ReapEnding(bool wait) {
@@ -82,6 +128,8 @@ void TAudioEngine::EndOscillators() {
 void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArray& /*InBuffer*/,
                                 TArrayOfSingleArray& OutBuffer) {
     const size_t n = HostPtr->BufferSize();
+    const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
+    Changes->Drain([&](const TPlayingChange& c) { ApplyChange(c, position); });
     // Never past the arrays the host provides, however few channels it has.
     float* left = nullptr;
     float* right = nullptr;
@@ -94,12 +142,16 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
         right = OutBuffer[1].data();
         nRight = std::min(n, OutBuffer[1].size());
     }
+    // The tap hears a channel only when the host carries all of it.
+    const float* tapLeft = nLeft == n ? left : nullptr;
+    const float* tapRight = nRight == n ? right : nullptr;
     SwitchCount.fetch_add(1, std::memory_order_relaxed);
     const uint32_t bankSize = BankBlockSize.load(std::memory_order_relaxed);
     const bool stale = !Oscillators.empty() && bankSize != 0 && bankSize != n;
     if (ResetPending.load(std::memory_order_relaxed) || stale) {
         std::fill(left, left + nLeft, 0.0f);
         std::fill(right, right + nRight, 0.0f);
+        EndBlock(position, tapLeft, tapRight, n, 0);
         return;
     }
 
@@ -189,6 +241,15 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
         osc->WriteIndex.store(next, std::memory_order_relaxed);
         osc->Release();
     }
+    EndBlock(position, tapLeft, tapRight, n, static_cast<uint32_t>(late));
+}
+
+void TAudioEngine::EndBlock(uint64_t position, const float* left, const float* right, size_t n,
+                            uint32_t late) {
+    if (Tap != nullptr) {
+        Tap->TapBlock(position, left, right, static_cast<uint32_t>(n), late);
+    }
+    SamplePosition.store(position + n, std::memory_order_relaxed);
 }
 
 void TAudioEngine::DriverReset(IAudioHost* /*Sender*/) {

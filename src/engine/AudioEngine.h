@@ -3,6 +3,8 @@
 #pragma once
 
 #include "engine/AudioHost.h"
+#include "engine/PerformanceTap.h"
+#include "engine/PlayingChanges.h"
 #include "engine/WaveguideThread.h"
 
 #include <atomic>
@@ -29,8 +31,15 @@ public:
     // Starts the host (the driver calls back), then Running = true. A bank built for another
     // block size or rate than the host's is rebuilt first (OnRebuildTones starts the engine).
     void Start();
-    // Stops the host (no BufferSwitch runs once it returns), then Running = false.
+    // Stops the host (no BufferSwitch runs once it returns), then Running = false; changes
+    // still queued are applied.
     void Stop();
+
+    // A playing change from the owner's thread: applied before the next block while the engine
+    // runs, at once otherwise (after the oscillators finish the block they may be rendering).
+    void Change(const TPlayingChange& change);
+    // Owner's thread: whether a change posted is still waiting for its block.
+    bool ChangesPending() const { return Changes->Pending() != 0; }
 
     // One block: mixes every oscillator's finished block into output arrays 0 (left) and
     // 1 (right), as far as they exist, Host().BufferSize() samples; flips ReadIndex, releases
@@ -84,9 +93,20 @@ public:
     std::atomic<uint64_t> ToneResets{0};    // tone blocks silenced: their bands had run away
     std::atomic<uint64_t> SwitchCount{0};   // blocks the host asked for: do blocks flow?
     std::atomic<bool> ResetPending{false};  // a driver reset waits for its rebuild: mix mutes
+    // Samples per channel sent to the host since the engine was created.
+    std::atomic<uint64_t> SamplePosition{0};
+    // Hears every block and change (a recorder); set while the engine is stopped.
+    IPerformanceTap* Tap = nullptr;
 
 private:
     void ReapEnding(bool wait);
+    void ApplyChange(const TPlayingChange& change, uint64_t blockStart);
+    // Hands the finished block to the tap and moves the position past it.
+    void EndBlock(uint64_t position, const float* left, const float* right, size_t n,
+                  uint32_t late);
+
+    // On its own allocation: its ring keeps its indices on cache lines of their own.
+    std::unique_ptr<TPlayingChanges> Changes = std::make_unique<TPlayingChanges>();
 
     std::atomic<uint32_t> BankBlockSize{0};
     double BankSampleRate = 0.0; // the owner's thread alone

@@ -125,7 +125,9 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
         t.Ratios = std::move(modes.Ratios);
         t.Gains = std::move(modes.Gains);
         t.EndType = static_cast<int32_t>(modes.EndType);
-        if (in.Seed) {
+        if (static_cast<size_t>(i) < in.ToneSeeds.size()) {
+            t.Seed = in.ToneSeeds[static_cast<size_t>(i)];
+        } else if (in.Seed) {
             t.Seed = *in.Seed + static_cast<uint32_t>(i);
         }
         engine.Oscillators.push_back(std::move(osc));

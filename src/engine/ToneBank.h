@@ -42,9 +42,10 @@ struct TToneBankInput {
     bool Paint2Rows = false;
     std::vector<float> ModeRatios; // the last mode file read
     std::vector<float> ModeLevels;
-    std::string ModeFileName;     // the selected mode file's name in the list
-    std::optional<uint32_t> Seed; // tone i's noise starts from Seed + i; none: the clock
-    bool TimeCritical = true;     // oscillator threads at real-time priority where allowed
+    std::string ModeFileName;        // the selected mode file's name in the list
+    std::optional<uint32_t> Seed;    // tone i's noise starts from Seed + i; none: the clock
+    std::vector<uint32_t> ToneSeeds; // tone i's seed, where listed (a recording's), before Seed
+    bool TimeCritical = true;        // oscillator threads at real-time priority where allowed
     std::function<void(TWaveguideThread&)> OnTerminate; // each oscillator's end (any thread)
     // Makes each oscillator; none: a plain TWaveguideThread (tests supply their own).
     std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator;

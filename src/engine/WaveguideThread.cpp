@@ -112,6 +112,7 @@ void TWaveguideThread::Run() {
             Seed ? *Seed
                  : static_cast<uint32_t>(
                        std::chrono::steady_clock::now().time_since_epoch().count());
+        NoiseSeed = seed;
         const int32_t block = BlockSize >= 1 && BlockSize <= MaxBlockSize ? BlockSize : 0;
         Output[0].assign(static_cast<size_t>(block), 0.0f);
         Output[1].assign(static_cast<size_t>(block), 0.0f);

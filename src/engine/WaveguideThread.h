@@ -50,6 +50,7 @@ public:
     // Outputs.
     std::atomic<bool> Ready{false};     // bands built (first block follows at once)
     std::atomic<bool> NoModes{false};   // not one band could be built
+    uint32_t NoiseSeed = 0;             // the seed the noise started from; read after Ready
     TOutDoubleBuffer Output;            // written by the thread; read by the mixer when done
     std::atomic<int32_t> WriteIndex{0}; // 0 or 1: the block the next render writes
     // Blocks whose bands had gone non-finite or beyond RunawayLevel: each such block is

@@ -58,7 +58,9 @@ void TInstrument::SetAudioStatus(const char* text) {
 // Audio
 
 void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher dispatch) {
+    StopRecording();
     engine_ = std::make_unique<TAudioEngine>(std::move(host));
+    engine_->Tap = &recorder_;
     tones_.SetEngine(engine_.get());
     engine_->OnRebuildTones = [this] { RefreshTones(); };
     engine_->Dispatch = dispatch;
@@ -82,6 +84,7 @@ void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher 
 }
 
 void TInstrument::ReleaseEngine() {
+    StopRecording();
     tones_.SetEngine(nullptr);
     engine_.reset();
 }
@@ -242,6 +245,7 @@ bool TInstrument::ReadScale(const std::string& path) {
         return false;
     }
     Scale = std::move(file);
+    ScalePath = path;
     Changed();
     if (Scale.HasErrors) {
         Tell(TInstrumentMessage::TKind::Warning, text::ScaleErrors);
@@ -287,17 +291,22 @@ TToneBankInput TInstrument::BankInput() const {
     in.ModeLevels = ModeLevels;
     in.ModeFileName = ModeFileName();
     in.Seed = Seed;
+    in.ToneSeeds = ToneSeeds;
     in.TimeCritical = TimeCritical;
     in.MakeOscillator = MakeOscillator;
     return in;
 }
 
 TToneBankResult TInstrument::RefreshTones() {
+    return RebuildBank(engine_ && engine_->Running.load());
+}
+
+TToneBankResult TInstrument::RebuildBank(bool restart) {
     if (!engine_) {
         return {};
     }
     Preparing = true;
-    if (engine_->Running.load()) {
+    if (restart) {
         AudioStatus = text::Stopped;
     }
     NoSoundWarning = false;
@@ -319,7 +328,21 @@ TToneBankResult TInstrument::RefreshTones() {
             }
         });
     };
-    const TToneBankResult r = varko::RefreshTones(*engine_, in);
+    // Stopped here rather than in the bank's rebuild: the recorder hears of the new bank before
+    // it plays.
+    if (engine_->Running.load()) {
+        engine_->Stop();
+    }
+    TToneBankResult r = varko::RefreshTones(*engine_, in);
+    tones_.BankChanged();
+    LastRebuildPosition = engine_->SamplePosition.load();
+    if (!r.Abandoned) {
+        LogRebuild(in);
+        if (restart) {
+            engine_->Start();
+            r.Running = true;
+        }
+    }
     Preparing = false;
     // However long the rebuild took, the restarted audio gets its second to flow.
     lastSwitchTime_ = std::chrono::steady_clock::now();
@@ -354,12 +377,6 @@ TToneBankResult TInstrument::RefreshTones() {
 std::vector<float> TInstrument::BarRatios() const {
     const size_t n = std::min(Tones.size(), static_cast<size_t>(MaxTones));
     return {Tones.begin(), Tones.begin() + static_cast<std::ptrdiff_t>(n)};
-}
-
-void TInstrument::UpdateStereoConstants() {
-    if (engine_) {
-        varko::UpdateStereoConstants(*engine_, settings_.Paint2Rows);
-    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -6,12 +6,15 @@
 
 #include "engine/AudioEngine.h"
 #include "engine/ToneBank.h"
+#include "files/GestureScript.h"
 #include "files/ModeFileHistory.h"
+#include "files/PerformanceFolder.h"
 #include "files/ScalaFile.h"
 #include "files/SettingsFile.h"
 #include "files/ToneList.h"
 #include "instrument/OscillatorTones.h"
 #include "instrument/Playing.h"
+#include "instrument/Recorder.h"
 
 #include <chrono>
 #include <cstdint>
@@ -81,7 +84,8 @@ public:
 
     // ---- Scale, tone list and bank
 
-    ScalaFile Scale; // the open scale (raw lines and description)
+    ScalaFile Scale;       // the open scale (raw lines and description)
+    std::string ScalePath; // where it was read from
     ToneRatios Tones;
     float InitialFrequency = DefaultInitialFrequency;
     int RepeatDownCount = 0;
@@ -93,6 +97,8 @@ public:
     int ModeLimit = 8;     // at least 1
     // Tone i's noise starts from Seed + i; none: from the clock (the window).
     std::optional<uint32_t> Seed;
+    // Tone i's seed where listed (a recorded performance's), before Seed.
+    std::vector<uint32_t> ToneSeeds;
     bool TimeCritical = true; // oscillators at real-time priority where allowed
     // Makes each oscillator; none: a plain TWaveguideThread (tests supply their own).
     std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator;
@@ -106,9 +112,12 @@ public:
     void Apply();
     // Builds the bank anew from everything above (nothing without an engine).
     TToneBankResult RefreshTones();
+    // The engine position where the bank built last plays its first sample.
+    uint64_t LastRebuildPosition = 0;
     TToneBankInput BankInput() const;
     // The tones that get a bar: the tone list up to the bank's cap.
     std::vector<float> BarRatios() const;
+    // The mixer's stereo flags and pan constants from the settings and the bank.
     void UpdateStereoConstants();
 
     // What the status bar and the warning icons show.
@@ -170,14 +179,43 @@ public:
     // Where playing values go: the oscillators of the bank (no tones without an engine).
     IToneTarget& ToneTarget() { return tones_; }
 
+    // ---- Recording and replay
+
+    // Starts recording into a new performance folder under root. The bank is built anew first
+    // (ringing tones stop) so that a re-render starts from the same silence the recording does.
+    // False, with the player told why, when the folder or its files cannot be made.
+    bool StartRecording(const std::string& root);
+    // Ends the recording and completes its folder.
+    TRecordingResult StopRecording();
+    bool Recording() const { return recorder_.Recording(); }
+    TRecorder& Recorder() { return recorder_; }
+    const std::string& RecordingFolder() const { return folder_.Path(); }
+    double RecordedSeconds() const;
+    // Ends a recording that stopped by itself (the disk), tells the player and OnRecordingStopped.
+    // Runs by itself through the owner's dispatcher; without one, the owner calls it.
+    void CheckRecording();
+    std::function<void(const TRecordingResult&)> OnRecordingStopped;
+
+    // Builds the bank as a performance's rebuild says: its scale and mode file (in folder), its
+    // parameters and seeds; interpolate forces interpolated delay lines. False with the reason.
+    bool ApplyRebuild(const TGestureRebuild& r, const std::string& folder, bool interpolate,
+                      std::string& error);
+
 private:
     void Tell(TInstrumentMessage::TKind kind, std::string text);
     void Changed();
     bool ReadScale(const std::string& path);
     void SetAudioStatus(const char* text);
+    TToneBankResult RebuildBank(bool restart);
+    void LogRebuild(const TToneBankInput& in);
+    void EndRecordingWith(const char* message, const std::string& why);
     // The audio (re)starts: the glitch counts start from zero, blocks get a second to flow.
     void AudioStarted();
 
+    // Declared before the engine, whose tap it is, so that it outlives it.
+    TRecorder recorder_;
+    TPerformanceFolder folder_;
+    TPerformanceInfo info_;
     std::unique_ptr<TAudioEngine> engine_;
     TOscillatorTones tones_;
     TPlaying playing_{tones_};

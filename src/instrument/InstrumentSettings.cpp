@@ -36,9 +36,26 @@ int DriverIndexFor(const std::vector<std::string>& list, const TVarkoSettings& s
 
 void TInstrument::SetStereoSeparation(bool on) {
     settings_.StereoSeparation = on;
-    if (engine_) {
-        engine_->Stereo.store(on, std::memory_order_relaxed);
+    UpdateStereoConstants();
+}
+
+void TInstrument::UpdateStereoConstants() {
+    if (!engine_) {
+        return;
     }
+    TPlayingChange c;
+    c.Kind = TPlayingChange::TKind::Mix;
+    c.Stereo = settings_.StereoSeparation;
+    c.TwoRows = settings_.Paint2Rows;
+    // Without tones the constants stay as they are.
+    TStereoConstants pan;
+    if (!StereoConstants(static_cast<int>(engine_->Oscillators.size()), c.TwoRows, pan)) {
+        pan.PanOffset = engine_->PanOffset.load(std::memory_order_relaxed);
+        pan.PanStep = engine_->PanStep.load(std::memory_order_relaxed);
+    }
+    c.PanOffset = pan.PanOffset;
+    c.PanStep = pan.PanStep;
+    engine_->Change(c);
 }
 
 void TInstrument::SetInterpolateDelays(bool on) {
@@ -48,8 +65,11 @@ void TInstrument::SetInterpolateDelays(bool on) {
 void TInstrument::SetMasterLevel(int position) {
     settings_.MasterLevel = std::clamp(position, FaderMin, FaderMax);
     if (engine_) {
-        engine_->MasterGain.store(MasterGainFromFader(settings_.MasterLevel),
-                                  std::memory_order_relaxed);
+        TPlayingChange c;
+        c.Kind = TPlayingChange::TKind::Master;
+        c.Value = MasterGainFromFader(settings_.MasterLevel);
+        c.Fader = settings_.MasterLevel;
+        engine_->Change(c);
     }
 }
 
@@ -102,9 +122,6 @@ void TInstrument::SetShowFrequencyLabels(bool on) {
 
 void TInstrument::SetPaint2Rows(bool on) {
     settings_.Paint2Rows = on;
-    if (engine_) {
-        engine_->TwoRowPanning.store(on, std::memory_order_relaxed);
-    }
     UpdateStereoConstants();
 }
 

@@ -1,34 +1,52 @@
-// The engine's oscillators as the tones that playing writes to.
+// The engine's oscillators as the tones that playing writes to. Values go through the engine's
+// playing changes, so that they reach the tones between two blocks. Every playing value passes
+// here (pen, mouse, MIDI, script), so this is where they are held to the ranges the bands are
+// built for: whatever an input sends, the oscillators (and a recording) see a sane value.
 #pragma once
 
 #include "engine/AudioEngine.h"
 #include "engine/FaderLaws.h"
 #include "instrument/Playing.h"
 
+#include <vector>
+
 namespace varko {
 
-// Every playing value passes here (pen, mouse, script), so this is where they are held to the
-// ranges the bands are built for: whatever an input sends, the oscillators see a sane value.
 class TOscillatorTones : public IToneTarget {
 public:
     // No engine (before the audio host is attached, after it is released): no tones.
-    void SetEngine(TAudioEngine* engine) { engine_ = engine; }
+    void SetEngine(TAudioEngine* engine) {
+        engine_ = engine;
+        BankChanged();
+    }
+    // The bank was built anew: every tone starts at rest.
+    void BankChanged() { values_.assign(static_cast<size_t>(ToneCount()), TValues{}); }
 
     int ToneCount() const override {
         return engine_ != nullptr ? static_cast<int>(engine_->Oscillators.size()) : 0;
     }
     void SetPressure(int tone, float value) override {
-        At(tone).Pressure.store(Bounded(value, 0.0f, 1.0f), Relaxed);
+        At(tone).Pressure = Bounded(value, 0.0f, 1.0f);
+        Send(tone);
     }
     void SetSpeed(int tone, float value) override {
-        At(tone).Speed.store(Bounded(value, 0.0f, MaxSpeed), Relaxed);
+        At(tone).Speed = Bounded(value, 0.0f, MaxSpeed);
+        Send(tone);
     }
     void SetStrikePosition(int tone, float value) override {
-        At(tone).StrikePosition.store(Bounded(value, 0.0f, 1.0f), Relaxed);
+        At(tone).Strike = Bounded(value, 0.0f, 1.0f);
+        Send(tone);
     }
-    void SetResonance(int tone, float value) override {
+    void SetResonance(float value, int fader) override {
+        if (engine_ == nullptr) {
+            return;
+        }
+        TPlayingChange c;
+        c.Kind = TPlayingChange::TKind::Resonance;
         // Never a loop gain of 1 or more: the bands would grow without end.
-        At(tone).Resonance.store(Bounded(value, 0.0f, ResonanceFromFader(FaderMin)), Relaxed);
+        c.Value = Bounded(value, 0.0f, ResonanceFromFader(FaderMin));
+        c.Fader = fader;
+        engine_->Change(c);
     }
 
     // value held to lo..hi; not a number gives lo.
@@ -37,9 +55,32 @@ public:
     }
 
 private:
-    static constexpr auto Relaxed = std::memory_order_relaxed;
-    TWaveguideThread& At(int tone) { return *engine_->Oscillators[static_cast<size_t>(tone)]; }
+    // What this thread last wrote to a tone: a change carries all three, since one may still be
+    // on its way when the next is written.
+    struct TValues {
+        float Pressure = 0.0f;
+        float Speed = 0.0f;
+        float Strike = 0.0f;
+    };
+    TValues& At(int tone) {
+        if (values_.size() != engine_->Oscillators.size()) {
+            BankChanged();
+        }
+        return values_[static_cast<size_t>(tone)];
+    }
+    void Send(int tone) {
+        const TValues& v = values_[static_cast<size_t>(tone)];
+        TPlayingChange c;
+        c.Kind = TPlayingChange::TKind::Tone;
+        c.Tone = tone;
+        c.Pressure = v.Pressure;
+        c.Speed = v.Speed;
+        c.Strike = v.Strike;
+        engine_->Change(c);
+    }
+
     TAudioEngine* engine_ = nullptr;
+    std::vector<TValues> values_;
 };
 
 } // namespace varko

@@ -21,11 +21,7 @@ bool TPlaying::SetResonanceFader(int position) {
 }
 
 void TPlaying::ApplyResonance() {
-    const float r = ResonanceFromFader(resonanceFader_);
-    const int n = tones_.ToneCount();
-    for (int i = 0; i < n; ++i) {
-        tones_.SetResonance(i, r);
-    }
+    tones_.SetResonance(ResonanceFromFader(resonanceFader_), resonanceFader_);
 }
 
 void TPlaying::SetPressureBar(int position) {

@@ -6,14 +6,12 @@
 #include "engine/FaderLaws.h"
 #include "instrument/ToneZoneGeometry.h"
 
+#include "core/PlayingLimits.h"
 #include <cstdint>
+
 #include <functional>
 
 namespace varko {
-
-// Fastest speed a tone takes: a pen crosses the whole input area (a speed of sqrt 2) between two
-// packets at most; the mouse, held beyond the zone, may go a little further. Faster is no gesture.
-inline constexpr float MaxSpeed = 2.0f;
 
 // The tones the playing values go to (the engine's oscillators, in tone order).
 struct IToneTarget {
@@ -22,7 +20,8 @@ struct IToneTarget {
     virtual void SetPressure(int tone, float value) = 0;       // 0 .. 1
     virtual void SetSpeed(int tone, float value) = 0;          // 0 .. MaxSpeed, input areas
     virtual void SetStrikePosition(int tone, float value) = 0; // 0 .. 1, top to bottom
-    virtual void SetResonance(int tone, float value) = 0;      // loop gain
+    // Every tone's loop gain, from the resonance fader at position fader.
+    virtual void SetResonance(float value, int fader) = 0;
 };
 
 // One reading of the pen: where it is, in the tablet's units, and how hard it presses, in

@@ -127,7 +127,9 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
     std::fflush(out);
 
     using clock = std::chrono::steady_clock;
-    const double seconds = o.Seconds.value_or(script.EndTime() + 2.0);
+    const double seconds = o.Seconds.value_or(session.DefaultSeconds(script));
+    TGesturePlayer player = session.MakePlayer(script);
+    const double rate = device.SampleRate();
     const auto start = clock::now();
     const auto end =
         start + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
@@ -138,8 +140,8 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
     for (;;) {
         const auto now = clock::now();
         const double t = std::chrono::duration<double>(now - start).count();
-        while (next < script.Events.size() && script.Events[next].Time <= t) {
-            if (!session.Apply(script.Events[next], error)) {
+        while (next < script.Events.size() && script.Events[next].Seconds(rate) <= t) {
+            if (!player.ApplyEvent(script.Events[next], error)) {
                 instrument.StopAudio();
                 std::fprintf(err, "varko-render: %s\n", error.c_str());
                 return 2;
@@ -164,9 +166,9 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         }
         auto wake = std::min(end, now + watch);
         if (next < script.Events.size()) {
-            wake = std::min(wake,
-                            start + std::chrono::duration_cast<clock::duration>(
-                                        std::chrono::duration<double>(script.Events[next].Time)));
+            wake = std::min(wake, start + std::chrono::duration_cast<clock::duration>(
+                                              std::chrono::duration<double>(
+                                                  script.Events[next].Seconds(rate))));
         }
         jobs->RunUntil(wake);
     }

@@ -1,7 +1,7 @@
 #include "render/RenderOptions.h"
 
 #include "engine/ToneBank.h"
-#include "render/GestureScript.h"
+#include "files/GestureScript.h"
 
 #include <cmath>
 #include <functional>
@@ -14,6 +14,7 @@ std::string RenderUsage() {
            "       varko-render --scale FILE --print-tones\n"
            "       varko-render --list-devices\n"
            "       varko-render --scale FILE --gesture FILE --play [--device NAME]\n"
+           "       varko-render --performance DIR -o OUT.wav [--rate HZ] [--interpolate]\n"
            "\n"
            "Plays a scripted performance on Varko's tone bank and writes it to a WAV file.\n"
            "\n"
@@ -33,6 +34,8 @@ std::string RenderUsage() {
            "  --rate HZ, --block N      sample rate (48000) and block size (256)\n"
            "  --seed N                  tone i's noise starts from N + i (1)\n"
            "  --gesture FILE            the performance script\n"
+           "  --performance DIR         re-render a performance Varko recorded, with its seeds\n"
+           "                            (its scale, modes, rate and block size unless given)\n"
            "  --seconds T               length of the output, up to 86400 (last event + 2 s)\n"
            "  --format wav16|wav24|float  WAV sample format (float)\n"
            "  -o FILE                   the output file (never one of the input files)\n"
@@ -47,7 +50,11 @@ std::string RenderUsage() {
            "Performance script, one event per line (# starts a comment):\n"
            "  pen T X Y P      the pen at X, Y (0..1 across and down the zone), pressure P\n"
            "  tone T I P S X   tone I gets pressure P, speed S and strike position X\n"
-           "  fader T Q        the resonance fader moves to Q\n";
+           "  fader T Q        the resonance fader moves to Q\n"
+           "  master T Q       the master fader moves to Q\n"
+           "  stereo T S R     stereo separation S and two-row panning R (0 or 1)\n"
+           "  rebuild T KEY=VALUE...  the bank built anew (recordings write these)\n"
+           "T is in seconds, or @N: sample N, where the event is heard.\n";
 }
 
 std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>& args,
@@ -110,6 +117,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
           },
           "a whole number from 0 to 4294967295"}},
         {"--gesture", {text(o.Gesture), "a file name"}},
+        {"--performance", {text(o.Performance), "a folder name"}},
         {"--seconds", {real(seconds, 0, MaxScriptSeconds), "a number of seconds from 0 to 86400"}},
         {"--format",
          {[&o](const std::string& s) {
@@ -167,8 +175,21 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         if (name == "--seconds") {
             o.Seconds = seconds;
         }
+        o.RateGiven = o.RateGiven || name == "--rate";
+        o.BlockGiven = o.BlockGiven || name == "--block";
     }
     if (o.Help || o.ListDevices || o.Demo) {
+        return o;
+    }
+    if (!o.Performance.empty()) {
+        if (!o.Scale.empty() || !o.Gesture.empty() || !o.Modes.empty()) {
+            error = "--performance takes its scale, modes and gesture from its folder";
+            return std::nullopt;
+        }
+        if (o.Play || o.PrintTones || o.Output.empty()) {
+            error = "--performance renders to a file: give -o FILE";
+            return std::nullopt;
+        }
         return o;
     }
     if (o.Scale.empty()) {

@@ -25,6 +25,9 @@ struct TRenderOptions {
     bool Interpolate = false;        // --interpolate: interpolated delay lines
     double Rate = 48000.0;           // --rate HZ
     int Block = 256;                 // --block N
+    bool RateGiven = false;          // --rate was given (a performance keeps its own otherwise)
+    bool BlockGiven = false;         // --block was given
+    std::string Performance;         // --performance DIR: re-render a recorded performance
     uint32_t Seed = 1;               // --seed N
     std::string Gesture;             // --gesture FILE
     std::optional<double> Seconds;   // --seconds T

@@ -61,12 +61,18 @@ private:
     bool finished_ = false;
 };
 
-int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* err) {
+int RenderToFile(TRenderSession& session, std::FILE* err) {
+    const TRenderOptions& o = session.Options;
     std::string error;
-    for (const std::string* input : {&o.Scale, &o.Gesture, &o.Modes}) {
-        if (!input->empty() && SameFile(o.Output, *input)) {
+    std::vector<std::string> inputs = {o.Scale, o.Gesture, o.Modes};
+    if (!o.Performance.empty()) { // a re-render never replaces the recording it comes from
+        inputs.push_back(o.Performance + "/" + PerformanceScriptName);
+        inputs.push_back(o.Performance + "/" + PerformanceWavName);
+    }
+    for (const std::string& input : inputs) {
+        if (!input.empty() && SameFile(o.Output, input)) {
             std::fprintf(err, "varko-render: the output \"%s\" is the input file \"%s\"\n",
-                         o.Output.c_str(), input->c_str());
+                         o.Output.c_str(), input.c_str());
             return 2;
         }
     }
@@ -74,7 +80,7 @@ int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* er
     if (!LoadScriptOption(o, script, err)) {
         return 2;
     }
-    const double seconds = o.Seconds.value_or(script.EndTime() + 2.0);
+    const double seconds = o.Seconds.value_or(session.DefaultSeconds(script));
     if (!session.Build(std::make_unique<TNullHost>(o.Rate, static_cast<uint32_t>(o.Block),
                                                    /*RealTimePace=*/false),
                        error)) {
@@ -150,6 +156,9 @@ bool SameFile(const std::string& a, const std::string& b) {
 bool CheckScriptTones(const TGestureScript& script, int toneCount, const std::string& scriptPath,
                       std::string& error) {
     for (const TGestureEvent& e : script.Events) {
+        if (e.Kind == TGestureEvent::TKind::Rebuild) {
+            break; // the bank changes here: later tones are checked as they are played
+        }
         if (e.Kind == TGestureEvent::TKind::Tone && e.Tone >= toneCount) {
             error = scriptPath + ", line " + std::to_string(e.Line) + ": there is no tone " +
                     std::to_string(e.Tone) + " (the scale gives " + std::to_string(toneCount) +
@@ -162,11 +171,13 @@ bool CheckScriptTones(const TGestureScript& script, int toneCount, const std::st
 
 bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err) {
     script = {};
-    if (o.Gesture.empty()) {
+    const std::string path =
+        !o.Performance.empty() ? o.Performance + "/" + PerformanceScriptName : o.Gesture;
+    if (path.empty()) {
         return true;
     }
     std::string error;
-    auto loaded = LoadGestureScript(o.Gesture, error);
+    auto loaded = LoadGestureScript(path, error);
     if (!loaded) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return false;
@@ -212,7 +223,7 @@ int RunRenderTool(const std::vector<std::string>& args, std::FILE* out, std::FIL
     if (o.Play) {
         return PlayOnDevice(session, o, out, err);
     }
-    const int status = RenderToFile(session, o, err);
+    const int status = RenderToFile(session, err);
     if (status == 0 && o.Demo) {
         std::fprintf(out, "Rendered a glissando over 12 equal steps to %s.\n", o.Output.c_str());
     }

@@ -1,7 +1,7 @@
 // Checks the render tool makes before it plays or writes anything.
 #pragma once
 
-#include "render/GestureScript.h"
+#include "files/GestureScript.h"
 
 #include <string>
 
@@ -11,7 +11,8 @@ namespace varko {
 // name). A path that names no existing file is no other file.
 bool SameFile(const std::string& a, const std::string& b);
 
-// Every tone event of the script names a tone of the bank (toneCount tones). Otherwise false,
+// Every tone event of the script before its first rebuild names a tone of the bank (toneCount
+// tones). Otherwise false,
 // with a message naming the script's path and the line.
 bool CheckScriptTones(const TGestureScript& script, int toneCount, const std::string& scriptPath,
                       std::string& error);

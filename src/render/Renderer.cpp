@@ -60,6 +60,19 @@ std::string JsonString(const std::string& s) {
 
 bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
     Options = o;
+    if (!o.Performance.empty()) {
+        TPerformanceFolder folder;
+        folder.Use(o.Performance);
+        if (!folder.ReadInfo(Performance, error)) {
+            return false;
+        }
+        if (!o.RateGiven) {
+            Options.Rate = Performance.SampleRate;
+        }
+        if (!o.BlockGiven) {
+            Options.Block = static_cast<int>(Performance.BlockSize);
+        }
+    }
     TInstrument& in = Instrument;
     in.InitialFrequency = static_cast<float>(o.InitialFrequency);
     in.RepeatDownCount = o.Down;
@@ -76,6 +89,10 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
     in.SetStereoSeparation(!o.Mono);
     in.SetMasterLevel(o.Master);
     in.Playing().SetResonanceFader(o.Resonance);
+    in.OnMessage = [this](const TInstrumentMessage& m) { Warnings.push_back(m.Text); };
+    if (!o.Performance.empty()) {
+        return true; // its rebuilds read the scales and modes
+    }
     bool failed = false;
     in.OnMessage = [&](const TInstrumentMessage& m) {
         if (m.Kind == TInstrumentMessage::TKind::Error) {
@@ -107,6 +124,9 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
 bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error,
                            TOwnerDispatcher dispatch) {
     Instrument.AttachHost(std::move(host), std::move(dispatch));
+    if (!Options.Performance.empty()) {
+        return true;
+    }
     // An error told while building (a bank too large) ends the run instead of warning.
     std::string told;
     const auto onMessage = Instrument.OnMessage;
@@ -137,30 +157,26 @@ bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error,
     return true;
 }
 
-bool TRenderSession::Apply(const TGestureEvent& e, std::string& error) {
-    IToneTarget& tones = Instrument.ToneTarget();
-    switch (e.Kind) {
-    case TGestureEvent::TKind::Pen:
-        Instrument.Playing().Pen(Zone, Zone.BarWidthReciprocal(), static_cast<float>(e.X),
-                                 static_cast<float>(e.Y), static_cast<float>(e.Pressure),
-                                 e.Pressure > 0.0);
-        break;
-    case TGestureEvent::TKind::Tone:
-        if (e.Tone >= tones.ToneCount()) {
-            error = "line " + std::to_string(e.Line) + ": there is no tone " +
-                    std::to_string(e.Tone) + " (the scale gives " +
-                    std::to_string(tones.ToneCount()) + " tones)";
-            return false;
-        }
-        tones.SetPressure(e.Tone, static_cast<float>(e.Pressure));
-        tones.SetSpeed(e.Tone, static_cast<float>(e.Speed));
-        tones.SetStrikePosition(e.Tone, static_cast<float>(e.X));
-        break;
-    case TGestureEvent::TKind::Fader:
-        Instrument.Playing().SetResonanceFader(e.Position);
-        break;
+TGesturePlayer TRenderSession::MakePlayer(const TGestureScript& script) {
+    const bool performance = !Options.Performance.empty();
+    TGesturePlayer player(Instrument, script, performance ? Performance.SampleRate : Options.Rate,
+                          Options.Performance);
+    player.ForceInterpolation = Options.Interpolate;
+    // The zone follows the bank, which a performance's rebuilds change.
+    player.Zone = [this] {
+        Zone = TToneZoneGeometry(Instrument.ToneTarget().ToneCount(), Options.ZoneWidth,
+                                 Options.ZoneHeight, Instrument.Settings().Paint2Rows);
+        return Zone;
+    };
+    return player;
+}
+
+double TRenderSession::DefaultSeconds(const TGestureScript& script) const {
+    if (!Options.Performance.empty() && Performance.Frames > 0) {
+        return static_cast<double>(Performance.Frames) / Performance.SampleRate;
     }
-    return true;
+    const double rate = Options.Performance.empty() ? Options.Rate : Performance.SampleRate;
+    return std::max(script.EndTime(), static_cast<double>(script.EndSample()) / rate) + 2.0;
 }
 
 bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
@@ -173,18 +189,14 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
     const auto total = static_cast<size_t>(std::llround(seconds * rate));
     TArrayOfSingleArray out(2, TSingleArray(block, 0.0f));
     std::vector<float> frames(block * 2);
-    size_t next = 0;
+    TGesturePlayer player = MakePlayer(script);
     size_t done = 0;
-    for (size_t k = 0; done < total; ++k) {
+    while (done < total) {
         // Every oscillator has finished its block: events land between two blocks, as a
         // device's would, and the result does not depend on thread timing.
         engine.WaitForOscillators();
-        const double now = static_cast<double>(k) * static_cast<double>(block) / rate;
-        while (next < script.Events.size() && script.Events[next].Time <= now) {
-            if (!Apply(script.Events[next], error)) {
-                return false;
-            }
-            ++next;
+        if (!player.PlayUntil(engine.SamplePosition.load(), error)) {
+            return false;
         }
         engine.RenderOffline(out);
         const size_t n = std::min(block, total - done);

@@ -2,9 +2,11 @@
 // offline, block by block, exactly as a device would ask for the blocks.
 #pragma once
 
+#include "files/GestureScript.h"
+#include "files/PerformanceFolder.h"
+#include "instrument/GesturePlayer.h"
 #include "instrument/Instrument.h"
 #include "instrument/ToneZoneGeometry.h"
-#include "render/GestureScript.h"
 #include "render/RenderOptions.h"
 
 #include <cstdio>
@@ -17,25 +19,31 @@ namespace varko {
 
 class TRenderSession {
 public:
-    // Reads the scale (and mode file) and computes the tone list. On failure returns false with
-    // a message. Warnings (the window's scale and mode-file warnings) go to Warnings.
+    // Reads the scale (and mode file) and computes the tone list; with --performance, the
+    // folder's performance.ini instead (its rate and block size unless the options give them).
+    // On failure returns false with a message. Warnings (the window's scale and mode-file
+    // warnings) go to Warnings.
     bool Prepare(const TRenderOptions& options, std::string& error);
 
     // Builds the bank on the given host (offline: a TNullHost that is never started); dispatch
-    // runs the host's and the engine's jobs on the caller's thread (--play). Returns false with
-    // a message when the bank cannot be built.
+    // runs the host's and the engine's jobs on the caller's thread (--play). Returns false with a
+    // message when the bank cannot be built. A performance builds its bank with its first event.
     bool Build(std::unique_ptr<IAudioHost> host, std::string& error,
                TOwnerDispatcher dispatch = {});
 
-    // Applies one script event (tone index out of range: false with a message naming the line).
-    bool Apply(const TGestureEvent& e, std::string& error);
+    // Plays the script through the instrument (the session's zone for pen events).
+    TGesturePlayer MakePlayer(const TGestureScript& script);
 
-    // Renders the whole performance into interleaved stereo frames, calling onBlock after each
+    // Renders the whole performance into interleaved stereo frames, calling onFrames after each
     // block with the frames done. The first block is the one every oscillator rendered right
-    // after building; the events of block k are applied before its switch.
+    // after building; the events due before block k are applied before its switch.
     bool RenderOffline(const TGestureScript& script, double seconds,
                        const std::function<bool(const float*, size_t)>& onFrames,
                        const std::function<void(double)>& onProgress, std::string& error);
+
+    // The length of the output without --seconds: a performance's recorded length, else the last
+    // event and two seconds.
+    double DefaultSeconds(const TGestureScript& script) const;
 
     // The --print-tones JSON.
     std::string TonesJson() const;
@@ -43,7 +51,8 @@ public:
     TAudioEngine& Engine() { return Instrument.Engine(); }
 
     std::vector<std::string> Warnings;
-    TRenderOptions Options;
+    TRenderOptions Options;       // as given, with a performance's rate and block size filled in
+    TPerformanceInfo Performance; // with --performance
     TInstrument Instrument;
     TToneZoneGeometry Zone;
 };

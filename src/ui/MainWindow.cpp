@@ -94,6 +94,7 @@ TMainWindow::~TMainWindow() {
     Instrument.OnRebuild = nullptr;
     Instrument.OnDeviceLost = nullptr;
     Instrument.OnOscillatorCrash = nullptr;
+    Instrument.OnRecordingStopped = nullptr;
     qApp->removeEventFilter(this);
     delete Settings; // it refers to the tablet and the instrument
     Settings = nullptr;

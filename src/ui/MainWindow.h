@@ -2,9 +2,11 @@
 // toolbar, meters, panels and status bar; it starts the instrument in order, runs the timers and
 // the watchdog, and shuts down. Its parts live in files by concern: MainWindowControls (building
 // the controls), MainWindowStartup (start-up, shutdown, crashes), MainWindowStatus (status bar,
-// meters, timers, watchdog) and MainWindowKeys (function keys).
+// meters, timers, watchdog), MainWindowKeys (function keys) and MainWindowRecording (recording and
+// replaying a performance).
 #pragma once
 
+#include "instrument/GesturePlayer.h"
 #include "instrument/Instrument.h"
 
 #include <QString>
@@ -58,6 +60,7 @@ public:
     static std::function<std::unique_ptr<IAudioHost>()> CreateHost;
     static std::function<void(TTabletEventSource&)> ProbeTablet; // after Qt's own probe
     static std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator; // none: the real one
+    static std::function<QString()> MusicFolder; // recordings go to its Varko folder
 
     bool Halted = false; // start-up ended the program, or a crash did
 
@@ -80,6 +83,9 @@ public:
     TImageButton* SettingsBtn = nullptr;
     TImageButton* HelpBtn = nullptr;
     TImageButton* RestartBtn = nullptr;
+    TImageButton* RecordBtn = nullptr;
+    TImageButton* ReplayBtn = nullptr;
+    QLabel* RecordingLabel = nullptr; // what is being recorded or replayed
     TClipLed* LeftClipLed = nullptr;
     TClipLed* RightClipLed = nullptr;
     QProgressBar* LeftMeter = nullptr;
@@ -135,6 +141,8 @@ public:
     QTimer* AudioWatchTimer = nullptr; // the audio's real state into the status bar
     QTimer* RezDownTimer = nullptr;
     QTimer* RezUpTimer = nullptr;
+    QTimer* ReplayTimer = nullptr;
+    QTimer* RecordingTimer = nullptr; // the recording's length in its label
 
     // Status bar panels 0..5
     QString StatusText(int panel) const;
@@ -172,6 +180,12 @@ public:
     void ModeFilesComboSelect();
     void OpenScaleBtnClick();
     void ApplyParametersBtnClick();
+    // Recording (Ctrl+R, in MainWindowKeys) and replaying a performance folder.
+    void RecordBtnClick();
+    void ReplayBtnClick();
+    bool StartReplay(const QString& folder);
+    void StopReplay();
+    bool Replaying() const { return replay_ != nullptr; }
 
     // Shows a message box with the caption "Varko"; returns the button pressed.
     int MessageBox(const QString& text, int icon, int buttons = 0x400 /* OK */);
@@ -185,6 +199,12 @@ private:
     void BuildControls();
     void BuildParametersPanel();
     void BuildTimers();
+    void BuildRecordingControls();
+    void ReplayTick();
+    void ShowRecordingState();
+    // The parameters panel and the master fader as the instrument has them (after a replay
+    // rebuilt the bank).
+    void ShowParameters();
     void ConnectPlaying();
     void StartUp();
     void CreateSettingsDialog();
@@ -204,6 +224,9 @@ private:
     bool closed_ = false;
     bool crashing_ = false;
     std::string shownScaleText_; // the scale lines the contents box shows
+    std::unique_ptr<TGesturePlayer> replay_;
+    uint64_t replayFrames_ = 0; // the replayed performance's length at the engine's rate
+    QString lastRecording_;     // the folder of the last recording ended
 };
 
 } // namespace varko

@@ -138,6 +138,8 @@ void TMainWindow::BuildControls() {
                            {ContentsBtn, "ContentsBtn", "Scale Contents"},
                            {SettingsBtn, "SettingsBtn", "Settings"},
                            {HelpBtn, "HelpBtn", "Help"},
+                           {RecordBtn, "RecordBtn", text::RecordTitle},
+                           {ReplayBtn, "ReplayBtn", text::ReplayTitle},
                            {RestartBtn, "RestartBtn", "Restart Audio"}};
     int x = 0;
     for (const Btn& b : buttons) {
@@ -251,6 +253,7 @@ void TMainWindow::BuildControls() {
     HelpPanel->hide();
 
     BuildTimers();
+    BuildRecordingControls();
     ConnectPlaying();
     // Function keys whatever control has the focus.
     qApp->installEventFilter(this);

@@ -1,4 +1,4 @@
-// The main window's function keys, whatever control has the focus.
+// The main window's function keys and Ctrl+R, whatever control has the focus.
 #include "ui/MainWindow.h"
 
 #include "ui/StatusPanels.h"
@@ -57,9 +57,16 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyRelease && watched->isWidgetType()) {
         auto* w = static_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
-        if (w->window() == this && !key->isAutoRepeat() &&
-            FunctionKey(key->key(), key->modifiers())) {
-            return true; // handled once, not again by the parents
+        if (w->window() == this && !key->isAutoRepeat()) {
+            if (FunctionKey(key->key(), key->modifiers())) {
+                return true; // handled once, not again by the parents
+            }
+            // Ctrl+R records, like the function keys whatever control has the focus.
+            if (key->key() == Qt::Key_R &&
+                (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+                RecordBtnClick();
+                return true;
+            }
         }
     }
     return QWidget::eventFilter(watched, event);

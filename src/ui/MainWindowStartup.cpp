@@ -169,8 +169,9 @@ void TMainWindow::ShutDown() {
     }
     closed_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    StopReplay();
     for (QTimer* t : {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, AudioWatchTimer,
-                      RezDownTimer, RezUpTimer}) {
+                      RezDownTimer, RezUpTimer, RecordingTimer}) {
         t->stop();
     }
     Instrument.ReleaseEngine();

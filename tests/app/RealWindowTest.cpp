@@ -2,6 +2,7 @@
 // the mouse dragged across the bars with its button held. What reaches the server's playback
 // ports must sound while dragging and decay after; the window must show its bars.
 #include "audio/JackServer.h"
+#include "render/Renderer.h"
 #include "ui/ImageButton.h"
 #include "ui/MainWindow.h"
 #include "ui/ToneZone.h"
@@ -11,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -21,6 +23,7 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <atomic>
 #include <cmath>
@@ -34,6 +37,13 @@
 using namespace varko;
 
 namespace {
+
+// Playing values reach the engine at its next block: wait for it.
+void Settle(TMainWindow& win) {
+    for (int i = 0; i < 2000 && win.Instrument.Engine().ChangesPending(); ++i) {
+        QTest::qWait(1);
+    }
+}
 
 double Rms(const std::vector<float>& l, const std::vector<float>& r, size_t from, size_t to) {
     double sum = 0;
@@ -170,6 +180,7 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     s.ResonanceRateSlider->setValue(7);
     s.RightRaisesRadio->click();
     win->MasterFader->setValue(35);
+    Settle(*win);
     EXPECT_FALSE(win->Instrument.Engine().Stereo.load());
     EXPECT_TRUE(win->Instrument.Engine().TwoRowPanning.load());
     EXPECT_FALSE(win->Instrument.Engine().MeterPeaks.load());
@@ -190,12 +201,190 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     EXPECT_EQ(t.ResonanceRateSlider->value(), 7);
     EXPECT_EQ(t.ResonanceButtonsIndex(), 1);
     EXPECT_EQ(win->MasterFader->value(), 35);
+    Settle(*win);
     EXPECT_FALSE(win->Instrument.Engine().Stereo.load());
     EXPECT_TRUE(win->Instrument.Engine().TwoRowPanning.load());
     EXPECT_FALSE(win->Instrument.Engine().MeterPeaks.load());
     EXPECT_FLOAT_EQ(win->Instrument.Engine().MasterGain.load(), 0.86005837f); // 0.99^15
     EXPECT_FALSE(win->Instrument.Settings().ColoredToneZone);
     EXPECT_TRUE(win->Instrument.Settings().Paint2Rows);
+    win->close();
+    win.reset();
+}
+
+namespace {
+
+std::vector<float> ReadInterleaved(const std::string& path) {
+    SF_INFO info{};
+    std::vector<float> samples;
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (f != nullptr && info.channels == 2) {
+        samples.resize(static_cast<size_t>(info.frames) * 2);
+        sf_readf_float(f, samples.data(), info.frames);
+    }
+    if (f != nullptr) {
+        sf_close(f);
+    }
+    return samples;
+}
+
+// The first frame the recording's gesture says was late, or the whole length when none was.
+size_t FirstLateFrame(const std::string& script, size_t frames) {
+    std::ifstream in(script);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("# late @", 0) == 0) {
+            return std::min<size_t>(frames, std::stoull(line.substr(8)));
+        }
+    }
+    return frames;
+}
+
+} // namespace
+
+TEST(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
+    test::TJackServer server("varko-window-record-" + std::to_string(getpid()), 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+    std::ofstream(dir.filePath("config/Varko/Varko.ini").toStdString())
+        << "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
+    const std::string scale = dir.filePath("et12.scl").toStdString();
+    {
+        std::ofstream f(scale);
+        f << "12-tone equal temperament\n12\n";
+        for (int i = 1; i <= 12; ++i) {
+            f << i * 100 << ".0\n";
+        }
+    }
+    QString folderToChoose;
+    TMainWindow::ExecModal = [&](QDialog& d) {
+        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+            fd->selectFile(fd->fileMode() == QFileDialog::Directory
+                               ? folderToChoose
+                               : QString::fromStdString(scale));
+            return int(QDialog::Accepted);
+        }
+        return 0;
+    };
+    std::vector<int> halts;
+    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
+    TMainWindow::MusicFolder = [&] { return dir.filePath("Music"); };
+
+    auto win = std::make_unique<TMainWindow>();
+    ASSERT_TRUE(halts.empty());
+    win->resize(700, 49 + 500 + 19);
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    ASSERT_EQ(win->StatusText(4), "Running");
+    win->RepeatDownEdit->setText("1");
+    win->RepeatUpEdit->setText("1");
+    win->OpenScaleBtnClick();
+    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+    win->ResonanceFader->setValue(150);
+
+    test::TJackCapture capture(48000 * 20);
+    ASSERT_TRUE(capture.Ok());
+    ASSERT_GE(capture.Connect(), 2);
+    capture.Record();
+    QTest::qWait(100);
+    QTest::keyClick(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(win->Instrument.Recording());
+    const std::string folder = win->Instrument.RecordingFolder();
+    // The recording starts a bank of its own, which restarts the stream and with it the ports'
+    // connections; the bank is silent until the first press.
+    ASSERT_GE(capture.Connect(), 2);
+    QTest::qWait(100);
+
+    TToneZone* zone = win->ToneZone;
+    auto moveTo = [&](QPoint p) {
+        QCursor::setPos(zone->mapToGlobal(p));
+        QTest::mouseMove(zone, p);
+    };
+    moveTo({9, 100});
+    QTest::mousePress(zone, Qt::LeftButton, {}, {9, 100});
+    for (int step = 0; step < 100; ++step) {
+        const int x = 9 + (step * 11) % 640;
+        const int y = 100 + (step % 2) * 200;
+        moveTo({x, y});
+        if (step % 4 == 0) {
+            QTest::mouseRelease(zone, Qt::LeftButton, {}, {x, y});
+            QTest::mousePress(zone, Qt::LeftButton, {}, {x, y});
+        }
+        QTest::qWait(10);
+    }
+    QTest::mouseRelease(zone, Qt::LeftButton, {}, {9, 100});
+    QTest::qWait(500);
+    QTest::keyClick(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_FALSE(win->Instrument.Recording());
+    QTest::qWait(300);
+    const size_t captured = capture.Recorded();
+
+    // The WAV is what reached JACK: find the recording's first sound in the capture, then every
+    // sample must be the same.
+    const std::vector<float> wav = ReadInterleaved(folder + "/performance.wav");
+    ASSERT_GT(wav.size(), 2u * 48000);
+    const size_t frames = wav.size() / 2;
+    size_t w0 = 0;
+    while (w0 < frames && wav[2 * w0] == 0.0f && wav[2 * w0 + 1] == 0.0f) {
+        ++w0;
+    }
+    ASSERT_LT(w0, frames) << "the recording is silent";
+    size_t c0 = 0;
+    while (c0 < captured && capture.Left[c0] == 0.0f && capture.Right[c0] == 0.0f) {
+        ++c0;
+    }
+    ASSERT_GE(c0, w0);
+    const size_t offset = c0 - w0;
+    ASSERT_LE(offset + frames, captured) << "the capture does not cover the recording";
+    size_t differing = 0;
+    for (size_t i = 0; i < frames; ++i) {
+        differing +=
+            wav[2 * i] != capture.Left[offset + i] || wav[2 * i + 1] != capture.Right[offset + i];
+    }
+    EXPECT_EQ(differing, 0u) << "of " << frames << " frames";
+    EXPECT_EQ(capture.XRuns.load(), 0);
+
+    // The gesture re-renders to the same sound, up to the first late block if there was one.
+    const std::string again = dir.filePath("again.wav").toStdString();
+    std::FILE* sink = std::tmpfile();
+    ASSERT_EQ(RunRenderTool({"--performance", folder, "-o", again}, sink, sink), 0);
+    std::fclose(sink);
+    const std::vector<float> rendered = ReadInterleaved(again);
+    ASSERT_EQ(rendered.size(), wav.size());
+    const size_t exactUntil = FirstLateFrame(folder + "/performance.txt", frames);
+    double difference = 0.0, energy = 0.0;
+    size_t firstDifference = frames;
+    for (size_t i = 0; i < 2 * frames; ++i) {
+        const double d = static_cast<double>(wav[i]) - rendered[i];
+        difference += d * d;
+        energy += static_cast<double>(wav[i]) * wav[i];
+        if (d != 0.0 && firstDifference == frames) {
+            firstDifference = i / 2;
+        }
+    }
+    std::printf("re-render: relative RMS difference %.3g over %zu frames; exact up to frame %zu, "
+                "first late block at frame %zu\n",
+                std::sqrt(difference / energy), frames, firstDifference, exactUntil);
+    EXPECT_GE(firstDifference, exactUntil);
+
+    // The replay plays the recorded drag again.
+    folderToChoose = QString::fromStdString(folder);
+    capture.Record();
+    win->ReplayBtnClick();
+    ASSERT_TRUE(win->Replaying());
+    ASSERT_GE(capture.Connect(), 2); // the replayed bank restarted the stream
+    for (int i = 0; i < 8000 && win->Replaying(); ++i) {
+        QTest::qWait(1);
+    }
+    EXPECT_FALSE(win->Replaying()) << "the replay did not end";
+    const size_t replayed = capture.Recorded();
+    ASSERT_GT(replayed, frames / 2);
+    const double during = Rms(capture.Left, capture.Right, 0, std::min(replayed, frames));
+    std::printf("replay RMS %.5f\n", during);
+    EXPECT_GT(during, 1e-3) << "the replay is silent";
     win->close();
     win.reset();
 }

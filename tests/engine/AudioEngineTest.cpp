@@ -376,3 +376,110 @@ TEST(AudioEngine, ToneWithAnotherBlockSizeIsNotReadPastItsBlock) {
     f.Engine.RenderOffline(f.Out);
     EXPECT_EQ(f.Out[0][63], 0.25f);
 }
+
+namespace {
+
+// A device that is started but plays a block only when the test asks for one.
+class TManualHost : public TNullHost {
+public:
+    TManualHost() : TNullHost(48000.0, 32, false, 2) {}
+    bool Active() const override { return active; }
+    void SetActive(bool value) override { active = value; }
+    void Play() { OnBufferSwitch32(this, InBuffer, OutBuffer); }
+    bool active = false;
+};
+
+// Remembers every block start and every change with the position it was stamped with.
+struct TTapLog : IPerformanceTap {
+    void TapBlock(uint64_t position, const float* left, const float*, uint32_t n,
+                  uint32_t) override {
+        Blocks.push_back(position);
+        FirstLeft.push_back(left != nullptr && n > 0 ? left[0] : -1.0f);
+    }
+    void TapChange(uint64_t position, const TPlayingChange& c) override {
+        Changes.emplace_back(position, c);
+    }
+    std::vector<uint64_t> Blocks;
+    std::vector<float> FirstLeft;
+    std::vector<std::pair<uint64_t, TPlayingChange>> Changes;
+};
+
+TPlayingChange ToneChange(int tone, float pressure) {
+    TPlayingChange c;
+    c.Kind = TPlayingChange::TKind::Tone;
+    c.Tone = tone;
+    c.Pressure = pressure;
+    return c;
+}
+
+} // namespace
+
+TEST(AudioEngine, PlayingChangesWaitForTheirBlockAndAreStampedWhereTheySound) {
+    auto owned = std::make_unique<TManualHost>();
+    TManualHost& host = *owned;
+    TAudioEngine engine(std::move(owned));
+    TTapLog tap;
+    engine.Tap = &tap;
+    auto osc = std::make_unique<TConstThread>(0.25f);
+    osc->BlockSize = 32;
+    osc->Start();
+    ASSERT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
+    engine.Oscillators.push_back(std::move(osc));
+    TWaveguideThread& tone = *engine.Oscillators[0];
+    engine.Stereo = false;
+
+    // Stopped: at once, heard in the block after the one already rendered.
+    engine.Change(ToneChange(0, 0.5f));
+    EXPECT_EQ(tone.Pressure.load(), 0.5f);
+    ASSERT_EQ(tap.Changes.size(), 1u);
+    EXPECT_EQ(tap.Changes[0].first, 32u);
+
+    engine.Start();
+    host.Play(); // samples 0..31
+    engine.Change(ToneChange(0, 0.75f));
+    TPlayingChange master;
+    master.Kind = TPlayingChange::TKind::Master;
+    master.Value = 2.0f;
+    engine.Change(master);
+    EXPECT_EQ(tone.Pressure.load(), 0.5f) << "applied before its block";
+    EXPECT_TRUE(engine.ChangesPending());
+    engine.WaitForOscillators();
+    host.Play(); // samples 32..63: the master gain at once, the tone's value in its next render
+    EXPECT_FALSE(engine.ChangesPending());
+    EXPECT_EQ(tone.Pressure.load(), 0.75f);
+    ASSERT_EQ(tap.Changes.size(), 3u);
+    EXPECT_EQ(tap.Changes[1].first, 64u); // the tone renders it for the block at 64
+    EXPECT_EQ(tap.Changes[2].first, 32u); // the mixer uses it for the block at 32
+    EXPECT_EQ(tap.Blocks, (std::vector<uint64_t>{0, 32}));
+    EXPECT_FLOAT_EQ(tap.FirstLeft[0], 0.25f);    // block 1 of the tone, gain 1
+    EXPECT_FLOAT_EQ(tap.FirstLeft[1], 2 * 0.5f); // block 2, gain 2 from this block on
+    EXPECT_EQ(engine.SamplePosition.load(), 64u);
+}
+
+TEST(AudioEngine, AStalledCallbackLosesNoPlayingChange) {
+    auto owned = std::make_unique<TManualHost>();
+    TAudioEngine engine(std::move(owned));
+    TTapLog tap;
+    engine.Tap = &tap;
+    auto osc = std::make_unique<TConstThread>(0.0f);
+    osc->BlockSize = 32;
+    osc->Start();
+    ASSERT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
+    engine.Oscillators.push_back(std::move(osc));
+    engine.Start();
+    // Far more than the ring holds, and no block to take them.
+    const int n = static_cast<int>(TPlayingChanges::RingCapacity) * 2 + 5;
+    for (int i = 1; i <= n; ++i) {
+        engine.Change(ToneChange(0, static_cast<float>(i) / static_cast<float>(n)));
+    }
+    EXPECT_TRUE(engine.ChangesPending());
+    engine.Stop(); // what was waiting is applied, in order
+    EXPECT_FALSE(engine.ChangesPending());
+    EXPECT_EQ(engine.Oscillators[0]->Pressure.load(), 1.0f);
+    ASSERT_EQ(tap.Changes.size(), static_cast<size_t>(n));
+    bool inOrder = true;
+    for (size_t i = 1; i < tap.Changes.size(); ++i) {
+        inOrder = inOrder && tap.Changes[i].second.Pressure > tap.Changes[i - 1].second.Pressure;
+    }
+    EXPECT_TRUE(inOrder);
+}

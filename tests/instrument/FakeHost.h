@@ -53,6 +53,14 @@ public:
     }
     void ControlPanel() override { Log.push_back(ActiveFlag ? "panel while active" : "panel"); }
 
+    // The driver asks for one block, as a running device would.
+    void PlayBlock() {
+        if (ActiveFlag && OnBufferSwitch32) {
+            TArrayOfSingleArray out(2, TSingleArray(BufferSize(), 0.0f));
+            OnBufferSwitch32(this, {}, out);
+        }
+    }
+
     std::vector<TDriver> Drivers;
     std::vector<std::string> Names;
     std::vector<std::string> Log;

@@ -13,7 +13,7 @@ struct FakeTones : IToneTarget {
     void SetPressure(int t, float v) override { Pressure.at(t) = v; }
     void SetSpeed(int t, float v) override { Speed.at(t) = v; }
     void SetStrikePosition(int t, float v) override { Strike.at(t) = v; }
-    void SetResonance(int t, float v) override { Resonance.at(t) = v; }
+    void SetResonance(float v, int) override { Resonance.assign(Resonance.size(), v); }
     std::vector<float> Pressure, Speed, Strike, Resonance;
 };
 

@@ -131,6 +131,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
     TInstrument in;
     TFakeHost* host = Attach(in);
     Load(in);
+    host->PlayBlock(); // the mixer's values take effect at the next block
     const TVarkoSettings& s = in.Settings();
     EXPECT_EQ(host->Index, 1);
     EXPECT_TRUE(in.Running());

@@ -37,10 +37,10 @@ TEST(OscillatorTones, EveryPlayingValueIsHeldToItsRange) {
     }
     // A loop gain of 1 or more would let the bands grow without end.
     for (const float r : {1.0f, 2.0f, inf, nan}) {
-        tones.SetResonance(0, r);
+        tones.SetResonance(r, 0);
         EXPECT_LT(osc.Resonance.load(), 1.0f) << r;
         EXPECT_GE(osc.Resonance.load(), 0.0f) << r;
     }
-    tones.SetResonance(0, ResonanceFromFader(10));
+    tones.SetResonance(ResonanceFromFader(10), 10);
     EXPECT_EQ(osc.Resonance.load(), ResonanceFromFader(10));
 }

@@ -10,6 +10,7 @@
 #include "ui/ClipLed.h"
 #include "ui/ImageButton.h"
 #include "ui/LinkLabel.h"
+#include "ui/Resources.h"
 #include "ui/StatusPanels.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
@@ -22,6 +23,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -104,7 +107,9 @@ struct MainWinTest : ::testing::Test {
     void TearDown() override {
         win.reset();
         TMainWindow::CreateHost = [] { return std::make_unique<TNullHost>(); };
+        TMainWindow::MusicFolder = musicFolder;
     }
+    const std::function<QString()> musicFolder = TMainWindow::MusicFolder;
     std::string Path(const char* name) { return dir.filePath(name).toStdString(); }
     // A twelve-tone equal scale: with one repeat down and up, 37 tones.
     QString WriteScale() {
@@ -123,7 +128,15 @@ struct MainWinTest : ::testing::Test {
         win->OpenScaleBtnClick();
         QCoreApplication::processEvents();
     }
+    // Playing values reach the engine at its next block: wait for it.
+    void Settle() {
+        for (int i = 0; i < 2000 && win->Instrument.Engine().ChangesPending(); ++i) {
+            QTest::qWait(1);
+        }
+        ASSERT_FALSE(win->Instrument.Engine().ChangesPending());
+    }
     TWaveguideThread& Osc(int i) {
+        Settle();
         return *win->Instrument.Engine().Oscillators.at(static_cast<size_t>(i));
     }
     bool Saw(const std::string& cls, const QString& text = {}) const {
@@ -200,6 +213,7 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     EXPECT_EQ(QColor(img.pixel(18 * 36 + 5, 300)), QColor(Qt::black));
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(152, 152, 152));
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(222, 222, 222));
+    Settle();
     EXPECT_FLOAT_EQ(win->Instrument.Engine().PanStep.load(), 1.0f / 19);
 }
 
@@ -295,10 +309,12 @@ TEST_F(MainWinTest, MasterFaderGainsAndTheLoudspeaker) {
                                            {0, 7.40f},  {199, 0.1655f}, {200, 0.0f}};
     for (auto [p, gain] : cases) {
         win->MasterFader->setValue(p);
+        Settle();
         EXPECT_NEAR(win->Instrument.Engine().MasterGain.load(), gain, 0.005f) << p;
     }
     win->MasterLevelReset->OnClick();
     EXPECT_EQ(win->MasterFader->value(), 20);
+    Settle();
     EXPECT_FLOAT_EQ(win->Instrument.Engine().MasterGain.load(), 1.0f);
 }
 
@@ -629,4 +645,93 @@ TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
     EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
     EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(631).arg(MaxTones)));
     EXPECT_EQ(win->ToneZone->ToneRatios().size(), static_cast<size_t>(MaxTones));
+}
+
+TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
+    TMainWindow::MusicFolder = [this] { return dir.filePath("Music"); };
+    Start();
+    OpenScale37();
+    const QImage rest = win->RecordBtn->ImageNormal();
+    QTest::keyClick(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
+    ASSERT_TRUE(win->Instrument.Recording());
+    EXPECT_EQ(win->RecordBtn->ImageNormal(), ResourceImage(QStringLiteral("RecordBtnOn")));
+    const QString folder = QString::fromStdString(win->Instrument.RecordingFolder());
+    EXPECT_TRUE(folder.startsWith(dir.filePath("Music/Varko/"))) << folder.toStdString();
+
+    // A press on bar 3 while recording.
+    TToneZone* zone = win->ToneZone;
+    QTest::mouseMove(zone, QPoint(3 * 18 + 5, 125));
+    QTest::mousePress(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 5, 125));
+    QTest::mouseMove(zone, QPoint(3 * 18 + 7, 200));
+    QTest::qWait(300);
+    QTest::mouseRelease(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 7, 200));
+    QTest::qWait(1000); // long enough for the replay to be stopped before its end
+    win->RecordBtn->OnClick(win->RecordBtn);
+    ASSERT_FALSE(win->Instrument.Recording());
+    EXPECT_EQ(win->RecordBtn->ImageNormal(), rest);
+    EXPECT_TRUE(win->RecordingLabel->text().contains(QDir(folder).dirName()));
+    for (const char* name : {"performance.wav", "performance.txt", "performance.ini", "et12.scl"}) {
+        EXPECT_TRUE(QFile::exists(folder + "/" + name)) << name;
+    }
+
+    // Another scale, then the replay: the recorded scale comes back and bar 3 is pressed again.
+    {
+        std::ofstream f(Path("three.scl"));
+        f << "three\n2\n400.0\n2/1\n";
+    }
+    fileToChoose = QString::fromStdString(Path("three.scl"));
+    win->RepeatUpEdit->setText("0");
+    win->OpenScaleBtnClick();
+    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 5u);
+    fileToChoose = folder;
+    win->ReplayBtnClick();
+    ASSERT_TRUE(win->Replaying());
+    EXPECT_EQ(win->ReplayBtn->ImageNormal(), ResourceImage(QStringLiteral("ReplayBtnStop")));
+    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+    EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
+    EXPECT_EQ(win->RepeatUpEdit->text(), "1");
+    TWaveguideThread& three = Osc(3);
+    bool pressed = false;
+    for (int i = 0; i < 2000 && !pressed; ++i) {
+        QTest::qWait(1);
+        pressed = three.Pressure.load() > 0.0f;
+    }
+    EXPECT_TRUE(pressed) << "the replay did not press bar 3";
+    fileToChoose.clear();
+    win->ReplayBtnClick(); // the stop button
+    EXPECT_FALSE(win->Replaying());
+    EXPECT_EQ(win->ReplayBtn->ImageNormal(), ResourceImage(QStringLiteral("ReplayBtn")));
+    EXPECT_EQ(Osc(3).Pressure.load(), 0.0f);
+}
+
+TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
+    TMainWindow::MusicFolder = [this] { return dir.filePath("Music"); };
+    Start();
+    OpenScale37();
+    win->RecordBtnClick();
+    QTest::mouseMove(win->ToneZone, QPoint(5 * 18 + 5, 125));
+    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
+    QTest::qWait(50);
+    QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
+    QTest::qWait(150);
+    win->RecordBtnClick();
+    const QString first = QString::fromStdString(win->Instrument.RecordingFolder());
+
+    fileToChoose = first;
+    win->ReplayBtnClick();
+    ASSERT_TRUE(win->Replaying());
+    win->RecordBtnClick(); // recording again while the replay runs
+    ASSERT_TRUE(win->Instrument.Recording());
+    const QString second = QString::fromStdString(win->Instrument.RecordingFolder());
+    EXPECT_NE(second, first);
+    for (int i = 0; i < 3000 && win->Replaying(); ++i) {
+        QTest::qWait(1);
+    }
+    EXPECT_FALSE(win->Replaying()) << "the replay did not end by itself";
+    win->RecordBtnClick();
+    // The replayed press is in the new recording's gesture.
+    std::ifstream script((second + "/performance.txt").toStdString());
+    const std::string text((std::istreambuf_iterator<char>(script)), {});
+    EXPECT_NE(text.find("\ntone @"), std::string::npos) << text;
+    EXPECT_NE(text.find(" 5 0.5 "), std::string::npos) << text;
 }

@@ -335,6 +335,27 @@ QPainterPath Speaker() {
     return box.united(Stroke(waves, 2.0, Qt::FlatCap));
 }
 
+QPainterPath Dot() {
+    QPainterPath p;
+    p.addEllipse(QPointF(0, 0), 8.5, 8.5);
+    return p;
+}
+
+QPainterPath PlayTriangle() {
+    QPainterPath p;
+    p.moveTo(-6, -9.5);
+    p.lineTo(10, 0);
+    p.lineTo(-6, 9.5);
+    p.closeSubpath();
+    return p;
+}
+
+QPainterPath StopSquare() {
+    QPainterPath p;
+    p.addRoundedRect(QRectF(-7.5, -7.5, 15, 15), 1.5, 1.5);
+    return p;
+}
+
 // A toolbar button: metal disc, dark ring, the symbol; pressed adds a glow.
 QImage ToolButton(const QPainterPath& symbol, QColor ink, bool glow, QColor glowColor,
                   uint32_t seed) {
@@ -634,6 +655,18 @@ int main(int argc, char** argv) {
     const QImage restartDown =
         ToolButton(Speaker(), QColor(190, 255, 190), true, QColor(40, 230, 60), seed);
     ok = ok && Save(restartRest, dir, "restart.png") && Save(restartDown, dir, "restart_down.png");
+    ++seed;
+    // Record: a dark dot at rest, a red one while recording.
+    const QColor red(205, 25, 25);
+    ok = ok && Save(ToolButton(Dot(), ink, false, cyan, seed), dir, "record.png") &&
+         Save(ToolButton(Dot(), cyanInk, true, cyan, seed), dir, "record_down.png") &&
+         Save(ToolButton(Dot(), red, true, QColor(255, 80, 60), seed), dir, "record_on.png");
+    ++seed;
+    // Replay: a play triangle, and a stop square while a replay runs.
+    ok = ok && Save(ToolButton(PlayTriangle(), ink, false, cyan, seed), dir, "replay.png") &&
+         Save(ToolButton(PlayTriangle(), cyanInk, true, cyan, seed), dir, "replay_down.png") &&
+         Save(ToolButton(StopSquare(), ink, false, cyan, seed), dir, "replay_stop.png") &&
+         Save(ToolButton(StopSquare(), cyanInk, true, cyan, seed), dir, "replay_stop_down.png");
 
     ok = ok && Save(BombBadge(), dir, "badge_crash.png") &&
          Save(ExclamationBadge(), dir, "badge_warning.png") &&

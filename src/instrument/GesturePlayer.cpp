@@ -1,0 +1,144 @@
+#include "instrument/GesturePlayer.h"
+
+#include "instrument/Instrument.h"
+
+#include <algorithm>
+
+namespace varko {
+
+namespace {
+
+// Events whose values a tone's oscillator reads: they must arrive one block before they sound.
+bool ReachesTones(const TGestureEvent& e) {
+    return e.Kind == TGestureEvent::TKind::Pen || e.Kind == TGestureEvent::TKind::Tone ||
+           e.Kind == TGestureEvent::TKind::Fader;
+}
+
+} // namespace
+
+TGesturePlayer::TGesturePlayer(TInstrument& instrument, TGestureScript script, double scriptRate,
+                               std::string folder)
+    : instrument_(instrument), script_(std::move(script)), folder_(std::move(folder)) {
+    if (instrument_.HasEngine()) {
+        rate_ = instrument_.Engine().Host().SampleRate();
+        block_ = std::max<uint32_t>(instrument_.Engine().Host().BufferSize(), 1);
+    }
+    scale_ = scriptRate > 0.0 ? rate_ / scriptRate : 1.0;
+    // Where each event falls, in engine samples: it is due before the first block starting
+    // there or later.
+    std::vector<double> at(script_.Events.size());
+    for (size_t i = 0; i < at.size(); ++i) {
+        const TGestureEvent& e = script_.Events[i];
+        if (!e.Sample) {
+            at[i] = e.Time * rate_;
+        } else {
+            at[i] = static_cast<double>(*e.Sample) * scale_ - (ReachesTones(e) ? block_ : 0.0);
+        }
+        order_.push_back(i);
+    }
+    std::stable_sort(order_.begin(), order_.end(),
+                     [&](size_t a, size_t b) { return at[a] < at[b]; });
+}
+
+bool TGesturePlayer::Due(const TGestureEvent& e, uint64_t block) const {
+    const double start = static_cast<double>(block) * static_cast<double>(block_);
+    if (!e.Sample) {
+        // The render tool's rule since scripts were timed in seconds.
+        return e.Time <= start / rate_;
+    }
+    const double heard = static_cast<double>(*e.Sample) * scale_;
+    return heard <= start + (ReachesTones(e) ? static_cast<double>(block_) : 0.0);
+}
+
+bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
+    if (!started_) {
+        started_ = true;
+        origin_ = enginePosition;
+    }
+    const uint64_t block = (enginePosition - std::min(enginePosition, origin_)) / block_;
+    while (next_ < order_.size()) {
+        const TGestureEvent& e = script_.Events[order_[next_]];
+        if (!Due(e, block)) {
+            break;
+        }
+        ++next_;
+        if (!ApplyEvent(e, error)) {
+            return false;
+        }
+        if (e.Kind == TGestureEvent::TKind::Rebuild) {
+            // The new bank's first block is the performance's block `block`, wherever the
+            // engine stood when it was built.
+            const uint64_t at = instrument_.LastRebuildPosition;
+            origin_ = at - std::min(at, block * block_);
+        }
+    }
+    return true;
+}
+
+bool TGesturePlayer::ApplyEvent(const TGestureEvent& e, std::string& error) {
+    IToneTarget& tones = instrument_.ToneTarget();
+    switch (e.Kind) {
+    case TGestureEvent::TKind::Pen: {
+        const TToneZoneGeometry zone = Zone ? Zone() : TToneZoneGeometry();
+        instrument_.Playing().Pen(zone, zone.BarWidthReciprocal(), static_cast<float>(e.X),
+                                  static_cast<float>(e.Y), static_cast<float>(e.Pressure),
+                                  e.Pressure > 0.0);
+        penDown_ = e.Pressure > 0.0;
+        break;
+    }
+    case TGestureEvent::TKind::Tone:
+        if (e.Tone >= tones.ToneCount()) {
+            error = "line " + std::to_string(e.Line) + ": there is no tone " +
+                    std::to_string(e.Tone) + " (the scale gives " +
+                    std::to_string(tones.ToneCount()) + " tones)";
+            return false;
+        }
+        tones.SetPressure(e.Tone, static_cast<float>(e.Pressure));
+        tones.SetSpeed(e.Tone, static_cast<float>(e.Speed));
+        tones.SetStrikePosition(e.Tone, static_cast<float>(e.X));
+        pressed_.resize(static_cast<size_t>(tones.ToneCount()), false);
+        pressed_[static_cast<size_t>(e.Tone)] = e.Pressure > 0.0;
+        break;
+    case TGestureEvent::TKind::Fader:
+        instrument_.Playing().SetResonanceFader(e.Position);
+        break;
+    case TGestureEvent::TKind::Master:
+        instrument_.SetMasterLevel(e.Position);
+        break;
+    case TGestureEvent::TKind::Stereo:
+        instrument_.SetStereoSeparation(e.Stereo);
+        instrument_.SetPaint2Rows(e.TwoRows);
+        break;
+    case TGestureEvent::TKind::Rebuild: {
+        std::string why;
+        if (e.Rebuild < 0 || static_cast<size_t>(e.Rebuild) >= script_.Rebuilds.size() ||
+            !instrument_.ApplyRebuild(script_.Rebuilds[static_cast<size_t>(e.Rebuild)], folder_,
+                                      ForceInterpolation, why)) {
+            error = "line " + std::to_string(e.Line) + ": " + why;
+            return false;
+        }
+        pressed_.assign(pressed_.size(), false);
+        penDown_ = false;
+        break;
+    }
+    }
+    return true;
+}
+
+void TGesturePlayer::Release() {
+    IToneTarget& tones = instrument_.ToneTarget();
+    for (size_t i = 0; i < pressed_.size() && static_cast<int>(i) < tones.ToneCount(); ++i) {
+        if (pressed_[i]) {
+            tones.SetPressure(static_cast<int>(i), 0.0f);
+        }
+    }
+    pressed_.assign(pressed_.size(), false);
+    TPlaying& play = instrument_.Playing();
+    if (penDown_ && play.CurrentBar >= 0 && play.CurrentBar < tones.ToneCount()) {
+        tones.SetPressure(play.CurrentBar, 0.0f);
+    }
+    play.PenDown = false;
+    penDown_ = false;
+}
+
+} // namespace varko

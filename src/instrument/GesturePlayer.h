@@ -1,0 +1,63 @@
+// Plays a performance script through the instrument, block by block: the render tool before
+// each offline block, the window's replay as the engine's position moves on. An event timed in
+// seconds is applied before the first block that starts at or after its time; one stamped @N is
+// applied before the block that makes it heard from sample N: a tone's values one block ahead
+// (its oscillator renders a block before it is mixed), the mixer's and a rebuild's at that
+// block.
+#pragma once
+
+#include "files/GestureScript.h"
+#include "instrument/ToneZoneGeometry.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace varko {
+
+class TInstrument;
+
+class TGesturePlayer {
+public:
+    // script's sample positions count at scriptRate; the instrument plays at its engine's rate
+    // and block size. folder holds the files the rebuilds name.
+    TGesturePlayer(TInstrument& instrument, TGestureScript script, double scriptRate,
+                   std::string folder);
+
+    // Pen events are read against this zone (the window's, or the render tool's).
+    std::function<TToneZoneGeometry()> Zone;
+    // Interpolated delay lines whatever the rebuilds say.
+    bool ForceInterpolation = false;
+
+    // Applies every event due before the block that starts at enginePosition (the engine's
+    // SamplePosition). The first call sets the performance's start there. False with a message
+    // naming the line on an event that cannot be applied.
+    bool PlayUntil(uint64_t enginePosition, std::string& error);
+    bool Finished() const { return next_ >= order_.size(); }
+    // The engine position of the performance's first sample (once playing has started).
+    uint64_t Origin() const { return origin_; }
+    // Lifts every tone the script left pressed (a replay stopped early).
+    void Release();
+    // One event of the script at once, for a caller that keeps its own time.
+    bool ApplyEvent(const TGestureEvent& e, std::string& error);
+
+private:
+    bool Due(const TGestureEvent& e, uint64_t block) const;
+
+    TInstrument& instrument_;
+    TGestureScript script_;
+    double scale_ = 1.0; // engine samples per script sample
+    std::string folder_;
+    double rate_ = 48000.0;
+    uint32_t block_ = 256;
+    std::vector<size_t> order_; // events in the order of the block they are due before
+    size_t next_ = 0;
+    bool started_ = false;
+    uint64_t origin_ = 0;       // engine position of the performance's block 0
+    std::vector<bool> pressed_; // tones the script last left with pressure
+    bool penDown_ = false;
+};
+
+} // namespace varko

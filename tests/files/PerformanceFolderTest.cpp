@@ -1,0 +1,80 @@
+// The performance folder: a new folder for every recording, and copies of the files a gesture
+// names that give exactly what was played.
+#include "files/PerformanceFolder.h"
+#include "files/ModeFile.h"
+#include "files/ScalaFile.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace varko;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct PerformanceFolderTest : ::testing::Test {
+    fs::path dir = fs::temp_directory_path() / ("varko-folder-" + std::to_string(::getpid()));
+    void SetUp() override { fs::remove_all(dir); }
+    void TearDown() override { fs::remove_all(dir); }
+};
+
+} // namespace
+
+TEST_F(PerformanceFolderTest, RecordingsInTheSameSecondGetFoldersOfTheirOwn) {
+    const std::time_t now = 1714566605;
+    TPerformanceFolder a, b;
+    std::string error;
+    ASSERT_TRUE(a.Create((dir / "Varko").string(), now, error)) << error;
+    ASSERT_TRUE(b.Create((dir / "Varko").string(), now, error)) << error;
+    EXPECT_NE(a.Path(), b.Path());
+    EXPECT_EQ(fs::path(b.Path()).filename().string(),
+              fs::path(a.Path()).filename().string() + "_2");
+    EXPECT_TRUE(fs::is_directory(a.Path()));
+    EXPECT_TRUE(fs::is_directory(b.Path()));
+}
+
+TEST_F(PerformanceFolderTest, CopiesGiveWhatWasPlayedEvenWhenTheOriginalChanged) {
+    TPerformanceFolder f;
+    std::string error;
+    ASSERT_TRUE(f.Create(dir.string(), 0, error)) << error;
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    const std::string glass = (dir / "a" / "wine glass.vmod").string();
+    std::ofstream(glass) << "1, 1\n2.32, 0.5\n";
+    const ModeFile read = ReadModeFile(glass);
+
+    auto first = f.AddModes(glass, read.Ratios, read.Levels, error);
+    ASSERT_TRUE(first) << error;
+    EXPECT_EQ(*first, "wine_glass.vmod"); // a script separates its values by blanks
+    EXPECT_EQ(f.AddModes(glass, read.Ratios, read.Levels, error), first) << "copied twice";
+
+    // Edited on disk since it was read: the copy holds the modes in use.
+    std::ofstream(glass) << "1, 1\n3.5, 0.9\n";
+    auto second = f.AddModes(glass, read.Ratios, read.Levels, error);
+    ASSERT_TRUE(second) << error;
+    EXPECT_EQ(*second, *first) << "the same modes are the same copy";
+    const ModeFile copy = ReadModeFile(f.File(*first));
+    EXPECT_EQ(copy.Ratios, read.Ratios);
+    EXPECT_EQ(copy.Levels, read.Levels);
+
+    // Another file of the same name with other modes.
+    const std::string other = (dir / "b" / "wine glass.vmod").string();
+    std::ofstream(other) << "1, 0.2\n";
+    const ModeFile otherRead = ReadModeFile(other);
+    auto third = f.AddModes(other, otherRead.Ratios, otherRead.Levels, error);
+    ASSERT_TRUE(third) << error;
+    EXPECT_EQ(*third, "wine_glass-2.vmod");
+    EXPECT_EQ(ReadModeFile(f.File(*third)).Ratios, otherRead.Ratios);
+
+    // A scale copy reads as the lines the instrument read.
+    const ScalaFile scale =
+        ParseScalaText("\xEF\xBB\xBFslendro\r\n 5\r\n240.\r\n480.\r\n720.\r\n960.\r\n2/1");
+    auto name = f.AddScale("/somewhere/slendro.scl", scale.Lines, error);
+    ASSERT_TRUE(name) << error;
+    const ScalaFile again = ReadScalaFile(f.File(*name));
+    EXPECT_EQ(again.Degrees, scale.Degrees);
+    EXPECT_EQ(again.Description, scale.Description);
+}
