@@ -58,8 +58,10 @@ void TInstrument::SetAudioStatus(const char* text) {
 // Audio
 
 void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher dispatch) {
-    engine_ = std::make_unique<TAudioEngine>(std::move(host));
-    tones_.SetEngine(engine_.get());
+    midi_.ReplaceBank(scaleStart_, [&] {
+        engine_ = std::make_unique<TAudioEngine>(std::move(host));
+        tones_.SetEngine(engine_.get());
+    });
     engine_->OnRebuildTones = [this] { RefreshTones(); };
     engine_->Dispatch = dispatch;
     engine_->Host().OwnerDispatcher = std::move(dispatch);
@@ -82,8 +84,10 @@ void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher 
 }
 
 void TInstrument::ReleaseEngine() {
-    tones_.SetEngine(nullptr);
-    engine_.reset();
+    midi_.ReplaceBank(scaleStart_, [&] {
+        tones_.SetEngine(nullptr);
+        engine_.reset();
+    });
 }
 
 const std::vector<std::string>& TInstrument::DriverList() const {
@@ -212,6 +216,7 @@ void TInstrument::CalculateRepeats() {
     if (auto tones =
             varko::CalculateRepeats(Scale.Degrees, RepeatDownCount, RepeatUpCount, RepeatEnds)) {
         Tones = std::move(*tones);
+        scaleStart_ = ScaleStartIndex(Scale.Degrees.size(), RepeatDownCount, RepeatEnds);
     }
     // Mouse speed is measured from here, so the first move does not jump.
     if (playing_.MousePressure && CursorPosition) {
@@ -272,7 +277,9 @@ TToneBankResult TInstrument::RefreshTones() {
             }
         });
     };
-    const TToneBankResult r = varko::RefreshTones(*engine_, in);
+    TToneBankResult r;
+    // MIDI messages wait while the oscillators they would touch are ended and replaced.
+    midi_.ReplaceBank(scaleStart_, [&] { r = varko::RefreshTones(*engine_, in); });
     Preparing = false;
     if (!r.Abandoned) {
         // An abandoned bank is followed by the dead oscillator's crash report.
