@@ -100,8 +100,11 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
         } else if (kind == "fader") {
             e.Kind = TGestureEvent::TKind::Fader;
             want = 3;
+        } else if (kind == "note") {
+            e.Kind = TGestureEvent::TKind::Midi;
+            want = 4;
         } else {
-            return fail("unknown event \"" + kind + "\" (expected pen, tone or fader)");
+            return fail("unknown event \"" + kind + "\" (expected pen, tone, fader or note)");
         }
         if (w.size() != want) {
             return fail("\"" + kind + "\" takes " + std::to_string(want - 1) + " values, found " +
@@ -140,6 +143,18 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
                             "to 200");
             }
             break;
+        case TGestureEvent::TKind::Midi: {
+            int note = 0, velocity = 0;
+            if (!Whole(w[2], note) || note < 0 || note > 127) {
+                return fail("the note \"" + w[2] + "\" must be a whole number from 0 to 127");
+            }
+            if (!Whole(w[3], velocity) || velocity < 0 || velocity > 127) {
+                return fail("the velocity \"" + w[3] + "\" must be a whole number from 0 to 127");
+            }
+            e.Bytes = {0x90, static_cast<uint8_t>(note), static_cast<uint8_t>(velocity)};
+            e.Size = 3;
+            break;
+        }
         }
         script.Events.push_back(e);
     }

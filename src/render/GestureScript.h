@@ -2,9 +2,13 @@
 //   pen T X Y P     the pen at X, Y (0..1 across and down the tone zone), pressure P (0 lifts)
 //   tone T I P S X  tone I gets pressure P, speed S and strike position X directly
 //   fader T Q       the resonance fader moves to position Q (0..200)
+//   note T N V      MIDI note N (0..127) struck with velocity V (1..127) on channel 1, or
+//                   released with V = 0, played as a MIDI keyboard plays it
 // T is in seconds; "#" starts a comment line; numbers use "." whatever the locale.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,7 +16,7 @@
 namespace varko {
 
 struct TGestureEvent {
-    enum class TKind { Pen, Tone, Fader };
+    enum class TKind { Pen, Tone, Fader, Midi };
     TKind Kind = TKind::Pen;
     double Time = 0.0; // seconds
     int Line = 0;      // line number in the script, from 1
@@ -23,6 +27,9 @@ struct TGestureEvent {
     double Speed = 0.0;
     int Tone = 0;
     int Position = 0;
+    // midi: one channel message (from a note line or a MIDI file), status byte first
+    std::array<uint8_t, 3> Bytes{};
+    int Size = 0;
 };
 
 struct TGestureScript {

@@ -119,7 +119,7 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         const auto now = clock::now();
         const double t = std::chrono::duration<double>(now - start).count();
         while (next < script.Events.size() && script.Events[next].Time <= t) {
-            if (!session.Apply(script.Events[next], error)) {
+            if (!session.Apply(script.Events[next], error, t)) {
                 engine.Stop();
                 std::fprintf(err, "varko-render: %s\n", error.c_str());
                 return 2;
@@ -130,6 +130,10 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
             break;
         }
         auto wake = end;
+        if (const double tick = session.Tick(t); tick >= 0.0) {
+            wake = std::min(wake, now + std::chrono::duration_cast<clock::duration>(
+                                            std::chrono::duration<double>(tick)));
+        }
         if (next < script.Events.size()) {
             wake = std::min(wake,
                             start + std::chrono::duration_cast<clock::duration>(

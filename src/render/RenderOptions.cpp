@@ -32,6 +32,8 @@ std::string RenderUsage() {
            "  --rate HZ, --block N      sample rate (48000) and block size (256)\n"
            "  --seed N                  tone i's noise starts from N + i (1)\n"
            "  --gesture FILE            the performance script\n"
+           "  --midi FILE               a Standard MIDI File to play (with the script, if any)\n"
+           "  --reference-note N        the MIDI note that plays the scale's 1/1, 0..127 (60)\n"
            "  --seconds T               length of the output (last event + 2 s)\n"
            "  --format wav16|wav24|float  WAV sample format (float)\n"
            "  -o FILE                   the output file\n"
@@ -45,7 +47,8 @@ std::string RenderUsage() {
            "Performance script, one event per line (# starts a comment):\n"
            "  pen T X Y P      the pen at X, Y (0..1 across and down the zone), pressure P\n"
            "  tone T I P S X   tone I gets pressure P, speed S and strike position X\n"
-           "  fader T Q        the resonance fader moves to Q\n";
+           "  fader T Q        the resonance fader moves to Q\n"
+           "  note T N V       MIDI note N struck with velocity V (V = 0 releases it)\n";
 }
 
 std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>& args,
@@ -108,6 +111,8 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
           },
           "a whole number from 0 to 4294967295"}},
         {"--gesture", {text(o.Gesture), "a file name"}},
+        {"--midi", {text(o.Midi), "a file name"}},
+        {"--reference-note", {whole(o.ReferenceNote, 0, 127), "a whole number from 0 to 127"}},
         {"--seconds", {real(seconds, 0, 86400), "a number of seconds from 0 to 86400"}},
         {"--format",
          {[&o](const std::string& s) {

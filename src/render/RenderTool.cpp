@@ -1,9 +1,11 @@
 #include "core/Texts.h"
 #include "engine/NullHost.h"
+#include "midi/MidiFile.h"
 #include "render/PlayTool.h"
 #include "render/Renderer.h"
 #include "render/WavWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
@@ -86,16 +88,51 @@ std::string ExamplesDir() {
 
 bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err) {
     script = {};
-    if (o.Gesture.empty()) {
+    std::string error;
+    if (!o.Gesture.empty()) {
+        auto loaded = LoadGestureScript(o.Gesture, error);
+        if (!loaded) {
+            std::fprintf(err, "varko-render: %s\n", error.c_str());
+            return false;
+        }
+        script = std::move(*loaded);
+    }
+    if (o.Midi.empty()) {
         return true;
     }
-    std::string error;
-    auto loaded = LoadGestureScript(o.Gesture, error);
-    if (!loaded) {
+    const auto midi = ReadMidiFile(o.Midi, error);
+    if (!midi) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return false;
     }
-    script = std::move(*loaded);
+    if (midi->Damaged) {
+        std::fprintf(err,
+                     "varko-render: warning: the MIDI file \"%s\" is damaged; it is played "
+                     "as far as it could be read\n",
+                     o.Midi.c_str());
+    }
+    TGestureEvent e;
+    e.Kind = TGestureEvent::TKind::Midi;
+    for (const TMidiFileEvent& m : midi->Events) {
+        e.Time = m.Seconds;
+        e.Bytes = m.Message.Bytes;
+        e.Size = m.Message.Size;
+        script.Events.push_back(e);
+    }
+    // A file that ends with notes held (or lost their note-offs) leaves no tone pressed.
+    double end = midi->EndSeconds;
+    if (!midi->Events.empty()) {
+        end = std::max(end, midi->Events.back().Seconds);
+    }
+    e.Time = end;
+    e.Size = 3;
+    for (uint8_t channel = 0; channel < 16; ++channel) {
+        e.Bytes = {static_cast<uint8_t>(0xB0 | channel), 123, 0}; // all notes off
+        script.Events.push_back(e);
+    }
+    std::stable_sort(
+        script.Events.begin(), script.Events.end(),
+        [](const TGestureEvent& a, const TGestureEvent& b) { return a.Time < b.Time; });
     return true;
 }
 

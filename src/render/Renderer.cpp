@@ -76,6 +76,7 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
     in.SetStereoSeparation(!o.Mono);
     in.SetMasterLevel(o.Master);
     in.Playing().SetResonanceFader(o.Resonance);
+    in.SetReferenceNote(o.ReferenceNote);
     bool failed = false;
     in.OnMessage = [&](const TInstrumentMessage& m) {
         if (m.Kind == TInstrumentMessage::TKind::Error) {
@@ -122,7 +123,7 @@ bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error,
     return true;
 }
 
-bool TRenderSession::Apply(const TGestureEvent& e, std::string& error) {
+bool TRenderSession::Apply(const TGestureEvent& e, std::string& error, double now) {
     IToneTarget& tones = Instrument.ToneTarget();
     switch (e.Kind) {
     case TGestureEvent::TKind::Pen:
@@ -143,6 +144,9 @@ bool TRenderSession::Apply(const TGestureEvent& e, std::string& error) {
         break;
     case TGestureEvent::TKind::Fader:
         Instrument.Playing().SetResonanceFader(e.Position);
+        break;
+    case TGestureEvent::TKind::Midi:
+        Instrument.Midi().Message(0, e.Bytes.data(), static_cast<size_t>(e.Size), now);
         break;
     }
     return true;
@@ -166,11 +170,13 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
         engine.WaitForOscillators();
         const double now = static_cast<double>(k) * static_cast<double>(block) / rate;
         while (next < script.Events.size() && script.Events[next].Time <= now) {
-            if (!Apply(script.Events[next], error)) {
+            if (!Apply(script.Events[next], error, now)) {
                 return false;
             }
             ++next;
         }
+        // The tones hear MIDI's changes at the block they fall into, as on a device.
+        Tick(now);
         engine.RenderOffline(out);
         const size_t n = std::min(block, total - done);
         for (size_t i = 0; i < n; ++i) {

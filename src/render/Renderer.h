@@ -27,8 +27,12 @@ public:
     bool Build(std::unique_ptr<IAudioHost> host, std::string& error,
                TOwnerDispatcher dispatch = {});
 
-    // Applies one script event (tone index out of range: false with a message naming the line).
-    bool Apply(const TGestureEvent& e, std::string& error);
+    // Applies one script event at now, the time the tones hear it (tone index out of range:
+    // false with a message naming the line).
+    bool Apply(const TGestureEvent& e, std::string& error, double now);
+    // Brings MIDI's strikes and movement up to now; the seconds until it wants this again, or a
+    // negative number.
+    double Tick(double now) { return Instrument.Midi().Tick(now); }
 
     // Renders the whole performance into interleaved stereo frames, calling onBlock after each
     // block with the frames done. The first block is the one every oscillator rendered right
@@ -48,8 +52,10 @@ public:
     TToneZoneGeometry Zone;
 };
 
-// The script of --gesture (an empty script without it). On failure prints the message to err
-// and returns false.
+// The events of --gesture and --midi merged in time order (at equal times the script's first);
+// the MIDI file's notes are released at its end. Empty without either. On failure prints the
+// message to err and returns false; a damaged MIDI file is played as far as it could be read,
+// with a warning.
 bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err);
 
 // Whole program: parses args, runs, returns the exit status. Messages go to out and err.
