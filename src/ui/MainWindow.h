@@ -2,7 +2,7 @@
 // toolbar, meters, panels and status bar; it starts the instrument in order, runs the timers and
 // the watchdog, and shuts down. Its parts live in files by concern: MainWindowControls (building
 // the controls), MainWindowStartup (start-up, shutdown, crashes), MainWindowStatus (status bar,
-// meters, timers, watchdog) and MainWindowKeys (function keys).
+// meters, timers, watchdog), MainWindowKeys (function keys) and MainWindowMidi (MIDI input).
 #pragma once
 
 #include "instrument/Instrument.h"
@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +37,7 @@ class TClipLed;
 class TCrashWindow;
 class TImageButton;
 class TLinkLabel;
+class TMidiInput;
 class TSettingsDialog;
 class TStatusPanels;
 class TTablet;
@@ -68,6 +70,8 @@ public:
 
     std::unique_ptr<TTabletEventSource> TabletSource;
     std::unique_ptr<TTablet> Tablet;
+    // MIDI input: the chosen port and Varko's own virtual ports (MainWindowMidi).
+    std::unique_ptr<TMidiInput> MidiInput;
     TSettingsDialog* Settings = nullptr;
     TCrashWindow* CrashWin = nullptr;
     TAboutBox* AboutBox = nullptr; // created by the program after the window
@@ -189,6 +193,9 @@ private:
     void CreateSettingsDialog();
     void ReadSettingsFile();
     void StartWithoutTablet();
+    void StartMidi();
+    void StopMidi();
+    bool OpenMidiPort(const std::string& name);
     // The instrument's state as the controls show it.
     void ShowInstrumentState();
     void ShowModeFiles();
@@ -201,6 +208,8 @@ private:
     QString ChooseFile(const char* title, const char* filter);
     TEndType CheckedEndType() const;
 
+    std::atomic<float> midiPressure_{0.0f};
+    std::atomic<bool> midiPressurePosted_{false};
     bool closed_ = false;
     bool crashing_ = false;
     std::string shownScaleText_; // the scale lines the contents box shows
