@@ -215,6 +215,8 @@ std::optional<TMidiFile> ParseMidiFile(const uint8_t* data, size_t size, std::st
         in.Skip(n); // other chunks are for other programs
         file.Damaged = file.Damaged || cut;
     }
+    // Tracks the header announced but the file does not hold were cut off.
+    file.Damaged = file.Damaged || file.Tracks < static_cast<int>(announced);
 
     // The tempo map: the tempo changes of all tracks in tick order, each with its time.
     std::stable_sort(tempos.begin(), tempos.end(),

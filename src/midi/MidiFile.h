@@ -24,8 +24,8 @@ struct TMidiFile {
     double EndSeconds = 0.0; // the end of the longest track (its end-of-track event)
     int Format = 0;
     int Tracks = 0;
-    // A track ended inside an event, or a chunk ran past the end of the file: what came before
-    // was read.
+    // A track ended inside an event, a chunk ran past the end of the file, or tracks the header
+    // announced are missing: what came before was read.
     bool Damaged = false;
 };
 
