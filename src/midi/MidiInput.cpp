@@ -21,6 +21,16 @@ constexpr const char* JackLabel = "JACK: ";
 // ALSA reports on stderr that it has no sequencer; a machine without one is no news here.
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
+// RtMidi says on stderr when it finds no sequencer; asking first keeps that quiet.
+bool AlsaSequencerRuns() {
+    snd_seq_t* seq = nullptr;
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_INPUT, 0) < 0) {
+        return false;
+    }
+    snd_seq_close(seq);
+    return true;
+}
+
 // ALSA port names end in the client and port numbers ("Keystation:Keystation MIDI 1 20:0"),
 // which change when a device is plugged in again.
 std::string WithoutAlsaNumbers(const std::string& name) {
@@ -102,9 +112,9 @@ double TMidiInput::Now() const {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::unique_ptr<RtMidiIn> TMidiInput::MakeIn(int api) {
+std::unique_ptr<RtMidiIn> TMidiInput::MakeIn(int api, const std::string& client) {
     try {
-        auto in = std::make_unique<RtMidiIn>(static_cast<RtMidi::Api>(api), clientName_,
+        auto in = std::make_unique<RtMidiIn>(static_cast<RtMidi::Api>(api), client,
                                              static_cast<unsigned>(QueueSize));
         // Errors come here instead of as exceptions or lines on stderr; the calls' results say
         // what worked.
@@ -142,17 +152,18 @@ std::vector<std::string> TMidiInput::Start() {
             {RtMidi::LINUX_ALSA, TMidiSource::VirtualAlsa},
             {RtMidi::UNIX_JACK, TMidiSource::VirtualJack}};
         for (const auto& [api, source] : wanted) {
-            if (std::find(compiled.begin(), compiled.end(), api) == compiled.end()) {
+            if (std::find(compiled.begin(), compiled.end(), api) == compiled.end() ||
+                (api == RtMidi::LINUX_ALSA && !AlsaSequencerRuns())) {
                 continue;
             }
             auto backEnd = std::make_unique<TBackEnd>();
             backEnd->Api = api;
             backEnd->Label = api == RtMidi::LINUX_ALSA ? AlsaLabel : JackLabel;
-            backEnd->Lister = MakeIn(api);
+            backEnd->Lister = MakeIn(api, clientName_ + " ports");
             if (!backEnd->Lister) {
                 continue;
             }
-            backEnd->Virtual = MakeIn(api);
+            backEnd->Virtual = MakeIn(api, clientName_);
             if (backEnd->Virtual) {
                 TSourceQueue& q = *queues_[static_cast<int>(source)];
                 backEnd->Virtual->setCallback(&TMidiInput::Callback, &q);
@@ -236,7 +247,7 @@ bool TMidiInput::OpenPort(const std::string& name) {
         if (found < 0) {
             return false;
         }
-        auto in = MakeIn(b->Api);
+        auto in = MakeIn(b->Api, clientName_ + " input");
         if (!in) {
             return false;
         }

@@ -70,7 +70,7 @@ private:
     void Run();
     void Drain();
     void CheckPorts();
-    std::unique_ptr<RtMidiIn> MakeIn(int api);
+    std::unique_ptr<RtMidiIn> MakeIn(int api, const std::string& client);
     static void Callback(double, std::vector<unsigned char>* message, void* user);
 
     const std::string clientName_;

@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 struct MidiInstrument : ::testing::Test {
-    fs::path scale = fs::temp_directory_path() / ("varko-midi-" + std::to_string(::getpid()) + ".scl");
+    fs::path scale =
+        fs::temp_directory_path() / ("varko-midi-" + std::to_string(::getpid()) + ".scl");
     TInstrument in;
     void SetUp() override {
         std::ofstream(scale) << "Five\n 4\n240.0\n480.0\n720.0\n2/1\n";

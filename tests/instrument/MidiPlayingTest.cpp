@@ -203,11 +203,11 @@ TEST_F(Midi, TwoNotesOnOneToneAndThePenKeepOffAHeldTone) {
 }
 
 TEST_F(Midi, BrokenMessagesAndLostSendersLeaveNoTonePressed) {
-    Send({0x90, 0xC8, 100});      // a "note above 127": a broken message, ignored
-    Send({0x90, 60});             // cut short
-    Send({0x90, 60, 100, 0});     // too long
-    Send({0x3C, 100});            // no status
-    Send({0xF0, 0x7E, 0xF7});     // system exclusive
+    Send({0x90, 0xC8, 100});  // a "note above 127": a broken message, ignored
+    Send({0x90, 60});         // cut short
+    Send({0x90, 60, 100, 0}); // too long
+    Send({0x3C, 100});        // no status
+    Send({0xF0, 0x7E, 0xF7}); // system exclusive
     EXPECT_EQ(midi.HeldNotes(), 0);
     On(60);
     Send({0x90, 62, 100}, 1);

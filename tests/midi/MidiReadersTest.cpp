@@ -21,7 +21,9 @@ using Bytes = std::vector<uint8_t>;
 std::vector<Bytes> Stream(const Bytes& in, size_t chunk = 0) {
     TMidiStreamParser p;
     std::vector<Bytes> out;
-    auto emit = [&](const TMidiMessage& m) { out.emplace_back(m.Bytes.begin(), m.Bytes.begin() + m.Size); };
+    auto emit = [&](const TMidiMessage& m) {
+        out.emplace_back(m.Bytes.begin(), m.Bytes.begin() + m.Size);
+    };
     if (chunk == 0) {
         p.Feed(in.data(), in.size(), emit);
     } else {
@@ -51,7 +53,8 @@ TMidiFile Parse(const Bytes& b) {
 TEST(MidiStream, RunningStatusRealTimeBytesAndSplitMessages) {
     // Note on, two more under running status, a clock byte inside one of them, a note-off.
     const Bytes in = {0x90, 60, 100, 62, 90, 64, 0xF8, 80, 0x80, 60, 0};
-    const std::vector<Bytes> want = {{0x90, 60, 100}, {0x90, 62, 90}, {0x90, 64, 80}, {0x80, 60, 0}};
+    const std::vector<Bytes> want = {
+        {0x90, 60, 100}, {0x90, 62, 90}, {0x90, 64, 80}, {0x80, 60, 0}};
     EXPECT_EQ(Stream(in), want);
     EXPECT_EQ(Stream(in, 1), want); // one byte at a time, as a slow port delivers them
     EXPECT_EQ(Stream({0xD3, 5, 7, 0xC0, 9}), (std::vector<Bytes>{{0xD3, 5}, {0xD3, 7}, {0xC0, 9}}));
