@@ -19,31 +19,41 @@ const QString NoPort = QStringLiteral("none");
 TMidiSettingsTab::TMidiSettingsTab(TInstrument& instrument, TMidiPortsOwner owner, QWidget* parent)
     : QWidget(parent), instrument_(instrument), owner_(std::move(owner)) {
     setObjectName("MidiSettingsTab");
-    PortLabel = AddLabel(this, QStringLiteral("MIDI input:"), 8, 8, 185, 17);
+    // Top to bottom, each control below the one before as tall as the font makes it.
+    constexpr int Left = 8, Width = 329, Gap = 8;
+    PortLabel = AddLabel(this, QStringLiteral("MIDI input:"), Left, 8, 185, 17);
     PortCombo = new QComboBox(this);
-    PortCombo->setGeometry(8, 24, 329, std::max(21, PortCombo->sizeHint().height()));
+    PortCombo->setGeometry(Left, PortLabel->geometry().bottom() + 2, Width,
+                           std::max(21, PortCombo->sizeHint().height()));
 
-    ReferenceLabel = AddLabel(this, QStringLiteral("Reference note:"), 8, 59, 100, 17);
     ReferenceNoteBox = new QSpinBox(this);
     ReferenceNoteBox->setRange(0, 127);
     ReferenceNoteBox->setValue(TMidiPlaying::DefaultReferenceNote);
-    ReferenceNoteBox->setGeometry(112, 56, 56, std::max(21, ReferenceNoteBox->sizeHint().height()));
+    const int row = PortCombo->geometry().bottom() + 1 + Gap;
+    const int rowHeight = std::max(21, ReferenceNoteBox->sizeHint().height());
+    ReferenceNoteBox->setGeometry(112, row, 56, rowHeight);
+    ReferenceLabel = AddLabel(this, QStringLiteral("Reference note:"), Left, row, 100, rowHeight);
+    ReferenceLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ReferenceNoteName =
-        AddLabel(this, NoteName(TMidiPlaying::DefaultReferenceNote), 176, 59, 60, 17);
+        AddLabel(this, NoteName(TMidiPlaying::DefaultReferenceNote), 176, row, 60, rowHeight);
+    ReferenceNoteName->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ReferenceNote = AddLabel(this,
                              QStringLiteral("This note plays the scale's 1/1 at the initial "
                                             "frequency; the notes above and below it play the "
                                             "bars to its right and left."),
-                             8, 84, 329, 30);
+                             Left, row + rowHeight + 4, Width, 17);
     ReferenceNote->setWordWrap(true);
+    ReferenceNote->resize(Width, ReferenceNote->heightForWidth(Width));
     MpeBox = new QCheckBox(QStringLiteral("MPE lower zone: channel 1 reaches every note."), this);
     MpeBox->setChecked(true);
-    MpeBox->setGeometry(8, 122, 329, std::max(17, MpeBox->sizeHint().height()));
+    MpeBox->setGeometry(Left, ReferenceNote->geometry().bottom() + 1 + Gap, Width,
+                        std::max(17, MpeBox->sizeHint().height()));
     VirtualPortNote = AddLabel(this,
                                QStringLiteral("Other programs can play Varko through its own "
                                               "MIDI input \"Varko\"."),
-                               8, 150, 329, 30);
+                               Left, MpeBox->geometry().bottom() + 1 + Gap, Width, 17);
     VirtualPortNote->setWordWrap(true);
+    VirtualPortNote->resize(Width, VirtualPortNote->heightForWidth(Width));
 
     connect(PortCombo, &QComboBox::activated, this, [this] { PortComboChange(); });
     connect(ReferenceNoteBox, &QSpinBox::valueChanged, this, [this] { ReferenceNoteChange(); });
