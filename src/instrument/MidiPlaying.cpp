@@ -82,7 +82,7 @@ void TMidiPlaying::Message(int source, const uint8_t* bytes, size_t size, double
     }
     const uint8_t status = bytes[0];
     const int data = DataBytes(status);
-    if (status < 0x80 || data < 0 || size != static_cast<size_t>(1 + data)) {
+    if (status < 0x80 || data < 0 || size != 1 + static_cast<size_t>(data)) {
         return;
     }
     for (size_t i = 1; i < size; ++i) {
