@@ -4,6 +4,8 @@
 
 #include <RtMidi.h>
 #include <alsa/asoundlib.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
 
 #include <algorithm>
 #include <chrono>
@@ -75,12 +77,26 @@ struct TMidiInput::TSourceQueue {
     }
 };
 
-// One back end (ALSA or JACK): a client that lists ports, and the virtual port.
+// One back end (ALSA or JACK) and Varko's virtual port on it. ALSA's ports are listed by an
+// RtMidi client; JACK's by a client of our own, which also hears when the server goes away
+// (its ports then vanish without the port list ever saying so).
 struct TMidiInput::TBackEnd {
     int Api = 0;
     const char* Label = "";
-    std::unique_ptr<RtMidiIn> Lister;
+    TMidiSource VirtualSource = TMidiSource::VirtualAlsa;
+    std::unique_ptr<RtMidiIn> Lister; // ALSA
+    jack_client_t* Jack = nullptr;    // JACK, null while no server runs
     std::unique_ptr<RtMidiIn> Virtual;
+
+    ~TBackEnd() { Disconnect(); }
+    void Disconnect() {
+        Virtual.reset();
+        if (Jack != nullptr) {
+            jack_client_close(Jack);
+            Jack = nullptr;
+        }
+    }
+    bool Running() const { return Lister != nullptr || Jack != nullptr; }
 };
 
 TMidiInput::TMidiInput(std::string clientName) : clientName_(std::move(clientName)) {
@@ -99,9 +115,7 @@ TMidiInput::~TMidiInput() {
         backEnds_.clear();
     }
     stop_.store(true);
-    if (!wakePending_.exchange(true)) {
-        wake_.release();
-    }
+    Wake();
     if (thread_.joinable()) {
         thread_.join();
     }
@@ -136,9 +150,7 @@ void TMidiInput::Callback(double, std::vector<unsigned char>* message, void* use
     const double now = q->Owner->Now();
     q->Parser.Feed(message->data(), message->size(),
                    [&](const TMidiMessage& m) { q->Push(m, now); });
-    if (!q->Owner->wakePending_.exchange(true)) {
-        q->Owner->wake_.release();
-    }
+    q->Owner->Wake();
 }
 
 std::vector<std::string> TMidiInput::Start() {
@@ -148,68 +160,111 @@ std::vector<std::string> TMidiInput::Start() {
         std::lock_guard lock(portsMutex_);
         std::vector<RtMidi::Api> compiled;
         RtMidi::getCompiledApi(compiled);
-        const std::pair<RtMidi::Api, TMidiSource> wanted[] = {
-            {RtMidi::LINUX_ALSA, TMidiSource::VirtualAlsa},
-            {RtMidi::UNIX_JACK, TMidiSource::VirtualJack}};
-        for (const auto& [api, source] : wanted) {
-            if (std::find(compiled.begin(), compiled.end(), api) == compiled.end() ||
-                (api == RtMidi::LINUX_ALSA && !AlsaSequencerRuns())) {
+        for (const RtMidi::Api api : {RtMidi::LINUX_ALSA, RtMidi::UNIX_JACK}) {
+            if (std::find(compiled.begin(), compiled.end(), api) == compiled.end()) {
                 continue;
             }
             auto backEnd = std::make_unique<TBackEnd>();
             backEnd->Api = api;
             backEnd->Label = api == RtMidi::LINUX_ALSA ? AlsaLabel : JackLabel;
-            backEnd->Lister = MakeIn(api, clientName_ + " ports");
-            if (!backEnd->Lister) {
-                continue;
-            }
-            backEnd->Virtual = MakeIn(api, clientName_);
-            if (backEnd->Virtual) {
-                TSourceQueue& q = *queues_[static_cast<int>(source)];
-                backEnd->Virtual->setCallback(&TMidiInput::Callback, &q);
-                bool failed = false;
-                backEnd->Virtual->setErrorCallback(
-                    [](RtMidiError::Type type, const std::string&, void* f) {
-                        if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) {
-                            *static_cast<bool*>(f) = true;
-                        }
-                    },
-                    &failed);
-                backEnd->Virtual->openVirtualPort(clientName_);
-                backEnd->Virtual->setErrorCallback(
-                    [](RtMidiError::Type, const std::string&, void*) {}, nullptr);
-                if (failed) {
-                    backEnd->Virtual.reset();
-                } else {
-                    opened.push_back(backEnd->Label + clientName_);
-                }
+            backEnd->VirtualSource =
+                api == RtMidi::LINUX_ALSA ? TMidiSource::VirtualAlsa : TMidiSource::VirtualJack;
+            if (Connect(*backEnd)) {
+                opened.push_back(backEnd->Label + clientName_);
             }
             backEnds_.push_back(std::move(backEnd));
         }
     }
-    seenPorts_ = Ports(true);
+    seenPorts_ = Ports(false);
     thread_ = std::thread([this] { Run(); });
     return opened;
 }
 
-std::vector<std::string> TMidiInput::Ports() {
-    return Ports(false);
+// Reaches the back end's server and opens the virtual port there; returns whether the virtual
+// port is open. Caller holds portsMutex_.
+bool TMidiInput::Connect(TBackEnd& b) {
+    b.Disconnect();
+    b.Lister.reset();
+    if (b.Api == RtMidi::LINUX_ALSA) {
+        if (!AlsaSequencerRuns()) {
+            return false;
+        }
+        b.Lister = MakeIn(b.Api, clientName_ + " ports");
+    } else {
+        jack_status_t status{};
+        b.Jack = jack_client_open((clientName_ + " ports").c_str(), JackNoStartServer, &status);
+        if (b.Jack == nullptr) {
+            return false;
+        }
+        jack_on_info_shutdown(
+            b.Jack,
+            [](jack_status_t, const char*, void* self) {
+                auto* input = static_cast<TMidiInput*>(self);
+                input->jackGone_.store(true);
+                input->Wake();
+            },
+            this);
+        jack_activate(b.Jack);
+    }
+    if (!b.Running()) {
+        return false;
+    }
+    b.Virtual = MakeIn(b.Api, clientName_);
+    if (!b.Virtual) {
+        return false;
+    }
+    b.Virtual->setCallback(&TMidiInput::Callback,
+                           queues_[static_cast<size_t>(b.VirtualSource)].get());
+    bool failed = false;
+    b.Virtual->setErrorCallback(
+        [](RtMidiError::Type type, const std::string&, void* f) {
+            if (type != RtMidiError::WARNING && type != RtMidiError::DEBUG_WARNING) {
+                *static_cast<bool*>(f) = true;
+            }
+        },
+        &failed);
+    b.Virtual->openVirtualPort(clientName_);
+    b.Virtual->setErrorCallback([](RtMidiError::Type, const std::string&, void*) {}, nullptr);
+    if (failed) {
+        b.Virtual.reset();
+    }
+    return b.Virtual != nullptr;
 }
 
-std::vector<std::string> TMidiInput::Ports(bool inUseOnly) {
+void TMidiInput::Wake() {
+    if (!wakePending_.exchange(true)) {
+        wake_.release();
+    }
+}
+
+std::vector<std::string> TMidiInput::Ports() {
+    return Ports(true);
+}
+
+std::vector<std::string> TMidiInput::Ports(bool reconnect) {
     std::lock_guard lock(portsMutex_);
     std::vector<std::string> names;
     for (const auto& b : backEnds_) {
-        // Asking a back end that is not running (JACK without a server) costs a connection
-        // attempt each time; it is asked only when the player lists the ports.
-        if (inUseOnly && !b->Virtual && portName_.rfind(b->Label, 0) != 0) {
-            continue;
+        // A server started after Varko is looked for when the player asks for the ports (a
+        // connection attempt each time would be too much for the periodic check).
+        if (!b->Running() && reconnect) {
+            Connect(*b);
         }
-        const unsigned count = b->Lister->getPortCount();
-        for (unsigned i = 0; i < count; ++i) {
-            const std::string name = b->Lister->getPortName(i);
-            if (!name.empty()) {
-                names.push_back(b->Label + name);
+        if (b->Lister) {
+            const unsigned count = b->Lister->getPortCount();
+            for (unsigned i = 0; i < count; ++i) {
+                const std::string name = b->Lister->getPortName(i);
+                if (!name.empty()) {
+                    names.push_back(b->Label + name);
+                }
+            }
+        } else if (b->Jack != nullptr) {
+            if (const char** ports =
+                    jack_get_ports(b->Jack, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput)) {
+                for (const char** q = ports; *q != nullptr; ++q) {
+                    names.push_back(std::string(b->Label) + *q);
+                }
+                jack_free(ports);
             }
         }
     }
@@ -221,34 +276,35 @@ bool TMidiInput::OpenPort(const std::string& name) {
     port_.reset(); // its callback thread ends here
     portName_.clear();
     portLost_ = false;
-    TSourceQueue& q = *queues_[static_cast<int>(TMidiSource::Port)];
+    TSourceQueue& q = *queues_[static_cast<size_t>(TMidiSource::Port)];
     q.Parser.Reset();
     if (name.empty()) {
         return false;
     }
     for (const auto& b : backEnds_) {
         const std::string label = b->Label;
-        if (name.rfind(label, 0) != 0) {
+        if (name.rfind(label, 0) != 0 || !b->Running()) {
             continue;
         }
+        auto in = MakeIn(b->Api, clientName_ + " input");
+        if (!in) {
+            return false;
+        }
+        // RtMidi opens a port by its place in its own list.
         const std::string wanted = name.substr(label.size());
-        const unsigned count = b->Lister->getPortCount();
+        const unsigned count = in->getPortCount();
         int found = -1;
         for (unsigned i = 0; i < count && found < 0; ++i) {
-            if (b->Lister->getPortName(i) == wanted) {
+            if (in->getPortName(i) == wanted) {
                 found = static_cast<int>(i);
             }
         }
         for (unsigned i = 0; i < count && found < 0 && b->Api == RtMidi::LINUX_ALSA; ++i) {
-            if (WithoutAlsaNumbers(b->Lister->getPortName(i)) == WithoutAlsaNumbers(wanted)) {
+            if (WithoutAlsaNumbers(in->getPortName(i)) == WithoutAlsaNumbers(wanted)) {
                 found = static_cast<int>(i);
             }
         }
         if (found < 0) {
-            return false;
-        }
-        auto in = MakeIn(b->Api, clientName_ + " input");
-        if (!in) {
             return false;
         }
         in->setCallback(&TMidiInput::Callback, &q);
@@ -256,8 +312,8 @@ bool TMidiInput::OpenPort(const std::string& name) {
         if (!in->isPortOpen()) {
             return false;
         }
+        portName_ = label + in->getPortName(static_cast<unsigned>(found));
         port_ = std::move(in);
-        portName_ = label + b->Lister->getPortName(static_cast<unsigned>(found));
         return true;
     }
     return false;
@@ -265,7 +321,7 @@ bool TMidiInput::OpenPort(const std::string& name) {
 
 std::string TMidiInput::OpenPortName() const {
     std::lock_guard lock(portsMutex_);
-    return portName_;
+    return port_ ? portName_ : std::string();
 }
 
 void TMidiInput::Drain() {
@@ -285,13 +341,30 @@ void TMidiInput::Drain() {
 // A source whose sender has gone cannot send its note-offs: its notes are released. For the
 // virtual ports the sender is not known, so any port that went away counts.
 void TMidiInput::CheckPorts() {
-    const std::vector<std::string> now = Ports(/*inUseOnly=*/true);
-    bool portGone = false;
     std::array<bool, MidiSourceCount> lost{};
+    if (jackGone_.exchange(false)) {
+        // The server went away with every port on it; its clients are closed (they cannot be
+        // used again) and looked for anew when the player lists the ports.
+        std::lock_guard lock(portsMutex_);
+        for (const auto& b : backEnds_) {
+            if (b->Api != RtMidi::UNIX_JACK) {
+                continue;
+            }
+            lost[static_cast<size_t>(b->VirtualSource)] = b->Virtual != nullptr;
+            if (port_ && portName_.rfind(b->Label, 0) == 0) {
+                port_.reset();
+                portLost_ = true;
+                lost[static_cast<size_t>(TMidiSource::Port)] = true;
+            }
+            b->Disconnect();
+        }
+    }
+    const std::vector<std::string> now = Ports(false);
     {
         std::lock_guard lock(portsMutex_);
         if (port_ && !portLost_ && std::find(now.begin(), now.end(), portName_) == now.end()) {
-            portLost_ = portGone = true;
+            portLost_ = true;
+            lost[static_cast<size_t>(TMidiSource::Port)] = true;
         }
         for (const std::string& old : seenPorts_) {
             if (std::find(now.begin(), now.end(), old) != now.end()) {
@@ -299,17 +372,14 @@ void TMidiInput::CheckPorts() {
             }
             for (const auto& b : backEnds_) {
                 if (b->Virtual && old.rfind(b->Label, 0) == 0) {
-                    lost[static_cast<int>(b->Api == RtMidi::LINUX_ALSA
-                                              ? TMidiSource::VirtualAlsa
-                                              : TMidiSource::VirtualJack)] = true;
+                    lost[static_cast<size_t>(b->VirtualSource)] = true;
                 }
             }
         }
     }
     seenPorts_ = now;
-    lost[static_cast<int>(TMidiSource::Port)] = portGone;
     for (int s = 0; s < MidiSourceCount; ++s) {
-        if (lost[s] && OnSourceLost) {
+        if (lost[static_cast<size_t>(s)] && OnSourceLost) {
             OnSourceLost(static_cast<TMidiSource>(s));
         }
     }
@@ -317,6 +387,9 @@ void TMidiInput::CheckPorts() {
 
 void TMidiInput::Run() {
     NameThisThread("Varko-MIDI");
+    // A note waits for this thread before it reaches the tones: on a busy machine an ordinary
+    // thread may miss the next audio period.
+    RaiseToRealTimePriority();
     double nextCheck = Now() + PortCheckSeconds;
     double nextTick = -1.0;
     while (!stop_.load()) {
@@ -339,7 +412,7 @@ void TMidiInput::Run() {
             const double next = OnTick(now);
             nextTick = next >= 0.0 ? now + next : -1.0;
         }
-        if (now >= nextCheck) {
+        if (now >= nextCheck || jackGone_.load()) {
             CheckPorts();
             nextCheck = Now() + PortCheckSeconds;
         }

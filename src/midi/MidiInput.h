@@ -66,7 +66,9 @@ private:
     struct TSourceQueue;
     struct TBackEnd;
 
-    std::vector<std::string> Ports(bool inUseOnly);
+    std::vector<std::string> Ports(bool reconnect);
+    bool Connect(TBackEnd& backEnd);
+    void Wake();
     void Run();
     void Drain();
     void CheckPorts();
@@ -79,6 +81,7 @@ private:
     std::atomic<bool> wakePending_{false};
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> dropped_{0};
+    std::atomic<bool> jackGone_{false}; // the JACK server went away
 
     mutable std::mutex portsMutex_; // the RtMidi objects below
     std::vector<std::unique_ptr<TBackEnd>> backEnds_;

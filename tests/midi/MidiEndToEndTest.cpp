@@ -254,6 +254,16 @@ TEST_F(MidiEndToEnd, BadMidiAndVanishingSendersLeaveNoToneHeld) {
     EXPECT_EQ(Instrument.Midi().HeldNotes(), 0);
 }
 
+TEST_F(MidiEndToEnd, AServerThatDiesTakesItsNotesAlong) {
+    ASSERT_NO_FATAL_FAILURE(ConnectKeys());
+    Keys->Send({{0x90, 64, 100}});
+    ASSERT_TRUE(WaitFor([&] { return Pressure(4) > 0.0f; }, std::chrono::seconds(1)));
+    Server.Kill(SIGKILL);
+    EXPECT_TRUE(WaitFor([&] { return Pressure(4) == 0.0f; }, std::chrono::seconds(3)))
+        << "the note stayed held after the server died";
+    Keys.reset();
+}
+
 // The ALSA sequencer: a client of the test's own sends to Varko's virtual port.
 TEST_F(MidiEndToEnd, AlsaSequencerClientPlaysThroughTheVirtualPort) {
     if (!std::filesystem::exists("/dev/snd/seq")) {
