@@ -55,6 +55,8 @@ struct TMidiInput::TSourceQueue {
     std::array<TEntry, QueueSize> Entries{};
     std::atomic<size_t> Write{0}, Read{0};
     std::atomic<bool> Overflowed{false};
+    // The sender changed: its notes are released once Read reaches this (-1: none).
+    std::atomic<int64_t> ReleaseAt{-1};
 
     void Push(const TMidiMessage& m, double seconds) {
         const size_t w = Write.load(std::memory_order_relaxed);
@@ -273,10 +275,16 @@ std::vector<std::string> TMidiInput::Ports(bool reconnect) {
 
 bool TMidiInput::OpenPort(const std::string& name) {
     std::lock_guard lock(portsMutex_);
-    port_.reset(); // its callback thread ends here
+    TSourceQueue& q = *queues_[static_cast<size_t>(TMidiSource::Port)];
+    if (port_) {
+        port_.reset(); // its callback thread ends here
+        // The old port's notes are released once its last messages are taken, before any of
+        // the new port's.
+        q.ReleaseAt.store(static_cast<int64_t>(q.Write.load(std::memory_order_acquire)));
+        Wake();
+    }
     portName_.clear();
     portLost_ = false;
-    TSourceQueue& q = *queues_[static_cast<size_t>(TMidiSource::Port)];
     q.Parser.Reset();
     if (name.empty()) {
         return false;
@@ -326,11 +334,22 @@ std::string TMidiInput::OpenPortName() const {
 
 void TMidiInput::Drain() {
     for (auto& q : queues_) {
+        auto releaseDue = [&] {
+            const int64_t at = q->ReleaseAt.load();
+            if (at >= 0 && static_cast<int64_t>(q->Read.load(std::memory_order_relaxed)) >= at) {
+                q->ReleaseAt.store(-1);
+                if (OnSourceLost) {
+                    OnSourceLost(q->Source);
+                }
+            }
+        };
         TSourceQueue::TEntry e;
+        releaseDue();
         while (q->Pop(e)) {
             if (OnMessage) {
                 OnMessage(q->Source, e.Message, e.Seconds);
             }
+            releaseDue();
         }
         if (q->Overflowed.exchange(false, std::memory_order_relaxed) && OnSourceLost) {
             OnSourceLost(q->Source);

@@ -39,8 +39,9 @@ public:
     // Called when asked for: returns the seconds until it wants to be called again, or a
     // negative number when it wants no call until the next message.
     std::function<double(double seconds)> OnTick;
-    // A source may have lost notes: the chosen port disappeared, a program that could have
-    // played through a virtual port went away, or messages came faster than they were taken.
+    // A source may have lost notes: the chosen port disappeared or was changed, a program that
+    // could have played through a virtual port went away, or messages came faster than they
+    // were taken. Set the three before Start.
     std::function<void(TMidiSource)> OnSourceLost;
 
     // Starts the input thread and opens the virtual ports where their back ends run. Returns

@@ -241,6 +241,13 @@ TEST_F(MidiEndToEnd, BadMidiAndVanishingSendersLeaveNoToneHeld) {
     EXPECT_EQ(Input->OpenPortName(), name);
     pad.Send({{0x91, 64, 100}});
     ASSERT_TRUE(WaitFor([&] { return Pressure(4) > 0.0f; }, std::chrono::seconds(1)));
+    // Another choice in the dialog: the old port's note cannot be released by it any more.
+    EXPECT_FALSE(Input->OpenPort(""));
+    EXPECT_TRUE(WaitFor([&] { return Pressure(4) == 0.0f; }, std::chrono::seconds(1)))
+        << "the note of the port left stayed held";
+    ASSERT_TRUE(Input->OpenPort(name));
+    pad.Send({{0x91, 64, 100}});
+    ASSERT_TRUE(WaitFor([&] { return Pressure(4) > 0.0f; }, std::chrono::seconds(1)));
     pad.RemoveMidiPort();
     EXPECT_TRUE(WaitFor([&] { return Pressure(4) == 0.0f; }, std::chrono::seconds(3)))
         << "the unplugged port's note stayed held";
