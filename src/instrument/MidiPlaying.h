@@ -43,9 +43,9 @@ public:
 
     // ---- The bank (owner's thread)
 
-    // Runs replace, which ends or makes oscillators, while no message touches them. Held notes
-    // are forgotten (the new tones start silent). scaleStart: the tone of the scale's 1/1 in the
-    // new bank, -1 when there is no scale.
+    // Runs replace, which ends or makes oscillators, while no message touches them (replace may
+    // itself replace the bank again). Held notes are forgotten (the new tones start silent).
+    // scaleStart: the tone of the scale's 1/1 in the new bank, -1 when there is no scale.
     void ReplaceBank(int scaleStart, const std::function<void()>& replace);
 
     // ---- Messages (a MIDI thread, or the render loop)
@@ -136,7 +136,9 @@ private:
 
     IToneTarget& tones_;
     TPenTones penTones_{*this};
-    mutable std::mutex mutex_;
+    // Recursive: a rebuild may start another one (the engine's Start rebuilds the bank when the
+    // device changed its period meanwhile).
+    mutable std::recursive_mutex mutex_;
     int referenceNote_ = DefaultReferenceNote;
     bool mpe_ = true;
     int scaleStart_ = -1;

@@ -74,7 +74,6 @@ TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
             QApplication::restoreOverrideCursor();
         }
     };
-    Instrument.OnDeviceLost = [this] { ShowAudioStopped(); };
     Instrument.OnOscillatorCrash = [this](const std::string& text) {
         ThreadTerminationCheck(text);
     };
@@ -112,6 +111,9 @@ void TMainWindow::ShowInstrumentState() {
                          : description);
     SetStatusText(3, QString::fromStdString(Instrument.ObjectStatus));
     SetStatusText(4, QString::fromStdString(Instrument.AudioStatus));
+    SetStatusText(5, QString::fromUtf8(text::GlitchCounter)
+                         .replace(QStringLiteral("%1"), QString::number(Instrument.LateBlocks))
+                         .replace(QStringLiteral("%2"), QString::number(Instrument.Xruns)));
     NoSoundWarning->setVisible(Instrument.NoSoundWarning);
     ModeFileWarning->setVisible(Instrument.ModeFileWarning);
 

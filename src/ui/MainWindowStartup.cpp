@@ -97,6 +97,7 @@ void TMainWindow::StartUp() {
     Instrument.History.Load(HistoryFilePath());
     ShowModeFiles();
     LevelTimer->start();
+    AudioWatchTimer->start();
     LastTick = TickCount();
     Watchdog->start();
 }
@@ -174,8 +175,8 @@ void TMainWindow::ShutDown() {
     }
     closed_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    for (QTimer* t :
-         {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, RezDownTimer, RezUpTimer}) {
+    for (QTimer* t : {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, AudioWatchTimer,
+                      RezDownTimer, RezUpTimer}) {
         t->stop();
     }
     StopMidi();

@@ -27,8 +27,9 @@ void TMainWindow::SetStatusText(int panel, const QString& text) {
 }
 
 void TMainWindow::LayOutStatusBar() {
-    const int w = std::max((StatusBar->width() - 335) / 2, 0);
-    StatusBar->Widths = {150, 115, w, w, 70};
+    // The audio's state and its glitch counter (late blocks, device xruns) at the right.
+    const int w = std::max((StatusBar->width() - 455) / 2, 0);
+    StatusBar->Widths = {150, 115, w, w, 80, 110};
     StatusBar->update();
 }
 
@@ -72,11 +73,6 @@ void TMainWindow::LeftClipOffTimerTimer() {
 void TMainWindow::RightClipOffTimerTimer() {
     RightClipOffTimer->stop();
     RightClipLed->SetColors(Qt::black, QColor(128, 128, 128));
-}
-
-void TMainWindow::ShowAudioStopped() {
-    Watchdog->stop();
-    RestartBtn->show();
 }
 
 void TMainWindow::ShowStoppedWarning(const char* first, const char* second) {
