@@ -1,5 +1,7 @@
 // Standard MIDI Files (formats 0, 1 and 2): the channel messages of every track with their
 // times in seconds, through the file's tempo map.
+// Our own reader rather than libsmf: Debian 12's libsmf 1.3 reads past the end of a truncated
+// file and has no SMPTE time division.
 #pragma once
 
 #include "midi/MidiMessage.h"
