@@ -4,7 +4,8 @@
 //   fader T Q       the resonance fader moves to position Q (0..200)
 //   note T N V      MIDI note N (0..127) struck with velocity V (1..127) on channel 1, or
 //                   released with V = 0, played as a MIDI keyboard plays it
-// T is in seconds; "#" starts a comment line; numbers use "." whatever the locale.
+// T is in seconds (0 .. MaxScriptSeconds); "#" starts a comment line; numbers use "." whatever
+// the locale.
 #pragma once
 
 #include <array>
@@ -14,6 +15,9 @@
 #include <vector>
 
 namespace varko {
+
+// Longest performance, in seconds, for a script's times and for --seconds: a day.
+inline constexpr double MaxScriptSeconds = 86400.0;
 
 struct TGestureEvent {
     enum class TKind { Pen, Tone, Fader, Midi };

@@ -27,9 +27,10 @@ void TMainWindow::SetStatusText(int panel, const QString& text) {
 }
 
 void TMainWindow::LayOutStatusBar() {
-    // The audio's state and its glitch counter (late blocks, device xruns) at the right.
-    const int w = std::max((StatusBar->width() - 455) / 2, 0);
-    StatusBar->Widths = {150, 115, w, w, 80, 110};
+    // The audio's state and its glitch counter (late blocks, device xruns, tone resets) at the
+    // right.
+    const int w = std::max((StatusBar->width() - 505) / 2, 0);
+    StatusBar->Widths = {150, 115, w, w, 80, 160};
     StatusBar->update();
 }
 
