@@ -200,6 +200,13 @@ bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE
     if (!midi->Events.empty()) {
         end = std::max(end, midi->Events.back().Seconds);
     }
+    // Without --seconds the output lasts as long as the file: a file of a day's length or more
+    // would write until the disk is full.
+    if (end > MaxScriptSeconds) {
+        std::fprintf(err, "varko-render: the MIDI file \"%s\" lasts longer than a day\n",
+                     o.Midi.c_str());
+        return false;
+    }
     e.Time = end;
     e.Size = 3;
     for (uint8_t channel = 0; channel < 16; ++channel) {

@@ -169,4 +169,14 @@ TEST_F(MidiRender, BrokenFilesAreRefusedOrPlayedAsFarAsTheyGo) {
     ASSERT_EQ(Render(args), 0) << err;
     EXPECT_NE(err.find("damaged"), std::string::npos) << err;
     EXPECT_GT(Magnitude(Left(Path("cut.wav")), 0.0, 200.0), 1.0);
+
+    // A note-off three days after its note-on: the output would grow until the disk is full.
+    args = Scale();
+    args.insert(args.end(),
+                {"--midi",
+                 WriteMidi("long.mid", {{0, {0x90, 60, 100}}, {0x0FFFFFFF, {0x80, 60, 0}}}), "-o",
+                 Path("long.wav")});
+    EXPECT_EQ(Render(args), 2);
+    EXPECT_NE(err.find("longer than a day"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(Path("long.wav")));
 }
