@@ -259,7 +259,7 @@ int main(int argc, char** argv) {
         heartbeat = Clock::now().time_since_epoch().count();
         const double t = std::chrono::duration<double>(Clock::now() - start).count();
         if (t >= nextPen) {
-            session.Apply(pen.Next(t), error);
+            session.Apply(pen.Next(t), error, t);
             nextPen += 0.025;
         }
         if (t >= nextRebuild) {
