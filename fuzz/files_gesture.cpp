@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const varko::TGestureEvent& a = again->Events[0];
         if (a.Kind != e.Kind || a.Tone != e.Tone || a.Position != e.Position || a.X != e.X ||
             a.Y != e.Y || a.Pressure != e.Pressure || a.Speed != e.Speed || a.Stereo != e.Stereo ||
-            a.TwoRows != e.TwoRows) {
+            a.TwoRows != e.TwoRows || a.Bytes != e.Bytes) {
             std::abort();
         }
         if (rebuild && again->Rebuilds[0].Seeds != r->Seeds) {

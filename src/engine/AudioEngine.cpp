@@ -55,11 +55,13 @@ void TAudioEngine::Stop() {
         HostPtr->SetActive(false);
     }
     Running.store(false);
+    const std::lock_guard lock(ChangesMutex);
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
     Changes->Flush([&](const TPlayingChange& c) { ApplyChange(c, position); });
 }
 
 void TAudioEngine::Change(const TPlayingChange& change) {
+    const std::lock_guard lock(ChangesMutex);
     if (Running.load()) {
         Changes->Post(change);
         return;

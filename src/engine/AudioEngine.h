@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace varko {
@@ -39,7 +40,10 @@ public:
     // runs, at once otherwise (after the oscillators finish the block they may be rendering).
     void Change(const TPlayingChange& change);
     // Owner's thread: whether a change posted is still waiting for its block.
-    bool ChangesPending() const { return Changes->Pending() != 0; }
+    bool ChangesPending() const {
+        const std::lock_guard lock(ChangesMutex);
+        return Changes->Pending() != 0;
+    }
 
     // One block: mixes every oscillator's finished block into output arrays 0 (left) and
     // 1 (right), as far as they exist, Host().BufferSize() samples; flips ReadIndex, releases
@@ -105,6 +109,9 @@ private:
     void EndBlock(uint64_t position, const float* left, const float* right, size_t n,
                   uint32_t late);
 
+    // The changes have more than one sender (the owner's thread, the MIDI input's): they take
+    // turns here. The callback, the one receiver, never takes it.
+    mutable std::mutex ChangesMutex;
     // On its own allocation: its ring keeps its indices on cache lines of their own.
     std::unique_ptr<TPlayingChanges> Changes = std::make_unique<TPlayingChanges>();
 

@@ -235,12 +235,15 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
         } else if (kind == "stereo") {
             e.Kind = TGestureEvent::TKind::Stereo;
             want = 4;
+        } else if (kind == "note") {
+            e.Kind = TGestureEvent::TKind::Midi;
+            want = 4;
         } else if (kind == "rebuild") {
             e.Kind = TGestureEvent::TKind::Rebuild;
             want = w.size() < 2 ? 2 : w.size();
         } else {
             return fail("unknown event \"" + kind +
-                        "\" (expected pen, tone, fader, master, stereo or rebuild)");
+                        "\" (expected pen, tone, fader, master, stereo, note or rebuild)");
         }
         if (w.size() != want) {
             return fail("\"" + kind + "\" takes " + std::to_string(want - 1) + " values, found " +
@@ -296,6 +299,18 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
                 return fail("stereo separation and two-row panning must be 0 or 1 each");
             }
             break;
+        case TGestureEvent::TKind::Midi: {
+            int note = 0, velocity = 0;
+            if (!Whole(w[2], note) || note < 0 || note > 127) {
+                return fail("the note \"" + w[2] + "\" must be a whole number from 0 to 127");
+            }
+            if (!Whole(w[3], velocity) || velocity < 0 || velocity > 127) {
+                return fail("the velocity \"" + w[3] + "\" must be a whole number from 0 to 127");
+            }
+            e.Bytes = {0x90, static_cast<uint8_t>(note), static_cast<uint8_t>(velocity)};
+            e.Size = 3;
+            break;
+        }
         case TGestureEvent::TKind::Rebuild: {
             TGestureRebuild r;
             bool scale = false, modes = false;
@@ -361,6 +376,13 @@ std::string GestureLine(const TGestureEvent& e, uint64_t sample, const TGestureR
         return "master" + at + " " + std::to_string(e.Position);
     case TGestureEvent::TKind::Stereo:
         return std::string("stereo") + at + (e.Stereo ? " 1" : " 0") + (e.TwoRows ? " 1" : " 0");
+    case TGestureEvent::TKind::Midi:
+        if (e.Size == 3 && e.Bytes[0] == 0x90) {
+            return "note" + at + " " + std::to_string(e.Bytes[1]) + " " +
+                   std::to_string(e.Bytes[2]);
+        }
+        // Other messages (from a MIDI file) have no line of their own.
+        return "# MIDI message" + at;
     case TGestureEvent::TKind::Rebuild:
         break;
     }

@@ -4,12 +4,15 @@
 //   fader T Q            the resonance fader moves to position Q (0..200)
 //   master T Q           the master fader moves to position Q (0..200)
 //   stereo T S R         stereo separation S and two-row panning R, each 0 or 1
+//   note T N V           MIDI note N (0..127) struck with velocity V (1..127) on channel 1, or
+//                        released with V = 0, played as a MIDI keyboard plays it
 //   rebuild T KEY=VALUE...  the tone bank is built anew (keys: see TGestureRebuild)
 // T is a time in seconds (0 .. MaxScriptSeconds), or @N: sample N of the performance, the first
 // one the event is heard in (N at most MaxScriptSeconds at the highest rate). "#" starts a comment
 // line; numbers use "." whatever the locale.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,7 +42,7 @@ struct TGestureRebuild {
 };
 
 struct TGestureEvent {
-    enum class TKind { Pen, Tone, Fader, Master, Stereo, Rebuild };
+    enum class TKind { Pen, Tone, Fader, Master, Stereo, Rebuild, Midi };
     TKind Kind = TKind::Pen;
     double Time = 0.0;              // seconds, when Sample is not given
     std::optional<uint64_t> Sample; // @N
@@ -55,6 +58,9 @@ struct TGestureEvent {
     bool Stereo = true;
     bool TwoRows = false;
     int Rebuild = -1;
+    // midi: one channel message (from a note line or a MIDI file), status byte first
+    std::array<uint8_t, 3> Bytes{};
+    int Size = 0;
 
     // When the event happens, in seconds, at a rate for sample positions.
     double Seconds(double rate) const {

@@ -13,6 +13,7 @@ namespace {
 constexpr const char* Sound = "Sound";
 constexpr const char* Input = "Input";
 constexpr const char* UI = "UI";
+constexpr const char* Midi = "MIDI";
 } // namespace
 
 TVarkoSettings ReadSettings(const TIniFile& ini) {
@@ -32,6 +33,9 @@ TVarkoSettings ReadSettings(const TIniFile& ini) {
     s.ShowFrequencyLabels = ini.ReadBool(UI, "ShowFrequencyLabels", s.ShowFrequencyLabels);
     s.Paint2Rows = ini.ReadBool(UI, "Paint2Rows", s.Paint2Rows);
     s.ColoredToneZone = ini.ReadBool(UI, "ColoredToneZone", s.ColoredToneZone);
+    s.MidiInput = ini.ReadString(Midi, "Input").value_or("");
+    s.ReferenceNote = std::clamp(ini.ReadInteger(Midi, "ReferenceNote", s.ReferenceNote), 0, 127);
+    s.MPE = ini.ReadBool(Midi, "MPE", s.MPE);
     return s;
 }
 
@@ -50,6 +54,9 @@ void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
     ini.WriteBool(UI, "ShowFrequencyLabels", s.ShowFrequencyLabels);
     ini.WriteBool(UI, "Paint2Rows", s.Paint2Rows);
     ini.WriteBool(UI, "ColoredToneZone", s.ColoredToneZone);
+    ini.WriteString(Midi, "Input", s.MidiInput);
+    ini.WriteInteger(Midi, "ReferenceNote", s.ReferenceNote);
+    ini.WriteBool(Midi, "MPE", s.MPE);
 }
 
 std::string SettingsFolder() {

@@ -27,6 +27,10 @@ struct TVarkoSettings {
     bool ShowFrequencyLabels = true;
     bool Paint2Rows = false;
     bool ColoredToneZone = true;
+    // [MIDI]
+    std::string MidiInput;      // the chosen input port, "" for none
+    int32_t ReferenceNote = 60; // the note that plays the scale's 1/1, 0..127
+    bool MPE = true;            // channel 1 reaches every note (an MPE lower zone)
 };
 
 // Reads every key with its default and limit; a missing key or a value that is not a whole

@@ -37,6 +37,16 @@ std::optional<ToneRatios> CalculateRepeats(const ScaleDegrees& degrees, int down
     return tones;
 }
 
+int ScaleStartIndex(std::size_t degreeCount, int down, bool repeatEnds) {
+    if (degreeCount == 0) {
+        return 0;
+    }
+    // Bounded so that no scale, however long, overflows the index.
+    const auto copy =
+        static_cast<int>(std::min<std::size_t>(degreeCount, 1u << 20)) - (repeatEnds ? 0 : 1);
+    return copy * std::clamp(down, 0, MaxRepeatCount);
+}
+
 std::optional<int> ParseRepeatCount(std::string_view text) {
     const auto value = ParseWhole(text);
     if (!value || *value < 0 || *value > MaxRepeatCount) {

@@ -3,6 +3,7 @@
 
 #include "files/ScalaFile.h"
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,10 @@ inline constexpr float DefaultInitialFrequency = 200.0f; // hertz
 // empty: the caller's tone list then stays as it is.
 std::optional<ToneRatios> CalculateRepeats(const ScaleDegrees& degrees, int down, int up,
                                            bool repeatEnds);
+
+// Where the scale itself (its 1/1) starts in the tone list that CalculateRepeats makes from
+// degreeCount degrees: after the lower copies.
+int ScaleStartIndex(std::size_t degreeCount, int down, bool repeatEnds);
 
 // A repeat edit's text as a count: a whole number 0..10, else nothing (the count is kept).
 std::optional<int> ParseRepeatCount(std::string_view text);

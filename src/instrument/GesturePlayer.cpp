@@ -11,7 +11,7 @@ namespace {
 // Events whose values a tone's oscillator reads: they must arrive one block before they sound.
 bool ReachesTones(const TGestureEvent& e) {
     return e.Kind == TGestureEvent::TKind::Pen || e.Kind == TGestureEvent::TKind::Tone ||
-           e.Kind == TGestureEvent::TKind::Fader;
+           e.Kind == TGestureEvent::TKind::Fader || e.Kind == TGestureEvent::TKind::Midi;
 }
 
 } // namespace
@@ -104,6 +104,11 @@ bool TGesturePlayer::ApplyEvent(const TGestureEvent& e, std::string& error) {
         break;
     case TGestureEvent::TKind::Master:
         instrument_.SetMasterLevel(e.Position);
+        break;
+    case TGestureEvent::TKind::Midi:
+        // As a keyboard on channel 1 plays it; its strikes decay as the owner ticks the MIDI.
+        instrument_.Midi().Message(0, e.Bytes.data(), static_cast<size_t>(e.Size),
+                                   e.Seconds(rate_ / scale_));
         break;
     case TGestureEvent::TKind::Stereo:
         instrument_.SetStereoSeparation(e.Stereo);

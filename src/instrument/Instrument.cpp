@@ -59,9 +59,11 @@ void TInstrument::SetAudioStatus(const char* text) {
 
 void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher dispatch) {
     StopRecording();
-    engine_ = std::make_unique<TAudioEngine>(std::move(host));
-    engine_->Tap = &recorder_;
-    tones_.SetEngine(engine_.get());
+    midi_.ReplaceBank(scaleStart_, [&] {
+        engine_ = std::make_unique<TAudioEngine>(std::move(host));
+        engine_->Tap = &recorder_;
+        tones_.SetEngine(engine_.get());
+    });
     engine_->OnRebuildTones = [this] { RefreshTones(); };
     engine_->Dispatch = dispatch;
     engine_->Host().OwnerDispatcher = std::move(dispatch);
@@ -85,8 +87,10 @@ void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher 
 
 void TInstrument::ReleaseEngine() {
     StopRecording();
-    tones_.SetEngine(nullptr);
-    engine_.reset();
+    midi_.ReplaceBank(scaleStart_, [&] {
+        tones_.SetEngine(nullptr);
+        engine_.reset();
+    });
 }
 
 const std::vector<std::string>& TInstrument::DriverList() const {
@@ -263,6 +267,7 @@ void TInstrument::CalculateRepeats() {
     if (auto tones =
             varko::CalculateRepeats(Scale.Degrees, RepeatDownCount, RepeatUpCount, RepeatEnds)) {
         Tones = std::move(*tones);
+        scaleStart_ = ScaleStartIndex(Scale.Degrees.size(), RepeatDownCount, RepeatEnds);
     }
     // Mouse speed is measured from here, so the first move does not jump.
     if (playing_.MousePressure && CursorPosition) {
@@ -333,8 +338,12 @@ TToneBankResult TInstrument::RebuildBank(bool restart) {
     if (engine_->Running.load()) {
         engine_->Stop();
     }
-    TToneBankResult r = varko::RefreshTones(*engine_, in);
-    tones_.BankChanged();
+    TToneBankResult r;
+    // MIDI messages wait while the oscillators they would touch are ended and replaced.
+    midi_.ReplaceBank(scaleStart_, [&] {
+        r = varko::RefreshTones(*engine_, in);
+        tones_.BankChanged();
+    });
     LastRebuildPosition = engine_->SamplePosition.load();
     if (!r.Abandoned) {
         LogRebuild(in);

@@ -12,6 +12,7 @@
 #include "files/ScalaFile.h"
 #include "files/SettingsFile.h"
 #include "files/ToneList.h"
+#include "instrument/MidiPlaying.h"
 #include "instrument/OscillatorTones.h"
 #include "instrument/Playing.h"
 #include "instrument/Recorder.h"
@@ -161,6 +162,11 @@ public:
     void SetShowFrequencyLabels(bool on);
     void SetPaint2Rows(bool on);
     void SetColoredToneZone(bool on);
+    // MIDI: the chosen input port ("" for none; the owner opens it), the note that plays the
+    // scale's 1/1 (0..127) and the MPE lower zone.
+    void SetMidiInput(const std::string& port);
+    void SetReferenceNote(int note);
+    void SetMpe(bool on);
 
     // Applies the values in the settings file's order, as the start-up reads them: driver (its
     // name wins over an index that names another device), channel pair, then the rest.
@@ -178,6 +184,10 @@ public:
     TPlaying& Playing() { return playing_; }
     // Where playing values go: the oscillators of the bank (no tones without an engine).
     IToneTarget& ToneTarget() { return tones_; }
+    // MIDI playing: its messages may come from another thread at any time.
+    TMidiPlaying& Midi() { return midi_; }
+    // The tone of the scale's 1/1 in the tone list (-1 before the first scale).
+    int ScaleStart() const { return scaleStart_; }
 
     // ---- Recording and replay
 
@@ -218,7 +228,10 @@ private:
     TPerformanceInfo info_;
     std::unique_ptr<TAudioEngine> engine_;
     TOscillatorTones tones_;
-    TPlaying playing_{tones_};
+    TMidiPlaying midi_{tones_};
+    // The pen leaves the pressure of a tone that a MIDI note holds alone.
+    TPlaying playing_{midi_.PenTones()};
+    int scaleStart_ = -1;
     TVarkoSettings settings_;
     int selectedModeFile_ = -1;
     uint64_t lateBase_ = 0, xrunBase_ = 0, resetBase_ = 0, lastSwitches_ = 0;

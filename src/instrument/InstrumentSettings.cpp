@@ -129,6 +129,20 @@ void TInstrument::SetColoredToneZone(bool on) {
     settings_.ColoredToneZone = on;
 }
 
+void TInstrument::SetMidiInput(const std::string& port) {
+    settings_.MidiInput = port;
+}
+
+void TInstrument::SetReferenceNote(int note) {
+    settings_.ReferenceNote = std::clamp(note, 0, 127);
+    midi_.SetReferenceNote(settings_.ReferenceNote);
+}
+
+void TInstrument::SetMpe(bool on) {
+    settings_.MPE = on;
+    midi_.SetMpe(on);
+}
+
 void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SelectDriver(DriverIndexFor(DriverList(), s));
     SelectChannelPair(s.ASIOchannel);
@@ -145,6 +159,9 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SetShowFrequencyLabels(s.ShowFrequencyLabels);
     SetPaint2Rows(s.Paint2Rows);
     SetColoredToneZone(s.ColoredToneZone);
+    SetMidiInput(s.MidiInput);
+    SetReferenceNote(s.ReferenceNote);
+    SetMpe(s.MPE);
     Changed();
 }
 

@@ -8,6 +8,7 @@
 #include "engine/FaderLaws.h"
 #include "instrument/Playing.h"
 
+#include <mutex>
 #include <vector>
 
 namespace varko {
@@ -16,28 +17,36 @@ class TOscillatorTones : public IToneTarget {
 public:
     // No engine (before the audio host is attached, after it is released): no tones.
     void SetEngine(TAudioEngine* engine) {
+        const std::lock_guard lock(mutex_);
         engine_ = engine;
-        BankChanged();
+        Reset();
     }
     // The bank was built anew: every tone starts at rest.
-    void BankChanged() { values_.assign(static_cast<size_t>(ToneCount()), TValues{}); }
+    void BankChanged() {
+        const std::lock_guard lock(mutex_);
+        Reset();
+    }
 
     int ToneCount() const override {
         return engine_ != nullptr ? static_cast<int>(engine_->Oscillators.size()) : 0;
     }
     void SetPressure(int tone, float value) override {
+        const std::lock_guard lock(mutex_);
         At(tone).Pressure = Bounded(value, 0.0f, 1.0f);
         Send(tone);
     }
     void SetSpeed(int tone, float value) override {
+        const std::lock_guard lock(mutex_);
         At(tone).Speed = Bounded(value, 0.0f, MaxSpeed);
         Send(tone);
     }
     void SetStrikePosition(int tone, float value) override {
+        const std::lock_guard lock(mutex_);
         At(tone).Strike = Bounded(value, 0.0f, 1.0f);
         Send(tone);
     }
     void SetResonance(float value, int fader) override {
+        const std::lock_guard lock(mutex_);
         if (engine_ == nullptr) {
             return;
         }
@@ -64,7 +73,7 @@ private:
     };
     TValues& At(int tone) {
         if (values_.size() != engine_->Oscillators.size()) {
-            BankChanged();
+            Reset();
         }
         return values_[static_cast<size_t>(tone)];
     }
@@ -79,6 +88,10 @@ private:
         engine_->Change(c);
     }
 
+    void Reset() { values_.assign(static_cast<size_t>(ToneCount()), TValues{}); }
+
+    // The pen's thread and a MIDI input's write here; the audio callback never does.
+    std::mutex mutex_;
     TAudioEngine* engine_ = nullptr;
     std::vector<TValues> values_;
 };

@@ -24,6 +24,13 @@ void TPlaying::ApplyResonance() {
     tones_.SetResonance(ResonanceFromFader(resonanceFader_), resonanceFader_);
 }
 
+void TPlaying::ShowMidiPressure(float pressure) {
+    if (ShowPressureLevel) {
+        SetPressureBar(static_cast<int>(
+            std::lround(std::clamp(pressure, 0.0f, 1.0f) * static_cast<float>(PressureBarMax))));
+    }
+}
+
 void TPlaying::SetPressureBar(int position) {
     PressureBarPosition = std::clamp(position, 0, PressureBarMax);
     if (OnPressureBarChanged) {

@@ -87,6 +87,8 @@ public:
     void ResonanceResetClick() { SetResonanceFader(ResonanceFaderStart); }
     // Pushes the fader's resonance to every tone (after a rebuild, for example).
     void ApplyResonance();
+    // A pressure that MIDI gave a tone (0..1): the display follows it as it follows the pen.
+    void ShowMidiPressure(float pressure);
 
     // A scripted pen: (fx, fy) in 0..1 of the zone, pressure 0..1, tip down or not. The zone's
     // extent (in hundredths of a pixel) stands in for the tablet's; the pressure axis is

@@ -165,6 +165,10 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
             break;
         }
         auto wake = std::min(end, now + watch);
+        if (const double tick = session.Tick(t); tick >= 0.0) {
+            wake = std::min(wake, now + std::chrono::duration_cast<clock::duration>(
+                                            std::chrono::duration<double>(tick)));
+        }
         if (next < script.Events.size()) {
             wake = std::min(wake, start + std::chrono::duration_cast<clock::duration>(
                                               std::chrono::duration<double>(

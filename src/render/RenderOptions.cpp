@@ -36,6 +36,8 @@ std::string RenderUsage() {
            "  --gesture FILE            the performance script\n"
            "  --performance DIR         re-render a performance Varko recorded, with its seeds\n"
            "                            (its scale, modes, rate and block size unless given)\n"
+           "  --midi FILE               a Standard MIDI File to play (with the script, if any)\n"
+           "  --reference-note N        the MIDI note that plays the scale's 1/1, 0..127 (60)\n"
            "  --seconds T               length of the output, up to 86400 (last event + 2 s)\n"
            "  --format wav16|wav24|float  WAV sample format (float)\n"
            "  -o FILE                   the output file (never one of the input files)\n"
@@ -54,6 +56,7 @@ std::string RenderUsage() {
            "  master T Q       the master fader moves to Q\n"
            "  stereo T S R     stereo separation S and two-row panning R (0 or 1)\n"
            "  rebuild T KEY=VALUE...  the bank built anew (recordings write these)\n"
+           "  note T N V       MIDI note N struck with velocity V (V = 0 releases it)\n"
            "T is in seconds, or @N: sample N, where the event is heard.\n";
 }
 
@@ -118,6 +121,8 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
           "a whole number from 0 to 4294967295"}},
         {"--gesture", {text(o.Gesture), "a file name"}},
         {"--performance", {text(o.Performance), "a folder name"}},
+        {"--midi", {text(o.Midi), "a file name"}},
+        {"--reference-note", {whole(o.ReferenceNote, 0, 127), "a whole number from 0 to 127"}},
         {"--seconds", {real(seconds, 0, MaxScriptSeconds), "a number of seconds from 0 to 86400"}},
         {"--format",
          {[&o](const std::string& s) {

@@ -30,6 +30,8 @@ struct TRenderOptions {
     std::string Performance;         // --performance DIR: re-render a recorded performance
     uint32_t Seed = 1;               // --seed N
     std::string Gesture;             // --gesture FILE
+    std::string Midi;                // --midi FILE: a Standard MIDI File played with the script
+    int ReferenceNote = 60;          // --reference-note N: the note of the scale's 1/1
     std::optional<double> Seconds;   // --seconds T
     std::string Format = "float";    // --format wav16|wav24|float
     std::string Output;              // -o FILE

@@ -2,10 +2,12 @@
 
 #include "core/Texts.h"
 #include "engine/NullHost.h"
+#include "midi/MidiFile.h"
 #include "render/PlayTool.h"
 #include "render/Renderer.h"
 #include "render/WavWriter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -64,7 +66,7 @@ private:
 int RenderToFile(TRenderSession& session, std::FILE* err) {
     const TRenderOptions& o = session.Options;
     std::string error;
-    std::vector<std::string> inputs = {o.Scale, o.Gesture, o.Modes};
+    std::vector<std::string> inputs = {o.Scale, o.Gesture, o.Midi, o.Modes};
     if (!o.Performance.empty()) { // a re-render never replaces the recording it comes from
         inputs.push_back(o.Performance + "/" + PerformanceScriptName);
         inputs.push_back(o.Performance + "/" + PerformanceWavName);
@@ -171,18 +173,66 @@ bool CheckScriptTones(const TGestureScript& script, int toneCount, const std::st
 
 bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err) {
     script = {};
+    std::string error;
+    if (!o.Midi.empty() && !o.Performance.empty()) {
+        // A recording's events are stamped in samples; a MIDI file's times do not merge in.
+        std::fprintf(err, "varko-render: --midi and --performance cannot be given together\n");
+        return false;
+    }
     const std::string path =
         !o.Performance.empty() ? o.Performance + "/" + PerformanceScriptName : o.Gesture;
-    if (path.empty()) {
+    if (!path.empty()) {
+        auto loaded = LoadGestureScript(path, error);
+        if (!loaded) {
+            std::fprintf(err, "varko-render: %s\n", error.c_str());
+            return false;
+        }
+        script = std::move(*loaded);
+    }
+    if (o.Midi.empty()) {
         return true;
     }
-    std::string error;
-    auto loaded = LoadGestureScript(path, error);
-    if (!loaded) {
+    const auto midi = ReadMidiFile(o.Midi, error);
+    if (!midi) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return false;
     }
-    script = std::move(*loaded);
+    if (midi->Damaged) {
+        std::fprintf(err,
+                     "varko-render: warning: the MIDI file \"%s\" is damaged; it is played "
+                     "as far as it could be read\n",
+                     o.Midi.c_str());
+    }
+    TGestureEvent e;
+    e.Kind = TGestureEvent::TKind::Midi;
+    for (const TMidiFileEvent& m : midi->Events) {
+        e.Time = m.Seconds;
+        e.Bytes = m.Message.Bytes;
+        e.Size = m.Message.Size;
+        script.Events.push_back(e);
+    }
+    // A file that ends with notes held (or lost their note-offs) leaves no tone pressed.
+    double end = midi->EndSeconds;
+    if (!midi->Events.empty()) {
+        end = std::max(end, midi->Events.back().Seconds);
+    }
+    // Without --seconds the output lasts as long as the file: a file of a day's length or more
+    // would write until the disk is full.
+    if (end > MaxScriptSeconds) {
+        std::fprintf(err, "varko-render: the MIDI file \"%s\" lasts longer than a day\n",
+                     o.Midi.c_str());
+        return false;
+    }
+    e.Time = end;
+    e.Size = 3;
+    for (uint8_t channel = 0; channel < 16; ++channel) {
+        e.Bytes = {static_cast<uint8_t>(0xB0 | channel), 123, 0}; // all notes off
+        script.Events.push_back(e);
+    }
+    std::stable_sort(script.Events.begin(), script.Events.end(),
+                     [&o](const TGestureEvent& a, const TGestureEvent& b) {
+                         return a.Seconds(o.Rate) < b.Seconds(o.Rate);
+                     });
     return true;
 }
 

@@ -89,6 +89,7 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
     in.SetStereoSeparation(!o.Mono);
     in.SetMasterLevel(o.Master);
     in.Playing().SetResonanceFader(o.Resonance);
+    in.SetReferenceNote(o.ReferenceNote);
     in.OnMessage = [this](const TInstrumentMessage& m) { Warnings.push_back(m.Text); };
     if (!o.Performance.empty()) {
         return true; // its rebuilds read the scales and modes
@@ -195,9 +196,12 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
         // Every oscillator has finished its block: events land between two blocks, as a
         // device's would, and the result does not depend on thread timing.
         engine.WaitForOscillators();
+        const double now = static_cast<double>(done) / rate;
         if (!player.PlayUntil(engine.SamplePosition.load(), error)) {
             return false;
         }
+        // The tones hear MIDI's changes at the block they fall into, as on a device.
+        Tick(now);
         engine.RenderOffline(out);
         const size_t n = std::min(block, total - done);
         for (size_t i = 0; i < n; ++i) {

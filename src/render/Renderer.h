@@ -33,6 +33,9 @@ public:
 
     // Plays the script through the instrument (the session's zone for pen events).
     TGesturePlayer MakePlayer(const TGestureScript& script);
+    // Brings MIDI's strikes and movement up to now; the seconds until it wants this again, or a
+    // negative number.
+    double Tick(double now) { return Instrument.Midi().Tick(now); }
 
     // Renders the whole performance into interleaved stereo frames, calling onFrames after each
     // block with the frames done. The first block is the one every oscillator rendered right
@@ -57,8 +60,10 @@ public:
     TToneZoneGeometry Zone;
 };
 
-// The script of --gesture (an empty script without it). On failure prints the message to err
-// and returns false.
+// The events of --gesture and --midi merged in time order (at equal times the script's first);
+// the MIDI file's notes are released at its end. Empty without either. On failure prints the
+// message to err and returns false; a damaged MIDI file is played as far as it could be read,
+// with a warning.
 bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err);
 
 // Whole program: parses args, runs, returns the exit status. Messages go to out and err.

@@ -5,6 +5,7 @@
 
 #include "core/Texts.h"
 #include "files/TextFile.h"
+#include "midi/MidiInput.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
 #include "ui/dialogs/AboutBox.h"
@@ -89,6 +90,7 @@ TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
 
 TMainWindow::~TMainWindow() {
     ShutDown();
+    StopMidi(); // also after a halt, before the instrument goes
     Instrument.OnMessage = nullptr;
     Instrument.OnStateChanged = nullptr;
     Instrument.OnRebuild = nullptr;

@@ -2,8 +2,8 @@
 // toolbar, meters, panels and status bar; it starts the instrument in order, runs the timers and
 // the watchdog, and shuts down. Its parts live in files by concern: MainWindowControls (building
 // the controls), MainWindowStartup (start-up, shutdown, crashes), MainWindowStatus (status bar,
-// meters, timers, watchdog), MainWindowKeys (function keys) and MainWindowRecording (recording and
-// replaying a performance).
+// meters, timers, watchdog), MainWindowKeys (function keys), MainWindowMidi (MIDI input) and
+// MainWindowRecording (recording and replaying a performance).
 #pragma once
 
 #include "instrument/GesturePlayer.h"
@@ -12,6 +12,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,6 +39,7 @@ class TClipLed;
 class TCrashWindow;
 class TImageButton;
 class TLinkLabel;
+class TMidiInput;
 class TSettingsDialog;
 class TStatusPanels;
 class TTablet;
@@ -71,6 +73,8 @@ public:
 
     std::unique_ptr<TTabletEventSource> TabletSource;
     std::unique_ptr<TTablet> Tablet;
+    // MIDI input: the chosen port and Varko's own virtual ports (MainWindowMidi).
+    std::unique_ptr<TMidiInput> MidiInput;
     TSettingsDialog* Settings = nullptr;
     TCrashWindow* CrashWin = nullptr;
     TAboutBox* AboutBox = nullptr; // created by the program after the window
@@ -210,6 +214,9 @@ private:
     void CreateSettingsDialog();
     void ReadSettingsFile();
     void StartWithoutTablet();
+    void StartMidi();
+    void StopMidi();
+    bool OpenMidiPort(const std::string& name);
     // The instrument's state as the controls show it.
     void ShowInstrumentState();
     void ShowModeFiles();
@@ -221,6 +228,8 @@ private:
     QString ChooseFile(const char* title, const char* filter);
     TEndType CheckedEndType() const;
 
+    std::atomic<float> midiPressure_{0.0f};
+    std::atomic<bool> midiPressurePosted_{false};
     bool closed_ = false;
     bool crashing_ = false;
     std::string shownScaleText_; // the scale lines the contents box shows

@@ -5,6 +5,7 @@
 
 #include "core/Texts.h"
 #include "files/SettingsFile.h"
+#include "midi/MidiInput.h"
 #include "ui/AudioHostFactory.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
@@ -92,6 +93,7 @@ void TMainWindow::StartUp() {
     }
 
     ReadSettingsFile();
+    StartMidi();
     Instrument.History.Load(HistoryFilePath());
     ShowModeFiles();
     LevelTimer->start();
@@ -119,6 +121,10 @@ void TMainWindow::CreateSettingsDialog() {
         RezDownTimer->setInterval(ms);
         RezUpTimer->setInterval(ms);
     };
+    owner.Midi.Ports = [this] {
+        return MidiInput ? MidiInput->Ports() : std::vector<std::string>{};
+    };
+    owner.Midi.OpenPort = [this](const std::string& name) { return OpenMidiPort(name); };
     owner.ResetPressureBar = [this] {
         PressureBar->setValue(0);
         Playing().PressureBarPosition = 0;
@@ -174,6 +180,7 @@ void TMainWindow::ShutDown() {
                       RezDownTimer, RezUpTimer, RecordingTimer}) {
         t->stop();
     }
+    StopMidi();
     Instrument.ReleaseEngine();
     if (Tablet) {
         Tablet->Close();

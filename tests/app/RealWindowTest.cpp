@@ -2,9 +2,12 @@
 // the mouse dragged across the bars with its button held. What reaches the server's playback
 // ports must sound while dragging and decay after; the window must show its bars.
 #include "audio/JackServer.h"
+#include "midi/JackMidiClient.h"
+#include "midi/MidiInput.h"
 #include "render/Renderer.h"
 #include "ui/ImageButton.h"
 #include "ui/MainWindow.h"
+#include "ui/StatusPanels.h"
 #include "ui/ToneZone.h"
 #include "ui/VarkoApplication.h"
 #include "ui/dialogs/SettingsDialog.h"
@@ -16,6 +19,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
@@ -28,6 +32,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -456,6 +461,62 @@ TEST(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), settings);
     EXPECT_EQ(std::filesystem::status(ini).permissions(), std::filesystem::perms(0444));
     EXPECT_TRUE(std::filesystem::is_fifo(history));
+}
+
+TEST(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
+    test::TJackServer server("varko-window-midi-" + std::to_string(getpid()), 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    // The keyboard is plugged in before Varko starts, and the settings name its port.
+    test::TJackMidiClient keys("VarkoTestKeys", 48000 * 4);
+    ASSERT_TRUE(keys.Ok());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+    std::ofstream(dir.filePath("config/Varko/Varko.ini").toStdString())
+        << "[Sound]\nASIOdriver=0\nASIOdriverName=JACK: system\n"
+           "[MIDI]\nInput=JACK: VarkoTestKeys:out\nReferenceNote=60\n";
+    const std::string scale = std::string(VARKO_EXAMPLES_DIR) + "/scales/12-equal.scl";
+    TMainWindow::ExecModal = [&](QDialog& d) {
+        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+            fd->selectFile(QString::fromStdString(scale));
+            return int(QDialog::Accepted);
+        }
+        return 0;
+    };
+    std::vector<int> halts;
+    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
+
+    auto win = std::make_unique<TMainWindow>();
+    ASSERT_TRUE(halts.empty());
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    ASSERT_NE(win->MidiInput, nullptr);
+    EXPECT_EQ(win->MidiInput->OpenPortName(), "JACK: VarkoTestKeys:out");
+    win->OpenScaleBtnClick();
+    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 13u);
+    // The MIDI tab shows the port chosen.
+    win->Settings->MidiTab->ShowPorts();
+    EXPECT_EQ(win->Settings->MidiTab->PortCombo->currentText(), "JACK: VarkoTestKeys:out");
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keys.ListenToPlayback() == 2; }, 5000));
+    keys.Record();
+    keys.Send({{0x90, 60, 100}});
+    // The status bar's pressure display follows the key, as it follows the pen.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return win->PressureBar->value() == 79; }, 2000))
+        << win->PressureBar->value();
+    if (const char* shots = std::getenv("VARKO_SCREENSHOTS")) {
+        win->StatusBar->grab().save(QString::fromLocal8Bit(shots) + "/midi-status.png");
+    }
+    ASSERT_TRUE(keys.WaitRecorded(48000, std::chrono::seconds(5)));
+    const double rms = Rms(keys.Left, keys.Right, 0, 48000);
+    std::printf("RMS of a second after the key: %.5f\n", rms);
+    EXPECT_GT(rms, 1e-3) << "the key did not sound";
+    keys.Send({{0x80, 60, 0}});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return win->PressureBar->value() == 0; }, 2000));
+    EXPECT_EQ(win->Instrument.Engine().Oscillators[0]->Pressure.load(), 0.0f);
+    win->close();
+    win.reset();
 }
 
 int main(int argc, char** argv) {

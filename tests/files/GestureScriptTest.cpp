@@ -34,13 +34,25 @@ TEST(GestureScript, ReadsEveryEventKindInTimeOrder) {
 TEST(GestureScript, MalformedLinesAreNamed) {
     const char* bad[] = {"pen 0 0.5 0.5",   "pen x 0.5 0.5 1", "pen -1 0 0 0",   "pen 0 0 0 1.5",
                          "tone 0 -1 1 0 0", "tone 0 1 1 -2 0", "tone 0 1 1 0 2", "fader 0 201",
-                         "fader 0 1.5",     "strike 0 1",      "pen 0 nan 0 1",  "pen 0 0,5 0 1"};
+                         "fader 0 1.5",     "strike 0 1",      "pen 0 nan 0 1",  "pen 0 0,5 0 1",
+                         "note 0 128 100",  "note 0 60 128",   "note 0 60",      "note 0 -1 0"};
     for (const char* line : bad) {
         std::string err;
         const auto s = ParseGestureScript(std::string("# ok\n") + line + "\n", err);
         EXPECT_FALSE(s) << line;
         EXPECT_EQ(err.rfind("line 2: ", 0), 0u) << err;
     }
+}
+
+TEST(GestureScript, NoteLinesAreNoteOnMessages) {
+    std::string err;
+    const auto s = ParseGestureScript("note 0.5 60 0\nnote 0.25 127 1\n", err);
+    ASSERT_TRUE(s) << err;
+    ASSERT_EQ(s->Events.size(), 2u);
+    EXPECT_EQ(s->Events[0].Kind, TGestureEvent::TKind::Midi);
+    EXPECT_EQ(s->Events[0].Size, 3);
+    EXPECT_EQ(s->Events[0].Bytes, (std::array<uint8_t, 3>{0x90, 127, 1}));
+    EXPECT_EQ(s->Events[1].Bytes, (std::array<uint8_t, 3>{0x90, 60, 0})); // velocity 0: released
 }
 
 // "fader 1e300 10" made the default length endless: the tool wrote until the disk was full.

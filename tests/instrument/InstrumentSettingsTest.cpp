@@ -99,7 +99,12 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
                                          "ShowPressureLevel=1\n"
                                          "ShowFrequencyLabels=1\n"
                                          "Paint2Rows=0\n"
-                                         "ColoredToneZone=1\n");
+                                         "ColoredToneZone=1\n"
+                                         "\n"
+                                         "[MIDI]\n"
+                                         "Input=\n"
+                                         "ReferenceNote=60\n"
+                                         "MPE=1\n");
 }
 
 TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
@@ -120,6 +125,9 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
         in.SetShowFrequencyLabels(false);
         in.SetPaint2Rows(true);
         in.SetColoredToneZone(false);
+        in.SetMidiInput("ALSA: Keystation:Keystation MIDI 1 20:0");
+        in.SetReferenceNote(48);
+        in.SetMpe(false);
         std::string message;
         ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
     }
@@ -150,16 +158,21 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
     EXPECT_TRUE(in.Engine().TwoRowPanning.load());
     EXPECT_FALSE(s.ColoredToneZone);
     EXPECT_EQ(s.ASIOdriverName, "ALSA: hw:1");
+    EXPECT_EQ(s.MidiInput, "ALSA: Keystation:Keystation MIDI 1 20:0");
+    EXPECT_EQ(in.Midi().ReferenceNote(), 48);
+    EXPECT_FALSE(in.Midi().Mpe());
 }
 
 TEST_F(InstrumentSettings, HexLettersAndLimits) {
     Spit("[Sound]\nASIOdriver=0x1\nASIOchannel=7\nMasterLevel=abc\nStereoSeparation=0x0\n"
          "[Input]\nResonanceControl=5\nResonanceRate=0XA\nAllowMouse=what\n"
-         "[UI]\nPaint2Rows=-3\nShowMainLevels=\n");
+         "[UI]\nPaint2Rows=-3\nShowMainLevels=\n[MIDI]\nReferenceNote=200\nMPE=0x0\n");
     TInstrument in;
     Attach(in);
     Load(in);
     const TVarkoSettings& s = in.Settings();
+    EXPECT_EQ(in.Midi().ReferenceNote(), 127);
+    EXPECT_FALSE(s.MPE);
     EXPECT_EQ(in.DriverIndex(), 1);
     // A pair beyond the list leaves no selection and the audio as the driver left it.
     EXPECT_EQ(in.ChannelPair(), -1);

@@ -155,6 +155,9 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     PressureLevelBox = AddCheck(display, QStringLiteral("Show pressure level in the status bar."),
                                 24, 152, 313, true);
 
+    MidiTab = new TMidiSettingsTab(instrument_, owner_.Midi);
+    Tabs->addTab(MidiTab, QStringLiteral("MIDI"));
+
     // The lists answer the player only; check boxes, radio buttons and the track bar also answer
     // a change made from code, and only a real change.
     connect(DriverCombo, &QComboBox::activated, this, [this] { DriverComboChange(); });
@@ -363,6 +366,7 @@ void TSettingsDialog::ShowInstrumentSettings() {
              &TSettingsDialog::FrequencyLabelsBoxClick);
     SetCheck(*this, TwoRowsBox, s.Paint2Rows, &TSettingsDialog::TwoRowsBoxClick);
     SetCheck(*this, ColoredBarsBox, s.ColoredToneZone, &TSettingsDialog::ColoredBarsBoxClick);
+    MidiTab->ShowInstrumentSettings();
 }
 
 } // namespace varko

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "instrument/Instrument.h"
+#include "ui/dialogs/MidiSettingsTab.h"
 
 #include <QDialog>
 #include <QPoint>
@@ -31,6 +32,7 @@ struct TSettingsOwner {
     std::function<void(bool enabled)> SetLevelTimerEnabled;
     std::function<void(int milliseconds)> SetRezTimerInterval; // both resonance timers
     std::function<void()> ResetPressureBar; // pressure bar to 0 and painted into the status bar
+    TMidiPortsOwner Midi;                   // the MIDI tab's ports
 };
 
 class TSettingsDialog : public QDialog {
@@ -75,6 +77,8 @@ public:
     QLabel* LevelsNote = nullptr;
     QCheckBox* MainLevelsBox = nullptr;
     QCheckBox* PressureLevelBox = nullptr;
+    // Tab "MIDI"
+    TMidiSettingsTab* MidiTab = nullptr;
 
     // Handlers, public so that start-up and tests can run them as the controls do.
     void DriverComboChange();

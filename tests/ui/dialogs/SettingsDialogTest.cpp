@@ -35,10 +35,11 @@ TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
     EXPECT_FALSE(f.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_EQ(f.font().pointSize(), 8);
     EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 217));
-    ASSERT_EQ(f.Tabs->count(), 3);
+    ASSERT_EQ(f.Tabs->count(), 4);
     EXPECT_EQ(f.Tabs->tabText(0), "Sound");
     EXPECT_EQ(f.Tabs->tabText(1), "Input");
     EXPECT_EQ(f.Tabs->tabText(2), "Display");
+    EXPECT_EQ(f.Tabs->tabText(3), "MIDI");
 
     EXPECT_EQ(f.DriverLabel->text(), "Audio driver:");
     EXPECT_EQ(f.DriverPanelButton->text(), "Audio Panel");

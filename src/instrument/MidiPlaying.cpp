@@ -1,0 +1,389 @@
+#include "instrument/MidiPlaying.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace varko {
+
+namespace {
+
+constexpr float Full7 = 127.0f;
+constexpr float BendCentre = 8192.0f;
+
+// Data bytes of a channel message, -1 for a status that is not one.
+int DataBytes(uint8_t status) {
+    switch (status & 0xF0) {
+    case 0x80:
+    case 0x90:
+    case 0xA0:
+    case 0xB0:
+    case 0xE0:
+        return 2;
+    case 0xC0:
+    case 0xD0:
+        return 1;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
+TMidiPlaying::TMidiPlaying(IToneTarget& oscillators) : tones_(oscillators) {}
+
+void TMidiPlaying::SetReferenceNote(int note) {
+    std::lock_guard lock(mutex_);
+    referenceNote_ = std::clamp(note, 0, 127);
+}
+
+int TMidiPlaying::ReferenceNote() const {
+    std::lock_guard lock(mutex_);
+    return referenceNote_;
+}
+
+void TMidiPlaying::SetMpe(bool on) {
+    std::lock_guard lock(mutex_);
+    mpe_ = on;
+}
+
+bool TMidiPlaying::Mpe() const {
+    std::lock_guard lock(mutex_);
+    return mpe_;
+}
+
+int TMidiPlaying::HeldNotes() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(
+        std::count_if(notes_.begin(), notes_.end(), [](const TNote& n) { return n.Held; }));
+}
+
+void TMidiPlaying::ReplaceBank(int scaleStart, const std::function<void()>& replace) {
+    std::lock_guard lock(mutex_);
+    replace();
+    notes_.fill(TNote{});
+    holders_.fill(0);
+    speeds_.fill(0.0f);
+    scaleStart_ = scaleStart;
+}
+
+void TMidiPlaying::TPenTones::SetPressure(int tone, float value) {
+    std::lock_guard lock(midi_.mutex_);
+    if (tone < 0 || tone >= MaxTones || midi_.holders_[static_cast<size_t>(tone)] == 0) {
+        midi_.tones_.SetPressure(tone, value);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Messages
+
+void TMidiPlaying::Message(int source, const uint8_t* bytes, size_t size, double seconds) {
+    if (source < 0 || source >= Sources || bytes == nullptr || size == 0) {
+        return;
+    }
+    const uint8_t status = bytes[0];
+    const int data = DataBytes(status);
+    if (status < 0x80 || data < 0 || size != 1 + static_cast<size_t>(data)) {
+        return;
+    }
+    for (size_t i = 1; i < size; ++i) {
+        if (bytes[i] >= 0x80) {
+            return; // a data byte out of range: the message is broken, not a note above 127
+        }
+    }
+    const int channel = status & 0x0F;
+    const int d1 = bytes[1];
+    const int d2 = size > 2 ? bytes[2] : 0;
+    bool shown = false;
+    float pressure = 0.0f;
+    {
+        std::lock_guard lock(mutex_);
+        pressureShown_ = false;
+        switch (status & 0xF0) {
+        case 0x80:
+            if (TNote* n = Find(source, channel, d1)) {
+                Release(*n);
+            }
+            break;
+        case 0x90:
+            if (d2 == 0) {
+                if (TNote* n = Find(source, channel, d1)) {
+                    Release(*n); // a note-on of velocity 0 is a note-off
+                }
+            } else {
+                NoteOn(source, channel, d1, d2, seconds);
+            }
+            break;
+        case 0xA0:
+            if (TNote* n = Find(source, channel, d1)) {
+                SetAftertouch(*n, static_cast<float>(d2) / Full7);
+            }
+            break;
+        case 0xB0:
+            Controller(source, channel, d1, d2);
+            break;
+        case 0xD0:
+            for (TNote& n : notes_) {
+                if (Reaches(n, source, channel)) {
+                    SetAftertouch(n, static_cast<float>(d1) / Full7);
+                }
+            }
+            break;
+        case 0xE0: {
+            TChannel& c =
+                sources_[static_cast<size_t>(source)].Channels[static_cast<size_t>(channel)];
+            const int bend = d1 | (d2 << 7);
+            const float moved =
+                std::fabs(static_cast<float>(bend - c.Bend)) / BendCentre * BendMovement;
+            c.Bend = bend;
+            for (TNote& n : notes_) {
+                if (Reaches(n, source, channel)) {
+                    n.Movement += moved;
+                }
+            }
+            break;
+        }
+        default:
+            break; // program change: the bars have one sound
+        }
+        shown = pressureShown_;
+        pressure = shownPressure_;
+    }
+    if (shown && OnPressure) {
+        OnPressure(pressure);
+    }
+}
+
+bool TMidiPlaying::Reaches(const TNote& n, int source, int channel) const {
+    return n.Held && n.Source == source && (n.Channel == channel || (mpe_ && channel == 0));
+}
+
+TMidiPlaying::TNote* TMidiPlaying::Find(int source, int channel, int number) {
+    for (TNote& n : notes_) {
+        if (n.Held && n.Source == source && n.Channel == channel && n.Number == number) {
+            return &n;
+        }
+    }
+    return nullptr;
+}
+
+void TMidiPlaying::NoteOn(int source, int channel, int number, int velocity, double seconds) {
+    const int tone = scaleStart_ < 0 ? -1 : scaleStart_ + number - referenceNote_;
+    if (tone < 0 || tone >= tones_.ToneCount() || tone >= MaxTones) {
+        return; // outside the tone list: no bar to play
+    }
+    TNote* n = Find(source, channel, number);
+    if (n != nullptr) {
+        // The same key again without a note-off: struck anew.
+        const int old = n->Tone;
+        --holders_[static_cast<size_t>(old)];
+        if (old != tone && holders_[static_cast<size_t>(old)] == 0) {
+            WritePressure(old, 0.0f);
+        }
+    } else {
+        n = std::find_if(notes_.begin(), notes_.end(), [](const TNote& x) { return !x.Held; });
+        if (n == notes_.end()) {
+            return;
+        }
+    }
+    const TSource& s = sources_[static_cast<size_t>(source)];
+    // The finger's slide, or the manager channel's in a zone, or the middle of the bar.
+    int slide = s.Channels[static_cast<size_t>(channel)].Slide;
+    if (slide < 0 && mpe_) {
+        slide = s.Channels[0].Slide;
+    }
+    *n = TNote{};
+    n->Held = true;
+    n->Source = source;
+    n->Channel = channel;
+    n->Number = number;
+    n->Tone = tone;
+    n->Velocity = static_cast<float>(velocity) / Full7;
+    n->Striking = true;
+    n->StrikeStart = seconds;
+    ++holders_[static_cast<size_t>(tone)];
+    tones_.SetStrikePosition(tone, slide < 0 ? 0.5f : static_cast<float>(slide) / Full7);
+    ApplyPressure(*n);
+    WriteSpeed(tone, StrikeSpeed);
+}
+
+void TMidiPlaying::Release(TNote& n) {
+    n.Held = false;
+    uint16_t& holders = holders_[static_cast<size_t>(n.Tone)];
+    holders = static_cast<uint16_t>(holders - 1);
+    if (holders > 0) {
+        // Another note still holds the tone: its pressure stays.
+        for (const TNote& other : notes_) {
+            if (other.Held && other.Tone == n.Tone) {
+                WritePressure(n.Tone, other.Pressure);
+                return;
+            }
+        }
+    }
+    WritePressure(n.Tone, 0.0f); // the tone rings out
+}
+
+void TMidiPlaying::SetAftertouch(TNote& n, float value) {
+    // The first pressure message is where the finger rests, not a movement.
+    if (n.Aftertouch >= 0.0f) {
+        n.Movement += std::fabs(value - n.Aftertouch);
+    }
+    n.Aftertouch = value;
+    ApplyPressure(n);
+}
+
+// While the strike lasts the key's velocity is the least pressure (controllers send a finger's
+// first light pressure right after the note-on, which would cut the strike short); then the
+// finger's pressure, or the velocity for keys without any.
+void TMidiPlaying::ApplyPressure(TNote& n) {
+    float p = n.Aftertouch >= 0.0f ? n.Aftertouch : n.Velocity;
+    if (n.Striking) {
+        p = std::max(p, n.Velocity);
+    }
+    n.Pressure = p;
+    WritePressure(n.Tone, p);
+}
+
+void TMidiPlaying::WritePressure(int tone, float value) {
+    tones_.SetPressure(tone, value);
+    pressureShown_ = true;
+    shownPressure_ = value;
+}
+
+// A speed equal to the last one would not restart the oscillator's strike envelope, which then
+// dies away while the finger still moves (or a key struck again would not strike): the same
+// speed is written one step smaller.
+void TMidiPlaying::WriteSpeed(int tone, float speed) {
+    float& last = speeds_[static_cast<size_t>(tone)];
+    float v = speed;
+    if (v > 0.0f && v == last) {
+        v = std::nextafter(v, 0.0f);
+    }
+    if (v == last) {
+        return;
+    }
+    last = v;
+    tones_.SetSpeed(tone, v);
+}
+
+void TMidiPlaying::Controller(int source, int channel, int number, int value) {
+    TSource& s = sources_[static_cast<size_t>(source)];
+    TChannel& c = s.Channels[static_cast<size_t>(channel)];
+    switch (number) {
+    case 1: // modulation wheel: a bow for every held tone
+        s.Wheel = value;
+        break;
+    case 74: { // slide: where the finger is on the key, so where it touches the bar
+        const float moved = c.Slide < 0 ? 0.0f : std::fabs(static_cast<float>(value - c.Slide));
+        c.Slide = value;
+        for (TNote& n : notes_) {
+            if (Reaches(n, source, channel)) {
+                n.Movement += moved / Full7;
+                tones_.SetStrikePosition(n.Tone, static_cast<float>(value) / Full7);
+            }
+        }
+        break;
+    }
+    case 121: // reset all controllers
+        c = TChannel{};
+        s.Wheel = 0;
+        for (TNote& n : notes_) {
+            if (Reaches(n, source, channel)) {
+                n.Aftertouch = -1.0f;
+                ApplyPressure(n);
+            }
+        }
+        break;
+    case 120: // all sound off
+    case 123: // all notes off
+    case 124: // omni off, omni on, mono, poly: all notes off as well
+    case 125:
+    case 126:
+    case 127:
+        for (TNote& n : notes_) {
+            if (Reaches(n, source, channel)) {
+                Release(n);
+            }
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Time
+
+double TMidiPlaying::Tick(double seconds) {
+    bool moving = false;
+    bool shown = false;
+    float pressure = 0.0f;
+    {
+        std::lock_guard lock(mutex_);
+        pressureShown_ = false;
+        // Several notes on one tone: the fastest of them drives it.
+        tickSpeeds_.fill(-1.0f);
+        for (TNote& n : notes_) {
+            if (!n.Held) {
+                continue;
+            }
+            float strike = 0.0f;
+            if (n.Striking) {
+                const double t = seconds - n.StrikeStart;
+                if (t >= StrikeSeconds) {
+                    n.Striking = false;
+                    ApplyPressure(n);
+                } else {
+                    strike =
+                        StrikeSpeed * static_cast<float>(1.0 - std::max(t, 0.0) / StrikeSeconds);
+                }
+            }
+            const float wheel =
+                static_cast<float>(sources_[static_cast<size_t>(n.Source)].Wheel) / Full7;
+            float& speed = tickSpeeds_[static_cast<size_t>(n.Tone)];
+            speed = std::max(speed, strike + n.Movement + wheel * WheelSpeed);
+            n.Movement = 0.0f;
+        }
+        for (size_t tone = 0; tone < tickSpeeds_.size(); ++tone) {
+            if (tickSpeeds_[tone] >= 0.0f) {
+                WriteSpeed(static_cast<int>(tone), tickSpeeds_[tone]);
+                moving = moving || tickSpeeds_[tone] > 0.0f;
+            }
+        }
+        shown = pressureShown_;
+        pressure = shownPressure_;
+    }
+    if (shown && OnPressure) {
+        OnPressure(pressure);
+    }
+    return moving ? TickSeconds : -1.0;
+}
+
+void TMidiPlaying::ReleaseSource(int source) {
+    if (source < 0 || source >= Sources) {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        pressureShown_ = false;
+        for (TNote& n : notes_) {
+            if (n.Held && n.Source == source) {
+                Release(n);
+            }
+        }
+        sources_[static_cast<size_t>(source)] = TSource{};
+        if (!pressureShown_) {
+            return;
+        }
+    }
+    if (OnPressure) {
+        OnPressure(0.0f);
+    }
+}
+
+void TMidiPlaying::ReleaseAll() {
+    for (int s = 0; s < Sources; ++s) {
+        ReleaseSource(s);
+    }
+}
+
+} // namespace varko

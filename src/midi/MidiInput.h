@@ -1,0 +1,97 @@
+// MIDI input from the system's ports through RtMidi (ALSA sequencer and JACK MIDI): one port
+// the player chooses, and a virtual port "Varko" on each back end that runs, which other
+// programs connect to. Messages reach the owner on an input thread of this class, never on a
+// device's callback thread (JACK's is a real-time one), so the owner may take a short lock.
+#pragma once
+
+#include "midi/MidiMessage.h"
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <semaphore>
+#include <string>
+#include <thread>
+#include <vector>
+
+class RtMidiIn;
+
+namespace varko {
+
+// Where a message came from: each source keeps its own running status and its own notes.
+enum class TMidiSource : int { Port = 0, VirtualAlsa = 1, VirtualJack = 2 };
+inline constexpr int MidiSourceCount = 3;
+
+class TMidiInput {
+public:
+    // clientName names Varko's clients and its virtual ports.
+    explicit TMidiInput(std::string clientName = "Varko");
+    // Closes every port and ends the input thread; no callback runs once it returns.
+    ~TMidiInput();
+    TMidiInput(const TMidiInput&) = delete;
+    TMidiInput& operator=(const TMidiInput&) = delete;
+
+    // What the owner hears, all on the input thread.
+    // A complete channel message from a source, with the steady-clock time it arrived (seconds).
+    std::function<void(TMidiSource, const TMidiMessage&, double seconds)> OnMessage;
+    // Called when asked for: returns the seconds until it wants to be called again, or a
+    // negative number when it wants no call until the next message.
+    std::function<double(double seconds)> OnTick;
+    // A source may have lost notes: the chosen port disappeared or was changed, a program that
+    // could have played through a virtual port went away, or messages came faster than they
+    // were taken. Set the three before Start.
+    std::function<void(TMidiSource)> OnSourceLost;
+
+    // Starts the input thread and opens the virtual ports where their back ends run. Returns
+    // the names of the virtual ports opened ("ALSA: Varko", "JACK: Varko").
+    std::vector<std::string> Start();
+
+    // The input ports of every back end, "ALSA: <port>" and "JACK: <port>"; Varko's own virtual
+    // ports are inputs and so not among them.
+    std::vector<std::string> Ports();
+    // Opens the port of that name (an ALSA port whose client numbers changed is found by its
+    // name alone); an empty name closes the port. Returns whether a port is open.
+    bool OpenPort(const std::string& name);
+    std::string OpenPortName() const;
+
+    // Seconds on the clock that OnMessage and OnTick report.
+    double Now() const;
+
+    // Messages dropped because the owner did not take them in time (each also reported as a
+    // lost source).
+    uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
+
+private:
+    struct TSourceQueue;
+    struct TBackEnd;
+
+    std::vector<std::string> Ports(bool reconnect);
+    bool Connect(TBackEnd& backEnd);
+    void Wake();
+    void Run();
+    void Drain();
+    void CheckPorts();
+    std::unique_ptr<RtMidiIn> MakeIn(int api, const std::string& client);
+    static void Callback(double, std::vector<unsigned char>* message, void* user);
+
+    const std::string clientName_;
+    std::array<std::unique_ptr<TSourceQueue>, MidiSourceCount> queues_;
+    std::counting_semaphore<1> wake_{0};
+    std::atomic<bool> wakePending_{false};
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> dropped_{0};
+    std::atomic<bool> jackGone_{false}; // the JACK server went away
+
+    mutable std::mutex portsMutex_; // the RtMidi objects below
+    std::vector<std::unique_ptr<TBackEnd>> backEnds_;
+    std::unique_ptr<RtMidiIn> port_;
+    std::string portName_;
+    std::vector<std::string> seenPorts_; // the ports at the last check
+    bool portLost_ = false;
+
+    std::thread thread_;
+};
+
+} // namespace varko

@@ -1,0 +1,48 @@
+// The main window's MIDI input: the ports play the instrument on the input's own thread; the
+// window only opens them, and shows the pressure they give.
+#include "ui/MainWindow.h"
+
+#include "midi/MidiInput.h"
+
+#include <QMetaObject>
+
+namespace varko {
+
+void TMainWindow::StartMidi() {
+    MidiInput = std::make_unique<TMidiInput>("Varko");
+    TMidiPlaying& midi = Instrument.Midi();
+    MidiInput->OnMessage = [&midi](TMidiSource source, const TMidiMessage& m, double seconds) {
+        midi.Message(static_cast<int>(source), m.Bytes.data(), m.Size, seconds);
+    };
+    MidiInput->OnTick = [&midi](double seconds) { return midi.Tick(seconds); };
+    MidiInput->OnSourceLost = [&midi](TMidiSource source) {
+        midi.ReleaseSource(static_cast<int>(source));
+    };
+    // The display shows the latest pressure; one update waits in the queue at a time.
+    midi.OnPressure = [this](float pressure) {
+        midiPressure_.store(pressure, std::memory_order_relaxed);
+        if (!midiPressurePosted_.exchange(true)) {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    midiPressurePosted_.store(false);
+                    Playing().ShowMidiPressure(midiPressure_.load(std::memory_order_relaxed));
+                },
+                Qt::QueuedConnection);
+        }
+    };
+    MidiInput->Start();
+    OpenMidiPort(Instrument.Settings().MidiInput);
+}
+
+bool TMainWindow::OpenMidiPort(const std::string& name) {
+    return MidiInput && MidiInput->OpenPort(name);
+}
+
+void TMainWindow::StopMidi() {
+    // The input thread ends here: nothing plays the instrument from it afterwards.
+    MidiInput.reset();
+    Instrument.Midi().OnPressure = nullptr;
+}
+
+} // namespace varko

@@ -1,0 +1,127 @@
+#include "ui/dialogs/MidiSettingsTab.h"
+
+#include "ui/dialogs/NoticeLayout.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSpinBox>
+
+#include <algorithm>
+
+namespace varko {
+
+namespace {
+const QString NoPort = QStringLiteral("none");
+} // namespace
+
+TMidiSettingsTab::TMidiSettingsTab(TInstrument& instrument, TMidiPortsOwner owner, QWidget* parent)
+    : QWidget(parent), instrument_(instrument), owner_(std::move(owner)) {
+    setObjectName("MidiSettingsTab");
+    // Top to bottom, each control below the one before as tall as the font makes it.
+    constexpr int Left = 8, Width = 329, Gap = 8;
+    PortLabel = AddLabel(this, QStringLiteral("MIDI input:"), Left, 8, 185, 17);
+    PortCombo = new QComboBox(this);
+    PortCombo->setGeometry(Left, PortLabel->geometry().bottom() + 2, Width,
+                           std::max(21, PortCombo->sizeHint().height()));
+
+    ReferenceNoteBox = new QSpinBox(this);
+    ReferenceNoteBox->setRange(0, 127);
+    ReferenceNoteBox->setValue(TMidiPlaying::DefaultReferenceNote);
+    const int row = PortCombo->geometry().bottom() + 1 + Gap;
+    const int rowHeight = std::max(21, ReferenceNoteBox->sizeHint().height());
+    ReferenceNoteBox->setGeometry(112, row, 56, rowHeight);
+    ReferenceLabel = AddLabel(this, QStringLiteral("Reference note:"), Left, row, 100, rowHeight);
+    ReferenceLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    ReferenceNoteName =
+        AddLabel(this, NoteName(TMidiPlaying::DefaultReferenceNote), 176, row, 60, rowHeight);
+    ReferenceNoteName->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    ReferenceNote = AddLabel(this,
+                             QStringLiteral("This note plays the scale's 1/1 at the initial "
+                                            "frequency; the notes above and below it play the "
+                                            "bars to its right and left."),
+                             Left, row + rowHeight + 4, Width, 17);
+    ReferenceNote->setWordWrap(true);
+    ReferenceNote->resize(Width, ReferenceNote->heightForWidth(Width));
+    MpeBox = new QCheckBox(QStringLiteral("MPE lower zone: channel 1 reaches every note."), this);
+    MpeBox->setChecked(true);
+    MpeBox->setGeometry(Left, ReferenceNote->geometry().bottom() + 1 + Gap, Width,
+                        std::max(17, MpeBox->sizeHint().height()));
+    VirtualPortNote = AddLabel(this,
+                               QStringLiteral("Other programs can play Varko through its own "
+                                              "MIDI input \"Varko\"."),
+                               Left, MpeBox->geometry().bottom() + 1 + Gap, Width, 17);
+    VirtualPortNote->setWordWrap(true);
+    VirtualPortNote->resize(Width, VirtualPortNote->heightForWidth(Width));
+
+    connect(PortCombo, &QComboBox::activated, this, [this] { PortComboChange(); });
+    connect(ReferenceNoteBox, &QSpinBox::valueChanged, this, [this] { ReferenceNoteChange(); });
+    connect(MpeBox, &QCheckBox::toggled, this, [this] { MpeBoxClick(); });
+}
+
+QString TMidiSettingsTab::NoteName(int note) {
+    static const char* const names[] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                        "F#", "G",  "G#", "A",  "A#", "B"};
+    return QString::fromLatin1(names[note % 12]) + QString::number(note / 12 - 1);
+}
+
+void TMidiSettingsTab::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    ShowPorts(); // devices come and go while the program runs
+}
+
+void TMidiSettingsTab::ShowPorts() {
+    const QSignalBlocker block(PortCombo);
+    PortCombo->clear();
+    PortCombo->addItem(NoPort);
+    const std::string& chosen = instrument_.Settings().MidiInput;
+    std::vector<std::string> ports = owner_.Ports ? owner_.Ports() : std::vector<std::string>{};
+    // A chosen port that is not plugged in now stays the choice.
+    if (!chosen.empty() && std::find(ports.begin(), ports.end(), chosen) == ports.end()) {
+        ports.push_back(chosen);
+    }
+    for (const std::string& p : ports) {
+        PortCombo->addItem(QString::fromStdString(p));
+        if (p == chosen) {
+            PortCombo->setCurrentIndex(PortCombo->count() - 1);
+        }
+    }
+    if (chosen.empty()) {
+        PortCombo->setCurrentIndex(0);
+    }
+}
+
+void TMidiSettingsTab::ShowInstrumentSettings() {
+    const TVarkoSettings& s = instrument_.Settings();
+    {
+        const QSignalBlocker b0(ReferenceNoteBox);
+        const QSignalBlocker b1(MpeBox);
+        ReferenceNoteBox->setValue(s.ReferenceNote);
+        MpeBox->setChecked(s.MPE);
+    }
+    ReferenceNoteName->setText(NoteName(ReferenceNoteBox->value()));
+    ShowPorts();
+}
+
+void TMidiSettingsTab::PortComboChange() {
+    const std::string name =
+        PortCombo->currentIndex() <= 0 ? std::string() : PortCombo->currentText().toStdString();
+    const bool open = owner_.OpenPort && owner_.OpenPort(name);
+    instrument_.SetMidiInput(open ? name : std::string());
+    if (!open && !name.empty()) {
+        const QSignalBlocker block(PortCombo);
+        PortCombo->setCurrentIndex(0); // it could not be opened
+    }
+}
+
+void TMidiSettingsTab::ReferenceNoteChange() {
+    instrument_.SetReferenceNote(ReferenceNoteBox->value());
+    ReferenceNoteName->setText(NoteName(ReferenceNoteBox->value()));
+}
+
+void TMidiSettingsTab::MpeBoxClick() {
+    instrument_.SetMpe(MpeBox->isChecked());
+}
+
+} // namespace varko

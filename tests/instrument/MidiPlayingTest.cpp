@@ -1,0 +1,238 @@
+// MIDI playing against tones that remember what was written: which note plays which tone,
+// what a strike, a finger's pressure, slide and bend and the wheel do, and that no message,
+// however broken, leaves a tone pressed.
+#include "instrument/MidiPlaying.h"
+
+#include "FakeTones.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace varko;
+
+namespace {
+
+using test::FakeTones;
+
+struct Midi : ::testing::Test {
+    FakeTones tones{37}; // 12 equal steps repeated an octave down and up: the 1/1 is tone 12
+    TMidiPlaying midi{tones};
+    double now = 0.0;
+    void SetUp() override {
+        midi.ReplaceBank(12, [] {});
+    }
+    void Send(std::vector<uint8_t> m, int source = 0) {
+        midi.Message(source, m.data(), m.size(), now);
+    }
+    void On(int note, int velocity = 127, int channel = 0) {
+        Send({static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(note),
+              static_cast<uint8_t>(velocity)});
+    }
+    void Off(int note, int channel = 0) {
+        Send({static_cast<uint8_t>(0x80 | channel), static_cast<uint8_t>(note), 64});
+    }
+    // Ticks every 5 ms for the given time, as the input thread does.
+    void Pass(double seconds) {
+        const double end = now + seconds;
+        while (now + 1e-9 < end) {
+            now += TMidiPlaying::TickSeconds;
+            midi.Tick(now);
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(Midi, NotesCountStepsFromTheReferenceNoteAlongTheToneList) {
+    On(60);
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 1.0f); // the scale's 1/1
+    On(61, 64);
+    EXPECT_FLOAT_EQ(tones.Pressure[13], 64.0f / 127.0f);
+    On(48);
+    EXPECT_GT(tones.Pressure[0], 0.0f); // the lowest tone
+    On(84);
+    EXPECT_GT(tones.Pressure[36], 0.0f); // the highest
+    EXPECT_EQ(midi.HeldNotes(), 4);
+    // Outside the list: no tone, and nothing held that could stick.
+    On(47);
+    On(85);
+    EXPECT_EQ(midi.HeldNotes(), 4);
+    midi.SetReferenceNote(72);
+    On(72, 100, 1);
+    EXPECT_EQ(midi.HeldNotes(), 5);
+    On(59, 100, 1); // tone -1 now
+    EXPECT_EQ(midi.HeldNotes(), 5);
+}
+
+TEST_F(Midi, AKeyStrikesWithABurstThatDiesWithin30Milliseconds) {
+    On(60, 100);
+    EXPECT_FLOAT_EQ(tones.Speed[12], TMidiPlaying::StrikeSpeed);
+    EXPECT_FLOAT_EQ(tones.Strike[12], 0.5f); // no slide yet: the middle of the bar
+    float last = tones.Speed[12];
+    for (int i = 0; i < 5; ++i) {
+        Pass(0.005);
+        EXPECT_LT(tones.Speed[12], last); // falling
+        EXPECT_GT(tones.Speed[12], 0.0f);
+        last = tones.Speed[12];
+    }
+    Pass(0.005);
+    EXPECT_EQ(tones.Speed[12], 0.0f); // 30 ms: the bar rings, the key still presses it
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 100.0f / 127.0f);
+    EXPECT_LT(midi.Tick(now + 0.005), 0.0); // nothing moves: no more ticks wanted
+    // The same key again strikes again, even at the speed it had.
+    On(60, 100);
+    EXPECT_FLOAT_EQ(tones.Speed[12], TMidiPlaying::StrikeSpeed);
+    Send({0x90, 60, 100});
+    EXPECT_NE(tones.Speed[12], TMidiPlaying::StrikeSpeed); // written anew, one step smaller
+    EXPECT_GT(tones.Speed[12], 0.49f);
+}
+
+TEST_F(Midi, ReleaseAndVelocityZeroLetTheToneRingOut) {
+    On(60);
+    On(62);
+    Off(60);
+    EXPECT_EQ(tones.Pressure[12], 0.0f);
+    Send({0x90, 62, 0});
+    EXPECT_EQ(tones.Pressure[14], 0.0f);
+    EXPECT_EQ(midi.HeldNotes(), 0);
+    Off(70); // never struck: nothing happens
+    EXPECT_EQ(midi.HeldNotes(), 0);
+}
+
+TEST_F(Midi, FingerPressureFollowsOnceTheStrikeIsOver) {
+    On(60, 100, 1);
+    // Controllers send a light first pressure right after the note-on: it must not cut the
+    // strike short.
+    Send({0xD1, 10});
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 100.0f / 127.0f);
+    Pass(0.035);
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 10.0f / 127.0f);
+    Send({0xD1, 90});
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 90.0f / 127.0f);
+    // Pressing harder moves the finger: the bar is bowed at the next tick.
+    EXPECT_GT(midi.Tick(now), 0.0);
+    EXPECT_NEAR(tones.Speed[12], 80.0f / 127.0f, 1e-6);
+    Pass(0.005);
+    EXPECT_EQ(tones.Speed[12], 0.0f); // resting again
+    // Polyphonic aftertouch presses one note.
+    On(64, 100, 1);
+    Pass(0.035);
+    Send({0xA1, 64, 20});
+    EXPECT_FLOAT_EQ(tones.Pressure[16], 20.0f / 127.0f);
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 90.0f / 127.0f);
+}
+
+TEST_F(Midi, MpeMemberChannelsAreTheirOwnFingersAndChannelOneReachesAll) {
+    On(60, 100, 1);
+    On(64, 100, 2);
+    Pass(0.035);
+    Send({0xD1, 30});
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 30.0f / 127.0f);
+    EXPECT_FLOAT_EQ(tones.Pressure[16], 100.0f / 127.0f); // the other finger
+    Send({0xB2, 74, 127});
+    EXPECT_FLOAT_EQ(tones.Strike[16], 1.0f);
+    EXPECT_FLOAT_EQ(tones.Strike[12], 0.5f);
+    Send({0xD0, 50}); // the manager channel
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 50.0f / 127.0f);
+    EXPECT_FLOAT_EQ(tones.Pressure[16], 50.0f / 127.0f);
+    // Plain MIDI: channel 1 is a channel like the others.
+    midi.SetMpe(false);
+    Send({0xD0, 70});
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 50.0f / 127.0f);
+    Send({0xB0, 123, 0});
+    EXPECT_EQ(midi.HeldNotes(), 2);
+    midi.SetMpe(true);
+    Send({0xB0, 123, 0}); // all notes off, zone-wide
+    EXPECT_EQ(midi.HeldNotes(), 0);
+}
+
+TEST_F(Midi, SlideSetsThePositionAndSlideOrBendMovementBows) {
+    Send({0xB3, 74, 0}); // the finger lands at the top of the key
+    On(60, 100, 3);
+    EXPECT_EQ(tones.Strike[12], 0.0f);
+    Pass(0.035);
+    Send({0xB3, 74, 32});
+    EXPECT_FLOAT_EQ(tones.Strike[12], 32.0f / 127.0f);
+    midi.Tick(now);
+    EXPECT_NEAR(tones.Speed[12], 32.0f / 127.0f, 1e-6);
+    Pass(0.005);
+    Send({0xE3, 0x00, 0x41}); // bend up by 128 of 8192
+    midi.Tick(now);
+    EXPECT_NEAR(tones.Speed[12], 128.0f / 8192.0f * TMidiPlaying::BendMovement, 1e-6);
+}
+
+TEST_F(Midi, TheWheelBowsEveryHeldToneForAsLongAsItIsUp) {
+    On(60);
+    On(67);
+    Pass(0.035);
+    Send({0xB0, 1, 127});
+    std::vector<float> seen;
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_GT(midi.Tick(now += TMidiPlaying::TickSeconds), 0.0);
+        EXPECT_NEAR(tones.Speed[19], TMidiPlaying::WheelSpeed, 1e-6);
+        seen.push_back(tones.Speed[12]);
+    }
+    // The oscillator's envelope restarts only on a change, so the bow keeps changing by a step.
+    for (size_t i = 1; i < seen.size(); ++i) {
+        EXPECT_NE(seen[i], seen[i - 1]);
+    }
+    Send({0xB0, 1, 0});
+    midi.Tick(now += TMidiPlaying::TickSeconds);
+    EXPECT_EQ(tones.Speed[12], 0.0f);
+}
+
+TEST_F(Midi, TwoNotesOnOneToneAndThePenKeepOffAHeldTone) {
+    On(60, 100, 1);
+    On(60, 50, 2);
+    Off(60, 2);
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 100.0f / 127.0f); // still held by the other note
+    // The pen leaves a held tone's pressure alone, and presses the others.
+    IToneTarget& pen = midi.PenTones();
+    pen.SetPressure(12, 0.0f);
+    pen.SetSpeed(12, 0.25f);
+    pen.SetPressure(13, 0.5f);
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 100.0f / 127.0f);
+    EXPECT_EQ(tones.Speed[12], 0.25f);
+    EXPECT_EQ(tones.Pressure[13], 0.5f);
+    Off(60, 1);
+    EXPECT_EQ(tones.Pressure[12], 0.0f);
+    pen.SetPressure(12, 0.5f);
+    EXPECT_EQ(tones.Pressure[12], 0.5f);
+}
+
+TEST_F(Midi, BrokenMessagesAndLostSendersLeaveNoTonePressed) {
+    Send({0x90, 0xC8, 100});  // a "note above 127": a broken message, ignored
+    Send({0x90, 60});         // cut short
+    Send({0x90, 60, 100, 0}); // too long
+    Send({0x3C, 100});        // no status
+    Send({0xF0, 0x7E, 0xF7}); // system exclusive
+    EXPECT_EQ(midi.HeldNotes(), 0);
+    On(60);
+    Send({0x90, 62, 100}, 1);
+    midi.ReleaseSource(0); // the port went away
+    EXPECT_EQ(tones.Pressure[12], 0.0f);
+    EXPECT_GT(tones.Pressure[14], 0.0f);
+    midi.Message(7, nullptr, 0, 0.0); // no such source
+    std::vector<uint8_t> on = {0x90, 62, 100};
+    midi.Message(9, on.data(), on.size(), 0.0);
+    EXPECT_EQ(midi.HeldNotes(), 1);
+    midi.ReleaseAll();
+    EXPECT_EQ(tones.Pressure[14], 0.0f);
+    // A new bank forgets the notes: their note-offs then change nothing. A rebuild may start
+    // another within it (the engine does when the device changed its period meanwhile).
+    On(60);
+    midi.ReplaceBank(-1, [&] { midi.ReplaceBank(-1, [] {}); });
+    EXPECT_EQ(midi.HeldNotes(), 0);
+    On(60); // no scale: no tone
+    EXPECT_EQ(midi.HeldNotes(), 0);
+}
+
+TEST_F(Midi, PressureIsShownAsItIsGiven) {
+    std::vector<float> shown;
+    midi.OnPressure = [&](float p) { shown.push_back(p); };
+    On(60, 127);
+    Off(60);
+    EXPECT_EQ(shown, (std::vector<float>{1.0f, 0.0f}));
+}

@@ -1,0 +1,335 @@
+// MIDI end to end: a JACK server of the test's own, the instrument playing into it through the
+// JACK driver, Varko's MIDI input as the window opens it, and a test client that plays notes
+// into Varko's ports and records what reaches the server's playback ports. The same through
+// the ALSA sequencer where the machine has one.
+#include "JackMidiClient.h"
+#include "audio/AsioHost.h"
+#include "audio/JackServer.h"
+#include "instrument/Instrument.h"
+#include "midi/MidiInput.h"
+
+#include <alsa/asoundlib.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <numbers>
+
+namespace varko::test {
+namespace {
+
+constexpr unsigned kRate = 48000;
+constexpr unsigned kPeriod = 256;
+constexpr double kLow = 200.0;                        // note 60: the scale's 1/1, tone 0
+const double kHigh = 200.0 * std::pow(2.0, 7 / 12.0); // note 67, tone 7
+const std::string Scale = std::string(VARKO_EXAMPLES_DIR) + "/scales/12-equal.scl";
+const std::string VarkoPort = "^Varko(-[0-9]+)?:Varko$"; // the virtual port, as JACK names it
+
+using Messages = std::vector<std::vector<uint8_t>>;
+
+// Magnitude at f over n frames from `from`, Hann-windowed (Goertzel).
+double Magnitude(const std::vector<float>& x, size_t from, size_t n, double f) {
+    const double c = 2 * std::cos(2 * std::numbers::pi * f / kRate);
+    double s1 = 0, s2 = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / n);
+        const double s0 = w * x.at(from + i) + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return std::sqrt(s1 * s1 + s2 * s2 - c * s1 * s2);
+}
+
+double Rms(const std::vector<float>& x, size_t from, size_t n) {
+    double s = 0;
+    for (size_t i = from; i < from + n; ++i) {
+        s += double{x.at(i)} * x.at(i);
+    }
+    return std::sqrt(s / static_cast<double>(n));
+}
+
+// The bar's own delay: its wave leaves the delay line one period of the tone after it entered,
+// and the strike envelope's first sample is 0.
+long WaveDelay(int note) {
+    return std::lround(kRate / (kLow * std::pow(2.0, (note - 60) / 12.0))) + 1;
+}
+
+// The latest onset allowed: the bar excited within two periods of the note-on, and heard a
+// wave's round trip later.
+long ExcitedWithin(int note) {
+    return 2 * static_cast<long>(kPeriod) + WaveDelay(note);
+}
+
+class MidiEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Server.Start()) << "jackd did not start";
+        Instrument.AttachHost(std::make_unique<TASIOHost>(), [this](std::function<void()> job) {
+            std::lock_guard lock(QueueMutex);
+            Queue.push_back(std::move(job));
+        });
+        const auto& list = Instrument.DriverList();
+        const auto jack = std::find(list.begin(), list.end(), "JACK: system");
+        ASSERT_NE(jack, list.end()) << "no JACK driver listed";
+        Instrument.SelectDriver(static_cast<int>(jack - list.begin()));
+        ASSERT_TRUE(Instrument.Running());
+        // The fundamental alone, so that each note is one peak; seeded noise.
+        Instrument.ModeLimit = 1;
+        Instrument.Seed = 1;
+        Instrument.OpenScale(Scale);
+        ASSERT_EQ(Instrument.Engine().Oscillators.size(), 13u);
+
+        TMidiPlaying& midi = Instrument.Midi();
+        Input = std::make_unique<TMidiInput>("Varko");
+        Input->OnMessage = [&midi](TMidiSource s, const TMidiMessage& m, double t) {
+            midi.Message(static_cast<int>(s), m.Bytes.data(), m.Size, t);
+        };
+        Input->OnTick = [&midi](double t) { return midi.Tick(t); };
+        Input->OnSourceLost = [&midi](TMidiSource s) { midi.ReleaseSource(static_cast<int>(s)); };
+        Opened = Input->Start();
+    }
+    void TearDown() override {
+        // The input first (nothing plays after it), then the engine, then the server.
+        Keys.reset();
+        Input.reset();
+        Instrument.ReleaseEngine();
+        Server.Stop();
+    }
+
+    // Runs the jobs the host posts for this (the owner's) thread while waiting for cond.
+    bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            std::deque<std::function<void()>> jobs;
+            {
+                std::lock_guard lock(QueueMutex);
+                jobs.swap(Queue);
+            }
+            for (auto& job : jobs) {
+                job();
+            }
+            if (cond()) {
+                return true;
+            }
+            if (std::chrono::steady_clock::now() > end) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    // The keyboard: connected to Varko's virtual port and listening to its sound.
+    void ConnectKeys() {
+        if (!Keys) {
+            Keys = std::make_unique<TJackMidiClient>("VarkoTestKeys", kRate * 4);
+            ASSERT_TRUE(Keys->Ok());
+            ASSERT_EQ(Keys->ConnectMidiTo(VarkoPort), 1) << "Varko's virtual port is missing";
+        }
+        ASSERT_TRUE(WaitFor([&] { return Keys->ListenToPlayback() == 2; }, std::chrono::seconds(5)))
+            << "Varko's sound does not reach the playback ports";
+    }
+    float Pressure(size_t tone) {
+        return Instrument.Engine().Oscillators.at(tone)->Pressure.load();
+    }
+    // Plays the messages from silence and returns the frames from the note-on to the first
+    // sample that is not zero (or -1 when nothing sounds within a second).
+    long Onset(const Messages& notes) {
+        Keys->Record();
+        const jack_nframes_t sent = Keys->Send(notes);
+        EXPECT_TRUE(Keys->WaitRecorded(kRate, std::chrono::seconds(5)));
+        for (size_t i = 0; i < Keys->Recorded(); ++i) {
+            if (Keys->Left[i] != 0.0f || Keys->Right[i] != 0.0f) {
+                return static_cast<long>(Keys->RecordStart() + i) - static_cast<long>(sent);
+            }
+        }
+        return -1;
+    }
+
+    TJackServer Server{"varko_midi_" + std::to_string(getpid()), kRate, kPeriod};
+    TInstrument Instrument;
+    std::unique_ptr<TMidiInput> Input;
+    std::vector<std::string> Opened;
+    std::unique_ptr<TJackMidiClient> Keys;
+    std::mutex QueueMutex;
+    std::deque<std::function<void()>> Queue;
+};
+
+TEST_F(MidiEndToEnd, NotesSoundAtTheirPitchesAndRingOut) {
+    EXPECT_NE(std::find(Opened.begin(), Opened.end(), "JACK: Varko"), Opened.end());
+    ASSERT_NO_FATAL_FAILURE(ConnectKeys());
+
+    // A note outside the tone list (13 tones from note 60): nothing sounds.
+    Keys->Record();
+    Keys->Send({{0x90, 73, 127}});
+    ASSERT_TRUE(Keys->WaitRecorded(kRate / 2, std::chrono::seconds(5)));
+    for (size_t i = 0; i < Keys->Recorded(); ++i) {
+        ASSERT_EQ(Keys->Left[i], 0.0f) << "frame " << i;
+    }
+    EXPECT_EQ(Instrument.Midi().HeldNotes(), 0);
+
+    // Two notes held: two peaks, and nothing between them.
+    const long latency = Onset({{0x90, 60, 110}, {0x90, 67, 110}});
+    ASSERT_GE(latency, 0) << "the notes did not sound";
+    std::printf("note-on to onset: %ld frames (%.2f periods of %u frames at %u Hz)\n", latency,
+                static_cast<double>(latency) / kPeriod, kPeriod, kRate);
+    EXPECT_LE(latency, ExcitedWithin(60));
+    const size_t from = kRate / 5, n = kRate / 2;
+    const double low = Magnitude(Keys->Left, from, n, kLow);
+    const double high = Magnitude(Keys->Left, from, n, kHigh);
+    const double between = Magnitude(Keys->Left, from, n, 250.0);
+    std::printf("200 Hz %.3f, 299.7 Hz %.3f, 250 Hz %.4f\n", low, high, between);
+    EXPECT_GT(low, 20 * between);
+    EXPECT_GT(high, 20 * between);
+    EXPECT_GT(Pressure(0), 0.0f);
+    EXPECT_GT(Pressure(7), 0.0f);
+
+    // Released: no pressure, and the bars ring on.
+    const double held = Rms(Keys->Left, kRate - kRate / 5, kRate / 5);
+    Keys->Record();
+    Keys->Send({{0x80, 60, 0}, {0x90, 67, 0}});
+    ASSERT_TRUE(Keys->WaitRecorded(kRate / 2, std::chrono::seconds(5)));
+    ASSERT_TRUE(WaitFor([&] { return Pressure(0) == 0.0f && Pressure(7) == 0.0f; },
+                        std::chrono::seconds(1)));
+    const double ringing = Rms(Keys->Left, kRate / 4, kRate / 5);
+    std::printf("rms held %.4f, 0.25 s after the release %.4f\n", held, ringing);
+    EXPECT_GT(ringing, 0.25 * held);
+}
+
+TEST_F(MidiEndToEnd, TheBarsAreExcitedWithinTwoPeriodsOfTheNoteOn) {
+    ASSERT_NO_FATAL_FAILURE(ConnectKeys());
+    long shortest = 1 << 30, longest = 0, excitedLongest = 0;
+    for (int note = 60; note < 73; note += 2) {
+        // A new bank is silent again: each onset is measured from silence.
+        Instrument.Midi().ReleaseAll();
+        Instrument.Apply();
+        ASSERT_NO_FATAL_FAILURE(ConnectKeys());
+        const long latency = Onset({{0x90, static_cast<uint8_t>(note), 100}});
+        ASSERT_GE(latency, 0) << "note " << note << " did not sound";
+        EXPECT_LE(latency, ExcitedWithin(note)) << "note " << note;
+        shortest = std::min(shortest, latency);
+        longest = std::max(longest, latency);
+        excitedLongest = std::max(excitedLongest, latency - WaveDelay(note));
+    }
+    std::printf("note-on to onset over 7 notes: %ld to %ld frames; the bars excited at most %ld "
+                "frames (%.2f periods of %u) after the note-on\n",
+                shortest, longest, excitedLongest, static_cast<double>(excitedLongest) / kPeriod,
+                kPeriod);
+}
+
+TEST_F(MidiEndToEnd, BadMidiAndVanishingSendersLeaveNoToneHeld) {
+    ASSERT_NO_FATAL_FAILURE(ConnectKeys());
+    // Running status across a system exclusive message, then a note-on of velocity 0.
+    Keys->Send({{0x90, 60, 100}, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}, {60, 0}});
+    Keys->Send({{0x90, 62, 100}});
+    ASSERT_TRUE(WaitFor([&] { return Pressure(2) > 0.0f; }, std::chrono::seconds(1)));
+    EXPECT_EQ(Pressure(0), 0.0f);
+    Keys->Send({{0x90, 62, 0}});
+    ASSERT_TRUE(
+        WaitFor([&] { return Instrument.Midi().HeldNotes() == 0; }, std::chrono::seconds(1)));
+
+    // The chosen port, unplugged while a note is held.
+    TJackMidiClient pad("VarkoTestPad", 16);
+    ASSERT_TRUE(pad.Ok());
+    const std::string name = "JACK: " + pad.PortName();
+    const auto ports = Input->Ports();
+    ASSERT_NE(std::find(ports.begin(), ports.end(), name), ports.end()) << name;
+    ASSERT_TRUE(Input->OpenPort(name));
+    EXPECT_EQ(Input->OpenPortName(), name);
+    pad.Send({{0x91, 64, 100}});
+    ASSERT_TRUE(WaitFor([&] { return Pressure(4) > 0.0f; }, std::chrono::seconds(1)));
+    // Another choice in the dialog: the old port's note cannot be released by it any more.
+    EXPECT_FALSE(Input->OpenPort(""));
+    EXPECT_TRUE(WaitFor([&] { return Pressure(4) == 0.0f; }, std::chrono::seconds(1)))
+        << "the note of the port left stayed held";
+    ASSERT_TRUE(Input->OpenPort(name));
+    pad.Send({{0x91, 64, 100}});
+    ASSERT_TRUE(WaitFor([&] { return Pressure(4) > 0.0f; }, std::chrono::seconds(1)));
+    pad.RemoveMidiPort();
+    EXPECT_TRUE(WaitFor([&] { return Pressure(4) == 0.0f; }, std::chrono::seconds(3)))
+        << "the unplugged port's note stayed held";
+
+    // A program playing through the virtual port goes away with a note held.
+    Keys->Send({{0x90, 65, 100}});
+    ASSERT_TRUE(WaitFor([&] { return Pressure(5) > 0.0f; }, std::chrono::seconds(1)));
+    Keys.reset();
+    EXPECT_TRUE(WaitFor([&] { return Pressure(5) == 0.0f; }, std::chrono::seconds(3)))
+        << "the departed program's note stayed held";
+    EXPECT_EQ(Instrument.Midi().HeldNotes(), 0);
+}
+
+TEST_F(MidiEndToEnd, AServerThatDiesTakesItsNotesAlong) {
+    ASSERT_NO_FATAL_FAILURE(ConnectKeys());
+    Keys->Send({{0x90, 64, 100}});
+    ASSERT_TRUE(WaitFor([&] { return Pressure(4) > 0.0f; }, std::chrono::seconds(1)));
+    Server.Kill(SIGKILL);
+    EXPECT_TRUE(WaitFor([&] { return Pressure(4) == 0.0f; }, std::chrono::seconds(3)))
+        << "the note stayed held after the server died";
+    Keys.reset();
+    // A killed server keeps its place in JACK's registry of servers (eight at most) until one
+    // of its name starts and stops cleanly: the test's TearDown stops this one.
+    ASSERT_TRUE(Server.Start());
+}
+
+// The ALSA sequencer: a client of the test's own sends to Varko's virtual port.
+TEST_F(MidiEndToEnd, AlsaSequencerClientPlaysThroughTheVirtualPort) {
+    if (!std::filesystem::exists("/dev/snd/seq")) {
+        GTEST_SKIP() << "this machine has no ALSA sequencer (/dev/snd/seq): the ALSA path is "
+                        "not tested here";
+    }
+    ASSERT_NE(std::find(Opened.begin(), Opened.end(), "ALSA: Varko"), Opened.end());
+    snd_seq_t* seq = nullptr;
+    ASSERT_EQ(snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0), 0);
+    snd_seq_set_client_name(seq, "VarkoTestSeq");
+    const int port =
+        snd_seq_create_simple_port(seq, "out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC);
+    ASSERT_GE(port, 0);
+    // Varko's client and its virtual port, found by name.
+    int varko = -1, varkoPort = -1;
+    snd_seq_client_info_t* client = nullptr;
+    snd_seq_port_info_t* info = nullptr;
+    snd_seq_client_info_alloca(&client);
+    snd_seq_port_info_alloca(&info);
+    snd_seq_client_info_set_client(client, -1);
+    while (varko < 0 && snd_seq_query_next_client(seq, client) >= 0) {
+        if (std::string(snd_seq_client_info_get_name(client)) != "Varko") {
+            continue;
+        }
+        snd_seq_port_info_set_client(info, snd_seq_client_info_get_client(client));
+        snd_seq_port_info_set_port(info, -1);
+        while (snd_seq_query_next_port(seq, info) >= 0) {
+            if (std::string(snd_seq_port_info_get_name(info)) == "Varko") {
+                varko = snd_seq_client_info_get_client(client);
+                varkoPort = snd_seq_port_info_get_port(info);
+            }
+        }
+    }
+    ASSERT_GE(varko, 0) << "Varko's ALSA port is missing";
+    ASSERT_EQ(snd_seq_connect_to(seq, port, varko, varkoPort), 0);
+    auto send = [&](int note, int velocity) {
+        snd_seq_event_t ev;
+        snd_seq_ev_clear(&ev);
+        snd_seq_ev_set_source(&ev, port);
+        snd_seq_ev_set_subs(&ev);
+        snd_seq_ev_set_direct(&ev);
+        snd_seq_ev_set_noteon(&ev, 0, note, velocity);
+        snd_seq_event_output_direct(seq, &ev);
+    };
+    ASSERT_NO_FATAL_FAILURE(ConnectKeys());
+    Keys->Record();
+    send(60, 110);
+    ASSERT_TRUE(WaitFor([&] { return Pressure(0) > 0.0f; }, std::chrono::seconds(1)));
+    ASSERT_TRUE(Keys->WaitRecorded(kRate, std::chrono::seconds(5)));
+    EXPECT_GT(Magnitude(Keys->Left, kRate / 2, kRate / 2, kLow),
+              20 * Magnitude(Keys->Left, kRate / 2, kRate / 2, 250.0));
+    send(60, 0);
+    EXPECT_TRUE(WaitFor([&] { return Pressure(0) == 0.0f; }, std::chrono::seconds(1)));
+    snd_seq_close(seq);
+}
+
+} // namespace
+} // namespace varko::test
