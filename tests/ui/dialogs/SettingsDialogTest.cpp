@@ -31,10 +31,10 @@ TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
     TSettingsRig rig;
     TSettingsDialog& f = *rig.Form;
     EXPECT_EQ(f.windowTitle(), "Settings");
-    EXPECT_EQ(f.size(), QSize(368, 232));
+    EXPECT_EQ(f.size(), QSize(368, 256));
     EXPECT_FALSE(f.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_EQ(f.font().pointSize(), 8);
-    EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 217));
+    EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 241));
     ASSERT_EQ(f.Tabs->count(), 3);
     EXPECT_EQ(f.Tabs->tabText(0), "Sound");
     EXPECT_EQ(f.Tabs->tabText(1), "Input");
@@ -68,6 +68,8 @@ TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
     EXPECT_EQ(f.MousePressureBox->text(), "Apply pressure with the left mouse button.");
     EXPECT_EQ(f.MousePressureInfo->toolTip(), "Turning this on disables pressure sensitivity.");
     EXPECT_GE(f.MousePressureInfo->x(), f.MousePressureBox->geometry().right());
+    EXPECT_FALSE(f.MouseGlideBox->isChecked());
+    EXPECT_EQ(f.MouseGlideBox->text(), "Mouse drag plays every bar it crosses");
 
     EXPECT_TRUE(f.ColoredBarsBox->isChecked());
     EXPECT_TRUE(f.FrequencyLabelsBox->isChecked());
