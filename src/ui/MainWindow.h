@@ -7,6 +7,8 @@
 
 #include "instrument/Instrument.h"
 
+#include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -25,6 +27,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QSlider;
 class QTimer;
 class QUrl;
@@ -42,6 +45,7 @@ class TTablet;
 class TTabletEventSource;
 class TToneZone;
 class TUpDown;
+class TUserGuideWindow;
 
 class TMainWindow : public QWidget {
     Q_OBJECT
@@ -51,15 +55,25 @@ public:
     ~TMainWindow() override;
 
     // What the platform does, replaceable so that tests run without a person at the screen.
-    static std::function<int(QDialog&)> ExecModal;   // shows a window modally
-    static std::function<void(int)> Halt;            // ends the process at once
-    static std::function<void(const QUrl&)> OpenUrl; // the desktop's default handler
-    static std::function<uint32_t()> TickCount;      // milliseconds, wraps
+    static std::function<int(QDialog&)> ExecModal; // shows a window modally
+    static std::function<void(int)> Halt;          // ends the process at once
+    // The desktop's default handler; false when nothing could open the address.
+    static std::function<bool(const QUrl&)> OpenUrl;
+    static std::function<uint32_t()> TickCount; // milliseconds, wraps
     static std::function<std::unique_ptr<IAudioHost>()> CreateHost;
     static std::function<void(TTabletEventSource&)> ProbeTablet; // after Qt's own probe
     static std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator; // none: the real one
 
     bool Halted = false; // start-up ended the program, or a crash did
+
+    // The size the window opens at where the screen has room, and the smallest it can be made
+    // (both less where the screen is smaller).
+    static constexpr QSize DesignSize{790, 701};
+    static constexpr QSize MinimumSize{680, 480};
+    static constexpr int ParametersWidth = 241;
+
+    // Fits the window to its screen and centres it there (the program's first show).
+    void ShowOnScreen();
 
     TInstrument Instrument;
     TPlaying& Playing() { return Instrument.Playing(); }
@@ -89,6 +103,7 @@ public:
     TToneZone* ToneZone = nullptr;
 
     QWidget* ParametersPanel = nullptr;
+    QScrollArea* ParametersScroll = nullptr; // the settings above the faders
     TLinkLabel* CloseParametersLink = nullptr;
     QLineEdit* InitialFrequencyEdit = nullptr;
     QLabel* NoSoundWarning = nullptr;
@@ -165,6 +180,8 @@ public:
     void HelpBtnClick();
     void AboutMenuItemClick();
     void HelpMenuItemClick();
+    // The guide in a window of the program's own (F1 without a web browser).
+    TUserGuideWindow* UserGuideWindow() const { return guideWindow_; }
     void GetScaleFilesMenuItemClick();
     void InternalObjectClick();
     void ExternalObjectClick();
@@ -198,12 +215,15 @@ private:
     void DrawPressurePanel(QPainter& painter);
     void ShowStoppedWarning(const char* first, const char* second);
     void ShowAudioStopped();
-    QString ChooseFile(const char* title, const char* filter);
+    QString ChooseFile(const char* title, const char* filter, const QString& folder);
     TEndType CheckedEndType() const;
 
     bool closed_ = false;
     bool crashing_ = false;
-    std::string shownScaleText_; // the scale lines the contents box shows
+    QByteArray normalGeometry_; // the bordered window's place while F11 shows it full size
+    QString lastScaleFolder_;   // where the next Open Scale starts
+    TUserGuideWindow* guideWindow_ = nullptr; // the guide when no web browser shows it
+    std::string shownScaleText_;              // the scale lines the contents box shows
 };
 
 } // namespace varko

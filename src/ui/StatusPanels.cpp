@@ -13,17 +13,49 @@ void TStatusPanels::SetText(int panel, const QString& text) {
     QString& t = Texts.at(static_cast<size_t>(panel));
     if (t != text) {
         t = text;
-        update();
+        LayOut();
     }
+}
+
+void TStatusPanels::LayOut() {
+    const QFontMetrics fm(font());
+    // A panel's frame and the text's margins (see TextRect).
+    auto holding = [&](int panel, int least) {
+        return std::max(least, fm.horizontalAdvance(Texts.at(static_cast<size_t>(panel))) + 8);
+    };
+    const int input = holding(0, 150);
+    const int audio = holding(4, 70);
+    const int shared = std::max((width() - input - 115 - audio) / 2, 0);
+    Widths = {input, 115, shared, shared, audio};
+    update();
+}
+
+void TStatusPanels::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayOut();
+}
+
+QRect TStatusPanels::PanelRect(int panel) const {
+    int x = 0;
+    for (int i = 0; i < panel; ++i) {
+        x += Widths.at(static_cast<size_t>(i));
+    }
+    // The last panel takes what is left.
+    const int w = panel + 1 == static_cast<int>(Texts.size())
+                      ? width() - x
+                      : Widths.at(static_cast<size_t>(panel));
+    return {x, 1, std::max(w - 2, 0), height() - 2};
+}
+
+QRect TStatusPanels::TextRect(int panel) const {
+    return PanelRect(panel).adjusted(3, 0, -2, 0);
 }
 
 void TStatusPanels::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), palette().window());
-    int x = 0;
-    for (size_t i = 0; i < Texts.size(); ++i) {
-        const int w = i + 1 == Texts.size() ? std::max(width() - x, 0) : Widths[i];
-        const QRect r(x, 1, std::max(w - 2, 0), height() - 2);
+    for (int i = 0; i < static_cast<int>(Texts.size()); ++i) {
+        const QRect r = PanelRect(i);
         p.setPen(palette().color(QPalette::Mid));
         p.drawRect(r.adjusted(0, 0, -1, -1));
         if (i == 1) {
@@ -34,10 +66,9 @@ void TStatusPanels::paintEvent(QPaintEvent*) {
             }
         } else {
             p.setPen(palette().color(QPalette::WindowText));
-            p.drawText(r.adjusted(3, 0, -2, 0),
-                       Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, Texts[i]);
+            p.drawText(TextRect(i), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                       Texts.at(static_cast<size_t>(i)));
         }
-        x += w;
     }
 }
 

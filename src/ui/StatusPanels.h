@@ -17,12 +17,20 @@ public:
     std::array<QString, 5> Texts;
     std::array<int, 5> Widths{150, 115, 100, 100, 70};
     QString Text(int panel) const { return Texts.at(static_cast<size_t>(panel)); }
+    // Sets a text; the panels are laid out anew for it.
     void SetText(int panel, const QString& text);
+    // Panels 0, 1 and 4 keep their design widths (150, 115, 70) and grow to hold their whole
+    // texts; panels 2 and 3 share what is left.
+    void LayOut();
+    // Where a panel lies, and where its text goes, in the bar's coordinates.
+    QRect PanelRect(int panel) const;
+    QRect TextRect(int panel) const;
     // Paints the owner-drawn panel 1 (the pressure display).
     std::function<void(QPainter&)> OnDrawPanel;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 };
 
 } // namespace varko

@@ -1,0 +1,315 @@
+// The window as a player sees it on a real X display (Xvfb), at the scale factor the test runs
+// with (QT_SCALE_FACTOR): the notices at start-up, then the window at its minimum and at a large
+// size with both side panels open, 37 bars and a bar held. Every check measures what is on the
+// screen; the screenshots stay in the build tree (VARKO_SCREENSHOTS).
+#include "engine/NullHost.h"
+#include "ui/ClipLed.h"
+#include "ui/ImageButton.h"
+#include "ui/MainWindow.h"
+#include "ui/StatusPanels.h"
+#include "ui/ToneZone.h"
+#include "ui/VarkoApplication.h"
+#include "ui/dialogs/AboutBox.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <vector>
+
+using namespace varko;
+
+namespace {
+
+QString ScaleTag() {
+    const QByteArray s = qgetenv("QT_SCALE_FACTOR");
+    return QStringLiteral("x") + (s.isEmpty() ? QStringLiteral("1") : QString::fromLatin1(s));
+}
+
+// The whole screen as the player sees it, kept as build/screenshots/<name>-x<scale>.png.
+QImage Screenshot(const QString& name) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QImage shot = screen->grabWindow(0).toImage();
+    const QString dir = qEnvironmentVariable("VARKO_SCREENSHOTS", QDir::currentPath());
+    QDir().mkpath(dir);
+    shot.save(QDir(dir).filePath(name + QLatin1Char('-') + ScaleTag() + QStringLiteral(".png")));
+    return shot;
+}
+
+QString Describe(const QWidget* w) {
+    QString s = QString::fromLatin1(w->metaObject()->className());
+    if (!w->objectName().isEmpty()) {
+        s += QLatin1Char(' ') + w->objectName();
+    }
+    if (const auto* l = qobject_cast<const QLabel*>(w)) {
+        s += QStringLiteral(" \"") + l->text() + QLatin1Char('"');
+    } else if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        s += QStringLiteral(" \"") + b->text() + QLatin1Char('"');
+    }
+    return s;
+}
+
+// The part of the widget the player can see, in window coordinates.
+QRect SeenRect(const QWidget* w) {
+    const QRect seen = w->visibleRegion().boundingRect();
+    return QRect(w->mapTo(w->window(), seen.topLeft()), seen.size());
+}
+
+// Whole: shown, inside the window, and not clipped by a parent.
+bool WhollySeen(const QWidget* w) {
+    if (!w->isVisible() || w->visibleRegion() != QRegion(w->rect())) {
+        return false;
+    }
+    const QRect inWindow(w->mapTo(w->window(), QPoint(0, 0)), w->size());
+    return w->window()->rect().contains(inWindow);
+}
+
+// Where a widget's text is, in its own coordinates; empty for widgets without text.
+QRect TextBox(const QWidget* w) {
+    const QFontMetrics fm(w->font());
+    if (const auto* l = qobject_cast<const QLabel*>(w)) {
+        if (l->text().isEmpty() || l->textFormat() == Qt::RichText) {
+            return {};
+        }
+        const int flags = static_cast<int>(l->alignment()) | (l->wordWrap() ? Qt::TextWordWrap : 0);
+        return fm.boundingRect(l->contentsRect(), flags, l->text());
+    }
+    if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        return b->text().isEmpty() ? QRect() : b->rect();
+    }
+    return {};
+}
+
+// A button shows its whole text when it is as wide as it asks to be.
+bool TextCut(const QWidget* w) {
+    if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        return !b->text().isEmpty() && b->sizeHint().width() > b->width();
+    }
+    const QRect box = TextBox(w);
+    return !box.isEmpty() && !w->rect().contains(box);
+}
+
+bool Ancestor(const QWidget* a, const QWidget* b) {
+    for (const QWidget* p = b->parentWidget(); p != nullptr; p = p->parentWidget()) {
+        if (p == a) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct LayoutTest : ::testing::Test {
+    QTemporaryDir dir;
+    std::unique_ptr<TMainWindow> win;
+    std::vector<QString> noticesOffCentre;
+    std::string scale;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        scale = dir.filePath("et12.scl").toStdString();
+        std::ofstream f(scale);
+        f << "12-tone equal temperament\n12\n";
+        for (int i = 1; i <= 12; ++i) {
+            f << i * 100 << ".0\n";
+        }
+        TMainWindow::CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
+        TMainWindow::Halt = [](int) {};
+        // The notices are shown as the player sees them, photographed and closed.
+        TMainWindow::ExecModal = [this](QDialog& d) {
+            if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+                fd->selectFile(QString::fromStdString(scale));
+                return int(QDialog::Accepted);
+            }
+            d.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+            const QRect screen = d.screen()->availableGeometry();
+            const QPoint off = d.frameGeometry().center() - screen.center();
+            if (off.manhattanLength() > 2) {
+                noticesOffCentre.push_back(Describe(&d));
+            }
+            Screenshot(d.objectName());
+            d.hide();
+            return 0;
+        };
+    }
+    void TearDown() override { win.reset(); }
+
+    void Start() {
+        win = std::make_unique<TMainWindow>();
+        win->ShowOnScreen(); // as the program shows it
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    }
+
+    void Play37Bars() {
+        win->RepeatDownEdit->setText("1");
+        win->RepeatUpEdit->setText("1");
+        win->OpenScaleBtnClick();
+        ASSERT_EQ(win->ToneZone->ToneRatios().size(), 37u);
+        win->ParametersPanel->show();
+        win->ScaleContentsPanel->show();
+    }
+
+    void ResizeTo(QSize size) {
+        win->resize(size);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return win->size() == size; }, 5000))
+            << "asked " << size.width() << "x" << size.height() << ", got " << win->width() << "x"
+            << win->height();
+        QTest::qWait(100); // the layouts settle and paint
+    }
+
+    // What every size must show.
+    void CheckWhatThePlayerSees(const QString& name) {
+        const QRect screen = win->screen()->availableGeometry();
+        EXPECT_TRUE(screen.contains(win->frameGeometry()))
+            << "the window leaves the screen at " << name.toStdString();
+
+        for (QWidget* w : {static_cast<QWidget*>(win->ApplyParametersBtn),
+                           static_cast<QWidget*>(win->ResonanceFader),
+                           static_cast<QWidget*>(win->MasterFader)}) {
+            EXPECT_TRUE(WhollySeen(w)) << Describe(w).toStdString() << " is not wholly visible";
+        }
+        // Faders long enough to play with.
+        for (QSlider* fader : {win->ResonanceFader, win->MasterFader}) {
+            EXPECT_GE(fader->height(), 90) << Describe(fader).toStdString() << " is too short";
+        }
+
+        // Texts: whole, and no two on top of each other.
+        std::vector<std::pair<QWidget*, QRect>> boxes;
+        for (QWidget* w : win->findChildren<QWidget*>()) {
+            if (!w->isVisible() || w->window() != win.get() || w->visibleRegion().isEmpty()) {
+                continue;
+            }
+            const QRect box = TextBox(w);
+            if (box.isEmpty()) {
+                continue;
+            }
+            EXPECT_FALSE(TextCut(w)) << Describe(w).toStdString() << " is cut";
+            const QRect seen = (w->visibleRegion() & box).boundingRect();
+            if (!seen.isEmpty()) {
+                boxes.emplace_back(w, QRect(w->mapTo(win.get(), seen.topLeft()), seen.size()));
+            }
+        }
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            for (size_t j = i + 1; j < boxes.size(); ++j) {
+                QWidget* a = boxes[i].first;
+                QWidget* b = boxes[j].first;
+                if (Ancestor(a, b) || Ancestor(b, a)) {
+                    continue;
+                }
+                EXPECT_FALSE(boxes[i].second.intersects(boxes[j].second))
+                    << Describe(a).toStdString() << " overlaps " << Describe(b).toStdString();
+            }
+        }
+
+        // The meters and the toolbar's buttons.
+        const QRect meters = SeenRect(win->LeftMeter->parentWidget());
+        for (TImageButton* b : win->ToolbarPanel->findChildren<TImageButton*>()) {
+            if (b->isVisible()) {
+                EXPECT_FALSE(SeenRect(b).intersects(meters))
+                    << Describe(b).toStdString() << " lies under the meters";
+            }
+        }
+
+        // The status panels hold their whole text.
+        const QFontMetrics fm(win->StatusBar->font());
+        for (int panel : {0, 2, 3, 4}) {
+            const QString text = win->StatusText(panel);
+            EXPECT_LE(fm.horizontalAdvance(text), win->StatusBar->TextRect(panel).width())
+                << "status panel " << panel << " cuts \"" << text.toStdString() << "\"";
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(LayoutTest, MinimumAndLargeWindow) {
+    Start();
+    EXPECT_TRUE(noticesOffCentre.empty()) << noticesOffCentre.front().toStdString();
+    const QRect screen = win->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(win->frameGeometry())) << "the window opens beyond the screen";
+    EXPECT_LE((win->frameGeometry().center() - screen.center()).manhattanLength(), 2)
+        << "the window opens off centre";
+    Play37Bars();
+
+    // On a dense screen the toolbar's pictures have pixels of their own, not doubled ones.
+    const qreal ratio = win->devicePixelRatio();
+    if (ratio >= 2.0) {
+        const QImage shot = Screenshot(QStringLiteral("window-opened"));
+        const QPoint at = win->OpenScaleBtn->mapToGlobal(QPoint(10, 10)) - screen.topLeft();
+        const QImage button = shot.copy(QRect(at * ratio, QSize(30, 30) * ratio));
+        int blocks = 0;
+        int doubled = 0;
+        for (int y = 0; y + 1 < button.height(); y += 2) {
+            for (int x = 0; x + 1 < button.width(); x += 2) {
+                const QRgb p = button.pixel(x, y);
+                ++blocks;
+                doubled += p == button.pixel(x + 1, y) && p == button.pixel(x, y + 1) &&
+                                   p == button.pixel(x + 1, y + 1)
+                               ? 1
+                               : 0;
+            }
+        }
+        EXPECT_LT(doubled, blocks / 3) << "the toolbar's pictures are pixel-doubled";
+    }
+
+    // The pressure display appears while the bar is held.
+    const QPoint bar(win->ToneZone->width() / 2, win->ToneZone->height() / 2);
+    QTest::mouseMove(win->ToneZone, bar);
+    QTest::qWait(50);
+    const QRect pressurePanel(win->StatusBar->mapToGlobal(win->StatusBar->PanelRect(1).topLeft()),
+                              win->StatusBar->PanelRect(1).size());
+    const qreal dpr = win->devicePixelRatio();
+    auto panelPixels = [&] {
+        const QImage shot = win->screen()->grabWindow(0).toImage();
+        return shot.copy(
+            QRect((pressurePanel.topLeft() - screen.topLeft()) * dpr, pressurePanel.size() * dpr));
+    };
+    const QImage released = panelPixels();
+    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, bar);
+    QTest::qWait(100);
+    const QImage held = panelPixels();
+    EXPECT_NE(held, released) << "the pressure display stays empty while the bar is held";
+
+    ResizeTo(win->minimumSize());
+    CheckWhatThePlayerSees(QStringLiteral("minimum"));
+    Screenshot(QStringLiteral("window-minimum"));
+
+    ResizeTo(screen.size());
+    win->move(screen.topLeft());
+    QTest::qWait(100);
+    CheckWhatThePlayerSees(QStringLiteral("large"));
+    Screenshot(QStringLiteral("window-large"));
+    QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, bar);
+}
+
+TEST_F(LayoutTest, AboutBox) {
+    TAboutBox about;
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    const QRect screen = about.screen()->availableGeometry();
+    EXPECT_LE((about.frameGeometry().center() - screen.center()).manhattanLength(), 2);
+    EXPECT_FALSE(TextCut(about.NameLabel));
+    EXPECT_FALSE(QRect(about.NameLabel->geometry().topLeft(), TextBox(about.NameLabel).size())
+                     .intersects(about.VersionLabel->geometry()));
+    Screenshot(QStringLiteral("about"));
+}
+
+int main(int argc, char** argv) {
+    TVarkoApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
