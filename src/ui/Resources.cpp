@@ -40,7 +40,8 @@ QPixmap ScreenPixmap(const QString& alias, qreal pixelRatio) {
 }
 
 QCursor PenCursor() {
-    return QCursor(QPixmap::fromImage(ResourceImage(QStringLiteral("PENCURSOR"))), 2, 3);
+    // The hot spot is in the picture's logical pixels, whatever its pixel ratio.
+    return QCursor(ScreenPixmap(QStringLiteral("PENCURSOR")), 2, 3);
 }
 
 void SetupToolbarButton(TImageButton& button, const QString& name, qreal pixelRatio) {

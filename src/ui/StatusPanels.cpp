@@ -1,6 +1,9 @@
 #include "ui/StatusPanels.h"
 
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
+
 #include <algorithm>
 
 namespace varko {
@@ -28,6 +31,24 @@ void TStatusPanels::LayOut() {
     const int shared = std::max((width() - input - 115 - audio) / 2, 0);
     Widths = {input, 115, shared, shared, audio};
     update();
+}
+
+bool TStatusPanels::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const QPoint at = static_cast<QHelpEvent*>(event)->pos();
+        for (int i = 0; i < static_cast<int>(Texts.size()); ++i) {
+            const QString& text = Texts.at(static_cast<size_t>(i));
+            if (i != 1 && PanelRect(i).contains(at) &&
+                fontMetrics().horizontalAdvance(text) > TextRect(i).width()) {
+                QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, this);
+                return true;
+            }
+        }
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void TStatusPanels::resizeEvent(QResizeEvent* event) {
@@ -66,8 +87,11 @@ void TStatusPanels::paintEvent(QPaintEvent*) {
             }
         } else {
             p.setPen(palette().color(QPalette::WindowText));
-            p.drawText(TextRect(i), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
-                       Texts.at(static_cast<size_t>(i)));
+            // A text longer than its panel ends in "…" (its tip shows it whole).
+            const QRect r = TextRect(i);
+            p.drawText(r, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                       fontMetrics().elidedText(Texts.at(static_cast<size_t>(i)), Qt::ElideRight,
+                                                r.width()));
         }
     }
 }

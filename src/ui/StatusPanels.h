@@ -29,6 +29,7 @@ public:
     std::function<void(QPainter&)> OnDrawPanel;
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 };

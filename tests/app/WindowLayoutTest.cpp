@@ -8,10 +8,14 @@
 #include "ui/MainWindow.h"
 #include "ui/StatusPanels.h"
 #include "ui/ToneZone.h"
+#include "ui/ToneZonePainter.h"
 #include "ui/VarkoApplication.h"
 #include "ui/dialogs/AboutBox.h"
+#include "ui/dialogs/SettingsDialog.h"
+#include "ui/dialogs/UserGuideWindow.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -19,9 +23,12 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,6 +84,20 @@ bool WhollySeen(const QWidget* w) {
     return w->window()->rect().contains(inWindow);
 }
 
+// Where a button's caption goes: the style's contents rectangle of the button.
+QRect CaptionArea(const QAbstractButton* b) {
+    QStyleOptionButton option;
+    option.initFrom(b);
+    option.text = b->text();
+    QStyle::SubElement area = QStyle::SE_PushButtonContents;
+    if (qobject_cast<const QCheckBox*>(b) != nullptr) {
+        area = QStyle::SE_CheckBoxContents;
+    } else if (qobject_cast<const QRadioButton*>(b) != nullptr) {
+        area = QStyle::SE_RadioButtonContents;
+    }
+    return b->style()->subElementRect(area, &option, b);
+}
+
 // Where a widget's text is, in its own coordinates; empty for widgets without text.
 QRect TextBox(const QWidget* w) {
     const QFontMetrics fm(w->font());
@@ -88,18 +109,28 @@ QRect TextBox(const QWidget* w) {
         return fm.boundingRect(l->contentsRect(), flags, l->text());
     }
     if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
-        return b->text().isEmpty() ? QRect() : b->rect();
+        if (b->text().isEmpty()) {
+            return {};
+        }
+        const bool push = qobject_cast<const QPushButton*>(b) != nullptr;
+        return fm.boundingRect(CaptionArea(b),
+                               (push ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter) |
+                                   Qt::TextShowMnemonic,
+                               b->text());
     }
     return {};
 }
 
-// A button shows its whole text when it is as wide as it asks to be.
+// A text is cut when it needs more room than its widget gives it.
 bool TextCut(const QWidget* w) {
-    if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
-        return !b->text().isEmpty() && b->sizeHint().width() > b->width();
-    }
     const QRect box = TextBox(w);
-    return !box.isEmpty() && !w->rect().contains(box);
+    if (box.isEmpty()) {
+        return false;
+    }
+    if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        return box.width() > CaptionArea(b).width() || !b->rect().contains(box);
+    }
+    return !w->rect().contains(box);
 }
 
 bool Ancestor(const QWidget* a, const QWidget* b) {
@@ -111,10 +142,48 @@ bool Ancestor(const QWidget* a, const QWidget* b) {
     return false;
 }
 
+// Every text the player can see in the window is whole, and no two lie on each other.
+void CheckTexts(QWidget* window) {
+    std::vector<std::pair<QWidget*, QRect>> boxes;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisible() || w->window() != window || w->visibleRegion().isEmpty()) {
+            continue;
+        }
+        const QRect box = TextBox(w);
+        if (box.isEmpty()) {
+            continue;
+        }
+        EXPECT_FALSE(TextCut(w)) << Describe(w).toStdString() << " is cut";
+        const QRect seen = (w->visibleRegion() & box).boundingRect();
+        if (!seen.isEmpty()) {
+            boxes.emplace_back(w, QRect(w->mapTo(window, seen.topLeft()), seen.size()));
+        }
+    }
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        for (size_t j = i + 1; j < boxes.size(); ++j) {
+            QWidget* a = boxes[i].first;
+            QWidget* b = boxes[j].first;
+            if (Ancestor(a, b) || Ancestor(b, a)) {
+                continue;
+            }
+            EXPECT_FALSE(boxes[i].second.intersects(boxes[j].second))
+                << Describe(a).toStdString() << " overlaps " << Describe(b).toStdString();
+        }
+    }
+}
+
+// In the middle of its screen, and all of it on the screen.
+void CheckPlaced(const QWidget* window) {
+    const QRect screen = window->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(window->frameGeometry()))
+        << Describe(window).toStdString() << " leaves the screen";
+    EXPECT_LE((window->frameGeometry().center() - screen.center()).manhattanLength(), 2)
+        << Describe(window).toStdString() << " is off centre";
+}
+
 struct LayoutTest : ::testing::Test {
     QTemporaryDir dir;
     std::unique_ptr<TMainWindow> win;
-    std::vector<QString> noticesOffCentre;
     std::string scale;
 
     void SetUp() override {
@@ -136,11 +205,8 @@ struct LayoutTest : ::testing::Test {
             }
             d.show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
-            const QRect screen = d.screen()->availableGeometry();
-            const QPoint off = d.frameGeometry().center() - screen.center();
-            if (off.manhattanLength() > 2) {
-                noticesOffCentre.push_back(Describe(&d));
-            }
+            CheckPlaced(&d);
+            CheckTexts(&d);
             Screenshot(d.objectName());
             d.hide();
             return 0;
@@ -187,32 +253,17 @@ struct LayoutTest : ::testing::Test {
             EXPECT_GE(fader->height(), 90) << Describe(fader).toStdString() << " is too short";
         }
 
-        // Texts: whole, and no two on top of each other.
-        std::vector<std::pair<QWidget*, QRect>> boxes;
-        for (QWidget* w : win->findChildren<QWidget*>()) {
-            if (!w->isVisible() || w->window() != win.get() || w->visibleRegion().isEmpty()) {
-                continue;
-            }
-            const QRect box = TextBox(w);
-            if (box.isEmpty()) {
-                continue;
-            }
-            EXPECT_FALSE(TextCut(w)) << Describe(w).toStdString() << " is cut";
-            const QRect seen = (w->visibleRegion() & box).boundingRect();
-            if (!seen.isEmpty()) {
-                boxes.emplace_back(w, QRect(w->mapTo(win.get(), seen.topLeft()), seen.size()));
-            }
-        }
-        for (size_t i = 0; i < boxes.size(); ++i) {
-            for (size_t j = i + 1; j < boxes.size(); ++j) {
-                QWidget* a = boxes[i].first;
-                QWidget* b = boxes[j].first;
-                if (Ancestor(a, b) || Ancestor(b, a)) {
-                    continue;
-                }
-                EXPECT_FALSE(boxes[i].second.intersects(boxes[j].second))
-                    << Describe(a).toStdString() << " overlaps " << Describe(b).toStdString();
-            }
+        CheckTexts(win.get());
+
+        // The bars' labels as painted at this size.
+        const std::vector<TFrequencyLabel> labels =
+            FrequencyLabels(win->ToneZone->Geometry(), win->ToneZone->ToneRatios(),
+                            win->Instrument.InitialFrequency,
+                            win->Instrument.Settings().ColoredToneZone, FrequencyLabelFont());
+        EXPECT_GE(labels.size(), 2u);
+        for (size_t i = 0; i + 1 < labels.size(); ++i) {
+            EXPECT_FALSE(labels[i].Box.intersects(labels[i + 1].Box))
+                << "the labels of bars " << labels[i].Tone << " and " << labels[i + 1].Tone;
         }
 
         // The meters and the toolbar's buttons.
@@ -237,17 +288,15 @@ struct LayoutTest : ::testing::Test {
 } // namespace
 
 TEST_F(LayoutTest, MinimumAndLargeWindow) {
-    Start();
-    EXPECT_TRUE(noticesOffCentre.empty()) << noticesOffCentre.front().toStdString();
+    Start(); // the no-tablet notice is checked as it shows
     const QRect screen = win->screen()->availableGeometry();
-    EXPECT_TRUE(screen.contains(win->frameGeometry())) << "the window opens beyond the screen";
-    EXPECT_LE((win->frameGeometry().center() - screen.center()).manhattanLength(), 2)
-        << "the window opens off centre";
+    CheckPlaced(win.get());
     Play37Bars();
 
     // On a dense screen the toolbar's pictures have pixels of their own, not doubled ones.
     const qreal ratio = win->devicePixelRatio();
     if (ratio >= 2.0) {
+        QTest::qWait(100); // the status bar catches up with the rebuild
         const QImage shot = Screenshot(QStringLiteral("window-opened"));
         const QPoint at = win->OpenScaleBtn->mapToGlobal(QPoint(10, 10)) - screen.topLeft();
         const QImage button = shot.copy(QRect(at * ratio, QSize(30, 30) * ratio));
@@ -300,12 +349,35 @@ TEST_F(LayoutTest, AboutBox) {
     TAboutBox about;
     about.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
-    const QRect screen = about.screen()->availableGeometry();
-    EXPECT_LE((about.frameGeometry().center() - screen.center()).manhattanLength(), 2);
-    EXPECT_FALSE(TextCut(about.NameLabel));
-    EXPECT_FALSE(QRect(about.NameLabel->geometry().topLeft(), TextBox(about.NameLabel).size())
-                     .intersects(about.VersionLabel->geometry()));
+    CheckPlaced(&about);
+    CheckTexts(&about);
     Screenshot(QStringLiteral("about"));
+}
+
+// The dialogs the player opens from the window: the settings, page by page, the notice of a
+// stop (F6) and the guide without a web browser (F1).
+TEST_F(LayoutTest, SettingsNoticesAndGuide) {
+    Start();
+    TSettingsDialog& settings = *win->Settings;
+    settings.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&settings));
+    EXPECT_TRUE(settings.screen()->availableGeometry().contains(settings.frameGeometry()));
+    for (int tab = 0; tab < settings.Tabs->count(); ++tab) {
+        settings.Tabs->setCurrentIndex(tab);
+        QTest::qWait(50);
+        CheckTexts(&settings);
+        Screenshot(QStringLiteral("settings-") + settings.Tabs->tabText(tab).toLower());
+    }
+    settings.hide();
+
+    win->StopAudio(); // the notice is checked as it shows
+    TMainWindow::OpenUrl = [](const QUrl&) { return false; };
+    win->HelpMenuItemClick();
+    TUserGuideWindow* guide = win->UserGuideWindow();
+    ASSERT_NE(guide, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(guide));
+    CheckPlaced(guide);
+    Screenshot(QStringLiteral("user-guide"));
 }
 
 int main(int argc, char** argv) {

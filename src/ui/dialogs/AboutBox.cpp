@@ -44,10 +44,13 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     Tagline = AddLabel(this, "A physical-modelling instrument by the Varko developers.", 224, 24,
                        201, 17);
     // There is no web home page; the link opens the guide that comes with the program.
+    // A tagline that wraps pushes the link and the credits down rather than under itself.
+    const int linkY = std::max(48, Tagline->geometry().bottom() + 3);
     GuideLink = AddLink(this, "Varko User Guide", QUrl::fromLocalFile(UserGuidePath()).toString(),
-                        224, 48, 177, 17);
+                        224, linkY, 177, 17);
+    const int creditsY = std::max(80, GuideLink->geometry().bottom() + 9);
     Credits = new QPlainTextEdit(this);
-    Credits->setGeometry(224, 80, 201, 121);
+    Credits->setGeometry(224, creditsY, 201, 201 - creditsY);
     Credits->setReadOnly(true);
     Credits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont small = Credits->font();

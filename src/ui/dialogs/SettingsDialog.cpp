@@ -156,10 +156,12 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
         display,
         QStringLiteral("Turning off the levels displays below may reduce processing load."), 8, 104,
         329, 17);
+    // Below the note, however many lines it wraps to.
+    const int levelsY = std::max(128, LevelsNote->geometry().bottom() + 7);
     MainLevelsBox =
-        AddCheck(display, QStringLiteral("Show main volume levels."), 24, 128, 313, true);
+        AddCheck(display, QStringLiteral("Show main volume levels."), 24, levelsY, 313, true);
     PressureLevelBox = AddCheck(display, QStringLiteral("Show pressure level in the status bar."),
-                                24, 152, 313, true);
+                                24, levelsY + 24, 313, true);
 
     // The lists answer the player only; check boxes, radio buttons and the track bar also answer
     // a change made from code, and only a real change.
