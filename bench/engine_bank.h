@@ -1,5 +1,5 @@
 // The benchmark bank: 37 tones in 12 equal steps from 100 Hz, uniform bar with free ends,
-// up to 8 modes weighted 1/n^3 (294 bands at 48 kHz).
+// up to 8 modes weighted 1/n^3 (294 bands at 48 kHz). Larger banks repeat those 37 tones.
 #pragma once
 
 #include "engine/AudioEngine.h"
@@ -29,7 +29,7 @@ inline int BuildBank(TAudioEngine& engine, bool timeCritical, int tones = 37, in
     int bands = 0;
     for (int i = 0; i < tones; ++i) {
         auto osc = std::make_unique<TWaveguideThread>();
-        osc->Frequency = static_cast<float>(100.0 * std::pow(2.0, i / 12.0));
+        osc->Frequency = static_cast<float>(100.0 * std::pow(2.0, (i % 37) / 12.0));
         osc->SampleRate = fs;
         osc->BlockSize = static_cast<int32_t>(engine.Host().BufferSize());
         osc->EndType = 1;

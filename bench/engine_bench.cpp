@@ -1,6 +1,7 @@
 // Engine micro-benchmarks: band cost excited and ringing, the mixer, the offline bank.
 #include "engine_bank.h"
 
+#include "dsp/BandKernels.h"
 #include "engine/NullHost.h"
 
 #include <benchmark/benchmark.h>
@@ -9,21 +10,27 @@ using namespace varko;
 
 namespace {
 
-// ns per band-sample of filter plus delay (8 bands of a 200 Hz tone, 256-sample blocks).
-void BandSamples(benchmark::State& state, bool excited, bool interpolate) {
+enum class TBandState { Excited, Ringing, Silent };
+
+// ns per band-sample of excitation, filter and delay (8 bands of a 200 Hz tone, 256-sample
+// blocks): excited; ringing out (filters past their quiet counter, lines ringing, with a
+// resonance that keeps them ringing for the whole run); silent (every line rung out).
+void BandSamples(benchmark::State& state, TBandState what, bool interpolate) {
     std::vector<float> ratios, gains;
     bench::FreeBarModes(200.0f, 48000.0f, 8, ratios, gains);
     TWaveguideBands bands;
     bands.Build(200.0f, 48000.0f, 1, interpolate, ratios, gains, 0.999f, 1);
     TWaveguidePlaying play;
-    play.Resonance = 0.999f;
+    play.Resonance = what == TBandState::Ringing ? 0.99999f : 0.999f;
     play.Pressure = 1.0f;
     play.Speed = 0.5f;
     std::vector<float> out(256);
+    const bool excited = what == TBandState::Excited;
     if (!excited) {
         bands.RenderBlock(play, out.data(), 256);
         play.Pressure = 0.0f;
-        for (int i = 0; i < 8; ++i) { // past the quiet counter
+        play.Resonance = what == TBandState::Ringing ? 0.99999f : 0.5f;
+        for (int i = 0; i < 200; ++i) { // past the quiet counter, and the silence at 0.5
             bands.RenderBlock(play, out.data(), 256);
         }
     }
@@ -41,20 +48,39 @@ void BandSamples(benchmark::State& state, bool excited, bool interpolate) {
 }
 
 void BM_BandExcited(benchmark::State& s) {
-    BandSamples(s, true, false);
+    BandSamples(s, TBandState::Excited, false);
 }
 void BM_BandExcitedInterpolated(benchmark::State& s) {
-    BandSamples(s, true, true);
+    BandSamples(s, TBandState::Excited, true);
 }
 void BM_BandRinging(benchmark::State& s) {
-    BandSamples(s, false, false);
+    BandSamples(s, TBandState::Ringing, false);
 }
 void BM_BandRingingInterpolated(benchmark::State& s) {
-    BandSamples(s, false, true);
+    BandSamples(s, TBandState::Ringing, true);
+}
+void BM_BandSilent(benchmark::State& s) {
+    BandSamples(s, TBandState::Silent, false);
+}
+
+// The excited band on one vector path: the processor family given by the index into the
+// families this processor runs, best first.
+void BM_BandExcitedOnPath(benchmark::State& s) {
+    const std::vector<int64_t> targets = bandkernels::AvailableTargets();
+    const auto index = static_cast<size_t>(s.range(0));
+    if (index >= targets.size()) {
+        s.SkipWithError("no such path here");
+        return;
+    }
+    bandkernels::UseTarget(targets[index]);
+    s.SetLabel(bandkernels::TargetName(targets[index]));
+    BandSamples(s, TBandState::Excited, false);
+    bandkernels::UseTarget(0);
 }
 
 // ns per tone-sample of the mixer: 37 silent tones (no bands), BufferSwitch including the
-// releases of the oscillators.
+// releases of the oscillators; ns per tone-block is what one tone's wake-up and its mixing
+// cost, whatever its bands.
 void BM_Mixer(benchmark::State& state) {
     const auto block = static_cast<uint32_t>(state.range(0));
     TAudioEngine engine(std::make_unique<TNullHost>(48000.0, block, false));
@@ -75,6 +101,9 @@ void BM_Mixer(benchmark::State& state) {
     }
     state.counters["ns_per_tone_sample"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * block * 37,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_tone_block"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * 37,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
@@ -101,7 +130,9 @@ BENCHMARK(BM_BandExcited);
 BENCHMARK(BM_BandExcitedInterpolated);
 BENCHMARK(BM_BandRinging);
 BENCHMARK(BM_BandRingingInterpolated);
-BENCHMARK(BM_Mixer)->Arg(128)->Arg(1024)->UseRealTime();
+BENCHMARK(BM_BandSilent);
+BENCHMARK(BM_BandExcitedOnPath)->DenseRange(0, 4);
+BENCHMARK(BM_Mixer)->Arg(64)->Arg(128)->Arg(1024)->UseRealTime();
 BENCHMARK(BM_BankOffline)->Arg(128)->Arg(1024)->UseRealTime()->MinTime(3.0);
 
 BENCHMARK_MAIN();

@@ -1,6 +1,7 @@
 // The 37 x 8 bank at real-time pace with the null host: late blocks and the 99th percentile
 // of the time from a block request until every oscillator is done; resident memory.
-// Usage: engine_realtime [block size = 128] [seconds = 60] [normal: oscillators not SCHED_FIFO]
+// Usage: engine_realtime [block size = 128] [seconds = 60] [fifo | normal: oscillators not
+// SCHED_FIFO] [tones = 37]
 #include "engine_bank.h"
 
 #include "core/RealTime.h"
@@ -39,7 +40,8 @@ int main(int argc, char** argv) {
     TAudioEngine engine(std::move(hostPtr));
     const long before = ResidentKiB();
     const bool fifo = !(argc > 3 && std::string(argv[3]) == "normal");
-    const int bands = bench::BuildBank(engine, fifo);
+    const int tones = argc > 4 ? std::atoi(argv[4]) : 37;
+    const int bands = bench::BuildBank(engine, fifo, tones);
     const long after = ResidentKiB();
 
     // A monitor waits for the oscillators after each switch and records the completion time.
@@ -96,11 +98,11 @@ int main(int argc, char** argv) {
     std::sort(times.begin(), times.end());
     const double p99 = times.empty() ? 0 : times[times.size() * 99 / 100];
     const double worst = times.empty() ? 0 : times.back();
-    std::printf("block %u: %d bands, %llu blocks in %.0f s, late tone-blocks %llu, "
+    std::printf("block %u: %d tones, %d bands, %llu blocks in %.0f s, late tone-blocks %llu, "
                 "completion p99 %.3f ms (period %.3f ms, worst %.3f ms), resident %ld KiB "
                 "(bank %ld KiB), requests off schedule by > half a period %llu\n",
-                block, bands, static_cast<unsigned long long>(host.BlockCount.load()), seconds,
-                static_cast<unsigned long long>(engine.LateBlocks.load()), p99,
+                block, tones, bands, static_cast<unsigned long long>(host.BlockCount.load()),
+                seconds, static_cast<unsigned long long>(engine.LateBlocks.load()), p99,
                 1000.0 * block / 48000.0, worst, after, after - before,
                 static_cast<unsigned long long>(heldUp));
     return 0;

@@ -1,5 +1,7 @@
 #include "dsp/Excitation.h"
 
+#include "dsp/BandKernels.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -42,59 +44,102 @@ void TExcitation::Reset(float SampleRate, int32_t EndType, uint32_t Seed) {
     HalfEnvelopeReciprocal = static_cast<float>(1.0 / (EnvelopeLength / 2.0));
 }
 
+bool TExcitation::Quiet(float Pressure, float Speed, float Strike) const {
+    // 0 times a finite envelope and strike weighting is 0; bounds keep the envelope finite.
+    constexpr float Bound = 1e30f;
+    return Pressure == 0.0f && Level == 0.0f && LevelTarget == 0.0f && std::fabs(Speed) < Bound &&
+           std::fabs(Envelope) < Bound && std::fabs(EnvelopeStep) < Bound &&
+           std::fabs(Strike) < Bound;
+}
+
+TExcitation::TFollowers TExcitation::Followers() const {
+    TFollowers f;
+    f.Level = Level;
+    f.LevelTarget = LevelTarget;
+    f.LevelStep = LevelStep;
+    f.RampLengthReciprocal = RampLengthReciprocal;
+    f.RampPosition = RampPosition;
+    f.RampLength = RampLength;
+    f.Envelope = Envelope;
+    f.EnvelopeTarget = EnvelopeTarget;
+    f.EnvelopeStep = EnvelopeStep;
+    f.HalfEnvelopeReciprocal = HalfEnvelopeReciprocal;
+    f.HalfEnvelope = static_cast<float>(EnvelopeLength) / 2.0f;
+    f.EnvelopePosition = EnvelopePosition;
+    f.EnvelopeLength = EnvelopeLength;
+    f.EnvelopeFalling = EnvelopeFalling;
+    return f;
+}
+
+void TExcitation::Keep(const TFollowers& f) {
+    Level = f.Level;
+    LevelTarget = f.LevelTarget;
+    LevelStep = f.LevelStep;
+    RampPosition = f.RampPosition;
+    Envelope = f.Envelope;
+    EnvelopeTarget = f.EnvelopeTarget;
+    EnvelopeStep = f.EnvelopeStep;
+    EnvelopePosition = f.EnvelopePosition;
+    EnvelopeFalling = f.EnvelopeFalling;
+}
+
+bool TExcitation::SkipQuiet(const TWaveguidePlaying& In, int n) {
+    const float pressure = In.Pressure.load(std::memory_order_relaxed);
+    const float speed = std::fabs(In.Speed.load(std::memory_order_relaxed));
+    const float strike = In.StrikePosition.load(std::memory_order_relaxed);
+    if (!Quiet(pressure, speed, strike)) {
+        return false;
+    }
+    NoiseState = AdvanceNoise(NoiseState, static_cast<uint32_t>(n));
+    const bool envelopeDone =
+        EnvelopePosition >= EnvelopeLength && EnvelopeFalling && speed == EnvelopeTarget;
+    if (!envelopeDone) {
+        TFollowers f = Followers();
+        for (int i = 0; i < n; ++i) {
+            f.FollowSpeed(speed);
+            f.StepEnvelope();
+        }
+        Keep(f);
+    }
+    return true;
+}
+
 bool TExcitation::Render(const TWaveguidePlaying& In, float* X0, float* Feedback, int n) {
     bool any = false;
-    const float halfEnvelope = static_cast<float>(EnvelopeLength) / 2.0f;
-    for (int i = 0; i < n; ++i) {
-        const float pressure = In.Pressure.load(std::memory_order_relaxed);
-        const float speed = std::fabs(In.Speed.load(std::memory_order_relaxed));
-        const float strike = In.StrikePosition.load(std::memory_order_relaxed);
-        const float resonance = In.Resonance.load(std::memory_order_relaxed);
-        if (LevelTarget != pressure) {
-            LevelTarget = pressure;
-            LevelStep = (LevelTarget - Level) * RampLengthReciprocal;
-            RampPosition = 0;
+    for (int done = 0; done < n;) {
+        const int m = std::min(n - done, Chunk);
+        float* x0 = X0 + done;
+        float* feedback = Feedback + done;
+        if (SkipQuiet(In, m)) {
+            // (1 - 0) * ((1 - 0 / 100) * resonance) is the resonance itself.
+            std::fill(x0, x0 + m, 0.0f);
+            std::fill(feedback, feedback + m, In.Resonance.load(std::memory_order_relaxed));
+            done += m;
+            continue;
         }
-        if (Level != LevelTarget) {
-            if (RampPosition >= RampLength) {
-                Level = LevelTarget;
-            } else {
-                Level = Level + LevelStep;
-                ++RampPosition;
-            }
+        // The sequential part, sample by sample: the followers and the playing values as they
+        // stand at each sample.
+        TFollowers f = Followers();
+        const float centre = StrikeCentre, falloff = StrikeFalloff;
+        for (int i = 0; i < m; ++i) {
+            const float pressure = In.Pressure.load(std::memory_order_relaxed);
+            const float speed = std::fabs(In.Speed.load(std::memory_order_relaxed));
+            const float strike = In.StrikePosition.load(std::memory_order_relaxed);
+            Resonances[i] = In.Resonance.load(std::memory_order_relaxed);
+            f.FollowPressure(pressure);
+            f.FollowSpeed(speed);
+            Levels[i] = f.Level;
+            Envelopes[i] = f.Envelope;
+            Distances[i] = std::fabs(strike - centre) * falloff;
+            f.StepEnvelope();
         }
-        if (speed != EnvelopeTarget) {
-            EnvelopeTarget = speed;
-            EnvelopeStep = (EnvelopeTarget - Envelope) * HalfEnvelopeReciprocal;
-            EnvelopePosition = 0;
-            EnvelopeFalling = false;
-        }
-        const double u = NextNoise();
-        const double noise = (2.0 * u - 1.0) * Level * Envelope;
-        const float distance = std::fabs(strike - StrikeCentre) * StrikeFalloff;
-        const float x0 = static_cast<float>((1.0f - distance) * noise);
-        X0[i] = x0;
-        any = any || x0 != 0.0f;
+        Keep(f);
         // Pressing harder damps the ring: the loop gain falls by 1 % at full pressure, and by up
         // to 0.75 % more with the strike's distance from the centre.
-        Feedback[i] = (1.0f - distance * 0.01f * Level) * ((1.0f - Level / 100.0f) * resonance);
-        if (static_cast<float>(EnvelopePosition) < halfEnvelope) {
-            Envelope = Envelope + EnvelopeStep;
-            ++EnvelopePosition;
-        } else {
-            if (!EnvelopeFalling) {
-                EnvelopeStep = Envelope * HalfEnvelopeReciprocal;
-                EnvelopeFalling = true;
-            }
-            if (EnvelopePosition == EnvelopeLength - 1) {
-                Envelope = 0.0f;
-                ++EnvelopePosition;
-            }
-            if (EnvelopePosition < EnvelopeLength) {
-                Envelope = Envelope - EnvelopeStep;
-                ++EnvelopePosition;
-            }
-        }
+        any = bandkernels::ShapeExcitation(NoiseState, Levels, Envelopes, Distances, Resonances, x0,
+                                           feedback, m) ||
+              any;
+        done += m;
     }
     return any;
 }

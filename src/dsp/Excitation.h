@@ -28,10 +28,30 @@ public:
     // and the lines' loop gain per sample. Returns false if every X0 is 0.
     bool Render(const TWaveguidePlaying& In, float* X0, float* Feedback, int n);
 
+    // Advances n samples without output when no pressure is on or ramping, so that every X0
+    // would be 0; returns false (and changes nothing) otherwise. Reads the playing values once.
+    bool SkipQuiet(const TWaveguidePlaying& In, int n);
+
+    static constexpr uint32_t NoiseMultiplier = 134775813u;
+
     // Next noise value in [0, 1): the 32-bit linear congruential generator s * 134775813 + 1.
     double NextNoise() {
-        NoiseState = NoiseState * 134775813u + 1u;
+        NoiseState = NoiseState * NoiseMultiplier + 1u;
         return static_cast<double>(NoiseState) * (1.0 / 4294967296.0);
+    }
+
+    // The generator's state Steps values after State, in log2(Steps) steps.
+    static uint32_t AdvanceNoise(uint32_t State, uint32_t Steps) {
+        uint32_t a = NoiseMultiplier, c = 1u, totalA = 1u, totalC = 0u;
+        for (; Steps != 0; Steps >>= 1) {
+            if (Steps & 1u) {
+                totalA *= a;
+                totalC = totalC * a + c;
+            }
+            c = (a + 1u) * c;
+            a *= a;
+        }
+        return totalA * State + totalC;
     }
 
     uint32_t NoiseState = 0;
@@ -59,6 +79,75 @@ public:
     int32_t EnvelopePosition = 0;
     int32_t EnvelopeLength = 2;
     bool EnvelopeFalling = false; // the fall's step has been taken from the peak
+
+private:
+    // Samples per pass: the sequential state goes into these rows first, then the noise stage
+    // computes the samples from them a vector at a time.
+    static constexpr int Chunk = 256;
+
+    // Whether a block with these playing values gives X0 = 0 throughout (and loop gain
+    // Resonance): no pressure on or ramping, and nothing that would turn 0 into not-a-number.
+    bool Quiet(float Pressure, float Speed, float Strike) const;
+    // The followers as locals while a block runs: loads of the playing values (atomics) would
+    // otherwise keep the compiler from holding any member in a register.
+    struct TFollowers {
+        float Level, LevelTarget, LevelStep, RampLengthReciprocal;
+        int32_t RampPosition, RampLength;
+        float Envelope, EnvelopeTarget, EnvelopeStep, HalfEnvelopeReciprocal;
+        float HalfEnvelope; // EnvelopeLength / 2
+        int32_t EnvelopePosition, EnvelopeLength;
+        bool EnvelopeFalling;
+
+        void FollowPressure(float Pressure) {
+            if (LevelTarget != Pressure) {
+                LevelTarget = Pressure;
+                LevelStep = (LevelTarget - Level) * RampLengthReciprocal;
+                RampPosition = 0;
+            }
+            if (Level != LevelTarget) {
+                if (RampPosition >= RampLength) {
+                    Level = LevelTarget;
+                } else {
+                    Level = Level + LevelStep;
+                    ++RampPosition;
+                }
+            }
+        }
+        void FollowSpeed(float Speed) {
+            if (Speed != EnvelopeTarget) {
+                EnvelopeTarget = Speed;
+                EnvelopeStep = (EnvelopeTarget - Envelope) * HalfEnvelopeReciprocal;
+                EnvelopePosition = 0;
+                EnvelopeFalling = false;
+            }
+        }
+        void StepEnvelope() {
+            if (static_cast<float>(EnvelopePosition) < HalfEnvelope) {
+                Envelope = Envelope + EnvelopeStep;
+                ++EnvelopePosition;
+            } else {
+                if (!EnvelopeFalling) {
+                    EnvelopeStep = Envelope * HalfEnvelopeReciprocal;
+                    EnvelopeFalling = true;
+                }
+                if (EnvelopePosition == EnvelopeLength - 1) {
+                    Envelope = 0.0f;
+                    ++EnvelopePosition;
+                }
+                if (EnvelopePosition < EnvelopeLength) {
+                    Envelope = Envelope - EnvelopeStep;
+                    ++EnvelopePosition;
+                }
+            }
+        }
+    };
+    TFollowers Followers() const;
+    void Keep(const TFollowers& f);
+
+    alignas(64) float Levels[Chunk] = {};
+    alignas(64) float Envelopes[Chunk] = {};
+    alignas(64) float Distances[Chunk] = {};
+    alignas(64) float Resonances[Chunk] = {};
 };
 
 } // namespace varko

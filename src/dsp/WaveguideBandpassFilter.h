@@ -26,17 +26,8 @@ public:
     // One sample through both sections (64-bit inside, 32-bit out).
     float Tick(double Input);
 
-    // A band's filter over a block: for each sample the input is Excitation[i] * Gain; a zero
-    // input runs the filter only while Quiet (consecutive zero inputs) is below QuietLimit,
-    // after that the output is 0. Writes Out[i]. Exactly the results of the per-sample rule.
-    void TickBlock(const float* Excitation, float Gain, int32_t& Quiet, float* Out, int n);
-
-    // Two bands' filters over the same excitation at once (two lanes of packed 64-bit
-    // arithmetic); exactly the results of TickBlock on each.
-    static void TickBlockPair(TWaveguideBPFilter4p& A, TWaveguideBPFilter4p& B,
-                              const float* Excitation, float GainA, float GainB, int32_t& QuietA,
-                              int32_t& QuietB, float* OutA, float* OutB, int n);
-
+    // After this many consecutive zero inputs a band's filter stops running (its output is 0)
+    // until the next input that is not 0.
     static constexpr int32_t QuietLimit = 1000;
 
     float Frequency = 0.0f;

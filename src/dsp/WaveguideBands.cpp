@@ -5,24 +5,15 @@
 
 namespace varko {
 
-namespace {
-
-int32_t RoundHalfEven(double v) {
-    return static_cast<int32_t>(std::nearbyint(v));
-}
-
-} // namespace
-
 void TWaveguideBands::Build(float Frequency, float SampleRate, int32_t EndType, bool Interpolate,
                             const std::vector<float>& Ratios, const std::vector<float>& Gains,
                             float Resonance, uint32_t Seed) {
+    (void)Resonance;
     Excitation.Reset(SampleRate, EndType, Seed);
     const bool rateOk = SampleRate > 0.0f && SampleRate <= MaxSampleRate;
 
     Filters.clear();
-    Delays.clear();
-    Quiet.clear();
-    BandGains.clear();
+    std::vector<float> lengths, bandGains;
     const size_t count = std::min(Ratios.size(), Gains.size());
     if (rateOk) {
         Filters.reserve(count);
@@ -38,60 +29,46 @@ void TWaveguideBands::Build(float Frequency, float SampleRate, int32_t EndType, 
             if (!(length <= SampleRate * MaxDelaySeconds)) {
                 continue; // memory stays bounded whatever the frequency
             }
-            if (Interpolate) {
-                Delays.push_back(std::make_unique<TWaveguideInterpolatedDelay>(length));
-            } else {
-                Delays.push_back(std::make_unique<TWaveguideDelay>(RoundHalfEven(length)));
-            }
-            Delays.back()->Feedback = Resonance;
+            lengths.push_back(length);
             Filters.emplace_back();
             Filters.back().SetParams(fm, SampleRate, 4.0f);
-            Quiet.push_back(0);
-            BandGains.push_back(Gains[i]);
+            bandGains.push_back(Gains[i]);
         }
     }
+    FilterLanes.Assign(Filters, bandGains);
+    DelayLanes.Assign(lengths, Interpolate);
     X0Buf.assign(MaxChunk, 0.0f);
     FbBuf.assign(MaxChunk, 0.0f);
-    BandBuf.assign(MaxChunk, 0.0f);
-    BandBuf2.assign(MaxChunk, 0.0f);
     Zeros.assign(MaxChunk, 0.0f);
+    const size_t bands = Filters.size();
+    // The filters write every lane, padding lanes too.
+    BandOut = hwy::AllocateAligned<float>(std::max<size_t>(FilterLanes.LaneCount(), 1) * MaxChunk);
+    LineInputs.assign(bands, nullptr);
+    LineInputZero.assign(bands, 0);
+    Silent = true;
 }
 
 void TWaveguideBands::RenderBlock(const TWaveguidePlaying& In, float* Out, int n) {
+    const int bands = BandCount();
     for (int done = 0; done < n;) {
         const int m = std::min(n - done, MaxChunk);
         float* out = Out + done;
         std::fill(out, out + m, 0.0f);
-        const bool excited = Excitation.Render(In, X0Buf.data(), FbBuf.data(), m);
-        const size_t bands = Filters.size();
-        const auto quiet = [this, excited](size_t b) {
-            return !excited && Quiet[b] >= TWaveguideBPFilter4p::QuietLimit;
-        };
-        size_t b = 0;
-        // Bands in pairs, two filters at once; then each band's line adds into the output in
-        // band order.
-        for (; b + 1 < bands; b += 2) {
-            const float* inputA = Zeros.data();
-            const float* inputB = Zeros.data();
-            if (!quiet(b) || !quiet(b + 1)) {
-                TWaveguideBPFilter4p::TickBlockPair(
-                    Filters[b], Filters[b + 1], X0Buf.data(), BandGains[b], BandGains[b + 1],
-                    Quiet[b], Quiet[b + 1], BandBuf.data(), BandBuf2.data(), m);
-                inputA = BandBuf.data();
-                inputB = BandBuf2.data();
-            }
-            Delays[b]->TickBlock(inputA, FbBuf.data(), out, m);
-            Delays[b + 1]->TickBlock(inputB, FbBuf.data(), out, m);
-        }
-        for (; b < bands; ++b) {
-            const float* input = Zeros.data();
-            if (!quiet(b)) {
-                Filters[b].TickBlock(X0Buf.data(), BandGains[b], Quiet[b], BandBuf.data(), m);
-                input = BandBuf.data();
-            }
-            Delays[b]->TickBlock(input, FbBuf.data(), out, m);
-        }
         done += m;
+        if (Silent && Excitation.SkipQuiet(In, m)) {
+            continue;
+        }
+        const bool excited = Excitation.Render(In, X0Buf.data(), FbBuf.data(), m);
+        FilterLanes.Run(X0Buf.data(), excited, m, BandOut.get());
+        for (int b = 0; b < bands; ++b) {
+            const bool skipped = FilterLanes.Skipped(b);
+            LineInputs[b] =
+                skipped ? Zeros.data() : BandOut.get() + static_cast<size_t>(b) * MaxChunk;
+            LineInputZero[b] = skipped;
+        }
+        // Each line adds into the output in band order, as the per-sample sum does.
+        DelayLanes.Run(LineInputs.data(), LineInputZero.data(), FbBuf.data(), out, m);
+        Silent = !excited && FilterLanes.AllSkipped() && DelayLanes.AllSilent();
     }
 }
 

@@ -3,20 +3,22 @@
 // the tests and the benchmarks drive it alike.
 #pragma once
 
+#include "dsp/BandLanes.h"
 #include "dsp/Excitation.h"
 #include "dsp/WaveguideBandpassFilter.h"
 #include "dsp/WaveguideDelay.h"
 
+#include <hwy/aligned_allocator.h>
+
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace varko {
 
 class TWaveguideBands {
 public:
-    // Longest block rendered in one piece; longer requests are rendered in pieces.
-    static constexpr int MaxChunk = 1024;
+    // Longest piece a block is rendered in; longer requests are rendered in pieces.
+    static constexpr int MaxChunk = bandkernels::MaxSamples;
     // Widest ring a band may get, in seconds of samples: longer bands are not built.
     static constexpr float MaxDelaySeconds = 1.0f;
     // Highest sample rate at which bands are built (bounds memory whatever the host says).
@@ -24,7 +26,7 @@ public:
 
     // Frequency, SampleRate in hertz; EndType 1 free, 2 one end fixed, 3 hinged, else none;
     // Ratios: mode frequencies / Frequency, in build order; Gains: excitation gain per mode;
-    // Resonance: the lines' first loop gain; Seed: the noise generator's start value.
+    // Resonance: unused (every sample brings its loop gain); Seed: the noise generator's start.
     // Bands stop at the first mode above half the rate; modes that are not positive and finite,
     // or whose line would be longer than MaxDelaySeconds, get no band.
     void Build(float Frequency, float SampleRate, int32_t EndType, bool Interpolate,
@@ -32,18 +34,26 @@ public:
                uint32_t Seed);
 
     int BandCount() const { return static_cast<int>(Filters.size()); }
+    // Samples in band b's delay ring.
+    int32_t DelaySize(int b) const { return DelayLanes.Size(b); }
 
-    // Renders n samples (any n >= 0) into Out, reading the playing values at every sample.
+    // Renders n samples (any n >= 0) into Out, reading the playing values at every sample. A
+    // tone whose bands have all gone quiet and silent costs one check per block while nothing
+    // excites it.
     void RenderBlock(const TWaveguidePlaying& In, float* Out, int n);
 
     TExcitation Excitation;
+    // Each band's filter as designed (frequency, coefficients); the filters run in the lanes.
     std::vector<TWaveguideBPFilter4p> Filters;
-    std::vector<std::unique_ptr<TWaveguideDelay>> Delays;
-    std::vector<int32_t> Quiet; // per band: consecutive zero inputs its filter has seen
-    std::vector<float> BandGains;
 
 private:
-    std::vector<float> X0Buf, FbBuf, BandBuf, BandBuf2, Zeros;
+    TFilterLanes FilterLanes;
+    TDelayLanes DelayLanes;
+    std::vector<float> X0Buf, FbBuf, Zeros;
+    hwy::AlignedFreeUniquePtr<float[]> BandOut; // band b's filter outputs at b * MaxChunk
+    std::vector<const float*> LineInputs;
+    std::vector<uint8_t> LineInputZero;
+    bool Silent = true; // after the last block: every filter skipped, every ring all 0
 };
 
 } // namespace varko

@@ -21,33 +21,6 @@ float TWaveguideDelay::Tick(float Input) {
     return out;
 }
 
-void TWaveguideDelay::TickBlock(const float* __restrict Input, const float* __restrict Fb,
-                                float* __restrict Accum, int n) {
-    float* __restrict buf = Buffer.data();
-    int pos = Position;
-    int i = 0;
-    // Runs between wrap-arounds, so that the inner loop has no index test.
-    while (i < n) {
-        const int run = std::min(n - i, Size - pos);
-        float* __restrict slot = buf + pos;
-        for (int k = 0; k < run; ++k) {
-            const float out = slot[k];
-            const float fb = out * Fb[i + k];
-            slot[k] = std::fabs(fb) > DenormalThreshold ? Input[i + k] + fb : Input[i + k];
-            Accum[i + k] += out;
-        }
-        i += run;
-        pos += run;
-        if (pos == Size) {
-            pos = 0;
-        }
-    }
-    Position = pos;
-    if (n > 0) {
-        Feedback = Fb[n - 1];
-    }
-}
-
 namespace {
 int32_t WholePart(float Length) {
     if (!(Length >= 2.0f)) {
@@ -60,9 +33,18 @@ int32_t WholePart(float Length) {
 }
 } // namespace
 
+TWaveguideInterpolatedDelay::TLength TWaveguideInterpolatedDelay::SplitLength(float Length) {
+    TLength split;
+    split.Whole = WholePart(Length);
+    split.Fraction =
+        Length >= 2.0f && Length <= 1.0e9f ? Length - static_cast<float>(split.Whole) : 0.0f;
+    return split;
+}
+
 TWaveguideInterpolatedDelay::TWaveguideInterpolatedDelay(float Length) {
-    Whole = WholePart(Length);
-    Fraction = Length >= 2.0f && Length <= 1.0e9f ? Length - static_cast<float>(Whole) : 0.0f;
+    const TLength split = SplitLength(Length);
+    Whole = split.Whole;
+    Fraction = split.Fraction;
     Size = Whole + 2;
     Buffer.assign(static_cast<size_t>(Size), 0.0f);
 }
@@ -81,32 +63,6 @@ float TWaveguideInterpolatedDelay::Tick(float Input) {
     }
     Position = p1;
     return out;
-}
-
-void TWaveguideInterpolatedDelay::TickBlock(const float* __restrict Input,
-                                            const float* __restrict Fb, float* __restrict Accum,
-                                            int n) {
-    float* __restrict buf = Buffer.data();
-    const int size = Size;
-    const float x = Fraction;
-    int p = Position;
-    int p1 = p + 1 < size ? p + 1 : p + 1 - size;
-    int p2 = p1 + 1 < size ? p1 + 1 : p1 + 1 - size;
-    int p3 = p2 + 1 < size ? p2 + 1 : p2 + 1 - size;
-    for (int i = 0; i < n; ++i) {
-        const float out = Hermite(x, buf[p3], buf[p2], buf[p1], buf[p]);
-        const float fb = out * Fb[i];
-        buf[p] = std::fabs(fb) > DenormalThreshold ? Input[i] + fb : Input[i];
-        Accum[i] += out;
-        p = p1;
-        p1 = p2;
-        p2 = p3;
-        p3 = p3 + 1 < size ? p3 + 1 : 0;
-    }
-    Position = p;
-    if (n > 0) {
-        Feedback = Fb[n - 1];
-    }
 }
 
 } // namespace varko

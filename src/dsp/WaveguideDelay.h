@@ -22,10 +22,6 @@ public:
     // One sample in, the sample of Size ticks ago out; writes Input + out * Feedback.
     virtual float Tick(float Input);
 
-    // Block form of Tick for n samples: Input[i] enters with loop gain Feedback[i], the output
-    // is added to Accum[i]. Gives exactly the results of n calls of Tick.
-    virtual void TickBlock(const float* Input, const float* Feedback, float* Accum, int n);
-
     std::vector<float> Buffer; // the ring, all 0.0 at creation
     int32_t Size = 2;          // slots of Buffer, at least 2
     int32_t Position = 0;      // slot read and then written by the next Tick
@@ -44,7 +40,13 @@ public:
     explicit TWaveguideInterpolatedDelay(float Length);
 
     float Tick(float Input) override;
-    void TickBlock(const float* Input, const float* Feedback, float* Accum, int n) override;
+
+    // A length split into its whole samples (2 .. 1e9) and its fraction (0 <= Fraction < 1).
+    struct TLength {
+        int32_t Whole = 2;
+        float Fraction = 0.0f;
+    };
+    static TLength SplitLength(float Length);
 
     // 4-point third-order Hermite through ym1, y0, y1, y2 at x in [0, 1] (x = 0 gives y0).
     static float Hermite(float x, float ym1, float y0, float y1, float y2) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -45,8 +47,8 @@ TEST(WaveguideBands, BandListStopsAtTheFirstModeAboveHalfTheRate) {
     bands.Build(1000, 44100, 1, false, {1, 2.7571f, 5.4040f, 30.0f}, {1, 1, 1, 1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 3);
     bands.Build(1000, 44100, 1, false, {1, 30.0f, 2.0f}, {1, 1, 1}, 0.999f, 1);
-    EXPECT_EQ(bands.BandCount(), 1);      // the lower mode after 30 kHz is not used
-    EXPECT_EQ(bands.Delays[0]->Size, 44); // round(44.1)
+    EXPECT_EQ(bands.BandCount(), 1);   // the lower mode after 30 kHz is not used
+    EXPECT_EQ(bands.DelaySize(0), 44); // round(44.1)
     bands.Build(30000, 44100, 1, false, {1}, {1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 0);
 }
@@ -60,7 +62,7 @@ TEST(WaveguideBands, MemoryStaysBoundedWhateverTheFrequency) {
     EXPECT_EQ(bands.BandCount(), 1); // only 200 Hz; 0.8 Hz would need 60000 samples
     bands.Build(0.5f, 48000, 1, false, {1, 2}, {1, 1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 1); // 1 Hz exactly one second long is kept
-    EXPECT_EQ(bands.Delays[0]->Size, 48000);
+    EXPECT_EQ(bands.DelaySize(0), 48000);
     bands.Build(200, inf, 1, false, {1}, {1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 0);
     bands.Build(200, 1e12f, 1, false, {1}, {1}, 0.999f, 1);
@@ -147,57 +149,223 @@ TEST(WaveguideBands, NoPressureNoSound) {
     }
 }
 
-// The block-major renderer gives the same samples as the plain per-sample formulas.
-TEST(WaveguideBands, BlockRenderEqualsPerSampleReference) {
-    for (bool interpolate : {false, true}) {
-        const std::vector<float> ratios{1, 2.75715f, 5.40402f, 8.93317f};
-        const std::vector<float> gains{1, 0.125f, 1.0f / 27, 0.0f};
-        TWaveguideBands fast, excitation;
-        fast.Build(523.25f, 48000, 3, interpolate, ratios, gains, 0.9989f, 42);
-        excitation.Build(523.25f, 48000, 3, interpolate, ratios, gains, 0.9989f, 42);
-        std::vector<TWaveguideBPFilter4p> filters(4);
-        std::vector<std::unique_ptr<TWaveguideDelay>> delays;
-        for (int b = 0; b < 4; ++b) {
-            const float fm = ratios[b] * 523.25f;
-            filters[b].SetParams(fm, 48000, 4.0f);
+// The plain per-sample formulas of a tone: one filter Tick and one delay Tick per band and
+// sample, the excitation computed sample by sample.
+class TReferenceTone {
+public:
+    TReferenceTone(float f, float fs, int32_t endType, bool interpolate,
+                   const std::vector<float>& ratios, const std::vector<float>& gains,
+                   uint32_t seed) {
+        Shape.Reset(fs, endType, seed);
+        for (size_t b = 0; b < ratios.size(); ++b) {
+            const float fm = ratios[b] * f;
+            if (fm > fs / 2) {
+                break;
+            }
+            Filters.emplace_back();
+            Filters.back().SetParams(fm, fs, 4.0f);
             if (interpolate) {
-                delays.push_back(std::make_unique<TWaveguideInterpolatedDelay>(48000 / fm));
+                Delays.push_back(std::make_unique<TWaveguideInterpolatedDelay>(fs / fm));
             } else {
-                delays.push_back(std::make_unique<TWaveguideDelay>(std::lrint(48000 / fm)));
+                Delays.push_back(std::make_unique<TWaveguideDelay>(std::lrint(fs / fm)));
+            }
+            Gains.push_back(gains[b]);
+        }
+        Quiet.assign(Gains.size(), 0);
+    }
+
+    float Tick(const TWaveguidePlaying& in) {
+        TExcitation& e = Shape;
+        const float pressure = in.Pressure, speed = std::fabs(in.Speed.load());
+        if (e.LevelTarget != pressure) {
+            e.LevelTarget = pressure;
+            e.LevelStep = (e.LevelTarget - e.Level) * e.RampLengthReciprocal;
+            e.RampPosition = 0;
+        }
+        if (e.Level != e.LevelTarget) {
+            if (e.RampPosition >= e.RampLength) {
+                e.Level = e.LevelTarget;
+            } else {
+                e.Level = e.Level + e.LevelStep;
+                ++e.RampPosition;
             }
         }
-        std::vector<int32_t> quiet(4, 0);
-        TPlay play(0.8f, 0.05f, 0.9989f, 0.2f);
-        std::vector<float> out(256), x0(256), fb(256);
-        for (int block = 0; block < 60; ++block) {
-            if (block == 10) {
-                play.Pressure = 0.0f; // rings out; filters go quiet after 1000 zeros
-            }
-            if (block == 40) {
-                play.Pressure = 0.3f;
-                play.Speed = 0.01f;
-            }
-            fast.RenderBlock(play, out.data(), 256);
-            excitation.Excitation.Render(play, x0.data(), fb.data(), 256);
-            for (int n = 0; n < 256; ++n) {
-                float sum = 0.0f;
-                for (int b = 0; b < 4; ++b) {
-                    float x = x0[n] * gains[b];
-                    if (x == 0.0f) {
-                        if (quiet[b] < 1000) {
-                            ++quiet[b];
-                            x = filters[b].Tick(x);
-                        }
-                    } else {
-                        x = filters[b].Tick(x);
-                        quiet[b] = 0;
-                    }
-                    delays[b]->Feedback = fb[n];
-                    sum = sum + delays[b]->Tick(x);
+        if (speed != e.EnvelopeTarget) {
+            e.EnvelopeTarget = speed;
+            e.EnvelopeStep = (e.EnvelopeTarget - e.Envelope) * e.HalfEnvelopeReciprocal;
+            e.EnvelopePosition = 0;
+            e.EnvelopeFalling = false;
+        }
+        const double noise = (2.0 * e.NextNoise() - 1.0) * e.Level * e.Envelope;
+        const float distance = std::fabs(in.StrikePosition - e.StrikeCentre) * e.StrikeFalloff;
+        const float x0 = static_cast<float>((1.0f - distance) * noise);
+        const float feedback =
+            (1.0f - distance * 0.01f * e.Level) * ((1.0f - e.Level / 100.0f) * in.Resonance);
+        float sum = 0.0f;
+        for (size_t b = 0; b < Filters.size(); ++b) {
+            float x = x0 * Gains[b];
+            if (x == 0.0f) {
+                if (Quiet[b] < 1000) {
+                    ++Quiet[b];
+                    x = Filters[b].Tick(x);
                 }
-                ASSERT_EQ(out[n], sum) << "block " << block << " sample " << n;
+            } else {
+                x = Filters[b].Tick(x);
+                Quiet[b] = 0;
+            }
+            Delays[b]->Feedback = feedback;
+            sum = sum + Delays[b]->Tick(x);
+        }
+        if (static_cast<float>(e.EnvelopePosition) < e.EnvelopeLength / 2.0f) {
+            e.Envelope = e.Envelope + e.EnvelopeStep;
+            ++e.EnvelopePosition;
+        } else {
+            if (!e.EnvelopeFalling) {
+                e.EnvelopeStep = e.Envelope * e.HalfEnvelopeReciprocal;
+                e.EnvelopeFalling = true;
+            }
+            if (e.EnvelopePosition == e.EnvelopeLength - 1) {
+                e.Envelope = 0.0f;
+                ++e.EnvelopePosition;
+            }
+            if (e.EnvelopePosition < e.EnvelopeLength) {
+                e.Envelope = e.Envelope - e.EnvelopeStep;
+                ++e.EnvelopePosition;
             }
         }
+        return sum;
+    }
+
+private:
+    TExcitation Shape; // its state only: the reference computes every sample itself
+    std::vector<TWaveguideBPFilter4p> Filters;
+    std::vector<std::unique_ptr<TWaveguideDelay>> Delays;
+    std::vector<float> Gains;
+    std::vector<int32_t> Quiet;
+};
+
+struct TToneCase {
+    const char* Name;
+    float Frequency;
+    int32_t EndType;
+    bool Interpolate;
+    std::vector<float> Ratios, Gains;
+    float Resonance;
+};
+
+// A performance in blocks of uneven sizes: struck, rung out until the filters go quiet, struck
+// softly, left until every line is silent, struck again, with the resonance moved on the way.
+std::vector<float> Perform(const TToneCase& c,
+                           const std::function<void(TWaveguidePlaying&, float*, int)>& render) {
+    TPlay play(0.8f, 0.05f, c.Resonance, 0.2f);
+    const int sizes[] = {128, 37, 300, 1, 256, 64, 1024, 7, 19};
+    std::vector<float> out;
+    std::vector<float> block(1024);
+    int total = 0;
+    for (int k = 0; total < 60000; ++k) {
+        const int n = sizes[k % 9];
+        if (total >= 3000 && total < 9000) {
+            play.Pressure = 0.0f;
+        } else if (total >= 9000 && total < 12000) {
+            play.Pressure = 0.3f;
+            play.Speed = 0.01f * static_cast<float>(k % 5);
+            play.Resonance = c.Resonance * 0.999f;
+        } else if (total >= 12000 && total < 57000) {
+            play.Pressure = 0.0f;
+        } else if (total >= 57000) {
+            play.Pressure = 1.0f;
+            play.Speed = 0.7f;
+            play.StrikePosition = 0.9f;
+        }
+        render(play, block.data(), n);
+        out.insert(out.end(), block.begin(), block.begin() + n);
+        total += n;
+    }
+    return out;
+}
+
+// Every processor family compiled in and run by this processor gives the samples of the plain
+// per-sample formulas, bit for bit.
+TEST(WaveguideBands, EveryVectorPathEqualsThePerSampleFormulas) {
+    const TToneCase cases[] = {
+        {"four modes",
+         523.25f,
+         3,
+         false,
+         {1, 2.75715f, 5.40402f, 8.93317f},
+         {1, 0.125f, 1.0f / 27, 0.0f},
+         0.9989f},
+        {"four modes, interpolated",
+         523.25f,
+         3,
+         true,
+         {1, 2.75715f, 5.40402f, 8.93317f},
+         {1, 0.125f, 1.0f / 27, 0.0f},
+         0.9989f},
+        // Eleven bands: a second block of lanes, lines shorter than a vector, a quick decay
+        // that leaves every line silent before the last strike.
+        {"eleven short modes",
+         1733.3f,
+         2,
+         false,
+         {1, 1.5f, 2, 2.5f, 3, 3.5f, 4, 5, 6, 7, 9, 40},
+         std::vector<float>(12, 0.5f),
+         0.9f},
+        {"eleven short modes, interpolated",
+         1733.3f,
+         2,
+         true,
+         {1, 1.5f, 2, 2.5f, 3, 3.5f, 4, 5, 6, 7, 9, 40},
+         std::vector<float>(12, 0.5f),
+         0.9f},
+        {"one long mode", 61.7f, 1, false, {1}, {1}, 0.99f},
+        // A gain so small that the band's input is 0 at some samples and not at others: its
+        // filter goes quiet before the others'.
+        {"a gain at the edge of zero",
+         440.0f,
+         1,
+         false,
+         {1, 2.75715f, 5.40402f},
+         {1, 1e-44f, 0.5f},
+         0.999f},
+        // Lines longer than most blocks that fall silent well before the last strike.
+        {"quick decay", 200.0f, 1, false, {1, 2.75715f}, {1, 0.5f}, 0.5f},
+        {"quick decay, interpolated", 207.3f, 1, true, {1, 2.75715f}, {1, 0.5f}, 0.5f},
+    };
+    const std::vector<int64_t> targets = bandkernels::AvailableTargets();
+    std::string names;
+    for (const int64_t t : targets) {
+        names += " " + bandkernels::TargetName(t);
+    }
+    std::printf("vector paths run here:%s\n", names.c_str());
+    ASSERT_FALSE(targets.empty());
+    for (const TToneCase& c : cases) {
+        TReferenceTone reference(c.Frequency, 48000, c.EndType, c.Interpolate, c.Ratios, c.Gains,
+                                 77);
+        const std::vector<float> expected =
+            Perform(c, [&reference](TWaveguidePlaying& play, float* out, int n) {
+                for (int i = 0; i < n; ++i) {
+                    out[i] = reference.Tick(play);
+                }
+            });
+        for (const int64_t t : targets) {
+            bandkernels::UseTarget(t);
+            ASSERT_EQ(bandkernels::ChosenTarget(), t) << bandkernels::TargetName(t);
+            TWaveguideBands bands;
+            bands.Build(c.Frequency, 48000, c.EndType, c.Interpolate, c.Ratios, c.Gains,
+                        c.Resonance, 77);
+            const std::vector<float> got =
+                Perform(c, [&bands](TWaveguidePlaying& play, float* out, int n) {
+                    bands.RenderBlock(play, out, n);
+                });
+            ASSERT_EQ(got.size(), expected.size());
+            for (size_t i = 0; i < got.size(); ++i) {
+                ASSERT_EQ(got[i], expected[i])
+                    << c.Name << ", " << bandkernels::TargetName(t) << ", sample " << i;
+            }
+            EXPECT_NE(got.back(), 0.0f) << c.Name; // the last strike sounds
+        }
+        bandkernels::UseTarget(0);
     }
 }
 

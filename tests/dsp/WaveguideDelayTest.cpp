@@ -99,29 +99,3 @@ TEST(WaveguideInterpolatedDelay, ImpulseArrivesAtTheFractionalLength) {
         EXPECT_NEAR(moment / sum, L, 1e-5) << L;
     }
 }
-
-TEST(WaveguideDelay, BlockFormEqualsTicks) {
-    for (bool interpolated : {false, true}) {
-        std::unique_ptr<TWaveguideDelay> a, b;
-        if (interpolated) {
-            a = std::make_unique<TWaveguideInterpolatedDelay>(13.37f);
-            b = std::make_unique<TWaveguideInterpolatedDelay>(13.37f);
-        } else {
-            a = std::make_unique<TWaveguideDelay>(13);
-            b = std::make_unique<TWaveguideDelay>(13);
-        }
-        std::vector<float> in(100), fb(100), acc(100, 0.25f);
-        for (int i = 0; i < 100; ++i) {
-            in[i] = i < 30 ? 0.01f * static_cast<float>(i % 7) - 0.03f : 0.0f;
-            fb[i] = 0.99f - 0.001f * static_cast<float>(i);
-        }
-        for (int start : {0, 17, 60}) { // blocks that cross the ring's end
-            const int n = start == 0 ? 17 : (start == 17 ? 43 : 40);
-            a->TickBlock(in.data() + start, fb.data() + start, acc.data() + start, n);
-        }
-        for (int i = 0; i < 100; ++i) {
-            b->Feedback = fb[i];
-            EXPECT_EQ(acc[i], 0.25f + b->Tick(in[i])) << i;
-        }
-    }
-}
