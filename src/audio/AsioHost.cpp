@@ -122,16 +122,24 @@ TASIOHost::~TASIOHost() {
 }
 
 void TASIOHost::SetActive(bool value) {
-    if (!FDriver || value == FActive) {
+    if (!FDriver) {
+        return;
+    }
+    if (value != FActive || !value) {
+        FWantActive = value;
+    }
+    if (value == FActive) {
         return;
     }
     if (value) {
-        FDeviceLost.store(false, std::memory_order_relaxed);
+        ASIOError started = ASE_HWMalfunction;
         try {
-            FActive = FDriver->start() == ASE_OK;
+            started = FDriver->start();
         } catch (...) {
-            FActive = false;
         }
+        FActive = started == ASE_OK;
+        // A device that is not there now may come back; the driver looks for it.
+        FDeviceLost.store(started == ASE_NotPresent, std::memory_order_relaxed);
         if (!FActive) {
             try {
                 FDriver->stop();
@@ -141,6 +149,7 @@ void TASIOHost::SetActive(bool value) {
         return;
     }
     FActive = false;
+    FDeviceLost.store(false, std::memory_order_relaxed);
     try {
         FDriver->stop();
     } catch (...) {
@@ -278,32 +287,55 @@ void TASIOHost::SetCustomGenerator(TASIOGenerator* generator) {
     }
 }
 
+std::unique_ptr<TDriverBridge> TASIOHost::LoadDriver() {
+    if (FDriverIndex < 0 || FDriverIndex >= GetNumDrivers()) {
+        return nullptr;
+    }
+    try {
+        auto driver = std::make_unique<TDriverBridge>(FRecords[static_cast<size_t>(FDriverIndex)]);
+        if (driver->Succeeded() && driver->init(nullptr)) {
+            return driver;
+        }
+    } catch (...) {
+    }
+    return nullptr;
+}
+
 void TASIOHost::OpenDriver() {
-    bool wasActive = false;
+    const bool resume = FWantActive;
     if (FDriver) {
         try {
-            wasActive = FActive;
             SetActive(false);
             CloseDriver();
         } catch (...) {
         }
     }
-    if (FDriverIndex >= 0 && FDriverIndex < GetNumDrivers()) {
-        try {
-            FDriver = std::make_unique<TDriverBridge>(FRecords[static_cast<size_t>(FDriverIndex)]);
-            if (!FDriver->Succeeded() || !FDriver->init(nullptr)) {
-                FDriver.reset();
-            }
-        } catch (...) {
-            FDriver.reset();
-        }
-    }
+    FDriver = LoadDriver();
     if (!FDriver) {
         throw EASIOHostError("ASIO Driver Failed!");
     }
     FBuffersCreated = CreateBuffers();
-    if (wasActive) {
+    if (resume) {
         SetActive(true);
+    }
+}
+
+void TASIOHost::ReloadLostDriver() {
+    std::unique_ptr<TDriverBridge> fresh = LoadDriver();
+    if (!fresh) {
+        return;
+    }
+    const bool resume = FWantActive;
+    CloseDriver();
+    FDriver = std::move(fresh);
+    FBuffersCreated = CreateBuffers();
+    FDeviceLost.store(false, std::memory_order_relaxed);
+    FWantActive = false;
+    if (resume) {
+        SetActive(true);
+    }
+    if (OnReset) {
+        OnReset(this);
     }
 }
 
@@ -334,6 +366,14 @@ void TASIOHost::ControlPanel() {
     ProcessMessages();
 }
 
+uint64_t TASIOHost::DeviceXruns() {
+    uint64_t xruns = 0;
+    if (FDriver && FDriver->future(kAsioGetXruns, &xruns) == ASE_SUCCESS) {
+        return xruns;
+    }
+    return 0;
+}
+
 ASIOError TASIOHost::CanSampleRate(double rate) {
     return FDriver ? FDriver->canSampleRate(rate) : ASE_NotPresent;
 }
@@ -353,6 +393,19 @@ bool TASIOHost::CreateBuffers() {
     if (FBuffersCreated) {
         DisposeBuffers();
     }
+    if (TryCreateBuffers()) {
+        return true;
+    }
+    // A device may grant another period than the one it offered (ALSA's dmix fixes its own);
+    // the driver then offers that one, and the buffers are made again at its size.
+    const int32_t tried = FBufferPreferredSize;
+    int32_t min = 0, max = 0, preferred = 0, granularity = 0;
+    FDriver->getBufferSize(&min, &max, &preferred, &granularity);
+    const int32_t offered = min == max ? min : preferred;
+    return offered != tried && TryCreateBuffers();
+}
+
+bool TASIOHost::TryCreateBuffers() {
     FDriver->getBufferSize(&FBufferMinimum, &FBufferMaximum, &FBufferPreferredSize,
                            &FBufferGranularity);
     if (FBufferMinimum == FBufferMaximum) {
@@ -732,9 +785,26 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
     case kAsioDeviceLost:
         FDeviceLost.store(true, std::memory_order_relaxed);
         Post([this] {
-            SetActive(false);
+            if (!FDriver) {
+                return;
+            }
+            // Stopped, but still wanted: the driver looks for the device's return.
+            FActive = false;
+            try {
+                FDriver->stop();
+            } catch (...) {
+            }
+            SilenceBuffers();
+            FDeviceLost.store(true, std::memory_order_relaxed);
             if (OnDeviceLost) {
                 OnDeviceLost(this);
+            }
+        });
+        return 1;
+    case kAsioDeviceBack:
+        Post([this] {
+            if (FDriver && FDeviceLost.load(std::memory_order_relaxed)) {
+                ReloadLostDriver();
             }
         });
         return 1;

@@ -6,8 +6,8 @@
 #include "audio/Asio.h"
 #include "audio/AsioConvert.h"
 #include "audio/AsioGenerator.h"
-#include "audio/DriverList.h"
 #include "audio/DriverBridge.h"
+#include "audio/DriverList.h"
 #include "engine/AudioHost.h"
 
 #include <atomic>
@@ -113,6 +113,8 @@ public:
     uint16_t OutputChannelOffset() const override { return FOutputChannelOffset; }
     void SetOutputChannelOffset(uint16_t offset) override;
     void ControlPanel() override;
+    bool DeviceLost() const override { return FDeviceLost.load(std::memory_order_relaxed); }
+    uint64_t DeviceXruns() override;
 
     const std::string& DriverName() const { return FDriverName; }
     // Selects the driver of that name; a name not in DriverList is ignored.
@@ -146,16 +148,15 @@ public:
     void SetCustomGenerator(TASIOGenerator* generator);
     TASIOTimeSub& ASIOTime() { return FASIOTime; }
 
-    // The device went away while playing (the driver said so): the audio is stopped and
-    // stays so until Active is set true again, which clears the flag. Any thread may read it.
-    bool DeviceLost() const { return FDeviceLost.load(std::memory_order_relaxed); }
-
     // Driver notices that need the driver closed or restarted run through OwnerDispatcher, on
     // the owner's thread. Without one they wait for ProcessMessages (ControlPanel runs them).
     // Runs the notices queued while no dispatcher was set. Owner's thread only.
     void ProcessMessages();
 
     void OpenDriver(); // raises EASIOHostError("ASIO Driver Failed!")
+    // A fresh driver for a lost device that is back, playing again if the owner still wants
+    // it to, then OnReset. The lost driver stays when the fresh one fails.
+    void ReloadLostDriver();
     void CloseDriver();
     void Reset();
     bool CreateBuffers();
@@ -196,6 +197,8 @@ public:
 
 private:
     void Post(std::function<void()> job);
+    std::unique_ptr<TDriverBridge> LoadDriver();
+    bool TryCreateBuffers();
     void SilenceBuffers();
     bool AskFuture(int32_t selector, TASIOCanDo flag);
     float Noise();
@@ -207,6 +210,7 @@ private:
     std::vector<std::string> FDriverList;
     std::unique_ptr<TDriverBridge> FDriver;
     bool FActive = false;
+    bool FWantActive = false; // the owner's last word: SetActive(true) until SetActive(false)
     int FDriverIndex = -1;
     std::string FDriverName;
     int32_t FDriverVersion = 0;

@@ -11,8 +11,13 @@
 namespace varko {
 
 // Our drivers also report a lost device (server gone, interface unplugged) through
-// asioMessage; the selector lies outside the range the standard messages use.
+// asioMessage, and its return (the server is back); the selectors lie outside the range the
+// standard messages use.
 inline constexpr int32_t kAsioDeviceLost = 0x4C4F5354;
+inline constexpr int32_t kAsioDeviceBack = 0x4241434B;
+// future() selector of our drivers: the device's over- and underruns since the driver was
+// loaded, into the uint64_t that opt points to.
+inline constexpr int32_t kAsioGetXruns = 0x58525553;
 
 // The 21 driver operations, in interface order.
 class IAsioDriver {

@@ -17,6 +17,7 @@ struct TDriverPanelOffer {
     uint32_t CurrentBufferSize = 0;
     std::vector<double> SampleRates; // in hertz, ascending
     double CurrentSampleRate = 0.0;
+    uint32_t OutputLatency = 0; // samples the device buffers at the current size; 0: not open
 };
 struct TDriverPanelChoice {
     uint32_t BufferSize = 0;

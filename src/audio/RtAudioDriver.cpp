@@ -1,5 +1,7 @@
 #include "audio/RtAudioDriver.h"
 
+#include "audio/DeviceWorker.h"
+#include "core/CallbackGate.h"
 #include "core/RealTime.h"
 
 #include <RtAudio.h>
@@ -21,17 +23,45 @@ namespace varko {
 
 namespace {
 
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// How long the driver's caller waits for a device call before it gives the device up.
+constexpr auto ProbeLimit = 5s; // a JACK client opening on a loaded machine takes a while
+constexpr auto OpenLimit = 5s;
+constexpr auto StopLimit = 1500ms;
+// How often a lost device is looked for.
+constexpr auto ProbeInterval = 500ms;
+// Device buffers of the back ends that fill theirs in bursts: the period count that keeps
+// PulseAudio from asking for several periods at once while adding the least latency.
+constexpr unsigned PulseBuffers = 3;
+constexpr unsigned AlsaBuffers = 3;
+// The burst that fills a device's buffer at the start is answered with silence; never more
+// callbacks than this.
+constexpr int MaxPrefill = 8;
+
 std::mutex gPanelMutex;
 TDriverPanelPresenter gPresenter;
 std::map<std::string, TDriverPanelChoice> gChoices;
+// A period the device granted in place of the one asked for, per driver: a reloaded driver
+// asks for it at once.
+struct TGranted {
+    int32_t Asked = 0;
+    int32_t Granted = 0;
+};
+std::map<std::string, TGranted> gGranted;
 
-// RtAudio's error callback carries no user data; one stream runs at a time, so process-wide
-// counters serve. Non-warning errors mean the stream was aborted.
+// RtAudio's error callback carries no user data; the counters are process-wide and each
+// stream compares them with their value at its start. Non-warning errors mean the stream was
+// aborted; RtAudio's JACK back end warns when the server's period changed under the stream
+// and from then on is no longer called.
 std::atomic<uint32_t> gRtErrors{0};
-std::atomic<uint32_t> gRtWarnings{0};
-void RtErrorCallback(RtAudioError::Type type, const std::string&) {
+std::atomic<uint32_t> gJackResizes{0};
+void RtErrorCallback(RtAudioError::Type type, const std::string& message) {
     if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING) {
-        gRtWarnings.fetch_add(1, std::memory_order_relaxed);
+        if (message.find("buffer size has changed") != std::string::npos) {
+            gJackResizes.fetch_add(1, std::memory_order_relaxed);
+        }
     } else {
         gRtErrors.fetch_add(1, std::memory_order_relaxed);
     }
@@ -51,8 +81,7 @@ const char* ApiLabel(RtAudio::Api api) {
 }
 
 int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
         .count();
 }
 
@@ -95,31 +124,236 @@ std::string RegexEscape(const std::string& s) {
     return out;
 }
 
-// The JACK device's playback ports in the order RtAudio connects them, its period and rate.
-struct TJackFacts {
+// What a device offers, found on the device worker.
+struct TDeviceFacts {
+    bool Found = false;
+    std::string Error;
+    RtAudio::DeviceInfo Info;
+    // JACK: the server's period and rate, and the device's playback ports in the order RtAudio
+    // connects them.
+    uint32_t JackPeriod = 0;
+    double JackRate = 0.0;
     std::vector<std::string> Ports;
-    uint32_t Period = 0;
-    double Rate = 0.0;
 };
-TJackFacts QueryJack(const std::string& device) {
-    TJackFacts facts;
-    jack_status_t status{};
-    jack_client_t* client = jack_client_open("VarkoProbe", JackNoStartServer, &status);
-    if (!client) {
+
+TDeviceFacts ProbeDevice(RtAudio::Api api, const std::string& device) {
+    TDeviceFacts facts;
+    if (api == RtAudio::UNIX_JACK) {
+        jack_status_t status{};
+        jack_client_t* client = jack_client_open("VarkoProbe", JackNoStartServer, &status);
+        if (!client) {
+            facts.Error = "The JACK server does not answer.";
+            return facts;
+        }
+        facts.JackPeriod = jack_get_buffer_size(client);
+        facts.JackRate = jack_get_sample_rate(client);
+        const std::string pattern = "^" + RegexEscape(device) + ":";
+        if (const char** ports =
+                jack_get_ports(client, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput)) {
+            for (const char** p = ports; *p; ++p) {
+                facts.Ports.emplace_back(*p);
+            }
+            jack_free(ports);
+        }
+        jack_client_close(client);
+        if (facts.Ports.empty()) {
+            facts.Error = "The device is not present.";
+            return facts;
+        }
+    }
+    std::unique_ptr<RtAudio> audio = MakeRtAudio(api);
+    if (!audio) {
+        facts.Error = "The audio back end is not available.";
         return facts;
     }
-    facts.Period = jack_get_buffer_size(client);
-    facts.Rate = jack_get_sample_rate(client);
-    const std::string pattern = "^" + RegexEscape(device) + ":";
-    if (const char** ports =
-            jack_get_ports(client, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput)) {
-        for (const char** p = ports; *p; ++p) {
-            facts.Ports.emplace_back(*p);
-        }
-        jack_free(ports);
+    if (FindDevice(*audio, device, &facts.Info) < 0) {
+        facts.Error = "The device is not present.";
+        return facts;
     }
-    jack_client_close(client);
+    facts.Found = true;
     return facts;
+}
+
+// One open RtAudio stream and what its callback reaches. Shared with the device worker's jobs,
+// so that a stream given up while its server stalls stays valid until it is closed.
+struct TStreamCore {
+    std::unique_ptr<RtAudio> Audio; // used on the device worker alone
+    RtAudio::Api Api = RtAudio::UNSPECIFIED;
+    TCallbackGate Gate;
+
+    // Written while the gate is shut, read by the callback behind it.
+    ASIOCallbacks* Callbacks = nullptr;
+    std::vector<uint8_t*> DeviceHalf; // per device channel, its two halves or none
+    size_t HalfBytes = 0;             // one channel's half
+    size_t SampleBytes = 4;
+    unsigned Frames = 0;
+    int32_t Outputs = 0;
+    int64_t PeriodNs = 0;
+    bool Bursty = false;
+
+    // The callback thread's own.
+    int Half = 0;
+    int PrefillLeft = 0;
+    int64_t LastCallbackNs = 0;
+
+    // Read by the driver.
+    std::atomic<uint64_t> CallbackCount{0};
+    std::atomic<uint64_t> Underflows{0};
+    std::atomic<bool> SizeMismatch{false};
+    std::atomic<int64_t> SamplePos{0};
+    std::atomic<int64_t> SystemTime{0};
+
+    static int Callback(void* output, void*, unsigned frames, double, RtAudioStreamStatus status,
+                        void* user) {
+        static_cast<TStreamCore*>(user)->Process(static_cast<uint8_t*>(output), frames, status);
+        return 0;
+    }
+
+    // The device's callback thread: no locks, no allocation.
+    void Process(uint8_t* out, unsigned frames, RtAudioStreamStatus status) {
+        CallbackCount.fetch_add(1, std::memory_order_relaxed);
+        if (!Gate.Enter()) {
+            // Stopped: the halves and the host may be gone. Only the device's own buffer.
+            Silence(out, frames);
+            return;
+        }
+        SetFlushDenormals();
+        const size_t bytes = HalfBytes;
+        if (status & RTAUDIO_OUTPUT_UNDERFLOW) {
+            Underflows.fetch_add(1, std::memory_order_relaxed);
+        }
+        if (frames != Frames) {
+            SizeMismatch.store(true, std::memory_order_relaxed);
+        }
+        if (frames != Frames || Prefilling()) {
+            Silence(out, frames);
+            Gate.Leave();
+            return;
+        }
+        const int half = Half;
+        SystemTime.store(NowNs(), std::memory_order_relaxed);
+        Callbacks->bufferSwitch(half, ASIOTrue);
+        const size_t offset = half ? bytes : 0;
+        for (int32_t c = 0; c < Outputs; ++c) {
+            uint8_t* dest = out + static_cast<size_t>(c) * bytes;
+            if (uint8_t* src = DeviceHalf[static_cast<size_t>(c)]) {
+                std::memcpy(dest, src + offset, bytes);
+            } else {
+                std::memset(dest, 0, bytes);
+            }
+        }
+        Half = 1 - half;
+        SamplePos.fetch_add(frames, std::memory_order_relaxed);
+        Gate.Leave();
+    }
+
+    void Silence(uint8_t* out, unsigned frames) const {
+        std::memset(out, 0,
+                    static_cast<size_t>(frames) * SampleBytes * static_cast<size_t>(Outputs));
+    }
+
+    // A back end that fills the device's whole buffer at the start calls back several times at
+    // once; mixing those blocks would find every tone still rendering. They are answered with
+    // silence until the first callback that comes at the device's pace.
+    bool Prefilling() {
+        if (PrefillLeft <= 0) {
+            return false;
+        }
+        const int64_t now = NowNs();
+        const bool paced = LastCallbackNs != 0 && now - LastCallbackNs >= PeriodNs / 2;
+        LastCallbackNs = now;
+        if (paced) {
+            PrefillLeft = 0;
+            return false;
+        }
+        --PrefillLeft;
+        return true;
+    }
+};
+
+struct TOpenRequest {
+    RtAudio::Api Api = RtAudio::UNSPECIFIED;
+    std::string Device;
+    int32_t Outputs = 0;
+    RtAudioFormat Format = RTAUDIO_FLOAT32;
+    double Rate = 0.0;
+    unsigned Frames = 0;
+};
+struct TOpenResult {
+    bool Ok = false;
+    bool Absent = false;
+    unsigned Frames = 0;
+    long Latency = 0;
+    std::string Error;
+};
+
+// On the device worker.
+TOpenResult OpenStream(const std::shared_ptr<TStreamCore>& core, const TOpenRequest& r) {
+    TOpenResult result;
+    core->Audio = MakeRtAudio(r.Api);
+    if (!core->Audio) {
+        result.Error = "The audio back end is not available.";
+        result.Absent = true;
+        return result;
+    }
+    const int device = FindDevice(*core->Audio, r.Device, nullptr);
+    if (device < 0) {
+        result.Error = "The device is not present.";
+        result.Absent = true;
+        return result;
+    }
+    RtAudio::StreamParameters out;
+    out.deviceId = static_cast<unsigned>(device);
+    out.nChannels = static_cast<unsigned>(r.Outputs);
+    out.firstChannel = 0;
+    RtAudio::StreamOptions options;
+    options.flags = RTAUDIO_NONINTERLEAVED | RTAUDIO_SCHEDULE_REALTIME;
+    options.streamName = "Varko";
+    options.priority = 80;
+    options.numberOfBuffers = r.Api == RtAudio::LINUX_PULSE  ? PulseBuffers
+                              : r.Api == RtAudio::LINUX_ALSA ? AlsaBuffers
+                                                             : 0;
+    unsigned frames = r.Frames;
+    const uint32_t errorsBefore = gRtErrors.load(std::memory_order_relaxed);
+    try {
+        core->Audio->openStream(&out, nullptr, r.Format, static_cast<unsigned>(r.Rate), &frames,
+                                &TStreamCore::Callback, core.get(), &options, &RtErrorCallback);
+    } catch (const RtAudioError& e) {
+        result.Error = e.getMessage();
+        return result;
+    }
+    if (!core->Audio->isStreamOpen() || gRtErrors.load(std::memory_order_relaxed) != errorsBefore) {
+        result.Error = "The stream did not open.";
+        return result;
+    }
+    result.Ok = true;
+    result.Frames = frames;
+    try {
+        result.Latency = core->Audio->getStreamLatency();
+    } catch (...) {
+    }
+    return result;
+}
+
+// On the device worker. A JACK server that goes away makes RtAudio close the stream on a
+// thread of its own while the stream still counts as running; that close is let finish first.
+void CloseStream(const std::shared_ptr<TStreamCore>& core) {
+    if (!core->Audio) {
+        return;
+    }
+    try {
+        if (core->Api == RtAudio::UNIX_JACK) {
+            for (int i = 0;
+                 i < 100 && core->Audio->isStreamOpen() && core->Audio->isStreamRunning(); ++i) {
+                std::this_thread::sleep_for(10ms);
+            }
+        }
+        if (core->Audio->isStreamOpen()) {
+            core->Audio->closeStream();
+        }
+    } catch (...) {
+    }
+    core->Audio.reset();
 }
 
 class TRtAudioDriver final : public IAsioDriver {
@@ -137,21 +371,32 @@ public:
         if (FWatchdog.joinable()) {
             FWatchdog.join();
         }
+        disposeBuffers();
         std::lock_guard lock(FMutex);
-        CloseStream();
+        FWorker.reset(); // lets a healthy device close; a stuck one finishes on its own
     }
 
     ASIOBool init(void*) override {
+        std::shared_ptr<TDeviceWorker> worker = Worker();
+        const RtAudio::Api api = FApi;
+        const std::string device = FDevice;
+        const std::optional<TDeviceFacts> probed = worker->Call<TDeviceFacts>(
+            [api, device] { return ProbeDevice(api, device); }, ProbeLimit);
+        if (!probed) {
+            GiveUpWorker();
+            return Fail("The device does not answer.");
+        }
+        if (!probed->Found) {
+            return Fail(probed->Error.c_str());
+        }
+        const RtAudio::DeviceInfo& info = probed->Info;
         std::lock_guard lock(FMutex);
-        FAudio = MakeRtAudio(FApi);
-        if (!FAudio) {
-            return Fail("The audio back end is not available.");
-        }
-        RtAudio::DeviceInfo info;
-        if (FindDevice(*FAudio, FDevice, &info) < 0) {
-            return Fail("The device is not present.");
-        }
         FOutputs = static_cast<int32_t>(info.outputChannels);
+        // ALSA's plugin devices ("default" through a sound server) accept up to 32 or 64
+        // channels of a stereo sink; the two Varko plays are all they get.
+        if (FApi == RtAudio::LINUX_ALSA && !FDevice.starts_with("hw:")) {
+            FOutputs = std::min(FOutputs, 2);
+        }
 
         const unsigned f = info.nativeFormats;
         // Float unless the device's own format is another handled one; without any, RtAudio
@@ -171,6 +416,7 @@ public:
         }
         FBytes = ASIOSampleBytes(FType);
 
+        FRates.clear();
         for (unsigned r : info.sampleRates) {
             FRates.push_back(r);
         }
@@ -179,22 +425,19 @@ public:
 
         FNames.clear();
         if (FApi == RtAudio::UNIX_JACK) {
-            TJackFacts jack = QueryJack(FDevice);
-            if (jack.Period == 0) {
-                return Fail("The JACK server does not answer.");
-            }
-            FMin = FMax = FPreferred = static_cast<int32_t>(jack.Period);
+            FMin = FMax = FPreferred = static_cast<int32_t>(probed->JackPeriod);
             FGranularity = 0;
-            FRates = {jack.Rate};
-            FRate = jack.Rate;
-            for (const std::string& port : jack.Ports) {
-                FNames.push_back(port);
-            }
+            FRates = {probed->JackRate};
+            FRate = probed->JackRate;
+            FNames = probed->Ports;
         } else {
             FMin = 32;
             FMax = 4096;
             FGranularity = -1; // powers of two
             FPreferred = choice.BufferSize ? static_cast<int32_t>(choice.BufferSize) : 512;
+            if (const auto g = GrantedFor(FName); g.Asked == FPreferred && g.Granted > 0) {
+                FPreferred = g.Granted;
+            }
             if (FRates.empty()) {
                 FRates = {44100.0, 48000.0};
             }
@@ -223,7 +466,7 @@ public:
         std::strncpy(name, FName.c_str(), 31);
         name[31] = 0;
     }
-    int32_t getDriverVersion() override { return 1; }
+    int32_t getDriverVersion() override { return 2; }
     void getErrorMessage(char* string) override {
         if (!string) {
             return;
@@ -234,52 +477,83 @@ public:
     }
 
     ASIOError start() override {
-        std::lock_guard lock(FMutex);
-        if (FHalves.empty()) {
-            return ASE_InvalidMode;
-        }
-        if (FRunning) {
-            return ASE_OK;
+        std::shared_ptr<TStreamCore> core;
+        {
+            std::lock_guard lock(FMutex);
+            if (FHalves.empty()) {
+                return ASE_InvalidMode;
+            }
+            if (FRunning) {
+                return ASE_OK;
+            }
+            core = FCore;
         }
         // After a loss the stream is gone; open it again on the device if it is back.
-        if ((!FAudio || !FAudio->isStreamOpen()) && OpenStream() != ASE_OK) {
-            return ASE_NotPresent;
+        if (!core) {
+            const ASIOError reopened = Open(FBufferSize);
+            if (reopened != ASE_OK) {
+                return reopened;
+            }
+            std::lock_guard lock(FMutex);
+            core = FCore;
         }
-        FLost.store(false, std::memory_order_relaxed);
-        FSizeMismatch.store(false, std::memory_order_relaxed);
-        // With an error callback installed RtAudio reports through it instead of throwing.
+        core->Half = 0;
+        core->PrefillLeft = core->Bursty ? MaxPrefill : 0;
+        core->LastCallbackNs = 0;
+        core->SizeMismatch.store(false, std::memory_order_relaxed);
+        core->Gate.Open();
         const uint32_t errorsBefore = gRtErrors.load(std::memory_order_relaxed);
-        try {
-            FAudio->startStream();
-        } catch (const RtAudioError& e) {
-            FError = e.getMessage();
-            CloseStream();
-            return ASE_HWMalfunction;
-        }
-        if (gRtErrors.load(std::memory_order_relaxed) != errorsBefore ||
-            !FAudio->isStreamRunning()) {
+        const std::optional<bool> started = Worker()->Call<bool>(
+            [core] {
+                core->Audio->startStream();
+                return core->Audio->isStreamRunning();
+            },
+            OpenLimit);
+        if (!started || !*started || gRtErrors.load(std::memory_order_relaxed) != errorsBefore) {
+            core->Gate.Shut();
+            std::lock_guard lock(FMutex);
             FError = "The stream did not start.";
-            CloseStream();
+            GiveUpStream();
             return ASE_HWMalfunction;
         }
+        std::lock_guard lock(FMutex);
         FErrorsAtStart = gRtErrors.load(std::memory_order_relaxed);
-        FLastCount = FCallbackCount.load(std::memory_order_relaxed);
-        FLastProgress = std::chrono::steady_clock::now();
+        FResizesAtStart = gJackResizes.load(std::memory_order_relaxed);
+        FLastCount = core->CallbackCount.load(std::memory_order_relaxed);
+        FLastProgress = Clock::now();
+        FLost = false;
         FRunning = true;
         return ASE_OK;
     }
 
     ASIOError stop() override {
-        std::lock_guard lock(FMutex);
-        if (!FRunning) {
+        std::shared_ptr<TStreamCore> core;
+        {
+            std::lock_guard lock(FMutex);
+            if (!FRunning) {
+                return ASE_OK;
+            }
+            FRunning = false;
+            core = FCore;
+        }
+        if (!core) {
             return ASE_OK;
         }
-        FRunning = false;
-        try {
-            if (FAudio && FAudio->isStreamRunning()) {
-                FAudio->stopStream();
-            }
-        } catch (...) {
+        // From here on no callback reaches the host, whatever the back end does.
+        core->Gate.Shut();
+        // Without draining: what the device still holds is not worth waiting for.
+        const std::optional<bool> stopped = Worker()->Call<bool>(
+            [core] {
+                if (core->Audio && core->Audio->isStreamRunning()) {
+                    core->Audio->abortStream();
+                }
+                return true;
+            },
+            StopLimit);
+        if (!stopped) {
+            std::lock_guard lock(FMutex);
+            FError = "The device does not answer.";
+            GiveUpStream();
         }
         return ASE_OK;
     }
@@ -295,17 +569,19 @@ public:
     }
 
     ASIOError getLatencies(int32_t* inputLatency, int32_t* outputLatency) override {
+        std::lock_guard lock(FMutex);
         if (inputLatency) {
             *inputLatency = 0;
         }
         if (outputLatency) {
-            *outputLatency = FBufferSize ? FBufferSize : FPreferred;
+            *outputLatency = FLatency ? FLatency : (FBufferSize ? FBufferSize : FPreferred);
         }
         return ASE_OK;
     }
 
     ASIOError getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                             int32_t* granularity) override {
+        std::lock_guard lock(FMutex);
         if (minSize) {
             *minSize = FMin;
         }
@@ -364,12 +640,14 @@ public:
         return reference == 0 ? ASE_OK : ASE_InvalidParameter;
     }
 
+    // The host's buffer switch, on the callback thread, while the gate holds the stream.
     ASIOError getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override {
+        TStreamCore* core = FLiveCore.load(std::memory_order_acquire);
         if (sPos) {
-            *sPos = ASIOFromInt64(FSamplePos.load(std::memory_order_relaxed));
+            *sPos = ASIOFromInt64(core ? core->SamplePos.load(std::memory_order_relaxed) : 0);
         }
         if (tStamp) {
-            *tStamp = ASIOFromInt64(FSystemTime.load(std::memory_order_relaxed));
+            *tStamp = ASIOFromInt64(core ? core->SystemTime.load(std::memory_order_relaxed) : 0);
         }
         return ASE_OK;
     }
@@ -381,6 +659,7 @@ public:
         if (info->isInput || info->channel < 0 || info->channel >= FOutputs) {
             return ASE_NotPresent;
         }
+        std::lock_guard lock(FMutex);
         info->isActive = ASIOFalse;
         for (const TChannel& ch : FChannels) {
             if (ch.Device == info->channel) {
@@ -396,35 +675,37 @@ public:
 
     ASIOError createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                             ASIOCallbacks* callbacks) override {
-        std::lock_guard lock(FMutex);
-        if (!bufferInfos || numChannels <= 0 || !callbacks || bufferSize < 1) {
-            return ASE_InvalidParameter;
-        }
-        if (FRunning || !FHalves.empty()) {
-            return ASE_InvalidMode;
-        }
-        for (int32_t i = 0; i < numChannels; ++i) {
-            const ASIOBufferInfo& b = bufferInfos[i];
-            if (b.isInput || b.channelNum < 0 || b.channelNum >= FOutputs) {
+        {
+            std::lock_guard lock(FMutex);
+            if (!bufferInfos || numChannels <= 0 || !callbacks || bufferSize < 1) {
                 return ASE_InvalidParameter;
             }
+            if (FRunning || !FHalves.empty()) {
+                return ASE_InvalidMode;
+            }
+            for (int32_t i = 0; i < numChannels; ++i) {
+                const ASIOBufferInfo& b = bufferInfos[i];
+                if (b.isInput || b.channelNum < 0 || b.channelNum >= FOutputs) {
+                    return ASE_InvalidParameter;
+                }
+            }
+            const size_t half = static_cast<size_t>(bufferSize) * static_cast<size_t>(FBytes);
+            FHalves.assign(static_cast<size_t>(numChannels) * 2 * half, 0);
+            FChannels.clear();
+            FDeviceHalf.assign(static_cast<size_t>(FOutputs), nullptr);
+            for (int32_t i = 0; i < numChannels; ++i) {
+                uint8_t* base = FHalves.data() + static_cast<size_t>(i) * 2 * half;
+                bufferInfos[i].buffers[0] = base;
+                bufferInfos[i].buffers[1] = base + half;
+                FChannels.push_back({bufferInfos[i].channelNum, base});
+                FDeviceHalf[static_cast<size_t>(bufferInfos[i].channelNum)] = base;
+            }
+            FBufferSize = bufferSize;
+            FCallbacks = callbacks;
         }
-        const size_t half = static_cast<size_t>(bufferSize) * static_cast<size_t>(FBytes);
-        FHalves.assign(static_cast<size_t>(numChannels) * 2 * half, 0);
-        FChannels.clear();
-        FDeviceHalf.assign(static_cast<size_t>(FOutputs), nullptr);
-        for (int32_t i = 0; i < numChannels; ++i) {
-            uint8_t* base = FHalves.data() + static_cast<size_t>(i) * 2 * half;
-            bufferInfos[i].buffers[0] = base;
-            bufferInfos[i].buffers[1] = base + half;
-            FChannels.push_back({bufferInfos[i].channelNum, base});
-            FDeviceHalf[static_cast<size_t>(bufferInfos[i].channelNum)] = base;
-        }
-        FBufferSize = bufferSize;
-        FCallbacks = callbacks;
-        FHalf = 0;
-        const ASIOError opened = OpenStream();
+        const ASIOError opened = Open(bufferSize);
         if (opened != ASE_OK) {
+            std::lock_guard lock(FMutex);
             ReleaseBuffers();
             return opened;
         }
@@ -432,17 +713,25 @@ public:
     }
 
     ASIOError disposeBuffers() override {
-        std::lock_guard lock(FMutex);
-        if (FRunning) {
-            FRunning = false;
-            try {
-                if (FAudio && FAudio->isStreamRunning()) {
-                    FAudio->stopStream();
-                }
-            } catch (...) {
+        stop();
+        std::shared_ptr<TStreamCore> core;
+        {
+            std::lock_guard lock(FMutex);
+            core = std::move(FCore);
+            FLiveCore.store(nullptr, std::memory_order_release);
+        }
+        if (core) {
+            core->Gate.Shut();
+            if (!Worker()->Call<bool>(
+                    [core] {
+                        CloseStream(core);
+                        return true;
+                    },
+                    StopLimit)) {
+                GiveUpWorker();
             }
         }
-        CloseStream();
+        std::lock_guard lock(FMutex);
         ReleaseBuffers();
         return ASE_OK;
     }
@@ -457,16 +746,26 @@ public:
             return ASE_NotPresent;
         }
         TDriverPanelOffer offer;
-        offer.DriverName = FName;
-        for (int32_t s = FMin; s <= FMax && s > 0; s = FGranularity == -1 ? s * 2 : FMax + 1) {
-            offer.BufferSizes.push_back(static_cast<uint32_t>(s));
+        {
+            std::lock_guard lock(FMutex);
+            offer.DriverName = FName;
+            for (int32_t s = FMin; s <= FMax && s > 0; s = FGranularity == -1 ? s * 2 : FMax + 1) {
+                offer.BufferSizes.push_back(static_cast<uint32_t>(s));
+            }
+            if (FGranularity != -1 && FMax != FMin) {
+                offer.BufferSizes.push_back(static_cast<uint32_t>(FMax));
+            }
+            offer.CurrentBufferSize = static_cast<uint32_t>(FBufferSize ? FBufferSize : FPreferred);
+            // A period the device granted outside the usual steps is offered too.
+            if (std::find(offer.BufferSizes.begin(), offer.BufferSizes.end(),
+                          offer.CurrentBufferSize) == offer.BufferSizes.end()) {
+                offer.BufferSizes.push_back(offer.CurrentBufferSize);
+                std::sort(offer.BufferSizes.begin(), offer.BufferSizes.end());
+            }
+            offer.SampleRates = FRates;
+            offer.CurrentSampleRate = FRate;
+            offer.OutputLatency = static_cast<uint32_t>(FLatency);
         }
-        if (FGranularity != -1 && FMax != FMin) {
-            offer.BufferSizes.push_back(static_cast<uint32_t>(FMax));
-        }
-        offer.CurrentBufferSize = static_cast<uint32_t>(FBufferSize ? FBufferSize : FPreferred);
-        offer.SampleRates = FRates;
-        offer.CurrentSampleRate = FRate;
         TDriverPanelChoice choice{offer.CurrentBufferSize, offer.CurrentSampleRate};
         if (!presenter(offer, choice)) {
             return ASE_OK;
@@ -481,11 +780,11 @@ public:
             return ASE_OK;
         }
         SetDriverChoice(FName, choice);
-        FPreferred = static_cast<int32_t>(choice.BufferSize);
-        FRate = choice.SampleRate;
         ASIOCallbacks* callbacks = nullptr;
         {
             std::lock_guard lock(FMutex);
+            FPreferred = static_cast<int32_t>(choice.BufferSize);
+            FRate = choice.SampleRate;
             callbacks = FCallbacks;
         }
         // Buffers in use were made for the old settings: the host reloads us.
@@ -495,8 +794,14 @@ public:
         return ASE_OK;
     }
 
-    // None of the optional features (gains, meters, monitoring, time code, transport).
-    ASIOError future(int32_t, void*) override { return ASE_NotPresent; }
+    ASIOError future(int32_t selector, void* opt) override {
+        if (selector == kAsioGetXruns && opt) {
+            *static_cast<uint64_t*>(opt) = FXruns.load(std::memory_order_relaxed);
+            return ASE_SUCCESS;
+        }
+        // None of the optional features (gains, meters, monitoring, time code, transport).
+        return ASE_NotPresent;
+    }
 
     // Our callback hands the half to the device as soon as the host returns.
     ASIOError outputReady() override { return ASE_OK; }
@@ -507,9 +812,19 @@ private:
         uint8_t* Base = nullptr;
     };
 
+    static TGranted GrantedFor(const std::string& name) {
+        std::lock_guard lock(gPanelMutex);
+        auto it = gGranted.find(name);
+        return it == gGranted.end() ? TGranted{} : it->second;
+    }
+    static void RememberGranted(const std::string& name, int32_t asked, int32_t granted) {
+        std::lock_guard lock(gPanelMutex);
+        gGranted[name] = {asked, granted};
+    }
+
     ASIOBool Fail(const char* text) {
+        std::lock_guard lock(FMutex);
         FError = text;
-        FAudio.reset();
         return ASIOFalse;
     }
 
@@ -518,62 +833,106 @@ private:
                            [rate](double r) { return std::abs(r - rate) < 0.5; });
     }
 
-    // Caller holds FMutex.
-    ASIOError OpenStream() {
-        if (!FAudio) {
-            FAudio = MakeRtAudio(FApi);
+    std::shared_ptr<TDeviceWorker> Worker() {
+        std::lock_guard lock(FWorkerMutex);
+        if (!FWorker) {
+            FWorker = std::make_shared<TDeviceWorker>();
         }
-        if (!FAudio) {
+        return FWorker;
+    }
+    // The worker is stuck in a call the server does not answer: it finishes alone.
+    void GiveUpWorker() {
+        std::shared_ptr<TDeviceWorker> worker;
+        {
+            std::lock_guard lock(FWorkerMutex);
+            worker = std::move(FWorker);
+        }
+        if (worker) {
+            worker->Abandon();
+        }
+    }
+
+    // Caller holds FMutex. The stream is shut and handed to its worker to close whenever the
+    // server lets it; the next start opens a new one.
+    void GiveUpStream() {
+        FLiveCore.store(nullptr, std::memory_order_release);
+        std::shared_ptr<TStreamCore> core = std::move(FCore);
+        FRunning = false;
+        if (!core) {
+            return;
+        }
+        core->Gate.Shut();
+        std::shared_ptr<TDeviceWorker> worker;
+        {
+            std::lock_guard lock(FWorkerMutex);
+            worker = std::move(FWorker);
+        }
+        if (worker) {
+            worker->Post([core] { CloseStream(core); });
+            worker->Abandon();
+        }
+    }
+
+    // Opens the stream for the buffers at frames per period. Not under FMutex.
+    ASIOError Open(int32_t frames) {
+        auto core = std::make_shared<TStreamCore>();
+        TOpenRequest request;
+        {
+            std::lock_guard lock(FMutex);
+            core->Api = FApi;
+            core->Callbacks = FCallbacks;
+            core->DeviceHalf = FDeviceHalf;
+            core->HalfBytes = static_cast<size_t>(frames) * static_cast<size_t>(FBytes);
+            core->SampleBytes = static_cast<size_t>(FBytes);
+            core->Frames = static_cast<unsigned>(frames);
+            core->Outputs = FOutputs;
+            core->PeriodNs = static_cast<int64_t>(1e9 * frames / (FRate > 0 ? FRate : 48000.0));
+            core->Bursty = FApi != RtAudio::UNIX_JACK;
+            request = {FApi, FDevice, FOutputs, FFormat, FRate, static_cast<unsigned>(frames)};
+        }
+        const std::optional<TOpenResult> opened = Worker()->Call<TOpenResult>(
+            [core, request] { return OpenStream(core, request); }, OpenLimit);
+        std::lock_guard lock(FMutex);
+        if (!opened) {
+            FError = "The device does not answer.";
+            FLost = true;
+            std::shared_ptr<TDeviceWorker> worker;
+            {
+                std::lock_guard workerLock(FWorkerMutex);
+                worker = std::move(FWorker);
+            }
+            if (worker) {
+                worker->Post([core] { CloseStream(core); });
+                worker->Abandon();
+            }
             return ASE_NotPresent;
         }
-        const int device = FindDevice(*FAudio, FDevice, nullptr);
-        if (device < 0) {
-            FError = "The device is not present.";
-            return ASE_NotPresent;
+        if (!opened->Ok) {
+            FError = opened->Error;
+            FLost = opened->Absent;
+            Worker()->Post([core] { CloseStream(core); });
+            return opened->Absent ? ASE_NotPresent : ASE_HWMalfunction;
         }
-        RtAudio::StreamParameters out;
-        out.deviceId = static_cast<unsigned>(device);
-        out.nChannels = static_cast<unsigned>(FOutputs);
-        out.firstChannel = 0;
-        RtAudio::StreamOptions options;
-        options.flags = RTAUDIO_NONINTERLEAVED | RTAUDIO_SCHEDULE_REALTIME;
-        options.streamName = "Varko";
-        options.priority = 80;
-        unsigned frames = static_cast<unsigned>(FBufferSize);
-        try {
-            FAudio->openStream(&out, nullptr, FFormat, static_cast<unsigned>(FRate), &frames,
-                               &TRtAudioDriver::Callback, this, &options, &RtErrorCallback);
-        } catch (const RtAudioError& e) {
-            FError = e.getMessage();
-            return ASE_HWMalfunction;
-        }
-        if (!FAudio->isStreamOpen()) {
-            FError = "The stream did not open.";
-            return ASE_HWMalfunction;
-        }
-        if (frames != static_cast<unsigned>(FBufferSize)) {
-            // The device insists on another period; the host must reload us with it.
-            FPreferred = FMin = FMax = static_cast<int32_t>(frames);
-            CloseStream();
+        if (opened->Frames != static_cast<unsigned>(frames)) {
+            // The device insists on another period: the host asks us again, and a reloaded
+            // driver asks for that period at once.
+            const auto granted = static_cast<int32_t>(opened->Frames);
+            RememberGranted(FName, FPreferred, granted);
+            FPreferred = FMin = FMax = granted;
+            Worker()->Post([core] { CloseStream(core); });
             FError = "The device runs at another buffer size.";
             return ASE_InvalidMode;
         }
+        FLatency = static_cast<int32_t>(opened->Latency);
+        if (FLatency <= 0 && FApi == RtAudio::LINUX_PULSE) {
+            FLatency = frames * static_cast<int32_t>(PulseBuffers);
+        }
+        FCore = core;
+        FLiveCore.store(core.get(), std::memory_order_release);
         return ASE_OK;
     }
 
     // Caller holds FMutex.
-    void CloseStream() {
-        if (!FAudio) {
-            return;
-        }
-        try {
-            if (FAudio->isStreamOpen()) {
-                FAudio->closeStream();
-            }
-        } catch (...) {
-        }
-    }
-
     void ReleaseBuffers() {
         FCallbacks = nullptr;
         FChannels.clear();
@@ -582,62 +941,58 @@ private:
         FBufferSize = 0;
     }
 
-    static int Callback(void* output, void*, unsigned frames, double, RtAudioStreamStatus status,
-                        void* user) {
-        static_cast<TRtAudioDriver*>(user)->Process(static_cast<uint8_t*>(output), frames, status);
-        return 0;
-    }
-
-    // The device's callback thread: no locks, no allocation.
-    void Process(uint8_t* out, unsigned frames, RtAudioStreamStatus status) {
-        SetFlushDenormals();
-        const size_t bytes = static_cast<size_t>(frames) * static_cast<size_t>(FBytes);
-        if (status & RTAUDIO_OUTPUT_UNDERFLOW) {
-            FUnderflows.fetch_add(1, std::memory_order_relaxed);
-        }
-        if (FLost.load(std::memory_order_relaxed) || static_cast<int32_t>(frames) != FBufferSize) {
-            if (static_cast<int32_t>(frames) != FBufferSize) {
-                FSizeMismatch.store(true, std::memory_order_relaxed);
-            }
-            std::memset(out, 0, bytes * static_cast<size_t>(FOutputs));
-            return;
-        }
-        const int half = FHalf;
-        FSystemTime.store(NowNs(), std::memory_order_relaxed);
-        FCallbacks->bufferSwitch(half, ASIOTrue);
-        const size_t offset = half ? bytes : 0;
-        for (int32_t c = 0; c < FOutputs; ++c) {
-            uint8_t* dest = out + static_cast<size_t>(c) * bytes;
-            if (uint8_t* src = FDeviceHalf[static_cast<size_t>(c)]) {
-                std::memcpy(dest, src + offset, bytes);
-            } else {
-                std::memset(dest, 0, bytes);
-            }
-        }
-        FHalf = 1 - half;
-        FSamplePos.fetch_add(frames, std::memory_order_relaxed);
-        FCallbackCount.fetch_add(1, std::memory_order_relaxed);
-    }
-
-    // Notices leave the audio thread here: a lost device, a period or rate the buffers no
-    // longer match. Never inside the device's callback, so the host may stop us at once.
+    // Notices leave the audio thread here: a lost device and its return, a period or rate the
+    // buffers no longer match. Never inside the device's callback, and never holding our lock
+    // while the host hears of it, so that the host may stop or reload us at once.
     void Watch() {
+        NameThisThread("VarkoWatchdog");
         std::unique_lock lock(FMutex);
+        auto lastProbe = Clock::now() - ProbeInterval;
+        std::shared_ptr<std::atomic<int>> probe; // 0 looking, 1 found, -1 not found
         while (!FQuit) {
-            FWake.wait_for(lock, std::chrono::milliseconds(50));
+            FWake.wait_for(lock, 50ms);
             if (FQuit) {
                 break;
             }
             int32_t message = 0;
-            if (FRunning && IsLost()) {
-                FLost.store(true, std::memory_order_relaxed);
-                FRunning = false;
-                ForgetDeadStream();
-                message = kAsioDeviceLost;
-            } else if (FRunning && FSizeMismatch.exchange(false, std::memory_order_relaxed)) {
-                message = kAsioBufferSizeChange;
+            if (FRunning && FCore) {
+                TStreamCore& core = *FCore;
+                FXruns.store(FXrunsBefore + core.Underflows.load(std::memory_order_relaxed),
+                             std::memory_order_relaxed);
+                if (FApi == RtAudio::UNIX_JACK &&
+                    gJackResizes.load(std::memory_order_relaxed) != FResizesAtStart) {
+                    // The server changed its period and dropped our client.
+                    FResizesAtStart = gJackResizes.load(std::memory_order_relaxed);
+                    message = kAsioBufferSizeChange;
+                } else if (core.SizeMismatch.exchange(false, std::memory_order_relaxed)) {
+                    message = kAsioBufferSizeChange;
+                } else if (Stalled(core)) {
+                    FXrunsBefore = FXruns.load(std::memory_order_relaxed);
+                    GiveUpStream();
+                    FLost = true;
+                    probe.reset();
+                    lastProbe = Clock::now();
+                    message = kAsioDeviceLost;
+                }
             } else if (FResetWanted.exchange(false, std::memory_order_relaxed)) {
                 message = kAsioResetRequest;
+            } else if (FLost && FCallbacks) {
+                // Looked for on a worker of its own time, so a stalled server holds no one.
+                if (probe && probe->load() == 1) {
+                    probe.reset();
+                    message = kAsioDeviceBack;
+                } else if ((!probe || probe->load() == -1) &&
+                           Clock::now() - lastProbe >= ProbeInterval) {
+                    lastProbe = Clock::now();
+                    probe = std::make_shared<std::atomic<int>>(0);
+                    const RtAudio::Api api = FApi;
+                    const std::string device = FDevice;
+                    lock.unlock();
+                    Worker()->Post([probe, api, device] {
+                        probe->store(ProbeDevice(api, device).Found ? 1 : -1);
+                    });
+                    lock.lock();
+                }
             }
             ASIOCallbacks* callbacks = FCallbacks;
             if (message && callbacks && callbacks->asioMessage) {
@@ -648,55 +1003,28 @@ private:
         }
     }
 
-    // Caller holds FMutex.
-    bool IsLost() {
-        const auto now = std::chrono::steady_clock::now();
-        const uint64_t count = FCallbackCount.load(std::memory_order_relaxed);
+    // Caller holds FMutex. No callback for longer than a slow machine explains, or an error
+    // that aborted the stream.
+    bool Stalled(const TStreamCore& core) {
+        const auto now = Clock::now();
+        const uint64_t count = core.CallbackCount.load(std::memory_order_relaxed);
         if (count != FLastCount) {
             FLastCount = count;
             FLastProgress = now;
         }
-        // A stall of a second and more periods than a slow machine explains.
         const double period = FRate > 0 ? FBufferSize / FRate : 0.1;
         const auto limit = std::chrono::duration<double>(std::max(1.5, 16 * period));
-        if (now - FLastProgress > limit) {
-            return true;
-        }
-        if (gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart) {
-            return true;
-        }
-        // JACK closes the stream itself when its server goes away.
-        return !FAudio || !FAudio->isStreamOpen() || !FAudio->isStreamRunning();
-    }
-
-    // Caller holds FMutex. RtAudio's JACK back end closes a dead stream on a thread of its
-    // own; wait for it before the object goes, and start over with a fresh one.
-    void ForgetDeadStream() {
-        if (!FAudio) {
-            return;
-        }
-        for (int i = 0; i < 40 && FAudio->isStreamOpen() && FAudio->isStreamRunning(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (FApi == RtAudio::UNIX_JACK) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        try {
-            if (FAudio->isStreamOpen()) {
-                FAudio->abortStream();
-            }
-        } catch (...) {
-        }
-        CloseStream();
-        FAudio.reset();
+        return now - FLastProgress > limit ||
+               gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart;
     }
 
     const RtAudio::Api FApi;
     const std::string FDevice;
     const std::string FName;
-    std::unique_ptr<RtAudio> FAudio;
-    std::string FError;
 
+    // Guards what the owner's calls and the watchdog share; never held across a device call.
+    std::mutex FMutex;
+    std::string FError;
     int32_t FOutputs = 0;
     RtAudioFormat FFormat = RTAUDIO_FLOAT32;
     ASIOSampleType FType = ASIOSTFloat32LSB;
@@ -705,30 +1033,32 @@ private:
     std::vector<double> FRates;
     double FRate = 44100.0;
     int32_t FMin = 0, FMax = 0, FPreferred = 0, FGranularity = 0;
+    int32_t FLatency = 0; // samples the device buffers, as the stream reports it
 
     std::vector<uint8_t> FHalves;
     std::vector<TChannel> FChannels;
     std::vector<uint8_t*> FDeviceHalf; // per device channel, its two halves or none
     int32_t FBufferSize = 0;
     ASIOCallbacks* FCallbacks = nullptr;
-    int FHalf = 0; // audio thread only
 
-    std::mutex FMutex;
+    std::shared_ptr<TStreamCore> FCore; // the open stream
+    std::atomic<TStreamCore*> FLiveCore{nullptr};
+    std::mutex FWorkerMutex; // inside FMutex when both are held
+    std::shared_ptr<TDeviceWorker> FWorker;
+
     std::condition_variable FWake;
     std::thread FWatchdog;
     bool FQuit = false;
     bool FRunning = false;
+    bool FLost = false; // the device went away; the watchdog looks for it
     uint32_t FErrorsAtStart = 0;
+    uint32_t FResizesAtStart = 0;
     uint64_t FLastCount = 0;
-    std::chrono::steady_clock::time_point FLastProgress;
+    Clock::time_point FLastProgress;
+    uint64_t FXrunsBefore = 0;
 
-    std::atomic<bool> FLost{false};
-    std::atomic<bool> FSizeMismatch{false};
     std::atomic<bool> FResetWanted{false};
-    std::atomic<int64_t> FSamplePos{0};
-    std::atomic<int64_t> FSystemTime{0};
-    std::atomic<uint64_t> FCallbackCount{0};
-    std::atomic<uint32_t> FUnderflows{0};
+    std::atomic<uint64_t> FXruns{0};
 };
 
 } // namespace
@@ -751,6 +1081,18 @@ void SetDriverChoice(const std::string& driverName, const TDriverPanelChoice& ch
 
 // ALSA reports every card it cannot open on stderr; an absent device is no news here.
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+std::vector<std::string> RtAudioBackEnds() {
+    std::vector<RtAudio::Api> compiled;
+    RtAudio::getCompiledApi(compiled);
+    std::vector<std::string> names;
+    for (RtAudio::Api api : {RtAudio::UNIX_JACK, RtAudio::LINUX_ALSA, RtAudio::LINUX_PULSE}) {
+        if (std::find(compiled.begin(), compiled.end(), api) != compiled.end()) {
+            names.emplace_back(ApiLabel(api));
+        }
+    }
+    return names;
+}
 
 TAsioDriverRecords EnumerateRtAudioDrivers() {
     snd_lib_error_set_handler(&QuietAlsa);

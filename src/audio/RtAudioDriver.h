@@ -15,4 +15,7 @@ namespace varko {
 
 TAsioDriverRecords EnumerateRtAudioDrivers();
 
+// The back ends compiled into RtAudio that drivers are made for: "JACK", "ALSA", "PulseAudio".
+std::vector<std::string> RtAudioBackEnds();
+
 } // namespace varko

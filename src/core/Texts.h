@@ -16,6 +16,13 @@ inline constexpr const char* ScaleErrors = "The scale file contains errors.";
 inline constexpr const char* Preparing = "Preparing:";
 inline constexpr const char* Stopped = "Stopped";
 inline constexpr const char* Running = "Running";
+// The audio should run, but the device went away; Varko plays again when it is back.
+inline constexpr const char* DeviceLost = "Device lost";
+// The audio should run and the device is there, but it has asked for no block for a second.
+inline constexpr const char* DeviceSilent = "Device silent";
+// %1: tone blocks not ready in time; %2: the device's over- and underruns; both since the
+// audio was last started.
+inline constexpr const char* GlitchCounter = "Late %1, xruns %2";
 inline constexpr const char* WarnNoSound =
     "Some of the bars might not produce sound. Try reducing the initial frequency.";
 inline constexpr const char* WarnModeFile =

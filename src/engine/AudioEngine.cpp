@@ -29,8 +29,25 @@ TAudioEngine::~TAudioEngine() {
 }
 
 void TAudioEngine::Start() {
+    // The driver may have been changed or reloaded at another size or rate since the bank was
+    // built; whatever did it, the bank follows.
+    if (!Oscillators.empty() && !BankMatchesHost() && OnRebuildTones && !Rebuilding) {
+        Running.store(true);
+        RebuildTones();
+        return;
+    }
     HostPtr->SetActive(true);
     Running.store(true);
+}
+
+void TAudioEngine::SetBankFormat(uint32_t blockSize, double sampleRate) {
+    BankBlockSize.store(blockSize, std::memory_order_relaxed);
+    BankSampleRate = sampleRate;
+}
+
+bool TAudioEngine::BankMatchesHost() const {
+    const uint32_t size = BankBlockSize.load(std::memory_order_relaxed);
+    return size == 0 || (size == HostPtr->BufferSize() && BankSampleRate == HostPtr->SampleRate());
 }
 
 void TAudioEngine::Stop() {
@@ -77,7 +94,10 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
         right = OutBuffer[1].data();
         nRight = std::min(n, OutBuffer[1].size());
     }
-    if (ResetPending.load(std::memory_order_relaxed)) {
+    SwitchCount.fetch_add(1, std::memory_order_relaxed);
+    const uint32_t bankSize = BankBlockSize.load(std::memory_order_relaxed);
+    const bool stale = !Oscillators.empty() && bankSize != 0 && bankSize != n;
+    if (ResetPending.load(std::memory_order_relaxed) || stale) {
         std::fill(left, left + nLeft, 0.0f);
         std::fill(right, right + nRight, 0.0f);
         return;
@@ -180,9 +200,11 @@ void TAudioEngine::DriverReset(IAudioHost* /*Sender*/) {
 }
 
 void TAudioEngine::RebuildTones() {
+    Rebuilding = true;
     if (OnRebuildTones) {
         OnRebuildTones();
     }
+    Rebuilding = false;
     ResetPending.store(false);
 }
 

@@ -26,14 +26,16 @@ public:
 
     IAudioHost& Host() { return *HostPtr; }
 
-    // Starts the host (the driver calls back), then Running = true.
+    // Starts the host (the driver calls back), then Running = true. A bank built for another
+    // block size or rate than the host's is rebuilt first (OnRebuildTones starts the engine).
     void Start();
     // Stops the host (no BufferSwitch runs once it returns), then Running = false.
     void Stop();
 
     // One block: mixes every oscillator's finished block into output arrays 0 (left) and
     // 1 (right), as far as they exist, Host().BufferSize() samples; flips ReadIndex, releases
-    // every oscillator. A tone still rendering gives silence and counts a late block.
+    // every oscillator. A tone still rendering gives silence and counts a late block. A bank
+    // built for another block size gives silence until it is rebuilt.
     void BufferSwitch(IAudioHost* Sender, const TArrayOfSingleArray& InBuffer,
                       TArrayOfSingleArray& OutBuffer);
 
@@ -42,6 +44,11 @@ public:
     void DriverReset(IAudioHost* Sender);
     // Runs OnRebuildTones (the owner's rebuild of the tone bank) and unmutes the mix.
     void RebuildTones();
+
+    // The block size and rate the bank was built for (set by the tone bank), and whether the
+    // host still runs at them. A bank put together by hand (size 0) is taken as it is.
+    void SetBankFormat(uint32_t blockSize, double sampleRate);
+    bool BankMatchesHost() const;
 
     // Ends every oscillator (termination request and one release each) and empties the list;
     // they are joined here at the next call or at destruction. Stops the engine if it runs.
@@ -73,11 +80,15 @@ public:
     std::atomic<float> PeakLeft{0.0f};      // largest |left| since the meters reset it
     std::atomic<float> PeakRight{0.0f};     // largest |right| since the meters reset it
     std::atomic<uint64_t> LateBlocks{0};    // tone blocks not ready at their switch
+    std::atomic<uint64_t> SwitchCount{0};   // blocks the host asked for: do blocks flow?
     std::atomic<bool> ResetPending{false};  // a driver reset waits for its rebuild: mix mutes
 
 private:
     void ReapEnding(bool wait);
 
+    std::atomic<uint32_t> BankBlockSize{0};
+    double BankSampleRate = 0.0; // the owner's thread alone
+    bool Rebuilding = false;
     std::unique_ptr<IAudioHost> HostPtr;
     std::vector<std::unique_ptr<TWaveguideThread>> Ending;
     std::shared_ptr<int> AliveToken = std::make_shared<int>(0);

@@ -17,8 +17,8 @@ class IAudioHost;
 
 // One block is due: fill every sample of the output channels the handler uses.
 // Runs on the driver's callback thread; must not allocate, lock or block.
-using TBufferSwitchEvent32 = std::function<void(IAudioHost* Sender, const TArrayOfSingleArray& InBuffer,
-                                                TArrayOfSingleArray& OutBuffer)>;
+using TBufferSwitchEvent32 = std::function<void(
+    IAudioHost* Sender, const TArrayOfSingleArray& InBuffer, TArrayOfSingleArray& OutBuffer)>;
 // A driver notice (reset, sample-rate change); may arrive on the driver's thread.
 using TNotifyEvent = std::function<void(IAudioHost* Sender)>;
 // Runs a job later on the owner's thread (for instance a queued call into its event loop); must
@@ -54,14 +54,22 @@ public:
     // Opens the loaded driver's own settings window.
     virtual void ControlPanel() = 0;
 
+    // The device went away while the owner wanted it playing, and has not come back yet.
+    virtual bool DeviceLost() const { return false; }
+    // The device's over- and underruns since the driver was loaded, as far as it reports them.
+    virtual uint64_t DeviceXruns() { return 0; }
+
     TBufferSwitchEvent32 OnBufferSwitch32;
     TNotifyEvent OnReset;
     TNotifyEvent OnSampleRateChanged;
-    // The device went away while playing (server gone, interface unplugged); the audio is
-    // stopped. Runs on the owner's thread, through OwnerDispatcher.
+    // The device went away while playing (server gone, server stalled, interface unplugged);
+    // the audio is stopped until the device is back, when the host reloads the driver, plays
+    // again if the owner still wants it to and raises OnReset. Runs on the owner's thread,
+    // through OwnerDispatcher.
     TNotifyEvent OnDeviceLost;
     // Where the host runs what must happen on the owner's thread (driver reloads, a lost
-    // device). Hosts without such notices ignore it.
+    // device). Set before a driver is chosen; whatever it posts to must outlive the host (the
+    // driver's threads may post until the host is gone). Hosts without such notices ignore it.
     TOwnerDispatcher OwnerDispatcher;
 };
 

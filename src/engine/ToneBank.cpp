@@ -97,6 +97,7 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
         }
     }
     r.BuiltTones = static_cast<int>(engine.Oscillators.size());
+    engine.SetBankFormat(engine.Host().BufferSize(), engine.Host().SampleRate());
     UpdateStereoConstants(engine, in.Paint2Rows);
     engine.ReadIndex.store(0);
     if (wasRunning) {

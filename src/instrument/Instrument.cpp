@@ -63,13 +63,13 @@ void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher 
     engine_->OnRebuildTones = [this] { RefreshTones(); };
     engine_->Dispatch = dispatch;
     engine_->Host().OwnerDispatcher = std::move(dispatch);
-    // The server went away: the audio is stopped until the player restarts it.
+    // The server went away: the audio stays wanted, and the host plays again (after a
+    // rebuild for the device's new rate and period) as soon as the device is back.
     engine_->Host().OnDeviceLost = [this](IAudioHost*) {
         if (!engine_) {
             return;
         }
-        engine_->Stop();
-        SetAudioStatus(text::Stopped);
+        SetAudioStatus(text::DeviceLost);
         if (OnDeviceLost) {
             OnDeviceLost();
         }
@@ -113,6 +113,7 @@ void TInstrument::SelectDriver(int index) {
     host.SetDriverIndex(index);
     settings_.ASIOchannel = ChannelPairNames().empty() ? -1 : 0;
     engine_->Start();
+    AudioStarted();
     SetAudioStatus(text::Running);
 }
 
@@ -161,7 +162,49 @@ void TInstrument::OpenDriverPanel() {
 void TInstrument::StartAudio() {
     if (engine_) {
         engine_->Start();
+        AudioStarted();
         SetAudioStatus(text::Running);
+    }
+}
+
+void TInstrument::AudioStarted() {
+    lateBase_ = engine_->LateBlocks.load(std::memory_order_relaxed);
+    xrunBase_ = engine_->Host().DeviceXruns();
+    lastSwitches_ = engine_->SwitchCount.load(std::memory_order_relaxed);
+    lastSwitchTime_ = std::chrono::steady_clock::now();
+    LateBlocks = Xruns = 0;
+}
+
+void TInstrument::WatchAudio() {
+    if (!engine_ || Preparing) {
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const uint64_t switches = engine_->SwitchCount.load(std::memory_order_relaxed);
+    if (switches != lastSwitches_) {
+        lastSwitches_ = switches;
+        lastSwitchTime_ = now;
+    }
+    IAudioHost& host = engine_->Host();
+    const char* status = text::Stopped;
+    if (engine_->Running.load()) {
+        if (host.DeviceLost()) {
+            status = text::DeviceLost;
+        } else if (now - lastSwitchTime_ > std::chrono::seconds(1)) {
+            status = text::DeviceSilent;
+        } else {
+            status = text::Running;
+        }
+    }
+    const uint64_t late = engine_->LateBlocks.load(std::memory_order_relaxed);
+    const uint64_t xruns = host.DeviceXruns();
+    // A reloaded driver counts from zero again.
+    xrunBase_ = std::min(xrunBase_, xruns);
+    if (AudioStatus != status || LateBlocks != late - lateBase_ || Xruns != xruns - xrunBase_) {
+        AudioStatus = status;
+        LateBlocks = late - lateBase_;
+        Xruns = xruns - xrunBase_;
+        Changed();
     }
 }
 
@@ -274,6 +317,8 @@ TToneBankResult TInstrument::RefreshTones() {
     };
     const TToneBankResult r = varko::RefreshTones(*engine_, in);
     Preparing = false;
+    // However long the rebuild took, the restarted audio gets its second to flow.
+    lastSwitchTime_ = std::chrono::steady_clock::now();
     if (!r.Abandoned) {
         // An abandoned bank is followed by the dead oscillator's crash report.
         NoSoundWarning = r.WarnNoSound;

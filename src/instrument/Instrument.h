@@ -13,6 +13,7 @@
 #include "instrument/OscillatorTones.h"
 #include "instrument/Playing.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,7 +42,7 @@ public:
     std::function<void(const TInstrumentMessage&)> OnMessage; // at the moment it arises
     std::function<void()> OnStateChanged; // status texts, warnings, tones or mode files changed
     std::function<void(bool preparing)> OnRebuild; // a rebuild of the bank begins, ends
-    std::function<void()> OnDeviceLost;            // audio stopped: the device is gone
+    std::function<void()> OnDeviceLost; // the device is gone; it plays again when it is back
     std::function<void(const std::string& crashText)> OnOscillatorCrash; // a tone thread died
     // The mouse cursor in screen pixels, where mouse playing measures its speed from.
     std::function<std::pair<float, float>()> CursorPosition;
@@ -74,6 +75,9 @@ public:
     bool Running() const;
     // The largest |left| and |right| since the last call (for the level meters).
     std::pair<float, float> TakePeaks();
+    // Looks at the audio as it really is and updates AudioStatus and the glitch counts; raises
+    // OnStateChanged when they changed. The owner calls it a few times a second.
+    void WatchAudio();
 
     // ---- Scale, tone list and bank
 
@@ -111,7 +115,11 @@ public:
     bool Preparing = false;      // a rebuild is under way
     bool NoSoundWarning = false; // some tone has no band
     bool ModeFileWarning = false;
-    std::string AudioStatus;  // "Running" or "Stopped"
+    // "Running" only while the device asks for blocks; "Stopped", "Device lost" or "Device
+    // silent" (no block for a second) otherwise.
+    std::string AudioStatus;
+    uint64_t LateBlocks = 0;  // tone blocks not ready in time, since the audio last started
+    uint64_t Xruns = 0;       // the device's over- and underruns, since the audio last started
     std::string ObjectStatus; // the object of the last bank built
 
     // ---- Vibration mode files
@@ -167,12 +175,16 @@ private:
     void Changed();
     bool ReadScale(const std::string& path);
     void SetAudioStatus(const char* text);
+    // The audio (re)starts: the glitch counts start from zero, blocks get a second to flow.
+    void AudioStarted();
 
     std::unique_ptr<TAudioEngine> engine_;
     TOscillatorTones tones_;
     TPlaying playing_{tones_};
     TVarkoSettings settings_;
     int selectedModeFile_ = -1;
+    uint64_t lateBase_ = 0, xrunBase_ = 0, lastSwitches_ = 0;
+    std::chrono::steady_clock::time_point lastSwitchTime_;
     // Guards jobs posted to the owner's thread against outliving the instrument.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

@@ -2,7 +2,9 @@
 
 #include "audio/AsioHost.h"
 #include "audio/DriverList.h"
+#include "audio/RtAudioDriver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -47,12 +49,20 @@ private:
 
 int ListDevices(std::FILE* out, std::FILE* err) {
     const TAsioDriverRecords records = BuildDriverList();
+    for (const auto& r : records) {
+        std::fprintf(out, "%s\n", r.Name.c_str());
+    }
+    // A back end that sees nothing is named too: its server may just not be running.
+    for (const std::string& api : RtAudioBackEnds()) {
+        const std::string prefix = api + ": ";
+        if (std::none_of(records.begin(), records.end(),
+                         [&](const TAsioDriverRecord& r) { return r.Name.starts_with(prefix); })) {
+            std::fprintf(err, "varko-render: %s: no output device\n", api.c_str());
+        }
+    }
     if (records.empty()) {
         std::fprintf(err, "varko-render: no audio output devices found\n");
         return 1;
-    }
-    for (const auto& r : records) {
-        std::fprintf(out, "%s\n", r.Name.c_str());
     }
     return 0;
 }
@@ -63,9 +73,11 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
     if (!LoadScriptOption(o, script, err)) {
         return 2;
     }
-    TJobQueue jobs;
-    const TOwnerDispatcher dispatch = [&jobs](std::function<void()> job) {
-        jobs.Post(std::move(job));
+    // The driver's threads may post until the host is gone, which is after this function
+    // returns: the queue lives as long as anyone can post to it.
+    auto jobs = std::make_shared<TJobQueue>();
+    const TOwnerDispatcher dispatch = [jobs](std::function<void()> job) {
+        jobs->Post(std::move(job));
     };
     auto host = std::make_unique<TASIOHost>();
     TASIOHost& device = *host;
@@ -89,8 +101,6 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
                      device.DriverName().c_str());
         return 1;
     }
-    bool lost = false;
-    session.Instrument.OnDeviceLost = [&lost] { lost = true; };
     if (!session.Build(std::move(host), error, dispatch)) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return 1;
@@ -98,15 +108,16 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
     for (const auto& w : session.Warnings) {
         std::fprintf(err, "varko-render: warning: %s\n", w.c_str());
     }
-    TAudioEngine& engine = session.Engine();
-    engine.Start();
-    if (!engine.Running.load() || !device.Active()) {
+    TInstrument& instrument = session.Instrument;
+    instrument.StartAudio();
+    if (!session.Engine().Running.load() || !device.Active()) {
         std::fprintf(err, "varko-render: the device \"%s\" could not be started\n",
                      device.DriverName().c_str());
         return 1;
     }
-    std::fprintf(out, "Playing on %s (%g Hz, %u samples per block).\n", device.DriverName().c_str(),
-                 device.SampleRate(), device.BufferSize());
+    std::fprintf(out, "Playing on %s (%g Hz, %u samples per block, %.1f ms output latency).\n",
+                 device.DriverName().c_str(), device.SampleRate(), device.BufferSize(),
+                 1000.0 * device.OutputLatency() / device.SampleRate());
     std::fflush(out);
 
     using clock = std::chrono::steady_clock;
@@ -114,36 +125,54 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
     const auto start = clock::now();
     const auto end =
         start + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
+    // The device is looked at this often: a loss and a return are told when they happen.
+    const auto watch = std::chrono::milliseconds(100);
     size_t next = 0;
-    while (!lost) {
+    bool lost = false, everLost = false;
+    for (;;) {
         const auto now = clock::now();
         const double t = std::chrono::duration<double>(now - start).count();
         while (next < script.Events.size() && script.Events[next].Time <= t) {
             if (!session.Apply(script.Events[next], error)) {
-                engine.Stop();
+                instrument.StopAudio();
                 std::fprintf(err, "varko-render: %s\n", error.c_str());
                 return 2;
             }
             ++next;
         }
+        instrument.WatchAudio();
+        if (device.DeviceLost() != lost) {
+            lost = !lost;
+            everLost = everLost || lost;
+            if (lost) {
+                std::fprintf(err, "varko-render: the audio device was lost at %.1f s\n", t);
+            } else {
+                std::fprintf(err,
+                             "varko-render: the audio device is back at %.1f s (%g Hz, %u "
+                             "samples per block)\n",
+                             t, device.SampleRate(), device.BufferSize());
+            }
+        }
         if (now >= end) {
             break;
         }
-        auto wake = end;
+        auto wake = std::min(end, now + watch);
         if (next < script.Events.size()) {
             wake = std::min(wake,
                             start + std::chrono::duration_cast<clock::duration>(
                                         std::chrono::duration<double>(script.Events[next].Time)));
         }
-        jobs.RunUntil(wake);
+        jobs->RunUntil(wake);
     }
-    engine.Stop();
-    if (lost) {
+    instrument.WatchAudio();
+    instrument.StopAudio();
+    std::fprintf(out, "Late tone blocks: %llu\nDevice xruns: %llu\n",
+                 static_cast<unsigned long long>(instrument.LateBlocks),
+                 static_cast<unsigned long long>(instrument.Xruns));
+    if (everLost) {
         std::fprintf(err, "varko-render: the audio device was lost while playing\n");
         return 1;
     }
-    std::fprintf(out, "Late tone blocks: %llu\n",
-                 static_cast<unsigned long long>(engine.LateBlocks.load()));
     return 0;
 }
 

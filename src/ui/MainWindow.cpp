@@ -78,7 +78,6 @@ TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
             QApplication::restoreOverrideCursor();
         }
     };
-    Instrument.OnDeviceLost = [this] { ShowAudioStopped(); };
     Instrument.OnOscillatorCrash = [this](const std::string& text) {
         ThreadTerminationCheck(text);
     };
@@ -122,6 +121,9 @@ void TMainWindow::ShowInstrumentState() {
         LastTick = TickCount();
         Watchdog->start();
     }
+    SetStatusText(5, QString::fromUtf8(text::GlitchCounter)
+                         .replace(QStringLiteral("%1"), QString::number(Instrument.LateBlocks))
+                         .replace(QStringLiteral("%2"), QString::number(Instrument.Xruns)));
     NoSoundWarning->setVisible(Instrument.NoSoundWarning);
     ModeFileWarning->setVisible(Instrument.ModeFileWarning);
 

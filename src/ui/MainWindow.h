@@ -147,10 +147,11 @@ public:
     QTimer* LeftClipOffTimer = nullptr;
     QTimer* RightClipOffTimer = nullptr;
     QTimer* Watchdog = nullptr;
+    QTimer* AudioWatchTimer = nullptr; // the audio's real state into the status bar
     QTimer* RezDownTimer = nullptr;
     QTimer* RezUpTimer = nullptr;
 
-    // Status bar panels 0..4
+    // Status bar panels 0..5
     QString StatusText(int panel) const;
     void SetStatusText(int panel, const QString& text);
 
@@ -214,7 +215,6 @@ private:
     void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
     void DrawPressurePanel(QPainter& painter);
     void ShowStoppedWarning(const char* first, const char* second);
-    void ShowAudioStopped();
     QString ChooseFile(const char* title, const char* filter, const QString& folder);
     TEndType CheckedEndType() const;
 

@@ -101,6 +101,7 @@ void TMainWindow::StartUp() {
     if (Instrument.Settings().ShowMainLevels) {
         LevelTimer->start();
     }
+    AudioWatchTimer->start();
     LastTick = TickCount();
     Watchdog->start();
 }
@@ -195,8 +196,8 @@ void TMainWindow::ShutDown() {
     }
     closed_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    for (QTimer* t :
-         {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, RezDownTimer, RezUpTimer}) {
+    for (QTimer* t : {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, AudioWatchTimer,
+                      RezDownTimer, RezUpTimer}) {
         t->stop();
     }
     Instrument.ReleaseEngine();

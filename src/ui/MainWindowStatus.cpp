@@ -84,11 +84,6 @@ void TMainWindow::RightClipOffTimerTimer() {
     RightClipLed->SetColors(Qt::black, QColor(128, 128, 128));
 }
 
-void TMainWindow::ShowAudioStopped() {
-    Watchdog->stop();
-    RestartBtn->show();
-}
-
 void TMainWindow::ShowStoppedWarning(const char* first, const char* second) {
     Watchdog->stop();
     Instrument.StopAudio();

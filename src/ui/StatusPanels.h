@@ -9,13 +9,13 @@ class QPainter;
 
 namespace varko {
 
-// Five panels side by side; panel 1 is drawn by its owner.
+// Six panels side by side; panel 1 is drawn by its owner.
 class TStatusPanels : public QWidget {
     Q_OBJECT
 public:
     explicit TStatusPanels(QWidget* parent = nullptr);
-    std::array<QString, 5> Texts;
-    std::array<int, 5> Widths{150, 115, 100, 100, 70};
+    std::array<QString, 6> Texts;
+    std::array<int, 6> Widths{150, 115, 100, 100, 80, 110};
     QString Text(int panel) const { return Texts.at(static_cast<size_t>(panel)); }
     // Sets a text; the panels are laid out anew for it.
     void SetText(int panel, const QString& text);

@@ -2,6 +2,7 @@
 // the mouse dragged across the bars with its button held. What reaches the server's playback
 // ports must sound while dragging and decay after; the window must show its bars.
 #include "audio/JackServer.h"
+#include "ui/ImageButton.h"
 #include "ui/MainWindow.h"
 #include "ui/ToneZone.h"
 #include "ui/VarkoApplication.h"
@@ -192,4 +193,66 @@ int main(int argc, char** argv) {
     TVarkoApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// The status bar tells the audio as it is: the JACK server changes its period (Varko follows,
+// the bank is rebuilt for it), goes away ("Device lost") and comes back ("Running" again,
+// without the Restart button); the glitch counter stands beside it.
+TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
+    test::TJackServer server("varko-window-follow-" + std::to_string(getpid()), 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+    std::ofstream(dir.filePath("config/Varko/Varko.ini").toStdString())
+        << "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
+    const std::string scale = dir.filePath("et12.scl").toStdString();
+    std::ofstream(scale) << "12-tone equal temperament\n1\n1200.0\n";
+    TMainWindow::ExecModal = [&](QDialog& d) {
+        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+            fd->selectFile(QString::fromStdString(scale));
+            return int(QDialog::Accepted);
+        }
+        return 0;
+    };
+    TMainWindow::Halt = [](int) {};
+    auto win = std::make_unique<TMainWindow>();
+    win->resize(700, 49 + 500 + 19);
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    win->OpenScaleBtnClick();
+    TAudioEngine& engine = win->Instrument.Engine();
+    ASSERT_FALSE(engine.Oscillators.empty());
+    auto waitFor = [&](auto cond) {
+        for (int i = 0; i < 100 && !cond(); ++i) {
+            QTest::qWait(50);
+        }
+        return cond();
+    };
+    EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }));
+    EXPECT_EQ(win->StatusText(5), "Late 0, xruns 0");
+
+    ASSERT_TRUE(server.ChangePeriod(1024));
+    EXPECT_TRUE(waitFor([&] {
+        return engine.Host().BufferSize() == 1024 && engine.Oscillators[0]->BlockSize == 1024 &&
+               win->StatusText(4) == "Running";
+    })) << win->StatusText(4).toStdString();
+
+    server.Kill(SIGKILL);
+    EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Device lost"; }))
+        << win->StatusText(4).toStdString();
+    EXPECT_FALSE(win->RestartBtn->isVisible());
+    const QImage lost = win->grab().toImage();
+    lost.save(dir.filePath("lost.png"));
+    if (const char* keep = std::getenv("VARKO_KEEP_SCREENSHOT")) {
+        lost.save(QString::fromUtf8(keep));
+    }
+
+    ASSERT_TRUE(server.Start());
+    EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }))
+        << win->StatusText(4).toStdString();
+    EXPECT_EQ(engine.Host().BufferSize(), server.Period);
+    EXPECT_TRUE(engine.BankMatchesHost());
+    win.reset();
 }

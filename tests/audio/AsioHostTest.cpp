@@ -1,5 +1,5 @@
-#include "FakeDriver.h"
 #include "audio/AsioHost.h"
+#include "FakeDriver.h"
 #include "audio/DriverList.h"
 
 #include <gtest/gtest.h>
@@ -61,6 +61,18 @@ TEST(HostBuffers, UnusablePreferredSizeGives4096AndTheDriverIsAskedForIt) {
     TASIOHost host(Source({s}));
     host.SetDriverIndex(0);
     EXPECT_EQ(host.BufferSize(), 65530u);
+}
+
+TEST(HostBuffers, ADeviceGrantingAnotherPeriodGetsBuffersAtThatPeriod) {
+    auto s = Script();
+    s->Preferred = 512;
+    s->Grants = 768;
+    TASIOHost host(Source({s}));
+    host.SetDriverIndex(0);
+    EXPECT_EQ(host.BufferSize(), 768u);
+    EXPECT_EQ(s->CreatedSize, 768);
+    host.SetActive(true);
+    EXPECT_TRUE(host.Active());
 }
 
 TEST(HostRates, OutOfRangeRateStores44100ButAsksTheDriverForIt) {
@@ -351,6 +363,45 @@ TEST(HostStart, AFailingStartLeavesTheHostStoppedAndStopsTheDriver) {
     host.SetActive(true);
     EXPECT_FALSE(host.Active());
     EXPECT_EQ(s->Stops, 1);
+}
+
+TEST(HostDeviceLoss, ADeviceThatComesBackIsReloadedAndPlaysAgainUnasked) {
+    auto s = Script();
+    TASIOHost host(Source({s}));
+    std::vector<std::function<void()>> queue;
+    host.OwnerDispatcher = [&](std::function<void()> job) { queue.push_back(std::move(job)); };
+    auto run = [&] {
+        auto jobs = std::move(queue);
+        queue.clear();
+        for (auto& job : jobs) {
+            job();
+        }
+    };
+    int resets = 0;
+    host.OnReset = [&](IAudioHost*) { ++resets; };
+    host.SetDriverIndex(0);
+    host.SetActive(true);
+    host.AsioMessage(kAsioDeviceLost, 0, nullptr, nullptr);
+    run();
+    EXPECT_FALSE(host.Active());
+    // The device is back at another period: a fresh driver, buffers at its size, playing, and
+    // the owner told to rebuild.
+    s->Preferred = 128;
+    host.AsioMessage(kAsioDeviceBack, 0, nullptr, nullptr);
+    run();
+    EXPECT_EQ(s->Created, 2);
+    EXPECT_EQ(host.BufferSize(), 128u);
+    EXPECT_TRUE(host.Active());
+    EXPECT_FALSE(host.DeviceLost());
+    EXPECT_EQ(resets, 1);
+
+    // Stopped by the owner while lost: reloaded when back, but left stopped.
+    host.AsioMessage(kAsioDeviceLost, 0, nullptr, nullptr);
+    run();
+    host.SetActive(false);
+    host.AsioMessage(kAsioDeviceBack, 0, nullptr, nullptr);
+    run();
+    EXPECT_FALSE(host.Active());
 }
 
 TEST(HostDeviceLoss, IsReportedStopsTheAudioAndALaterStartClearsIt) {

@@ -22,6 +22,9 @@ struct TFakeScript {
     int32_t Min = 64, Max = 1024, Preferred = 256, Granularity = -1;
     double Rate = 48000.0;
     ASIOError StartResult = ASE_OK;
+    // Nonzero: the device runs at this period whatever it is asked for; createBuffers refuses
+    // another size and the driver offers this one from then on (as ALSA's dmix does).
+    int32_t Grants = 0;
     bool ThreadedSwitches = false; // switch halves from a thread of its own while started
     // Run by controlPanel(), as a hardware driver would after the player's choice
     int32_t PanelMessage = 0;
@@ -121,6 +124,10 @@ public:
     }
     ASIOError createBuffers(ASIOBufferInfo* infos, int32_t n, int32_t size,
                             ASIOCallbacks* callbacks) override {
+        if (S->Grants && size != S->Grants) {
+            S->Min = S->Max = S->Preferred = S->Grants;
+            return ASE_InvalidMode;
+        }
         S->CreatedSize = size;
         S->Callbacks = callbacks;
         Memory.assign(static_cast<size_t>(n),

@@ -52,7 +52,7 @@ protected:
         JackIndex = static_cast<int>(it - list.begin());
     }
     void TearDown() override {
-        StopPen();
+        Server.Resume();
         Capture.reset();
         Engine.reset();
         Server.Stop();
@@ -77,31 +77,22 @@ protected:
         ASSERT_NO_FATAL_FAILURE(Build());
         Engine->Start();
         ASSERT_TRUE(Host->Active()) << Host->DriverErrorMessage();
-        HoldTone(1);
+        HeldTone = 1;
     }
-    // A pen resting on the bar with a little movement now and then keeps exciting it.
-    void HoldTone(size_t tone) {
-        StopPen();
-        Pen = std::thread([this, tone] {
-            float speed = 0.05f;
-            while (!PenUp.load()) {
-                if (tone < Engine->Oscillators.size()) {
-                    TWaveguideThread& osc = *Engine->Oscillators[tone];
-                    osc.StrikePosition = 0.5f;
-                    osc.Pressure = 0.6f;
-                    osc.Speed = speed;
-                }
-                speed = speed == 0.05f ? 0.06f : 0.05f;
-                std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            }
-        });
-    }
-    void StopPen() {
-        PenUp = true;
-        if (Pen.joinable()) {
-            Pen.join();
+    // A pen resting on the bar with a little movement now and then keeps exciting it. Moved
+    // on the owner's thread, as the window does, so that rebuilds never race with it.
+    void MovePen() {
+        const auto now = std::chrono::steady_clock::now();
+        if (HeldTone >= Engine->Oscillators.size() ||
+            now - LastPen < std::chrono::milliseconds(30)) {
+            return;
         }
-        PenUp = false;
+        LastPen = now;
+        TWaveguideThread& osc = *Engine->Oscillators[HeldTone];
+        osc.StrikePosition = 0.5f;
+        osc.Pressure = 0.6f;
+        PenSpeed = PenSpeed == 0.05f ? 0.06f : 0.05f;
+        osc.Speed = PenSpeed;
     }
 
     // Runs the host's queued notices on this (the owner's) thread.
@@ -114,6 +105,7 @@ protected:
         for (auto& job : jobs) {
             job();
         }
+        MovePen();
     }
     // Waits up to limit for cond, pumping notices; true when it came.
     bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
@@ -147,6 +139,41 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return Capture->Recorded() >= frames; },
                             std::chrono::milliseconds(static_cast<int>(seconds * 1000) + 5000)));
     }
+    // Records from now on, following Varko's ports wherever they reappear, until a 10 ms
+    // stretch is louder than -40 dBFS; the seconds that took, or a negative value after limit.
+    double SecondsUntilSound(std::chrono::milliseconds limit) {
+        Capture->Record();
+        const size_t window = kRate / 100;
+        size_t checked = 0;
+        double found = -1;
+        WaitFor(
+            [&] {
+                Capture->Connect();
+                for (; checked + window <= Capture->Recorded(); checked += window) {
+                    double sum = 0;
+                    for (size_t i = checked; i < checked + window; ++i) {
+                        sum += double{Capture->Left[i]} * Capture->Left[i];
+                    }
+                    if (std::sqrt(sum / window) > 0.01) {
+                        found = static_cast<double>(checked) / kRate;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            limit);
+        return found;
+    }
+    // The audio is really running: active, not lost, blocks flowing, the bank at the host's
+    // block size and rate.
+    void ExpectFlowing() {
+        EXPECT_TRUE(Host->Active());
+        EXPECT_FALSE(Host->DeviceLost());
+        EXPECT_TRUE(Engine->BankMatchesHost());
+        const uint64_t before = Engine->SwitchCount.load();
+        EXPECT_TRUE(WaitFor([&] { return Engine->SwitchCount.load() > before + 2; },
+                            std::chrono::seconds(2)));
+    }
     float Peak() const {
         float peak = 0;
         for (size_t i = 0; i < Capture->Recorded(); ++i) {
@@ -159,8 +186,9 @@ protected:
     TASIOHost* Host = nullptr; // owned by the engine
     std::unique_ptr<TAudioEngine> Engine;
     std::unique_ptr<TJackCapture> Capture;
-    std::thread Pen;
-    std::atomic<bool> PenUp{false};
+    size_t HeldTone = SIZE_MAX;
+    std::chrono::steady_clock::time_point LastPen;
+    float PenSpeed = 0.05f;
     int JackIndex = -1;
     int LostEvents = 0;
     std::mutex QueueMutex;
@@ -282,6 +310,100 @@ TEST_F(JackEndToEnd, KillingTheServerWhilePlayingIsReportedAndALaterStartWorks) 
     ASSERT_NO_FATAL_FAILURE(Listen());
     ASSERT_NO_FATAL_FAILURE(Record(1.0));
     EXPECT_GT(Peak(), 1e-3f);
+}
+
+TEST_F(JackEndToEnd, BufferSizeChangeWhilePlayingResumesAtTheNewSize) {
+    ASSERT_NO_FATAL_FAILURE(Play());
+    ASSERT_NO_FATAL_FAILURE(Listen());
+    ASSERT_NO_FATAL_FAILURE(Record(0.5));
+    EXPECT_GT(Peak(), 1e-2f);
+    for (unsigned period : {256u, 2048u}) {
+        ASSERT_TRUE(Server.ChangePeriod(period));
+        const double after = SecondsUntilSound(std::chrono::seconds(4));
+        std::printf("period %u: sound again after %.2f s\n", period, after);
+        EXPECT_GE(after, 0.0) << "silent after the change to " << period;
+        EXPECT_LT(after, 2.0);
+        EXPECT_EQ(Host->BufferSize(), period);
+        ASSERT_FALSE(Engine->Oscillators.empty());
+        EXPECT_EQ(Engine->Oscillators[0]->BlockSize, static_cast<int32_t>(period));
+        ExpectFlowing();
+        EXPECT_EQ(LostEvents, 0);
+    }
+}
+
+TEST_F(JackEndToEnd, ServerRestartAtAnotherRateResumesAtPitchWithoutTheRestartButton) {
+    ASSERT_NO_FATAL_FAILURE(Play());
+    ASSERT_NO_FATAL_FAILURE(Listen());
+    ASSERT_NO_FATAL_FAILURE(Record(0.5));
+    EXPECT_GT(Peak(), 1e-2f);
+    Capture.reset();
+
+    Server.Kill(SIGKILL);
+    ASSERT_TRUE(WaitFor([&] { return LostEvents > 0; }, std::chrono::seconds(5)))
+        << "the loss was not reported";
+    EXPECT_TRUE(Host->DeviceLost());
+    EXPECT_FALSE(Host->Active());
+    EXPECT_TRUE(Engine->Running.load()) << "the player did not stop the audio";
+
+    Server.Rate = 44100;
+    Server.Period = 512;
+    ASSERT_TRUE(Server.Start());
+    Capture = std::make_unique<TJackCapture>(kRate * 11);
+    ASSERT_TRUE(Capture->Ok());
+    const double after = SecondsUntilSound(std::chrono::seconds(5));
+    std::printf("sound again %.2f s after the server came back\n", after);
+    EXPECT_GE(after, 0.0) << "silent after the server came back";
+    EXPECT_LT(after, 2.0);
+    EXPECT_EQ(Host->SampleRate(), 44100.0);
+    EXPECT_EQ(Host->BufferSize(), 512u);
+    ExpectFlowing();
+
+    // The bank was built for the new rate: the tone keeps its pitch.
+    ASSERT_NO_FATAL_FAILURE(Record(1.5));
+    const size_t n = Capture->Recorded();
+    const float* last = Capture->Left.data() + n - 44100;
+    double best = 0, bestF = 0;
+    for (double f = 300; f <= 600; f += 1.0) {
+        const double w = 2 * std::numbers::pi * f / 44100, c = 2 * std::cos(w);
+        double s1 = 0, s2 = 0;
+        for (size_t i = 0; i < 44100; ++i) {
+            const double s0 = last[i] + c * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        const double m = s1 * s1 + s2 * s2 - c * s1 * s2;
+        if (m > best) {
+            best = m, bestF = f;
+        }
+    }
+    EXPECT_NEAR(bestF, kTone, kTone * 0.01);
+}
+
+// A server that freezes (SIGSTOP) answers nothing: the loss is reported within a bound, and
+// neither stopping nor closing waits for the server.
+TEST_F(JackEndToEnd, StalledServerIsReportedLostAndStoppingDoesNotWaitForIt) {
+    ASSERT_NO_FATAL_FAILURE(Play());
+    ASSERT_NO_FATAL_FAILURE(Listen());
+    ASSERT_NO_FATAL_FAILURE(Record(0.5));
+    Capture.reset();
+
+    Server.Pause();
+    const auto paused = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return LostEvents > 0; }, std::chrono::seconds(5)))
+        << "the stall was not reported";
+    const double reported =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - paused).count();
+    EXPECT_LT(reported, 3.0);
+    EXPECT_TRUE(Host->DeviceLost());
+
+    const auto before = std::chrono::steady_clock::now();
+    Engine->Stop();
+    Engine.reset(); // the driver, its threads and the host
+    const double closing =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
+    std::printf("loss reported after %.2f s; stopped and closed in %.2f s\n", reported, closing);
+    EXPECT_LT(closing, 5.0);
+    Server.Resume();
 }
 
 } // namespace

@@ -37,6 +37,7 @@ public:
         if (Pid <= 0)
             return;
         kill(Pid, signal);
+        kill(Pid, SIGCONT); // a paused server hears the signal only once it runs
         for (int i = 0; i < 50; ++i) {
             if (waitpid(Pid, nullptr, WNOHANG) == Pid) {
                 Pid = -1;
@@ -49,9 +50,26 @@ public:
         Pid = -1;
     }
     void Stop() { Kill(SIGTERM); }
+    // Freezes the server (as a machine under load or a debugger would) and lets it go on.
+    void Pause() {
+        if (Pid > 0)
+            kill(Pid, SIGSTOP);
+    }
+    void Resume() {
+        if (Pid > 0)
+            kill(Pid, SIGCONT);
+    }
+    // Changes the running server's period with jack_bufsize; true when it took it.
+    bool ChangePeriod(unsigned period) {
+        const std::string command = "jack_bufsize " + std::to_string(period) + " >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0)
+            return false;
+        Period = period;
+        return true;
+    }
 
     const std::string Name;
-    const unsigned Rate, Period;
+    unsigned Rate, Period; // a restart takes new ones
 
 private:
     bool Launch(bool realtime) {

@@ -1,7 +1,7 @@
 // varko-render on a real audio device: a JACK server of the test's own, the tool's --play, and
 // a capture client that listens to what reaches the server's playback ports.
 #include "audio/JackServer.h"
-#include "render/Renderer.h"
+#include "render/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -12,46 +12,15 @@
 #include <unistd.h>
 
 using namespace varko;
+using varko::test::Power;
+using varko::test::RunTool;
 using varko::test::TJackCapture;
 using varko::test::TJackServer;
+using varko::test::TRun;
 
 namespace {
 
 const std::string Examples = VARKO_EXAMPLES_DIR;
-
-struct TRun {
-    int Status = -1;
-    std::string Out;
-};
-
-TRun RunTool(const std::vector<std::string>& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    TRun r;
-    r.Status = RunRenderTool(args, out, err);
-    for (std::FILE* f : {out, err}) {
-        std::rewind(f);
-        char buf[512];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-            r.Out.append(buf, n);
-        }
-        std::fclose(f);
-    }
-    return r;
-}
-
-double Power(const std::vector<float>& x, size_t from, size_t n, double f, double rate) {
-    const double c = 2 * std::cos(2 * M_PI * f / rate);
-    double s1 = 0, s2 = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / n);
-        const double s0 = w * x[from + i] + c * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - c * s1 * s2;
-}
 
 class PlayOnJack : public ::testing::Test {
 protected:
@@ -114,4 +83,29 @@ TEST_F(PlayOnJack, UnknownDeviceIsNamed) {
                             "JACK: nowhere", "--seconds", "1"});
     EXPECT_NE(r.Status, 0);
     EXPECT_NE(r.Out.find("JACK: nowhere"), std::string::npos) << r.Out;
+}
+
+// A server frozen while the tool plays (SIGSTOP, then SIGCONT): the loss is told, the tool
+// neither hangs nor touches its job queue after it is gone, and the device that comes back
+// is played on again.
+TEST_F(PlayOnJack, StalledServerIsLostAndBackWithoutHangOrUseAfterFree) {
+    const auto started = std::chrono::steady_clock::now();
+    auto play = std::async(std::launch::async, [] {
+        return RunTool({"--scale", Examples + "/scales/12-equal.scl", "--up", "1", "--gesture",
+                        Examples + "/gestures/roll.txt", "--play", "--device", "JACK: system",
+                        "--seconds", "12"});
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    Server.Pause();
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    Server.Resume();
+    ASSERT_EQ(play.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "the tool hangs";
+    const TRun r = play.get();
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT(took, 20.0);
+    EXPECT_EQ(r.Status, 1) << r.Out;
+    EXPECT_NE(r.Out.find("the audio device was lost at"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("the audio device is back at"), std::string::npos) << r.Out;
 }
