@@ -27,9 +27,10 @@ void TStatusPanels::LayOut() {
         return std::max(least, fm.horizontalAdvance(Texts.at(static_cast<size_t>(panel))) + 8);
     };
     const int input = holding(0, 150);
-    const int audio = holding(4, 70);
-    const int shared = std::max((width() - input - 115 - audio) / 2, 0);
-    Widths = {input, 115, shared, shared, audio};
+    const int audio = holding(4, 80);
+    const int glitches = holding(5, 110);
+    const int shared = std::max((width() - input - 115 - audio - glitches) / 2, 0);
+    Widths = {input, 115, shared, shared, audio, glitches};
     update();
 }
 

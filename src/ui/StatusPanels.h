@@ -19,8 +19,8 @@ public:
     QString Text(int panel) const { return Texts.at(static_cast<size_t>(panel)); }
     // Sets a text; the panels are laid out anew for it.
     void SetText(int panel, const QString& text);
-    // Panels 0, 1 and 4 keep their design widths (150, 115, 70) and grow to hold their whole
-    // texts; panels 2 and 3 share what is left.
+    // Panels 0, 1, 4 and 5 keep their design widths (150, 115, 80, 110) and grow to hold their
+    // whole texts; panels 2 and 3 share what is left.
     void LayOut();
     // Where a panel lies, and where its text goes, in the bar's coordinates.
     QRect PanelRect(int panel) const;

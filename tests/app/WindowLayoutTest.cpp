@@ -277,7 +277,7 @@ struct LayoutTest : ::testing::Test {
 
         // The status panels hold their whole text.
         const QFontMetrics fm(win->StatusBar->font());
-        for (int panel : {0, 2, 3, 4}) {
+        for (int panel : {0, 2, 3, 4, 5}) {
             const QString text = win->StatusText(panel);
             EXPECT_LE(fm.horizontalAdvance(text), win->StatusBar->TextRect(panel).width())
                 << "status panel " << panel << " cuts \"" << text.toStdString() << "\"";
