@@ -23,14 +23,28 @@ void TStatusPanels::SetText(int panel, const QString& text) {
 void TStatusPanels::LayOut() {
     const QFontMetrics fm(font());
     // A panel's frame and the text's margins (see TextRect).
-    auto holding = [&](int panel, int least) {
-        return std::max(least, fm.horizontalAdvance(Texts.at(static_cast<size_t>(panel))) + 8);
+    auto need = [&](int panel) {
+        return fm.horizontalAdvance(Texts.at(static_cast<size_t>(panel))) + 8;
     };
-    const int input = holding(0, 150);
-    const int audio = holding(4, 80);
-    const int glitches = holding(5, 110);
-    const int shared = std::max((width() - input - 115 - audio - glitches) / 2, 0);
-    Widths = {input, 115, shared, shared, audio, glitches};
+    const int scale = need(2);
+    const int object = need(3);
+    int input = std::max(150, need(0));
+    int audio = std::max(80, need(4));
+    int glitches = std::max(110, need(5));
+    int rest = width() - input - 115 - audio - glitches;
+    if (rest < scale + object) {
+        // A narrow window: the short texts give up their spare room to the scale and object.
+        input = need(0);
+        audio = need(4);
+        glitches = need(5);
+        rest = std::max(width() - input - 115 - audio - glitches, 0);
+    }
+    int first = rest / 2;
+    if (first < std::max(scale, object)) {
+        first = rest >= scale + object ? scale + (rest - scale - object) / 2
+                                       : rest * scale / (scale + object);
+    }
+    Widths = {input, 115, first, rest - first, audio, glitches};
     update();
 }
 

@@ -20,7 +20,8 @@ public:
     // Sets a text; the panels are laid out anew for it.
     void SetText(int panel, const QString& text);
     // Panels 0, 1, 4 and 5 keep their design widths (150, 115, 80, 110) and grow to hold their
-    // whole texts; panels 2 and 3 share what is left.
+    // whole texts; panels 2 and 3 share what is left, equally where both texts fit. Where they
+    // would not, panels 0, 4 and 5 shrink to their texts first.
     void LayOut();
     // Where a panel lies, and where its text goes, in the bar's coordinates.
     QRect PanelRect(int panel) const;
