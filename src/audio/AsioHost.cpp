@@ -8,118 +8,12 @@ namespace varko {
 
 namespace {
 
-// The driver callbacks carry no context: they reach the newest host.
-std::atomic<TASIOHost*> gHost{nullptr};
-
-void CbBufferSwitch(int32_t index, ASIOBool) {
-    if (TASIOHost* host = gHost.load(std::memory_order_acquire)) {
-        host->BufferSwitch(index);
-    }
-}
-
-void CbSampleRateDidChange(ASIOSampleRate) {
-    if (TASIOHost* host = gHost.load(std::memory_order_acquire)) {
-        host->AsioMessage(-1, 0, nullptr, nullptr); // handled as a rate notice below
-    }
-}
-
-int32_t CbAsioMessage(int32_t selector, int32_t value, void* message, double* opt) {
-    TASIOHost* host = gHost.load(std::memory_order_acquire);
-    if (host) {
-        return host->AsioMessage(selector, value, message, opt);
-    }
-    // Without a host, answer as a host with the default selector support would.
-    if (selector == kAsioSelectorSupported) {
-        return value >= kAsioEngineVersion && value <= kAsioLatenciesChanged ? 1 : 0;
-    }
-    return 0;
-}
-
-ASIOTime* CbBufferSwitchTimeInfo(ASIOTime* params, int32_t index, ASIOBool) {
-    TASIOHost* host = gHost.load(std::memory_order_acquire);
-    if (host && params) {
-        host->BufferSwitchTimeInfo(index, *params);
-    }
-    return nullptr;
-}
-
-// Rate notices are passed as this private selector so that they share the queue.
-constexpr int32_t kRateNotice = -1;
-
 int SilenceBytes(ASIOSampleType type) {
     const int bytes = ASIOSampleBytes(type);
     return bytes ? bytes : 4;
 }
 
 } // namespace
-
-TASIOTimeSub::TASIOTimeSub() {
-    FTime.timeInfo.speed = 1.0;
-    FTime.timeInfo.sampleRate = 44100.0;
-    FTime.timeInfo.flags =
-        kSystemTimeValid | kSamplePositionValid | kSampleRateValid | kSpeedValid;
-}
-
-void TASIOTimeSub::SetSamplePos(int64_t value) {
-    if (value == SamplePos()) {
-        return;
-    }
-    FTime.timeInfo.samplePosition = ASIOFromInt64(value);
-    if (OnChanged) {
-        OnChanged();
-    }
-}
-
-void TASIOTimeSub::SetSpeed(double value) {
-    if (value == FTime.timeInfo.speed) {
-        return;
-    }
-    FTime.timeInfo.speed = value;
-    if (OnChanged) {
-        OnChanged();
-    }
-}
-
-void TASIOTimeSub::SetSampleRate(double value) {
-    if (value == FTime.timeInfo.sampleRate) {
-        return;
-    }
-    FTime.timeInfo.sampleRate = value;
-    if (OnChanged) {
-        OnChanged();
-    }
-}
-
-void TASIOTimeSub::SetFlags(TATFlags value) {
-    FTime.timeInfo.flags = (FTime.timeInfo.flags & ~0x3Fu) | (value & 0x3Fu);
-}
-
-TASIOHost::TASIOHost(const TDriverListSource& source) {
-    gHost.store(this, std::memory_order_release);
-    FRecords = source ? source() : BuildDriverList();
-    for (const TAsioDriverRecord& record : FRecords) {
-        FDriverList.push_back(record.Name);
-    }
-    FCallbacks.bufferSwitch = CbBufferSwitch;
-    FCallbacks.sampleRateDidChange = CbSampleRateDidChange;
-    FCallbacks.asioMessage = CbAsioMessage;
-    FCallbacks.bufferSwitchTimeInfo = CbBufferSwitchTimeInfo;
-    FClip = GetClipDigital();
-    ::varko::SetConvertOptimizations(FConvertOptimizations);
-    if (OnCreate) {
-        OnCreate(this);
-    }
-}
-
-TASIOHost::~TASIOHost() {
-    if (OnDestroy) {
-        OnDestroy(this);
-    }
-    TASIOHost::SetActive(false);
-    CloseDriver();
-    TASIOHost* self = this;
-    gHost.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
-}
 
 void TASIOHost::SetActive(bool value) {
     if (!FDriver) {
@@ -508,48 +402,33 @@ ASIOChannelInfo TASIOHost::GetInputChannelInfo(int channel) const {
     return FInputChannelInfos[static_cast<size_t>(channel)];
 }
 
-int32_t TASIOHost::GetInputMeter(int32_t channel) {
+// A channel's meter or gain goes through the driver's future call; -1 reads as no meter.
+int32_t TASIOHost::ChannelControl(int32_t selector, int32_t channel, bool input, int32_t gain) {
     if (!FDriver) {
         return -1;
     }
     ASIOChannelControls controls;
     controls.channel = channel;
-    controls.isInput = ASIOTrue;
-    FDriver->future(kAsioGetInputMeter, &controls);
+    controls.isInput = input ? ASIOTrue : ASIOFalse;
+    controls.gain = gain;
+    FDriver->future(selector, &controls);
     return controls.meter;
+}
+
+int32_t TASIOHost::GetInputMeter(int32_t channel) {
+    return ChannelControl(kAsioGetInputMeter, channel, true, 0);
 }
 
 int32_t TASIOHost::GetOutputMeter(int32_t channel) {
-    if (!FDriver) {
-        return -1;
-    }
-    ASIOChannelControls controls;
-    controls.channel = channel;
-    controls.isInput = ASIOFalse;
-    FDriver->future(kAsioGetOutputMeter, &controls);
-    return controls.meter;
+    return ChannelControl(kAsioGetOutputMeter, channel, false, 0);
 }
 
 void TASIOHost::SetInputGain(int32_t channel, int32_t gain) {
-    if (!FDriver) {
-        return;
-    }
-    ASIOChannelControls controls;
-    controls.channel = channel;
-    controls.isInput = ASIOTrue;
-    controls.gain = gain;
-    FDriver->future(kAsioSetInputGain, &controls);
+    ChannelControl(kAsioSetInputGain, channel, true, gain);
 }
 
 void TASIOHost::SetOutputGain(int32_t channel, int32_t gain) {
-    if (!FDriver) {
-        return;
-    }
-    ASIOChannelControls controls;
-    controls.channel = channel;
-    controls.isInput = ASIOFalse;
-    controls.gain = gain;
-    FDriver->future(kAsioSetOutputGain, &controls);
+    ChannelControl(kAsioSetOutputGain, channel, false, gain);
 }
 
 // CanDos records only what the driver confirmed.
@@ -579,271 +458,6 @@ bool TASIOHost::CanOutputGain() {
 }
 bool TASIOHost::CanOutputMeter() {
     return AskFuture(kAsioCanOutputMeter, acdOutputMeter);
-}
-
-void TASIOHost::BufferSwitch(int32_t index) {
-    ::varko::ASIOTime& time = FASIOTime.Record();
-    time = ::varko::ASIOTime{};
-    if (FDriver && FDriver->getSamplePosition(&time.timeInfo.samplePosition,
-                                              &time.timeInfo.systemTime) == ASE_OK) {
-        time.timeInfo.flags |= kSystemTimeValid | kSamplePositionValid;
-    }
-    BufferSwitchTimeInfo(index, time);
-}
-
-float TASIOHost::Noise() {
-    FNoiseState ^= FNoiseState << 13;
-    FNoiseState ^= FNoiseState >> 17;
-    FNoiseState ^= FNoiseState << 5;
-    return static_cast<float>(2.0 * (FNoiseState * (1.0 / 4294967296.0)) - 1.0);
-}
-
-template <typename T, typename InConv, typename OutConv, typename Clip>
-void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
-                          std::vector<std::vector<T>>& out, InConv inConv, OutConv outConv,
-                          Clip clip) {
-    const bool wide = std::is_same_v<T, double>;
-    const auto n = static_cast<int32_t>(FBufferSize);
-    const int inputs = static_cast<int>(in.size());
-    const int outputs = static_cast<int>(out.size());
-
-    auto prefill = [&](std::vector<std::vector<T>>& arrays, TBufferPreFill mode, bool isOutput) {
-        switch (mode) {
-        case bpfZero:
-            for (auto& a : arrays) {
-                std::fill(a.begin(), a.end(), T(0));
-            }
-            return true;
-        case bpfNoise:
-            for (auto& a : arrays) {
-                for (T& v : a) {
-                    v = static_cast<T>(Noise());
-                }
-            }
-            return true;
-        case bpfCustom:
-            if constexpr (!std::is_same_v<T, double>) {
-                if (FCustomGenerator) {
-                    FCustomGenerator->ProcessBlock(arrays, isOutput);
-                }
-                return true;
-            }
-            return false;
-        default:
-            return false;
-        }
-    };
-
-    if (!prefill(in, PreFillInBuffer, false)) {
-        for (int i = 0; i < inputs; ++i) {
-            void* half = FBufferInfo[i].buffers[index & 1];
-            if (half && FInConvertible[static_cast<size_t>(i)]) {
-                inConv(i, half, in[static_cast<size_t>(i)].data(), n);
-            }
-        }
-    }
-    if (FPreventClipping != pcNone && clip) {
-        for (auto& a : in) {
-            clip(a.data(), n);
-        }
-    }
-    prefill(out, PreFillOutBuffer, true);
-
-    auto copy = [&](int from, int to) {
-        if (from >= 0 && from < inputs && to >= 0 && to < outputs) {
-            std::copy(in[static_cast<size_t>(from)].begin(), in[static_cast<size_t>(from)].end(),
-                      out[static_cast<size_t>(to)].begin());
-        }
-    };
-    switch (InputMonitor) {
-    case imMono:
-        copy(FInputChannelOffset, FOutputChannelOffset);
-        break;
-    case imStereo:
-        copy(FInputChannelOffset, FOutputChannelOffset);
-        copy(FInputChannelOffset + 1, FOutputChannelOffset + 1);
-        break;
-    case imAll:
-        for (int i = 0; i < std::min(inputs, outputs); ++i) {
-            copy(i, i);
-        }
-        break;
-    default:
-        break;
-    }
-
-    if constexpr (wide) {
-        OnBufferSwitch64(this, in, out);
-    } else {
-        if (OnBufferSwitch32) {
-            OnBufferSwitch32(this, in, out);
-        }
-    }
-
-    if (FPreventClipping != pcNone && clip) {
-        for (auto& a : out) {
-            clip(a.data(), n);
-        }
-    }
-    for (int i = 0; i < outputs; ++i) {
-        void* half = FBufferInfo[inputs + i].buffers[index & 1];
-        if (half && FOutConvertible[static_cast<size_t>(i)]) {
-            outConv(i, half, out[static_cast<size_t>(i)].data(), n);
-        }
-    }
-}
-
-void TASIOHost::BufferSwitchTimeInfo(int32_t index, const ::varko::ASIOTime& params) {
-    if (!FDriver || !FBufferInfo) {
-        return;
-    }
-    if (&params != &FASIOTime.Record()) {
-        FASIOTime.Record() = params;
-    }
-    if (OnUpdateSamplePos) {
-        OnUpdateSamplePos(this, ASIOToInt64(params.timeInfo.samplePosition));
-    }
-    if (OnBufferSwitchNative) {
-        OnBufferSwitchNative(this, FBufferInfo.get(), index);
-    } else if (OnBufferSwitch64) {
-        RunSwitch<double>(
-            index, FDoubleInBuffer, FDoubleOutBuffer,
-            [this](int i, void* half, double* data, int32_t n) {
-                FInConverters[static_cast<size_t>(i)].ic64(half, data, n);
-            },
-            [this](int i, void* half, double* data, int32_t n) {
-                FOutConverters[static_cast<size_t>(i)].oc64(data, half, n);
-            },
-            FClip.cb64);
-    } else {
-        RunSwitch<float>(
-            index, FSingleInBuffer, FSingleOutBuffer,
-            [this](int i, void* half, float* data, int32_t n) {
-                FInConverters[static_cast<size_t>(i)].ic32(half, data, n);
-            },
-            [this](int i, void* half, float* data, int32_t n) {
-                FOutConverters[static_cast<size_t>(i)].oc32(data, half, n);
-            },
-            FClip.cb32);
-    }
-    FDriver->outputReady();
-}
-
-int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) {
-    switch (selector) {
-    case kAsioSelectorSupported: {
-        static constexpr TASIOSelectorSupport bySelector[] = {
-            assEngineVersion,    assResetRequest,     assBufferSizeChange, assResyncRequest,
-            assLatenciesChanged, assSupportsTimeInfo, assSupportsTimeCode, assSupportsInputMonitor};
-        if (value < kAsioEngineVersion || value > kAsioSupportsInputMonitor) {
-            return 0;
-        }
-        return (FSelectorSupport & bySelector[value - kAsioEngineVersion]) ? 1 : 0;
-    }
-    case kAsioEngineVersion:
-        return 2;
-    case kAsioResetRequest:
-    case kAsioBufferSizeChange:
-        // Reloading closes the driver: never inside the driver's own call.
-        if (!FReloadPending.exchange(true)) {
-            Post([this] {
-                FReloadPending.store(false);
-                if (!FDriver) {
-                    return;
-                }
-                try {
-                    Reset();
-                } catch (...) {
-                    FActive = false;
-                    FDeviceLost.store(true, std::memory_order_relaxed);
-                    if (OnDeviceLost) {
-                        OnDeviceLost(this);
-                    }
-                }
-            });
-        }
-        return 1;
-    case kAsioResyncRequest:
-        return 0;
-    case kAsioLatenciesChanged:
-        Post([this] {
-            if (!FDriver) {
-                return;
-            }
-            FDriver->getLatencies(&FInputLatency, &FOutputLatency);
-            if (OnLatencyChanged) {
-                OnLatencyChanged(this);
-            }
-        });
-        return 1;
-    case kAsioSupportsTimeInfo:
-        return 1;
-    case kAsioSupportsTimeCode:
-        return 0;
-    case kAsioSupportsInputMonitor:
-        return 1;
-    case kAsioDeviceLost:
-        FDeviceLost.store(true, std::memory_order_relaxed);
-        Post([this] {
-            if (!FDriver) {
-                return;
-            }
-            // Stopped, but still wanted: the driver looks for the device's return.
-            FActive = false;
-            try {
-                FDriver->stop();
-            } catch (...) {
-            }
-            SilenceBuffers();
-            FDeviceLost.store(true, std::memory_order_relaxed);
-            if (OnDeviceLost) {
-                OnDeviceLost(this);
-            }
-        });
-        return 1;
-    case kAsioDeviceBack:
-        Post([this] {
-            if (FDriver && FDeviceLost.load(std::memory_order_relaxed)) {
-                ReloadLostDriver();
-            }
-        });
-        return 1;
-    case kRateNotice:
-        Post([this] {
-            if (OnSampleRateChanged) {
-                OnSampleRateChanged(this);
-            }
-        });
-        return 1;
-    default:
-        return 0;
-    }
-}
-
-void TASIOHost::Post(std::function<void()> job) {
-    std::weak_ptr<int> alive = FAlive;
-    auto guarded = [alive, job = std::move(job)] {
-        if (alive.lock()) {
-            job();
-        }
-    };
-    if (OwnerDispatcher) {
-        OwnerDispatcher(std::move(guarded));
-        return;
-    }
-    std::lock_guard lock(FQueueMutex);
-    FQueue.push_back(std::move(guarded));
-}
-
-void TASIOHost::ProcessMessages() {
-    std::vector<std::function<void()>> jobs;
-    {
-        std::lock_guard lock(FQueueMutex);
-        jobs.swap(FQueue);
-    }
-    for (auto& job : jobs) {
-        job();
-    }
 }
 
 } // namespace varko

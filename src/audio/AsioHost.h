@@ -201,6 +201,7 @@ private:
     bool TryCreateBuffers();
     void SilenceBuffers();
     bool AskFuture(int32_t selector, TASIOCanDo flag);
+    int32_t ChannelControl(int32_t selector, int32_t channel, bool input, int32_t gain);
     float Noise();
     template <typename T, typename InConv, typename OutConv, typename Clip>
     void RunSwitch(int32_t index, std::vector<std::vector<T>>& in, std::vector<std::vector<T>>& out,

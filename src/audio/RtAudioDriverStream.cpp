@@ -1,0 +1,355 @@
+// The driver's stream: starting and stopping it, its buffers, and the watchdog that follows the
+// device.
+#include "audio/RtAudioDriver.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace varko {
+
+using namespace rtaudio;
+
+ASIOError TRtAudioDriver::start() {
+    std::shared_ptr<TStreamCore> core;
+    {
+        std::lock_guard lock(FMutex);
+        if (FHalves.empty()) {
+            return ASE_InvalidMode;
+        }
+        if (FRunning) {
+            return ASE_OK;
+        }
+        core = FCore;
+    }
+    // After a loss the stream is gone; open it again on the device if it is back.
+    if (!core) {
+        const ASIOError reopened = Open(FBufferSize);
+        if (reopened != ASE_OK) {
+            return reopened;
+        }
+        std::lock_guard lock(FMutex);
+        core = FCore;
+    }
+    core->Half = 0;
+    core->PrefillLeft = core->Bursty ? MaxPrefill : 0;
+    core->LastCallbackNs = 0;
+    core->SizeMismatch.store(false, std::memory_order_relaxed);
+    core->Gate.Open();
+    const uint32_t errorsBefore = gRtErrors.load(std::memory_order_relaxed);
+    const std::optional<bool> started = Worker()->Call<bool>(
+        [core] {
+            core->Audio->startStream();
+            return core->Audio->isStreamRunning();
+        },
+        OpenLimit);
+    if (!started || !*started || gRtErrors.load(std::memory_order_relaxed) != errorsBefore) {
+        core->Gate.Shut();
+        std::lock_guard lock(FMutex);
+        FError = "The stream did not start.";
+        GiveUpStream();
+        return ASE_HWMalfunction;
+    }
+    std::lock_guard lock(FMutex);
+    FErrorsAtStart = gRtErrors.load(std::memory_order_relaxed);
+    FResizesAtStart = gJackResizes.load(std::memory_order_relaxed);
+    FLastCount = core->CallbackCount.load(std::memory_order_relaxed);
+    FLastProgress = Clock::now();
+    FLost = false;
+    FRunning = true;
+    return ASE_OK;
+}
+
+ASIOError TRtAudioDriver::stop() {
+    std::shared_ptr<TStreamCore> core;
+    {
+        std::lock_guard lock(FMutex);
+        if (!FRunning) {
+            return ASE_OK;
+        }
+        FRunning = false;
+        core = FCore;
+    }
+    if (!core) {
+        return ASE_OK;
+    }
+    // From here on no callback reaches the host, whatever the back end does.
+    core->Gate.Shut();
+    // Without draining: what the device still holds is not worth waiting for.
+    const std::optional<bool> stopped = Worker()->Call<bool>(
+        [core] {
+            if (core->Audio && core->Audio->isStreamRunning()) {
+                core->Audio->abortStream();
+            }
+            return true;
+        },
+        StopLimit);
+    if (!stopped) {
+        std::lock_guard lock(FMutex);
+        FError = "The device does not answer.";
+        GiveUpStream();
+    }
+    return ASE_OK;
+}
+
+// The host's buffer switch, on the callback thread, while the gate holds the stream.
+ASIOError TRtAudioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
+    TStreamCore* core = FLiveCore.load(std::memory_order_acquire);
+    if (sPos) {
+        *sPos = ASIOFromInt64(core ? core->SamplePos.load(std::memory_order_relaxed) : 0);
+    }
+    if (tStamp) {
+        *tStamp = ASIOFromInt64(core ? core->SystemTime.load(std::memory_order_relaxed) : 0);
+    }
+    return ASE_OK;
+}
+
+ASIOError TRtAudioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
+                                        int32_t bufferSize, ASIOCallbacks* callbacks) {
+    {
+        std::lock_guard lock(FMutex);
+        if (!bufferInfos || numChannels <= 0 || !callbacks || bufferSize < 1) {
+            return ASE_InvalidParameter;
+        }
+        if (FRunning || !FHalves.empty()) {
+            return ASE_InvalidMode;
+        }
+        for (int32_t i = 0; i < numChannels; ++i) {
+            const ASIOBufferInfo& b = bufferInfos[i];
+            if (b.isInput || b.channelNum < 0 || b.channelNum >= FOutputs) {
+                return ASE_InvalidParameter;
+            }
+        }
+        const size_t half = static_cast<size_t>(bufferSize) * static_cast<size_t>(FBytes);
+        FHalves.assign(static_cast<size_t>(numChannels) * 2 * half, 0);
+        FChannels.clear();
+        FDeviceHalf.assign(static_cast<size_t>(FOutputs), nullptr);
+        for (int32_t i = 0; i < numChannels; ++i) {
+            uint8_t* base = FHalves.data() + static_cast<size_t>(i) * 2 * half;
+            bufferInfos[i].buffers[0] = base;
+            bufferInfos[i].buffers[1] = base + half;
+            FChannels.push_back({bufferInfos[i].channelNum, base});
+            FDeviceHalf[static_cast<size_t>(bufferInfos[i].channelNum)] = base;
+        }
+        FBufferSize = bufferSize;
+        FCallbacks = callbacks;
+    }
+    const ASIOError opened = Open(bufferSize);
+    if (opened != ASE_OK) {
+        std::lock_guard lock(FMutex);
+        ReleaseBuffers();
+        return opened;
+    }
+    return ASE_OK;
+}
+
+ASIOError TRtAudioDriver::disposeBuffers() {
+    stop();
+    std::shared_ptr<TStreamCore> core;
+    {
+        std::lock_guard lock(FMutex);
+        core = std::move(FCore);
+        FLiveCore.store(nullptr, std::memory_order_release);
+    }
+    if (core) {
+        core->Gate.Shut();
+        if (!Worker()->Call<bool>(
+                [core] {
+                    CloseStream(core);
+                    return true;
+                },
+                StopLimit)) {
+            GiveUpWorker();
+        }
+    }
+    std::lock_guard lock(FMutex);
+    ReleaseBuffers();
+    return ASE_OK;
+}
+
+std::shared_ptr<TDeviceWorker> TRtAudioDriver::Worker() {
+    std::lock_guard lock(FWorkerMutex);
+    if (!FWorker) {
+        FWorker = std::make_shared<TDeviceWorker>();
+    }
+    return FWorker;
+}
+
+// The worker is stuck in a call the server does not answer: it finishes alone.
+void TRtAudioDriver::GiveUpWorker() {
+    std::shared_ptr<TDeviceWorker> worker;
+    {
+        std::lock_guard lock(FWorkerMutex);
+        worker = std::move(FWorker);
+    }
+    if (worker) {
+        worker->Abandon();
+    }
+}
+
+// Caller holds FMutex. The stream is shut and handed to its worker to close whenever the
+// server lets it; the next start opens a new one.
+void TRtAudioDriver::GiveUpStream() {
+    FLiveCore.store(nullptr, std::memory_order_release);
+    std::shared_ptr<TStreamCore> core = std::move(FCore);
+    FRunning = false;
+    if (!core) {
+        return;
+    }
+    core->Gate.Shut();
+    std::shared_ptr<TDeviceWorker> worker;
+    {
+        std::lock_guard lock(FWorkerMutex);
+        worker = std::move(FWorker);
+    }
+    if (worker) {
+        worker->Post([core] { CloseStream(core); });
+        worker->Abandon();
+    }
+}
+
+// Opens the stream for the buffers at frames per period. Not under FMutex.
+ASIOError TRtAudioDriver::Open(int32_t frames) {
+    auto core = std::make_shared<TStreamCore>();
+    TOpenRequest request;
+    {
+        std::lock_guard lock(FMutex);
+        core->Api = FApi;
+        core->Callbacks = FCallbacks;
+        core->DeviceHalf = FDeviceHalf;
+        core->HalfBytes = static_cast<size_t>(frames) * static_cast<size_t>(FBytes);
+        core->SampleBytes = static_cast<size_t>(FBytes);
+        core->Frames = static_cast<unsigned>(frames);
+        core->Outputs = FOutputs;
+        core->PeriodNs = static_cast<int64_t>(1e9 * frames / (FRate > 0 ? FRate : 48000.0));
+        core->Bursty = FApi != RtAudio::UNIX_JACK;
+        request = {FApi, FDevice, FOutputs, FFormat, FRate, static_cast<unsigned>(frames)};
+    }
+    const std::optional<TOpenResult> opened = Worker()->Call<TOpenResult>(
+        [core, request] { return OpenStream(core, request); }, OpenLimit);
+    std::lock_guard lock(FMutex);
+    if (!opened) {
+        FError = "The device does not answer.";
+        FLost = true;
+        std::shared_ptr<TDeviceWorker> worker;
+        {
+            std::lock_guard workerLock(FWorkerMutex);
+            worker = std::move(FWorker);
+        }
+        if (worker) {
+            worker->Post([core] { CloseStream(core); });
+            worker->Abandon();
+        }
+        return ASE_NotPresent;
+    }
+    if (!opened->Ok) {
+        FError = opened->Error;
+        FLost = opened->Absent;
+        Worker()->Post([core] { CloseStream(core); });
+        return opened->Absent ? ASE_NotPresent : ASE_HWMalfunction;
+    }
+    if (opened->Frames != static_cast<unsigned>(frames)) {
+        // The device insists on another period: the host asks us again, and a reloaded
+        // driver asks for that period at once.
+        const auto granted = static_cast<int32_t>(opened->Frames);
+        RememberGranted(FName, FPreferred, granted);
+        FPreferred = FMin = FMax = granted;
+        Worker()->Post([core] { CloseStream(core); });
+        FError = "The device runs at another buffer size.";
+        return ASE_InvalidMode;
+    }
+    FLatency = static_cast<int32_t>(opened->Latency);
+    if (FLatency <= 0 && FApi == RtAudio::LINUX_PULSE) {
+        FLatency = frames * static_cast<int32_t>(PulseBuffers);
+    }
+    FCore = core;
+    FLiveCore.store(core.get(), std::memory_order_release);
+    return ASE_OK;
+}
+
+// Caller holds FMutex.
+void TRtAudioDriver::ReleaseBuffers() {
+    FCallbacks = nullptr;
+    FChannels.clear();
+    FDeviceHalf.clear();
+    FHalves.clear();
+    FBufferSize = 0;
+}
+
+// Notices leave the audio thread here: a lost device and its return, a period or rate the
+// buffers no longer match. Never inside the device's callback, and never holding our lock
+// while the host hears of it, so that the host may stop or reload us at once.
+void TRtAudioDriver::Watch() {
+    NameThisThread("VarkoWatchdog");
+    std::unique_lock lock(FMutex);
+    auto lastProbe = Clock::now() - ProbeInterval;
+    std::shared_ptr<std::atomic<int>> probe; // 0 looking, 1 found, -1 not found
+    while (!FQuit) {
+        FWake.wait_for(lock, 50ms);
+        if (FQuit) {
+            break;
+        }
+        int32_t message = 0;
+        if (FRunning && FCore) {
+            TStreamCore& core = *FCore;
+            FXruns.store(FXrunsBefore + core.Underflows.load(std::memory_order_relaxed),
+                         std::memory_order_relaxed);
+            if (FApi == RtAudio::UNIX_JACK &&
+                gJackResizes.load(std::memory_order_relaxed) != FResizesAtStart) {
+                // The server changed its period and dropped our client.
+                FResizesAtStart = gJackResizes.load(std::memory_order_relaxed);
+                message = kAsioBufferSizeChange;
+            } else if (core.SizeMismatch.exchange(false, std::memory_order_relaxed)) {
+                message = kAsioBufferSizeChange;
+            } else if (Stalled(core)) {
+                FXrunsBefore = FXruns.load(std::memory_order_relaxed);
+                GiveUpStream();
+                FLost = true;
+                probe.reset();
+                lastProbe = Clock::now();
+                message = kAsioDeviceLost;
+            }
+        } else if (FResetWanted.exchange(false, std::memory_order_relaxed)) {
+            message = kAsioResetRequest;
+        } else if (FLost && FCallbacks) {
+            // Looked for on a worker of its own time, so a stalled server holds no one.
+            if (probe && probe->load() == 1) {
+                probe.reset();
+                message = kAsioDeviceBack;
+            } else if ((!probe || probe->load() == -1) &&
+                       Clock::now() - lastProbe >= ProbeInterval) {
+                lastProbe = Clock::now();
+                probe = std::make_shared<std::atomic<int>>(0);
+                const RtAudio::Api api = FApi;
+                const std::string device = FDevice;
+                lock.unlock();
+                Worker()->Post([probe, api, device] {
+                    probe->store(ProbeDevice(api, device).Found ? 1 : -1);
+                });
+                lock.lock();
+            }
+        }
+        ASIOCallbacks* callbacks = FCallbacks;
+        if (message && callbacks && callbacks->asioMessage) {
+            lock.unlock();
+            callbacks->asioMessage(message, 0, nullptr, nullptr);
+            lock.lock();
+        }
+    }
+}
+
+// Caller holds FMutex. No callback for longer than a slow machine explains, or an error
+// that aborted the stream.
+bool TRtAudioDriver::Stalled(const TStreamCore& core) {
+    const auto now = Clock::now();
+    const uint64_t count = core.CallbackCount.load(std::memory_order_relaxed);
+    if (count != FLastCount) {
+        FLastCount = count;
+        FLastProgress = now;
+    }
+    const double period = FRate > 0 ? FBufferSize / FRate : 0.1;
+    const auto limit = std::chrono::duration<double>(std::max(1.5, 16 * period));
+    return now - FLastProgress > limit ||
+           gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart;
+}
+
+} // namespace varko

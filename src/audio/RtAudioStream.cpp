@@ -1,0 +1,187 @@
+#include "audio/RtAudioStream.h"
+
+#include <jack/jack.h>
+
+#include <thread>
+
+namespace varko::rtaudio {
+
+std::atomic<uint32_t> gRtErrors{0};
+std::atomic<uint32_t> gJackResizes{0};
+
+void RtErrorCallback(RtAudioError::Type type, const std::string& message) {
+    if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING) {
+        if (message.find("buffer size has changed") != std::string::npos) {
+            gJackResizes.fetch_add(1, std::memory_order_relaxed);
+        }
+    } else {
+        gRtErrors.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+const char* ApiLabel(RtAudio::Api api) {
+    switch (api) {
+    case RtAudio::UNIX_JACK:
+        return "JACK";
+    case RtAudio::LINUX_ALSA:
+        return "ALSA";
+    case RtAudio::LINUX_PULSE:
+        return "PulseAudio";
+    default:
+        return "";
+    }
+}
+
+int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+std::unique_ptr<RtAudio> MakeRtAudio(RtAudio::Api api) {
+    try {
+        auto audio = std::make_unique<RtAudio>(api);
+        audio->showWarnings(false);
+        return audio;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int FindDevice(RtAudio& audio, const std::string& name, RtAudio::DeviceInfo* info) {
+    try {
+        const unsigned count = audio.getDeviceCount();
+        for (unsigned i = 0; i < count; ++i) {
+            RtAudio::DeviceInfo d = audio.getDeviceInfo(i);
+            if (d.probed && d.outputChannels > 0 && d.name == name) {
+                if (info) {
+                    *info = d;
+                }
+                return static_cast<int>(i);
+            }
+        }
+    } catch (...) {
+    }
+    return -1;
+}
+
+namespace {
+
+std::string RegexEscape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (std::strchr("\\^$.|?*+()[]{}", c)) {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+TDeviceFacts ProbeDevice(RtAudio::Api api, const std::string& device) {
+    TDeviceFacts facts;
+    if (api == RtAudio::UNIX_JACK) {
+        jack_status_t status{};
+        jack_client_t* client = jack_client_open("VarkoProbe", JackNoStartServer, &status);
+        if (!client) {
+            facts.Error = "The JACK server does not answer.";
+            return facts;
+        }
+        facts.JackPeriod = jack_get_buffer_size(client);
+        facts.JackRate = jack_get_sample_rate(client);
+        const std::string pattern = "^" + RegexEscape(device) + ":";
+        if (const char** ports =
+                jack_get_ports(client, pattern.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput)) {
+            for (const char** p = ports; *p; ++p) {
+                facts.Ports.emplace_back(*p);
+            }
+            jack_free(ports);
+        }
+        jack_client_close(client);
+        if (facts.Ports.empty()) {
+            facts.Error = "The device is not present.";
+            return facts;
+        }
+    }
+    std::unique_ptr<RtAudio> audio = MakeRtAudio(api);
+    if (!audio) {
+        facts.Error = "The audio back end is not available.";
+        return facts;
+    }
+    if (FindDevice(*audio, device, &facts.Info) < 0) {
+        facts.Error = "The device is not present.";
+        return facts;
+    }
+    facts.Found = true;
+    return facts;
+}
+
+TOpenResult OpenStream(const std::shared_ptr<TStreamCore>& core, const TOpenRequest& r) {
+    TOpenResult result;
+    core->Audio = MakeRtAudio(r.Api);
+    if (!core->Audio) {
+        result.Error = "The audio back end is not available.";
+        result.Absent = true;
+        return result;
+    }
+    const int device = FindDevice(*core->Audio, r.Device, nullptr);
+    if (device < 0) {
+        result.Error = "The device is not present.";
+        result.Absent = true;
+        return result;
+    }
+    RtAudio::StreamParameters out;
+    out.deviceId = static_cast<unsigned>(device);
+    out.nChannels = static_cast<unsigned>(r.Outputs);
+    out.firstChannel = 0;
+    RtAudio::StreamOptions options;
+    options.flags = RTAUDIO_NONINTERLEAVED | RTAUDIO_SCHEDULE_REALTIME;
+    options.streamName = "Varko";
+    options.priority = 80;
+    options.numberOfBuffers = r.Api == RtAudio::LINUX_PULSE  ? PulseBuffers
+                              : r.Api == RtAudio::LINUX_ALSA ? AlsaBuffers
+                                                             : 0;
+    unsigned frames = r.Frames;
+    const uint32_t errorsBefore = gRtErrors.load(std::memory_order_relaxed);
+    try {
+        core->Audio->openStream(&out, nullptr, r.Format, static_cast<unsigned>(r.Rate), &frames,
+                                &TStreamCore::Callback, core.get(), &options, &RtErrorCallback);
+    } catch (const RtAudioError& e) {
+        result.Error = e.getMessage();
+        return result;
+    }
+    if (!core->Audio->isStreamOpen() || gRtErrors.load(std::memory_order_relaxed) != errorsBefore) {
+        result.Error = "The stream did not open.";
+        return result;
+    }
+    result.Ok = true;
+    result.Frames = frames;
+    try {
+        result.Latency = core->Audio->getStreamLatency();
+    } catch (...) {
+    }
+    return result;
+}
+
+// On the device worker. A JACK server that goes away makes RtAudio close the stream on a
+// thread of its own while the stream still counts as running; that close is let finish first.
+void CloseStream(const std::shared_ptr<TStreamCore>& core) {
+    if (!core->Audio) {
+        return;
+    }
+    try {
+        if (core->Api == RtAudio::UNIX_JACK) {
+            for (int i = 0;
+                 i < 100 && core->Audio->isStreamOpen() && core->Audio->isStreamRunning(); ++i) {
+                std::this_thread::sleep_for(10ms);
+            }
+        }
+        if (core->Audio->isStreamOpen()) {
+            core->Audio->closeStream();
+        }
+    } catch (...) {
+    }
+    core->Audio.reset();
+}
+} // namespace varko::rtaudio
