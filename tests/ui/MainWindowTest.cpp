@@ -625,9 +625,10 @@ TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
     QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
     const QImage none = win->StatusBar->grab().toImage();
     const int y = (win->StatusBar->height() - 9) / 2 + 5;
+    const int x = win->StatusBar->PanelRect(1).left() + 4;
     // Half scale: the bar's left quarter differs from the empty bar, its right end does not.
-    EXPECT_NE(half.pixelColor(154 + 20, y), none.pixelColor(154 + 20, y));
-    EXPECT_EQ(half.pixelColor(154 + 90, y), none.pixelColor(154 + 90, y));
+    EXPECT_NE(half.pixelColor(x + 20, y), none.pixelColor(x + 20, y));
+    EXPECT_EQ(half.pixelColor(x + 90, y), none.pixelColor(x + 90, y));
 }
 
 TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
