@@ -280,7 +280,9 @@ struct LayoutTest : ::testing::Test {
         for (int panel : {0, 2, 3, 4, 5}) {
             const QString text = win->StatusText(panel);
             EXPECT_LE(fm.horizontalAdvance(text), win->StatusBar->TextRect(panel).width())
-                << "status panel " << panel << " cuts \"" << text.toStdString() << "\"";
+                << "status panel " << panel << " cuts \"" << text.toStdString() << "\" beside \""
+                << win->StatusText(4).toStdString() << "\" and \""
+                << win->StatusText(5).toStdString() << "\"";
         }
     }
 };
