@@ -69,7 +69,7 @@ public:
     // The size the window opens at where the screen has room, and the smallest it can be made
     // (both less where the screen is smaller).
     static constexpr QSize DesignSize{790, 701};
-    static constexpr QSize MinimumSize{720, 480};
+    static constexpr QSize MinimumSize{680, 480};
     static constexpr int ParametersWidth = 241;
 
     // Fits the window to its screen and centres it there (the program's first show).
