@@ -22,7 +22,7 @@ inline constexpr const char* DeviceLost = "Device lost";
 inline constexpr const char* DeviceSilent = "Device silent";
 // %1: tone blocks not ready in time; %2: the device's over- and underruns; both since the
 // audio was last started.
-inline constexpr const char* GlitchCounter = "Late %1, xruns %2";
+inline constexpr const char* GlitchCounter = "Late %1, xruns %2, resets %3";
 inline constexpr const char* WarnNoSound =
     "Some of the bars might not produce sound. Try reducing the initial frequency.";
 inline constexpr const char* WarnModeFile =
@@ -37,6 +37,11 @@ inline constexpr const char* EndHinged = "Both ends hinged";
 inline constexpr const char* TooManyTones =
     "The scale and its repeats give %1 tones, but Varko can play at most %2 tones at once. "
     "Only the first %2 tones are used; reduce the repeats to hear the others.";
+
+// %1: the megabytes the bank's bands would need; %2: the most Varko builds.
+inline constexpr const char* BankTooLarge =
+    "The tone bank would need %1 MB of memory, more than the %2 MB Varko allows. Reduce the "
+    "vibration mode limit or the number of tones, or use modes of higher frequency.";
 
 // Mode files
 inline constexpr const char* ModeFileNotOpened = "The vibration mode file could not be opened.";

@@ -105,9 +105,13 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
 
     // Which block each tone contributes, decided once for the whole period.
     uint64_t late = 0;
+    uint64_t resets = 0;
     for (auto& osc : Oscillators) {
         const int32_t phase = osc->Phase();
         osc->MixBlock = -1;
+        const uint32_t r = osc->Resets.load(std::memory_order_relaxed);
+        resets += r - osc->ResetsCounted;
+        osc->ResetsCounted = r;
         if (phase == 0 || phase == 1) {
             if (osc->Output[phase].size() >= n) {
                 osc->MixBlock = phase;
@@ -118,6 +122,9 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
     }
     if (late != 0) {
         LateBlocks.fetch_add(late, std::memory_order_relaxed);
+    }
+    if (resets != 0) {
+        ToneResets.fetch_add(resets, std::memory_order_relaxed);
     }
 
     const bool stereo = Stereo.load(std::memory_order_relaxed);

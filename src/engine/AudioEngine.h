@@ -34,8 +34,9 @@ public:
 
     // One block: mixes every oscillator's finished block into output arrays 0 (left) and
     // 1 (right), as far as they exist, Host().BufferSize() samples; flips ReadIndex, releases
-    // every oscillator. A tone still rendering gives silence and counts a late block. A bank
-    // built for another block size gives silence until it is rebuilt.
+    // every oscillator. A tone still rendering gives silence and counts a late block; a tone
+    // that reset its bands since the last switch counts in ToneResets. A bank built for
+    // another block size gives silence until it is rebuilt.
     void BufferSwitch(IAudioHost* Sender, const TArrayOfSingleArray& InBuffer,
                       TArrayOfSingleArray& OutBuffer);
 
@@ -80,6 +81,7 @@ public:
     std::atomic<float> PeakLeft{0.0f};      // largest |left| since the meters reset it
     std::atomic<float> PeakRight{0.0f};     // largest |right| since the meters reset it
     std::atomic<uint64_t> LateBlocks{0};    // tone blocks not ready at their switch
+    std::atomic<uint64_t> ToneResets{0};    // tone blocks silenced: their bands had run away
     std::atomic<uint64_t> SwitchCount{0};   // blocks the host asked for: do blocks flow?
     std::atomic<bool> ResetPending{false};  // a driver reset waits for its rebuild: mix mutes
 

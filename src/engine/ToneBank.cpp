@@ -1,8 +1,10 @@
 #include "engine/ToneBank.h"
 
 #include "core/Texts.h"
+#include "dsp/WaveguideBands.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace varko {
 
@@ -42,9 +44,38 @@ void UpdateStereoConstants(TAudioEngine& engine, bool paint2Rows) {
 }
 
 TToneModes ModesOfTone(const TToneBankInput& in, float f0, float fs) {
-    const int modeLimit = std::max(in.ModeLimit, 1);
-    return in.ExternalObject ? FileModes(in.ModeRatios, in.ModeLevels, in.End, f0, fs, modeLimit)
-                             : UniformBarModes(in.End, f0, fs, modeLimit, in.ModeWeighting);
+    const int modeLimit = std::clamp(in.ModeLimit, 1, MaxModeLimit);
+    TToneModes modes = in.ExternalObject
+                           ? FileModes(in.ModeRatios, in.ModeLevels, in.End, f0, fs, modeLimit)
+                           : UniformBarModes(in.End, f0, fs, modeLimit, in.ModeWeighting);
+    for (float& g : modes.Gains) {
+        g = std::isnan(g) ? 0.0f : std::clamp(g, -MaxModeLevel, MaxModeLevel);
+    }
+    return modes;
+}
+
+uint64_t BandBytes(const TToneModes& modes, float f0, float fs) {
+    // The per-tone buffers: the double block and the bands' work buffers.
+    uint64_t bytes = uint64_t{8} * TWaveguideBands::MaxChunk * sizeof(float);
+    if (!(fs > 0.0f && fs <= TWaveguideBands::MaxSampleRate)) {
+        return bytes;
+    }
+    // The bands' own rules: the list ends above half the rate, unusable modes get no band.
+    for (const float r : modes.Ratios) {
+        const float fm = r * f0;
+        if (fm > fs / 2.0f) {
+            break;
+        }
+        const float length = fs / fm;
+        if (!(fm > 0.0f) || !std::isfinite(fm) ||
+            !(length <= fs * TWaveguideBands::MaxDelaySeconds)) {
+            continue;
+        }
+        // Its ring, its filter's lanes and copy, its output piece.
+        bytes += (static_cast<uint64_t>(length) + 4 + TWaveguideBands::MaxChunk) * sizeof(float) +
+                 2 * sizeof(TWaveguideBPFilter4p) + 64;
+    }
+    return bytes;
 }
 
 TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
@@ -62,6 +93,24 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
     const auto blockSize = static_cast<int32_t>(engine.Host().BufferSize());
     const float resonance = ResonanceFromFader(in.ResonanceFader);
 
+    std::vector<TToneModes> toneModes;
+    toneModes.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const float f0 = in.ToneRatios[static_cast<size_t>(i)] * in.InitialFrequency;
+        TToneModes modes = ModesOfTone(in, f0, fs);
+        r.BankBytes += BandBytes(modes, f0, fs) +
+                       2 * static_cast<uint64_t>(std::max(blockSize, 0)) * sizeof(float);
+        toneModes.push_back(std::move(modes));
+    }
+    if (r.BankBytes > MaxBankBytes) {
+        r.TooLarge = true;
+        if (wasRunning) {
+            engine.Start();
+            r.Running = engine.Running.load();
+        }
+        return r;
+    }
+
     for (int i = 0; i < count; ++i) {
         auto osc = in.MakeOscillator ? in.MakeOscillator() : std::make_unique<TWaveguideThread>();
         TWaveguideThread& t = *osc;
@@ -72,9 +121,9 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
         t.BlockSize = blockSize;
         t.Resonance.store(resonance, std::memory_order_relaxed);
         t.Interpolate = in.InterpolateDelays;
-        const TToneModes modes = ModesOfTone(in, t.Frequency, fs);
-        t.Ratios = modes.Ratios;
-        t.Gains = modes.Gains;
+        TToneModes& modes = toneModes[static_cast<size_t>(i)];
+        t.Ratios = std::move(modes.Ratios);
+        t.Gains = std::move(modes.Gains);
         t.EndType = static_cast<int32_t>(modes.EndType);
         if (in.Seed) {
             t.Seed = *in.Seed + static_cast<uint32_t>(i);

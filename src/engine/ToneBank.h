@@ -18,13 +18,25 @@ namespace varko {
 // neither schedule nor mix them in time.
 inline constexpr int MaxTones = 256;
 
+// The most vibration modes per tone the mode limit allows.
+inline constexpr int MaxModeLimit = 100;
+
+// Largest magnitude of a mode level: a mode file's levels are taken as they are up to this, 60 dB
+// above the uniform bar's fundamental, so that no level can overflow the bands.
+inline constexpr float MaxModeLevel = 1000.0f;
+
+// Most memory the bands of a whole bank may take (their delay lines, mostly): a bank beyond
+// this is not built, rather than the machine run out of memory. Real objects need far less:
+// 256 tones of 100 modes at 20 Hz and above take a few megabytes.
+inline constexpr uint64_t MaxBankBytes = uint64_t{256} << 20;
+
 struct TToneBankInput {
     std::vector<float> ToneRatios;   // one ratio per tone, lowest first
     float InitialFrequency = 200.0f; // hertz
     bool ExternalObject = false;     // modes from the mode file instead of the uniform bar
     TEndType End = TEndType::Free;   // the checked end type
     int ModeWeighting = 6;           // weighting position 0..11
-    int ModeLimit = 8;               // at least 1
+    int ModeLimit = 8;               // 1..MaxModeLimit
     int ResonanceFader = 10;         // 0..200
     bool InterpolateDelays = false;
     bool Paint2Rows = false;
@@ -43,6 +55,8 @@ struct TToneBankResult {
     int BuiltTones = 0;        // oscillators in the bank now
     bool Capped = false;       // the list was longer than MaxTones
     bool Abandoned = false;    // an oscillator died while building: bank left incomplete
+    bool TooLarge = false;     // the bands would need more than MaxBankBytes: bank left empty
+    uint64_t BankBytes = 0;    // the memory the bands need (or would have needed)
     bool WarnNoSound = false;  // some tone has no band: show NoSoundWarning
     bool WarnModeFile = false; // mode file unusable: show ModeFileWarning
     // The object for the status bar, when the bank is not empty.
@@ -51,13 +65,19 @@ struct TToneBankResult {
     std::string CrashText; // when Abandoned: the dead oscillator's "class@sender: message"
 };
 
-// The modes a tone of f0 hertz gets at fs hertz: the mode file's or the uniform bar's.
+// The modes a tone of f0 hertz gets at fs hertz: the mode file's or the uniform bar's, the mode
+// limit held to 1..MaxModeLimit and the levels to +-MaxModeLevel.
 TToneModes ModesOfTone(const TToneBankInput& input, float f0, float fs);
 
 // Throws the bank away and builds it anew from the input: stops the engine if it ran, ends every
 // oscillator, creates, starts and waits for one oscillator per tone, sets the pan constants
-// and ReadIndex, and restarts the engine if it ran. Runs on the owner's thread.
+// and ReadIndex, and restarts the engine if it ran. Runs on the owner's thread. A bank whose
+// bands would need more than MaxBankBytes is not built (TooLarge; the bank stays empty).
 TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& input);
+
+// The memory, in bytes, that the bands of the tone of f0 hertz with these modes take at fs hertz
+// (an upper bound).
+uint64_t BandBytes(const TToneModes& modes, float f0, float fs);
 
 struct TStereoConstants {
     float PanOffset = 0.0f;

@@ -3,8 +3,10 @@
 #include "core/Exceptions.h"
 #include "core/RealTime.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 
 namespace varko {
 
@@ -19,6 +21,15 @@ void NameOscillatorThread(float Frequency) {
                                    static_cast<double>(Frequency), std::chars_format::general, 15);
     *end = '\0';
     NameThisThread(name);
+}
+
+// Whether every sample is a number of at most RunawayLevel in magnitude (NaN fails the test).
+bool WithinRange(const float* block, int32_t n) {
+    bool ok = true;
+    for (int32_t i = 0; i < n; ++i) {
+        ok &= std::fabs(block[i]) <= TWaveguideThread::RunawayLevel;
+    }
+    return ok;
 }
 
 } // namespace
@@ -112,7 +123,14 @@ void TWaveguideThread::Run() {
 
         while (!Terminated()) {
             const int32_t index = WriteIndex.load(std::memory_order_relaxed) & 1;
-            RenderBlock(Output[index].data(), block);
+            float* out = Output[index].data();
+            RenderBlock(out, block);
+            if (!WithinRange(out, block)) {
+                // A fault, not playing: the rebuild allocates, which a sounding tone never does.
+                std::fill(out, out + block, 0.0f);
+                BuildBands(seed);
+                Resets.fetch_add(1, std::memory_order_relaxed);
+            }
             if (Terminated()) {
                 break;
             }

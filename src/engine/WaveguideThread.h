@@ -52,6 +52,13 @@ public:
     std::atomic<bool> NoModes{false};   // not one band could be built
     TOutDoubleBuffer Output;            // written by the thread; read by the mixer when done
     std::atomic<int32_t> WriteIndex{0}; // 0 or 1: the block the next render writes
+    // Blocks whose bands had gone non-finite or beyond RunawayLevel: each such block is
+    // silenced and the bands are built anew, silent, before the next one.
+    std::atomic<uint32_t> Resets{0};
+
+    // No input the playing code lets through drives a tone anywhere near this; past it the
+    // bands are running away, and the mix must never carry it to overflow.
+    static constexpr float RunawayLevel = 1e8f;
 
     // The first release: starts the thread, which builds its bands and renders its first
     // block. Once only; nothing after Terminate.
@@ -83,8 +90,10 @@ public:
     // "ExceptionClass@TWaveguideThread: message" for the crash window.
     std::string CrashText() const;
 
-    // Owned by the mixer thread alone: the block it mixes this period, -1 for none.
+    // Owned by the mixer thread alone: the block it mixes this period, -1 for none, and the
+    // resets it has counted.
     int32_t MixBlock = -1;
+    uint32_t ResetsCounted = 0;
 
 protected:
     // Builds the bands into Bands (runs on the thread before Ready).

@@ -7,8 +7,6 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 namespace varko {
@@ -80,20 +78,11 @@ TIniFile::TLoadResult TIniFile::Load(const std::string& path) {
     if (!std::filesystem::exists(path, ec)) {
         return ec ? TLoadResult::Unreadable : TLoadResult::Missing;
     }
-    const uintmax_t size = std::filesystem::file_size(path, ec);
-    if (ec || size > MaxBytes || std::filesystem::is_directory(path, ec)) {
+    const auto text = ReadFileCapped(path, MaxBytes);
+    if (!text) {
         return TLoadResult::Unreadable;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return TLoadResult::Unreadable;
-    }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        return TLoadResult::Unreadable;
-    }
-    SetText(ss.str());
+    SetText(*text);
     return TLoadResult::Loaded;
 }
 

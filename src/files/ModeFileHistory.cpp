@@ -4,6 +4,9 @@
 #include "files/ModeFile.h"
 #include "files/TextFile.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace varko {
 
 void ModeFileHistory::Insert(std::string path) {
@@ -43,6 +46,8 @@ bool ModeFileHistory::Load(const std::string& historyPath) {
     entries.clear();
     bool truncated = false;
     auto text = ReadFileHead(historyPath, MaxFileBytes, truncated);
+    std::error_code ec;
+    keepFile = !text && (std::filesystem::exists(historyPath, ec) || ec);
     if (!text) {
         return false;
     }
@@ -56,7 +61,7 @@ bool ModeFileHistory::Load(const std::string& historyPath) {
 }
 
 bool ModeFileHistory::Save(const std::string& historyPath) const {
-    return ReplaceFileContents(historyPath, SaveText());
+    return !keepFile && ReplaceFileContents(historyPath, SaveText());
 }
 
 std::vector<std::string> ModeFileHistory::ComboItems() const {

@@ -29,8 +29,9 @@ public:
     // unreadable file leaves the history empty and returns false; nothing is shown.
     bool Load(const std::string& historyPath);
     // Replaces the history file (ReplaceFileContents) with one path per line, CR LF line ends.
-    // Paths holding a line end cannot survive a reading and are left out. Returns false on failure,
-    // which the caller may ignore.
+    // Paths holding a line end cannot survive a reading and are left out. A file that the last
+    // Load found but could not read is kept: its entries are unknown, not gone. Returns false on
+    // failure, which the caller may ignore.
     bool Save(const std::string& historyPath) const;
 
     // The history file's lines taken as entries (first ten), and the text Save writes.
@@ -42,6 +43,7 @@ public:
 
 private:
     std::vector<std::string> entries;
+    bool keepFile = false; // the last Load found a file it could not read
 };
 
 } // namespace varko

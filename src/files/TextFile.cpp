@@ -1,10 +1,11 @@
 #include "files/TextFile.h"
 
+#include "files/FileReplacement.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,14 +41,22 @@ bool ReadUpTo(std::FILE* f, std::size_t limit, std::string& out, bool& more) {
 }
 
 FilePtr OpenRegular(const std::string& path) {
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f) {
+    // Opened without blocking: a FIFO's open would otherwise wait for a writer that never comes.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         return nullptr;
     }
     struct stat st {};
     // Folders open on Linux but cannot be read; devices and pipes may never end.
-    if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
         return nullptr;
+    }
+    FilePtr f(::fdopen(fd, "rb"));
+    if (!f) {
+        ::close(fd);
     }
     return f;
 }
@@ -81,73 +90,20 @@ std::optional<std::string> ReadFileHead(const std::string& path, std::size_t max
     return text;
 }
 
-namespace {
-
-// Where writing to path really goes: symbolic links followed (at most 40, as the kernel does).
-std::filesystem::path WriteTarget(std::filesystem::path path) {
-    std::error_code ec;
-    for (int hop = 0; hop < 40 && std::filesystem::is_symlink(path, ec); ++hop) {
-        const std::filesystem::path link = std::filesystem::read_symlink(path, ec);
-        if (ec) {
-            break;
-        }
-        path = link.is_absolute() ? link : path.parent_path() / link;
-    }
-    return path;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-} // namespace
-
 bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
-    const std::filesystem::path target = WriteTarget(path);
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    mode_t mode = 0666;
-    if (exists) {
-        if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 ||
-            ::access(target.c_str(), W_OK) != 0) {
-            return false;
+    TFileReplacement replacement;
+    std::string error;
+    if (!replacement.Open(path, error)) {
+        return false;
+    }
+    for (std::string_view rest = bytes; !rest.empty();) {
+        const ssize_t n = ::write(replacement.Fd(), rest.data(), rest.size());
+        if (n < 0 && errno != EINTR) {
+            return false; // the temporary goes with the replacement
         }
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode &= ~mask;
+        rest.remove_prefix(n < 0 ? 0 : static_cast<std::size_t>(n));
     }
-    const std::filesystem::path folder =
-        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // The rename itself reaches the disk with the folder's entry.
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    return replacement.Commit(error);
 }
 
 bool IsValidUtf8(std::string_view s) {

@@ -170,9 +170,10 @@ void TInstrument::StartAudio() {
 void TInstrument::AudioStarted() {
     lateBase_ = engine_->LateBlocks.load(std::memory_order_relaxed);
     xrunBase_ = engine_->Host().DeviceXruns();
+    resetBase_ = engine_->ToneResets.load(std::memory_order_relaxed);
     lastSwitches_ = engine_->SwitchCount.load(std::memory_order_relaxed);
     lastSwitchTime_ = std::chrono::steady_clock::now();
-    LateBlocks = Xruns = 0;
+    LateBlocks = Xruns = ToneResets = 0;
 }
 
 void TInstrument::WatchAudio() {
@@ -200,10 +201,13 @@ void TInstrument::WatchAudio() {
     const uint64_t xruns = host.DeviceXruns();
     // A reloaded driver counts from zero again.
     xrunBase_ = std::min(xrunBase_, xruns);
-    if (AudioStatus != status || LateBlocks != late - lateBase_ || Xruns != xruns - xrunBase_) {
+    const uint64_t resets = engine_->ToneResets.load(std::memory_order_relaxed) - resetBase_;
+    if (AudioStatus != status || LateBlocks != late - lateBase_ || Xruns != xruns - xrunBase_ ||
+        ToneResets != resets) {
         AudioStatus = status;
         LateBlocks = late - lateBase_;
         Xruns = xruns - xrunBase_;
+        ToneResets = resets;
         Changed();
     }
 }
@@ -338,6 +342,11 @@ TToneBankResult TInstrument::RefreshTones() {
         Tell(TInstrumentMessage::TKind::Warning,
              Replace(Replace(text::TooManyTones, "%1", std::to_string(r.RequestedTones)), "%2",
                      std::to_string(MaxTones)));
+    }
+    if (r.TooLarge) {
+        Tell(TInstrumentMessage::TKind::Error,
+             Replace(Replace(text::BankTooLarge, "%1", std::to_string(r.BankBytes >> 20)), "%2",
+                     std::to_string(MaxBankBytes >> 20)));
     }
     return r;
 }

@@ -120,6 +120,7 @@ public:
     std::string AudioStatus;
     uint64_t LateBlocks = 0;  // tone blocks not ready in time, since the audio last started
     uint64_t Xruns = 0;       // the device's over- and underruns, since the audio last started
+    uint64_t ToneResets = 0;  // tone blocks silenced because their bands ran away, likewise
     std::string ObjectStatus; // the object of the last bank built
 
     // ---- Vibration mode files
@@ -183,7 +184,7 @@ private:
     TPlaying playing_{tones_};
     TVarkoSettings settings_;
     int selectedModeFile_ = -1;
-    uint64_t lateBase_ = 0, xrunBase_ = 0, lastSwitches_ = 0;
+    uint64_t lateBase_ = 0, xrunBase_ = 0, resetBase_ = 0, lastSwitches_ = 0;
     std::chrono::steady_clock::time_point lastSwitchTime_;
     // Guards jobs posted to the owner's thread against outliving the instrument.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

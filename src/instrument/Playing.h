@@ -11,12 +11,16 @@
 
 namespace varko {
 
+// Fastest speed a tone takes: a pen crosses the whole input area (a speed of sqrt 2) between two
+// packets at most; the mouse, held beyond the zone, may go a little further. Faster is no gesture.
+inline constexpr float MaxSpeed = 2.0f;
+
 // The tones the playing values go to (the engine's oscillators, in tone order).
 struct IToneTarget {
     virtual ~IToneTarget() = default;
     virtual int ToneCount() const = 0;
     virtual void SetPressure(int tone, float value) = 0;       // 0 .. 1
-    virtual void SetSpeed(int tone, float value) = 0;          // fractions of the input area
+    virtual void SetSpeed(int tone, float value) = 0;          // 0 .. MaxSpeed, input areas
     virtual void SetStrikePosition(int tone, float value) = 0; // 0 .. 1, top to bottom
     virtual void SetResonance(int tone, float value) = 0;      // loop gain
 };

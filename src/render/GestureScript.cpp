@@ -1,21 +1,21 @@
 #include "render/GestureScript.h"
 
 #include "files/NumberParse.h"
+#include "files/TextFile.h"
+#include "instrument/Playing.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <system_error>
 
 namespace varko {
 
 namespace {
 
 // Performance scripts are small; anything bigger is not one.
-constexpr std::uintmax_t MaxScriptBytes = 64u << 20;
+constexpr std::size_t MaxScriptBytes = 64u << 20;
 
 std::vector<std::string> Words(const std::string& line) {
     std::vector<std::string> w;
@@ -34,6 +34,13 @@ std::vector<std::string> Words(const std::string& line) {
         w.push_back(cur);
     }
     return w;
+}
+
+// A bound as the message shows it: the shortest text that reads back as it.
+std::string ReadableNumber(double v) {
+    char buf[32];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return ec == std::errc() ? std::string(buf, end) : std::to_string(v);
 }
 
 bool Whole(const std::string& s, int& v) {
@@ -107,8 +114,9 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
             return fail("\"" + kind + "\" takes " + std::to_string(want - 1) + " values, found " +
                         std::to_string(w.size() - 1));
         }
-        if (!ReadDecimal(w[1], e.Time) || e.Time < 0.0) {
-            return fail("the time \"" + w[1] + "\" is not a number of seconds >= 0");
+        if (!ReadDecimal(w[1], e.Time) || e.Time < 0.0 || e.Time > MaxScriptSeconds) {
+            return fail("the time \"" + w[1] + "\" is not a number of seconds from 0 to " +
+                        ReadableNumber(MaxScriptSeconds));
         }
         switch (e.Kind) {
         case TGestureEvent::TKind::Pen:
@@ -126,8 +134,9 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
             if (!ReadDecimal(w[3], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
                 return fail("the pressure \"" + w[3] + "\" must be a number from 0 to 1");
             }
-            if (!ReadDecimal(w[4], e.Speed) || e.Speed < 0.0) {
-                return fail("the speed \"" + w[4] + "\" must be a number >= 0");
+            if (!ReadDecimal(w[4], e.Speed) || e.Speed < 0.0 || e.Speed > MaxSpeed) {
+                return fail("the speed \"" + w[4] + "\" must be a number from 0 to " +
+                            ReadableNumber(MaxSpeed));
             }
             if (!ReadDecimal(w[5], e.X) || e.X < 0.0 || e.X > 1.0) {
                 return fail("the strike position \"" + w[5] + "\" must be a number from 0 to 1");
@@ -150,17 +159,13 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
 }
 
 std::optional<TGestureScript> LoadGestureScript(const std::string& path, std::string& error) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    std::ifstream in(path, std::ios::binary);
-    if (ec || !in || size > MaxScriptBytes) {
+    const auto text = ReadFileCapped(path, MaxScriptBytes);
+    if (!text) {
         error = "cannot read the performance script \"" + path + "\"";
         return std::nullopt;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
     std::string inner;
-    auto script = ParseGestureScript(ss.str(), inner);
+    auto script = ParseGestureScript(*text, inner);
     if (!script) {
         error = path + ", " + inner;
     }

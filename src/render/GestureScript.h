@@ -2,7 +2,8 @@
 //   pen T X Y P     the pen at X, Y (0..1 across and down the tone zone), pressure P (0 lifts)
 //   tone T I P S X  tone I gets pressure P, speed S and strike position X directly
 //   fader T Q       the resonance fader moves to position Q (0..200)
-// T is in seconds; "#" starts a comment line; numbers use "." whatever the locale.
+// T is in seconds (0 .. MaxScriptSeconds); "#" starts a comment line; numbers use "." whatever
+// the locale.
 #pragma once
 
 #include <optional>
@@ -10,6 +11,9 @@
 #include <vector>
 
 namespace varko {
+
+// Longest performance, in seconds, for a script's times and for --seconds: a day.
+inline constexpr double MaxScriptSeconds = 86400.0;
 
 struct TGestureEvent {
     enum class TKind { Pen, Tone, Fader };

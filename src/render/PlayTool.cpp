@@ -3,6 +3,7 @@
 #include "audio/AsioHost.h"
 #include "audio/DriverList.h"
 #include "audio/RtAudioDriver.h"
+#include "render/RenderTool.h"
 
 #include <algorithm>
 #include <chrono>
@@ -108,6 +109,11 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
     for (const auto& w : session.Warnings) {
         std::fprintf(err, "varko-render: warning: %s\n", w.c_str());
     }
+    if (!CheckScriptTones(script, static_cast<int>(session.Engine().Oscillators.size()), o.Gesture,
+                          error)) {
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return 2;
+    }
     TInstrument& instrument = session.Instrument;
     instrument.StartAudio();
     if (!session.Engine().Running.load() || !device.Active()) {
@@ -166,9 +172,10 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
     }
     instrument.WatchAudio();
     instrument.StopAudio();
-    std::fprintf(out, "Late tone blocks: %llu\nDevice xruns: %llu\n",
+    std::fprintf(out, "Late tone blocks: %llu\nDevice xruns: %llu\nTone resets: %llu\n",
                  static_cast<unsigned long long>(instrument.LateBlocks),
-                 static_cast<unsigned long long>(instrument.Xruns));
+                 static_cast<unsigned long long>(instrument.Xruns),
+                 static_cast<unsigned long long>(instrument.ToneResets));
     if (everLost) {
         std::fprintf(err, "varko-render: the audio device was lost while playing\n");
         return 1;

@@ -1,5 +1,6 @@
 #include "render/RenderOptions.h"
 
+#include "engine/ToneBank.h"
 #include "render/GestureScript.h"
 
 #include <cmath>
@@ -22,7 +23,7 @@ std::string RenderUsage() {
            "  --repeat-ends             repeat the first and last tones of the scale\n"
            "  --end free|fixed|hinged   end condition of the uniform bar (free)\n"
            "  --modes FILE              a vibration mode file instead of the uniform bar\n"
-           "  --mode-limit N            at most N vibration modes per tone (8)\n"
+           "  --mode-limit N            at most N vibration modes per tone, 1..100 (8)\n"
            "  --weighting P             mode weighting 0..11: 1/n^(P/2), 11 = 1/n! (6)\n"
            "  --resonance Q             resonance fader 0..200, 0 rings longest (10)\n"
            "  --master P                master fader 0..200, 20 = unity gain (20)\n"
@@ -32,14 +33,15 @@ std::string RenderUsage() {
            "  --rate HZ, --block N      sample rate (48000) and block size (256)\n"
            "  --seed N                  tone i's noise starts from N + i (1)\n"
            "  --gesture FILE            the performance script\n"
-           "  --seconds T               length of the output (last event + 2 s)\n"
+           "  --seconds T               length of the output, up to 86400 (last event + 2 s)\n"
            "  --format wav16|wav24|float  WAV sample format (float)\n"
-           "  -o FILE                   the output file\n"
+           "  -o FILE                   the output file (never one of the input files)\n"
            "  --print-tones             print the tones as JSON and render nothing\n"
            "  --zone-width PX, --zone-height PX  the tone zone the pen plays on (700 x 500)\n"
            "  --list-devices            list the audio output devices\n"
            "  --play [--device NAME]    play the performance in real time on a device\n"
-           "  --demo                    play a bundled glissando (needs an audio device)\n"
+           "  --demo                    render a bundled glissando to varko-demo.wav (-o FILE, "
+           "--play)\n"
            "  --help                    this text\n"
            "\n"
            "Performance script, one event per line (# starts a comment):\n"
@@ -91,7 +93,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
           },
           "free, fixed or hinged"}},
         {"--modes", {text(o.Modes), "a file name"}},
-        {"--mode-limit", {whole(o.ModeLimit, 1, 100000), "a whole number of at least 1"}},
+        {"--mode-limit", {whole(o.ModeLimit, 1, MaxModeLimit), "a whole number from 1 to 100"}},
         {"--weighting", {whole(o.Weighting, 0, 11), "a whole number from 0 to 11"}},
         {"--resonance", {whole(o.Resonance, 0, 200), "a whole number from 0 to 200"}},
         {"--master", {whole(o.Master, 0, 200), "a whole number from 0 to 200"}},
@@ -108,7 +110,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
           },
           "a whole number from 0 to 4294967295"}},
         {"--gesture", {text(o.Gesture), "a file name"}},
-        {"--seconds", {real(seconds, 0, 86400), "a number of seconds from 0 to 86400"}},
+        {"--seconds", {real(seconds, 0, MaxScriptSeconds), "a number of seconds from 0 to 86400"}},
         {"--format",
          {[&o](const std::string& s) {
               o.Format = s;

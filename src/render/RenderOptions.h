@@ -16,7 +16,7 @@ struct TRenderOptions {
     bool RepeatEnds = false;         // --repeat-ends
     int End = 1;                     // --end free|fixed|hinged -> 1, 2, 3
     std::string Modes;               // --modes FILE: a vibration mode file instead of the bar
-    int ModeLimit = 8;               // --mode-limit N (>= 1)
+    int ModeLimit = 8;               // --mode-limit N (1..100)
     int Weighting = 6;               // --weighting P (0..11)
     int Resonance = 10;              // --resonance Q (0..200)
     int Master = 20;                 // --master P (0..200)
@@ -32,7 +32,7 @@ struct TRenderOptions {
     std::string Output;              // -o FILE
     bool PrintTones = false;         // --print-tones
     bool Help = false;               // --help
-    bool Demo = false;               // --demo: play the bundled example, for a first try
+    bool Demo = false;               // --demo: render the bundled example, for a first try
     bool ListDevices = false;        // --list-devices
     bool Play = false;               // --play
     std::string Device;              // --device NAME

@@ -1,11 +1,15 @@
+#include "render/RenderTool.h"
+
 #include "core/Texts.h"
 #include "engine/NullHost.h"
 #include "render/PlayTool.h"
 #include "render/Renderer.h"
 #include "render/WavWriter.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace varko {
@@ -21,9 +25,52 @@ void PrintWarnings(const TRenderSession& s, std::FILE* err) {
     }
 }
 
+// Shows whole seconds as they pass: each once, and the last one (the whole length) once.
+class TProgressLine {
+public:
+    TProgressLine(double seconds, std::FILE* err)
+        : seconds_(seconds), total_(std::llround(seconds)), err_(err),
+          tty_(::isatty(::fileno(err)) != 0) {}
+
+    void Show(double done) {
+        if (seconds_ <= ProgressAfterSeconds || finished_) {
+            return;
+        }
+        finished_ = done >= seconds_;
+        const long long whole = finished_ ? total_ : static_cast<long long>(done);
+        if (whole == shown_ && !finished_) {
+            return; // within the second last shown
+        }
+        if (whole != shown_) {
+            std::fprintf(err_, "%srendering %lld of %lld s%s", tty_ ? "\r" : "", whole, total_,
+                         tty_ ? "" : "\n");
+            shown_ = whole;
+        }
+        if (finished_ && tty_) {
+            std::fputc('\n', err_);
+        }
+        std::fflush(err_);
+    }
+
+private:
+    double seconds_;
+    long long total_;
+    std::FILE* err_;
+    bool tty_;
+    long long shown_ = 0;
+    bool finished_ = false;
+};
+
 int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* err) {
-    TGestureScript script;
     std::string error;
+    for (const std::string* input : {&o.Scale, &o.Gesture, &o.Modes}) {
+        if (!input->empty() && SameFile(o.Output, *input)) {
+            std::fprintf(err, "varko-render: the output \"%s\" is the input file \"%s\"\n",
+                         o.Output.c_str(), input->c_str());
+            return 2;
+        }
+    }
+    TGestureScript script;
     if (!LoadScriptOption(o, script, err)) {
         return 2;
     }
@@ -36,37 +83,46 @@ int RenderToFile(TRenderSession& session, const TRenderOptions& o, std::FILE* er
         return 1;
     }
     PrintWarnings(session, err);
+    // Every event is checked before the output is touched.
+    if (!CheckScriptTones(script, static_cast<int>(session.Engine().Oscillators.size()), o.Gesture,
+                          error)) {
+        std::fprintf(err, "varko-render: %s\n", error.c_str());
+        return 2;
+    }
     TWavWriter::TFormat format = TWavWriter::TFormat::Float;
     TWavWriter::ParseFormat(o.Format, format);
     TWavWriter wav;
-    if (!wav.Open(o.Output, format, static_cast<int>(o.Rate), 2, error)) {
+    const auto frames = static_cast<uint64_t>(std::llround(seconds * o.Rate));
+    if (!wav.Open(o.Output, format, static_cast<int>(o.Rate), 2, frames, error)) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return 1;
     }
-    const bool tty = ::isatty(::fileno(err)) != 0;
-    double lastShown = 0.0;
-    auto progress = [&](double done) {
-        if (seconds <= ProgressAfterSeconds) {
-            return;
+    TProgressLine progress(seconds, err);
+    const bool rendered = session.RenderOffline(
+        script, seconds, [&](const float* f, size_t n) { return wav.Write(f, n); },
+        [&](double done) { progress.Show(done); }, error);
+    if (!rendered) {
+        // A full disk: its reason, not the render's echo of it.
+        const std::string why = wav.WriteError();
+        wav.Abandon();
+        if (why.empty()) {
+            std::fprintf(err, "varko-render: %s\n", error.c_str());
+        } else {
+            std::fprintf(err, "varko-render: cannot write \"%s\": %s\n", o.Output.c_str(),
+                         why.c_str());
         }
-        if (done - lastShown >= 1.0 || done >= seconds) {
-            lastShown = done;
-            std::fprintf(err, "%srendering %.0f of %.0f s%s", tty ? "\r" : "", done, seconds,
-                         tty && done < seconds ? "" : "\n");
-            std::fflush(err);
-        }
-    };
-    const bool ok = session.RenderOffline(
-        script, seconds, [&](const float* f, size_t n) { return wav.Write(f, n); }, progress,
-        error);
-    if (!wav.Close() && ok) {
-        std::fprintf(err, "varko-render: cannot finish \"%s\"\n", o.Output.c_str());
         return 1;
     }
-    if (!ok) {
-        std::fprintf(err, "varko-render: %s\n", error.c_str());
-        std::remove(o.Output.c_str());
-        return 2;
+    if (!wav.Finish(error)) {
+        std::fprintf(err, "varko-render: cannot write \"%s\": %s\n", o.Output.c_str(),
+                     error.c_str());
+        return 1;
+    }
+    if (const uint64_t resets = session.Engine().ToneResets.load(); resets != 0) {
+        std::fprintf(err,
+                     "varko-render: warning: %llu tone blocks were silenced: their bands ran "
+                     "away\n",
+                     static_cast<unsigned long long>(resets));
     }
     return 0;
 }
@@ -83,6 +139,26 @@ std::string ExamplesDir() {
 }
 
 } // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+bool CheckScriptTones(const TGestureScript& script, int toneCount, const std::string& scriptPath,
+                      std::string& error) {
+    for (const TGestureEvent& e : script.Events) {
+        if (e.Kind == TGestureEvent::TKind::Tone && e.Tone >= toneCount) {
+            error = scriptPath + ", line " + std::to_string(e.Line) + ": there is no tone " +
+                    std::to_string(e.Tone) + " (the scale gives " + std::to_string(toneCount) +
+                    " tones)";
+            return false;
+        }
+    }
+    return true;
+}
 
 bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE* err) {
     script = {};

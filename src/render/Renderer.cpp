@@ -107,7 +107,18 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
 bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error,
                            TOwnerDispatcher dispatch) {
     Instrument.AttachHost(std::move(host), std::move(dispatch));
+    // An error told while building (a bank too large) ends the run instead of warning.
+    std::string told;
+    const auto onMessage = Instrument.OnMessage;
+    Instrument.OnMessage = [&](const TInstrumentMessage& m) {
+        if (m.Kind == TInstrumentMessage::TKind::Error) {
+            told = m.Text;
+        } else {
+            Warnings.push_back(m.Text);
+        }
+    };
     const TToneBankResult r = Instrument.RefreshTones();
+    Instrument.OnMessage = onMessage;
     if (r.WarnNoSound) {
         Warnings.emplace_back(text::WarnNoSound);
     }
@@ -116,6 +127,10 @@ bool TRenderSession::Build(std::unique_ptr<IAudioHost> host, std::string& error,
     }
     if (r.Abandoned) {
         error = "an oscillator failed while building its bands: " + r.CrashText;
+        return false;
+    }
+    if (r.TooLarge) {
+        error = told;
         return false;
     }
     Zone = TToneZoneGeometry(r.BuiltTones, Options.ZoneWidth, Options.ZoneHeight, Options.TwoRows);

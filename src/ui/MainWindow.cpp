@@ -123,7 +123,8 @@ void TMainWindow::ShowInstrumentState() {
     }
     SetStatusText(5, QString::fromUtf8(text::GlitchCounter)
                          .replace(QStringLiteral("%1"), QString::number(Instrument.LateBlocks))
-                         .replace(QStringLiteral("%2"), QString::number(Instrument.Xruns)));
+                         .replace(QStringLiteral("%2"), QString::number(Instrument.Xruns))
+                         .replace(QStringLiteral("%3"), QString::number(Instrument.ToneResets)));
     NoSoundWarning->setVisible(Instrument.NoSoundWarning);
     ModeFileWarning->setVisible(Instrument.ModeFileWarning);
 

@@ -30,7 +30,7 @@ void TStatusPanels::LayOut() {
     const int object = need(3);
     int input = std::max(150, need(0));
     int audio = std::max(80, need(4));
-    int glitches = std::max(110, need(5));
+    int glitches = std::max(160, need(5));
     int rest = width() - input - 115 - audio - glitches;
     if (rest < scale + object) {
         // A narrow window: the short texts give up their spare room to the scale and object.

@@ -15,11 +15,11 @@ class TStatusPanels : public QWidget {
 public:
     explicit TStatusPanels(QWidget* parent = nullptr);
     std::array<QString, 6> Texts;
-    std::array<int, 6> Widths{150, 115, 100, 100, 80, 110};
+    std::array<int, 6> Widths{150, 115, 100, 100, 80, 160};
     QString Text(int panel) const { return Texts.at(static_cast<size_t>(panel)); }
     // Sets a text; the panels are laid out anew for it.
     void SetText(int panel, const QString& text);
-    // Panels 0, 1, 4 and 5 keep their design widths (150, 115, 80, 110) and grow to hold their
+    // Panels 0, 1, 4 and 5 keep their design widths (150, 115, 80, 160) and grow to hold their
     // whole texts; panels 2 and 3 share what is left, equally where both texts fit. Where they
     // would not, panels 0, 4 and 5 shrink to their texts first.
     void LayOut();

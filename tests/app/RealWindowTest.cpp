@@ -13,6 +13,7 @@
 #include <QCursor>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
@@ -21,9 +22,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
+#include <thread>
 
 using namespace varko;
 
@@ -194,6 +200,75 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     win.reset();
 }
 
+// A read-only Varko.ini was silently replaced at exit; a FIFO in place of Varko.history kept the
+// window from ever appearing, and one opened as a scale (F2) froze it.
+TEST(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
+    test::TJackServer server("varko-window-pipes-" + std::to_string(getpid()), 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+    const std::string ini = dir.filePath("config/Varko/Varko.ini").toStdString();
+    const std::string settings = "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
+    std::ofstream(ini) << settings;
+    std::filesystem::permissions(ini, std::filesystem::perms(0444));
+    const std::string history = dir.filePath("config/Varko/Varko.history").toStdString();
+    const std::string scale = dir.filePath("pipe.scl").toStdString();
+    ASSERT_EQ(::mkfifo(history.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(scale.c_str(), 0600), 0);
+
+    // Should an open wait on a pipe, a writer comes after 20 s to let it go, and says so.
+    std::atomic<bool> finished{false}, hung{false};
+    std::thread rescue([&] {
+        for (int i = 0; i < 400 && !finished; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        while (!finished) {
+            for (const std::string& pipe : {history, scale}) {
+                const int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    hung = true;
+                    ::close(fd);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    std::vector<std::string> messages;
+    TMainWindow::ExecModal = [&](QDialog& d) {
+        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+            fd->selectFile(QString::fromStdString(scale));
+            return int(QDialog::Accepted);
+        }
+        if (auto* box = qobject_cast<QMessageBox*>(&d)) {
+            messages.push_back(box->text().toStdString());
+        }
+        return 0;
+    };
+    std::vector<int> halts;
+    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
+
+    auto win = std::make_unique<TMainWindow>();
+    win->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    EXPECT_TRUE(halts.empty());
+    EXPECT_EQ(win->StatusText(4), "Running");
+    win->OpenScaleBtnClick();
+    win->close();
+    win.reset();
+    finished = true;
+    rescue.join();
+
+    EXPECT_FALSE(hung) << "an open waited on a pipe";
+    EXPECT_EQ(messages, (std::vector<std::string>{"The scale file could not be opened.",
+                                                  "Your settings could not be saved."}));
+    std::ifstream in(ini, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), settings);
+    EXPECT_EQ(std::filesystem::status(ini).permissions(), std::filesystem::perms(0444));
+    EXPECT_TRUE(std::filesystem::is_fifo(history));
+}
+
 int main(int argc, char** argv) {
     TVarkoApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
@@ -236,7 +311,7 @@ TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
         return cond();
     };
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }));
-    EXPECT_EQ(win->StatusText(5), "Late 0, xruns 0");
+    EXPECT_EQ(win->StatusText(5), "Late 0, xruns 0, resets 0");
 
     ASSERT_TRUE(server.ChangePeriod(1024));
     EXPECT_TRUE(waitFor([&] {

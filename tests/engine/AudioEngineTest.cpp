@@ -151,6 +151,49 @@ TEST(AudioEngine, LateToneGivesSilenceAndIsCounted) {
     EXPECT_EQ(f.Engine.LateBlocks.load(), 1u);
 }
 
+// A tone whose bands went non-finite (an unbounded speed once did it) sent NaN into the mix and
+// on to the device and the file.
+TEST(AudioEngine, RunawayToneIsSilencedRebuiltAndCounted) {
+    // Block 2 holds a NaN, block 3 a value far beyond any playing; the others a constant.
+    class TRunaway : public TWaveguideThread {
+    public:
+        std::atomic<int> Builds{0};
+
+    protected:
+        void BuildBands(uint32_t seed) override {
+            ++Builds;
+            TWaveguideThread::BuildBands(seed);
+        }
+        void RenderBlock(float* Out, int n) override {
+            const int block = ++blocks_;
+            std::fill(Out, Out + n, 0.25f);
+            Out[n / 2] = block == 2 ? std::nanf("") : block == 3 ? 1e30f : 0.25f;
+        }
+
+    private:
+        int blocks_ = 0;
+    };
+    TEngineFixture f;
+    f.Add(1.0f);
+    auto runaway = std::make_unique<TRunaway>();
+    TRunaway& tone = *runaway;
+    tone.BlockSize = 32;
+    tone.Start();
+    ASSERT_EQ(tone.WaitReady(), TWaveguideThread::TReadyResult::Ready);
+    f.Engine.Oscillators.push_back(std::move(runaway));
+    f.Engine.Stereo = false;
+    const float expected[] = {1.25f, 2.0f, 3.0f, 4.25f}; // the const tone counts its blocks
+    for (const float e : expected) {
+        f.Engine.RenderOffline(f.Out);
+        for (const float v : f.Out[0]) {
+            ASSERT_EQ(v, e);
+        }
+    }
+    EXPECT_EQ(f.Engine.ToneResets.load(), 2u);
+    EXPECT_EQ(tone.Builds.load(), 3); // once at the start, once per reset
+    EXPECT_EQ(f.Engine.LateBlocks.load(), 0u);
+}
+
 TEST(AudioEngine, FewerThanTwoChannelsAreNotOverrun) {
     for (int channels : {0, 1}) {
         TEngineFixture f(64, channels);

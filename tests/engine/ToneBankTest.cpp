@@ -187,3 +187,59 @@ TEST(Stereo, PanConstants) {
     EXPECT_FALSE(StereoConstants(0, false, untouched));
     EXPECT_EQ(untouched.PanOffset, 5.0f);
 }
+
+// A mode level of 3.4e38 (a finite float) made the output infinite.
+TEST_F(Bank, ModeLevelsAreBoundedAndTheMixStaysFinite) {
+    TToneBankInput in;
+    in.ToneRatios = EqualSteps(3, 12);
+    in.ExternalObject = true;
+    in.ModeRatios = {1.0f, 2.7f, 5.4f};
+    in.ModeLevels = {3.4e38f, -3.4e38f, 0.5f};
+    in.ResonanceFader = 0;
+    in.Seed = 1;
+    RefreshTones(engine, in);
+    ASSERT_EQ(engine.Oscillators.size(), 3u);
+    EXPECT_EQ(engine.Oscillators[0]->Gains,
+              (std::vector<float>{MaxModeLevel, -MaxModeLevel, 0.5f}));
+    engine.MasterGain = MasterGainFromFader(0); // the loudest
+    TArrayOfSingleArray out(2, TSingleArray(64));
+    for (auto& osc : engine.Oscillators) {
+        osc->Pressure = 1.0f;
+        osc->Speed = 1.0f;
+    }
+    for (int block = 0; block < 200; ++block) {
+        engine.RenderOffline(out);
+        for (const auto& channel : out) {
+            for (const float v : channel) {
+                ASSERT_TRUE(std::isfinite(v)) << "block " << block;
+            }
+        }
+    }
+    EXPECT_GT(engine.PeakLeft.load(), 1.0f); // loud, as the file asks, but finite
+    EXPECT_EQ(engine.ToneResets.load(), 0u);
+}
+
+// A mode limit of 100000 and a long mode file once took gigabytes for a few tones.
+TEST_F(Bank, ModeLimitAndMemoryAreBounded) {
+    TToneBankInput in;
+    in.ToneRatios.assign(256, 1.0f);
+    in.ExternalObject = true;
+    // Modes a few hertz above zero: every one a delay line of most of a second.
+    for (int i = 0; i < 200; ++i) {
+        in.ModeRatios.push_back(0.006f + 0.0001f * static_cast<float>(i));
+        in.ModeLevels.push_back(1.0f);
+    }
+    in.ModeLimit = 100000;
+    const TToneBankResult big = RefreshTones(engine, in);
+    EXPECT_TRUE(big.TooLarge);
+    EXPECT_GT(big.BankBytes, MaxBankBytes);
+    EXPECT_TRUE(engine.Oscillators.empty());
+    EXPECT_EQ(big.BuiltTones, 0);
+
+    in.ToneRatios.resize(2);
+    const TToneBankResult small = RefreshTones(engine, in);
+    EXPECT_FALSE(small.TooLarge);
+    ASSERT_EQ(engine.Oscillators.size(), 2u);
+    EXPECT_EQ(engine.Oscillators[0]->Ratios.size(), static_cast<size_t>(MaxModeLimit));
+    EXPECT_LT(small.BankBytes, MaxBankBytes);
+}

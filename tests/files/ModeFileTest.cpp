@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <unistd.h>
 
 namespace varko {
 namespace {
@@ -139,6 +140,34 @@ TEST(ModeFileHistory, SaveFailureIsReported) {
     ModeFileHistory history;
     history.Insert("/a.vmod");
     EXPECT_FALSE(history.Save(Path("no such folder/Varko.history")));
+}
+
+// An unreadable history was replaced at exit by the few entries of the session: the player's
+// older entries were lost for good.
+TEST(ModeFileHistory, UnreadableHistoryIsKeptAtExit) {
+    const fs::path dir = testdata::TempPath("unreadable-history");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::permissions(dir, fs::perms::all); // the unprivileged user may make its temporary here
+    const std::string file = (dir / "Varko.history").string();
+    std::ofstream(file, std::ios::binary) << "/older.vmod\r\n";
+    ASSERT_EQ(::chown(file.c_str(), testdata::UnprivilegedUser(), static_cast<gid_t>(-1)), 0);
+    fs::permissions(file, fs::perms::owner_write); // writable, not readable
+    EXPECT_TRUE(testdata::AsUnprivilegedUser([&] {
+        ModeFileHistory history;
+        const bool loaded = history.Load(file);
+        history.Insert("/new.vmod");
+        return !loaded && history.size() == 1 && !history.Save(file);
+    }));
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "/older.vmod\r\n");
+    // Once it reads again, saving goes on as always.
+    ModeFileHistory history;
+    EXPECT_TRUE(history.Load(file));
+    history.Insert("/new.vmod");
+    EXPECT_TRUE(history.Save(file));
+    fs::remove_all(dir);
 }
 
 TEST(ModeFileHistory, HugeHistoryFileReadsOnlyItsHead) {

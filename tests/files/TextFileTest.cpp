@@ -1,10 +1,16 @@
 #include "files/TextFile.h"
 
+#include "files/IniFile.h"
+#include "files/ModeFile.h"
+#include "files/ModeFileHistory.h"
+#include "files/ScalaFile.h"
+
 #include "TestData.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace varko {
 namespace {
@@ -80,6 +86,32 @@ TEST(ReplaceFileContents, WritesThroughLinksKeepsPermissionsAndRefusesReadOnlyFi
     }();
     EXPECT_EQ(entries, 4u); // new.ini, dotfiles, Varko.ini, folder.ini: no temporary left
     fs::remove_all(dir);
+}
+
+// A FIFO given as a scale or mode file, or lying where the settings or the history should be,
+// once froze the window: its open waited for a writer that never came.
+TEST(FileReaders, AFifoIsRefusedWithoutWaitingForAWriter) {
+    const std::string fifo = testdata::TempPath("varko_fifo").string();
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    bool truncated = false;
+    TIniFile ini;
+    ModeFileHistory history;
+    const bool finished = testdata::FinishesWithoutAWriter(fifo, [&] {
+        EXPECT_FALSE(ReadFileCapped(fifo, 100));
+        EXPECT_FALSE(ReadFileHead(fifo, 100, truncated));
+        EXPECT_FALSE(ReadScalaFile(fifo).Opened);
+        EXPECT_FALSE(ReadModeFile(fifo).Opened);
+        EXPECT_EQ(ini.Load(fifo), TIniFile::TLoadResult::Unreadable);
+        EXPECT_FALSE(history.Load(fifo));
+    });
+    EXPECT_TRUE(finished) << "a reader waited for a writer";
+    // Nor is it replaced by a save.
+    EXPECT_FALSE(ReplaceFileContents(fifo, "x"));
+    EXPECT_FALSE(history.Save(fifo));
+    struct stat st {};
+    EXPECT_TRUE(::stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    std::filesystem::remove(fifo);
 }
 
 } // namespace

@@ -43,6 +43,24 @@ TEST(GestureScript, MalformedLinesAreNamed) {
     }
 }
 
+// "fader 1e300 10" made the default length endless: the tool wrote until the disk was full.
+TEST(GestureScript, EndlessScriptTimesAreRefused) {
+    std::string err;
+    EXPECT_TRUE(ParseGestureScript("fader 86400 10\n", err)) << err;
+    for (const char* line : {"fader 1e300 10", "pen 86400.5 0 0 0"}) {
+        EXPECT_FALSE(ParseGestureScript(std::string("# ok\n") + line + "\n", err)) << line;
+        EXPECT_EQ(err.rfind("line 2: the time", 0), 0u) << err;
+    }
+}
+
+// "tone 0 0 1 1e300 0.5" gave 18 844 NaN samples.
+TEST(GestureScript, SpeedBeyondAnyGestureIsRefused) {
+    std::string err;
+    EXPECT_TRUE(ParseGestureScript("tone 0 0 1 2 0.5\n", err)) << err;
+    EXPECT_FALSE(ParseGestureScript("tone 0 0 1 1e300 0.5\n", err));
+    EXPECT_EQ(err.rfind("line 1: the speed", 0), 0u) << err;
+}
+
 TEST(GestureScript, DecimalPointWhateverTheLocale) {
     // A locale with a decimal comma must not change how "0.5" reads.
     const char* old = std::setlocale(LC_NUMERIC, nullptr);

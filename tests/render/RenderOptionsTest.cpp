@@ -103,3 +103,11 @@ TEST(RenderOptions, PrintTonesNeedsNoOutput) {
     ASSERT_TRUE(o) << err;
     EXPECT_TRUE(o->PrintTones);
 }
+
+// --mode-limit 100000 with a long mode file took gigabytes; the window stops at 100.
+TEST(RenderOptions, ModeLimitIsBoundedLikeTheWindow) {
+    std::string err;
+    EXPECT_TRUE(Parse({"--scale", "a.scl", "-o", "x", "--mode-limit", "100"}, err)) << err;
+    EXPECT_FALSE(Parse({"--scale", "a.scl", "-o", "x", "--mode-limit", "101"}, err));
+    EXPECT_NE(err.find("--mode-limit"), std::string::npos) << err;
+}

@@ -1,0 +1,46 @@
+#include "instrument/OscillatorTones.h"
+
+#include "engine/NullHost.h"
+#include "engine/ToneBank.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace varko;
+
+// A speed of 1e300 from a script reached the bands as infinity and came out as NaN. Whatever a
+// pen, a mouse or a script sends, the oscillator gets a value in its range.
+TEST(OscillatorTones, EveryPlayingValueIsHeldToItsRange) {
+    TAudioEngine engine(std::make_unique<TNullHost>(48000.0, 64, /*RealTimePace=*/false));
+    TToneBankInput in;
+    in.ToneRatios = {1.0f};
+    RefreshTones(engine, in);
+    TOscillatorTones tones;
+    tones.SetEngine(&engine);
+    const TWaveguideThread& osc = *engine.Oscillators[0];
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::nanf("");
+    struct TCase {
+        float in, pressure, speed, strike;
+    };
+    for (const TCase c : {TCase{0.5f, 0.5f, 0.5f, 0.5f}, TCase{1e30f, 1.0f, MaxSpeed, 1.0f},
+                          TCase{inf, 1.0f, MaxSpeed, 1.0f}, TCase{-inf, 0.0f, 0.0f, 0.0f},
+                          TCase{-0.5f, 0.0f, 0.0f, 0.0f}, TCase{nan, 0.0f, 0.0f, 0.0f}}) {
+        tones.SetPressure(0, c.in);
+        tones.SetSpeed(0, c.in);
+        tones.SetStrikePosition(0, c.in);
+        EXPECT_EQ(osc.Pressure.load(), c.pressure) << c.in;
+        EXPECT_EQ(osc.Speed.load(), c.speed) << c.in;
+        EXPECT_EQ(osc.StrikePosition.load(), c.strike) << c.in;
+    }
+    // A loop gain of 1 or more would let the bands grow without end.
+    for (const float r : {1.0f, 2.0f, inf, nan}) {
+        tones.SetResonance(0, r);
+        EXPECT_LT(osc.Resonance.load(), 1.0f) << r;
+        EXPECT_GE(osc.Resonance.load(), 0.0f) << r;
+    }
+    tones.SetResonance(0, ResonanceFromFader(10));
+    EXPECT_EQ(osc.Resonance.load(), ResonanceFromFader(10));
+}

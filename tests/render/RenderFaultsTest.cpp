@@ -1,0 +1,314 @@
+// The render tool against what an attacker (or a slip of the keyboard) gives it: outputs that are
+// inputs, devices, pipes, full disks, and renders that fail half-way. Nothing it did not create
+// may be lost.
+#include "render/Renderer.h"
+#include "render/WavWriter.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <set>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace varko;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Examples = VARKO_EXAMPLES_DIR;
+
+struct TRun {
+    int Status = -1;
+    std::string Err;
+};
+
+TRun Render(const std::vector<std::string>& args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    TRun r;
+    r.Status = RunRenderTool(args, out, err);
+    std::rewind(err);
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, err)) > 0;) {
+        r.Err.append(buf, n);
+    }
+    std::fclose(out);
+    std::fclose(err);
+    return r;
+}
+
+std::string Read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A folder of this test's own with a scale, a good and a bad script, and an earlier take.
+struct RenderFaults : ::testing::Test {
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("varko-faults-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        fs::copy_file(Examples + "/scales/12-equal.scl", dir / "s.scl");
+        fs::copy_file(Examples + "/modes/marimba-bar.vmod", dir / "m.vmod");
+        std::ofstream(dir / "good.txt") << "pen 0 0.5 0.5 0.5\n";
+        // The bad tone comes late: once it was found only when playback reached it.
+        std::ofstream(dir / "bad.txt") << "pen 0 0.5 0.5 0.5\ntone 0.5 99 1 0.1 0.5\n";
+        std::ofstream(dir / "take.wav") << "an earlier take";
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::vector<std::string> Args(const std::string& script, const fs::path& out) const {
+        return {"--scale",   (dir / "s.scl").string(),
+                "--gesture", (dir / script).string(),
+                "--seconds", "1",
+                "-o",        out.string()};
+    }
+    // The folder holds exactly these names: no temporary is left behind.
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir)) {
+            names.insert(e.path().filename().string());
+        }
+        return names;
+    }
+    const std::set<std::string> Inputs{"s.scl", "m.vmod", "good.txt", "bad.txt", "take.wav"};
+    fs::path dir;
+};
+
+} // namespace
+
+// "-o ./s.scl" once overwrote the scale with the WAV and exited 0.
+TEST_F(RenderFaults, OutputThatIsAnInputIsRefused) {
+    fs::create_symlink("s.scl", dir / "link.scl");
+    const std::string scale = Read(dir / "s.scl");
+    const std::string script = Read(dir / "good.txt");
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir);
+    const std::vector<std::vector<std::string>> cases{
+        {"--scale", "s.scl", "-o", "./s.scl"},
+        {"--scale", "s.scl", "-o", (dir / "link.scl").string()},
+        {"--scale", "s.scl", "--gesture", "good.txt", "-o",
+         "../" + dir.filename().string() + "/good.txt"},
+        {"--scale", "s.scl", "--modes", "m.vmod", "-o", "m.vmod"},
+    };
+    std::vector<TRun> runs;
+    runs.reserve(cases.size());
+    for (const auto& args : cases) {
+        runs.push_back(Render(args));
+    }
+    fs::current_path(cwd);
+    for (const TRun& r : runs) {
+        EXPECT_EQ(r.Status, 2) << r.Err;
+        EXPECT_NE(r.Err.find("is the input file"), std::string::npos) << r.Err;
+    }
+    EXPECT_EQ(Read(dir / "s.scl"), scale);
+    EXPECT_EQ(Read(dir / "good.txt"), script);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.scl"));
+}
+
+// A render that failed after opening its output truncated and then removed the path: an earlier
+// take, a link and its target, and (as root) /dev/null.
+TEST_F(RenderFaults, FailedRenderLeavesWhatWasThere) {
+    TRun r = Render(Args("bad.txt", dir / "take.wav"));
+    EXPECT_EQ(r.Status, 2);
+    // The message names the script and the line.
+    EXPECT_NE(r.Err.find((dir / "bad.txt").string() + ", line 2: there is no tone 99"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_EQ(Read(dir / "take.wav"), "an earlier take");
+
+    fs::create_symlink("take.wav", dir / "link.wav");
+    EXPECT_EQ(Render(Args("bad.txt", dir / "link.wav")).Status, 2);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.wav"));
+    EXPECT_EQ(Read(dir / "take.wav"), "an earlier take");
+    // A good render through the link replaces the take and keeps the link.
+    EXPECT_EQ(Render(Args("good.txt", dir / "link.wav")).Status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.wav"));
+    SF_INFO info{};
+    SNDFILE* f = sf_open((dir / "take.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.frames, 48000);
+    sf_close(f);
+
+    std::set<std::string> expected = Inputs;
+    expected.insert("link.wav");
+    if (::geteuid() == 0) {
+        // A device of its own (the null device's numbers), so that a fault cannot hit /dev/null.
+        ASSERT_EQ(::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        EXPECT_EQ(Render(Args("bad.txt", dir / "null")).Status, 2);
+        EXPECT_EQ(Render(Args("good.txt", dir / "null")).Status, 0);
+        EXPECT_TRUE(fs::is_character_file(dir / "null"));
+        expected.insert("null");
+    }
+    EXPECT_EQ(Names(), expected);
+}
+
+// A full disk exited 2, like a wrong option, with no reason given, and removed the old take.
+TEST_F(RenderFaults, FullDiskFailsWithItsReasonAndKeepsTheOldFile) {
+    TRun r = Render(Args("good.txt", "/dev/full"));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("No space left on device"), std::string::npos) << r.Err;
+
+    // A disk that fills half-way, with the real program: a file-size limit of 64 KiB.
+    const std::string errFile = (dir / "err.txt").string();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit limit{64 << 10, 64 << 10};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of killing the program
+        std::freopen(errFile.c_str(), "w", stderr);
+        const auto args = Args("good.txt", dir / "take.wav");
+        std::vector<char*> argv{const_cast<char*>(VARKO_RENDER_TOOL)};
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(VARKO_RENDER_TOOL, argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    const std::string err = Read(errFile);
+    fs::remove(errFile);
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_NE(err.find("File too large"), std::string::npos) << err;
+    EXPECT_EQ(Read(dir / "take.wav"), "an earlier take");
+    EXPECT_EQ(Names(), Inputs);
+}
+
+// A FIFO as --scale, --modes or --gesture blocked the tool for ever; so did one as -o.
+TEST_F(RenderFaults, PipesNeitherBlockNorAreReplaced) {
+    const fs::path fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string s = (dir / "s.scl").string(), f = fifo.string();
+    const std::vector<std::vector<std::string>> cases{
+        {"--scale", f, "-o", (dir / "x.wav").string()},
+        {"--scale", s, "--modes", f, "-o", (dir / "x.wav").string()},
+        {"--scale", s, "--gesture", f, "-o", (dir / "x.wav").string()},
+        {"--scale", s, "--seconds", "1", "-o", f},
+    };
+    auto runs = std::async(std::launch::async, [&] {
+        std::vector<TRun> r;
+        r.reserve(cases.size());
+        for (const auto& args : cases) {
+            r.push_back(Render(args));
+        }
+        return r;
+    });
+    if (runs.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Let the blocked open go (a writer, then a reader), then fail.
+        while (runs.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            for (const int mode : {O_WRONLY, O_RDONLY}) {
+                const int fd = ::open(fifo.c_str(), mode | O_NONBLOCK);
+                if (fd >= 0) {
+                    ::close(fd);
+                }
+            }
+        }
+        FAIL() << "the tool waited on the pipe";
+    }
+    for (const TRun& r : runs.get()) {
+        EXPECT_NE(r.Status, 0);
+        EXPECT_FALSE(r.Err.empty());
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_FALSE(fs::exists(dir / "x.wav"));
+}
+
+// "rendering 5 of 5 s" came twice when standard error was not a terminal.
+TEST_F(RenderFaults, ProgressShowsEachSecondOnce) {
+    auto args = Args("good.txt", dir / "out.wav");
+    args[5] = "7";
+    args.insert(args.end(), {"--rate", "8000"}); // the lines, not the sound, are looked at
+    const TRun r = Render(args);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    std::string expected;
+    for (int s = 1; s <= 7; ++s) {
+        expected += "rendering " + std::to_string(s) + " of 7 s\n";
+    }
+    EXPECT_EQ(r.Err, expected);
+}
+
+// --mode-limit 100000 and a long mode file took gigabytes: now the limit stops at 100, and a
+// bank whose bands would still need too much memory is refused with the reason.
+TEST_F(RenderFaults, BankBeyondItsMemoryIsRefusedWithTheReason) {
+    {
+        // 101 tones a hundredth of a cent apart, each with 100 modes of a second-long line.
+        std::ofstream scale(dir / "cluster.scl");
+        scale << "a cluster\n100\n";
+        for (int i = 1; i <= 100; ++i) {
+            scale << 0.01 * i << "\n";
+        }
+        std::ofstream modes(dir / "low.vmod");
+        for (int i = 0; i < 100; ++i) {
+            modes << 0.006 + 0.0001 * i << ", 1\n";
+        }
+    }
+    TRun r =
+        Render({"--scale", (dir / "cluster.scl").string(), "--modes", (dir / "low.vmod").string(),
+                "--mode-limit", "100", "-o", (dir / "out.wav").string()});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("The tone bank would need"), std::string::npos) << r.Err;
+    EXPECT_FALSE(fs::exists(dir / "out.wav"));
+    r = Render({"--scale", (dir / "s.scl").string(), "--mode-limit", "101", "-o",
+                (dir / "out.wav").string()});
+    EXPECT_EQ(r.Status, 2);
+}
+
+// --help said that --demo needs an audio device; it renders to a file, as the help now says.
+TEST_F(RenderFaults, DemoWritesTheFileTheHelpNames) {
+    EXPECT_NE(RenderUsage().find("render a bundled glissando to varko-demo.wav"),
+              std::string::npos);
+    const TRun r = Render({"--demo", "--rate", "8000", "-o", (dir / "demo.wav").string()});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    SF_INFO info{};
+    SNDFILE* f = sf_open((dir / "demo.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_GT(info.frames, 8000 * 2);
+    sf_close(f);
+}
+
+// --seconds 12000 wrote 4.6 GB whose 32-bit RIFF sizes wrapped: players read 13.5 minutes.
+TEST(WavWriter, DataBeyond4GiBIsWrittenAsRf64) {
+    using F = TWavWriter::TFormat;
+    // 32-bit float stereo: 8 bytes a frame.
+    EXPECT_FALSE(TWavWriter::NeedsRf64(F::Float, 2, 500'000'000));
+    EXPECT_TRUE(TWavWriter::NeedsRf64(F::Float, 2, 537'000'000));
+    EXPECT_FALSE(TWavWriter::NeedsRf64(F::Pcm16, 2, 1'000'000'000));
+    EXPECT_TRUE(TWavWriter::NeedsRf64(F::Pcm16, 2, 1'074'000'000));
+    EXPECT_TRUE(TWavWriter::NeedsRf64(F::Float, 2, uint64_t{12000} * 48000));
+
+    for (const uint64_t announced : {uint64_t{100}, uint64_t{12000} * 48000}) {
+        const fs::path path =
+            fs::temp_directory_path() / ("varko-rf64-" + std::to_string(::getpid()) + ".wav");
+        TWavWriter wav;
+        std::string error;
+        ASSERT_TRUE(wav.Open(path.string(), F::Float, 48000, 2, announced, error)) << error;
+        const float frames[8] = {0.5f, -0.5f, 0.25f, -0.25f, 0, 0, 1, -1};
+        ASSERT_TRUE(wav.Write(frames, 4));
+        ASSERT_TRUE(wav.Finish(error)) << error;
+        SF_INFO info{};
+        SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(info.format & SF_FORMAT_TYPEMASK,
+                  announced > 100 ? SF_FORMAT_RF64 : SF_FORMAT_WAV);
+        EXPECT_EQ(info.frames, 4);
+        float back[8] = {};
+        EXPECT_EQ(sf_readf_float(f, back, 4), 4);
+        EXPECT_EQ(back[6], 1.0f);
+        sf_close(f);
+        fs::remove(path);
+    }
+}
