@@ -275,9 +275,11 @@ struct LayoutTest : ::testing::Test {
             }
         }
 
-        // The status panels hold their whole text.
+        // The status panels hold their whole text; at the smallest size the scale's and the
+        // object's names may end in "..." (their tips show them whole), the states never.
         const QFontMetrics fm(win->StatusBar->font());
-        for (int panel : {0, 2, 3, 4, 5}) {
+        const bool smallest = name == QStringLiteral("minimum");
+        for (int panel : smallest ? std::vector<int>{0, 4, 5} : std::vector<int>{0, 2, 3, 4, 5}) {
             const QString text = win->StatusText(panel);
             EXPECT_LE(fm.horizontalAdvance(text), win->StatusBar->TextRect(panel).width())
                 << "status panel " << panel << " cuts \"" << text.toStdString() << "\" beside \""
