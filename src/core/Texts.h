@@ -63,6 +63,9 @@ inline constexpr const char* LoadAdvice =
 inline constexpr const char* UserStopped = "Audio was stopped.";
 inline constexpr const char* UserStoppedAdvice = "To resume audio, click the Restart Audio button.";
 
+// The empty tone zone: what to do first.
+inline constexpr const char* OpenScaleHint = "Open a scale: F2";
+
 // File dialogs and the help panel
 inline constexpr const char* OpenScaleTitle = "Open Scale";
 inline constexpr const char* OpenScaleFilter = "Scala Scale File (*.scl);;All Files (*)";
@@ -70,7 +73,7 @@ inline constexpr const char* OpenModeTitle = "Open Vibration Mode File";
 inline constexpr const char* OpenModeFilter = "Vibration Mode Files (*.vmod);;All Files (*)";
 inline constexpr const char* ScaleArchive =
     "This will take you to the download page of the Scale Archive at the Scala web site which "
-    "includes more than 3500 scales you can use with Varko.\n\nClick OK to continue.";
+    "includes more than 5000 scales you can use with Varko.\n\nClick OK to continue.";
 inline constexpr const char* ScaleArchiveUrl =
     "https://www.huygens-fokker.org/scala/downloads.html";
 
@@ -93,5 +96,10 @@ inline constexpr const char* StopReplayTitle = "Stop the Replay";
 // Settings dialog (the player's word on Linux is "audio", not "ASIO")
 inline constexpr const char* DriverLabel = "Audio driver:";
 inline constexpr const char* PanelButton = "Audio Panel";
+
+// The window without a desktop to show it on.
+inline constexpr const char* NeedsDesktop =
+    "Varko needs a desktop session to show its window (neither DISPLAY nor WAYLAND_DISPLAY is "
+    "set); varko-render --demo --play plays without a window.";
 
 } // namespace varko::text

@@ -28,6 +28,7 @@ TVarkoSettings ReadSettings(const TIniFile& ini) {
         std::clamp(ini.ReadInteger(Input, "ResonanceControl", s.ResonanceControl), -1, 1);
     s.ResonanceRate = std::clamp(ini.ReadInteger(Input, "ResonanceRate", s.ResonanceRate), 1, 10);
     s.AllowMouse = ini.ReadBool(Input, "AllowMouse", s.AllowMouse);
+    s.MouseGlide = ini.ReadBool(Input, "MouseGlide", s.MouseGlide);
     s.ShowMainLevels = ini.ReadBool(UI, "ShowMainLevels", s.ShowMainLevels);
     s.ShowPressureLevel = ini.ReadBool(UI, "ShowPressureLevel", s.ShowPressureLevel);
     s.ShowFrequencyLabels = ini.ReadBool(UI, "ShowFrequencyLabels", s.ShowFrequencyLabels);
@@ -49,6 +50,7 @@ void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
     ini.WriteInteger(Input, "ResonanceControl", s.ResonanceControl);
     ini.WriteInteger(Input, "ResonanceRate", s.ResonanceRate);
     ini.WriteBool(Input, "AllowMouse", s.AllowMouse);
+    ini.WriteBool(Input, "MouseGlide", s.MouseGlide);
     ini.WriteBool(UI, "ShowMainLevels", s.ShowMainLevels);
     ini.WriteBool(UI, "ShowPressureLevel", s.ShowPressureLevel);
     ini.WriteBool(UI, "ShowFrequencyLabels", s.ShowFrequencyLabels);

@@ -21,6 +21,7 @@ struct TVarkoSettings {
     int32_t ResonanceControl = 0; // 0: middle raises, right lowers; 1: the reverse
     int32_t ResonanceRate = 4;    // 1 (faster) .. 10 (slower)
     bool AllowMouse = false;
+    bool MouseGlide = false; // a mouse drag plays every bar it crosses
     // [UI]
     bool ShowMainLevels = true;
     bool ShowPressureLevel = true;

@@ -157,6 +157,7 @@ public:
     void SetMousePressure(bool on);      // the left mouse button applies pressure
     // Without a tablet the mouse is the input for good: the stored choice is not read.
     bool MousePressureForced = false;
+    void SetMouseGlide(bool on); // a mouse drag plays every bar it crosses
     void SetShowMainLevels(bool on);
     void SetShowPressureLevel(bool on);
     void SetShowFrequencyLabels(bool on);

@@ -104,6 +104,11 @@ void TInstrument::SetMousePressure(bool on) {
     }
 }
 
+void TInstrument::SetMouseGlide(bool on) {
+    settings_.MouseGlide = on;
+    playing_.MouseGlide = on;
+}
+
 void TInstrument::SetShowMainLevels(bool on) {
     settings_.ShowMainLevels = on;
     if (engine_) {
@@ -154,6 +159,7 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     if (!MousePressureForced) {
         SetMousePressure(s.AllowMouse);
     }
+    SetMouseGlide(s.MouseGlide);
     SetShowMainLevels(s.ShowMainLevels);
     SetShowPressureLevel(s.ShowPressureLevel);
     SetShowFrequencyLabels(s.ShowFrequencyLabels);

@@ -51,12 +51,17 @@ void TPlaying::ToneZoneMouseMove(const TToneZoneGeometry& zone, float barWidthRe
         CurrentBar = -1;
         return;
     }
-    // The bar being left falls silent; the new one waits for a press or a packet.
-    if (hit.Bar != CurrentBar && ValidBar(CurrentBar)) {
+    // The bar being left falls silent; the new one waits for a press or a packet, unless the
+    // mouse glides: then the held button presses it as it pressed the first.
+    const bool entered = hit.Bar != CurrentBar;
+    if (entered && ValidBar(CurrentBar)) {
         tones_.SetPressure(CurrentBar, 0);
     }
     CurrentBar = hit.Bar;
     tones_.SetStrikePosition(CurrentBar, hit.StrikePosition);
+    if (entered && MouseGlide && MousePressure && PenDown) {
+        tones_.SetPressure(CurrentBar, 0.5f);
+    }
     if (MousePressure && zone.Width > 0 && zone.Height > 0) {
         const float dy = (cursorY - LastPointerY) / static_cast<float>(zone.Height);
         const float dx = (cursorX - LastPointerX) / static_cast<float>(zone.Width);

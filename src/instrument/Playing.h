@@ -47,6 +47,9 @@ public:
     float TabletScaleY = 0;     // 1 / lcInExtY
     float PressureScale = 0;    // 1 / axMax
     bool MousePressure = false; // mouse mode
+    // Mouse mode: a held button presses every bar the drag crosses (otherwise a new bar waits
+    // for a new press).
+    bool MouseGlide = false;
     bool ShowPressureLevel = true;
     TMouseButton ResonanceRaiseButton = TMouseButton::mbMiddle;
     TMouseButton ResonanceLowerButton = TMouseButton::mbRight;

@@ -86,9 +86,10 @@ const QImage& TImageButton::CurrentImage() const {
 }
 
 void TImageButton::Layout(QPoint& image, QPoint& caption) const {
-    const QImage& img = CurrentImage();
-    int iw = img.width();
-    int ih = img.height();
+    // The image's size on the screen: fine art for dense screens is no bigger there.
+    const QSize size = CurrentImage().deviceIndependentSize().toSize();
+    int iw = size.width();
+    int ih = size.height();
     int tw = 0;
     int th = 0;
     if (!caption_.isEmpty()) {
@@ -143,6 +144,8 @@ QPoint TImageButton::CaptionPosition() const {
 void TImageButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setFont(font());
+    // Art drawn for another pixel ratio is resampled, not repeated pixel by pixel.
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
     const bool pressed = Pressed();
     const QRect r = rect();
     switch (style_) {
@@ -215,7 +218,8 @@ void TImageButton::mouseReleaseEvent(QMouseEvent* event) {
         rect().contains(pt)) {
         Click();
     }
-    if (state_ == TButtonState::bsDown && event->button() == Qt::LeftButton) {
+    // Any release lets the button up: a click needs its own press.
+    if (state_ == TButtonState::bsDown) {
         state_ = TButtonState::bsUp;
         update();
     }

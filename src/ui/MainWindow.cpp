@@ -6,17 +6,21 @@
 #include "core/Texts.h"
 #include "files/TextFile.h"
 #include "midi/MidiInput.h"
+#include "ui/ImageButton.h"
+#include "ui/ProgramFolders.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
 #include "ui/dialogs/AboutBox.h"
 #include "ui/dialogs/CrashWindow.h"
 #include "ui/dialogs/SettingsDialog.h"
+#include "ui/dialogs/UserGuideWindow.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -25,6 +29,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -35,8 +40,8 @@ namespace varko {
 
 std::function<int(QDialog&)> TMainWindow::ExecModal = [](QDialog& d) { return d.exec(); };
 std::function<void(int)> TMainWindow::Halt = [](int code) { std::_Exit(code); };
-std::function<void(const QUrl&)> TMainWindow::OpenUrl = [](const QUrl& url) {
-    QDesktopServices::openUrl(url);
+std::function<bool(const QUrl&)> TMainWindow::OpenUrl = [](const QUrl& url) {
+    return WebBrowserAvailable() && QDesktopServices::openUrl(url);
 };
 std::function<uint32_t()> TMainWindow::TickCount = [] {
     using namespace std::chrono;
@@ -112,6 +117,13 @@ void TMainWindow::ShowInstrumentState() {
                          : description);
     SetStatusText(3, QString::fromStdString(Instrument.ObjectStatus));
     SetStatusText(4, QString::fromStdString(Instrument.AudioStatus));
+    // Audio that runs again (a driver or channel chosen after a stop) needs no Restart button,
+    // and the watchdog watches it again.
+    if (!RestartBtn->isHidden() && Instrument.Running()) {
+        RestartBtn->hide();
+        LastTick = TickCount();
+        Watchdog->start();
+    }
     SetStatusText(5, QString::fromUtf8(text::GlitchCounter)
                          .replace(QStringLiteral("%1"), QString::number(Instrument.LateBlocks))
                          .replace(QStringLiteral("%2"), QString::number(Instrument.Xruns))
@@ -184,8 +196,8 @@ int TMainWindow::MessageBox(const QString& text, int icon, int buttons) {
     return r;
 }
 
-QString TMainWindow::ChooseFile(const char* title, const char* filter) {
-    QFileDialog dialog(this, QString::fromUtf8(title), InitialDir, QString::fromUtf8(filter));
+QString TMainWindow::ChooseFile(const char* title, const char* filter, const QString& folder) {
+    QFileDialog dialog(this, QString::fromUtf8(title), folder, QString::fromUtf8(filter));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setOption(QFileDialog::DontUseNativeDialog, qEnvironmentVariableIsSet("VARKO_TEST"));
@@ -203,8 +215,17 @@ void TMainWindow::OpenScaleBtnClick() {
         MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
         return;
     }
-    const QString path = ChooseFile(text::OpenScaleTitle, text::OpenScaleFilter);
+    // The first scale comes from the examples; later ones from where the last one was.
+    QString folder = lastScaleFolder_;
+    if (folder.isEmpty()) {
+        folder = ExamplesFolder(QStringLiteral("scales"));
+    }
+    if (folder.isEmpty()) {
+        folder = InitialDir;
+    }
+    const QString path = ChooseFile(text::OpenScaleTitle, text::OpenScaleFilter, folder);
     if (!path.isEmpty()) {
+        lastScaleFolder_ = QFileInfo(path).absolutePath();
         Instrument.OpenScale(LocalPath(path));
     }
 }
@@ -249,6 +270,8 @@ void TMainWindow::ModeWeightingChange() {
         ModeWeightingExponent->show();
         ModeWeightingFormula->setText(QStringLiteral("1/n"));
     }
+    // "1/n!" is wider than "1/n": the label follows its text.
+    ModeWeightingFormula->adjustSize();
 }
 
 void TMainWindow::RepeatDownEditChange() {
@@ -305,7 +328,7 @@ void TMainWindow::ModeFilesComboSelect() {
         return;
     }
     if (index == 0) {
-        const QString path = ChooseFile(text::OpenModeTitle, text::OpenModeFilter);
+        const QString path = ChooseFile(text::OpenModeTitle, text::OpenModeFilter, InitialDir);
         if (path.isEmpty()) {
             Instrument.SelectModeFile(-1);
             ShowModeFiles();
@@ -332,7 +355,15 @@ void TMainWindow::AboutMenuItemClick() {
 }
 
 void TMainWindow::HelpMenuItemClick() {
-    OpenUrl(QUrl::fromLocalFile(UserGuidePath()));
+    if (!OpenUrl(QUrl::fromLocalFile(UserGuidePath()))) {
+        // Without a web browser the guide shows in a window of the program's own.
+        if (guideWindow_ == nullptr) {
+            guideWindow_ = new TUserGuideWindow(UserGuidePath(), this);
+        }
+        guideWindow_->show();
+        guideWindow_->raise();
+        guideWindow_->activateWindow();
+    }
     HelpPanel->hide();
 }
 

@@ -9,6 +9,8 @@
 #include "instrument/GesturePlayer.h"
 #include "instrument/Instrument.h"
 
+#include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -28,6 +30,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
 class QSlider;
 class QTimer;
 class QUrl;
@@ -46,6 +49,7 @@ class TTablet;
 class TTabletEventSource;
 class TToneZone;
 class TUpDown;
+class TUserGuideWindow;
 
 class TMainWindow : public QWidget {
     Q_OBJECT
@@ -55,16 +59,26 @@ public:
     ~TMainWindow() override;
 
     // What the platform does, replaceable so that tests run without a person at the screen.
-    static std::function<int(QDialog&)> ExecModal;   // shows a window modally
-    static std::function<void(int)> Halt;            // ends the process at once
-    static std::function<void(const QUrl&)> OpenUrl; // the desktop's default handler
-    static std::function<uint32_t()> TickCount;      // milliseconds, wraps
+    static std::function<int(QDialog&)> ExecModal; // shows a window modally
+    static std::function<void(int)> Halt;          // ends the process at once
+    // The desktop's default handler; false when nothing could open the address.
+    static std::function<bool(const QUrl&)> OpenUrl;
+    static std::function<uint32_t()> TickCount; // milliseconds, wraps
     static std::function<std::unique_ptr<IAudioHost>()> CreateHost;
     static std::function<void(TTabletEventSource&)> ProbeTablet; // after Qt's own probe
     static std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator; // none: the real one
     static std::function<QString()> MusicFolder; // recordings go to its Varko folder
 
     bool Halted = false; // start-up ended the program, or a crash did
+
+    // The size the window opens at where the screen has room, and the smallest it can be made
+    // (both less where the screen is smaller).
+    static constexpr QSize DesignSize{790, 701};
+    static constexpr QSize MinimumSize{680, 480};
+    static constexpr int ParametersWidth = 241;
+
+    // Fits the window to its screen and centres it there (the program's first show).
+    void ShowOnScreen();
 
     TInstrument Instrument;
     TPlaying& Playing() { return Instrument.Playing(); }
@@ -99,6 +113,7 @@ public:
     TToneZone* ToneZone = nullptr;
 
     QWidget* ParametersPanel = nullptr;
+    QScrollArea* ParametersScroll = nullptr; // the settings above the faders
     TLinkLabel* CloseParametersLink = nullptr;
     QLineEdit* InitialFrequencyEdit = nullptr;
     QLabel* NoSoundWarning = nullptr;
@@ -178,6 +193,8 @@ public:
     void HelpBtnClick();
     void AboutMenuItemClick();
     void HelpMenuItemClick();
+    // The guide in a window of the program's own (F1 without a web browser).
+    TUserGuideWindow* UserGuideWindow() const { return guideWindow_; }
     void GetScaleFilesMenuItemClick();
     void InternalObjectClick();
     void ExternalObjectClick();
@@ -225,14 +242,17 @@ private:
     void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
     void DrawPressurePanel(QPainter& painter);
     void ShowStoppedWarning(const char* first, const char* second);
-    QString ChooseFile(const char* title, const char* filter);
+    QString ChooseFile(const char* title, const char* filter, const QString& folder);
     TEndType CheckedEndType() const;
 
     std::atomic<float> midiPressure_{0.0f};
     std::atomic<bool> midiPressurePosted_{false};
     bool closed_ = false;
     bool crashing_ = false;
-    std::string shownScaleText_; // the scale lines the contents box shows
+    QByteArray normalGeometry_; // the bordered window's place while F11 shows it full size
+    QString lastScaleFolder_;   // where the next Open Scale starts
+    TUserGuideWindow* guideWindow_ = nullptr; // the guide when no web browser shows it
+    std::string shownScaleText_;              // the scale lines the contents box shows
     std::unique_ptr<TGesturePlayer> replay_;
     uint64_t replayFrames_ = 0; // the replayed performance's length at the engine's rate
     QString lastRecording_;     // the folder of the last recording ended

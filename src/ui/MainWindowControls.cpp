@@ -4,7 +4,9 @@
 #include "core/Texts.h"
 #include "engine/FaderLaws.h"
 #include "ui/ClipLed.h"
+#include "ui/Fader.h"
 #include "ui/ImageButton.h"
+#include "ui/LevelMeter.h"
 #include "ui/LinkLabel.h"
 #include "ui/Resources.h"
 #include "ui/StatusPanels.h"
@@ -16,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +27,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -56,37 +61,47 @@ QLabel* AddWarnIcon(QWidget* parent, const char* hint, int x, int y) {
     return icon;
 }
 
-QSlider* AddFader(QWidget* parent, int position, int x, int y, int h) {
-    auto* s = new QSlider(Qt::Vertical, parent);
-    s->setRange(0, 200);
-    s->setValue(position);
-    // Position 0 at the top, as the faders are read.
-    s->setInvertedAppearance(true);
-    s->setInvertedControls(true);
-    s->setTickInterval(10);
-    s->setTickPosition(QSlider::TicksBothSides);
-    s->setSingleStep(1);
-    s->setPageStep(10);
-    s->setGeometry(x, y, 40, h);
-    return s;
+TFader* AddFader(QWidget* parent, int position, std::function<QString(int)> valueText) {
+    auto* f = new TFader(parent);
+    f->setValue(position);
+    f->setFixedWidth(40);
+    f->setMinimumHeight(100);
+    f->setMaximumHeight(340);
+    f->ValueText = std::move(valueText);
+    return f;
 }
 
-// A title bar with a close cross, on top of a side panel.
-TLinkLabel* AddPanelTitle(QWidget* panel, const QString& title, int width) {
-    auto* bar = new QLabel(QStringLiteral("  ") + title, panel);
-    bar->setGeometry(0, 0, width, 20);
+// A title bar with a close cross, on top of a side panel, as wide as the panel.
+QWidget* AddPanelTitle(QWidget* panel, const QString& title, TLinkLabel*& close) {
+    auto* bar = new QWidget(panel);
+    bar->setFixedHeight(20);
     bar->setAutoFillBackground(true);
     QPalette pal = bar->palette();
     pal.setColor(QPalette::Window, QColor(218, 218, 218));
     bar->setPalette(pal);
-    QFont f = bar->font();
+    auto* caption = new QLabel(title, bar);
+    QFont f = caption->font();
     f.setBold(true);
-    bar->setFont(f);
-    auto* close = new TLinkLabel(QStringLiteral("×"), panel, false);
-    close->setGeometry(width - 18, 1, 16, 18);
+    caption->setFont(f);
+    close = new TLinkLabel(QStringLiteral("×"), bar, false);
+    close->setFixedSize(16, 18);
     close->setAlignment(Qt::AlignCenter);
-    return close;
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(8, 0, 2, 0);
+    row->addWidget(caption, 1);
+    row->addWidget(close);
+    return bar;
 }
+
+// A scroll area that asks for all of its contents' height (Qt's own asks for at most 24 lines).
+class TWholeScrollArea : public QScrollArea {
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override {
+        const QSize inner = widget() != nullptr ? widget()->size() : QSize();
+        return inner + QSize(2 * frameWidth(), 2 * frameWidth());
+    }
+};
 
 // A loudspeaker drawn in the label's text colour.
 QPixmap Loudspeaker(const QColor& colour) {
@@ -115,7 +130,8 @@ void TMainWindow::BuildControls() {
     QFont f = font();
     f.setPointSize(8);
     setFont(f);
-    resize(790, 701);
+    resize(DesignSize);
+    setMinimumSize(MinimumSize);
 
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -169,17 +185,10 @@ void TMainWindow::BuildControls() {
     LeftClipLed->setGeometry(0, 0, 12, 4);
     RightClipLed = new TClipLed(meters);
     RightClipLed->setGeometry(14, 0, 12, 4);
-    LeftMeter = new QProgressBar(meters);
-    RightMeter = new QProgressBar(meters);
-    int mx = 0;
-    for (QProgressBar* m : {LeftMeter, RightMeter}) {
-        m->setOrientation(Qt::Vertical);
-        m->setRange(0, 60);
-        m->setValue(0);
-        m->setTextVisible(false);
-        m->setGeometry(mx, 4, 12, 45);
-        mx += 14;
-    }
+    LeftMeter = new TLevelMeter(meters);
+    RightMeter = new TLevelMeter(meters);
+    LeftMeter->setGeometry(0, 4, 12, 45);
+    RightMeter->setGeometry(14, 4, 12, 45);
 
     auto* middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);
@@ -187,7 +196,7 @@ void TMainWindow::BuildControls() {
     root->addLayout(middle, 1);
 
     ParametersPanel = new QWidget(this);
-    ParametersPanel->setFixedWidth(241);
+    ParametersPanel->setFixedWidth(ParametersWidth);
     BuildParametersPanel();
     ParametersPanel->hide();
     middle->addWidget(ParametersPanel);
@@ -198,15 +207,21 @@ void TMainWindow::BuildControls() {
 
     ScaleContentsPanel = new QWidget(this);
     ScaleContentsPanel->setFixedWidth(182);
-    CloseContentsLink = AddPanelTitle(ScaleContentsPanel, QStringLiteral("Scale Contents"), 182);
+    QWidget* contentsTitle =
+        AddPanelTitle(ScaleContentsPanel, QStringLiteral("Scale Contents"), CloseContentsLink);
     ScaleContentsBox = new QPlainTextEdit(ScaleContentsPanel);
     ScaleContentsBox->setReadOnly(true);
     ScaleContentsBox->setLineWrapMode(QPlainTextEdit::NoWrap);
     ScaleContentsBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     ScaleContentsBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     auto* cl = new QVBoxLayout(ScaleContentsPanel);
-    cl->setContentsMargins(2, 22, 2, 2);
-    cl->addWidget(ScaleContentsBox);
+    cl->setContentsMargins(0, 0, 0, 0);
+    cl->setSpacing(2);
+    cl->addWidget(contentsTitle);
+    auto* box = new QHBoxLayout;
+    box->setContentsMargins(2, 0, 2, 2);
+    box->addWidget(ScaleContentsBox);
+    cl->addLayout(box, 1);
     ScaleContentsPanel->hide();
     middle->addWidget(ScaleContentsPanel);
     CloseContentsLink->OnClick = [this] { ContentsBtnClick(); };
@@ -307,38 +322,42 @@ void TMainWindow::ConnectPlaying() {
 }
 
 void TMainWindow::BuildParametersPanel() {
-    QWidget* p = ParametersPanel;
-    CloseParametersLink = AddPanelTitle(p, QStringLiteral("Parameters"), 241);
+    QWidget* panel = ParametersPanel;
+    QWidget* title = AddPanelTitle(panel, QStringLiteral("Parameters"), CloseParametersLink);
     CloseParametersLink->OnClick = [this] { ParametersBtnClick(); };
 
-    AddLabel(p, QStringLiteral("Initial Frequency:"), 8, 31);
+    // The settings above the faders scroll when the window is too short for them; the faders
+    // and Apply below stay in sight at any height.
+    auto* p = new QWidget;
+    p->setObjectName(QStringLiteral("ParametersSettings"));
+    AddLabel(p, QStringLiteral("Initial Frequency:"), 8, 11);
     InitialFrequencyEdit = new QLineEdit(QStringLiteral("200"), p);
-    InitialFrequencyEdit->setGeometry(112, 28, 64, 21);
-    AddLabel(p, QStringLiteral("Hz"), 180, 31);
-    NoSoundWarning = AddWarnIcon(p, text::WarnNoSound, 200, 31);
+    InitialFrequencyEdit->setGeometry(112, 8, 64, 21);
+    AddLabel(p, QStringLiteral("Hz"), 180, 11);
+    NoSoundWarning = AddWarnIcon(p, text::WarnNoSound, 200, 11);
 
-    AddLabel(p, QStringLiteral("Repeat scale downwards"), 8, 57);
+    AddLabel(p, QStringLiteral("Repeat scale downwards"), 8, 37);
     RepeatDownEdit = new QLineEdit(QStringLiteral("0"), p);
-    RepeatDownEdit->setGeometry(150, 54, 28, 21);
+    RepeatDownEdit->setGeometry(150, 34, 28, 21);
     RepeatDownArrows = new TUpDown(RepeatDownEdit, 0, MaxRepeatCount, 0, p);
-    RepeatDownArrows->setGeometry(178, 54, 14, 21);
-    AddLabel(p, QStringLiteral("time(s)"), 196, 57);
-    AddLabel(p, QStringLiteral("Repeat scale upwards"), 8, 83);
+    RepeatDownArrows->setGeometry(178, 34, 14, 21);
+    AddLabel(p, QStringLiteral("time(s)"), 196, 37);
+    AddLabel(p, QStringLiteral("Repeat scale upwards"), 8, 63);
     RepeatUpEdit = new QLineEdit(QStringLiteral("0"), p);
-    RepeatUpEdit->setGeometry(150, 80, 28, 21);
+    RepeatUpEdit->setGeometry(150, 60, 28, 21);
     RepeatUpArrows = new TUpDown(RepeatUpEdit, 0, MaxRepeatCount, 0, p);
-    RepeatUpArrows->setGeometry(178, 80, 14, 21);
-    AddLabel(p, QStringLiteral("time(s)"), 196, 83);
+    RepeatUpArrows->setGeometry(178, 60, 14, 21);
+    AddLabel(p, QStringLiteral("time(s)"), 196, 63);
     // A check box does not wrap its caption; the caption is a label beside it that toggles it.
     RepeatEndsBox = new QCheckBox(p);
-    RepeatEndsBox->setGeometry(8, 108, 20, 20);
+    RepeatEndsBox->setGeometry(8, 88, 20, 20);
     RepeatEndsBox->setAccessibleName(
         QStringLiteral("Repeat the first and last tones of the scale"));
     auto* repeatEnds =
         new TLinkLabel(QStringLiteral("Repeat the first and last tones of the scale"), p, false);
     repeatEnds->setWordWrap(true);
     repeatEnds->setCursor(Qt::ArrowCursor);
-    repeatEnds->setGeometry(28, 106, 205, 30);
+    repeatEnds->setGeometry(28, 86, 205, 30);
     repeatEnds->OnClick = [this] { RepeatEndsBox->toggle(); };
     RepeatDownArrows->OnChangingEx = [this](int v) {
         Instrument.RepeatDownCount = std::max(v, 0);
@@ -353,31 +372,31 @@ void TMainWindow::BuildParametersPanel() {
     connect(RepeatDownEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatDownEditChange);
     connect(RepeatUpEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatUpEditChange);
 
-    AddLabel(p, QStringLiteral("Object Type:"), 8, 139, true);
+    AddLabel(p, QStringLiteral("Object Type:"), 8, 119, true);
     ObjectGroup = new QButtonGroup(p);
     InternalObject = new QRadioButton(QStringLiteral("Uniform Slender Bar"), p);
-    InternalObject->setGeometry(8, 154, 200, 20);
+    InternalObject->setGeometry(8, 134, 200, 20);
     InternalObject->setChecked(true);
-    ModeWeightingLabel = AddLabel(p, QStringLiteral("Mode Weighting:"), 26, 177);
+    ModeWeightingLabel = AddLabel(p, QStringLiteral("Mode Weighting:"), 26, 157);
     ModeWeightingSlider = new QSlider(Qt::Horizontal, p);
     ModeWeightingSlider->setRange(0, 11);
     ModeWeightingSlider->setValue(6);
     ModeWeightingSlider->setPageStep(1);
     ModeWeightingSlider->setTickPosition(QSlider::TicksBelow);
-    ModeWeightingSlider->setGeometry(24, 192, 150, 26);
-    ModeWeightingFormula = AddLabel(p, QStringLiteral("1/n"), 182, 197);
+    ModeWeightingSlider->setGeometry(24, 172, 150, 26);
+    ModeWeightingFormula = AddLabel(p, QStringLiteral("1/n"), 182, 177);
     ModeWeightingExponent = new QLabel(QStringLiteral("3"), p);
     QFont small = ModeWeightingExponent->font();
     small.setPointSize(6);
     ModeWeightingExponent->setFont(small);
-    ModeWeightingExponent->setGeometry(200, 191, 24, 12);
+    ModeWeightingExponent->setGeometry(200, 171, 24, 12);
     ExternalObject = new QRadioButton(QStringLiteral("Load from file:"), p);
-    ExternalObject->setGeometry(8, 222, 120, 20);
-    ModeFileWarning = AddWarnIcon(p, text::WarnModeFile, 130, 224);
+    ExternalObject->setGeometry(8, 202, 120, 20);
+    ModeFileWarning = AddWarnIcon(p, text::WarnModeFile, 130, 204);
     ObjectGroup->addButton(InternalObject);
     ObjectGroup->addButton(ExternalObject);
     ModeFilesCombo = new QComboBox(p);
-    ModeFilesCombo->setGeometry(26, 244, 207, 22);
+    ModeFilesCombo->setGeometry(26, 224, 207, 22);
     ModeFilesCombo->setEditable(false);
     ModeFilesCombo->setMaxVisibleItems(11);
     ModeFilesCombo->setEnabled(false);
@@ -391,12 +410,12 @@ void TMainWindow::BuildParametersPanel() {
             [this](int index) { Instrument.SelectModeFile(index - 1); });
     connect(ModeWeightingSlider, &QSlider::valueChanged, this, &TMainWindow::ModeWeightingChange);
 
-    AddLabel(p, QStringLiteral("Ends:"), 8, 276, true);
+    AddLabel(p, QStringLiteral("Ends:"), 8, 256, true);
     EndTypeGroup = new QButtonGroup(p);
     EndFreeRadio = new QRadioButton(QString::fromUtf8(text::EndFree), p);
     EndFixedRadio = new QRadioButton(QString::fromUtf8(text::EndFixed), p);
     EndHingedRadio = new QRadioButton(QString::fromUtf8(text::EndHinged), p);
-    int y = 292;
+    int y = 272;
     for (QRadioButton* r : {EndFreeRadio, EndFixedRadio, EndHingedRadio}) {
         r->setGeometry(8, y, 200, 20);
         EndTypeGroup->addButton(r);
@@ -409,39 +428,80 @@ void TMainWindow::BuildParametersPanel() {
         }
     });
 
-    AddLabel(p, QStringLiteral("Vibration Mode Limit:"), 8, 360);
+    AddLabel(p, QStringLiteral("Vibration Mode Limit:"), 8, 340);
     ModeLimitEdit = new QLineEdit(QStringLiteral("8"), p);
-    ModeLimitEdit->setGeometry(136, 357, 36, 21);
+    ModeLimitEdit->setGeometry(136, 337, 36, 21);
     ModeLimitArrows = new TUpDown(ModeLimitEdit, 1, 100, 8, p);
-    ModeLimitArrows->setGeometry(172, 357, 14, 21);
+    ModeLimitArrows->setGeometry(172, 337, 14, 21);
     ModeLimitArrows->OnChangingEx = [this](int v) {
         Instrument.ModeLimit = std::max(v, 1);
         return true;
     };
     connect(ModeLimitEdit, &QLineEdit::textChanged, this, &TMainWindow::ModeLimitEditChange);
+    p->setFixedSize(ParametersWidth, 364);
 
-    ResonanceFader = AddFader(p, ResonanceFaderStart, 36, 392, 170);
-    ResonanceReset = new TLinkLabel(QStringLiteral("Resonance"), p, false);
-    ResonanceReset->move(26, 566);
-    ResonanceReset->adjustSize();
+    ParametersScroll = new TWholeScrollArea(panel);
+    ParametersScroll->setFrameShape(QFrame::NoFrame);
+    ParametersScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ParametersScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    ParametersScroll->setWidget(p);
+    ParametersScroll->setMinimumHeight(40);
+    ParametersScroll->setMaximumHeight(p->height());
+    ParametersScroll->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    // A scroll bar takes room beside the settings, not from them.
+    connect(ParametersScroll->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+            [this](int, int max) {
+                const int bar = ParametersScroll->verticalScrollBar()->sizeHint().width();
+                ParametersPanel->setFixedWidth(ParametersWidth + (max > 0 ? bar : 0));
+            });
+
+    auto* faders = new QWidget(panel);
+    faders->setObjectName(QStringLiteral("ParametersFaders"));
+    ResonanceFader = AddFader(faders, ResonanceFaderStart, ResonanceText);
+    ResonanceReset = new TLinkLabel(QStringLiteral("Resonance"), faders, false);
     ResonanceReset->OnClick = [this] { Playing().ResonanceResetClick(); };
     connect(ResonanceFader, &QSlider::valueChanged, this,
             [this](int v) { Playing().SetResonanceFader(v); });
 
-    MasterFader = AddFader(p, MasterFaderStart, 160, 392, 170);
-    MasterLevelReset = new TLinkLabel(QString(), p, false);
+    MasterFader = AddFader(faders, MasterFaderStart, MasterLevelText);
+    MasterLevelReset = new TLinkLabel(QString(), faders, false);
     MasterLevelReset->setPixmap(Loudspeaker(palette().color(QPalette::WindowText)));
-    MasterLevelReset->setGeometry(170, 566, 20, 16);
+    MasterLevelReset->setFixedSize(20, 16);
     MasterLevelReset->OnClick = [this] { MasterLevelResetClick(); };
     connect(MasterFader, &QSlider::valueChanged, this,
             [this](int v) { Instrument.SetMasterLevel(v); });
 
-    ApplyParametersBtn = new QPushButton(QStringLiteral("Apply"), p);
+    ApplyParametersBtn = new QPushButton(QStringLiteral("Apply"), faders);
     QFont bold = ApplyParametersBtn->font();
     bold.setBold(true);
     ApplyParametersBtn->setFont(bold);
-    ApplyParametersBtn->setGeometry(80, 594, 81, 27);
+    ApplyParametersBtn->setFixedSize(std::max(81, ApplyParametersBtn->sizeHint().width()),
+                                     std::max(27, ApplyParametersBtn->sizeHint().height()));
     connect(ApplyParametersBtn, &QPushButton::clicked, this, &TMainWindow::ApplyParametersBtnClick);
+
+    // Resonance on the left, the master level on the right, each with its reset under it.
+    auto* grid = new QGridLayout(faders);
+    grid->setContentsMargins(8, 8, 8, 8);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(ResonanceFader, 0, 0, Qt::AlignHCenter);
+    grid->addWidget(MasterFader, 0, 1, Qt::AlignHCenter);
+    grid->addWidget(ResonanceReset, 1, 0, Qt::AlignHCenter);
+    grid->addWidget(MasterLevelReset, 1, 1, Qt::AlignHCenter);
+    grid->addWidget(ApplyParametersBtn, 2, 0, 1, 2, Qt::AlignHCenter);
+    grid->setRowStretch(0, 1);
+    grid->setRowMinimumHeight(2, ApplyParametersBtn->height() + 8);
+    // Beyond the faders' longest travel the room goes below Apply.
+    faders->setMaximumHeight(grid->contentsMargins().top() + 340 + 4 + 20 + 4 +
+                             ApplyParametersBtn->height() + 8 + grid->contentsMargins().bottom());
+
+    auto* column = new QVBoxLayout(panel);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(title);
+    column->addWidget(ParametersScroll);
+    // Extra height lengthens the faders first, up to their longest travel.
+    column->addWidget(faders, 4);
+    column->addStretch(1);
 }
 
 } // namespace varko

@@ -40,7 +40,13 @@ bool TMainWindow::FunctionKey(int key, Qt::KeyboardModifiers modifiers) {
         if (windowFlags().testFlag(Qt::FramelessWindowHint)) {
             setWindowFlag(Qt::FramelessWindowHint, false);
             showNormal();
+            // Changing the border makes a new native window; put it back where it was,
+            // frame and all, rather than where the old frame's offset would put it.
+            if (!normalGeometry_.isEmpty()) {
+                restoreGeometry(normalGeometry_);
+            }
         } else {
+            normalGeometry_ = saveGeometry();
             setWindowFlag(Qt::FramelessWindowHint, true);
             showMaximized();
         }

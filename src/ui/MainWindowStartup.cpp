@@ -15,15 +15,18 @@
 #include "ui/dialogs/DriverPanelDialog.h"
 #include "ui/dialogs/NoAudioDeviceNotice.h"
 #include "ui/dialogs/NoTabletNotice.h"
+#include "ui/dialogs/NoticeLayout.h"
 #include "ui/dialogs/SettingsDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 
@@ -96,10 +99,34 @@ void TMainWindow::StartUp() {
     StartMidi();
     Instrument.History.Load(HistoryFilePath());
     ShowModeFiles();
-    LevelTimer->start();
+    // The meters are read only while they are shown.
+    if (Instrument.Settings().ShowMainLevels) {
+        LevelTimer->start();
+    }
     AudioWatchTimer->start();
     LastTick = TickCount();
     Watchdog->start();
+}
+
+void TMainWindow::ShowOnScreen() {
+    const QScreen* screen =
+        this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen->availableGeometry();
+    // However much the screen scales the window, all of it stays on the screen.
+    setMinimumSize(MinimumSize.boundedTo(area.size()));
+    resize(size().boundedTo(area.size()));
+    CentreOnScreenNow(this);
+    show();
+    // The window manager's frame is known only now: keep the frame on the screen too.
+    QTimer::singleShot(0, this, [this, area] {
+        const QRect frame = frameGeometry();
+        if (area.contains(frame)) {
+            return;
+        }
+        resize((size() - (frame.size() - area.size()).expandedTo(QSize(0, 0)))
+                   .expandedTo(minimumSize()));
+        CentreOnScreenNow(this);
+    });
 }
 
 void TMainWindow::CreateSettingsDialog() {

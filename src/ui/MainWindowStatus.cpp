@@ -27,11 +27,7 @@ void TMainWindow::SetStatusText(int panel, const QString& text) {
 }
 
 void TMainWindow::LayOutStatusBar() {
-    // The audio's state and its glitch counter (late blocks, device xruns, tone resets) at the
-    // right.
-    const int w = std::max((StatusBar->width() - 505) / 2, 0);
-    StatusBar->Widths = {150, 115, w, w, 80, 160};
-    StatusBar->update();
+    StatusBar->LayOut();
 }
 
 void TMainWindow::resizeEvent(QResizeEvent* event) {
@@ -40,8 +36,18 @@ void TMainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void TMainWindow::DrawPressurePanel(QPainter& painter) {
-    const QPoint at(154, (StatusBar->height() - 9) / 2);
-    PressureBar->render(&painter, at, QRegion(), QWidget::DrawChildren);
+    // Drawn here rather than by the hidden progress bar, which a real screen never paints.
+    const QRect bar(StatusBar->PanelRect(1).left() + 4, (StatusBar->height() - 9) / 2,
+                    PressureBar->width(), PressureBar->height());
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.setBrush(palette().color(QPalette::Base));
+    painter.drawRect(bar.adjusted(0, 0, -1, -1));
+    const int range = std::max(PressureBar->maximum() - PressureBar->minimum(), 1);
+    const int filled = (bar.width() - 2) * (PressureBar->value() - PressureBar->minimum()) / range;
+    if (filled > 0) {
+        painter.fillRect(QRect(bar.left() + 1, bar.top() + 1, filled, bar.height() - 2),
+                         palette().color(QPalette::Highlight));
+    }
 }
 
 void TMainWindow::LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer) {
@@ -49,9 +55,11 @@ void TMainWindow::LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTi
         const double d = 20.0 * std::log10(static_cast<double>(peak));
         // Ties to even, as the meters have always rounded.
         const double r = std::nearbyint(d);
-        const int position = static_cast<int>(std::clamp(60.0 - std::fabs(r), 0.0, 60.0));
+        // Above full scale the meter stays full: an overload never reads quieter.
+        const int position = static_cast<int>(std::clamp(60.0 + std::min(r, 0.0), 0.0, 60.0));
         meter->setValue(position);
-        if (meter->value() == meter->maximum() - 1) {
+        // The top two steps (-1 dBFS and above): the channel clips or is about to.
+        if (meter->value() >= meter->maximum() - 1) {
             led->SetColors(QColor(255, 128, 0), QColor(128, 0, 0));
             offTimer->start(); // restarts: lit 1000 ms after the last such reading
         }

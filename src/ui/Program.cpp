@@ -1,22 +1,58 @@
 #include "ui/Program.h"
 
 #include "core/Exceptions.h"
+#include "core/Texts.h"
 #include "ui/MainWindow.h"
 #include "ui/Resources.h"
 #include "ui/VarkoApplication.h"
 #include "ui/dialogs/AboutBox.h"
+#include "ui/dialogs/CrashWindow.h"
 #include "ui/dialogs/NoAudioDeviceNotice.h"
 #include "ui/dialogs/NoTabletNotice.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
+#include <cstring>
 #include <memory>
-#include <typeinfo>
 
 namespace varko {
 
+bool HasDesktop(int argc, char** argv) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') {
+            return true;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::unique_ptr<TMainWindow> CreateMainWindow() {
+    try {
+        return std::make_unique<TMainWindow>();
+    } catch (...) {
+        const TExceptionInfo info = CurrentException();
+        // The window's handler went with the window; this crash window is the last word.
+        TVarkoApplication::OnException = nullptr;
+        TCrashWindow crash;
+        crash.SetErrorText(QString::fromStdString(info.Class + "@TMainWindow: " + info.Message));
+        TMainWindow::ExecModal(crash);
+        TMainWindow::Halt(EXIT_FAILURE);
+        return nullptr;
+    }
+}
+
 int RunVarko(int& argc, char** argv) {
+    // Qt would end with its platform plugin's error, which tells a player nothing.
+    if (!HasDesktop(argc, argv)) {
+        std::fprintf(stderr, "%s\n", text::NeedsDesktop);
+        return EXIT_FAILURE;
+    }
     TVarkoApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varko"));
     QApplication::setApplicationDisplayName(QStringLiteral("Varko"));
@@ -25,13 +61,8 @@ int RunVarko(int& argc, char** argv) {
         QIcon(QPixmap::fromImage(ResourceImage(QStringLiteral("AppIcon")))));
 
     // Creating the main window runs the whole start-up.
-    std::unique_ptr<TMainWindow> mainWin;
-    try {
-        mainWin = std::make_unique<TMainWindow>();
-    } catch (const std::exception& e) {
-        // Nothing else can show it yet: the crash window belongs to the main window.
-        std::fprintf(stderr, "%s@TMainWindow: %s\n", DemangledName(typeid(e).name()).c_str(),
-                     e.what());
+    std::unique_ptr<TMainWindow> mainWin = CreateMainWindow();
+    if (!mainWin) {
         return EXIT_FAILURE;
     }
     if (mainWin->Halted) {
@@ -45,7 +76,7 @@ int RunVarko(int& argc, char** argv) {
     noTablet.hide();
     noAsio.hide();
 
-    mainWin->show();
+    mainWin->ShowOnScreen();
     const int rc = QApplication::exec();
     mainWin->AboutBox = nullptr;
     return rc;

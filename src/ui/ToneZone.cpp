@@ -1,5 +1,6 @@
 #include "ui/ToneZone.h"
 
+#include "core/Texts.h"
 #include "ui/Resources.h"
 
 #include <QMouseEvent>
@@ -24,6 +25,7 @@ TToneZone::TToneZone(QWidget* parent) : QWidget(parent) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent); // every paint covers the whole zone
     look_.Workspace = WorkspaceColor(palette());
+    look_.EmptyHint = QString::fromUtf8(text::OpenScaleHint);
 }
 
 void TToneZone::SetToneRatios(std::vector<float> ratios) {

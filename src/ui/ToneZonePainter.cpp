@@ -2,9 +2,12 @@
 
 #include "ui/Resources.h"
 
+#include <QApplication>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace varko {
 
@@ -17,6 +20,50 @@ QString FrequencyLabel(float ratio, float initialFrequency) {
     return QString::asprintf("%.2f Hz", static_cast<double>(ratio * initialFrequency));
 }
 
+QFont FrequencyLabelFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(9);
+    return font;
+}
+
+std::vector<TFrequencyLabel> FrequencyLabels(const TToneZoneGeometry& zone,
+                                             const std::vector<float>& toneRatios,
+                                             float initialFrequency, bool coloredToneZone,
+                                             const QFont& font) {
+    std::vector<TFrequencyLabel> labels;
+    const int n = std::min(zone.ToneCount, static_cast<int>(toneRatios.size()));
+    if (n <= 0 || !zone.Usable()) {
+        return labels;
+    }
+    const QFontMetrics metrics(font);
+    std::vector<QString> texts;
+    int widest = 0;
+    for (int i = 0; i < n; ++i) {
+        texts.push_back(FrequencyLabel(toneRatios[static_cast<size_t>(i)], initialFrequency));
+        widest = std::max(widest, metrics.horizontalAdvance(texts.back()));
+    }
+    constexpr int Gap = 4; // between one label's end and the next one's start
+    const int w = zone.BarWidth();
+    const int every = std::max(1, (widest + Gap + w - 1) / w);
+    const int inset = coloredToneZone ? 6 : 3;
+    for (int i = 0; i < n; ++i) {
+        if (zone.Column(i) % every != 0) {
+            continue;
+        }
+        const int row = zone.Row(i);
+        const int inRow = zone.TwoRows ? (row == 0 ? zone.Columns() : n - zone.Columns()) : n;
+        const TBarRect b = zone.BarRect(i);
+        const QString& text = texts[static_cast<size_t>(i)];
+        const QRect box(b.Left + inset, b.Top + b.Height() / 2 - 8, metrics.horizontalAdvance(text),
+                        metrics.height());
+        if (box.left() + box.width() > inRow * w) {
+            continue; // it would end in the black beside the bars
+        }
+        labels.push_back({i, text, box});
+    }
+    return labels;
+}
+
 TToneZonePainter::TToneZonePainter()
     : textures_{ResourceImage(QStringLiteral("metal1")), ResourceImage(QStringLiteral("metal2")),
                 ResourceImage(QStringLiteral("metal3"))} {}
@@ -27,8 +74,7 @@ float TToneZonePainter::Paint(QPainter& painter, QSize size, const std::vector<f
     const int w = size.width();
     const int h = size.height();
     painter.save();
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(9);
+    const QFont font = FrequencyLabelFont();
     painter.setFont(font);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
@@ -36,6 +82,13 @@ float TToneZonePainter::Paint(QPainter& painter, QSize size, const std::vector<f
 
     const int n = static_cast<int>(toneRatios.size());
     if (n == 0) {
+        if (!look.EmptyHint.isEmpty()) {
+            QFont hint = QApplication::font();
+            hint.setPointSize(12);
+            painter.setFont(hint);
+            painter.setPen(QColor(150, 150, 150));
+            painter.drawText(QRect(0, 0, w, h), Qt::AlignCenter | Qt::TextWordWrap, look.EmptyHint);
+        }
         painter.restore();
         return barWidthReciprocal;
     }
@@ -46,8 +99,6 @@ float TToneZonePainter::Paint(QPainter& painter, QSize size, const std::vector<f
         return 0.0f;
     }
 
-    const QFontMetrics metrics(font);
-    const int labelHeight = metrics.height();
     for (int i = 0; i < n; ++i) {
         const TBarRect b = zone.BarRect(i);
         const QRect rect(b.Left, b.Top, b.Width(), b.Height());
@@ -57,19 +108,18 @@ float TToneZonePainter::Paint(QPainter& painter, QSize size, const std::vector<f
         } else {
             painter.fillRect(rect, column % 2 == 0 ? QColor(152, 152, 152) : QColor(222, 222, 222));
         }
-        if (!look.ShowFrequencyLabels) {
-            continue;
-        }
-        const QString label = FrequencyLabel(toneRatios[static_cast<size_t>(i)], initialFrequency);
-        const int x = b.Left + (look.ColoredToneZone ? 6 : 3);
-        const int y = b.Top + b.Height() / 2 - 8;
-        const QRect box(x, y, metrics.horizontalAdvance(label), labelHeight);
-        if (!look.ColoredToneZone) {
-            painter.fillRect(box, Qt::white); // the label's own opaque box
-        }
+    }
+    // Every label after every bar, so that a label running over the next bar stays whole.
+    if (look.ShowFrequencyLabels) {
         painter.setPen(look.ColoredToneZone ? QColor(86, 86, 86) : QColor(Qt::black));
-        // Not clipped to the bar: a long label runs over the next one.
-        painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, label);
+        for (const TFrequencyLabel& label :
+             FrequencyLabels(zone, toneRatios, initialFrequency, look.ColoredToneZone, font)) {
+            if (!look.ColoredToneZone) {
+                painter.fillRect(label.Box, Qt::white); // the label's own opaque box
+            }
+            painter.drawText(label.Box, Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip,
+                             label.Text);
+        }
     }
     if (!look.ColoredToneZone) {
         painter.setPen(QPen(look.Workspace, 1));

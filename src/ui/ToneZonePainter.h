@@ -5,9 +5,12 @@
 #include "instrument/ToneZoneGeometry.h"
 
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QPalette>
+#include <QRect>
 #include <QSize>
+#include <QString>
 
 #include <array>
 #include <vector>
@@ -22,7 +25,28 @@ struct TToneZoneLook {
     bool ShowFrequencyLabels = true;
     // Outline and row divider of the grey look (the desktop's application-workspace colour).
     QColor Workspace = QColor(171, 171, 171);
+    // Written in the middle of an empty zone (what to do first); none: the zone stays black.
+    QString EmptyHint{};
 };
+
+// A bar's frequency label where it is painted.
+struct TFrequencyLabel {
+    int Tone = 0;
+    QString Text;
+    QRect Box; // the text's box (the white box of the grey look), zone pixels
+};
+
+// The labels' font: the system's fixed-pitch font at 9 points.
+QFont FrequencyLabelFont();
+
+// The labels that are painted. A label starts near its bar's left edge and may run over the
+// bars right of it; where labels would collide only every k-th column of each row carries one
+// (k the fewest columns the widest label needs), and none runs past its row's last bar into
+// the black.
+std::vector<TFrequencyLabel> FrequencyLabels(const TToneZoneGeometry& zone,
+                                             const std::vector<float>& toneRatios,
+                                             float initialFrequency, bool coloredToneZone,
+                                             const QFont& font);
 
 // Qt has no application-workspace role; the palette's Mid is the nearest neutral grey.
 QColor WorkspaceColor(const QPalette& palette);

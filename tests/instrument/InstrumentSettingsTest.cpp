@@ -93,6 +93,7 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
                                          "ResonanceControl=0\n"
                                          "ResonanceRate=4\n"
                                          "AllowMouse=0\n"
+                                         "MouseGlide=0\n"
                                          "\n"
                                          "[UI]\n"
                                          "ShowMainLevels=1\n"
@@ -272,6 +273,26 @@ TEST_F(InstrumentSettings, StoredMouseChoiceDoesNotUndoAForcedMouse) {
     Attach(pen);
     Load(pen);
     EXPECT_TRUE(pen.Playing().MousePressure);
+}
+
+TEST_F(InstrumentSettings, MouseGlideIsOffInOldFilesAndKeptWhenChosen) {
+    Spit("[Input]\nAllowMouse=1\nMine=7\n"); // written before the glide existed
+    {
+        TInstrument in;
+        Attach(in);
+        Load(in);
+        EXPECT_FALSE(in.Settings().MouseGlide);
+        EXPECT_FALSE(in.Playing().MouseGlide);
+        in.SetMouseGlide(true);
+        std::string message;
+        ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
+    }
+    EXPECT_NE(Slurp(SettingsFilePath()).find("Mine=7\n"), std::string::npos);
+    TInstrument again;
+    Attach(again);
+    Load(again);
+    EXPECT_TRUE(again.Settings().MouseGlide);
+    EXPECT_TRUE(again.Playing().MouseGlide);
 }
 
 TEST_F(InstrumentSettings, FailingDriverKeepsWhatWasAppliedAndReports) {

@@ -62,6 +62,32 @@ TEST_F(MouseMode, StripRightOfTheLastBarSilencesAndReturningGivesNoPressure) {
     EXPECT_EQ(tones.Pressure[36], 0.0f);
 }
 
+TEST_F(MouseMode, GlidingPressesEveryBarTheDragCrossesAndOnlyWhileHeld) {
+    play.MouseGlide = true;
+    Move(3 * 18 + 5, 100);
+    EXPECT_EQ(tones.Pressure[3], 0.0f); // moving alone presses nothing
+    play.PointerDown(TMouseButton::mbLeft);
+    Move(4 * 18 + 5, 100);
+    EXPECT_EQ(tones.Pressure[3], 0.0f);
+    EXPECT_FLOAT_EQ(tones.Pressure[4], 0.5f);
+    Move(4 * 18 + 9, 300); // along the same bar: no new press, the strike position follows
+    EXPECT_FLOAT_EQ(tones.Pressure[4], 0.5f);
+    EXPECT_FLOAT_EQ(tones.Strike[4], 0.75f);
+    Move(680, 100); // off the bars and back
+    EXPECT_EQ(tones.Pressure[4], 0.0f);
+    Move(36 * 18 + 2, 100);
+    EXPECT_FLOAT_EQ(tones.Pressure[36], 0.5f);
+    play.PointerUp(TMouseButton::mbLeft);
+    EXPECT_EQ(tones.Pressure[36], 0.0f);
+    Move(35 * 18 + 2, 100);
+    EXPECT_EQ(tones.Pressure[35], 0.0f);
+    // A pen glides by its own packets; the box is for the mouse.
+    play.MousePressure = false;
+    play.PointerDown(TMouseButton::mbLeft);
+    Move(34 * 18 + 2, 100);
+    EXPECT_EQ(tones.Pressure[34], 0.0f);
+}
+
 TEST_F(MouseMode, MouseSpeedIsTheMoveInZoneFractions) {
     play.LastPointerX = 100;
     play.LastPointerY = 50;

@@ -27,13 +27,18 @@ public:
         In[0] = jack_port_register(Client, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         In[1] = jack_port_register(Client, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(Client, &TJackMidiClient::Process, this);
+        jack_on_shutdown(
+            Client, [](void* self) { static_cast<TJackMidiClient*>(self)->ServerGone = true; },
+            this);
         jack_activate(Client);
     }
     ~TJackMidiClient() {
-        if (Client) {
+        // Closing a client whose server was killed crashes inside libjack: it is left behind.
+        if (Client && !ServerGone) {
             jack_client_close(Client);
         }
     }
+    std::atomic<bool> ServerGone{false};
     bool Ok() const { return Client != nullptr && Out != nullptr; }
     std::string PortName() const { return Out ? jack_port_name(Out) : ""; }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 using namespace varko;
@@ -192,6 +194,40 @@ TEST(Art, ToolbarButtonsAreDiscsWithTransparentCorners) {
     EXPECT_GT(count(help, [](QRgb p) { return qBlue(p) > 200 && qRed(p) < 120; }), 40);
 }
 
+// The art for dense screens: every picture shown at its own size also comes at twice the
+// pixels, and it is the same picture (its half-size copy stays close to the plain one).
+TEST(Art, FineArtIsTwiceAsLargeAndTheSamePicture) {
+    for (const Expected& e : kPictures) {
+        const QString alias = QString::fromLatin1(e.Alias);
+        if (alias.startsWith(QStringLiteral("metal")) || alias == QStringLiteral("AppIcon")) {
+            continue; // stretched to fit, or large already
+        }
+        SCOPED_TRACE(e.Alias);
+        const QImage plain = ResourceImage(alias).convertToFormat(QImage::Format_ARGB32);
+        const QImage fine = ResourceImage(alias + QStringLiteral("@2x"));
+        ASSERT_EQ(fine.size(), plain.size() * 2);
+        const QImage half =
+            fine.scaled(plain.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                .convertToFormat(QImage::Format_ARGB32);
+        double difference = 0;
+        for (int y = 0; y < plain.height(); ++y) {
+            for (int x = 0; x < plain.width(); ++x) {
+                const QRgb a = plain.pixel(x, y);
+                const QRgb b = half.pixel(x, y);
+                difference += std::abs(qAlpha(a) - qAlpha(b)) +
+                              (std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                               std::abs(qBlue(a) - qBlue(b))) *
+                                  std::min(qAlpha(a), qAlpha(b)) / 255.0 / 3.0;
+            }
+        }
+        EXPECT_LT(difference / (plain.width() * plain.height()), 24.0);
+        // A screen of ratio 1 gets the plain picture, a denser one the fine one at ratio 2.
+        EXPECT_EQ(ScreenImage(alias, 1.0).size(), plain.size());
+        EXPECT_EQ(ScreenImage(alias, 1.5).size(), fine.size());
+        EXPECT_EQ(ScreenImage(alias, 2.0).devicePixelRatio(), 2.0);
+    }
+}
+
 TEST(Art, ToolbarButtonsGetTheirRestAndPressedImages) {
     for (const char* name :
          {"OpenScaleBtn", "ParametersBtn", "ContentsBtn", "SettingsBtn", "HelpBtn", "RestartBtn"}) {
@@ -204,5 +240,10 @@ TEST(Art, ToolbarButtonsGetTheirRestAndPressedImages) {
         EXPECT_NE(b.ImageNormal(), b.ImageDown());
         EXPECT_TRUE(b.ImageOver().isNull());
         EXPECT_EQ(b.ImagePosition(), QPoint(0, 0));
+        // On a screen of ratio 2 the button keeps its size and place with four times the pixels.
+        TImageButton fine;
+        SetupToolbarButton(fine, QString::fromLatin1(name), 2.0);
+        EXPECT_EQ(fine.ImageNormal().size(), QSize(100, 100));
+        EXPECT_EQ(fine.ImagePosition(), QPoint(0, 0));
     }
 }

@@ -177,6 +177,44 @@ TEST_F(ImageButtonTest, RightButtonDoesNotPressAndClickComesBeforeMouseUp) {
     EXPECT_EQ(button->State(), TButtonState::bsUp);
 }
 
+TEST_F(ImageButtonTest, AnyButtonsReleaseLetsAPressedButtonUp) {
+    int clicks = 0;
+    button->OnClick = [&](TImageButton*) { ++clicks; };
+    QTest::mousePress(button, Qt::LeftButton, {}, QPoint(25, 25));
+    ASSERT_EQ(button->State(), TButtonState::bsDown);
+    QTest::mouseRelease(button, Qt::RightButton, {}, QPoint(25, 25));
+    EXPECT_EQ(button->State(), TButtonState::bsUp);
+    EXPECT_EQ(clicks, 0); // only a left release clicks
+}
+
+// Art drawn for another pixel ratio is resampled, never shown as blocks of repeated pixels.
+TEST_F(ImageButtonTest, ArtOnADenserScreenIsNotPixelDoubled) {
+    QImage art(50, 50, QImage::Format_ARGB32);
+    for (int y = 0; y < 50; ++y) {
+        for (int x = 0; x < 50; ++x) {
+            art.setPixel(x, y, qRgba(x * 5, y * 5, (x * y) % 256, 255));
+        }
+    }
+    button->SetImageNormal(art);
+    QImage shown(100, 100, QImage::Format_ARGB32);
+    shown.setDevicePixelRatio(2.0);
+    shown.fill(Qt::transparent);
+    button->render(&shown, QPoint(), QRegion(), QWidget::RenderFlags());
+    int blocks = 0;
+    int uniform = 0;
+    for (int y = 0; y + 1 < 100; y += 2) {
+        for (int x = 0; x + 1 < 100; x += 2) {
+            ++blocks;
+            const QRgb p = shown.pixel(x, y);
+            uniform += p == shown.pixel(x + 1, y) && p == shown.pixel(x, y + 1) &&
+                               p == shown.pixel(x + 1, y + 1)
+                           ? 1
+                           : 0;
+        }
+    }
+    EXPECT_LT(uniform, blocks / 2);
+}
+
 TEST_F(ImageButtonTest, FramesDrawSomethingOnlyWhereTheyShould) {
     button->SetImageNormal(Square(10, Qt::red));
     button->SetButtonStyle(TImageButtonStyle::pbsDefault);

@@ -8,18 +8,24 @@
 #include "files/ModeFileHistory.h"
 #include "files/SettingsFile.h"
 #include "ui/ClipLed.h"
+#include "ui/Fader.h"
 #include "ui/ImageButton.h"
+#include "ui/LevelMeter.h"
 #include "ui/LinkLabel.h"
+#include "ui/Program.h"
 #include "ui/Resources.h"
 #include "ui/StatusPanels.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
 #include "ui/UpDown.h"
+#include "ui/VarkoApplication.h"
+#include "ui/dialogs/AboutBox.h"
 #include "ui/dialogs/AudioStoppedNotice.h"
 #include "ui/dialogs/CrashWindow.h"
 #include "ui/dialogs/NoAudioDeviceNotice.h"
 #include "ui/dialogs/NoTabletNotice.h"
 #include "ui/dialogs/SettingsDialog.h"
+#include "ui/dialogs/UserGuideWindow.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,11 +39,16 @@
 #include <QPointingDevice>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSlider>
 #include <QTabletEvent>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +70,7 @@ public:
 struct Shown {
     std::string Class;
     QString Text;
+    QString Folder; // where a file dialog starts
 };
 
 struct MainWinTest : ::testing::Test {
@@ -68,13 +80,14 @@ struct MainWinTest : ::testing::Test {
     std::vector<QUrl> urls;
     uint32_t tick = 1000;
     QString fileToChoose; // what the file dialogs answer; empty: cancel
+    bool browser = true;  // a web browser opens the addresses
     std::unique_ptr<TMainWindow> win;
 
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
         TMainWindow::ExecModal = [this](QDialog& d) {
-            Shown s{d.metaObject()->className(), {}};
+            Shown s{d.metaObject()->className(), {}, {}};
             if (auto* box = qobject_cast<QMessageBox*>(&d)) {
                 s.Text = box->text();
             } else if (auto* warn = qobject_cast<TAudioStoppedNotice*>(&d)) {
@@ -83,6 +96,7 @@ struct MainWinTest : ::testing::Test {
                 s.Text = crash->ErrorText();
             } else if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
                 s.Text = fd->windowTitle();
+                s.Folder = fd->directory().absolutePath();
                 shown.push_back(s);
                 if (fileToChoose.isEmpty()) {
                     return int(QDialog::Rejected);
@@ -94,7 +108,10 @@ struct MainWinTest : ::testing::Test {
             return int(QMessageBox::Ok);
         };
         TMainWindow::Halt = [this](int code) { halts.push_back(code); };
-        TMainWindow::OpenUrl = [this](const QUrl& u) { urls.push_back(u); };
+        TMainWindow::OpenUrl = [this](const QUrl& u) {
+            urls.push_back(u);
+            return browser;
+        };
         TMainWindow::TickCount = [this] { return tick; };
         TMainWindow::CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
     }
@@ -274,10 +291,10 @@ TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
 TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     Start();
     win->Instrument.Engine().Stop();
-    win->Instrument.Engine().PeakLeft = 1.0f;
+    win->Instrument.Engine().PeakLeft = 0.8f; // -1.9 dB: loud, not clipping
     win->Instrument.Engine().PeakRight = 0.891f;
     win->LevelTimerTick();
-    EXPECT_EQ(win->LeftMeter->value(), 60);
+    EXPECT_EQ(win->LeftMeter->value(), 58);
     EXPECT_EQ(win->LeftClipLed->Fill, QColor(Qt::black));
     EXPECT_FALSE(win->LeftClipOffTimer->isActive());
     EXPECT_EQ(win->RightMeter->value(), 59);
@@ -292,10 +309,6 @@ TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     win->LevelTimerTick();
     EXPECT_EQ(win->LeftMeter->value(), 0);
     EXPECT_EQ(win->RightMeter->value(), 0);
-    // A peak far above full scale reads lower again, never below empty.
-    win->Instrument.Engine().PeakLeft = 2000.0f;
-    win->LevelTimerTick();
-    EXPECT_EQ(win->LeftMeter->value(), 0);
 
     win->RightClipOffTimerTimer();
     EXPECT_EQ(win->RightClipLed->Fill, QColor(Qt::black));
@@ -341,6 +354,8 @@ TEST_F(MainWinTest, ModeLimitRepeatEditsAndWeightingLabel) {
     win->ModeWeightingSlider->setValue(11);
     EXPECT_EQ(win->ModeWeightingFormula->text(), "1/n!");
     EXPECT_TRUE(win->ModeWeightingExponent->isHidden());
+    // The "!" is shown, not cut off.
+    EXPECT_GE(win->ModeWeightingFormula->width(), win->ModeWeightingFormula->sizeHint().width());
     win->ModeWeightingSlider->setValue(5);
     EXPECT_EQ(win->ModeWeightingFormula->text(), "1/n");
     EXPECT_EQ(win->ModeWeightingExponent->text(), "2.5");
@@ -369,12 +384,17 @@ TEST_F(MainWinTest, FunctionKeys) {
     QTest::keyClick(win.get(), Qt::Key_F10);
     EXPECT_TRUE(win->StatusBar->isVisible());
 
+    win->move(40, 30);
+    QCoreApplication::processEvents();
+    const QRect before = win->geometry();
     QTest::keyClick(win.get(), Qt::Key_F11);
     EXPECT_TRUE(win->windowFlags().testFlag(Qt::FramelessWindowHint));
     QTest::keyClick(win.get(), Qt::Key_F11);
     EXPECT_FALSE(win->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_FALSE(win->isMaximized());
     EXPECT_TRUE(win->isVisible());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(win->geometry(), before); // back where it was, not lower
 
     QTest::keyClick(win.get(), Qt::Key_F1);
     ASSERT_EQ(urls.size(), 1u);
@@ -621,9 +641,10 @@ TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
     QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
     const QImage none = win->StatusBar->grab().toImage();
     const int y = (win->StatusBar->height() - 9) / 2 + 5;
+    const int x = win->StatusBar->PanelRect(1).left() + 4;
     // Half scale: the bar's left quarter differs from the empty bar, its right end does not.
-    EXPECT_NE(half.pixelColor(154 + 20, y), none.pixelColor(154 + 20, y));
-    EXPECT_EQ(half.pixelColor(154 + 90, y), none.pixelColor(154 + 90, y));
+    EXPECT_NE(half.pixelColor(x + 20, y), none.pixelColor(x + 20, y));
+    EXPECT_EQ(half.pixelColor(x + 90, y), none.pixelColor(x + 90, y));
 }
 
 TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
@@ -734,4 +755,200 @@ TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
     const std::string text((std::istreambuf_iterator<char>(script)), {});
     EXPECT_NE(text.find("\ntone @"), std::string::npos) << text;
     EXPECT_NE(text.find(" 5 0.5 "), std::string::npos) << text;
+}
+
+TEST_F(MainWinTest, ClippingLightsTheClippingChannelsLampAndKeepsItsMeterFull) {
+    // A flat top at full scale on the left, a quieter right (as marimba-bar.vmod gives).
+    Start();
+    TAudioEngine& e = win->Instrument.Engine();
+    e.Stop();
+    e.PeakLeft = 1.0f;
+    e.PeakRight = 0.5f;
+    win->LevelTimerTick();
+    EXPECT_EQ(win->LeftMeter->value(), 60);
+    EXPECT_EQ(win->LeftClipLed->Fill, QColor(255, 128, 0));
+    EXPECT_EQ(win->RightMeter->value(), 54);
+    EXPECT_EQ(win->RightClipLed->Fill, QColor(Qt::black));
+    // Beyond full scale the meter stays full and the lamp lit.
+    for (float peak : {1.12f, 1.5f, 2000.0f}) {
+        win->LeftClipOffTimerTimer();
+        e.PeakLeft = peak;
+        e.PeakRight = 0.5f;
+        win->LevelTimerTick();
+        EXPECT_EQ(win->LeftMeter->value(), 60) << peak;
+        EXPECT_EQ(win->LeftClipLed->Fill, QColor(255, 128, 0)) << peak;
+        EXPECT_EQ(win->RightClipLed->Fill, QColor(Qt::black)) << peak;
+    }
+}
+
+TEST_F(MainWinTest, LevelMetersShowGreenYellowAndRedZones) {
+    Start();
+    win->Instrument.Engine().Stop();
+    win->LevelTimer->stop();
+    auto at = [&](int step) {
+        const QImage img = win->LeftMeter->grab().toImage();
+        const int h = img.height() - 2;
+        return img.pixelColor(img.width() / 2, 1 + h - (h * step + h * (step + 1)) / 120);
+    };
+    win->LeftMeter->setValue(60);
+    EXPECT_EQ(at(10), TLevelMeter::ZoneColor(10, true));
+    EXPECT_EQ(at(52), TLevelMeter::ZoneColor(52, true));
+    EXPECT_EQ(at(59), TLevelMeter::ZoneColor(59, true));
+    EXPECT_GT(at(10).green(), 150);
+    EXPECT_GT(at(52).red(), 150);
+    EXPECT_GT(at(52).green(), 150);
+    EXPECT_GT(at(59).red(), 150);
+    EXPECT_LT(at(59).green(), 100);
+    win->LeftMeter->setValue(30);
+    EXPECT_EQ(at(10), TLevelMeter::ZoneColor(10, true));
+    EXPECT_EQ(at(40), TLevelMeter::ZoneColor(40, false)); // unlit, but its zone shows
+    EXPECT_EQ(at(59), TLevelMeter::ZoneColor(59, false));
+}
+
+TEST_F(MainWinTest, LevelTimerRunsOnlyWhileTheMetersShow) {
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+    std::ofstream(SettingsFilePath()) << "[UI]\nShowMainLevels=0\n";
+    Start();
+    EXPECT_FALSE(win->Settings->MainLevelsBox->isChecked());
+    EXPECT_FALSE(win->LevelTimer->isActive());
+    win->Settings->MainLevelsBox->click();
+    EXPECT_TRUE(win->LevelTimer->isActive());
+}
+
+TEST_F(MainWinTest, AnExceptionDuringStartUpReachesTheCrashWindow) {
+    TMainWindow::CreateHost = []() -> std::unique_ptr<IAudioHost> {
+        throw std::runtime_error("no sound server");
+    };
+    EXPECT_EQ(CreateMainWindow(), nullptr);
+    EXPECT_TRUE(Saw("varko::TCrashWindow", "std::runtime_error@TMainWindow: no sound server"));
+    ASSERT_EQ(halts.size(), 1u);
+    EXPECT_NE(halts[0], 0);
+    EXPECT_FALSE(TVarkoApplication::OnException); // the dead window's handler is gone
+}
+
+TEST_F(MainWinTest, TheWindowAndTheNoticesOpenInTheMiddleOfTheScreen) {
+    std::vector<QPoint> offsets;
+    TMainWindow::ExecModal = [&](QDialog& d) {
+        d.show();
+        offsets.push_back(d.frameGeometry().center() - d.screen()->availableGeometry().center());
+        d.hide();
+        return 0;
+    };
+    win = std::make_unique<TMainWindow>(); // no tablet: the notice, before the window shows
+    win->ShowOnScreen();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    const QRect screen = win->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(win->frameGeometry()));
+    EXPECT_LE((win->frameGeometry().center() - screen.center()).manhattanLength(), 1);
+    win->move(0, 0); // the window elsewhere: the notices still come in the middle
+    win->StopAudio();
+    ASSERT_EQ(offsets.size(), 2u);
+    for (const QPoint& off : offsets) {
+        EXPECT_LE(off.manhattanLength(), 1) << off.x() << ", " << off.y();
+    }
+}
+
+TEST_F(MainWinTest, ChoosingTheDriverAgainAfterAStopHidesRestart) {
+    Start();
+    win->StopAudio();
+    ASSERT_TRUE(win->RestartBtn->isVisible());
+    win->Settings->DriverCombo->setCurrentIndex(0);
+    win->Settings->DriverComboChange();
+    EXPECT_EQ(win->StatusText(4), "Running");
+    EXPECT_FALSE(win->RestartBtn->isVisible());
+    EXPECT_TRUE(win->Watchdog->isActive());
+}
+
+TEST_F(MainWinTest, F1WithoutABrowserShowsTheGuideInAWindowOfItsOwn) {
+    Start();
+    browser = false;
+    win->HelpPanel->show();
+    QTest::keyClick(win.get(), Qt::Key_F1);
+    ASSERT_EQ(urls.size(), 1u);
+    ASSERT_NE(win->UserGuideWindow(), nullptr);
+    EXPECT_TRUE(win->UserGuideWindow()->isVisible());
+    EXPECT_EQ(win->UserGuideWindow()->Browser->documentTitle(), "Varko User Guide");
+    EXPECT_FALSE(win->HelpPanel->isVisible());
+    // With a browser the guide goes there and no window of ours opens.
+    win->UserGuideWindow()->hide();
+    browser = true;
+    QTest::keyClick(win.get(), Qt::Key_F1);
+    EXPECT_FALSE(win->UserGuideWindow()->isVisible());
+}
+
+TEST(ScaleArchive, TheOfferAndTheGuideCountTheSameScales) {
+    QFile guide(UserGuidePath());
+    ASSERT_TRUE(guide.open(QIODevice::ReadOnly));
+    const QRegularExpression count(QStringLiteral("more than (\\d+) scales"),
+                                   QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch inGuide = count.match(QString::fromUtf8(guide.readAll()));
+    const QRegularExpressionMatch offered = count.match(QString::fromUtf8(text::ScaleArchive));
+    ASSERT_TRUE(inGuide.hasMatch());
+    ASSERT_TRUE(offered.hasMatch());
+    EXPECT_EQ(offered.captured(1), inGuide.captured(1));
+    EXPECT_GE(offered.captured(1).toInt(), 5000);
+}
+
+TEST_F(MainWinTest, OpenScaleStartsInTheExamplesThenWhereTheLastScaleWas) {
+    Start();
+    win->OpenScaleBtnClick(); // cancelled
+    ASSERT_EQ(shown.back().Class, "QFileDialog");
+    EXPECT_EQ(shown.back().Folder, QDir(VARKO_EXAMPLES_DIR "/scales").absolutePath());
+    OpenScale37(); // from the test's own folder
+    fileToChoose.clear();
+    win->OpenScaleBtnClick();
+    EXPECT_EQ(shown.back().Folder, QDir(dir.path()).absolutePath());
+}
+
+TEST_F(MainWinTest, AnEmptyToneZoneSaysWhatToDo) {
+    Start();
+    const QImage empty = win->ToneZone->grab().toImage();
+    int lit = 0;
+    for (int y = 0; y < empty.height(); ++y) {
+        for (int x = 0; x < empty.width(); ++x) {
+            lit += empty.pixelColor(x, y).lightness() > 60 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(lit, 50) << "a black field";
+    EXPECT_EQ(win->ToneZone->Look().EmptyHint, "Open a scale: F2");
+    OpenScale37();
+    EXPECT_EQ(win->ToneZone->grab().toImage().pixelColor(690, 250), QColor(Qt::black));
+}
+
+TEST_F(MainWinTest, FadersFillFromTheBottomAndShowTheirValueWhileDragged) {
+    Start();
+    win->ParametersPanel->show();
+    QCoreApplication::processEvents();
+    QSlider* fader = win->MasterFader;
+    ASSERT_GE(fader->height(), 100);
+    fader->setValue(100); // half-way
+    const QImage img = fader->grab().toImage();
+    // The groove: blue (the highlight) below the handle, grey above.
+    auto blueness = [&](double at) {
+        int most = -255;
+        const int y = static_cast<int>(img.height() * at);
+        for (int x = 0; x < img.width(); ++x) {
+            const QColor c = img.pixelColor(x, y);
+            most = std::max(most, c.blue() - c.red());
+        }
+        return most;
+    };
+    EXPECT_GT(blueness(0.8), 60) << "not filled below the handle";
+    EXPECT_LT(blueness(0.2), 30) << "filled above the handle";
+
+    // The value while dragged: the master level in decibels.
+    EXPECT_EQ(MasterLevelText(20), "Master level: 0.0 dB");
+    EXPECT_EQ(MasterLevelText(0), "Master level: +17.4 dB");
+    EXPECT_EQ(MasterLevelText(21), "Master level: -0.1 dB");
+    EXPECT_EQ(MasterLevelText(200), "Master level: off");
+    EXPECT_EQ(ResonanceText(10), "Resonance: 95 %");
+    EXPECT_EQ(ResonanceText(200), "Resonance: 0 %");
+    const QPoint handle(fader->width() / 2, fader->height() / 2);
+    QTest::mousePress(fader, Qt::LeftButton, {}, handle);
+    QTest::mouseMove(fader, handle + QPoint(0, 20));
+    EXPECT_TRUE(fader->isSliderDown());
+    EXPECT_EQ(QToolTip::text(), MasterLevelText(fader->value()));
+    QTest::mouseRelease(fader, Qt::LeftButton, {}, handle + QPoint(0, 20));
+    win->ResonanceFader->setValue(10);
+    EXPECT_EQ(static_cast<TFader*>(win->ResonanceFader)->ValueTip(), "Resonance: 95 %");
 }

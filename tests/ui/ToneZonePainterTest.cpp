@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 using namespace varko;
@@ -110,6 +112,90 @@ TEST(ToneZonePainter, LabelsAndTheirBoxes) {
     EXPECT_EQ(At(labelled, 150, 20), At(plain, 150, 20));
     EXPECT_EQ(At(labelled, 2, 100), At(plain, 2, 100));
     EXPECT_LT(changed, 2 * 100 * 20);
+}
+
+// 37 tones of 100 .. 800 Hz: each label is wider than the 18-pixel bars of a 700-pixel zone.
+std::vector<float> ThreeOctaves() {
+    std::vector<float> ratios;
+    for (int i = 0; i < 37; ++i) {
+        ratios.push_back(std::pow(2.0f, static_cast<float>(i - 12) / 12.0f));
+    }
+    return ratios;
+}
+
+TEST(ToneZonePainter, LabelsWiderThanTheirBarsAreWholeAndNeverInTheStrip) {
+    const std::vector<float> ratios = ThreeOctaves();
+    const TToneZonePainter painter({Solid(Qt::red), Solid(Qt::green), Solid(Qt::blue)});
+    TToneZoneLook look{false, false, true};
+    look.Workspace = kWorkspace;
+    QImage img(700, 400, QImage::Format_RGB32);
+    QPainter p(&img);
+    painter.Paint(p, img.size(), ratios, 200.0f, look, 0);
+    p.end();
+    // The first bar's label shows whole: the zone holds exactly the label drawn on its own.
+    const QFont font = FrequencyLabelFont();
+    const QFontMetrics fm(font);
+    const QString first = FrequencyLabel(ratios[0], 200.0f);
+    const QRect box(3, 200 - 8, fm.horizontalAdvance(first), fm.height());
+    QImage alone(box.size(), QImage::Format_RGB32);
+    alone.fill(Qt::white);
+    QPainter a(&alone);
+    a.setFont(font);
+    a.setPen(Qt::black);
+    a.drawText(alone.rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, first);
+    a.end();
+    EXPECT_EQ(img.copy(box), alone) << "the next bar is painted over the label";
+    // Nothing but black in the strip right of the bars (the outline aside).
+    for (int y = 1; y < 399; ++y) {
+        for (int x = 666; x < 699; ++x) {
+            ASSERT_EQ(img.pixelColor(x, y), QColor(Qt::black)) << x << ", " << y;
+        }
+    }
+}
+
+TEST(ToneZonePainter, WhereLabelsWouldCollideEveryKthColumnCarriesOne) {
+    const std::vector<float> ratios = ThreeOctaves();
+    const QFont font = FrequencyLabelFont();
+    for (const bool twoRows : {false, true}) {
+        for (const bool coloured : {false, true}) {
+            SCOPED_TRACE(twoRows ? "two rows" : "one row");
+            SCOPED_TRACE(coloured ? "coloured" : "grey");
+            const TToneZoneGeometry zone(37, 700, 501, twoRows);
+            const std::vector<TFrequencyLabel> labels =
+                FrequencyLabels(zone, ratios, 200.0f, coloured, font);
+            ASSERT_GE(labels.size(), 4u);
+            const int every = zone.Column(labels[1].Tone) - zone.Column(labels[0].Tone);
+            EXPECT_GT(every, 1);
+            for (size_t i = 0; i < labels.size(); ++i) {
+                const TFrequencyLabel& l = labels[i];
+                EXPECT_EQ(zone.Column(l.Tone) % every, 0) << l.Tone;
+                const int inRow = twoRows ? (zone.Row(l.Tone) == 0 ? 19 : 18) : 37;
+                EXPECT_LE(l.Box.left() + l.Box.width(), inRow * zone.BarWidth()) << l.Tone;
+                for (size_t j = i + 1; j < labels.size(); ++j) {
+                    EXPECT_FALSE(l.Box.intersects(labels[j].Box))
+                        << l.Tone << " and " << labels[j].Tone;
+                }
+            }
+            EXPECT_EQ(labels[0].Tone, 0); // the first bar always carries its label
+        }
+    }
+    // Wide bars: every bar is labelled.
+    const TToneZoneGeometry wide(4, 700, 400, false);
+    EXPECT_EQ(FrequencyLabels(wide, {1.0f, 1.25f, 1.5f, 1.75f}, 200.0f, true, font).size(), 4u);
+}
+
+TEST(ToneZonePainter, EmptyZoneShowsItsHint) {
+    TToneZoneLook look{false, true, true};
+    look.EmptyHint = QStringLiteral("Open a scale: F2");
+    const Painted p = Paint({400, 200}, 0, look);
+    int lit = 0;
+    for (int y = 0; y < 200; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            lit += At(p, x, y) != QColor(Qt::black) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(lit, 50);
+    EXPECT_EQ(At(p, 5, 5), QColor(Qt::black));
 }
 
 TEST(ToneZonePainter, ZoneNarrowerThanItsBarsStaysBlack) {

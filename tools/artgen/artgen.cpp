@@ -152,16 +152,17 @@ QImage BlurAlpha(const QImage& src, int radius) {
     return out;
 }
 
-// A soft glow of the given colour around the path.
+// A soft glow of the given colour around the path (in units of `scale` pixels; size in pixels).
 void DrawHalo(QPainter& p, const QPainterPath& shape, QSize size, QColor color, int radius,
-              double strength) {
+              double strength, double scale) {
     QImage mask = Blank(size.width(), size.height());
     {
         QPainter m(&mask);
         m.setRenderHint(QPainter::Antialiasing);
+        m.scale(scale, scale);
         m.fillPath(Stroke(shape, radius * 0.8).united(shape), Qt::white);
     }
-    QImage blur = BlurAlpha(mask, radius);
+    QImage blur = BlurAlpha(mask, static_cast<int>(std::lround(radius * scale)));
     QImage glow = Blank(size.width(), size.height());
     for (int y = 0; y < glow.height(); ++y) {
         for (int x = 0; x < glow.width(); ++x) {
@@ -169,11 +170,17 @@ void DrawHalo(QPainter& p, const QPainterPath& shape, QSize size, QColor color, 
             glow.setPixel(x, y, qRgba(color.red(), color.green(), color.blue(), a));
         }
     }
+    p.save();
+    p.resetTransform();
     p.drawImage(0, 0, glow);
+    p.restore();
 }
 
-// Round brushed-metal disc with a dark ring: concentric grain around the centre.
-void DrawMetalDisc(QImage& img, QPointF c, double radius, uint32_t seed, double ring) {
+// Round brushed-metal disc with a dark ring: concentric grain around the centre. Centre, radius
+// and ring in pixels; `scale` pixels make one unit of the grain, so every scale shows the same
+// disc.
+void DrawMetalDisc(QImage& img, QPointF c, double radius, uint32_t seed, double ring,
+                   double scale = 1.0) {
     Rng rng(seed);
     std::vector<double> rings(static_cast<size_t>(radius * 4) + 8);
     for (double& r : rings) {
@@ -191,7 +198,7 @@ void DrawMetalDisc(QImage& img, QPointF c, double radius, uint32_t seed, double 
             const double cover = std::clamp(radius + 0.5 - d, 0.0, 1.0);
             // Light from the top left, concentric brushing, a bright sheen band.
             const double light = 0.5 - 0.5 * (dx + dy) / (radius * 1.414);
-            const double grain = 0.06 * rings[static_cast<size_t>(d * 2)];
+            const double grain = 0.06 * rings[static_cast<size_t>(d / scale * 2)];
             const double angle = std::atan2(dy, dx);
             const double sheen = 0.10 * std::cos(2.0 * angle + 0.8);
             const double v = std::clamp(0.62 + 0.22 * light + grain + sheen, 0.0, 1.0);
@@ -205,8 +212,8 @@ void DrawMetalDisc(QImage& img, QPointF c, double radius, uint32_t seed, double 
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(58, 58, 62), ring));
     p.drawEllipse(c, radius - ring / 2, radius - ring / 2);
-    p.setPen(QPen(QColor(255, 255, 255, 90), 1.0));
-    p.drawEllipse(c, radius - ring - 0.5, radius - ring - 0.5);
+    p.setPen(QPen(QColor(255, 255, 255, 90), scale));
+    p.drawEllipse(c, radius - ring - 0.5 * scale, radius - ring - 0.5 * scale);
 }
 
 // ---- symbols, drawn in a 24 x 24 box centred on (0, 0) -----------------------------------
@@ -356,17 +363,19 @@ QPainterPath StopSquare() {
     return p;
 }
 
-// A toolbar button: metal disc, dark ring, the symbol; pressed adds a glow.
+// A toolbar button: metal disc, dark ring, the symbol; pressed adds a glow. 50 x 50 units of
+// `scale` pixels.
 QImage ToolButton(const QPainterPath& symbol, QColor ink, bool glow, QColor glowColor,
-                  uint32_t seed) {
-    QImage img = Blank(50, 50);
-    DrawMetalDisc(img, QPointF(25, 25), 23, seed, 2.2);
+                  uint32_t seed, double scale) {
+    QImage img = Blank(static_cast<int>(50 * scale), static_cast<int>(50 * scale));
+    DrawMetalDisc(img, QPointF(25, 25) * scale, 23 * scale, seed, 2.2 * scale, scale);
     QPainterPath s = symbol;
     s.translate(25, 25);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     if (glow) {
-        DrawHalo(p, s, img.size(), glowColor, 3, 1.6);
+        DrawHalo(p, s, img.size(), glowColor, 3, 1.6, scale);
         p.fillPath(Stroke(s, 1.4), glowColor.lighter(115));
         p.fillPath(s, ink);
     } else {
@@ -381,16 +390,17 @@ QImage ToolButton(const QPainterPath& symbol, QColor ink, bool glow, QColor glow
 
 // ---- badges ------------------------------------------------------------------------------
 
-QImage Badge(uint32_t seed) {
-    QImage img = Blank(128, 129);
-    DrawMetalDisc(img, QPointF(64, 64.5), 60, seed, 4.0);
+QImage Badge(uint32_t seed, double scale) {
+    QImage img = Blank(static_cast<int>(128 * scale), static_cast<int>(129 * scale));
+    DrawMetalDisc(img, QPointF(64, 64.5) * scale, 60 * scale, seed, 4.0 * scale, scale);
     return img;
 }
 
-QImage BombBadge() {
-    QImage img = Badge(31);
+QImage BombBadge(double scale) {
+    QImage img = Badge(31, scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     const QPointF c(58, 72);
     QRadialGradient body(c + QPointF(-9, -9), 34);
     body.setColorAt(0, QColor(110, 110, 118));
@@ -435,10 +445,11 @@ QImage BombBadge() {
     return img;
 }
 
-QImage ExclamationBadge() {
-    QImage img = Badge(32);
+QImage ExclamationBadge(double scale) {
+    QImage img = Badge(32, scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     QPainterPath bar;
     bar.moveTo(56, 24);
     bar.lineTo(72, 24);
@@ -456,10 +467,11 @@ QImage ExclamationBadge() {
     return img;
 }
 
-QImage InfoBadge() {
-    QImage img = Badge(33);
+QImage InfoBadge(double scale) {
+    QImage img = Badge(33, scale);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     QPainterPath dot;
     dot.addEllipse(QPointF(65, 33), 9, 9);
     QPainterPath stem;
@@ -486,10 +498,11 @@ QImage InfoBadge() {
 // ---- cursor and icons --------------------------------------------------------------------
 
 // A pen lying diagonally with its tip at the top left (hot spot 2, 3).
-QImage PenCursor() {
-    QImage img = Blank(32, 32);
+QImage PenCursor(double scale = 1.0) {
+    QImage img = Blank(static_cast<int>(32 * scale), static_cast<int>(32 * scale));
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     p.translate(2.5, 3.5);
     p.rotate(45);
     QPainterPath pen;
@@ -508,10 +521,11 @@ QImage PenCursor() {
     return img;
 }
 
-QImage WarningIcon() {
-    QImage img = Blank(16, 16);
+QImage WarningIcon(double scale) {
+    QImage img = Blank(static_cast<int>(16 * scale), static_cast<int>(16 * scale));
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     QPainterPath tri;
     tri.moveTo(8, 1);
     tri.lineTo(15.2, 14.5);
@@ -524,10 +538,11 @@ QImage WarningIcon() {
     return img;
 }
 
-QImage InfoIcon() {
-    QImage img = Blank(16, 16);
+QImage InfoIcon(double scale) {
+    QImage img = Blank(static_cast<int>(16 * scale), static_cast<int>(16 * scale));
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
     p.setPen(QPen(QColor(20, 60, 140), 1.0));
     p.setBrush(QColor(40, 110, 220));
     p.drawEllipse(QPointF(8, 8), 7, 7);
@@ -562,12 +577,13 @@ QImage AppIcon(const std::array<QImage, 3>& tex) {
     return img;
 }
 
-QImage AboutArt(const std::array<QImage, 3>& tex) {
-    QImage img(203, 205, QImage::Format_ARGB32);
+QImage AboutArt(const std::array<QImage, 3>& tex, double scale) {
+    QImage img(static_cast<int>(203 * scale), static_cast<int>(205 * scale), QImage::Format_ARGB32);
     img.fill(QColor(24, 24, 28));
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.scale(scale, scale);
     DrawBars(p, QRectF(10, 30, 183, 165), tex, 12);
     // Sound waves rising from the bars.
     p.setPen(QPen(QColor(0, 220, 255, 200), 2.0));
@@ -580,17 +596,21 @@ QImage AboutArt(const std::array<QImage, 3>& tex) {
         }
         p.drawPath(wave);
     }
-    QImage pen = PenCursor().scaled(110, 110, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    p.drawImage(QPointF(78, 70), pen);
+    const int penSize = static_cast<int>(110 * scale);
+    QImage pen =
+        PenCursor().scaled(penSize, penSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    p.drawImage(QRectF(78, 70, 110, 110), pen);
     return img;
 }
 
-QImage LoadCutout(const QImage& help, const QImage& restart) {
-    QImage img(107, 57, QImage::Format_ARGB32);
+// help and restart: the buttons drawn at the same scale.
+QImage LoadCutout(const QImage& help, const QImage& restart, double scale) {
+    QImage img(static_cast<int>(107 * scale), static_cast<int>(57 * scale), QImage::Format_ARGB32);
     img.fill(QColor(218, 218, 218));
     QPainter p(&img);
-    p.drawImage(QPointF(4, 3), help);
-    p.drawImage(QPointF(52, 3), restart);
+    p.scale(scale, scale);
+    p.drawImage(QRectF(4, 3, 50, 50), help);
+    p.drawImage(QRectF(52, 3, 50, 50), restart);
     p.setPen(QColor(160, 160, 160));
     p.drawLine(0, 53, 106, 53);
     p.fillRect(QRect(0, 54, 107, 3), QColor(240, 240, 240));
@@ -639,41 +659,59 @@ int main(int argc, char** argv) {
                            {"contents", Fraction()},
                            {"settings", Gears()},
                            {"help", Question()}};
-    uint32_t seed = 11;
-    QImage helpRest;
-    for (const Btn& b : buttons) {
-        const QImage rest = ToolButton(b.symbol, ink, false, cyan, seed);
-        const QImage down = ToolButton(b.symbol, cyanInk, true, cyan, seed);
-        if (std::string(b.name) == "help") {
-            helpRest = rest;
+    // Every picture the window shows at its own size comes twice: as drawn, and at twice the
+    // pixels ("@2x") for screens that scale the window.
+    for (const double scale : {1.0, 2.0}) {
+        const std::string at = scale > 1.0 ? "@2x" : "";
+        auto name = [&](const char* base) { return std::string(base) + at + ".png"; };
+        uint32_t seed = 11;
+        QImage helpRest;
+        for (const Btn& b : buttons) {
+            const QImage rest = ToolButton(b.symbol, ink, false, cyan, seed, scale);
+            const QImage down = ToolButton(b.symbol, cyanInk, true, cyan, seed, scale);
+            if (std::string(b.name) == "help") {
+                helpRest = rest;
+            }
+            ok = ok && Save(rest, dir, name(b.name).c_str());
+            ok = ok && Save(down, dir, name((std::string(b.name) + "_down").c_str()).c_str());
+            ++seed;
         }
-        ok = ok && Save(rest, dir, (std::string(b.name) + ".png").c_str());
-        ok = ok && Save(down, dir, (std::string(b.name) + "_down.png").c_str());
+        const QImage restartRest =
+            ToolButton(Speaker(), QColor(205, 25, 25), false, cyan, seed, scale);
+        const QImage restartDown =
+            ToolButton(Speaker(), QColor(190, 255, 190), true, QColor(40, 230, 60), seed, scale);
+        ok = ok && Save(restartRest, dir, name("restart").c_str()) &&
+             Save(restartDown, dir, name("restart_down").c_str());
         ++seed;
-    }
-    const QImage restartRest = ToolButton(Speaker(), QColor(205, 25, 25), false, cyan, seed);
-    const QImage restartDown =
-        ToolButton(Speaker(), QColor(190, 255, 190), true, QColor(40, 230, 60), seed);
-    ok = ok && Save(restartRest, dir, "restart.png") && Save(restartDown, dir, "restart_down.png");
-    ++seed;
-    // Record: a dark dot at rest, a red one while recording.
-    const QColor red(205, 25, 25);
-    ok = ok && Save(ToolButton(Dot(), ink, false, cyan, seed), dir, "record.png") &&
-         Save(ToolButton(Dot(), cyanInk, true, cyan, seed), dir, "record_down.png") &&
-         Save(ToolButton(Dot(), red, true, QColor(255, 80, 60), seed), dir, "record_on.png");
-    ++seed;
-    // Replay: a play triangle, and a stop square while a replay runs.
-    ok = ok && Save(ToolButton(PlayTriangle(), ink, false, cyan, seed), dir, "replay.png") &&
-         Save(ToolButton(PlayTriangle(), cyanInk, true, cyan, seed), dir, "replay_down.png") &&
-         Save(ToolButton(StopSquare(), ink, false, cyan, seed), dir, "replay_stop.png") &&
-         Save(ToolButton(StopSquare(), cyanInk, true, cyan, seed), dir, "replay_stop_down.png");
+        // Record: a dark dot at rest, a red one while recording.
+        const QColor red(205, 25, 25);
+        ok = ok &&
+             Save(ToolButton(Dot(), ink, false, cyan, seed, scale), dir, name("record").c_str()) &&
+             Save(ToolButton(Dot(), cyanInk, true, cyan, seed, scale), dir,
+                  name("record_down").c_str()) &&
+             Save(ToolButton(Dot(), red, true, QColor(255, 80, 60), seed, scale), dir,
+                  name("record_on").c_str());
+        ++seed;
+        // Replay: a play triangle, and a stop square while a replay runs.
+        ok = ok &&
+             Save(ToolButton(PlayTriangle(), ink, false, cyan, seed, scale), dir,
+                  name("replay").c_str()) &&
+             Save(ToolButton(PlayTriangle(), cyanInk, true, cyan, seed, scale), dir,
+                  name("replay_down").c_str()) &&
+             Save(ToolButton(StopSquare(), ink, false, cyan, seed, scale), dir,
+                  name("replay_stop").c_str()) &&
+             Save(ToolButton(StopSquare(), cyanInk, true, cyan, seed, scale), dir,
+                  name("replay_stop_down").c_str());
 
-    ok = ok && Save(BombBadge(), dir, "badge_crash.png") &&
-         Save(ExclamationBadge(), dir, "badge_warning.png") &&
-         Save(InfoBadge(), dir, "badge_info.png") &&
-         Save(LoadCutout(helpRest, restartRest), dir, "load_toolbar.png") &&
-         Save(AboutArt(tex), dir, "about.png") && Save(PenCursor(), dir, "pencursor.png") &&
-         Save(WarningIcon(), dir, "warning16.png") && Save(InfoIcon(), dir, "info16.png") &&
-         Save(AppIcon(tex), dir, "varko.png");
+        ok = ok && Save(BombBadge(scale), dir, name("badge_crash").c_str()) &&
+             Save(ExclamationBadge(scale), dir, name("badge_warning").c_str()) &&
+             Save(InfoBadge(scale), dir, name("badge_info").c_str()) &&
+             Save(LoadCutout(helpRest, restartRest, scale), dir, name("load_toolbar").c_str()) &&
+             Save(AboutArt(tex, scale), dir, name("about").c_str()) &&
+             Save(PenCursor(scale), dir, name("pencursor").c_str()) &&
+             Save(WarningIcon(scale), dir, name("warning16").c_str()) &&
+             Save(InfoIcon(scale), dir, name("info16").c_str());
+    }
+    ok = ok && Save(AppIcon(tex), dir, "varko.png");
     return ok ? 0 : 1;
 }

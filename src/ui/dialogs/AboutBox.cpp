@@ -9,6 +9,8 @@
 #include <QPlainTextEdit>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace varko {
 
 QString UserGuidePath() {
@@ -29,18 +31,26 @@ QString UserGuidePath() {
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName("AboutBox");
     SetupFixedDialog(this, 435, 209);
+    CentreOnScreen(this);
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setModal(false);
-    AddPicture(this, QStringLiteral(":/About"), 8, 0, 203, 205);
+    AddPicture(this, QStringLiteral("About"), 8, 0, 203, 205);
+    // The name as wide as it is in bold, the version right after it.
     NameLabel = AddLabel(this, "Varko", 224, 8, 33, 17, true);
-    VersionLabel = AddLabel(this, Version, 256, 8, 169, 17);
+    NameLabel->setWordWrap(false);
+    NameLabel->resize(std::max(33, NameLabel->sizeHint().width()), 17);
+    const int versionX = NameLabel->geometry().right() + 6;
+    VersionLabel = AddLabel(this, Version, versionX, 8, 425 - versionX, 17);
     Tagline = AddLabel(this, "A physical-modelling instrument by the Varko developers.", 224, 24,
-                      201, 17);
+                       201, 17);
     // There is no web home page; the link opens the guide that comes with the program.
-    GuideLink = AddLink(this, "Varko User Guide", QUrl::fromLocalFile(UserGuidePath()).toString(), 224,
-                     48, 177, 17);
+    // A tagline that wraps pushes the link and the credits down rather than under itself.
+    const int linkY = std::max(48, Tagline->geometry().bottom() + 3);
+    GuideLink = AddLink(this, "Varko User Guide", QUrl::fromLocalFile(UserGuidePath()).toString(),
+                        224, linkY, 177, 17);
+    const int creditsY = std::max(80, GuideLink->geometry().bottom() + 9);
     Credits = new QPlainTextEdit(this);
-    Credits->setGeometry(224, 80, 201, 121);
+    Credits->setGeometry(224, creditsY, 201, 201 - creditsY);
     Credits->setReadOnly(true);
     Credits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont small = Credits->font();

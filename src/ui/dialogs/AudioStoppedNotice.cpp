@@ -1,7 +1,7 @@
 #include "ui/dialogs/AudioStoppedNotice.h"
 
-#include "ui/dialogs/NoticeLayout.h"
 #include "core/Texts.h"
+#include "ui/dialogs/NoticeLayout.h"
 
 #include <QPushButton>
 
@@ -10,10 +10,11 @@ namespace varko {
 TAudioStoppedNotice::TAudioStoppedNotice(QWidget* parent) : QDialog(parent) {
     setObjectName("AudioStoppedNotice");
     SetupFixedDialog(this, 465, 185);
-    AddPicture(this, QStringLiteral(":/BadgeWarning"), 8, 8, 128, 129);
+    CentreOnScreen(this);
+    AddPicture(this, QStringLiteral("BadgeWarning"), 8, 8, 128, 129);
     Headline = AddLabel(this, text::LoadStopped, 152, 16, 305, 17, true);
     Advice = AddLabel(this, text::LoadAdvice, 152, 48, 177, 49);
-    ToolbarPicture = AddPicture(this, QStringLiteral(":/LoadToolbar"), 344, 48, 107, 57);
+    ToolbarPicture = AddPicture(this, QStringLiteral("LoadToolbar"), 344, 48, 107, 57);
     DismissButton = new QPushButton("OK", this);
     DismissButton->setGeometry(200, 144, 75, 25);
     DismissButton->setDefault(true);

@@ -11,7 +11,8 @@ namespace varko {
 TCrashWindow::TCrashWindow(QWidget* parent) : QDialog(parent) {
     setObjectName("CrashWindow");
     SetupFixedDialog(this, 431, 209);
-    AddPicture(this, QStringLiteral(":/BadgeCrash"), 8, 8, 128, 129);
+    CentreOnScreen(this);
+    AddPicture(this, QStringLiteral("BadgeCrash"), 8, 8, 128, 129);
     Headline =
         AddLabel(this, "Varko was shut down due to an unhandled error.", 144, 16, 273, 17, true);
     Advice = AddLabel(this, "Error Information:", 144, 48, 233, 17);

@@ -9,9 +9,11 @@ namespace varko {
 TNoTabletNotice::TNoTabletNotice(QWidget* parent) : QDialog(parent) {
     setObjectName("NoTabletNotice");
     SetupFixedDialog(this, 449, 185);
-    Badge = AddPicture(this, QStringLiteral(":/BadgeInfo"), 8, 8, 128, 129);
-    Headline = AddLabel(this, "Varko could not find any graphics tablets connected to this computer.",
-                      144, 24, 297, 33, true);
+    CentreOnScreen(this);
+    Badge = AddPicture(this, QStringLiteral("BadgeInfo"), 8, 8, 128, 129);
+    Headline =
+        AddLabel(this, "Varko could not find any graphics tablets connected to this computer.", 144,
+                 24, 297, 33, true);
     Advice = AddLabel(this,
                       "You will be able to generate sounds using the left mouse button. However, "
                       "to get the most out of Varko, it is recommended that you use a graphics "

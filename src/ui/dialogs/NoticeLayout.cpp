@@ -1,8 +1,12 @@
 #include "ui/dialogs/NoticeLayout.h"
 
+#include "ui/Resources.h"
+
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFont>
 #include <QPixmap>
+#include <QScreen>
 #include <QUrl>
 
 #include <algorithm>
@@ -34,11 +38,14 @@ QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int width, 
     return l;
 }
 
-QLabel* AddPicture(QWidget* parent, const QString& resource, int x, int y, int w, int h) {
+QLabel* AddPicture(QWidget* parent, const QString& alias, int x, int y, int w, int h) {
     auto* l = new QLabel(parent);
-    QPixmap pm(resource);
-    if (!pm.isNull() && (pm.width() != w || pm.height() != h)) {
-        pm = pm.scaled(w, h, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QPixmap pm = ScreenPixmap(alias);
+    const QSize shown = pm.deviceIndependentSize().toSize();
+    if (!pm.isNull() && (shown.width() != w || shown.height() != h)) {
+        const qreal ratio = pm.devicePixelRatio();
+        pm = pm.scaled(QSize(w, h) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        pm.setDevicePixelRatio(ratio);
     }
     l->setPixmap(pm);
     l->setGeometry(x, y, w, h);
@@ -57,6 +64,41 @@ QLabel* AddLink(QWidget* parent, const QString& text, const QString& url, int x,
     QObject::connect(l, &QLabel::linkActivated,
                      [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
     return l;
+}
+
+namespace {
+
+// Moves its window to the middle of its screen each time it is shown (before it is mapped).
+class TScreenCentring : public QObject {
+public:
+    explicit TScreenCentring(QWidget* window) : QObject(window), window_(window) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == window_ && event->type() == QEvent::Show) {
+            CentreOnScreenNow(window_);
+        }
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
+} // namespace
+
+void CentreOnScreenNow(QWidget* window) {
+    const QScreen* screen = window->screen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect area = screen->availableGeometry();
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(area.center());
+    window->move(frame.topLeft());
+}
+
+void CentreOnScreen(QWidget* window) {
+    window->installEventFilter(new TScreenCentring(window));
 }
 
 } // namespace varko

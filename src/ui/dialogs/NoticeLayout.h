@@ -17,8 +17,13 @@ void SetupFixedDialog(QDialog* dialog, int clientWidth, int clientHeight,
 QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int width, int height,
                  bool bold = false);
 
-// An image from the resources shown at (x, y) in its own size (or scaled to w x h).
-QLabel* AddPicture(QWidget* parent, const QString& resource, int x, int y, int w, int h);
+// A picture from the resources by its alias, shown at (x, y) in its own size (or scaled to
+// w x h), drawn for the screen's pixel density.
+QLabel* AddPicture(QWidget* parent, const QString& alias, int x, int y, int w, int h);
+
+// The window is centred on its screen whenever it is shown; ...Now centres it at once.
+void CentreOnScreen(QWidget* window);
+void CentreOnScreenNow(QWidget* window);
 
 // A label that looks and acts like a web link (underlined, link colour, hand cursor).
 QLabel* AddLink(QWidget* parent, const QString& text, const QString& url, int x, int y, int width,

@@ -65,10 +65,11 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
                                  QWidget* parent)
     : QDialog(parent), instrument_(instrument), tablet_(tablet), owner_(std::move(owner)) {
     setObjectName("SettingsDialog");
-    SetupFixedDialog(this, 368, 232, QStringLiteral("Settings"));
+    // A row taller than the original design, for the mouse glide box.
+    SetupFixedDialog(this, 368, 256, QStringLiteral("Settings"));
 
     Tabs = new QTabWidget(this);
-    Tabs->setGeometry(8, 8, 353, 217);
+    Tabs->setGeometry(8, 8, 353, 241);
 
     // Tab "Sound"
     auto* sound = new QWidget;
@@ -138,6 +139,11 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     MousePressureInfo->setGeometry(std::max(240, MousePressureBox->geometry().right() + 8), 160, 16,
                                    16);
     MousePressureInfo->setToolTip(QStringLiteral("Turning this on disables pressure sensitivity."));
+    MouseGlideBox = AddCheck(input, QStringLiteral("Mouse drag plays every bar it crosses"), 8, 184,
+                             329, false);
+    MouseGlideBox->setToolTip(QStringLiteral(
+        "Off: a bar sounds only when the mouse button is pressed on it. On: holding the button "
+        "and dragging plays each bar the pointer crosses."));
 
     // Tab "Display"
     auto* display = new QWidget;
@@ -150,10 +156,12 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
         display,
         QStringLiteral("Turning off the levels displays below may reduce processing load."), 8, 104,
         329, 17);
+    // Below the note, however many lines it wraps to.
+    const int levelsY = std::max(128, LevelsNote->geometry().bottom() + 7);
     MainLevelsBox =
-        AddCheck(display, QStringLiteral("Show main volume levels."), 24, 128, 313, true);
+        AddCheck(display, QStringLiteral("Show main volume levels."), 24, levelsY, 313, true);
     PressureLevelBox = AddCheck(display, QStringLiteral("Show pressure level in the status bar."),
-                                24, 152, 313, true);
+                                24, levelsY + 24, 313, true);
 
     MidiTab = new TMidiSettingsTab(instrument_, owner_.Midi);
     Tabs->addTab(MidiTab, QStringLiteral("MIDI"));
@@ -175,6 +183,7 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
         });
     }
     connect(MousePressureBox, &QCheckBox::toggled, this, [this] { MousePressureBoxClick(); });
+    connect(MouseGlideBox, &QCheckBox::toggled, this, [this] { MouseGlideBoxClick(); });
     connect(ColoredBarsBox, &QCheckBox::toggled, this, [this] { ColoredBarsBoxClick(); });
     connect(FrequencyLabelsBox, &QCheckBox::toggled, this, [this] { FrequencyLabelsBoxClick(); });
     connect(TwoRowsBox, &QCheckBox::toggled, this, [this] { TwoRowsBoxClick(); });
@@ -251,6 +260,10 @@ void TSettingsDialog::MousePressureBoxClick() {
     SetStatus(owner_, StatusInputPanel,
               tablet_.Enabled() ? QString::fromStdString(tablet_.DeviceName())
                                 : QString::fromUtf8(text::StandardMouse));
+}
+
+void TSettingsDialog::MouseGlideBoxClick() {
+    instrument_.SetMouseGlide(MouseGlideBox->isChecked());
 }
 
 int TSettingsDialog::ResonanceButtonsIndex() const {
@@ -360,6 +373,7 @@ void TSettingsDialog::ShowInstrumentSettings() {
         ResonanceRateSlider, ResonanceRateSlider->value() != s.ResonanceRate,
         [&] { ResonanceRateSlider->setValue(s.ResonanceRate); }, [&] { ResonanceRateChange(); });
     SetCheck(*this, MousePressureBox, s.AllowMouse, &TSettingsDialog::MousePressureBoxClick);
+    SetCheck(*this, MouseGlideBox, s.MouseGlide, &TSettingsDialog::MouseGlideBoxClick);
     SetCheck(*this, MainLevelsBox, s.ShowMainLevels, &TSettingsDialog::MainLevelsBoxClick);
     SetCheck(*this, PressureLevelBox, s.ShowPressureLevel, &TSettingsDialog::PressureLevelBoxClick);
     SetCheck(*this, FrequencyLabelsBox, s.ShowFrequencyLabels,

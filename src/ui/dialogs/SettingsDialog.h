@@ -70,6 +70,7 @@ public:
     QRadioButton* RightRaisesRadio = nullptr;  // "Use right-click to raise, middle-click to lower."
     QCheckBox* MousePressureBox = nullptr;
     QLabel* MousePressureInfo = nullptr;
+    QCheckBox* MouseGlideBox = nullptr; // "Mouse drag plays every bar it crosses"
     // Tab "Display"
     QCheckBox* ColoredBarsBox = nullptr;
     QCheckBox* FrequencyLabelsBox = nullptr;
@@ -90,6 +91,7 @@ public:
     void ResonanceRateChange();
     void ResonanceButtonsClick();
     void MousePressureBoxClick();
+    void MouseGlideBoxClick();
     void ColoredBarsBoxClick();
     void FrequencyLabelsBoxClick();
     void TwoRowsBoxClick();

@@ -1,9 +1,9 @@
 // The small fixed windows: their texts, and the driver panel's choice.
-#include "ui/dialogs/AboutBox.h"
-#include "ui/dialogs/DriverPanelDialog.h"
-#include "ui/dialogs/AudioStoppedNotice.h"
 #include "core/Texts.h"
+#include "ui/dialogs/AboutBox.h"
+#include "ui/dialogs/AudioStoppedNotice.h"
 #include "ui/dialogs/CrashWindow.h"
+#include "ui/dialogs/DriverPanelDialog.h"
 #include "ui/dialogs/NoAudioDeviceNotice.h"
 #include "ui/dialogs/NoTabletNotice.h"
 
@@ -54,6 +54,11 @@ TEST(NoticeWindows, AboutBoxIsNotModalAndStaysOnTop) {
     EXPECT_FALSE(b.isModal());
     EXPECT_TRUE(b.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(b.VersionLabel->text(), "1.01");
+    // "Varko" in bold, whole, and the version beside it rather than over it.
+    const QFontMetrics bold(b.NameLabel->font());
+    EXPECT_GE(b.NameLabel->contentsRect().width(), bold.horizontalAdvance("Varko"));
+    EXPECT_FALSE(b.NameLabel->geometry().intersects(b.VersionLabel->geometry()));
+    EXPECT_LE(b.VersionLabel->geometry().right(), b.width());
     EXPECT_TRUE(b.Credits->toPlainText().contains("RtAudio"));
     EXPECT_TRUE(UserGuidePath().endsWith("User Guide.htm"));
 }

@@ -31,10 +31,10 @@ TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
     TSettingsRig rig;
     TSettingsDialog& f = *rig.Form;
     EXPECT_EQ(f.windowTitle(), "Settings");
-    EXPECT_EQ(f.size(), QSize(368, 232));
+    EXPECT_EQ(f.size(), QSize(368, 256));
     EXPECT_FALSE(f.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_EQ(f.font().pointSize(), 8);
-    EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 217));
+    EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 241));
     ASSERT_EQ(f.Tabs->count(), 4);
     EXPECT_EQ(f.Tabs->tabText(0), "Sound");
     EXPECT_EQ(f.Tabs->tabText(1), "Input");
@@ -69,13 +69,18 @@ TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
     EXPECT_EQ(f.MousePressureBox->text(), "Apply pressure with the left mouse button.");
     EXPECT_EQ(f.MousePressureInfo->toolTip(), "Turning this on disables pressure sensitivity.");
     EXPECT_GE(f.MousePressureInfo->x(), f.MousePressureBox->geometry().right());
+    EXPECT_FALSE(f.MouseGlideBox->isChecked());
+    EXPECT_EQ(f.MouseGlideBox->text(), "Mouse drag plays every bar it crosses");
 
     EXPECT_TRUE(f.ColoredBarsBox->isChecked());
     EXPECT_TRUE(f.FrequencyLabelsBox->isChecked());
     EXPECT_FALSE(f.TwoRowsBox->isChecked());
     EXPECT_TRUE(f.MainLevelsBox->isChecked());
     EXPECT_TRUE(f.PressureLevelBox->isChecked());
-    EXPECT_EQ(f.MainLevelsBox->geometry().topLeft(), QPoint(24, 128));
+    EXPECT_EQ(f.MainLevelsBox->x(), 24);
+    EXPECT_GE(f.MainLevelsBox->y(), 128);
+    // A note that wraps keeps the boxes below it.
+    EXPECT_GT(f.MainLevelsBox->y(), f.LevelsNote->geometry().bottom());
 
     // Building the dialog runs no handler.
     EXPECT_TRUE(rig.Calls.empty());
@@ -244,6 +249,13 @@ TEST(SettingsDialog, MouseBoxSwitchesBetweenTabletAndMouse) {
     EXPECT_EQ(rig.Status[0], "Test Pen");
     EXPECT_EQ(rig.Playing().LastPointerX, 0);
     EXPECT_EQ(rig.Playing().LastPointerY, 0);
+
+    // The glide box reaches the playing logic and the settings the file stores.
+    f.MouseGlideBox->click();
+    EXPECT_TRUE(rig.Playing().MouseGlide);
+    EXPECT_TRUE(rig.Instrument.Settings().MouseGlide);
+    f.MouseGlideBox->click();
+    EXPECT_FALSE(rig.Playing().MouseGlide);
 }
 
 TEST(SettingsDialog, WithoutATabletTheMouseStaysTheInput) {
@@ -327,6 +339,7 @@ TEST(SettingsDialog, SettingsReadIntoTheInstrumentShowInTheControls) {
     s.ResonanceControl = 1;
     s.ResonanceRate = 8;
     s.AllowMouse = true;
+    s.MouseGlide = true;
     s.ShowMainLevels = false;
     s.ShowPressureLevel = false;
     s.ShowFrequencyLabels = false;
@@ -348,6 +361,7 @@ TEST(SettingsDialog, SettingsReadIntoTheInstrumentShowInTheControls) {
     EXPECT_EQ(f.ResonanceButtonsIndex(), 1);
     EXPECT_EQ(f.ResonanceRateSlider->value(), 8);
     EXPECT_TRUE(f.MousePressureBox->isChecked());
+    EXPECT_TRUE(f.MouseGlideBox->isChecked());
     EXPECT_FALSE(rig.Tablet->Enabled());
     EXPECT_TRUE(f.TwoRowsBox->isChecked());
     rig.Calls.clear();

@@ -1,0 +1,391 @@
+// The window as a player sees it on a real X display (Xvfb), at the scale factor the test runs
+// with (QT_SCALE_FACTOR): the notices at start-up, then the window at its minimum and at a large
+// size with both side panels open, 37 bars and a bar held. Every check measures what is on the
+// screen; the screenshots stay in the build tree (VARKO_SCREENSHOTS).
+#include "engine/NullHost.h"
+#include "ui/ClipLed.h"
+#include "ui/ImageButton.h"
+#include "ui/MainWindow.h"
+#include "ui/StatusPanels.h"
+#include "ui/ToneZone.h"
+#include "ui/ToneZonePainter.h"
+#include "ui/VarkoApplication.h"
+#include "ui/dialogs/AboutBox.h"
+#include "ui/dialogs/SettingsDialog.h"
+#include "ui/dialogs/UserGuideWindow.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <vector>
+
+using namespace varko;
+
+namespace {
+
+QString ScaleTag() {
+    const QByteArray s = qgetenv("QT_SCALE_FACTOR");
+    return QStringLiteral("x") + (s.isEmpty() ? QStringLiteral("1") : QString::fromLatin1(s));
+}
+
+// The whole screen as the player sees it, kept as build/screenshots/<name>-x<scale>.png.
+QImage Screenshot(const QString& name) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QImage shot = screen->grabWindow(0).toImage();
+    const QString dir = qEnvironmentVariable("VARKO_SCREENSHOTS", QDir::currentPath());
+    QDir().mkpath(dir);
+    shot.save(QDir(dir).filePath(name + QLatin1Char('-') + ScaleTag() + QStringLiteral(".png")));
+    return shot;
+}
+
+QString Describe(const QWidget* w) {
+    QString s = QString::fromLatin1(w->metaObject()->className());
+    if (!w->objectName().isEmpty()) {
+        s += QLatin1Char(' ') + w->objectName();
+    }
+    if (const auto* l = qobject_cast<const QLabel*>(w)) {
+        s += QStringLiteral(" \"") + l->text() + QLatin1Char('"');
+    } else if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        s += QStringLiteral(" \"") + b->text() + QLatin1Char('"');
+    }
+    return s;
+}
+
+// The part of the widget the player can see, in window coordinates.
+QRect SeenRect(const QWidget* w) {
+    const QRect seen = w->visibleRegion().boundingRect();
+    return QRect(w->mapTo(w->window(), seen.topLeft()), seen.size());
+}
+
+// Whole: shown, inside the window, and not clipped by a parent.
+bool WhollySeen(const QWidget* w) {
+    if (!w->isVisible() || w->visibleRegion() != QRegion(w->rect())) {
+        return false;
+    }
+    const QRect inWindow(w->mapTo(w->window(), QPoint(0, 0)), w->size());
+    return w->window()->rect().contains(inWindow);
+}
+
+// Where a button's caption goes: the style's contents rectangle of the button.
+QRect CaptionArea(const QAbstractButton* b) {
+    QStyleOptionButton option;
+    option.initFrom(b);
+    option.text = b->text();
+    QStyle::SubElement area = QStyle::SE_PushButtonContents;
+    if (qobject_cast<const QCheckBox*>(b) != nullptr) {
+        area = QStyle::SE_CheckBoxContents;
+    } else if (qobject_cast<const QRadioButton*>(b) != nullptr) {
+        area = QStyle::SE_RadioButtonContents;
+    }
+    return b->style()->subElementRect(area, &option, b);
+}
+
+// Where a widget's text is, in its own coordinates; empty for widgets without text.
+QRect TextBox(const QWidget* w) {
+    const QFontMetrics fm(w->font());
+    if (const auto* l = qobject_cast<const QLabel*>(w)) {
+        if (l->text().isEmpty() || l->textFormat() == Qt::RichText) {
+            return {};
+        }
+        const int flags = static_cast<int>(l->alignment()) | (l->wordWrap() ? Qt::TextWordWrap : 0);
+        return fm.boundingRect(l->contentsRect(), flags, l->text());
+    }
+    if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        if (b->text().isEmpty()) {
+            return {};
+        }
+        const bool push = qobject_cast<const QPushButton*>(b) != nullptr;
+        return fm.boundingRect(CaptionArea(b),
+                               (push ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter) |
+                                   Qt::TextShowMnemonic,
+                               b->text());
+    }
+    return {};
+}
+
+// A text is cut when it needs more room than its widget gives it.
+bool TextCut(const QWidget* w) {
+    const QRect box = TextBox(w);
+    if (box.isEmpty()) {
+        return false;
+    }
+    if (const auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        return box.width() > CaptionArea(b).width() || !b->rect().contains(box);
+    }
+    return !w->rect().contains(box);
+}
+
+bool Ancestor(const QWidget* a, const QWidget* b) {
+    for (const QWidget* p = b->parentWidget(); p != nullptr; p = p->parentWidget()) {
+        if (p == a) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every text the player can see in the window is whole, and no two lie on each other.
+void CheckTexts(QWidget* window) {
+    std::vector<std::pair<QWidget*, QRect>> boxes;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisible() || w->window() != window || w->visibleRegion().isEmpty()) {
+            continue;
+        }
+        const QRect box = TextBox(w);
+        if (box.isEmpty()) {
+            continue;
+        }
+        EXPECT_FALSE(TextCut(w)) << Describe(w).toStdString() << " is cut";
+        const QRect seen = (w->visibleRegion() & box).boundingRect();
+        if (!seen.isEmpty()) {
+            boxes.emplace_back(w, QRect(w->mapTo(window, seen.topLeft()), seen.size()));
+        }
+    }
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        for (size_t j = i + 1; j < boxes.size(); ++j) {
+            QWidget* a = boxes[i].first;
+            QWidget* b = boxes[j].first;
+            if (Ancestor(a, b) || Ancestor(b, a)) {
+                continue;
+            }
+            EXPECT_FALSE(boxes[i].second.intersects(boxes[j].second))
+                << Describe(a).toStdString() << " overlaps " << Describe(b).toStdString();
+        }
+    }
+}
+
+// In the middle of its screen, and all of it on the screen.
+void CheckPlaced(const QWidget* window) {
+    const QRect screen = window->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(window->frameGeometry()))
+        << Describe(window).toStdString() << " leaves the screen";
+    EXPECT_LE((window->frameGeometry().center() - screen.center()).manhattanLength(), 2)
+        << Describe(window).toStdString() << " is off centre";
+}
+
+struct LayoutTest : ::testing::Test {
+    QTemporaryDir dir;
+    std::unique_ptr<TMainWindow> win;
+    std::string scale;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+        scale = dir.filePath("et12.scl").toStdString();
+        std::ofstream f(scale);
+        f << "12-tone equal temperament\n12\n";
+        for (int i = 1; i <= 12; ++i) {
+            f << i * 100 << ".0\n";
+        }
+        TMainWindow::CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
+        TMainWindow::Halt = [](int) {};
+        // The notices are shown as the player sees them, photographed and closed.
+        TMainWindow::ExecModal = [this](QDialog& d) {
+            if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+                fd->selectFile(QString::fromStdString(scale));
+                return int(QDialog::Accepted);
+            }
+            d.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
+            CheckPlaced(&d);
+            CheckTexts(&d);
+            Screenshot(d.objectName());
+            d.hide();
+            return 0;
+        };
+    }
+    void TearDown() override { win.reset(); }
+
+    void Start() {
+        win = std::make_unique<TMainWindow>();
+        win->ShowOnScreen(); // as the program shows it
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    }
+
+    void Play37Bars() {
+        win->RepeatDownEdit->setText("1");
+        win->RepeatUpEdit->setText("1");
+        win->OpenScaleBtnClick();
+        ASSERT_EQ(win->ToneZone->ToneRatios().size(), 37u);
+        win->ParametersPanel->show();
+        win->ScaleContentsPanel->show();
+    }
+
+    void ResizeTo(QSize size) {
+        win->resize(size);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return win->size() == size; }, 5000))
+            << "asked " << size.width() << "x" << size.height() << ", got " << win->width() << "x"
+            << win->height();
+        QTest::qWait(100); // the layouts settle and paint
+    }
+
+    // What every size must show.
+    void CheckWhatThePlayerSees(const QString& name) {
+        const QRect screen = win->screen()->availableGeometry();
+        EXPECT_TRUE(screen.contains(win->frameGeometry()))
+            << "the window leaves the screen at " << name.toStdString();
+
+        for (QWidget* w : {static_cast<QWidget*>(win->ApplyParametersBtn),
+                           static_cast<QWidget*>(win->ResonanceFader),
+                           static_cast<QWidget*>(win->MasterFader)}) {
+            EXPECT_TRUE(WhollySeen(w)) << Describe(w).toStdString() << " is not wholly visible";
+        }
+        // Faders long enough to play with.
+        for (QSlider* fader : {win->ResonanceFader, win->MasterFader}) {
+            EXPECT_GE(fader->height(), 90) << Describe(fader).toStdString() << " is too short";
+        }
+
+        CheckTexts(win.get());
+
+        // The bars' labels as painted at this size.
+        const std::vector<TFrequencyLabel> labels =
+            FrequencyLabels(win->ToneZone->Geometry(), win->ToneZone->ToneRatios(),
+                            win->Instrument.InitialFrequency,
+                            win->Instrument.Settings().ColoredToneZone, FrequencyLabelFont());
+        EXPECT_GE(labels.size(), 2u);
+        for (size_t i = 0; i + 1 < labels.size(); ++i) {
+            EXPECT_FALSE(labels[i].Box.intersects(labels[i + 1].Box))
+                << "the labels of bars " << labels[i].Tone << " and " << labels[i + 1].Tone;
+        }
+
+        // The meters and the toolbar's buttons.
+        const QRect meters = SeenRect(win->LeftMeter->parentWidget());
+        for (TImageButton* b : win->ToolbarPanel->findChildren<TImageButton*>()) {
+            if (b->isVisible()) {
+                EXPECT_FALSE(SeenRect(b).intersects(meters))
+                    << Describe(b).toStdString() << " lies under the meters";
+            }
+        }
+
+        // The status panels hold their whole text; at the smallest size the scale's and the
+        // object's names may end in "..." (their tips show them whole), the states never.
+        const QFontMetrics fm(win->StatusBar->font());
+        const bool smallest = name == QStringLiteral("minimum");
+        for (int panel : smallest ? std::vector<int>{0, 4, 5} : std::vector<int>{0, 2, 3, 4, 5}) {
+            const QString text = win->StatusText(panel);
+            EXPECT_LE(fm.horizontalAdvance(text), win->StatusBar->TextRect(panel).width())
+                << "status panel " << panel << " cuts \"" << text.toStdString() << "\" beside \""
+                << win->StatusText(4).toStdString() << "\" and \""
+                << win->StatusText(5).toStdString() << "\"";
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(LayoutTest, MinimumAndLargeWindow) {
+    Start(); // the no-tablet notice is checked as it shows
+    const QRect screen = win->screen()->availableGeometry();
+    CheckPlaced(win.get());
+    Play37Bars();
+
+    // On a dense screen the toolbar's pictures have pixels of their own, not doubled ones.
+    const qreal ratio = win->devicePixelRatio();
+    if (ratio >= 2.0) {
+        QTest::qWait(100); // the status bar catches up with the rebuild
+        const QImage shot = Screenshot(QStringLiteral("window-opened"));
+        const QPoint at = win->OpenScaleBtn->mapToGlobal(QPoint(10, 10)) - screen.topLeft();
+        const QImage button = shot.copy(QRect(at * ratio, QSize(30, 30) * ratio));
+        int blocks = 0;
+        int doubled = 0;
+        for (int y = 0; y + 1 < button.height(); y += 2) {
+            for (int x = 0; x + 1 < button.width(); x += 2) {
+                const QRgb p = button.pixel(x, y);
+                ++blocks;
+                doubled += p == button.pixel(x + 1, y) && p == button.pixel(x, y + 1) &&
+                                   p == button.pixel(x + 1, y + 1)
+                               ? 1
+                               : 0;
+            }
+        }
+        EXPECT_LT(doubled, blocks / 3) << "the toolbar's pictures are pixel-doubled";
+    }
+
+    // The pressure display appears while the bar is held.
+    const QPoint bar(win->ToneZone->width() / 2, win->ToneZone->height() / 2);
+    QTest::mouseMove(win->ToneZone, bar);
+    QTest::qWait(50);
+    const QRect pressurePanel(win->StatusBar->mapToGlobal(win->StatusBar->PanelRect(1).topLeft()),
+                              win->StatusBar->PanelRect(1).size());
+    const qreal dpr = win->devicePixelRatio();
+    auto panelPixels = [&] {
+        const QImage shot = win->screen()->grabWindow(0).toImage();
+        return shot.copy(
+            QRect((pressurePanel.topLeft() - screen.topLeft()) * dpr, pressurePanel.size() * dpr));
+    };
+    const QImage released = panelPixels();
+    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, bar);
+    QTest::qWait(100);
+    const QImage held = panelPixels();
+    EXPECT_NE(held, released) << "the pressure display stays empty while the bar is held";
+
+    ResizeTo(win->minimumSize());
+    CheckWhatThePlayerSees(QStringLiteral("minimum"));
+    Screenshot(QStringLiteral("window-minimum"));
+
+    ResizeTo(screen.size());
+    win->move(screen.topLeft());
+    QTest::qWait(100);
+    CheckWhatThePlayerSees(QStringLiteral("large"));
+    Screenshot(QStringLiteral("window-large"));
+    QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, bar);
+}
+
+TEST_F(LayoutTest, AboutBox) {
+    TAboutBox about;
+    about.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&about));
+    CheckPlaced(&about);
+    CheckTexts(&about);
+    Screenshot(QStringLiteral("about"));
+}
+
+// The dialogs the player opens from the window: the settings, page by page, the notice of a
+// stop (F6) and the guide without a web browser (F1).
+TEST_F(LayoutTest, SettingsNoticesAndGuide) {
+    Start();
+    TSettingsDialog& settings = *win->Settings;
+    settings.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&settings));
+    EXPECT_TRUE(settings.screen()->availableGeometry().contains(settings.frameGeometry()));
+    for (int tab = 0; tab < settings.Tabs->count(); ++tab) {
+        settings.Tabs->setCurrentIndex(tab);
+        QTest::qWait(50);
+        CheckTexts(&settings);
+        Screenshot(QStringLiteral("settings-") + settings.Tabs->tabText(tab).toLower());
+    }
+    settings.hide();
+
+    win->StopAudio(); // the notice is checked as it shows
+    TMainWindow::OpenUrl = [](const QUrl&) { return false; };
+    win->HelpMenuItemClick();
+    TUserGuideWindow* guide = win->UserGuideWindow();
+    ASSERT_NE(guide, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(guide));
+    CheckPlaced(guide);
+    Screenshot(QStringLiteral("user-guide"));
+}
+
+int main(int argc, char** argv) {
+    TVarkoApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
