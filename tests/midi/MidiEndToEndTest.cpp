@@ -268,8 +268,8 @@ TEST_F(MidiEndToEnd, AServerThatDiesTakesItsNotesAlong) {
     Server.Kill(SIGKILL);
     // Released at once; the tone hears it at the next block the device asks for (none until
     // the server is back, and then the bank is rebuilt for it anyway).
-    EXPECT_TRUE(WaitFor([&] { return Instrument.Midi().HeldNotes() == 0; },
-                        std::chrono::seconds(3)))
+    EXPECT_TRUE(
+        WaitFor([&] { return Instrument.Midi().HeldNotes() == 0; }, std::chrono::seconds(3)))
         << "the note stayed held after the server died";
     WaitFor([&] { return Keys->ServerGone.load(); }, std::chrono::seconds(3));
     Keys.reset();
