@@ -219,6 +219,8 @@ protected:
 private:
     void BuildControls();
     void BuildParametersPanel();
+    // A title bar with a close cross, on top of a side panel, as wide as the panel.
+    static QWidget* AddPanelTitle(QWidget* panel, const QString& title, TLinkLabel*& close);
     void BuildTimers();
     void BuildRecordingControls();
     void ReplayTick();

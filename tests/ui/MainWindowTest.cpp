@@ -730,6 +730,9 @@ TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
     Start();
     OpenScale37();
     win->RecordBtnClick();
+    // The press comes a while into the performance, so that the second recording, started
+    // just after the replay, is running when the replay reaches it.
+    QTest::qWait(300);
     QTest::mouseMove(win->ToneZone, QPoint(5 * 18 + 5, 125));
     QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
     QTest::qWait(50);
