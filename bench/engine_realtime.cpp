@@ -2,6 +2,7 @@
 // of the time from a block request until every oscillator is done; resident memory.
 // Usage: engine_realtime [block size = 128] [seconds = 60] [fifo | normal: oscillators not
 // SCHED_FIFO] [tones = 37]
+#include "ProcStatus.h"
 #include "engine_bank.h"
 
 #include "core/RealTime.h"
@@ -18,18 +19,7 @@
 using namespace varko;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
-        }
-    }
-    return -1;
-}
-} // namespace
+namespace {} // namespace
 
 int main(int argc, char** argv) {
     const uint32_t block = argc > 1 ? static_cast<uint32_t>(std::atoi(argv[1])) : 128;
@@ -38,11 +28,11 @@ int main(int argc, char** argv) {
     TNullHost& host = *hostPtr;
     host.TimeCritical = true;
     TAudioEngine engine(std::move(hostPtr));
-    const long before = ResidentKiB();
+    const long before = ProcStatusValue("VmRSS");
     const bool fifo = !(argc > 3 && std::string(argv[3]) == "normal");
     const int tones = argc > 4 ? std::atoi(argv[4]) : 37;
     const int bands = bench::BuildBank(engine, fifo, tones);
-    const long after = ResidentKiB();
+    const long after = ProcStatusValue("VmRSS");
 
     // A monitor waits for the oscillators after each switch and records the completion time.
     const size_t capacity = static_cast<size_t>(seconds * 48000.0 / block) + 16;

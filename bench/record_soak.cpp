@@ -4,6 +4,7 @@
 // recorder dropped and the late blocks. Exits 1 when a block was lost or the memory grew by more
 // than 2 MB.
 // Usage: record_soak [seconds = 600] [folder = the temporary folder] [block size = 256]
+#include "ProcStatus.h"
 #include "engine/NullHost.h"
 #include "instrument/Instrument.h"
 
@@ -23,17 +24,6 @@ using namespace varko;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-long ResidentKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
-        }
-    }
-    return -1;
-}
 
 constexpr double WarmUpSeconds = 10.0;
 constexpr long AllowedGrowthKiB = 2048;
@@ -90,7 +80,7 @@ int main(int argc, char** argv) {
         in.ToneTarget().SetSpeed(k, unit(rng) * 0.05f);
         in.ToneTarget().SetPressure(k, unit(rng) < 0.4f ? 0.0f : unit(rng));
         if (tick % 100 == 0) {
-            const long kib = ResidentKiB();
+            const long kib = ProcStatusValue("VmRSS");
             if (t >= WarmUpSeconds) {
                 if (warmKiB == 0) {
                     warmKiB = minKiB = maxKiB = kib;

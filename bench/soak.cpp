@@ -7,8 +7,10 @@
 // the end a summary. A main loop that stops answering for 90 s is reported as a hang and ends the
 // run (exit status 3).
 // Usage: soak [minutes = 60] [rebuild s = 30] [buffer-size change s = 120] [restart s = 600]
+#include "ProcStatus.h"
 #include "audio/AsioHost.h"
 #include "audio/JackServer.h"
+#include "render/JobQueue.h"
 #include "render/Renderer.h"
 
 #include <jack/jack.h>
@@ -30,46 +32,6 @@ using namespace varko;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-long StatusValue(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(key) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0) {
-            return std::atol(line.c_str() + prefix.size());
-        }
-    }
-    return -1;
-}
-
-// The owner's thread: jobs that the host and the engine post, run between the pen's events.
-class TJobQueue {
-public:
-    void Post(std::function<void()> job) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            jobs_.push_back(std::move(job));
-        }
-        wake_.notify_one();
-    }
-    void RunUntil(Clock::time_point until) {
-        std::deque<std::function<void()>> ready;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait_until(lock, until, [this] { return !jobs_.empty(); });
-            ready.swap(jobs_);
-        }
-        for (auto& job : ready) {
-            job();
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
-};
 
 // A player's hand: strokes along and across the bars, pressing and lifting at random.
 class TRandomPen {
@@ -251,7 +213,7 @@ int main(int argc, char** argv) {
     TRandomPen pen(7);
     const TGestureScript noScript;
     TGesturePlayer player = session.MakePlayer(noScript);
-    const long rssStart = StatusValue("VmRSS");
+    const long rssStart = ProcStatusValue("VmRSS");
     long rssMax = rssStart;
     uint64_t lastLate = 0;
     std::printf("minute  rss_KiB threads  late(+new)  tone_resets  lost reopen buffer "
@@ -338,12 +300,12 @@ int main(int argc, char** argv) {
             nextRetry = t + 5.0;
         }
         if (t >= nextReport) {
-            const long rss = StatusValue("VmRSS");
+            const long rss = ProcStatusValue("VmRSS");
             rssMax = std::max(rssMax, rss);
             const uint64_t late = engine.LateBlocks.load();
             std::printf(
                 "%6.0f %8ld %7ld %6llu(+%llu) %12llu %5llu %6llu %6llu %13llu %8llu\n", t / 60.0,
-                rss, StatusValue("Threads"), static_cast<unsigned long long>(late),
+                rss, ProcStatusValue("Threads"), static_cast<unsigned long long>(late),
                 static_cast<unsigned long long>(late - lastLate),
                 static_cast<unsigned long long>(engine.ToneResets.load()),
                 static_cast<unsigned long long>(lostNotices),
@@ -361,7 +323,7 @@ int main(int argc, char** argv) {
     instrument.StopAudio();
     done = true;
     watchdog.join();
-    const long rssEnd = StatusValue("VmRSS");
+    const long rssEnd = ProcStatusValue("VmRSS");
     std::printf(
         "summary: %.0f min, resident %ld KiB at the start, %ld at the end, %ld at most; "
         "late blocks %llu; tone resets %llu; restarts %llu (lost noticed %llu, back by itself "

@@ -3,6 +3,7 @@
 #include "audio/AsioHost.h"
 #include "audio/DriverList.h"
 #include "audio/RtAudioDriver.h"
+#include "render/JobQueue.h"
 #include "render/RenderTool.h"
 
 #include <algorithm>
@@ -14,39 +15,7 @@
 
 namespace varko {
 
-namespace {
-
-// Jobs that the driver and the engine hand to the owner's thread (resets, a lost device);
-// the play loop runs them between its events.
-class TJobQueue {
-public:
-    void Post(std::function<void()> job) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            jobs_.push_back(std::move(job));
-        }
-        wake_.notify_one();
-    }
-    // Waits until `until` or a posted job, then runs every job that is queued.
-    void RunUntil(std::chrono::steady_clock::time_point until) {
-        std::deque<std::function<void()>> ready;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait_until(lock, until, [this] { return !jobs_.empty(); });
-            ready.swap(jobs_);
-        }
-        for (auto& job : ready) {
-            job();
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
-};
-
-} // namespace
+namespace {} // namespace
 
 int ListDevices(std::FILE* out, std::FILE* err) {
     const TAsioDriverRecords records = BuildDriverList();
