@@ -251,7 +251,6 @@ private:
     std::atomic<bool> midiPressurePosted_{false};
     bool closed_ = false;
     bool crashing_ = false;
-    QByteArray normalGeometry_; // the bordered window's place while F11 shows it full size
     QString lastScaleFolder_;   // where the next Open Scale starts
     TUserGuideWindow* guideWindow_ = nullptr; // the guide when no web browser shows it
     std::string shownScaleText_;              // the scale lines the contents box shows

@@ -37,18 +37,13 @@ bool TMainWindow::FunctionKey(int key, Qt::KeyboardModifiers modifiers) {
         StatusBar->setVisible(!StatusBar->isVisible());
         return true;
     case Qt::Key_F11:
-        if (windowFlags().testFlag(Qt::FramelessWindowHint)) {
-            setWindowFlag(Qt::FramelessWindowHint, false);
+        // The desktop's own full screen: no border, the whole screen, and the bordered window
+        // given back where it was. Taking the border away ourselves makes a new native window,
+        // which the window manager places a title bar lower.
+        if (isFullScreen()) {
             showNormal();
-            // Changing the border makes a new native window; put it back where it was,
-            // frame and all, rather than where the old frame's offset would put it.
-            if (!normalGeometry_.isEmpty()) {
-                restoreGeometry(normalGeometry_);
-            }
         } else {
-            normalGeometry_ = saveGeometry();
-            setWindowFlag(Qt::FramelessWindowHint, true);
-            showMaximized();
+            showFullScreen();
         }
         return true;
     case Qt::Key_F12:

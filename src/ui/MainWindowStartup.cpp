@@ -115,18 +115,8 @@ void TMainWindow::ShowOnScreen() {
     // However much the screen scales the window, all of it stays on the screen.
     setMinimumSize(MinimumSize.boundedTo(area.size()));
     resize(size().boundedTo(area.size()));
-    CentreOnScreenNow(this);
+    CentreOnScreen(this);
     show();
-    // The window manager's frame is known only now: keep the frame on the screen too.
-    QTimer::singleShot(0, this, [this, area] {
-        const QRect frame = frameGeometry();
-        if (area.contains(frame)) {
-            return;
-        }
-        resize((size() - (frame.size() - area.size()).expandedTo(QSize(0, 0)))
-                   .expandedTo(minimumSize()));
-        CentreOnScreenNow(this);
-    });
 }
 
 void TMainWindow::CreateSettingsDialog() {

@@ -172,13 +172,23 @@ void CheckTexts(QWidget* window) {
     }
 }
 
-// In the middle of its screen, and all of it on the screen.
-void CheckPlaced(const QWidget* window) {
+// In the middle of its screen, and all of it on the screen. A window manager frames a window
+// after it is shown: the window is given a moment to be placed again.
+bool Placed(const QWidget* window) {
     const QRect screen = window->screen()->availableGeometry();
-    EXPECT_TRUE(screen.contains(window->frameGeometry()))
-        << Describe(window).toStdString() << " leaves the screen";
-    EXPECT_LE((window->frameGeometry().center() - screen.center()).manhattanLength(), 2)
-        << Describe(window).toStdString() << " is off centre";
+    return screen.contains(window->frameGeometry()) &&
+           (window->frameGeometry().center() - screen.center()).manhattanLength() <= 2;
+}
+
+void CheckPlaced(const QWidget* window) {
+    if (!QTest::qWaitFor([&] { return Placed(window); }, 2000)) {
+        const QRect frame = window->frameGeometry();
+        ADD_FAILURE() << Describe(window).toStdString()
+                      << " is not in the middle of the screen: " << frame.x() << "," << frame.y()
+                      << " " << frame.width() << "x" << frame.height() << " on "
+                      << window->screen()->availableGeometry().width() << "x"
+                      << window->screen()->availableGeometry().height();
+    }
 }
 
 struct LayoutTest : ::testing::Test {
@@ -388,4 +398,41 @@ int main(int argc, char** argv) {
     TVarkoApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+// Run under a window manager that frames the window (openbox): F11 makes the window cover the
+// screen without a border, and F11 again gives back the bordered window where it was, not a
+// title bar lower.
+TEST_F(LayoutTest, FullScreenTwiceUnderAWindowManager) {
+    Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return win->frameGeometry() != win->geometry(); }, 5000))
+        << "no window manager framed the window";
+    CheckPlaced(win.get());
+    // Somewhere else than the middle, where a window given back by re-centring would not be.
+    ResizeTo(win->minimumSize());
+    const QPoint place = win->screen()->availableGeometry().topLeft() + QPoint(10, 0);
+    win->move(place);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return win->frameGeometry().topLeft() == place; }, 5000));
+    QTest::qWait(300);
+    // Where the window's inside is: Qt may know the frame's changes late, the inside never.
+    const QRect inside = win->geometry();
+    const QRect screen = win->screen()->geometry();
+
+    for (int round = 0; round < 2; ++round) {
+        QTest::keyClick(win.get(), Qt::Key_F11);
+        // All of the screen, so no border can be seen.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return win->geometry() == screen; }, 5000))
+            << "full screen is " << win->width() << "x" << win->height() << " at " << win->x()
+            << "," << win->y();
+        if (round == 0) {
+            Screenshot(QStringLiteral("window-full-screen"));
+        }
+        QTest::keyClick(win.get(), Qt::Key_F11);
+        (void)QTest::qWaitFor([&] { return win->geometry() == inside; }, 5000);
+        QTest::qWait(300); // late moves by the window manager would show now
+        EXPECT_EQ(win->geometry(), inside)
+            << "round " << round << ": the window came back at " << win->x() << "," << win->y()
+            << " instead of " << inside.x() << "," << inside.y();
+    }
+    Screenshot(QStringLiteral("window-after-full-screen"));
 }

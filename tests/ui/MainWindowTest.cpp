@@ -388,9 +388,9 @@ TEST_F(MainWinTest, FunctionKeys) {
     QCoreApplication::processEvents();
     const QRect before = win->geometry();
     QTest::keyClick(win.get(), Qt::Key_F11);
-    EXPECT_TRUE(win->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_TRUE(win->isFullScreen());
     QTest::keyClick(win.get(), Qt::Key_F11);
-    EXPECT_FALSE(win->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_FALSE(win->isFullScreen());
     EXPECT_FALSE(win->isMaximized());
     EXPECT_TRUE(win->isVisible());
     QCoreApplication::processEvents();

@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QPixmap>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -68,20 +69,47 @@ QLabel* AddLink(QWidget* parent, const QString& text, const QString& url, int x,
 
 namespace {
 
-// Moves its window to the middle of its screen each time it is shown (before it is mapped).
+bool Centred(const QWidget* window) {
+    const QRect area = window->screen()->availableGeometry();
+    return (window->frameGeometry().center() - area.center()).manhattanLength() <= 2;
+}
+
+// Moves its window to the middle of its screen each time it is shown (before it is mapped), and
+// again while the window manager frames and places it: the frame is not known before, and no
+// event says when it is. A window that stays put for a while is left to the player.
 class TScreenCentring : public QObject {
 public:
-    explicit TScreenCentring(QWidget* window) : QObject(window), window_(window) {}
+    explicit TScreenCentring(QWidget* window) : QObject(window), window_(window) {
+        frameWatch_.setInterval(20);
+        connect(&frameWatch_, &QTimer::timeout, this, [this] {
+            const bool framed = window_->frameGeometry() != window_->geometry();
+            if (framed && !Centred(window_) && moves_ < 3) {
+                ++moves_;
+                settled_ = 0;
+                CentreOnScreenNow(window_);
+            } else if (framed) {
+                ++settled_;
+            }
+            // Settled, or a second without a frame: no window manager.
+            if (settled_ >= 5 || ++looks_ >= 50) {
+                frameWatch_.stop();
+            }
+        });
+    }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == window_ && event->type() == QEvent::Show) {
+        if (watched == window_ && event->type() == QEvent::Show && !event->spontaneous()) {
             CentreOnScreenNow(window_);
+            looks_ = moves_ = settled_ = 0;
+            frameWatch_.start();
         }
         return false;
     }
 
 private:
     QWidget* window_;
+    QTimer frameWatch_;
+    int looks_ = 0, moves_ = 0, settled_ = 0;
 };
 
 } // namespace
@@ -93,6 +121,12 @@ void CentreOnScreenNow(QWidget* window) {
     }
     const QRect area = screen->availableGeometry();
     QRect frame = window->frameGeometry();
+    // However much the screen scales the window, all of it, frame and all, stays on the screen.
+    const QSize over = (frame.size() - area.size()).expandedTo(QSize(0, 0));
+    if (over.width() > 0 || over.height() > 0) {
+        window->resize((window->size() - over).expandedTo(window->minimumSize()));
+        frame.setSize(frame.size() - over);
+    }
     frame.moveCenter(area.center());
     window->move(frame.topLeft());
 }

@@ -21,7 +21,8 @@ QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int width, 
 // w x h), drawn for the screen's pixel density.
 QLabel* AddPicture(QWidget* parent, const QString& alias, int x, int y, int w, int h);
 
-// The window is centred on its screen whenever it is shown; ...Now centres it at once.
+// The window, frame and all, is centred on its screen (and shrunk to fit it where it can be)
+// whenever it is shown and again once the window manager has framed it; ...Now does it at once.
 void CentreOnScreen(QWidget* window);
 void CentreOnScreenNow(QWidget* window);
 
