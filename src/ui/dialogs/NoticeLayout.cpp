@@ -75,32 +75,34 @@ bool Centred(const QWidget* window) {
 }
 
 // Moves its window to the middle of its screen each time it is shown (before it is mapped), and
-// again while the window manager frames and places it: the frame is not known before, and no
-// event says when it is. A window that stays put for a while is left to the player.
+// again when the window manager has framed and placed it: the frame is not known before, and no
+// event says when it is.
 class TScreenCentring : public QObject {
 public:
     explicit TScreenCentring(QWidget* window) : QObject(window), window_(window) {
         frameWatch_.setInterval(20);
         connect(&frameWatch_, &QTimer::timeout, this, [this] {
-            const bool framed = window_->frameGeometry() != window_->geometry();
-            if (framed && !Centred(window_) && moves_ < 3) {
-                ++moves_;
-                settled_ = 0;
-                CentreOnScreenNow(window_);
-            } else if (framed) {
-                ++settled_;
-            }
-            // Settled, or a second without a frame: no window manager.
-            if (settled_ >= 5 || ++looks_ >= 50) {
+            const QRect frame = window_->frameGeometry();
+            const bool framed = frame != window_->geometry();
+            // Framed, in the middle and still for a few looks (the window manager may report
+            // passing sizes while it maps), or a second without a frame (no window manager):
+            // from now on the window is the player's to move.
+            steady_ = framed && Centred(window_) && frame == lastFrame_ ? steady_ + 1 : 0;
+            lastFrame_ = frame;
+            if (steady_ >= 3 || (!framed && looks_ >= 50) || looks_ >= 100) {
                 frameWatch_.stop();
+            } else if (framed && !Centred(window_) && moves_ < 5) {
+                ++moves_;
+                CentreOnScreenNow(window_);
             }
+            ++looks_;
         });
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == window_ && event->type() == QEvent::Show && !event->spontaneous()) {
             CentreOnScreenNow(window_);
-            looks_ = moves_ = settled_ = 0;
+            looks_ = moves_ = steady_ = 0;
             frameWatch_.start();
         }
         return false;
@@ -109,7 +111,8 @@ public:
 private:
     QWidget* window_;
     QTimer frameWatch_;
-    int looks_ = 0, moves_ = 0, settled_ = 0;
+    QRect lastFrame_;
+    int looks_ = 0, moves_ = 0, steady_ = 0;
 };
 
 } // namespace
