@@ -127,8 +127,10 @@ void CentreOnScreenNow(QWidget* window) {
     // However much the screen scales the window, all of it, frame and all, stays on the screen.
     const QSize over = (frame.size() - area.size()).expandedTo(QSize(0, 0));
     if (over.width() > 0 || over.height() > 0) {
-        window->resize((window->size() - over).expandedTo(window->minimumSize()));
-        frame.setSize(frame.size() - over);
+        const QSize margins = frame.size() - window->size();
+        const QSize size = (window->size() - over).expandedTo(window->minimumSize());
+        window->resize(size);
+        frame.setSize(size + margins);
     }
     frame.moveCenter(area.center());
     window->move(frame.topLeft());
