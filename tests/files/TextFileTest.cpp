@@ -7,10 +7,12 @@
 
 #include "TestData.h"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace varko {
 namespace {
@@ -85,6 +87,42 @@ TEST(ReplaceFileContents, WritesThroughLinksKeepsPermissionsAndRefusesReadOnlyFi
         return n;
     }();
     EXPECT_EQ(entries, 4u); // new.ini, dotfiles, Varko.ini, folder.ini: no temporary left
+    fs::remove_all(dir);
+}
+
+// Two instances saving the settings at once shared one temporary name, so one could rename the
+// other's half-written file into place: every read must see one save whole.
+TEST(ReplaceFileContents, TwoSavesAtOnceNeverLeaveAMix) {
+    namespace fs = std::filesystem;
+    const fs::path dir = testdata::TempPath("replace_race");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string path = (dir / "Varko.ini").string();
+    const std::string mine(64 << 10, 'a'), theirs(64 << 10, 'b');
+    ASSERT_TRUE(ReplaceFileContents(path, mine));
+
+    std::atomic<int> running{2};
+    std::atomic<int> failedSaves{0};
+    auto saver = [&](const std::string& text) {
+        for (int i = 0; i < 100; ++i) {
+            failedSaves += ReplaceFileContents(path, text) ? 0 : 1;
+        }
+        --running;
+    };
+    std::thread first(saver, mine), second(saver, theirs);
+    int reads = 0, mixed = 0;
+    while (running.load() > 0) {
+        std::ifstream in(path, std::ios::binary);
+        const std::string seen(std::istreambuf_iterator<char>(in), {});
+        ++reads;
+        mixed += seen == mine || seen == theirs ? 0 : 1;
+    }
+    first.join();
+    second.join();
+    EXPECT_EQ(failedSaves.load(), 0);
+    EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "a temporary file was left";
     fs::remove_all(dir);
 }
 
