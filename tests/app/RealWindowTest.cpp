@@ -43,6 +43,30 @@ using namespace varko;
 
 namespace {
 
+// The stored settings that choose the JACK driver, as a player's choice would.
+const std::string JackDriverSettings = "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
+
+// The window keeps its settings in a folder of the test's own; with text, a Varko.ini is there
+// before the window starts. Returns the Varko.ini's path.
+std::string UseSettingsIn(const QTemporaryDir& dir, const std::string& text) {
+    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+    QDir().mkpath(dir.filePath("config/Varko"));
+    const std::string ini = dir.filePath("config/Varko/Varko.ini").toStdString();
+    std::ofstream(ini) << text;
+    return ini;
+}
+
+// Twelve equal tones in a scale file of the test's own.
+std::string WriteTwelveEqualTones(const QTemporaryDir& dir) {
+    const std::string scale = dir.filePath("et12.scl").toStdString();
+    std::ofstream f(scale);
+    f << "12-tone equal temperament\n12\n";
+    for (int i = 1; i <= 12; ++i) {
+        f << i * 100 << ".0\n";
+    }
+    return scale;
+}
+
 // Playing values reach the engine at its next block: wait for it.
 void Settle(TMainWindow& win) {
     for (int i = 0; i < 2000 && win.Instrument.Engine().ChangesPending(); ++i) {
@@ -65,19 +89,8 @@ TEST(RealWindow, DragPlaysIntoJack) {
     ASSERT_TRUE(server.Start()) << "jackd did not start";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    // Choose the JACK driver as a stored setting would.
-    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
-    std::ofstream(dir.filePath("config/Varko/Varko.ini").toStdString())
-        << "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
-    const std::string scale = dir.filePath("et12.scl").toStdString();
-    {
-        std::ofstream f(scale);
-        f << "12-tone equal temperament\n12\n";
-        for (int i = 1; i <= 12; ++i) {
-            f << i * 100 << ".0\n";
-        }
-    }
+    UseSettingsIn(dir, JackDriverSettings);
+    const std::string scale = WriteTwelveEqualTones(dir);
     TMainWindow::ExecModal = [&](QDialog& d) {
         if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
             fd->selectFile(QString::fromStdString(scale));
@@ -252,18 +265,8 @@ TEST(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     ASSERT_TRUE(server.Start()) << "jackd did not start";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
-    std::ofstream(dir.filePath("config/Varko/Varko.ini").toStdString())
-        << "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
-    const std::string scale = dir.filePath("et12.scl").toStdString();
-    {
-        std::ofstream f(scale);
-        f << "12-tone equal temperament\n12\n";
-        for (int i = 1; i <= 12; ++i) {
-            f << i * 100 << ".0\n";
-        }
-    }
+    UseSettingsIn(dir, JackDriverSettings);
+    const std::string scale = WriteTwelveEqualTones(dir);
     QString folderToChoose;
     TMainWindow::ExecModal = [&](QDialog& d) {
         if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
@@ -401,11 +404,8 @@ TEST(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
     ASSERT_TRUE(server.Start()) << "jackd did not start";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
-    const std::string ini = dir.filePath("config/Varko/Varko.ini").toStdString();
-    const std::string settings = "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
-    std::ofstream(ini) << settings;
+    const std::string& settings = JackDriverSettings;
+    const std::string ini = UseSettingsIn(dir, settings);
     std::filesystem::permissions(ini, std::filesystem::perms(0444));
     const std::string history = dir.filePath("config/Varko/Varko.history").toStdString();
     const std::string scale = dir.filePath("pipe.scl").toStdString();
@@ -471,11 +471,8 @@ TEST(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
     ASSERT_TRUE(keys.Ok());
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
-    std::ofstream(dir.filePath("config/Varko/Varko.ini").toStdString())
-        << "[Sound]\nASIOdriver=0\nASIOdriverName=JACK: system\n"
-           "[MIDI]\nInput=JACK: VarkoTestKeys:out\nReferenceNote=60\n";
+    UseSettingsIn(dir, JackDriverSettings + "[MIDI]\r\nInput=JACK: VarkoTestKeys:out\r\n"
+                                            "ReferenceNote=60\r\n");
     const std::string scale = std::string(VARKO_EXAMPLES_DIR) + "/scales/12-equal.scl";
     TMainWindow::ExecModal = [&](QDialog& d) {
         if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
@@ -535,10 +532,7 @@ TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     ASSERT_TRUE(server.Start()) << "jackd did not start";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
-    std::ofstream(dir.filePath("config/Varko/Varko.ini").toStdString())
-        << "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
+    UseSettingsIn(dir, JackDriverSettings);
     const std::string scale = dir.filePath("et12.scl").toStdString();
     std::ofstream(scale) << "12-tone equal temperament\n1\n1200.0\n";
     TMainWindow::ExecModal = [&](QDialog& d) {
