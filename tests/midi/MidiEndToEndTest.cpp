@@ -3,6 +3,7 @@
 // into Varko's ports and records what reaches the server's playback ports. The same through
 // the ALSA sequencer where the machine has one.
 #include "JackMidiClient.h"
+#include "Signal.h"
 #include "audio/AsioHost.h"
 #include "audio/JackServer.h"
 #include "instrument/Instrument.h"
@@ -32,17 +33,9 @@ const std::string VarkoPort = "^Varko(-[0-9]+)?:Varko$"; // the virtual port, as
 
 using Messages = std::vector<std::vector<uint8_t>>;
 
-// Magnitude at f over n frames from `from`, Hann-windowed (Goertzel).
+// Magnitude at f over n frames from `from`, Hann-windowed.
 double Magnitude(const std::vector<float>& x, size_t from, size_t n, double f) {
-    const double c = 2 * std::cos(2 * std::numbers::pi * f / kRate);
-    double s1 = 0, s2 = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / n);
-        const double s0 = w * x.at(from + i) + c * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return std::sqrt(s1 * s1 + s2 * s2 - c * s1 * s2);
+    return std::sqrt(test::Power(x, from, n, f, kRate));
 }
 
 double Rms(const std::vector<float>& x, size_t from, size_t n) {

@@ -1,6 +1,7 @@
 // varko-render --midi: a Standard MIDI File (written by another library) renders exactly as
 // the same notes given as a script, held notes sound at their pitches, a note outside the tone
 // list stays silent, and broken files are refused or played as far as they go.
+#include "Signal.h"
 #include "render/Renderer.h"
 
 #include <gtest/gtest.h>
@@ -84,19 +85,9 @@ std::vector<float> Left(const std::string& path) {
     return left;
 }
 
-// Magnitude at f over [from, from + 0.5 s) at 48 kHz, Hann-windowed (Goertzel).
+// Magnitude at f over [from, from + 0.5 s) at 48 kHz, Hann-windowed.
 double Magnitude(const std::vector<float>& x, double from, double f) {
-    const double c = 2 * std::cos(2 * std::numbers::pi * f / 48000.0);
-    const auto a = static_cast<size_t>(from * 48000);
-    constexpr size_t n = 24000;
-    double s1 = 0, s2 = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / n);
-        const double s0 = w * x.at(a + i) + c * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return std::sqrt(s1 * s1 + s2 * s2 - c * s1 * s2);
+    return std::sqrt(test::Power(x, static_cast<size_t>(from * 48000), 24000, f, 48000));
 }
 
 } // namespace
