@@ -52,6 +52,16 @@ QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, bool bold =
     return l;
 }
 
+// A whole number typed or stepped: an edit of the given width with its arrows at its right.
+TUpDown* AddNumberBox(QWidget* parent, QLineEdit*& edit, int x, int y, int width, int min, int max,
+                      int value) {
+    edit = new QLineEdit(QString::number(value), parent);
+    edit->setGeometry(x, y, width, 21);
+    auto* arrows = new TUpDown(edit, min, max, value, parent);
+    arrows->setGeometry(x + width, y, 14, 21);
+    return arrows;
+}
+
 QLabel* AddWarnIcon(QWidget* parent, const char* hint, int x, int y) {
     auto* icon = new QLabel(parent);
     icon->setPixmap(QPixmap::fromImage(ResourceImage(QStringLiteral("Warning16"))));
@@ -117,16 +127,10 @@ void TMainWindow::BuildParametersPanel() {
     NoSoundWarning = AddWarnIcon(p, text::WarnNoSound, 200, 11);
 
     AddLabel(p, QStringLiteral("Repeat scale downwards"), 8, 37);
-    RepeatDownEdit = new QLineEdit(QStringLiteral("0"), p);
-    RepeatDownEdit->setGeometry(150, 34, 28, 21);
-    RepeatDownArrows = new TUpDown(RepeatDownEdit, 0, MaxRepeatCount, 0, p);
-    RepeatDownArrows->setGeometry(178, 34, 14, 21);
+    RepeatDownArrows = AddNumberBox(p, RepeatDownEdit, 150, 34, 28, 0, MaxRepeatCount, 0);
     AddLabel(p, QStringLiteral("time(s)"), 196, 37);
     AddLabel(p, QStringLiteral("Repeat scale upwards"), 8, 63);
-    RepeatUpEdit = new QLineEdit(QStringLiteral("0"), p);
-    RepeatUpEdit->setGeometry(150, 60, 28, 21);
-    RepeatUpArrows = new TUpDown(RepeatUpEdit, 0, MaxRepeatCount, 0, p);
-    RepeatUpArrows->setGeometry(178, 60, 14, 21);
+    RepeatUpArrows = AddNumberBox(p, RepeatUpEdit, 150, 60, 28, 0, MaxRepeatCount, 0);
     AddLabel(p, QStringLiteral("time(s)"), 196, 63);
     // A check box does not wrap its caption; the caption is a label beside it that toggles it.
     RepeatEndsBox = new QCheckBox(p);
@@ -209,10 +213,7 @@ void TMainWindow::BuildParametersPanel() {
     });
 
     AddLabel(p, QStringLiteral("Vibration Mode Limit:"), 8, 340);
-    ModeLimitEdit = new QLineEdit(QStringLiteral("8"), p);
-    ModeLimitEdit->setGeometry(136, 337, 36, 21);
-    ModeLimitArrows = new TUpDown(ModeLimitEdit, 1, 100, 8, p);
-    ModeLimitArrows->setGeometry(172, 337, 14, 21);
+    ModeLimitArrows = AddNumberBox(p, ModeLimitEdit, 136, 337, 36, 1, 100, 8);
     ModeLimitArrows->OnChangingEx = [this](int v) {
         Instrument.ModeLimit = std::max(v, 1);
         return true;
