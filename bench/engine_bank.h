@@ -5,7 +5,9 @@
 #include "engine/AudioEngine.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <memory>
+#include <string>
 
 namespace varko::bench {
 
@@ -23,31 +25,50 @@ inline void FreeBarModes(float f0, float fs, int limit, std::vector<float>& rati
     }
 }
 
-// Fills the engine with the bank, started and ready. Returns the number of bands.
-inline int BuildBank(TAudioEngine& engine, bool timeCritical, int tones = 37, int modes = 8) {
+// Fills the engine with the bank, rendered as told, built and ready. Returns the number of bands.
+inline int BuildBank(TAudioEngine& engine, const TToneRendering& how, int tones = 37,
+                     int modes = 8) {
     const auto fs = static_cast<float>(engine.Host().SampleRate());
     int bands = 0;
+    engine.SetRendering(how);
     for (int i = 0; i < tones; ++i) {
-        auto osc = std::make_unique<TWaveguideThread>();
+        auto osc = std::make_unique<TTone>();
         osc->Frequency = static_cast<float>(100.0 * std::pow(2.0, (i % 37) / 12.0));
         osc->SampleRate = fs;
         osc->BlockSize = static_cast<int32_t>(engine.Host().BufferSize());
-        osc->EndType = 1;
+        osc->EndType = TEndType::Free;
         osc->Resonance = std::pow(0.9999f, 11.0f);
         osc->Seed = 1000u + static_cast<uint32_t>(i);
-        osc->TimeCritical = timeCritical;
         osc->Pressure = 1.0f;
         osc->Speed = 0.5f;
         osc->StrikePosition = 0.3f;
         FreeBarModes(osc->Frequency, fs, modes, osc->Ratios, osc->Gains);
         bands += static_cast<int>(osc->Ratios.size());
-        osc->Start();
-        osc->WaitReady();
-        engine.Oscillators.push_back(std::move(osc));
+        engine.AddTone(std::move(osc));
     }
     engine.PanOffset = (tones + 1.0f) / tones;
     engine.PanStep = 1.0f / tones;
     return bands;
+}
+
+// A renderer by its name on the command line: "pertone", "pool" (one thread per core),
+// "poolN" (N threads) or "inline".
+inline TToneRendering RenderingNamed(const std::string& name, bool timeCritical) {
+    TToneRendering how;
+    how.TimeCritical = timeCritical;
+    if (name.rfind("pool", 0) == 0) {
+        how.Threads = TToneThreads::PerCore;
+        how.PoolThreads = std::atoi(name.c_str() + 4);
+    } else if (name == "inline") {
+        how.Threads = TToneThreads::Inline;
+    }
+    return how;
+}
+
+inline const char* RenderingName(TToneThreads threads) {
+    return threads == TToneThreads::PerCore  ? "pool"
+           : threads == TToneThreads::Inline ? "inline"
+                                             : "per tone";
 }
 
 // Keeps every tone excited: each change of speed starts a new envelope.

@@ -84,13 +84,13 @@ void BM_BandExcitedOnPath(benchmark::State& s) {
 void BM_Mixer(benchmark::State& state) {
     const auto block = static_cast<uint32_t>(state.range(0));
     TAudioEngine engine(std::make_unique<TNullHost>(48000.0, block, false));
+    engine.SetRendering({static_cast<TToneThreads>(state.range(1)), 0, false});
+    state.SetLabel(bench::RenderingName(static_cast<TToneThreads>(state.range(1))));
     for (int i = 0; i < 37; ++i) {
-        auto osc = std::make_unique<TWaveguideThread>();
+        auto osc = std::make_unique<TTone>();
         osc->SampleRate = 48000.0f;
         osc->BlockSize = static_cast<int32_t>(block);
-        osc->Start();
-        osc->WaitReady();
-        engine.Oscillators.push_back(std::move(osc));
+        engine.AddTone(std::move(osc));
     }
     engine.PanOffset = 38.0f / 37.0f;
     engine.PanStep = 1.0f / 37.0f;
@@ -111,7 +111,9 @@ void BM_Mixer(benchmark::State& state) {
 void BM_BankOffline(benchmark::State& state) {
     const auto block = static_cast<uint32_t>(state.range(0));
     TAudioEngine engine(std::make_unique<TNullHost>(48000.0, block, false));
-    const int bands = bench::BuildBank(engine, false);
+    const auto how = static_cast<TToneThreads>(state.range(1));
+    state.SetLabel(bench::RenderingName(how));
+    const int bands = bench::BuildBank(engine, {how, 0, false});
     TArrayOfSingleArray out(2, TSingleArray(block));
     int n = 0;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
@@ -132,7 +134,8 @@ BENCHMARK(BM_BandRinging);
 BENCHMARK(BM_BandRingingInterpolated);
 BENCHMARK(BM_BandSilent);
 BENCHMARK(BM_BandExcitedOnPath)->DenseRange(0, 4);
-BENCHMARK(BM_Mixer)->Arg(64)->Arg(128)->Arg(1024)->UseRealTime();
-BENCHMARK(BM_BankOffline)->Arg(128)->Arg(1024)->UseRealTime()->MinTime(3.0);
+// Second argument: the renderer (0 a thread per tone, 1 the pool, 2 inline).
+BENCHMARK(BM_Mixer)->ArgsProduct({{64, 128, 1024}, {0, 1, 2}})->UseRealTime();
+BENCHMARK(BM_BankOffline)->ArgsProduct({{128, 1024}, {0, 1, 2}})->UseRealTime()->MinTime(3.0);
 
 BENCHMARK_MAIN();

@@ -1,6 +1,7 @@
 // The bank at real-time pace through a JACK server of its own (dummy back end): late tone
 // blocks, JACK's xruns and the blocks played, with every tone kept excited.
 // Usage: engine_jack [tones = 37] [seconds = 60] [period = 128] [modes = 8]
+//                    [pertone | pool | poolN | inline = pertone]
 #include "engine_bank.h"
 
 #include "../tests/audio/JackServer.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
     const double seconds = argc > 2 ? std::atof(argv[2]) : 60.0;
     const unsigned period = argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 128;
     const int modes = argc > 4 ? std::atoi(argv[4]) : 8;
+    const TToneRendering how = bench::RenderingNamed(argc > 5 ? argv[5] : "pertone", true);
     test::TJackServer server("varko-bench-" + std::to_string(::getpid()), 48000, period);
     if (!server.Start()) {
         std::fprintf(stderr, "jackd did not start\n");
@@ -41,7 +43,7 @@ int main(int argc, char** argv) {
                      static_cast<unsigned>(host.BufferSize()));
         return 1;
     }
-    const int bands = bench::BuildBank(engine, true, tones, modes);
+    const int bands = bench::BuildBank(engine, how, tones, modes);
     test::TJackCapture capture(0);
     engine.Start();
     if (!host.Active()) {

@@ -1,7 +1,7 @@
 // The 37 x 8 bank at real-time pace with the null host: late blocks and the 99th percentile
 // of the time from a block request until every oscillator is done; resident memory.
 // Usage: engine_realtime [block size = 128] [seconds = 60] [fifo | normal: oscillators not
-// SCHED_FIFO] [tones = 37]
+// SCHED_FIFO] [tones = 37] [pertone | pool | poolN | inline = pertone]
 #include "ProcStatus.h"
 #include "engine_bank.h"
 
@@ -31,7 +31,8 @@ int main(int argc, char** argv) {
     const long before = ProcStatusValue("VmRSS");
     const bool fifo = !(argc > 3 && std::string(argv[3]) == "normal");
     const int tones = argc > 4 ? std::atoi(argv[4]) : 37;
-    const int bands = bench::BuildBank(engine, fifo, tones);
+    const TToneRendering how = bench::RenderingNamed(argc > 5 ? argv[5] : "pertone", fifo);
+    const int bands = bench::BuildBank(engine, how, tones);
     const long after = ProcStatusValue("VmRSS");
 
     // A monitor waits for the oscillators after each switch and records the completion time.
@@ -88,11 +89,12 @@ int main(int argc, char** argv) {
     std::sort(times.begin(), times.end());
     const double p99 = times.empty() ? 0 : times[times.size() * 99 / 100];
     const double worst = times.empty() ? 0 : times.back();
-    std::printf("block %u: %d tones, %d bands, %llu blocks in %.0f s, late tone-blocks %llu, "
+    std::printf("%s, block %u: %d tones, %d bands, %llu blocks in %.0f s, late tone-blocks %llu, "
                 "completion p99 %.3f ms (period %.3f ms, worst %.3f ms), resident %ld KiB "
                 "(bank %ld KiB), requests off schedule by > half a period %llu\n",
-                block, tones, bands, static_cast<unsigned long long>(host.BlockCount.load()),
-                seconds, static_cast<unsigned long long>(engine.LateBlocks.load()), p99,
+                bench::RenderingName(how.Threads), block, tones, bands,
+                static_cast<unsigned long long>(host.BlockCount.load()), seconds,
+                static_cast<unsigned long long>(engine.LateBlocks.load()), p99,
                 1000.0 * block / 48000.0, worst, after, after - before,
                 static_cast<unsigned long long>(heldUp));
     return 0;

@@ -17,6 +17,19 @@ void SetFlushDenormals() {
 #endif
 }
 
+TFlushDenormalsScope::TFlushDenormalsScope() {
+#if defined(__SSE__) || defined(__x86_64__)
+    Saved = _mm_getcsr();
+    _mm_setcsr(Saved | 0x8040);
+#endif
+}
+
+TFlushDenormalsScope::~TFlushDenormalsScope() {
+#if defined(__SSE__) || defined(__x86_64__)
+    _mm_setcsr(Saved);
+#endif
+}
+
 bool RaiseToRealTimePriority() {
     sched_param param{};
     param.sched_priority = sched_get_priority_max(SCHED_FIFO);

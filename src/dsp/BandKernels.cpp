@@ -27,25 +27,43 @@ using VH = hn::Vec<DH>;
 using MD = hn::Mask<DD>;
 
 // How many vectors of lanes run side by side: the filter's recursion is a chain of dependent
-// multiplies and adds per sample, so independent lanes fill the pipeline while one waits.
-constexpr size_t FilterVectorsAtOnce = HWY_MIN(4, LaneBlock / HWY_LANES(double));
-constexpr size_t FilterLanesAtOnce = FilterVectorsAtOnce * HWY_LANES(double);
+// multiplies and adds per sample, so independent lanes (of one tone or several) fill the
+// pipeline while one waits. Four vectors' states fit in AVX-512's 32 registers; the 16 of the
+// narrower families hold two.
+#if HWY_TARGET <= HWY_AVX3 && HWY_ARCH_X86
+constexpr size_t FilterVectorsAtOnce = 4;
+#else
+constexpr size_t FilterVectorsAtOnce = 2;
+#endif
 
 struct TFilterVector {
     VD L0, L1, L2, L3, S0, S1, S2, S3, Quiet;
     VH Gain;
 };
 
-// K vectors of lanes of one block, from lane First of the block on, over n samples.
-template <size_t K>
-HWY_INLINE void FilterVectors(double* HWY_RESTRICT Block, const float* HWY_RESTRICT Gains,
-                              size_t First, const float* HWY_RESTRICT X0, int n,
-                              float* HWY_RESTRICT Out) {
+// Where one vector of lanes lives: its block's rows from its first lane on, its gains, its
+// tone's excitation and its outputs.
+struct TLaneVector {
+    double* Base;
+    const float* Gains;
+    const float* X0;
+    float* Out;
+};
+
+// K vectors of lanes, each of its own block, over n samples.
+template <size_t K> HWY_INLINE void FilterVectors(const TLaneVector* HWY_RESTRICT Vectors, int n) {
     const DD d;
     const DH dh;
     constexpr size_t N = HWY_LANES(double);
-    double* const base = Block + First;
-    const auto at = [base](size_t r, size_t k) { return base + r * LaneBlock + k * N; };
+    double* base[K];
+    const float* x0[K];
+    float* out[K];
+    for (size_t k = 0; k < K; ++k) {
+        base[k] = Vectors[k].Base;
+        x0[k] = Vectors[k].X0;
+        out[k] = Vectors[k].Out;
+    }
+    const auto at = [&base](size_t r, size_t k) { return base[k] + r * LaneBlock; };
     const auto load = [&](size_t r, size_t k) { return hn::Load(d, at(r, k)); };
     TFilterVector v[K];
 #pragma GCC unroll 4
@@ -59,7 +77,7 @@ HWY_INLINE void FilterVectors(double* HWY_RESTRICT Block, const float* HWY_RESTR
         v[k].S2 = load(HpS2, k);
         v[k].S3 = load(HpS3, k);
         v[k].Quiet = load(Quiet, k);
-        v[k].Gain = hn::LoadU(dh, Gains + First + k * N);
+        v[k].Gain = hn::LoadU(dh, Vectors[k].Gains);
     }
     const VD zero = hn::Zero(d);
     const VD one = hn::Set(d, 1.0);
@@ -68,14 +86,13 @@ HWY_INLINE void FilterVectors(double* HWY_RESTRICT Block, const float* HWY_RESTR
     alignas(64) float staged[N];
 
     for (int i = 0; i < n; ++i) {
-        const VH excitation = hn::Set(dh, X0[i]);
         VD x[K];
         MD run[K];
         bool allRun = true;
         // Unrolled, so that the lanes' states can stay in registers.
 #pragma GCC unroll 4
         for (size_t k = 0; k < K; ++k) {
-            x[k] = hn::PromoteTo(d, hn::Mul(excitation, v[k].Gain));
+            x[k] = hn::PromoteTo(d, hn::Mul(hn::Set(dh, x0[k][i]), v[k].Gain));
             const MD nonzero = hn::Ne(x[k], zero);
             run[k] = hn::Or(nonzero, hn::Lt(v[k].Quiet, limit));
             v[k].Quiet =
@@ -118,7 +135,7 @@ HWY_INLINE void FilterVectors(double* HWY_RESTRICT Block, const float* HWY_RESTR
             }
             // Each lane's outputs go to its own row, where its delay line reads them as a run.
             hn::Store(hn::DemoteTo(dh, output), dh, staged);
-            float* column = Out + (First + k * N) * MaxSamples + i;
+            float* column = out[k] + i;
 #pragma GCC unroll 8
             for (size_t j = 0; j < N; ++j) {
                 column[j * MaxSamples] = staged[j];
@@ -139,15 +156,35 @@ HWY_INLINE void FilterVectors(double* HWY_RESTRICT Block, const float* HWY_RESTR
     }
 }
 
-void RunFiltersImpl(double* Blocks, const float* Gains, size_t First, size_t Count, const float* X0,
-                    int n, float* Out) {
-    for (size_t block = First; block < First + Count; ++block) {
-        double* rows = Blocks + block * FilterBlockSize;
-        const float* gains = Gains + block * LaneBlock;
-        float* out = Out + block * LaneBlock * MaxSamples;
-        for (size_t lane = 0; lane < LaneBlock; lane += FilterLanesAtOnce) {
-            FilterVectors<FilterVectorsAtOnce>(rows, gains, lane, X0, n, out);
+void RunFilterJobsImpl(const TFilterJob* Jobs, size_t Count, int n) {
+    constexpr size_t N = HWY_LANES(double);
+    constexpr size_t PerBlock = LaneBlock / N;
+    TLaneVector vectors[FilterVectorsAtOnce];
+    size_t held = 0;
+    for (size_t j = 0; j < Count; ++j) {
+        const TFilterJob& job = Jobs[j];
+        for (size_t part = 0; part < PerBlock; ++part) {
+            const size_t lane = part * N;
+            vectors[held++] = {job.Rows + lane, job.Gains + lane, job.X0,
+                               job.Out + lane * MaxSamples};
+            if (held == FilterVectorsAtOnce) {
+                FilterVectors<FilterVectorsAtOnce>(vectors, n);
+                held = 0;
+            }
         }
+    }
+    switch (held) {
+    case 1:
+        FilterVectors<1>(vectors, n);
+        break;
+    case 2:
+        FilterVectors<HWY_MIN(2, FilterVectorsAtOnce)>(vectors, n);
+        break;
+    case 3:
+        FilterVectors<HWY_MIN(3, FilterVectorsAtOnce)>(vectors, n);
+        break;
+    default:
+        break;
     }
 }
 
@@ -353,14 +390,13 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace varko::bandkernels {
 
-HWY_EXPORT(RunFiltersImpl);
+HWY_EXPORT(RunFilterJobsImpl);
 HWY_EXPORT(RunDelaysImpl);
 HWY_EXPORT(ShapeExcitationImpl);
 HWY_EXPORT(ChosenTargetImpl);
 
-void RunFilters(double* Blocks, const float* Gains, size_t First, size_t Count, const float* X0,
-                int n, float* Out) {
-    HWY_DYNAMIC_DISPATCH(RunFiltersImpl)(Blocks, Gains, First, Count, X0, n, Out);
+void RunFilterJobs(const TFilterJob* Jobs, size_t Count, int n) {
+    HWY_DYNAMIC_DISPATCH(RunFilterJobsImpl)(Jobs, Count, n);
 }
 
 void RunDelays(const TDelayLines& Lines, const float* const* Inputs, const uint8_t* Skip,

@@ -49,12 +49,22 @@ inline constexpr size_t FilterBlockSize = FilterRowCount * LaneBlock;
 // Samples per call at most, and the distance between two lanes' outputs.
 inline constexpr int MaxSamples = 256;
 
-// The filters of Count blocks of lanes starting at block First over n <= MaxSamples samples:
-// lane b's input is X0[i] * Gains[b]; a zero input runs the filter only while its Quiet count is
-// below QuietLimit (otherwise the output is 0 and the state is kept). Writes lane b's outputs to
-// Out[b * MaxSamples + i].
-void RunFilters(double* Blocks, const float* Gains, size_t First, size_t Count, const float* X0,
-                int n, float* Out);
+// One block of filter lanes to run: its rows (FilterBlockSize doubles), its LaneBlock gains,
+// the excitation X0 of its tone and where its lanes' outputs go (lane j at Out + j *
+// MaxSamples). Blocks of several tones run together, so that independent lanes fill the
+// pipeline while each filter's recursion waits.
+struct TFilterJob {
+    double* Rows = nullptr;
+    const float* Gains = nullptr;
+    const float* X0 = nullptr;
+    float* Out = nullptr;
+};
+
+// The filters of Count blocks over n <= MaxSamples samples: lane b's input is X0[i] * Gains[b];
+// a zero input runs the filter only while its Quiet count is below QuietLimit (otherwise the
+// output is 0 and the state is kept). Each lane gives the same samples whichever blocks share
+// the call.
+void RunFilterJobs(const TFilterJob* Jobs, size_t Count, int n);
 
 // The delay lines of a tone, one ring each in Rings (aligned, at Offsets[b]), over n samples:
 // line b takes Input(b)[i] with loop gain Feedback[i] and adds its output to Accum[i], lines in

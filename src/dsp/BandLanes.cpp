@@ -45,6 +45,7 @@ void TFilterLanes::Assign(const std::vector<TWaveguideBPFilter4p>& Filters,
         At(Quiet, b) = zeroState ? -std::numeric_limits<double>::infinity() : 0.0;
     }
     SkippedBlocks.assign(blocks, false);
+    OwnJobs.resize(blocks);
 }
 
 bool TFilterLanes::MayStand(size_t block) const {
@@ -58,20 +59,21 @@ bool TFilterLanes::MayStand(size_t block) const {
 }
 
 void TFilterLanes::Run(const float* X0, bool Excited, int n, float* Out) {
-    const size_t blocks = Lanes / LaneBlock;
-    for (size_t block = 0; block < blocks;) {
-        if (!Excited && MayStand(block)) {
-            SkippedBlocks[block++] = true;
-            continue;
+    const size_t count = AddJobs(X0, Excited, Out, OwnJobs.data());
+    RunFilterJobs(OwnJobs.data(), count, n);
+}
+
+size_t TFilterLanes::AddJobs(const float* X0, bool Excited, float* Out, TFilterJob* Jobs) {
+    size_t count = 0;
+    for (size_t block = 0; block < BlockCount(); ++block) {
+        const bool skip = !Excited && MayStand(block);
+        SkippedBlocks[block] = skip;
+        if (!skip) {
+            Jobs[count++] = {Rows.get() + block * FilterBlockSize, Gains.get() + block * LaneBlock,
+                             X0, Out + block * LaneBlock * MaxSamples};
         }
-        // Consecutive blocks that run go to the kernel together.
-        size_t end = block;
-        while (end < blocks && (Excited || !MayStand(end))) {
-            SkippedBlocks[end++] = false;
-        }
-        RunFilters(Rows.get(), Gains.get(), block, end - block, X0, n, Out);
-        block = end;
     }
+    return count;
 }
 
 bool TFilterLanes::AllSkipped() const {

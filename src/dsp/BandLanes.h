@@ -23,6 +23,11 @@ public:
     // lanes that need not run (unexcited, and every filter quiet or never excited) are skipped:
     // their outputs are all 0 and not written.
     void Run(const float* X0, bool Excited, int n, float* Out);
+    // What Run does, as jobs for the kernel that runs several tones' filters together: adds one
+    // job per block of lanes that must run to Jobs (room for BlockCount()), marks the others
+    // skipped, and returns the number added.
+    size_t AddJobs(const float* X0, bool Excited, float* Out, bandkernels::TFilterJob* Jobs);
+    size_t BlockCount() const { return Lanes / bandkernels::LaneBlock; }
     // Lanes, padding included: rows of output Run needs.
     size_t LaneCount() const { return Lanes; }
     // Whether band b's filter was skipped in the last Run.
@@ -44,6 +49,7 @@ private:
     hwy::AlignedFreeUniquePtr<double[]> Rows;
     hwy::AlignedFreeUniquePtr<float[]> Gains;
     std::vector<bool> SkippedBlocks;
+    std::vector<bandkernels::TFilterJob> OwnJobs; // Run's, one per block
 };
 
 class TDelayLanes {

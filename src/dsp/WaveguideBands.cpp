@@ -49,26 +49,61 @@ void TWaveguideBands::Build(float Frequency, float SampleRate, int32_t EndType, 
 }
 
 void TWaveguideBands::RenderBlock(const TWaveguidePlaying& In, float* Out, int n) {
-    const int bands = BandCount();
+    TWaveguideBands* self = this;
+    const TWaveguidePlaying* in = &In;
+    RenderTogether({&self, 1}, {&in, 1}, &Out, n);
+}
+
+void TWaveguideBands::RenderTogether(std::span<TWaveguideBands* const> Bands,
+                                     std::span<const TWaveguidePlaying* const> In,
+                                     float* const* Out, int n) {
+    // Room for the filter blocks of every tone of a chunk: 8 tones of 100 modes need 104.
+    constexpr size_t JobRoom = 128;
+    bandkernels::TFilterJob jobs[JobRoom];
+    const size_t count = std::min({Bands.size(), In.size(), MaxTogether});
+    bool active[MaxTogether] = {};
+    bool excited[MaxTogether] = {};
     for (int done = 0; done < n;) {
         const int m = std::min(n - done, MaxChunk);
-        float* out = Out + done;
-        std::fill(out, out + m, 0.0f);
+        size_t held = 0;
+        for (size_t t = 0; t < count; ++t) {
+            TWaveguideBands& b = *Bands[t];
+            float* out = Out[t] + done;
+            std::fill(out, out + m, 0.0f);
+            active[t] = !(b.Silent && b.Excitation.SkipQuiet(*In[t], m));
+            if (!active[t]) {
+                continue;
+            }
+            excited[t] = b.Excitation.Render(*In[t], b.X0Buf.data(), b.FbBuf.data(), m);
+            if (b.FilterLanes.BlockCount() > JobRoom) {
+                b.FilterLanes.Run(b.X0Buf.data(), excited[t], m, b.BandOut.get());
+                continue;
+            }
+            if (held + b.FilterLanes.BlockCount() > JobRoom) {
+                bandkernels::RunFilterJobs(jobs, held, m);
+                held = 0;
+            }
+            held += b.FilterLanes.AddJobs(b.X0Buf.data(), excited[t], b.BandOut.get(), jobs + held);
+        }
+        bandkernels::RunFilterJobs(jobs, held, m);
+        for (size_t t = 0; t < count; ++t) {
+            if (!active[t]) {
+                continue;
+            }
+            TWaveguideBands& b = *Bands[t];
+            for (int band = 0; band < b.BandCount(); ++band) {
+                const bool skipped = b.FilterLanes.Skipped(band);
+                b.LineInputs[band] = skipped
+                                         ? b.Zeros.data()
+                                         : b.BandOut.get() + static_cast<size_t>(band) * MaxChunk;
+                b.LineInputZero[band] = skipped;
+            }
+            // Each line adds into the output in band order, as the per-sample sum does.
+            b.DelayLanes.Run(b.LineInputs.data(), b.LineInputZero.data(), b.FbBuf.data(),
+                             Out[t] + done, m);
+            b.Silent = !excited[t] && b.FilterLanes.AllSkipped() && b.DelayLanes.AllSilent();
+        }
         done += m;
-        if (Silent && Excitation.SkipQuiet(In, m)) {
-            continue;
-        }
-        const bool excited = Excitation.Render(In, X0Buf.data(), FbBuf.data(), m);
-        FilterLanes.Run(X0Buf.data(), excited, m, BandOut.get());
-        for (int b = 0; b < bands; ++b) {
-            const bool skipped = FilterLanes.Skipped(b);
-            LineInputs[b] =
-                skipped ? Zeros.data() : BandOut.get() + static_cast<size_t>(b) * MaxChunk;
-            LineInputZero[b] = skipped;
-        }
-        // Each line adds into the output in band order, as the per-sample sum does.
-        DelayLanes.Run(LineInputs.data(), LineInputZero.data(), FbBuf.data(), out, m);
-        Silent = !excited && FilterLanes.AllSkipped() && DelayLanes.AllSilent();
     }
 }
 

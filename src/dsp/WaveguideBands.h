@@ -11,6 +11,7 @@
 #include <hwy/aligned_allocator.h>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace varko {
@@ -41,6 +42,15 @@ public:
     // tone whose bands have all gone quiet and silent costs one check per block while nothing
     // excites it.
     void RenderBlock(const TWaveguidePlaying& In, float* Out, int n);
+
+    // Most tones RenderTogether takes at once.
+    static constexpr size_t MaxTogether = 8;
+    // n samples of each of up to MaxTogether tones (Bands[t] played by In[t] into Out[t]), their
+    // filters' lanes running side by side in the vector registers: the same samples as
+    // RenderBlock of each.
+    static void RenderTogether(std::span<TWaveguideBands* const> Bands,
+                               std::span<const TWaveguidePlaying* const> In, float* const* Out,
+                               int n);
 
     TExcitation Excitation;
     // Each band's filter as designed (frequency, coefficients); the filters run in the lanes.

@@ -20,11 +20,7 @@ TAudioEngine::~TAudioEngine() {
     HostPtr->SetActive(false);
     HostPtr.reset();
     Running.store(false);
-    for (auto& osc : Oscillators) {
-        osc->Terminate();
-        Ending.push_back(std::move(osc));
-    }
-    Oscillators.clear();
+    EndOscillators();
     ReapEnding(true);
 }
 
@@ -79,7 +75,7 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
             return;
         }
         {
-            TWaveguideThread& osc = *Oscillators[static_cast<size_t>(c.Tone)];
+            TTone& osc = *Oscillators[static_cast<size_t>(c.Tone)];
             osc.Pressure.store(c.Pressure, relaxed);
             osc.Speed.store(c.Speed, relaxed);
             osc.StrikePosition.store(c.Strike, relaxed);
@@ -106,13 +102,17 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
 }
 
 void TAudioEngine::ReapEnding(bool wait) {
-    std::erase_if(Ending, [wait](const std::unique_ptr<TWaveguideThread>& osc) {
-        if (!wait && !osc->Finished()) {
-            return false;
-        }
-        osc->Join();
-        return true;
-    });
+    // Freeing a renderer joins its threads: at once for those that have ended.
+    std::erase_if(Ending, [wait](const TEnding& e) { return wait || e.Renderer->Finished(); });
+}
+
+bool TAudioEngine::AddTone(std::unique_ptr<TTone> tone) {
+    if (!Renderer) {
+        Renderer = MakeToneRenderer(Rendering);
+    }
+    TTone& t = *tone;
+    Oscillators.push_back(std::move(tone));
+    return Renderer->Add(t);
 }
 
 void TAudioEngine::EndOscillators() {
@@ -120,9 +120,9 @@ void TAudioEngine::EndOscillators() {
         Stop();
     }
     ReapEnding(false);
-    for (auto& osc : Oscillators) {
-        osc->Terminate();
-        Ending.push_back(std::move(osc));
+    if (Renderer) {
+        Renderer->Stop();
+        Ending.push_back({std::move(Oscillators), std::move(Renderer)});
     }
     Oscillators.clear();
 }
@@ -157,7 +157,8 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
         return;
     }
 
-    // Which block each tone contributes, decided once for the whole period.
+    // Which block each tone contributes, decided once for the whole period: a block written
+    // since the last mix; none while the renderer still owes it.
     uint64_t late = 0;
     uint64_t resets = 0;
     for (auto& osc : Oscillators) {
@@ -167,10 +168,16 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
         resets += r - osc->ResetsCounted;
         osc->ResetsCounted = r;
         if (phase == 0 || phase == 1) {
-            if (osc->Output[phase].size() >= n) {
-                osc->MixBlock = phase;
+            const uint32_t rendered = osc->BlocksRendered.load(std::memory_order_relaxed);
+            if (rendered == osc->BlocksMixed) {
+                ++late; // a pool's round still running: this tone's new block is not there yet
+            } else {
+                osc->BlocksMixed = rendered;
+                if (osc->Output[phase].size() >= n) {
+                    osc->MixBlock = phase;
+                }
             }
-        } else if (phase == TWaveguideThread::Rendering) {
+        } else if (phase == TTone::Rendering) {
             ++late;
         }
     }
@@ -196,7 +203,7 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
         std::fill(sumLeft, sumLeft + m, 0.0f);
         std::fill(sumRight, sumRight + m, 0.0f);
         for (size_t t = 0; t < Oscillators.size(); ++t) {
-            const TWaveguideThread& osc = *Oscillators[t];
+            const TTone& osc = *Oscillators[t];
             if (osc.MixBlock < 0) {
                 continue;
             }
@@ -241,7 +248,9 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
     ReadIndex.store(next, std::memory_order_relaxed);
     for (auto& osc : Oscillators) {
         osc->WriteIndex.store(next, std::memory_order_relaxed);
-        osc->Release();
+    }
+    if (Renderer) {
+        Renderer->Release();
     }
     EndBlock(position, tapLeft, tapRight, n, static_cast<uint32_t>(late));
 }
@@ -279,8 +288,8 @@ void TAudioEngine::RebuildTones() {
 }
 
 void TAudioEngine::WaitForOscillators() {
-    for (auto& osc : Oscillators) {
-        osc->WaitBlockDone();
+    if (Renderer) {
+        Renderer->WaitIdle();
     }
 }
 

@@ -1,11 +1,12 @@
-// The block mixer between the oscillators and the audio host: sums every tone's finished block
-// into a panned stereo pair with master gain and peaks, then releases the oscillators.
+// The block mixer between the tones and the audio host: sums every tone's finished block into a
+// panned stereo pair with master gain and peaks, then has the renderer render the next blocks.
 #pragma once
 
 #include "engine/AudioHost.h"
 #include "engine/PerformanceTap.h"
 #include "engine/PlayingChanges.h"
-#include "engine/WaveguideThread.h"
+#include "engine/Tone.h"
+#include "engine/ToneRenderer.h"
 
 #include <atomic>
 #include <cstdint>
@@ -22,7 +23,7 @@ public:
     // reset and sample-rate events to this engine. A null host pointer is refused
     // (invalid_argument).
     explicit TAudioEngine(std::unique_ptr<IAudioHost> AHost);
-    // Destroy: stops the host and frees it, ends every oscillator and joins them all.
+    // Destroy: stops the host and frees it, ends every renderer and joins its threads.
     ~TAudioEngine();
     TAudioEngine(const TAudioEngine&) = delete;
     TAudioEngine& operator=(const TAudioEngine&) = delete;
@@ -64,11 +65,22 @@ public:
     void SetBankFormat(uint32_t blockSize, double sampleRate);
     bool BankMatchesHost() const;
 
-    // Ends every oscillator (termination request and one release each) and empties the list;
-    // they are joined here at the next call or at destruction. Stops the engine if it runs.
+    // How the next bank's tones are rendered (owner's thread): takes effect at the next tone
+    // added after EndOscillators.
+    void SetRendering(const TToneRendering& how) { Rendering = how; }
+    const TToneRendering& RenderingInUse() const { return Rendering; }
+
+    // Owner's thread, engine stopped: appends a tone to the bank, builds it with the renderer
+    // (made at the bank's first tone) and renders its first block. False when building failed:
+    // the tone stays in the list, Ended, its FatalException saying why.
+    bool AddTone(std::unique_ptr<TTone> tone);
+
+    // Ends the renderer (its threads finish the block they are in) and empties the list; the
+    // renderer and its tones are freed here at the next call or at destruction, once its threads
+    // have ended. Stops the engine if it runs.
     void EndOscillators();
 
-    // Offline driving: blocks until no oscillator is still rendering.
+    // Offline driving: blocks until no tone is owed a block.
     void WaitForOscillators();
     // Offline driving (engine not started): waits for every oscillator, then one BufferSwitch
     // into OutBuffer. Deterministic for given seeds, never late.
@@ -80,8 +92,9 @@ public:
     // called from another thread (e.g. a queued call into the UI event loop).
     std::function<void(std::function<void()>)> Dispatch;
 
-    // One oscillator per tone, lowest first; changed only while the engine is stopped.
-    std::vector<std::unique_ptr<TWaveguideThread>> Oscillators;
+    // One tone per bar, lowest first; changed only while the engine is stopped (AddTone,
+    // EndOscillators).
+    std::vector<std::unique_ptr<TTone>> Oscillators;
 
     std::atomic<bool> Running{false};
     std::atomic<int32_t> ReadIndex{0};      // 0 or 1: the block the next switch mixes
@@ -119,7 +132,17 @@ private:
     double BankSampleRate = 0.0; // the owner's thread alone
     bool Rebuilding = false;
     std::unique_ptr<IAudioHost> HostPtr;
-    std::vector<std::unique_ptr<TWaveguideThread>> Ending;
+    TToneRendering Rendering;
+    // Read by the callback (Release) while the engine runs; replaced by the owner only while it
+    // is stopped.
+    std::unique_ptr<IToneRenderer> Renderer;
+    // Renderers asked to end, with their tones, until their threads have. The renderer is
+    // declared last so that it goes (joining its threads) before the tones it renders.
+    struct TEnding {
+        std::vector<std::unique_ptr<TTone>> Tones;
+        std::unique_ptr<IToneRenderer> Renderer;
+    };
+    std::vector<TEnding> Ending;
     std::shared_ptr<int> AliveToken = std::make_shared<int>(0);
 };
 

@@ -111,11 +111,11 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
         return r;
     }
 
+    engine.SetRendering(in.Rendering);
     for (int i = 0; i < count; ++i) {
-        auto osc = in.MakeOscillator ? in.MakeOscillator() : std::make_unique<TWaveguideThread>();
-        TWaveguideThread& t = *osc;
-        t.OnTerminate = in.OnTerminate;
-        t.TimeCritical = in.TimeCritical;
+        std::unique_ptr<TTone> tone = in.MakeTone ? in.MakeTone() : std::make_unique<TTone>();
+        TTone& t = *tone;
+        t.OnFailed = in.OnFailed;
         t.Frequency = in.ToneRatios[static_cast<size_t>(i)] * in.InitialFrequency;
         t.SampleRate = fs;
         t.BlockSize = blockSize;
@@ -124,16 +124,14 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
         TToneModes& modes = toneModes[static_cast<size_t>(i)];
         t.Ratios = std::move(modes.Ratios);
         t.Gains = std::move(modes.Gains);
-        t.EndType = static_cast<int32_t>(modes.EndType);
+        t.EndType = modes.EndType;
         if (static_cast<size_t>(i) < in.ToneSeeds.size()) {
             t.Seed = in.ToneSeeds[static_cast<size_t>(i)];
         } else if (in.Seed) {
             t.Seed = *in.Seed + static_cast<uint32_t>(i);
         }
-        engine.Oscillators.push_back(std::move(osc));
-        t.Start();
-        if (t.WaitReady() == TWaveguideThread::TReadyResult::Ended) {
-            // The oscillator died while building; its end is reported by its OnTerminate.
+        if (!engine.AddTone(std::move(tone))) {
+            // The tone failed while building; its OnFailed has told.
             r.Abandoned = true;
             r.CrashText = t.CrashText();
             r.BuiltTones = static_cast<int>(engine.Oscillators.size());

@@ -14,9 +14,9 @@
 
 namespace varko {
 
-// The most tones a bank holds: each is a thread of its own, and beyond this the machine can
-// neither schedule nor mix them in time.
-inline constexpr int MaxTones = 256;
+// The most tones a bank holds: 72 steps to the octave over 14 octaves, and a bound on the mix's
+// work per block (memory is bounded by MaxBankBytes).
+inline constexpr int MaxTones = 1024;
 
 // The most vibration modes per tone the mode limit allows.
 inline constexpr int MaxModeLimit = 100;
@@ -45,10 +45,12 @@ struct TToneBankInput {
     std::string ModeFileName;        // the selected mode file's name in the list
     std::optional<uint32_t> Seed;    // tone i's noise starts from Seed + i; none: the clock
     std::vector<uint32_t> ToneSeeds; // tone i's seed, where listed (a recording's), before Seed
-    bool TimeCritical = true;        // oscillator threads at real-time priority where allowed
-    std::function<void(TWaveguideThread&)> OnTerminate; // each oscillator's end (any thread)
-    // Makes each oscillator; none: a plain TWaveguideThread (tests supply their own).
-    std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator;
+    // Who renders the tones; its threads at real-time priority where allowed.
+    TToneRendering Rendering{TToneThreads::PerTone, 0, true};
+    // A tone's build or render threw (on the rendering thread): post the news and return.
+    std::function<void(TTone&)> OnFailed;
+    // Makes each tone; none: a plain TTone (tests supply their own).
+    std::function<std::unique_ptr<TTone>()> MakeTone;
 };
 
 struct TToneBankResult {
@@ -63,16 +65,17 @@ struct TToneBankResult {
     // The object for the status bar, when the bank is not empty.
     std::optional<std::string> ObjectDescription;
     bool Running = false;  // the engine runs again (it ran before)
-    std::string CrashText; // when Abandoned: the dead oscillator's "class@sender: message"
+    std::string CrashText; // when Abandoned: the failed tone's "class@sender: message"
 };
 
 // The modes a tone of f0 hertz gets at fs hertz: the mode file's or the uniform bar's, the mode
 // limit held to 1..MaxModeLimit and the levels to +-MaxModeLevel.
 TToneModes ModesOfTone(const TToneBankInput& input, float f0, float fs);
 
-// Throws the bank away and builds it anew from the input: stops the engine if it ran, ends every
-// oscillator, creates, starts and waits for one oscillator per tone, sets the pan constants
-// and ReadIndex, and restarts the engine if it ran. Runs on the owner's thread. A bank whose
+// Throws the bank away and builds it anew from the input: stops the engine if it ran, ends the
+// renderer, creates one tone per entry of the tone list and has the new renderer build it and
+// render its first block, sets the pan constants and ReadIndex, and restarts the engine if it
+// ran. Runs on the owner's thread. A bank whose
 // bands would need more than MaxBankBytes is not built (TooLarge; the bank stays empty).
 TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& input);
 

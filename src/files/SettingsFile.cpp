@@ -14,6 +14,9 @@ constexpr const char* Sound = "Sound";
 constexpr const char* Input = "Input";
 constexpr const char* UI = "UI";
 constexpr const char* Midi = "MIDI";
+constexpr const char* Engine = "Engine";
+constexpr const char* PerCore = "PerCore";
+constexpr const char* PerTone = "PerTone";
 } // namespace
 
 TVarkoSettings ReadSettings(const TIniFile& ini) {
@@ -37,6 +40,9 @@ TVarkoSettings ReadSettings(const TIniFile& ini) {
     s.MidiInput = ini.ReadString(Midi, "Input").value_or("");
     s.ReferenceNote = std::clamp(ini.ReadInteger(Midi, "ReferenceNote", s.ReferenceNote), 0, 127);
     s.MPE = ini.ReadBool(Midi, "MPE", s.MPE);
+    s.ToneThreadsPerCore = ini.ReadString(Engine, "ToneThreads").value_or(PerTone) == PerCore;
+    s.PoolThreads =
+        std::clamp(ini.ReadInteger(Engine, "PoolThreads", s.PoolThreads), 0, MaxPoolThreads);
     return s;
 }
 
@@ -59,6 +65,8 @@ void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
     ini.WriteString(Midi, "Input", s.MidiInput);
     ini.WriteInteger(Midi, "ReferenceNote", s.ReferenceNote);
     ini.WriteBool(Midi, "MPE", s.MPE);
+    ini.WriteString(Engine, "ToneThreads", s.ToneThreadsPerCore ? PerCore : PerTone);
+    ini.WriteInteger(Engine, "PoolThreads", s.PoolThreads);
 }
 
 std::string SettingsFolder() {

@@ -32,7 +32,14 @@ struct TVarkoSettings {
     std::string MidiInput;      // the chosen input port, "" for none
     int32_t ReferenceNote = 60; // the note that plays the scale's 1/1, 0..127
     bool MPE = true;            // channel 1 reaches every note (an MPE lower zone)
+    // [Engine]
+    bool ToneThreadsPerCore =
+        false;               // ToneThreads: "PerCore" a pool, "PerTone" (or none) a thread each
+    int32_t PoolThreads = 0; // the pool's threads, 0 for one per processor core
 };
+
+// Most threads the pool may be given: more than any desktop's cores, few enough to start.
+inline constexpr int32_t MaxPoolThreads = 64;
 
 // Reads every key with its default and limit; a missing key or a value that is not a whole
 // number gives the default.

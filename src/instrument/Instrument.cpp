@@ -297,9 +297,22 @@ TToneBankInput TInstrument::BankInput() const {
     in.ModeFileName = ModeFileName();
     in.Seed = Seed;
     in.ToneSeeds = ToneSeeds;
-    in.TimeCritical = TimeCritical;
-    in.MakeOscillator = MakeOscillator;
+    in.Rendering = Rendering();
+    in.MakeTone = MakeTone;
     return in;
+}
+
+TToneRendering TInstrument::Rendering() const {
+    TToneRendering how;
+    how.TimeCritical = TimeCritical;
+    if (RenderingOverride) {
+        how.Threads = *RenderingOverride;
+        how.PoolThreads = PoolThreadsOverride;
+    } else {
+        how.Threads = settings_.ToneThreadsPerCore ? TToneThreads::PerCore : TToneThreads::PerTone;
+        how.PoolThreads = settings_.PoolThreads;
+    }
+    return how;
 }
 
 TToneBankResult TInstrument::RefreshTones() {
@@ -322,9 +335,9 @@ TToneBankResult TInstrument::RebuildBank(bool restart) {
     TToneBankInput in = BankInput();
     // Runs on the ending thread: the news goes to the owner's thread, if the instrument is
     // still there when it arrives.
-    in.OnTerminate = [this, dispatch = engine_->Dispatch,
-                      alive = std::weak_ptr<int>(alive_)](TWaveguideThread& t) {
-        if (!t.FatalException || !dispatch) {
+    in.OnFailed = [this, dispatch = engine_->Dispatch,
+                   alive = std::weak_ptr<int>(alive_)](TTone& t) {
+        if (!dispatch) {
             return;
         }
         dispatch([this, alive, crash = t.CrashText()] {

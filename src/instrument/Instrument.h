@@ -100,9 +100,15 @@ public:
     std::optional<uint32_t> Seed;
     // Tone i's seed where listed (a recorded performance's), before Seed.
     std::vector<uint32_t> ToneSeeds;
-    bool TimeCritical = true; // oscillators at real-time priority where allowed
-    // Makes each oscillator; none: a plain TWaveguideThread (tests supply their own).
-    std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator;
+    bool TimeCritical = true; // the tones' threads at real-time priority where allowed
+    // Who renders the tones, when not the settings' choice (a thread per tone or a pool): the
+    // render tool renders inline, or on a pool of its own size.
+    std::optional<TToneThreads> RenderingOverride;
+    int PoolThreadsOverride = 0; // with RenderingOverride PerCore: 0 one thread per core
+    // How the next bank is rendered.
+    TToneRendering Rendering() const;
+    // Makes each tone; none: a plain TTone (tests supply their own).
+    std::function<std::unique_ptr<TTone>()> MakeTone;
 
     // Reads the scale (Error when it cannot be opened: the previous scale stays; Warning when it
     // holds errors), then computes the tone list and rebuilds the bank, even after a failure.
@@ -168,6 +174,9 @@ public:
     void SetMidiInput(const std::string& port);
     void SetReferenceNote(int note);
     void SetMpe(bool on);
+    // Who renders the tones: a pool (perCore, of poolThreads threads, 0 one per core) or a
+    // thread per tone. A bank that plays is built anew for it.
+    void SetToneThreads(bool perCore, int poolThreads);
 
     // Applies the values in the settings file's order, as the start-up reads them: driver (its
     // name wins over an index that names another device), channel pair, then the rest.

@@ -148,6 +148,18 @@ void TInstrument::SetMpe(bool on) {
     midi_.SetMpe(on);
 }
 
+void TInstrument::SetToneThreads(bool perCore, int poolThreads) {
+    poolThreads = std::clamp(poolThreads, 0, MaxPoolThreads);
+    if (settings_.ToneThreadsPerCore == perCore && settings_.PoolThreads == poolThreads) {
+        return;
+    }
+    settings_.ToneThreadsPerCore = perCore;
+    settings_.PoolThreads = poolThreads;
+    if (engine_ && !engine_->Oscillators.empty()) {
+        RefreshTones();
+    }
+}
+
 void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SelectDriver(DriverIndexFor(DriverList(), s));
     SelectChannelPair(s.ASIOchannel);
@@ -168,6 +180,7 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SetMidiInput(s.MidiInput);
     SetReferenceNote(s.ReferenceNote);
     SetMpe(s.MPE);
+    SetToneThreads(s.ToneThreadsPerCore, s.PoolThreads);
     Changed();
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/ToneBank.h"
 #include "files/GestureScript.h"
+#include "files/SettingsFile.h"
 
 #include <cmath>
 #include <functional>
@@ -33,6 +34,8 @@ std::string RenderUsage() {
            "  --interpolate             interpolated delay lines\n"
            "  --rate HZ, --block N      sample rate (48000) and block size (256)\n"
            "  --seed N                  tone i's noise starts from N + i (1)\n"
+           "  --threads N               render the tones on a pool of N threads, 1..64 (the\n"
+           "                            calling thread alone; --play: as the window is set)\n"
            "  --gesture FILE            the performance script\n"
            "  --performance DIR         re-render a performance Varko recorded, with its seeds\n"
            "                            (its scale, modes, rate and block size unless given)\n"
@@ -119,6 +122,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
               return true;
           },
           "a whole number from 0 to 4294967295"}},
+        {"--threads", {whole(o.Threads, 1, MaxPoolThreads), "a whole number from 1 to 64"}},
         {"--gesture", {text(o.Gesture), "a file name"}},
         {"--performance", {text(o.Performance), "a folder name"}},
         {"--midi", {text(o.Midi), "a file name"}},

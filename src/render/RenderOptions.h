@@ -40,6 +40,7 @@ struct TRenderOptions {
     bool Demo = false;               // --demo: render the bundled example, for a first try
     bool ListDevices = false;        // --list-devices
     bool Play = false;               // --play
+    int Threads = 0;                 // --threads N: render on a pool of N threads (0: inline)
     std::string Device;              // --device NAME
     int ZoneWidth = 700;             // --zone-width PX: the tone zone the pen plays on
     int ZoneHeight = 500;            // --zone-height PX

@@ -2,8 +2,8 @@
 
 #include "core/Texts.h"
 #include "engine/NullHost.h"
-#include "engine/WaveguideThread.h"
 #include "files/ModeFile.h"
+#include "files/SettingsFile.h"
 #include "files/TextFile.h"
 #include "files/ToneList.h"
 #include "render/WavWriter.h"
@@ -84,6 +84,20 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
     in.ModeLimit = o.ModeLimit;
     in.Seed = o.Seed;
     in.TimeCritical = o.Play;
+    // Offline, the calling thread renders every tone unless a pool is asked for; --play
+    // renders as the window does, unless told otherwise.
+    if (o.Threads > 0) {
+        in.RenderingOverride = TToneThreads::PerCore;
+        in.PoolThreadsOverride = o.Threads;
+    } else if (!o.Play) {
+        in.RenderingOverride = TToneThreads::Inline;
+    } else {
+        TIniFile ini;
+        if (ini.Load(SettingsFilePath()) == TIniFile::TLoadResult::Loaded) {
+            const TVarkoSettings s = ReadSettings(ini);
+            in.SetToneThreads(s.ToneThreadsPerCore, s.PoolThreads);
+        }
+    }
     in.SetInterpolateDelays(o.Interpolate);
     in.SetPaint2Rows(o.TwoRows);
     in.SetStereoSeparation(!o.Mono);

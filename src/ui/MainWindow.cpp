@@ -50,7 +50,7 @@ std::function<uint32_t()> TMainWindow::TickCount = [] {
 };
 std::function<std::unique_ptr<IAudioHost>()> TMainWindow::CreateHost;
 std::function<void(TTabletEventSource&)> TMainWindow::ProbeTablet;
-std::function<std::unique_ptr<TWaveguideThread>()> TMainWindow::MakeOscillator;
+std::function<std::unique_ptr<TTone>()> TMainWindow::MakeTone;
 
 namespace {
 
@@ -86,9 +86,7 @@ TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
         const QPoint c = QCursor::pos();
         return std::pair<float, float>(static_cast<float>(c.x()), static_cast<float>(c.y()));
     };
-    Instrument.MakeOscillator = [] {
-        return MakeOscillator ? MakeOscillator() : std::make_unique<TWaveguideThread>();
-    };
+    Instrument.MakeTone = [] { return MakeTone ? MakeTone() : std::make_unique<TTone>(); };
     BuildControls();
     StartUp();
 }

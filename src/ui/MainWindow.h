@@ -66,7 +66,7 @@ public:
     static std::function<uint32_t()> TickCount; // milliseconds, wraps
     static std::function<std::unique_ptr<IAudioHost>()> CreateHost;
     static std::function<void(TTabletEventSource&)> ProbeTablet; // after Qt's own probe
-    static std::function<std::unique_ptr<TWaveguideThread>()> MakeOscillator; // none: the real one
+    static std::function<std::unique_ptr<TTone>()> MakeTone;     // none: the real one
     static std::function<QString()> MusicFolder; // recordings go to its Varko folder
 
     bool Halted = false; // start-up ended the program, or a crash did
@@ -251,7 +251,7 @@ private:
     std::atomic<bool> midiPressurePosted_{false};
     bool closed_ = false;
     bool crashing_ = false;
-    QString lastScaleFolder_;   // where the next Open Scale starts
+    QString lastScaleFolder_;                 // where the next Open Scale starts
     TUserGuideWindow* guideWindow_ = nullptr; // the guide when no web browser shows it
     std::string shownScaleText_;              // the scale lines the contents box shows
     std::unique_ptr<TGesturePlayer> replay_;

@@ -88,7 +88,7 @@ protected:
             return;
         }
         LastPen = now;
-        TWaveguideThread& osc = *Engine->Oscillators[HeldTone];
+        TTone& osc = *Engine->Oscillators[HeldTone];
         osc.StrikePosition = 0.5f;
         osc.Pressure = 0.6f;
         PenSpeed = PenSpeed == 0.05f ? 0.06f : 0.05f;

@@ -60,7 +60,7 @@ TEST_P(StopHandshake, NoBlockIsMixedOnceStopReturns) {
     }
     bank.ModeLimit = 8;
     bank.Seed = 1;
-    bank.TimeCritical = false;
+    bank.Rendering.TimeCritical = false;
     auto build = [&] {
         ASSERT_EQ(RefreshTones(engine, bank).BuiltTones, 16);
         for (auto& osc : engine.Oscillators) {

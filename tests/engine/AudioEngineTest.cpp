@@ -14,7 +14,7 @@ using namespace varko;
 namespace {
 
 // Renders a constant block; block number GateBlock waits until the gate opens.
-class TConstThread : public TWaveguideThread {
+class TConstThread : public TTone {
 public:
     explicit TConstThread(float value, int gateBlock = -1) : Value(value), GateBlock(gateBlock) {}
     std::binary_semaphore Gate{0};
@@ -42,9 +42,7 @@ struct TEngineFixture {
     TConstThread& Add(float value, int gateBlock = -1) {
         auto osc = std::make_unique<TConstThread>(value, gateBlock);
         osc->BlockSize = static_cast<int32_t>(Engine.Host().BufferSize());
-        osc->Start();
-        EXPECT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
-        Engine.Oscillators.push_back(std::move(osc));
+        EXPECT_TRUE(Engine.AddTone(std::move(osc)));
         return static_cast<TConstThread&>(*Engine.Oscillators.back());
     }
     void SetPan(int n, bool twoRows) {
@@ -155,14 +153,14 @@ TEST(AudioEngine, LateToneGivesSilenceAndIsCounted) {
 // on to the device and the file.
 TEST(AudioEngine, RunawayToneIsSilencedRebuiltAndCounted) {
     // Block 2 holds a NaN, block 3 a value far beyond any playing; the others a constant.
-    class TRunaway : public TWaveguideThread {
+    class TRunaway : public TTone {
     public:
         std::atomic<int> Builds{0};
 
     protected:
         void BuildBands(uint32_t seed) override {
             ++Builds;
-            TWaveguideThread::BuildBands(seed);
+            TTone::BuildBands(seed);
         }
         void RenderBlock(float* Out, int n) override {
             const int block = ++blocks_;
@@ -178,9 +176,7 @@ TEST(AudioEngine, RunawayToneIsSilencedRebuiltAndCounted) {
     auto runaway = std::make_unique<TRunaway>();
     TRunaway& tone = *runaway;
     tone.BlockSize = 32;
-    tone.Start();
-    ASSERT_EQ(tone.WaitReady(), TWaveguideThread::TReadyResult::Ready);
-    f.Engine.Oscillators.push_back(std::move(runaway));
+    ASSERT_TRUE(f.Engine.AddTone(std::move(runaway)));
     f.Engine.Stereo = false;
     const float expected[] = {1.25f, 2.0f, 3.0f, 4.25f}; // the const tone counts its blocks
     for (const float e : expected) {
@@ -227,7 +223,7 @@ TEST(AudioEngine, OfflineRenderIsDeterministicForASeed) {
     auto render = [](uint32_t seed) {
         TAudioEngine engine(std::make_unique<TNullHost>(48000.0, 128, false));
         for (int i = 0; i < 5; ++i) {
-            auto osc = std::make_unique<TWaveguideThread>();
+            auto osc = std::make_unique<TTone>();
             osc->Frequency = 200.0f * static_cast<float>(i + 1);
             osc->SampleRate = 48000.0f;
             osc->BlockSize = 128;
@@ -238,9 +234,7 @@ TEST(AudioEngine, OfflineRenderIsDeterministicForASeed) {
             osc->Seed = seed + static_cast<uint32_t>(i);
             osc->Pressure = 0.7f;
             osc->Speed = 0.1f;
-            osc->Start();
-            EXPECT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
-            engine.Oscillators.push_back(std::move(osc));
+            EXPECT_TRUE(engine.AddTone(std::move(osc)));
         }
         engine.PanOffset = 1.2f;
         engine.PanStep = 0.2f;
@@ -286,7 +280,7 @@ TEST(AudioEngine, DriverResetIsRebuiltOnTheOwnersThread) {
         engine.EndOscillators();
         EXPECT_FALSE(engine.Running);
         for (int i = 0; i < 3; ++i) {
-            auto osc = std::make_unique<TWaveguideThread>();
+            auto osc = std::make_unique<TTone>();
             osc->Frequency = 300.0f + 100.0f * static_cast<float>(i);
             osc->SampleRate = static_cast<float>(engine.Host().SampleRate());
             osc->BlockSize = static_cast<int32_t>(engine.Host().BufferSize());
@@ -295,9 +289,7 @@ TEST(AudioEngine, DriverResetIsRebuiltOnTheOwnersThread) {
             osc->Resonance = 0.999f;
             osc->Pressure = 0.5f;
             osc->Speed = 0.2f;
-            osc->Start();
-            EXPECT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
-            engine.Oscillators.push_back(std::move(osc));
+            EXPECT_TRUE(engine.AddTone(std::move(osc)));
         }
         engine.ReadIndex = 0;
         ++rebuilds;
@@ -338,39 +330,46 @@ TEST(AudioEngine, DriverResetIsRebuiltOnTheOwnersThread) {
     EXPECT_GE(silentWhilePending.load(), 3u);
 }
 
-TEST(AudioEngine, DestroyEndsRunningOscillators) {
-    std::atomic<int> ended{0};
-    {
-        TAudioEngine engine(std::make_unique<TNullHost>(48000.0, 32, false));
-        for (int i = 0; i < 4; ++i) {
-            auto osc = std::make_unique<TWaveguideThread>();
-            osc->Frequency = 440.0f;
-            osc->SampleRate = 48000.0f;
-            osc->BlockSize = 32;
-            osc->Ratios = {1};
-            osc->Gains = {1};
-            osc->OnTerminate = [&ended](TWaveguideThread&) { ended.fetch_add(1); };
-            osc->Start();
-            engine.Oscillators.push_back(std::move(osc));
+// Whichever renders them, tones caught mid-block end with the engine and are freed once.
+TEST(AudioEngine, DestroyEndsRunningTonesOfEveryRenderer) {
+    struct TCountedTone : TTone {
+        explicit TCountedTone(std::atomic<int>& freed) : Freed(freed) {}
+        ~TCountedTone() override { Freed.fetch_add(1); }
+        std::atomic<int>& Freed;
+    };
+    for (const TToneThreads how :
+         {TToneThreads::PerTone, TToneThreads::PerCore, TToneThreads::Inline}) {
+        std::atomic<int> freed{0};
+        {
+            TAudioEngine engine(std::make_unique<TNullHost>(48000.0, 32, false));
+            engine.SetRendering({how, 2, false});
+            for (int i = 0; i < 4; ++i) {
+                auto osc = std::make_unique<TCountedTone>(freed);
+                osc->Frequency = 440.0f;
+                osc->SampleRate = 48000.0f;
+                osc->BlockSize = 32;
+                osc->Ratios = {1};
+                osc->Gains = {1};
+                ASSERT_TRUE(engine.AddTone(std::move(osc)));
+            }
+            engine.Start(); // as fast as possible, so tones are caught mid-block
+            while (engine.Host().Active() &&
+                   static_cast<TNullHost&>(engine.Host()).BlockCount < 50) {
+                std::this_thread::yield();
+            }
+            engine.EndOscillators(); // stops the engine; the renderer is joined later
+            EXPECT_FALSE(engine.Running);
+            EXPECT_TRUE(engine.Oscillators.empty());
         }
-        engine.Start(); // as fast as possible, so oscillators are caught mid-block
-        while (engine.Host().Active() && static_cast<TNullHost&>(engine.Host()).BlockCount < 50) {
-            std::this_thread::yield();
-        }
-        engine.EndOscillators(); // stops the engine; ended oscillators are joined later
-        EXPECT_FALSE(engine.Running);
-        EXPECT_TRUE(engine.Oscillators.empty());
+        EXPECT_EQ(freed.load(), 4);
     }
-    EXPECT_EQ(ended.load(), 4);
 }
 
 TEST(AudioEngine, ToneWithAnotherBlockSizeIsNotReadPastItsBlock) {
     TEngineFixture f(64);
     auto osc = std::make_unique<TConstThread>(0.5f);
     osc->BlockSize = 16; // built for an earlier, smaller buffer size
-    osc->Start();
-    ASSERT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
-    f.Engine.Oscillators.push_back(std::move(osc));
+    ASSERT_TRUE(f.Engine.AddTone(std::move(osc)));
     f.Add(0.25f);
     f.Engine.Stereo = false;
     f.Engine.RenderOffline(f.Out);
@@ -422,10 +421,8 @@ TEST(AudioEngine, PlayingChangesWaitForTheirBlockAndAreStampedWhereTheySound) {
     engine.Tap = &tap;
     auto osc = std::make_unique<TConstThread>(0.25f);
     osc->BlockSize = 32;
-    osc->Start();
-    ASSERT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
-    engine.Oscillators.push_back(std::move(osc));
-    TWaveguideThread& tone = *engine.Oscillators[0];
+    ASSERT_TRUE(engine.AddTone(std::move(osc)));
+    TTone& tone = *engine.Oscillators[0];
     engine.Stereo = false;
 
     // Stopped: at once, heard in the block after the one already rendered.
@@ -463,9 +460,7 @@ TEST(AudioEngine, AStalledCallbackLosesNoPlayingChange) {
     engine.Tap = &tap;
     auto osc = std::make_unique<TConstThread>(0.0f);
     osc->BlockSize = 32;
-    osc->Start();
-    ASSERT_EQ(osc->WaitReady(), TWaveguideThread::TReadyResult::Ready);
-    engine.Oscillators.push_back(std::move(osc));
+    ASSERT_TRUE(engine.AddTone(std::move(osc)));
     engine.Start();
     // Far more than the ring holds, and no block to take them.
     const int n = static_cast<int>(TPlayingChanges::RingCapacity) * 2 + 5;

@@ -24,7 +24,7 @@ struct Bank : ::testing::Test {
     TAudioEngine engine;
 };
 
-class DiesWhileBuilding : public TWaveguideThread {
+class DiesWhileBuilding : public TTone {
 protected:
     void BuildBands(uint32_t) override { throw std::runtime_error("no memory for the bands"); }
 };
@@ -53,7 +53,7 @@ TEST_F(Bank, BuildsOneStartedOscillatorPerTone) {
         EXPECT_EQ(t.SampleRate, 48000.0f);
         EXPECT_EQ(t.BlockSize, 64);
         EXPECT_FLOAT_EQ(t.Resonance.load(), 0.99890055f);
-        EXPECT_EQ(t.EndType, 1);
+        EXPECT_EQ(t.EndType, TEndType::Free);
         EXPECT_EQ(t.Seed.value_or(0), 1u + i);
     }
     // The lowest tone keeps all eight modes; the top one (1600 Hz) five: 13.34 x 1600 Hz lies
@@ -66,7 +66,7 @@ TEST_F(Bank, RebuildReplacesEveryOscillatorAndRestartsARunningEngine) {
     TToneBankInput in;
     in.ToneRatios = EqualSteps(5, 12);
     RefreshTones(engine, in);
-    const TWaveguideThread* first = engine.Oscillators.front().get();
+    const TTone* first = engine.Oscillators.front().get();
     engine.Start();
     ASSERT_TRUE(engine.Running.load());
     in.ToneRatios = EqualSteps(7, 12);
@@ -103,7 +103,8 @@ TEST_F(Bank, EmptyModeFileWarnsAboutTheFile) {
     EXPECT_TRUE(r.WarnModeFile);
     EXPECT_FALSE(r.WarnNoSound);
     EXPECT_EQ(r.ObjectDescription.value_or(""), "glass (One end fixed)");
-    EXPECT_EQ(engine.Oscillators[0]->EndType, 0); // no mode taken: position has no effect
+    EXPECT_EQ(engine.Oscillators[0]->EndType,
+              TEndType::None); // no mode taken: position has no effect
 }
 
 TEST_F(Bank, ModeFileModesAndTheirEndType) {
@@ -119,7 +120,7 @@ TEST_F(Bank, ModeFileModesAndTheirEndType) {
     const auto& t = *engine.Oscillators[0];
     EXPECT_EQ(t.Ratios, (std::vector<float>{1.0f, 2.32f}));
     EXPECT_EQ(t.Gains, (std::vector<float>{1.0f, 0.5f}));
-    EXPECT_EQ(t.EndType, 3);
+    EXPECT_EQ(t.EndType, TEndType::Hinged);
 }
 
 TEST_F(Bank, AbsurdToneCountIsCapped) {
@@ -139,9 +140,8 @@ TEST_F(Bank, OscillatorDyingWhileBuildingAbandonsTheRebuild) {
     RefreshTones(engine, in);
     engine.Start();
     int made = 0;
-    in.MakeOscillator = [&made]() -> std::unique_ptr<TWaveguideThread> {
-        return ++made == 3 ? std::make_unique<DiesWhileBuilding>()
-                           : std::make_unique<TWaveguideThread>();
+    in.MakeTone = [&made]() -> std::unique_ptr<TTone> {
+        return ++made == 3 ? std::make_unique<DiesWhileBuilding>() : std::make_unique<TTone>();
     };
     const TToneBankResult r = RefreshTones(engine, in);
     EXPECT_TRUE(r.Abandoned);

@@ -105,7 +105,11 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
                                          "[MIDI]\n"
                                          "Input=\n"
                                          "ReferenceNote=60\n"
-                                         "MPE=1\n");
+                                         "MPE=1\n"
+                                         "\n"
+                                         "[Engine]\n"
+                                         "ToneThreads=PerTone\n"
+                                         "PoolThreads=0\n");
 }
 
 TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
@@ -129,6 +133,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
         in.SetMidiInput("ALSA: Keystation:Keystation MIDI 1 20:0");
         in.SetReferenceNote(48);
         in.SetMpe(false);
+        in.SetToneThreads(true, 3);
         std::string message;
         ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
     }
@@ -162,6 +167,25 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
     EXPECT_EQ(s.MidiInput, "ALSA: Keystation:Keystation MIDI 1 20:0");
     EXPECT_EQ(in.Midi().ReferenceNote(), 48);
     EXPECT_FALSE(in.Midi().Mpe());
+    EXPECT_TRUE(s.ToneThreadsPerCore);
+    EXPECT_EQ(in.Rendering().Threads, TToneThreads::PerCore);
+    EXPECT_EQ(in.Rendering().PoolThreads, 3);
+}
+
+// A file without the key (every file before the pool existed), or with a value it does not
+// know, renders a thread per tone.
+TEST_F(InstrumentSettings, ToneThreadsReadAsPerToneUnlessPerCore) {
+    for (const char* file : {"[Sound]\nASIOdriver=0\n", "[Engine]\nToneThreads=percore\n",
+                             "[Engine]\nToneThreads=PerCore\nPoolThreads=900\n"}) {
+        Spit(file);
+        TInstrument in;
+        Attach(in);
+        Load(in);
+        const bool perCore = std::string(file).find("PerCore") != std::string::npos;
+        EXPECT_EQ(in.Rendering().Threads, perCore ? TToneThreads::PerCore : TToneThreads::PerTone)
+            << file;
+        EXPECT_EQ(in.Settings().PoolThreads, perCore ? MaxPoolThreads : 0) << file;
+    }
 }
 
 TEST_F(InstrumentSettings, HexLettersAndLimits) {

@@ -66,18 +66,19 @@ TEST_F(InstrumentTest, OpeningAScaleBuildsTheBankAndAFailedOneKeepsThePrevious) 
 }
 
 TEST_F(InstrumentTest, TooManyTonesAreCappedAndThePlayerIsToldHowMany) {
-    std::string scale = "30 steps\n30\n";
-    for (int i = 1; i <= 30; ++i) {
-        scale += std::to_string(i * 40) + ".0\n";
+    // 72 steps over 21 octaves: more tones than the cap.
+    std::string scale = "72 steps\n72\n";
+    for (int i = 1; i <= 72; ++i) {
+        scale += std::to_string(i * 50 / 3) + "." + std::to_string(i * 50 % 3 * 3) + "\n";
     }
     in.RepeatDownCount = 10;
     in.RepeatUpCount = 10;
     in.OpenScale(Write("et30.scl", scale));
-    EXPECT_EQ(in.Tones.size(), 631u);
+    EXPECT_EQ(in.Tones.size(), 1513u);
     EXPECT_EQ(in.BarRatios().size(), static_cast<size_t>(MaxTones));
     EXPECT_EQ(in.Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
     ASSERT_EQ(told.size(), 3u);
-    EXPECT_EQ(told[2], "warning: The scale and its repeats give 631 tones, but Varko can play at "
+    EXPECT_EQ(told[2], "warning: The scale and its repeats give 1513 tones, but Varko can play at "
                        "most " +
                            std::to_string(MaxTones) + " tones at once. Only the first " +
                            std::to_string(MaxTones) +

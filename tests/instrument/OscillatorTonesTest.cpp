@@ -19,7 +19,7 @@ TEST(OscillatorTones, EveryPlayingValueIsHeldToItsRange) {
     RefreshTones(engine, in);
     TOscillatorTones tones;
     tones.SetEngine(&engine);
-    const TWaveguideThread& osc = *engine.Oscillators[0];
+    const TTone& osc = *engine.Oscillators[0];
     constexpr float inf = std::numeric_limits<float>::infinity();
     const float nan = std::nanf("");
     struct TCase {

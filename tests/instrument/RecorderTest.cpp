@@ -62,7 +62,7 @@ std::vector<float> ReadWav(const std::string& path, int& rate) {
 }
 
 // A tone whose every sample differs from the one before.
-class TRampThread : public TWaveguideThread {
+class TRampThread : public TTone {
 protected:
     void RenderBlock(float* out, int n) override {
         for (int i = 0; i < n; ++i) {
@@ -139,9 +139,7 @@ TEST_F(RecorderTest, ADiskThatCannotKeepUpEndsTheRecordingWithEverythingBeforeTh
     TAudioEngine engine(std::move(owned));
     auto ramp = std::make_unique<TRampThread>();
     ramp->BlockSize = 256;
-    ramp->Start();
-    ASSERT_EQ(ramp->WaitReady(), TWaveguideThread::TReadyResult::Ready);
-    engine.Oscillators.push_back(std::move(ramp));
+    ASSERT_TRUE(engine.AddTone(std::move(ramp)));
     TRecorder recorder;
     recorder.RingSeconds = 0.02;
     engine.Tap = &recorder;

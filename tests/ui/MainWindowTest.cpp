@@ -152,7 +152,7 @@ struct MainWinTest : ::testing::Test {
         }
         ASSERT_FALSE(win->Instrument.Engine().ChangesPending());
     }
-    TWaveguideThread& Osc(int i) {
+    TTone& Osc(int i) {
         Settle();
         return *win->Instrument.Engine().Oscillators.at(static_cast<size_t>(i));
     }
@@ -514,7 +514,7 @@ TEST_F(MainWinTest, SettingsThatCannotBeReadOrSavedAreReported) {
 
 namespace {
 // An oscillator whose set-up fails.
-class TFailingOsc : public TWaveguideThread {
+class TFailingOsc : public TTone {
 protected:
     void BuildBands(uint32_t) override { throw std::length_error("no room for the bands"); }
 };
@@ -522,9 +522,9 @@ protected:
 
 TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
     Start();
-    TMainWindow::MakeOscillator = [] { return std::make_unique<TFailingOsc>(); };
+    TMainWindow::MakeTone = [] { return std::make_unique<TFailingOsc>(); };
     OpenScale37();
-    TMainWindow::MakeOscillator = nullptr;
+    TMainWindow::MakeTone = nullptr;
     // The rebuild was abandoned at the first tone; its end arrives through the event loop.
     EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 1u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !halts.empty(); }, 5000));
@@ -623,7 +623,7 @@ TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
 TEST_F(MainWinTest, ADriverResetRebuildsTheBankOnTheWindowsThread) {
     Start();
     OpenScale37();
-    const TWaveguideThread* before = &Osc(0);
+    const TTone* before = &Osc(0);
     static_cast<TNullHost&>(win->Instrument.Engine().Host()).RequestReset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return &Osc(0) != before; }, 5000));
     EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
@@ -653,18 +653,19 @@ TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
     const std::string p = Path("et30.scl");
     {
         std::ofstream f(p);
-        f << "30 steps\n30\n";
-        for (int i = 1; i <= 30; ++i) {
-            f << i * 40 << ".0\n";
+        // 72 steps over 21 octaves: more tones than the cap.
+        f << "72 steps\n72\n";
+        for (int i = 1; i <= 72; ++i) {
+            f << i * 50 / 3 << "." << i * 50 % 3 * 3 << "\n";
         }
     }
     win->RepeatDownEdit->setText("10");
     win->RepeatUpEdit->setText("10");
     fileToChoose = QString::fromStdString(p);
     win->OpenScaleBtnClick();
-    EXPECT_EQ(win->Instrument.Tones.size(), 31u + 30u * 20u);
+    EXPECT_EQ(win->Instrument.Tones.size(), 73u + 72u * 20u);
     EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
-    EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(631).arg(MaxTones)));
+    EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(1513).arg(MaxTones)));
     EXPECT_EQ(win->ToneZone->ToneRatios().size(), static_cast<size_t>(MaxTones));
 }
 
@@ -711,7 +712,7 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
     EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
     EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
     EXPECT_EQ(win->RepeatUpEdit->text(), "1");
-    TWaveguideThread& three = Osc(3);
+    TTone& three = Osc(3);
     bool pressed = false;
     for (int i = 0; i < 2000 && !pressed; ++i) {
         QTest::qWait(1);

@@ -1,0 +1,132 @@
+#include "engine/PoolRenderer.h"
+
+#include "core/RealTime.h"
+
+#include <algorithm>
+#include <string>
+
+namespace varko {
+
+TPoolRenderer::TPoolRenderer(int threadCount, bool timeCritical) : TimeCritical(timeCritical) {
+    const int count = std::max(threadCount, 1);
+    Running.store(count);
+    Workers.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        Workers.emplace_back([this, i] { Run(i); });
+    }
+}
+
+TPoolRenderer::~TPoolRenderer() {
+    Stop();
+    for (std::thread& w : Workers) {
+        w.join();
+    }
+}
+
+bool TPoolRenderer::Add(TTone& tone) {
+    // No round is in flight while the owner adds: the first block is rendered here, with the
+    // same arithmetic as the pool's.
+    WaitIdle();
+    Tones.push_back(&tone);
+    const TFlushDenormalsScope flush;
+    try {
+        tone.Build();
+        return true;
+    } catch (...) {
+        tone.Fail();
+        return false;
+    }
+}
+
+void TPoolRenderer::Release() {
+    if (Pending.load(std::memory_order_acquire) != 0 || Stopping.load(std::memory_order_relaxed)) {
+        return;
+    }
+    size_t claimed = 0;
+    for (TTone* t : Tones) {
+        claimed += t->Claim() ? 1 : 0;
+    }
+    if (claimed == 0) {
+        return;
+    }
+    Pending.store(Tones.size(), std::memory_order_relaxed);
+    RoundTones.store(Tones.data(), std::memory_order_relaxed);
+    Next.store(static_cast<uint64_t>(Tones.size()) << 32, std::memory_order_release);
+    Generation.fetch_add(1, std::memory_order_release);
+    Generation.notify_all();
+}
+
+void TPoolRenderer::RenderRound() {
+    TTone* group[GroupSize];
+    while (true) {
+        // The round's size travels with the counter: a thread woken late, after its round,
+        // reads a count past that round's end, whatever round the mixer has begun since.
+        const uint64_t next = Next.fetch_add(GroupSize, std::memory_order_acq_rel);
+        const size_t first = next & 0xffffffffu;
+        const size_t count = next >> 32;
+        if (first >= count) {
+            return;
+        }
+        TTone* const* tones = RoundTones.load(std::memory_order_relaxed);
+        const size_t end = std::min(first + GroupSize, count);
+        size_t n = 0;
+        for (size_t i = first; i < end; ++i) {
+            // Claimed at the round's start: no other thread renders it in this round.
+            if (tones[i]->Phase() == TTone::Rendering) {
+                group[n++] = tones[i];
+            }
+        }
+        TTone::RenderClaimedTogether({group, n});
+        const size_t done = end - first;
+        if (Pending.fetch_sub(done, std::memory_order_acq_rel) == done) {
+            Pending.notify_all();
+        }
+    }
+}
+
+void TPoolRenderer::Run(int index) {
+    const std::string name = "Osc-pool-" + std::to_string(index + 1);
+    NameThisThread(name.c_str());
+    if (TimeCritical) {
+        RaiseToRealTimePriority();
+    }
+    SetFlushDenormals();
+    uint32_t seen = 0;
+    while (true) {
+        Generation.wait(seen, std::memory_order_acquire);
+        seen = Generation.load(std::memory_order_acquire);
+        if (Stopping.load(std::memory_order_acquire)) {
+            break;
+        }
+        RenderRound();
+    }
+    // The last thread out ends the tones still owed a block, so that no one waits for them.
+    if (Running.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        for (TTone* t : Tones) {
+            t->End();
+        }
+        Pending.store(0, std::memory_order_release);
+        Pending.notify_all();
+    }
+}
+
+void TPoolRenderer::Stop() {
+    if (Stopping.exchange(true)) {
+        return;
+    }
+    Generation.fetch_add(1, std::memory_order_release);
+    Generation.notify_all();
+}
+
+bool TPoolRenderer::Finished() const {
+    return Running.load(std::memory_order_acquire) == 0;
+}
+
+void TPoolRenderer::WaitIdle() {
+    for (size_t p = Pending.load(std::memory_order_acquire); p != 0;
+         p = Pending.load(std::memory_order_acquire)) {
+        Pending.wait(p, std::memory_order_acquire);
+    }
+}
+
+} // namespace varko

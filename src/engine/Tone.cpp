@@ -1,0 +1,146 @@
+#include "engine/Tone.h"
+
+#include "core/Exceptions.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <typeinfo>
+
+namespace varko {
+
+namespace {
+
+// Whether every sample is a number of at most RunawayLevel in magnitude (NaN fails the test).
+bool WithinRange(const float* block, int32_t n) {
+    bool ok = true;
+    for (int32_t i = 0; i < n; ++i) {
+        ok &= std::fabs(block[i]) <= TTone::RunawayLevel;
+    }
+    return ok;
+}
+
+} // namespace
+
+void TTone::WaitBlockDone() const {
+    while (PhaseState.load(std::memory_order_acquire) == Rendering) {
+        PhaseState.wait(Rendering, std::memory_order_acquire);
+    }
+}
+
+std::string TTone::CrashText() const {
+    return ExceptionClassName + "@TWaveguideThread: " + ExceptionMessage;
+}
+
+void TTone::BuildBands(uint32_t ASeed) {
+    Bands.Build(Frequency, SampleRate, static_cast<int32_t>(EndType), Interpolate, Ratios, Gains,
+                Resonance.load(std::memory_order_relaxed), ASeed);
+}
+
+void TTone::RenderBlock(float* Out, int n) {
+    Bands.RenderBlock(*this, Out, n);
+}
+
+void TTone::Build() {
+    PhaseState.store(Rendering, std::memory_order_relaxed);
+    BuiltSeed =
+        Seed ? *Seed
+             : static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    NoiseSeed = BuiltSeed;
+    const int32_t block = BlockSize >= 1 && BlockSize <= MaxBlockSize ? BlockSize : 0;
+    Output[0].assign(static_cast<size_t>(block), 0.0f);
+    Output[1].assign(static_cast<size_t>(block), 0.0f);
+    BuildBands(BuiltSeed);
+    NoModes.store(Bands.BandCount() == 0);
+    Ready.store(true);
+    RenderClaimed();
+}
+
+bool TTone::Claim() {
+    int32_t phase = PhaseState.load(std::memory_order_relaxed);
+    return (phase == 0 || phase == 1) &&
+           PhaseState.compare_exchange_strong(phase, Rendering, std::memory_order_acq_rel);
+}
+
+void TTone::RenderClaimed() {
+    const int32_t index = WriteIndex.load(std::memory_order_relaxed) & 1;
+    std::vector<float>& out = Output[static_cast<size_t>(index)];
+    RenderBlock(out.data(), static_cast<int>(out.size()));
+    FinishBlock(index, out.data(), static_cast<int>(out.size()));
+}
+
+void TTone::FinishBlock(int32_t index, float* out, int n) {
+    if (!WithinRange(out, n)) {
+        // A fault, not playing: the rebuild allocates, which a sounding tone never does.
+        std::fill(out, out + n, 0.0f);
+        BuildBands(BuiltSeed);
+        Resets.fetch_add(1, std::memory_order_relaxed);
+    }
+    BlocksRendered.fetch_add(1, std::memory_order_relaxed);
+    // The block written, not WriteIndex: the mixer may have moved that on meanwhile.
+    PhaseState.store(index, std::memory_order_release);
+    PhaseState.notify_all();
+}
+
+void TTone::Fail() {
+    FatalException = std::current_exception();
+    const TExceptionInfo info = CurrentException();
+    ExceptionClassName = info.Class;
+    ExceptionMessage = info.Message;
+    PhaseState.store(Ended, std::memory_order_release);
+    PhaseState.notify_all();
+    if (OnFailed) {
+        OnFailed(*this);
+    }
+}
+
+void TTone::End() {
+    PhaseState.store(Ended, std::memory_order_release);
+    PhaseState.notify_all();
+}
+
+void TTone::RenderClaimedTogether(std::span<TTone* const> Tones) {
+    constexpr size_t MaxTogether = TWaveguideBands::MaxTogether;
+    TWaveguideBands* bands[MaxTogether];
+    const TWaveguidePlaying* playing[MaxTogether];
+    float* outs[MaxTogether];
+    int32_t indices[MaxTogether];
+    TTone* plain[MaxTogether];
+    size_t count = 0;
+    const auto flush = [&] {
+        if (count == 0) {
+            return;
+        }
+        // Plain bands throw nothing: they only compute in what they allocated when built.
+        const int n = static_cast<int>(plain[0]->Output[0].size());
+        TWaveguideBands::RenderTogether({bands, count}, {playing, count}, outs, n);
+        for (size_t i = 0; i < count; ++i) {
+            plain[i]->FinishBlock(indices[i], outs[i], n);
+        }
+        count = 0;
+    };
+    for (TTone* t : Tones) {
+        const bool together = typeid(*t) == typeid(TTone) && !t->Output[0].empty() &&
+                              (count == 0 || t->Output[0].size() == plain[0]->Output[0].size());
+        if (!together) {
+            try {
+                t->RenderClaimed();
+            } catch (...) {
+                t->Fail();
+            }
+            continue;
+        }
+        const int32_t index = t->WriteIndex.load(std::memory_order_relaxed) & 1;
+        bands[count] = &t->Bands;
+        playing[count] = t;
+        outs[count] = t->Output[static_cast<size_t>(index)].data();
+        indices[count] = index;
+        plain[count] = t;
+        if (++count == MaxTogether) {
+            flush();
+        }
+    }
+    flush();
+}
+
+} // namespace varko

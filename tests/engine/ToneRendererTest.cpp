@@ -1,0 +1,235 @@
+// The three ways of rendering a bank: what each keeps of the handshake (first block at build,
+// a release while rendering not remembered, a failing tone ended and told), and that all three
+// give the same samples.
+#include "engine/ToneRenderer.h"
+#include "engine/AudioEngine.h"
+#include "engine/NullHost.h"
+#include "engine/PoolRenderer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <pthread.h>
+#include <semaphore>
+#include <stdexcept>
+#include <thread>
+
+using namespace varko;
+
+namespace {
+
+std::string ThreadName() {
+    char buffer[32] = {};
+    pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+    return buffer;
+}
+
+class TCountingTone : public TTone {
+public:
+    std::atomic<int> Blocks{0};
+    std::string Thread; // the thread that rendered the last block
+
+protected:
+    void RenderBlock(float* Out, int n) override {
+        TTone::RenderBlock(Out, n);
+        Thread = ThreadName();
+        Blocks.fetch_add(1);
+    }
+};
+
+class TGatedTone : public TTone {
+public:
+    std::atomic<int> Blocks{0};
+    std::counting_semaphore<64> Gate{0};
+
+protected:
+    void RenderBlock(float* Out, int n) override {
+        Blocks.fetch_add(1);
+        Gate.acquire();
+        TTone::RenderBlock(Out, n);
+    }
+};
+
+// Throws while building, or at its ThrowAt-th block.
+class TThrowingTone : public TTone {
+public:
+    explicit TThrowingTone(int throwAt = 0) : ThrowAt(throwAt) {}
+
+protected:
+    void BuildBands(uint32_t seed) override {
+        if (ThrowAt == 0) {
+            throw std::runtime_error("no bands today");
+        }
+        TTone::BuildBands(seed);
+    }
+    void RenderBlock(float* Out, int n) override {
+        if (++blocks_ == ThrowAt) {
+            throw std::length_error("block too long");
+        }
+        TTone::RenderBlock(Out, n);
+    }
+
+private:
+    int ThrowAt;
+    int blocks_ = 0;
+};
+
+void SetUpTone(TTone& t, float frequency, int32_t block) {
+    t.Frequency = frequency;
+    t.SampleRate = 48000.0f;
+    t.BlockSize = block;
+    t.EndType = TEndType::Free;
+    t.Ratios = {1, 2.75715f, 5.40394f};
+    t.Gains = {1, 0.125f, 0.037f};
+    t.Resonance = 0.999f;
+    t.Seed = static_cast<uint32_t>(frequency);
+}
+
+std::string Name(const testing::TestParamInfo<TToneThreads>& info) {
+    switch (info.param) {
+    case TToneThreads::PerTone:
+        return "PerTone";
+    case TToneThreads::PerCore:
+        return "PerCore";
+    case TToneThreads::Inline:
+        return "Inline";
+    }
+    return "?";
+}
+
+class ToneRenderers : public testing::TestWithParam<TToneThreads> {
+protected:
+    std::unique_ptr<IToneRenderer> Make(int poolThreads = 2) {
+        return MakeToneRenderer({GetParam(), poolThreads, false});
+    }
+};
+
+} // namespace
+
+TEST_P(ToneRenderers, BuildRendersTheFirstBlockOnTheRenderersThread) {
+    auto renderer = Make();
+    TCountingTone tone;
+    SetUpTone(tone, 200.0f, 64);
+    ASSERT_TRUE(renderer->Add(tone));
+    renderer->WaitIdle();
+    EXPECT_TRUE(tone.Ready);
+    EXPECT_FALSE(tone.NoModes);
+    EXPECT_EQ(tone.Phase(), 0);
+    EXPECT_EQ(tone.Blocks.load(), 1);
+    EXPECT_EQ(tone.Output[0].size(), 64u);
+    if (GetParam() == TToneThreads::PerTone) {
+        EXPECT_EQ(tone.Thread, "Osc-200");
+    } else {
+        EXPECT_EQ(tone.Thread, ThreadName()); // the owner's: a pool builds where it is added
+    }
+    // The next blocks come from the renderer's own threads.
+    tone.WriteIndex = 1;
+    renderer->Release();
+    renderer->WaitIdle();
+    EXPECT_EQ(tone.Phase(), 1);
+    EXPECT_EQ(tone.Blocks.load(), 2);
+    if (GetParam() == TToneThreads::PerCore) {
+        EXPECT_TRUE(tone.Thread.starts_with("Osc-pool-")) << tone.Thread;
+    }
+    renderer->Stop();
+    renderer.reset();
+    EXPECT_EQ(tone.Blocks.load(), 2); // ended while waiting: no further block
+    EXPECT_EQ(tone.Phase(), TTone::Ended);
+    EXPECT_FALSE(tone.FatalException);
+}
+
+TEST_P(ToneRenderers, ToneAboveHalfTheRateHasNoModesAndIsSilent) {
+    auto renderer = Make();
+    TTone tone;
+    SetUpTone(tone, 30000.0f, 32);
+    tone.Pressure = 1.0f;
+    tone.Speed = 0.5f;
+    ASSERT_TRUE(renderer->Add(tone));
+    renderer->WaitIdle();
+    EXPECT_TRUE(tone.NoModes);
+    for (float v : tone.Output[0]) {
+        EXPECT_EQ(v, 0.0f);
+    }
+}
+
+TEST_P(ToneRenderers, FailureWhileBuildingEndsTheToneAndTellsIt) {
+    auto renderer = Make();
+    TThrowingTone tone;
+    SetUpTone(tone, 440.0f, 16);
+    std::atomic<bool> told{false};
+    tone.OnFailed = [&told](TTone& t) { told = t.FatalException != nullptr; };
+    EXPECT_FALSE(renderer->Add(tone));
+    EXPECT_TRUE(told);
+    EXPECT_FALSE(tone.Ready);
+    EXPECT_EQ(tone.Phase(), TTone::Ended);
+    EXPECT_EQ(tone.CrashText(), "std::runtime_error@TWaveguideThread: no bands today");
+    EXPECT_THROW(std::rethrow_exception(tone.FatalException), std::runtime_error);
+}
+
+// A tone that throws at its third block ends alone: the others go on rendering.
+TEST_P(ToneRenderers, ToneThatThrowsWhileRenderingEndsAlone) {
+    auto renderer = Make();
+    TThrowingTone bad(3);
+    TTone good;
+    SetUpTone(bad, 300.0f, 32);
+    SetUpTone(good, 400.0f, 32);
+    std::atomic<int> told{0};
+    bad.OnFailed = [&told](TTone&) { told.fetch_add(1); };
+    ASSERT_TRUE(renderer->Add(bad));
+    ASSERT_TRUE(renderer->Add(good));
+    for (int block = 1; block <= 4; ++block) {
+        renderer->WaitIdle();
+        bad.WriteIndex = block & 1;
+        good.WriteIndex = block & 1;
+        renderer->Release();
+    }
+    renderer->WaitIdle();
+    EXPECT_EQ(told.load(), 1);
+    EXPECT_EQ(bad.Phase(), TTone::Ended);
+    EXPECT_EQ(bad.CrashText(), "std::length_error@TWaveguideThread: block too long");
+    EXPECT_EQ(good.BlocksRendered.load(), 5u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ToneRenderers,
+                         testing::Values(TToneThreads::PerTone, TToneThreads::PerCore,
+                                         TToneThreads::Inline),
+                         Name);
+
+// The threads' renderers: a release that finds a tone still rendering has no effect, so the
+// tone waits after finishing until the following one.
+TEST(ToneRenderer, ReleaseWhileRenderingIsNotRemembered) {
+    for (const TToneThreads how : {TToneThreads::PerTone, TToneThreads::PerCore}) {
+        auto renderer = MakeToneRenderer({how, 1, false});
+        TGatedTone tone;
+        SetUpTone(tone, 440.0f, 16);
+        tone.Gate.release(); // the first block renders at once
+        ASSERT_TRUE(renderer->Add(tone));
+        for (int k = 2; k <= 6; ++k) {
+            renderer->WaitIdle();
+            tone.WriteIndex = k & 1;
+            renderer->Release();
+            while (tone.Blocks.load() < k) {
+                std::this_thread::yield();
+            }
+            EXPECT_EQ(tone.Phase(), TTone::Rendering);
+            renderer->Release(); // finds it rendering: has no effect
+            tone.Gate.release();
+            renderer->WaitIdle();
+            EXPECT_EQ(tone.Phase(), k & 1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(tone.Blocks.load(), 6);
+        EXPECT_EQ(tone.Phase(), 0); // still waiting after block 6
+        tone.Gate.release();        // lets a block run if a release had been remembered
+        renderer->Stop();
+        renderer.reset();
+        EXPECT_EQ(tone.Blocks.load(), 6);
+    }
+}
+
+TEST(ToneRenderer, PoolHasOneThreadPerCoreUnlessTold) {
+    EXPECT_EQ(TPoolRenderer(PoolThreadCount(0), false).ThreadCount(),
+              static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    EXPECT_EQ(TPoolRenderer(PoolThreadCount(3), false).ThreadCount(), 3);
+    EXPECT_EQ(TPoolRenderer(0, false).ThreadCount(), 1);
+}
