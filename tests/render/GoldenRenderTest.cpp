@@ -121,23 +121,40 @@ struct Golden {
 
 } // namespace
 
-class GoldenRender : public ::testing::TestWithParam<Golden> {};
+class GoldenRender : public ::testing::TestWithParam<std::tuple<Golden, const char*>> {};
 
+// The checksums were taken when every tone had a thread of its own: the calling thread and a
+// pool render the same bytes.
 TEST_P(GoldenRender, ChecksumIsPinned) {
-    const std::string out = TempPath(std::string(GetParam().Gesture) + ".wav");
-    ASSERT_EQ(Render({"--scale", Examples + "/scales/12-equal.scl", "--up", "1", "--gesture",
-                      Examples + "/gestures/" + GetParam().Gesture + ".txt", "--seconds", "1.5",
-                      "--format", "wav16", "-o", out}),
-              0);
-    EXPECT_EQ(Checksum(out), GetParam().Checksum) << std::hex << Checksum(out);
+    const auto& [golden, threads] = GetParam();
+    const std::string out = TempPath(std::string(golden.Gesture) + ".wav");
+    std::vector<std::string> args{"--scale",  Examples + "/scales/12-equal.scl",
+                                  "--up",     "1",
+                                  "--gesture", Examples + "/gestures/" + golden.Gesture + ".txt",
+                                  "--seconds", "1.5",
+                                  "--format",  "wav16",
+                                  "-o",        out};
+    if (threads[0] != '\0') {
+        args.insert(args.end(), {"--threads", threads});
+    }
+    ASSERT_EQ(Render(args), 0);
+    EXPECT_EQ(Checksum(out), golden.Checksum) << std::hex << Checksum(out);
     std::remove(out.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, GoldenRender,
-                         ::testing::Values(Golden{"glissando", 12446191579229331826ull},
-                                           Golden{"roll", 234357422311283587ull},
-                                           Golden{"drag", 5843644529828153806ull}),
-                         [](const auto& info) { return std::string(info.param.Gesture); });
+                         ::testing::Combine(::testing::Values(Golden{"glissando",
+                                                                     12446191579229331826ull},
+                                                              Golden{"roll", 234357422311283587ull},
+                                                              Golden{"drag",
+                                                                     5843644529828153806ull}),
+                                            ::testing::Values("", "1", "3")),
+                         [](const auto& info) {
+                             const char* threads = std::get<1>(info.param);
+                             return std::string(std::get<0>(info.param).Gesture) +
+                                    (threads[0] != '\0' ? std::string("Pool") + threads
+                                                         : std::string("Inline"));
+                         });
 
 TEST(GoldenSound, RollRingsAtItsBarsFundamental) {
     // x = 0.31 of a 700-pixel zone of 25 bars (28 pixels wide) is bar 7: 200 x 2^(7/12) Hz.
