@@ -1,4 +1,5 @@
 #include "dsp/WaveguideBands.h"
+#include "dsp/ReferenceTone.h"
 
 #include <gtest/gtest.h>
 
@@ -149,101 +150,6 @@ TEST(WaveguideBands, NoPressureNoSound) {
     }
 }
 
-// The plain per-sample formulas of a tone: one filter Tick and one delay Tick per band and
-// sample, the excitation computed sample by sample.
-class TReferenceTone {
-public:
-    TReferenceTone(float f, float fs, int32_t endType, bool interpolate,
-                   const std::vector<float>& ratios, const std::vector<float>& gains,
-                   uint32_t seed) {
-        Shape.Reset(fs, endType, seed);
-        for (size_t b = 0; b < ratios.size(); ++b) {
-            const float fm = ratios[b] * f;
-            if (fm > fs / 2) {
-                break;
-            }
-            Filters.emplace_back();
-            Filters.back().SetParams(fm, fs, 4.0f);
-            if (interpolate) {
-                Delays.push_back(std::make_unique<TWaveguideInterpolatedDelay>(fs / fm));
-            } else {
-                Delays.push_back(std::make_unique<TWaveguideDelay>(std::lrint(fs / fm)));
-            }
-            Gains.push_back(gains[b]);
-        }
-        Quiet.assign(Gains.size(), 0);
-    }
-
-    float Tick(const TWaveguidePlaying& in) {
-        TExcitation& e = Shape;
-        const float pressure = in.Pressure, speed = std::fabs(in.Speed.load());
-        if (e.LevelTarget != pressure) {
-            e.LevelTarget = pressure;
-            e.LevelStep = (e.LevelTarget - e.Level) * e.RampLengthReciprocal;
-            e.RampPosition = 0;
-        }
-        if (e.Level != e.LevelTarget) {
-            if (e.RampPosition >= e.RampLength) {
-                e.Level = e.LevelTarget;
-            } else {
-                e.Level = e.Level + e.LevelStep;
-                ++e.RampPosition;
-            }
-        }
-        if (speed != e.EnvelopeTarget) {
-            e.EnvelopeTarget = speed;
-            e.EnvelopeStep = (e.EnvelopeTarget - e.Envelope) * e.HalfEnvelopeReciprocal;
-            e.EnvelopePosition = 0;
-            e.EnvelopeFalling = false;
-        }
-        const double noise = (2.0 * e.NextNoise() - 1.0) * e.Level * e.Envelope;
-        const float distance = std::fabs(in.StrikePosition - e.StrikeCentre) * e.StrikeFalloff;
-        const float x0 = static_cast<float>((1.0f - distance) * noise);
-        const float feedback =
-            (1.0f - distance * 0.01f * e.Level) * ((1.0f - e.Level / 100.0f) * in.Resonance);
-        float sum = 0.0f;
-        for (size_t b = 0; b < Filters.size(); ++b) {
-            float x = x0 * Gains[b];
-            if (x == 0.0f) {
-                if (Quiet[b] < 1000) {
-                    ++Quiet[b];
-                    x = Filters[b].Tick(x);
-                }
-            } else {
-                x = Filters[b].Tick(x);
-                Quiet[b] = 0;
-            }
-            Delays[b]->Feedback = feedback;
-            sum = sum + Delays[b]->Tick(x);
-        }
-        if (static_cast<float>(e.EnvelopePosition) < e.EnvelopeLength / 2.0f) {
-            e.Envelope = e.Envelope + e.EnvelopeStep;
-            ++e.EnvelopePosition;
-        } else {
-            if (!e.EnvelopeFalling) {
-                e.EnvelopeStep = e.Envelope * e.HalfEnvelopeReciprocal;
-                e.EnvelopeFalling = true;
-            }
-            if (e.EnvelopePosition == e.EnvelopeLength - 1) {
-                e.Envelope = 0.0f;
-                ++e.EnvelopePosition;
-            }
-            if (e.EnvelopePosition < e.EnvelopeLength) {
-                e.Envelope = e.Envelope - e.EnvelopeStep;
-                ++e.EnvelopePosition;
-            }
-        }
-        return sum;
-    }
-
-private:
-    TExcitation Shape; // its state only: the reference computes every sample itself
-    std::vector<TWaveguideBPFilter4p> Filters;
-    std::vector<std::unique_ptr<TWaveguideDelay>> Delays;
-    std::vector<float> Gains;
-    std::vector<int32_t> Quiet;
-};
-
 struct TToneCase {
     const char* Name;
     float Frequency;
@@ -255,28 +161,35 @@ struct TToneCase {
 
 // A performance in blocks of uneven sizes: struck, rung out until the filters go quiet, struck
 // softly, left until every line is silent, struck again, with the resonance moved on the way.
+constexpr int BlockSizes[] = {128, 37, 300, 1, 256, 64, 1024, 7, 19};
+constexpr int PerformanceLength = 60000;
+
+// The playing values of block k, which starts at sample total.
+void Steer(TPlay& play, const TToneCase& c, int total, int k) {
+    if (total >= 3000 && total < 9000) {
+        play.Pressure = 0.0f;
+    } else if (total >= 9000 && total < 12000) {
+        play.Pressure = 0.3f;
+        play.Speed = 0.01f * static_cast<float>(k % 5);
+        play.Resonance = c.Resonance * 0.999f;
+    } else if (total >= 12000 && total < 57000) {
+        play.Pressure = 0.0f;
+    } else if (total >= 57000) {
+        play.Pressure = 1.0f;
+        play.Speed = 0.7f;
+        play.StrikePosition = 0.9f;
+    }
+}
+
 std::vector<float> Perform(const TToneCase& c,
                            const std::function<void(TWaveguidePlaying&, float*, int)>& render) {
     TPlay play(0.8f, 0.05f, c.Resonance, 0.2f);
-    const int sizes[] = {128, 37, 300, 1, 256, 64, 1024, 7, 19};
     std::vector<float> out;
     std::vector<float> block(1024);
     int total = 0;
-    for (int k = 0; total < 60000; ++k) {
-        const int n = sizes[k % 9];
-        if (total >= 3000 && total < 9000) {
-            play.Pressure = 0.0f;
-        } else if (total >= 9000 && total < 12000) {
-            play.Pressure = 0.3f;
-            play.Speed = 0.01f * static_cast<float>(k % 5);
-            play.Resonance = c.Resonance * 0.999f;
-        } else if (total >= 12000 && total < 57000) {
-            play.Pressure = 0.0f;
-        } else if (total >= 57000) {
-            play.Pressure = 1.0f;
-            play.Speed = 0.7f;
-            play.StrikePosition = 0.9f;
-        }
+    for (int k = 0; total < PerformanceLength; ++k) {
+        const int n = BlockSizes[k % 9];
+        Steer(play, c, total, k);
         render(play, block.data(), n);
         out.insert(out.end(), block.begin(), block.begin() + n);
         total += n;
@@ -284,10 +197,9 @@ std::vector<float> Perform(const TToneCase& c,
     return out;
 }
 
-// Every processor family compiled in and run by this processor gives the samples of the plain
-// per-sample formulas, bit for bit.
-TEST(WaveguideBands, EveryVectorPathEqualsThePerSampleFormulas) {
-    const TToneCase cases[] = {
+// Tones that reach every corner of the kernels.
+std::vector<TToneCase> ToneCases() {
+    return {
         {"four modes",
          523.25f,
          3,
@@ -332,6 +244,12 @@ TEST(WaveguideBands, EveryVectorPathEqualsThePerSampleFormulas) {
         {"quick decay", 200.0f, 1, false, {1, 2.75715f}, {1, 0.5f}, 0.5f},
         {"quick decay, interpolated", 207.3f, 1, true, {1, 2.75715f}, {1, 0.5f}, 0.5f},
     };
+}
+
+// Every processor family compiled in and run by this processor gives the samples of the plain
+// per-sample formulas, bit for bit.
+TEST(WaveguideBands, EveryVectorPathEqualsThePerSampleFormulas) {
+    const std::vector<TToneCase> cases = ToneCases();
     const std::vector<int64_t> targets = bandkernels::AvailableTargets();
     std::string names;
     for (const int64_t t : targets) {
@@ -367,6 +285,64 @@ TEST(WaveguideBands, EveryVectorPathEqualsThePerSampleFormulas) {
         }
         bandkernels::UseTarget(0);
     }
+}
+
+// All the cases rendered together, their filters sharing the vector registers, on every path:
+// each tone still gives the samples of its own per-sample formulas.
+TEST(WaveguideBands, TonesRenderedTogetherEqualThePerSampleFormulasOnEveryPath) {
+    const std::vector<TToneCase> cases = ToneCases();
+    ASSERT_LE(cases.size(), TWaveguideBands::MaxTogether);
+    std::vector<std::vector<float>> expected;
+    for (const TToneCase& c : cases) {
+        TReferenceTone reference(c.Frequency, 48000, c.EndType, c.Interpolate, c.Ratios, c.Gains,
+                                 77);
+        expected.push_back(Perform(c, [&reference](TWaveguidePlaying& play, float* out, int n) {
+            for (int i = 0; i < n; ++i) {
+                out[i] = reference.Tick(play);
+            }
+        }));
+    }
+    for (const int64_t t : bandkernels::AvailableTargets()) {
+        bandkernels::UseTarget(t);
+        std::vector<TWaveguideBands> bands(cases.size());
+        std::vector<std::unique_ptr<TPlay>> plays;
+        std::vector<std::vector<float>> got(cases.size());
+        std::vector<TWaveguideBands*> bandPointers;
+        std::vector<const TWaveguidePlaying*> playPointers;
+        for (size_t i = 0; i < cases.size(); ++i) {
+            const TToneCase& c = cases[i];
+            bands[i].Build(c.Frequency, 48000, c.EndType, c.Interpolate, c.Ratios, c.Gains,
+                           c.Resonance, 77);
+            plays.push_back(std::make_unique<TPlay>(0.8f, 0.05f, c.Resonance, 0.2f));
+            bandPointers.push_back(&bands[i]);
+            playPointers.push_back(plays[i].get());
+        }
+        std::vector<std::vector<float>> blocks(cases.size(), std::vector<float>(1024));
+        std::vector<float*> outs;
+        for (auto& b : blocks) {
+            outs.push_back(b.data());
+        }
+        int total = 0;
+        for (int k = 0; total < PerformanceLength; ++k) {
+            const int n = BlockSizes[k % 9];
+            for (size_t i = 0; i < cases.size(); ++i) {
+                Steer(*plays[i], cases[i], total, k);
+            }
+            TWaveguideBands::RenderTogether(bandPointers, playPointers, outs.data(), n);
+            for (size_t i = 0; i < cases.size(); ++i) {
+                got[i].insert(got[i].end(), blocks[i].begin(), blocks[i].begin() + n);
+            }
+            total += n;
+        }
+        for (size_t i = 0; i < cases.size(); ++i) {
+            ASSERT_EQ(got[i].size(), expected[i].size());
+            for (size_t j = 0; j < got[i].size(); ++j) {
+                ASSERT_EQ(got[i][j], expected[i][j])
+                    << cases[i].Name << ", " << bandkernels::TargetName(t) << ", sample " << j;
+            }
+        }
+    }
+    bandkernels::UseTarget(0);
 }
 
 // Interpolated bands ring at their mode frequency.

@@ -1,0 +1,35 @@
+// The per-sample formulas of one tone, written as plainly as they read: one filter Tick and
+// one delay-line Tick per band and sample, the excitation computed sample by sample. The vector
+// kernels of TWaveguideBands must equal it bit for bit; the tests hold them to it, and the
+// benchmarks measure them against it.
+#pragma once
+
+#include "dsp/Excitation.h"
+#include "dsp/WaveguideBandpassFilter.h"
+#include "dsp/WaveguideDelay.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace varko {
+
+class TReferenceTone {
+public:
+    // f, fs in hertz; endType 1 free, 2 one end fixed, 3 hinged; ratios and gains per mode, the
+    // bands stopping at the first mode above half the rate; seed starts the noise.
+    TReferenceTone(float f, float fs, int32_t endType, bool interpolate,
+                   const std::vector<float>& ratios, const std::vector<float>& gains,
+                   uint32_t seed);
+    // One sample of the tone, reading the playing values.
+    float Tick(const TWaveguidePlaying& in);
+
+private:
+    TExcitation Shape; // its state only: the reference computes every sample itself
+    std::vector<TWaveguideBPFilter4p> Filters;
+    std::vector<std::unique_ptr<TWaveguideDelay>> Delays;
+    std::vector<float> Gains;
+    std::vector<int32_t> Quiet;
+};
+
+} // namespace varko
