@@ -2,6 +2,7 @@
 #include "engine_bank.h"
 
 #include "dsp/BandKernels.h"
+#include "dsp/ReferenceTone.h"
 #include "engine/NullHost.h"
 
 #include <benchmark/benchmark.h>
@@ -12,38 +13,61 @@ namespace {
 
 enum class TBandState { Excited, Ringing, Silent };
 
-// ns per band-sample of excitation, filter and delay (8 bands of a 200 Hz tone, 256-sample
-// blocks): excited; ringing out (filters past their quiet counter, lines ringing, with a
-// resonance that keeps them ringing for the whole run); silent (every line rung out).
-void BandSamples(benchmark::State& state, TBandState what, bool interpolate) {
-    std::vector<float> ratios, gains;
-    bench::FreeBarModes(200.0f, 48000.0f, 8, ratios, gains);
-    TWaveguideBands bands;
-    bands.Build(200.0f, 48000.0f, 1, interpolate, ratios, gains, 0.999f, 1);
-    TWaveguidePlaying play;
-    play.Resonance = what == TBandState::Ringing ? 0.99999f : 0.999f;
-    play.Pressure = 1.0f;
-    play.Speed = 0.5f;
-    std::vector<float> out(256);
+// ns per band-sample of excitation, filter and delay (8 bands of each of `tones` tones from
+// 200 Hz up in whole tones, 256-sample blocks, rendered together): excited; ringing out
+// (filters past their quiet counter, lines ringing, with a resonance that keeps them ringing
+// for the whole run); silent (every line rung out).
+void BandSamples(benchmark::State& state, TBandState what, bool interpolate, int tones = 1) {
+    std::vector<TWaveguideBands> bands(static_cast<size_t>(tones));
+    std::vector<std::unique_ptr<TWaveguidePlaying>> plays;
+    std::vector<TWaveguideBands*> bandPointers;
+    std::vector<const TWaveguidePlaying*> playPointers;
+    std::vector<std::vector<float>> outs(static_cast<size_t>(tones), std::vector<float>(256));
+    std::vector<float*> outPointers;
+    int bandCount = 0;
+    for (int t = 0; t < tones; ++t) {
+        const auto f = static_cast<float>(200.0 * std::pow(2.0, t / 6.0));
+        std::vector<float> ratios, gains;
+        bench::FreeBarModes(f, 48000.0f, 8, ratios, gains);
+        TWaveguideBands& b = bands[static_cast<size_t>(t)];
+        b.Build(f, 48000.0f, 1, interpolate, ratios, gains, 0.999f, 1 + static_cast<uint32_t>(t));
+        bandCount += b.BandCount();
+        auto play = std::make_unique<TWaveguidePlaying>();
+        play->Resonance = what == TBandState::Ringing ? 0.99999f : 0.999f;
+        play->Pressure = 1.0f;
+        play->Speed = 0.5f;
+        playPointers.push_back(play.get());
+        plays.push_back(std::move(play));
+        bandPointers.push_back(&b);
+        outPointers.push_back(outs[static_cast<size_t>(t)].data());
+    }
+    const auto render = [&] {
+        TWaveguideBands::RenderTogether(bandPointers, playPointers, outPointers.data(), 256);
+    };
     const bool excited = what == TBandState::Excited;
     if (!excited) {
-        bands.RenderBlock(play, out.data(), 256);
-        play.Pressure = 0.0f;
-        play.Resonance = what == TBandState::Ringing ? 0.99999f : 0.5f;
+        render();
+        for (auto& p : plays) {
+            p->Pressure = 0.0f;
+            p->Resonance = what == TBandState::Ringing ? 0.99999f : 0.5f;
+        }
         for (int i = 0; i < 200; ++i) { // past the quiet counter, and the silence at 0.5
-            bands.RenderBlock(play, out.data(), 256);
+            render();
         }
     }
     int block = 0;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         if (excited) {
-            play.Speed = ++block % 2 ? 0.5f : 0.45f;
+            ++block;
+            for (auto& p : plays) {
+                p->Speed = block % 2 ? 0.5f : 0.45f;
+            }
         }
-        bands.RenderBlock(play, out.data(), 256);
-        benchmark::DoNotOptimize(out.data());
+        render();
+        benchmark::DoNotOptimize(outPointers.data());
     }
     state.counters["ns_per_band_sample"] =
-        benchmark::Counter(static_cast<double>(state.iterations()) * 256 * bands.BandCount(),
+        benchmark::Counter(static_cast<double>(state.iterations()) * 256 * bandCount,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
@@ -58,6 +82,16 @@ void BM_BandRinging(benchmark::State& s) {
 }
 void BM_BandRingingInterpolated(benchmark::State& s) {
     BandSamples(s, TBandState::Ringing, true);
+}
+// Eight tones at once, as the pool's groups and the calling thread render them.
+void BM_BandExcitedTogether(benchmark::State& s) {
+    BandSamples(s, TBandState::Excited, false, 8);
+}
+void BM_BandExcitedTogetherInterpolated(benchmark::State& s) {
+    BandSamples(s, TBandState::Excited, true, 8);
+}
+void BM_BandRingingTogether(benchmark::State& s) {
+    BandSamples(s, TBandState::Ringing, false, 8);
 }
 void BM_BandSilent(benchmark::State& s) {
     BandSamples(s, TBandState::Silent, false);
@@ -126,9 +160,53 @@ void BM_BankOffline(benchmark::State& state) {
         static_cast<double>(state.iterations()) * block / 48000.0, benchmark::Counter::kIsRate);
 }
 
+// The same 37 x 8 bank through the plain per-sample formulas (one filter and delay Tick per
+// band and sample): what the kernels and renderers are measured against.
+void BM_BankScalarModel(benchmark::State& state) {
+    std::vector<std::unique_ptr<TReferenceTone>> tones;
+    std::vector<std::unique_ptr<TWaveguidePlaying>> plays;
+    int bands = 0;
+    for (int i = 0; i < 37; ++i) {
+        const auto f = static_cast<float>(100.0 * std::pow(2.0, i / 12.0));
+        std::vector<float> ratios, gains;
+        bench::FreeBarModes(f, 48000.0f, 8, ratios, gains);
+        bands += static_cast<int>(ratios.size());
+        tones.push_back(std::make_unique<TReferenceTone>(f, 48000.0f, 1, false, ratios, gains,
+                                                         1000u + static_cast<uint32_t>(i)));
+        auto play = std::make_unique<TWaveguidePlaying>();
+        play->Resonance = std::pow(0.9999f, 11.0f);
+        play->Pressure = 1.0f;
+        play->StrikePosition = 0.3f;
+        plays.push_back(std::move(play));
+    }
+    constexpr int Block = 1024;
+    std::vector<float> left(Block), right(Block);
+    int n = 0;
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
+        ++n;
+        for (size_t t = 0; t < tones.size(); ++t) {
+            plays[t]->Speed = n % 2 ? 0.5f : 0.45f;
+            const float wr = static_cast<float>(t + 1) / 37.0f;
+            for (int i = 0; i < Block; ++i) {
+                const float v = tones[t]->Tick(*plays[t]);
+                left[static_cast<size_t>(i)] += v * (38.0f / 37.0f - wr);
+                right[static_cast<size_t>(i)] += v * wr;
+            }
+        }
+        benchmark::DoNotOptimize(left.data());
+        benchmark::DoNotOptimize(right.data());
+    }
+    state.counters["bands"] = bands;
+    state.counters["x_real_time"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * Block / 48000.0, benchmark::Counter::kIsRate);
+}
+
 } // namespace
 
 BENCHMARK(BM_BandExcited);
+BENCHMARK(BM_BandExcitedTogether);
+BENCHMARK(BM_BandExcitedTogetherInterpolated);
+BENCHMARK(BM_BandRingingTogether);
 BENCHMARK(BM_BandExcitedInterpolated);
 BENCHMARK(BM_BandRinging);
 BENCHMARK(BM_BandRingingInterpolated);
@@ -137,5 +215,6 @@ BENCHMARK(BM_BandExcitedOnPath)->DenseRange(0, 4);
 // Second argument: the renderer (0 a thread per tone, 1 the pool, 2 inline).
 BENCHMARK(BM_Mixer)->ArgsProduct({{64, 128, 1024}, {0, 1, 2}})->UseRealTime();
 BENCHMARK(BM_BankOffline)->ArgsProduct({{128, 1024}, {0, 1, 2}})->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_BankScalarModel)->UseRealTime()->MinTime(3.0);
 
 BENCHMARK_MAIN();

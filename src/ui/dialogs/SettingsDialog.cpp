@@ -102,6 +102,17 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     RefreshTonesLink->setCursor(Qt::PointingHandCursor);
     RefreshTonesLink->move(320, 172);
     RefreshTonesLink->hide();
+    // Large banks play on a pool of one thread per core: far fewer wake-ups per block.
+    RenderTonesLabel = AddLabel(sound, QStringLiteral("Render tones:"), 8, 190, 90, 17);
+    RenderTonesCombo = new QComboBox(sound);
+    RenderTonesCombo->addItems(
+        {QStringLiteral("one thread per tone"), QStringLiteral("one thread per processor core")});
+    RenderTonesCombo->setGeometry(100, 186, 237,
+                                  std::max(21, RenderTonesCombo->sizeHint().height()));
+    RenderTonesCombo->setToolTip(
+        QStringLiteral("A thread per tone suits small banks; with many more tones than "
+                       "processor cores, one thread per core plays large banks without late "
+                       "blocks. The bank is built anew when this changes."));
 
     // Tab "Input"
     auto* input = new QWidget;
@@ -174,6 +185,7 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     connect(StereoBox, &QCheckBox::toggled, this, [this] { StereoBoxClick(); });
     connect(InterpolateBox, &QCheckBox::toggled, this, [this] { InterpolateBoxClick(); });
     connect(RefreshTonesLink, &QLabel::linkActivated, this, [this] { RefreshTonesClick(); });
+    connect(RenderTonesCombo, &QComboBox::activated, this, [this] { RenderTonesComboChange(); });
     connect(ResonanceRateSlider, &QSlider::valueChanged, this, [this] { ResonanceRateChange(); });
     for (QRadioButton* r : {MiddleRaisesRadio, RightRaisesRadio}) {
         connect(r, &QRadioButton::toggled, this, [this](bool on) {
@@ -238,6 +250,11 @@ void TSettingsDialog::InterpolateBoxClick() {
 
 void TSettingsDialog::RefreshTonesClick() {
     instrument_.RefreshTones();
+}
+
+void TSettingsDialog::RenderTonesComboChange() {
+    instrument_.SetToneThreads(RenderTonesCombo->currentIndex() == 1,
+                               instrument_.Settings().PoolThreads);
 }
 
 // Input tab
@@ -364,6 +381,10 @@ void TSettingsDialog::ShowInstrumentSettings() {
     }
     SetCheck(*this, StereoBox, s.StereoSeparation, &TSettingsDialog::StereoBoxClick);
     SetCheck(*this, InterpolateBox, s.InterpolateDelays, &TSettingsDialog::InterpolateBoxClick);
+    {
+        const QSignalBlocker block(RenderTonesCombo);
+        RenderTonesCombo->setCurrentIndex(s.ToneThreadsPerCore ? 1 : 0);
+    }
     if (s.ResonanceControl != ResonanceButtonsIndex()) {
         const QSignalBlocker b0(MiddleRaisesRadio);
         const QSignalBlocker b1(RightRaisesRadio);

@@ -57,9 +57,11 @@ public:
     QComboBox* ChannelBox = nullptr;
     QPushButton* DriverPanelButton = nullptr;
     QCheckBox* StereoBox = nullptr;
-    QCheckBox* InterpolateBox = nullptr; // hidden: set through the settings file only
-    QLabel* InterpolateNote = nullptr;   // hidden
-    QLabel* RefreshTonesLink = nullptr;  // hidden
+    QCheckBox* InterpolateBox = nullptr;   // hidden: set through the settings file only
+    QLabel* InterpolateNote = nullptr;     // hidden
+    QLabel* RefreshTonesLink = nullptr;    // hidden
+    QLabel* RenderTonesLabel = nullptr;    // "Render tones:"
+    QComboBox* RenderTonesCombo = nullptr; // one thread per tone / per processor core
     // Tab "Input"
     QLabel* ResonanceRateLabel = nullptr;
     QLabel* FasterLabel = nullptr;
@@ -88,6 +90,7 @@ public:
     void StereoBoxClick();
     void InterpolateBoxClick();
     void RefreshTonesClick();
+    void RenderTonesComboChange();
     void ResonanceRateChange();
     void ResonanceButtonsClick();
     void MousePressureBoxClick();

@@ -368,3 +368,27 @@ TEST(SettingsDialog, SettingsReadIntoTheInstrumentShowInTheControls) {
     f.ShowInstrumentSettings();
     EXPECT_TRUE(rig.Calls.empty());
 }
+
+// The render choice rebuilds a bank that plays, on the renderer chosen, and shows what the
+// settings say.
+TEST(SettingsDialog, RenderTonesChoiceRebuildsTheBankOnThePool) {
+    TSettingsRig rig;
+    TSettingsDialog& f = *rig.Form;
+    rig.Instrument.Tones = {1.0f, 1.25f, 1.5f};
+    rig.Instrument.RefreshTones();
+    ASSERT_EQ(rig.Engine().Oscillators.size(), 3u);
+    const TTone* before = rig.Engine().Oscillators[0].get();
+    EXPECT_EQ(f.RenderTonesCombo->currentIndex(), 0);
+    TSettingsRig::Choose(f.RenderTonesCombo, 1);
+    EXPECT_TRUE(rig.Instrument.Settings().ToneThreadsPerCore);
+    EXPECT_EQ(rig.Engine().RenderingInUse().Threads, TToneThreads::PerCore);
+    ASSERT_EQ(rig.Engine().Oscillators.size(), 3u);
+    EXPECT_NE(rig.Engine().Oscillators[0].get(), before);
+
+    TVarkoSettings s = rig.Instrument.Settings();
+    s.ToneThreadsPerCore = false;
+    rig.Instrument.ApplySettings(s);
+    f.ShowInstrumentSettings();
+    EXPECT_EQ(f.RenderTonesCombo->currentIndex(), 0);
+    EXPECT_EQ(rig.Engine().RenderingInUse().Threads, TToneThreads::PerTone);
+}
