@@ -23,6 +23,9 @@ inline constexpr const char* DeviceSilent = "Device silent";
 // %1: tone blocks not ready in time; %2: the device's over- and underruns; both since the
 // audio was last started.
 inline constexpr const char* GlitchCounter = "Late %1, xruns %2, resets %3";
+inline constexpr const char* PoolAdvice =
+    "Late blocks pile up: this bank has far more tones than the processor has cores. In "
+    "Settings, Sound, choose \"Render tones: one thread per processor core\".";
 inline constexpr const char* WarnNoSound =
     "Some of the bars might not produce sound. Try reducing the initial frequency.";
 inline constexpr const char* WarnModeFile =

@@ -5,6 +5,7 @@
 #include "files/ModeFile.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace varko {
 
@@ -300,6 +301,17 @@ TToneBankInput TInstrument::BankInput() const {
     in.Rendering = Rendering();
     in.MakeTone = MakeTone;
     return in;
+}
+
+bool TInstrument::PoolAdvised() const {
+    // A few late blocks come from any busy desktop; a hundred since the start do not.
+    constexpr uint64_t PilingUp = 100;
+    // Four tones a core still wake in time; far beyond, the wake-ups alone miss the period.
+    constexpr size_t TonesPerCore = 4;
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    return engine_ && LateBlocks >= PilingUp &&
+           engine_->RenderingInUse().Threads == TToneThreads::PerTone &&
+           engine_->Oscillators.size() > TonesPerCore * cores;
 }
 
 TToneRendering TInstrument::Rendering() const {

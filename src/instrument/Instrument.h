@@ -137,6 +137,9 @@ public:
     uint64_t LateBlocks = 0;  // tone blocks not ready in time, since the audio last started
     uint64_t Xruns = 0;       // the device's over- and underruns, since the audio last started
     uint64_t ToneResets = 0;  // tone blocks silenced because their bands ran away, likewise
+    // Late blocks pile up under a thread per tone with far more tones than processor cores:
+    // the pool would serve this bank better.
+    bool PoolAdvised() const;
     std::string ObjectStatus; // the object of the last bank built
 
     // ---- Vibration mode files

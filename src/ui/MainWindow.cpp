@@ -126,6 +126,7 @@ void TMainWindow::ShowInstrumentState() {
                          .replace(QStringLiteral("%1"), QString::number(Instrument.LateBlocks))
                          .replace(QStringLiteral("%2"), QString::number(Instrument.Xruns))
                          .replace(QStringLiteral("%3"), QString::number(Instrument.ToneResets)));
+    StatusBar->Tips[5] = Instrument.PoolAdvised() ? QString::fromUtf8(text::PoolAdvice) : QString();
     NoSoundWarning->setVisible(Instrument.NoSoundWarning);
     ModeFileWarning->setVisible(Instrument.ModeFileWarning);
 

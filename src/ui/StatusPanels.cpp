@@ -53,9 +53,16 @@ bool TStatusPanels::event(QEvent* event) {
         const QPoint at = static_cast<QHelpEvent*>(event)->pos();
         for (int i = 0; i < static_cast<int>(Texts.size()); ++i) {
             const QString& text = Texts.at(static_cast<size_t>(i));
-            if (i != 1 && PanelRect(i).contains(at) &&
-                fontMetrics().horizontalAdvance(text) > TextRect(i).width()) {
-                QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, this);
+            const QString& tip = Tips.at(static_cast<size_t>(i));
+            if (i == 1 || !PanelRect(i).contains(at)) {
+                continue;
+            }
+            const bool cut = fontMetrics().horizontalAdvance(text) > TextRect(i).width();
+            if (cut || !tip.isEmpty()) {
+                const QString shown = cut && !tip.isEmpty() ? text + QLatin1Char('\n') + tip
+                                      : cut                 ? text
+                                                            : tip;
+                QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), shown, this);
                 return true;
             }
         }

@@ -15,6 +15,7 @@ class TStatusPanels : public QWidget {
 public:
     explicit TStatusPanels(QWidget* parent = nullptr);
     std::array<QString, 6> Texts;
+    std::array<QString, 6> Tips; // shown on hovering a panel, below a text cut short
     std::array<int, 6> Widths{150, 115, 100, 100, 80, 160};
     QString Text(int panel) const { return Texts.at(static_cast<size_t>(panel)); }
     // Sets a text; the panels are laid out anew for it.

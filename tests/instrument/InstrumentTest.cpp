@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -108,4 +110,25 @@ TEST_F(InstrumentTest, ModeFilesFromBrowseAndHistoryNameTheObject) {
     in.OpenScale(Write("one.scl", "One\n 1\n2/1\n"));
     EXPECT_EQ(in.ObjectStatus, "glass (Both ends free)");
     EXPECT_EQ(in.Engine().Oscillators.at(0)->Ratios, (std::vector<float>{1.0f, 2.76f}));
+}
+
+// The status bar's advice: late blocks piling up on a bank of far more tones than cores, each on
+// a thread of its own; not once the pool renders them, nor for a small bank.
+TEST_F(InstrumentTest, LateBlocksOnALargeBankAdviseThePool) {
+    const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    std::string scale = "many\n" + std::to_string(4 * cores + 1) + "\n";
+    for (size_t i = 1; i <= 4 * cores + 1; ++i) {
+        scale += std::to_string(10 * i) + ".0\n";
+    }
+    in.OpenScale(Write("many.scl", scale));
+    ASSERT_GT(in.Engine().Oscillators.size(), 4 * cores);
+    EXPECT_FALSE(in.PoolAdvised());
+    in.LateBlocks = 100;
+    EXPECT_TRUE(in.PoolAdvised());
+    in.SetToneThreads(true, 0);
+    EXPECT_FALSE(in.PoolAdvised());
+    in.SetToneThreads(false, 0);
+    in.OpenScale(Write("few.scl", "few\n1\n2/1\n"));
+    in.LateBlocks = 1000;
+    EXPECT_FALSE(in.PoolAdvised());
 }
