@@ -311,3 +311,56 @@ TEST(ToneRenderer, EveryRendererGivesTheSameSamplesBitForBit) {
         }
     }
 }
+
+// The pool while the bank plays at full speed: rebuilds with another thread count each time,
+// a tone that throws in mid-performance, stops and starts in the middle of blocks, and changes
+// posted all along. Run under ThreadSanitizer by the test command.
+TEST(ToneRenderer, PoolSurvivesRebuildsThrowsAndStopsWhilePlaying) {
+    auto owned = std::make_unique<TNullHost>(48000.0, 32, /*RealTimePace=*/false);
+    TNullHost& host = *owned;
+    TAudioEngine engine(std::move(owned));
+    std::atomic<int> failures{0};
+    for (int round = 0; round < 6; ++round) {
+        TToneBankInput in;
+        for (int i = 0; i < 24; ++i) {
+            in.ToneRatios.push_back(static_cast<float>(std::pow(2.0, i / 12.0)));
+        }
+        in.Seed = 5;
+        in.Rendering = {TToneThreads::PerCore, 1 + round % 3, false};
+        int made = 0;
+        in.MakeTone = [&made, round]() -> std::unique_ptr<TTone> {
+            // In odd rounds the fifth tone throws at its 40th block.
+            if (made++ == 4 && round % 2 == 1) {
+                return std::make_unique<TThrowingTone>(40);
+            }
+            return std::make_unique<TTone>();
+        };
+        in.OnFailed = [&failures](TTone&) { failures.fetch_add(1); };
+        ASSERT_EQ(RefreshTones(engine, in).BuiltTones, 24);
+        engine.Start();
+        // The null host asks for blocks as fast as it can: most find the pool busy. Played
+        // until the fifth tone has rendered 60 blocks, or has ended.
+        const TTone& fifth = *engine.Oscillators[4];
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (int k = 0; fifth.BlocksRendered.load() < 60 && fifth.Phase() != TTone::Ended &&
+                        std::chrono::steady_clock::now() < deadline;
+             ++k) {
+            TPlayingChange c;
+            c.Kind = TPlayingChange::TKind::Tone;
+            c.Tone = k % 24;
+            c.Pressure = 0.5f;
+            c.Speed = 0.02f * static_cast<float>(k % 10);
+            engine.Change(c);
+            if (k % 50 == 25) {
+                engine.Stop(); // in the middle of whatever block the pool renders
+                engine.Start();
+            }
+            std::this_thread::yield();
+        }
+        engine.Stop();
+        engine.WaitForOscillators();
+        EXPECT_GT(host.BlockCount.load(), 0u);
+    }
+    engine.EndOscillators();
+    EXPECT_EQ(failures.load(), 3);
+}
