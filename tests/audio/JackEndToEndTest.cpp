@@ -61,6 +61,10 @@ protected:
     // The tone bank for the host's rate and block size; the fundamental mode alone, so that the
     // spectrum's peak is the tone's.
     void Build() {
+        const TToneBankResult result = RefreshTones(*Engine, Bank);
+        ASSERT_EQ(result.BuiltTones, static_cast<int>(Bank.ToneRatios.size()));
+    }
+    TToneBankInput Bank = [] {
         TToneBankInput input;
         input.ToneRatios = kRatios;
         input.InitialFrequency = 200.0f;
@@ -68,9 +72,8 @@ protected:
         input.ResonanceFader = 150;
         input.InterpolateDelays = true;
         input.Seed = 1;
-        const TToneBankResult result = RefreshTones(*Engine, input);
-        ASSERT_EQ(result.BuiltTones, 4);
-    }
+        return input;
+    }();
     // Selects the JACK driver, builds the bank and starts the engine with tone 1 held.
     void Play() {
         Host->SetDriverIndex(JackIndex);
@@ -88,11 +91,16 @@ protected:
             return;
         }
         LastPen = now;
-        TTone& osc = *Engine->Oscillators[HeldTone];
-        osc.StrikePosition = 0.5f;
-        osc.Pressure = 0.6f;
         PenSpeed = PenSpeed == 0.05f ? 0.06f : 0.05f;
-        osc.Speed = PenSpeed;
+        for (size_t t = 0; t < Engine->Oscillators.size(); ++t) {
+            if (t != HeldTone && !StirAll) {
+                continue;
+            }
+            TTone& osc = *Engine->Oscillators[t];
+            osc.StrikePosition = 0.5f;
+            osc.Pressure = 0.6f;
+            osc.Speed = PenSpeed;
+        }
     }
 
     // Runs the host's queued notices on this (the owner's) thread.
@@ -187,6 +195,7 @@ protected:
     std::unique_ptr<TAudioEngine> Engine;
     std::unique_ptr<TJackCapture> Capture;
     size_t HeldTone = SIZE_MAX;
+    bool StirAll = false; // every tone played, not only the held one
     std::chrono::steady_clock::time_point LastPen;
     float PenSpeed = 0.05f;
     int JackIndex = -1;
@@ -404,6 +413,66 @@ TEST_F(JackEndToEnd, StalledServerIsReportedLostAndStoppingDoesNotWaitForIt) {
     std::printf("loss reported after %.2f s; stopped and closed in %.2f s\n", reported, closing);
     EXPECT_LT(closing, 5.0);
     Server.Resume();
+}
+
+// A bank of 512 tones of 8 modes on the pool, every tone struck over and over for 4 s, then all
+// lifted but one: the bank keeps time, and that tone sounds at its pitch, panned as its place
+// in the bank says.
+TEST_F(JackEndToEnd, PoolPlaysFiveHundredTwelveTonesAndOneOfThemAtPitch) {
+    constexpr int Tones = 512;
+    constexpr size_t Held = 216; // 50 Hz x 2^(216 / 72) = 400 Hz
+    Bank.ToneRatios.clear();
+    for (int i = 0; i < Tones; ++i) {
+        Bank.ToneRatios.push_back(static_cast<float>(std::pow(2.0, i / 72.0)));
+    }
+    Bank.InitialFrequency = 50.0f;
+    Bank.ModeLimit = 8;
+    Bank.Rendering = {TToneThreads::PerCore, 0, true};
+    ASSERT_NO_FATAL_FAILURE(Play());
+    HeldTone = Held;
+    StirAll = true;
+    ASSERT_NO_FATAL_FAILURE(Listen());
+    Sleep(std::chrono::milliseconds(1000));
+    const uint64_t lateBefore = Engine->LateBlocks.load();
+    const uint64_t switchesBefore = Engine->SwitchCount.load();
+    ASSERT_NO_FATAL_FAILURE(Record(4.0));
+    const uint64_t late = Engine->LateBlocks.load() - lateBefore;
+    const uint64_t toneBlocks = (Engine->SwitchCount.load() - switchesBefore) * Tones;
+    const int xruns = Capture->XRuns.load();
+    EXPECT_EQ(Engine->RenderingInUse().Threads, TToneThreads::PerCore);
+    EXPECT_LT(late * 1000, toneBlocks) << late << " late of " << toneBlocks << " tone-blocks";
+    EXPECT_EQ(Engine->ToneResets.load(), 0u);
+
+    // The others lifted: their bars ring out (resonance fader 150) under the held one.
+    StirAll = false;
+    for (size_t t = 0; t < Engine->Oscillators.size(); ++t) {
+        if (t != Held) {
+            Engine->Oscillators[t]->Pressure = 0.0f;
+            Engine->Oscillators[t]->Speed = 0.0f;
+        }
+    }
+    Sleep(std::chrono::milliseconds(1500));
+    ASSERT_NO_FATAL_FAILURE(Record(2.0));
+    const size_t n = Capture->Recorded();
+    const float* second = Capture->Left.data() + n / 2;
+    double best = 0, bestF = 0;
+    for (double f = 50; f <= 5000; f += 1.0) {
+        const double m = Magnitude(second, kRate, f);
+        if (m > best) {
+            best = m, bestF = f;
+        }
+    }
+    EXPECT_NEAR(bestF, 400.0, 400.0 * 0.005);
+    const double left = Rms(Capture->Left, n), right = Rms(Capture->Right, n);
+    EXPECT_GT(left, 1e-3);
+    // Tone t of N: (N - t)/N on the left, (t + 1)/N on the right; measured at its pitch, where
+    // the lower bars still ringing out to the left add nothing.
+    const double atPitch = Magnitude(Capture->Right.data() + n / 2, kRate, bestF) / best;
+    EXPECT_NEAR(atPitch, (Held + 1.0) / (Tones - Held), 0.02);
+    std::printf("512 tones on the pool: late %llu of %llu tone-blocks, xruns %d; tone %zu: peak "
+                "%.0f Hz, rms left %.4f right %.4f, right/left at its pitch %.3f\n",
+                static_cast<unsigned long long>(late), static_cast<unsigned long long>(toneBlocks),
+                xruns, Held, bestF, left, right, atPitch);
 }
 
 } // namespace
