@@ -27,14 +27,10 @@ using VH = hn::Vec<DH>;
 using MD = hn::Mask<DD>;
 
 // How many vectors of lanes run side by side: the filter's recursion is a chain of dependent
-// multiplies and adds per sample, so independent lanes (of one tone or several) fill the
-// pipeline while one waits. Four vectors' states fit in AVX-512's 32 registers; the 16 of the
-// narrower families hold two.
-#if HWY_TARGET <= HWY_AVX3 && HWY_ARCH_X86
-constexpr size_t FilterVectorsAtOnce = 4;
-#else
+// multiplies and adds per sample, so independent lanes (of one tone or of several) fill the
+// pipeline while one waits. Two, measured: more keep more states than the registers hold, and
+// the spills cost more than the overlap gains.
 constexpr size_t FilterVectorsAtOnce = 2;
-#endif
 
 struct TFilterVector {
     VD L0, L1, L2, L3, S0, S1, S2, S3, Quiet;
@@ -173,18 +169,8 @@ void RunFilterJobsImpl(const TFilterJob* Jobs, size_t Count, int n) {
             }
         }
     }
-    switch (held) {
-    case 1:
+    if (held == 1) {
         FilterVectors<1>(vectors, n);
-        break;
-    case 2:
-        FilterVectors<HWY_MIN(2, FilterVectorsAtOnce)>(vectors, n);
-        break;
-    case 3:
-        FilterVectors<HWY_MIN(3, FilterVectorsAtOnce)>(vectors, n);
-        break;
-    default:
-        break;
     }
 }
 
