@@ -111,3 +111,19 @@ TEST(RenderOptions, ModeLimitIsBoundedLikeTheWindow) {
     EXPECT_FALSE(Parse({"--scale", "a.scl", "-o", "x", "--mode-limit", "101"}, err));
     EXPECT_NE(err.find("--mode-limit"), std::string::npos) << err;
 }
+
+// The calling thread renders unless a pool is asked for, of 1 to 64 threads.
+TEST(RenderOptions, ThreadsAskForAPoolOfThatSize) {
+    std::string err;
+    const auto inline_ = Parse({"--scale", "a.scl", "-o", "x"}, err);
+    ASSERT_TRUE(inline_) << err;
+    EXPECT_EQ(inline_->Threads, 0);
+    const auto pool = Parse({"--scale", "a.scl", "-o", "x", "--threads", "3"}, err);
+    ASSERT_TRUE(pool) << err;
+    EXPECT_EQ(pool->Threads, 3);
+    for (const char* bad : {"0", "65", "two"}) {
+        EXPECT_FALSE(Parse({"--scale", "a.scl", "-o", "x", "--threads", bad}, err)) << bad;
+        EXPECT_NE(err.find("--threads"), std::string::npos) << err;
+    }
+    EXPECT_NE(RenderUsage().find("--threads N"), std::string::npos);
+}
