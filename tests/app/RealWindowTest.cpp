@@ -116,9 +116,10 @@ TEST(RealWindow, DragPlaysIntoJack) {
 
     test::TJackCapture capture(48000 * 8);
     ASSERT_TRUE(capture.Ok());
-    // Opening the scale restarts the stream, which connects its ports again a moment later.
+    // Opening the scale restarts the stream, which connects its ports again a moment later (up
+    // to 30 s on a loaded machine).
     int connected = 0;
-    for (int i = 0; i < 150 && (connected = capture.Connect()) < 2; ++i) {
+    for (int i = 0; i < 1500 && (connected = capture.Connect()) < 2; ++i) {
         QTest::qWait(20);
     }
     ASSERT_GE(connected, 2) << "Varko's ports are not connected to the playback ports";
@@ -496,7 +497,7 @@ TEST(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
     win->Settings->MidiTab->ShowPorts();
     EXPECT_EQ(win->Settings->MidiTab->PortCombo->currentText(), "JACK: VarkoTestKeys:out");
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return keys.ListenToPlayback() == 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return keys.ListenToPlayback() == 2; }, 30000));
     keys.Record();
     keys.Send({{0x90, 60, 100}});
     // The status bar's pressure display follows the key, as it follows the pen.

@@ -9,8 +9,8 @@ managed() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window i
 for _ in 1 2 3; do
     openbox --sm-disable &
     wm=$!
-    # Ready when it names itself on the root window.
-    for _ in $(seq 50); do
+    # Ready when it names itself on the root window (up to 30 s on a loaded machine).
+    for _ in $(seq 300); do
         managed && break
         kill -0 $wm 2>/dev/null || break
         sleep 0.1

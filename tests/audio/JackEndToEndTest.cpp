@@ -135,7 +135,7 @@ protected:
     void Listen() {
         Capture = std::make_unique<TJackCapture>(kRate * 11);
         ASSERT_TRUE(Capture->Ok());
-        ASSERT_TRUE(WaitFor([&] { return Capture->Connect() == 2; }, std::chrono::seconds(5)))
+        ASSERT_TRUE(WaitFor([&] { return Capture->Connect() == 2; }, std::chrono::seconds(30)))
             << "Varko's ports do not feed the playback ports; active " << Host->Active()
             << ", lost " << Host->DeviceLost() << ", found " << Capture->Connect()
             << ", driver says " << Host->DriverErrorMessage();

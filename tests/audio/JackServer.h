@@ -86,7 +86,9 @@ private:
         }
         if (Pid < 0)
             return false;
-        for (int i = 0; i < 100; ++i) {
+        // A loaded machine can take many seconds to bring a server up.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < limit) {
             if (waitpid(Pid, nullptr, WNOHANG) == Pid) {
                 Pid = -1;
                 return false;

@@ -6,6 +6,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace varko::test {
@@ -46,11 +48,16 @@ public:
                 args.push_back(const_cast<char*>(a.c_str()));
             args.push_back(nullptr);
             execvp(args[0], args.data());
+            dprintf(2, "cannot run %s: %s\n", args[0], std::strerror(errno));
             _exit(127);
         }
         return Pid > 0;
     }
-    bool Running() { return Pid > 0 && waitpid(Pid, nullptr, WNOHANG) == 0; }
+    bool Running() {
+        if (Pid > 0 && waitpid(Pid, nullptr, WNOHANG) == Pid)
+            Pid = -1; // reaped: never signal that number again
+        return Pid > 0;
+    }
     void Stop() {
         if (Pid <= 0)
             return;
@@ -78,43 +85,58 @@ class TPipeWireServer {
 public:
     static constexpr const char* SinkName = "varko_null";
     static constexpr const char* SinkDescription = "VarkoNull";
+    // A loaded machine can take many seconds to start four daemons.
+    static constexpr std::chrono::seconds StartLimit{90};
 
     ~TPipeWireServer() { Stop(); }
 
-    // Starts the servers and waits until the null sink is the default; false when they do not
-    // come up (the log names why).
+    // Starts the servers and waits until the null sink is the default; when they do not come
+    // up, false, with Failure saying why (from the daemon's own log) and the folder kept.
     bool Start() {
         char folder[] = "/tmp/varko-pw-XXXXXX";
-        if (!mkdtemp(folder))
+        if (!mkdtemp(folder)) {
+            Failure = std::string("no server folder: ") + std::strerror(errno);
             return false;
+        }
         Folder = folder;
-        Log = Folder + "/servers.log";
+        Failure.clear();
+        Started.clear();
         setenv("XDG_RUNTIME_DIR", Folder.c_str(), 1);
         setenv("HOME", Folder.c_str(), 1);
+        // The caller's own PipeWire and WirePlumber settings and state stay out.
+        setenv("XDG_CONFIG_HOME", (Folder + "/.config").c_str(), 1);
+        setenv("XDG_STATE_HOME", (Folder + "/.local/state").c_str(), 1);
         const std::string bus = "unix:path=" + Folder + "/bus";
         setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
-        for (const char* v : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "PULSE_SINK", "ALSA_CONFIG_PATH"})
+        for (const char* v : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR",
+                              "PULSE_RUNTIME_PATH", "PULSE_SINK", "ALSA_CONFIG_PATH"})
             unsetenv(v);
         UseAlsaConfig("pcm.!default { type pulse }\nctl.!default { type pulse }\n");
+        WriteSessionManagerConfig();
 
-        if (!Bus.Start({"dbus-daemon", "--session", "--nofork", "--address=" + bus}, Log) ||
-            !WaitFor([&] { return std::filesystem::exists(Folder + "/bus"); }))
-            return false;
-        if (!PipeWire.Start({"pipewire"}, Log) ||
-            !WaitFor([&] { return std::filesystem::exists(Folder + "/pipewire-0"); }))
-            return false;
-        if (!Pulse.Start({"pipewire-pulse"}, Log) || !SessionManager.Start({"wireplumber"}, Log))
-            return false;
-        if (!WaitFor([] { return Run("pactl info"); }))
-            return false;
-        const std::string load = std::string("pactl load-module module-null-sink sink_name=") +
-                                 SinkName + " sink_properties=device.description=" +
-                                 SinkDescription + " rate=48000 channels=2";
-        if (!Run(load))
-            return false;
-        return WaitFor([] {
-            return Run(std::string("pactl info | grep -q 'Default Sink: ") + SinkName + "$'");
-        });
+        const auto limit = std::chrono::steady_clock::now() + StartLimit;
+        const bool up =
+            Launch(Bus, "dbus", {"dbus-daemon", "--session", "--nofork", "--address=" + bus}) &&
+            WaitFor(limit, "the session bus",
+                    [&] { return std::filesystem::exists(Folder + "/bus"); }) &&
+            Launch(PipeWire, "pipewire", {"pipewire"}) &&
+            WaitFor(limit, "pipewire's socket",
+                    [&] { return std::filesystem::exists(Folder + "/pipewire-0"); }) &&
+            Launch(Pulse, "pipewire-pulse", {"pipewire-pulse"}) &&
+            Launch(SessionManager, "wireplumber", {"wireplumber"}) &&
+            WaitFor(limit, "pipewire-pulse to answer", [] { return Run("pactl info"); }) &&
+            LoadNullSink() &&
+            // Chosen by the session manager once it sees the sink; chosen here too, so that the
+            // test never hangs on the session manager's own preferences.
+            WaitFor(limit, "the null sink to be the default", [] {
+                return IsDefaultSink() ||
+                       (Run(std::string("pactl set-default-sink ") + SinkName) && IsDefaultSink());
+            });
+        if (!up) {
+            Keep = true;
+            Stop();
+        }
+        return up;
     }
 
     void Stop() {
@@ -122,11 +144,12 @@ public:
         Pulse.Stop();
         PipeWire.Stop();
         Bus.Stop();
-        if (!Folder.empty()) {
+        if (!Folder.empty() && !Keep) {
             std::error_code ignored;
             std::filesystem::remove_all(Folder, ignored);
-            Folder.clear();
         }
+        Folder.clear();
+        Keep = false;
     }
 
     // Makes text the asoundrc in the server's HOME; ALSA reads it at its next open.
@@ -135,19 +158,91 @@ public:
         snd_config_update_free_global();
     }
 
-    std::string Folder, Log;
+    // Where the program called name writes its output.
+    std::string LogFile(const std::string& name) const { return Folder + "/" + name + ".log"; }
+
+    std::string Folder, Failure;
 
 private:
-    template <typename F> static bool WaitFor(F ready) {
-        for (int i = 0; i < 200; ++i) {
-            if (ready())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // WirePlumber 0.4 (Debian 12) quits when a module it loads cannot start, and its bluetooth
+    // monitor loads the logind one, which needs systemd's run-time folders. The device monitors
+    // would only add real cards that compete with the null sink. The test needs none of them.
+    void WriteSessionManagerConfig() const {
+        const std::filesystem::path config = Folder + "/.config/wireplumber";
+        const std::pair<const char*, const char*> files[] = {
+            {"main.lua.d", "alsa_monitor.enabled = false\n"
+                           "v4l2_monitor.enabled = false\n"
+                           "libcamera_monitor.enabled = false\n"},
+            {"bluetooth.lua.d", "bluez_monitor.enabled = false\n"},
+        };
+        for (const auto& [dir, text] : files) {
+            std::filesystem::create_directories(config / dir);
+            // After the packaged 50-*-config.lua that enable them, before 90-enable-all.lua.
+            std::ofstream(config / dir / "80-varko-test.lua") << text;
         }
+    }
+
+    bool Launch(TChild& child, const std::string& name, const std::vector<std::string>& argv) {
+        Started.emplace_back(&child, name);
+        if (!child.Start(argv, LogFile(name))) {
+            Failure = name + " could not be started: " + std::strerror(errno);
+            return false;
+        }
+        return true;
+    }
+
+    bool LoadNullSink() {
+        const std::string load =
+            std::string("pactl load-module module-null-sink sink_name=") + SinkName +
+            " sink_properties=device.description=" + SinkDescription + " rate=48000 channels=2";
+        if (Run(load))
+            return true;
+        Failure = "pipewire-pulse refused the null sink" + Tail("pipewire-pulse");
         return false;
     }
 
+    static bool IsDefaultSink() {
+        return Run(std::string("pactl info | grep -q '^Default Sink: ") + SinkName + "$'");
+    }
+
+    // Polls ready until it holds, a daemon quits (Failure quotes its log) or the limit passes.
+    template <typename F>
+    bool WaitFor(std::chrono::steady_clock::time_point limit, const std::string& what, F ready) {
+        for (;;) {
+            if (ready())
+                return true;
+            for (auto& [child, name] : Started) {
+                if (!child->Running()) {
+                    Failure = name + " quit while waiting for " + what + Tail(name);
+                    return false;
+                }
+            }
+            if (std::chrono::steady_clock::now() > limit) {
+                Failure = "no " + what + " after " + std::to_string(StartLimit.count()) + " s";
+                for (auto& [child, name] : Started)
+                    Failure += Tail(name);
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    // The last lines of a daemon's log, for a failure message.
+    std::string Tail(const std::string& name) const {
+        std::ifstream in(LogFile(name));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        const size_t from = lines.size() > 15 ? lines.size() - 15 : 0;
+        std::string text = "\n--- " + LogFile(name) + (lines.empty() ? " (empty)" : "") + "\n";
+        for (size_t i = from; i < lines.size(); ++i)
+            text += lines[i] + "\n";
+        return text;
+    }
+
     TChild Bus, PipeWire, Pulse, SessionManager;
+    std::vector<std::pair<TChild*, std::string>> Started;
+    bool Keep = false;
 };
 
 // Records the null sink's monitor (float stereo at 48 kHz) with parec, from Start to Stop.
@@ -162,7 +257,7 @@ public:
         const bool started = Parec.Start({"parec", "--raw", "--format=float32le", "--rate=48000",
                                           "--channels=2", "--latency-msec=20",
                                           std::string("--device=") + server.SinkName + ".monitor"},
-                                         server.Log, fds[1]);
+                                         server.LogFile("parec"), fds[1]);
         close(fds[1]);
         Fd = fds[0];
         Reader = std::thread([this] {

@@ -37,7 +37,7 @@ namespace {
 class StopHandshake : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Server.Start()) << "PipeWire did not start; see " << Server.Log;
+        ASSERT_TRUE(Server.Start()) << "PipeWire did not start: " << Server.Failure;
     }
     TPipeWireServer Server;
 };

@@ -122,7 +122,8 @@ protected:
             ASSERT_TRUE(Keys->Ok());
             ASSERT_EQ(Keys->ConnectMidiTo(VarkoPort), 1) << "Varko's virtual port is missing";
         }
-        ASSERT_TRUE(WaitFor([&] { return Keys->ListenToPlayback() == 2; }, std::chrono::seconds(5)))
+        ASSERT_TRUE(
+            WaitFor([&] { return Keys->ListenToPlayback() == 2; }, std::chrono::seconds(30)))
             << "Varko's sound does not reach the playback ports";
     }
     float Pressure(size_t tone) {

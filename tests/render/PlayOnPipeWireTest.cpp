@@ -36,7 +36,7 @@ struct TPlayed {
 class PlayOnPipeWire : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Server.Start()) << "PipeWire did not start; see " << Server.Log;
+        ASSERT_TRUE(Server.Start()) << "PipeWire did not start: " << Server.Failure;
         // One tone held for the whole performance: the pen presses it every 30 ms.
         Script = Server.Folder + "/hold.txt";
         std::ofstream s(Script);
@@ -80,7 +80,7 @@ protected:
             EXPECT_TRUE(
                 jackRecorder.Start({"pw-jack", "jack_rec", "-f", wav, "-d",
                                     std::to_string(Seconds + 2), monitor + "FL", monitor + "FR"},
-                                   Server.Log));
+                                   Server.LogFile("jack_rec")));
             const std::string output = Server.Folder + "/tool.txt";
             std::vector<std::string> argv = {"pw-jack", VARKO_RENDER_TOOL};
             for (const std::string& a : Args(device)) {
