@@ -211,7 +211,7 @@ LineStep(D df, float* HWY_RESTRICT slot, const float* HWY_RESTRICT in, const flo
 }
 
 // One line over n samples, in runs between the ends of its ring: within a run no slot is read
-// after it was written, so a run goes a vector at a time, then a vector of at most four, and
+// after it was written, so a run goes a vector at a time, then vectors of at most four, and
 // what is left (lines shorter than that) sample by sample. An interpolated line reads the four
 // slots from its position on; three mirror slots past its end copy the first three, and its
 // runs are at most Size - 3 long, so that a run never reads what it wrote.
@@ -241,10 +241,10 @@ HWY_INLINE bool Line(float* HWY_RESTRICT Ring, int32_t Size, int32_t& Position, 
             written = hn::Or(
                 written, LineStep<Interpolated>(df, slot + k, in + k, fb + k, accum + k, Fraction));
         }
-        if (N > N4 && k + N4 <= run) {
+        // Short lines (a high mode's) would otherwise go mostly sample by sample.
+        for (; N > N4 && k + N4 <= run; k += N4) {
             written4 = hn::Or(written4, LineStep<Interpolated>(d4, slot + k, in + k, fb + k,
                                                                accum + k, Fraction));
-            k += N4;
         }
         for (; k < run; ++k) {
             float out;
