@@ -167,6 +167,15 @@ TEST(KbmDegenerate, ScalesThatGiveNoFrequency) {
     EXPECT_GT(Hz(linear, wide, 49), 0.0);
 }
 
+TEST(KbmDegenerate, ReferenceKeyOutsideTheRetunedKeysStillTunesThem) {
+    const KeyboardMapping mapping = ParseKeyboardMappingText("0\n0\n59\n60\n69\n440\n0\n");
+    ASSERT_TRUE(mapping.Usable);
+    const ScaleDegrees scale = TwelveEqual();
+    EXPECT_EQ(Hz(mapping, scale, 69), -1.0);
+    EXPECT_EQ(Hz(mapping, scale, 60), -1.0);
+    EXPECT_NEAR(Hz(mapping, scale, 57), 220.0, 1e-3);
+}
+
 TEST(KbmDegenerate, FormalOctaveZeroIsTheScaleSize) {
     const KeyboardMapping mapping =
         ParseKeyboardMappingText("3\n0\n127\n60\n60\n100\n0\n0\n1\n2\n");
