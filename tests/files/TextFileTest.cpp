@@ -1,6 +1,7 @@
 #include "files/TextFile.h"
 
 #include "files/IniFile.h"
+#include "files/KeyboardMapping.h"
 #include "files/ModeFile.h"
 #include "files/ModeFileHistory.h"
 #include "files/ScalaFile.h"
@@ -140,6 +141,7 @@ TEST(FileReaders, AFifoIsRefusedWithoutWaitingForAWriter) {
         EXPECT_FALSE(ReadFileHead(fifo, 100, truncated));
         EXPECT_FALSE(ReadScalaFile(fifo).Opened);
         EXPECT_FALSE(ReadModeFile(fifo).Opened);
+        EXPECT_FALSE(ReadKeyboardMapping(fifo).Opened);
         EXPECT_EQ(ini.Load(fifo), TIniFile::TLoadResult::Unreadable);
         EXPECT_FALSE(history.Load(fifo));
     });
