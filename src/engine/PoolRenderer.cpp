@@ -28,14 +28,7 @@ bool TPoolRenderer::Add(TTone& tone) {
     // same arithmetic as the pool's.
     WaitIdle();
     Tones.push_back(&tone);
-    const TFlushDenormalsScope flush;
-    try {
-        tone.Build();
-        return true;
-    } catch (...) {
-        tone.Fail();
-        return false;
-    }
+    return tone.BuildOnThisThread();
 }
 
 void TPoolRenderer::Release() {

@@ -1,6 +1,7 @@
 #include "engine/Tone.h"
 
 #include "core/Exceptions.h"
+#include "core/RealTime.h"
 
 #include <algorithm>
 #include <chrono>
@@ -54,6 +55,17 @@ void TTone::Build() {
     NoModes.store(Bands.BandCount() == 0);
     Ready.store(true);
     RenderClaimed();
+}
+
+bool TTone::BuildOnThisThread() {
+    const TFlushDenormalsScope flush;
+    try {
+        Build();
+        return true;
+    } catch (...) {
+        Fail();
+        return false;
+    }
 }
 
 bool TTone::Claim() {

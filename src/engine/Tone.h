@@ -89,6 +89,10 @@ public:
     // Renders the claimed block into Output[WriteIndex]; a block that ran away is silenced and
     // the bands rebuilt. Then the phase names the written block. Throws what rendering throws.
     void RenderClaimed();
+    // Build on a thread the renderer does not own (the owner's, a host's), with flush-to-zero
+    // as the renderers' own threads have it: false, with the tone ended and OnFailed told,
+    // when building threw.
+    bool BuildOnThisThread();
     // Records the exception being handled, ends the tone and tells OnFailed.
     void Fail();
     // The renderer is gone: the tone is Ended (and its block no longer owed).

@@ -64,14 +64,7 @@ public:
     bool Add(TTone& tone) override {
         Tones.push_back(&tone);
         Claimed.reserve(Tones.size());
-        const TFlushDenormalsScope flush;
-        try {
-            tone.Build();
-            return true;
-        } catch (...) {
-            tone.Fail();
-            return false;
-        }
+        return tone.BuildOnThisThread();
     }
     void Release() override {
         const TFlushDenormalsScope flush;

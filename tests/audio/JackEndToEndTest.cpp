@@ -216,6 +216,19 @@ double Magnitude(const float* x, size_t n, double f) {
     return std::sqrt(s1 * s1 + s2 * s2 - c * s1 * s2);
 }
 
+// The strongest frequency of one second of x from 50 Hz to 5 kHz in 1 Hz steps, and its
+// magnitude.
+std::pair<double, double> SpectralPeak(const float* x) {
+    double best = 0, bestF = 0;
+    for (double f = 50; f <= 5000; f += 1.0) {
+        const double m = Magnitude(x, kRate, f);
+        if (m > best) {
+            best = m, bestF = f;
+        }
+    }
+    return {bestF, best};
+}
+
 double Rms(const std::vector<float>& x, size_t n) {
     double sum = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -241,13 +254,7 @@ TEST_F(JackEndToEnd, PlaysAHeldToneAtPitchPannedAndWithoutXruns) {
     const size_t n = Capture->Recorded();
     // The spectral peak, searched from 50 Hz to 5 kHz in 1 Hz steps over one second.
     const float* second = Capture->Left.data() + n / 2;
-    double best = 0, bestF = 0;
-    for (double f = 50; f <= 5000; f += 1.0) {
-        const double m = Magnitude(second, kRate, f);
-        if (m > best) {
-            best = m, bestF = f;
-        }
-    }
+    const auto [bestF, best] = SpectralPeak(second);
     EXPECT_NEAR(bestF, kTone, kTone * 0.01);
     const double left = Rms(Capture->Left, n), right = Rms(Capture->Right, n);
     EXPECT_GT(left, 1e-3);
@@ -455,13 +462,7 @@ TEST_F(JackEndToEnd, PoolPlaysFiveHundredTwelveTonesAndOneOfThemAtPitch) {
     ASSERT_NO_FATAL_FAILURE(Record(2.0));
     const size_t n = Capture->Recorded();
     const float* second = Capture->Left.data() + n / 2;
-    double best = 0, bestF = 0;
-    for (double f = 50; f <= 5000; f += 1.0) {
-        const double m = Magnitude(second, kRate, f);
-        if (m > best) {
-            best = m, bestF = f;
-        }
-    }
+    const auto [bestF, best] = SpectralPeak(second);
     EXPECT_NEAR(bestF, 400.0, 400.0 * 0.005);
     const double left = Rms(Capture->Left, n), right = Rms(Capture->Right, n);
     EXPECT_GT(left, 1e-3);
