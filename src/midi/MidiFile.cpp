@@ -1,10 +1,11 @@
 #include "midi/MidiFile.h"
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <system_error>
 
 namespace varko {
 
@@ -260,15 +261,31 @@ std::optional<TMidiFile> ParseMidiFile(const uint8_t* data, size_t size, std::st
 }
 
 std::optional<TMidiFile> ReadMidiFile(const std::string& path, std::string& error) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    std::ifstream in(path, std::ios::binary);
-    if (ec || !in || size > MaxMidiFileBytes) {
-        error = "cannot read the MIDI file \"" + path + "\"";
+    error = "cannot read the MIDI file \"" + path + "\"";
+    // Opened without blocking and read only as a regular file: a FIFO or a device named as the
+    // MIDI file would otherwise hold the tool in open() or read() for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return std::nullopt;
     }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
+    struct stat st {};
+    std::vector<uint8_t> bytes;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              static_cast<uintmax_t>(st.st_size) <= MaxMidiFileBytes;
+    if (ok) {
+        bytes.resize(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        while (ok && done < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+            ok = n > 0 || (n < 0 && errno == EINTR);
+            done += n > 0 ? static_cast<size_t>(n) : 0;
+        }
+    }
+    ::close(fd);
+    if (!ok) {
+        return std::nullopt;
+    }
+    error.clear();
     std::string inner;
     auto file = ParseMidiFile(bytes.data(), bytes.size(), inner);
     if (!file) {

@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 #include <smf.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -165,4 +168,27 @@ TEST(MidiFile, NotMidiFiles) {
     EXPECT_FALSE(ParseMidiFile(zero.data(), zero.size(), error));
     EXPECT_FALSE(ReadMidiFile("/nonexistent/file.mid", error));
     EXPECT_NE(error.find("/nonexistent/file.mid"), std::string::npos);
+}
+
+// --midi naming a FIFO held varko-render in open() for ever; the other readers refuse one.
+TEST(MidiFile, AFifoIsRefusedNotWaitedOn) {
+    const std::string fifo = testing::TempDir() + "varko-midi-fifo-" + std::to_string(::getpid());
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto reading = std::async(std::launch::async, [&fifo] {
+        std::string error;
+        const bool read = ReadMidiFile(fifo, error).has_value();
+        return std::make_pair(read, error);
+    });
+    const bool returned = reading.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    if (!returned) {
+        // Lets a reader stuck in open() go, so that the test ends.
+        const int writer = ::open(fifo.c_str(), O_WRONLY);
+        ::close(writer);
+    }
+    const auto [read, error] = reading.get();
+    ::unlink(fifo.c_str());
+    EXPECT_TRUE(returned) << "the reader waited on the FIFO";
+    EXPECT_FALSE(read);
+    EXPECT_NE(error.find("cannot read the MIDI file"), std::string::npos) << error;
 }
