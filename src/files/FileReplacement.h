@@ -30,6 +30,8 @@ public:
     // Removes the temporary; the file is left as it was.
     void Abandon();
 
+    // The temporary file's path while it is open, "" otherwise.
+    const std::string& Temporary() const { return temporary_; }
     // The file being replaced (symbolic links followed).
     const std::string& Target() const { return target_; }
 

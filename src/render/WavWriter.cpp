@@ -1,5 +1,7 @@
 #include "render/WavWriter.h"
 
+#include "render/InterruptCleanup.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -70,6 +72,7 @@ bool TWavWriter::Open(const std::string& path, TFormat format, int sampleRate, i
             return fail(why);
         }
         fd = replacement_.Fd();
+        RemoveIfInterrupted(replacement_.Temporary().c_str());
     }
     SF_INFO info{};
     info.samplerate = sampleRate;
@@ -123,6 +126,7 @@ bool TWavWriter::Finish(std::string& error) {
         }
         return done;
     }
+    ForgetInterruptCleanup();
     return replacement_.Commit(error);
 }
 
@@ -135,6 +139,7 @@ void TWavWriter::Abandon() {
         ::close(directFd_);
         directFd_ = -1;
     }
+    ForgetInterruptCleanup();
     replacement_.Abandon();
 }
 

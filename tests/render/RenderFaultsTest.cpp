@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace varko;
@@ -319,5 +320,42 @@ TEST(WavWriter, DataBeyond4GiBIsWrittenAsRf64) {
         EXPECT_EQ(back[6], 1.0f);
         sf_close(f);
         fs::remove(path);
+    }
+}
+
+// Ctrl+C, kill or a closed terminal left the render's hidden temporary beside the output (71 MB
+// in one case); the process still ends by the signal.
+TEST_F(RenderFaults, AnInterruptedRenderLeavesNoTemporary) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::freopen("/dev/null", "w", stderr);
+            auto args = Args("good.txt", dir / "long.wav");
+            args[5] = "3600"; // --seconds: far longer than the test waits
+            std::vector<char*> argv{const_cast<char*>(VARKO_RENDER_TOOL)};
+            for (const auto& a : args) {
+                argv.push_back(const_cast<char*>(a.c_str()));
+            }
+            argv.push_back(nullptr);
+            ::execv(VARKO_RENDER_TOOL, argv.data());
+            ::_exit(127);
+        }
+        // Until the temporary holds some audio.
+        bool writing = false;
+        for (int i = 0; i < 3000 && !writing; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            for (const auto& e : fs::directory_iterator(dir)) {
+                std::error_code ec;
+                writing = writing || (e.path().filename().string().rfind(".long.wav.", 0) == 0 &&
+                                      fs::file_size(e.path(), ec) > 100000);
+            }
+        }
+        ::kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(writing) << "the render never wrote its temporary";
+        ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << signal << ", status " << status;
+        EXPECT_EQ(WTERMSIG(status), signal);
+        EXPECT_EQ(Names(), Inputs) << "signal " << signal;
     }
 }
