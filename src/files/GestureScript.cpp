@@ -98,12 +98,20 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
             why = key + "= needs a file name";
             return false;
         }
+        // A take is a closed folder: it names its own copies, never a path out of it.
+        if (value.find('/') != std::string::npos || value.find('\0') != std::string::npos ||
+            value == "." || value == "..") {
+            why = key + "=" + value + " must name a file in the take's own folder";
+            return false;
+        }
         (key == "scale" ? r.Scale : r.Modes) = value;
         return true;
     }
     if (key == "frequency") {
-        if (!ReadDecimal(value, r.InitialFrequency) || !(r.InitialFrequency > 0.0)) {
-            why = "frequency=" + value + " must be a frequency above 0";
+        // As the command line and the window take it: 1e300 once gave "inf Hz" bars.
+        if (!ReadDecimal(value, r.InitialFrequency) || !(r.InitialFrequency >= 1e-3) ||
+            !(r.InitialFrequency <= 1e9)) {
+            why = "frequency=" + value + " must be a frequency from 0.001 to 1000000000";
             return false;
         }
         return true;
@@ -118,7 +126,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
         return whole(r.Weighting, 0, 11);
     }
     if (key == "limit") {
-        return whole(r.ModeLimit, 1, 100000);
+        return whole(r.ModeLimit, 1, 100); // the window's and the command line's bound
     }
     if (key == "ends" || key == "interpolate") {
         if (!Flag(value, key == "ends" ? r.RepeatEnds : r.Interpolate)) {

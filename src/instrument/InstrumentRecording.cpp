@@ -201,6 +201,21 @@ bool TInstrument::ApplyRebuild(const TGestureRebuild& r, const std::string& fold
     const auto inFolder = [&](const std::string& name) {
         return (std::filesystem::path(folder) / name).string();
     };
+    // The names are plain (the reader refuses paths), but a link among the take's files could
+    // still lead out of it.
+    const auto staysInside = [&](const std::string& name) {
+        std::error_code ec;
+        const auto home = std::filesystem::canonical(folder, ec);
+        const auto file = std::filesystem::weakly_canonical(inFolder(name), ec);
+        if (!ec && file.parent_path() == home) {
+            return true;
+        }
+        error = "the take names \"" + name + "\", which leads out of its folder (" + folder + ")";
+        return false;
+    };
+    if ((r.Scale != "-" && !staysInside(r.Scale)) || (!r.Modes.empty() && !staysInside(r.Modes))) {
+        return false;
+    }
     if (r.Scale == "-") {
         Scale = ScalaFile{};
         ScalePath.clear();

@@ -155,19 +155,18 @@ TEST(GestureScript, RecordedLinesReadBackBitForBit) {
 }
 
 TEST(GestureScript, MalformedStampsAndRebuildsAreNamed) {
-    const char* bad[] = {"tone @-1 0 0 0 0",
-                         "tone @x 0 0 0 0",
-                         "master @0 201",
-                         "stereo @0 1 2",
-                         "rebuild @0 modes=-",
-                         "rebuild @0 scale=a.scl",
-                         "rebuild @0 scale=a.scl modes=- colour=red",
-                         "rebuild @0 scale=a.scl modes=- end=loose",
-                         "rebuild @0 scale=a.scl modes=- seeds=1,,2",
-                         "rebuild @0 scale=a.scl modes=- seeds=4294967296",
-                         "rebuild @0 scale=a.scl modes=- down=11",
-                         "rebuild @0 scale=a.scl modes=- frequency=0",
-                         "rebuild @0 scale=a.scl modes=- limit"};
+    const char* bad[] = {
+        "tone @-1 0 0 0 0", "tone @x 0 0 0 0", "master @0 201", "stereo @0 1 2",
+        "rebuild @0 modes=-", "rebuild @0 scale=a.scl", "rebuild @0 scale=a.scl modes=- colour=red",
+        "rebuild @0 scale=a.scl modes=- end=loose", "rebuild @0 scale=a.scl modes=- seeds=1,,2",
+        "rebuild @0 scale=a.scl modes=- seeds=4294967296", "rebuild @0 scale=a.scl modes=- down=11",
+        "rebuild @0 scale=a.scl modes=- frequency=0", "rebuild @0 scale=a.scl modes=- limit",
+        // A take names only files in its own folder, with values as the
+        // window and the command line take them.
+        "rebuild @0 scale=/etc/passwd modes=-", "rebuild @0 scale=../a.scl modes=-",
+        "rebuild @0 scale=a.scl modes=sub/m.vmod", "rebuild @0 scale=.. modes=-",
+        "rebuild @0 scale=a.scl modes=- frequency=1e300",
+        "rebuild @0 scale=a.scl modes=- limit=101"};
     for (const char* line : bad) {
         std::string err;
         EXPECT_FALSE(ParseGestureScript(std::string("# ok\n") + line + "\n", err)) << line;

@@ -359,3 +359,36 @@ TEST_F(RenderFaults, AnInterruptedRenderLeavesNoTemporary) {
         EXPECT_EQ(Names(), Inputs) << "signal " << signal;
     }
 }
+
+// A take's rebuild line named /etc/passwd, and the re-render read it; a name of its own that is
+// a link out of the folder is refused the same way.
+TEST_F(RenderFaults, ATakeNamesOnlyFilesInsideItsFolder) {
+    const fs::path take = dir / "take";
+    fs::create_directories(take);
+    std::ofstream(take / "performance.ini")
+        << "[Performance]\nSampleRate=48000\nBlockSize=256\nFrames=24000\nComplete=1\n";
+    const auto script = [&](const std::string& scale) {
+        std::ofstream(take / "performance.txt")
+            << "rebuild @0 scale=" << scale
+            << " modes=- frequency=200 down=0 up=0 ends=0 end=free weighting=6 limit=8 "
+               "interpolate=0\npen @0 0.5 0.5 0.5\n";
+    };
+    const auto render = [&] {
+        return Render({"--performance", take.string(), "-o", (dir / "again.wav").string()});
+    };
+    script("../s.scl");
+    TRun r = render();
+    EXPECT_NE(r.Status, 0);
+    EXPECT_NE(r.Err.find("must name a file in the take's own folder"), std::string::npos) << r.Err;
+
+    fs::create_symlink(dir / "s.scl", take / "link.scl");
+    script("link.scl");
+    r = render();
+    EXPECT_NE(r.Status, 0);
+    EXPECT_NE(r.Err.find("leads out of its folder"), std::string::npos) << r.Err;
+
+    fs::copy_file(dir / "s.scl", take / "own.scl");
+    script("own.scl");
+    r = render();
+    EXPECT_EQ(r.Status, 0) << r.Err;
+}
