@@ -191,19 +191,34 @@ bool TPerformanceFolder::ReadInfo(TPerformanceInfo& info, std::string& error) co
         error = "cannot read \"" + File(PerformanceInfoName) + "\"";
         return false;
     }
+    // Held to what the command line and the window take: a take of 1e6 Hz or of 65536-sample
+    // blocks once re-rendered as silence, one of 1-sample blocks twenty times slower.
+    const auto refuse = [&](const char* key, const std::string& value, const char* range) {
+        error = File(PerformanceInfoName) + ": " + key + "=" + value + " must be " + range;
+        return false;
+    };
     if (const auto rate = ini.ReadString(Section, "SampleRate")) {
         double v = 0;
         const auto [p, ec] = std::from_chars(rate->data(), rate->data() + rate->size(), v);
-        if (ec == std::errc() && v >= 1000.0 && v <= 1e6) {
-            info.SampleRate = v;
+        if (ec != std::errc() || !(v >= MinTakeRate && v <= MaxTakeRate)) {
+            return refuse("SampleRate", *rate, "a sample rate from 8000 to 384000");
         }
+        info.SampleRate = v;
     }
-    const int32_t block = ini.ReadInteger(Section, "BlockSize", 0);
-    if (block >= 1 && block <= 65536) {
-        info.BlockSize = static_cast<uint32_t>(block);
+    if (const auto block = ini.ReadString(Section, "BlockSize")) {
+        const int32_t v = ini.ReadInteger(Section, "BlockSize", 0);
+        if (v < MinTakeBlock || v > MaxTakeBlock) {
+            return refuse("BlockSize", *block, "a whole number from 16 to 8192");
+        }
+        info.BlockSize = static_cast<uint32_t>(v);
     }
     info.Started = ini.ReadString(Section, "Started").value_or("");
     info.Frames = ReadCount(ini, "Frames");
+    // A day at the recorded rate, as long as a script may last: one take asked for 6 million
+    // years.
+    if (static_cast<double>(info.Frames) > MaxTakeSeconds * info.SampleRate) {
+        return refuse("Frames", std::to_string(info.Frames), "at most a day of samples");
+    }
     info.DroppedBlocks = ReadCount(ini, "DroppedBlocks");
     info.LateBlocks = ReadCount(ini, "LateBlocks");
     info.Complete = ini.ReadBool(Section, "Complete", false);

@@ -16,6 +16,11 @@ inline constexpr const char* PerformanceWavName = "performance.wav";
 inline constexpr const char* PerformanceScriptName = "performance.txt";
 inline constexpr const char* PerformanceInfoName = "performance.ini";
 
+// What a take may say of itself: the command line's ranges, and a day at most.
+inline constexpr double MinTakeRate = 8000.0, MaxTakeRate = 384000.0;
+inline constexpr int32_t MinTakeBlock = 16, MaxTakeBlock = 8192;
+inline constexpr double MaxTakeSeconds = 86400.0;
+
 // performance.ini.
 struct TPerformanceInfo {
     double SampleRate = 48000.0; // of the WAV and of the script's sample positions

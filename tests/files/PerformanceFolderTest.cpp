@@ -78,3 +78,30 @@ TEST_F(PerformanceFolderTest, CopiesGiveWhatWasPlayedEvenWhenTheOriginalChanged)
     EXPECT_EQ(again.Degrees, scale.Degrees);
     EXPECT_EQ(again.Description, scale.Description);
 }
+
+// A take's rate and block size held to what the command line takes (1e6 Hz and 65536-sample
+// blocks re-rendered as silence, 1-sample blocks twenty times slower), and its length to a day
+// (one take asked for 6 million years): refused with the key named.
+TEST_F(PerformanceFolderTest, TakeValuesAreHeldToTheCommandLinesRanges) {
+    fs::create_directories(dir);
+    const auto read = [&](const std::string& lines, std::string& error) {
+        std::ofstream(dir / PerformanceInfoName) << "[Performance]\n" << lines;
+        TPerformanceFolder f;
+        f.Use(dir.string());
+        TPerformanceInfo info;
+        return f.ReadInfo(info, error);
+    };
+    std::string error;
+    EXPECT_TRUE(read("SampleRate=44100\nBlockSize=64\nFrames=441000\n", error)) << error;
+    const std::pair<const char*, const char*> bad[] = {
+        {"SampleRate=1000000\n", "SampleRate=1000000"},
+        {"SampleRate=abc\n", "SampleRate=abc"},
+        {"BlockSize=65536\n", "BlockSize=65536"},
+        {"BlockSize=1\n", "BlockSize=1"},
+        {"SampleRate=48000\nFrames=9000000000000000000\n", "Frames=9000000000000000000"},
+    };
+    for (const auto& [lines, named] : bad) {
+        EXPECT_FALSE(read(lines, error)) << lines;
+        EXPECT_NE(error.find(named), std::string::npos) << error;
+    }
+}
