@@ -35,6 +35,14 @@ std::string SafeName(const std::string& path, const char* fallback) {
     if (name.empty() || name[0] == '.' || name == "-") {
         name = fallback;
     }
+    // Room for a "-NNNN" suffix within the 255 bytes a file name may have: a 251-character
+    // scale opened twice once stopped the recording.
+    constexpr size_t MaxStem = 160, MaxExtension = 16;
+    const fs::path p(name);
+    std::string stem = p.stem().string(), extension = p.extension().string();
+    if (stem.size() > MaxStem || extension.size() > MaxExtension) {
+        name = stem.substr(0, MaxStem) + extension.substr(0, MaxExtension);
+    }
     return name;
 }
 
@@ -113,9 +121,18 @@ std::optional<std::string> TPerformanceFolder::AddCopy(const std::string& origin
     }
     std::string name = base;
     for (int n = 2;; ++n) {
-        bool taken = false;
+        // Never one of the take's own files (a scale named performance.wav once overwrote the
+        // sound being recorded), another copy, or anything else already there.
+        bool taken = name == PerformanceWavName || name == PerformanceScriptName ||
+                     name == PerformanceInfoName;
         for (const TCopy& copy : copies_) {
             taken = taken || copy.Name == name;
+        }
+        std::error_code ec;
+        taken = taken || fs::symlink_status(File(name), ec).type() != fs::file_type::not_found;
+        if (taken && n > 10000) {
+            error = "no free name for a copy of \"" + base + "\" in \"" + path_ + "\"";
+            return std::nullopt;
         }
         if (!taken) {
             break;

@@ -105,3 +105,27 @@ TEST_F(PerformanceFolderTest, TakeValuesAreHeldToTheCommandLinesRanges) {
         EXPECT_NE(error.find(named), std::string::npos) << error;
     }
 }
+
+// A scale named performance.wav, opened while recording, overwrote the sound being recorded; a
+// 251-character name opened twice got a copy name too long for the file system.
+TEST_F(PerformanceFolderTest, CopiesNeverTakeTheTakesNamesAndAlwaysFit) {
+    TPerformanceFolder f;
+    std::string error;
+    ASSERT_TRUE(f.Create((dir / "Varko").string(), 1714566605, error)) << error;
+    for (const char* own : {PerformanceWavName, PerformanceScriptName, PerformanceInfoName}) {
+        std::ofstream(fs::path(f.Path()) / own) << "the take's own";
+        const auto name = f.AddScale(std::string("/elsewhere/") + own, {"a", "1", "2/1"}, error);
+        ASSERT_TRUE(name) << error;
+        EXPECT_NE(*name, own);
+        std::ifstream in(fs::path(f.Path()) / own);
+        const std::string kept((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(kept, "the take's own") << own;
+    }
+    const std::string longName = "/scales/" + std::string(247, 'x') + ".scl";
+    const auto first = f.AddScale(longName, {"a", "1", "2/1"}, error);
+    const auto second = f.AddScale(longName, {"b", "1", "3/2"}, error);
+    ASSERT_TRUE(first && second) << error;
+    EXPECT_NE(*first, *second);
+    EXPECT_LE(second->size(), 255u);
+    EXPECT_TRUE(fs::exists(fs::path(f.Path()) / *second));
+}
