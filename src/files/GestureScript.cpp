@@ -205,7 +205,39 @@ uint64_t TGestureScript::EndSample() const {
     return end;
 }
 
+namespace {
+
+std::optional<TGestureScript> ParseLines(const std::string& text, std::string& error,
+                                         int& failedLine);
+
+} // namespace
+
 std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::string& error) {
+    int failedLine = 0;
+    auto script = ParseLines(text, error, failedLine);
+    const size_t lastEnd = text.rfind('\n');
+    if (script || text.empty() || text.back() == '\n') {
+        return script;
+    }
+    // The failure was in the unterminated last line: the writer was stopped in the middle of it.
+    const auto lines = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
+    if (failedLine != lines) {
+        return script;
+    }
+    std::string ignored;
+    script = ParseLines(lastEnd == std::string::npos ? std::string() : text.substr(0, lastEnd + 1),
+                        ignored, failedLine);
+    if (script) {
+        script->StoppedEarlyAt = lines;
+        error.clear();
+    }
+    return script;
+}
+
+namespace {
+
+std::optional<TGestureScript> ParseLines(const std::string& text, std::string& error,
+                                         int& failedLine) {
     TGestureScript script;
     std::istringstream in(text);
     std::string line;
@@ -213,6 +245,7 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
     bool stamped = false;
     auto fail = [&](const std::string& why) {
         error = "line " + std::to_string(lineNo) + ": " + why;
+        failedLine = lineNo;
         return std::nullopt;
     };
     while (std::getline(in, line)) {
@@ -355,6 +388,8 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
     }
     return script;
 }
+
+} // namespace
 
 std::optional<TGestureScript> LoadGestureScript(const std::string& path, std::string& error) {
     const auto text = ReadFileCapped(path, MaxScriptBytes);

@@ -73,6 +73,9 @@ struct TGestureScript {
     // sample positions: in the script's order (a player orders them by the block they reach).
     std::vector<TGestureEvent> Events;
     std::vector<TGestureRebuild> Rebuilds;
+    // The line the script was cut off in (a recording ended by a crash or a full disk), left
+    // out; 0 for a script read to its end.
+    int StoppedEarlyAt = 0;
     // Time of the last event timed in seconds, 0 without such events.
     double EndTime() const;
     // Largest sample position of an event, 0 without such events.
@@ -84,7 +87,8 @@ bool ReadDecimal(const std::string& text, double& value);
 bool ReadWhole(const std::string& text, long long& value);
 
 // Parses a script. On the first malformed line returns nothing and sets error to a message
-// that names the line ("line 7: ...").
+// that names the line ("line 7: ..."). A last line without its line end that does not read is
+// a line cut short: the events before it are kept, and StoppedEarlyAt names it.
 std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::string& error);
 
 // Reads and parses a file; a file that cannot be read gives a message naming it.

@@ -261,7 +261,12 @@ void TRecorder::Run() {
             }
             framesWritten_.store(wav_.Frames(), std::memory_order_relaxed);
         }
-        busy = WriteEvents() || busy;
+        if (WriteEvents()) {
+            busy = true;
+            // Whole lines on disk as the sound is: a crash loses at most the last moment of
+            // both, not seconds of the gesture.
+            std::fflush(script_);
+        }
         if (failure_.empty() && overflowed) {
             // Everything before the first lost block is in the files now.
             Fail("the disk did not keep up", true);

@@ -188,6 +188,12 @@ bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE
             return false;
         }
         script = std::move(*loaded);
+        if (script.StoppedEarlyAt != 0) {
+            std::fprintf(err,
+                         "varko-render: warning: %s stops early: line %d was cut short (the "
+                         "recording was ended there); rendered up to it\n",
+                         path.c_str(), script.StoppedEarlyAt);
+        }
     }
     if (o.Midi.empty()) {
         return true;

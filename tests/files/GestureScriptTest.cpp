@@ -173,3 +173,23 @@ TEST(GestureScript, MalformedStampsAndRebuildsAreNamed) {
         EXPECT_EQ(err.rfind("line 2: ", 0), 0u) << err;
     }
 }
+
+// A recording killed in the middle of a line was refused whole ("line 320: "tone" takes 5
+// values, found 1"); every whole line before it reads, and the cut is named. A hand-written
+// last line without its line end still reads.
+TEST(GestureScript, ALineCutShortEndsTheScriptEarly) {
+    std::string err;
+    const auto cut =
+        ParseGestureScript("tone @0 1 0.5 0.1 0.5\ntone @64 1 0.5 0.2 0.5\ntone @1", err);
+    ASSERT_TRUE(cut) << err;
+    EXPECT_EQ(cut->Events.size(), 2u);
+    EXPECT_EQ(cut->StoppedEarlyAt, 3);
+    const auto whole = ParseGestureScript("pen 0 0.5 0.5 0.5\npen 1 0.5 0.5 0", err);
+    ASSERT_TRUE(whole) << err;
+    EXPECT_EQ(whole->Events.size(), 2u);
+    EXPECT_EQ(whole->StoppedEarlyAt, 0);
+    // A bad line that ends in its line end is still an error, wherever it stands.
+    EXPECT_FALSE(ParseGestureScript("pen 0 0.5 0.5 0.5\ntone @1\n", err));
+    EXPECT_EQ(err.rfind("line 2: ", 0), 0u) << err;
+    EXPECT_FALSE(ParseGestureScript("tone @1\npen 0 0.5 0.5 0.5", err));
+}
