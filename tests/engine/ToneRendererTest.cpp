@@ -109,8 +109,8 @@ protected:
 } // namespace
 
 TEST_P(ToneRenderers, BuildRendersTheFirstBlockOnTheRenderersThread) {
-    auto renderer = Make();
     TCountingTone tone;
+    auto renderer = Make();
     SetUpTone(tone, 200.0f, 64);
     ASSERT_TRUE(renderer->Add(tone));
     renderer->WaitIdle();
@@ -141,8 +141,8 @@ TEST_P(ToneRenderers, BuildRendersTheFirstBlockOnTheRenderersThread) {
 }
 
 TEST_P(ToneRenderers, ToneAboveHalfTheRateHasNoModesAndIsSilent) {
+    TTone tone; // outlives the renderer, which ends its threads first
     auto renderer = Make();
-    TTone tone;
     SetUpTone(tone, 30000.0f, 32);
     tone.Pressure = 1.0f;
     tone.Speed = 0.5f;
@@ -155,8 +155,8 @@ TEST_P(ToneRenderers, ToneAboveHalfTheRateHasNoModesAndIsSilent) {
 }
 
 TEST_P(ToneRenderers, FailureWhileBuildingEndsTheToneAndTellsIt) {
-    auto renderer = Make();
     TThrowingTone tone;
+    auto renderer = Make();
     SetUpTone(tone, 440.0f, 16);
     std::atomic<bool> told{false};
     tone.OnFailed = [&told](TTone& t) { told = t.FatalException != nullptr; };
@@ -170,9 +170,9 @@ TEST_P(ToneRenderers, FailureWhileBuildingEndsTheToneAndTellsIt) {
 
 // A tone that throws at its third block ends alone: the others go on rendering.
 TEST_P(ToneRenderers, ToneThatThrowsWhileRenderingEndsAlone) {
-    auto renderer = Make();
     TThrowingTone bad(3);
     TTone good;
+    auto renderer = Make();
     SetUpTone(bad, 300.0f, 32);
     SetUpTone(good, 400.0f, 32);
     std::atomic<int> told{0};
@@ -201,8 +201,8 @@ INSTANTIATE_TEST_SUITE_P(, ToneRenderers,
 // tone waits after finishing until the following one.
 TEST(ToneRenderer, ReleaseWhileRenderingIsNotRemembered) {
     for (const TToneThreads how : {TToneThreads::PerTone, TToneThreads::PerCore}) {
-        auto renderer = MakeToneRenderer({how, 1, false});
         TGatedTone tone;
+        auto renderer = MakeToneRenderer({how, 1, false});
         SetUpTone(tone, 440.0f, 16);
         tone.Gate.release(); // the first block renders at once
         ASSERT_TRUE(renderer->Add(tone));
