@@ -67,7 +67,13 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
     const TRenderOptions& o = session.Options;
     std::string error;
     std::vector<std::string> inputs = {o.Scale, o.Gesture, o.Midi, o.Modes};
-    if (!o.Performance.empty()) { // a re-render never replaces the recording it comes from
+    if (!o.Performance.empty()) {
+        // A re-render never replaces any file of the take it comes from (its ini and copies as
+        // much as its sound and gesture), whatever path names it.
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(o.Performance, ec)) {
+            inputs.push_back(entry.path().string());
+        }
         inputs.push_back(o.Performance + "/" + PerformanceScriptName);
         inputs.push_back(o.Performance + "/" + PerformanceWavName);
     }
