@@ -21,10 +21,16 @@ namespace {
 // Renders longer than this show a progress line.
 constexpr double ProgressAfterSeconds = 5.0;
 
-void PrintWarnings(const TRenderSession& s, std::FILE* err) {
-    for (const auto& w : s.Warnings) {
-        std::fprintf(err, "varko-render: warning: %s\n", w.c_str());
+// Prints the warnings told since the last call (from printed on), and moves printed past them.
+void PrintWarnings(const TRenderSession& s, std::FILE* err, size_t& printed) {
+    for (; printed < s.Warnings.size(); ++printed) {
+        std::fprintf(err, "varko-render: warning: %s\n", s.Warnings[printed].c_str());
     }
+}
+
+void PrintWarnings(const TRenderSession& s, std::FILE* err) {
+    size_t printed = 0;
+    PrintWarnings(s, err, printed);
 }
 
 // Shows whole seconds as they pass: each once, and the last one (the whole length) once.
@@ -96,7 +102,8 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return 1;
     }
-    PrintWarnings(session, err);
+    size_t printed = 0;
+    PrintWarnings(session, err, printed);
     // Every event is checked before the output is touched.
     if (!CheckScriptTones(script, static_cast<int>(session.Engine().Oscillators.size()), o.Gesture,
                           error)) {
@@ -112,9 +119,24 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
         return 1;
     }
     TProgressLine progress(seconds, err);
+    // The rebuilds of a re-render happen as it plays: their warnings are told then, and a take
+    // they leave silent is not a success.
+    const size_t warnedBefore = session.Warnings.size();
+    float peak = 0.0f;
     const bool rendered = session.RenderOffline(
-        script, seconds, [&](const float* f, size_t n) { return wav.Write(f, n); },
-        [&](double done) { progress.Show(done); }, error);
+        script, seconds,
+        [&](const float* f, size_t n) {
+            for (size_t i = 0; i < 2 * n; ++i) {
+                peak = std::max(peak, std::fabs(f[i]));
+            }
+            return wav.Write(f, n);
+        },
+        [&](double done) {
+            PrintWarnings(session, err, printed);
+            progress.Show(done);
+        },
+        error);
+    PrintWarnings(session, err, printed);
     if (!rendered) {
         // A full disk: its reason, not the render's echo of it.
         const std::string why = wav.WriteError();
@@ -137,6 +159,11 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
                      "varko-render: warning: %llu tone blocks were silenced: their bands ran "
                      "away\n",
                      static_cast<unsigned long long>(resets));
+    }
+    if (peak == 0.0f && session.Warnings.size() > warnedBefore) {
+        std::fprintf(err, "varko-render: \"%s\" is silent: see the warnings above\n",
+                     o.Output.c_str());
+        return 1;
     }
     return 0;
 }

@@ -206,6 +206,9 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
     std::vector<float> frames(block * 2);
     TGesturePlayer player = MakePlayer(script);
     size_t done = 0;
+    // A rebuild on the way may leave tones without a band or the mode file unusable: the
+    // window shows it beside the status bar, the render tool says it once.
+    bool warnedNoSound = Instrument.NoSoundWarning, warnedModeFile = Instrument.ModeFileWarning;
     while (done < total) {
         // Every oscillator has finished its block: events land between two blocks, as a
         // device's would, and the result does not depend on thread timing.
@@ -213,6 +216,14 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
         const double now = static_cast<double>(done) / rate;
         if (!player.PlayUntil(engine.SamplePosition.load(), error)) {
             return false;
+        }
+        if (Instrument.NoSoundWarning && !warnedNoSound) {
+            warnedNoSound = true;
+            Warnings.emplace_back(text::WarnNoSound);
+        }
+        if (Instrument.ModeFileWarning && !warnedModeFile) {
+            warnedModeFile = true;
+            Warnings.emplace_back(text::WarnModeFile);
         }
         // The tones hear MIDI's changes at the block they fall into, as on a device.
         Tick(now);

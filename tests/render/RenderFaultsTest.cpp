@@ -403,3 +403,29 @@ TEST_F(RenderFaults, ATakeNamesOnlyFilesInsideItsFolder) {
     }
     EXPECT_EQ(Read(take / "performance.ini"), before);
 }
+
+// A re-render's rebuilds happen while it renders: a damaged mode file or a scale with errors
+// printed nothing and exited 0 with silence in the file.
+TEST_F(RenderFaults, WarningsOfARebuildInAReRenderAreToldAndSilenceFails) {
+    const fs::path take = dir / "take";
+    fs::create_directories(take);
+    std::ofstream(take / "performance.ini")
+        << "[Performance]\nSampleRate=48000\nBlockSize=256\nFrames=24000\nComplete=1\n";
+    std::ofstream(take / "junk.vmod", std::ios::binary) << std::string("\x7f\x01junk\x00\xff", 9);
+    std::ofstream(take / "errors.scl") << "broken\n3\nfoo\nbar\n2/1\n";
+    fs::copy_file(dir / "s.scl", take / "s.scl");
+    const std::pair<const char*, const char*> cases[] = {
+        {"scale=s.scl modes=junk.vmod", "Vibration mode file contains errors"},
+        {"scale=errors.scl modes=-", "The scale file contains errors"},
+    };
+    for (const auto& [names, warning] : cases) {
+        std::ofstream(take / "performance.txt")
+            << "rebuild @0 " << names
+            << " frequency=200 down=0 up=0 ends=0 end=free weighting=6 limit=8 interpolate=0\n"
+               "pen @0 0.5 0.5 0.5\n";
+        const TRun r = Render({"--performance", take.string(), "-o", (dir / "again.wav").string()});
+        EXPECT_EQ(r.Status, 1) << names << ": " << r.Err;
+        EXPECT_NE(r.Err.find(warning), std::string::npos) << r.Err;
+        EXPECT_NE(r.Err.find("is silent"), std::string::npos) << r.Err;
+    }
+}
