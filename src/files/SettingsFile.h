@@ -15,7 +15,8 @@ struct TVarkoSettings {
     std::string ASIOdriverName; // the driver's name; device lists change between runs
     int32_t ASIOchannel = 0;    // output channel pair, -1 for none
     bool StereoSeparation = true;
-    bool InterpolateDelays = false;
+    // Exact-length delay lines: every bar at its pitch. Files written before it keep theirs.
+    bool InterpolateDelays = true;
     int32_t MasterLevel = 20; // master fader 0..200
     // [Input]
     int32_t ResonanceControl = 0; // 0: middle raises, right lowers; 1: the reverse

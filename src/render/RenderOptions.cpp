@@ -30,7 +30,9 @@ std::string RenderUsage() {
            "  --master P                master fader 0..200, 20 = unity gain (20)\n"
            "  --mono                    stereo separation off\n"
            "  --two-rows                two-row layout and panning\n"
-           "  --interpolate             interpolated delay lines\n"
+           "  --no-interpolate          whole-sample delay lines: less processor time, but\n"
+           "                            high bars sound off their pitch (--interpolate forces\n"
+           "                            exact lines on a performance recorded without them)\n"
            "  --rate HZ, --block N      sample rate (48000) and block size (256)\n"
            "  --seed N                  tone i's noise starts from N + i (1)\n"
            "  --gesture FILE            the performance script\n"
@@ -91,6 +93,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         };
     };
     double seconds = 0;
+    bool noInterpolate = false;
     const std::map<std::string, std::pair<Setter, std::string>> valued{
         {"--scale", {text(o.Scale), "a file name"}},
         {"--initial-frequency", {real(o.InitialFrequency, 1e-3, 1e9), "a frequency above 0"}},
@@ -139,7 +142,8 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         {"--repeat-ends", &o.RepeatEnds},
         {"--mono", &o.Mono},
         {"--two-rows", &o.TwoRows},
-        {"--interpolate", &o.Interpolate},
+        {"--interpolate", &o.ForceInterpolate},
+        {"--no-interpolate", &noInterpolate},
         {"--print-tones", &o.PrintTones},
         {"--help", &o.Help},
         {"-h", &o.Help},
@@ -183,6 +187,11 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         o.RateGiven = o.RateGiven || name == "--rate";
         o.BlockGiven = o.BlockGiven || name == "--block";
     }
+    if (noInterpolate && o.ForceInterpolate) {
+        error = "--interpolate and --no-interpolate contradict each other";
+        return std::nullopt;
+    }
+    o.Interpolate = !noInterpolate;
     if (o.Help || o.ListDevices || o.Demo) {
         return o;
     }

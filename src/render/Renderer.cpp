@@ -162,7 +162,7 @@ TGesturePlayer TRenderSession::MakePlayer(const TGestureScript& script) {
     const bool performance = !Options.Performance.empty();
     TGesturePlayer player(Instrument, script, performance ? Performance.SampleRate : Options.Rate,
                           Options.Performance);
-    player.ForceInterpolation = Options.Interpolate;
+    player.ForceInterpolation = Options.ForceInterpolate;
     // The zone follows the bank, which a performance's rebuilds change.
     player.Zone = [this] {
         Zone = TToneZoneGeometry(Instrument.ToneTarget().ToneCount(), Options.ZoneWidth,

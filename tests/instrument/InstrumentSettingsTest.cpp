@@ -86,7 +86,7 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
                                          "ASIOdriverName=JACK: system\n"
                                          "ASIOchannel=0\n"
                                          "StereoSeparation=1\n"
-                                         "InterpolateDelays=0\n"
+                                         "InterpolateDelays=1\n"
                                          "MasterLevel=20\n"
                                          "\n"
                                          "[Input]\n"
@@ -116,7 +116,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
         Load(in);
         in.SelectDriver(1);
         in.SetStereoSeparation(false);
-        in.SetInterpolateDelays(true);
+        in.SetInterpolateDelays(false);
         in.SetMasterLevel(137);
         in.SetResonanceControl(1);
         in.SetResonanceRate(8);
@@ -146,7 +146,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
     EXPECT_TRUE(in.Running());
     EXPECT_FALSE(s.StereoSeparation);
     EXPECT_FALSE(in.Engine().Stereo.load());
-    EXPECT_TRUE(s.InterpolateDelays);
+    EXPECT_FALSE(s.InterpolateDelays);
     EXPECT_EQ(s.MasterLevel, 137);
     EXPECT_EQ(in.Playing().ResonanceRaiseButton, TMouseButton::mbRight);
     EXPECT_EQ(s.ResonanceRate, 8);

@@ -65,11 +65,11 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
                                  QWidget* parent)
     : QDialog(parent), instrument_(instrument), tablet_(tablet), owner_(std::move(owner)) {
     setObjectName("SettingsDialog");
-    // A row taller than the original design, for the mouse glide box.
-    SetupFixedDialog(this, 368, 256, QStringLiteral("Settings"));
+    // Taller than the original design: the mouse glide box and the sound options.
+    SetupFixedDialog(this, 368, 280, QStringLiteral("Settings"));
 
     Tabs = new QTabWidget(this);
-    Tabs->setGeometry(8, 8, 353, 241);
+    Tabs->setGeometry(8, 8, 353, 265);
 
     // Tab "Sound"
     auto* sound = new QWidget;
@@ -83,25 +83,17 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     DriverPanelButton = new QPushButton(text::PanelButton, sound);
     DriverPanelButton->setGeometry(8, 104, 97, 29);
     DriverPanelButton->setEnabled(false);
-    StereoBox = AddCheck(sound, QStringLiteral("Stereo Separation"), 8, 160, 393, true);
-    // The interpolation option lies beyond the page's edge and is never shown: only the
-    // settings file sets it.
-    InterpolateBox = AddCheck(
-        sound,
-        QStringLiteral("Arakestirimli gecikme hatlary kullan. (Frekans sapmasyny azaltabilir)"),
-        296, 128, 393, false);
-    InterpolateBox->hide();
-    InterpolateNote = AddLabel(sound,
-                               QStringLiteral("Bu seçene?i i?aretlemek i?lemci kullanymyny "
-                                              "arttyryr. Seçenekteki de?i?ikli?in etkin olmasy "
-                                              "için tonlaryn yenilenmesi gerekir."),
-                               320, 146, 393, 17);
-    InterpolateNote->hide();
-    RefreshTonesLink = new QLabel(QStringLiteral("<a href=\"#\">Tonlary yenile.</a>"), sound);
+    StereoBox = AddCheck(sound, QStringLiteral("Stereo Separation"), 8, 140, 329, true);
+    InterpolateBox = AddCheck(sound, QStringLiteral("Exact pitch (interpolated delay lines)"), 8,
+                              184, 329, true);
+    InterpolateNote =
+        AddSmallLabel(sound, QString::fromUtf8(text::InterpolateCost), 24, 202, 313, Qt::AlignLeft);
+    InterpolateNote->setWordWrap(true);
+    RefreshTonesLink = new QLabel(QStringLiteral("<a href=\"#\">Rebuild the bars now.</a>"), sound);
     RefreshTonesLink->setTextFormat(Qt::RichText);
     RefreshTonesLink->setCursor(Qt::PointingHandCursor);
-    RefreshTonesLink->move(320, 172);
-    RefreshTonesLink->hide();
+    RefreshTonesLink->setGeometry(24, 218, 313,
+                                  std::max(17, RefreshTonesLink->sizeHint().height()));
 
     // Tab "Input"
     auto* input = new QWidget;

@@ -57,9 +57,9 @@ public:
     QComboBox* ChannelBox = nullptr;
     QPushButton* DriverPanelButton = nullptr;
     QCheckBox* StereoBox = nullptr;
-    QCheckBox* InterpolateBox = nullptr; // hidden: set through the settings file only
-    QLabel* InterpolateNote = nullptr;   // hidden
-    QLabel* RefreshTonesLink = nullptr;  // hidden
+    QCheckBox* InterpolateBox = nullptr; // "Exact pitch (interpolated delay lines)"
+    QLabel* InterpolateNote = nullptr;   // what it costs, and when it takes effect
+    QLabel* RefreshTonesLink = nullptr;  // rebuilds the bars
     // Tab "Input"
     QLabel* ResonanceRateLabel = nullptr;
     QLabel* FasterLabel = nullptr;
