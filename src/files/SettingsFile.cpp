@@ -37,6 +37,7 @@ TVarkoSettings ReadSettings(const TIniFile& ini) {
     s.MidiInput = ini.ReadString(Midi, "Input").value_or("");
     s.ReferenceNote = std::clamp(ini.ReadInteger(Midi, "ReferenceNote", s.ReferenceNote), 0, 127);
     s.MPE = ini.ReadBool(Midi, "MPE", s.MPE);
+    s.KeyReleaseDamps = ini.ReadBool(Midi, "KeyReleaseDamps", s.KeyReleaseDamps);
     return s;
 }
 
@@ -59,6 +60,7 @@ void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
     ini.WriteString(Midi, "Input", s.MidiInput);
     ini.WriteInteger(Midi, "ReferenceNote", s.ReferenceNote);
     ini.WriteBool(Midi, "MPE", s.MPE);
+    ini.WriteBool(Midi, "KeyReleaseDamps", s.KeyReleaseDamps);
 }
 
 std::string SettingsFolder() {

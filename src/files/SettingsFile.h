@@ -30,9 +30,10 @@ struct TVarkoSettings {
     bool Paint2Rows = false;
     bool ColoredToneZone = true;
     // [MIDI]
-    std::string MidiInput;      // the chosen input port, "" for none
-    int32_t ReferenceNote = 60; // the note that plays the scale's 1/1, 0..127
-    bool MPE = true;            // channel 1 reaches every note (an MPE lower zone)
+    std::string MidiInput;        // the chosen input port, "" for none
+    int32_t ReferenceNote = 60;   // the note that plays the scale's 1/1, 0..127
+    bool MPE = true;              // channel 1 reaches every note (an MPE lower zone)
+    bool KeyReleaseDamps = false; // a released key damps its bar; off: the bar rings on
 };
 
 // Reads every key with its default and limit; a missing key or a value that is not a whole

@@ -168,6 +168,7 @@ public:
     void SetMidiInput(const std::string& port);
     void SetReferenceNote(int note);
     void SetMpe(bool on);
+    void SetKeyReleaseDamps(bool on); // a released key damps its bar; off: it rings on
 
     // Applies the values in the settings file's order, as the start-up reads them: driver (its
     // name wins over an index that names another device), channel pair, then the rest.

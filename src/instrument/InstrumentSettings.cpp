@@ -148,6 +148,11 @@ void TInstrument::SetMpe(bool on) {
     midi_.SetMpe(on);
 }
 
+void TInstrument::SetKeyReleaseDamps(bool on) {
+    settings_.KeyReleaseDamps = on;
+    midi_.SetReleaseDamps(on);
+}
+
 void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SelectDriver(DriverIndexFor(DriverList(), s));
     SelectChannelPair(s.ASIOchannel);
@@ -168,6 +173,7 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SetMidiInput(s.MidiInput);
     SetReferenceNote(s.ReferenceNote);
     SetMpe(s.MPE);
+    SetKeyReleaseDamps(s.KeyReleaseDamps);
     Changed();
 }
 

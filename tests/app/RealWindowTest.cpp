@@ -498,7 +498,8 @@ TEST(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys.ListenToPlayback() == 2; }, 5000));
     keys.Record();
-    keys.Send({{0x90, 60, 100}});
+    // A held key leaves the bar free; the finger's pressure (aftertouch) presses it.
+    keys.Send({{0x90, 60, 100}, {0xD0, 100}});
     // The status bar's pressure display follows the key, as it follows the pen.
     EXPECT_TRUE(QTest::qWaitFor([&] { return win->PressureBar->value() == 79; }, 2000))
         << win->PressureBar->value();

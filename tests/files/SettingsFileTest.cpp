@@ -66,7 +66,7 @@ TEST_F(SettingsDir, FirstWriteHasEveryKeyInItsSectionAndOrder) {
               "ResonanceRate=4\nAllowMouse=0\nMouseGlide=0\n\n[UI]\nShowMainLevels="
               "1\nShowPressureLevel=1\n"
               "ShowFrequencyLabels=1\nPaint2Rows=0\nColoredToneZone=1\n\n[MIDI]\nInput=\n"
-              "ReferenceNote=60\nMPE=1\n");
+              "ReferenceNote=60\nMPE=1\nKeyReleaseDamps=0\n");
 }
 
 TEST_F(SettingsDir, RoundTripKeepsUnknownKeysSectionsAndOrder) {

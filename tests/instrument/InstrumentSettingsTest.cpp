@@ -105,7 +105,8 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
                                          "[MIDI]\n"
                                          "Input=\n"
                                          "ReferenceNote=60\n"
-                                         "MPE=1\n");
+                                         "MPE=1\n"
+                                         "KeyReleaseDamps=0\n");
 }
 
 TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
@@ -129,6 +130,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
         in.SetMidiInput("ALSA: Keystation:Keystation MIDI 1 20:0");
         in.SetReferenceNote(48);
         in.SetMpe(false);
+        in.SetKeyReleaseDamps(true);
         std::string message;
         ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
     }
@@ -162,6 +164,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
     EXPECT_EQ(s.MidiInput, "ALSA: Keystation:Keystation MIDI 1 20:0");
     EXPECT_EQ(in.Midi().ReferenceNote(), 48);
     EXPECT_FALSE(in.Midi().Mpe());
+    EXPECT_TRUE(in.Midi().ReleaseDamps());
 }
 
 TEST_F(InstrumentSettings, HexLettersAndLimits) {

@@ -66,10 +66,10 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     : QDialog(parent), instrument_(instrument), tablet_(tablet), owner_(std::move(owner)) {
     setObjectName("SettingsDialog");
     // Taller than the original design: the mouse glide box and the sound options.
-    SetupFixedDialog(this, 368, 280, QStringLiteral("Settings"));
+    SetupFixedDialog(this, 368, 288, QStringLiteral("Settings"));
 
     Tabs = new QTabWidget(this);
-    Tabs->setGeometry(8, 8, 353, 265);
+    Tabs->setGeometry(8, 8, 353, 273);
 
     // Tab "Sound"
     auto* sound = new QWidget;

@@ -31,10 +31,10 @@ TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
     TSettingsRig rig;
     TSettingsDialog& f = *rig.Form;
     EXPECT_EQ(f.windowTitle(), "Settings");
-    EXPECT_EQ(f.size(), QSize(368, 280));
+    EXPECT_EQ(f.size(), QSize(368, 288));
     EXPECT_FALSE(f.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_EQ(f.font().pointSize(), 8);
-    EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 265));
+    EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 273));
     ASSERT_EQ(f.Tabs->count(), 4);
     EXPECT_EQ(f.Tabs->tabText(0), "Sound");
     EXPECT_EQ(f.Tabs->tabText(1), "Input");
