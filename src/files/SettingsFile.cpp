@@ -24,6 +24,7 @@ TVarkoSettings ReadSettings(const TIniFile& ini) {
     s.StereoSeparation = ini.ReadBool(Sound, "StereoSeparation", s.StereoSeparation);
     s.InterpolateDelays = ini.ReadBool(Sound, "InterpolateDelays", s.InterpolateDelays);
     s.MasterLevel = std::clamp(ini.ReadInteger(Sound, "MasterLevel", s.MasterLevel), 0, 200);
+    s.Limiter = ini.ReadBool(Sound, "Limiter", s.Limiter);
     s.ResonanceControl =
         std::clamp(ini.ReadInteger(Input, "ResonanceControl", s.ResonanceControl), -1, 1);
     s.ResonanceRate = std::clamp(ini.ReadInteger(Input, "ResonanceRate", s.ResonanceRate), 1, 10);
@@ -48,6 +49,7 @@ void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
     ini.WriteBool(Sound, "StereoSeparation", s.StereoSeparation);
     ini.WriteBool(Sound, "InterpolateDelays", s.InterpolateDelays);
     ini.WriteInteger(Sound, "MasterLevel", s.MasterLevel);
+    ini.WriteBool(Sound, "Limiter", s.Limiter);
     ini.WriteInteger(Input, "ResonanceControl", s.ResonanceControl);
     ini.WriteInteger(Input, "ResonanceRate", s.ResonanceRate);
     ini.WriteBool(Input, "AllowMouse", s.AllowMouse);

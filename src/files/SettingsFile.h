@@ -18,6 +18,8 @@ struct TVarkoSettings {
     // Exact-length delay lines: every bar at its pitch. Files written before it keep theirs.
     bool InterpolateDelays = true;
     int32_t MasterLevel = 20; // master fader 0..200
+    // A look-ahead peak limiter after the master gain: no clipping. Files without it get it.
+    bool Limiter = true;
     // [Input]
     int32_t ResonanceControl = 0; // 0: middle raises, right lowers; 1: the reverse
     int32_t ResonanceRate = 4;    // 1 (faster) .. 10 (slower)

@@ -83,6 +83,7 @@ void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher 
     engine_->MeterPeaks.store(settings_.ShowMainLevels, std::memory_order_relaxed);
     engine_->MasterGain.store(MasterGainFromFader(settings_.MasterLevel),
                               std::memory_order_relaxed);
+    engine_->Limit.store(settings_.Limiter, std::memory_order_relaxed);
 }
 
 void TInstrument::ReleaseEngine() {
@@ -237,6 +238,10 @@ std::pair<float, float> TInstrument::TakePeaks() {
     const float left = engine_->PeakLeft.exchange(0.0f, std::memory_order_relaxed);
     const float right = engine_->PeakRight.exchange(0.0f, std::memory_order_relaxed);
     return {left, right};
+}
+
+float TInstrument::TakeLimiterGain() {
+    return engine_ ? engine_->Limiter.TakeLeastGain() : 1.0f;
 }
 
 // ---------------------------------------------------------------------------------------

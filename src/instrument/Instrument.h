@@ -79,6 +79,8 @@ public:
     bool Running() const;
     // The largest |left| and |right| since the last call (for the level meters).
     std::pair<float, float> TakePeaks();
+    // The master limiter's least gain (0 .. 1) since the last call, 1 when it did not act.
+    float TakeLimiterGain();
     // Looks at the audio as it really is and updates AudioStatus and the glitch counts; raises
     // OnStateChanged when they changed. The owner calls it a few times a second.
     void WatchAudio();
@@ -152,6 +154,7 @@ public:
     void SetStereoSeparation(bool on);
     void SetInterpolateDelays(bool on);
     void SetMasterLevel(int position);   // master fader 0..200
+    void SetLimiter(bool on);            // the master limiter after the master gain
     void SetResonanceControl(int index); // 0 middle raises, 1 right raises, -1 neither chosen
     void SetResonanceRate(int rate);     // 1..10
     void SetMousePressure(bool on);      // the left mouse button applies pressure

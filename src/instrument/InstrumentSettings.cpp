@@ -73,6 +73,13 @@ void TInstrument::SetMasterLevel(int position) {
     }
 }
 
+void TInstrument::SetLimiter(bool on) {
+    settings_.Limiter = on;
+    if (engine_) {
+        engine_->Limit.store(on, std::memory_order_relaxed);
+    }
+}
+
 void TInstrument::SetResonanceControl(int index) {
     settings_.ResonanceControl = std::clamp(index, -1, 1);
     // No button chosen leaves the buttons as they are.
@@ -158,6 +165,7 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SelectChannelPair(s.ASIOchannel);
     SetStereoSeparation(s.StereoSeparation);
     SetMasterLevel(s.MasterLevel);
+    SetLimiter(s.Limiter);
     SetInterpolateDelays(s.InterpolateDelays);
     SetResonanceControl(s.ResonanceControl);
     SetResonanceRate(s.ResonanceRate);

@@ -29,6 +29,7 @@ std::string RenderUsage() {
            "  --resonance Q             resonance fader 0..200, 0 rings longest (10)\n"
            "  --master P                master fader 0..200, 20 = unity gain (20)\n"
            "  --mono                    stereo separation off\n"
+           "  --limit                   the master limiter: no sample beyond -0.5 dBFS\n"
            "  --two-rows                two-row layout and panning\n"
            "  --no-interpolate          whole-sample delay lines: less processor time, but\n"
            "                            high bars sound off their pitch (--interpolate forces\n"
@@ -141,6 +142,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
     const std::map<std::string, bool*> flags{
         {"--repeat-ends", &o.RepeatEnds},
         {"--mono", &o.Mono},
+        {"--limit", &o.Limit},
         {"--two-rows", &o.TwoRows},
         {"--interpolate", &o.ForceInterpolate},
         {"--no-interpolate", &noInterpolate},

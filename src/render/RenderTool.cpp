@@ -106,8 +106,20 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
         return 1;
     }
     TProgressLine progress(seconds, err);
+    // Integer samples cannot hold what lies beyond full scale: the player is told how much.
+    uint64_t clipped = 0;
+    float peak = 0.0f;
+    const bool integer = format != TWavWriter::TFormat::Float;
     const bool rendered = session.RenderOffline(
-        script, seconds, [&](const float* f, size_t n) { return wav.Write(f, n); },
+        script, seconds,
+        [&](const float* f, size_t n) {
+            for (size_t i = 0; integer && i < 2 * n; ++i) {
+                const float a = std::fabs(f[i]);
+                peak = std::max(peak, a);
+                clipped += a > 1.0f ? 1 : 0;
+            }
+            return wav.Write(f, n);
+        },
         [&](double done) { progress.Show(done); }, error);
     if (!rendered) {
         // A full disk: its reason, not the render's echo of it.
@@ -125,6 +137,12 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
         std::fprintf(err, "varko-render: cannot write \"%s\": %s\n", o.Output.c_str(),
                      error.c_str());
         return 1;
+    }
+    if (clipped != 0) {
+        std::fprintf(err,
+                     "varko-render: warning: %llu samples clipped (peak %+.1f dBFS); lower "
+                     "--master, add --limit or use --format float\n",
+                     static_cast<unsigned long long>(clipped), 20.0 * std::log10(peak));
     }
     if (const uint64_t resets = session.Engine().ToneResets.load(); resets != 0) {
         std::fprintf(err,

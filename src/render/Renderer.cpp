@@ -88,6 +88,8 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
     in.SetPaint2Rows(o.TwoRows);
     in.SetStereoSeparation(!o.Mono);
     in.SetMasterLevel(o.Master);
+    // A performance sounds as it was recorded: through the limiter if it was on.
+    in.SetLimiter(o.Performance.empty() ? o.Limit : Performance.Limiter || o.Limit);
     in.Playing().SetResonanceFader(o.Resonance);
     in.SetReferenceNote(o.ReferenceNote);
     in.OnMessage = [this](const TInstrumentMessage& m) { Warnings.push_back(m.Text); };

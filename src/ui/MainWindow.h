@@ -108,6 +108,8 @@ public:
     TClipLed* RightClipLed = nullptr;
     QProgressBar* LeftMeter = nullptr;
     QProgressBar* RightMeter = nullptr;
+    // The master limiter's gain reduction in decibels (0..12), hanging from the top.
+    QProgressBar* LimiterMeter = nullptr;
     TStatusPanels* StatusBar = nullptr;
     QProgressBar* PressureBar = nullptr; // hidden; drawn into status panel 1
     TToneZone* ToneZone = nullptr;
@@ -251,7 +253,7 @@ private:
     std::atomic<bool> midiPressurePosted_{false};
     bool closed_ = false;
     bool crashing_ = false;
-    QString lastScaleFolder_;   // where the next Open Scale starts
+    QString lastScaleFolder_;                 // where the next Open Scale starts
     TUserGuideWindow* guideWindow_ = nullptr; // the guide when no web browser shows it
     std::string shownScaleText_;              // the scale lines the contents box shows
     std::unique_ptr<TGesturePlayer> replay_;

@@ -126,6 +126,11 @@ void TMainWindow::CreateSettingsDialog() {
     owner.ResetLevelBars = [this] {
         LeftMeter->setValue(0);
         RightMeter->setValue(0);
+        LimiterMeter->setValue(0);
+    };
+    owner.ShowLimiter = [this](bool shown) {
+        LimiterMeter->setValue(0);
+        LimiterMeter->setVisible(shown);
     };
     owner.SetLevelTimerEnabled = [this](bool on) {
         if (on) {

@@ -72,6 +72,10 @@ void TMainWindow::LevelTimerTick() {
     const auto [left, right] = Instrument.TakePeaks();
     LevelMeter(left, LeftMeter, LeftClipLed, LeftClipOffTimer);
     LevelMeter(right, RightMeter, RightClipLed, RightClipOffTimer);
+    const float gain = Instrument.TakeLimiterGain();
+    LimiterMeter->setValue(
+        gain > 0.0f ? static_cast<int>(std::clamp(std::lround(-20.0 * std::log10(gain)), 0L, 12L))
+                    : 12);
 }
 
 void TMainWindow::LeftClipOffTimerTimer() {

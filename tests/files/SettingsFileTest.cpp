@@ -62,7 +62,7 @@ TEST_F(SettingsDir, FirstWriteHasEveryKeyInItsSectionAndOrder) {
     ASSERT_TRUE(ini.Save(Path("Varko.ini")));
     EXPECT_EQ(Slurp(Path("Varko.ini")),
               "[Sound]\nASIOdriver=0\nASIOdriverName=\nASIOchannel=0\nStereoSeparation=1\n"
-              "InterpolateDelays=1\nMasterLevel=20\n\n[Input]\nResonanceControl=0\n"
+              "InterpolateDelays=1\nMasterLevel=20\nLimiter=1\n\n[Input]\nResonanceControl=0\n"
               "ResonanceRate=4\nAllowMouse=0\nMouseGlide=0\n\n[UI]\nShowMainLevels="
               "1\nShowPressureLevel=1\n"
               "ShowFrequencyLabels=1\nPaint2Rows=0\nColoredToneZone=1\n\n[MIDI]\nInput=\n"

@@ -88,6 +88,7 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
                                          "StereoSeparation=1\n"
                                          "InterpolateDelays=1\n"
                                          "MasterLevel=20\n"
+                                         "Limiter=1\n"
                                          "\n"
                                          "[Input]\n"
                                          "ResonanceControl=0\n"
@@ -119,6 +120,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
         in.SetStereoSeparation(false);
         in.SetInterpolateDelays(false);
         in.SetMasterLevel(137);
+        in.SetLimiter(false);
         in.SetResonanceControl(1);
         in.SetResonanceRate(8);
         in.SetMousePressure(true);
@@ -150,6 +152,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
     EXPECT_FALSE(in.Engine().Stereo.load());
     EXPECT_FALSE(s.InterpolateDelays);
     EXPECT_EQ(s.MasterLevel, 137);
+    EXPECT_FALSE(in.Engine().Limit.load());
     EXPECT_EQ(in.Playing().ResonanceRaiseButton, TMouseButton::mbRight);
     EXPECT_EQ(s.ResonanceRate, 8);
     EXPECT_TRUE(in.Playing().MousePressure);

@@ -230,6 +230,36 @@ TEST(GoldenSound, EveryBarOf53EqualStepsFrom1kHzIsWithinACentByDefault) {
     std::remove(out.c_str());
 }
 
+// The README's roll went to +3.6 dBFS and, written as 16 bits, clipped thousands of samples
+// without a word.
+TEST(GoldenSound, TheRollClipsWithAWarningAndStaysBelowFullScaleWithTheLimiter) {
+    const std::string plain = TempPath("roll16.wav"), limited = TempPath("roll16-limited.wav");
+    const std::vector<std::string> roll{
+        "--scale",   Examples + "/scales/12-equal.scl", "--up",     "1",
+        "--gesture", Examples + "/gestures/roll.txt",   "--format", "wav16"};
+    auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> v = roll;
+        v.insert(v.end(), extra.begin(), extra.end());
+        return v;
+    };
+    const test::TRun loud = test::RunTool(with({"-o", plain}));
+    ASSERT_EQ(loud.Status, 0) << loud.Out;
+    EXPECT_NE(loud.Out.find("samples clipped (peak +"), std::string::npos) << loud.Out;
+    const test::TRun quiet = test::RunTool(with({"--limit", "-o", limited}));
+    ASSERT_EQ(quiet.Status, 0) << quiet.Out;
+    EXPECT_EQ(quiet.Out.find("clipped"), std::string::npos) << quiet.Out;
+    const Audio a = Read(limited);
+    ASSERT_FALSE(a.Left.empty());
+    float peak = 0.0f;
+    for (size_t i = 0; i < a.Left.size(); ++i) {
+        peak = std::max({peak, std::fabs(a.Left[i]), std::fabs(a.Right[i])});
+    }
+    EXPECT_LT(peak, 0.95f); // -0.45 dBFS
+    EXPECT_GT(peak, 0.5f);
+    std::remove(plain.c_str());
+    std::remove(limited.c_str());
+}
+
 TEST(GoldenSound, SameSeedSameBytesOtherSeedOtherBytes) {
     const std::string a = TempPath("seed-a.wav"), b = TempPath("seed-b.wav"),
                       c = TempPath("seed-c.wav");

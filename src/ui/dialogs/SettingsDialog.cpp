@@ -84,16 +84,23 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     DriverPanelButton->setGeometry(8, 104, 97, 29);
     DriverPanelButton->setEnabled(false);
     StereoBox = AddCheck(sound, QStringLiteral("Stereo Separation"), 8, 140, 329, true);
+    LimiterBox = AddCheck(sound, QStringLiteral("Master limiter (no clipping)"), 8, 160, 329, true);
+    LimiterBox->setToolTip(QStringLiteral(
+        "Turns peaks above -0.5 dBFS down smoothly, 2 ms ahead of them. The clip lamps still "
+        "show when the sound before it reaches full scale."));
     InterpolateBox = AddCheck(sound, QStringLiteral("Exact pitch (interpolated delay lines)"), 8,
-                              184, 329, true);
-    InterpolateNote =
-        AddSmallLabel(sound, QString::fromUtf8(text::InterpolateCost), 24, 202, 313, Qt::AlignLeft);
-    InterpolateNote->setWordWrap(true);
-    RefreshTonesLink = new QLabel(QStringLiteral("<a href=\"#\">Rebuild the bars now.</a>"), sound);
+                              180, 329, true);
+    InterpolateBox->resize(InterpolateBox->sizeHint().width(), InterpolateBox->height());
+    RefreshTonesLink = new QLabel(QStringLiteral("<a href=\"#\">Rebuild now</a>"), sound);
     RefreshTonesLink->setTextFormat(Qt::RichText);
     RefreshTonesLink->setCursor(Qt::PointingHandCursor);
-    RefreshTonesLink->setGeometry(24, 218, 313,
-                                  std::max(17, RefreshTonesLink->sizeHint().height()));
+    RefreshTonesLink->setToolTip(QStringLiteral("Builds the bars anew (ringing bars stop)."));
+    RefreshTonesLink->setGeometry(InterpolateBox->geometry().right() + 8, 180,
+                                  RefreshTonesLink->sizeHint().width(), InterpolateBox->height());
+    InterpolateNote = AddSmallLabel(sound, QString::fromUtf8(text::InterpolateCost), 24,
+                                    InterpolateBox->geometry().bottom() + 1, 313, Qt::AlignLeft);
+    InterpolateNote->setWordWrap(true);
+    InterpolateNote->resize(313, InterpolateNote->heightForWidth(313));
 
     // Tab "Input"
     auto* input = new QWidget;
@@ -164,6 +171,7 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     connect(ChannelBox, &QComboBox::activated, this, [this] { ChannelBoxChange(); });
     connect(DriverPanelButton, &QPushButton::clicked, this, [this] { DriverPanelClick(); });
     connect(StereoBox, &QCheckBox::toggled, this, [this] { StereoBoxClick(); });
+    connect(LimiterBox, &QCheckBox::toggled, this, [this] { LimiterBoxClick(); });
     connect(InterpolateBox, &QCheckBox::toggled, this, [this] { InterpolateBoxClick(); });
     connect(RefreshTonesLink, &QLabel::linkActivated, this, [this] { RefreshTonesClick(); });
     connect(ResonanceRateSlider, &QSlider::valueChanged, this, [this] { ResonanceRateChange(); });
@@ -222,6 +230,13 @@ void TSettingsDialog::DriverPanelClick() {
 
 void TSettingsDialog::StereoBoxClick() {
     instrument_.SetStereoSeparation(StereoBox->isChecked());
+}
+
+void TSettingsDialog::LimiterBoxClick() {
+    instrument_.SetLimiter(LimiterBox->isChecked());
+    if (owner_.ShowLimiter) {
+        owner_.ShowLimiter(LimiterBox->isChecked());
+    }
 }
 
 void TSettingsDialog::InterpolateBoxClick() {
@@ -355,6 +370,7 @@ void TSettingsDialog::ShowInstrumentSettings() {
         }
     }
     SetCheck(*this, StereoBox, s.StereoSeparation, &TSettingsDialog::StereoBoxClick);
+    SetCheck(*this, LimiterBox, s.Limiter, &TSettingsDialog::LimiterBoxClick);
     SetCheck(*this, InterpolateBox, s.InterpolateDelays, &TSettingsDialog::InterpolateBoxClick);
     if (s.ResonanceControl != ResonanceButtonsIndex()) {
         const QSignalBlocker b0(MiddleRaisesRadio);

@@ -32,7 +32,8 @@ struct TSettingsOwner {
     std::function<void(bool enabled)> SetLevelTimerEnabled;
     std::function<void(int milliseconds)> SetRezTimerInterval; // both resonance timers
     std::function<void()> ResetPressureBar; // pressure bar to 0 and painted into the status bar
-    TMidiPortsOwner Midi;                   // the MIDI tab's ports
+    std::function<void(bool shown)> ShowLimiter; // the limiter's meter beside the level meters
+    TMidiPortsOwner Midi;                        // the MIDI tab's ports
 };
 
 class TSettingsDialog : public QDialog {
@@ -57,6 +58,7 @@ public:
     QComboBox* ChannelBox = nullptr;
     QPushButton* DriverPanelButton = nullptr;
     QCheckBox* StereoBox = nullptr;
+    QCheckBox* LimiterBox = nullptr;     // "Master limiter (no clipping)"
     QCheckBox* InterpolateBox = nullptr; // "Exact pitch (interpolated delay lines)"
     QLabel* InterpolateNote = nullptr;   // what it costs, and when it takes effect
     QLabel* RefreshTonesLink = nullptr;  // rebuilds the bars
@@ -86,6 +88,7 @@ public:
     void ChannelBoxChange();
     void DriverPanelClick();
     void StereoBoxClick();
+    void LimiterBoxClick();
     void InterpolateBoxClick();
     void RefreshTonesClick();
     void ResonanceRateChange();

@@ -287,6 +287,11 @@ TEST(SettingsDialog, SoundAndDisplayBoxesReachFlagsEngineAndWindow) {
     EXPECT_FALSE(flags.StereoSeparation);
     EXPECT_FALSE(rig.Engine().Stereo.load());
 
+    EXPECT_TRUE(f.LimiterBox->isChecked());
+    EXPECT_TRUE(clicked(f.LimiterBox).empty());
+    EXPECT_FALSE(flags.Limiter);
+    EXPECT_FALSE(rig.Engine().Limit.load());
+
     EXPECT_TRUE(clicked(f.InterpolateBox).empty());
     EXPECT_FALSE(flags.InterpolateDelays);
     EXPECT_FALSE(rig.Instrument.BankInput().InterpolateDelays);
