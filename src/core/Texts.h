@@ -49,6 +49,10 @@ inline constexpr const char* BankTooLarge =
 
 // Mode files
 inline constexpr const char* ModeFileNotOpened = "The vibration mode file could not be opened.";
+// The last session could not be opened again at start: %1 is the file.
+inline constexpr const char* SessionScaleMissing = "The last scale is gone: %1";
+inline constexpr const char* SessionModeFileMissing =
+    "The last vibration mode file is gone (the uniform bar plays): %1";
 inline constexpr const char* Browse = "Browse...";
 
 // Settings file

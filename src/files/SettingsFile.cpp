@@ -14,6 +14,7 @@ constexpr const char* Sound = "Sound";
 constexpr const char* Input = "Input";
 constexpr const char* UI = "UI";
 constexpr const char* Midi = "MIDI";
+constexpr const char* Session = "Session";
 } // namespace
 
 TVarkoSettings ReadSettings(const TIniFile& ini) {
@@ -39,6 +40,21 @@ TVarkoSettings ReadSettings(const TIniFile& ini) {
     s.ReferenceNote = std::clamp(ini.ReadInteger(Midi, "ReferenceNote", s.ReferenceNote), 0, 127);
     s.MPE = ini.ReadBool(Midi, "MPE", s.MPE);
     s.KeyReleaseDamps = ini.ReadBool(Midi, "KeyReleaseDamps", s.KeyReleaseDamps);
+    s.PanelDriver = ini.ReadString(Sound, "PanelDriver").value_or("");
+    s.PanelBufferSize = std::clamp(ini.ReadInteger(Sound, "PanelBufferSize", 0), 0, 65536);
+    s.PanelSampleRate = std::clamp(ini.ReadInteger(Sound, "PanelSampleRate", 0), 0, 1000000);
+    s.ShowNoTabletNotice = ini.ReadBool(UI, "ShowNoTabletNotice", s.ShowNoTabletNotice);
+    s.RestoreSession = ini.ReadBool(Session, "Restore", s.RestoreSession);
+    s.SessionScale = ini.ReadString(Session, "Scale").value_or("");
+    s.SessionFrequency = ini.ReadString(Session, "InitialFrequency").value_or("");
+    s.SessionRepeatDown = std::clamp(ini.ReadInteger(Session, "RepeatDown", 0), 0, 10);
+    s.SessionRepeatUp = std::clamp(ini.ReadInteger(Session, "RepeatUp", 0), 0, 10);
+    s.SessionRepeatEnds = ini.ReadBool(Session, "RepeatEnds", false);
+    s.SessionModeFile = ini.ReadString(Session, "ModeFile").value_or("");
+    s.SessionEnd = std::clamp(ini.ReadInteger(Session, "End", 1), 1, 3);
+    s.SessionModeLimit = std::clamp(ini.ReadInteger(Session, "ModeLimit", 8), 1, 100);
+    s.SessionWeighting = std::clamp(ini.ReadInteger(Session, "Weighting", 6), 0, 11);
+    s.SessionResonance = std::clamp(ini.ReadInteger(Session, "Resonance", 10), 0, 200);
     return s;
 }
 
@@ -63,6 +79,21 @@ void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
     ini.WriteInteger(Midi, "ReferenceNote", s.ReferenceNote);
     ini.WriteBool(Midi, "MPE", s.MPE);
     ini.WriteBool(Midi, "KeyReleaseDamps", s.KeyReleaseDamps);
+    ini.WriteString(Sound, "PanelDriver", s.PanelDriver);
+    ini.WriteInteger(Sound, "PanelBufferSize", s.PanelBufferSize);
+    ini.WriteInteger(Sound, "PanelSampleRate", s.PanelSampleRate);
+    ini.WriteBool(UI, "ShowNoTabletNotice", s.ShowNoTabletNotice);
+    ini.WriteBool(Session, "Restore", s.RestoreSession);
+    ini.WriteString(Session, "Scale", s.SessionScale);
+    ini.WriteString(Session, "InitialFrequency", s.SessionFrequency);
+    ini.WriteInteger(Session, "RepeatDown", s.SessionRepeatDown);
+    ini.WriteInteger(Session, "RepeatUp", s.SessionRepeatUp);
+    ini.WriteBool(Session, "RepeatEnds", s.SessionRepeatEnds);
+    ini.WriteString(Session, "ModeFile", s.SessionModeFile);
+    ini.WriteInteger(Session, "End", s.SessionEnd);
+    ini.WriteInteger(Session, "ModeLimit", s.SessionModeLimit);
+    ini.WriteInteger(Session, "Weighting", s.SessionWeighting);
+    ini.WriteInteger(Session, "Resonance", s.SessionResonance);
 }
 
 std::string SettingsFolder() {

@@ -36,6 +36,25 @@ struct TVarkoSettings {
     int32_t ReferenceNote = 60;   // the note that plays the scale's 1/1, 0..127
     bool MPE = true;              // channel 1 reaches every note (an MPE lower zone)
     bool KeyReleaseDamps = false; // a released key damps its bar; off: the bar rings on
+    // [Sound] again: what the player chose in a driver's own panel (0: the device's own), and
+    // the driver it was chosen for. Kept for the next start.
+    std::string PanelDriver;
+    int32_t PanelBufferSize = 0;
+    int32_t PanelSampleRate = 0;
+    // [UI] again
+    bool ShowNoTabletNotice = true;
+    // [Session]: what was open at the last exit, opened again at start when RestoreSession.
+    bool RestoreSession = true;
+    std::string SessionScale;      // the scale file, "" for none
+    std::string SessionFrequency;  // the initial frequency as text, "" for the default
+    int32_t SessionRepeatDown = 0; // 0..10
+    int32_t SessionRepeatUp = 0;   // 0..10
+    bool SessionRepeatEnds = false;
+    std::string SessionModeFile;   // the vibration mode file, "" for the uniform bar
+    int32_t SessionEnd = 1;        // 1 free, 2 fixed, 3 hinged
+    int32_t SessionModeLimit = 8;  // 1..100
+    int32_t SessionWeighting = 6;  // 0..11
+    int32_t SessionResonance = 10; // the resonance fader, 0..200
 };
 
 // Reads every key with its default and limit; a missing key or a value that is not a whole

@@ -184,6 +184,20 @@ public:
     // settings could not be saved." and leaves the file as it was. Never throws.
     bool SaveSettingsFile(const std::string& path, std::string& message) const;
 
+    // ---- The session: what is open and set, kept in the settings file for the next start
+
+    // The settings with the session as it stands now (scale, parameters, object, resonance).
+    TVarkoSettings SettingsWithSession() const;
+    void SetRestoreSession(bool on); // open the last session at start
+    void SetShowNoTabletNotice(bool on);
+    // The driver panel's choice for a driver (0: the device's own), kept for the next start.
+    void SetPanelChoice(const std::string& driver, int bufferSize, int sampleRate);
+    // Puts the stored session's parameters in place; reads nothing, builds nothing.
+    void RestoreSessionParameters();
+    // Reads the stored session's mode file and scale and builds the bank. A file that is gone
+    // is left out (no scale; the uniform bar) and named in `missing`, one line each.
+    void RestoreSessionFiles(std::string& missing);
+
     // ---- Playing
 
     TPlaying& Playing() { return playing_; }

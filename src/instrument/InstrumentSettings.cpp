@@ -182,6 +182,20 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SetReferenceNote(s.ReferenceNote);
     SetMpe(s.MPE);
     SetKeyReleaseDamps(s.KeyReleaseDamps);
+    SetPanelChoice(s.PanelDriver, s.PanelBufferSize, s.PanelSampleRate);
+    SetShowNoTabletNotice(s.ShowNoTabletNotice);
+    SetRestoreSession(s.RestoreSession);
+    // The session is opened by the owner, when it is ready to show it.
+    settings_.SessionScale = s.SessionScale;
+    settings_.SessionFrequency = s.SessionFrequency;
+    settings_.SessionRepeatDown = s.SessionRepeatDown;
+    settings_.SessionRepeatUp = s.SessionRepeatUp;
+    settings_.SessionRepeatEnds = s.SessionRepeatEnds;
+    settings_.SessionModeFile = s.SessionModeFile;
+    settings_.SessionEnd = s.SessionEnd;
+    settings_.SessionModeLimit = s.SessionModeLimit;
+    settings_.SessionWeighting = s.SessionWeighting;
+    settings_.SessionResonance = s.SessionResonance;
     Changed();
 }
 
@@ -210,7 +224,7 @@ bool TInstrument::SaveSettingsFile(const std::string& path, std::string& message
         // would be lost.
         if ((folder.empty() || EnsureFolder(folder)) &&
             ini.Load(path) != TIniFile::TLoadResult::Unreadable) {
-            WriteSettings(ini, settings_);
+            WriteSettings(ini, SettingsWithSession());
             if (ini.Save(path)) {
                 return true;
             }

@@ -111,7 +111,11 @@ TMainWindow::~TMainWindow() {
 // The instrument as the controls show it
 
 void TMainWindow::ShowInstrumentState() {
-    const QString description = FileText(Instrument.Scale.Description);
+    // What of the last session is gone stays in front until the player opens a scale.
+    QString description = FileText(Instrument.Scale.Description);
+    if (!sessionNote_.isEmpty()) {
+        description = description.isEmpty() ? sessionNote_ : sessionNote_ + "; " + description;
+    }
     SetStatusText(2, Instrument.Preparing
                          ? QString::fromUtf8(text::Preparing) + QLatin1Char(' ') + description
                          : description);
@@ -225,6 +229,7 @@ void TMainWindow::OpenScaleBtnClick() {
     }
     const QString path = ChooseFile(text::OpenScaleTitle, text::OpenScaleFilter, folder);
     if (!path.isEmpty()) {
+        sessionNote_.clear();
         lastScaleFolder_ = QFileInfo(path).absolutePath();
         Instrument.OpenScale(LocalPath(path));
     }

@@ -234,7 +234,10 @@ private:
     void StartUp();
     void CreateSettingsDialog();
     void ReadSettingsFile();
-    void StartWithoutTablet();
+    void StartWithoutTablet(bool notice);
+    // Opens the last session again (when the settings ask for it); what is gone is named in
+    // the status bar.
+    void RestoreSession();
     void StartMidi();
     void StopMidi();
     bool OpenMidiPort(const std::string& name);
@@ -252,6 +255,8 @@ private:
     std::atomic<float> midiPressure_{0.0f};
     std::atomic<bool> midiPressurePosted_{false};
     bool closed_ = false;
+    bool noTabletNoticeOff_ = false; // "Don't show this again" was ticked at this start
+    QString sessionNote_;            // what of the last session is gone, until a scale opens
     bool crashing_ = false;
     QString lastScaleFolder_;                 // where the next Open Scale starts
     TUserGuideWindow* guideWindow_ = nullptr; // the guide when no web browser shows it

@@ -151,6 +151,8 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     FrequencyLabelsBox =
         AddCheck(display, QStringLiteral("Show fundamental frequencies."), 8, 32, 329, true);
     TwoRowsBox = AddCheck(display, QStringLiteral("Show bars in 2 rows."), 8, 56, 329, false);
+    RestoreSessionBox = AddCheck(
+        display, QStringLiteral("Open the last scale and parameters at start."), 8, 80, 329, true);
     LevelsNote = AddLabel(
         display,
         QStringLiteral("Turning off the levels displays below may reduce processing load."), 8, 104,
@@ -187,6 +189,8 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     connect(ColoredBarsBox, &QCheckBox::toggled, this, [this] { ColoredBarsBoxClick(); });
     connect(FrequencyLabelsBox, &QCheckBox::toggled, this, [this] { FrequencyLabelsBoxClick(); });
     connect(TwoRowsBox, &QCheckBox::toggled, this, [this] { TwoRowsBoxClick(); });
+    connect(RestoreSessionBox, &QCheckBox::toggled, this,
+            [this] { instrument_.SetRestoreSession(RestoreSessionBox->isChecked()); });
     connect(MainLevelsBox, &QCheckBox::toggled, this, [this] { MainLevelsBoxClick(); });
     connect(PressureLevelBox, &QCheckBox::toggled, this, [this] { PressureLevelBoxClick(); });
 }
@@ -387,6 +391,10 @@ void TSettingsDialog::ShowInstrumentSettings() {
     SetCheck(*this, FrequencyLabelsBox, s.ShowFrequencyLabels,
              &TSettingsDialog::FrequencyLabelsBoxClick);
     SetCheck(*this, TwoRowsBox, s.Paint2Rows, &TSettingsDialog::TwoRowsBoxClick);
+    {
+        const QSignalBlocker block(RestoreSessionBox);
+        RestoreSessionBox->setChecked(s.RestoreSession);
+    }
     SetCheck(*this, ColoredBarsBox, s.ColoredToneZone, &TSettingsDialog::ColoredBarsBoxClick);
     MidiTab->ShowInstrumentSettings();
 }

@@ -77,6 +77,7 @@ public:
     QCheckBox* ColoredBarsBox = nullptr;
     QCheckBox* FrequencyLabelsBox = nullptr;
     QCheckBox* TwoRowsBox = nullptr;
+    QCheckBox* RestoreSessionBox = nullptr; // the last session opened again at start
     QLabel* LevelsNote = nullptr;
     QCheckBox* MainLevelsBox = nullptr;
     QCheckBox* PressureLevelBox = nullptr;
