@@ -349,6 +349,8 @@ TToneBankResult TInstrument::RebuildBank(bool restart) {
         r = varko::RefreshTones(*engine_, in);
         tones_.BankChanged();
     });
+    // What the pen holds goes on in the new bank (the held keys were struck anew above).
+    playing_.CarryOver();
     LastRebuildPosition = engine_->SamplePosition.load();
     if (!r.Abandoned) {
         LogRebuild(in);

@@ -68,13 +68,43 @@ int TMidiPlaying::HeldNotes() const {
 }
 
 void TMidiPlaying::ReplaceBank(int scaleStart, const std::function<void()>& replace) {
-    std::lock_guard lock(mutex_);
-    replace();
-    notes_.fill(TNote{});
-    holders_.fill(0);
-    sustained_.fill(0);
-    speeds_.fill(0.0f);
-    scaleStart_ = scaleStart;
+    bool struck = false;
+    {
+        std::lock_guard lock(mutex_);
+        replace();
+        holders_.fill(0);
+        sustained_.fill(0);
+        speeds_.fill(0.0f);
+        scaleStart_ = scaleStart;
+        for (TNote& n : notes_) {
+            if (!n.Held) {
+                continue;
+            }
+            const int tone = scaleStart_ < 0 ? -1 : scaleStart_ + n.Number - referenceNote_;
+            if (tone < 0 || tone >= tones_.ToneCount() || tone >= MaxTones) {
+                n = TNote{};
+                continue;
+            }
+            // The key is still down: its bar in the new bank is struck as the key struck.
+            n.Tone = tone;
+            n.Striking = true;
+            n.StrikeStart = Clock ? Clock() : lastSeconds_;
+            n.Movement = 0.0f;
+            ++holders_[static_cast<size_t>(tone)];
+            const TSource& s = sources_[static_cast<size_t>(n.Source)];
+            int slide = s.Channels[static_cast<size_t>(n.Channel)].Slide;
+            if (slide < 0 && mpe_) {
+                slide = s.Channels[0].Slide;
+            }
+            tones_.SetStrikePosition(tone, slide < 0 ? 0.5f : static_cast<float>(slide) / Full7);
+            ApplyPressure(n);
+            WriteSpeed(tone, StrikeSpeed);
+            struck = true;
+        }
+    }
+    if (struck && OnStruck) {
+        OnStruck();
+    }
 }
 
 void TMidiPlaying::TPenTones::SetPressure(int tone, float value) {
@@ -108,6 +138,7 @@ void TMidiPlaying::Message(int source, const uint8_t* bytes, size_t size, double
     float pressure = 0.0f;
     {
         std::lock_guard lock(mutex_);
+        lastSeconds_ = std::max(lastSeconds_, seconds);
         pressureShown_ = false;
         switch (status & 0xF0) {
         case 0x80:
@@ -362,6 +393,7 @@ double TMidiPlaying::Tick(double seconds) {
     float pressure = 0.0f;
     {
         std::lock_guard lock(mutex_);
+        lastSeconds_ = std::max(lastSeconds_, seconds);
         pressureShown_ = false;
         // Several notes on one tone: the fastest of them drives it.
         tickSpeeds_.fill(-1.0f);

@@ -50,9 +50,15 @@ public:
     // ---- The bank (owner's thread)
 
     // Runs replace, which ends or makes oscillators, while no message touches them (replace may
-    // itself replace the bank again). Held notes are forgotten (the new tones start silent).
+    // itself replace the bank again). Held notes carry over: each strikes its bar in the new
+    // bank anew (the new tones start silent); a note without a bar there is forgotten.
     // scaleStart: the tone of the scale's 1/1 in the new bank, -1 when there is no scale.
     void ReplaceBank(int scaleStart, const std::function<void()>& replace);
+    // Called (on the replacing thread) when held notes were struck anew: strikes need ticks.
+    std::function<void()> OnStruck;
+    // The clock that messages and ticks are timed on, for those strikes; none: the latest
+    // time a message or a tick brought. Set before messages flow.
+    std::function<double()> Clock;
 
     // ---- Messages (a MIDI thread, or the render loop)
 
@@ -152,6 +158,7 @@ private:
     int referenceNote_ = DefaultReferenceNote;
     bool mpe_ = true;
     bool releaseDamps_ = false;
+    double lastSeconds_ = 0.0; // the latest time a message or a tick brought
     int scaleStart_ = -1;
     std::array<TSource, Sources> sources_{};
     std::array<TNote, MaxNotes> notes_{};

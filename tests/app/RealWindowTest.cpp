@@ -640,11 +640,27 @@ TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }));
     EXPECT_EQ(win->StatusText(5), "Late 0, xruns 0, resets 0");
 
+    // A bar held with the mouse through the period change: the held bar went silent to the
+    // end of the hold, because the new bank's tones start at rest.
+    TToneZone* zone = win->ToneZone;
+    const QPoint held(zone->width() / 4, zone->height() / 2);
+    QTest::mouseMove(zone, held);
+    QTest::mousePress(zone, Qt::LeftButton, {}, held);
+    const int bar = win->Playing().CurrentBar;
+    ASSERT_GE(bar, 0);
+    const TWaveguideThread* before = engine.Oscillators[static_cast<size_t>(bar)].get();
+    EXPECT_TRUE(waitFor([&] { return before->Pressure.load() > 0.0f; }));
+
     ASSERT_TRUE(server.ChangePeriod(1024));
     EXPECT_TRUE(waitFor([&] {
         return engine.Host().BufferSize() == 1024 && engine.Oscillators[0]->BlockSize == 1024 &&
                win->StatusText(4) == "Running";
     })) << win->StatusText(4).toStdString();
+    // Still held: the new bank's bar is pressed as the old one was.
+    const TWaveguideThread* after = engine.Oscillators[static_cast<size_t>(bar)].get();
+    EXPECT_TRUE(waitFor([&] { return after->Pressure.load() == 0.5f; })) << after->Pressure.load();
+    QTest::mouseRelease(zone, Qt::LeftButton, {}, held);
+    EXPECT_TRUE(waitFor([&] { return after->Pressure.load() == 0.0f; }));
 
     server.Kill(SIGKILL);
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Device lost"; }))

@@ -133,6 +133,32 @@ TEST_F(Midi, ReleasedKeysDampWhenAskedUnlessThePedalIsDown) {
     EXPECT_EQ(tones.Pressure[12], 0.25f);
 }
 
+// A rebuild forgot the held keys: their bars fell silent and their note-offs did nothing.
+TEST_F(Midi, HeldKeysStrikeTheirBarsAgainInANewBank) {
+    int struck = 0;
+    midi.OnStruck = [&] { ++struck; };
+    On(60, 100);
+    On(62, 90);
+    Off(62);
+    Pass(0.035);
+    tones = FakeTones(37); // the new bank's tones start at rest
+    midi.ReplaceBank(12, [] {});
+    EXPECT_EQ(struck, 1);
+    EXPECT_EQ(midi.HeldNotes(), 1);
+    EXPECT_FLOAT_EQ(tones.Speed[12], TMidiPlaying::StrikeSpeed);
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 100.0f / 127.0f);
+    EXPECT_EQ(tones.Speed[14], 0.0f); // released before: stays at rest
+    Pass(0.035);
+    EXPECT_EQ(tones.Speed[12], 0.0f); // the strike ends as a key's does
+    Off(60);
+    EXPECT_EQ(midi.HeldNotes(), 0);
+    // A bank where the key has no bar forgets it.
+    On(84);
+    midi.ReplaceBank(20, [] {});
+    EXPECT_EQ(midi.HeldNotes(), 0);
+    EXPECT_EQ(struck, 1);
+}
+
 TEST_F(Midi, FingerPressureFollowsOnceTheStrikeIsOver) {
     On(60, 100, 1);
     // Controllers send a light first pressure right after the note-on: it must not cut the
