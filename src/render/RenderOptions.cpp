@@ -3,6 +3,8 @@
 #include "engine/ToneBank.h"
 #include "files/GestureScript.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -194,6 +196,20 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         return std::nullopt;
     }
     o.Interpolate = !noInterpolate;
+    // Only WAV is written: another audio format's name would hold WAV data under a false name.
+    if (const auto dot = o.Output.rfind('.');
+        dot != std::string::npos && o.Output.find('/', dot) == std::string::npos) {
+        std::string ext = o.Output.substr(dot + 1);
+        for (char& c : ext) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        static const char* const other[] = {"mp3",  "ogg", "oga", "opus", "flac", "aif", "aiff",
+                                            "aifc", "m4a", "aac", "wma",  "caf",  "mp4"};
+        if (std::find(std::begin(other), std::end(other), ext) != std::end(other)) {
+            error = "-o " + o.Output + ": varko-render writes WAV files only (give -o NAME.wav)";
+            return std::nullopt;
+        }
+    }
     if (o.Help || o.ListDevices || o.Demo) {
         return o;
     }

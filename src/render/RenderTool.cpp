@@ -83,6 +83,12 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
         return 2;
     }
     const double seconds = o.Seconds.value_or(session.DefaultSeconds(script));
+    if (script.Events.empty() && o.Performance.empty()) {
+        std::fprintf(err,
+                     "varko-render: warning: nothing is played (no --gesture or --midi): the "
+                     "output is %.1f s of silence\n",
+                     seconds);
+    }
     if (!session.Build(std::make_unique<TNullHost>(o.Rate, static_cast<uint32_t>(o.Block),
                                                    /*RealTimePace=*/false),
                        error)) {

@@ -333,12 +333,21 @@ void TMainWindow::ModeFilesComboSelect() {
         return;
     }
     if (index == 0) {
-        const QString path = ChooseFile(text::OpenModeTitle, text::OpenModeFilter, InitialDir);
+        // Mode files are looked for among mode files: the last one's folder, else the examples.
+        QString folder = lastModeFolder_;
+        if (folder.isEmpty()) {
+            folder = ExamplesFolder(QStringLiteral("modes"));
+        }
+        if (folder.isEmpty()) {
+            folder = InitialDir;
+        }
+        const QString path = ChooseFile(text::OpenModeTitle, text::OpenModeFilter, folder);
         if (path.isEmpty()) {
             Instrument.SelectModeFile(-1);
             ShowModeFiles();
             return;
         }
+        lastModeFolder_ = QFileInfo(path).absolutePath();
         Instrument.LoadModeFile(LocalPath(path));
     }
 }

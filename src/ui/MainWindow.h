@@ -259,6 +259,7 @@ private:
     QString sessionNote_;            // what of the last session is gone, until a scale opens
     bool crashing_ = false;
     QString lastScaleFolder_;                 // where the next Open Scale starts
+    QString lastModeFolder_;                  // where the next mode file Browse starts
     TUserGuideWindow* guideWindow_ = nullptr; // the guide when no web browser shows it
     std::string shownScaleText_;              // the scale lines the contents box shows
     std::unique_ptr<TGesturePlayer> replay_;

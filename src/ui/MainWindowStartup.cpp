@@ -173,6 +173,8 @@ void TMainWindow::CreateSettingsDialog() {
         } else {
             LevelTimer->stop();
         }
+        // Meters that are not read are not shown: frozen ones would mislead.
+        LeftMeter->parentWidget()->setVisible(on);
     };
     owner.SetRezTimerInterval = [this](int ms) {
         RezDownTimer->setInterval(ms);

@@ -36,6 +36,9 @@ void TMainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void TMainWindow::DrawPressurePanel(QPainter& painter) {
+    if (!Instrument.Settings().ShowPressureLevel) {
+        return; // not followed: not shown
+    }
     // Drawn here rather than by the hidden progress bar, which a real screen never paints.
     const QRect bar(StatusBar->PanelRect(1).left() + 4, (StatusBar->height() - 9) / 2,
                     PressureBar->width(), PressureBar->height());

@@ -87,6 +87,8 @@ TEST(RenderOptions, BadOptionsAreNamed) {
         {"--scale", "a.scl", "-o", "x", "--frobnicate"},
         {"--scale", "a.scl", "-o"},
         {"--scale", "a.scl", "-o", "x", "--interpolate", "--no-interpolate"},
+        {"--scale", "a.scl", "-o", "x.mp3"}, // a WAV under an MP3's name
+        {"--scale", "a.scl", "-o", "dir.v2/x.FLAC"},
     };
     for (const auto& args : bad) {
         std::string err;
@@ -107,6 +109,13 @@ TEST(RenderOptions, InterpolatedDelayLinesUnlessAskedNot) {
     const auto integer = Parse({"--scale", "a.scl", "-o", "x", "--no-interpolate"}, err);
     ASSERT_TRUE(integer) << err;
     EXPECT_FALSE(integer->Interpolate);
+}
+
+TEST(RenderOptions, OutputNamesNoOtherAudioFormat) {
+    std::string err;
+    for (const char* name : {"x.wav", "X.WAV", "take.wave", "x", "dir.v2/x", "take.raw"}) {
+        EXPECT_TRUE(Parse({"--scale", "a.scl", "-o", name}, err)) << name << ": " << err;
+    }
 }
 
 TEST(RenderOptions, PrintTonesNeedsNoOutput) {
