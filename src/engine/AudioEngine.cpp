@@ -218,9 +218,14 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
                     wr = wr - 1.0f;
                 }
             }
+            float level = 0.0f;
             for (size_t i = 0; i < m; ++i) {
                 sumLeft[i] += s[i] * wl;
                 sumRight[i] += s[i] * wr;
+                level = std::max(level, std::fabs(s[i]));
+            }
+            if (t < MaxToneLevels && level > ToneLevels[t].load(std::memory_order_relaxed)) {
+                ToneLevels[t].store(level, std::memory_order_relaxed);
             }
         }
         for (size_t i = 0; i < m; ++i) {

@@ -96,6 +96,13 @@ public:
     // The owner's thread writes Limit; the callback alone runs the limiter. Its least gain is
     // for the meters (any thread); the peaks above are taken before it, for the clip lamps.
     TPeakLimiter Limiter;
+    // The largest |sample| each tone gave (before panning and the master gain) since the
+    // owner last took it: the bars' light. The callback raises it; TakeToneLevel resets it.
+    float TakeToneLevel(size_t tone) {
+        return tone < MaxToneLevels ? ToneLevels[tone].exchange(0.0f, std::memory_order_relaxed)
+                                    : 0.0f;
+    }
+    static constexpr size_t MaxToneLevels = 1024;
     std::atomic<float> PeakLeft{0.0f};     // largest |left| since the meters reset it
     std::atomic<float> PeakRight{0.0f};    // largest |right| since the meters reset it
     std::atomic<uint64_t> LateBlocks{0};   // tone blocks not ready at their switch
@@ -124,6 +131,9 @@ private:
     double BankSampleRate = 0.0; // the owner's thread alone
     bool Rebuilding = false;
     bool limiting_ = false; // the callback's: whether the limiter ran in the last block
+    // Allocated once: the callback only stores into it.
+    std::unique_ptr<std::atomic<float>[]> ToneLevels =
+        std::make_unique<std::atomic<float>[]>(MaxToneLevels);
     std::unique_ptr<IAudioHost> HostPtr;
     std::vector<std::unique_ptr<TWaveguideThread>> Ending;
     std::shared_ptr<int> AliveToken = std::make_shared<int>(0);

@@ -44,6 +44,7 @@ TVarkoSettings ReadSettings(const TIniFile& ini) {
     s.PanelBufferSize = std::clamp(ini.ReadInteger(Sound, "PanelBufferSize", 0), 0, 65536);
     s.PanelSampleRate = std::clamp(ini.ReadInteger(Sound, "PanelSampleRate", 0), 0, 1000000);
     s.ShowNoTabletNotice = ini.ReadBool(UI, "ShowNoTabletNotice", s.ShowNoTabletNotice);
+    s.LabelKind = std::clamp(ini.ReadInteger(UI, "LabelKind", s.LabelKind), 0, 3);
     s.RestoreSession = ini.ReadBool(Session, "Restore", s.RestoreSession);
     s.SessionScale = ini.ReadString(Session, "Scale").value_or("");
     s.SessionFrequency = ini.ReadString(Session, "InitialFrequency").value_or("");
@@ -83,6 +84,7 @@ void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
     ini.WriteInteger(Sound, "PanelBufferSize", s.PanelBufferSize);
     ini.WriteInteger(Sound, "PanelSampleRate", s.PanelSampleRate);
     ini.WriteBool(UI, "ShowNoTabletNotice", s.ShowNoTabletNotice);
+    ini.WriteInteger(UI, "LabelKind", s.LabelKind);
     ini.WriteBool(Session, "Restore", s.RestoreSession);
     ini.WriteString(Session, "Scale", s.SessionScale);
     ini.WriteString(Session, "InitialFrequency", s.SessionFrequency);

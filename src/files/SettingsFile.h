@@ -43,6 +43,7 @@ struct TVarkoSettings {
     int32_t PanelSampleRate = 0;
     // [UI] again
     bool ShowNoTabletNotice = true;
+    int32_t LabelKind = 0; // the bars' labels: 0 Hz, 1 cents, 2 ratio, 3 degree
     // [Session]: what was open at the last exit, opened again at start when RestoreSession.
     bool RestoreSession = true;
     std::string SessionScale;      // the scale file, "" for none

@@ -240,6 +240,27 @@ std::pair<float, float> TInstrument::TakePeaks() {
     return {left, right};
 }
 
+std::vector<float> TInstrument::TakeToneLevels() {
+    std::vector<float> levels;
+    if (engine_) {
+        levels.resize(engine_->Oscillators.size());
+        for (size_t t = 0; t < levels.size(); ++t) {
+            levels[t] = engine_->TakeToneLevel(t);
+        }
+    }
+    return levels;
+}
+
+std::vector<bool> TInstrument::HeldTones() {
+    std::vector<bool> held(static_cast<size_t>(tones_.ToneCount()), false);
+    midi_.MarkHeldTones(held);
+    const int bar = playing_.CurrentBar;
+    if (playing_.PenDown && bar >= 0 && static_cast<size_t>(bar) < held.size()) {
+        held[static_cast<size_t>(bar)] = true;
+    }
+    return held;
+}
+
 float TInstrument::TakeLimiterGain() {
     return engine_ ? engine_->Limiter.TakeLeastGain() : 1.0f;
 }

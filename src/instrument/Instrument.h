@@ -81,6 +81,10 @@ public:
     std::pair<float, float> TakePeaks();
     // The master limiter's least gain (0 .. 1) since the last call, 1 when it did not act.
     float TakeLimiterGain();
+    // Each tone's largest |sample| since the last call (the bars' light), one per tone.
+    std::vector<float> TakeToneLevels();
+    // The tones held now: the pen's bar while it presses, and every held MIDI key's.
+    std::vector<bool> HeldTones();
     // Looks at the audio as it really is and updates AudioStatus and the glitch counts; raises
     // OnStateChanged when they changed. The owner calls it a few times a second.
     void WatchAudio();
@@ -190,6 +194,7 @@ public:
     TVarkoSettings SettingsWithSession() const;
     void SetRestoreSession(bool on); // open the last session at start
     void SetShowNoTabletNotice(bool on);
+    void SetLabelKind(int kind); // the bars' labels: 0 Hz, 1 cents, 2 ratio, 3 degree
     // The driver panel's choice for a driver (0: the device's own), kept for the next start.
     void SetPanelChoice(const std::string& driver, int bufferSize, int sampleRate);
     // Puts the stored session's parameters in place; reads nothing, builds nothing.

@@ -4,6 +4,7 @@
 #include "core/Texts.h"
 #include "files/GestureScript.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 
@@ -51,6 +52,10 @@ void TInstrument::SetRestoreSession(bool on) {
 
 void TInstrument::SetShowNoTabletNotice(bool on) {
     settings_.ShowNoTabletNotice = on;
+}
+
+void TInstrument::SetLabelKind(int kind) {
+    settings_.LabelKind = std::clamp(kind, 0, 3);
 }
 
 void TInstrument::SetPanelChoice(const std::string& driver, int bufferSize, int sampleRate) {

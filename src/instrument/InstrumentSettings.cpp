@@ -184,6 +184,7 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SetKeyReleaseDamps(s.KeyReleaseDamps);
     SetPanelChoice(s.PanelDriver, s.PanelBufferSize, s.PanelSampleRate);
     SetShowNoTabletNotice(s.ShowNoTabletNotice);
+    SetLabelKind(s.LabelKind);
     SetRestoreSession(s.RestoreSession);
     // The session is opened by the owner, when it is ready to show it.
     settings_.SessionScale = s.SessionScale;

@@ -61,6 +61,15 @@ bool TMidiPlaying::ReleaseDamps() const {
     return releaseDamps_;
 }
 
+void TMidiPlaying::MarkHeldTones(std::vector<bool>& held) const {
+    std::lock_guard lock(mutex_);
+    for (size_t t = 0; t < held.size() && t < holders_.size(); ++t) {
+        if (holders_[t] != 0) {
+            held[t] = true;
+        }
+    }
+}
+
 int TMidiPlaying::HeldNotes() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 namespace varko {
 
@@ -80,6 +81,8 @@ public:
     std::function<void(float)> OnPressure;
 
     int HeldNotes() const;
+    // Sets held[t] for every tone t a held note holds (within held's size).
+    void MarkHeldTones(std::vector<bool>& held) const;
 
     // ---- The mapping's constants (what a key or a finger does to the bar)
 

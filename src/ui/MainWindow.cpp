@@ -180,6 +180,12 @@ void TMainWindow::RepaintToneZone() {
     look.Paint2Rows = s.Paint2Rows;
     look.ColoredToneZone = s.ColoredToneZone;
     look.ShowFrequencyLabels = s.ShowFrequencyLabels;
+    look.LabelKind = static_cast<TLabelKind>(s.LabelKind);
+    look.ScaleStart = std::max(Instrument.ScaleStart(), 0);
+    // The degrees hold the 1/1; a period of the tone list repeats the rest (with its end when the
+    // ends are repeated).
+    const int degrees = static_cast<int>(Instrument.Scale.Degrees.size());
+    look.Period = degrees > 1 ? degrees - 1 + (Instrument.RepeatEnds ? 1 : 0) : 0;
     ToneZone->SetLook(look);
 }
 

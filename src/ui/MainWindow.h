@@ -247,6 +247,8 @@ private:
     void RepaintToneZone();
     void ShowMessage(const TInstrumentMessage& message);
     void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
+    // The bars lit as loud as they sound, the held ones marked (at the meters' rate).
+    void ShowBarLight();
     void DrawPressurePanel(QPainter& painter);
     void ShowStoppedWarning(const char* first, const char* second);
     QString ChooseFile(const char* title, const char* filter, const QString& folder);
@@ -256,6 +258,7 @@ private:
     std::atomic<bool> midiPressurePosted_{false};
     bool closed_ = false;
     bool noTabletNoticeOff_ = false; // "Don't show this again" was ticked at this start
+    std::vector<float> barLight_;    // each bar's light as last shown
     QString sessionNote_;            // what of the last session is gone, until a scale opens
     bool crashing_ = false;
     QString lastScaleFolder_;                 // where the next Open Scale starts

@@ -65,7 +65,8 @@ TEST_F(SettingsDir, FirstWriteHasEveryKeyInItsSectionAndOrder) {
               "InterpolateDelays=1\nMasterLevel=20\nLimiter=1\nPanelDriver=\nPanelBufferSize=0\n"
               "PanelSampleRate=0\n\n[Input]\nResonanceControl=0\nResonanceRate=4\nAllowMouse=0\n"
               "MouseGlide=0\n\n[UI]\nShowMainLevels=1\nShowPressureLevel=1\n"
-              "ShowFrequencyLabels=1\nPaint2Rows=0\nColoredToneZone=1\nShowNoTabletNotice=1\n\n"
+              "ShowFrequencyLabels=1\nPaint2Rows=0\nColoredToneZone=1\nShowNoTabletNotice="
+              "1\nLabelKind=0\n\n"
               "[MIDI]\nInput=\nReferenceNote=60\nMPE=1\nKeyReleaseDamps=0\n\n[Session]\n"
               "Restore=1\nScale=\nInitialFrequency=\nRepeatDown=0\nRepeatUp=0\nRepeatEnds=0\n"
               "ModeFile=\nEnd=1\nModeLimit=8\nWeighting=6\nResonance=10\n");

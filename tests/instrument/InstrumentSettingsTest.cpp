@@ -106,6 +106,7 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
                                          "Paint2Rows=0\n"
                                          "ColoredToneZone=1\n"
                                          "ShowNoTabletNotice=1\n"
+                                         "LabelKind=0\n"
                                          "\n"
                                          "[MIDI]\n"
                                          "Input=\n"

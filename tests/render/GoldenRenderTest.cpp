@@ -2,6 +2,7 @@
 // facts of their sound are checked directly.
 #include "ToolRun.h"
 #include "dsp/BarModes.h"
+#include "engine/NullHost.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -321,4 +322,31 @@ TEST(RenderTool, PrintTonesGivesNumbersThatReadBackExactly) {
     const std::string text(printed, end);
     EXPECT_NE(json.find("{\"ratios\": [1, " + text), std::string::npos) << json;
     EXPECT_EQ(std::strtof(text.c_str(), nullptr), second);
+}
+
+// The bars' light: the mixer tells each tone's level, and only the sounding bar has one.
+TEST(GoldenSound, OnlyTheRolledBarReportsALevel) {
+    TRenderOptions o;
+    o.Scale = Examples + "/scales/12-equal.scl";
+    o.Up = 1;
+    TRenderSession session;
+    std::string error;
+    ASSERT_TRUE(session.Prepare(o, error)) << error;
+    ASSERT_TRUE(session.Build(std::make_unique<TNullHost>(48000.0, 256u, false), error)) << error;
+    const auto script = LoadGestureScript(Examples + "/gestures/roll.txt", error);
+    ASSERT_TRUE(script) << error;
+    ASSERT_TRUE(session.RenderOffline(
+        *script, 1.0, [](const float*, size_t) { return true; }, {}, error))
+        << error;
+    const std::vector<float> levels = session.Instrument.TakeToneLevels();
+    ASSERT_EQ(levels.size(), 25u);
+    for (size_t t = 0; t < levels.size(); ++t) {
+        if (t == 7) {
+            EXPECT_GT(levels[t], 0.01f);
+        } else {
+            EXPECT_EQ(levels[t], 0.0f) << t;
+        }
+    }
+    // Taken: none until the next blocks.
+    EXPECT_EQ(session.Instrument.TakeToneLevels()[7], 0.0f);
 }

@@ -149,7 +149,18 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     Tabs->addTab(display, QStringLiteral("Display"));
     ColoredBarsBox = AddCheck(display, QStringLiteral("Show colored bars."), 8, 8, 329, true);
     FrequencyLabelsBox =
-        AddCheck(display, QStringLiteral("Show fundamental frequencies."), 8, 32, 329, true);
+        AddCheck(display, QStringLiteral("Label the bars with their"), 8, 32, 329, true);
+    FrequencyLabelsBox->resize(FrequencyLabelsBox->sizeHint().width(),
+                               FrequencyLabelsBox->height());
+    LabelKindCombo = new QComboBox(display);
+    LabelKindCombo->addItems({QStringLiteral("frequency (Hz)"), QStringLiteral("cents"),
+                              QStringLiteral("ratio"), QStringLiteral("scale degree")});
+    LabelKindCombo->setGeometry(FrequencyLabelsBox->geometry().right() + 6, 30, 120,
+                                std::max(21, LabelKindCombo->sizeHint().height()));
+    LabelKindCombo->setToolTip(QStringLiteral(
+        "What each bar's label says: its frequency, its distance from the scale's 1/1 in cents, "
+        "its frequency ratio to the 1/1, or its degree in the scale (an arrow: a period up or "
+        "down)."));
     TwoRowsBox = AddCheck(display, QStringLiteral("Show bars in 2 rows."), 8, 56, 329, false);
     RestoreSessionBox = AddCheck(
         display, QStringLiteral("Open the last scale and parameters at start."), 8, 80, 329, true);
@@ -189,6 +200,10 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     connect(ColoredBarsBox, &QCheckBox::toggled, this, [this] { ColoredBarsBoxClick(); });
     connect(FrequencyLabelsBox, &QCheckBox::toggled, this, [this] { FrequencyLabelsBoxClick(); });
     connect(TwoRowsBox, &QCheckBox::toggled, this, [this] { TwoRowsBoxClick(); });
+    connect(LabelKindCombo, &QComboBox::activated, this, [this] {
+        instrument_.SetLabelKind(LabelKindCombo->currentIndex());
+        Call(owner_.RepaintToneZone);
+    });
     connect(RestoreSessionBox, &QCheckBox::toggled, this,
             [this] { instrument_.SetRestoreSession(RestoreSessionBox->isChecked()); });
     connect(MainLevelsBox, &QCheckBox::toggled, this, [this] { MainLevelsBoxClick(); });
@@ -394,6 +409,7 @@ void TSettingsDialog::ShowInstrumentSettings() {
     {
         const QSignalBlocker block(RestoreSessionBox);
         RestoreSessionBox->setChecked(s.RestoreSession);
+        LabelKindCombo->setCurrentIndex(s.LabelKind);
     }
     SetCheck(*this, ColoredBarsBox, s.ColoredToneZone, &TSettingsDialog::ColoredBarsBoxClick);
     MidiTab->ShowInstrumentSettings();

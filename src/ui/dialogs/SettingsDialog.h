@@ -76,6 +76,7 @@ public:
     // Tab "Display"
     QCheckBox* ColoredBarsBox = nullptr;
     QCheckBox* FrequencyLabelsBox = nullptr;
+    QComboBox* LabelKindCombo = nullptr; // frequency (Hz), cents, ratio, scale degree
     QCheckBox* TwoRowsBox = nullptr;
     QCheckBox* RestoreSessionBox = nullptr; // the last session opened again at start
     QLabel* LevelsNote = nullptr;
