@@ -30,6 +30,10 @@ inline constexpr const char* WarnNoSound =
     "Some of the bars might not produce sound. Try reducing the initial frequency.";
 inline constexpr const char* WarnModeFile =
     "Vibration mode file contains errors. Some bars might not produce sound.";
+// Under the settings' exact-pitch option.
+inline constexpr const char* InterpolateCost =
+    "Uses about 60% more processor time than whole-sample delay lines. Takes effect when the "
+    "bars are rebuilt.";
 inline constexpr const char* BarFree = "Uniform bar with free ends";
 inline constexpr const char* BarFixed = "Uniform bar with one fixed end";
 inline constexpr const char* BarHinged = "Uniform bar with hinged ends";
@@ -48,6 +52,10 @@ inline constexpr const char* BankTooLarge =
 
 // Mode files
 inline constexpr const char* ModeFileNotOpened = "The vibration mode file could not be opened.";
+// The last session could not be opened again at start: %1 is the file.
+inline constexpr const char* SessionScaleMissing = "The last scale is gone: %1";
+inline constexpr const char* SessionModeFileMissing =
+    "The last vibration mode file is gone (the uniform bar plays): %1";
 inline constexpr const char* Browse = "Browse...";
 
 // Settings file

@@ -194,6 +194,14 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
     const float step = PanStep.load(std::memory_order_relaxed);
     const float gain = MasterGain.load(std::memory_order_relaxed);
     float peakLeft = 0.0f, peakRight = 0.0f;
+    const bool limit = Limit.load(std::memory_order_relaxed);
+    if (limit != limiting_) {
+        limiting_ = limit;
+        Limiter.Reset(); // no stale signal from before it was off
+    }
+    if (limit) {
+        Limiter.SetSampleRate(HostPtr->SampleRate());
+    }
 
     constexpr size_t Chunk = 256;
     float sumLeft[Chunk];
@@ -217,22 +225,30 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
                     wr = wr - 1.0f;
                 }
             }
+            float level = 0.0f;
             for (size_t i = 0; i < m; ++i) {
                 sumLeft[i] += s[i] * wl;
                 sumRight[i] += s[i] * wr;
+                level = std::max(level, std::fabs(s[i]));
+            }
+            if (t < MaxToneLevels && level > ToneLevels[t].load(std::memory_order_relaxed)) {
+                ToneLevels[t].store(level, std::memory_order_relaxed);
             }
         }
         for (size_t i = 0; i < m; ++i) {
-            const float l = sumLeft[i] * gain;
-            const float r = sumRight[i] * gain;
-            if (start + i < nLeft) {
-                left[start + i] = l;
-            }
-            if (start + i < nRight) {
-                right[start + i] = r;
-            }
-            peakLeft = std::max(peakLeft, std::fabs(l));
-            peakRight = std::max(peakRight, std::fabs(r));
+            sumLeft[i] *= gain;
+            sumRight[i] *= gain;
+            peakLeft = std::max(peakLeft, std::fabs(sumLeft[i]));
+            peakRight = std::max(peakRight, std::fabs(sumRight[i]));
+        }
+        if (limit) {
+            Limiter.Process(sumLeft, sumRight, m);
+        }
+        if (start < nLeft) {
+            std::copy(sumLeft, sumLeft + std::min(m, nLeft - start), left + start);
+        }
+        if (start < nRight) {
+            std::copy(sumRight, sumRight + std::min(m, nRight - start), right + start);
         }
     }
     if (MeterPeaks.load(std::memory_order_relaxed)) {

@@ -2,6 +2,7 @@
 // panned stereo pair with master gain and peaks, then has the renderer render the next blocks.
 #pragma once
 
+#include "dsp/PeakLimiter.h"
 #include "engine/AudioHost.h"
 #include "engine/PerformanceTap.h"
 #include "engine/PlayingChanges.h"
@@ -104,12 +105,23 @@ public:
     std::atomic<float> PanOffset{0.0f};     // pan constant A
     std::atomic<float> PanStep{0.0f};       // pan constant B
     std::atomic<float> MasterGain{1.0f};    // linear output gain, 0 .. any
-    std::atomic<float> PeakLeft{0.0f};      // largest |left| since the meters reset it
-    std::atomic<float> PeakRight{0.0f};     // largest |right| since the meters reset it
-    std::atomic<uint64_t> LateBlocks{0};    // tone blocks not ready at their switch
-    std::atomic<uint64_t> ToneResets{0};    // tone blocks silenced: their bands had run away
-    std::atomic<uint64_t> SwitchCount{0};   // blocks the host asked for: do blocks flow?
-    std::atomic<bool> ResetPending{false};  // a driver reset waits for its rebuild: mix mutes
+    std::atomic<bool> Limit{false};         // the master limiter after the master gain
+    // The owner's thread writes Limit; the callback alone runs the limiter. Its least gain is
+    // for the meters (any thread); the peaks above are taken before it, for the clip lamps.
+    TPeakLimiter Limiter;
+    // The largest |sample| each tone gave (before panning and the master gain) since the
+    // owner last took it: the bars' light. The callback raises it; TakeToneLevel resets it.
+    float TakeToneLevel(size_t tone) {
+        return tone < MaxToneLevels ? ToneLevels[tone].exchange(0.0f, std::memory_order_relaxed)
+                                    : 0.0f;
+    }
+    static constexpr size_t MaxToneLevels = 1024;
+    std::atomic<float> PeakLeft{0.0f};     // largest |left| since the meters reset it
+    std::atomic<float> PeakRight{0.0f};    // largest |right| since the meters reset it
+    std::atomic<uint64_t> LateBlocks{0};   // tone blocks not ready at their switch
+    std::atomic<uint64_t> ToneResets{0};   // tone blocks silenced: their bands had run away
+    std::atomic<uint64_t> SwitchCount{0};  // blocks the host asked for: do blocks flow?
+    std::atomic<bool> ResetPending{false}; // a driver reset waits for its rebuild: mix mutes
     // Samples per channel sent to the host since the engine was created.
     std::atomic<uint64_t> SamplePosition{0};
     // Hears every block and change (a recorder); set while the engine is stopped.
@@ -131,6 +143,10 @@ private:
     std::atomic<uint32_t> BankBlockSize{0};
     double BankSampleRate = 0.0; // the owner's thread alone
     bool Rebuilding = false;
+    bool limiting_ = false; // the callback's: whether the limiter ran in the last block
+    // Allocated once: the callback only stores into it.
+    std::unique_ptr<std::atomic<float>[]> ToneLevels =
+        std::make_unique<std::atomic<float>[]>(MaxToneLevels);
     std::unique_ptr<IAudioHost> HostPtr;
     TToneRendering Rendering;
     // Read by the callback (Release) while the engine runs; replaced by the owner only while it

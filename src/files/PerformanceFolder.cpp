@@ -195,6 +195,7 @@ bool TPerformanceFolder::WriteInfo(const TPerformanceInfo& info, std::string& er
     ini.WriteBool(SoundSection, "InterpolateDelays", info.InterpolateDelays);
     ini.WriteInteger(SoundSection, "Resonance", info.ResonanceFader);
     ini.WriteInteger(SoundSection, "MasterLevel", info.MasterLevel);
+    ini.WriteBool(SoundSection, "Limiter", info.Limiter);
     if (!ini.Save(File(PerformanceInfoName))) {
         error = "cannot write \"" + File(PerformanceInfoName) + "\"";
         return false;
@@ -244,6 +245,7 @@ bool TPerformanceFolder::ReadInfo(TPerformanceInfo& info, std::string& error) co
     info.InterpolateDelays = ini.ReadBool(SoundSection, "InterpolateDelays", false);
     info.ResonanceFader = ini.ReadInteger(SoundSection, "Resonance", 10);
     info.MasterLevel = ini.ReadInteger(SoundSection, "MasterLevel", 20);
+    info.Limiter = ini.ReadBool(SoundSection, "Limiter", false);
     return true;
 }
 

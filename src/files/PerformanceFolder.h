@@ -32,6 +32,7 @@ struct TPerformanceInfo {
     bool InterpolateDelays = false;
     int ResonanceFader = 10;
     int MasterLevel = 20;
+    bool Limiter = false; // the master limiter was on
     // At the end.
     uint64_t Frames = 0;        // in performance.wav
     uint64_t DroppedBlocks = 0; // blocks the disk could not take (the recording stopped there)

@@ -15,8 +15,11 @@ struct TVarkoSettings {
     std::string ASIOdriverName; // the driver's name; device lists change between runs
     int32_t ASIOchannel = 0;    // output channel pair, -1 for none
     bool StereoSeparation = true;
-    bool InterpolateDelays = false;
+    // Exact-length delay lines: every bar at its pitch. Files written before it keep theirs.
+    bool InterpolateDelays = true;
     int32_t MasterLevel = 20; // master fader 0..200
+    // A look-ahead peak limiter after the master gain: no clipping. Files without it get it.
+    bool Limiter = true;
     // [Input]
     int32_t ResonanceControl = 0; // 0: middle raises, right lowers; 1: the reverse
     int32_t ResonanceRate = 4;    // 1 (faster) .. 10 (slower)
@@ -29,9 +32,30 @@ struct TVarkoSettings {
     bool Paint2Rows = false;
     bool ColoredToneZone = true;
     // [MIDI]
-    std::string MidiInput;      // the chosen input port, "" for none
-    int32_t ReferenceNote = 60; // the note that plays the scale's 1/1, 0..127
-    bool MPE = true;            // channel 1 reaches every note (an MPE lower zone)
+    std::string MidiInput;        // the chosen input port, "" for none
+    int32_t ReferenceNote = 60;   // the note that plays the scale's 1/1, 0..127
+    bool MPE = true;              // channel 1 reaches every note (an MPE lower zone)
+    bool KeyReleaseDamps = false; // a released key damps its bar; off: the bar rings on
+    // [Sound] again: what the player chose in a driver's own panel (0: the device's own), and
+    // the driver it was chosen for. Kept for the next start.
+    std::string PanelDriver;
+    int32_t PanelBufferSize = 0;
+    int32_t PanelSampleRate = 0;
+    // [UI] again
+    bool ShowNoTabletNotice = true;
+    int32_t LabelKind = 0; // the bars' labels: 0 Hz, 1 cents, 2 ratio, 3 degree
+    // [Session]: what was open at the last exit, opened again at start when RestoreSession.
+    bool RestoreSession = true;
+    std::string SessionScale;      // the scale file, "" for none
+    std::string SessionFrequency;  // the initial frequency as text, "" for the default
+    int32_t SessionRepeatDown = 0; // 0..10
+    int32_t SessionRepeatUp = 0;   // 0..10
+    bool SessionRepeatEnds = false;
+    std::string SessionModeFile;   // the vibration mode file, "" for the uniform bar
+    int32_t SessionEnd = 1;        // 1 free, 2 fixed, 3 hinged
+    int32_t SessionModeLimit = 8;  // 1..100
+    int32_t SessionWeighting = 6;  // 0..11
+    int32_t SessionResonance = 10; // the resonance fader, 0..200
     // [Engine]
     bool ToneThreadsPerCore =
         false;               // ToneThreads: "PerCore" a pool, "PerTone" (or none) a thread each

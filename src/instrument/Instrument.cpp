@@ -84,6 +84,7 @@ void TInstrument::AttachHost(std::unique_ptr<IAudioHost> host, TOwnerDispatcher 
     engine_->MeterPeaks.store(settings_.ShowMainLevels, std::memory_order_relaxed);
     engine_->MasterGain.store(MasterGainFromFader(settings_.MasterLevel),
                               std::memory_order_relaxed);
+    engine_->Limit.store(settings_.Limiter, std::memory_order_relaxed);
 }
 
 void TInstrument::ReleaseEngine() {
@@ -240,6 +241,31 @@ std::pair<float, float> TInstrument::TakePeaks() {
     return {left, right};
 }
 
+std::vector<float> TInstrument::TakeToneLevels() {
+    std::vector<float> levels;
+    if (engine_) {
+        levels.resize(engine_->Oscillators.size());
+        for (size_t t = 0; t < levels.size(); ++t) {
+            levels[t] = engine_->TakeToneLevel(t);
+        }
+    }
+    return levels;
+}
+
+std::vector<bool> TInstrument::HeldTones() {
+    std::vector<bool> held(static_cast<size_t>(tones_.ToneCount()), false);
+    midi_.MarkHeldTones(held);
+    const int bar = playing_.CurrentBar;
+    if (playing_.PenDown && bar >= 0 && static_cast<size_t>(bar) < held.size()) {
+        held[static_cast<size_t>(bar)] = true;
+    }
+    return held;
+}
+
+float TInstrument::TakeLimiterGain() {
+    return engine_ ? engine_->Limiter.TakeLeastGain() : 1.0f;
+}
+
 // ---------------------------------------------------------------------------------------
 // Scale, tone list and bank
 
@@ -369,6 +395,8 @@ TToneBankResult TInstrument::RebuildBank(bool restart) {
         r = varko::RefreshTones(*engine_, in);
         tones_.BankChanged();
     });
+    // What the pen holds goes on in the new bank (the held keys were struck anew above).
+    playing_.CarryOver();
     LastRebuildPosition = engine_->SamplePosition.load();
     if (!r.Abandoned) {
         LogRebuild(in);

@@ -79,6 +79,12 @@ public:
     bool Running() const;
     // The largest |left| and |right| since the last call (for the level meters).
     std::pair<float, float> TakePeaks();
+    // The master limiter's least gain (0 .. 1) since the last call, 1 when it did not act.
+    float TakeLimiterGain();
+    // Each tone's largest |sample| since the last call (the bars' light), one per tone.
+    std::vector<float> TakeToneLevels();
+    // The tones held now: the pen's bar while it presses, and every held MIDI key's.
+    std::vector<bool> HeldTones();
     // Looks at the audio as it really is and updates AudioStatus and the glitch counts; raises
     // OnStateChanged when they changed. The owner calls it a few times a second.
     void WatchAudio();
@@ -134,9 +140,9 @@ public:
     // "Running" only while the device asks for blocks; "Stopped", "Device lost" or "Device
     // silent" (no block for a second) otherwise.
     std::string AudioStatus;
-    uint64_t LateBlocks = 0;  // tone blocks not ready in time, since the audio last started
-    uint64_t Xruns = 0;       // the device's over- and underruns, since the audio last started
-    uint64_t ToneResets = 0;  // tone blocks silenced because their bands ran away, likewise
+    uint64_t LateBlocks = 0; // tone blocks not ready in time, since the audio last started
+    uint64_t Xruns = 0;      // the device's over- and underruns, since the audio last started
+    uint64_t ToneResets = 0; // tone blocks silenced because their bands ran away, likewise
     // Late blocks pile up under a thread per tone with far more tones than processor cores:
     // the pool would serve this bank better.
     bool PoolAdvised() const;
@@ -161,6 +167,7 @@ public:
     void SetStereoSeparation(bool on);
     void SetInterpolateDelays(bool on);
     void SetMasterLevel(int position);   // master fader 0..200
+    void SetLimiter(bool on);            // the master limiter after the master gain
     void SetResonanceControl(int index); // 0 middle raises, 1 right raises, -1 neither chosen
     void SetResonanceRate(int rate);     // 1..10
     void SetMousePressure(bool on);      // the left mouse button applies pressure
@@ -177,6 +184,7 @@ public:
     void SetMidiInput(const std::string& port);
     void SetReferenceNote(int note);
     void SetMpe(bool on);
+    void SetKeyReleaseDamps(bool on); // a released key damps its bar; off: it rings on
     // Who renders the tones: a pool (perCore, of poolThreads threads, 0 one per core) or a
     // thread per tone. A bank that plays is built anew for it.
     void SetToneThreads(bool perCore, int poolThreads);
@@ -191,6 +199,21 @@ public:
     // Writes the settings, keeping the file's other keys. On failure returns false with "Your
     // settings could not be saved." and leaves the file as it was. Never throws.
     bool SaveSettingsFile(const std::string& path, std::string& message) const;
+
+    // ---- The session: what is open and set, kept in the settings file for the next start
+
+    // The settings with the session as it stands now (scale, parameters, object, resonance).
+    TVarkoSettings SettingsWithSession() const;
+    void SetRestoreSession(bool on); // open the last session at start
+    void SetShowNoTabletNotice(bool on);
+    void SetLabelKind(int kind); // the bars' labels: 0 Hz, 1 cents, 2 ratio, 3 degree
+    // The driver panel's choice for a driver (0: the device's own), kept for the next start.
+    void SetPanelChoice(const std::string& driver, int bufferSize, int sampleRate);
+    // Puts the stored session's parameters in place; reads nothing, builds nothing.
+    void RestoreSessionParameters();
+    // Reads the stored session's mode file and scale and builds the bank. A file that is gone
+    // is left out (no scale; the uniform bar) and named in `missing`, one line each.
+    void RestoreSessionFiles(std::string& missing);
 
     // ---- Playing
 

@@ -57,6 +57,9 @@ bool TInstrument::StartRecording(const std::string& root) {
     info_.InterpolateDelays = settings_.InterpolateDelays;
     info_.ResonanceFader = playing_.ResonanceFader();
     info_.MasterLevel = settings_.MasterLevel;
+    info_.Limiter = settings_.Limiter;
+    // A re-render starts with an empty limiter; so does the recording (the audio is stopped).
+    engine_->Limiter.Reset();
     const std::string header = "# Varko performance, recorded " + info_.Started +
                                "\n# @N: sample N at " +
                                std::to_string(std::lround(info_.SampleRate)) +

@@ -73,6 +73,13 @@ void TInstrument::SetMasterLevel(int position) {
     }
 }
 
+void TInstrument::SetLimiter(bool on) {
+    settings_.Limiter = on;
+    if (engine_) {
+        engine_->Limit.store(on, std::memory_order_relaxed);
+    }
+}
+
 void TInstrument::SetResonanceControl(int index) {
     settings_.ResonanceControl = std::clamp(index, -1, 1);
     // No button chosen leaves the buttons as they are.
@@ -148,6 +155,11 @@ void TInstrument::SetMpe(bool on) {
     midi_.SetMpe(on);
 }
 
+void TInstrument::SetKeyReleaseDamps(bool on) {
+    settings_.KeyReleaseDamps = on;
+    midi_.SetReleaseDamps(on);
+}
+
 void TInstrument::SetToneThreads(bool perCore, int poolThreads) {
     poolThreads = std::clamp(poolThreads, 0, MaxPoolThreads);
     if (settings_.ToneThreadsPerCore == perCore && settings_.PoolThreads == poolThreads) {
@@ -165,6 +177,7 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SelectChannelPair(s.ASIOchannel);
     SetStereoSeparation(s.StereoSeparation);
     SetMasterLevel(s.MasterLevel);
+    SetLimiter(s.Limiter);
     SetInterpolateDelays(s.InterpolateDelays);
     SetResonanceControl(s.ResonanceControl);
     SetResonanceRate(s.ResonanceRate);
@@ -180,6 +193,22 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SetMidiInput(s.MidiInput);
     SetReferenceNote(s.ReferenceNote);
     SetMpe(s.MPE);
+    SetKeyReleaseDamps(s.KeyReleaseDamps);
+    SetPanelChoice(s.PanelDriver, s.PanelBufferSize, s.PanelSampleRate);
+    SetShowNoTabletNotice(s.ShowNoTabletNotice);
+    SetLabelKind(s.LabelKind);
+    SetRestoreSession(s.RestoreSession);
+    // The session is opened by the owner, when it is ready to show it.
+    settings_.SessionScale = s.SessionScale;
+    settings_.SessionFrequency = s.SessionFrequency;
+    settings_.SessionRepeatDown = s.SessionRepeatDown;
+    settings_.SessionRepeatUp = s.SessionRepeatUp;
+    settings_.SessionRepeatEnds = s.SessionRepeatEnds;
+    settings_.SessionModeFile = s.SessionModeFile;
+    settings_.SessionEnd = s.SessionEnd;
+    settings_.SessionModeLimit = s.SessionModeLimit;
+    settings_.SessionWeighting = s.SessionWeighting;
+    settings_.SessionResonance = s.SessionResonance;
     SetToneThreads(s.ToneThreadsPerCore, s.PoolThreads);
     Changed();
 }
@@ -209,7 +238,7 @@ bool TInstrument::SaveSettingsFile(const std::string& path, std::string& message
         // would be lost.
         if ((folder.empty() || EnsureFolder(folder)) &&
             ini.Load(path) != TIniFile::TLoadResult::Unreadable) {
-            WriteSettings(ini, settings_);
+            WriteSettings(ini, SettingsWithSession());
             if (ini.Save(path)) {
                 return true;
             }

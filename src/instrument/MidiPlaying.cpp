@@ -51,6 +51,25 @@ bool TMidiPlaying::Mpe() const {
     return mpe_;
 }
 
+void TMidiPlaying::SetReleaseDamps(bool on) {
+    std::lock_guard lock(mutex_);
+    releaseDamps_ = on;
+}
+
+bool TMidiPlaying::ReleaseDamps() const {
+    std::lock_guard lock(mutex_);
+    return releaseDamps_;
+}
+
+void TMidiPlaying::MarkHeldTones(std::vector<bool>& held) const {
+    std::lock_guard lock(mutex_);
+    for (size_t t = 0; t < held.size() && t < holders_.size(); ++t) {
+        if (holders_[t] != 0) {
+            held[t] = true;
+        }
+    }
+}
+
 int TMidiPlaying::HeldNotes() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(
@@ -58,12 +77,43 @@ int TMidiPlaying::HeldNotes() const {
 }
 
 void TMidiPlaying::ReplaceBank(int scaleStart, const std::function<void()>& replace) {
-    std::lock_guard lock(mutex_);
-    replace();
-    notes_.fill(TNote{});
-    holders_.fill(0);
-    speeds_.fill(0.0f);
-    scaleStart_ = scaleStart;
+    bool struck = false;
+    {
+        std::lock_guard lock(mutex_);
+        replace();
+        holders_.fill(0);
+        sustained_.fill(0);
+        speeds_.fill(0.0f);
+        scaleStart_ = scaleStart;
+        for (TNote& n : notes_) {
+            if (!n.Held) {
+                continue;
+            }
+            const int tone = scaleStart_ < 0 ? -1 : scaleStart_ + n.Number - referenceNote_;
+            if (tone < 0 || tone >= tones_.ToneCount() || tone >= MaxTones) {
+                n = TNote{};
+                continue;
+            }
+            // The key is still down: its bar in the new bank is struck as the key struck.
+            n.Tone = tone;
+            n.Striking = true;
+            n.StrikeStart = Clock ? Clock() : lastSeconds_;
+            n.Movement = 0.0f;
+            ++holders_[static_cast<size_t>(tone)];
+            const TSource& s = sources_[static_cast<size_t>(n.Source)];
+            int slide = s.Channels[static_cast<size_t>(n.Channel)].Slide;
+            if (slide < 0 && mpe_) {
+                slide = s.Channels[0].Slide;
+            }
+            tones_.SetStrikePosition(tone, slide < 0 ? 0.5f : static_cast<float>(slide) / Full7);
+            ApplyPressure(n);
+            WriteSpeed(tone, StrikeSpeed);
+            struck = true;
+        }
+    }
+    if (struck && OnStruck) {
+        OnStruck();
+    }
 }
 
 void TMidiPlaying::TPenTones::SetPressure(int tone, float value) {
@@ -97,6 +147,7 @@ void TMidiPlaying::Message(int source, const uint8_t* bytes, size_t size, double
     float pressure = 0.0f;
     {
         std::lock_guard lock(mutex_);
+        lastSeconds_ = std::max(lastSeconds_, seconds);
         pressureShown_ = false;
         switch (status & 0xF0) {
         case 0x80:
@@ -201,6 +252,7 @@ void TMidiPlaying::NoteOn(int source, int channel, int number, int velocity, dou
     n->Striking = true;
     n->StrikeStart = seconds;
     ++holders_[static_cast<size_t>(tone)];
+    sustained_[static_cast<size_t>(tone)] = 0;
     tones_.SetStrikePosition(tone, slide < 0 ? 0.5f : static_cast<float>(slide) / Full7);
     ApplyPressure(*n);
     WriteSpeed(tone, StrikeSpeed);
@@ -219,7 +271,21 @@ void TMidiPlaying::Release(TNote& n) {
             }
         }
     }
-    WritePressure(n.Tone, 0.0f); // the tone rings out
+    const uint8_t pedal = static_cast<uint8_t>(1u << n.Source);
+    if (!releaseDamps_) {
+        WritePressure(n.Tone, 0.0f); // the tone rings out
+    } else if (sources_[static_cast<size_t>(n.Source)].Pedal) {
+        sustained_[static_cast<size_t>(n.Tone)] |= pedal;
+        WritePressure(n.Tone, 0.0f);
+    } else {
+        Damp(n.Tone);
+    }
+}
+
+void TMidiPlaying::Damp(int tone) {
+    sustained_[static_cast<size_t>(tone)] = 0;
+    WriteSpeed(tone, 0.0f);
+    WritePressure(tone, DampPressure);
 }
 
 void TMidiPlaying::SetAftertouch(TNote& n, float value) {
@@ -233,9 +299,10 @@ void TMidiPlaying::SetAftertouch(TNote& n, float value) {
 
 // While the strike lasts the key's velocity is the least pressure (controllers send a finger's
 // first light pressure right after the note-on, which would cut the strike short); then the
-// finger's pressure, or the velocity for keys without any.
+// finger's pressure, or none for keys without any: a pressed bar is a damped bar, and a held
+// key should let it ring.
 void TMidiPlaying::ApplyPressure(TNote& n) {
-    float p = n.Aftertouch >= 0.0f ? n.Aftertouch : n.Velocity;
+    float p = n.Aftertouch >= 0.0f ? n.Aftertouch : 0.0f;
     if (n.Striking) {
         p = std::max(p, n.Velocity);
     }
@@ -283,6 +350,22 @@ void TMidiPlaying::Controller(int source, int channel, int number, int value) {
         }
         break;
     }
+    case 64: { // sustain pedal
+        const bool down = value >= 64;
+        if (s.Pedal && !down) {
+            const uint8_t pedal = static_cast<uint8_t>(1u << source);
+            for (size_t tone = 0; tone < sustained_.size(); ++tone) {
+                if ((sustained_[tone] & pedal) != 0 && holders_[tone] == 0) {
+                    sustained_[tone] = static_cast<uint8_t>(sustained_[tone] & ~pedal);
+                    if (sustained_[tone] == 0) {
+                        Damp(static_cast<int>(tone));
+                    }
+                }
+            }
+        }
+        s.Pedal = down;
+        break;
+    }
     case 121: // reset all controllers
         c = TChannel{};
         s.Wheel = 0;
@@ -319,6 +402,7 @@ double TMidiPlaying::Tick(double seconds) {
     float pressure = 0.0f;
     {
         std::lock_guard lock(mutex_);
+        lastSeconds_ = std::max(lastSeconds_, seconds);
         pressureShown_ = false;
         // Several notes on one tone: the fastest of them drives it.
         tickSpeeds_.fill(-1.0f);
@@ -371,6 +455,10 @@ void TMidiPlaying::ReleaseSource(int source) {
             }
         }
         sources_[static_cast<size_t>(source)] = TSource{};
+        // Its pedal is gone too: what it held rings on.
+        for (uint8_t& held : sustained_) {
+            held = static_cast<uint8_t>(held & ~(1u << source));
+        }
         if (!pressureShown_) {
             return;
         }

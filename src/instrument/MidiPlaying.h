@@ -1,9 +1,11 @@
-// MIDI playing: notes strike and hold the bars, and what the fingers do while holding them
-// (pressure, slide, bend, the modulation wheel) presses and bows them, through the same three
-// playing values that the pen sets. Plain MIDI on any channel and an MPE lower zone (manager
-// channel 1, one note per member channel 2..16) both play. Messages come from a MIDI thread
-// (or the render loop) and are written to the oscillators at once; a lock keeps them off an
-// oscillator that a rebuild of the bank is ending. No Qt, no devices: raw messages in.
+// MIDI playing: notes strike the bars and let them ring as a struck bar on a keyboard does,
+// and what the fingers do while holding them (pressure, slide, bend, the modulation wheel)
+// presses and bows them, through the same three playing values that the pen sets. A released
+// key lets its bar ring on or damps it; the sustain pedal (CC64) holds off the damping. Plain MIDI
+// on any channel and an MPE lower zone (manager channel 1, one note per member channel 2..16) both
+// play. Messages come from a MIDI thread (or the render loop) and are written to the oscillators at
+// once; a lock keeps them off an oscillator that a rebuild of the bank is ending. No Qt, no
+// devices: raw messages in.
 #pragma once
 
 #include "engine/ToneBank.h"
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 namespace varko {
 
@@ -40,13 +43,23 @@ public:
     // each channel's messages reach its own notes only.
     void SetMpe(bool on);
     bool Mpe() const;
+    // A released key damps its bar (pressed with DampPressure, no movement, until the bar is
+    // played again); off, the bar rings on.
+    void SetReleaseDamps(bool on);
+    bool ReleaseDamps() const;
 
     // ---- The bank (owner's thread)
 
     // Runs replace, which ends or makes oscillators, while no message touches them (replace may
-    // itself replace the bank again). Held notes are forgotten (the new tones start silent).
+    // itself replace the bank again). Held notes carry over: each strikes its bar in the new
+    // bank anew (the new tones start silent); a note without a bar there is forgotten.
     // scaleStart: the tone of the scale's 1/1 in the new bank, -1 when there is no scale.
     void ReplaceBank(int scaleStart, const std::function<void()>& replace);
+    // Called (on the replacing thread) when held notes were struck anew: strikes need ticks.
+    std::function<void()> OnStruck;
+    // The clock that messages and ticks are timed on, for those strikes; none: the latest
+    // time a message or a tick brought. Set before messages flow.
+    std::function<double()> Clock;
 
     // ---- Messages (a MIDI thread, or the render loop)
 
@@ -68,9 +81,13 @@ public:
     std::function<void(float)> OnPressure;
 
     int HeldNotes() const;
+    // Sets held[t] for every tone t a held note holds (within held's size).
+    void MarkHeldTones(std::vector<bool>& held) const;
 
     // ---- The mapping's constants (what a key or a finger does to the bar)
 
+    // What a damping key presses the bar with: the most damping the bar's loop allows.
+    static constexpr float DampPressure = 1.0f;
     // A struck key: this speed, falling to 0 over StrikeSeconds, like a short pen stroke.
     static constexpr float StrikeSpeed = 0.5f;
     static constexpr double StrikeSeconds = 0.03;
@@ -102,7 +119,8 @@ private:
     };
     struct TSource {
         std::array<TChannel, 16> Channels{};
-        int Wheel = 0; // CC1
+        int Wheel = 0;      // CC1
+        bool Pedal = false; // CC64 down
     };
 
     // What pen writes look like to the tones.
@@ -128,6 +146,7 @@ private:
     TNote* Find(int source, int channel, int number);
     void NoteOn(int source, int channel, int number, int velocity, double seconds);
     void Release(TNote& n);
+    void Damp(int tone);
     void SetAftertouch(TNote& n, float value);
     void ApplyPressure(TNote& n);
     void WritePressure(int tone, float value);
@@ -141,10 +160,14 @@ private:
     mutable std::recursive_mutex mutex_;
     int referenceNote_ = DefaultReferenceNote;
     bool mpe_ = true;
+    bool releaseDamps_ = false;
+    double lastSeconds_ = 0.0; // the latest time a message or a tick brought
     int scaleStart_ = -1;
     std::array<TSource, Sources> sources_{};
     std::array<TNote, MaxNotes> notes_{};
     std::array<uint16_t, MaxTones> holders_{}; // MIDI notes holding each tone
+    // Released under a source's pedal: damped when the pedal lifts (a bit per source).
+    std::array<uint8_t, MaxTones> sustained_{};
     std::array<float, MaxTones> speeds_{};     // the speed MIDI last wrote to each tone
     std::array<float, MaxTones> tickSpeeds_{}; // a tick's speed for each tone, -1 for none
     bool pressureShown_ = false;               // a pressure to report after the lock

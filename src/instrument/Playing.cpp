@@ -59,8 +59,12 @@ void TPlaying::ToneZoneMouseMove(const TToneZoneGeometry& zone, float barWidthRe
     }
     CurrentBar = hit.Bar;
     tones_.SetStrikePosition(CurrentBar, hit.StrikePosition);
+    penStrike_ = hit.StrikePosition;
+    if (entered) {
+        penPressure_ = 0.0f;
+    }
     if (entered && MouseGlide && MousePressure && PenDown) {
-        tones_.SetPressure(CurrentBar, 0.5f);
+        Press(CurrentBar, 0.5f);
     }
     if (MousePressure && zone.Width > 0 && zone.Height > 0) {
         const float dy = (cursorY - LastPointerY) / static_cast<float>(zone.Height);
@@ -74,7 +78,7 @@ void TPlaying::ToneZoneMouseMove(const TToneZoneGeometry& zone, float barWidthRe
 void TPlaying::PointerDown(TMouseButton button) {
     PenDown = true;
     if (MousePressure && ValidBar(CurrentBar)) {
-        tones_.SetPressure(CurrentBar, 0.5f);
+        Press(CurrentBar, 0.5f);
         if (ShowPressureLevel) {
             SetPressureBar(PressureBarMax / 2);
         }
@@ -96,6 +100,7 @@ void TPlaying::PointerDown(TMouseButton button) {
 
 void TPlaying::PointerUp(TMouseButton button) {
     PenDown = false;
+    penPressure_ = 0.0f;
     if (MousePressure && ValidBar(CurrentBar)) {
         tones_.SetPressure(CurrentBar, 0);
         if (ShowPressureLevel) {
@@ -119,8 +124,7 @@ void TPlaying::PenSample(const TPenSample& sample) {
     const int32_t pressure = sample.Pressure;
     if (ValidBar(CurrentBar)) {
         if (PenDown) {
-            tones_.SetPressure(
-                CurrentBar, std::clamp(static_cast<float>(pressure) * PressureScale, 0.0f, 1.0f));
+            Press(CurrentBar, std::clamp(static_cast<float>(pressure) * PressureScale, 0.0f, 1.0f));
         }
         const float dy = (static_cast<float>(sample.Y) - LastPointerY) * TabletScaleY;
         const float dx = (static_cast<float>(sample.X) - LastPointerX) * TabletScaleX;
@@ -130,6 +134,18 @@ void TPlaying::PenSample(const TPenSample& sample) {
     }
     if (PenDown && ShowPressureLevel) {
         SetPressureBar(pressure);
+    }
+}
+
+void TPlaying::Press(int bar, float pressure) {
+    tones_.SetPressure(bar, pressure);
+    penPressure_ = pressure;
+}
+
+void TPlaying::CarryOver() {
+    if (PenDown && ValidBar(CurrentBar) && penPressure_ > 0.0f) {
+        tones_.SetStrikePosition(CurrentBar, penStrike_);
+        tones_.SetPressure(CurrentBar, penPressure_);
     }
 }
 

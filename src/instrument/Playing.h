@@ -54,6 +54,10 @@ public:
     TMouseButton ResonanceRaiseButton = TMouseButton::mbMiddle;
     TMouseButton ResonanceLowerButton = TMouseButton::mbRight;
 
+    // After the bank was built anew: the bar under a held pen gets its pressure and strike
+    // position back (the new tones start at rest).
+    void CarryOver();
+
     // The resonance fader, 0 (longest ring) .. 200, and its two repeat timers.
     int ResonanceFader() const { return resonanceFader_; }
     // Clamps to the fader's range; pushes the resonance to every tone only on a real change.
@@ -100,6 +104,10 @@ public:
              float pressure, bool down);
 
 private:
+    // What the pen last pressed CurrentBar with and where, for CarryOver.
+    void Press(int bar, float pressure);
+    float penPressure_ = 0.0f;
+    float penStrike_ = 0.5f;
     bool ValidBar(int bar) const { return bar >= 0 && bar < tones_.ToneCount(); }
     void SetPressureBar(int position);
 

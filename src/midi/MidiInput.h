@@ -58,6 +58,8 @@ public:
 
     // Seconds on the clock that OnMessage and OnTick report.
     double Now() const;
+    // Something wants OnTick soon (a strike started outside a message): wakes the thread.
+    void RequestTick() { Wake(); }
 
     // Messages dropped because the owner did not take them in time (each also reported as a
     // lost source).

@@ -4,6 +4,8 @@
 #include "files/GestureScript.h"
 #include "files/SettingsFile.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -30,8 +32,11 @@ std::string RenderUsage() {
            "  --resonance Q             resonance fader 0..200, 0 rings longest (10)\n"
            "  --master P                master fader 0..200, 20 = unity gain (20)\n"
            "  --mono                    stereo separation off\n"
+           "  --limit                   the master limiter: no sample beyond -0.5 dBFS\n"
            "  --two-rows                two-row layout and panning\n"
-           "  --interpolate             interpolated delay lines\n"
+           "  --no-interpolate          whole-sample delay lines: less processor time, but\n"
+           "                            high bars sound off their pitch (--interpolate forces\n"
+           "                            exact lines on a performance recorded without them)\n"
            "  --rate HZ, --block N      sample rate (48000) and block size (256)\n"
            "  --seed N                  tone i's noise starts from N + i (1)\n"
            "  --threads N               render the tones on a pool of N threads, 1..64 (the\n"
@@ -94,6 +99,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         };
     };
     double seconds = 0;
+    bool noInterpolate = false;
     const std::map<std::string, std::pair<Setter, std::string>> valued{
         {"--scale", {text(o.Scale), "a file name"}},
         {"--initial-frequency", {real(o.InitialFrequency, 1e-3, 1e9), "a frequency above 0"}},
@@ -142,8 +148,10 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
     const std::map<std::string, bool*> flags{
         {"--repeat-ends", &o.RepeatEnds},
         {"--mono", &o.Mono},
+        {"--limit", &o.Limit},
         {"--two-rows", &o.TwoRows},
-        {"--interpolate", &o.Interpolate},
+        {"--interpolate", &o.ForceInterpolate},
+        {"--no-interpolate", &noInterpolate},
         {"--print-tones", &o.PrintTones},
         {"--help", &o.Help},
         {"-h", &o.Help},
@@ -186,6 +194,25 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         }
         o.RateGiven = o.RateGiven || name == "--rate";
         o.BlockGiven = o.BlockGiven || name == "--block";
+    }
+    if (noInterpolate && o.ForceInterpolate) {
+        error = "--interpolate and --no-interpolate contradict each other";
+        return std::nullopt;
+    }
+    o.Interpolate = !noInterpolate;
+    // Only WAV is written: another audio format's name would hold WAV data under a false name.
+    if (const auto dot = o.Output.rfind('.');
+        dot != std::string::npos && o.Output.find('/', dot) == std::string::npos) {
+        std::string ext = o.Output.substr(dot + 1);
+        for (char& c : ext) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        static const char* const other[] = {"mp3",  "ogg", "oga", "opus", "flac", "aif", "aiff",
+                                            "aifc", "m4a", "aac", "wma",  "caf",  "mp4"};
+        if (std::find(std::begin(other), std::end(other), ext) != std::end(other)) {
+            error = "-o " + o.Output + ": varko-render writes WAV files only (give -o NAME.wav)";
+            return std::nullopt;
+        }
     }
     if (o.Help || o.ListDevices || o.Demo) {
         return o;

@@ -21,8 +21,10 @@ struct TRenderOptions {
     int Resonance = 10;              // --resonance Q (0..200)
     int Master = 20;                 // --master P (0..200)
     bool Mono = false;               // --mono: stereo separation off
+    bool Limit = false;              // --limit: the master limiter (a performance: as recorded)
     bool TwoRows = false;            // --two-rows: two-row layout and panning
-    bool Interpolate = false;        // --interpolate: interpolated delay lines
+    bool Interpolate = true;         // false with --no-interpolate: whole-sample delay lines
+    bool ForceInterpolate = false;   // --interpolate: a performance's rebuilds interpolate too
     double Rate = 48000.0;           // --rate HZ
     int Block = 256;                 // --block N
     bool RateGiven = false;          // --rate was given (a performance keeps its own otherwise)

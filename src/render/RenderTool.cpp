@@ -95,6 +95,12 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
         return 2;
     }
     const double seconds = o.Seconds.value_or(session.DefaultSeconds(script));
+    if (script.Events.empty() && o.Performance.empty()) {
+        std::fprintf(err,
+                     "varko-render: warning: nothing is played (no --gesture or --midi): the "
+                     "output is %.1f s of silence\n",
+                     seconds);
+    }
     if (!session.Build(std::make_unique<TNullHost>(o.Rate, static_cast<uint32_t>(o.Block),
                                                    /*RealTimePace=*/false),
                        error)) {
@@ -120,14 +126,19 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
     }
     TProgressLine progress(seconds, err);
     // The rebuilds of a re-render happen as it plays: their warnings are told then, and a take
-    // they leave silent is not a success.
+    // they leave silent is not a success. Integer samples cannot hold what lies beyond full
+    // scale: the player is told how much.
     const size_t warnedBefore = session.Warnings.size();
+    uint64_t clipped = 0;
     float peak = 0.0f;
+    const bool integer = format != TWavWriter::TFormat::Float;
     const bool rendered = session.RenderOffline(
         script, seconds,
         [&](const float* f, size_t n) {
             for (size_t i = 0; i < 2 * n; ++i) {
-                peak = std::max(peak, std::fabs(f[i]));
+                const float a = std::fabs(f[i]);
+                peak = std::max(peak, a);
+                clipped += integer && a > 1.0f ? 1 : 0;
             }
             return wav.Write(f, n);
         },
@@ -153,6 +164,12 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
         std::fprintf(err, "varko-render: cannot write \"%s\": %s\n", o.Output.c_str(),
                      error.c_str());
         return 1;
+    }
+    if (clipped != 0) {
+        std::fprintf(err,
+                     "varko-render: warning: %llu samples clipped (peak %+.1f dBFS); lower "
+                     "--master, add --limit or use --format float\n",
+                     static_cast<unsigned long long>(clipped), 20.0 * std::log10(peak));
     }
     if (const uint64_t resets = session.Engine().ToneResets.load(); resets != 0) {
         std::fprintf(err,

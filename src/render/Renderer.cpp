@@ -102,6 +102,8 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
     in.SetPaint2Rows(o.TwoRows);
     in.SetStereoSeparation(!o.Mono);
     in.SetMasterLevel(o.Master);
+    // A performance sounds as it was recorded: through the limiter if it was on.
+    in.SetLimiter(o.Performance.empty() ? o.Limit : Performance.Limiter || o.Limit);
     in.Playing().SetResonanceFader(o.Resonance);
     in.SetReferenceNote(o.ReferenceNote);
     in.OnMessage = [this](const TInstrumentMessage& m) { Warnings.push_back(m.Text); };
@@ -176,7 +178,7 @@ TGesturePlayer TRenderSession::MakePlayer(const TGestureScript& script) {
     const bool performance = !Options.Performance.empty();
     TGesturePlayer player(Instrument, script, performance ? Performance.SampleRate : Options.Rate,
                           Options.Performance);
-    player.ForceInterpolation = Options.Interpolate;
+    player.ForceInterpolation = Options.ForceInterpolate;
     // The zone follows the bank, which a performance's rebuilds change.
     player.Zone = [this] {
         Zone = TToneZoneGeometry(Instrument.ToneTarget().ToneCount(), Options.ZoneWidth,

@@ -109,7 +109,11 @@ TMainWindow::~TMainWindow() {
 // The instrument as the controls show it
 
 void TMainWindow::ShowInstrumentState() {
-    const QString description = FileText(Instrument.Scale.Description);
+    // What of the last session is gone stays in front until the player opens a scale.
+    QString description = FileText(Instrument.Scale.Description);
+    if (!sessionNote_.isEmpty()) {
+        description = description.isEmpty() ? sessionNote_ : sessionNote_ + "; " + description;
+    }
     SetStatusText(2, Instrument.Preparing
                          ? QString::fromUtf8(text::Preparing) + QLatin1Char(' ') + description
                          : description);
@@ -175,6 +179,12 @@ void TMainWindow::RepaintToneZone() {
     look.Paint2Rows = s.Paint2Rows;
     look.ColoredToneZone = s.ColoredToneZone;
     look.ShowFrequencyLabels = s.ShowFrequencyLabels;
+    look.LabelKind = static_cast<TLabelKind>(s.LabelKind);
+    look.ScaleStart = std::max(Instrument.ScaleStart(), 0);
+    // The degrees hold the 1/1; a period of the tone list repeats the rest (with its end when the
+    // ends are repeated).
+    const int degrees = static_cast<int>(Instrument.Scale.Degrees.size());
+    look.Period = degrees > 1 ? degrees - 1 + (Instrument.RepeatEnds ? 1 : 0) : 0;
     ToneZone->SetLook(look);
 }
 
@@ -224,6 +234,7 @@ void TMainWindow::OpenScaleBtnClick() {
     }
     const QString path = ChooseFile(text::OpenScaleTitle, text::OpenScaleFilter, folder);
     if (!path.isEmpty()) {
+        sessionNote_.clear();
         lastScaleFolder_ = QFileInfo(path).absolutePath();
         Instrument.OpenScale(LocalPath(path));
     }
@@ -327,12 +338,21 @@ void TMainWindow::ModeFilesComboSelect() {
         return;
     }
     if (index == 0) {
-        const QString path = ChooseFile(text::OpenModeTitle, text::OpenModeFilter, InitialDir);
+        // Mode files are looked for among mode files: the last one's folder, else the examples.
+        QString folder = lastModeFolder_;
+        if (folder.isEmpty()) {
+            folder = ExamplesFolder(QStringLiteral("modes"));
+        }
+        if (folder.isEmpty()) {
+            folder = InitialDir;
+        }
+        const QString path = ChooseFile(text::OpenModeTitle, text::OpenModeFilter, folder);
         if (path.isEmpty()) {
             Instrument.SelectModeFile(-1);
             ShowModeFiles();
             return;
         }
+        lastModeFolder_ = QFileInfo(path).absolutePath();
         Instrument.LoadModeFile(LocalPath(path));
     }
 }

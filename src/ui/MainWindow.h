@@ -108,6 +108,8 @@ public:
     TClipLed* RightClipLed = nullptr;
     QProgressBar* LeftMeter = nullptr;
     QProgressBar* RightMeter = nullptr;
+    // The master limiter's gain reduction in decibels (0..12), hanging from the top.
+    QProgressBar* LimiterMeter = nullptr;
     TStatusPanels* StatusBar = nullptr;
     QProgressBar* PressureBar = nullptr; // hidden; drawn into status panel 1
     TToneZone* ToneZone = nullptr;
@@ -232,7 +234,10 @@ private:
     void StartUp();
     void CreateSettingsDialog();
     void ReadSettingsFile();
-    void StartWithoutTablet();
+    void StartWithoutTablet(bool notice);
+    // Opens the last session again (when the settings ask for it); what is gone is named in
+    // the status bar.
+    void RestoreSession();
     void StartMidi();
     void StopMidi();
     bool OpenMidiPort(const std::string& name);
@@ -242,6 +247,8 @@ private:
     void RepaintToneZone();
     void ShowMessage(const TInstrumentMessage& message);
     void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
+    // The bars lit as loud as they sound, the held ones marked (at the meters' rate).
+    void ShowBarLight();
     void DrawPressurePanel(QPainter& painter);
     void ShowStoppedWarning(const char* first, const char* second);
     QString ChooseFile(const char* title, const char* filter, const QString& folder);
@@ -250,8 +257,12 @@ private:
     std::atomic<float> midiPressure_{0.0f};
     std::atomic<bool> midiPressurePosted_{false};
     bool closed_ = false;
+    bool noTabletNoticeOff_ = false; // "Don't show this again" was ticked at this start
+    std::vector<float> barLight_;    // each bar's light as last shown
+    QString sessionNote_;            // what of the last session is gone, until a scale opens
     bool crashing_ = false;
     QString lastScaleFolder_;                 // where the next Open Scale starts
+    QString lastModeFolder_;                  // where the next mode file Browse starts
     TUserGuideWindow* guideWindow_ = nullptr; // the guide when no web browser shows it
     std::string shownScaleText_;              // the scale lines the contents box shows
     std::unique_ptr<TGesturePlayer> replay_;

@@ -116,7 +116,7 @@ void TMainWindow::BuildControls() {
     tbLayout->setContentsMargins(0, 0, 6, 0);
     tbLayout->addStretch(1);
     auto* meters = new QWidget(ToolbarPanel);
-    meters->setFixedSize(26, 49);
+    meters->setFixedSize(34, 49);
     tbLayout->addWidget(meters);
     LeftClipLed = new TClipLed(meters);
     LeftClipLed->setGeometry(0, 0, 12, 4);
@@ -126,6 +126,17 @@ void TMainWindow::BuildControls() {
     RightMeter = new TLevelMeter(meters);
     LeftMeter->setGeometry(0, 4, 12, 45);
     RightMeter->setGeometry(14, 4, 12, 45);
+    LimiterMeter = new QProgressBar(meters);
+    LimiterMeter->setObjectName("LimiterMeter");
+    LimiterMeter->setOrientation(Qt::Vertical);
+    LimiterMeter->setInvertedAppearance(true);
+    LimiterMeter->setTextVisible(false);
+    LimiterMeter->setRange(0, 12);
+    LimiterMeter->setValue(0);
+    LimiterMeter->setGeometry(28, 4, 6, 45);
+    LimiterMeter->setToolTip(QStringLiteral(
+        "Limiter: how far it turns the sound down, 0 to 12 dB. The lamps above the meters "
+        "light when the sound before the limiter reaches full scale."));
 
     auto* middle = new QHBoxLayout;
     middle->setContentsMargins(0, 0, 0, 0);

@@ -1,4 +1,5 @@
-// The main window's function keys and Ctrl+R, whatever control has the focus.
+// The main window's function keys (on release) and Ctrl+R (on press), whatever control has the
+// focus.
 #include "ui/MainWindow.h"
 
 #include "ui/StatusPanels.h"
@@ -55,15 +56,18 @@ bool TMainWindow::FunctionKey(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 bool TMainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyRelease && watched->isWidgetType()) {
+    const bool press = event->type() == QEvent::KeyPress;
+    if ((press || event->type() == QEvent::KeyRelease) && watched->isWidgetType()) {
         auto* w = static_cast<QWidget*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
         if (w->window() == this && !key->isAutoRepeat()) {
-            if (FunctionKey(key->key(), key->modifiers())) {
+            // The function keys act as they are let go, as they always have.
+            if (!press && FunctionKey(key->key(), key->modifiers())) {
                 return true; // handled once, not again by the parents
             }
-            // Ctrl+R records, like the function keys whatever control has the focus.
-            if (key->key() == Qt::Key_R &&
+            // Ctrl+R records, whatever control has the focus, as it is pressed: on release
+            // the common roll-over (Ctrl let go a moment before R) would read as a plain R.
+            if (press && key->key() == Qt::Key_R &&
                 (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
                 RecordBtnClick();
                 return true;

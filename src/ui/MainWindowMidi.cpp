@@ -15,6 +15,9 @@ void TMainWindow::StartMidi() {
         midi.Message(static_cast<int>(source), m.Bytes.data(), m.Size, seconds);
     };
     MidiInput->OnTick = [&midi](double seconds) { return midi.Tick(seconds); };
+    // Held keys struck again in a rebuilt bank are timed and ticked on the input's clock.
+    midi.Clock = [input = MidiInput.get()] { return input->Now(); };
+    midi.OnStruck = [input = MidiInput.get()] { input->RequestTick(); };
     MidiInput->OnSourceLost = [&midi](TMidiSource source) {
         midi.ReleaseSource(static_cast<int>(source));
     };
@@ -41,6 +44,8 @@ bool TMainWindow::OpenMidiPort(const std::string& name) {
 
 void TMainWindow::StopMidi() {
     // The input thread ends here: nothing plays the instrument from it afterwards.
+    Instrument.Midi().OnStruck = nullptr;
+    Instrument.Midi().Clock = nullptr;
     MidiInput.reset();
     Instrument.Midi().OnPressure = nullptr;
 }

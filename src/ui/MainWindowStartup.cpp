@@ -3,6 +3,7 @@
 
 #include "ui/StatusPanels.h"
 
+#include "audio/DriverPanel.h"
 #include "core/Texts.h"
 #include "files/SettingsFile.h"
 #include "midi/MidiInput.h"
@@ -22,6 +23,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QMessageBox>
@@ -31,6 +33,7 @@
 #include <QTimer>
 
 #include <clocale>
+#include <cmath>
 #include <filesystem>
 
 namespace varko {
@@ -46,6 +49,20 @@ void TMainWindow::StartUp() {
     QLocale::setDefault(QLocale::c());
     std::setlocale(LC_NUMERIC, "C");
     ShowInstrumentState();
+
+    // What must be known before the settings are applied: the buffer size and rate the player
+    // chose in the driver's panel (the driver opens with them), and the tablet notice's choice.
+    TVarkoSettings stored;
+    {
+        TIniFile ini;
+        if (ini.Load(SettingsFilePath()) == TIniFile::TLoadResult::Loaded) {
+            stored = ReadSettings(ini);
+        }
+    }
+    if (!stored.PanelDriver.empty() && (stored.PanelBufferSize > 0 || stored.PanelSampleRate > 0)) {
+        SetDriverChoice(stored.PanelDriver, {static_cast<uint32_t>(stored.PanelBufferSize),
+                                             static_cast<double>(stored.PanelSampleRate)});
+    }
 
     // The engine and its host; driver resets rebuild the bank on this thread.
     Instrument.AttachHost(CreateHost ? CreateHost() : CreateAudioHost(),
@@ -92,10 +109,13 @@ void TMainWindow::StartUp() {
         Playing().SetPressureAxisMax(axis.axMax);
         PressureBar->setMaximum(Playing().PressureBarMax);
     } else {
-        StartWithoutTablet();
+        StartWithoutTablet(stored.ShowNoTabletNotice);
     }
 
     ReadSettingsFile();
+    if (noTabletNoticeOff_) {
+        Instrument.SetShowNoTabletNotice(false);
+    }
     StartMidi();
     Instrument.History.Load(HistoryFilePath());
     ShowModeFiles();
@@ -106,6 +126,21 @@ void TMainWindow::StartUp() {
     AudioWatchTimer->start();
     LastTick = TickCount();
     Watchdog->start();
+    if (Instrument.Settings().RestoreSession) {
+        RestoreSession();
+    }
+}
+
+void TMainWindow::RestoreSession() {
+    Instrument.RestoreSessionParameters();
+    ShowParameters();
+    std::string missing;
+    Instrument.RestoreSessionFiles(missing);
+    sessionNote_ = QString::fromStdString(missing).replace(QLatin1Char('\n'), QStringLiteral("; "));
+    if (!Instrument.ScalePath.empty()) {
+        lastScaleFolder_ = QFileInfo(QString::fromStdString(Instrument.ScalePath)).absolutePath();
+    }
+    ShowInstrumentState();
 }
 
 void TMainWindow::ShowOnScreen() {
@@ -126,6 +161,11 @@ void TMainWindow::CreateSettingsDialog() {
     owner.ResetLevelBars = [this] {
         LeftMeter->setValue(0);
         RightMeter->setValue(0);
+        LimiterMeter->setValue(0);
+    };
+    owner.ShowLimiter = [this](bool shown) {
+        LimiterMeter->setValue(0);
+        LimiterMeter->setVisible(shown);
     };
     owner.SetLevelTimerEnabled = [this](bool on) {
         if (on) {
@@ -133,6 +173,8 @@ void TMainWindow::CreateSettingsDialog() {
         } else {
             LevelTimer->stop();
         }
+        // Meters that are not read are not shown: frozen ones would mislead.
+        LeftMeter->parentWidget()->setVisible(on);
     };
     owner.SetRezTimerInterval = [this](int ms) {
         RezDownTimer->setInterval(ms);
@@ -153,10 +195,11 @@ void TMainWindow::CreateSettingsDialog() {
     InstallDriverPanelPresenter(Settings);
 }
 
-void TMainWindow::StartWithoutTablet() {
-    {
-        TNoTabletNotice notice(this);
-        ExecModal(notice);
+void TMainWindow::StartWithoutTablet(bool notice) {
+    if (notice) {
+        TNoTabletNotice box(this);
+        ExecModal(box);
+        noTabletNoticeOff_ = box.DontShowBox->isChecked();
     }
     Instrument.MousePressureForced = true;
     if (!Settings->MousePressureBox->isChecked()) {
@@ -201,6 +244,12 @@ void TMainWindow::ShutDown() {
     Instrument.ReleaseEngine();
     if (Tablet) {
         Tablet->Close();
+    }
+    // The driver panel's choice, for the driver that is open.
+    const std::string driver = Instrument.Settings().ASIOdriverName;
+    if (const TDriverPanelChoice c = DriverChoice(driver); c.BufferSize != 0 || c.SampleRate != 0) {
+        Instrument.SetPanelChoice(driver, static_cast<int>(c.BufferSize),
+                                  static_cast<int>(std::lround(c.SampleRate)));
     }
     std::string message;
     if (!Instrument.SaveSettingsFile(SettingsFilePath(), message)) {

@@ -7,6 +7,7 @@
 #include "core/Texts.h"
 #include "ui/ClipLed.h"
 #include "ui/ImageButton.h"
+#include "ui/ToneZone.h"
 #include "ui/dialogs/AudioStoppedNotice.h"
 
 #include <QPainter>
@@ -36,6 +37,9 @@ void TMainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void TMainWindow::DrawPressurePanel(QPainter& painter) {
+    if (!Instrument.Settings().ShowPressureLevel) {
+        return; // not followed: not shown
+    }
     // Drawn here rather than by the hidden progress bar, which a real screen never paints.
     const QRect bar(StatusBar->PanelRect(1).left() + 4, (StatusBar->height() - 9) / 2,
                     PressureBar->width(), PressureBar->height());
@@ -72,6 +76,36 @@ void TMainWindow::LevelTimerTick() {
     const auto [left, right] = Instrument.TakePeaks();
     LevelMeter(left, LeftMeter, LeftClipLed, LeftClipOffTimer);
     LevelMeter(right, RightMeter, RightClipLed, RightClipOffTimer);
+    ShowBarLight();
+    const float gain = Instrument.TakeLimiterGain();
+    LimiterMeter->setValue(
+        gain > 0.0f ? static_cast<int>(std::clamp(std::lround(-20.0 * std::log10(gain)), 0L, 12L))
+                    : 12);
+}
+
+void TMainWindow::ShowBarLight() {
+    const std::vector<float> levels = Instrument.TakeToneLevels();
+    std::vector<float> light(levels.size(), 0.0f);
+    for (size_t t = 0; t < levels.size(); ++t) {
+        // -48 dBFS is dark, full scale full light; the light falls as a meter's bar does.
+        const float target =
+            levels[t] > 0.0f
+                ? std::clamp((20.0f * std::log10(levels[t]) + 48.0f) / 48.0f, 0.0f, 1.0f)
+                : 0.0f;
+        const float before = t < barLight_.size() ? barLight_[t] : 0.0f;
+        light[t] = std::max(target, before * 0.8f);
+        if (light[t] < 0.03f) {
+            light[t] = 0.0f;
+        }
+    }
+    barLight_ = light;
+    const std::vector<bool> held = Instrument.HeldTones();
+    TToneZoneLook look = ToneZone->Look();
+    if (look.Light != light || look.Held != held) {
+        look.Light = std::move(light);
+        look.Held = held;
+        ToneZone->SetLook(look);
+    }
 }
 
 void TMainWindow::LeftClipOffTimerTimer() {

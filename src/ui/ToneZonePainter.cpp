@@ -8,6 +8,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
 
 namespace varko {
 
@@ -20,6 +21,37 @@ QString FrequencyLabel(float ratio, float initialFrequency) {
     return QString::asprintf("%.2f Hz", static_cast<double>(ratio * initialFrequency));
 }
 
+QString BarLabel(TLabelKind kind, float ratio, float initialFrequency, int tone, int scaleStart,
+                 int period) {
+    switch (kind) {
+    case TLabelKind::Cents:
+        return QString::asprintf("%.1f", 1200.0 * std::log2(static_cast<double>(ratio))) +
+               QChar(0x00A2);
+    case TLabelKind::Ratio:
+        return QString::asprintf("%.4f", static_cast<double>(ratio));
+    case TLabelKind::Degree: {
+        if (period <= 0) {
+            return QString::number(tone - scaleStart);
+        }
+        const int from = tone - scaleStart;
+        const int copy = (from >= 0 ? from : from - period + 1) / period;
+        const int degree = from - copy * period;
+        // An arrow for each period up or down: short enough for narrow bars.
+        QString text = QString::number(degree);
+        if (copy != 0) {
+            text += QChar(copy > 0 ? 0x2191 : 0x2193);
+            if (std::abs(copy) > 1) {
+                text += QString::number(std::abs(copy));
+            }
+        }
+        return text;
+    }
+    case TLabelKind::Frequency:
+    default:
+        return FrequencyLabel(ratio, initialFrequency);
+    }
+}
+
 QFont FrequencyLabelFont() {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSize(9);
@@ -29,7 +61,8 @@ QFont FrequencyLabelFont() {
 std::vector<TFrequencyLabel> FrequencyLabels(const TToneZoneGeometry& zone,
                                              const std::vector<float>& toneRatios,
                                              float initialFrequency, bool coloredToneZone,
-                                             const QFont& font) {
+                                             const QFont& font, TLabelKind kind, int scaleStart,
+                                             int period) {
     std::vector<TFrequencyLabel> labels;
     const int n = std::min(zone.ToneCount, static_cast<int>(toneRatios.size()));
     if (n <= 0 || !zone.Usable()) {
@@ -39,7 +72,8 @@ std::vector<TFrequencyLabel> FrequencyLabels(const TToneZoneGeometry& zone,
     std::vector<QString> texts;
     int widest = 0;
     for (int i = 0; i < n; ++i) {
-        texts.push_back(FrequencyLabel(toneRatios[static_cast<size_t>(i)], initialFrequency));
+        texts.push_back(BarLabel(kind, toneRatios[static_cast<size_t>(i)], initialFrequency, i,
+                                 scaleStart, period));
         widest = std::max(widest, metrics.horizontalAdvance(texts.back()));
     }
     constexpr int Gap = 4; // between one label's end and the next one's start
@@ -109,11 +143,27 @@ float TToneZonePainter::Paint(QPainter& painter, QSize size, const std::vector<f
             painter.fillRect(rect, column % 2 == 0 ? QColor(152, 152, 152) : QColor(222, 222, 222));
         }
     }
+    // Light over the metal as loud as each bar sounds, and a frame round the bars held now.
+    for (int i = 0; i < n; ++i) {
+        const TBarRect b = zone.BarRect(i);
+        const QRect rect(b.Left, b.Top, b.Width(), b.Height());
+        const size_t t = static_cast<size_t>(i);
+        const float light = t < look.Light.size() ? std::clamp(look.Light[t], 0.0f, 1.0f) : 0.0f;
+        if (light > 0.0f) {
+            painter.fillRect(rect, QColor(255, 170, 40, static_cast<int>(light * 150.0f)));
+        }
+        if (t < look.Held.size() && look.Held[t] && rect.width() > 4) {
+            painter.setPen(QPen(QColor(255, 230, 120), 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(rect.adjusted(1, 1, -1, -1));
+        }
+    }
     // Every label after every bar, so that a label running over the next bar stays whole.
     if (look.ShowFrequencyLabels) {
         painter.setPen(look.ColoredToneZone ? QColor(86, 86, 86) : QColor(Qt::black));
         for (const TFrequencyLabel& label :
-             FrequencyLabels(zone, toneRatios, initialFrequency, look.ColoredToneZone, font)) {
+             FrequencyLabels(zone, toneRatios, initialFrequency, look.ColoredToneZone, font,
+                             look.LabelKind, look.ScaleStart, look.Period)) {
             if (!look.ColoredToneZone) {
                 painter.fillRect(label.Box, Qt::white); // the label's own opaque box
             }

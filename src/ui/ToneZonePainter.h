@@ -1,5 +1,6 @@
-// Paints the tone zone: black background, one bar per tone in grey or metal, and each bar's
-// fundamental frequency as a label.
+// Paints the tone zone: black background, one bar per tone in grey or metal, lit as loud as it
+// sounds and marked while it is held, and a label on each bar (its frequency, cents, ratio or
+// degree).
 #pragma once
 
 #include "instrument/ToneZoneGeometry.h"
@@ -19,6 +20,14 @@ class QPainter;
 
 namespace varko {
 
+// What a bar's label says: its frequency in hertz, its distance from the scale's 1/1 in cents,
+// its frequency ratio to the 1/1, or its degree in the scale.
+enum class TLabelKind { Frequency = 0, Cents = 1, Ratio = 2, Degree = 3 };
+
+// A bar's label: "300.00 Hz", "702.0¢", "1.5000" or "7" (one period up "7↑", two down "7↓2").
+QString BarLabel(TLabelKind kind, float ratio, float initialFrequency, int tone, int scaleStart,
+                 int period);
+
 struct TToneZoneLook {
     bool Paint2Rows = false;
     bool ColoredToneZone = true;
@@ -27,6 +36,15 @@ struct TToneZoneLook {
     QColor Workspace = QColor(171, 171, 171);
     // Written in the middle of an empty zone (what to do first); none: the zone stays black.
     QString EmptyHint{};
+    // Each bar's light, 0 (dark) .. 1 (as loud as a bar gets), and the bars held now; bars
+    // beyond the vectors are dark and free.
+    std::vector<float> Light{};
+    std::vector<bool> Held{};
+    // What the labels say, and for the degrees: the tone of the scale's 1/1 and the tones of
+    // one period of the scale.
+    TLabelKind LabelKind = TLabelKind::Frequency;
+    int ScaleStart = 0;
+    int Period = 0;
 };
 
 // A bar's frequency label where it is painted.
@@ -43,10 +61,10 @@ QFont FrequencyLabelFont();
 // bars right of it; where labels would collide only every k-th column of each row carries one
 // (k the fewest columns the widest label needs), and none runs past its row's last bar into
 // the black.
-std::vector<TFrequencyLabel> FrequencyLabels(const TToneZoneGeometry& zone,
-                                             const std::vector<float>& toneRatios,
-                                             float initialFrequency, bool coloredToneZone,
-                                             const QFont& font);
+std::vector<TFrequencyLabel>
+FrequencyLabels(const TToneZoneGeometry& zone, const std::vector<float>& toneRatios,
+                float initialFrequency, bool coloredToneZone, const QFont& font,
+                TLabelKind kind = TLabelKind::Frequency, int scaleStart = 0, int period = 0);
 
 // Qt has no application-workspace role; the palette's Mid is the nearest neutral grey.
 QColor WorkspaceColor(const QPalette& palette);

@@ -10,6 +10,7 @@
 #include "ui/StatusPanels.h"
 #include "ui/ToneZone.h"
 #include "ui/VarkoApplication.h"
+#include "ui/dialogs/NoTabletNotice.h"
 #include "ui/dialogs/SettingsDialog.h"
 
 #include <QCheckBox>
@@ -227,6 +228,85 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     EXPECT_FLOAT_EQ(win->Instrument.Engine().MasterGain.load(), 0.86005837f); // 0.99^15
     EXPECT_FALSE(win->Instrument.Settings().ColoredToneZone);
     EXPECT_TRUE(win->Instrument.Settings().Paint2Rows);
+    win->close();
+    win.reset();
+}
+
+// Every start lost the scale, the parameters, the object and the resonance, and showed the
+// no-tablet notice again with no way to keep it away.
+TEST(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
+    test::TJackServer server("varko-window-session-" + std::to_string(getpid()), 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    UseSettingsIn(dir, JackDriverSettings);
+    const std::string scale = WriteTwelveEqualTones(dir);
+    const std::string modes = dir.filePath("bowl.vmod").toStdString();
+    std::filesystem::copy_file(std::string(VARKO_EXAMPLES_DIR) + "/modes/singing-bowl.vmod", modes);
+    // The no-tablet notice: "Don't show this again" ticked the first time.
+    int notices = 0;
+    TMainWindow::ExecModal = [&](QDialog& d) {
+        if (auto* notice = qobject_cast<TNoTabletNotice*>(&d)) {
+            ++notices;
+            notice->DontShowBox->setChecked(true);
+        }
+        return 0;
+    };
+    std::vector<int> halts;
+    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
+
+    auto win = std::make_unique<TMainWindow>();
+    ASSERT_TRUE(halts.empty());
+    EXPECT_EQ(notices, 1);
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    win->InitialFrequencyEdit->setText("261.5");
+    win->RepeatUpEdit->setText("1");
+    win->RepeatEndsBox->setChecked(true);
+    win->ModeLimitEdit->setText("5");
+    win->EndFixedRadio->click();
+    win->ResonanceFader->setValue(30);
+    win->Instrument.LoadModeFile(modes);
+    win->ExternalObject->click();
+    win->Instrument.OpenScale(scale);
+    win->ApplyParametersBtnClick();
+    const size_t bars = win->Instrument.BarRatios().size();
+    ASSERT_GT(bars, 13u); // an octave up
+    win->close();
+    win.reset();
+
+    win = std::make_unique<TMainWindow>();
+    ASSERT_TRUE(halts.empty());
+    EXPECT_EQ(notices, 1) << "the notice came back";
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    const TInstrument& in = win->Instrument;
+    EXPECT_EQ(in.ScalePath, scale);
+    EXPECT_EQ(in.BarRatios().size(), bars);
+    EXPECT_EQ(win->InitialFrequencyEdit->text(), "261.5");
+    EXPECT_FLOAT_EQ(in.InitialFrequency, 261.5f);
+    EXPECT_EQ(win->RepeatUpEdit->text(), "1");
+    EXPECT_TRUE(win->RepeatEndsBox->isChecked());
+    EXPECT_EQ(win->ModeLimitEdit->text(), "5");
+    EXPECT_TRUE(win->EndFixedRadio->isChecked());
+    EXPECT_EQ(win->ResonanceFader->value(), 30);
+    EXPECT_TRUE(win->ExternalObject->isChecked());
+    EXPECT_NE(in.ModeFileName().find("bowl"), std::string::npos) << in.ModeFileName();
+    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), bars);
+    EXPECT_EQ(win->StatusText(4), "Running");
+    win->close();
+    win.reset();
+
+    // The files gone: nothing is opened, and the status bar says why.
+    std::filesystem::remove(scale);
+    std::filesystem::remove(modes);
+    win = std::make_unique<TMainWindow>();
+    ASSERT_TRUE(halts.empty());
+    EXPECT_TRUE(win->Instrument.ScalePath.empty());
+    EXPECT_FALSE(win->Instrument.ExternalObject);
+    EXPECT_TRUE(win->StatusText(2).contains("The last scale is gone"))
+        << win->StatusText(2).toStdString();
+    EXPECT_TRUE(win->StatusText(2).contains("et12.scl"));
     win->close();
     win.reset();
 }
@@ -499,7 +579,8 @@ TEST(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys.ListenToPlayback() == 2; }, 30000));
     keys.Record();
-    keys.Send({{0x90, 60, 100}});
+    // A held key leaves the bar free; the finger's pressure (aftertouch) presses it.
+    keys.Send({{0x90, 60, 100}, {0xD0, 100}});
     // The status bar's pressure display follows the key, as it follows the pen.
     EXPECT_TRUE(QTest::qWaitFor([&] { return win->PressureBar->value() == 79; }, 2000))
         << win->PressureBar->value();
@@ -560,11 +641,27 @@ TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }));
     EXPECT_EQ(win->StatusText(5), "Late 0, xruns 0, resets 0");
 
+    // A bar held with the mouse through the period change: the held bar went silent to the
+    // end of the hold, because the new bank's tones start at rest.
+    TToneZone* zone = win->ToneZone;
+    const QPoint held(zone->width() / 4, zone->height() / 2);
+    QTest::mouseMove(zone, held);
+    QTest::mousePress(zone, Qt::LeftButton, {}, held);
+    const int bar = win->Playing().CurrentBar;
+    ASSERT_GE(bar, 0);
+    const TTone* before = engine.Oscillators[static_cast<size_t>(bar)].get();
+    EXPECT_TRUE(waitFor([&] { return before->Pressure.load() > 0.0f; }));
+
     ASSERT_TRUE(server.ChangePeriod(1024));
     EXPECT_TRUE(waitFor([&] {
         return engine.Host().BufferSize() == 1024 && engine.Oscillators[0]->BlockSize == 1024 &&
                win->StatusText(4) == "Running";
     })) << win->StatusText(4).toStdString();
+    // Still held: the new bank's bar is pressed as the old one was.
+    const TTone* after = engine.Oscillators[static_cast<size_t>(bar)].get();
+    EXPECT_TRUE(waitFor([&] { return after->Pressure.load() == 0.5f; })) << after->Pressure.load();
+    QTest::mouseRelease(zone, Qt::LeftButton, {}, held);
+    EXPECT_TRUE(waitFor([&] { return after->Pressure.load() == 0.0f; }));
 
     server.Kill(SIGKILL);
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Device lost"; }))

@@ -16,6 +16,8 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -31,6 +33,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -357,6 +360,67 @@ TEST_F(LayoutTest, MinimumAndLargeWindow) {
     CheckWhatThePlayerSees(QStringLiteral("large"));
     Screenshot(QStringLiteral("window-large"));
     QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, bar);
+}
+
+// The bars light up as they sound and the held one is framed; the labels say hertz, cents,
+// ratios or degrees, whole and apart at every scale.
+TEST_F(LayoutTest, LitBarsAndLabelKinds) {
+    Start();
+    Play37Bars();
+    win->ParametersPanel->hide();
+    win->ScaleContentsPanel->hide();
+    QTest::qWait(100); // the zone takes the panels' room
+    TToneZone* zone = win->ToneZone;
+    const TBarRect rect = zone->Geometry().BarRect(20);
+    const QPoint bar(rect.Left + rect.Width() / 2, rect.Top + rect.Height() / 2);
+    // A pen rolling on bar 20 while the meters read (the scripted pen varko-render plays).
+    const TToneZoneGeometry geometry = zone->Geometry();
+    const float fx = (static_cast<float>(bar.x()) + 0.5f) / static_cast<float>(zone->width());
+    for (int i = 0; i < 40; ++i) {
+        win->Playing().Pen(geometry, geometry.BarWidthReciprocal(), fx, i % 2 ? 0.3f : 0.7f, 0.8f,
+                           true);
+        QTest::qWait(20);
+    }
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const TToneZoneLook& look = zone->Look();
+            return look.Light.size() > 20 && look.Light[20] > 0.2f && look.Held.size() > 20 &&
+                   look.Held[20];
+        },
+        3000))
+        << "the rolled bar does not light up: light "
+        << (zone->Look().Light.size() > 20 ? zone->Look().Light[20] : -1.0f) << ", held "
+        << (zone->Look().Held.size() > 20 && zone->Look().Held[20]) << ", bar "
+        << win->Playing().CurrentBar << ", timer " << win->LevelTimer->isActive() << " switches "
+        << win->Instrument.Engine().SwitchCount.load() << " pressure "
+        << win->Instrument.Engine().Oscillators[20]->Pressure.load() << " speed "
+        << win->Instrument.Engine().Oscillators[20]->Speed.load() << " level "
+        << win->Instrument.TakeToneLevels()[20] << " running " << win->Instrument.Running();
+    Screenshot(QStringLiteral("bars-lit"));
+    win->Playing().Pen(geometry, geometry.BarWidthReciprocal(), fx, 0.3f, 0.0f, false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !zone->Look().Held[20]; }, 2000));
+
+    const char* names[] = {"labels-hz", "labels-cents", "labels-ratio", "labels-degree"};
+    for (int kind = 0; kind < 4; ++kind) {
+        // As the player chooses it on the Display tab.
+        win->Settings->LabelKindCombo->setCurrentIndex(kind);
+        emit win->Settings->LabelKindCombo->activated(kind);
+        QTest::qWait(50);
+        const TToneZoneLook& look = zone->Look();
+        const std::vector<TFrequencyLabel> labels =
+            FrequencyLabels(zone->Geometry(), zone->ToneRatios(), win->Instrument.InitialFrequency,
+                            look.ColoredToneZone, FrequencyLabelFont(), look.LabelKind,
+                            look.ScaleStart, look.Period);
+        ASSERT_GE(labels.size(), 2u) << names[kind];
+        for (size_t i = 0; i + 1 < labels.size(); ++i) {
+            EXPECT_FALSE(labels[i].Box.intersects(labels[i + 1].Box)) << names[kind];
+        }
+        if (kind == 3) {
+            // The lowest bar (100 Hz): the 1/1 a period down.
+            EXPECT_EQ(labels[0].Text, QString("0") + QChar(0x2193));
+        }
+        Screenshot(QString::fromLatin1(names[kind]));
+    }
 }
 
 TEST_F(LayoutTest, AboutBox) {

@@ -62,11 +62,15 @@ TEST_F(SettingsDir, FirstWriteHasEveryKeyInItsSectionAndOrder) {
     ASSERT_TRUE(ini.Save(Path("Varko.ini")));
     EXPECT_EQ(Slurp(Path("Varko.ini")),
               "[Sound]\nASIOdriver=0\nASIOdriverName=\nASIOchannel=0\nStereoSeparation=1\n"
-              "InterpolateDelays=0\nMasterLevel=20\n\n[Input]\nResonanceControl=0\n"
-              "ResonanceRate=4\nAllowMouse=0\nMouseGlide=0\n\n[UI]\nShowMainLevels="
-              "1\nShowPressureLevel=1\n"
-              "ShowFrequencyLabels=1\nPaint2Rows=0\nColoredToneZone=1\n\n[MIDI]\nInput=\n"
-              "ReferenceNote=60\nMPE=1\n\n[Engine]\nToneThreads=PerTone\nPoolThreads=0\n");
+              "InterpolateDelays=1\nMasterLevel=20\nLimiter=1\nPanelDriver=\nPanelBufferSize=0\n"
+              "PanelSampleRate=0\n\n[Input]\nResonanceControl=0\nResonanceRate=4\nAllowMouse=0\n"
+              "MouseGlide=0\n\n[UI]\nShowMainLevels=1\nShowPressureLevel=1\n"
+              "ShowFrequencyLabels=1\nPaint2Rows=0\nColoredToneZone=1\nShowNoTabletNotice="
+              "1\nLabelKind=0\n\n"
+              "[MIDI]\nInput=\nReferenceNote=60\nMPE=1\nKeyReleaseDamps=0\n\n[Session]\n"
+              "Restore=1\nScale=\nInitialFrequency=\nRepeatDown=0\nRepeatUp=0\nRepeatEnds=0\n"
+              "ModeFile=\nEnd=1\nModeLimit=8\nWeighting=6\nResonance=10\n\n[Engine]\n"
+              "ToneThreads=PerTone\nPoolThreads=0\n");
 }
 
 TEST_F(SettingsDir, RoundTripKeepsUnknownKeysSectionsAndOrder) {
@@ -97,6 +101,16 @@ TEST_F(SettingsDir, RoundTripKeepsUnknownKeysSectionsAndOrder) {
     EXPECT_EQ(again.ReadInteger("Input", "ResonanceRate", -9), 4); // new section appended
 }
 
+// Integer delay lines put neighbouring degrees of fine scales on one pitch: new files get exact
+// pitch, a file that holds the key keeps the player's choice.
+TEST(IniValues, ExactPitchUnlessTheFileSaysOtherwise) {
+    TIniFile ini;
+    ini.SetText("[Sound]\nMasterLevel=30\n");
+    EXPECT_TRUE(ReadSettings(ini).InterpolateDelays);
+    ini.SetText("[Sound]\nInterpolateDelays=0\n");
+    EXPECT_FALSE(ReadSettings(ini).InterpolateDelays);
+}
+
 TEST(IniValues, HexBooleansLettersAndLimits) {
     TIniFile ini;
     ini.SetText("[Sound]\nMasterLevel=abc\nASIOdriver=0x1F\nStereoSeparation=7\n"
@@ -105,8 +119,8 @@ TEST(IniValues, HexBooleansLettersAndLimits) {
     const TVarkoSettings s = ReadSettings(ini);
     EXPECT_EQ(s.MasterLevel, 20); // letters read as the default
     EXPECT_EQ(s.ASIOdriver, 31);
-    EXPECT_TRUE(s.StereoSeparation);   // any whole number but 0 is true
-    EXPECT_FALSE(s.InterpolateDelays); // not a number: the default
+    EXPECT_TRUE(s.StereoSeparation);  // any whole number but 0 is true
+    EXPECT_TRUE(s.InterpolateDelays); // not a number: the default
     EXPECT_EQ(s.ASIOchannel, -1);
     EXPECT_EQ(s.ResonanceRate, 10);
     EXPECT_EQ(s.ResonanceControl, -1);

@@ -86,8 +86,12 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
                                          "ASIOdriverName=JACK: system\n"
                                          "ASIOchannel=0\n"
                                          "StereoSeparation=1\n"
-                                         "InterpolateDelays=0\n"
+                                         "InterpolateDelays=1\n"
                                          "MasterLevel=20\n"
+                                         "Limiter=1\n"
+                                         "PanelDriver=\n"
+                                         "PanelBufferSize=0\n"
+                                         "PanelSampleRate=0\n"
                                          "\n"
                                          "[Input]\n"
                                          "ResonanceControl=0\n"
@@ -101,11 +105,27 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
                                          "ShowFrequencyLabels=1\n"
                                          "Paint2Rows=0\n"
                                          "ColoredToneZone=1\n"
+                                         "ShowNoTabletNotice=1\n"
+                                         "LabelKind=0\n"
                                          "\n"
                                          "[MIDI]\n"
                                          "Input=\n"
                                          "ReferenceNote=60\n"
                                          "MPE=1\n"
+                                         "KeyReleaseDamps=0\n"
+                                         "\n"
+                                         "[Session]\n"
+                                         "Restore=1\n"
+                                         "Scale=\n"
+                                         "InitialFrequency=200\n"
+                                         "RepeatDown=0\n"
+                                         "RepeatUp=0\n"
+                                         "RepeatEnds=0\n"
+                                         "ModeFile=\n"
+                                         "End=1\n"
+                                         "ModeLimit=8\n"
+                                         "Weighting=6\n"
+                                         "Resonance=10\n"
                                          "\n"
                                          "[Engine]\n"
                                          "ToneThreads=PerTone\n"
@@ -120,8 +140,9 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
         Load(in);
         in.SelectDriver(1);
         in.SetStereoSeparation(false);
-        in.SetInterpolateDelays(true);
+        in.SetInterpolateDelays(false);
         in.SetMasterLevel(137);
+        in.SetLimiter(false);
         in.SetResonanceControl(1);
         in.SetResonanceRate(8);
         in.SetMousePressure(true);
@@ -133,6 +154,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
         in.SetMidiInput("ALSA: Keystation:Keystation MIDI 1 20:0");
         in.SetReferenceNote(48);
         in.SetMpe(false);
+        in.SetKeyReleaseDamps(true);
         in.SetToneThreads(true, 3);
         std::string message;
         ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
@@ -151,8 +173,9 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
     EXPECT_TRUE(in.Running());
     EXPECT_FALSE(s.StereoSeparation);
     EXPECT_FALSE(in.Engine().Stereo.load());
-    EXPECT_TRUE(s.InterpolateDelays);
+    EXPECT_FALSE(s.InterpolateDelays);
     EXPECT_EQ(s.MasterLevel, 137);
+    EXPECT_FALSE(in.Engine().Limit.load());
     EXPECT_EQ(in.Playing().ResonanceRaiseButton, TMouseButton::mbRight);
     EXPECT_EQ(s.ResonanceRate, 8);
     EXPECT_TRUE(in.Playing().MousePressure);
@@ -167,6 +190,7 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
     EXPECT_EQ(s.MidiInput, "ALSA: Keystation:Keystation MIDI 1 20:0");
     EXPECT_EQ(in.Midi().ReferenceNote(), 48);
     EXPECT_FALSE(in.Midi().Mpe());
+    EXPECT_TRUE(in.Midi().ReleaseDamps());
     EXPECT_TRUE(s.ToneThreadsPerCore);
     EXPECT_EQ(in.Rendering().Threads, TToneThreads::PerCore);
     EXPECT_EQ(in.Rendering().PoolThreads, 3);
@@ -379,4 +403,66 @@ TEST_F(InstrumentSettings, NullHostFirstRunStartsTheNullDriver) {
     EXPECT_EQ(in.ChannelPair(), 0);
     in.StopAudio();
     EXPECT_FALSE(raw->Active());
+}
+
+// Every start lost the session, and the driver panel's buffer size came back as the default.
+TEST_F(InstrumentSettings, TheSessionAndThePanelChoiceSurviveARestart) {
+    fs::create_directories(SettingsFolder());
+    const std::string scale = SettingsFolder() + "/five.scl";
+    const std::string modes = SettingsFolder() + "/bar.vmod";
+    std::ofstream(scale) << "five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n";
+    std::ofstream(modes) << "1.0, 1.0\n2.7565, 0.4\n";
+    {
+        TInstrument in;
+        Attach(in);
+        Load(in);
+        in.InitialFrequency = 261.5f;
+        in.RepeatUpCount = 2;
+        in.RepeatEnds = true;
+        in.End = TEndType::Hinged;
+        in.ModeLimit = 5;
+        in.ModeWeighting = 3;
+        ASSERT_TRUE(in.LoadModeFile(modes));
+        in.ExternalObject = true;
+        in.OpenScale(scale);
+        in.Playing().SetResonanceFader(40);
+        in.SetPanelChoice("ALSA: hw:1", 256, 44100);
+        std::string message;
+        ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
+    }
+    TInstrument in;
+    Attach(in);
+    Load(in);
+    EXPECT_EQ(in.Settings().PanelDriver, "ALSA: hw:1");
+    EXPECT_EQ(in.Settings().PanelBufferSize, 256);
+    EXPECT_EQ(in.Settings().PanelSampleRate, 44100);
+    EXPECT_TRUE(in.ScalePath.empty()); // nothing opens until the owner asks
+    in.RestoreSessionParameters();
+    std::string missing;
+    in.RestoreSessionFiles(missing);
+    EXPECT_EQ(missing, "");
+    EXPECT_EQ(in.ScalePath, scale);
+    EXPECT_FLOAT_EQ(in.InitialFrequency, 261.5f);
+    EXPECT_EQ(in.RepeatUpCount, 2);
+    EXPECT_TRUE(in.RepeatEnds);
+    EXPECT_EQ(in.End, TEndType::Hinged);
+    EXPECT_EQ(in.ModeLimit, 5);
+    EXPECT_EQ(in.ModeWeighting, 3);
+    EXPECT_TRUE(in.ExternalObject);
+    EXPECT_EQ(in.ModeRatios.size(), 2u);
+    EXPECT_EQ(in.Playing().ResonanceFader(), 40);
+    EXPECT_FALSE(in.Engine().Oscillators.empty());
+
+    // Files that are gone fall back to nothing, each named.
+    fs::remove(modes);
+    fs::remove(scale);
+    TInstrument again;
+    Attach(again);
+    Load(again);
+    again.RestoreSessionParameters();
+    again.RestoreSessionFiles(missing);
+    EXPECT_FALSE(again.ExternalObject);
+    EXPECT_TRUE(again.ScalePath.empty());
+    EXPECT_NE(missing.find("The last vibration mode file is gone"), std::string::npos) << missing;
+    EXPECT_NE(missing.find("five.scl"), std::string::npos) << missing;
 }

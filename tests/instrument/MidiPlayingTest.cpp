@@ -78,8 +78,8 @@ TEST_F(Midi, AKeyStrikesWithABurstThatDiesWithin30Milliseconds) {
         last = tones.Speed[12];
     }
     Pass(0.005);
-    EXPECT_EQ(tones.Speed[12], 0.0f); // 30 ms: the bar rings, the key still presses it
-    EXPECT_FLOAT_EQ(tones.Pressure[12], 100.0f / 127.0f);
+    EXPECT_EQ(tones.Speed[12], 0.0f); // 30 ms: the bar rings free while the key is held
+    EXPECT_EQ(tones.Pressure[12], 0.0f);
     EXPECT_LT(midi.Tick(now + 0.005), 0.0); // nothing moves: no more ticks wanted
     // The same key again strikes again, even at the speed it had.
     On(60, 100);
@@ -99,6 +99,64 @@ TEST_F(Midi, ReleaseAndVelocityZeroLetTheToneRingOut) {
     EXPECT_EQ(midi.HeldNotes(), 0);
     Off(70); // never struck: nothing happens
     EXPECT_EQ(midi.HeldNotes(), 0);
+}
+
+TEST_F(Midi, ReleasedKeysDampWhenAskedUnlessThePedalIsDown) {
+    midi.SetReleaseDamps(true);
+    On(60);
+    Pass(0.035);
+    Off(60);
+    EXPECT_EQ(tones.Pressure[12], TMidiPlaying::DampPressure);
+    EXPECT_EQ(tones.Speed[12], 0.0f);
+    On(60, 100); // struck again through the damper
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 100.0f / 127.0f);
+    EXPECT_GT(tones.Speed[12], 0.0f);
+
+    Send({0xB0, 64, 127}); // pedal down: released bars ring on
+    Off(60);
+    On(62);
+    Off(62);
+    EXPECT_EQ(tones.Pressure[12], 0.0f);
+    EXPECT_EQ(tones.Pressure[14], 0.0f);
+    On(64); // still held when the pedal lifts: not damped
+    Send({0xB0, 64, 0});
+    EXPECT_EQ(tones.Pressure[12], TMidiPlaying::DampPressure);
+    EXPECT_EQ(tones.Pressure[14], TMidiPlaying::DampPressure);
+    EXPECT_FLOAT_EQ(tones.Pressure[16], 1.0f);
+
+    // Rings on (the default): the pedal changes nothing.
+    midi.SetReleaseDamps(false);
+    Off(64);
+    EXPECT_EQ(tones.Pressure[16], 0.0f);
+    // A damped bar is the pen's to play.
+    midi.PenTones().SetPressure(12, 0.25f);
+    EXPECT_EQ(tones.Pressure[12], 0.25f);
+}
+
+// A rebuild forgot the held keys: their bars fell silent and their note-offs did nothing.
+TEST_F(Midi, HeldKeysStrikeTheirBarsAgainInANewBank) {
+    int struck = 0;
+    midi.OnStruck = [&] { ++struck; };
+    On(60, 100);
+    On(62, 90);
+    Off(62);
+    Pass(0.035);
+    tones = FakeTones(37); // the new bank's tones start at rest
+    midi.ReplaceBank(12, [] {});
+    EXPECT_EQ(struck, 1);
+    EXPECT_EQ(midi.HeldNotes(), 1);
+    EXPECT_FLOAT_EQ(tones.Speed[12], TMidiPlaying::StrikeSpeed);
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 100.0f / 127.0f);
+    EXPECT_EQ(tones.Speed[14], 0.0f); // released before: stays at rest
+    Pass(0.035);
+    EXPECT_EQ(tones.Speed[12], 0.0f); // the strike ends as a key's does
+    Off(60);
+    EXPECT_EQ(midi.HeldNotes(), 0);
+    // A bank where the key has no bar forgets it.
+    On(84);
+    midi.ReplaceBank(20, [] {});
+    EXPECT_EQ(midi.HeldNotes(), 0);
+    EXPECT_EQ(struck, 1);
 }
 
 TEST_F(Midi, FingerPressureFollowsOnceTheStrikeIsOver) {
@@ -130,7 +188,7 @@ TEST_F(Midi, MpeMemberChannelsAreTheirOwnFingersAndChannelOneReachesAll) {
     Pass(0.035);
     Send({0xD1, 30});
     EXPECT_FLOAT_EQ(tones.Pressure[12], 30.0f / 127.0f);
-    EXPECT_FLOAT_EQ(tones.Pressure[16], 100.0f / 127.0f); // the other finger
+    EXPECT_EQ(tones.Pressure[16], 0.0f); // the other finger rests without pressure
     Send({0xB2, 74, 127});
     EXPECT_FLOAT_EQ(tones.Strike[16], 1.0f);
     EXPECT_FLOAT_EQ(tones.Strike[12], 0.5f);

@@ -219,3 +219,21 @@ TEST(Playing, ScriptedPenPlaysTheBarUnderIt) {
     play.Pen(zone, r, 0.7f, 0.5f, 0.0f, false);
     EXPECT_FALSE(play.PenDown);
 }
+
+// A rebuild (a new buffer size, a server restart) left the held bar silent to the end of the
+// hold: the new tones start at rest.
+TEST(Playing, AHeldPenPressesItsBarAgainInANewBank) {
+    FakeTones tones(4);
+    TPlaying play(tones);
+    const TToneZoneGeometry zone(4, 400, 200, false);
+    const float r = zone.BarWidthReciprocal();
+    play.Pen(zone, r, 0.6f, 0.25f, 0.8f, true);
+    tones = FakeTones(4); // the new bank
+    play.CarryOver();
+    EXPECT_NEAR(tones.Pressure[2], 0.8f, 1e-3);
+    EXPECT_FLOAT_EQ(tones.Strike[2], 0.25f);
+    play.Pen(zone, r, 0.6f, 0.25f, 0.0f, false);
+    tones = FakeTones(4);
+    play.CarryOver(); // lifted: nothing is held
+    EXPECT_EQ(tones.Pressure, (std::vector<float>(4, 0.0f)));
+}

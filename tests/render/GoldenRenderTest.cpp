@@ -1,7 +1,8 @@
 // Short renders of the example performances: their bytes are pinned by a checksum, and a few
 // facts of their sound are checked directly.
+#include "ToolRun.h"
 #include "dsp/BarModes.h"
-#include "render/Renderer.h"
+#include "engine/NullHost.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iterator>
 #include <unistd.h>
 
@@ -128,12 +130,19 @@ class GoldenRender : public ::testing::TestWithParam<std::tuple<Golden, const ch
 TEST_P(GoldenRender, ChecksumIsPinned) {
     const auto& [golden, threads] = GetParam();
     const std::string out = TempPath(std::string(golden.Gesture) + ".wav");
-    std::vector<std::string> args{"--scale",  Examples + "/scales/12-equal.scl",
-                                  "--up",     "1",
-                                  "--gesture", Examples + "/gestures/" + golden.Gesture + ".txt",
-                                  "--seconds", "1.5",
-                                  "--format",  "wav16",
-                                  "-o",        out};
+    std::vector<std::string> args{"--scale",
+                                  Examples + "/scales/12-equal.scl",
+                                  "--up",
+                                  "1",
+                                  "--gesture",
+                                  Examples + "/gestures/" + golden.Gesture + ".txt",
+                                  "--seconds",
+                                  "1.5",
+                                  "--format",
+                                  "wav16",
+                                  "--no-interpolate",
+                                  "-o",
+                                  out};
     if (threads[0] != '\0') {
         args.insert(args.end(), {"--threads", threads});
     }
@@ -142,19 +151,17 @@ TEST_P(GoldenRender, ChecksumIsPinned) {
     std::remove(out.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, GoldenRender,
-                         ::testing::Combine(::testing::Values(Golden{"glissando",
-                                                                     12446191579229331826ull},
-                                                              Golden{"roll", 234357422311283587ull},
-                                                              Golden{"drag",
-                                                                     5843644529828153806ull}),
-                                            ::testing::Values("", "1", "3")),
-                         [](const auto& info) {
-                             const char* threads = std::get<1>(info.param);
-                             return std::string(std::get<0>(info.param).Gesture) +
-                                    (threads[0] != '\0' ? std::string("Pool") + threads
-                                                         : std::string("Inline"));
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Examples, GoldenRender,
+    ::testing::Combine(::testing::Values(Golden{"glissando", 12446191579229331826ull},
+                                         Golden{"roll", 234357422311283587ull},
+                                         Golden{"drag", 5843644529828153806ull}),
+                       ::testing::Values("", "1", "3")),
+    [](const auto& info) {
+        const char* threads = std::get<1>(info.param);
+        return std::string(std::get<0>(info.param).Gesture) +
+               (threads[0] != '\0' ? std::string("Pool") + threads : std::string("Inline"));
+    });
 
 TEST(GoldenSound, RollRingsAtItsBarsFundamental) {
     // x = 0.31 of a 700-pixel zone of 25 bars (28 pixels wide) is bar 7: 200 x 2^(7/12) Hz.
@@ -185,6 +192,95 @@ TEST(GoldenSound, DragRingsAtItsBarsFundamentalAndPansRight) {
     // Tone 13 of 25: weight 12/25 on the left, 14/25 on the right.
     const double ratio = Rms(a.Right, 1.0, 4.0, a.Rate) / Rms(a.Left, 1.0, 4.0, a.Rate);
     EXPECT_NEAR(ratio, 14.0 / 12.0, 0.01);
+}
+
+// Whole-sample delay lines put neighbouring degrees of 53 equal steps on one pitch above 1 kHz;
+// by default every bar sounds where its label says.
+TEST(GoldenSound, EveryBarOf53EqualStepsFrom1kHzIsWithinACentByDefault) {
+    const std::string scale = TempPath("53-equal.scl"), script = TempPath("53-strike.txt"),
+                      out = TempPath("53-equal.wav");
+    {
+        std::ofstream scl(scale);
+        scl << "! 53-equal.scl\n53 equal steps of the octave\n53\n!\n"
+            << std::fixed << std::setprecision(6);
+        for (int i = 1; i <= 53; ++i) {
+            scl << 1200.0 * i / 53 << "\n";
+        }
+        // Every bar struck at once, then let ring: the bars lie 13 Hz and more apart.
+        std::ofstream g(script);
+        for (int i = 0; i <= 53; ++i) {
+            g << "tone 0 " << i << " 0.5 1 0.3\ntone 0.05 " << i << " 0 0 0.3\n";
+        }
+    }
+    ASSERT_EQ(Render({"--scale", scale, "--initial-frequency", "1000", "--gesture", script,
+                      "--resonance", "0", "--seconds", "2.5", "-o", out}),
+              0);
+    const Audio a = Read(out);
+    ASSERT_EQ(a.Rate, 48000);
+    // Both channels, Hann-windowed once over 1.5 s from 0.5 s.
+    const size_t from = 24000, n = 72000;
+    ASSERT_GE(a.Left.size(), from + n);
+    std::vector<double> w(n);
+    for (size_t i = 0; i < n; ++i) {
+        w[i] = (a.Left[from + i] + a.Right[from + i]) *
+               (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / n));
+    }
+    double worst = 0;
+    for (int i = 0; i <= 53; ++i) {
+        const double f = 1000.0 * std::pow(2.0, i / 53.0);
+        const double step = f * (std::pow(2.0, 1.0 / 53.0) - 1.0);
+        // Coarse then fine: the strongest frequency within half a step of the bar's.
+        double best = -1, at = f;
+        for (double g = f - step / 2; g <= f + step / 2; g += 0.25) {
+            if (const double p = Power(w, g, a.Rate); p > best) {
+                best = p;
+                at = g;
+            }
+        }
+        for (double g = at - 0.25; g <= at + 0.25; g += 0.02) {
+            if (const double p = Power(w, g, a.Rate); p > best) {
+                best = p;
+                at = g;
+            }
+        }
+        const double cents = 1200.0 * std::log2(at / f);
+        worst = std::max(worst, std::abs(cents));
+        EXPECT_LT(std::abs(cents), 1.0) << "bar " << i << " (" << f << " Hz) sounds " << at;
+    }
+    RecordProperty("WorstCents", std::to_string(worst));
+    std::remove(scale.c_str());
+    std::remove(script.c_str());
+    std::remove(out.c_str());
+}
+
+// The README's roll went to +3.6 dBFS and, written as 16 bits, clipped thousands of samples
+// without a word.
+TEST(GoldenSound, TheRollClipsWithAWarningAndStaysBelowFullScaleWithTheLimiter) {
+    const std::string plain = TempPath("roll16.wav"), limited = TempPath("roll16-limited.wav");
+    const std::vector<std::string> roll{
+        "--scale",   Examples + "/scales/12-equal.scl", "--up",     "1",
+        "--gesture", Examples + "/gestures/roll.txt",   "--format", "wav16"};
+    auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> v = roll;
+        v.insert(v.end(), extra.begin(), extra.end());
+        return v;
+    };
+    const test::TRun loud = test::RunTool(with({"-o", plain}));
+    ASSERT_EQ(loud.Status, 0) << loud.Out;
+    EXPECT_NE(loud.Out.find("samples clipped (peak +"), std::string::npos) << loud.Out;
+    const test::TRun quiet = test::RunTool(with({"--limit", "-o", limited}));
+    ASSERT_EQ(quiet.Status, 0) << quiet.Out;
+    EXPECT_EQ(quiet.Out.find("clipped"), std::string::npos) << quiet.Out;
+    const Audio a = Read(limited);
+    ASSERT_FALSE(a.Left.empty());
+    float peak = 0.0f;
+    for (size_t i = 0; i < a.Left.size(); ++i) {
+        peak = std::max({peak, std::fabs(a.Left[i]), std::fabs(a.Right[i])});
+    }
+    EXPECT_LT(peak, 0.95f); // -0.45 dBFS
+    EXPECT_GT(peak, 0.5f);
+    std::remove(plain.c_str());
+    std::remove(limited.c_str());
 }
 
 TEST(GoldenSound, SameSeedSameBytesOtherSeedOtherBytes) {
@@ -248,4 +344,31 @@ TEST(RenderTool, PrintTonesGivesNumbersThatReadBackExactly) {
     const std::string text(printed, end);
     EXPECT_NE(json.find("{\"ratios\": [1, " + text), std::string::npos) << json;
     EXPECT_EQ(std::strtof(text.c_str(), nullptr), second);
+}
+
+// The bars' light: the mixer tells each tone's level, and only the sounding bar has one.
+TEST(GoldenSound, OnlyTheRolledBarReportsALevel) {
+    TRenderOptions o;
+    o.Scale = Examples + "/scales/12-equal.scl";
+    o.Up = 1;
+    TRenderSession session;
+    std::string error;
+    ASSERT_TRUE(session.Prepare(o, error)) << error;
+    ASSERT_TRUE(session.Build(std::make_unique<TNullHost>(48000.0, 256u, false), error)) << error;
+    const auto script = LoadGestureScript(Examples + "/gestures/roll.txt", error);
+    ASSERT_TRUE(script) << error;
+    ASSERT_TRUE(session.RenderOffline(
+        *script, 1.0, [](const float*, size_t) { return true; }, {}, error))
+        << error;
+    const std::vector<float> levels = session.Instrument.TakeToneLevels();
+    ASSERT_EQ(levels.size(), 25u);
+    for (size_t t = 0; t < levels.size(); ++t) {
+        if (t == 7) {
+            EXPECT_GT(levels[t], 0.01f);
+        } else {
+            EXPECT_EQ(levels[t], 0.0f) << t;
+        }
+    }
+    // Taken: none until the next blocks.
+    EXPECT_EQ(session.Instrument.TakeToneLevels()[7], 0.0f);
 }

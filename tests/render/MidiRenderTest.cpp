@@ -143,6 +143,26 @@ TEST_F(MidiRender, TwoHeldNotesGiveTwoPeaksAndOneOutsideTheListNothing) {
     }
 }
 
+// A held key pressed its bar with its velocity and choked it in two or three seconds; a
+// keyboard player expects a held chord to ring.
+TEST_F(MidiRender, AHeldKeyDecaysAsSlowlyAsAReleasedOne) {
+    std::ofstream(Path("held.txt")) << "note 0 60 100\nnote 3 60 0\n";
+    std::ofstream(Path("released.txt")) << "note 0 60 100\nnote 0.05 60 0\n";
+    auto decay = [&](const std::string& script) {
+        const std::vector<std::string> args{"--scale",   Examples + "/scales/12-equal.scl",
+                                            "--seconds", "2.8",
+                                            "--format",  "float",
+                                            "--gesture", Path(script),
+                                            "-o",        Path(script + ".wav")};
+        EXPECT_EQ(Render(args), 0) << err;
+        const std::vector<float> x = Left(Path(script + ".wav"));
+        return 20 * std::log10(Magnitude(x, 0.2, 200.0) / Magnitude(x, 2.2, 200.0));
+    };
+    const double held = decay("held.txt"), released = decay("released.txt");
+    EXPECT_GT(released, 0.5); // it does decay: the measure is not of silence
+    EXPECT_NEAR(held, released, 3.0) << "dB over 2 s";
+}
+
 TEST_F(MidiRender, BrokenFilesAreRefusedOrPlayedAsFarAsTheyGo) {
     std::ofstream(Path("text.mid")) << "not a MIDI file";
     auto args = Scale();

@@ -118,6 +118,17 @@ TEST_F(RenderFaults, OutputThatIsAnInputIsRefused) {
     EXPECT_TRUE(fs::is_symlink(dir / "link.scl"));
 }
 
+// A render without anything to play wrote seconds of silence without a word.
+TEST_F(RenderFaults, NothingToPlayIsSaid) {
+    const TRun silent =
+        Render({"--scale", (dir / "s.scl").string(), "-o", (dir / "silent.wav").string()});
+    EXPECT_EQ(silent.Status, 0);
+    EXPECT_NE(silent.Err.find("nothing is played"), std::string::npos) << silent.Err;
+    const TRun played = Render(Args("good.txt", dir / "played.wav"));
+    EXPECT_EQ(played.Status, 0);
+    EXPECT_EQ(played.Err.find("nothing is played"), std::string::npos) << played.Err;
+}
+
 // A render that failed after opening its output truncated and then removed the path: an earlier
 // take, a link and its target, and (as root) /dev/null.
 TEST_F(RenderFaults, FailedRenderLeavesWhatWasThere) {

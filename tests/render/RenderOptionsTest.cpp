@@ -67,7 +67,7 @@ TEST(RenderOptions, DefaultsAndEveryOption) {
     EXPECT_DOUBLE_EQ(o->InitialFrequency, 261.5);
     EXPECT_EQ(o->Down, 2);
     EXPECT_EQ(o->Up, 3);
-    EXPECT_TRUE(o->RepeatEnds && o->Mono && o->TwoRows && o->Interpolate);
+    EXPECT_TRUE(o->RepeatEnds && o->Mono && o->TwoRows && o->Interpolate && o->ForceInterpolate);
     EXPECT_EQ(o->End, 3);
     EXPECT_EQ(o->Modes, "m.vmod");
     EXPECT_EQ(o->Seed, 4294967295u);
@@ -86,6 +86,9 @@ TEST(RenderOptions, BadOptionsAreNamed) {
         {"--scale", "a.scl", "-o", "x", "--seed", "-1"},
         {"--scale", "a.scl", "-o", "x", "--frobnicate"},
         {"--scale", "a.scl", "-o"},
+        {"--scale", "a.scl", "-o", "x", "--interpolate", "--no-interpolate"},
+        {"--scale", "a.scl", "-o", "x.mp3"}, // a WAV under an MP3's name
+        {"--scale", "a.scl", "-o", "dir.v2/x.FLAC"},
     };
     for (const auto& args : bad) {
         std::string err;
@@ -95,6 +98,24 @@ TEST(RenderOptions, BadOptionsAreNamed) {
     std::string err;
     Parse({"--scale", "a.scl", "-o", "x", "--down", "11"}, err);
     EXPECT_NE(err.find("--down"), std::string::npos) << err;
+}
+
+TEST(RenderOptions, InterpolatedDelayLinesUnlessAskedNot) {
+    std::string err;
+    const auto plain = Parse({"--scale", "a.scl", "-o", "x"}, err);
+    ASSERT_TRUE(plain) << err;
+    EXPECT_TRUE(plain->Interpolate);
+    EXPECT_FALSE(plain->ForceInterpolate); // a performance keeps what it was recorded with
+    const auto integer = Parse({"--scale", "a.scl", "-o", "x", "--no-interpolate"}, err);
+    ASSERT_TRUE(integer) << err;
+    EXPECT_FALSE(integer->Interpolate);
+}
+
+TEST(RenderOptions, OutputNamesNoOtherAudioFormat) {
+    std::string err;
+    for (const char* name : {"x.wav", "X.WAV", "take.wave", "x", "dir.v2/x", "take.raw"}) {
+        EXPECT_TRUE(Parse({"--scale", "a.scl", "-o", name}, err)) << name << ": " << err;
+    }
 }
 
 TEST(RenderOptions, PrintTonesNeedsNoOutput) {

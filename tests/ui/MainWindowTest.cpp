@@ -674,7 +674,11 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
     Start();
     OpenScale37();
     const QImage rest = win->RecordBtn->ImageNormal();
-    QTest::keyClick(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
+    // The common roll-over: Ctrl let go a moment before R. Read on release, it did nothing.
+    QTest::keyPress(win->ToneZone, Qt::Key_Control);
+    QTest::keyPress(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
+    QTest::keyRelease(win->ToneZone, Qt::Key_Control);
+    QTest::keyRelease(win->ToneZone, Qt::Key_R);
     ASSERT_TRUE(win->Instrument.Recording());
     EXPECT_EQ(win->RecordBtn->ImageNormal(), ResourceImage(QStringLiteral("RecordBtnOn")));
     const QString folder = QString::fromStdString(win->Instrument.RecordingFolder());
@@ -815,8 +819,11 @@ TEST_F(MainWinTest, LevelTimerRunsOnlyWhileTheMetersShow) {
     Start();
     EXPECT_FALSE(win->Settings->MainLevelsBox->isChecked());
     EXPECT_FALSE(win->LevelTimer->isActive());
+    // Meters that no longer move are not left on screen, frozen.
+    EXPECT_TRUE(win->LeftMeter->parentWidget()->isHidden());
     win->Settings->MainLevelsBox->click();
     EXPECT_TRUE(win->LevelTimer->isActive());
+    EXPECT_FALSE(win->LeftMeter->parentWidget()->isHidden());
 }
 
 TEST_F(MainWinTest, AnExceptionDuringStartUpReachesTheCrashWindow) {

@@ -212,3 +212,34 @@ TEST(ToneZonePainter, LoadsTheCompiledInTextures) {
         EXPECT_EQ(t.size(), QSize(201, 800));
     }
 }
+
+// A microtonal player reads cents, ratios or degrees more easily than hertz.
+TEST(ToneZonePainter, LabelsSayFrequencyCentsRatioOrDegree) {
+    EXPECT_EQ(BarLabel(TLabelKind::Frequency, 1.5f, 200.0f, 7, 0, 12), "300.00 Hz");
+    EXPECT_EQ(BarLabel(TLabelKind::Cents, 1.5f, 200.0f, 7, 0, 12), QString("702.0") + QChar(0xA2));
+    EXPECT_EQ(BarLabel(TLabelKind::Cents, 0.5f, 200.0f, 0, 12, 12),
+              QString("-1200.0") + QChar(0xA2));
+    EXPECT_EQ(BarLabel(TLabelKind::Ratio, 1.25f, 200.0f, 4, 0, 12), "1.2500");
+    // Degrees count from the scale's 1/1, period by period.
+    EXPECT_EQ(BarLabel(TLabelKind::Degree, 1.0f, 200.0f, 12, 12, 12), "0");
+    EXPECT_EQ(BarLabel(TLabelKind::Degree, 1.5f, 200.0f, 19, 12, 12), "7");
+    EXPECT_EQ(BarLabel(TLabelKind::Degree, 3.0f, 200.0f, 31, 12, 12), QString("7") + QChar(0x2191));
+    EXPECT_EQ(BarLabel(TLabelKind::Degree, 0.75f, 200.0f, 7, 12, 12), QString("7") + QChar(0x2193));
+    EXPECT_EQ(BarLabel(TLabelKind::Degree, 0.375f, 200.0f, 0, 24, 12),
+              QString("0") + QChar(0x2193) + "2");
+}
+
+// Nothing showed which bar was pressed or sounding.
+TEST(ToneZonePainter, SoundingBarsLightUpAndHeldBarsAreFramed) {
+    TToneZoneLook dark{false, true, false};
+    const Painted plain = Paint({300, 200}, 3, dark);
+    TToneZoneLook lit = dark;
+    lit.Light = {0.0f, 1.0f};
+    lit.Held = {false, false, true};
+    const Painted shown = Paint({300, 200}, 3, lit);
+    EXPECT_EQ(At(shown, 50, 100), At(plain, 50, 100)); // bar 0: silent, free
+    const QColor glow = At(shown, 150, 100), metal = At(plain, 150, 100);
+    EXPECT_GT(glow.red() - glow.blue(), metal.red() - metal.blue() + 40); // bar 1: warm light
+    EXPECT_NE(At(shown, 201, 100), At(plain, 201, 100));                  // bar 2: its frame
+    EXPECT_EQ(At(shown, 250, 100), At(plain, 250, 100)); // and inside it, the bar as it is
+}

@@ -48,16 +48,28 @@ TMidiSettingsTab::TMidiSettingsTab(TInstrument& instrument, TMidiPortsOwner owne
     MpeBox->setChecked(true);
     MpeBox->setGeometry(Left, ReferenceNote->geometry().bottom() + 1 + Gap, Width,
                         std::max(17, MpeBox->sizeHint().height()));
+    const int releaseRow = MpeBox->geometry().bottom() + 1 + Gap;
+    ReleaseCombo = new QComboBox(this);
+    ReleaseCombo->addItems({QStringLiteral("rings on"), QStringLiteral("damps")});
+    const int releaseHeight = std::max(21, ReleaseCombo->sizeHint().height());
+    ReleaseLabel =
+        AddLabel(this, QStringLiteral("Key release:"), Left, releaseRow, 100, releaseHeight);
+    ReleaseLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    ReleaseCombo->setGeometry(112, releaseRow, 120, releaseHeight);
+    ReleaseCombo->setToolTip(QStringLiteral(
+        "What a bar does when its key is let go: ring on, or be damped. The sustain pedal "
+        "(CC 64) keeps released bars ringing until it lifts."));
     VirtualPortNote = AddLabel(this,
                                QStringLiteral("Other programs can play Varko through its own "
                                               "MIDI input \"Varko\"."),
-                               Left, MpeBox->geometry().bottom() + 1 + Gap, Width, 17);
+                               Left, ReleaseCombo->geometry().bottom() + 1 + Gap, Width, 17);
     VirtualPortNote->setWordWrap(true);
     VirtualPortNote->resize(Width, VirtualPortNote->heightForWidth(Width));
 
     connect(PortCombo, &QComboBox::activated, this, [this] { PortComboChange(); });
     connect(ReferenceNoteBox, &QSpinBox::valueChanged, this, [this] { ReferenceNoteChange(); });
     connect(MpeBox, &QCheckBox::toggled, this, [this] { MpeBoxClick(); });
+    connect(ReleaseCombo, &QComboBox::activated, this, [this] { ReleaseComboChange(); });
 }
 
 QString TMidiSettingsTab::NoteName(int note) {
@@ -99,6 +111,7 @@ void TMidiSettingsTab::ShowInstrumentSettings() {
         const QSignalBlocker b1(MpeBox);
         ReferenceNoteBox->setValue(s.ReferenceNote);
         MpeBox->setChecked(s.MPE);
+        ReleaseCombo->setCurrentIndex(s.KeyReleaseDamps ? 1 : 0);
     }
     ReferenceNoteName->setText(NoteName(ReferenceNoteBox->value()));
     ShowPorts();
@@ -122,6 +135,10 @@ void TMidiSettingsTab::ReferenceNoteChange() {
 
 void TMidiSettingsTab::MpeBoxClick() {
     instrument_.SetMpe(MpeBox->isChecked());
+}
+
+void TMidiSettingsTab::ReleaseComboChange() {
+    instrument_.SetKeyReleaseDamps(ReleaseCombo->currentIndex() == 1);
 }
 
 } // namespace varko

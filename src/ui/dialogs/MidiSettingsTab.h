@@ -1,5 +1,6 @@
-// The settings dialog's "MIDI" tab: the input port, the note that plays the scale's 1/1, and
-// the MPE lower zone. A thin view over the instrument's settings; the window opens the port.
+// The settings dialog's "MIDI" tab: the input port, the note that plays the scale's 1/1, the
+// MPE lower zone and what a released key does. A thin view over the instrument's settings; the
+// window opens the port.
 #pragma once
 
 #include "instrument/Instrument.h"
@@ -40,12 +41,15 @@ public:
     QLabel* ReferenceNoteName = nullptr;
     QLabel* ReferenceNote = nullptr; // how notes meet the bars
     QCheckBox* MpeBox = nullptr;
+    QLabel* ReleaseLabel = nullptr;
+    QComboBox* ReleaseCombo = nullptr; // "rings on", "damps"
     QLabel* VirtualPortNote = nullptr;
 
     // Handlers, public so that tests run them as the controls do.
     void PortComboChange();
     void ReferenceNoteChange();
     void MpeBoxClick();
+    void ReleaseComboChange();
 
     // "C4" for 60: the note's name, middle C in octave 4.
     static QString NoteName(int note);

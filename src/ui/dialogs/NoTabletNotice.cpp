@@ -2,6 +2,7 @@
 
 #include "ui/dialogs/NoticeLayout.h"
 
+#include <QCheckBox>
 #include <QPushButton>
 
 namespace varko {
@@ -22,6 +23,8 @@ TNoTabletNotice::TNoTabletNotice(QWidget* parent) : QDialog(parent) {
     DismissButton = new QPushButton("OK", this);
     DismissButton->setGeometry(192, 144, 75, 25);
     DismissButton->setDefault(true);
+    DontShowBox = new QCheckBox(QStringLiteral("Don't show this again"), this);
+    DontShowBox->setGeometry(290, 148, 151, std::max(17, DontShowBox->sizeHint().height()));
     connect(DismissButton, &QPushButton::clicked, this, &TNoTabletNotice::DismissClick);
 }
 

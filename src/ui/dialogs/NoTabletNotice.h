@@ -3,6 +3,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 
@@ -17,6 +18,7 @@ public:
     QLabel* Headline = nullptr;
     QLabel* Advice = nullptr;
     QPushButton* DismissButton = nullptr;
+    QCheckBox* DontShowBox = nullptr; // "Don't show this again"
 
 protected:
     void DismissClick();

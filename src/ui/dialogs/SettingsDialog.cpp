@@ -65,11 +65,11 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
                                  QWidget* parent)
     : QDialog(parent), instrument_(instrument), tablet_(tablet), owner_(std::move(owner)) {
     setObjectName("SettingsDialog");
-    // A row taller than the original design, for the mouse glide box.
-    SetupFixedDialog(this, 368, 256, QStringLiteral("Settings"));
+    // Taller than the original design: the mouse glide box and the sound options.
+    SetupFixedDialog(this, 368, 316, QStringLiteral("Settings"));
 
     Tabs = new QTabWidget(this);
-    Tabs->setGeometry(8, 8, 353, 241);
+    Tabs->setGeometry(8, 8, 353, 301);
 
     // Tab "Sound"
     auto* sound = new QWidget;
@@ -83,31 +83,31 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     DriverPanelButton = new QPushButton(text::PanelButton, sound);
     DriverPanelButton->setGeometry(8, 104, 97, 29);
     DriverPanelButton->setEnabled(false);
-    StereoBox = AddCheck(sound, QStringLiteral("Stereo Separation"), 8, 160, 393, true);
-    // The interpolation option lies beyond the page's edge and is never shown: only the
-    // settings file sets it.
-    InterpolateBox = AddCheck(
-        sound,
-        QStringLiteral("Arakestirimli gecikme hatlary kullan. (Frekans sapmasyny azaltabilir)"),
-        296, 128, 393, false);
-    InterpolateBox->hide();
-    InterpolateNote = AddLabel(sound,
-                               QStringLiteral("Bu seçene?i i?aretlemek i?lemci kullanymyny "
-                                              "arttyryr. Seçenekteki de?i?ikli?in etkin olmasy "
-                                              "için tonlaryn yenilenmesi gerekir."),
-                               320, 146, 393, 17);
-    InterpolateNote->hide();
-    RefreshTonesLink = new QLabel(QStringLiteral("<a href=\"#\">Tonlary yenile.</a>"), sound);
+    StereoBox = AddCheck(sound, QStringLiteral("Stereo Separation"), 8, 140, 329, true);
+    LimiterBox = AddCheck(sound, QStringLiteral("Master limiter (no clipping)"), 8, 160, 329, true);
+    LimiterBox->setToolTip(QStringLiteral(
+        "Turns peaks above -0.5 dBFS down smoothly, 2 ms ahead of them. The clip lamps still "
+        "show when the sound before it reaches full scale."));
+    InterpolateBox = AddCheck(sound, QStringLiteral("Exact pitch (interpolated delay lines)"), 8,
+                              180, 329, true);
+    InterpolateBox->resize(InterpolateBox->sizeHint().width(), InterpolateBox->height());
+    RefreshTonesLink = new QLabel(QStringLiteral("<a href=\"#\">Rebuild now</a>"), sound);
     RefreshTonesLink->setTextFormat(Qt::RichText);
     RefreshTonesLink->setCursor(Qt::PointingHandCursor);
-    RefreshTonesLink->move(320, 172);
-    RefreshTonesLink->hide();
+    RefreshTonesLink->setToolTip(QStringLiteral("Builds the bars anew (ringing bars stop)."));
+    RefreshTonesLink->setGeometry(InterpolateBox->geometry().right() + 8, 180,
+                                  RefreshTonesLink->sizeHint().width(), InterpolateBox->height());
+    InterpolateNote = AddSmallLabel(sound, QString::fromUtf8(text::InterpolateCost), 24,
+                                    InterpolateBox->geometry().bottom() + 1, 313, Qt::AlignLeft);
+    InterpolateNote->setWordWrap(true);
+    InterpolateNote->resize(313, InterpolateNote->heightForWidth(313));
     // Large banks play on a pool of one thread per core: far fewer wake-ups per block.
-    RenderTonesLabel = AddLabel(sound, QStringLiteral("Render tones:"), 8, 190, 90, 17);
+    const int renderY = InterpolateNote->geometry().bottom() + 8;
+    RenderTonesLabel = AddLabel(sound, QStringLiteral("Render tones:"), 8, renderY + 4, 90, 17);
     RenderTonesCombo = new QComboBox(sound);
     RenderTonesCombo->addItems(
         {QStringLiteral("one thread per tone"), QStringLiteral("one thread per processor core")});
-    RenderTonesCombo->setGeometry(100, 186, 237,
+    RenderTonesCombo->setGeometry(100, renderY, 237,
                                   std::max(21, RenderTonesCombo->sizeHint().height()));
     RenderTonesCombo->setToolTip(
         QStringLiteral("A thread per tone suits small banks; with many more tones than "
@@ -161,8 +161,21 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     Tabs->addTab(display, QStringLiteral("Display"));
     ColoredBarsBox = AddCheck(display, QStringLiteral("Show colored bars."), 8, 8, 329, true);
     FrequencyLabelsBox =
-        AddCheck(display, QStringLiteral("Show fundamental frequencies."), 8, 32, 329, true);
+        AddCheck(display, QStringLiteral("Label the bars with their"), 8, 32, 329, true);
+    FrequencyLabelsBox->resize(FrequencyLabelsBox->sizeHint().width(),
+                               FrequencyLabelsBox->height());
+    LabelKindCombo = new QComboBox(display);
+    LabelKindCombo->addItems({QStringLiteral("frequency (Hz)"), QStringLiteral("cents"),
+                              QStringLiteral("ratio"), QStringLiteral("scale degree")});
+    LabelKindCombo->setGeometry(FrequencyLabelsBox->geometry().right() + 6, 30, 120,
+                                std::max(21, LabelKindCombo->sizeHint().height()));
+    LabelKindCombo->setToolTip(QStringLiteral(
+        "What each bar's label says: its frequency, its distance from the scale's 1/1 in cents, "
+        "its frequency ratio to the 1/1, or its degree in the scale (an arrow: a period up or "
+        "down)."));
     TwoRowsBox = AddCheck(display, QStringLiteral("Show bars in 2 rows."), 8, 56, 329, false);
+    RestoreSessionBox = AddCheck(
+        display, QStringLiteral("Open the last scale and parameters at start."), 8, 80, 329, true);
     LevelsNote = AddLabel(
         display,
         QStringLiteral("Turning off the levels displays below may reduce processing load."), 8, 104,
@@ -183,6 +196,7 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     connect(ChannelBox, &QComboBox::activated, this, [this] { ChannelBoxChange(); });
     connect(DriverPanelButton, &QPushButton::clicked, this, [this] { DriverPanelClick(); });
     connect(StereoBox, &QCheckBox::toggled, this, [this] { StereoBoxClick(); });
+    connect(LimiterBox, &QCheckBox::toggled, this, [this] { LimiterBoxClick(); });
     connect(InterpolateBox, &QCheckBox::toggled, this, [this] { InterpolateBoxClick(); });
     connect(RefreshTonesLink, &QLabel::linkActivated, this, [this] { RefreshTonesClick(); });
     connect(RenderTonesCombo, &QComboBox::activated, this, [this] { RenderTonesComboChange(); });
@@ -199,6 +213,12 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     connect(ColoredBarsBox, &QCheckBox::toggled, this, [this] { ColoredBarsBoxClick(); });
     connect(FrequencyLabelsBox, &QCheckBox::toggled, this, [this] { FrequencyLabelsBoxClick(); });
     connect(TwoRowsBox, &QCheckBox::toggled, this, [this] { TwoRowsBoxClick(); });
+    connect(LabelKindCombo, &QComboBox::activated, this, [this] {
+        instrument_.SetLabelKind(LabelKindCombo->currentIndex());
+        Call(owner_.RepaintToneZone);
+    });
+    connect(RestoreSessionBox, &QCheckBox::toggled, this,
+            [this] { instrument_.SetRestoreSession(RestoreSessionBox->isChecked()); });
     connect(MainLevelsBox, &QCheckBox::toggled, this, [this] { MainLevelsBoxClick(); });
     connect(PressureLevelBox, &QCheckBox::toggled, this, [this] { PressureLevelBoxClick(); });
 }
@@ -242,6 +262,13 @@ void TSettingsDialog::DriverPanelClick() {
 
 void TSettingsDialog::StereoBoxClick() {
     instrument_.SetStereoSeparation(StereoBox->isChecked());
+}
+
+void TSettingsDialog::LimiterBoxClick() {
+    instrument_.SetLimiter(LimiterBox->isChecked());
+    if (owner_.ShowLimiter) {
+        owner_.ShowLimiter(LimiterBox->isChecked());
+    }
 }
 
 void TSettingsDialog::InterpolateBoxClick() {
@@ -380,6 +407,7 @@ void TSettingsDialog::ShowInstrumentSettings() {
         }
     }
     SetCheck(*this, StereoBox, s.StereoSeparation, &TSettingsDialog::StereoBoxClick);
+    SetCheck(*this, LimiterBox, s.Limiter, &TSettingsDialog::LimiterBoxClick);
     SetCheck(*this, InterpolateBox, s.InterpolateDelays, &TSettingsDialog::InterpolateBoxClick);
     {
         const QSignalBlocker block(RenderTonesCombo);
@@ -400,6 +428,11 @@ void TSettingsDialog::ShowInstrumentSettings() {
     SetCheck(*this, FrequencyLabelsBox, s.ShowFrequencyLabels,
              &TSettingsDialog::FrequencyLabelsBoxClick);
     SetCheck(*this, TwoRowsBox, s.Paint2Rows, &TSettingsDialog::TwoRowsBoxClick);
+    {
+        const QSignalBlocker block(RestoreSessionBox);
+        RestoreSessionBox->setChecked(s.RestoreSession);
+        LabelKindCombo->setCurrentIndex(s.LabelKind);
+    }
     SetCheck(*this, ColoredBarsBox, s.ColoredToneZone, &TSettingsDialog::ColoredBarsBoxClick);
     MidiTab->ShowInstrumentSettings();
 }

@@ -32,7 +32,8 @@ struct TSettingsOwner {
     std::function<void(bool enabled)> SetLevelTimerEnabled;
     std::function<void(int milliseconds)> SetRezTimerInterval; // both resonance timers
     std::function<void()> ResetPressureBar; // pressure bar to 0 and painted into the status bar
-    TMidiPortsOwner Midi;                   // the MIDI tab's ports
+    std::function<void(bool shown)> ShowLimiter; // the limiter's meter beside the level meters
+    TMidiPortsOwner Midi;                        // the MIDI tab's ports
 };
 
 class TSettingsDialog : public QDialog {
@@ -57,9 +58,10 @@ public:
     QComboBox* ChannelBox = nullptr;
     QPushButton* DriverPanelButton = nullptr;
     QCheckBox* StereoBox = nullptr;
-    QCheckBox* InterpolateBox = nullptr;   // hidden: set through the settings file only
-    QLabel* InterpolateNote = nullptr;     // hidden
-    QLabel* RefreshTonesLink = nullptr;    // hidden
+    QCheckBox* LimiterBox = nullptr;       // "Master limiter (no clipping)"
+    QCheckBox* InterpolateBox = nullptr;   // "Exact pitch (interpolated delay lines)"
+    QLabel* InterpolateNote = nullptr;     // what it costs, and when it takes effect
+    QLabel* RefreshTonesLink = nullptr;    // rebuilds the bars
     QLabel* RenderTonesLabel = nullptr;    // "Render tones:"
     QComboBox* RenderTonesCombo = nullptr; // one thread per tone / per processor core
     // Tab "Input"
@@ -76,7 +78,9 @@ public:
     // Tab "Display"
     QCheckBox* ColoredBarsBox = nullptr;
     QCheckBox* FrequencyLabelsBox = nullptr;
+    QComboBox* LabelKindCombo = nullptr; // frequency (Hz), cents, ratio, scale degree
     QCheckBox* TwoRowsBox = nullptr;
+    QCheckBox* RestoreSessionBox = nullptr; // the last session opened again at start
     QLabel* LevelsNote = nullptr;
     QCheckBox* MainLevelsBox = nullptr;
     QCheckBox* PressureLevelBox = nullptr;
@@ -88,6 +92,7 @@ public:
     void ChannelBoxChange();
     void DriverPanelClick();
     void StereoBoxClick();
+    void LimiterBoxClick();
     void InterpolateBoxClick();
     void RefreshTonesClick();
     void RenderTonesComboChange();

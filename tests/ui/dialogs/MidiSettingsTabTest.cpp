@@ -88,14 +88,26 @@ TEST_F(MidiTab, ReferenceNoteAndZoneGoToTheInstrument) {
     EXPECT_TRUE(tab->MpeBox->isChecked());
 }
 
+TEST_F(MidiTab, KeyReleaseRingsOnUnlessSetToDamp) {
+    EXPECT_EQ(tab->ReleaseCombo->currentText(), "rings on");
+    test::TSettingsRig::Choose(tab->ReleaseCombo, 1);
+    EXPECT_TRUE(instrument.Midi().ReleaseDamps());
+    EXPECT_TRUE(instrument.Settings().KeyReleaseDamps);
+    instrument.SetKeyReleaseDamps(false);
+    tab->ShowInstrumentSettings();
+    EXPECT_EQ(tab->ReleaseCombo->currentText(), "rings on");
+}
+
 TEST_F(MidiTab, ShowsWhole) {
-    // Every control inside the tab's page (353 x 217 less the tab bar), none overlapping.
-    tab->resize(345, 190);
+    // Every control inside the tab's page (353 x 273 less the tab bar), none overlapping.
+    tab->resize(345, 222);
     const QList<QWidget*> controls = {
-        tab->PortLabel,         tab->PortCombo,     tab->ReferenceLabel, tab->ReferenceNoteBox,
-        tab->ReferenceNoteName, tab->ReferenceNote, tab->MpeBox,         tab->VirtualPortNote};
+        tab->PortLabel,         tab->PortCombo,      tab->ReferenceLabel, tab->ReferenceNoteBox,
+        tab->ReferenceNoteName, tab->ReferenceNote,  tab->MpeBox,         tab->ReleaseLabel,
+        tab->ReleaseCombo,      tab->VirtualPortNote};
     for (QWidget* w : controls) {
-        EXPECT_TRUE(tab->rect().contains(w->geometry())) << w->metaObject()->className();
+        EXPECT_TRUE(tab->rect().contains(w->geometry()))
+            << w->metaObject()->className() << " " << w->geometry().bottom();
     }
     for (int i = 0; i < controls.size(); ++i) {
         for (int j = i + 1; j < controls.size(); ++j) {

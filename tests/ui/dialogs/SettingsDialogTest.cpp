@@ -31,10 +31,10 @@ TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
     TSettingsRig rig;
     TSettingsDialog& f = *rig.Form;
     EXPECT_EQ(f.windowTitle(), "Settings");
-    EXPECT_EQ(f.size(), QSize(368, 256));
+    EXPECT_EQ(f.size(), QSize(368, 316));
     EXPECT_FALSE(f.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_EQ(f.font().pointSize(), 8);
-    EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 241));
+    EXPECT_EQ(f.Tabs->geometry(), QRect(8, 8, 353, 301));
     ASSERT_EQ(f.Tabs->count(), 4);
     EXPECT_EQ(f.Tabs->tabText(0), "Sound");
     EXPECT_EQ(f.Tabs->tabText(1), "Input");
@@ -51,13 +51,15 @@ TEST(SettingsDialog, LayoutCaptionsAndInitialStates) {
     EXPECT_EQ(f.ChannelBox->count(), 0);
     EXPECT_TRUE(f.StereoBox->isChecked());
     EXPECT_EQ(f.StereoBox->text(), "Stereo Separation");
-    // The interpolation controls exist but are never shown.
+    // Exact pitch is offered, on, with what it costs.
     for (QWidget* w :
          {static_cast<QWidget*>(f.InterpolateBox), static_cast<QWidget*>(f.InterpolateNote),
           static_cast<QWidget*>(f.RefreshTonesLink)}) {
-        EXPECT_TRUE(w->isHidden());
+        EXPECT_FALSE(w->isHidden());
+        EXPECT_LE(w->geometry().bottom(), f.StereoBox->parentWidget()->height());
     }
-    EXPECT_FALSE(f.InterpolateBox->isChecked());
+    EXPECT_TRUE(f.InterpolateBox->isChecked());
+    EXPECT_TRUE(f.InterpolateNote->text().contains("processor time"));
 
     EXPECT_EQ(f.ResonanceRateSlider->minimum(), 1);
     EXPECT_EQ(f.ResonanceRateSlider->maximum(), 10);
@@ -285,8 +287,14 @@ TEST(SettingsDialog, SoundAndDisplayBoxesReachFlagsEngineAndWindow) {
     EXPECT_FALSE(flags.StereoSeparation);
     EXPECT_FALSE(rig.Engine().Stereo.load());
 
-    f.InterpolateBox->setChecked(true); // hidden: set from code only
-    EXPECT_TRUE(flags.InterpolateDelays);
+    EXPECT_TRUE(f.LimiterBox->isChecked());
+    EXPECT_TRUE(clicked(f.LimiterBox).empty());
+    EXPECT_FALSE(flags.Limiter);
+    EXPECT_FALSE(rig.Engine().Limit.load());
+
+    EXPECT_TRUE(clicked(f.InterpolateBox).empty());
+    EXPECT_FALSE(flags.InterpolateDelays);
+    EXPECT_FALSE(rig.Instrument.BankInput().InterpolateDelays);
 
     EXPECT_EQ(clicked(f.ColoredBarsBox), Log({"repaint"}));
     EXPECT_FALSE(flags.ColoredToneZone);
