@@ -54,6 +54,17 @@ std::string Read(const fs::path& p) {
 }
 
 // A folder of this test's own with a scale, a good and a bad script, and an earlier take.
+// In a forked child: becomes the real program with these arguments.
+[[noreturn]] void ExecTool(const std::vector<std::string>& args) {
+    std::vector<char*> argv{const_cast<char*>(VARKO_RENDER_TOOL)};
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(VARKO_RENDER_TOOL, argv.data());
+    ::_exit(127);
+}
+
 struct RenderFaults : ::testing::Test {
     void SetUp() override {
         dir = fs::temp_directory_path() /
@@ -189,14 +200,7 @@ TEST_F(RenderFaults, FullDiskFailsWithItsReasonAndKeepsTheOldFile) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of killing the program
         std::freopen(errFile.c_str(), "w", stderr);
-        const auto args = Args("good.txt", dir / "take.wav");
-        std::vector<char*> argv{const_cast<char*>(VARKO_RENDER_TOOL)};
-        for (const auto& a : args) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(VARKO_RENDER_TOOL, argv.data());
-        ::_exit(127);
+        ExecTool(Args("good.txt", dir / "take.wav"));
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -343,13 +347,7 @@ TEST_F(RenderFaults, AnInterruptedRenderLeavesNoTemporary) {
             std::freopen("/dev/null", "w", stderr);
             auto args = Args("good.txt", dir / "long.wav");
             args[5] = "3600"; // --seconds: far longer than the test waits
-            std::vector<char*> argv{const_cast<char*>(VARKO_RENDER_TOOL)};
-            for (const auto& a : args) {
-                argv.push_back(const_cast<char*>(a.c_str()));
-            }
-            argv.push_back(nullptr);
-            ::execv(VARKO_RENDER_TOOL, argv.data());
-            ::_exit(127);
+            ExecTool(args);
         }
         // Until the temporary holds some audio.
         bool writing = false;
