@@ -48,6 +48,20 @@ void TFilterLanes::Assign(const std::vector<TWaveguideBPFilter4p>& Filters,
     OwnJobs.resize(blocks);
 }
 
+void TFilterLanes::Retune(int b, const TWaveguideBPFilter4p& f) {
+    const auto lane = static_cast<size_t>(b);
+    At(LpGain, lane) = f.LpGain;
+    At(Lp4Gain, lane) = f.LpB[0];
+    At(Lp6Gain, lane) = f.LpB[1];
+    At(HpGain, lane) = f.HpGain;
+    At(HpM4Gain, lane) = f.HpB[0];
+    At(Hp6Gain, lane) = f.HpB[1];
+    for (size_t i = 0; i < 4; ++i) {
+        At(LpA0 + i, lane) = f.LpA[i];
+        At(HpA0 + i, lane) = f.HpA[i];
+    }
+}
+
 bool TFilterLanes::MayStand(size_t block) const {
     const double* quiet = Rows.get() + block * FilterBlockSize + Quiet * LaneBlock;
     for (size_t j = 0; j < LaneBlock; ++j) {
@@ -80,10 +94,14 @@ bool TFilterLanes::AllSkipped() const {
     return std::all_of(SkippedBlocks.begin(), SkippedBlocks.end(), [](bool s) { return s; });
 }
 
-void TDelayLanes::Assign(const std::vector<float>& Lengths, bool Interpolate) {
+void TDelayLanes::Assign(const std::vector<float>& Lengths, bool Interpolate, float Room,
+                         float MaxLength) {
     Interpolated = Interpolate;
+    BentMode = false;
     const size_t count = Lengths.size();
     Sizes.resize(count);
+    Rooms.resize(count);
+    BuiltLengths.resize(count);
     Fractions.assign(count, 0.0f);
     Positions.assign(count, 0);
     Offsets.resize(count);
@@ -100,8 +118,14 @@ void TDelayLanes::Assign(const std::vector<float>& Lengths, bool Interpolate) {
             const auto rounded = static_cast<int32_t>(std::nearbyint(Lengths[b]));
             Sizes[b] = std::max(rounded, 2);
         }
+        BuiltLengths[b] = Interpolate ? static_cast<double>(Sizes[b] - 2) + Fractions[b]
+                                      : static_cast<double>(Sizes[b]);
+        // A bent line reads up to 3 samples beyond its length.
+        const double longest = std::min(static_cast<double>(Lengths[b]) * std::max(Room, 1.0f),
+                                        static_cast<double>(MaxLength));
+        Rooms[b] = std::max(Sizes[b] + 3, static_cast<int32_t>(std::ceil(longest)) + 4);
         Offsets[b] = total;
-        total += (static_cast<size_t>(Sizes[b]) + 3 + Align - 1) / Align * Align;
+        total += (static_cast<size_t>(Rooms[b]) + Align - 1) / Align * Align;
     }
     Rings = hwy::AllocateAligned<float>(std::max<size_t>(total, 1));
     std::fill(Rings.get(), Rings.get() + std::max<size_t>(total, 1), 0.0f);
@@ -131,12 +155,78 @@ void TDelayLanes::Run(const float* const* Inputs, const uint8_t* InputZero, cons
 }
 
 bool TDelayLanes::AllSilent() const {
+    const std::vector<int32_t>& filled = BentMode ? Rooms : Sizes;
     for (size_t b = 0; b < Sizes.size(); ++b) {
-        if (ZeroRuns[b] < Sizes[b]) {
+        if (ZeroRuns[b] < filled[b]) {
             return false;
         }
     }
     return true;
+}
+
+void TDelayLanes::RunBent(const float* const* Inputs, const uint8_t* InputZero,
+                          const float* Feedback, const float* Ratio, float* Accum, int n) {
+    const size_t count = Sizes.size();
+    if (!BentMode) {
+        // Run's ring (oldest sample at Positions[b], Sizes[b] slots) becomes the tail of the
+        // room, so that the sample j ticks old is at Positions[b] - j, wrapped at the room.
+        for (size_t b = 0; b < count; ++b) {
+            float* ring = Rings.get() + Offsets[b];
+            const int32_t pos = Positions[b], size = Sizes[b], room = Rooms[b];
+            std::copy_backward(ring + pos, ring + size, ring + room);
+            std::fill(ring + pos, ring + pos + (room - size), 0.0f);
+            if (ZeroRuns[b] >= size) {
+                ZeroRuns[b] = room; // it was all 0, and so is all of the room now
+            }
+        }
+        BentMode = true;
+    }
+    for (size_t b = 0; b < count; ++b) {
+        const int32_t room = Rooms[b];
+        if (InputZero[b] && ZeroRuns[b] >= room) {
+            continue;
+        }
+        float* ring = Rings.get() + Offsets[b];
+        const float* in = Inputs[b];
+        const double built = BuiltLengths[b];
+        // Hermite reads the samples whole - 1 .. whole + 2 ticks old, the newest one tick old.
+        const double shortest = 2.0, longest = room - 3;
+        int32_t w = Positions[b];
+        uint32_t writtenBits = 0;
+        auto at = [&](int32_t age) {
+            const int32_t i = w - age;
+            return ring[i < 0 ? i + room : i];
+        };
+        for (int i = 0; i < n; ++i) {
+            const double length = std::clamp(built / Ratio[i], shortest, longest);
+            const auto whole = static_cast<int32_t>(length);
+            const auto fraction = static_cast<float>(length - whole);
+            const float out = TWaveguideInterpolatedDelay::Hermite(
+                fraction, at(whole - 1), at(whole), at(whole + 1), at(whole + 2));
+            const float term = out * Feedback[i];
+            const float value = std::fabs(term) > DenormalThreshold ? in[i] + term : in[i];
+            ring[w] = value;
+            Accum[i] = Accum[i] + out;
+            uint32_t bits;
+            __builtin_memcpy(&bits, &value, sizeof bits);
+            writtenBits |= bits & 0x7fffffffu;
+            w = w + 1 == room ? 0 : w + 1;
+        }
+        Positions[b] = w;
+        ZeroRuns[b] = writtenBits != 0 ? 0 : std::min<int64_t>(ZeroRuns[b] + n, INT32_MAX);
+    }
+}
+
+void TDelayLanes::Unbend() {
+    if (!BentMode || !AllSilent()) {
+        return;
+    }
+    for (size_t b = 0; b < Sizes.size(); ++b) {
+        std::fill(Rings.get() + Offsets[b], Rings.get() + Offsets[b] + Rooms[b], 0.0f);
+        Positions[b] = 0;
+        ZeroRuns[b] = Sizes[b];
+    }
+    BentMode = false;
 }
 
 } // namespace varko

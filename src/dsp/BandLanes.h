@@ -30,6 +30,9 @@ public:
     size_t BlockCount() const { return Lanes / bandkernels::LaneBlock; }
     // Lanes, padding included: rows of output Run needs.
     size_t LaneCount() const { return Lanes; }
+    // Band b's coefficients from Filter (its state and quiet count stay): the filter moves to
+    // another frequency while it rings.
+    void Retune(int b, const TWaveguideBPFilter4p& Filter);
     // Whether band b's filter was skipped in the last Run.
     bool Skipped(int b) const {
         return SkippedBlocks[static_cast<size_t>(b) / bandkernels::LaneBlock];
@@ -55,8 +58,11 @@ private:
 class TDelayLanes {
 public:
     // One ring per band: plain lines of Sizes[b] samples (at least 2), or, with Interpolate,
-    // lines of fractional length Lengths[b] (see TWaveguideInterpolatedDelay).
-    void Assign(const std::vector<float>& Lengths, bool Interpolate);
+    // lines of fractional length Lengths[b] (see TWaveguideInterpolatedDelay). Room (>= 1):
+    // each ring keeps the samples of a line Room times longer, up to MaxLength samples, for
+    // bending (RunBent).
+    void Assign(const std::vector<float>& Lengths, bool Interpolate, float Room = 1.0f,
+                float MaxLength = 0.0f);
     int Count() const { return static_cast<int>(Sizes.size()); }
     int32_t Size(int b) const { return Sizes[static_cast<size_t>(b)]; }
 
@@ -68,6 +74,16 @@ public:
     // Whether every ring is all 0.
     bool AllSilent() const;
 
+    // Bent lines: each line's length is its built length divided by Ratio[i] (the tone's pitch
+    // against its built one, > 0) at every sample, read with the 4-point Hermite interpolation
+    // from the whole room of its ring. At a ratio of 1 a line gives what Run gives. The first
+    // RunBent keeps what the rings hold; the lines stay bent until Unbend.
+    void RunBent(const float* const* Inputs, const uint8_t* InputZero, const float* Feedback,
+                 const float* Ratio, float* Accum, int n);
+    bool Bent() const { return BentMode; }
+    // Back to Run's rings; only while AllSilent (an all-0 ring has no phase to keep).
+    void Unbend();
+
 private:
     std::vector<int32_t> Sizes;
     std::vector<int32_t> Positions;
@@ -77,6 +93,9 @@ private:
     hwy::AlignedFreeUniquePtr<float[]> Rings;
     bool Interpolated = false;
     std::vector<uint8_t> Skip, Written; // per line, for the kernel
+    std::vector<int32_t> Rooms;         // slots of each ring, mirror slots included
+    std::vector<double> BuiltLengths;   // the length each line reads at a ratio of 1
+    bool BentMode = false;
 };
 
 } // namespace varko

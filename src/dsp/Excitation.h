@@ -13,6 +13,9 @@ struct TWaveguidePlaying {
     std::atomic<float> Pressure{0.0f};       // 0 none .. 1 full
     std::atomic<float> Speed{0.0f};          // movement since the last event, fraction of extent
     std::atomic<float> Resonance{0.0f};      // base loop gain of every band, 0 .. below 1
+    // The tone's pitch against the one it was built at (1: unbent), from 1 / the bend room the
+    // bands were built with up to MaxBendUp; every mode moves by it together.
+    std::atomic<float> Pitch{1.0f};
 };
 
 class TExcitation {

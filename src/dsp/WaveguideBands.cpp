@@ -7,7 +7,7 @@ namespace varko {
 
 void TWaveguideBands::Build(float Frequency, float SampleRate, int32_t EndType, bool Interpolate,
                             const std::vector<float>& Ratios, const std::vector<float>& Gains,
-                            float Resonance, uint32_t Seed) {
+                            float Resonance, uint32_t Seed, float ABendRoom) {
     (void)Resonance;
     Excitation.Reset(SampleRate, EndType, Seed);
     const bool rateOk = SampleRate > 0.0f && SampleRate <= MaxSampleRate;
@@ -36,7 +36,12 @@ void TWaveguideBands::Build(float Frequency, float SampleRate, int32_t EndType, 
         }
     }
     FilterLanes.Assign(Filters, bandGains);
-    DelayLanes.Assign(lengths, Interpolate);
+    BendRoom = ABendRoom >= 1.0f ? std::min(ABendRoom, MaxBendUp) : 1.0f;
+    BuiltRate = SampleRate;
+    Pitch = TunedPitch = 1.0f;
+    BendGlide = rateOk ? 1.0f - std::exp(-1.0f / (BendGlideSeconds * SampleRate)) : 1.0f;
+    PitchBuf.assign(MaxChunk, 1.0f);
+    DelayLanes.Assign(lengths, Interpolate, BendRoom, SampleRate * MaxDelaySeconds);
     X0Buf.assign(MaxChunk, 0.0f);
     FbBuf.assign(MaxChunk, 0.0f);
     Zeros.assign(MaxChunk, 0.0f);
@@ -69,6 +74,11 @@ void TWaveguideBands::RenderTogether(std::span<TWaveguideBands* const> Bands,
         for (size_t t = 0; t < count; ++t) {
             TWaveguideBands& b = *Bands[t];
             float* out = Out[t] + done;
+            if (b.DelayLanes.Bent() || In[t]->Pitch.load(std::memory_order_relaxed) != 1.0f) {
+                b.RenderBent(*In[t], out, m);
+                active[t] = false;
+                continue;
+            }
             std::fill(out, out + m, 0.0f);
             active[t] = !(b.Silent && b.Excitation.SkipQuiet(*In[t], m));
             if (!active[t]) {
@@ -105,6 +115,72 @@ void TWaveguideBands::RenderTogether(std::span<TWaveguideBands* const> Bands,
         }
         done += m;
     }
+}
+
+void TWaveguideBands::RetuneFilters(float Ratio) {
+    TunedPitch = Ratio;
+    for (int band = 0; band < BandCount(); ++band) {
+        const TWaveguideBPFilter4p& built = Filters[static_cast<size_t>(band)];
+        if (Ratio == 1.0f) {
+            FilterLanes.Retune(band, built); // exactly the coefficients it was built with
+            continue;
+        }
+        TWaveguideBPFilter4p f;
+        // The filter's design holds below half the rate; a mode bent past it stays near there.
+        f.SetParams(std::min(built.Frequency * Ratio, 0.45f * BuiltRate), BuiltRate, built.Q);
+        FilterLanes.Retune(band, f);
+    }
+}
+
+void TWaveguideBands::RenderBent(const TWaveguidePlaying& In, float* Out, int n) {
+    const float played =
+        std::clamp(In.Pitch.load(std::memory_order_relaxed), 1.0f / BendRoom, MaxBendUp);
+    std::fill(Out, Out + n, 0.0f);
+    if (Silent && Excitation.SkipQuiet(In, n)) {
+        // Nothing sounds: no glide to hear.
+        Pitch = played;
+        if (played == 1.0f) {
+            DelayLanes.Unbend();
+            if (TunedPitch != 1.0f) {
+                RetuneFilters(1.0f);
+            }
+        }
+        return;
+    }
+    const bool excited = Excitation.Render(In, X0Buf.data(), FbBuf.data(), n);
+    for (int i = 0; i < n; ++i) {
+        Pitch += (played - Pitch) * BendGlide;
+        // Within a fifth of a cent it is there (the float steps would stall short of it), and
+        // an unbent tone sounds exactly as built.
+        if (std::fabs(Pitch - played) <= 1e-4f * played) {
+            Pitch = played;
+        }
+        PitchBuf[static_cast<size_t>(i)] = Pitch;
+    }
+    bool allSkipped = true;
+    for (int from = 0; from < n; from += BendStep) {
+        const int len = std::min(BendStep, n - from);
+        const float at = PitchBuf[static_cast<size_t>(from)];
+        if (at != TunedPitch) {
+            RetuneFilters(at);
+        }
+        FilterLanes.Run(X0Buf.data() + from, excited, len, BandOut.get() + from);
+        for (int band = 0; band < BandCount(); ++band) {
+            if (FilterLanes.Skipped(band)) {
+                float* o = BandOut.get() + static_cast<size_t>(band) * MaxChunk + from;
+                std::fill(o, o + len, 0.0f);
+            } else {
+                allSkipped = false;
+            }
+        }
+    }
+    for (int band = 0; band < BandCount(); ++band) {
+        LineInputs[band] = BandOut.get() + static_cast<size_t>(band) * MaxChunk;
+        LineInputZero[band] = allSkipped;
+    }
+    DelayLanes.RunBent(LineInputs.data(), LineInputZero.data(), FbBuf.data(), PitchBuf.data(), Out,
+                       n);
+    Silent = !excited && allSkipped && DelayLanes.AllSilent();
 }
 
 } // namespace varko

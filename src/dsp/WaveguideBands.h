@@ -27,12 +27,25 @@ public:
 
     // Frequency, SampleRate in hertz; EndType 1 free, 2 one end fixed, 3 hinged, else none;
     // Ratios: mode frequencies / Frequency, in build order; Gains: excitation gain per mode;
-    // Resonance: unused (every sample brings its loop gain); Seed: the noise generator's start.
+    // Resonance: unused (every sample brings its loop gain); Seed: the noise generator's start;
+    // BendRoom (>= 1): how far below its built pitch the tone may be bent, as a frequency
+    // ratio (the rings keep that much more, up to MaxDelaySeconds).
     // Bands stop at the first mode above half the rate; modes that are not positive and finite,
     // or whose line would be longer than MaxDelaySeconds, get no band.
     void Build(float Frequency, float SampleRate, int32_t EndType, bool Interpolate,
                const std::vector<float>& Ratios, const std::vector<float>& Gains, float Resonance,
-               uint32_t Seed);
+               uint32_t Seed, float BendRoom = 1.0f);
+
+    // The most a tone is bent up, as a frequency ratio (four octaves: an MPE member channel's
+    // whole default range). Modes bent past 0.45 of the rate stay there.
+    static constexpr float MaxBendUp = 16.0f;
+    // How fast the sounding pitch follows the Pitch played, in seconds (a one-pole glide): bend
+    // messages come in steps a few milliseconds apart.
+    static constexpr float BendGlideSeconds = 0.004f;
+    // The sounding pitch against the built one (1: unbent), and whether the bands still render
+    // bent (until they fall silent at pitch 1).
+    float SoundingPitch() const { return Pitch; }
+    bool Bent() const { return DelayLanes.Bent(); }
 
     int BandCount() const { return static_cast<int>(Filters.size()); }
     // Samples in band b's delay ring.
@@ -64,6 +77,18 @@ private:
     std::vector<const float*> LineInputs;
     std::vector<uint8_t> LineInputZero;
     bool Silent = true; // after the last block: every filter skipped, every ring all 0
+
+    // A tone played away from its built pitch renders alone: its lines at a length that
+    // changes with every sample, its filters retuned every BendStep samples.
+    static constexpr int BendStep = 32;
+    void RenderBent(const TWaveguidePlaying& In, float* Out, int n);
+    void RetuneFilters(float Ratio);
+    float Pitch = 1.0f;      // the sounding pitch, gliding to the played one
+    float TunedPitch = 1.0f; // the pitch the filters are tuned to
+    float BendRoom = 1.0f;
+    float BendGlide = 1.0f; // the glide's step per sample
+    float BuiltRate = 0.0f;
+    std::vector<float> PitchBuf;
 };
 
 } // namespace varko

@@ -81,6 +81,11 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
             osc.StrikePosition.store(c.Strike, relaxed);
         }
         break;
+    case TPlayingChange::TKind::Pitch:
+        if (c.Tone >= 0 && static_cast<size_t>(c.Tone) < Oscillators.size()) {
+            Oscillators[static_cast<size_t>(c.Tone)]->Pitch.store(c.Value, relaxed);
+        }
+        break;
     case TPlayingChange::TKind::Resonance:
         for (auto& osc : Oscillators) {
             osc->Resonance.store(c.Value, relaxed);

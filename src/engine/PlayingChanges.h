@@ -20,6 +20,7 @@ struct TPlayingChange {
         Resonance, // every tone's loop gain Value, from resonance fader position Fader
         Master,    // the master gain Value, from master fader position Fader
         Mix,       // Stereo, TwoRows, PanOffset and PanStep
+        Pitch,     // one tone's Pitch: Value, its frequency against the built one
     };
     TKind Kind = TKind::Tone;
     bool Stereo = true;
@@ -37,8 +38,9 @@ struct TPlayingChange {
     // tone's values reach the block its oscillator renders next, which is mixed one block
     // later; the mixer's values reach the block being mixed.
     uint64_t EffectPosition(uint64_t blockStart, uint32_t blockSize) const {
-        return Kind == TKind::Tone || Kind == TKind::Resonance ? blockStart + blockSize
-                                                               : blockStart;
+        return Kind == TKind::Tone || Kind == TKind::Resonance || Kind == TKind::Pitch
+                   ? blockStart + blockSize
+                   : blockStart;
     }
 };
 

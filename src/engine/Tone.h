@@ -34,6 +34,7 @@ public:
     int32_t BlockSize = 0;   // samples per block, 1 .. MaxBlockSize (others: empty, silent)
     TEndType EndType = TEndType::None;
     bool Interpolate = false;     // fractional-length (interpolated) delay lines
+    float BendRoom = 1.0f;        // how far below Frequency Pitch may bend it (a ratio, >= 1)
     std::vector<float> Ratios;    // mode frequencies / Frequency, in build order
     std::vector<float> Gains;     // excitation gain per mode, as long as Ratios
     std::optional<uint32_t> Seed; // noise seed; none: taken from the clock when built

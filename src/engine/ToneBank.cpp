@@ -54,7 +54,7 @@ TToneModes ModesOfTone(const TToneBankInput& in, float f0, float fs) {
     return modes;
 }
 
-uint64_t BandBytes(const TToneModes& modes, float f0, float fs) {
+uint64_t BandBytes(const TToneModes& modes, float f0, float fs, float bendRoom) {
     // The per-tone buffers: the double block and the bands' work buffers.
     uint64_t bytes = uint64_t{8} * TWaveguideBands::MaxChunk * sizeof(float);
     if (!(fs > 0.0f && fs <= TWaveguideBands::MaxSampleRate)) {
@@ -72,7 +72,9 @@ uint64_t BandBytes(const TToneModes& modes, float f0, float fs) {
             continue;
         }
         // Its ring, its filter's lanes and copy, its output piece.
-        bytes += (static_cast<uint64_t>(length) + 4 + TWaveguideBands::MaxChunk) * sizeof(float) +
+        const float ring =
+            std::min(length * std::max(bendRoom, 1.0f), fs * TWaveguideBands::MaxDelaySeconds);
+        bytes += (static_cast<uint64_t>(ring) + 4 + TWaveguideBands::MaxChunk) * sizeof(float) +
                  2 * sizeof(TWaveguideBPFilter4p) + 64;
     }
     return bytes;
@@ -95,12 +97,21 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
 
     std::vector<TToneModes> toneModes;
     toneModes.reserve(static_cast<size_t>(count));
+    uint64_t unbentBytes = 0;
     for (int i = 0; i < count; ++i) {
         const float f0 = in.ToneRatios[static_cast<size_t>(i)] * in.InitialFrequency;
         TToneModes modes = ModesOfTone(in, f0, fs);
-        r.BankBytes += BandBytes(modes, f0, fs) +
-                       2 * static_cast<uint64_t>(std::max(blockSize, 0)) * sizeof(float);
+        const uint64_t buffers = 2 * static_cast<uint64_t>(std::max(blockSize, 0)) * sizeof(float);
+        r.BankBytes += BandBytes(modes, f0, fs, in.BendRoom) + buffers;
+        unbentBytes += BandBytes(modes, f0, fs, 1.0f) + buffers;
         toneModes.push_back(std::move(modes));
+    }
+    // A bank that fits only without room to bend down is built without it: its tones bend up
+    // alone, rather than not sound at all.
+    float bendRoom = in.BendRoom;
+    if (r.BankBytes > MaxBankBytes && unbentBytes <= MaxBankBytes) {
+        r.BankBytes = unbentBytes;
+        bendRoom = 1.0f;
     }
     if (r.BankBytes > MaxBankBytes) {
         r.TooLarge = true;
@@ -121,6 +132,7 @@ TToneBankResult RefreshTones(TAudioEngine& engine, const TToneBankInput& in) {
         t.BlockSize = blockSize;
         t.Resonance.store(resonance, std::memory_order_relaxed);
         t.Interpolate = in.InterpolateDelays;
+        t.BendRoom = bendRoom;
         TToneModes& modes = toneModes[static_cast<size_t>(i)];
         t.Ratios = std::move(modes.Ratios);
         t.Gains = std::move(modes.Gains);

@@ -39,6 +39,9 @@ struct TToneBankInput {
     int ModeLimit = 8;               // 1..MaxModeLimit
     int ResonanceFader = 10;         // 0..200
     bool InterpolateDelays = false;
+    // How far below its built pitch a tone may be bent, as a frequency ratio (>= 1; see
+    // TWaveguideBands::Build): its rings grow by as much.
+    float BendRoom = 1.0f;
     bool Paint2Rows = false;
     std::vector<float> ModeRatios; // the last mode file read
     std::vector<float> ModeLevels;

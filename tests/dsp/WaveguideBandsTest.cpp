@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -397,4 +398,112 @@ TEST(WaveguideBands, LongResonanceDecays) {
         }
         EXPECT_LT(peaks.back(), 0.5 * peaks.front());
     }
+}
+
+namespace {
+
+// A 440 Hz band struck for 2048 samples, then rung out at `pitch`, bent from the start of the
+// ringing; the output from the strike on, cleaned by a band-pass at the bent frequency.
+std::vector<float> RingBent(bool interpolate, float pitch, float room = 16.0f) {
+    const float fs = 48000, f = 440;
+    TWaveguideBands bands;
+    bands.Build(f, fs, 1, interpolate, {1}, {1}, 0.99995f, 5, room);
+    TPlay play(1.0f, 0.5f, 0.99995f);
+    std::vector<float> y(48000);
+    bands.RenderBlock(play, y.data(), 2048);
+    play.Pressure = 0.0f;
+    play.Pitch = pitch;
+    for (int at = 2048; at < 48000; at += 256) {
+        bands.RenderBlock(play, y.data() + at, std::min(256, 48000 - at));
+    }
+    EXPECT_FLOAT_EQ(bands.SoundingPitch(), std::max(pitch, 1.0f / room));
+    return y;
+}
+
+double Cents(const std::vector<float>& y, double expected) {
+    std::vector<float> clean = y;
+    TWaveguideBPFilter4p filter;
+    filter.SetParams(static_cast<float>(expected), 48000, 4.0f);
+    for (auto& v : clean) {
+        v = filter.Tick(v);
+    }
+    return 1200.0 * std::log2(ZeroCrossingFrequency(clean, 12000, clean.size(), 48000) / expected);
+}
+
+} // namespace
+
+// A bent tone rings at its bent pitch, plain lines as exactly as interpolated ones, and so
+// while it rings on from before the bend (its ring carries over into the longer one).
+TEST(WaveguideBands, ABentToneRingsAtItsBentPitch) {
+    for (bool interpolate : {true, false}) {
+        for (const double semitones : {2.0, -7.0, -12.0, 0.5}) {
+            const auto pitch = static_cast<float>(std::exp2(semitones / 12.0));
+            const std::vector<float> y = RingBent(interpolate, pitch);
+            EXPECT_LT(std::fabs(Cents(y, 440.0 * pitch)), 2.0)
+                << semitones << " semitones" << (interpolate ? " interpolated" : "");
+        }
+    }
+}
+
+TEST(WaveguideBands, BendingDownStopsAtTheRoomTheRingsHave) {
+    // Room for a fifth down: an octave down sounds a fifth down.
+    const std::vector<float> y = RingBent(true, 0.5f, 1.5f);
+    EXPECT_LT(std::fabs(Cents(y, 440.0 / 1.5)), 2.0);
+}
+
+// Entering the bend must not click: the ring is laid out anew under a sounding tone.
+TEST(WaveguideBands, ABendThatStartsWhileTheToneRingsDoesNotJump) {
+    TWaveguideBands bands;
+    bands.Build(440, 48000, 1, true, {1, 2.75715f}, {1, 1}, 0.9999f, 5, 16.0f);
+    TPlay play(1.0f, 0.5f, 0.9999f);
+    std::vector<float> y(8192);
+    bands.RenderBlock(play, y.data(), 2048);
+    play.Pressure = 0.0f;
+    bands.RenderBlock(play, y.data() + 2048, 2048);
+    play.Pitch = 1.0001f;
+    bands.RenderBlock(play, y.data() + 4096, 4096);
+    double before = 0, across = 0;
+    for (size_t i = 2048; i < 4095; ++i) {
+        before = std::max(before, static_cast<double>(std::fabs(y[i + 1] - y[i])));
+    }
+    for (size_t i = 4095; i < 4200; ++i) {
+        across = std::max(across, static_cast<double>(std::fabs(y[i + 1] - y[i])));
+    }
+    EXPECT_GT(before, 0.0);
+    EXPECT_LT(across, 1.2 * before);
+}
+
+// Back at pitch 1 once silent, a tone takes the unbent path again and sounds as one never bent
+// (all but what its filters' quiet states kept of the bent ringing).
+TEST(WaveguideBands, ABentToneBackAtRestSoundsAsOneNeverBent) {
+    auto render = [](bool bend) {
+        TWaveguideBands bands;
+        bands.Build(440, 48000, 1, true, {1, 2.75715f}, {1, 1}, 0.99f, 5, 16.0f);
+        TPlay play(1.0f, 0.5f, 0.99f);
+        std::vector<float> y(4096);
+        bands.RenderBlock(play, y.data(), 1024);
+        play.Pressure = 0.0f;
+        if (bend) {
+            play.Pitch = 1.5f;
+        }
+        for (int i = 0; i < 200; ++i) { // rings out to silence
+            bands.RenderBlock(play, y.data(), 4096);
+        }
+        EXPECT_EQ(bands.Bent(), bend);
+        play.Pitch = 1.0f;
+        bands.RenderBlock(play, y.data(), 256); // silent: the bend ends
+        EXPECT_FALSE(bands.Bent());
+        play.Pressure = 1.0f;
+        play.Speed = 0.4f; // a new stroke
+        bands.RenderBlock(play, y.data(), 4096);
+        return y;
+    };
+    const std::vector<float> bent = render(true), never = render(false);
+    double peak = 0, off = 0;
+    for (size_t i = 0; i < never.size(); ++i) {
+        peak = std::max(peak, static_cast<double>(std::fabs(never[i])));
+        off = std::max(off, static_cast<double>(std::fabs(bent[i] - never[i])));
+    }
+    EXPECT_GT(peak, 0.0);
+    EXPECT_LT(off, 1e-3 * peak); // -60 dB
 }
