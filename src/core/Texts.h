@@ -11,6 +11,17 @@ inline constexpr const char* ChooseDriver =
     "Please choose an audio driver in the Settings window, Sound tab.";
 inline constexpr const char* ScaleNotOpened = "The scale file could not be opened.";
 inline constexpr const char* ScaleErrors = "The scale file contains errors.";
+inline constexpr const char* OpenKbmTitle = "Open Keyboard Mapping";
+inline constexpr const char* OpenKbmFilter = "Scala Keyboard Mapping (*.kbm);;All Files (*)";
+inline constexpr const char* OpenKbmHint =
+    "A Scala keyboard mapping (.kbm) decides which MIDI key plays which degree of the scale, "
+    "and its reference key and frequency tune the scale (the initial frequency follows).";
+inline constexpr const char* KeyboardMappingNotOpened = "The keyboard mapping could not be opened.";
+inline constexpr const char* KeyboardMappingUnusable =
+    "The keyboard mapping cannot be used; the keys keep their previous mapping.";
+inline constexpr const char* KeyboardMappingErrors = "The keyboard mapping contains errors:";
+inline constexpr const char* KeyboardMappingNoBars =
+    "The keyboard mapping gives no key a bar of this scale.";
 
 // Tone bank
 inline constexpr const char* Preparing = "Preparing:";
@@ -54,6 +65,8 @@ inline constexpr const char* BankTooLarge =
 inline constexpr const char* ModeFileNotOpened = "The vibration mode file could not be opened.";
 // The last session could not be opened again at start: %1 is the file.
 inline constexpr const char* SessionScaleMissing = "The last scale is gone: %1";
+inline constexpr const char* SessionKeyboardMappingMissing =
+    "The last keyboard mapping is gone: %1";
 inline constexpr const char* SessionModeFileMissing =
     "The last vibration mode file is gone (the uniform bar plays): %1";
 inline constexpr const char* Browse = "Browse...";

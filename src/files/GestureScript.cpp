@@ -279,12 +279,15 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
         } else if (kind == "note") {
             e.Kind = TGestureEvent::TKind::Midi;
             want = 4;
+        } else if (kind == "pitch") {
+            e.Kind = TGestureEvent::TKind::Pitch;
+            want = 4;
         } else if (kind == "rebuild") {
             e.Kind = TGestureEvent::TKind::Rebuild;
             want = w.size() < 2 ? 2 : w.size();
         } else {
             return fail("unknown event \"" + kind +
-                        "\" (expected pen, tone, fader, master, stereo, note or rebuild)");
+                        "\" (expected pen, tone, fader, master, stereo, note, pitch or rebuild)");
         }
         if (w.size() != want) {
             return fail("\"" + kind + "\" takes " + std::to_string(want - 1) + " values, found " +
@@ -326,6 +329,14 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
             }
             if (!Value(w[5], e.X) || e.X < 0.0 || e.X > 1.0) {
                 return fail("the strike position \"" + w[5] + "\" must be a number from 0 to 1");
+            }
+            break;
+        case TGestureEvent::TKind::Pitch:
+            if (!Whole(w[2], e.Tone) || e.Tone < 0) {
+                return fail("the tone \"" + w[2] + "\" must be a tone index >= 0");
+            }
+            if (!Value(w[3], e.X) || e.X < 1.0 / 16.0 || e.X > 16.0) {
+                return fail("the pitch \"" + w[3] + "\" must be a ratio from 0.0625 to 16");
             }
             break;
         case TGestureEvent::TKind::Fader:
@@ -413,6 +424,8 @@ std::string GestureLine(const TGestureEvent& e, uint64_t sample, const TGestureR
     case TGestureEvent::TKind::Tone:
         return "tone" + at + " " + std::to_string(e.Tone) + " " + Float(e.Pressure) + " " +
                Float(e.Speed) + " " + Float(e.X);
+    case TGestureEvent::TKind::Pitch:
+        return "pitch" + at + " " + std::to_string(e.Tone) + " " + Float(e.X);
     case TGestureEvent::TKind::Fader:
         return "fader" + at + " " + std::to_string(e.Position);
     case TGestureEvent::TKind::Master:

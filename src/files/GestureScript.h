@@ -7,6 +7,7 @@
 //   note T N V           MIDI note N (0..127) struck with velocity V (1..127) on channel 1, or
 //                        released with V = 0, played as a MIDI keyboard plays it
 //   rebuild T KEY=VALUE...  the tone bank is built anew (keys: see TGestureRebuild)
+//   pitch T I R          tone I sounds at R times its built frequency (1/16..16; 1 unbent)
 // T is a time in seconds (0 .. MaxScriptSeconds), or @N: sample N of the performance, the first
 // one the event is heard in (N at most MaxScriptSeconds at the highest rate). "#" starts a comment
 // line; numbers use "." whatever the locale.
@@ -42,13 +43,14 @@ struct TGestureRebuild {
 };
 
 struct TGestureEvent {
-    enum class TKind { Pen, Tone, Fader, Master, Stereo, Rebuild, Midi };
+    enum class TKind { Pen, Tone, Fader, Master, Stereo, Rebuild, Midi, Pitch };
     TKind Kind = TKind::Pen;
     double Time = 0.0;              // seconds, when Sample is not given
     std::optional<uint64_t> Sample; // @N
     int Line = 0;                   // line number in the script, from 1
     // pen: X, Y, Pressure; tone: Tone, Pressure, Speed, X (strike position); fader, master:
-    // Position; stereo: Stereo, TwoRows; rebuild: Rebuild, an index into the script's Rebuilds
+    // Position; stereo: Stereo, TwoRows; rebuild: Rebuild, an index into the script's Rebuilds;
+    // pitch: Tone, X (the ratio)
     double X = 0.0;
     double Y = 0.0;
     double Pressure = 0.0;

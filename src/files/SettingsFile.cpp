@@ -43,6 +43,7 @@ TVarkoSettings ReadSettings(const TIniFile& ini) {
     s.ReferenceNote = std::clamp(ini.ReadInteger(Midi, "ReferenceNote", s.ReferenceNote), 0, 127);
     s.MPE = ini.ReadBool(Midi, "MPE", s.MPE);
     s.KeyReleaseDamps = ini.ReadBool(Midi, "KeyReleaseDamps", s.KeyReleaseDamps);
+    s.BendPitch = ini.ReadString(Midi, "PitchBend").value_or("Pitch") != "Bow";
     s.PanelDriver = ini.ReadString(Sound, "PanelDriver").value_or("");
     s.PanelBufferSize = std::clamp(ini.ReadInteger(Sound, "PanelBufferSize", 0), 0, 65536);
     s.PanelSampleRate = std::clamp(ini.ReadInteger(Sound, "PanelSampleRate", 0), 0, 1000000);
@@ -50,6 +51,7 @@ TVarkoSettings ReadSettings(const TIniFile& ini) {
     s.LabelKind = std::clamp(ini.ReadInteger(UI, "LabelKind", s.LabelKind), 0, 3);
     s.RestoreSession = ini.ReadBool(Session, "Restore", s.RestoreSession);
     s.SessionScale = ini.ReadString(Session, "Scale").value_or("");
+    s.SessionKeyboardMapping = ini.ReadString(Session, "KeyboardMapping").value_or("");
     s.SessionFrequency = ini.ReadString(Session, "InitialFrequency").value_or("");
     s.SessionRepeatDown = std::clamp(ini.ReadInteger(Session, "RepeatDown", 0), 0, 10);
     s.SessionRepeatUp = std::clamp(ini.ReadInteger(Session, "RepeatUp", 0), 0, 10);
@@ -86,6 +88,7 @@ void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
     ini.WriteInteger(Midi, "ReferenceNote", s.ReferenceNote);
     ini.WriteBool(Midi, "MPE", s.MPE);
     ini.WriteBool(Midi, "KeyReleaseDamps", s.KeyReleaseDamps);
+    ini.WriteString(Midi, "PitchBend", s.BendPitch ? "Pitch" : "Bow");
     ini.WriteString(Sound, "PanelDriver", s.PanelDriver);
     ini.WriteInteger(Sound, "PanelBufferSize", s.PanelBufferSize);
     ini.WriteInteger(Sound, "PanelSampleRate", s.PanelSampleRate);
@@ -93,6 +96,7 @@ void WriteSettings(TIniFile& ini, const TVarkoSettings& s) {
     ini.WriteInteger(UI, "LabelKind", s.LabelKind);
     ini.WriteBool(Session, "Restore", s.RestoreSession);
     ini.WriteString(Session, "Scale", s.SessionScale);
+    ini.WriteString(Session, "KeyboardMapping", s.SessionKeyboardMapping);
     ini.WriteString(Session, "InitialFrequency", s.SessionFrequency);
     ini.WriteInteger(Session, "RepeatDown", s.SessionRepeatDown);
     ini.WriteInteger(Session, "RepeatUp", s.SessionRepeatUp);

@@ -36,6 +36,7 @@ struct TVarkoSettings {
     int32_t ReferenceNote = 60;   // the note that plays the scale's 1/1, 0..127
     bool MPE = true;              // channel 1 reaches every note (an MPE lower zone)
     bool KeyReleaseDamps = false; // a released key damps its bar; off: the bar rings on
+    bool BendPitch = true;        // PitchBend=Pitch: bend moves the pitch; Bow: it bows the bar
     // [Sound] again: what the player chose in a driver's own panel (0: the device's own), and
     // the driver it was chosen for. Kept for the next start.
     std::string PanelDriver;
@@ -46,10 +47,11 @@ struct TVarkoSettings {
     int32_t LabelKind = 0; // the bars' labels: 0 Hz, 1 cents, 2 ratio, 3 degree
     // [Session]: what was open at the last exit, opened again at start when RestoreSession.
     bool RestoreSession = true;
-    std::string SessionScale;      // the scale file, "" for none
-    std::string SessionFrequency;  // the initial frequency as text, "" for the default
-    int32_t SessionRepeatDown = 0; // 0..10
-    int32_t SessionRepeatUp = 0;   // 0..10
+    std::string SessionScale;           // the scale file, "" for none
+    std::string SessionKeyboardMapping; // the .kbm beside it, "" for one key per bar
+    std::string SessionFrequency;       // the initial frequency as text, "" for the default
+    int32_t SessionRepeatDown = 0;      // 0..10
+    int32_t SessionRepeatUp = 0;        // 0..10
     bool SessionRepeatEnds = false;
     std::string SessionModeFile;   // the vibration mode file, "" for the uniform bar
     int32_t SessionEnd = 1;        // 1 free, 2 fixed, 3 hinged

@@ -11,7 +11,8 @@ namespace {
 // Events whose values a tone's oscillator reads: they must arrive one block before they sound.
 bool ReachesTones(const TGestureEvent& e) {
     return e.Kind == TGestureEvent::TKind::Pen || e.Kind == TGestureEvent::TKind::Tone ||
-           e.Kind == TGestureEvent::TKind::Fader || e.Kind == TGestureEvent::TKind::Midi;
+           e.Kind == TGestureEvent::TKind::Fader || e.Kind == TGestureEvent::TKind::Midi ||
+           e.Kind == TGestureEvent::TKind::Pitch;
 }
 
 } // namespace
@@ -98,6 +99,11 @@ bool TGesturePlayer::ApplyEvent(const TGestureEvent& e, std::string& error) {
         tones.SetStrikePosition(e.Tone, static_cast<float>(e.X));
         pressed_.resize(static_cast<size_t>(tones.ToneCount()), false);
         pressed_[static_cast<size_t>(e.Tone)] = e.Pressure > 0.0;
+        break;
+    case TGestureEvent::TKind::Pitch:
+        if (e.Tone < tones.ToneCount()) {
+            tones.SetPitch(e.Tone, static_cast<float>(e.X));
+        }
         break;
     case TGestureEvent::TKind::Fader:
         instrument_.Playing().SetResonanceFader(e.Position);

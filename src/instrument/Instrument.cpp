@@ -5,6 +5,7 @@
 #include "files/ModeFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 namespace varko {
@@ -296,10 +297,83 @@ void TInstrument::CalculateRepeats() {
         Tones = std::move(*tones);
         scaleStart_ = ScaleStartIndex(Scale.Degrees.size(), RepeatDownCount, RepeatEnds);
     }
+    const auto keys = KeyTones();
+    midi_.SetKeyTones(keys ? &*keys : nullptr);
+    if (keys) {
+        // The mapping's reference frequency tunes the scale: the 1/1 follows from any key it
+        // gives a bar.
+        bool any = false;
+        for (int key = 0; key < 128 && !any; ++key) {
+            const int tone = (*keys)[static_cast<size_t>(key)];
+            const auto hertz = MappedKeyFrequency(Kbm, Scale.Degrees, key);
+            if (tone >= 0 && hertz && Tones[static_cast<size_t>(tone)] > 0.0f) {
+                const float f = *hertz / Tones[static_cast<size_t>(tone)];
+                if (std::isfinite(f) && f > 0.0f) {
+                    InitialFrequency = f;
+                    any = true;
+                }
+            }
+        }
+        if (!any) {
+            Tell(TInstrumentMessage::TKind::Warning, text::KeyboardMappingNoBars);
+        }
+    }
     // Mouse speed is measured from here, so the first move does not jump.
     if (playing_.MousePressure && CursorPosition) {
         std::tie(playing_.LastPointerX, playing_.LastPointerY) = CursorPosition();
     }
+}
+
+std::optional<std::array<int, 128>> TInstrument::KeyTones() const {
+    if (!Kbm.Usable || Scale.Degrees.size() < 2 || scaleStart_ < 0) {
+        return std::nullopt;
+    }
+    const auto count = static_cast<int64_t>(Scale.Degrees.size() - 1);
+    std::array<int, 128> keys{};
+    for (int key = 0; key < 128; ++key) {
+        int64_t tone = -1;
+        if (const auto degree = MappedDegree(Kbm, static_cast<size_t>(count), key)) {
+            if (RepeatEnds) {
+                // Every copy of the scale holds both its ends: count + 1 tones a period.
+                const int64_t period =
+                    *degree >= 0 ? *degree / count : -((-*degree + count - 1) / count);
+                tone = (period + RepeatDownCount) * (count + 1) + (*degree - period * count);
+            } else {
+                tone = scaleStart_ + *degree;
+            }
+        }
+        keys[static_cast<size_t>(key)] =
+            tone >= 0 && tone < static_cast<int64_t>(Tones.size()) ? static_cast<int>(tone) : -1;
+    }
+    return keys;
+}
+
+void TInstrument::OpenKeyboardMapping(const std::string& path) {
+    if (path.empty()) {
+        Kbm = {};
+        KbmPath.clear();
+    } else {
+        KeyboardMapping kbm = ReadKeyboardMapping(path);
+        if (!kbm.Opened || !kbm.Usable) {
+            std::string text =
+                kbm.Opened ? text::KeyboardMappingUnusable : text::KeyboardMappingNotOpened;
+            for (const KbmMessage& m : kbm.Messages) {
+                text += "\n" + m.Text;
+            }
+            Tell(TInstrumentMessage::TKind::Error, text);
+            return;
+        }
+        if (!kbm.Messages.empty()) {
+            std::string text = text::KeyboardMappingErrors;
+            for (const KbmMessage& m : kbm.Messages) {
+                text += "\n" + m.Text;
+            }
+            Tell(TInstrumentMessage::TKind::Warning, text);
+        }
+        Kbm = std::move(kbm);
+        KbmPath = path;
+    }
+    Apply();
 }
 
 void TInstrument::Apply() {
@@ -318,6 +392,7 @@ TToneBankInput TInstrument::BankInput() const {
     in.ModeLimit = ModeLimit;
     in.ResonanceFader = playing_.ResonanceFader();
     in.InterpolateDelays = settings_.InterpolateDelays;
+    in.BendRoom = settings_.BendPitch ? TMidiPlaying::BendRoom : 1.0f;
     in.Paint2Rows = settings_.Paint2Rows;
     in.ModeRatios = ModeRatios;
     in.ModeLevels = ModeLevels;

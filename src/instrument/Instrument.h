@@ -7,6 +7,7 @@
 #include "engine/AudioEngine.h"
 #include "engine/ToneBank.h"
 #include "files/GestureScript.h"
+#include "files/KeyboardMapping.h"
 #include "files/ModeFileHistory.h"
 #include "files/PerformanceFolder.h"
 #include "files/ScalaFile.h"
@@ -17,6 +18,7 @@
 #include "instrument/Playing.h"
 #include "instrument/Recorder.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -119,8 +121,21 @@ public:
     // Reads the scale (Error when it cannot be opened: the previous scale stays; Warning when it
     // holds errors), then computes the tone list and rebuilds the bank, even after a failure.
     void OpenScale(const std::string& path);
-    // The tone list from the degrees and the repeats; unchanged without degrees.
+    // The tone list from the degrees and the repeats; unchanged without degrees. With a
+    // keyboard mapping, also the keys' tones and the initial frequency it gives.
     void CalculateRepeats();
+
+    // The Scala keyboard mapping beside the scale (Kbm.Usable false: none, one key per bar
+    // from the reference note). It decides which key plays which degree, and its reference
+    // key and frequency set InitialFrequency.
+    KeyboardMapping Kbm;
+    std::string KbmPath;
+    // Reads a .kbm (Error when it cannot be opened or used: the previous mapping stays;
+    // Warning naming each faulty line), then the tone list and the bank anew. "" drops it.
+    void OpenKeyboardMapping(const std::string& path);
+    // The tone each key 0..127 plays under Kbm (-1: none); nothing without a usable mapping
+    // or scale.
+    std::optional<std::array<int, 128>> KeyTones() const;
     // The Apply button: the tone list and the bank anew.
     void Apply();
     // Builds the bank anew from everything above (nothing without an engine).
@@ -180,10 +195,12 @@ public:
     void SetPaint2Rows(bool on);
     void SetColoredToneZone(bool on);
     // MIDI: the chosen input port ("" for none; the owner opens it), the note that plays the
-    // scale's 1/1 (0..127) and the MPE lower zone.
+    // scale's 1/1 (0..127), MPE, and whether pitch bend moves the pitch (else it bows; the
+    // bank is built anew, with room to bend down, when the tones exist).
     void SetMidiInput(const std::string& port);
     void SetReferenceNote(int note);
     void SetMpe(bool on);
+    void SetBendPitch(bool on);
     void SetKeyReleaseDamps(bool on); // a released key damps its bar; off: it rings on
     // Who renders the tones: a pool (perCore, of poolThreads threads, 0 one per core) or a
     // thread per tone. A bank that plays is built anew for it.

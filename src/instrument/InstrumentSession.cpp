@@ -28,6 +28,7 @@ bool Exists(const std::string& path) {
 TVarkoSettings TInstrument::SettingsWithSession() const {
     TVarkoSettings s = settings_;
     s.SessionScale = ScalePath;
+    s.SessionKeyboardMapping = KbmPath;
     // The shortest text that reads back as the same float.
     char buf[32];
     const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, InitialFrequency);
@@ -87,6 +88,17 @@ void TInstrument::RestoreSessionFiles(std::string& missing) {
         if (!Exists(s.SessionModeFile) || !LoadModeFile(s.SessionModeFile)) {
             ExternalObject = false;
             missing += Filled(text::SessionModeFileMissing, s.SessionModeFile) + "\n";
+        }
+    }
+    if (!s.SessionKeyboardMapping.empty()) {
+        KeyboardMapping kbm = Exists(s.SessionKeyboardMapping)
+                                  ? ReadKeyboardMapping(s.SessionKeyboardMapping)
+                                  : KeyboardMapping{};
+        if (kbm.Usable) {
+            Kbm = std::move(kbm);
+            KbmPath = s.SessionKeyboardMapping;
+        } else {
+            missing += Filled(text::SessionKeyboardMappingMissing, s.SessionKeyboardMapping) + "\n";
         }
     }
     if (!s.SessionScale.empty()) {

@@ -155,6 +155,16 @@ void TInstrument::SetMpe(bool on) {
     midi_.SetMpe(on);
 }
 
+void TInstrument::SetBendPitch(bool on) {
+    const bool changed = settings_.BendPitch != on;
+    settings_.BendPitch = on;
+    midi_.SetBendPitch(on);
+    // The rings' room to bend down comes with the bank.
+    if (changed && engine_ && !engine_->Oscillators.empty()) {
+        RefreshTones();
+    }
+}
+
 void TInstrument::SetKeyReleaseDamps(bool on) {
     settings_.KeyReleaseDamps = on;
     midi_.SetReleaseDamps(on);
@@ -193,6 +203,7 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SetMidiInput(s.MidiInput);
     SetReferenceNote(s.ReferenceNote);
     SetMpe(s.MPE);
+    SetBendPitch(s.BendPitch);
     SetKeyReleaseDamps(s.KeyReleaseDamps);
     SetPanelChoice(s.PanelDriver, s.PanelBufferSize, s.PanelSampleRate);
     SetShowNoTabletNotice(s.ShowNoTabletNotice);

@@ -29,7 +29,9 @@ int DataBytes(uint8_t status) {
 
 } // namespace
 
-TMidiPlaying::TMidiPlaying(IToneTarget& oscillators) : tones_(oscillators) {}
+TMidiPlaying::TMidiPlaying(IToneTarget& oscillators) : tones_(oscillators) {
+    pitches_.fill(1.0f);
+}
 
 void TMidiPlaying::SetReferenceNote(int note) {
     std::lock_guard lock(mutex_);
@@ -49,6 +51,42 @@ void TMidiPlaying::SetMpe(bool on) {
 bool TMidiPlaying::Mpe() const {
     std::lock_guard lock(mutex_);
     return mpe_;
+}
+
+void TMidiPlaying::SetBendPitch(bool on) {
+    std::lock_guard lock(mutex_);
+    bendPitch_ = on;
+    if (!on) {
+        for (size_t tone = 0; tone < pitches_.size(); ++tone) {
+            WritePitch(static_cast<int>(tone), 1.0f);
+        }
+        return;
+    }
+    for (const TNote& n : notes_) {
+        if (n.Held) {
+            WritePitch(n.Tone, NotePitch(n));
+        }
+    }
+}
+
+bool TMidiPlaying::BendPitch() const {
+    std::lock_guard lock(mutex_);
+    return bendPitch_;
+}
+
+void TMidiPlaying::SetKeyTones(const std::array<int, 128>* keyTones) {
+    std::lock_guard lock(mutex_);
+    keyMapped_ = keyTones != nullptr;
+    if (keyTones != nullptr) {
+        keyTones_ = *keyTones;
+    }
+}
+
+int TMidiPlaying::ToneOf(int number) const {
+    if (keyMapped_) {
+        return keyTones_[static_cast<size_t>(number)];
+    }
+    return scaleStart_ < 0 ? -1 : scaleStart_ + number - referenceNote_;
 }
 
 void TMidiPlaying::SetReleaseDamps(bool on) {
@@ -84,12 +122,13 @@ void TMidiPlaying::ReplaceBank(int scaleStart, const std::function<void()>& repl
         holders_.fill(0);
         sustained_.fill(0);
         speeds_.fill(0.0f);
+        pitches_.fill(1.0f); // the new tones start unbent
         scaleStart_ = scaleStart;
         for (TNote& n : notes_) {
             if (!n.Held) {
                 continue;
             }
-            const int tone = scaleStart_ < 0 ? -1 : scaleStart_ + n.Number - referenceNote_;
+            const int tone = ToneOf(n.Number);
             if (tone < 0 || tone >= tones_.ToneCount() || tone >= MaxTones) {
                 n = TNote{};
                 continue;
@@ -102,10 +141,13 @@ void TMidiPlaying::ReplaceBank(int scaleStart, const std::function<void()>& repl
             ++holders_[static_cast<size_t>(tone)];
             const TSource& s = sources_[static_cast<size_t>(n.Source)];
             int slide = s.Channels[static_cast<size_t>(n.Channel)].Slide;
-            if (slide < 0 && mpe_) {
-                slide = s.Channels[0].Slide;
+            if (const int manager = ManagerOf(s, n.Channel); slide < 0 && manager >= 0) {
+                slide = s.Channels[static_cast<size_t>(manager)].Slide;
             }
             tones_.SetStrikePosition(tone, slide < 0 ? 0.5f : static_cast<float>(slide) / Full7);
+            if (bendPitch_) {
+                WritePitch(tone, NotePitch(n));
+            }
             ApplyPressure(n);
             WriteSpeed(tone, StrikeSpeed);
             struck = true;
@@ -119,6 +161,10 @@ void TMidiPlaying::ReplaceBank(int scaleStart, const std::function<void()>& repl
 void TMidiPlaying::TPenTones::SetPressure(int tone, float value) {
     std::lock_guard lock(midi_.mutex_);
     if (tone < 0 || tone >= MaxTones || midi_.holders_[static_cast<size_t>(tone)] == 0) {
+        // A bar a released note left bent sounds at its own pitch under the pen.
+        if (value > 0.0f && tone >= 0 && tone < MaxTones) {
+            midi_.WritePitch(tone, 1.0f);
+        }
         midi_.tones_.SetPressure(tone, value);
     }
 }
@@ -187,7 +233,12 @@ void TMidiPlaying::Message(int source, const uint8_t* bytes, size_t size, double
                 std::fabs(static_cast<float>(bend - c.Bend)) / BendCentre * BendMovement;
             c.Bend = bend;
             for (TNote& n : notes_) {
-                if (Reaches(n, source, channel)) {
+                if (!Reaches(n, source, channel)) {
+                    continue;
+                }
+                if (bendPitch_) {
+                    WritePitch(n.Tone, NotePitch(n));
+                } else {
                     n.Movement += moved;
                 }
             }
@@ -205,7 +256,52 @@ void TMidiPlaying::Message(int source, const uint8_t* bytes, size_t size, double
 }
 
 bool TMidiPlaying::Reaches(const TNote& n, int source, int channel) const {
-    return n.Held && n.Source == source && (n.Channel == channel || (mpe_ && channel == 0));
+    return n.Held && n.Source == source &&
+           (n.Channel == channel ||
+            ManagerOf(sources_[static_cast<size_t>(source)], n.Channel) == channel);
+}
+
+int TMidiPlaying::ManagerOf(const TSource& s, int channel) const {
+    if (!mpe_) {
+        return -1;
+    }
+    if (s.LowerMembers > 0 && channel >= 1 && channel <= s.LowerMembers) {
+        return 0;
+    }
+    if (s.UpperMembers > 0 && channel <= 14 && channel >= 15 - s.UpperMembers) {
+        return 15;
+    }
+    return -1;
+}
+
+float TMidiPlaying::BendRangeOf(const TSource& s, int channel) const {
+    const float set = s.Channels[static_cast<size_t>(channel)].BendRange;
+    if (set >= 0.0f) {
+        return set;
+    }
+    return ManagerOf(s, channel) >= 0 ? MemberBendRange : ManagerBendRange;
+}
+
+float TMidiPlaying::NotePitch(const TNote& n) const {
+    const TSource& s = sources_[static_cast<size_t>(n.Source)];
+    auto semitones = [&](int channel) {
+        const float bend =
+            static_cast<float>(s.Channels[static_cast<size_t>(channel)].Bend) - BendCentre;
+        return bend / BendCentre * BendRangeOf(s, channel);
+    };
+    float total = semitones(n.Channel);
+    if (const int manager = ManagerOf(s, n.Channel); manager >= 0) {
+        total += semitones(manager); // the zone's bend moves all its notes
+    }
+    return std::exp2(total / 12.0f);
+}
+
+void TMidiPlaying::WritePitch(int tone, float ratio) {
+    float& last = pitches_[static_cast<size_t>(tone)];
+    if (last != ratio) {
+        last = ratio;
+        tones_.SetPitch(tone, ratio);
+    }
 }
 
 TMidiPlaying::TNote* TMidiPlaying::Find(int source, int channel, int number) {
@@ -218,7 +314,7 @@ TMidiPlaying::TNote* TMidiPlaying::Find(int source, int channel, int number) {
 }
 
 void TMidiPlaying::NoteOn(int source, int channel, int number, int velocity, double seconds) {
-    const int tone = scaleStart_ < 0 ? -1 : scaleStart_ + number - referenceNote_;
+    const int tone = ToneOf(number);
     if (tone < 0 || tone >= tones_.ToneCount() || tone >= MaxTones) {
         return; // outside the tone list: no bar to play
     }
@@ -239,8 +335,8 @@ void TMidiPlaying::NoteOn(int source, int channel, int number, int velocity, dou
     const TSource& s = sources_[static_cast<size_t>(source)];
     // The finger's slide, or the manager channel's in a zone, or the middle of the bar.
     int slide = s.Channels[static_cast<size_t>(channel)].Slide;
-    if (slide < 0 && mpe_) {
-        slide = s.Channels[0].Slide;
+    if (const int manager = ManagerOf(s, channel); slide < 0 && manager >= 0) {
+        slide = s.Channels[static_cast<size_t>(manager)].Slide;
     }
     *n = TNote{};
     n->Held = true;
@@ -254,6 +350,8 @@ void TMidiPlaying::NoteOn(int source, int channel, int number, int velocity, dou
     ++holders_[static_cast<size_t>(tone)];
     sustained_[static_cast<size_t>(tone)] = 0;
     tones_.SetStrikePosition(tone, slide < 0 ? 0.5f : static_cast<float>(slide) / Full7);
+    // The bend a sender gives the channel before the note-on is where the note starts.
+    WritePitch(tone, bendPitch_ ? NotePitch(*n) : 1.0f);
     ApplyPressure(*n);
     WriteSpeed(tone, StrikeSpeed);
 }
@@ -366,16 +464,43 @@ void TMidiPlaying::Controller(int source, int channel, int number, int value) {
         s.Pedal = down;
         break;
     }
-    case 121: // reset all controllers
+    case 101: // registered parameter, coarse
+        c.RpnMsb = value;
+        break;
+    case 100: // registered parameter, fine
+        c.RpnLsb = value;
+        break;
+    case 99: // a non-registered parameter: data entry no longer reaches a registered one
+    case 98:
+        c.RpnMsb = c.RpnLsb = 127;
+        break;
+    case 6: // data entry, coarse
+        c.DataMsb = value;
+        c.DataLsb = 0;
+        DataEntry(source, channel);
+        break;
+    case 38: // data entry, fine (a bend range's cents)
+        c.DataLsb = value;
+        if (c.RpnLsb == 0) {
+            DataEntry(source, channel);
+        }
+        break;
+    case 121: { // reset all controllers; the bend range stays, the parameter selected goes
+        const float range = c.BendRange;
         c = TChannel{};
+        c.BendRange = range;
         s.Wheel = 0;
         for (TNote& n : notes_) {
             if (Reaches(n, source, channel)) {
                 n.Aftertouch = -1.0f;
                 ApplyPressure(n);
+                if (bendPitch_) {
+                    WritePitch(n.Tone, NotePitch(n));
+                }
             }
         }
         break;
+    }
     case 120: // all sound off
     case 123: // all notes off
     case 124: // omni off, omni on, mono, poly: all notes off as well
@@ -390,6 +515,57 @@ void TMidiPlaying::Controller(int source, int channel, int number, int value) {
         break;
     default:
         break;
+    }
+}
+
+void TMidiPlaying::DataEntry(int source, int channel) {
+    TSource& s = sources_[static_cast<size_t>(source)];
+    TChannel& c = s.Channels[static_cast<size_t>(channel)];
+    if (c.RpnMsb != 0) {
+        return;
+    }
+    if (c.RpnLsb == 6) { // the MPE Configuration Message, on a zone's manager channel
+        if (mpe_ && (channel == 0 || channel == 15)) {
+            ConfigureZone(s, channel, c.DataMsb);
+        }
+        return;
+    }
+    if (c.RpnLsb != 0) {
+        return;
+    }
+    // Pitch bend sensitivity: on a member channel it is the whole zone's.
+    const float range = static_cast<float>(c.DataMsb) + static_cast<float>(c.DataLsb) / 100.0f;
+    const int manager = ManagerOf(s, channel);
+    for (int ch = 0; ch < 16; ++ch) {
+        if (ch == channel || (manager >= 0 && ManagerOf(s, ch) == manager)) {
+            s.Channels[static_cast<size_t>(ch)].BendRange = range;
+        }
+    }
+    if (bendPitch_) {
+        for (TNote& n : notes_) {
+            if (n.Held && n.Source == source) {
+                WritePitch(n.Tone, NotePitch(n));
+            }
+        }
+    }
+}
+
+// A zone takes the manager channel and `members` channels next to it; the other zone gives up
+// what it overlaps (and ends when nothing is left of it). The zone's bend ranges go back to
+// their defaults.
+void TMidiPlaying::ConfigureZone(TSource& s, int manager, int members) {
+    members = std::clamp(members, 0, 15);
+    if (manager == 0) {
+        s.LowerMembers = members;
+        s.UpperMembers = members >= 15 ? 0 : std::min(s.UpperMembers, 14 - members);
+    } else {
+        s.UpperMembers = members;
+        s.LowerMembers = members >= 15 ? 0 : std::min(s.LowerMembers, 14 - members);
+    }
+    for (int ch = 0; ch < 16; ++ch) {
+        if (ch == manager || ManagerOf(s, ch) == manager) {
+            s.Channels[static_cast<size_t>(ch)].BendRange = -1.0f;
+        }
     }
 }
 

@@ -1,11 +1,12 @@
 // MIDI playing: notes strike the bars and let them ring as a struck bar on a keyboard does,
 // and what the fingers do while holding them (pressure, slide, bend, the modulation wheel)
-// presses and bows them, through the same three playing values that the pen sets. A released
-// key lets its bar ring on or damps it; the sustain pedal (CC64) holds off the damping. Plain MIDI
-// on any channel and an MPE lower zone (manager channel 1, one note per member channel 2..16) both
-// play. Messages come from a MIDI thread (or the render loop) and are written to the oscillators at
-// once; a lock keeps them off an oscillator that a rebuild of the bank is ending. No Qt, no
-// devices: raw messages in.
+// presses and bows them, through the same three playing values that the pen sets; pitch bend
+// moves the pitch of the bar (or, as a setting, bows it). A released key lets its bar ring on or
+// damps it; the sustain pedal (CC64) holds off the damping. Plain MIDI on any channel and MPE
+// zones (a lower zone managed on channel 1, an upper one on channel 16, members one note each,
+// set by the MPE Configuration Message) both play. Messages come from a MIDI thread (or the render
+// loop) and are written to the oscillators at once; a lock keeps them off an oscillator that a
+// rebuild of the bank is ending. No Qt, no devices: raw messages in.
 #pragma once
 
 #include "engine/ToneBank.h"
@@ -39,10 +40,18 @@ public:
     // tone up or down the tone list.
     void SetReferenceNote(int note);
     int ReferenceNote() const;
-    // An MPE lower zone: what comes on channel 1 reaches the notes of every channel. Off:
-    // each channel's messages reach its own notes only.
+    // MPE: until a sender configures its zones, one lower zone of 15 members (what comes on
+    // channel 1 reaches the notes of every channel). Off: each channel's messages reach its own
+    // notes only, and every channel bends 2 semitones until RPN 0 says otherwise.
     void SetMpe(bool on);
     bool Mpe() const;
+    // Pitch bend moves the pitch of the note's bar within the channel's bend range (on), or
+    // bows the bar as a movement (off).
+    void SetBendPitch(bool on);
+    bool BendPitch() const;
+    // Which tone each key 0..127 plays (-1: none), as a keyboard mapping decides; null: one key
+    // per tone from the reference note. Held notes keep their tones until ReplaceBank.
+    void SetKeyTones(const std::array<int, 128>* keyTones);
     // A released key damps its bar (pressed with DampPressure, no movement, until the bar is
     // played again); off, the bar rings on.
     void SetReleaseDamps(bool on);
@@ -96,6 +105,12 @@ public:
     // Pitch bend movement counts eight times its share of the bend range: an MPE finger's
     // vibrato spans a small part of its range of several octaves.
     static constexpr float BendMovement = 8.0f;
+    // Bend ranges in semitones until RPN 0 sets them: an MPE zone's member channels, its
+    // manager channel (and every channel of plain MIDI).
+    static constexpr float MemberBendRange = 48.0f;
+    static constexpr float ManagerBendRange = 2.0f;
+    // The lowest a bend reaches (four octaves down): the tones' rings have room for it.
+    static constexpr float BendRoom = 16.0f;
     // The most notes held at once; beyond it a new note is ignored.
     static constexpr int MaxNotes = MaxTones;
 
@@ -115,12 +130,21 @@ private:
     };
     struct TChannel {
         int Bend = 8192;
-        int Slide = -1; // CC74, -1 until the first
+        int Slide = -1;          // CC74, -1 until the first
+        float BendRange = -1.0f; // semitones; -1: the default for the channel's role
+        int RpnMsb = 127;        // the registered parameter selected (127, 127: none)
+        int RpnLsb = 127;
+        int DataMsb = 0; // the last data entry (CC6, CC38)
+        int DataLsb = 0;
     };
     struct TSource {
         std::array<TChannel, 16> Channels{};
         int Wheel = 0;      // CC1
         bool Pedal = false; // CC64 down
+        // Member channels of the lower zone (manager channel 1: channels 2..) and of the upper
+        // zone (manager channel 16: channels 15 and down); 0: no zone.
+        int LowerMembers = 15;
+        int UpperMembers = 0;
     };
 
     // What pen writes look like to the tones.
@@ -152,6 +176,15 @@ private:
     void WritePressure(int tone, float value);
     void WriteSpeed(int tone, float speed);
     void Controller(int source, int channel, int number, int value);
+    void DataEntry(int source, int channel);
+    void ConfigureZone(TSource& s, int manager, int members);
+    // The zone manager channel whose messages reach notes on channel, or -1.
+    int ManagerOf(const TSource& s, int channel) const;
+    float BendRangeOf(const TSource& s, int channel) const;
+    // The note's pitch as its channels' bends set it, as a frequency ratio.
+    float NotePitch(const TNote& n) const;
+    int ToneOf(int number) const;
+    void WritePitch(int tone, float ratio);
 
     IToneTarget& tones_;
     TPenTones penTones_{*this};
@@ -161,6 +194,9 @@ private:
     int referenceNote_ = DefaultReferenceNote;
     bool mpe_ = true;
     bool releaseDamps_ = false;
+    bool bendPitch_ = true;
+    bool keyMapped_ = false;
+    std::array<int, 128> keyTones_{};
     double lastSeconds_ = 0.0; // the latest time a message or a tick brought
     int scaleStart_ = -1;
     std::array<TSource, Sources> sources_{};
@@ -170,6 +206,7 @@ private:
     std::array<uint8_t, MaxTones> sustained_{};
     std::array<float, MaxTones> speeds_{};     // the speed MIDI last wrote to each tone
     std::array<float, MaxTones> tickSpeeds_{}; // a tick's speed for each tone, -1 for none
+    std::array<float, MaxTones> pitches_{};    // the pitch MIDI last wrote to each tone, 0: 1
     bool pressureShown_ = false;               // a pressure to report after the lock
     float shownPressure_ = 0.0f;
 };

@@ -45,6 +45,20 @@ public:
         At(tone).Strike = Bounded(value, 0.0f, 1.0f);
         Send(tone);
     }
+    void SetPitch(int tone, float ratio) override {
+        const std::lock_guard lock(mutex_);
+        if (engine_ == nullptr || tone < 0 || tone >= ToneCount()) {
+            return;
+        }
+        TPlayingChange c;
+        c.Kind = TPlayingChange::TKind::Pitch;
+        c.Tone = tone;
+        // Not a number: unbent.
+        c.Value = ratio == ratio ? Bounded(ratio, 1.0f / TWaveguideBands::MaxBendUp,
+                                           TWaveguideBands::MaxBendUp)
+                                 : 1.0f;
+        engine_->Change(c);
+    }
     void SetResonance(float value, int fader) override {
         const std::lock_guard lock(mutex_);
         if (engine_ == nullptr) {

@@ -22,6 +22,11 @@ struct IToneTarget {
     virtual void SetStrikePosition(int tone, float value) = 0; // 0 .. 1, top to bottom
     // Every tone's loop gain, from the resonance fader at position fader.
     virtual void SetResonance(float value, int fader) = 0;
+    // The tone's frequency against its built one (1: unbent); targets that cannot bend ignore it.
+    virtual void SetPitch(int tone, float ratio) {
+        (void)tone;
+        (void)ratio;
+    }
 };
 
 // One reading of the pen: where it is, in the tablet's units, and how hard it presses, in

@@ -192,6 +192,11 @@ std::string TRecorder::ChangeLine(const TItem& item) const {
         e.Kind = TGestureEvent::TKind::Master;
         e.Position = c.Fader;
         break;
+    case TPlayingChange::TKind::Pitch:
+        e.Kind = TGestureEvent::TKind::Pitch;
+        e.Tone = c.Tone;
+        e.X = c.Value;
+        break;
     case TPlayingChange::TKind::Mix:
         e.Kind = TGestureEvent::TKind::Stereo;
         e.Stereo = c.Stereo;

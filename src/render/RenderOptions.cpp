@@ -46,6 +46,8 @@ std::string RenderUsage() {
            "                            (its scale, modes, rate and block size unless given)\n"
            "  --midi FILE               a Standard MIDI File to play (with the script, if any)\n"
            "  --reference-note N        the MIDI note that plays the scale's 1/1, 0..127 (60)\n"
+           "  --kbm FILE                a Scala keyboard mapping: which key plays which degree,\n"
+           "                            and the frequency that tunes the scale\n"
            "  --seconds T               length of the output, up to 86400 (last event + 2 s)\n"
            "  --format wav16|wav24|float  WAV sample format (float)\n"
            "  -o FILE                   the output file (never one of the input files)\n"
@@ -133,6 +135,7 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         {"--performance", {text(o.Performance), "a folder name"}},
         {"--midi", {text(o.Midi), "a file name"}},
         {"--reference-note", {whole(o.ReferenceNote, 0, 127), "a whole number from 0 to 127"}},
+        {"--kbm", {text(o.Kbm), "a file name"}},
         {"--seconds", {real(seconds, 0, MaxScriptSeconds), "a number of seconds from 0 to 86400"}},
         {"--format",
          {[&o](const std::string& s) {
@@ -218,8 +221,9 @@ std::optional<TRenderOptions> ParseRenderOptions(const std::vector<std::string>&
         return o;
     }
     if (!o.Performance.empty()) {
-        if (!o.Scale.empty() || !o.Gesture.empty() || !o.Modes.empty()) {
-            error = "--performance takes its scale, modes and gesture from its folder";
+        if (!o.Scale.empty() || !o.Gesture.empty() || !o.Modes.empty() || !o.Kbm.empty()) {
+            error = "--performance takes its scale, modes and gesture from its folder (its "
+                    "bars as they were played: no --kbm)";
             return std::nullopt;
         }
         if (o.Play || o.PrintTones || o.Output.empty()) {

@@ -34,6 +34,7 @@ struct TRenderOptions {
     std::string Gesture;             // --gesture FILE
     std::string Midi;                // --midi FILE: a Standard MIDI File played with the script
     int ReferenceNote = 60;          // --reference-note N: the note of the scale's 1/1
+    std::string Kbm;                 // --kbm FILE: a Scala keyboard mapping for the MIDI keys
     std::optional<double> Seconds;   // --seconds T
     std::string Format = "float";    // --format wav16|wav24|float
     std::string Output;              // -o FILE

@@ -72,7 +72,7 @@ private:
 int RenderToFile(TRenderSession& session, std::FILE* err) {
     const TRenderOptions& o = session.Options;
     std::string error;
-    std::vector<std::string> inputs = {o.Scale, o.Gesture, o.Midi, o.Modes};
+    std::vector<std::string> inputs = {o.Scale, o.Gesture, o.Midi, o.Modes, o.Kbm};
     if (!o.Performance.empty()) {
         // A re-render never replaces any file of the take it comes from (its ini and copies as
         // much as its sound and gesture), whatever path names it.

@@ -124,6 +124,13 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
         error += " (" + o.Scale + ")";
         return false;
     }
+    if (!o.Kbm.empty()) {
+        in.OpenKeyboardMapping(o.Kbm);
+        if (failed) {
+            error += " (" + o.Kbm + ")";
+            return false;
+        }
+    }
     if (!o.Modes.empty()) {
         in.LoadModeFile(o.Modes);
         if (failed) {

@@ -7,6 +7,7 @@
 #include "files/TextFile.h"
 #include "midi/MidiInput.h"
 #include "ui/ImageButton.h"
+#include "ui/LinkLabel.h"
 #include "ui/ProgramFolders.h"
 #include "ui/TabletEventSource.h"
 #include "ui/ToneZone.h"
@@ -238,6 +239,31 @@ void TMainWindow::OpenScaleBtnClick() {
         lastScaleFolder_ = QFileInfo(path).absolutePath();
         Instrument.OpenScale(LocalPath(path));
     }
+}
+
+void TMainWindow::OpenKbmClick() {
+    QString folder = lastScaleFolder_;
+    if (folder.isEmpty()) {
+        folder = InitialDir;
+    }
+    const QString path = ChooseFile(text::OpenKbmTitle, text::OpenKbmFilter, folder);
+    if (!path.isEmpty()) {
+        Instrument.OpenKeyboardMapping(LocalPath(path));
+        ShowKeyboardMapping();
+    }
+}
+
+void TMainWindow::ShowKeyboardMapping() {
+    if (KbmNameLabel == nullptr) {
+        return;
+    }
+    const bool mapped = !Instrument.KbmPath.empty();
+    KbmNameLabel->setText(mapped ? QFileInfo(QString::fromStdString(Instrument.KbmPath)).fileName()
+                                 : QStringLiteral("one key per bar"));
+    KbmNameLabel->setToolTip(mapped ? QString::fromStdString(Instrument.KbmPath) : QString());
+    NoKbmLink->setEnabled(mapped);
+    // The mapping's reference frequency tunes the scale.
+    InitialFrequencyEdit->setText(QString::number(Instrument.InitialFrequency, 'g', 7));
 }
 
 void TMainWindow::ApplyParametersBtnClick() {

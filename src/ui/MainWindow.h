@@ -138,6 +138,9 @@ public:
     QRadioButton* EndFixedRadio = nullptr;
     QRadioButton* EndHingedRadio = nullptr;
     QLineEdit* ModeLimitEdit = nullptr;
+    QLabel* KbmNameLabel = nullptr; // the keyboard mapping's file name, or one key per bar
+    TLinkLabel* OpenKbmLink = nullptr;
+    TLinkLabel* NoKbmLink = nullptr;
     TUpDown* ModeLimitArrows = nullptr;
     QSlider* ResonanceFader = nullptr;
     TLinkLabel* ResonanceReset = nullptr;
@@ -202,6 +205,8 @@ public:
     void ExternalObjectClick();
     void ModeFilesComboSelect();
     void OpenScaleBtnClick();
+    void OpenKbmClick();
+    void ShowKeyboardMapping();
     void ApplyParametersBtnClick();
     // Recording (Ctrl+R, in MainWindowKeys) and replaying a performance folder.
     void RecordBtnClick();

@@ -219,7 +219,23 @@ void TMainWindow::BuildParametersPanel() {
         return true;
     };
     connect(ModeLimitEdit, &QLineEdit::textChanged, this, &TMainWindow::ModeLimitEditChange);
-    p->setFixedSize(ParametersWidth, 364);
+
+    // The MIDI keys: one per bar, or as a Scala keyboard mapping beside the scale says.
+    AddLabel(p, QStringLiteral("Keyboard Mapping:"), 8, 368, true);
+    KbmNameLabel = new QLabel(p);
+    KbmNameLabel->setGeometry(8, 386, 130, 18);
+    OpenKbmLink = new TLinkLabel(QStringLiteral("Open..."), p);
+    OpenKbmLink->setGeometry(144, 386, 44, 18);
+    OpenKbmLink->setToolTip(QString::fromUtf8(text::OpenKbmHint));
+    OpenKbmLink->OnClick = [this] { OpenKbmClick(); };
+    NoKbmLink = new TLinkLabel(QStringLiteral("None"), p);
+    NoKbmLink->setGeometry(196, 386, 36, 18);
+    NoKbmLink->OnClick = [this] {
+        Instrument.OpenKeyboardMapping(std::string());
+        ShowKeyboardMapping();
+    };
+    ShowKeyboardMapping();
+    p->setFixedSize(ParametersWidth, 410);
 
     ParametersScroll = new TWholeScrollArea(panel);
     ParametersScroll->setFrameShape(QFrame::NoFrame);

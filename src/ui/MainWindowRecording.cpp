@@ -201,6 +201,7 @@ void TMainWindow::ReplayTick() {
 void TMainWindow::ShowParameters() {
     const TInstrument& in = Instrument;
     InitialFrequencyEdit->setText(QString::number(in.InitialFrequency, 'g', 7));
+    ShowKeyboardMapping();
     // The edits pass their values on to the arrows and the instrument.
     RepeatDownEdit->setText(QString::number(in.RepeatDownCount));
     RepeatUpEdit->setText(QString::number(in.RepeatUpCount));

@@ -67,8 +67,9 @@ TEST_F(SettingsDir, FirstWriteHasEveryKeyInItsSectionAndOrder) {
               "MouseGlide=0\n\n[UI]\nShowMainLevels=1\nShowPressureLevel=1\n"
               "ShowFrequencyLabels=1\nPaint2Rows=0\nColoredToneZone=1\nShowNoTabletNotice="
               "1\nLabelKind=0\n\n"
-              "[MIDI]\nInput=\nReferenceNote=60\nMPE=1\nKeyReleaseDamps=0\n\n[Session]\n"
-              "Restore=1\nScale=\nInitialFrequency=\nRepeatDown=0\nRepeatUp=0\nRepeatEnds=0\n"
+              "[MIDI]\nInput=\nReferenceNote=60\nMPE=1\nKeyReleaseDamps=0\nPitchBend=Pitch\n\n"
+              "[Session]\nRestore=1\nScale=\nKeyboardMapping=\nInitialFrequency=\nRepeatDown="
+              "0\nRepeatUp=0\nRepeatEnds=0\n"
               "ModeFile=\nEnd=1\nModeLimit=8\nWeighting=6\nResonance=10\n\n[Engine]\n"
               "ToneThreads=PerTone\nPoolThreads=0\n");
 }

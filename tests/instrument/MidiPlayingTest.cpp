@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -216,9 +218,11 @@ TEST_F(Midi, SlideSetsThePositionAndSlideOrBendMovementBows) {
     midi.Tick(now);
     EXPECT_NEAR(tones.Speed[12], 32.0f / 127.0f, 1e-6);
     Pass(0.005);
+    midi.SetBendPitch(false); // bend bows the bar, as it did before it moved the pitch
     Send({0xE3, 0x00, 0x41}); // bend up by 128 of 8192
     midi.Tick(now);
     EXPECT_NEAR(tones.Speed[12], 128.0f / 8192.0f * TMidiPlaying::BendMovement, 1e-6);
+    EXPECT_EQ(tones.Pitch[12], 1.0f);
 }
 
 TEST_F(Midi, TheWheelBowsEveryHeldToneForAsLongAsItIsUp) {
@@ -293,4 +297,135 @@ TEST_F(Midi, PressureIsShownAsItIsGiven) {
     On(60, 127);
     Off(60);
     EXPECT_EQ(shown, (std::vector<float>{1.0f, 0.0f}));
+}
+
+namespace {
+
+// A bend of `semitones` within `range`, as the two data bytes of a pitch-bend message.
+std::vector<uint8_t> Bend(int channel, double semitones, double range) {
+    const int value =
+        std::clamp(static_cast<int>(std::lround(8192 + semitones / range * 8192)), 0, 16383);
+    return {static_cast<uint8_t>(0xE0 | channel), static_cast<uint8_t>(value & 0x7F),
+            static_cast<uint8_t>(value >> 7)};
+}
+
+// Registered parameter `lsb` (MSB 0) set to `value` on channel, as controllers send it.
+std::vector<std::vector<uint8_t>> Rpn(int channel, int lsb, int value) {
+    const auto cc = static_cast<uint8_t>(0xB0 | channel);
+    return {
+        {cc, 101, 0}, {cc, 100, static_cast<uint8_t>(lsb)}, {cc, 6, static_cast<uint8_t>(value)}};
+}
+
+double CentsOff(float ratio, double semitones) {
+    return 1200.0 * std::log2(ratio) - 100.0 * semitones;
+}
+
+} // namespace
+
+TEST_F(Midi, AMemberChannelBendsItsNotesPitchWithinFortyEightSemitones) {
+    Send(Bend(1, 2.0, 48)); // the bend before the note is where the note starts
+    On(60, 100, 1);
+    On(64, 100, 2);
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[12], 2.0)), 0.5);
+    EXPECT_EQ(tones.Pitch[16], 1.0f);
+    // The manager channel's bend (2 semitones' range) moves every note of the zone, on top.
+    Send(Bend(0, -1.0, 2));
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[12], 1.0)), 0.5);
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[16], -1.0)), 0.5);
+    // Pressure and slide as before: they press and place, the pitch stays.
+    Pass(0.035);
+    Send({0xD1, 90});
+    Send({0xB1, 74, 100});
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 90.0f / 127.0f);
+    EXPECT_FLOAT_EQ(tones.Strike[12], 100.0f / 127.0f);
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[12], 1.0)), 0.5);
+}
+
+TEST_F(Midi, RpnZeroSetsTheBendRangeOfTheWholeZoneOrOfAPlainChannel) {
+    for (const auto& m : Rpn(3, 0, 12)) { // on a member channel: every member's
+        Send(m);
+    }
+    Send(Bend(5, 12.0, 12)); // a full bend up on another member
+    On(60, 100, 5);
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[12], 12.0)), 1.0);
+    // The fine part gives cents.
+    Send({0xB3, 38, 50});
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[12], 12.5)), 1.0);
+    // Plain MIDI: 2 semitones on a channel, until the channel's own RPN 0.
+    midi.SetMpe(false);
+    On(62, 100, 0);
+    Send(Bend(0, 2.0, 2));
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[14], 2.0)), 1.0);
+    for (const auto& m : Rpn(0, 0, 24)) {
+        Send(m);
+    }
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[14], 24.0)), 1.0);
+    // A non-registered parameter's data entry changes no range.
+    Send({0xB0, 99, 0});
+    Send({0xB0, 98, 0});
+    Send({0xB0, 6, 3});
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[14], 24.0)), 1.0);
+}
+
+TEST_F(Midi, TheConfigurationMessageSetsAnUpperZoneThatThenPlays) {
+    // Upper zone of 3 members (channels 13..15, manager 16); the lower zone keeps 1..11.
+    for (const auto& m : Rpn(15, 6, 3)) {
+        Send(m);
+    }
+    On(60, 100, 13);
+    On(64, 100, 3);
+    Send({0xDF, 40}); // the upper manager's pressure reaches its members' notes only
+    EXPECT_FLOAT_EQ(tones.Pressure[12], std::max(40.0f, 100.0f) / 127.0f); // still striking
+    Pass(0.035);
+    Send({0xDF, 40});
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 40.0f / 127.0f);
+    EXPECT_EQ(tones.Pressure[16], 0.0f);
+    Send(Bend(15, 1.0, 2)); // and its bend, with the manager's 2 semitones' range
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[12], 1.0)), 0.5);
+    EXPECT_EQ(tones.Pitch[16], 1.0f);
+    Send(Bend(13, 24.0, 48)); // a member bends 48 semitones' range
+    EXPECT_LT(std::fabs(CentsOff(tones.Pitch[12], 25.0)), 0.5);
+    // A lower zone of 14 members takes channels 2..15: the upper zone is gone, and channel 16
+    // reaches nobody.
+    for (const auto& m : Rpn(0, 6, 14)) {
+        Send(m);
+    }
+    Send({0xDF, 5});
+    EXPECT_FLOAT_EQ(tones.Pressure[12], 40.0f / 127.0f);
+    // Zone 0 members: MPE off for that zone; its channels play on their own.
+    for (const auto& m : Rpn(0, 6, 0)) {
+        Send(m);
+    }
+    Send({0xD0, 70});
+    EXPECT_FLOAT_EQ(tones.Pressure[16], 0.0f);
+}
+
+TEST_F(Midi, BowingInsteadOfBendingAndThePenUnbendsABarANoteLeftBent) {
+    Send(Bend(1, 7.0, 48));
+    On(60, 100, 1);
+    EXPECT_GT(tones.Pitch[12], 1.4f);
+    midi.SetBendPitch(false);
+    EXPECT_EQ(tones.Pitch[12], 1.0f); // every bar back at its own pitch
+    midi.SetBendPitch(true);
+    EXPECT_GT(tones.Pitch[12], 1.4f);
+    Off(60, 1);
+    EXPECT_GT(tones.Pitch[12], 1.4f); // it rings out where the finger left it
+    midi.PenTones().SetPressure(12, 0.5f);
+    EXPECT_EQ(tones.Pitch[12], 1.0f);
+}
+
+TEST_F(Midi, AKeyMapDecidesTheToneAndUnmappedKeysPlayNothing) {
+    std::array<int, 128> keys{};
+    keys.fill(-1);
+    keys[60] = 20;
+    keys[61] = 20; // two keys on one bar
+    midi.SetKeyTones(&keys);
+    On(60);
+    EXPECT_GT(tones.Pressure[20], 0.0f);
+    EXPECT_EQ(tones.Pressure[12], 0.0f);
+    On(62);
+    EXPECT_EQ(midi.HeldNotes(), 1);
+    midi.SetKeyTones(nullptr);
+    On(62);
+    EXPECT_GT(tones.Pressure[14], 0.0f);
 }

@@ -8,6 +8,7 @@
 #include <smf.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -190,4 +191,131 @@ TEST_F(MidiRender, BrokenFilesAreRefusedOrPlayedAsFarAsTheyGo) {
     EXPECT_EQ(Render(args), 2);
     EXPECT_NE(err.find("longer than a day"), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(Path("long.wav")));
+}
+
+namespace {
+
+// A pitch-bend message on channel (0-based) for semitones within range.
+std::vector<uint8_t> BendTo(int channel, double semitones, double range) {
+    const int v =
+        std::clamp(static_cast<int>(std::lround(8192 + semitones / range * 8192)), 0, 16383);
+    return {static_cast<uint8_t>(0xE0 | channel), static_cast<uint8_t>(v & 0x7F),
+            static_cast<uint8_t>(v >> 7)};
+}
+
+double Cents(double f, double expected) {
+    return 1200.0 * std::log2(f / expected);
+}
+
+// The strongest frequency between lo and hi over [from, from + seconds).
+double PitchAt(const std::vector<float>& x, double from, double seconds, double lo, double hi) {
+    return test::Pitch(x, static_cast<size_t>(from * 48000), static_cast<size_t>(seconds * 48000),
+                       48000, lo, hi);
+}
+
+} // namespace
+
+TEST_F(MidiRender, AnMpeNoteBentTwoSemitonesUpSoundsTwoSemitonesUp) {
+    // Member channel 2, its bend range the default 48 semitones; the bend comes first, as MPE
+    // controllers send it.
+    const std::string midi = WriteMidi(
+        "bent.mid", {{0, BendTo(1, 2.0, 48)}, {0, {0x91, 60, 110}}, {960, {0x81, 60, 0}}});
+    auto args = Scale();
+    args.insert(args.end(), {"--midi", midi, "-o", Path("bent.wav")});
+    ASSERT_EQ(Render(args), 0) << err;
+    const std::vector<float> x = Left(Path("bent.wav"));
+    const double expected = 200.0 * std::pow(2.0, 2.0 / 12.0);
+    EXPECT_LT(std::fabs(Cents(PitchAt(x, 0.2, 0.5, 150, 300), expected)), 5.0);
+}
+
+TEST_F(MidiRender, TheConfigurationMessageSetsAnUpperZoneThatThenPlays) {
+    // An upper zone of 3 members (channels 13..15) managed on channel 16; its manager's bend
+    // (2 semitones' range) then moves the note on member channel 15 a semitone up. Without the
+    // message channel 16 would be a member of the lower zone, bending its own notes only.
+    const std::vector<std::pair<int, std::vector<uint8_t>>> notes = {
+        {0, {0x9E, 60, 110}}, {0, BendTo(15, 1.0, 2)}, {960, {0x8E, 60, 0}}};
+    auto mcm = notes;
+    mcm.insert(mcm.begin(), {{0, {0xBF, 101, 0}}, {0, {0xBF, 100, 6}}, {0, {0xBF, 6, 3}}});
+    auto args = Scale();
+    args.insert(args.end(), {"--midi", WriteMidi("mcm.mid", mcm), "-o", Path("mcm.wav")});
+    ASSERT_EQ(Render(args), 0) << err;
+    EXPECT_LT(std::fabs(Cents(PitchAt(Left(Path("mcm.wav")), 0.2, 0.5, 150, 300),
+                              200.0 * std::pow(2.0, 1.0 / 12.0))),
+              5.0);
+    args = Scale();
+    args.insert(args.end(), {"--midi", WriteMidi("plain.mid", notes), "-o", Path("plain.wav")});
+    ASSERT_EQ(Render(args), 0) << err;
+    EXPECT_LT(std::fabs(Cents(PitchAt(Left(Path("plain.wav")), 0.2, 0.5, 150, 300), 200.0)), 5.0);
+}
+
+TEST_F(MidiRender, AHeldNotesVibratoShowsInThePitchTrack) {
+    // Half a semitone either way, 2.5 times a second, a bend message every 10 ms.
+    std::vector<std::pair<int, std::vector<uint8_t>>> events = {{0, {0x91, 60, 110}}};
+    for (int ms = 10; ms < 1600; ms += 10) {
+        const double semitones = 0.5 * std::sin(2 * std::numbers::pi * 2.5 * ms / 1000.0);
+        events.push_back({static_cast<int>(std::lround(ms * 0.96)), BendTo(1, semitones, 48)});
+    }
+    events.push_back({1536, {0x81, 60, 0}});
+    auto args = Scale();
+    args.insert(args.end(), {"--midi", WriteMidi("vibrato.mid", events), "-o", Path("vib.wav")});
+    ASSERT_EQ(Render(args), 0) << err;
+    const std::vector<float> x = Left(Path("vib.wav"));
+    // 40 ms windows around each crest (0.1 s + k 0.4 s) and trough (0.3 s + k 0.4 s).
+    for (int k = 0; k < 3; ++k) {
+        const double crest = PitchAt(x, 0.08 + 0.4 * k, 0.04, 150, 300);
+        const double trough = PitchAt(x, 0.28 + 0.4 * k, 0.04, 150, 300);
+        EXPECT_GT(Cents(crest, 200.0), 30.0) << "crest " << k << ": " << crest << " Hz";
+        EXPECT_LT(Cents(trough, 200.0), -30.0) << "trough " << k << ": " << trough << " Hz";
+    }
+}
+
+// Keyboard mappings written as a microtonal keyboard player would, on the 12-step scale
+// repeated an octave up (25 bars).
+TEST_F(MidiRender, AKeyboardMappingDecidesWhichKeyPlaysWhichBarAndTheTuning) {
+    auto peakOf = [&](const std::string& kbm, int note) {
+        const std::string midi = WriteMidi("k" + std::to_string(note) + ".mid",
+                                           {{0, {0x90, static_cast<uint8_t>(note), 110}},
+                                            {480, {0x80, static_cast<uint8_t>(note), 0}}});
+        auto args = Scale();
+        args.insert(args.end(), {"--up", "1", "--kbm", Path(kbm), "--midi", midi, "--seconds", "1",
+                                 "-o", Path("k.wav")});
+        EXPECT_EQ(Render(args), 0) << err;
+        const std::vector<float> x = Left(Path("k.wav"));
+        double peak = 0;
+        for (const float v : x) {
+            peak = std::max(peak, static_cast<double>(std::fabs(v)));
+        }
+        return peak == 0 ? 0.0 : PitchAt(x, 0.1, 0.5, 100, 900);
+    };
+    // Unmapped keys: the black key above middle C is "x", and keys past the last key are out.
+    std::ofstream(Path("holes.kbm")) << "! holes.kbm\n12\n0\n100\n60\n69\n440.0\n12\n"
+                                        "0\nx\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n";
+    EXPECT_LT(std::fabs(Cents(peakOf("holes.kbm", 69), 440.0)), 5.0); // A at the reference
+    EXPECT_LT(std::fabs(Cents(peakOf("holes.kbm", 60), 440.0 / std::pow(2.0, 9 / 12.0))), 5.0);
+    EXPECT_EQ(peakOf("holes.kbm", 61), 0.0);
+    EXPECT_EQ(peakOf("holes.kbm", 101), 0.0);
+    // The reference key (61) is itself unmapped: its frequency still ties the tuning, at the
+    // degree its place in the pattern would hold.
+    std::ofstream(Path("offscale.kbm")) << "12\n0\n127\n60\n61\n300\n12\n"
+                                           "0\nx\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n";
+    EXPECT_LT(std::fabs(Cents(peakOf("offscale.kbm", 60), 300.0 / std::pow(2.0, 1 / 12.0))), 5.0);
+    // A 24-key pattern over the 12-degree scale: degrees beyond it wrap by the octave, and key
+    // 73 (entry 13) plays degree 13, an octave and a step up; the pattern repeats by 24.
+    std::ofstream(Path("wide.kbm")) << "24\n0\n127\n60\n60\n200\n24\n"
+                                       "0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n"
+                                       "12\n13\n14\n15\n16\n17\n18\n19\n20\n21\n22\n23\n";
+    EXPECT_LT(std::fabs(Cents(peakOf("wide.kbm", 73), 200.0 * std::pow(2.0, 13 / 12.0))), 5.0);
+    EXPECT_EQ(peakOf("wide.kbm", 36), 0.0); // degree -24: below the bars
+}
+
+TEST_F(MidiRender, ABrokenKeyboardMappingIsRefusedWithItsLine) {
+    std::ofstream(Path("broken.kbm")) << "12\n0\n127\n60\n69\nfour hundred\n12\n";
+    auto args = Scale();
+    args.insert(args.end(), {"--kbm", Path("broken.kbm"), "--midi",
+                             WriteMidi("n.mid", {{0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}}), "-o",
+                             Path("b.wav")});
+    EXPECT_EQ(Render(args), 1); // as a scale that cannot be read
+    EXPECT_NE(err.find("Line 6"), std::string::npos) << err;
+    EXPECT_NE(err.find("broken.kbm"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(Path("b.wav")));
 }

@@ -37,18 +37,29 @@ TMidiSettingsTab::TMidiSettingsTab(TInstrument& instrument, TMidiPortsOwner owne
     ReferenceNoteName =
         AddLabel(this, NoteName(TMidiPlaying::DefaultReferenceNote), 176, row, 60, rowHeight);
     ReferenceNoteName->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    ReferenceNote = AddLabel(this,
-                             QStringLiteral("This note plays the scale's 1/1 at the initial "
-                                            "frequency; the notes above and below it play the "
-                                            "bars to its right and left."),
-                             Left, row + rowHeight + 4, Width, 17);
+    ReferenceNote =
+        AddLabel(this, QStringLiteral("It plays the 1/1; the keys around it, the bars beside."),
+                 Left, row + rowHeight + 4, Width, 17);
     ReferenceNote->setWordWrap(true);
     ReferenceNote->resize(Width, ReferenceNote->heightForWidth(Width));
-    MpeBox = new QCheckBox(QStringLiteral("MPE lower zone: channel 1 reaches every note."), this);
+    MpeBox = new QCheckBox(QStringLiteral("MPE zones, as the controller sets them."), this);
+    MpeBox->setToolTip(QStringLiteral("Until the controller sends its MPE Configuration Message: "
+                                      "one lower zone, channel 1 reaching every note."));
     MpeBox->setChecked(true);
     MpeBox->setGeometry(Left, ReferenceNote->geometry().bottom() + 1 + Gap, Width,
                         std::max(17, MpeBox->sizeHint().height()));
-    const int releaseRow = MpeBox->geometry().bottom() + 1 + Gap;
+    const int bendRow = MpeBox->geometry().bottom() + 1 + Gap;
+    BendCombo = new QComboBox(this);
+    BendCombo->addItems({QStringLiteral("bends the pitch"), QStringLiteral("bows the bar")});
+    const int bendHeight = std::max(21, BendCombo->sizeHint().height());
+    BendLabel = AddLabel(this, QStringLiteral("Pitch bend:"), Left, bendRow, 100, bendHeight);
+    BendLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    BendCombo->setGeometry(112, bendRow, 140, bendHeight);
+    BendCombo->setToolTip(QStringLiteral(
+        "Bends the pitch: a note's bend moves its bar's pitch within the bend range the "
+        "controller sets (48 semitones on MPE member channels, 2 elsewhere). Bows the bar: "
+        "moving the bend bows the bar instead, and the pitch stays."));
+    const int releaseRow = BendCombo->geometry().bottom() + 1 + Gap / 2;
     ReleaseCombo = new QComboBox(this);
     ReleaseCombo->addItems({QStringLiteral("rings on"), QStringLiteral("damps")});
     const int releaseHeight = std::max(21, ReleaseCombo->sizeHint().height());
@@ -70,6 +81,7 @@ TMidiSettingsTab::TMidiSettingsTab(TInstrument& instrument, TMidiPortsOwner owne
     connect(ReferenceNoteBox, &QSpinBox::valueChanged, this, [this] { ReferenceNoteChange(); });
     connect(MpeBox, &QCheckBox::toggled, this, [this] { MpeBoxClick(); });
     connect(ReleaseCombo, &QComboBox::activated, this, [this] { ReleaseComboChange(); });
+    connect(BendCombo, &QComboBox::activated, this, [this] { BendComboChange(); });
 }
 
 QString TMidiSettingsTab::NoteName(int note) {
@@ -112,6 +124,7 @@ void TMidiSettingsTab::ShowInstrumentSettings() {
         ReferenceNoteBox->setValue(s.ReferenceNote);
         MpeBox->setChecked(s.MPE);
         ReleaseCombo->setCurrentIndex(s.KeyReleaseDamps ? 1 : 0);
+        BendCombo->setCurrentIndex(s.BendPitch ? 0 : 1);
     }
     ReferenceNoteName->setText(NoteName(ReferenceNoteBox->value()));
     ShowPorts();
@@ -135,6 +148,10 @@ void TMidiSettingsTab::ReferenceNoteChange() {
 
 void TMidiSettingsTab::MpeBoxClick() {
     instrument_.SetMpe(MpeBox->isChecked());
+}
+
+void TMidiSettingsTab::BendComboChange() {
+    instrument_.SetBendPitch(BendCombo->currentIndex() == 0);
 }
 
 void TMidiSettingsTab::ReleaseComboChange() {

@@ -41,6 +41,8 @@ public:
     QLabel* ReferenceNoteName = nullptr;
     QLabel* ReferenceNote = nullptr; // how notes meet the bars
     QCheckBox* MpeBox = nullptr;
+    QLabel* BendLabel = nullptr;
+    QComboBox* BendCombo = nullptr; // "bends the pitch", "bows the bar"
     QLabel* ReleaseLabel = nullptr;
     QComboBox* ReleaseCombo = nullptr; // "rings on", "damps"
     QLabel* VirtualPortNote = nullptr;
@@ -49,6 +51,7 @@ public:
     void PortComboChange();
     void ReferenceNoteChange();
     void MpeBoxClick();
+    void BendComboChange();
     void ReleaseComboChange();
 
     // "C4" for 60: the note's name, middle C in octave 4.
