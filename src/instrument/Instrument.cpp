@@ -334,10 +334,16 @@ std::optional<std::array<int, 128>> TInstrument::KeyTones() const {
         int64_t tone = -1;
         if (const auto degree = MappedDegree(Kbm, static_cast<size_t>(count), key)) {
             if (RepeatEnds) {
-                // Every copy of the scale holds both its ends: count + 1 tones a period.
+                // Every copy of the scale holds both its ends: count + 1 tones a period. A
+                // degree on a copy's start is also the end of the copy below, for the top key.
                 const int64_t period =
                     *degree >= 0 ? *degree / count : -((-*degree + count - 1) / count);
-                tone = (period + RepeatDownCount) * (count + 1) + (*degree - period * count);
+                const int64_t copy = period + RepeatDownCount;
+                tone = copy * (count + 1) + (*degree - period * count);
+                if (tone >= static_cast<int64_t>(Tones.size()) && *degree == period * count &&
+                    copy >= 1) {
+                    tone = (copy - 1) * (count + 1) + count;
+                }
             } else {
                 tone = scaleStart_ + *degree;
             }

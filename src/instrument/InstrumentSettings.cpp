@@ -211,6 +211,7 @@ void TInstrument::ApplySettings(const TVarkoSettings& s) {
     SetRestoreSession(s.RestoreSession);
     // The session is opened by the owner, when it is ready to show it.
     settings_.SessionScale = s.SessionScale;
+    settings_.SessionKeyboardMapping = s.SessionKeyboardMapping;
     settings_.SessionFrequency = s.SessionFrequency;
     settings_.SessionRepeatDown = s.SessionRepeatDown;
     settings_.SessionRepeatUp = s.SessionRepeatUp;

@@ -71,6 +71,7 @@ TEST_P(RenderAllocation, PlayingABankAllocatesNothing) {
         in.ToneRatios.push_back(static_cast<float>(std::pow(2.0, i / 12.0)));
     }
     in.Seed = 3;
+    in.BendRoom = 16.0f;
     in.Rendering = {GetParam(), 2, false};
     ASSERT_EQ(RefreshTones(engine, in).BuiltTones, 37);
     engine.Start();
@@ -83,6 +84,12 @@ TEST_P(RenderAllocation, PlayingABankAllocatesNothing) {
         c.Speed = 0.01f * static_cast<float>(k % 40);
         c.Strike = 0.3f;
         engine.Change(c);
+        // Bent tones render on their own path, and come back from it.
+        TPlayingChange bend;
+        bend.Kind = TPlayingChange::TKind::Pitch;
+        bend.Tone = (k + 5) % 37;
+        bend.Value = k % 4 == 0 ? 1.0f : 0.5f + 0.01f * static_cast<float>(k % 100);
+        engine.Change(bend);
     };
     for (int k = 0; k < 50; ++k) {
         strike(k);

@@ -468,3 +468,41 @@ TEST_F(InstrumentSettings, TheSessionAndThePanelChoiceSurviveARestart) {
     EXPECT_NE(missing.find("The last vibration mode file is gone"), std::string::npos) << missing;
     EXPECT_NE(missing.find("five.scl"), std::string::npos) << missing;
 }
+
+TEST_F(InstrumentSettings, AKeyboardMappingComesBackWithTheSessionOrIsNamedWhenGone) {
+    fs::create_directories(SettingsFolder());
+    const std::string scale = SettingsFolder() + "/five.scl";
+    const std::string kbm = SettingsFolder() + "/five.kbm";
+    std::ofstream(scale) << "five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n";
+    std::ofstream(kbm) << "5\n0\n127\n62\n62\n300\n5\n0\n1\n2\n3\n4\n";
+    {
+        TInstrument in;
+        Attach(in);
+        Load(in);
+        in.OpenScale(scale);
+        in.OpenKeyboardMapping(kbm);
+        std::string message;
+        ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
+    }
+    TInstrument in;
+    Attach(in);
+    Load(in);
+    in.RestoreSessionParameters();
+    std::string missing;
+    in.RestoreSessionFiles(missing);
+    EXPECT_EQ(missing, "");
+    EXPECT_EQ(in.KbmPath, kbm);
+    ASSERT_TRUE(in.KeyTones().has_value());
+    EXPECT_EQ((*in.KeyTones())[62], 0);           // key 62 plays the 1/1 ...
+    EXPECT_FLOAT_EQ(in.InitialFrequency, 300.0f); // ... at the mapping's 300 Hz
+
+    fs::remove(kbm);
+    TInstrument again;
+    Attach(again);
+    Load(again);
+    again.RestoreSessionParameters();
+    again.RestoreSessionFiles(missing);
+    EXPECT_TRUE(again.KbmPath.empty());
+    EXPECT_FALSE(again.KeyTones().has_value());
+    EXPECT_NE(missing.find("five.kbm"), std::string::npos) << missing;
+}

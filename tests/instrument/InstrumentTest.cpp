@@ -132,3 +132,33 @@ TEST_F(InstrumentTest, LateBlocksOnALargeBankAdviseThePool) {
     in.LateBlocks = 1000;
     EXPECT_FALSE(in.PoolAdvised());
 }
+
+// The key map over repeats with both ends kept (a tone at every copy's start and end), and a
+// mapping that cannot be used.
+TEST_F(InstrumentTest, AKeyboardMappingFindsItsBarsOverRepeatsAndABrokenOneIsRefused) {
+    // Five equal steps, repeated once down, ends kept: 6 + 6 tones, the 1/1 at tone 6.
+    const std::string scale = Write("5.scl", "Five\n5\n240.\n480.\n720.\n960.\n2/1\n");
+    const std::string kbm = Write("five.kbm", "5\n0\n127\n60\n60\n250\n5\n0\n1\nx\n3\n4\n");
+    in.RepeatDownCount = 1;
+    in.RepeatEnds = true;
+    in.OpenScale(scale);
+    in.OpenKeyboardMapping(kbm);
+    const auto keys = in.KeyTones();
+    ASSERT_TRUE(keys.has_value());
+    EXPECT_EQ((*keys)[60], 6);                    // the 1/1: the scale's own start
+    EXPECT_EQ((*keys)[59], 4);                    // degree -1: the lower copy's fourth tone
+    EXPECT_EQ((*keys)[55], 0);                    // degree -5: the lower copy's 1/1
+    EXPECT_EQ((*keys)[54], -1);                   // below the bars
+    EXPECT_EQ((*keys)[62], -1);                   // "x"
+    EXPECT_EQ((*keys)[65], 11);                   // degree 5: the scale's own 2/1, its last tone
+    EXPECT_EQ((*keys)[66], -1);                   // above the bars
+    EXPECT_FLOAT_EQ(in.InitialFrequency, 250.0f); // the reference key plays the 1/1
+
+    // A mapping whose header cannot be read is refused with its lines; the previous stays.
+    told.clear();
+    in.OpenKeyboardMapping(Write("bad.kbm", "5\n0\n127\n60\nsixty\n250\n5\n"));
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("error: "), std::string::npos);
+    EXPECT_NE(told[0].find("Line 5"), std::string::npos) << told[0];
+    EXPECT_EQ(in.KbmPath, kbm);
+}
