@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 
 using namespace varko;
 
@@ -192,4 +193,24 @@ TEST(GestureScript, ALineCutShortEndsTheScriptEarly) {
     EXPECT_FALSE(ParseGestureScript("pen 0 0.5 0.5 0.5\ntone @1\n", err));
     EXPECT_EQ(err.rfind("line 2: ", 0), 0u) << err;
     EXPECT_FALSE(ParseGestureScript("tone @1\npen 0 0.5 0.5 0.5", err));
+}
+
+// A recording keeps each bent tone's pitch: the line reads back as the same float, and a ratio
+// no tone can sound at is refused.
+TEST(GestureScript, PitchLinesReadBackBitForBitAndStayInRange) {
+    TGestureEvent e;
+    e.Kind = TGestureEvent::TKind::Pitch;
+    e.Tone = 7;
+    e.X = static_cast<float>(std::exp2(2.0 / 12.0));
+    std::string error;
+    const auto script = ParseGestureScript(GestureLine(e, 480, nullptr) + "\n", error);
+    ASSERT_TRUE(script) << error;
+    ASSERT_EQ(script->Events.size(), 1u);
+    EXPECT_EQ(script->Events[0].Kind, TGestureEvent::TKind::Pitch);
+    EXPECT_EQ(script->Events[0].Tone, 7);
+    EXPECT_EQ(static_cast<float>(script->Events[0].X), static_cast<float>(e.X));
+    for (const char* bad : {"pitch 0 7 0\n", "pitch 0 7 17\n", "pitch 0 -1 1\n", "pitch 0 7\n"}) {
+        EXPECT_FALSE(ParseGestureScript(bad, error)) << bad;
+        EXPECT_NE(error.find("line 1"), std::string::npos) << error;
+    }
 }
