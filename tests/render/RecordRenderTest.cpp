@@ -88,6 +88,9 @@ TEST_F(RecordRender, TheGestureReRendersToTheSamplesThatWerePlayed) {
             tones.SetStrikePosition(t, unit(rng));
             tones.SetSpeed(t, unit(rng) * 0.05f);
             tones.SetPressure(t, unit(rng) < 0.3f ? 0.0f : unit(rng));
+            if (i % 9 == 4) { // a bend, as MIDI pitch bend plays it
+                tones.SetPitch(t, i % 27 == 4 ? 1.0f : 0.7f + unit(rng));
+            }
             if (i % 40 == 7) {
                 in.Playing().SetResonanceFader(static_cast<int>(unit(rng) * 60));
             }
@@ -129,6 +132,7 @@ TEST_F(RecordRender, TheGestureReRendersToTheSamplesThatWerePlayed) {
     EXPECT_NE(text.find("\nstereo @"), std::string::npos);
     EXPECT_NE(text.find("\nmaster @"), std::string::npos);
     EXPECT_NE(text.find("\nfader @"), std::string::npos);
+    EXPECT_NE(text.find("\npitch @"), std::string::npos);
 
     const std::string out = (dir / "again.wav").string();
     std::FILE* sink = std::tmpfile();
