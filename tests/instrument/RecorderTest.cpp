@@ -3,6 +3,8 @@
 // everything before the loss, and a message that says so.
 #include "core/Texts.h"
 #include "engine/NullHost.h"
+#include "files/GestureScript.h"
+#include "files/PerformanceFolder.h"
 #include "instrument/Instrument.h"
 #include "instrument/SteadyHost.h"
 
@@ -222,6 +224,27 @@ int RecordOntoASmallFileSystem(const fs::path& dir) {
         return 4;
     }
     sf_close(wav);
+    // The gesture and the ini reach as far as the sound: a full disk must not leave them empty.
+    std::string error;
+    const auto script = LoadGestureScript(folder + "/performance.txt", error);
+    if (!script || script->Events.size() < 3) {
+        std::fprintf(stderr, "gesture: %s\n", script ? "too few events" : error.c_str());
+        return 6;
+    }
+    TPerformanceFolder take;
+    take.Use(folder);
+    TPerformanceInfo written;
+    if (!take.ReadInfo(written, error) || written.Frames != static_cast<uint64_t>(info.frames) ||
+        written.DroppedBlocks == 0) {
+        std::fprintf(stderr, "ini: Frames=%llu DroppedBlocks=%llu, the WAV has %lld frames\n",
+                     static_cast<unsigned long long>(written.Frames),
+                     static_cast<unsigned long long>(written.DroppedBlocks),
+                     static_cast<long long>(info.frames));
+        return 7;
+    }
+    if (fs::exists(folder + "/.reserve")) {
+        return 8; // the room kept for the end outlived the take
+    }
     const ::testing::AssertionResult same = HoldsWhatWasPlayed(
         folder + "/performance.wav", static_cast<uint64_t>(info.frames), played, start);
     if (!same) {
@@ -231,7 +254,7 @@ int RecordOntoASmallFileSystem(const fs::path& dir) {
     return 0;
 }
 
-TEST_F(RecorderTest, AFullFileSystemEndsTheRecordingWithAMessageAndAReadableWav) {
+TEST_F(RecorderTest, AFullDiskEndsTheTakeWithTheWavTheGestureAndTheIniReadable) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
