@@ -20,6 +20,33 @@ constexpr std::size_t MaxScriptBytes = 256u << 20;
 
 // Most tones a rebuild line may give seeds for (the bank never holds more).
 constexpr size_t MaxSeeds = 4096;
+// The longest line a script may have: a rebuild with every seed fits well within it.
+constexpr size_t MaxLineBytes = 1u << 17;
+
+// A word of a message, cut short when long: a hostile script's 10 MB word must never reach a
+// message box whole.
+constexpr size_t ShownCharacters = 40;
+
+// The first ShownCharacters bytes, never ending inside a UTF-8 character.
+std::string Head(const std::string& word) {
+    size_t cut = ShownCharacters;
+    while (cut > 0 && (static_cast<unsigned char>(word[cut]) & 0xC0u) == 0x80u) {
+        --cut;
+    }
+    return word.substr(0, cut);
+}
+
+std::string Shortened(const std::string& word) {
+    return word.size() <= ShownCharacters
+               ? word
+               : Head(word) + "\u2026 (" + std::to_string(word.size()) + " characters)";
+}
+
+std::string Quoted(const std::string& word) {
+    return word.size() <= ShownCharacters
+               ? "\"" + word + "\""
+               : "\"" + Head(word) + "\u2026\" (" + std::to_string(word.size()) + " characters)";
+}
 
 std::vector<std::string> Words(const std::string& line) {
     std::vector<std::string> w;
@@ -86,8 +113,8 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
     long long w = 0;
     auto whole = [&](int& dst, long long lo, long long hi) {
         if (!ReadWhole(value, w) || w < lo || w > hi) {
-            why = key + "=" + value + " must be a whole number from " + std::to_string(lo) +
-                  " to " + std::to_string(hi);
+            why = key + "=" + Shortened(value) + " must be a whole number from " +
+                  std::to_string(lo) + " to " + std::to_string(hi);
             return false;
         }
         dst = static_cast<int>(w);
@@ -101,7 +128,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
         // A take is a closed folder: it names its own copies, never a path out of it.
         if (value.find('/') != std::string::npos || value.find('\0') != std::string::npos ||
             value == "." || value == "..") {
-            why = key + "=" + value + " must name a file in the take's own folder";
+            why = key + "=" + Shortened(value) + " must name a file in the take's own folder";
             return false;
         }
         (key == "scale" ? r.Scale : r.Modes) = value;
@@ -111,7 +138,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
         // As the command line and the window take it: 1e300 once gave "inf Hz" bars.
         if (!ReadDecimal(value, r.InitialFrequency) || !(r.InitialFrequency >= 1e-3) ||
             !(r.InitialFrequency <= 1e9)) {
-            why = "frequency=" + value + " must be a frequency from 0.001 to 1000000000";
+            why = "frequency=" + Shortened(value) + " must be a frequency from 0.001 to 1000000000";
             return false;
         }
         return true;
@@ -130,7 +157,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
     }
     if (key == "ends" || key == "interpolate") {
         if (!Flag(value, key == "ends" ? r.RepeatEnds : r.Interpolate)) {
-            why = key + "=" + value + " must be 0 or 1";
+            why = key + "=" + Shortened(value) + " must be 0 or 1";
             return false;
         }
         return true;
@@ -138,7 +165,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
     if (key == "end") {
         r.End = value == "free" ? 1 : value == "fixed" ? 2 : value == "hinged" ? 3 : 0;
         if (r.End == 0) {
-            why = "end=" + value + " must be free, fixed or hinged";
+            why = "end=" + Shortened(value) + " must be free, fixed or hinged";
             return false;
         }
         return true;
@@ -157,7 +184,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
         }
         return true;
     }
-    why = "unknown key \"" + key + "\"";
+    why = "unknown key " + Quoted(key);
     return false;
 }
 
@@ -253,6 +280,9 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
+        if (line.size() > MaxLineBytes) {
+            return fail("the line is longer than " + std::to_string(MaxLineBytes) + " characters");
+        }
         const auto w = Words(line);
         if (w.empty() || w[0][0] == '#') {
             continue;
@@ -283,25 +313,25 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
             e.Kind = TGestureEvent::TKind::Rebuild;
             want = w.size() < 2 ? 2 : w.size();
         } else {
-            return fail("unknown event \"" + kind +
-                        "\" (expected pen, tone, fader, master, stereo, note or rebuild)");
+            return fail("unknown event " + Quoted(kind) +
+                        " (expected pen, tone, fader, master, stereo, note or rebuild)");
         }
         if (w.size() != want) {
-            return fail("\"" + kind + "\" takes " + std::to_string(want - 1) + " values, found " +
+            return fail(Quoted(kind) + " takes " + std::to_string(want - 1) + " values, found " +
                         std::to_string(w.size() - 1));
         }
         if (w[1][0] == '@') {
             long long n = 0;
             if (!ReadWhole(w[1].substr(1), n) || n < 0 ||
                 static_cast<double>(n) > MaxScriptSeconds * MaxScriptRate) {
-                return fail("the sample position \"" + w[1] +
-                            "\" is not @ and a whole number from 0 to " +
+                return fail("the sample position " + Quoted(w[1]) +
+                            " is not @ and a whole number from 0 to " +
                             ReadableNumber(MaxScriptSeconds * MaxScriptRate));
             }
             e.Sample = static_cast<uint64_t>(n);
             stamped = true;
         } else if (!ReadDecimal(w[1], e.Time) || e.Time < 0.0 || e.Time > MaxScriptSeconds) {
-            return fail("the time \"" + w[1] + "\" is not a number of seconds from 0 to " +
+            return fail("the time " + Quoted(w[1]) + " is not a number of seconds from 0 to " +
                         ReadableNumber(MaxScriptSeconds));
         }
         switch (e.Kind) {
@@ -310,29 +340,30 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
                 return fail("the pen position must be two numbers");
             }
             if (!Value(w[4], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
-                return fail("the pressure \"" + w[4] + "\" must be a number from 0 to 1");
+                return fail("the pressure " + Quoted(w[4]) + " must be a number from 0 to 1");
             }
             break;
         case TGestureEvent::TKind::Tone:
             if (!Whole(w[2], e.Tone) || e.Tone < 0) {
-                return fail("the tone \"" + w[2] + "\" must be a tone index >= 0");
+                return fail("the tone " + Quoted(w[2]) + " must be a tone index >= 0");
             }
             if (!Value(w[3], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
-                return fail("the pressure \"" + w[3] + "\" must be a number from 0 to 1");
+                return fail("the pressure " + Quoted(w[3]) + " must be a number from 0 to 1");
             }
             if (!Value(w[4], e.Speed) || e.Speed < 0.0 || e.Speed > MaxSpeed) {
-                return fail("the speed \"" + w[4] + "\" must be a number from 0 to " +
+                return fail("the speed " + Quoted(w[4]) + " must be a number from 0 to " +
                             ReadableNumber(MaxSpeed));
             }
             if (!Value(w[5], e.X) || e.X < 0.0 || e.X > 1.0) {
-                return fail("the strike position \"" + w[5] + "\" must be a number from 0 to 1");
+                return fail("the strike position " + Quoted(w[5]) +
+                            " must be a number from 0 to 1");
             }
             break;
         case TGestureEvent::TKind::Fader:
         case TGestureEvent::TKind::Master:
             if (!Whole(w[2], e.Position) || e.Position < 0 || e.Position > 200) {
-                return fail("the fader position \"" + w[2] +
-                            "\" must be a whole number from 0 to 200");
+                return fail("the fader position " + Quoted(w[2]) +
+                            " must be a whole number from 0 to 200");
             }
             break;
         case TGestureEvent::TKind::Stereo:
@@ -343,10 +374,11 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
         case TGestureEvent::TKind::Midi: {
             int note = 0, velocity = 0;
             if (!Whole(w[2], note) || note < 0 || note > 127) {
-                return fail("the note \"" + w[2] + "\" must be a whole number from 0 to 127");
+                return fail("the note " + Quoted(w[2]) + " must be a whole number from 0 to 127");
             }
             if (!Whole(w[3], velocity) || velocity < 0 || velocity > 127) {
-                return fail("the velocity \"" + w[3] + "\" must be a whole number from 0 to 127");
+                return fail("the velocity " + Quoted(w[3]) +
+                            " must be a whole number from 0 to 127");
             }
             e.Bytes = {0x90, static_cast<uint8_t>(note), static_cast<uint8_t>(velocity)};
             e.Size = 3;
@@ -358,7 +390,7 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
             for (size_t i = 2; i < w.size(); ++i) {
                 const size_t eq = w[i].find('=');
                 if (eq == std::string::npos) {
-                    return fail("\"" + w[i] + "\" is not KEY=VALUE");
+                    return fail(Quoted(w[i]) + " is not KEY=VALUE");
                 }
                 const std::string key = w[i].substr(0, eq);
                 std::string why;

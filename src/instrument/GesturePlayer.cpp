@@ -50,6 +50,19 @@ bool TGesturePlayer::Due(const TGestureEvent& e, uint64_t block) const {
     return heard <= start + (ReachesTones(e) ? static_cast<double>(block_) : 0.0);
 }
 
+bool TGesturePlayer::RebuiltAgainBefore(uint64_t block) const {
+    for (size_t i = next_; i < order_.size(); ++i) {
+        const TGestureEvent& later = script_.Events[order_[i]];
+        if (!Due(later, block)) {
+            return false;
+        }
+        if (later.Kind == TGestureEvent::TKind::Rebuild) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
     if (!started_) {
         started_ = true;
@@ -62,6 +75,11 @@ bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
             break;
         }
         ++next_;
+        if (e.Kind == TGestureEvent::TKind::Rebuild && RebuiltAgainBefore(block)) {
+            // A bank replaced before it sounds a block is never heard: building it would only
+            // stall the window (a script of 1,000 rebuilds at one sample once took minutes).
+            continue;
+        }
         if (!ApplyEvent(e, error)) {
             return false;
         }

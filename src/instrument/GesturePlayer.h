@@ -45,6 +45,8 @@ public:
 
 private:
     bool Due(const TGestureEvent& e, uint64_t block) const;
+    // Whether a rebuild still to come is due before the same block as the one just taken.
+    bool RebuiltAgainBefore(uint64_t block) const;
 
     TInstrument& instrument_;
     TGestureScript script_;
