@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <sstream>
+#include <string_view>
 
 namespace varko {
 
@@ -48,23 +49,27 @@ std::string Quoted(const std::string& word) {
                : "\"" + Head(word) + "\u2026\" (" + std::to_string(word.size()) + " characters)";
 }
 
-std::vector<std::string> Words(const std::string& line) {
-    std::vector<std::string> w;
-    std::string cur;
-    for (const char c : line) {
-        if (c == ' ' || c == '\t') {
-            if (!cur.empty()) {
-                w.push_back(cur);
-                cur.clear();
+// The words of a line into w, whose strings keep their room from line to line: a script of
+// millions of lines is read without an allocation per word.
+void Words(std::string_view line, std::vector<std::string>& w) {
+    size_t count = 0;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) {
+            ++i;
+        }
+        const size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
+            ++i;
+        }
+        if (i > start) {
+            if (count == w.size()) {
+                w.emplace_back();
             }
-        } else {
-            cur += c;
+            w[count++].assign(line.substr(start, i - start));
         }
     }
-    if (!cur.empty()) {
-        w.push_back(cur);
-    }
-    return w;
+    w.resize(count);
 }
 
 // A bound as the message shows it: the shortest text that reads back as it.
@@ -234,7 +239,7 @@ uint64_t TGestureScript::EndSample() const {
 
 namespace {
 
-std::optional<TGestureScript> ParseLines(const std::string& text, std::string& error,
+std::optional<TGestureScript> ParseLines(std::string_view text, std::string& error,
                                          int& failedLine);
 
 } // namespace
@@ -252,8 +257,10 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
         return script;
     }
     std::string ignored;
-    script = ParseLines(lastEnd == std::string::npos ? std::string() : text.substr(0, lastEnd + 1),
-                        ignored, failedLine);
+    script =
+        ParseLines(lastEnd == std::string::npos ? std::string_view()
+                                                : std::string_view(text).substr(0, lastEnd + 1),
+                   ignored, failedLine);
     if (script) {
         script->StoppedEarlyAt = lines;
         error.clear();
@@ -263,11 +270,14 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
 
 namespace {
 
-std::optional<TGestureScript> ParseLines(const std::string& text, std::string& error,
+std::optional<TGestureScript> ParseLines(std::string_view text, std::string& error,
                                          int& failedLine) {
     TGestureScript script;
-    std::istringstream in(text);
-    std::string line;
+    // Every event line has at least ten characters: room for all of them at once, so that the
+    // list never doubles past what the file needs.
+    script.Events.reserve(std::min<size_t>(
+        static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1, text.size() / 10 + 1));
+    std::vector<std::string> w;
     int lineNo = 0;
     bool stamped = false;
     auto fail = [&](const std::string& why) {
@@ -275,15 +285,18 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
         failedLine = lineNo;
         return std::nullopt;
     };
-    while (std::getline(in, line)) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
         ++lineNo;
         if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+            line.remove_suffix(1);
         }
         if (line.size() > MaxLineBytes) {
             return fail("the line is longer than " + std::to_string(MaxLineBytes) + " characters");
         }
-        const auto w = Words(line);
+        Words(line, w);
         if (w.empty() || w[0][0] == '#') {
             continue;
         }
