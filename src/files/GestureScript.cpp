@@ -15,10 +15,6 @@ namespace varko {
 
 namespace {
 
-// A recording of an hour of busy playing stays well below this; anything bigger is not a
-// performance script.
-constexpr std::size_t MaxScriptBytes = 256u << 20;
-
 // Most tones a rebuild line may give seeds for (the bank never holds more).
 constexpr size_t MaxSeeds = 4096;
 // The longest line a script may have: a rebuild with every seed fits well within it.

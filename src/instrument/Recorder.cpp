@@ -54,6 +54,7 @@ bool TRecorder::Begin(const std::string& wavPath, const std::string& scriptPath,
     stopping_.store(false);
     held_.clear();
     slot_.clear();
+    scriptBytes_ = 0;
     failure_.clear();
     tooSlow_ = false;
     start_ = position;
@@ -166,6 +167,12 @@ bool TRecorder::WriteLine(const std::string& line) {
     if (line.empty()) {
         return true;
     }
+    // What a recording writes, the readers read.
+    if (scriptBytes_ + line.size() + 1 > MaxScriptBytes) {
+        Fail("the gesture reached the longest a performance script may be", false);
+        return false;
+    }
+    scriptBytes_ += line.size() + 1;
     if (std::fwrite(line.data(), 1, line.size(), script_) != line.size() ||
         (line.back() != '\n' && std::fputc('\n', script_) == EOF)) {
         Fail(std::string("the gesture could not be written: ") + std::strerror(errno), false);

@@ -107,6 +107,7 @@ private:
     std::binary_semaphore wake_{0};
     TWavStream wav_;
     std::FILE* script_ = nullptr;
+    size_t scriptBytes_ = 0; // written to script_, its header included
     // Tone changes held back while they share one sample: each tone's later change there
     // replaces its earlier one, so a MIDI flood writes a line per tone and sample, not per
     // message. Held in the order the tones first changed; slot_ maps a tone to its entry.
