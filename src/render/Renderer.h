@@ -74,7 +74,7 @@ public:
     // Renders the whole performance into interleaved stereo frames, calling onFrames after each
     // block with the frames done. The first block is the one every oscillator rendered right
     // after building; the events due before block k are applied before its switch.
-    // With tail, it ends earlier where the tail says (and tells it), else after `seconds`.
+    // With tail, it ends where the tail says, after `seconds` at the latest.
     bool RenderOffline(const TGestureScript& script, double seconds,
                        const std::function<bool(const float*, size_t)>& onFrames,
                        const std::function<void(double)>& onProgress, std::string& error,
