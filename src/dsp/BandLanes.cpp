@@ -97,8 +97,7 @@ void TDelayLanes::Assign(const std::vector<float>& Lengths, bool Interpolate) {
             Sizes[b] = length.Whole + 2;
             Fractions[b] = length.Fraction;
         } else {
-            const auto rounded = static_cast<int32_t>(std::nearbyint(Lengths[b]));
-            Sizes[b] = std::max(rounded, 2);
+            Sizes[b] = WholeSampleLength(Lengths[b]);
         }
         Offsets[b] = total;
         total += (static_cast<size_t>(Sizes[b]) + 3 + Align - 1) / Align * Align;
