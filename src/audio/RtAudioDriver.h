@@ -122,6 +122,7 @@ private:
     uint32_t FLastWriteErrors = 0;
     rtaudio::Clock::time_point FLastCheck;
     rtaudio::Clock::time_point FLastProgress;
+    uint64_t FStallCallbacks = 0; // callbacks since the last progress that played nothing
     // While the stream stalls: 0 asking the server, 1 it answered, -1 it is gone.
     std::shared_ptr<std::atomic<int>> FServerAnswer;
     rtaudio::Clock::time_point FServerAsked;

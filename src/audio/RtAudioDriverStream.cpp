@@ -55,6 +55,7 @@ ASIOError TRtAudioDriver::start() {
     FLastCount = core->CallbackCount.load(std::memory_order_relaxed);
     FLastWriteErrors = gRtWriteErrors.load(std::memory_order_relaxed);
     FLastProgress = FLastCheck = Clock::now();
+    FStallCallbacks = 0;
     FServerAnswer.reset();
     FLost = false;
     FRunning = true;
@@ -357,7 +358,10 @@ bool TRtAudioDriver::Lost(const TStreamCore& core) {
     if (count != FLastCount && paced &&
         (failed == FLastWriteErrors || FApi == RtAudio::UNIX_JACK)) {
         FLastProgress = now;
+        FStallCallbacks = 0;
         FServerAnswer.reset();
+    } else {
+        FStallCallbacks += count - FLastCount;
     }
     FLastCount = count;
     FLastWriteErrors = failed;
@@ -366,10 +370,13 @@ bool TRtAudioDriver::Lost(const TStreamCore& core) {
     if (now - FLastProgress <= limit) {
         return false;
     }
-    // JACK drops a client that misses its cycles: that stream never goes on.
-    if (FApi == RtAudio::UNIX_JACK || now - FLastProgress > ServerStallLimit) {
+    // JACK drops a client that misses its cycles: that stream never goes on. A back end that
+    // keeps calling back without playing no longer waits for its device: nothing to wait for.
+    if (FApi == RtAudio::UNIX_JACK || FStallCallbacks > static_cast<uint64_t>(MaxPrefill) ||
+        now - FLastProgress > ServerStallLimit) {
         return true;
     }
+    // A back end that waits for its server: lost once the server is gone.
     if (!FServerAnswer || (FServerAnswer->load() == 1 && now - FServerAsked >= ProbeInterval)) {
         AskServer();
     }

@@ -177,6 +177,21 @@ TEST_P(PulseEndToEnd, StalledServerIsNotLostAndPlayingGoesOn) {
                 kTone * 0.01);
 }
 
+// A server frozen for good is waited for a bounded time, then reported lost.
+TEST_P(PulseEndToEnd, ServerFrozenForGoodIsLostAfterABoundedWait) {
+    ASSERT_NO_FATAL_FAILURE(Play());
+    ASSERT_TRUE(Blocks(BlocksIn(0.5), std::chrono::seconds(10))) << "no blocks flow";
+    Server.Pause();
+    const auto paused = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return LostEvents > 0; }, std::chrono::seconds(20)))
+        << "the frozen server was never reported";
+    const double after =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - paused).count();
+    EXPECT_GT(after, 5.0); // waited for, as a stall
+    EXPECT_LT(after, 15.0);
+    EXPECT_TRUE(Host->DeviceLost());
+}
+
 // A server killed for good is reported lost, promptly, and no block is asked for after it.
 TEST_P(PulseEndToEnd, KilledServerIsReportedLost) {
     ASSERT_NO_FATAL_FAILURE(Play());
