@@ -132,13 +132,20 @@ bool TPluginInstrument::ChooseModeFile(const std::string& path) {
     return UseModes(text.value_or(""), path, !text);
 }
 
+// A session's text comes after its path, whose file may be gone or changed: the text decides,
+// and the rebuild says afresh how the bank stands.
 bool TPluginInstrument::SetScaleText(const std::string& text, const std::string& path) {
     // An empty text is a session saved before any scale was chosen.
-    return text.empty() ? UseScale(DefaultScaleText, "", false) : UseScale(text, path, false);
+    const bool ok =
+        text.empty() ? UseScale(DefaultScaleText, "", false) : UseScale(text, path, false);
+    RequestRebuild();
+    return ok;
 }
 
 bool TPluginInstrument::SetModeText(const std::string& text, const std::string& path) {
-    return UseModes(text, text.empty() ? "" : path, false);
+    const bool ok = UseModes(text, text.empty() ? "" : path, false);
+    RequestRebuild();
+    return ok;
 }
 
 bool TPluginInstrument::UseScale(const std::string& text, const std::string& path,

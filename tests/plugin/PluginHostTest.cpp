@@ -6,6 +6,8 @@
 #include "Lv2Host.h"
 
 #include <gtest/gtest.h>
+#include <smf.h>
+#include <sndfile.h>
 
 #include <atomic>
 #include <cmath>
@@ -248,6 +250,63 @@ fs::path TempDir(const std::string& name) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
+}
+
+// A MIDI file of the notes, rendered by varko-render --midi and played through the plugin. The
+// render tool applies each event between two tone blocks, at the first block start after it,
+// and mixes a tone's block one block after rendering it; the plugin is given each event at that
+// block start and plays it at once. So the plugin's output leads by one block, and the strikes
+// differ only in the time they were stamped with (the file's own time against the block's): the
+// notes fall at ticks 2 frames before a block start (87 + 128 k), so that the two agree closely.
+TEST(PluginHostRenderTool, TheNotesOfAMidiFileSoundAsVarkoRenderPlaysThem) {
+    const fs::path dir = TempDir("render");
+    constexpr double Rate = 48000.0;
+    constexpr uint32_t Block = 256;
+    constexpr double FramesPerTick = Rate / 960.0; // 480 ticks a beat at 120 beats a minute
+    const std::vector<std::pair<int, std::array<uint8_t, 3>>> notes = {
+        {87, {0x91, 60, 100}},  {215, {0x91, 64, 90}}, {471, {0x81, 60, 0}},
+        {471, {0x91, 67, 110}}, {727, {0x81, 64, 0}},  {983, {0x81, 67, 0}}};
+    smf_t* smf = smf_new();
+    smf_set_ppqn(smf, 480);
+    smf_track_t* track = smf_track_new();
+    smf_add_track(smf, track);
+    std::vector<TMidi> events;
+    for (auto [tick, bytes] : notes) {
+        smf_track_add_event_pulses(track, smf_event_new_from_pointer(bytes.data(), 3), tick);
+        const auto frame = static_cast<uint32_t>(std::ceil(tick * FramesPerTick / Block) * Block);
+        events.push_back({frame, bytes});
+    }
+    const std::string midi = (dir / "notes.mid").string();
+    ASSERT_EQ(smf_save(smf, midi.c_str()), 0);
+    smf_delete(smf);
+
+    const std::string wav = (dir / "notes.wav").string();
+    const std::string command = std::string(VARKO_RENDER_TOOL) + " --scale " + VARKO_EXAMPLES_DIR +
+                                "/scales/12-equal.scl --down 1 --up 1" +
+                                " --initial-frequency 261.63 --midi " + midi +
+                                " --seconds 1.5 --format float -o " + wav + " 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> rendered(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(f, rendered.data(), info.frames);
+    sf_close(f);
+
+    TLv2Host lv2(Bin, Rate);
+    const size_t frames = static_cast<size_t>(info.frames) - Block;
+    const TTake played = Play(lv2, frames, events, Blocks(Block));
+    double diff = 0.0, sum = 0.0;
+    for (size_t i = 0; i < frames; ++i) {
+        const float l = rendered[2 * (i + Block)], r = rendered[2 * (i + Block) + 1];
+        diff += std::pow(double{played.Left[i]} - l, 2) + std::pow(double{played.Right[i]} - r, 2);
+        sum += double{l} * l + double{r} * r;
+    }
+    const double relative = std::sqrt(diff / sum);
+    std::printf("relative RMS difference from varko-render: %.3g\n", relative);
+    EXPECT_GT(sum, 1.0);
+    EXPECT_LT(relative, 0.01);
+    fs::remove_all(dir);
 }
 
 // Steps of 1/1, 3/2, 2/1: the key above the reference note plays a fifth.
