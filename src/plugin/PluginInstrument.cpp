@@ -97,7 +97,7 @@ TPluginInstrument::TPluginInstrument(double sampleRate) {
 
 TPluginInstrument::~TPluginInstrument() {
     quit_.store(true);
-    wake_.release();
+    Wake();
     rebuilder_.join();
     FreeRetired();
     delete pending_.exchange(nullptr);
@@ -291,6 +291,10 @@ std::unique_ptr<TPluginBank> TPluginInstrument::Build() {
 
 void TPluginInstrument::RequestRebuild() {
     rebuildsAsked_.fetch_add(1);
+    Wake();
+}
+
+void TPluginInstrument::Wake() {
     if (!wakePosted_.exchange(true)) {
         wake_.release();
     }
@@ -298,9 +302,11 @@ void TPluginInstrument::RequestRebuild() {
 
 void TPluginInstrument::RebuildLoop() {
     while (!quit_.load()) {
-        // Also wakes now and then to free banks swapped out.
-        (void)wake_.try_acquire_for(std::chrono::milliseconds(50));
-        wakePosted_.store(false);
+        // Also wakes now and then to free banks swapped out. Only a release taken opens the
+        // way to the next: a binary semaphore must never be released twice.
+        if (wake_.try_acquire_for(std::chrono::milliseconds(50))) {
+            wakePosted_.store(false);
+        }
         FreeRetired();
         if (quit_.load()) {
             break;
@@ -341,9 +347,7 @@ void TPluginInstrument::FreeRetired() {
 
 void TPluginInstrument::WaitForRebuilds() {
     const uint64_t asked = rebuildsAsked_.load();
-    if (!wakePosted_.exchange(true)) {
-        wake_.release();
-    }
+    Wake();
     std::unique_lock lock(doneMutex_);
     doneChanged_.wait(lock, [&] { return rebuildsDone_ >= asked || quit_.load(); });
 }
@@ -381,9 +385,7 @@ void TPluginInstrument::SwapIn() {
     current_.reset(p);
     if (old != nullptr) {
         retired_.Push(old);
-        if (!wakePosted_.exchange(true)) {
-            wake_.release();
-        }
+        Wake();
     }
     banksSwapped_.fetch_add(1, std::memory_order_relaxed);
     ReplayHeld();

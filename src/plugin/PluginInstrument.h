@@ -140,6 +140,8 @@ private:
     std::unique_ptr<TPluginBank> Build();
     void Publish(std::unique_ptr<TPluginBank> bank);
     void RequestRebuild();
+    // Wakes the rebuild thread (any thread; from the process thread a futex wake at most).
+    void Wake();
     void RebuildLoop();
     void FreeRetired();
     // Process thread: takes a bank the rebuild thread has published; held keys strike anew.

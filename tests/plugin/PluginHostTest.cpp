@@ -180,6 +180,7 @@ TEST_P(PluginHost, NotesSoundFromTheirFrameWhateverTheBlocks) {
     EXPECT_EQ(FirstSound(want.Right), FirstSound(want.Left));
     EXPECT_GT(Rms(want.Left.data() + 1000, 2000), 1e-4);
     EXPECT_EQ(LoudestSemitoneNear(want.Left, 1000, 16384, rate, 440.0), 0);
+    EXPECT_EQ(reference.Control("lv2_latency"), 0.0f);
 
     for (const uint32_t size : {1u, 7u, 64u, 0u}) {
         TLv2Host lv2(Bin, rate);
