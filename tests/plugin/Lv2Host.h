@@ -68,7 +68,7 @@ public:
 
     // bundleParent: the folder holding Varko.lv2 (the build's bin or an install's lib/lv2).
     TLv2Host(const std::string& bundleParent, double rate) : rate_(rate) {
-        setenv("LV2_PATH", "/usr/lib/lv2", 1); // the LV2 specifications
+        setenv("LV2_PATH", "/usr/lib/lv2", 1); // the LV2 vocabularies from lv2-dev
         world_ = lilv_world_new();
         lilv_world_load_all(world_);
         LilvNode* bundle =
