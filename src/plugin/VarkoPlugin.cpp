@@ -136,16 +136,22 @@ protected:
         return String();
     }
 
+    // An empty path saved in an LV2 session comes back as the session's own Turtle file: no file
+    // was chosen.
+    static bool NoFile(const std::string& path) {
+        return path.empty() || (path.size() >= 4 && path.compare(path.size() - 4, 4, ".ttl") == 0);
+    }
+
     void setState(const char* key, const char* value) override {
         const std::string k = key, v = value;
         if (k == StateKeys[StateScale]) {
-            if (!v.empty()) {
+            if (!NoFile(v)) {
                 instrument_->ChooseScaleFile(v);
             }
         } else if (k == StateKeys[StateScaleText]) {
             instrument_->SetScaleText(v, instrument_->ScalePath());
         } else if (k == StateKeys[StateModes]) {
-            if (!v.empty()) {
+            if (!NoFile(v)) {
                 instrument_->ChooseModeFile(v);
             }
         } else if (k == StateKeys[StateModesText]) {
