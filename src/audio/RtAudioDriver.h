@@ -77,9 +77,11 @@ private:
     // buffers no longer match. Never inside the device's callback, and never holding our lock
     // while the host hears of it, so that the host may stop or reload us at once.
     void Watch();
-    // Caller holds FMutex. No callback for longer than a slow machine explains, or an error
-    // that aborted the stream.
-    bool Stalled(const rtaudio::TStreamCore& core);
+    // Caller holds FMutex. An error that aborted the stream, or no block played for longer
+    // than a slow machine explains while the server is gone or does not come back in time.
+    bool Lost(const rtaudio::TStreamCore& core);
+    // Caller holds FMutex. Asks on a thread of its own whether the device's server is there.
+    void AskServer();
 
     const RtAudio::Api FApi;
     const std::string FDevice;
@@ -117,7 +119,13 @@ private:
     uint32_t FErrorsAtStart = 0;
     uint32_t FResizesAtStart = 0;
     uint64_t FLastCount = 0;
+    uint32_t FLastWriteErrors = 0;
+    rtaudio::Clock::time_point FLastCheck;
     rtaudio::Clock::time_point FLastProgress;
+    uint64_t FStallCallbacks = 0; // callbacks since the last progress that played nothing
+    // While the stream stalls: 0 asking the server, 1 it answered, -1 it is gone.
+    std::shared_ptr<std::atomic<int>> FServerAnswer;
+    rtaudio::Clock::time_point FServerAsked;
     uint64_t FXrunsBefore = 0;
 
     std::atomic<bool> FResetWanted{false};

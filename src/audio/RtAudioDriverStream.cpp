@@ -53,7 +53,10 @@ ASIOError TRtAudioDriver::start() {
     FErrorsAtStart = gRtErrors.load(std::memory_order_relaxed);
     FResizesAtStart = gJackResizes.load(std::memory_order_relaxed);
     FLastCount = core->CallbackCount.load(std::memory_order_relaxed);
-    FLastProgress = Clock::now();
+    FLastWriteErrors = gRtWriteErrors.load(std::memory_order_relaxed);
+    FLastProgress = FLastCheck = Clock::now();
+    FStallCallbacks = 0;
+    FServerAnswer.reset();
     FLost = false;
     FRunning = true;
     return ASE_OK;
@@ -300,9 +303,10 @@ void TRtAudioDriver::Watch() {
                 message = kAsioBufferSizeChange;
             } else if (core.SizeMismatch.exchange(false, std::memory_order_relaxed)) {
                 message = kAsioBufferSizeChange;
-            } else if (Stalled(core)) {
+            } else if (Lost(core)) {
                 FXrunsBefore = FXruns.load(std::memory_order_relaxed);
                 GiveUpStream();
+                FServerAnswer.reset();
                 FLost = true;
                 probe.reset();
                 lastProbe = Clock::now();
@@ -337,19 +341,61 @@ void TRtAudioDriver::Watch() {
     }
 }
 
-// Caller holds FMutex. No callback for longer than a slow machine explains, or an error
-// that aborted the stream.
-bool TRtAudioDriver::Stalled(const TStreamCore& core) {
-    const auto now = Clock::now();
-    const uint64_t count = core.CallbackCount.load(std::memory_order_relaxed);
-    if (count != FLastCount) {
-        FLastCount = count;
-        FLastProgress = now;
+// Caller holds FMutex. An error that aborted the stream, or no block played for longer than a
+// slow machine explains while the server is gone or does not come back in time.
+bool TRtAudioDriver::Lost(const TStreamCore& core) {
+    if (gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart) {
+        return true;
     }
+    const auto now = Clock::now();
     const double period = FRate > 0 ? FBufferSize / FRate : 0.1;
+    const uint64_t count = core.CallbackCount.load(std::memory_order_relaxed);
+    const uint32_t failed = gRtWriteErrors.load(std::memory_order_relaxed);
+    // Progress is blocks played: callbacks whose writes fail, or that come far faster than the
+    // device plays (a back end whose server died and that no longer waits for it), are none.
+    const double elapsed = std::chrono::duration<double>(now - FLastCheck).count();
+    const bool paced = static_cast<double>(count - FLastCount) <= MaxPrefill + 4 * elapsed / period;
+    if (count != FLastCount && paced &&
+        (failed == FLastWriteErrors || FApi == RtAudio::UNIX_JACK)) {
+        FLastProgress = now;
+        FStallCallbacks = 0;
+        FServerAnswer.reset();
+    } else {
+        FStallCallbacks += count - FLastCount;
+    }
+    FLastCount = count;
+    FLastWriteErrors = failed;
+    FLastCheck = now;
     const auto limit = std::chrono::duration<double>(std::max(1.5, 16 * period));
-    return now - FLastProgress > limit ||
-           gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart;
+    if (now - FLastProgress <= limit) {
+        return false;
+    }
+    // JACK drops a client that misses its cycles: that stream never goes on. A back end that
+    // keeps calling back without playing no longer waits for its device: nothing to wait for.
+    if (FApi == RtAudio::UNIX_JACK || FStallCallbacks > static_cast<uint64_t>(MaxPrefill) ||
+        now - FLastProgress > ServerStallLimit) {
+        return true;
+    }
+    // A back end that waits for its server: lost once the server is gone.
+    if (!FServerAnswer || (FServerAnswer->load() == 1 && now - FServerAsked >= ProbeInterval)) {
+        AskServer();
+    }
+    // Not answering yet is no loss: a frozen server answers once it runs again, a dead one
+    // refuses at once.
+    return FServerAnswer->load() == -1;
+}
+
+// Caller holds FMutex. Asks on a thread of its own whether the device's server is there.
+void TRtAudioDriver::AskServer() {
+    auto answer = std::make_shared<std::atomic<int>>(0);
+    FServerAnswer = answer;
+    FServerAsked = Clock::now();
+    // A thread of its own: a server that does not answer holds it, not the device calls.
+    auto asker = std::make_shared<TDeviceWorker>();
+    asker->Post([answer, api = FApi, device = FDevice] {
+        answer->store(ServerAnswers(api, device, ServerStallLimit) ? 1 : -1);
+    });
+    asker->Abandon();
 }
 
 } // namespace varko

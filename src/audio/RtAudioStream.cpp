@@ -1,6 +1,8 @@
 #include "audio/RtAudioStream.h"
 
 #include <jack/jack.h>
+#include <pulse/context.h>
+#include <pulse/mainloop.h>
 
 #include <thread>
 
@@ -8,11 +10,15 @@ namespace varko::rtaudio {
 
 std::atomic<uint32_t> gRtErrors{0};
 std::atomic<uint32_t> gJackResizes{0};
+std::atomic<uint32_t> gRtWriteErrors{0};
 
 void RtErrorCallback(RtAudioError::Type type, const std::string& message) {
     if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING) {
         if (message.find("buffer size has changed") != std::string::npos) {
             gJackResizes.fetch_add(1, std::memory_order_relaxed);
+        } else if (message.find("callbackEvent") != std::string::npos &&
+                   message.find("underrun") == std::string::npos) {
+            gRtWriteErrors.fetch_add(1, std::memory_order_relaxed);
         }
     } else {
         gRtErrors.fetch_add(1, std::memory_order_relaxed);
@@ -115,6 +121,52 @@ TDeviceFacts ProbeDevice(RtAudio::Api api, const std::string& device) {
     }
     facts.Found = true;
     return facts;
+}
+
+namespace {
+
+// PulseAudio's own answer: RtAudio keeps the sinks it once listed for the life of the process,
+// so listing them again says nothing about the server.
+bool PulseServerAnswers(Clock::duration limit) {
+    pa_mainloop* loop = pa_mainloop_new();
+    if (!loop) {
+        return false;
+    }
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Varko");
+    bool answers = false;
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        const auto until = Clock::now() + limit;
+        for (;;) {
+            const pa_context_state_t state = pa_context_get_state(context);
+            if (state == PA_CONTEXT_READY) {
+                answers = true;
+                break;
+            }
+            if (!PA_CONTEXT_IS_GOOD(state) || Clock::now() > until) {
+                break;
+            }
+            // Polls at most 10 ms at a time, so that the limit holds.
+            pa_mainloop_prepare(loop, 10000);
+            pa_mainloop_poll(loop);
+            pa_mainloop_dispatch(loop);
+        }
+        pa_context_disconnect(context);
+    }
+    if (context) {
+        pa_context_unref(context);
+    }
+    pa_mainloop_free(loop);
+    return answers;
+}
+
+} // namespace
+
+bool ServerAnswers(RtAudio::Api api, const std::string& device, Clock::duration limit) {
+    if (api == RtAudio::LINUX_PULSE) {
+        return PulseServerAnswers(limit);
+    }
+    // ALSA opens the device to list it: through a sound server, that asks the server.
+    return ProbeDevice(api, device).Found;
 }
 
 TOpenResult OpenStream(const std::shared_ptr<TStreamCore>& core, const TOpenRequest& r) {

@@ -25,8 +25,11 @@ using Clock = std::chrono::steady_clock;
 inline constexpr auto ProbeLimit = 5s; // a JACK client opening on a loaded machine takes a while
 inline constexpr auto OpenLimit = 5s;
 inline constexpr auto StopLimit = 1500ms;
-// How often a lost device is looked for.
+// How often a lost device is looked for, and a stalled server asked whether it is still there.
 inline constexpr auto ProbeInterval = 500ms;
+// An ALSA or PulseAudio stream whose server still answers is waited for this long before it
+// counts as lost: a server stalled under load goes on by itself.
+inline constexpr auto ServerStallLimit = 10s;
 // Device buffers of the back ends that fill theirs in bursts: the period count that keeps
 // PulseAudio from asking for several periods at once while adding the least latency.
 inline constexpr unsigned PulseBuffers = 3;
@@ -45,9 +48,11 @@ struct TGranted {
 // RtAudio's error callback carries no user data; the counters are process-wide and each
 // stream compares them with their value at its start. Non-warning errors mean the stream was
 // aborted; RtAudio's JACK back end warns when the server's period changed under the stream
-// and from then on is no longer called.
+// and from then on is no longer called. The ALSA and PulseAudio back ends only warn when a
+// write fails and call back again at once: a dead server makes them spin without playing.
 extern std::atomic<uint32_t> gRtErrors;
 extern std::atomic<uint32_t> gJackResizes;
+extern std::atomic<uint32_t> gRtWriteErrors; // failed writes, underruns (recovered) not counted
 void RtErrorCallback(RtAudioError::Type type, const std::string& message);
 
 // "JACK", "ALSA" or "PulseAudio", as the driver names begin.
@@ -70,6 +75,9 @@ struct TDeviceFacts {
     std::vector<std::string> Ports;
 };
 TDeviceFacts ProbeDevice(RtAudio::Api api, const std::string& device);
+// Whether the device's server is there: true when it answers, false when it is gone or refuses
+// (or has not answered within limit). Blocks while the server does not answer.
+bool ServerAnswers(RtAudio::Api api, const std::string& device, Clock::duration limit);
 
 // One open RtAudio stream and what its callback reaches. Shared with the device worker's jobs,
 // so that a stream given up while its server stalls stays valid until it is closed.

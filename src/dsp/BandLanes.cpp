@@ -115,8 +115,7 @@ void TDelayLanes::Assign(const std::vector<float>& Lengths, bool Interpolate, fl
             Sizes[b] = length.Whole + 2;
             Fractions[b] = length.Fraction;
         } else {
-            const auto rounded = static_cast<int32_t>(std::nearbyint(Lengths[b]));
-            Sizes[b] = std::max(rounded, 2);
+            Sizes[b] = WholeSampleLength(Lengths[b]);
         }
         BuiltLengths[b] = Interpolate ? static_cast<double>(Sizes[b] - 2) + Fractions[b]
                                       : static_cast<double>(Sizes[b]);

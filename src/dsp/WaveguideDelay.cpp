@@ -5,6 +5,22 @@
 
 namespace varko {
 
+int32_t WholeSampleLength(float Length) {
+    if (!(Length >= 2.0f)) {
+        return 2;
+    }
+    // Far past any line a band builds; keeps the conversion defined.
+    return Length > 1.0e9f ? 1000000000 : static_cast<int32_t>(std::nearbyint(Length));
+}
+
+float SoundingFrequency(float Frequency, float SampleRate, bool Interpolate) {
+    if (Interpolate || !(Frequency > 0.0f) || !(SampleRate > 0.0f) || !std::isfinite(Frequency) ||
+        !std::isfinite(SampleRate)) {
+        return Frequency;
+    }
+    return SampleRate / static_cast<float>(WholeSampleLength(SampleRate / Frequency));
+}
+
 TWaveguideDelay::TWaveguideDelay(int32_t Length)
     : Buffer(static_cast<size_t>(Length < 2 ? 2 : Length), 0.0f), Size(Length < 2 ? 2 : Length) {}
 

@@ -11,6 +11,15 @@ namespace varko {
 // decay to true zero instead of lingering in denormals.
 inline constexpr float DenormalThreshold = 1e-20f;
 
+// The whole samples a line of the given length is rounded to when it is not interpolated (2 or
+// more).
+int32_t WholeSampleLength(float Length);
+
+// The frequency in hertz a band tuned to Frequency really rings at: Frequency with interpolated
+// lines, else SampleRate over its line's whole-sample length. Frequency when either is not a
+// positive finite number.
+float SoundingFrequency(float Frequency, float SampleRate, bool Interpolate);
+
 class TWaveguideDelay {
 public:
     // Length in samples (values below 2 give 2).

@@ -1,5 +1,7 @@
 #include "engine/AudioEngine.h"
 
+#include "core/RealTime.h"
+
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
@@ -117,6 +119,7 @@ bool TAudioEngine::AddTone(std::unique_ptr<TTone> tone) {
     }
     TTone& t = *tone;
     Oscillators.push_back(std::move(tone));
+    NowTones.reserve(Oscillators.size());
     return Renderer->Add(t);
 }
 
@@ -193,6 +196,20 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
         ToneResets.fetch_add(resets, std::memory_order_relaxed);
     }
 
+    MixTones(left, nLeft, right, nRight, n);
+
+    const int32_t next = 1 - ReadIndex.load(std::memory_order_relaxed);
+    ReadIndex.store(next, std::memory_order_relaxed);
+    for (auto& osc : Oscillators) {
+        osc->WriteIndex.store(next, std::memory_order_relaxed);
+    }
+    if (Renderer) {
+        Renderer->Release();
+    }
+    EndBlock(position, tapLeft, tapRight, n, static_cast<uint32_t>(late));
+}
+
+void TAudioEngine::MixTones(float* left, size_t nLeft, float* right, size_t nRight, size_t n) {
     const bool stereo = Stereo.load(std::memory_order_relaxed);
     const bool twoRows = TwoRowPanning.load(std::memory_order_relaxed);
     const float offset = PanOffset.load(std::memory_order_relaxed);
@@ -264,16 +281,43 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
             PeakRight.store(peakRight, std::memory_order_relaxed);
         }
     }
+}
 
-    const int32_t next = 1 - ReadIndex.load(std::memory_order_relaxed);
-    ReadIndex.store(next, std::memory_order_relaxed);
+void TAudioEngine::RenderNow(float* left, float* right, uint32_t n) {
+    const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
+    Changes->Drain([&](const TPlayingChange& c) { ApplyChange(c, position); });
+    SwitchCount.fetch_add(1, std::memory_order_relaxed);
+    const size_t nLeft = left != nullptr ? n : 0;
+    const size_t nRight = right != nullptr ? n : 0;
+    const uint32_t bankSize = BankBlockSize.load(std::memory_order_relaxed);
+    if (Rendering.Threads != TToneThreads::Inline || (bankSize != 0 && n > bankSize) ||
+        ResetPending.load(std::memory_order_relaxed)) {
+        std::fill(left, left + nLeft, 0.0f);
+        std::fill(right, right + nRight, 0.0f);
+        EndBlock(position, nullptr, nullptr, n, 0);
+        return;
+    }
+    NowTones.clear(); // capacity kept: no allocation
     for (auto& osc : Oscillators) {
-        osc->WriteIndex.store(next, std::memory_order_relaxed);
+        NowTones.push_back(osc.get());
     }
-    if (Renderer) {
-        Renderer->Release();
+    {
+        const TFlushDenormalsScope flush;
+        TTone::RenderNowTogether(NowTones, static_cast<int>(n));
     }
-    EndBlock(position, tapLeft, tapRight, n, static_cast<uint32_t>(late));
+    uint64_t resets = 0;
+    for (auto& osc : Oscillators) {
+        const uint32_t r = osc->Resets.load(std::memory_order_relaxed);
+        resets += r - osc->ResetsCounted;
+        osc->ResetsCounted = r;
+        const int32_t phase = osc->Phase();
+        osc->MixBlock = (phase == 0 || phase == 1) && osc->Output[0].size() >= n ? 0 : -1;
+    }
+    if (resets != 0) {
+        ToneResets.fetch_add(resets, std::memory_order_relaxed);
+    }
+    MixTones(left, nLeft, right, nRight, n);
+    EndBlock(position, nullptr, nullptr, n, 0);
 }
 
 void TAudioEngine::EndBlock(uint64_t position, const float* left, const float* right, size_t n,

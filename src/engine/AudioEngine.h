@@ -55,6 +55,13 @@ public:
     void BufferSwitch(IAudioHost* Sender, const TArrayOfSingleArray& InBuffer,
                       TArrayOfSingleArray& OutBuffer);
 
+    // The caller's thread renders the next n samples (1 .. the bank's block size) of every tone
+    // and mixes them at once into left and right (either may be null): no block of latency, for
+    // a host that lends its thread and asks for blocks of any size. Changes queued are applied
+    // first. Inline banks only (others give silence); never mixed with BufferSwitch on the same
+    // bank. Never waits, locks or allocates.
+    void RenderNow(float* left, float* right, uint32_t n);
+
     // A driver reset or rate change (any thread): mutes the mix at once and hands RebuildTones
     // to Dispatch (or runs it here when there is none); does not wait for it.
     void DriverReset(IAudioHost* Sender);
@@ -130,6 +137,9 @@ public:
 private:
     void ReapEnding(bool wait);
     void ApplyChange(const TPlayingChange& change, uint64_t blockStart);
+    // Mixes each tone's Output[MixBlock] (those >= 0), panned, with the master gain, peaks and
+    // limiter, into n samples of left and right (as far as nLeft and nRight reach).
+    void MixTones(float* left, size_t nLeft, float* right, size_t nRight, size_t n);
     // Hands the finished block to the tap and moves the position past it.
     void EndBlock(uint64_t position, const float* left, const float* right, size_t n,
                   uint32_t late);
@@ -152,11 +162,13 @@ private:
     // Read by the callback (Release) while the engine runs; replaced by the owner only while it
     // is stopped.
     std::unique_ptr<IToneRenderer> Renderer;
+    std::vector<TTone*> NowTones; // RenderNow's; room for every tone, reserved by AddTone
     // Renderers asked to end, with their tones, until their threads have. The renderer is
     // declared last so that it goes (joining its threads) before the tones it renders.
     struct TEnding {
         std::vector<std::unique_ptr<TTone>> Tones;
         std::unique_ptr<IToneRenderer> Renderer;
+        std::vector<TTone*> NowTones; // RenderNow's; room for every tone, reserved by AddTone
     };
     std::vector<TEnding> Ending;
     std::shared_ptr<int> AliveToken = std::make_shared<int>(0);

@@ -112,7 +112,16 @@ void TTone::End() {
 }
 
 void TTone::RenderClaimedTogether(std::span<TTone* const> Tones) {
+    RenderGrouped(Tones, -1);
+}
+
+void TTone::RenderNowTogether(std::span<TTone* const> Tones, int n) {
+    RenderGrouped(Tones, n);
+}
+
+void TTone::RenderGrouped(std::span<TTone* const> Tones, int n) {
     constexpr size_t MaxTogether = TWaveguideBands::MaxTogether;
+    const bool now = n >= 0;
     TWaveguideBands* bands[MaxTogether];
     const TWaveguidePlaying* playing[MaxTogether];
     float* outs[MaxTogether];
@@ -124,25 +133,37 @@ void TTone::RenderClaimedTogether(std::span<TTone* const> Tones) {
             return;
         }
         // Plain bands throw nothing: they only compute in what they allocated when built.
-        const int n = static_cast<int>(plain[0]->Output[0].size());
-        TWaveguideBands::RenderTogether({bands, count}, {playing, count}, outs, n);
+        const int m = now ? n : static_cast<int>(plain[0]->Output[0].size());
+        TWaveguideBands::RenderTogether({bands, count}, {playing, count}, outs, m);
         for (size_t i = 0; i < count; ++i) {
-            plain[i]->FinishBlock(indices[i], outs[i], n);
+            plain[i]->FinishBlock(indices[i], outs[i], m);
         }
         count = 0;
     };
     for (TTone* t : Tones) {
-        const bool together = typeid(*t) == typeid(TTone) && !t->Output[0].empty() &&
-                              (count == 0 || t->Output[0].size() == plain[0]->Output[0].size());
+        if (now) {
+            const int32_t phase = t->Phase();
+            if ((phase != 0 && phase != 1) || static_cast<size_t>(n) > t->Output[0].size()) {
+                continue;
+            }
+        }
+        const bool together =
+            typeid(*t) == typeid(TTone) && !t->Output[0].empty() &&
+            (now || count == 0 || t->Output[0].size() == plain[0]->Output[0].size());
         if (!together) {
             try {
-                t->RenderClaimed();
+                if (now) {
+                    t->RenderBlock(t->Output[0].data(), n);
+                    t->FinishBlock(0, t->Output[0].data(), n);
+                } else {
+                    t->RenderClaimed();
+                }
             } catch (...) {
                 t->Fail();
             }
             continue;
         }
-        const int32_t index = t->WriteIndex.load(std::memory_order_relaxed) & 1;
+        const int32_t index = now ? 0 : t->WriteIndex.load(std::memory_order_relaxed) & 1;
         bands[count] = &t->Bands;
         playing[count] = t;
         outs[count] = t->Output[static_cast<size_t>(index)].data();

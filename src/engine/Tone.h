@@ -103,6 +103,10 @@ public:
     // lanes together; the same samples as RenderClaimed of each. Tones that render their own
     // way (subclasses) are rendered one by one. Exceptions end their own tone only.
     static void RenderClaimedTogether(std::span<TTone* const> Tones);
+    // Renders the next n samples (1 .. BlockSize) of each tone straight into Output[0], for a
+    // mixer that mixes them at once on this same thread (a plugin host's): no claim, no hand-off,
+    // the same samples as whole blocks would give. Tones not built or ended are skipped.
+    static void RenderNowTogether(std::span<TTone* const> Tones, int n);
 
 protected:
     // Builds the bands into Bands.
@@ -114,6 +118,9 @@ protected:
 
 private:
     void FinishBlock(int32_t index, float* out, int n);
+    // n < 0: each claimed tone's whole block into Output[WriteIndex]; else n samples into
+    // Output[0].
+    static void RenderGrouped(std::span<TTone* const> Tones, int n);
     // Written by the renderer (after a block, at an end) and by the mixer (Claim); the two
     // never write at once: the mixer claims only a finished block.
     std::atomic<int32_t> PhaseState{Idle};

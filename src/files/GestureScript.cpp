@@ -9,35 +9,63 @@
 #include <cmath>
 #include <cstdint>
 #include <sstream>
+#include <string_view>
 
 namespace varko {
 
 namespace {
 
-// A recording of an hour of busy playing stays well below this; anything bigger is not a
-// performance script.
-constexpr std::size_t MaxScriptBytes = 256u << 20;
-
 // Most tones a rebuild line may give seeds for (the bank never holds more).
 constexpr size_t MaxSeeds = 4096;
+// The longest line a script may have: a rebuild with every seed fits well within it.
+constexpr size_t MaxLineBytes = 1u << 17;
 
-std::vector<std::string> Words(const std::string& line) {
-    std::vector<std::string> w;
-    std::string cur;
-    for (const char c : line) {
-        if (c == ' ' || c == '\t') {
-            if (!cur.empty()) {
-                w.push_back(cur);
-                cur.clear();
+// A word of a message, cut short when long: a hostile script's 10 MB word must never reach a
+// message box whole.
+constexpr size_t ShownCharacters = 40;
+
+// The first ShownCharacters bytes, never ending inside a UTF-8 character.
+std::string Head(const std::string& word) {
+    size_t cut = ShownCharacters;
+    while (cut > 0 && (static_cast<unsigned char>(word[cut]) & 0xC0u) == 0x80u) {
+        --cut;
+    }
+    return word.substr(0, cut);
+}
+
+std::string Shortened(const std::string& word) {
+    return word.size() <= ShownCharacters
+               ? word
+               : Head(word) + "\u2026 (" + std::to_string(word.size()) + " characters)";
+}
+
+std::string Quoted(const std::string& word) {
+    return word.size() <= ShownCharacters
+               ? "\"" + word + "\""
+               : "\"" + Head(word) + "\u2026\" (" + std::to_string(word.size()) + " characters)";
+}
+
+// The words of a line into w, whose strings keep their room from line to line: a script of
+// millions of lines is read without an allocation per word.
+void Words(std::string_view line, std::vector<std::string>& w) {
+    size_t count = 0;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) {
+            ++i;
+        }
+        const size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
+            ++i;
+        }
+        if (i > start) {
+            if (count == w.size()) {
+                w.emplace_back();
             }
-        } else {
-            cur += c;
+            w[count++].assign(line.substr(start, i - start));
         }
     }
-    if (!cur.empty()) {
-        w.push_back(cur);
-    }
-    return w;
+    w.resize(count);
 }
 
 // A bound as the message shows it: the shortest text that reads back as it.
@@ -86,8 +114,8 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
     long long w = 0;
     auto whole = [&](int& dst, long long lo, long long hi) {
         if (!ReadWhole(value, w) || w < lo || w > hi) {
-            why = key + "=" + value + " must be a whole number from " + std::to_string(lo) +
-                  " to " + std::to_string(hi);
+            why = key + "=" + Shortened(value) + " must be a whole number from " +
+                  std::to_string(lo) + " to " + std::to_string(hi);
             return false;
         }
         dst = static_cast<int>(w);
@@ -101,7 +129,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
         // A take is a closed folder: it names its own copies, never a path out of it.
         if (value.find('/') != std::string::npos || value.find('\0') != std::string::npos ||
             value == "." || value == "..") {
-            why = key + "=" + value + " must name a file in the take's own folder";
+            why = key + "=" + Shortened(value) + " must name a file in the take's own folder";
             return false;
         }
         (key == "scale" ? r.Scale : r.Modes) = value;
@@ -111,7 +139,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
         // As the command line and the window take it: 1e300 once gave "inf Hz" bars.
         if (!ReadDecimal(value, r.InitialFrequency) || !(r.InitialFrequency >= 1e-3) ||
             !(r.InitialFrequency <= 1e9)) {
-            why = "frequency=" + value + " must be a frequency from 0.001 to 1000000000";
+            why = "frequency=" + Shortened(value) + " must be a frequency from 0.001 to 1000000000";
             return false;
         }
         return true;
@@ -130,7 +158,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
     }
     if (key == "ends" || key == "interpolate") {
         if (!Flag(value, key == "ends" ? r.RepeatEnds : r.Interpolate)) {
-            why = key + "=" + value + " must be 0 or 1";
+            why = key + "=" + Shortened(value) + " must be 0 or 1";
             return false;
         }
         return true;
@@ -138,7 +166,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
     if (key == "end") {
         r.End = value == "free" ? 1 : value == "fixed" ? 2 : value == "hinged" ? 3 : 0;
         if (r.End == 0) {
-            why = "end=" + value + " must be free, fixed or hinged";
+            why = "end=" + Shortened(value) + " must be free, fixed or hinged";
             return false;
         }
         return true;
@@ -157,7 +185,7 @@ bool RebuildKey(const std::string& key, const std::string& value, TGestureRebuil
         }
         return true;
     }
-    why = "unknown key \"" + key + "\"";
+    why = "unknown key " + Quoted(key);
     return false;
 }
 
@@ -207,7 +235,7 @@ uint64_t TGestureScript::EndSample() const {
 
 namespace {
 
-std::optional<TGestureScript> ParseLines(const std::string& text, std::string& error,
+std::optional<TGestureScript> ParseLines(std::string_view text, std::string& error,
                                          int& failedLine);
 
 } // namespace
@@ -225,8 +253,10 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
         return script;
     }
     std::string ignored;
-    script = ParseLines(lastEnd == std::string::npos ? std::string() : text.substr(0, lastEnd + 1),
-                        ignored, failedLine);
+    script =
+        ParseLines(lastEnd == std::string::npos ? std::string_view()
+                                                : std::string_view(text).substr(0, lastEnd + 1),
+                   ignored, failedLine);
     if (script) {
         script->StoppedEarlyAt = lines;
         error.clear();
@@ -236,11 +266,14 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
 
 namespace {
 
-std::optional<TGestureScript> ParseLines(const std::string& text, std::string& error,
+std::optional<TGestureScript> ParseLines(std::string_view text, std::string& error,
                                          int& failedLine) {
     TGestureScript script;
-    std::istringstream in(text);
-    std::string line;
+    // Every event line has at least ten characters: room for all of them at once, so that the
+    // list never doubles past what the file needs.
+    script.Events.reserve(std::min<size_t>(
+        static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1, text.size() / 10 + 1));
+    std::vector<std::string> w;
     int lineNo = 0;
     bool stamped = false;
     auto fail = [&](const std::string& why) {
@@ -248,12 +281,18 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
         failedLine = lineNo;
         return std::nullopt;
     };
-    while (std::getline(in, line)) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
         ++lineNo;
         if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+            line.remove_suffix(1);
         }
-        const auto w = Words(line);
+        if (line.size() > MaxLineBytes) {
+            return fail("the line is longer than " + std::to_string(MaxLineBytes) + " characters");
+        }
+        Words(line, w);
         if (w.empty() || w[0][0] == '#') {
             continue;
         }
@@ -286,25 +325,25 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
             e.Kind = TGestureEvent::TKind::Rebuild;
             want = w.size() < 2 ? 2 : w.size();
         } else {
-            return fail("unknown event \"" + kind +
-                        "\" (expected pen, tone, fader, master, stereo, note, pitch or rebuild)");
+            return fail("unknown event " + Quoted(kind) +
+                        " (expected pen, tone, fader, master, stereo, note, pitch or rebuild)");
         }
         if (w.size() != want) {
-            return fail("\"" + kind + "\" takes " + std::to_string(want - 1) + " values, found " +
+            return fail(Quoted(kind) + " takes " + std::to_string(want - 1) + " values, found " +
                         std::to_string(w.size() - 1));
         }
         if (w[1][0] == '@') {
             long long n = 0;
             if (!ReadWhole(w[1].substr(1), n) || n < 0 ||
                 static_cast<double>(n) > MaxScriptSeconds * MaxScriptRate) {
-                return fail("the sample position \"" + w[1] +
-                            "\" is not @ and a whole number from 0 to " +
+                return fail("the sample position " + Quoted(w[1]) +
+                            " is not @ and a whole number from 0 to " +
                             ReadableNumber(MaxScriptSeconds * MaxScriptRate));
             }
             e.Sample = static_cast<uint64_t>(n);
             stamped = true;
         } else if (!ReadDecimal(w[1], e.Time) || e.Time < 0.0 || e.Time > MaxScriptSeconds) {
-            return fail("the time \"" + w[1] + "\" is not a number of seconds from 0 to " +
+            return fail("the time " + Quoted(w[1]) + " is not a number of seconds from 0 to " +
                         ReadableNumber(MaxScriptSeconds));
         }
         switch (e.Kind) {
@@ -313,37 +352,38 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
                 return fail("the pen position must be two numbers");
             }
             if (!Value(w[4], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
-                return fail("the pressure \"" + w[4] + "\" must be a number from 0 to 1");
+                return fail("the pressure " + Quoted(w[4]) + " must be a number from 0 to 1");
             }
             break;
         case TGestureEvent::TKind::Tone:
             if (!Whole(w[2], e.Tone) || e.Tone < 0) {
-                return fail("the tone \"" + w[2] + "\" must be a tone index >= 0");
+                return fail("the tone " + Quoted(w[2]) + " must be a tone index >= 0");
             }
             if (!Value(w[3], e.Pressure) || e.Pressure < 0.0 || e.Pressure > 1.0) {
-                return fail("the pressure \"" + w[3] + "\" must be a number from 0 to 1");
+                return fail("the pressure " + Quoted(w[3]) + " must be a number from 0 to 1");
             }
             if (!Value(w[4], e.Speed) || e.Speed < 0.0 || e.Speed > MaxSpeed) {
-                return fail("the speed \"" + w[4] + "\" must be a number from 0 to " +
+                return fail("the speed " + Quoted(w[4]) + " must be a number from 0 to " +
                             ReadableNumber(MaxSpeed));
             }
             if (!Value(w[5], e.X) || e.X < 0.0 || e.X > 1.0) {
-                return fail("the strike position \"" + w[5] + "\" must be a number from 0 to 1");
+                return fail("the strike position " + Quoted(w[5]) +
+                            " must be a number from 0 to 1");
             }
             break;
         case TGestureEvent::TKind::Pitch:
             if (!Whole(w[2], e.Tone) || e.Tone < 0) {
-                return fail("the tone \"" + w[2] + "\" must be a tone index >= 0");
+                return fail("the tone " + Quoted(w[2]) + " must be a tone index >= 0");
             }
             if (!Value(w[3], e.X) || e.X < 1.0 / 16.0 || e.X > 16.0) {
-                return fail("the pitch \"" + w[3] + "\" must be a ratio from 0.0625 to 16");
+                return fail("the pitch " + Quoted(w[3]) + " must be a ratio from 0.0625 to 16");
             }
             break;
         case TGestureEvent::TKind::Fader:
         case TGestureEvent::TKind::Master:
             if (!Whole(w[2], e.Position) || e.Position < 0 || e.Position > 200) {
-                return fail("the fader position \"" + w[2] +
-                            "\" must be a whole number from 0 to 200");
+                return fail("the fader position " + Quoted(w[2]) +
+                            " must be a whole number from 0 to 200");
             }
             break;
         case TGestureEvent::TKind::Stereo:
@@ -354,10 +394,11 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
         case TGestureEvent::TKind::Midi: {
             int note = 0, velocity = 0;
             if (!Whole(w[2], note) || note < 0 || note > 127) {
-                return fail("the note \"" + w[2] + "\" must be a whole number from 0 to 127");
+                return fail("the note " + Quoted(w[2]) + " must be a whole number from 0 to 127");
             }
             if (!Whole(w[3], velocity) || velocity < 0 || velocity > 127) {
-                return fail("the velocity \"" + w[3] + "\" must be a whole number from 0 to 127");
+                return fail("the velocity " + Quoted(w[3]) +
+                            " must be a whole number from 0 to 127");
             }
             e.Bytes = {0x90, static_cast<uint8_t>(note), static_cast<uint8_t>(velocity)};
             e.Size = 3;
@@ -369,7 +410,7 @@ std::optional<TGestureScript> ParseLines(const std::string& text, std::string& e
             for (size_t i = 2; i < w.size(); ++i) {
                 const size_t eq = w[i].find('=');
                 if (eq == std::string::npos) {
-                    return fail("\"" + w[i] + "\" is not KEY=VALUE");
+                    return fail(Quoted(w[i]) + " is not KEY=VALUE");
                 }
                 const std::string key = w[i].substr(0, eq);
                 std::string why;

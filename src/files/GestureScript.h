@@ -14,6 +14,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -83,6 +84,10 @@ struct TGestureScript {
     // Largest sample position of an event, 0 without such events.
     uint64_t EndSample() const;
 };
+
+// A recording of an hour of busy playing stays well below this; anything bigger is not a
+// performance script (and a recording stops before its gesture grows past it).
+inline constexpr std::size_t MaxScriptBytes = 256u << 20;
 
 // A decimal or whole number of a script or an option ("." whatever the locale).
 bool ReadDecimal(const std::string& text, double& value);

@@ -7,9 +7,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace varko {
 
@@ -201,6 +203,32 @@ bool TPerformanceFolder::WriteInfo(const TPerformanceInfo& info, std::string& er
         return false;
     }
     return true;
+}
+
+namespace {
+constexpr const char* ReserveName = ".reserve";
+constexpr off_t ReserveBytes = 64 * 1024;
+} // namespace
+
+void TPerformanceFolder::Reserve() {
+    const std::string path = File(ReserveName);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return;
+    }
+    // Blocks really taken, not a sparse hole a full disk would never give back.
+    reserved_ = ::posix_fallocate(fd, 0, ReserveBytes) == 0;
+    ::close(fd);
+    if (!reserved_) {
+        ::unlink(path.c_str());
+    }
+}
+
+void TPerformanceFolder::ReleaseReserve() {
+    if (reserved_) {
+        ::unlink(File(ReserveName).c_str());
+        reserved_ = false;
+    }
 }
 
 bool TPerformanceFolder::ReadInfo(TPerformanceInfo& info, std::string& error) const {

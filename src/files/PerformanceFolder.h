@@ -63,6 +63,12 @@ public:
                                         const std::vector<float>& levels, std::string& error);
 
     bool WriteInfo(const TPerformanceInfo& info, std::string& error) const;
+
+    // Room kept on the disk while a take records: a full disk ends the take, and freeing this
+    // lets the last lines of the gesture and the ini's final counts still be written. Best
+    // effort: a disk without the room records without it.
+    void Reserve();
+    void ReleaseReserve();
     // Reads performance.ini; missing keys keep their defaults. False when it cannot be read.
     bool ReadInfo(TPerformanceInfo& info, std::string& error) const;
 
@@ -77,6 +83,7 @@ private:
     };
     std::string path_;
     std::vector<TCopy> copies_;
+    bool reserved_ = false;
 };
 
 } // namespace varko

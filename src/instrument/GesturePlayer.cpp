@@ -17,7 +17,19 @@ bool ReachesTones(const TGestureEvent& e) {
 
 } // namespace
 
-TGesturePlayer::TGesturePlayer(TInstrument& instrument, TGestureScript script, double scriptRate,
+TGesturePlayer::TGesturePlayer(TInstrument& instrument, TGestureScript&& script, double scriptRate,
+                               std::string folder)
+    : TGesturePlayer(instrument, std::make_shared<const TGestureScript>(std::move(script)),
+                     scriptRate, std::move(folder)) {}
+
+TGesturePlayer::TGesturePlayer(TInstrument& instrument, const TGestureScript& script,
+                               double scriptRate, std::string folder)
+    : TGesturePlayer(instrument,
+                     std::shared_ptr<const TGestureScript>(std::shared_ptr<void>(), &script),
+                     scriptRate, std::move(folder)) {}
+
+TGesturePlayer::TGesturePlayer(TInstrument& instrument,
+                               std::shared_ptr<const TGestureScript> script, double scriptRate,
                                std::string folder)
     : instrument_(instrument), script_(std::move(script)), folder_(std::move(folder)) {
     if (instrument_.HasEngine()) {
@@ -27,9 +39,9 @@ TGesturePlayer::TGesturePlayer(TInstrument& instrument, TGestureScript script, d
     scale_ = scriptRate > 0.0 ? rate_ / scriptRate : 1.0;
     // Where each event falls, in engine samples: it is due before the first block starting
     // there or later.
-    std::vector<double> at(script_.Events.size());
+    std::vector<double> at(script_->Events.size());
     for (size_t i = 0; i < at.size(); ++i) {
-        const TGestureEvent& e = script_.Events[i];
+        const TGestureEvent& e = script_->Events[i];
         if (!e.Sample) {
             at[i] = e.Time * rate_;
         } else {
@@ -51,6 +63,19 @@ bool TGesturePlayer::Due(const TGestureEvent& e, uint64_t block) const {
     return heard <= start + (ReachesTones(e) ? static_cast<double>(block_) : 0.0);
 }
 
+bool TGesturePlayer::RebuiltAgainBefore(uint64_t block) const {
+    for (size_t i = next_; i < order_.size(); ++i) {
+        const TGestureEvent& later = script_->Events[order_[i]];
+        if (!Due(later, block)) {
+            return false;
+        }
+        if (later.Kind == TGestureEvent::TKind::Rebuild) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
     if (!started_) {
         started_ = true;
@@ -58,11 +83,16 @@ bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
     }
     const uint64_t block = (enginePosition - std::min(enginePosition, origin_)) / block_;
     while (next_ < order_.size()) {
-        const TGestureEvent& e = script_.Events[order_[next_]];
+        const TGestureEvent& e = script_->Events[order_[next_]];
         if (!Due(e, block)) {
             break;
         }
         ++next_;
+        if (e.Kind == TGestureEvent::TKind::Rebuild && RebuiltAgainBefore(block)) {
+            // A bank replaced before it sounds a block is never heard: building it would only
+            // stall the window (a script of 1,000 rebuilds at one sample once took minutes).
+            continue;
+        }
         if (!ApplyEvent(e, error)) {
             return false;
         }
@@ -122,8 +152,8 @@ bool TGesturePlayer::ApplyEvent(const TGestureEvent& e, std::string& error) {
         break;
     case TGestureEvent::TKind::Rebuild: {
         std::string why;
-        if (e.Rebuild < 0 || static_cast<size_t>(e.Rebuild) >= script_.Rebuilds.size() ||
-            !instrument_.ApplyRebuild(script_.Rebuilds[static_cast<size_t>(e.Rebuild)], folder_,
+        if (e.Rebuild < 0 || static_cast<size_t>(e.Rebuild) >= script_->Rebuilds.size() ||
+            !instrument_.ApplyRebuild(script_->Rebuilds[static_cast<size_t>(e.Rebuild)], folder_,
                                       ForceInterpolation, why)) {
             error = "line " + std::to_string(e.Line) + ": " + why;
             return false;

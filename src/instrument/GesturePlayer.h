@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,11 @@ class TGesturePlayer {
 public:
     // script's sample positions count at scriptRate; the instrument plays at its engine's rate
     // and block size. folder holds the files the rebuilds name.
-    TGesturePlayer(TInstrument& instrument, TGestureScript script, double scriptRate,
+    TGesturePlayer(TInstrument& instrument, TGestureScript&& script, double scriptRate,
+                   std::string folder);
+    // Plays a script the caller keeps (and keeps alive while this plays): a script of millions
+    // of events is not copied.
+    TGesturePlayer(TInstrument& instrument, const TGestureScript& script, double scriptRate,
                    std::string folder);
 
     // Pen events are read against this zone (the window's, or the render tool's).
@@ -44,10 +49,14 @@ public:
     bool ApplyEvent(const TGestureEvent& e, std::string& error);
 
 private:
+    TGesturePlayer(TInstrument& instrument, std::shared_ptr<const TGestureScript> script,
+                   double scriptRate, std::string folder);
     bool Due(const TGestureEvent& e, uint64_t block) const;
+    // Whether a rebuild still to come is due before the same block as the one just taken.
+    bool RebuiltAgainBefore(uint64_t block) const;
 
     TInstrument& instrument_;
-    TGestureScript script_;
+    std::shared_ptr<const TGestureScript> script_;
     double scale_ = 1.0; // engine samples per script sample
     std::string folder_;
     double rate_ = 48000.0;

@@ -75,6 +75,7 @@ bool TInstrument::StartRecording(const std::string& root) {
         }
         return false;
     }
+    folder_.Reserve();
     // Runs on the writer's thread: the owner ends the recording on its own thread.
     recorder_.OnFailed = [this, dispatch = engine_->Dispatch, alive = std::weak_ptr<int>(alive_)] {
         if (dispatch) {
@@ -156,6 +157,7 @@ TRecordingResult TInstrument::StopRecording() {
     if (!recorder_.Recording()) {
         return {};
     }
+    folder_.ReleaseReserve();
     TRecordingResult r = recorder_.End();
     info_.Frames = r.Frames;
     info_.DroppedBlocks = r.DroppedBlocks;

@@ -52,7 +52,9 @@ bool TRecorder::Begin(const std::string& wavPath, const std::string& scriptPath,
     framesTaken_.store(0);
     framesWritten_.store(0);
     stopping_.store(false);
-    pendingTone_ = false;
+    held_.clear();
+    slot_.clear();
+    scriptBytes_ = 0;
     failure_.clear();
     tooSlow_ = false;
     start_ = position;
@@ -165,6 +167,12 @@ bool TRecorder::WriteLine(const std::string& line) {
     if (line.empty()) {
         return true;
     }
+    // What a recording writes, the readers read.
+    if (scriptBytes_ + line.size() + 1 > MaxScriptBytes) {
+        Fail("the gesture reached the longest a performance script may be", false);
+        return false;
+    }
+    scriptBytes_ += line.size() + 1;
     if (std::fwrite(line.data(), 1, line.size(), script_) != line.size() ||
         (line.back() != '\n' && std::fputc('\n', script_) == EOF)) {
         Fail(std::string("the gesture could not be written: ") + std::strerror(errno), false);
@@ -206,24 +214,42 @@ std::string TRecorder::ChangeLine(const TItem& item) const {
     return GestureLine(e, item.Position - std::min(item.Position, start_), nullptr);
 }
 
+void TRecorder::HoldTone(const TItem& item) {
+    if (!held_.empty() && held_.front().Position != item.Position) {
+        WriteHeld();
+    }
+    const auto tone = static_cast<size_t>(std::max(item.Change.Tone, 0));
+    if (tone >= slot_.size()) {
+        slot_.resize(tone + 1, -1);
+    }
+    int32_t& slot = slot_[tone];
+    if (slot >= 0) {
+        held_[static_cast<size_t>(slot)] = item;
+        return;
+    }
+    slot = static_cast<int32_t>(held_.size());
+    held_.push_back(item);
+}
+
+void TRecorder::WriteHeld() {
+    for (const TItem& item : held_) {
+        WriteLine(ChangeLine(item));
+        slot_[static_cast<size_t>(std::max(item.Change.Tone, 0))] = -1;
+    }
+    held_.clear();
+}
+
 bool TRecorder::WriteEvents() {
     TItem item;
     bool any = false;
     while (failure_.empty() && events_->Pop(item)) {
         any = true;
-        // Two values for one tone at one sample: only the later one is ever heard.
-        const bool tone =
-            item.Kind == TItem::TKind::Change && item.Change.Kind == TPlayingChange::TKind::Tone;
-        if (pendingTone_ && !(tone && item.Change.Tone == pending_.Change.Tone &&
-                              item.Position == pending_.Position)) {
-            WriteLine(ChangeLine(pending_));
-            pendingTone_ = false;
-        }
-        if (tone) {
-            pending_ = item;
-            pendingTone_ = true;
+        // Values for one tone at one sample: only the last is ever heard.
+        if (item.Kind == TItem::TKind::Change && item.Change.Kind == TPlayingChange::TKind::Tone) {
+            HoldTone(item);
             continue;
         }
+        WriteHeld();
         switch (item.Kind) {
         case TItem::TKind::Change:
             WriteLine(ChangeLine(item));
@@ -244,6 +270,8 @@ bool TRecorder::WriteEvents() {
             break;
         }
     }
+    // Whole lines on disk as the sound is, even when nothing follows them for a while.
+    WriteHeld();
     return any;
 }
 
@@ -283,10 +311,10 @@ void TRecorder::Run() {
             (void)wake_.try_acquire_for(WriterPeriod);
         }
     }
-    if (pendingTone_ && failure_.empty()) {
-        WriteLine(ChangeLine(pending_));
+    if (failure_.empty()) {
+        WriteHeld();
     }
-    pendingTone_ = false;
+    held_.clear();
     std::fflush(script_);
 }
 

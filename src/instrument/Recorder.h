@@ -20,6 +20,7 @@
 #include <semaphore>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace varko {
 
@@ -106,8 +107,14 @@ private:
     std::binary_semaphore wake_{0};
     TWavStream wav_;
     std::FILE* script_ = nullptr;
-    bool pendingTone_ = false; // a tone change held back: a later one at its sample replaces it
-    TItem pending_;
+    size_t scriptBytes_ = 0; // written to script_, its header included
+    // Tone changes held back while they share one sample: each tone's later change there
+    // replaces its earlier one, so a MIDI flood writes a line per tone and sample, not per
+    // message. Held in the order the tones first changed; slot_ maps a tone to its entry.
+    std::vector<TItem> held_;
+    std::vector<int32_t> slot_;
+    void HoldTone(const TItem& item);
+    void WriteHeld();
     std::string failure_;
     bool tooSlow_ = false;
 

@@ -96,7 +96,13 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
     std::fflush(out);
 
     using clock = std::chrono::steady_clock;
-    const double seconds = o.Seconds.value_or(session.DefaultSeconds(script));
+    // Without a length it plays on until its sound has died away.
+    std::optional<TTailEnd> tail;
+    if (!o.Seconds && !session.RecordedSeconds()) {
+        tail.emplace(session.LastEventSeconds(script));
+    }
+    const double seconds =
+        o.Seconds ? *o.Seconds : (tail ? tail->MaxSeconds() : *session.RecordedSeconds());
     TGesturePlayer player = session.MakePlayer(script);
     const double rate = device.SampleRate();
     const auto start = clock::now();
@@ -132,6 +138,12 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         }
         if (now >= end) {
             break;
+        }
+        if (tail) {
+            const auto [left, right] = instrument.TakePeaks();
+            if (tail->Over(t, std::max(left, right))) {
+                break;
+            }
         }
         auto wake = std::min(end, now + watch);
         if (const double tick = session.Tick(t); tick >= 0.0) {

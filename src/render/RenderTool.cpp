@@ -36,9 +36,19 @@ void PrintWarnings(const TRenderSession& s, std::FILE* err) {
 // Shows whole seconds as they pass: each once, and the last one (the whole length) once.
 class TProgressLine {
 public:
-    TProgressLine(double seconds, std::FILE* err)
+    // atMost: the render may end sooner (when its sound dies away).
+    TProgressLine(double seconds, std::FILE* err, bool atMost = false)
         : seconds_(seconds), total_(std::llround(seconds)), err_(err),
-          tty_(::isatty(::fileno(err)) != 0) {}
+          tty_(::isatty(::fileno(err)) != 0), atMost_(atMost) {}
+
+    // A render that ended before its longest length: the line ends where it stopped.
+    void End() {
+        if (shown_ != 0 && !finished_ && tty_) {
+            std::fputc('\n', err_);
+            std::fflush(err_);
+        }
+        finished_ = true;
+    }
 
     void Show(double done) {
         if (seconds_ <= ProgressAfterSeconds || finished_) {
@@ -50,8 +60,8 @@ public:
             return; // within the second last shown
         }
         if (whole != shown_) {
-            std::fprintf(err_, "%srendering %lld of %lld s%s", tty_ ? "\r" : "", whole, total_,
-                         tty_ ? "" : "\n");
+            std::fprintf(err_, "%srendering %lld of %s%lld s%s", tty_ ? "\r" : "", whole,
+                         atMost_ ? "at most " : "", total_, tty_ ? "" : "\n");
             shown_ = whole;
         }
         if (finished_ && tty_) {
@@ -65,6 +75,7 @@ private:
     long long total_;
     std::FILE* err_;
     bool tty_;
+    bool atMost_;
     long long shown_ = 0;
     bool finished_ = false;
 };
@@ -94,12 +105,18 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
     if (!LoadScriptOption(o, script, err)) {
         return 2;
     }
-    const double seconds = o.Seconds.value_or(session.DefaultSeconds(script));
+    // Without a length the output ends when its sound has died away, not at a fixed time.
+    std::optional<TTailEnd> tail;
+    if (!o.Seconds && !session.RecordedSeconds()) {
+        tail.emplace(session.LastEventSeconds(script));
+    }
+    const double seconds =
+        o.Seconds ? *o.Seconds : (tail ? tail->MaxSeconds() : *session.RecordedSeconds());
     if (script.Events.empty() && o.Performance.empty()) {
         std::fprintf(err,
                      "varko-render: warning: nothing is played (no --gesture or --midi): the "
                      "output is %.1f s of silence\n",
-                     seconds);
+                     tail ? TTailEnd::QuietSeconds : seconds);
     }
     if (!session.Build(std::make_unique<TNullHost>(o.Rate, static_cast<uint32_t>(o.Block),
                                                    /*RealTimePace=*/false),
@@ -124,7 +141,7 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
         std::fprintf(err, "varko-render: %s\n", error.c_str());
         return 1;
     }
-    TProgressLine progress(seconds, err);
+    TProgressLine progress(seconds, err, tail.has_value());
     // The rebuilds of a re-render happen as it plays: their warnings are told then, and a take
     // they leave silent is not a success. Integer samples cannot hold what lies beyond full
     // scale: the player is told how much.
@@ -146,8 +163,9 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
             PrintWarnings(session, err, printed);
             progress.Show(done);
         },
-        error);
+        error, tail ? &*tail : nullptr);
     PrintWarnings(session, err, printed);
+    progress.End();
     if (!rendered) {
         // A full disk: its reason, not the render's echo of it.
         const std::string why = wav.WriteError();
@@ -164,6 +182,12 @@ int RenderToFile(TRenderSession& session, std::FILE* err) {
         std::fprintf(err, "varko-render: cannot write \"%s\": %s\n", o.Output.c_str(),
                      error.c_str());
         return 1;
+    }
+    if (tail && tail->Capped()) {
+        std::fprintf(err,
+                     "varko-render: warning: still sounding %.0f s after the last event, where "
+                     "the output ends; give --seconds for a longer one\n",
+                     TTailEnd::CapSeconds);
     }
     if (clipped != 0) {
         std::fprintf(err,

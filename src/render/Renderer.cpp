@@ -195,18 +195,22 @@ TGesturePlayer TRenderSession::MakePlayer(const TGestureScript& script) {
     return player;
 }
 
-double TRenderSession::DefaultSeconds(const TGestureScript& script) const {
+std::optional<double> TRenderSession::RecordedSeconds() const {
     if (!Options.Performance.empty() && Performance.Frames > 0) {
         return static_cast<double>(Performance.Frames) / Performance.SampleRate;
     }
+    return std::nullopt;
+}
+
+double TRenderSession::LastEventSeconds(const TGestureScript& script) const {
     const double rate = Options.Performance.empty() ? Options.Rate : Performance.SampleRate;
-    return std::max(script.EndTime(), static_cast<double>(script.EndSample()) / rate) + 2.0;
+    return std::max(script.EndTime(), static_cast<double>(script.EndSample()) / rate);
 }
 
 bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
                                    const std::function<bool(const float*, size_t)>& onFrames,
                                    const std::function<void(double)>& onProgress,
-                                   std::string& error) {
+                                   std::string& error, TTailEnd* tail) {
     TAudioEngine& engine = Engine();
     const double rate = engine.Host().SampleRate();
     const size_t block = engine.Host().BufferSize();
@@ -238,9 +242,11 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
         Tick(now);
         engine.RenderOffline(out);
         const size_t n = std::min(block, total - done);
+        float peak = 0.0f;
         for (size_t i = 0; i < n; ++i) {
             frames[2 * i] = out[0][i];
             frames[2 * i + 1] = out[1][i];
+            peak = std::max({peak, std::fabs(out[0][i]), std::fabs(out[1][i])});
         }
         if (!onFrames(frames.data(), n)) {
             error = "cannot write the output file";
@@ -249,6 +255,9 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
         done += n;
         if (onProgress) {
             onProgress(static_cast<double>(done) / rate);
+        }
+        if (tail != nullptr && tail->Over(static_cast<double>(done) / rate, peak)) {
+            break;
         }
     }
     engine.WaitForOscillators();

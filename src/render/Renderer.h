@@ -9,13 +9,47 @@
 #include "instrument/ToneZoneGeometry.h"
 #include "render/RenderOptions.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace varko {
+
+// Where a performance given no length ends: once its last event is past and the output has
+// stayed below a 16-bit step for a tenth of a second, so that no ringing bar is cut; at the
+// latest a minute after the last event (a pen left pressing sounds for ever).
+class TTailEnd {
+public:
+    static constexpr float QuietLevel = 1.0f / 32768.0f; // -90 dBFS
+    static constexpr double QuietSeconds = 0.1;
+    static constexpr double CapSeconds = 60.0;
+
+    explicit TTailEnd(double lastEvent) : lastEvent_(lastEvent), quietFrom_(lastEvent) {}
+
+    // The output up to `to` seconds peaked at `peak` (either channel) since the last call: true
+    // when it ends at `to`.
+    bool Over(double to, float peak) {
+        if (peak >= QuietLevel) {
+            quietFrom_ = std::max(quietFrom_, to);
+        }
+        const bool quiet = to - quietFrom_ >= QuietSeconds;
+        capped_ = !quiet && to >= lastEvent_ + CapSeconds;
+        return quiet || capped_;
+    }
+    // It ended at the cap while still sounding.
+    bool Capped() const { return capped_; }
+    // The longest output: the cap.
+    double MaxSeconds() const { return lastEvent_ + CapSeconds; }
+
+private:
+    double lastEvent_;
+    double quietFrom_; // the output is below QuietLevel since then
+    bool capped_ = false;
+};
 
 class TRenderSession {
 public:
@@ -40,13 +74,16 @@ public:
     // Renders the whole performance into interleaved stereo frames, calling onFrames after each
     // block with the frames done. The first block is the one every oscillator rendered right
     // after building; the events due before block k are applied before its switch.
+    // With tail, it ends where the tail says, after `seconds` at the latest.
     bool RenderOffline(const TGestureScript& script, double seconds,
                        const std::function<bool(const float*, size_t)>& onFrames,
-                       const std::function<void(double)>& onProgress, std::string& error);
+                       const std::function<void(double)>& onProgress, std::string& error,
+                       TTailEnd* tail = nullptr);
 
-    // The length of the output without --seconds: a performance's recorded length, else the last
-    // event and two seconds.
-    double DefaultSeconds(const TGestureScript& script) const;
+    // The recorded length of a performance that has one; none: the output ends with its tail.
+    std::optional<double> RecordedSeconds() const;
+    // Where the script's last event is heard, in seconds.
+    double LastEventSeconds(const TGestureScript& script) const;
 
     // The --print-tones JSON.
     std::string TonesJson() const;

@@ -4,6 +4,7 @@
 #include "ui/UpDown.h"
 
 #include "core/Texts.h"
+#include "engine/Tone.h"
 #include "files/TextFile.h"
 #include "midi/MidiInput.h"
 #include "ui/ImageButton.h"
@@ -186,6 +187,12 @@ void TMainWindow::RepaintToneZone() {
     // ends are repeated).
     const int degrees = static_cast<int>(Instrument.Scale.Degrees.size());
     look.Period = degrees > 1 ? degrees - 1 + (Instrument.RepeatEnds ? 1 : 0) : 0;
+    // What the bank built sounds, not what the settings would build next.
+    look.WholeSampleRate = 0.0f;
+    if (Instrument.HasEngine() && !Instrument.Engine().Oscillators.empty()) {
+        const TTone& tone = *Instrument.Engine().Oscillators.front();
+        look.WholeSampleRate = tone.Interpolate ? 0.0f : tone.SampleRate;
+    }
     ToneZone->SetLook(look);
 }
 

@@ -1,5 +1,6 @@
 #include "ui/ToneZonePainter.h"
 
+#include "dsp/WaveguideDelay.h"
 #include "ui/Resources.h"
 
 #include <QApplication>
@@ -62,7 +63,8 @@ std::vector<TFrequencyLabel> FrequencyLabels(const TToneZoneGeometry& zone,
                                              const std::vector<float>& toneRatios,
                                              float initialFrequency, bool coloredToneZone,
                                              const QFont& font, TLabelKind kind, int scaleStart,
-                                             int period) {
+                                             int period, float wholeSampleRate) {
+    (void)coloredToneZone; // both looks centre their labels alike
     std::vector<TFrequencyLabel> labels;
     const int n = std::min(zone.ToneCount, static_cast<int>(toneRatios.size()));
     if (n <= 0 || !zone.Usable()) {
@@ -72,28 +74,46 @@ std::vector<TFrequencyLabel> FrequencyLabels(const TToneZoneGeometry& zone,
     std::vector<QString> texts;
     int widest = 0;
     for (int i = 0; i < n; ++i) {
-        texts.push_back(BarLabel(kind, toneRatios[static_cast<size_t>(i)], initialFrequency, i,
-                                 scaleStart, period));
+        float ratio = toneRatios[static_cast<size_t>(i)];
+        if (wholeSampleRate > 0.0f && initialFrequency > 0.0f) {
+            ratio = SoundingFrequency(ratio * initialFrequency, wholeSampleRate, false) /
+                    initialFrequency;
+        }
+        texts.push_back(BarLabel(kind, ratio, initialFrequency, i, scaleStart, period));
         widest = std::max(widest, metrics.horizontalAdvance(texts.back()));
     }
-    constexpr int Gap = 4; // between one label's end and the next one's start
+    // Two blanks between labels, so that neighbours read as two labels and not one line.
+    const int gap = metrics.horizontalAdvance(QStringLiteral("  "));
     const int w = zone.BarWidth();
-    const int every = std::max(1, (widest + Gap + w - 1) / w);
-    const int inset = coloredToneZone ? 6 : 3;
+    const int every = std::max(1, (widest + gap + w - 1) / w);
+    const int height = metrics.height();
+    const auto boxOf = [&](int tone) {
+        const TBarRect b = zone.BarRect(tone);
+        const int width = metrics.horizontalAdvance(texts[static_cast<size_t>(tone)]);
+        return QRect(b.Left + (b.Width() - width) / 2, b.Top + (b.Height() - height) / 2, width,
+                     height);
+    };
+    // Each row counts its every-th column from its first label that does not reach past the
+    // zone's left edge: labels k columns apart never touch, whatever their own widths.
+    int first[2] = {-1, -1};
     for (int i = 0; i < n; ++i) {
-        if (zone.Column(i) % every != 0) {
+        const int row = zone.Row(i);
+        if (first[row] < 0 && boxOf(i).left() >= 0) {
+            first[row] = zone.Column(i);
+        }
+    }
+    for (int i = 0; i < n; ++i) {
+        const int row = zone.Row(i);
+        const int column = zone.Column(i);
+        if (first[row] < 0 || column < first[row] || (column - first[row]) % every != 0) {
             continue;
         }
-        const int row = zone.Row(i);
         const int inRow = zone.TwoRows ? (row == 0 ? zone.Columns() : n - zone.Columns()) : n;
-        const TBarRect b = zone.BarRect(i);
-        const QString& text = texts[static_cast<size_t>(i)];
-        const QRect box(b.Left + inset, b.Top + b.Height() / 2 - 8, metrics.horizontalAdvance(text),
-                        metrics.height());
+        const QRect box = boxOf(i);
         if (box.left() + box.width() > inRow * w) {
-            continue; // it would end in the black beside the bars
+            continue; // it would reach into the black beside the bars
         }
-        labels.push_back({i, text, box});
+        labels.push_back({i, texts[static_cast<size_t>(i)], box});
     }
     return labels;
 }
@@ -163,7 +183,7 @@ float TToneZonePainter::Paint(QPainter& painter, QSize size, const std::vector<f
         painter.setPen(look.ColoredToneZone ? QColor(86, 86, 86) : QColor(Qt::black));
         for (const TFrequencyLabel& label :
              FrequencyLabels(zone, toneRatios, initialFrequency, look.ColoredToneZone, font,
-                             look.LabelKind, look.ScaleStart, look.Period)) {
+                             look.LabelKind, look.ScaleStart, look.Period, look.WholeSampleRate)) {
             if (!look.ColoredToneZone) {
                 painter.fillRect(label.Box, Qt::white); // the label's own opaque box
             }

@@ -45,6 +45,9 @@ struct TToneZoneLook {
     TLabelKind LabelKind = TLabelKind::Frequency;
     int ScaleStart = 0;
     int Period = 0;
+    // The bank's rate when its delay lines are whole samples long: the bars then sound the rate
+    // over that length, and the labels say so. 0: the lines are exact.
+    float WholeSampleRate = 0.0f;
 };
 
 // A bar's frequency label where it is painted.
@@ -57,14 +60,15 @@ struct TFrequencyLabel {
 // The labels' font: the system's fixed-pitch font at 9 points.
 QFont FrequencyLabelFont();
 
-// The labels that are painted. A label starts near its bar's left edge and may run over the
-// bars right of it; where labels would collide only every k-th column of each row carries one
-// (k the fewest columns the widest label needs), and none runs past its row's last bar into
-// the black.
+// The labels that are painted, each centred on its bar. Where the widest label is wider than a
+// bar only every k-th column of each row carries one (k the fewest columns it needs), so that
+// none touches another, and none reaches past its row's bars. With wholeSampleRate (see
+// TToneZoneLook) frequencies, cents and ratios are those the bars really sound.
 std::vector<TFrequencyLabel>
 FrequencyLabels(const TToneZoneGeometry& zone, const std::vector<float>& toneRatios,
                 float initialFrequency, bool coloredToneZone, const QFont& font,
-                TLabelKind kind = TLabelKind::Frequency, int scaleStart = 0, int period = 0);
+                TLabelKind kind = TLabelKind::Frequency, int scaleStart = 0, int period = 0,
+                float wholeSampleRate = 0.0f);
 
 // Qt has no application-workspace role; the palette's Mid is the nearest neutral grey.
 QColor WorkspaceColor(const QPalette& palette);

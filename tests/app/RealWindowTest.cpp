@@ -680,3 +680,88 @@ TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     EXPECT_TRUE(engine.BankMatchesHost());
     win.reset();
 }
+
+// A JACK period change rebuilds the bank; the bar the mouse holds and moves on must go on
+// sounding through it (it went silent to the end of the hold, the status saying "Running").
+TEST(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
+    test::TJackServer server("varko-window-held-" + std::to_string(getpid()), 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    UseSettingsIn(dir, JackDriverSettings);
+    const std::string scale = WriteTwelveEqualTones(dir);
+    TMainWindow::ExecModal = [&](QDialog& d) {
+        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+            fd->selectFile(QString::fromStdString(scale));
+            return int(QDialog::Accepted);
+        }
+        return 0;
+    };
+    TMainWindow::Halt = [](int) {};
+    auto win = std::make_unique<TMainWindow>();
+    win->resize(700, 49 + 500 + 19);
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    win->OpenScaleBtnClick();
+    TAudioEngine& engine = win->Instrument.Engine();
+    ASSERT_FALSE(engine.Oscillators.empty());
+    auto waitFor = [&](auto cond) {
+        for (int i = 0; i < 600 && !cond(); ++i) {
+            QTest::qWait(50);
+        }
+        return cond();
+    };
+    ASSERT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }));
+
+    test::TJackCapture capture(48000 * 30);
+    ASSERT_TRUE(capture.Ok());
+    // Varko's ports are made anew with each stream: connect to them again after each start.
+    auto connect = [&] {
+        int connected = 0;
+        for (int i = 0; i < 1500 && (connected = capture.Connect()) < 2; ++i) {
+            QTest::qWait(20);
+        }
+        return connected >= 2;
+    };
+    ASSERT_TRUE(connect()) << "Varko's ports are not connected to the playback ports";
+    capture.Record();
+
+    // The button held on one bar, the mouse moving up and down it.
+    TToneZone* zone = win->ToneZone;
+    const int x = zone->width() / 3;
+    auto moveTo = [&](QPoint p) {
+        QCursor::setPos(zone->mapToGlobal(p));
+        QTest::mouseMove(zone, p);
+    };
+    moveTo({x, 100});
+    QTest::mousePress(zone, Qt::LeftButton, {}, {x, 100});
+    const int bar = win->Playing().CurrentBar;
+    ASSERT_GE(bar, 0);
+    auto play = [&](int steps) {
+        for (int step = 0; step < steps; ++step) {
+            moveTo({x, 100 + (step % 2) * 300});
+            QTest::qWait(10);
+        }
+    };
+    play(60);
+    const size_t before = capture.Recorded();
+    play(60);
+    const double heldBefore = Rms(capture.Left, capture.Right, before, capture.Recorded());
+
+    ASSERT_TRUE(server.ChangePeriod(1024));
+    ASSERT_TRUE(waitFor([&] {
+        return engine.Host().BufferSize() == 1024 && engine.Oscillators[0]->BlockSize == 1024 &&
+               win->StatusText(4) == "Running";
+    })) << win->StatusText(4).toStdString();
+    ASSERT_TRUE(connect()) << "Varko's ports are not connected again after the change";
+    play(30); // the first blocks of the new stream
+    const size_t after = capture.Recorded();
+    play(60);
+    const double heldAfter = Rms(capture.Left, capture.Right, after, capture.Recorded());
+    std::printf("RMS of the held bar before the change %.5f, after %.5f\n", heldBefore, heldAfter);
+    EXPECT_EQ(win->Playing().CurrentBar, bar);
+    EXPECT_GT(heldBefore, 1e-3) << "the held bar does not sound";
+    EXPECT_GT(heldAfter, heldBefore * 0.1) << "the held bar fell silent with the new bank";
+    QTest::mouseRelease(zone, Qt::LeftButton, {}, {x, 100});
+    win.reset();
+}

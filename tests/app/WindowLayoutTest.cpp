@@ -502,3 +502,32 @@ TEST_F(LayoutTest, FullScreenTwiceUnderAWindowManager) {
     }
     Screenshot(QStringLiteral("window-after-full-screen"));
 }
+
+// At scale 2 a 1366x768 screen leaves 683x384 points: the title bar was off the screen. The
+// window, its frame and all, fits the screen as it opens and at its smallest.
+TEST_F(LayoutTest, SmallScreenUnderAWindowManager) {
+    Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return win->frameGeometry() != win->geometry(); }, 5000))
+        << "no window manager framed the window";
+    CheckPlaced(win.get());
+    Play37Bars();
+    QTest::qWait(100);
+    Screenshot(QStringLiteral("window-small-screen"));
+    const QRect area = win->screen()->availableGeometry();
+    const QSize margins = win->frameGeometry().size() - win->size();
+    std::printf("window %dx%d, frame %dx%d at %d,%d, on %dx%d\n", win->width(), win->height(),
+                win->frameGeometry().width(), win->frameGeometry().height(),
+                win->frameGeometry().x(), win->frameGeometry().y(), area.width(), area.height());
+    const QSize smallest = win->minimumSize() + margins;
+    EXPECT_LE(smallest.width(), area.width()) << "margins " << margins.width();
+    EXPECT_LE(smallest.height(), area.height()) << "margins " << margins.height();
+    ResizeTo(win->minimumSize());
+    win->move(area.topLeft());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return area.contains(win->frameGeometry()); }, 5000))
+        << "at its smallest the window is " << win->frameGeometry().width() << "x"
+        << win->frameGeometry().height() << " on " << area.width() << "x" << area.height();
+    for (QWidget* w : {static_cast<QWidget*>(win->ApplyParametersBtn),
+                       static_cast<QWidget*>(win->MasterFader)}) {
+        EXPECT_TRUE(WhollySeen(w)) << Describe(w).toStdString() << " is not wholly visible";
+    }
+}

@@ -1,7 +1,8 @@
-// A PipeWire sound server of the test's own, as Debian's desktop runs it: pipewire, wireplumber
-// (on a session bus of its own) and pipewire-pulse, in a runtime folder and a HOME of their
-// own, with a null sink that is the default output. ALSA's default is routed through it by an
-// asoundrc in that HOME, and the sink's monitor can be recorded with parec.
+// Sound servers of the test's own, each with a null sink that is the default output, in a
+// runtime folder and a HOME of their own: PipeWire as Debian's desktop runs it (pipewire,
+// wireplumber on a session bus of its own, pipewire-pulse), or a real PulseAudio daemon. ALSA's
+// default is routed through the server by an asoundrc in that HOME, and the sink's monitor can
+// be recorded with parec.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -23,6 +24,11 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+// Where scripts/setup unpacks the pulseaudio package.
+#ifndef VARKO_PULSEAUDIO_DIR
+#define VARKO_PULSEAUDIO_DIR "/opt/varko-pulseaudio"
+#endif
 
 namespace varko::test {
 
@@ -81,76 +87,19 @@ inline bool Run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-class TPipeWireServer {
+// What the test's own sound servers share: a runtime folder and HOME of their own (the caller's
+// settings and state stay out), daemons started there with a log each, waits that end as soon
+// as a daemon quits, and ALSA's default routed through the server by an asoundrc in that HOME.
+class TSoundServer {
 public:
     static constexpr const char* SinkName = "varko_null";
     static constexpr const char* SinkDescription = "VarkoNull";
-    // A loaded machine can take many seconds to start four daemons.
+    // A loaded machine can take many seconds to start a server's daemons.
     static constexpr std::chrono::seconds StartLimit{90};
 
-    ~TPipeWireServer() { Stop(); }
-
-    // Starts the servers and waits until the null sink is the default; when they do not come
-    // up, false, with Failure saying why (from the daemon's own log) and the folder kept.
-    bool Start() {
-        char folder[] = "/tmp/varko-pw-XXXXXX";
-        if (!mkdtemp(folder)) {
-            Failure = std::string("no server folder: ") + std::strerror(errno);
-            return false;
-        }
-        Folder = folder;
-        Failure.clear();
-        Started.clear();
-        setenv("XDG_RUNTIME_DIR", Folder.c_str(), 1);
-        setenv("HOME", Folder.c_str(), 1);
-        // The caller's own PipeWire and WirePlumber settings and state stay out.
-        setenv("XDG_CONFIG_HOME", (Folder + "/.config").c_str(), 1);
-        setenv("XDG_STATE_HOME", (Folder + "/.local/state").c_str(), 1);
-        const std::string bus = "unix:path=" + Folder + "/bus";
-        setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
-        for (const char* v : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR",
-                              "PULSE_RUNTIME_PATH", "PULSE_SINK", "ALSA_CONFIG_PATH"})
-            unsetenv(v);
-        UseAlsaConfig("pcm.!default { type pulse }\nctl.!default { type pulse }\n");
-        WriteSessionManagerConfig();
-
-        const auto limit = std::chrono::steady_clock::now() + StartLimit;
-        const bool up =
-            Launch(Bus, "dbus", {"dbus-daemon", "--session", "--nofork", "--address=" + bus}) &&
-            WaitFor(limit, "the session bus",
-                    [&] { return std::filesystem::exists(Folder + "/bus"); }) &&
-            Launch(PipeWire, "pipewire", {"pipewire"}) &&
-            WaitFor(limit, "pipewire's socket",
-                    [&] { return std::filesystem::exists(Folder + "/pipewire-0"); }) &&
-            Launch(Pulse, "pipewire-pulse", {"pipewire-pulse"}) &&
-            Launch(SessionManager, "wireplumber", {"wireplumber"}) &&
-            WaitFor(limit, "pipewire-pulse to answer", [] { return Run("pactl info"); }) &&
-            LoadNullSink() &&
-            // Chosen by the session manager once it sees the sink; chosen here too, so that the
-            // test never hangs on the session manager's own preferences.
-            WaitFor(limit, "the null sink to be the default", [] {
-                return IsDefaultSink() ||
-                       (Run(std::string("pactl set-default-sink ") + SinkName) && IsDefaultSink());
-            });
-        if (!up) {
-            Keep = true;
-            Stop();
-        }
-        return up;
-    }
-
-    void Stop() {
-        SessionManager.Stop();
-        Pulse.Stop();
-        PipeWire.Stop();
-        Bus.Stop();
-        if (!Folder.empty() && !Keep) {
-            std::error_code ignored;
-            std::filesystem::remove_all(Folder, ignored);
-        }
-        Folder.clear();
-        Keep = false;
-    }
+    TSoundServer() = default;
+    TSoundServer(const TSoundServer&) = delete;
+    TSoundServer& operator=(const TSoundServer&) = delete;
 
     // Makes text the asoundrc in the server's HOME; ALSA reads it at its next open.
     void UseAlsaConfig(const std::string& text) const {
@@ -163,23 +112,38 @@ public:
 
     std::string Folder, Failure;
 
-private:
-    // WirePlumber 0.4 (Debian 12) quits when a module it loads cannot start, and its bluetooth
-    // monitor loads the logind one, which needs systemd's run-time folders. The device monitors
-    // would only add real cards that compete with the null sink. The test needs none of them.
-    void WriteSessionManagerConfig() const {
-        const std::filesystem::path config = Folder + "/.config/wireplumber";
-        const std::pair<const char*, const char*> files[] = {
-            {"main.lua.d", "alsa_monitor.enabled = false\n"
-                           "v4l2_monitor.enabled = false\n"
-                           "libcamera_monitor.enabled = false\n"},
-            {"bluetooth.lua.d", "bluez_monitor.enabled = false\n"},
-        };
-        for (const auto& [dir, text] : files) {
-            std::filesystem::create_directories(config / dir);
-            // After the packaged 50-*-config.lua that enable them, before 90-enable-all.lua.
-            std::ofstream(config / dir / "80-varko-test.lua") << text;
+protected:
+    ~TSoundServer() = default;
+
+    // A fresh folder as runtime folder and HOME, with ALSA's default through the server.
+    bool MakeFolder(const char* prefix) {
+        std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
+        if (!mkdtemp(pattern.data())) {
+            Failure = std::string("no server folder: ") + std::strerror(errno);
+            return false;
         }
+        Folder = pattern;
+        Failure.clear();
+        Started.clear();
+        setenv("XDG_RUNTIME_DIR", Folder.c_str(), 1);
+        setenv("HOME", Folder.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (Folder + "/.config").c_str(), 1);
+        setenv("XDG_STATE_HOME", (Folder + "/.local/state").c_str(), 1);
+        for (const char* v : {"PULSE_SERVER", "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR",
+                              "PULSE_RUNTIME_PATH", "PULSE_SINK", "ALSA_CONFIG_PATH"})
+            unsetenv(v);
+        UseAlsaConfig("pcm.!default { type pulse }\nctl.!default { type pulse }\n");
+        return true;
+    }
+
+    // Removes the folder unless a failed start asked to keep it.
+    void RemoveFolder() {
+        if (!Folder.empty() && !Keep) {
+            std::error_code ignored;
+            std::filesystem::remove_all(Folder, ignored);
+        }
+        Folder.clear();
+        Keep = false;
     }
 
     bool Launch(TChild& child, const std::string& name, const std::vector<std::string>& argv) {
@@ -189,16 +153,6 @@ private:
             return false;
         }
         return true;
-    }
-
-    bool LoadNullSink() {
-        const std::string load =
-            std::string("pactl load-module module-null-sink sink_name=") + SinkName +
-            " sink_properties=device.description=" + SinkDescription + " rate=48000 channels=2";
-        if (Run(load))
-            return true;
-        Failure = "pipewire-pulse refused the null sink" + Tail("pipewire-pulse");
-        return false;
     }
 
     static bool IsDefaultSink() {
@@ -240,9 +194,168 @@ private:
         return text;
     }
 
-    TChild Bus, PipeWire, Pulse, SessionManager;
     std::vector<std::pair<TChild*, std::string>> Started;
     bool Keep = false;
+};
+
+class TPipeWireServer : public TSoundServer {
+public:
+    ~TPipeWireServer() { Stop(); }
+
+    // Starts the servers and waits until the null sink is the default; when they do not come
+    // up, false, with Failure saying why (from the daemon's own log) and the folder kept.
+    bool Start() {
+        if (!MakeFolder("varko-pw"))
+            return false;
+        const std::string bus = "unix:path=" + Folder + "/bus";
+        setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+        WriteSessionManagerConfig();
+
+        const auto limit = std::chrono::steady_clock::now() + StartLimit;
+        const bool up =
+            Launch(Bus, "dbus", {"dbus-daemon", "--session", "--nofork", "--address=" + bus}) &&
+            WaitFor(limit, "the session bus",
+                    [&] { return std::filesystem::exists(Folder + "/bus"); }) &&
+            Launch(PipeWire, "pipewire", {"pipewire"}) &&
+            WaitFor(limit, "pipewire's socket",
+                    [&] { return std::filesystem::exists(Folder + "/pipewire-0"); }) &&
+            Launch(Pulse, "pipewire-pulse", {"pipewire-pulse"}) &&
+            Launch(SessionManager, "wireplumber", {"wireplumber"}) &&
+            WaitFor(limit, "pipewire-pulse to answer", [] { return Run("pactl info"); }) &&
+            LoadNullSink() &&
+            // Chosen by the session manager once it sees the sink; chosen here too, so that the
+            // test never hangs on the session manager's own preferences.
+            WaitFor(limit, "the null sink to be the default", [] {
+                return IsDefaultSink() ||
+                       (Run(std::string("pactl set-default-sink ") + SinkName) && IsDefaultSink());
+            });
+        if (!up) {
+            Keep = true;
+            Stop();
+        }
+        return up;
+    }
+
+    void Stop() {
+        SessionManager.Stop();
+        Pulse.Stop();
+        PipeWire.Stop();
+        Bus.Stop();
+        RemoveFolder();
+    }
+
+private:
+    // WirePlumber 0.4 (Debian 12) quits when a module it loads cannot start, and its bluetooth
+    // monitor loads the logind one, which needs systemd's run-time folders. The device monitors
+    // would only add real cards that compete with the null sink. The test needs none of them.
+    void WriteSessionManagerConfig() const {
+        const std::filesystem::path config = Folder + "/.config/wireplumber";
+        const std::pair<const char*, const char*> files[] = {
+            {"main.lua.d", "alsa_monitor.enabled = false\n"
+                           "v4l2_monitor.enabled = false\n"
+                           "libcamera_monitor.enabled = false\n"},
+            {"bluetooth.lua.d", "bluez_monitor.enabled = false\n"},
+        };
+        for (const auto& [dir, text] : files) {
+            std::filesystem::create_directories(config / dir);
+            // After the packaged 50-*-config.lua that enable them, before 90-enable-all.lua.
+            std::ofstream(config / dir / "80-varko-test.lua") << text;
+        }
+    }
+
+    bool LoadNullSink() {
+        const std::string load =
+            std::string("pactl load-module module-null-sink sink_name=") + SinkName +
+            " sink_properties=device.description=" + SinkDescription + " rate=48000 channels=2";
+        if (Run(load))
+            return true;
+        Failure = "pipewire-pulse refused the null sink" + Tail("pipewire-pulse");
+        return false;
+    }
+
+    TChild Bus, PipeWire, Pulse, SessionManager;
+};
+
+// A real PulseAudio daemon with a null sink, started from the folder scripts/setup unpacks the
+// pulseaudio package into (it cannot be installed beside pipewire-alsa): its own socket in the
+// runtime folder, no start-up script, never exiting when idle.
+class TPulseAudioServer : public TSoundServer {
+public:
+    ~TPulseAudioServer() { Stop(); }
+
+    // Where scripts/setup put the daemon: VARKO_PULSEAUDIO_DIR, or the folder it uses by default.
+    static std::string Installation() {
+        const char* dir = std::getenv("VARKO_PULSEAUDIO_DIR");
+        return dir && *dir ? dir : VARKO_PULSEAUDIO_DIR;
+    }
+
+    bool Start() {
+        const std::string root = Installation();
+        const std::string daemon = root + "/usr/bin/pulseaudio";
+        std::string modules;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(root + "/usr/lib", error)) {
+            if (entry.path().filename().string().starts_with("pulse-"))
+                modules = (entry.path() / "modules").string();
+        }
+        if (access(daemon.c_str(), X_OK) != 0 || modules.empty()) {
+            Failure = "no PulseAudio daemon in " + root + " (scripts/setup unpacks it there)";
+            return false;
+        }
+        if (!MakeFolder("varko-pa"))
+            return false;
+        Socket = Folder + "/pulse/native";
+        setenv("PULSE_SERVER", ("unix:" + Socket).c_str(), 1);
+        // Not the caller's session bus: the daemon would register its name there.
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + Folder + "/no-bus").c_str(), 1);
+
+        const std::string libraries = root + "/usr/lib/x86_64-linux-gnu/pulseaudio:" + modules;
+        const auto limit = std::chrono::steady_clock::now() + StartLimit;
+        const bool up =
+            Launch(Daemon, "pulseaudio",
+                   {"env", "LD_LIBRARY_PATH=" + libraries, daemon, "-n", "--daemonize=no",
+                    "--exit-idle-time=-1", "--use-pid-file=no", "--system=no",
+                    "--log-target=stderr", "--log-level=info", "--dl-search-path=" + modules,
+                    "--load=module-native-protocol-unix auth-anonymous=1 socket=" + Socket,
+                    std::string("--load=module-null-sink sink_name=") + SinkName +
+                        " rate=48000 channels=2 sink_properties=device.description=" +
+                        SinkDescription}) &&
+            WaitFor(limit, "PulseAudio to answer", [] { return Run("pactl info"); }) &&
+            WaitFor(limit, "the null sink to be the default", [] { return IsDefaultSink(); });
+        if (!up) {
+            Keep = true;
+            Stop();
+        }
+        return up;
+    }
+
+    void Stop() {
+        Resume();
+        Daemon.Stop();
+        RemoveFolder();
+    }
+    // Freezes the daemon (as a machine under load or a debugger would) and lets it go on.
+    void Pause() {
+        if (Daemon.Running())
+            kill(Daemon.Pid, SIGSTOP);
+    }
+    void Resume() {
+        if (Daemon.Running())
+            kill(Daemon.Pid, SIGCONT);
+    }
+    // Kills the daemon for good; its socket file stays, refusing connections.
+    void Kill() {
+        if (Daemon.Running()) {
+            kill(Daemon.Pid, SIGKILL);
+            waitpid(Daemon.Pid, nullptr, 0);
+            Daemon.Pid = -1;
+        }
+    }
+
+    std::string Socket;
+
+private:
+    TChild Daemon;
 };
 
 // Records the null sink's monitor (float stereo at 48 kHz) with parec, from Start to Stop.
@@ -250,7 +363,7 @@ class TSinkRecorder {
 public:
     ~TSinkRecorder() { Stop(); }
 
-    bool Start(const TPipeWireServer& server) {
+    bool Start(const TSoundServer& server) {
         int fds[2];
         if (pipe(fds) != 0)
             return false;

@@ -1,5 +1,6 @@
 #include "dsp/WaveguideBands.h"
 #include "dsp/ReferenceTone.h"
+#include "dsp/WaveguideDelay.h"
 
 #include <gtest/gtest.h>
 
@@ -371,6 +372,37 @@ TEST(WaveguideBands, InterpolatedBandsRingAtTheModeFrequency) {
         const double cents = 1200.0 * std::log2(measured / f);
         EXPECT_LT(std::fabs(cents), tolerance) << f << " Hz rings at " << measured;
     }
+}
+
+// Whole-sample bands ring at the rate over their rounded length, which is what the bars' labels
+// show then: 1681.8 Hz at 48 kHz rounds to 29 samples and rings 27 cents flat.
+TEST(WaveguideBands, WholeSampleBandsRingWhereSoundingFrequencySays) {
+    const double fs = 48000;
+    for (const float f : {551.0f, 1021.3f, 1681.8f, 2718.3f}) {
+        TWaveguideBands bands;
+        bands.Build(f, static_cast<float>(fs), 1, false, {1}, {1}, 0.99995f, 5);
+        TPlay play(1.0f, 0.5f, 0.99995f);
+        const size_t total = 48000 + 4096;
+        std::vector<float> y(total);
+        bands.RenderBlock(play, y.data(), 2048);
+        play.Pressure = 0.0f;
+        bands.RenderBlock(play, y.data() + 2048, static_cast<int>(total - 2048));
+        const double said = SoundingFrequency(f, static_cast<float>(fs), false);
+        TWaveguideBPFilter4p clean; // the comb's weak upper modes out, as above
+        clean.SetParams(static_cast<float>(said), static_cast<float>(fs), 4.0f);
+        for (auto& v : y) {
+            v = clean.Tick(v);
+        }
+        const double measured = ZeroCrossingFrequency(y, 12000, total, fs);
+        EXPECT_LT(std::fabs(1200.0 * std::log2(measured / said)), 0.5)
+            << f << " Hz rings at " << measured << ", said " << said;
+        EXPECT_EQ(SoundingFrequency(f, static_cast<float>(fs), true), f);
+    }
+    EXPECT_NEAR(SoundingFrequency(1681.8f, 48000.0f, false), 48000.0 / 29.0, 1e-3);
+    // Nothing to round: the frequency as given, never a division by zero.
+    EXPECT_EQ(SoundingFrequency(0.0f, 48000.0f, false), 0.0f);
+    EXPECT_EQ(SoundingFrequency(440.0f, 0.0f, false), 440.0f);
+    EXPECT_EQ(SoundingFrequency(30000.0f, 48000.0f, false), 24000.0f); // never below 2 samples
 }
 
 TEST(WaveguideBands, LongResonanceDecays) {

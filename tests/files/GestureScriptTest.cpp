@@ -214,3 +214,17 @@ TEST(GestureScript, PitchLinesReadBackBitForBitAndStayInRange) {
         EXPECT_NE(error.find("line 1"), std::string::npos) << error;
     }
 }
+
+// A hostile script once put a 10 MB word whole into the error box (minutes, hundreds of MB):
+// a long word is quoted short, a longer line refused at once.
+TEST(GestureScript, LongWordsAndLinesGiveShortMessages) {
+    std::string error;
+    const std::string word(100000, '7');
+    EXPECT_FALSE(ParseGestureScript("tone @0 " + word + " 0.5 0.1 0.5\n", error));
+    EXPECT_LT(error.size(), 200u) << error.substr(0, 200);
+    EXPECT_NE(error.find("100000 characters"), std::string::npos) << error.substr(0, 200);
+    EXPECT_FALSE(ParseGestureScript("rebuild @0 scale=" + word + "\n", error));
+    EXPECT_LT(error.size(), 200u) << error.substr(0, 200);
+    EXPECT_FALSE(ParseGestureScript("# fine\n" + std::string(200000, 'x') + "\n", error));
+    EXPECT_EQ(error, "line 2: the line is longer than 131072 characters");
+}

@@ -3,12 +3,15 @@
 // everything before the loss, and a message that says so.
 #include "core/Texts.h"
 #include "engine/NullHost.h"
+#include "files/GestureScript.h"
+#include "files/PerformanceFolder.h"
 #include "instrument/Instrument.h"
 #include "instrument/SteadyHost.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -222,6 +225,27 @@ int RecordOntoASmallFileSystem(const fs::path& dir) {
         return 4;
     }
     sf_close(wav);
+    // The gesture and the ini reach as far as the sound: a full disk must not leave them empty.
+    std::string error;
+    const auto script = LoadGestureScript(folder + "/performance.txt", error);
+    if (!script || script->Events.size() < 3) {
+        std::fprintf(stderr, "gesture: %s\n", script ? "too few events" : error.c_str());
+        return 6;
+    }
+    TPerformanceFolder take;
+    take.Use(folder);
+    TPerformanceInfo written;
+    if (!take.ReadInfo(written, error) || written.Frames != static_cast<uint64_t>(info.frames) ||
+        written.DroppedBlocks == 0) {
+        std::fprintf(stderr, "ini: Frames=%llu DroppedBlocks=%llu, the WAV has %lld frames\n",
+                     static_cast<unsigned long long>(written.Frames),
+                     static_cast<unsigned long long>(written.DroppedBlocks),
+                     static_cast<long long>(info.frames));
+        return 7;
+    }
+    if (fs::exists(folder + "/.reserve")) {
+        return 8; // the room kept for the end outlived the take
+    }
     const ::testing::AssertionResult same = HoldsWhatWasPlayed(
         folder + "/performance.wav", static_cast<uint64_t>(info.frames), played, start);
     if (!same) {
@@ -231,7 +255,7 @@ int RecordOntoASmallFileSystem(const fs::path& dir) {
     return 0;
 }
 
-TEST_F(RecorderTest, AFullFileSystemEndsTheRecordingWithAMessageAndAReadableWav) {
+TEST_F(RecorderTest, AFullDiskEndsTheTakeWithTheWavTheGestureAndTheIniReadable) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -245,4 +269,60 @@ TEST_F(RecorderTest, AFullFileSystemEndsTheRecordingWithAMessageAndAReadableWav)
                         "namespace), so a full disk cannot be tried";
     }
     EXPECT_EQ(WEXITSTATUS(status), 0) << "check " << WEXITSTATUS(status) << " failed";
+}
+
+// A MIDI flood (50,000 messages a second) once stopped a recording as "the disk did not keep up"
+// with the disk idle, and left a script too big to re-render: a tone's values at one sample are
+// one line, however many messages set them.
+TEST_F(RecorderTest, AMidiFloodIsWrittenAsALinePerToneAndSample) {
+    TInstrument in;
+    in.TimeCritical = false;
+    in.AttachHost(std::make_unique<TNullHost>(48000.0, 256, true));
+    in.SelectDriver(0);
+    in.OpenScale((dir / "fifths.scl").string());
+    in.StartAudio();
+    ASSERT_TRUE(in.StartRecording((dir / "takes").string()));
+    const std::string folder = in.RecordingFolder();
+    std::atomic<bool> done{false};
+    std::atomic<uint64_t> messages{0};
+    std::thread flood([&] {
+        for (int ch = 1; ch < 4; ++ch) {
+            const uint8_t on[] = {static_cast<uint8_t>(0x90 | ch), static_cast<uint8_t>(59 + ch),
+                                  100};
+            in.Midi().Message(0, on, 3, 0.0);
+        }
+        // The reported flood's rate, 50,000 a second, sent in bursts of 500.
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; !done.load(); ++i) {
+            const uint8_t touch[] = {static_cast<uint8_t>(0xD1 + i % 3),
+                                     static_cast<uint8_t>(i % 128)};
+            in.Midi().Message(0, touch, 2, i * 2e-5);
+            ++messages;
+            if (i % 500 == 499) {
+                std::this_thread::sleep_until(start + std::chrono::microseconds(20 * (i + 1)));
+            }
+        }
+    });
+    for (int i = 0; i < 150 && in.Recording(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        in.CheckRecording();
+    }
+    done = true;
+    flood.join();
+    ASSERT_TRUE(in.Recording()) << "the recording stopped by itself";
+    const TRecordingResult r = in.StopRecording();
+    in.StopAudio();
+    EXPECT_TRUE(r.Ok) << r.Error;
+    EXPECT_FALSE(r.DiskTooSlow);
+    ASSERT_GT(messages.load(), 10000u);
+    std::string error;
+    const auto script = LoadGestureScript(folder + "/performance.txt", error);
+    ASSERT_TRUE(script) << error;
+    size_t toneLines = 0;
+    for (const TGestureEvent& e : script->Events) {
+        toneLines += e.Kind == TGestureEvent::TKind::Tone;
+    }
+    // Three tones, each at most once per block (and once more where a batch was cut).
+    const uint64_t blocks = r.Frames / 256 + 1;
+    EXPECT_LE(toneLines, 3 * 2 * blocks) << messages.load() << " messages";
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iterator>
+#include <sstream>
 #include <unistd.h>
 
 using namespace varko;
@@ -281,6 +283,72 @@ TEST(GoldenSound, TheRollClipsWithAWarningAndStaysBelowFullScaleWithTheLimiter) 
     EXPECT_GT(peak, 0.5f);
     std::remove(plain.c_str());
     std::remove(limited.c_str());
+}
+
+// The examples and --demo ended two seconds after their last event, with their bars still
+// ringing; they now end once the sound is below a 16-bit step.
+TEST(GoldenSound, ExamplesEndOnceTheirSoundHasDiedAway) {
+    const auto lastEvent = [](const std::string& script) {
+        std::ifstream in(script);
+        double last = 0;
+        for (std::string kind, line; std::getline(in, line);) {
+            std::istringstream words(line);
+            double t = 0;
+            if (words >> kind >> t && kind[0] != '#') {
+                last = std::max(last, t);
+            }
+        }
+        return last;
+    };
+    const std::string demo = TempPath("demo.wav"), roll = TempPath("roll.wav");
+    const std::string rollScript = Examples + "/gestures/roll.txt";
+    ASSERT_EQ(Render({"--demo", "-o", demo}), 0);
+    ASSERT_EQ(Render({"--scale", Examples + "/scales/12-equal.scl", "--up", "1", "--gesture",
+                      rollScript, "-o", roll}),
+              0);
+    for (const auto& [path, last] :
+         {std::pair{demo, lastEvent(Examples + "/gestures/glissando.txt")},
+          std::pair{roll, lastEvent(rollScript)}}) {
+        SCOPED_TRACE(path);
+        const Audio a = Read(path);
+        ASSERT_EQ(a.Rate, 48000);
+        const double seconds = static_cast<double>(a.Left.size()) / a.Rate;
+        ASSERT_GT(last, 1.0);
+        // Still sounding where the output used to end.
+        EXPECT_GT(Rms(a.Left, last + 1.9, last + 2.0, a.Rate), 1e-4);
+        EXPECT_GT(seconds, last + 2.0);
+        EXPECT_LT(seconds, last + TTailEnd::CapSeconds);
+        float end = 0;
+        for (size_t i = a.Left.size() - 4800; i < a.Left.size(); ++i) {
+            end = std::max({end, std::fabs(a.Left[i]), std::fabs(a.Right[i])});
+        }
+        EXPECT_LT(end, 1.0f / 32768.0f) << "the output ends while sounding";
+        std::remove(path.c_str());
+    }
+}
+
+// A sound that never dies away ends at the cap, and says so; a quiet moment between the events
+// does not end it early.
+TEST(GoldenSound, TailEndsWhenQuietAfterTheLastEventOrAtTheCap) {
+    TTailEnd quiet(2.0);
+    double t = 0;
+    for (; t < 1.0; t += 0.01) {
+        ASSERT_FALSE(quiet.Over(t, 0.0f)) << t; // before the last event
+    }
+    for (; t < 3.0; t += 0.01) {
+        ASSERT_FALSE(quiet.Over(t, 0.01f)) << t; // ringing
+    }
+    EXPECT_FALSE(quiet.Over(3.05, 0.0f));
+    EXPECT_TRUE(quiet.Over(3.11, 0.0f));
+    EXPECT_FALSE(quiet.Capped());
+
+    TTailEnd endless(1.0);
+    bool over = false;
+    for (t = 0.01; !over && t < 100.0; t += 0.01) {
+        over = endless.Over(t, 0.5f);
+    }
+    EXPECT_NEAR(t, 1.0 + TTailEnd::CapSeconds, 0.02);
+    EXPECT_TRUE(endless.Capped());
 }
 
 TEST(GoldenSound, SameSeedSameBytesOtherSeedOtherBytes) {

@@ -438,3 +438,25 @@ TEST_F(RenderFaults, WarningsOfARebuildInAReRenderAreToldAndSilenceFails) {
         EXPECT_NE(r.Err.find("is silent"), std::string::npos) << r.Err;
     }
 }
+
+// A script of 1,000 rebuilds at one sample froze the window for minutes: only the bank that
+// sounds is built.
+TEST_F(RenderFaults, RebuildsThatNeverSoundAreNotBuilt) {
+    const fs::path take = dir / "take";
+    fs::create_directories(take);
+    std::ofstream(take / "performance.ini")
+        << "[Performance]\nSampleRate=48000\nBlockSize=256\nFrames=24000\nComplete=1\n";
+    std::ofstream(take / "errors.scl") << "broken\n3\nfoo\nbar\n2/1\n";
+    fs::copy_file(dir / "s.scl", take / "s.scl");
+    const std::string tail =
+        " modes=- frequency=200 down=0 up=0 ends=0 end=free weighting=6 limit=8 interpolate=0\n";
+    std::ofstream script(take / "performance.txt");
+    for (int i = 0; i < 1000; ++i) {
+        script << "rebuild @0 scale=errors.scl" << tail;
+    }
+    script << "rebuild @0 scale=s.scl" << tail << "pen @0 0.5 0.5 0.5\n";
+    script.close();
+    const TRun r = Render({"--performance", take.string(), "-o", (dir / "again.wav").string()});
+    EXPECT_EQ(r.Status, 0) << r.Err.substr(0, 2000);
+    EXPECT_EQ(r.Err.find("contains errors"), std::string::npos) << r.Err.substr(0, 2000);
+}

@@ -463,6 +463,18 @@ TEST_F(MainWinTest, OpeningAScaleWithoutADriverAsksForOne) {
     EXPECT_TRUE(win->Instrument.Engine().Oscillators.empty());
 }
 
+// The labels say what the bank built sounds: with whole-sample lines the bars' own pitch at the
+// bank's rate; after a rebuild with exact lines, the scale's.
+TEST_F(MainWinTest, LabelsFollowTheDelayLinesTheBankWasBuiltWith) {
+    Start();
+    win->Instrument.SetInterpolateDelays(false);
+    OpenScale37();
+    EXPECT_EQ(win->ToneZone->Look().WholeSampleRate, 48000.0f);
+    win->Instrument.SetInterpolateDelays(true);
+    win->ApplyParametersBtnClick();
+    EXPECT_EQ(win->ToneZone->Look().WholeSampleRate, 0.0f);
+}
+
 TEST_F(MainWinTest, ApplyRebuildsWithTheNewFrequencyAndKeepsABadOne) {
     Start();
     OpenScale37();

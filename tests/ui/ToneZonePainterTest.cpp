@@ -132,11 +132,13 @@ TEST(ToneZonePainter, LabelsWiderThanTheirBarsAreWholeAndNeverInTheStrip) {
     QPainter p(&img);
     painter.Paint(p, img.size(), ratios, 200.0f, look, 0);
     p.end();
-    // The first bar's label shows whole: the zone holds exactly the label drawn on its own.
+    // The first label shows whole: the zone holds exactly the label drawn on its own.
     const QFont font = FrequencyLabelFont();
-    const QFontMetrics fm(font);
-    const QString first = FrequencyLabel(ratios[0], 200.0f);
-    const QRect box(3, 200 - 8, fm.horizontalAdvance(first), fm.height());
+    const std::vector<TFrequencyLabel> labels =
+        FrequencyLabels(TToneZoneGeometry(37, 700, 400, false), ratios, 200.0f, false, font);
+    ASSERT_FALSE(labels.empty());
+    const QString first = labels[0].Text;
+    const QRect box = labels[0].Box;
     QImage alone(box.size(), QImage::Format_RGB32);
     alone.fill(Qt::white);
     QPainter a(&alone);
@@ -164,24 +166,63 @@ TEST(ToneZonePainter, WhereLabelsWouldCollideEveryKthColumnCarriesOne) {
             const std::vector<TFrequencyLabel> labels =
                 FrequencyLabels(zone, ratios, 200.0f, coloured, font);
             ASSERT_GE(labels.size(), 4u);
-            const int every = zone.Column(labels[1].Tone) - zone.Column(labels[0].Tone);
+            const int first = zone.Column(labels[0].Tone);
+            const int every = zone.Column(labels[1].Tone) - first;
             EXPECT_GT(every, 1);
+            EXPECT_LT(first, every); // no more than one period of columns goes unlabelled
             for (size_t i = 0; i < labels.size(); ++i) {
                 const TFrequencyLabel& l = labels[i];
-                EXPECT_EQ(zone.Column(l.Tone) % every, 0) << l.Tone;
+                EXPECT_EQ((zone.Column(l.Tone) - first) % every, 0) << l.Tone;
                 const int inRow = twoRows ? (zone.Row(l.Tone) == 0 ? 19 : 18) : 37;
+                EXPECT_GE(l.Box.left(), 0) << l.Tone;
                 EXPECT_LE(l.Box.left() + l.Box.width(), inRow * zone.BarWidth()) << l.Tone;
+                // Centred on its own bar, across and along.
+                const TBarRect b = zone.BarRect(l.Tone);
+                EXPECT_LE(std::abs(2 * l.Box.left() + l.Box.width() - (2 * b.Left + b.Width())), 1)
+                    << l.Tone;
+                EXPECT_LE(std::abs(2 * l.Box.top() + l.Box.height() - (2 * b.Top + b.Height())), 1)
+                    << l.Tone;
                 for (size_t j = i + 1; j < labels.size(); ++j) {
                     EXPECT_FALSE(l.Box.intersects(labels[j].Box))
                         << l.Tone << " and " << labels[j].Tone;
                 }
             }
-            EXPECT_EQ(labels[0].Tone, 0); // the first bar always carries its label
         }
     }
     // Wide bars: every bar is labelled.
     const TToneZoneGeometry wide(4, 700, 400, false);
     EXPECT_EQ(FrequencyLabels(wide, {1.0f, 1.25f, 1.5f, 1.75f}, 200.0f, true, font).size(), 4u);
+}
+
+// Whole-sample delay lines put bars 1 and 2 of 53 equal steps from 1 kHz on one pitch at
+// 48 kHz; their labels say so instead of the scale's pitches.
+TEST(ToneZonePainter, WithWholeSampleLinesTheLabelsSayWhatTheBarsSound) {
+    std::vector<float> ratios;
+    for (int i = 0; i < 5; ++i) {
+        ratios.push_back(std::pow(2.0f, static_cast<float>(i) / 53.0f));
+    }
+    const TToneZoneGeometry zone(5, 1000, 300, false);
+    const QFont font = FrequencyLabelFont();
+    const auto texts = [&](TLabelKind kind, float rate) {
+        std::vector<QString> t;
+        for (const TFrequencyLabel& l :
+             FrequencyLabels(zone, ratios, 1000.0f, true, font, kind, 0, 53, rate)) {
+            t.push_back(l.Text);
+        }
+        return t;
+    };
+    const std::vector<QString> exact = texts(TLabelKind::Frequency, 0.0f);
+    ASSERT_EQ(exact.size(), 5u);
+    EXPECT_EQ(exact[1], "1013.16 Hz");
+    EXPECT_NE(exact[1], exact[2]);
+    const std::vector<QString> sounding = texts(TLabelKind::Frequency, 48000.0f);
+    ASSERT_EQ(sounding.size(), 5u);
+    EXPECT_EQ(sounding[0], "1000.00 Hz"); // 48 samples exactly
+    EXPECT_EQ(sounding[1], "1021.28 Hz"); // 47 samples
+    EXPECT_EQ(sounding[2], "1021.28 Hz");
+    EXPECT_EQ(texts(TLabelKind::Cents, 48000.0f)[1], QString("36.4") + QChar(0xA2));
+    // A degree is the scale's whatever the bar sounds.
+    EXPECT_EQ(texts(TLabelKind::Degree, 48000.0f), texts(TLabelKind::Degree, 0.0f));
 }
 
 TEST(ToneZonePainter, EmptyZoneShowsItsHint) {

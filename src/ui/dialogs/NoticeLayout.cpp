@@ -128,6 +128,8 @@ void CentreOnScreenNow(QWidget* window) {
     const QSize over = (frame.size() - area.size()).expandedTo(QSize(0, 0));
     if (over.width() > 0 || over.height() > 0) {
         const QSize margins = frame.size() - window->size();
+        // A minimum size that would push the title bar off a small screen gives way to it.
+        window->setMinimumSize(window->minimumSize().boundedTo(area.size() - margins));
         const QSize size = (window->size() - over).expandedTo(window->minimumSize());
         window->resize(size);
         frame.setSize(size + margins);
