@@ -1,6 +1,7 @@
 #include "engine/AudioEngine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <stdexcept>
 
@@ -53,7 +54,7 @@ void TAudioEngine::Stop() {
     Running.store(false);
     const std::lock_guard lock(ChangesMutex);
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
-    Changes->Flush([&](const TPlayingChange& c) { ApplyChange(c, position); });
+    Changes->Flush([&](const TPlayingChange& c) { ApplyChange(c, position, false); });
 }
 
 void TAudioEngine::Change(const TPlayingChange& change) {
@@ -64,11 +65,13 @@ void TAudioEngine::Change(const TPlayingChange& change) {
     }
     // A freshly built bank may still be rendering its first block.
     WaitForOscillators();
-    ApplyChange(change, SamplePosition.load(std::memory_order_relaxed));
+    ApplyChange(change, SamplePosition.load(std::memory_order_relaxed), false);
 }
 
-void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
+void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart, bool inCallback) {
     constexpr auto relaxed = std::memory_order_relaxed;
+    const uint32_t n = HostPtr ? HostPtr->BufferSize() : 0;
+    uint32_t frame = 0;
     switch (c.Kind) {
     case TPlayingChange::TKind::Tone:
         if (c.Tone < 0 || static_cast<size_t>(c.Tone) >= Oscillators.size()) {
@@ -76,9 +79,23 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
         }
         {
             TTone& osc = *Oscillators[static_cast<size_t>(c.Tone)];
-            osc.Pressure.store(c.Pressure, relaxed);
-            osc.Speed.store(c.Speed, relaxed);
-            osc.StrikePosition.store(c.Strike, relaxed);
+            // The block the tone renders next starts one block on.
+            const uint64_t renderStart = blockStart + n;
+            if (c.At > renderStart && n != 0) {
+                frame = static_cast<uint32_t>(std::min<uint64_t>(c.At - renderStart, n - 1));
+            }
+            // A tone whose block is written is not touched by its renderer until the callback
+            // claims it: at its block's start, the values go in at once.
+            const int32_t phase = osc.Phase();
+            const bool resting = !inCallback || phase == 0 || phase == 1;
+            if (resting && frame == 0 && osc.Staged.Count == 0 && osc.Events.Count == 0) {
+                osc.Pressure.store(c.Pressure, relaxed);
+                osc.Speed.store(c.Speed, relaxed);
+                osc.StrikePosition.store(c.Strike, relaxed);
+            } else {
+                osc.Staged.Add({frame, c.Pressure, c.Speed, c.Strike});
+                frame = osc.Staged.LastFrame();
+            }
         }
         break;
     case TPlayingChange::TKind::Resonance:
@@ -97,7 +114,34 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
         break;
     }
     if (Tap != nullptr) {
-        Tap->TapChange(c.EffectPosition(blockStart, HostPtr ? HostPtr->BufferSize() : 0), c);
+        Tap->TapChange(c.EffectPosition(blockStart, n, frame), c);
+    }
+}
+
+bool TAudioEngine::ChangeDue(const TPlayingChange& c, uint64_t blockStart, uint32_t n) {
+    if (c.Kind != TPlayingChange::TKind::Tone) {
+        return true;
+    }
+    // A stamp this far ahead is a clock's fault: better now than holding every change behind it.
+    const uint64_t farAhead = 4 * static_cast<uint64_t>(n) + 4096;
+    const uint64_t next = blockStart + 2 * static_cast<uint64_t>(n);
+    return c.At < next || c.At >= next + farAhead;
+}
+
+void TAudioEngine::HandOverEvents() {
+    for (auto& osc : Oscillators) {
+        if (osc->Staged.Count == 0) {
+            continue;
+        }
+        const int32_t phase = osc->Phase();
+        if (phase == 0 || phase == 1) {
+            osc->Events.Take(osc->Staged);
+        } else {
+            // Late: they go to the start of the block after.
+            for (uint32_t i = 0; i < osc->Staged.Count; ++i) {
+                osc->Staged.Items[i].Frame = 0;
+            }
+        }
     }
 }
 
@@ -131,7 +175,22 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
                                 TArrayOfSingleArray& OutBuffer) {
     const size_t n = HostPtr->BufferSize();
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
-    Changes->Drain([&](const TPlayingChange& c) { ApplyChange(c, position); });
+    {
+        const uint32_t seq = SwitchSeq.load(std::memory_order_relaxed);
+        SwitchSeq.store(seq + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        SwitchNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count(),
+                       std::memory_order_relaxed);
+        SwitchPosition.store(position, std::memory_order_relaxed);
+        SwitchFrames.store(static_cast<uint32_t>(n), std::memory_order_relaxed);
+        SwitchRate.store(HostPtr->SampleRate(), std::memory_order_relaxed);
+        SwitchSeq.store(seq + 2, std::memory_order_release);
+    }
+    Changes->Drain(
+        [&](const TPlayingChange& c) { ApplyChange(c, position, true); },
+        [&](const TPlayingChange& c) { return ChangeDue(c, position, static_cast<uint32_t>(n)); });
     // Never past the arrays the host provides, however few channels it has.
     float* left = nullptr;
     float* right = nullptr;
@@ -265,10 +324,38 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
     for (auto& osc : Oscillators) {
         osc->WriteIndex.store(next, std::memory_order_relaxed);
     }
+    HandOverEvents();
     if (Renderer) {
         Renderer->Release();
     }
     EndBlock(position, tapLeft, tapRight, n, static_cast<uint32_t>(late));
+}
+
+uint64_t TAudioEngine::ArrivalStamp(int64_t steadyNs) const {
+    int64_t ns = 0;
+    uint64_t position = 0;
+    uint32_t frames = 0;
+    double rate = 0.0;
+    for (int tries = 0;; ++tries) {
+        const uint32_t before = SwitchSeq.load(std::memory_order_acquire);
+        ns = SwitchNs.load(std::memory_order_relaxed);
+        position = SwitchPosition.load(std::memory_order_relaxed);
+        frames = SwitchFrames.load(std::memory_order_relaxed);
+        rate = SwitchRate.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if ((before & 1) == 0 && SwitchSeq.load(std::memory_order_relaxed) == before) {
+            break;
+        }
+        if (tries == 100) {
+            return 0; // a callback that never finishes writing: as soon as possible
+        }
+    }
+    if (frames == 0 || rate <= 0.0 || !Running.load(std::memory_order_relaxed)) {
+        return 0;
+    }
+    const double since = static_cast<double>(steadyNs - ns) * 1e-9 * rate;
+    const double at = static_cast<double>(position) + since + 2.0 * frames;
+    return at > 0.0 ? static_cast<uint64_t>(at) : 0;
 }
 
 void TAudioEngine::EndBlock(uint64_t position, const float* left, const float* right, size_t n,
