@@ -54,7 +54,7 @@ void TAudioEngine::Stop() {
     Running.store(false);
     const std::lock_guard lock(ChangesMutex);
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
-    Changes->Flush([&](const TPlayingChange& c) { ApplyChange(c, position, false); });
+    Changes->Flush([&](const TPlayingChange& c) { ApplyChange(c, position); });
 }
 
 void TAudioEngine::Change(const TPlayingChange& change) {
@@ -65,10 +65,10 @@ void TAudioEngine::Change(const TPlayingChange& change) {
     }
     // A freshly built bank may still be rendering its first block.
     WaitForOscillators();
-    ApplyChange(change, SamplePosition.load(std::memory_order_relaxed), false);
+    ApplyChange(change, SamplePosition.load(std::memory_order_relaxed));
 }
 
-void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart, bool inCallback) {
+void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
     constexpr auto relaxed = std::memory_order_relaxed;
     const uint32_t n = HostPtr ? HostPtr->BufferSize() : 0;
     uint32_t frame = 0;
@@ -84,10 +84,10 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart, boo
             if (c.At > renderStart && n != 0) {
                 frame = static_cast<uint32_t>(std::min<uint64_t>(c.At - renderStart, n - 1));
             }
-            // A tone whose block is written is not touched by its renderer until the callback
-            // claims it: at its block's start, the values go in at once.
-            const int32_t phase = osc.Phase();
-            const bool resting = !inCallback || phase == 0 || phase == 1;
+            // A tone that is not rendering is not touched by a renderer until the callback
+            // claims it: at its block's start, the values go in at once. (Its Events are read
+            // only then: a renderer may still be emptying them.)
+            const bool resting = osc.Phase() != TTone::Rendering;
             if (resting && frame == 0 && osc.Staged.Count == 0 && osc.Events.Count == 0) {
                 osc.Pressure.store(c.Pressure, relaxed);
                 osc.Speed.store(c.Speed, relaxed);
@@ -189,7 +189,7 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
         SwitchSeq.store(seq + 2, std::memory_order_release);
     }
     Changes->Drain(
-        [&](const TPlayingChange& c) { ApplyChange(c, position, true); },
+        [&](const TPlayingChange& c) { ApplyChange(c, position); },
         [&](const TPlayingChange& c) { return ChangeDue(c, position, static_cast<uint32_t>(n)); });
     // Never past the arrays the host provides, however few channels it has.
     float* left = nullptr;

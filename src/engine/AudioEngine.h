@@ -138,9 +138,8 @@ public:
 
 private:
     void ReapEnding(bool wait);
-    // inCallback: the callback applies it (tones may be rendering), else the owner's thread
-    // while no callback runs.
-    void ApplyChange(const TPlayingChange& change, uint64_t blockStart, bool inCallback);
+    // The callback, or the owner's thread while no callback runs.
+    void ApplyChange(const TPlayingChange& change, uint64_t blockStart);
     // Whether a change drained before the block starting at blockStart is due for it.
     static bool ChangeDue(const TPlayingChange& change, uint64_t blockStart, uint32_t n);
     // Callback: hands each tone's staged changes to it for the block it renders next.

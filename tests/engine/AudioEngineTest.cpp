@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -564,4 +565,28 @@ TEST(AudioEngine, ChangesBeyondATonesListKeepTheLatestValues) {
     f.Engine.RenderOffline(f.Out);
     f.Engine.RenderOffline(f.Out);
     EXPECT_EQ(FirstChange(f.Out[0], static_cast<float>(n)), 3u);
+}
+
+// Input stamped with its arrival time is heard two blocks after the sample that was playing
+// then: a millisecond later in a block is 48 samples later at 48 kHz, whatever the block.
+TEST(AudioEngine, ArrivalTimesMapOntoTheSamplesOfTheBlockTwoOn) {
+    auto owned = std::make_unique<TManualHost>();
+    TManualHost& host = *owned;
+    TAudioEngine engine(std::move(owned));
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    EXPECT_EQ(engine.ArrivalStamp(now()), 0u) << "no block yet: as soon as possible";
+    engine.Start();
+    host.Play();
+    host.Play(); // the block at 32
+    const int64_t t = now();
+    const uint64_t at = engine.ArrivalStamp(t);
+    EXPECT_GE(at, 32u + 2 * 32);
+    EXPECT_LT(at, 32u + 2 * 32 + 48 * 50) << "within 50 ms of the switch";
+    EXPECT_EQ(engine.ArrivalStamp(t + 1'000'000) - at, 48u);
+    engine.Stop();
+    EXPECT_EQ(engine.ArrivalStamp(t), 0u) << "stopped: as soon as possible";
 }
