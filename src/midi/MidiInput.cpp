@@ -85,9 +85,10 @@ struct TMidiInput::TSourceQueue {
     }
 };
 
-// One back end (ALSA or JACK) and Varko's virtual port on it. ALSA's ports are listed by an
+// One back end (ALSA or JACK) and, on ALSA, Varko's virtual port. ALSA's ports are listed by an
 // RtMidi client; JACK's by a client of our own, which also hears when the server goes away
-// (its ports then vanish without the port list ever saying so).
+// (its ports then vanish without the port list ever saying so) and keeps the connections of
+// Varko's own JACK ports.
 struct TMidiInput::TBackEnd {
     int Api = 0;
     const char* Label = "";
@@ -194,8 +195,8 @@ std::vector<std::string> TMidiInput::Start() {
     return opened;
 }
 
-// Reaches the back end's server and opens the virtual port there; returns whether the virtual
-// port is open. Caller holds portsMutex_.
+// Reaches the back end's server and opens the virtual port there (ALSA); returns whether the
+// back end's input is there. Caller holds portsMutex_.
 bool TMidiInput::Connect(TBackEnd& b) {
     b.Disconnect();
     b.Lister.reset();
