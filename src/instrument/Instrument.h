@@ -233,6 +233,12 @@ public:
         const TChangeTimeScope at(ArrivalStamp(seconds));
         midi_.Message(source, bytes, size, seconds);
     }
+    // The MIDI input's ticks (strikes dying away), placed as its messages are: a strike's
+    // decay keeps its distance from the strike.
+    double TickMidiInput(double seconds) {
+        const TChangeTimeScope at(ArrivalStamp(seconds));
+        return midi_.Tick(seconds);
+    }
     // The tone of the scale's 1/1 in the tone list (-1 before the first scale).
     int ScaleStart() const { return scaleStart_; }
 

@@ -94,7 +94,7 @@ protected:
         Input->OnMessage = [this](TMidiSource s, const TMidiMessage& m, double t) {
             Instrument.PlayMidiInput(static_cast<int>(s), m.Bytes.data(), m.Size, t);
         };
-        Input->OnTick = [&midi](double t) { return midi.Tick(t); };
+        Input->OnTick = [this](double t) { return Instrument.TickMidiInput(t); };
         Input->OnSourceLost = [&midi](TMidiSource s) { midi.ReleaseSource(static_cast<int>(s)); };
         Opened = Input->Start();
     }
@@ -342,6 +342,9 @@ TEST_F(MidiEndToEnd, PortsKeepTheirNamesAndConnectionsComeBackAfterARestart) {
     ASSERT_GE(names.size(), 3u) << "two audio outputs and the MIDI input";
     for (int start = 0; start < 3; ++start) {
         Detach();
+        // As a program started again: the last one's client has gone.
+        ASSERT_TRUE(WaitFor([&] { return VarkoConnections(Keys->Client).empty(); },
+                            std::chrono::seconds(10)));
         ASSERT_NO_FATAL_FAILURE(Attach());
         ASSERT_TRUE(WaitFor(
             [&] {
@@ -359,9 +362,10 @@ TEST_F(MidiEndToEnd, PortsKeepTheirNamesAndConnectionsComeBackAfterARestart) {
     // under its own name, Varko by itself.
     WaitFor([] { return false; }, std::chrono::milliseconds(1200));
     const auto connected = VarkoConnections(Keys->Client);
-    Server->Stop();
-    WaitFor([&] { return Keys->ServerGone.load(); }, std::chrono::seconds(3));
+    // The keyboard's program quits first (libjack copes badly with many clients of a server
+    // that goes away), then the server restarts.
     Keys.reset();
+    Server->Stop();
     ASSERT_TRUE(Server->Start());
     Keys = std::make_unique<TJackMidiClient>("VarkoTestKeys", kRate * 4);
     ASSERT_TRUE(Keys->Ok());
