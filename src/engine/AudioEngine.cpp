@@ -33,6 +33,8 @@ void TAudioEngine::Start() {
         RebuildTones();
         return;
     }
+    // A change being applied at once (the engine stopped) finishes before any block runs.
+    const std::lock_guard lock(ChangesMutex);
     HostPtr->SetActive(true);
     Running.store(true);
 }
