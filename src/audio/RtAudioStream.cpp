@@ -83,6 +83,27 @@ std::string RegexEscape(const std::string& s) {
     return out;
 }
 
+// RtAudio keeps its JACK client to itself. Varko's MIDI input belongs on that client, so that
+// one client named "Varko" carries the sound and the MIDI, and the MIDI is read in the same
+// process callback as the audio is written. The client is the first member of the stream's
+// JACK handle in RtAudio 5.2, the version this is built against; any other leaves the MIDI
+// input off rather than guess.
+struct TRtAudioAccess : RtAudio {
+    static RtApi* Api(RtAudio& audio) { return audio.*(&TRtAudioAccess::rtapi_); }
+};
+struct TRtApiAccess : RtApi {
+    static void* Handle(RtApi& api) { return (api.*(&TRtApiAccess::stream_)).apiHandle; }
+};
+
+jack_client_t* JackClientOf(RtAudio& audio) {
+    if (std::string(RTAUDIO_VERSION) != "5.2.0" || audio.getCurrentApi() != RtAudio::UNIX_JACK) {
+        return nullptr;
+    }
+    RtApi* api = TRtAudioAccess::Api(audio);
+    void* handle = api != nullptr ? TRtApiAccess::Handle(*api) : nullptr;
+    return handle != nullptr ? *static_cast<jack_client_t**>(handle) : nullptr;
+}
+
 } // namespace
 
 TDeviceFacts ProbeDevice(RtAudio::Api api, const std::string& device) {
@@ -207,6 +228,18 @@ TOpenResult OpenStream(const std::shared_ptr<TStreamCore>& core, const TOpenRequ
         result.Error = "The stream did not open.";
         return result;
     }
+    core->Rate = r.Rate;
+    if (r.Api == RtAudio::UNIX_JACK) {
+        core->Jack = JackClientOf(*core->Audio);
+        if (core->Jack != nullptr) {
+            core->Rate = jack_get_sample_rate(core->Jack);
+            core->MidiIn = core->Rate > 0
+                               ? jack_port_register(core->Jack, "midi_in", JACK_DEFAULT_MIDI_TYPE,
+                                                    JackPortIsInput, 0)
+                               : nullptr;
+        }
+        TMidiFeed::Instance().Carried.store(core->MidiIn != nullptr);
+    }
     result.Ok = true;
     result.Frames = frames;
     try {
@@ -221,6 +254,9 @@ TOpenResult OpenStream(const std::shared_ptr<TStreamCore>& core, const TOpenRequ
 void CloseStream(const std::shared_ptr<TStreamCore>& core) {
     if (!core->Audio) {
         return;
+    }
+    if (core->Jack != nullptr) {
+        TMidiFeed::Instance().Carried.store(false);
     }
     try {
         if (core->Api == RtAudio::UNIX_JACK) {

@@ -4,10 +4,14 @@
 
 #include "audio/Asio.h"
 #include "core/CallbackGate.h"
+#include "core/MidiFeed.h"
 #include "core/RealTime.h"
 
 #include <RtAudio.h>
+#include <jack/jack.h>
+#include <jack/midiport.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -95,6 +99,11 @@ struct TStreamCore {
     int32_t Outputs = 0;
     int64_t PeriodNs = 0;
     bool Bursty = false;
+    // JACK: the stream's client and Varko's MIDI input on it ("midi_in"), read in the callback.
+    // Set on the device worker before the stream starts; gone with the client.
+    jack_client_t* Jack = nullptr;
+    jack_port_t* MidiIn = nullptr;
+    double Rate = 0.0;
 
     // The callback thread's own.
     int Half = 0;
@@ -136,7 +145,11 @@ struct TStreamCore {
             return;
         }
         const int half = Half;
-        SystemTime.store(NowNs(), std::memory_order_relaxed);
+        const int64_t now = NowNs();
+        SystemTime.store(now, std::memory_order_relaxed);
+        if (MidiIn != nullptr) {
+            FeedMidi(now, frames);
+        }
         Callbacks->bufferSwitch(half, ASIOTrue);
         const size_t offset = half ? bytes : 0;
         for (int32_t c = 0; c < Outputs; ++c) {
@@ -150,6 +163,36 @@ struct TStreamCore {
         Half = 1 - half;
         SamplePos.fetch_add(frames, std::memory_order_relaxed);
         Gate.Leave();
+    }
+
+    // This period's MIDI, each message with the time of its frame: the player places it at
+    // the same frame of a later block. Bytes go on in threes, so that the reader's parser sees
+    // a short system exclusive message end (and what it does to running status); a long one is
+    // no playing and is left out.
+    void FeedMidi(int64_t nowNs, unsigned frames) {
+        static constexpr size_t Longest = 48;
+        void* buffer = jack_port_get_buffer(MidiIn, frames);
+        if (buffer == nullptr) {
+            return;
+        }
+        TMidiFeed& feed = TMidiFeed::Instance();
+        const uint32_t count = jack_midi_get_event_count(buffer);
+        for (uint32_t i = 0; i < count; ++i) {
+            jack_midi_event_t e;
+            if (jack_midi_event_get(&e, buffer, i) != 0 || e.size == 0 || e.size > Longest) {
+                continue;
+            }
+            TFedMidi m;
+            m.Seconds = static_cast<double>(nowNs) * 1e-9 + static_cast<double>(e.time) / Rate;
+            for (size_t done = 0; done < e.size; done += sizeof m.Bytes) {
+                m.Size = static_cast<uint8_t>(std::min(sizeof m.Bytes, e.size - done));
+                std::memcpy(m.Bytes, e.buffer + done, m.Size);
+                feed.Push(m);
+            }
+        }
+        if (count != 0) {
+            feed.Signal();
+        }
     }
 
     void Silence(uint8_t* out, unsigned frames) const {

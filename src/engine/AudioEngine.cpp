@@ -3,6 +3,7 @@
 #include "core/RealTime.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <stdexcept>
 
@@ -34,6 +35,8 @@ void TAudioEngine::Start() {
         RebuildTones();
         return;
     }
+    // A change being applied at once (the engine stopped) finishes before any block runs.
+    const std::lock_guard lock(ChangesMutex);
     HostPtr->SetActive(true);
     Running.store(true);
 }
@@ -71,6 +74,8 @@ void TAudioEngine::Change(const TPlayingChange& change) {
 
 void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
     constexpr auto relaxed = std::memory_order_relaxed;
+    const uint32_t n = HostPtr ? HostPtr->BufferSize() : 0;
+    uint32_t frame = 0;
     switch (c.Kind) {
     case TPlayingChange::TKind::Tone:
         if (c.Tone < 0 || static_cast<size_t>(c.Tone) >= Oscillators.size()) {
@@ -78,9 +83,23 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
         }
         {
             TTone& osc = *Oscillators[static_cast<size_t>(c.Tone)];
-            osc.Pressure.store(c.Pressure, relaxed);
-            osc.Speed.store(c.Speed, relaxed);
-            osc.StrikePosition.store(c.Strike, relaxed);
+            // The block the tone renders next starts one block on.
+            const uint64_t renderStart = blockStart + n;
+            if (c.At > renderStart && n != 0) {
+                frame = static_cast<uint32_t>(std::min<uint64_t>(c.At - renderStart, n - 1));
+            }
+            // A tone that is not rendering is not touched by a renderer until the callback
+            // claims it: at its block's start, the values go in at once. (Its Events are read
+            // only then: a renderer may still be emptying them.)
+            const bool resting = osc.Phase() != TTone::Rendering;
+            if (resting && frame == 0 && osc.Staged.Count == 0 && osc.Events.Count == 0) {
+                osc.Pressure.store(c.Pressure, relaxed);
+                osc.Speed.store(c.Speed, relaxed);
+                osc.StrikePosition.store(c.Strike, relaxed);
+            } else {
+                osc.Staged.Add({frame, c.Pressure, c.Speed, c.Strike});
+                frame = osc.Staged.LastFrame();
+            }
         }
         break;
     case TPlayingChange::TKind::Pitch:
@@ -104,7 +123,34 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
         break;
     }
     if (Tap != nullptr) {
-        Tap->TapChange(c.EffectPosition(blockStart, HostPtr ? HostPtr->BufferSize() : 0), c);
+        Tap->TapChange(c.EffectPosition(blockStart, n, frame), c);
+    }
+}
+
+bool TAudioEngine::ChangeDue(const TPlayingChange& c, uint64_t blockStart, uint32_t n) {
+    if (c.Kind != TPlayingChange::TKind::Tone) {
+        return true;
+    }
+    // A stamp this far ahead is a clock's fault: better now than holding every change behind it.
+    const uint64_t farAhead = 4 * static_cast<uint64_t>(n) + 4096;
+    const uint64_t next = blockStart + 2 * static_cast<uint64_t>(n);
+    return c.At < next || c.At >= next + farAhead;
+}
+
+void TAudioEngine::HandOverEvents() {
+    for (auto& osc : Oscillators) {
+        if (osc->Staged.Count == 0) {
+            continue;
+        }
+        const int32_t phase = osc->Phase();
+        if (phase == 0 || phase == 1) {
+            osc->Events.Take(osc->Staged);
+        } else {
+            // Late: they go to the start of the block after.
+            for (uint32_t i = 0; i < osc->Staged.Count; ++i) {
+                osc->Staged.Items[i].Frame = 0;
+            }
+        }
     }
 }
 
@@ -139,7 +185,22 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
                                 TArrayOfSingleArray& OutBuffer) {
     const size_t n = HostPtr->BufferSize();
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
-    Changes->Drain([&](const TPlayingChange& c) { ApplyChange(c, position); });
+    {
+        const uint32_t seq = SwitchSeq.load(std::memory_order_relaxed);
+        SwitchSeq.store(seq + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+        SwitchNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count(),
+                       std::memory_order_relaxed);
+        SwitchPosition.store(position, std::memory_order_relaxed);
+        SwitchFrames.store(static_cast<uint32_t>(n), std::memory_order_relaxed);
+        SwitchRate.store(HostPtr->SampleRate(), std::memory_order_relaxed);
+        SwitchSeq.store(seq + 2, std::memory_order_release);
+    }
+    Changes->Drain(
+        [&](const TPlayingChange& c) { ApplyChange(c, position); },
+        [&](const TPlayingChange& c) { return ChangeDue(c, position, static_cast<uint32_t>(n)); });
     // Never past the arrays the host provides, however few channels it has.
     float* left = nullptr;
     float* right = nullptr;
@@ -203,6 +264,7 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
     for (auto& osc : Oscillators) {
         osc->WriteIndex.store(next, std::memory_order_relaxed);
     }
+    HandOverEvents();
     if (Renderer) {
         Renderer->Release();
     }
@@ -301,6 +363,13 @@ void TAudioEngine::RenderNow(float* left, float* right, uint32_t n) {
     for (auto& osc : Oscillators) {
         NowTones.push_back(osc.get());
     }
+    // The caller splits its block at its events: whatever was staged sounds from this start.
+    for (auto& osc : Oscillators) {
+        for (uint32_t i = 0; i < osc->Staged.Count; ++i) {
+            osc->Staged.Items[i].Frame = 0;
+        }
+    }
+    HandOverEvents();
     {
         const TFlushDenormalsScope flush;
         TTone::RenderNowTogether(NowTones, static_cast<int>(n));
@@ -318,6 +387,33 @@ void TAudioEngine::RenderNow(float* left, float* right, uint32_t n) {
     }
     MixTones(left, nLeft, right, nRight, n);
     EndBlock(position, nullptr, nullptr, n, 0);
+}
+
+uint64_t TAudioEngine::ArrivalStamp(int64_t steadyNs) const {
+    int64_t ns = 0;
+    uint64_t position = 0;
+    uint32_t frames = 0;
+    double rate = 0.0;
+    for (int tries = 0;; ++tries) {
+        const uint32_t before = SwitchSeq.load(std::memory_order_acquire);
+        ns = SwitchNs.load(std::memory_order_relaxed);
+        position = SwitchPosition.load(std::memory_order_relaxed);
+        frames = SwitchFrames.load(std::memory_order_relaxed);
+        rate = SwitchRate.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if ((before & 1) == 0 && SwitchSeq.load(std::memory_order_relaxed) == before) {
+            break;
+        }
+        if (tries == 100) {
+            return 0; // a callback that never finishes writing: as soon as possible
+        }
+    }
+    if (frames == 0 || rate <= 0.0 || !Running.load(std::memory_order_relaxed)) {
+        return 0;
+    }
+    const double since = static_cast<double>(steadyNs - ns) * 1e-9 * rate;
+    const double at = static_cast<double>(position) + since + 2.0 * frames;
+    return at > 0.0 ? static_cast<uint64_t>(at) : 0;
 }
 
 void TAudioEngine::EndBlock(uint64_t position, const float* left, const float* right, size_t n,

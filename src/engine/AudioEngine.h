@@ -40,7 +40,16 @@ public:
 
     // A playing change from the owner's thread: applied before the next block while the engine
     // runs, at once otherwise (after the oscillators finish the block they may be rendering).
+    // A tone's change stamped At is heard from that sample of the block its tone renders next
+    // (the block's start when At has passed); one stamped past that block waits for its block,
+    // and the changes behind it with it.
     void Change(const TPlayingChange& change);
+    // Any thread: the stamp (TPlayingChange::At) for input that arrived at steadyNs on the steady
+    // clock, mapped onto the samples of the block that was playing then and moved two blocks
+    // on: the tones render a block ahead, and the sender gets a block to hand its changes in.
+    // Input that came late in a block sounds late in its block, so the delay is the same
+    // wherever in the block it came. 0 (as soon as possible) before the first block.
+    uint64_t ArrivalStamp(int64_t steadyNs) const;
     // Owner's thread: whether a change posted is still waiting for its block.
     bool ChangesPending() const {
         const std::lock_guard lock(ChangesMutex);
@@ -136,10 +145,15 @@ public:
 
 private:
     void ReapEnding(bool wait);
+    // The callback, or the owner's thread while no callback runs.
     void ApplyChange(const TPlayingChange& change, uint64_t blockStart);
     // Mixes each tone's Output[MixBlock] (those >= 0), panned, with the master gain, peaks and
     // limiter, into n samples of left and right (as far as nLeft and nRight reach).
     void MixTones(float* left, size_t nLeft, float* right, size_t nRight, size_t n);
+    // Whether a change drained before the block starting at blockStart is due for it.
+    static bool ChangeDue(const TPlayingChange& change, uint64_t blockStart, uint32_t n);
+    // Callback: hands each tone's staged changes to it for the block it renders next.
+    void HandOverEvents();
     // Hands the finished block to the tap and moves the position past it.
     void EndBlock(uint64_t position, const float* left, const float* right, size_t n,
                   uint32_t late);
@@ -149,6 +163,14 @@ private:
     mutable std::mutex ChangesMutex;
     // On its own allocation: its ring keeps its indices on cache lines of their own.
     std::unique_ptr<TPlayingChanges> Changes = std::make_unique<TPlayingChanges>();
+
+    // The latest block's switch: written by the callback as a sequence lock (odd while it
+    // writes), read by ArrivalStamp on any thread.
+    std::atomic<uint32_t> SwitchSeq{0};
+    std::atomic<int64_t> SwitchNs{0};
+    std::atomic<uint64_t> SwitchPosition{0};
+    std::atomic<uint32_t> SwitchFrames{0};
+    std::atomic<double> SwitchRate{0.0};
 
     std::atomic<uint32_t> BankBlockSize{0};
     double BankSampleRate = 0.0; // the owner's thread alone

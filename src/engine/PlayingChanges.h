@@ -2,7 +2,8 @@
 // and strike position, the resonance, the master gain, the panning), carried to the audio
 // callback, which applies them between two blocks. A value written straight into a tone could
 // land anywhere inside the block the tone is rendering; applied here, every change takes effect
-// at a block boundary the callback knows, so a recording can name the sample exactly.
+// at a sample the callback knows: a block boundary, or for a tone's change that names its sample,
+// that sample inside the block the tone renders next, so a recording can name it exactly.
 #pragma once
 
 #include "core/SpscRing.h"
@@ -33,15 +34,39 @@ struct TPlayingChange {
     float Value = 0.0f;
     float PanOffset = 0.0f;
     float PanStep = 0.0f;
+    // Tone changes: the sample (on the engine's SamplePosition count) to be heard from. One
+    // before the block the tone renders next, 0 included, means at that block's start; one past
+    // that block waits for its own.
+    uint64_t At = 0;
 
     // The first sample a change applied before the block starting at blockStart affects: a
     // tone's values reach the block its oscillator renders next, which is mixed one block
-    // later; the mixer's values reach the block being mixed.
-    uint64_t EffectPosition(uint64_t blockStart, uint32_t blockSize) const {
-        return Kind == TKind::Tone || Kind == TKind::Resonance || Kind == TKind::Pitch
-                   ? blockStart + blockSize
-                   : blockStart;
+    // later, at frame inside it (a pitch and the resonance at its start); the mixer's values
+    // reach the block being mixed.
+    uint64_t EffectPosition(uint64_t blockStart, uint32_t blockSize, uint32_t frame = 0) const {
+        if (Kind == TKind::Tone) {
+            return blockStart + blockSize + frame;
+        }
+        return Kind == TKind::Resonance || Kind == TKind::Pitch ? blockStart + blockSize
+                                                                : blockStart;
     }
+};
+
+// The sample that the tone changes made on this thread are stamped with (TPlayingChange::At)
+// while the scope lives: a sender that knows when its input happened (a MIDI event's frame, a
+// script's sample) opens one around the playing code, which need not know about time.
+class TChangeTimeScope {
+public:
+    explicit TChangeTimeScope(uint64_t at) : previous_(current_) { current_ = at; }
+    ~TChangeTimeScope() { current_ = previous_; }
+    TChangeTimeScope(const TChangeTimeScope&) = delete;
+    TChangeTimeScope& operator=(const TChangeTimeScope&) = delete;
+    // 0 with no scope: as soon as possible.
+    static uint64_t Current() { return current_; }
+
+private:
+    uint64_t previous_;
+    static inline thread_local uint64_t current_ = 0;
 };
 
 class TPlayingChanges {
@@ -68,13 +93,30 @@ public:
     }
 
     // Callback (or the owner's thread while no callback runs): hands every queued change to
-    // apply, in order.
-    template <typename F> void Drain(F&& apply) {
+    // apply, in order, up to the first one that ready(change) says is not due yet; that one
+    // and those behind it wait for a later Drain.
+    template <typename F, typename R> void Drain(F&& apply, R&& ready) {
+        if (heldBack_) {
+            if (!ready(held_)) {
+                return;
+            }
+            heldBack_ = false;
+            apply(held_);
+            drained_.fetch_add(1, std::memory_order_release);
+        }
         TPlayingChange c;
         while (ring_.Pop(c)) {
+            if (!ready(c)) {
+                held_ = c;
+                heldBack_ = true;
+                return;
+            }
             apply(c);
             drained_.fetch_add(1, std::memory_order_release);
         }
+    }
+    template <typename F> void Drain(F&& apply) {
+        Drain(apply, [](const TPlayingChange&) { return true; });
     }
 
     // Owner's thread, no callback running: everything queued and held back, in order.
@@ -98,6 +140,9 @@ private:
     std::deque<TPlayingChange> backlog_; // the owner's thread's alone
     size_t posted_ = 0;                  // the owner's thread's alone
     std::atomic<size_t> drained_{0};
+    // The receiver's alone: a change popped before its block.
+    TPlayingChange held_;
+    bool heldBack_ = false;
 };
 
 } // namespace varko

@@ -77,8 +77,31 @@ bool TTone::Claim() {
 void TTone::RenderClaimed() {
     const int32_t index = WriteIndex.load(std::memory_order_relaxed) & 1;
     std::vector<float>& out = Output[static_cast<size_t>(index)];
-    RenderBlock(out.data(), static_cast<int>(out.size()));
+    RenderSegments(out.data(), static_cast<int>(out.size()));
     FinishBlock(index, out.data(), static_cast<int>(out.size()));
+}
+
+void TTone::ApplyEvent(const TToneEvent& e) {
+    Pressure.store(e.Pressure, std::memory_order_relaxed);
+    Speed.store(e.Speed, std::memory_order_relaxed);
+    StrikePosition.store(e.Strike, std::memory_order_relaxed);
+}
+
+void TTone::RenderSegments(float* out, int n) {
+    int done = 0;
+    for (uint32_t i = 0; i < Events.Count; ++i) {
+        const TToneEvent& e = Events.Items[i];
+        const int frame = std::min(static_cast<int>(e.Frame), n);
+        if (frame > done) {
+            RenderBlock(out + done, frame - done);
+            done = frame;
+        }
+        ApplyEvent(e);
+    }
+    Events.Count = 0;
+    if (done < n || n == 0) {
+        RenderBlock(out + done, n - done);
+    }
 }
 
 void TTone::FinishBlock(int32_t index, float* out, int n) {
@@ -147,13 +170,18 @@ void TTone::RenderGrouped(std::span<TTone* const> Tones, int n) {
                 continue;
             }
         }
+        // Changes at the block's start only: applied here, the block renders with the others.
+        bool split = false;
+        for (uint32_t i = 0; i < t->Events.Count; ++i) {
+            split = split || t->Events.Items[i].Frame != 0;
+        }
         const bool together =
-            typeid(*t) == typeid(TTone) && !t->Output[0].empty() &&
+            typeid(*t) == typeid(TTone) && !t->Output[0].empty() && !split &&
             (now || count == 0 || t->Output[0].size() == plain[0]->Output[0].size());
         if (!together) {
             try {
                 if (now) {
-                    t->RenderBlock(t->Output[0].data(), n);
+                    t->RenderSegments(t->Output[0].data(), n);
                     t->FinishBlock(0, t->Output[0].data(), n);
                 } else {
                     t->RenderClaimed();
@@ -163,6 +191,10 @@ void TTone::RenderGrouped(std::span<TTone* const> Tones, int n) {
             }
             continue;
         }
+        for (uint32_t i = 0; i < t->Events.Count; ++i) {
+            t->ApplyEvent(t->Events.Items[i]);
+        }
+        t->Events.Count = 0;
         const int32_t index = now ? 0 : t->WriteIndex.load(std::memory_order_relaxed) & 1;
         bands[count] = &t->Bands;
         playing[count] = t;

@@ -21,6 +21,49 @@ namespace varko {
 // The two output blocks of one tone.
 using TOutDoubleBuffer = std::array<std::vector<float>, 2>;
 
+// A tone's playing values from a frame of its block on.
+struct TToneEvent {
+    uint32_t Frame = 0; // 0 .. block size - 1
+    float Pressure = 0.0f;
+    float Speed = 0.0f;
+    float Strike = 0.0f;
+};
+
+// The changes a tone takes inside one block, frames never falling: fixed storage, so that the
+// callback fills it without allocating.
+struct TToneEvents {
+    // A pen writes a tone a few times a block at most; a dense MIDI stream a few dozen.
+    static constexpr uint32_t Capacity = 32;
+    std::array<TToneEvent, Capacity> Items{};
+    uint32_t Count = 0;
+
+    // Appends e, at the last event's frame if e's is earlier (a change never overtakes one
+    // made before it). Full, the list becomes one event at frame 0 with e's values: what each
+    // event sets is the whole state, so the latest values still win; only their timing is lost.
+    void Add(TToneEvent e) {
+        if (Count != 0 && e.Frame < Items[Count - 1].Frame) {
+            e.Frame = Items[Count - 1].Frame;
+        }
+        if (Count == Capacity) {
+            e.Frame = 0;
+            Count = 0;
+        }
+        Items[Count++] = e;
+    }
+    // Moves events into this list after the ones it has, which go to frame 0: a block that
+    // was never rendered leaves them late.
+    void Take(TToneEvents& from) {
+        for (uint32_t i = 0; i < Count; ++i) {
+            Items[i].Frame = 0;
+        }
+        for (uint32_t i = 0; i < from.Count; ++i) {
+            Add(from.Items[i]);
+        }
+        from.Count = 0;
+    }
+    uint32_t LastFrame() const { return Count != 0 ? Items[Count - 1].Frame : 0; }
+};
+
 class TTone : public TWaveguidePlaying {
 public:
     TTone() = default;
@@ -78,6 +121,13 @@ public:
     int32_t MixBlock = -1;
     uint32_t ResetsCounted = 0;
     uint32_t BlocksMixed = 0;
+    // The mixer's alone: changes for the next block this tone renders, handed to Events once
+    // the tone is not rendering (a late tone keeps them for the block after).
+    TToneEvents Staged;
+    // Written by the mixer while the tone's block is written (phase 0 or 1), before it claims
+    // the tone; read and emptied by the renderer of the claimed block, which splits the block
+    // at their frames.
+    TToneEvents Events;
 
     // --- The renderer's side; each runs on the thread that renders the tone. ---
 
@@ -121,6 +171,9 @@ private:
     // n < 0: each claimed tone's whole block into Output[WriteIndex]; else n samples into
     // Output[0].
     static void RenderGrouped(std::span<TTone* const> Tones, int n);
+    // Renders n samples into out, taking Events at their frames, and empties Events.
+    void RenderSegments(float* out, int n);
+    void ApplyEvent(const TToneEvent& e);
     // Written by the renderer (after a block, at an end) and by the mixer (Claim); the two
     // never write at once: the mixer claims only a finished block.
     std::atomic<int32_t> PhaseState{Idle};

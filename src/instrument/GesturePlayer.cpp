@@ -3,6 +3,7 @@
 #include "instrument/Instrument.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace varko {
 
@@ -13,6 +14,13 @@ bool ReachesTones(const TGestureEvent& e) {
     return e.Kind == TGestureEvent::TKind::Pen || e.Kind == TGestureEvent::TKind::Tone ||
            e.Kind == TGestureEvent::TKind::Fader || e.Kind == TGestureEvent::TKind::Midi ||
            e.Kind == TGestureEvent::TKind::Pitch;
+}
+
+// Events that write a tone's playing values, which the tone takes at any sample of its block.
+bool PlacedInBlock(const TGestureEvent& e) {
+    return (e.Sample &&
+            (e.Kind == TGestureEvent::TKind::Pen || e.Kind == TGestureEvent::TKind::Tone)) ||
+           e.Kind == TGestureEvent::TKind::Midi;
 }
 
 } // namespace
@@ -40,12 +48,24 @@ TGesturePlayer::TGesturePlayer(TInstrument& instrument,
     // Where each event falls, in engine samples: it is due before the first block starting
     // there or later.
     std::vector<double> at(script_->Events.size());
+    double lastRebuild = -1e300;
     for (size_t i = 0; i < at.size(); ++i) {
         const TGestureEvent& e = script_->Events[i];
-        if (!e.Sample) {
+        if (PlacedInBlock(e)) {
+            // Due (below) while Heard < start + 2 blocks: the same "at <= start" as the others.
+            // Heard after the first block of a bank rebuilt above it, it plays that bank (the
+            // first block is rendered as the bank is built, before any event reaches it).
+            at[i] = Heard(e) - 2.0 * block_ + 1.0;
+            if (Heard(e) >= lastRebuild + block_) {
+                at[i] = std::max(at[i], lastRebuild);
+            }
+        } else if (!e.Sample) {
             at[i] = e.Time * rate_;
         } else {
             at[i] = static_cast<double>(*e.Sample) * scale_ - (ReachesTones(e) ? block_ : 0.0);
+        }
+        if (e.Kind == TGestureEvent::TKind::Rebuild) {
+            lastRebuild = at[i];
         }
         order_.push_back(i);
     }
@@ -53,8 +73,18 @@ TGesturePlayer::TGesturePlayer(TInstrument& instrument,
                      [&](size_t a, size_t b) { return at[a] < at[b]; });
 }
 
+double TGesturePlayer::Heard(const TGestureEvent& e) const {
+    return e.Sample ? std::floor(static_cast<double>(*e.Sample) * scale_)
+                    : std::round(e.Time * rate_);
+}
+
 bool TGesturePlayer::Due(const TGestureEvent& e, uint64_t block) const {
     const double start = static_cast<double>(block) * static_cast<double>(block_);
+    if (PlacedInBlock(e)) {
+        // Due while the block the tones render next, one on from the block mixed at start,
+        // still reaches its sample.
+        return Heard(e) < start + 2.0 * static_cast<double>(block_);
+    }
     if (!e.Sample) {
         // The render tool's rule since scripts were timed in seconds.
         return e.Time <= start / rate_;
@@ -93,6 +123,9 @@ bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
             // stall the window (a script of 1,000 rebuilds at one sample once took minutes).
             continue;
         }
+        // Heard from its own sample, which a recording of this performance names again.
+        const double heard = PlacedInBlock(e) ? Heard(e) : 0.0;
+        const TChangeTimeScope stamp(heard > 0.0 ? origin_ + static_cast<uint64_t>(heard) : 0);
         if (!ApplyEvent(e, error)) {
             return false;
         }

@@ -1,9 +1,10 @@
 // Plays a performance script through the instrument, block by block: the render tool before
 // each offline block, the window's replay as the engine's position moves on. An event timed in
 // seconds is applied before the first block that starts at or after its time; one stamped @N is
-// applied before the block that makes it heard from sample N: a tone's values one block ahead
-// (its oscillator renders a block before it is mixed), the mixer's and a rebuild's at that
-// block.
+// applied before the block that makes it heard from sample N: the mixer's and a rebuild's at
+// that block. What writes a tone's values (a pen or tone event stamped @N, a MIDI message at its
+// time) is heard from its own sample: applied one block ahead (a tone renders a block before it
+// is mixed), stamped with that sample, which the tone splits its block at.
 #pragma once
 
 #include "files/GestureScript.h"
@@ -54,6 +55,8 @@ private:
     bool Due(const TGestureEvent& e, uint64_t block) const;
     // Whether a rebuild still to come is due before the same block as the one just taken.
     bool RebuiltAgainBefore(uint64_t block) const;
+    // The performance's sample (at the engine's rate) an event is heard from.
+    double Heard(const TGestureEvent& e) const;
 
     TInstrument& instrument_;
     std::shared_ptr<const TGestureScript> script_;

@@ -239,6 +239,23 @@ public:
     IToneTarget& ToneTarget() { return tones_; }
     // MIDI playing: its messages may come from another thread at any time.
     TMidiPlaying& Midi() { return midi_; }
+    // Any thread: the sample that input which arrived at `seconds` on the steady clock is
+    // heard from (for a TChangeTimeScope around the playing it does); 0 without an engine.
+    uint64_t ArrivalStamp(double seconds) {
+        return tones_.ArrivalStamp(static_cast<int64_t>(seconds * 1e9));
+    }
+    // A MIDI input's message (a MIDI thread), which arrived at `seconds` on the steady clock:
+    // heard a fixed delay after its time, wherever in a block it came.
+    void PlayMidiInput(int source, const uint8_t* bytes, size_t size, double seconds) {
+        const TChangeTimeScope at(ArrivalStamp(seconds));
+        midi_.Message(source, bytes, size, seconds);
+    }
+    // The MIDI input's ticks (strikes dying away), placed as its messages are: a strike's
+    // decay keeps its distance from the strike.
+    double TickMidiInput(double seconds) {
+        const TChangeTimeScope at(ArrivalStamp(seconds));
+        return midi_.Tick(seconds);
+    }
     // The tone of the scale's 1/1 in the tone list (-1 before the first scale).
     int ScaleStart() const { return scaleStart_; }
 

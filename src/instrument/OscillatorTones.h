@@ -72,6 +72,13 @@ public:
         engine_->Change(c);
     }
 
+    // The stamp for input that arrived at steadyNs (TAudioEngine::ArrivalStamp); 0 without an
+    // engine.
+    uint64_t ArrivalStamp(int64_t steadyNs) {
+        const std::lock_guard lock(mutex_);
+        return engine_ != nullptr ? engine_->ArrivalStamp(steadyNs) : 0;
+    }
+
     // value held to lo..hi; not a number gives lo.
     static float Bounded(float value, float lo, float hi) {
         return value >= lo ? (value <= hi ? value : hi) : lo;
@@ -99,6 +106,7 @@ private:
         c.Pressure = v.Pressure;
         c.Speed = v.Speed;
         c.Strike = v.Strike;
+        c.At = TChangeTimeScope::Current();
         engine_->Change(c);
     }
 

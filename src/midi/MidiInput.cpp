@@ -1,5 +1,6 @@
 #include "midi/MidiInput.h"
 
+#include "core/MidiFeed.h"
 #include "core/RealTime.h"
 
 #include <RtMidi.h>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <regex>
 
 namespace varko {
@@ -17,6 +19,7 @@ namespace {
 
 constexpr size_t QueueSize = 1024;       // messages a source may have waiting
 constexpr double PortCheckSeconds = 0.5; // how often vanished ports are looked for
+constexpr double JackRetrySeconds = 3.0; // quiet after a JACK server went away
 constexpr const char* AlsaLabel = "ALSA: ";
 constexpr const char* JackLabel = "JACK: ";
 
@@ -32,6 +35,9 @@ bool AlsaSequencerRuns() {
     snd_seq_close(seq);
     return true;
 }
+
+// libjack says on stderr when it finds no server; looking for one now and then is no news.
+void QuietJack(const char*) {}
 
 // ALSA port names end in the client and port numbers ("Keystation:Keystation MIDI 1 20:0"),
 // which change when a device is plugged in again.
@@ -79,9 +85,10 @@ struct TMidiInput::TSourceQueue {
     }
 };
 
-// One back end (ALSA or JACK) and Varko's virtual port on it. ALSA's ports are listed by an
+// One back end (ALSA or JACK) and, on ALSA, Varko's virtual port. ALSA's ports are listed by an
 // RtMidi client; JACK's by a client of our own, which also hears when the server goes away
-// (its ports then vanish without the port list ever saying so).
+// (its ports then vanish without the port list ever saying so) and keeps the connections of
+// Varko's own JACK ports.
 struct TMidiInput::TBackEnd {
     int Api = 0;
     const char* Label = "";
@@ -171,19 +178,25 @@ std::vector<std::string> TMidiInput::Start() {
             backEnd->Label = api == RtMidi::LINUX_ALSA ? AlsaLabel : JackLabel;
             backEnd->VirtualSource =
                 api == RtMidi::LINUX_ALSA ? TMidiSource::VirtualAlsa : TMidiSource::VirtualJack;
-            if (Connect(*backEnd)) {
+            if (Connect(*backEnd) && api == RtMidi::LINUX_ALSA) {
                 opened.push_back(backEnd->Label + clientName_);
             }
             backEnds_.push_back(std::move(backEnd));
         }
+    }
+    // What came while no input listened is not played now.
+    for (TFedMidi stale; TMidiFeed::Instance().Pop(stale);) {
+    }
+    if (JackInputOpen()) {
+        opened.push_back(std::string(JackLabel) + clientName_ + ":midi_in");
     }
     seenPorts_ = Ports(false);
     thread_ = std::thread([this] { Run(); });
     return opened;
 }
 
-// Reaches the back end's server and opens the virtual port there; returns whether the virtual
-// port is open. Caller holds portsMutex_.
+// Reaches the back end's server and opens the virtual port there (ALSA); returns whether the
+// back end's input is there. Caller holds portsMutex_.
 bool TMidiInput::Connect(TBackEnd& b) {
     b.Disconnect();
     b.Lister.reset();
@@ -193,6 +206,8 @@ bool TMidiInput::Connect(TBackEnd& b) {
         }
         b.Lister = MakeIn(b.Api, clientName_ + " ports");
     } else {
+        jack_set_error_function(&QuietJack);
+        jack_set_info_function(&QuietJack);
         jack_status_t status{};
         b.Jack = jack_client_open((clientName_ + " ports").c_str(), JackNoStartServer, &status);
         if (b.Jack == nullptr) {
@@ -207,6 +222,9 @@ bool TMidiInput::Connect(TBackEnd& b) {
             },
             this);
         jack_activate(b.Jack);
+        // Varko's JACK input is on the audio's client, not a client of RtMidi's: one client
+        // "Varko", its messages read at their frames.
+        return true;
     }
     if (!b.Running()) {
         return false;
@@ -234,9 +252,17 @@ bool TMidiInput::Connect(TBackEnd& b) {
 }
 
 void TMidiInput::Wake() {
-    if (!wakePending_.exchange(true)) {
-        wake_.release();
-    }
+    TMidiFeed::Instance().Signal();
+}
+
+bool TMidiInput::JackInputOpen() {
+    return TMidiFeed::Instance().Carried.load();
+}
+
+bool TMidiInput::Reachable() const {
+    std::lock_guard lock(portsMutex_);
+    return std::any_of(backEnds_.begin(), backEnds_.end(),
+                       [](const auto& b) { return b->Running(); });
 }
 
 std::vector<std::string> TMidiInput::Ports() {
@@ -332,7 +358,22 @@ std::string TMidiInput::OpenPortName() const {
     return port_ ? portName_ : std::string();
 }
 
+void TMidiInput::DrainFeed() {
+    TSourceQueue& q = *queues_[static_cast<size_t>(TMidiSource::VirtualJack)];
+    TFedMidi m;
+    while (TMidiFeed::Instance().Pop(m)) {
+        // Through a parser, as the other sources: it keeps out what is not a channel message,
+        // and a sender's running status holds across its messages.
+        feedParser_.Feed(m.Bytes, m.Size, [&](const TMidiMessage& message) {
+            if (OnMessage) {
+                OnMessage(q.Source, message, m.Seconds);
+            }
+        });
+    }
+}
+
 void TMidiInput::Drain() {
+    DrainFeed();
     for (auto& q : queues_) {
         auto releaseDue = [&] {
             const int64_t at = q->ReleaseAt.load();
@@ -362,14 +403,16 @@ void TMidiInput::Drain() {
 void TMidiInput::CheckPorts() {
     std::array<bool, MidiSourceCount> lost{};
     if (jackGone_.exchange(false)) {
+        jackRetryAt_ = Now() + JackRetrySeconds;
         // The server went away with every port on it; its clients are closed (they cannot be
-        // used again) and looked for anew when the player lists the ports.
+        // used again) and looked for anew a little later, or when the player lists the ports.
         std::lock_guard lock(portsMutex_);
         for (const auto& b : backEnds_) {
             if (b->Api != RtMidi::UNIX_JACK) {
                 continue;
             }
-            lost[static_cast<size_t>(b->VirtualSource)] = b->Virtual != nullptr;
+            // Varko's JACK input went with the server, and with it what its senders held.
+            lost[static_cast<size_t>(b->VirtualSource)] = true;
             if (port_ && portName_.rfind(b->Label, 0) == 0) {
                 port_.reset();
                 portLost_ = true;
@@ -378,6 +421,17 @@ void TMidiInput::CheckPorts() {
             b->Disconnect();
         }
     }
+    if (Now() >= jackRetryAt_) {
+        // A server that came back is looked for here too: the connections want making again.
+        // Not at once after one went: libjack must first be done closing the clients it had.
+        std::lock_guard lock(portsMutex_);
+        for (const auto& b : backEnds_) {
+            if (b->Api == RtMidi::UNIX_JACK && !b->Running()) {
+                Connect(*b);
+            }
+        }
+    }
+    KeepJackConnections();
     const std::vector<std::string> now = Ports(false);
     {
         std::lock_guard lock(portsMutex_);
@@ -390,18 +444,102 @@ void TMidiInput::CheckPorts() {
                 continue;
             }
             for (const auto& b : backEnds_) {
-                if (b->Virtual && old.rfind(b->Label, 0) == 0) {
+                if ((b->Virtual || b->Jack != nullptr) && old.rfind(b->Label, 0) == 0) {
                     lost[static_cast<size_t>(b->VirtualSource)] = true;
                 }
             }
         }
     }
     seenPorts_ = now;
+    // The chosen port came back (its device plugged in again, its server restarted): opened
+    // again, as the player left it.
+    std::string back;
+    {
+        std::lock_guard lock(portsMutex_);
+        // An ALSA port plugged in again may have other client numbers.
+        const std::string wanted = WithoutAlsaNumbers(portName_);
+        for (const std::string& p : now) {
+            if (portLost_ && !portName_.empty() && WithoutAlsaNumbers(p) == wanted) {
+                back = p;
+            }
+        }
+    }
+    if (!back.empty()) {
+        OpenPort(back);
+    }
     for (int s = 0; s < MidiSourceCount; ++s) {
         if (lost[static_cast<size_t>(s)] && OnSourceLost) {
             OnSourceLost(static_cast<TMidiSource>(s));
         }
     }
+}
+
+void TMidiInput::KeepJackConnections() {
+    std::lock_guard lock(portsMutex_);
+    jack_client_t* jack = nullptr;
+    for (const auto& b : backEnds_) {
+        if (b->Api == RtMidi::UNIX_JACK && b->Jack != nullptr) {
+            jack = b->Jack;
+        }
+    }
+    if (jack == nullptr) {
+        jackPortsSeen_.clear();
+        return;
+    }
+    const std::string prefix = clientName_ + ":";
+    std::string pattern = "^";
+    for (const char c : prefix) {
+        if (std::strchr("\\^$.|?*+()[]{}", c) != nullptr) {
+            pattern += '\\';
+        }
+        pattern += c;
+    }
+    const char** ours = jack_get_ports(jack, pattern.c_str(), nullptr, 0);
+    if (ours == nullptr) {
+        jackPortsSeen_.clear();
+        return;
+    }
+    // Ports registered anew (a server restart, the audio reopened) have other ids, however
+    // quickly they came back.
+    std::vector<uint64_t> ids;
+    for (const char** name = ours; *name != nullptr; ++name) {
+        if (jack_port_t* p = jack_port_by_name(jack, *name)) {
+            ids.push_back(jack_port_uuid(p));
+        }
+    }
+    if (ids != jackPortsSeen_) {
+        // What they had is to be made again, each connection once its other end is there too.
+        jackPending_ = jackConnections_;
+        jackPortsSeen_ = ids;
+    }
+    std::erase_if(jackPending_, [&](const std::pair<std::string, std::string>& c) {
+        const std::string full = prefix + c.first;
+        jack_port_t* p = jack_port_by_name(jack, full.c_str());
+        if (p == nullptr || jack_port_by_name(jack, c.second.c_str()) == nullptr) {
+            return false;
+        }
+        // One that exists already (RtAudio connects the outputs to the device) is refused.
+        if ((jack_port_flags(p) & JackPortIsOutput) != 0) {
+            jack_connect(jack, full.c_str(), c.second.c_str());
+        } else {
+            jack_connect(jack, c.second.c_str(), full.c_str());
+        }
+        return true;
+    });
+    // Those still waiting for their other end are kept in mind too.
+    std::vector<std::pair<std::string, std::string>> now = jackPending_;
+    for (const char** name = ours; *name != nullptr; ++name) {
+        jack_port_t* p = jack_port_by_name(jack, *name);
+        const char** peers = p != nullptr ? jack_port_get_all_connections(jack, p) : nullptr;
+        for (const char** q = peers; q != nullptr && *q != nullptr; ++q) {
+            now.emplace_back(std::string(*name).substr(prefix.size()), *q);
+        }
+        if (peers != nullptr) {
+            jack_free(peers);
+        }
+    }
+    jack_free(ours);
+    jackConnections_ = std::move(now);
 }
 
 void TMidiInput::Run() {
@@ -418,9 +556,10 @@ void TMidiInput::Run() {
         }
         const auto wait =
             std::chrono::microseconds(static_cast<int64_t>(std::max(0.0, wakeAt - Now()) * 1e6));
-        if (wake_.try_acquire_for(wait)) {
+        TMidiFeed& feed = TMidiFeed::Instance();
+        if (feed.Wake.try_acquire_for(wait)) {
             // Only after a taken wake-up, so that the semaphore never holds two.
-            wakePending_.exchange(false);
+            feed.Woken();
         }
         if (stop_.load()) {
             break;

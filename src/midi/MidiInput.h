@@ -1,7 +1,9 @@
 // MIDI input from the system's ports through RtMidi (ALSA sequencer and JACK MIDI): one port
-// the player chooses, and a virtual port "Varko" on each back end that runs, which other
-// programs connect to. Messages reach the owner on an input thread of this class, never on a
-// device's callback thread (JACK's is a real-time one), so the owner may take a short lock.
+// the player chooses, and Varko's own inputs, which other programs connect to: a virtual port
+// "Varko" on the ALSA sequencer, and on JACK the port "midi_in" of Varko's audio client (while
+// the audio runs on JACK), read in the audio's own callback with the frame of each message.
+// Messages reach the owner on an input thread of this class, never on a device's callback
+// thread (JACK's is a real-time one), so the owner may take a short lock.
 #pragma once
 
 #include "midi/MidiMessage.h"
@@ -14,6 +16,7 @@
 #include <semaphore>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class RtMidiIn;
@@ -34,7 +37,8 @@ public:
     TMidiInput& operator=(const TMidiInput&) = delete;
 
     // What the owner hears, all on the input thread.
-    // A complete channel message from a source, with the steady-clock time it arrived (seconds).
+    // A complete channel message from a source, with the steady-clock time it arrived (seconds);
+    // for Varko's JACK input, the time of its frame in the audio's block.
     std::function<void(TMidiSource, const TMidiMessage&, double seconds)> OnMessage;
     // Called when asked for: returns the seconds until it wants to be called again, or a
     // negative number when it wants no call until the next message.
@@ -45,7 +49,8 @@ public:
     std::function<void(TMidiSource)> OnSourceLost;
 
     // Starts the input thread and opens the virtual ports where their back ends run. Returns
-    // the names of the virtual ports opened ("ALSA: Varko", "JACK: Varko").
+    // the names of Varko's inputs that are there ("ALSA: Varko"; "JACK: Varko:midi_in" while
+    // the audio runs on JACK).
     std::vector<std::string> Start();
 
     // The input ports of every back end, "ALSA: <port>" and "JACK: <port>"; Varko's own virtual
@@ -65,6 +70,11 @@ public:
     // lost source).
     uint64_t Dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
+    // Whether any MIDI back end (the ALSA sequencer, a JACK server) answers now.
+    bool Reachable() const;
+    // Whether Varko's JACK input is there (the audio runs on JACK).
+    static bool JackInputOpen();
+
 private:
     struct TSourceQueue;
     struct TBackEnd;
@@ -75,13 +85,15 @@ private:
     void Run();
     void Drain();
     void CheckPorts();
+    void DrainFeed();
+    // Input thread: notes the connections of Varko's JACK ports, and makes them again when
+    // those ports come back (a server restart, the audio reopened).
+    void KeepJackConnections();
     std::unique_ptr<RtMidiIn> MakeIn(int api, const std::string& client);
     static void Callback(double, std::vector<unsigned char>* message, void* user);
 
     const std::string clientName_;
     std::array<std::unique_ptr<TSourceQueue>, MidiSourceCount> queues_;
-    std::counting_semaphore<1> wake_{0};
-    std::atomic<bool> wakePending_{false};
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> dropped_{0};
     std::atomic<bool> jackGone_{false}; // the JACK server went away
@@ -92,6 +104,13 @@ private:
     std::string portName_;
     std::vector<std::string> seenPorts_; // the ports at the last check
     bool portLost_ = false;
+    // The input thread's: Varko's JACK ports' connections (our port's short name, the other
+    // end), and the ids of those ports at the last check.
+    std::vector<std::pair<std::string, std::string>> jackConnections_;
+    std::vector<uint64_t> jackPortsSeen_;
+    double jackRetryAt_ = 0.0; // no new JACK client before this time (Now())
+    std::vector<std::pair<std::string, std::string>> jackPending_; // to make again
+    TMidiStreamParser feedParser_;
 
     std::thread thread_;
 };

@@ -11,10 +11,10 @@ namespace varko {
 void TMainWindow::StartMidi() {
     MidiInput = std::make_unique<TMidiInput>("Varko");
     TMidiPlaying& midi = Instrument.Midi();
-    MidiInput->OnMessage = [&midi](TMidiSource source, const TMidiMessage& m, double seconds) {
-        midi.Message(static_cast<int>(source), m.Bytes.data(), m.Size, seconds);
+    MidiInput->OnMessage = [this](TMidiSource source, const TMidiMessage& m, double seconds) {
+        Instrument.PlayMidiInput(static_cast<int>(source), m.Bytes.data(), m.Size, seconds);
     };
-    MidiInput->OnTick = [&midi](double seconds) { return midi.Tick(seconds); };
+    MidiInput->OnTick = [this](double seconds) { return Instrument.TickMidiInput(seconds); };
     // Held keys struck again in a rebuilt bank are timed and ticked on the input's clock.
     midi.Clock = [input = MidiInput.get()] { return input->Now(); };
     midi.OnStruck = [input = MidiInput.get()] { input->RequestTick(); };

@@ -184,6 +184,8 @@ void TMainWindow::CreateSettingsDialog() {
         return MidiInput ? MidiInput->Ports() : std::vector<std::string>{};
     };
     owner.Midi.OpenPort = [this](const std::string& name) { return OpenMidiPort(name); };
+    owner.Midi.Reachable = [this] { return MidiInput && MidiInput->Reachable(); };
+    owner.Midi.JackInput = [] { return TMidiInput::JackInputOpen(); };
     owner.ResetPressureBar = [this] {
         PressureBar->setValue(0);
         Playing().PressureBarPosition = 0;

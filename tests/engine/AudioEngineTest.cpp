@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
@@ -443,6 +444,7 @@ TEST(AudioEngine, PlayingChangesWaitForTheirBlockAndAreStampedWhereTheySound) {
     engine.WaitForOscillators();
     host.Play(); // samples 32..63: the master gain at once, the tone's value in its next render
     EXPECT_FALSE(engine.ChangesPending());
+    engine.WaitForOscillators();
     EXPECT_EQ(tone.Pressure.load(), 0.75f);
     ASSERT_EQ(tap.Changes.size(), 3u);
     EXPECT_EQ(tap.Changes[1].first, 64u); // the tone renders it for the block at 64
@@ -477,4 +479,114 @@ TEST(AudioEngine, AStalledCallbackLosesNoPlayingChange) {
         inOrder = inOrder && tap.Changes[i].second.Pressure > tap.Changes[i - 1].second.Pressure;
     }
     EXPECT_TRUE(inOrder);
+}
+
+namespace {
+
+// Plays its pressure as its samples: where a change lands inside a block shows in the output.
+class TPressureTone : public TTone {
+protected:
+    void RenderBlock(float* Out, int n) override { std::fill(Out, Out + n, Pressure.load()); }
+};
+
+TPlayingChange StampedChange(int tone, float pressure, uint64_t at) {
+    TPlayingChange c = ToneChange(tone, pressure);
+    c.At = at;
+    return c;
+}
+
+// Index of the first sample of block that is not `before`, or block.size().
+size_t FirstChange(const TSingleArray& block, float before) {
+    size_t i = 0;
+    while (i < block.size() && block[i] == before) {
+        ++i;
+    }
+    return i;
+}
+
+} // namespace
+
+// A change stamped with a sample is heard from that sample of its block, is recorded there, and
+// one stamped past the block the tone renders next waits for its own block, keeping the changes
+// behind it in order.
+TEST(AudioEngine, StampedChangesAreHeardFromTheirSample) {
+    auto owned = std::make_unique<TManualHost>();
+    TManualHost& host = *owned;
+    TAudioEngine engine(std::move(owned));
+    TTapLog tap;
+    engine.Tap = &tap;
+    engine.Stereo = false;
+    auto osc = std::make_unique<TPressureTone>();
+    osc->BlockSize = 32;
+    ASSERT_TRUE(engine.AddTone(std::move(osc)));
+    engine.Start();
+    const auto play = [&] {
+        engine.WaitForOscillators();
+        host.Play();
+        return host.OutBuffer[0];
+    };
+    play(); // 0..31; the tone renders 32..63
+    engine.Change(StampedChange(0, 0.5f, 64 + 10));
+    engine.Change(StampedChange(0, 0.25f, 96 + 5)); // past the block rendered next: waits
+    engine.Change(StampedChange(0, 0.125f, 0));     // behind it, so never before it
+    play();                                         // 32..63; the tone renders 64..95
+    EXPECT_TRUE(engine.ChangesPending());
+    const TSingleArray b64 = play(); // 64..95; the tone renders 96..127
+    EXPECT_EQ(FirstChange(b64, 0.0f), 10u);
+    EXPECT_EQ(b64[31], 0.5f);
+    const TSingleArray b96 = play();
+    EXPECT_EQ(FirstChange(b96, 0.5f), 5u);
+    EXPECT_EQ(b96[5], 0.125f) << "the unstamped change follows the stamped one at its sample";
+    ASSERT_EQ(tap.Changes.size(), 3u);
+    EXPECT_EQ(tap.Changes[0].first, 74u);
+    EXPECT_EQ(tap.Changes[1].first, 101u);
+    EXPECT_EQ(tap.Changes[2].first, 101u);
+}
+
+// More changes for one tone in one block than its list holds: the timing of that block goes,
+// the values do not; a stopped engine places stamped changes the same way.
+TEST(AudioEngine, ChangesBeyondATonesListKeepTheLatestValues) {
+    TEngineFixture f;
+    auto osc = std::make_unique<TPressureTone>();
+    osc->BlockSize = 32;
+    ASSERT_TRUE(f.Engine.AddTone(std::move(osc)));
+    f.Engine.Stereo = false;
+    f.Engine.RenderOffline(f.Out); // 0..31; the tone has rendered 32..63
+    const int n = static_cast<int>(TToneEvents::Capacity) + 7;
+    for (int i = 1; i <= n; ++i) {
+        f.Engine.Change(StampedChange(0, static_cast<float>(i), 32 + 32 + 20));
+    }
+    f.Engine.RenderOffline(f.Out);
+    f.Engine.RenderOffline(f.Out);
+    EXPECT_EQ(f.Out[0][31], static_cast<float>(n));
+    EXPECT_EQ(f.Engine.Oscillators[0]->Pressure.load(), static_cast<float>(n));
+
+    f.Engine.Change(StampedChange(0, 0.5f, 96 + 32 + 3));
+    f.Engine.RenderOffline(f.Out);
+    f.Engine.RenderOffline(f.Out);
+    EXPECT_EQ(FirstChange(f.Out[0], static_cast<float>(n)), 3u);
+}
+
+// Input stamped with its arrival time is heard two blocks after the sample that was playing
+// then: a millisecond later in a block is 48 samples later at 48 kHz, whatever the block.
+TEST(AudioEngine, ArrivalTimesMapOntoTheSamplesOfTheBlockTwoOn) {
+    auto owned = std::make_unique<TManualHost>();
+    TManualHost& host = *owned;
+    TAudioEngine engine(std::move(owned));
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    EXPECT_EQ(engine.ArrivalStamp(now()), 0u) << "no block yet: as soon as possible";
+    engine.Start();
+    host.Play();
+    host.Play(); // the block at 32
+    const int64_t t = now();
+    const uint64_t at = engine.ArrivalStamp(t);
+    EXPECT_GE(at, 32u + 2 * 32);
+    EXPECT_LT(at, 32u + 2 * 32 + 48 * 50) << "within 50 ms of the switch";
+    EXPECT_EQ(engine.ArrivalStamp(t + 1'000'000) - at, 48u);
+    engine.Stop();
+    EXPECT_EQ(engine.ArrivalStamp(t), 0u) << "stopped: as soon as possible";
 }

@@ -6,6 +6,7 @@
 #include <jack/jack.h>
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -86,11 +87,14 @@ public:
         Out = nullptr;
     }
 
-    // Sends the messages at the start of the next period; returns the frame they carry.
-    jack_nframes_t Send(const std::vector<std::vector<uint8_t>>& messages) {
+    // Sends the messages at frame `offset` of the next period (offset below the period);
+    // returns the frame they carry.
+    jack_nframes_t Send(const std::vector<std::vector<uint8_t>>& messages,
+                        jack_nframes_t offset = 0) {
         {
             std::lock_guard lock(Mutex);
             Pending = messages;
+            Offset = offset;
             SentFrame = 0;
             Sent.store(false);
         }
@@ -133,11 +137,12 @@ private:
                 void* buffer = jack_port_get_buffer(self->Out, n);
                 jack_midi_clear_buffer(buffer);
                 if (!self->Sent.load() && !self->Pending.empty()) {
+                    const jack_nframes_t at = std::min(self->Offset, n - 1);
                     for (const auto& m : self->Pending) {
-                        jack_midi_event_write(buffer, 0, m.data(), m.size());
+                        jack_midi_event_write(buffer, at, m.data(), m.size());
                     }
                     self->Pending.clear();
-                    self->SentFrame = cycle;
+                    self->SentFrame = cycle + at;
                     self->Sent.store(true);
                 }
             }
@@ -164,6 +169,7 @@ private:
     std::mutex Mutex;
     std::vector<std::vector<uint8_t>> Pending;
     jack_nframes_t SentFrame = 0;
+    jack_nframes_t Offset = 0;
     std::atomic<bool> Sent{true};
     std::atomic<bool> Recording{false};
     std::atomic<size_t> Frames{0};

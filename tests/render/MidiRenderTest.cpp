@@ -319,3 +319,30 @@ TEST_F(MidiRender, ABrokenKeyboardMappingIsRefusedWithItsLine) {
     EXPECT_NE(err.find("broken.kbm"), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(Path("b.wav")));
 }
+
+// A note sounds from its own sample, not from the next block's start: the same onset whatever
+// the block size, and a note moved by 37 samples starts 37 samples later.
+TEST_F(MidiRender, ANoteSoundsFromItsSampleWhateverTheBlockSize) {
+    const auto onset = [&](const std::string& name, const std::string& at,
+                           const std::string& block) {
+        std::ofstream(Path(name + ".txt")) << "note " << at << " 72 100\n";
+        auto args = Scale();
+        args.insert(args.end(), {"--block", block, "--gesture", Path(name + ".txt"), "-o",
+                                 Path(name + ".wav")});
+        EXPECT_EQ(Render(args), 0) << err;
+        const std::vector<float> left = Left(Path(name + ".wav"));
+        size_t i = 0;
+        while (i < left.size() && left[i] == 0.0f) {
+            ++i;
+        }
+        return i;
+    };
+    const size_t at64 = onset("b64", "0.1", "64");
+    EXPECT_GE(at64, 4800u);
+    EXPECT_LT(at64, 4800u + 480u) << "within 10 ms of its time (the bar's own response)";
+    for (const char* block : {"100", "256", "1024"}) {
+        EXPECT_EQ(onset(std::string("b") + block, "0.1", block), at64) << "block " << block;
+    }
+    // 0.1 s and 37 samples at 48 kHz.
+    EXPECT_EQ(onset("later", "0.10077083333", "256"), at64 + 37);
+}

@@ -14,6 +14,7 @@ namespace varko {
 
 namespace {
 const QString NoPort = QStringLiteral("none");
+const QString GonePort = QStringLiteral(" (gone)");
 } // namespace
 
 TMidiSettingsTab::TMidiSettingsTab(TInstrument& instrument, TMidiPortsOwner owner, QWidget* parent)
@@ -100,20 +101,38 @@ void TMidiSettingsTab::ShowPorts() {
     PortCombo->clear();
     PortCombo->addItem(NoPort);
     const std::string& chosen = instrument_.Settings().MidiInput;
-    std::vector<std::string> ports = owner_.Ports ? owner_.Ports() : std::vector<std::string>{};
-    // A chosen port that is not plugged in now stays the choice.
-    if (!chosen.empty() && std::find(ports.begin(), ports.end(), chosen) == ports.end()) {
-        ports.push_back(chosen);
-    }
+    const std::vector<std::string> ports =
+        owner_.Ports ? owner_.Ports() : std::vector<std::string>{};
     for (const std::string& p : ports) {
-        PortCombo->addItem(QString::fromStdString(p));
+        PortCombo->addItem(QString::fromStdString(p), QString::fromStdString(p));
         if (p == chosen) {
             PortCombo->setCurrentIndex(PortCombo->count() - 1);
         }
     }
+    // A chosen port that is not there now stays the choice (it is opened when it comes back),
+    // shown as gone.
+    if (!chosen.empty() && std::find(ports.begin(), ports.end(), chosen) == ports.end()) {
+        PortCombo->addItem(QString::fromStdString(chosen) + GonePort,
+                           QString::fromStdString(chosen));
+        PortCombo->setCurrentIndex(PortCombo->count() - 1);
+    }
     if (chosen.empty()) {
         PortCombo->setCurrentIndex(0);
     }
+    QString note;
+    if (owner_.Reachable && !owner_.Reachable()) {
+        note = QStringLiteral("No MIDI system answers: neither the ALSA sequencer nor a JACK "
+                              "server runs, so no MIDI reaches Varko.");
+    } else {
+        note = QStringLiteral("Other programs can play Varko through its own MIDI input "
+                              "\"Varko\"");
+        note += owner_.JackInput && owner_.JackInput()
+                    ? QStringLiteral(" (on JACK \"Varko:midi_in\", beside its sound).")
+                    : QStringLiteral(".");
+    }
+    VirtualPortNote->setText(note);
+    VirtualPortNote->resize(VirtualPortNote->width(),
+                            VirtualPortNote->heightForWidth(VirtualPortNote->width()));
 }
 
 void TMidiSettingsTab::ShowInstrumentSettings() {
@@ -131,8 +150,9 @@ void TMidiSettingsTab::ShowInstrumentSettings() {
 }
 
 void TMidiSettingsTab::PortComboChange() {
-    const std::string name =
-        PortCombo->currentIndex() <= 0 ? std::string() : PortCombo->currentText().toStdString();
+    const std::string name = PortCombo->currentIndex() <= 0
+                                 ? std::string()
+                                 : PortCombo->currentData().toString().toStdString();
     const bool open = owner_.OpenPort && owner_.OpenPort(name);
     instrument_.SetMidiInput(open ? name : std::string());
     if (!open && !name.empty()) {

@@ -22,6 +22,8 @@ namespace varko {
 struct TMidiPortsOwner {
     std::function<std::vector<std::string>()> Ports;  // the input ports there are now
     std::function<bool(const std::string&)> OpenPort; // "" closes; whether a port is open
+    std::function<bool()> Reachable; // whether a MIDI back end answers (none given: yes)
+    std::function<bool()> JackInput; // whether Varko's JACK input is there (audio on JACK)
 };
 
 class TMidiSettingsTab : public QWidget {
@@ -29,7 +31,8 @@ class TMidiSettingsTab : public QWidget {
 public:
     TMidiSettingsTab(TInstrument& instrument, TMidiPortsOwner owner, QWidget* parent = nullptr);
 
-    // Lists the ports anew, the chosen one selected ("none" first).
+    // Lists the ports anew, the chosen one selected ("none" first; one that has gone says so),
+    // and says which of Varko's own inputs there are.
     void ShowPorts();
     // Sets the controls to the instrument's settings.
     void ShowInstrumentSettings();

@@ -60,12 +60,30 @@ TEST_F(MidiTab, ListsNoneAndThePortsAndOpensTheChoice) {
     EXPECT_EQ(instrument.Settings().MidiInput, "");
 }
 
-TEST_F(MidiTab, AChosenPortThatIsNotPluggedInStaysTheChoice) {
+TEST_F(MidiTab, AChosenPortThatIsNotPluggedInStaysTheChoiceShownAsGone) {
     instrument.SetMidiInput("ALSA: Launchkey:Launchkey MIDI 24:0");
     ports.pop_back();
     tab->ShowPorts();
     ASSERT_EQ(Items().size(), 3);
-    EXPECT_EQ(tab->PortCombo->currentText(), "ALSA: Launchkey:Launchkey MIDI 24:0");
+    EXPECT_EQ(tab->PortCombo->currentText(), "ALSA: Launchkey:Launchkey MIDI 24:0 (gone)");
+    // Chosen again as it is: the port's own name, not the label's.
+    Choose(2);
+    EXPECT_EQ(opened.back(), "ALSA: Launchkey:Launchkey MIDI 24:0");
+}
+
+TEST_F(MidiTab, SaysWhenNoMidiSystemAnswers) {
+    TMidiPortsOwner owner;
+    owner.Ports = [] { return std::vector<std::string>{}; };
+    bool reachable = false;
+    owner.Reachable = [&reachable] { return reachable; };
+    owner.JackInput = [] { return true; };
+    TMidiSettingsTab lonely(instrument, owner);
+    lonely.ShowPorts();
+    EXPECT_TRUE(lonely.VirtualPortNote->text().startsWith("No MIDI system answers"))
+        << lonely.VirtualPortNote->text().toStdString();
+    reachable = true;
+    lonely.ShowPorts();
+    EXPECT_TRUE(lonely.VirtualPortNote->text().contains("Varko:midi_in"));
 }
 
 TEST_F(MidiTab, ReferenceNoteAndZoneGoToTheInstrument) {
