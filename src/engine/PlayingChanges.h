@@ -66,7 +66,9 @@ public:
 
 private:
     uint64_t previous_;
-    static inline thread_local uint64_t current_ = 0;
+    // Initial-exec: in a plugin loaded by dlopen, the general model would allocate this on the
+    // host's audio thread at its first use.
+    static inline thread_local uint64_t current_ [[gnu::tls_model("initial-exec")]] = 0;
 };
 
 class TPlayingChanges {
