@@ -226,7 +226,6 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
         // Every oscillator has finished its block: events land between two blocks, as a
         // device's would, and the result does not depend on thread timing.
         engine.WaitForOscillators();
-        const double now = static_cast<double>(done) / rate;
         if (!player.PlayUntil(engine.SamplePosition.load(), error)) {
             return false;
         }
@@ -238,8 +237,9 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
             warnedModeFile = true;
             Warnings.emplace_back(text::WarnModeFile);
         }
-        // The tones hear MIDI's changes at the block they fall into, as on a device.
-        Tick(now);
+        // The strikes brought up to the start of the block the tones render next, where their
+        // changes are heard: a strike decays from its own sample on.
+        Tick(static_cast<double>(done + block) / rate);
         engine.RenderOffline(out);
         const size_t n = std::min(block, total - done);
         float peak = 0.0f;

@@ -251,12 +251,11 @@ fs::path TempDir(const std::string& name) {
     return dir;
 }
 
-// A MIDI file of the notes, rendered by varko-render --midi and played through the plugin. The
-// render tool applies each event between two tone blocks, at the first block start after it,
-// and mixes a tone's block one block after rendering it; the plugin is given each event at that
-// block start and plays it at once. So the plugin's output leads by one block, and the strikes
-// differ only in the time they were stamped with (the file's own time against the block's): the
-// notes fall at ticks 2 frames before a block start (87 + 128 k), so that the two agree closely.
+// A MIDI file of the notes, rendered by varko-render --midi and played through the plugin. Both
+// play each event from its own sample and bring the strikes up to date at the tone blocks. The
+// render tool's first block is rendered as its bank is built and is its output's first block;
+// the plugin renders every block at the host's call, so its tones run one block ahead: given
+// each event one block earlier, the plugin plays the render tool's samples one block earlier.
 TEST(PluginHostRenderTool, TheNotesOfAMidiFileSoundAsVarkoRenderPlaysThem) {
     const fs::path dir = TempDir("render");
     constexpr double Rate = 48000.0;
@@ -272,7 +271,7 @@ TEST(PluginHostRenderTool, TheNotesOfAMidiFileSoundAsVarkoRenderPlaysThem) {
     std::vector<TMidi> events;
     for (auto [tick, bytes] : notes) {
         smf_track_add_event_pulses(track, smf_event_new_from_pointer(bytes.data(), 3), tick);
-        const auto frame = static_cast<uint32_t>(std::ceil(tick * FramesPerTick / Block) * Block);
+        const auto frame = static_cast<uint32_t>(std::lround(tick * FramesPerTick) - Block);
         events.push_back({frame, bytes});
     }
     const std::string midi = (dir / "notes.mid").string();
