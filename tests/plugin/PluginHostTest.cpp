@@ -303,7 +303,7 @@ TEST(PluginHostRenderTool, TheNotesOfAMidiFileSoundAsVarkoRenderPlaysThem) {
     const double relative = std::sqrt(diff / sum);
     std::printf("relative RMS difference from varko-render: %.3g\n", relative);
     EXPECT_GT(sum, 1.0);
-    EXPECT_LT(relative, 0.01);
+    EXPECT_LT(relative, 1e-5);
     fs::remove_all(dir);
 }
 
