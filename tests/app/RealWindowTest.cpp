@@ -68,6 +68,25 @@ std::string WriteTwelveEqualTones(const QTemporaryDir& dir) {
     return scale;
 }
 
+// File dialogs choose scale; the notices close at once.
+void AnswerFileDialogsWith(const std::string& scale) {
+    TMainWindow::ExecModal = [scale](QDialog& d) {
+        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
+            fd->selectFile(QString::fromStdString(scale));
+            return int(QDialog::Accepted);
+        }
+        return 0;
+    };
+}
+
+// Whether cond() holds within tries looks 50 ms apart, the window's events running meanwhile.
+template <typename F> bool WaitFor(F cond, int tries) {
+    for (int i = 0; i < tries && !cond(); ++i) {
+        QTest::qWait(50);
+    }
+    return cond();
+}
+
 // Playing values reach the engine at its next block: wait for it.
 void Settle(TMainWindow& win) {
     for (int i = 0; i < 2000 && win.Instrument.Engine().ChangesPending(); ++i) {
@@ -92,13 +111,7 @@ TEST(RealWindow, DragPlaysIntoJack) {
     ASSERT_TRUE(dir.isValid());
     UseSettingsIn(dir, JackDriverSettings);
     const std::string scale = WriteTwelveEqualTones(dir);
-    TMainWindow::ExecModal = [&](QDialog& d) {
-        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
-            fd->selectFile(QString::fromStdString(scale));
-            return int(QDialog::Accepted);
-        }
-        return 0; // the notices: closed at once
-    };
+    AnswerFileDialogsWith(scale);
     std::vector<int> halts;
     TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 
@@ -555,13 +568,7 @@ TEST(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
     UseSettingsIn(dir, JackDriverSettings + "[MIDI]\r\nInput=JACK: VarkoTestKeys:out\r\n"
                                             "ReferenceNote=60\r\n");
     const std::string scale = std::string(VARKO_EXAMPLES_DIR) + "/scales/12-equal.scl";
-    TMainWindow::ExecModal = [&](QDialog& d) {
-        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
-            fd->selectFile(QString::fromStdString(scale));
-            return int(QDialog::Accepted);
-        }
-        return 0;
-    };
+    AnswerFileDialogsWith(scale);
     std::vector<int> halts;
     TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 
@@ -617,13 +624,7 @@ TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     UseSettingsIn(dir, JackDriverSettings);
     const std::string scale = dir.filePath("et12.scl").toStdString();
     std::ofstream(scale) << "12-tone equal temperament\n1\n1200.0\n";
-    TMainWindow::ExecModal = [&](QDialog& d) {
-        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
-            fd->selectFile(QString::fromStdString(scale));
-            return int(QDialog::Accepted);
-        }
-        return 0;
-    };
+    AnswerFileDialogsWith(scale);
     TMainWindow::Halt = [](int) {};
     auto win = std::make_unique<TMainWindow>();
     win->resize(700, 49 + 500 + 19);
@@ -632,12 +633,7 @@ TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     win->OpenScaleBtnClick();
     TAudioEngine& engine = win->Instrument.Engine();
     ASSERT_FALSE(engine.Oscillators.empty());
-    auto waitFor = [&](auto cond) {
-        for (int i = 0; i < 100 && !cond(); ++i) {
-            QTest::qWait(50);
-        }
-        return cond();
-    };
+    const auto waitFor = [](auto cond) { return WaitFor(cond, 100); };
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }));
     EXPECT_EQ(win->StatusText(5), "Late 0, xruns 0, resets 0");
 
@@ -690,13 +686,7 @@ TEST(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
     ASSERT_TRUE(dir.isValid());
     UseSettingsIn(dir, JackDriverSettings);
     const std::string scale = WriteTwelveEqualTones(dir);
-    TMainWindow::ExecModal = [&](QDialog& d) {
-        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
-            fd->selectFile(QString::fromStdString(scale));
-            return int(QDialog::Accepted);
-        }
-        return 0;
-    };
+    AnswerFileDialogsWith(scale);
     TMainWindow::Halt = [](int) {};
     auto win = std::make_unique<TMainWindow>();
     win->resize(700, 49 + 500 + 19);
@@ -705,12 +695,7 @@ TEST(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
     win->OpenScaleBtnClick();
     TAudioEngine& engine = win->Instrument.Engine();
     ASSERT_FALSE(engine.Oscillators.empty());
-    auto waitFor = [&](auto cond) {
-        for (int i = 0; i < 600 && !cond(); ++i) {
-            QTest::qWait(50);
-        }
-        return cond();
-    };
+    const auto waitFor = [](auto cond) { return WaitFor(cond, 600); };
     ASSERT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }));
 
     test::TJackCapture capture(48000 * 30);
