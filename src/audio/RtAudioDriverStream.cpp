@@ -344,7 +344,8 @@ void TRtAudioDriver::Watch() {
 // Caller holds FMutex. An error that aborted the stream, or no block played for longer than a
 // slow machine explains while the server is gone or does not come back in time.
 bool TRtAudioDriver::Lost(const TStreamCore& core) {
-    if (gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart) {
+    if (gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart ||
+        core.ServerGone.load(std::memory_order_relaxed)) {
         return true;
     }
     const auto now = Clock::now();

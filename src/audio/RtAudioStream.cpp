@@ -1,10 +1,40 @@
 #include "audio/RtAudioStream.h"
 
+#include <dlfcn.h>
 #include <jack/jack.h>
 #include <pulse/context.h>
 #include <pulse/mainloop.h>
 
 #include <thread>
+
+namespace varko::rtaudio {
+namespace {
+// The stream whose client RtAudio is opening on this thread.
+thread_local TStreamCore* tOpening = nullptr;
+
+void OnJackShutdown(void* core) {
+    static_cast<TStreamCore*>(core)->ServerGone.store(true, std::memory_order_relaxed);
+}
+} // namespace
+} // namespace varko::rtaudio
+
+// RtAudio's JACK shutdown callback prints and closes the client on a thread of its own, while
+// libjack's thread is still inside the callback; jack_client_close then cancels that thread in
+// the middle of the print, and the process terminates. Its clients get a callback that only
+// marks the stream instead; the watchdog closes it on the device worker. Every other caller's
+// callback is passed on unchanged.
+extern "C" void jack_on_shutdown(jack_client_t* client, JackShutdownCallback callback, void* arg) {
+    using TReal = void (*)(jack_client_t*, JackShutdownCallback, void*);
+    static const auto real = reinterpret_cast<TReal>(dlsym(RTLD_NEXT, "jack_on_shutdown"));
+    if (varko::rtaudio::TStreamCore* core = varko::rtaudio::tOpening) {
+        callback = &varko::rtaudio::OnJackShutdown;
+        arg = core;
+        core->ShutdownHooked = true;
+    }
+    if (real) {
+        real(client, callback, arg);
+    }
+}
 
 namespace varko::rtaudio {
 
@@ -217,13 +247,16 @@ TOpenResult OpenStream(const std::shared_ptr<TStreamCore>& core, const TOpenRequ
                                                              : 0;
     unsigned frames = r.Frames;
     const uint32_t errorsBefore = gRtErrors.load(std::memory_order_relaxed);
+    tOpening = core.get();
     try {
         core->Audio->openStream(&out, nullptr, r.Format, static_cast<unsigned>(r.Rate), &frames,
                                 &TStreamCore::Callback, core.get(), &options, &RtErrorCallback);
     } catch (const RtAudioError& e) {
+        tOpening = nullptr;
         result.Error = e.getMessage();
         return result;
     }
+    tOpening = nullptr;
     if (!core->Audio->isStreamOpen() || gRtErrors.load(std::memory_order_relaxed) != errorsBefore) {
         result.Error = "The stream did not open.";
         return result;
@@ -249,8 +282,8 @@ TOpenResult OpenStream(const std::shared_ptr<TStreamCore>& core, const TOpenRequ
     return result;
 }
 
-// On the device worker. A JACK server that goes away makes RtAudio close the stream on a
-// thread of its own while the stream still counts as running; that close is let finish first.
+// On the device worker. Should RtAudio's own JACK shutdown callback be in place, a server that
+// goes away makes RtAudio close the stream on a thread of its own; that close is let finish.
 void CloseStream(const std::shared_ptr<TStreamCore>& core) {
     if (!core->Audio) {
         return;
@@ -259,7 +292,7 @@ void CloseStream(const std::shared_ptr<TStreamCore>& core) {
         TMidiFeed::Instance().Carried.store(false);
     }
     try {
-        if (core->Api == RtAudio::UNIX_JACK) {
+        if (core->Api == RtAudio::UNIX_JACK && !core->ShutdownHooked) {
             for (int i = 0;
                  i < 100 && core->Audio->isStreamOpen() && core->Audio->isStreamRunning(); ++i) {
                 std::this_thread::sleep_for(10ms);

@@ -114,6 +114,9 @@ struct TStreamCore {
     std::atomic<uint64_t> CallbackCount{0};
     std::atomic<uint64_t> Underflows{0};
     std::atomic<bool> SizeMismatch{false};
+    // JACK: the server shut the client down. Set on libjack's thread; see jack_on_shutdown.
+    std::atomic<bool> ServerGone{false};
+    bool ShutdownHooked = false; // written while the stream opens, on the device worker
     std::atomic<int64_t> SamplePos{0};
     std::atomic<int64_t> SystemTime{0};
 

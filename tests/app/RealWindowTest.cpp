@@ -87,6 +87,32 @@ template <typename F> bool WaitFor(F cond, int tries) {
     return cond();
 }
 
+// Moves the screen cursor as a mouse does: the window hears of it once, from the X server, and
+// reads the pen's speed from the cursor. A synthetic move as well would be a second event at the
+// same place, a pen at rest. Each step of a drag should differ in length: an unchanged speed
+// strikes the bar no more.
+void MoveCursor(QWidget& zone, QPoint p) {
+    // Waits for the move to arrive, so that a press after it lands on the bar moved to.
+    struct TArrival : QObject {
+        QPoint Where{-1, -1};
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::MouseMove) {
+                Where = static_cast<QMouseEvent*>(e)->position().toPoint();
+            }
+            return false;
+        }
+    } arrival;
+    zone.installEventFilter(&arrival);
+    QCursor::setPos(zone.mapToGlobal(p));
+    QTest::qWaitFor([&] { return arrival.Where == p; }, 2000);
+    zone.removeEventFilter(&arrival);
+}
+
+// The rows of a drag up and down a bar: steps of unequal length.
+int DragRow(int step, int from, int span) {
+    return from + (step % 2) * span + (step % 5) * 7;
+}
+
 // Playing values reach the engine at its next block: wait for it.
 void Settle(TMainWindow& win) {
     for (int i = 0; i < 2000 && win.Instrument.Engine().ChangesPending(); ++i) {
@@ -141,15 +167,12 @@ TEST(RealWindow, DragPlaysIntoJack) {
 
     // Drag across the bars, button held, the screen cursor moving along.
     TToneZone* zone = win->ToneZone;
-    auto moveTo = [&](QPoint p) {
-        QCursor::setPos(zone->mapToGlobal(p));
-        QTest::mouseMove(zone, p);
-    };
+    auto moveTo = [&](QPoint p) { MoveCursor(*zone, p); };
     moveTo({9, 100});
     QTest::mousePress(zone, Qt::LeftButton, {}, {9, 100});
     for (int step = 0; step < 150; ++step) {
         const int x = 9 + (step * 7) % 640;
-        const int y = 100 + (step % 2) * 200;
+        const int y = DragRow(step, 100, 200);
         moveTo({x, y});
         if (step % 3 == 0) { // a new press on each bar gives it pressure again
             QTest::mouseRelease(zone, Qt::LeftButton, {}, {x, y});
@@ -401,15 +424,12 @@ TEST(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     QTest::qWait(100);
 
     TToneZone* zone = win->ToneZone;
-    auto moveTo = [&](QPoint p) {
-        QCursor::setPos(zone->mapToGlobal(p));
-        QTest::mouseMove(zone, p);
-    };
+    auto moveTo = [&](QPoint p) { MoveCursor(*zone, p); };
     moveTo({9, 100});
     QTest::mousePress(zone, Qt::LeftButton, {}, {9, 100});
     for (int step = 0; step < 100; ++step) {
         const int x = 9 + (step * 11) % 640;
-        const int y = 100 + (step % 2) * 200;
+        const int y = DragRow(step, 100, 200);
         moveTo({x, y});
         if (step % 4 == 0) {
             QTest::mouseRelease(zone, Qt::LeftButton, {}, {x, y});
@@ -714,17 +734,14 @@ TEST(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
     // The button held on one bar, the mouse moving up and down it.
     TToneZone* zone = win->ToneZone;
     const int x = zone->width() / 3;
-    auto moveTo = [&](QPoint p) {
-        QCursor::setPos(zone->mapToGlobal(p));
-        QTest::mouseMove(zone, p);
-    };
+    auto moveTo = [&](QPoint p) { MoveCursor(*zone, p); };
     moveTo({x, 100});
     QTest::mousePress(zone, Qt::LeftButton, {}, {x, 100});
     const int bar = win->Playing().CurrentBar;
     ASSERT_GE(bar, 0);
     auto play = [&](int steps) {
         for (int step = 0; step < steps; ++step) {
-            moveTo({x, 100 + (step % 2) * 300});
+            moveTo({x, DragRow(step, 100, 300)});
             QTest::qWait(10);
         }
     };
