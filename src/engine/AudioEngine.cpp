@@ -176,7 +176,7 @@ void TAudioEngine::EndOscillators() {
     ReapEnding(false);
     if (Renderer) {
         Renderer->Stop();
-        Ending.push_back({std::move(Oscillators), std::move(Renderer)});
+        Ending.push_back({std::move(Oscillators), std::move(Renderer), {}});
     }
     Oscillators.clear();
 }

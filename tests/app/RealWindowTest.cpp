@@ -92,6 +92,9 @@ template <typename F> bool WaitFor(F cond, int tries) {
 // same place, a pen at rest. Each step of a drag should differ in length: an unchanged speed
 // strikes the bar no more.
 void MoveCursor(QWidget& zone, QPoint p) {
+    if (QCursor::pos() == zone.mapToGlobal(p)) {
+        return; // a mouse that does not move says nothing
+    }
     // Waits for the move to arrive, so that a press after it lands on the bar moved to.
     struct TArrival : QObject {
         QPoint Where{-1, -1};
@@ -104,8 +107,11 @@ void MoveCursor(QWidget& zone, QPoint p) {
     } arrival;
     zone.installEventFilter(&arrival);
     QCursor::setPos(zone.mapToGlobal(p));
-    QTest::qWaitFor([&] { return arrival.Where == p; }, 2000);
+    const bool arrived = QTest::qWaitFor([&] { return arrival.Where == p; }, 2000);
     zone.removeEventFilter(&arrival);
+    if (!arrived) {
+        ADD_FAILURE() << "the X server did not deliver the move to " << p.x() << "," << p.y();
+    }
 }
 
 // The rows of a drag up and down a bar: steps of unequal length.

@@ -228,7 +228,7 @@ TEST(PluginHostRenderTool, TheNotesOfAMidiFileSoundAsVarkoRenderPlaysThem) {
         {87, {0x91, 60, 100}},  {215, {0x91, 64, 90}}, {471, {0x81, 60, 0}},
         {471, {0x91, 67, 110}}, {727, {0x81, 64, 0}},  {983, {0x81, 67, 0}}};
     smf_t* smf = smf_new();
-    smf_set_ppqn(smf, 480);
+    ASSERT_EQ(smf_set_ppqn(smf, 480), 0);
     smf_track_t* track = smf_track_new();
     smf_add_track(smf, track);
     std::vector<TMidi> events;

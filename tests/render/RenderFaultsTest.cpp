@@ -404,7 +404,7 @@ TEST_F(RenderFaults, ATakeNamesOnlyFilesInsideItsFolder) {
     // -o onto any file of the take, through "..", a link or the ini: refused, the file kept.
     fs::create_symlink(take / "performance.ini", dir / "ini-link");
     const std::string before = Read(take / "performance.ini");
-    for (const fs::path out :
+    for (const fs::path& out :
          {take / "performance.ini", take / ".." / "take" / "own.scl", dir / "ini-link"}) {
         r = Render({"--performance", take.string(), "-o", out.string()});
         EXPECT_EQ(r.Status, 2) << out;
