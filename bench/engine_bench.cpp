@@ -31,7 +31,8 @@ void BandSamples(benchmark::State& state, TBandState what, bool interpolate, int
         std::vector<float> ratios, gains;
         bench::FreeBarModes(f, 48000.0f, 8, ratios, gains);
         TWaveguideBands& b = bands[static_cast<size_t>(t)];
-        b.Build(f, 48000.0f, 1, interpolate, ratios, gains, 0.999f, 1 + static_cast<uint32_t>(t));
+        b.Build(f, 48000.0f, TEndType::Free, interpolate, ratios, gains, 0.999f,
+                1 + static_cast<uint32_t>(t));
         bandCount += b.BandCount();
         auto play = std::make_unique<TWaveguidePlaying>();
         play->Resonance = what == TBandState::Ringing ? 0.99999f : 0.999f;
@@ -172,7 +173,7 @@ void BM_BankScalarModel(benchmark::State& state) {
         std::vector<float> ratios, gains;
         bench::FreeBarModes(f, 48000.0f, 8, ratios, gains);
         bands += static_cast<int>(ratios.size());
-        tones.push_back(std::make_unique<TReferenceTone>(f, 48000.0f, 1, false, ratios, gains,
+        tones.push_back(std::make_unique<TReferenceTone>(f, 48000.0f, TEndType::Free, false, ratios, gains,
                                                          1000u + static_cast<uint32_t>(i)));
         auto play = std::make_unique<TWaveguidePlaying>();
         play->Resonance = std::pow(0.9999f, 11.0f);

@@ -2,13 +2,12 @@
 // the modes of a vibration mode file, each cut at the mode limit and at half the sample rate.
 #pragma once
 
+#include "dsp/EndType.h"
+
 #include <cstdint>
 #include <vector>
 
 namespace varko {
-
-// End condition of the uniform bar; also selects the strike-position weighting.
-enum class TEndType : int32_t { None = 0, Free = 1, Fixed = 2, Hinged = 3 };
 
 // Position 11 of the weighting control means 1/n!; 0..10 mean 1/n^(p/2).
 inline constexpr int ModeWeightFactorial = 11;

@@ -15,14 +15,14 @@ int32_t RoundHalfEven(double v) {
 
 } // namespace
 
-void TExcitation::Reset(float SampleRate, int32_t EndType, uint32_t Seed) {
+void TExcitation::Reset(float SampleRate, TEndType EndType, uint32_t Seed) {
     NoiseState = Seed;
     switch (EndType) {
-    case 2: // one end fixed: full strength at the bottom of the bar, a quarter at the top
+    case TEndType::Fixed: // full strength at the bottom of the bar, a quarter at the top
         StrikeCentre = 1.0f;
         StrikeFalloff = 0.75f;
         break;
-    case 3: // both ends hinged: full strength in the middle, three quarters at either end
+    case TEndType::Hinged: // full strength in the middle, three quarters at either end
         StrikeCentre = 0.5f;
         StrikeFalloff = 0.5f;
         break;

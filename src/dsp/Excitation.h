@@ -2,6 +2,8 @@
 // and where it strikes the bar, and the loop gain the pressure leaves the tone's bands.
 #pragma once
 
+#include "dsp/EndType.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -23,9 +25,9 @@ public:
     // Highest sample rate with rate-scaled ramps; above it (or at 0) the ramps are shortest.
     static constexpr float MaxSampleRate = 768000.0f;
 
-    // Silent state for SampleRate in hertz; EndType 2 (one end fixed) or 3 (hinged) weights the
+    // Silent state for SampleRate in hertz; one end fixed or both hinged weights the
     // strike position, any other value does not; Seed starts the noise generator.
-    void Reset(float SampleRate, int32_t EndType, uint32_t Seed);
+    void Reset(float SampleRate, TEndType EndType, uint32_t Seed);
 
     // n samples: X0 (noise times level, envelope and strike weighting, before the band gains)
     // and the lines' loop gain per sample. Returns false if every X0 is 0.

@@ -4,7 +4,7 @@
 
 namespace varko {
 
-TReferenceTone::TReferenceTone(float f, float fs, int32_t endType, bool interpolate,
+TReferenceTone::TReferenceTone(float f, float fs, TEndType endType, bool interpolate,
                                const std::vector<float>& ratios, const std::vector<float>& gains,
                                uint32_t seed) {
     Shape.Reset(fs, endType, seed);

@@ -16,9 +16,9 @@ namespace varko {
 
 class TReferenceTone {
 public:
-    // f, fs in hertz; endType 1 free, 2 one end fixed, 3 hinged; ratios and gains per mode, the
+    // f, fs in hertz; endType as the bands take it; ratios and gains per mode, the
     // bands stopping at the first mode above half the rate; seed starts the noise.
-    TReferenceTone(float f, float fs, int32_t endType, bool interpolate,
+    TReferenceTone(float f, float fs, TEndType endType, bool interpolate,
                    const std::vector<float>& ratios, const std::vector<float>& gains,
                    uint32_t seed);
     // One sample of the tone, reading the playing values.

@@ -5,7 +5,7 @@
 
 namespace varko {
 
-void TWaveguideBands::Build(float Frequency, float SampleRate, int32_t EndType, bool Interpolate,
+void TWaveguideBands::Build(float Frequency, float SampleRate, TEndType EndType, bool Interpolate,
                             const std::vector<float>& Ratios, const std::vector<float>& Gains,
                             float Resonance, uint32_t Seed, float ABendRoom) {
     (void)Resonance;

@@ -25,14 +25,14 @@ public:
     // Highest sample rate at which bands are built (bounds memory whatever the host says).
     static constexpr float MaxSampleRate = TExcitation::MaxSampleRate;
 
-    // Frequency, SampleRate in hertz; EndType 1 free, 2 one end fixed, 3 hinged, else none;
+    // Frequency, SampleRate in hertz; EndType weights the strike position;
     // Ratios: mode frequencies / Frequency, in build order; Gains: excitation gain per mode;
     // Resonance: unused (every sample brings its loop gain); Seed: the noise generator's start;
     // BendRoom (>= 1): how far below its built pitch the tone may be bent, as a frequency
     // ratio (the rings keep that much more, up to MaxDelaySeconds).
     // Bands stop at the first mode above half the rate; modes that are not positive and finite,
     // or whose line would be longer than MaxDelaySeconds, get no band.
-    void Build(float Frequency, float SampleRate, int32_t EndType, bool Interpolate,
+    void Build(float Frequency, float SampleRate, TEndType EndType, bool Interpolate,
                const std::vector<float>& Ratios, const std::vector<float>& Gains, float Resonance,
                uint32_t Seed, float BendRoom = 1.0f);
 

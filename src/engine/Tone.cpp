@@ -34,7 +34,7 @@ std::string TTone::CrashText() const {
 }
 
 void TTone::BuildBands(uint32_t ASeed) {
-    Bands.Build(Frequency, SampleRate, static_cast<int32_t>(EndType), Interpolate, Ratios, Gains,
+    Bands.Build(Frequency, SampleRate, EndType, Interpolate, Ratios, Gains,
                 Resonance.load(std::memory_order_relaxed), ASeed, BendRoom);
 }
 

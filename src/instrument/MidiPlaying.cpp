@@ -1,5 +1,7 @@
 #include "instrument/MidiPlaying.h"
 
+#include "core/MidiBytes.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -9,23 +11,6 @@ namespace {
 
 constexpr float Full7 = 127.0f;
 constexpr float BendCentre = 8192.0f;
-
-// Data bytes of a channel message, -1 for a status that is not one.
-int DataBytes(uint8_t status) {
-    switch (status & 0xF0) {
-    case 0x80:
-    case 0x90:
-    case 0xA0:
-    case 0xB0:
-    case 0xE0:
-        return 2;
-    case 0xC0:
-    case 0xD0:
-        return 1;
-    default:
-        return -1;
-    }
-}
 
 } // namespace
 
@@ -177,8 +162,8 @@ void TMidiPlaying::Message(int source, const uint8_t* bytes, size_t size, double
         return;
     }
     const uint8_t status = bytes[0];
-    const int data = DataBytes(status);
-    if (status < 0x80 || data < 0 || size != 1 + static_cast<size_t>(data)) {
+    const int data = MidiDataBytes(status);
+    if (data == 0 || size != 1 + static_cast<size_t>(data)) {
         return;
     }
     for (size_t i = 1; i < size; ++i) {

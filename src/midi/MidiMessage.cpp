@@ -2,22 +2,6 @@
 
 namespace varko {
 
-int MidiDataBytes(uint8_t status) {
-    switch (status & 0xF0) {
-    case 0x80: // note off
-    case 0x90: // note on
-    case 0xA0: // polyphonic aftertouch
-    case 0xB0: // control change
-    case 0xE0: // pitch bend
-        return 2;
-    case 0xC0: // program change
-    case 0xD0: // channel pressure
-        return 1;
-    default:
-        return 0;
-    }
-}
-
 bool TMidiStreamParser::Byte(uint8_t b) {
     if (b >= 0xF8) {
         return false; // real-time: may come between any two bytes, changes nothing

@@ -2,6 +2,8 @@
 // whatever a port or a file delivers.
 #pragma once
 
+#include "core/MidiBytes.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,10 +15,6 @@ struct TMidiMessage {
     std::array<uint8_t, 3> Bytes{};
     uint8_t Size = 0;
 };
-
-// Data bytes that follow a channel status byte: 1 for program change and channel pressure,
-// 2 for the others, 0 for a byte that is not a channel status.
-int MidiDataBytes(uint8_t status);
 
 // Cuts a MIDI byte stream into channel messages. Running status is kept across system
 // exclusive and system common messages: a sender that relies on it there means the status it

@@ -282,8 +282,8 @@ std::string TRenderSession::TonesJson() const {
         const TToneModes modes = ModesOfTone(in, f0, fs);
         // The bands the oscillator really builds, matched back to the modes they came from.
         TWaveguideBands bands;
-        bands.Build(f0, fs, static_cast<int32_t>(modes.EndType), in.InterpolateDelays, modes.Ratios,
-                    modes.Gains, 0.0f, 1);
+        bands.Build(f0, fs, modes.EndType, in.InterpolateDelays, modes.Ratios, modes.Gains, 0.0f,
+                    1);
         std::vector<float> ratios, gains;
         size_t m = 0;
         for (const auto& filter : bands.Filters) {

@@ -47,12 +47,13 @@ double ZeroCrossingFrequency(const std::vector<float>& y, size_t from, size_t to
 
 TEST(WaveguideBands, BandListStopsAtTheFirstModeAboveHalfTheRate) {
     TWaveguideBands bands;
-    bands.Build(1000, 44100, 1, false, {1, 2.7571f, 5.4040f, 30.0f}, {1, 1, 1, 1}, 0.999f, 1);
+    bands.Build(1000, 44100, TEndType::Free, false, {1, 2.7571f, 5.4040f, 30.0f}, {1, 1, 1, 1},
+                0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 3);
-    bands.Build(1000, 44100, 1, false, {1, 30.0f, 2.0f}, {1, 1, 1}, 0.999f, 1);
+    bands.Build(1000, 44100, TEndType::Free, false, {1, 30.0f, 2.0f}, {1, 1, 1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 1);   // the lower mode after 30 kHz is not used
     EXPECT_EQ(bands.DelaySize(0), 44); // round(44.1)
-    bands.Build(30000, 44100, 1, false, {1}, {1}, 0.999f, 1);
+    bands.Build(30000, 44100, TEndType::Free, false, {1}, {1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 0);
 }
 
@@ -60,15 +61,15 @@ TEST(WaveguideBands, MemoryStaysBoundedWhateverTheFrequency) {
     TWaveguideBands bands;
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    bands.Build(200, 48000, 1, true, {nan, -1.0f, 0.0f, 1e-6f, 0.004f, 1.0f}, {1, 1, 1, 1, 1, 1},
-                0.999f, 1);
+    bands.Build(200, 48000, TEndType::Free, true, {nan, -1.0f, 0.0f, 1e-6f, 0.004f, 1.0f},
+                {1, 1, 1, 1, 1, 1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 1); // only 200 Hz; 0.8 Hz would need 60000 samples
-    bands.Build(0.5f, 48000, 1, false, {1, 2}, {1, 1}, 0.999f, 1);
+    bands.Build(0.5f, 48000, TEndType::Free, false, {1, 2}, {1, 1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 1); // 1 Hz exactly one second long is kept
     EXPECT_EQ(bands.DelaySize(0), 48000);
-    bands.Build(200, inf, 1, false, {1}, {1}, 0.999f, 1);
+    bands.Build(200, inf, TEndType::Free, false, {1}, {1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 0);
-    bands.Build(200, 1e12f, 1, false, {1}, {1}, 0.999f, 1);
+    bands.Build(200, 1e12f, TEndType::Free, false, {1}, {1}, 0.999f, 1);
     EXPECT_EQ(bands.BandCount(), 0);
 }
 
@@ -77,7 +78,7 @@ TEST(WaveguideBands, RampAndEnvelopeLengths) {
         {44100.0f, {470, 7526}}, {48000.0f, {512, 8192}}, {96000.0f, {1024, 16384}}};
     for (const auto& [fs, lengths] : rates) {
         TWaveguideBands bands;
-        bands.Build(200, fs, 1, false, {1}, {1}, 0.999f, 1);
+        bands.Build(200, fs, TEndType::Free, false, {1}, {1}, 0.999f, 1);
         EXPECT_EQ(bands.Excitation.RampLength, lengths.first);
         EXPECT_EQ(bands.Excitation.EnvelopeLength, lengths.second);
     }
@@ -85,7 +86,7 @@ TEST(WaveguideBands, RampAndEnvelopeLengths) {
 
 TEST(WaveguideBands, PressureRampReachesExactlyOneIn512Steps) {
     TWaveguideBands bands;
-    bands.Build(200, 48000, 1, false, {1}, {1}, 0.999f, 1);
+    bands.Build(200, 48000, TEndType::Free, false, {1}, {1}, 0.999f, 1);
     TPlay play(1.0f, 0.0f, 0.999f);
     std::vector<float> x0(1), fb(1);
     float previous = 0.0f;
@@ -104,7 +105,7 @@ TEST(WaveguideBands, PressureRampReachesExactlyOneIn512Steps) {
 
 TEST(WaveguideBands, EnvelopeRisesThenFallsToExactZeroAfterNE) {
     TWaveguideBands bands;
-    bands.Build(200, 48000, 1, false, {1}, {1}, 0.999f, 1);
+    bands.Build(200, 48000, TEndType::Free, false, {1}, {1}, 0.999f, 1);
     TPlay play(1.0f, 0.25f, 0.999f);
     std::vector<float> x0(1), fb(1);
     float peak = 0.0f;
@@ -130,7 +131,7 @@ TEST(WaveguideBands, StrikeWeightingOfOneFixedEnd) {
     float energy[2] = {};
     for (int k = 0; k < 2; ++k) {
         TWaveguideBands bands;
-        bands.Build(200, 48000, 2, false, {1}, {1}, 0.999f, 7);
+        bands.Build(200, 48000, TEndType::Fixed, false, {1}, {1}, 0.999f, 7);
         TPlay play(1.0f, 0.5f, 0.999f, k == 0 ? 0.0f : 1.0f);
         std::vector<float> x0(1024), fb(1024);
         bands.Excitation.Render(play, x0.data(), fb.data(), 1024);
@@ -143,7 +144,7 @@ TEST(WaveguideBands, StrikeWeightingOfOneFixedEnd) {
 
 TEST(WaveguideBands, NoPressureNoSound) {
     TWaveguideBands bands;
-    bands.Build(200, 48000, 1, true, {1, 2.75715f}, {1, 0.125f}, 0.999f, 3);
+    bands.Build(200, 48000, TEndType::Free, true, {1, 2.75715f}, {1, 0.125f}, 0.999f, 3);
     TPlay play(0.0f, 0.3f, 0.999f);
     std::vector<float> out(4096, 1.0f);
     bands.RenderBlock(play, out.data(), 4096);
@@ -155,7 +156,7 @@ TEST(WaveguideBands, NoPressureNoSound) {
 struct TToneCase {
     const char* Name;
     float Frequency;
-    int32_t EndType;
+    TEndType EndType;
     bool Interpolate;
     std::vector<float> Ratios, Gains;
     float Resonance;
@@ -204,14 +205,14 @@ std::vector<TToneCase> ToneCases() {
     return {
         {"four modes",
          523.25f,
-         3,
+         TEndType::Hinged,
          false,
          {1, 2.75715f, 5.40402f, 8.93317f},
          {1, 0.125f, 1.0f / 27, 0.0f},
          0.9989f},
         {"four modes, interpolated",
          523.25f,
-         3,
+         TEndType::Hinged,
          true,
          {1, 2.75715f, 5.40402f, 8.93317f},
          {1, 0.125f, 1.0f / 27, 0.0f},
@@ -220,31 +221,31 @@ std::vector<TToneCase> ToneCases() {
         // that leaves every line silent before the last strike.
         {"eleven short modes",
          1733.3f,
-         2,
+         TEndType::Fixed,
          false,
          {1, 1.5f, 2, 2.5f, 3, 3.5f, 4, 5, 6, 7, 9, 40},
          std::vector<float>(12, 0.5f),
          0.9f},
         {"eleven short modes, interpolated",
          1733.3f,
-         2,
+         TEndType::Fixed,
          true,
          {1, 1.5f, 2, 2.5f, 3, 3.5f, 4, 5, 6, 7, 9, 40},
          std::vector<float>(12, 0.5f),
          0.9f},
-        {"one long mode", 61.7f, 1, false, {1}, {1}, 0.99f},
+        {"one long mode", 61.7f, TEndType::Free, false, {1}, {1}, 0.99f},
         // A gain so small that the band's input is 0 at some samples and not at others: its
         // filter goes quiet before the others'.
         {"a gain at the edge of zero",
          440.0f,
-         1,
+         TEndType::Free,
          false,
          {1, 2.75715f, 5.40402f},
          {1, 1e-44f, 0.5f},
          0.999f},
         // Lines longer than most blocks that fall silent well before the last strike.
-        {"quick decay", 200.0f, 1, false, {1, 2.75715f}, {1, 0.5f}, 0.5f},
-        {"quick decay, interpolated", 207.3f, 1, true, {1, 2.75715f}, {1, 0.5f}, 0.5f},
+        {"quick decay", 200.0f, TEndType::Free, false, {1, 2.75715f}, {1, 0.5f}, 0.5f},
+        {"quick decay, interpolated", 207.3f, TEndType::Free, true, {1, 2.75715f}, {1, 0.5f}, 0.5f},
     };
 }
 
@@ -354,7 +355,7 @@ TEST(WaveguideBands, InterpolatedBandsRingAtTheModeFrequency) {
                                               {1234.5f, 1.5}, {2718.3f, 1.5}, {4567.8f, 1.5}};
     for (const auto& [f, tolerance] : cases) {
         TWaveguideBands bands;
-        bands.Build(f, static_cast<float>(fs), 1, true, {1}, {1}, 0.99995f, 5);
+        bands.Build(f, static_cast<float>(fs), TEndType::Free, true, {1}, {1}, 0.99995f, 5);
         ASSERT_NE(std::fmod(fs / f, 1.0), 0.0);
         TPlay play(1.0f, 0.5f, 0.99995f);
         const size_t total = 48000 + 4096;
@@ -380,7 +381,7 @@ TEST(WaveguideBands, WholeSampleBandsRingWhereSoundingFrequencySays) {
     const double fs = 48000;
     for (const float f : {551.0f, 1021.3f, 1681.8f, 2718.3f}) {
         TWaveguideBands bands;
-        bands.Build(f, static_cast<float>(fs), 1, false, {1}, {1}, 0.99995f, 5);
+        bands.Build(f, static_cast<float>(fs), TEndType::Free, false, {1}, {1}, 0.99995f, 5);
         TPlay play(1.0f, 0.5f, 0.99995f);
         const size_t total = 48000 + 4096;
         std::vector<float> y(total);
@@ -409,8 +410,8 @@ TEST(WaveguideBands, LongResonanceDecays) {
     for (bool interpolate : {false, true}) {
         TWaveguideBands bands;
         const std::vector<float> ratios{1, 2.75715f, 5.40402f, 8.93317f, 13.3446f, 18.6384f};
-        bands.Build(1733.3f, 48000, 1, interpolate, ratios, std::vector<float>(6, 1.0f), 0.9999f,
-                    9);
+        bands.Build(1733.3f, 48000, TEndType::Free, interpolate, ratios,
+                    std::vector<float>(6, 1.0f), 0.9999f, 9);
         TPlay play(1.0f, 1.0f, 0.9999f);
         std::vector<float> y(48000);
         bands.RenderBlock(play, y.data(), 4096);
@@ -439,7 +440,7 @@ namespace {
 std::vector<float> RingBent(bool interpolate, float pitch, float room = 16.0f) {
     const float fs = 48000, f = 440;
     TWaveguideBands bands;
-    bands.Build(f, fs, 1, interpolate, {1}, {1}, 0.99995f, 5, room);
+    bands.Build(f, fs, TEndType::Free, interpolate, {1}, {1}, 0.99995f, 5, room);
     TPlay play(1.0f, 0.5f, 0.99995f);
     std::vector<float> y(48000);
     bands.RenderBlock(play, y.data(), 2048);
@@ -486,7 +487,7 @@ TEST(WaveguideBands, BendingDownStopsAtTheRoomTheRingsHave) {
 // Entering the bend must not click: the ring is laid out anew under a sounding tone.
 TEST(WaveguideBands, ABendThatStartsWhileTheToneRingsDoesNotJump) {
     TWaveguideBands bands;
-    bands.Build(440, 48000, 1, true, {1, 2.75715f}, {1, 1}, 0.9999f, 5, 16.0f);
+    bands.Build(440, 48000, TEndType::Free, true, {1, 2.75715f}, {1, 1}, 0.9999f, 5, 16.0f);
     TPlay play(1.0f, 0.5f, 0.9999f);
     std::vector<float> y(8192);
     bands.RenderBlock(play, y.data(), 2048);
@@ -510,7 +511,7 @@ TEST(WaveguideBands, ABendThatStartsWhileTheToneRingsDoesNotJump) {
 TEST(WaveguideBands, ABentToneBackAtRestSoundsAsOneNeverBent) {
     auto render = [](bool bend) {
         TWaveguideBands bands;
-        bands.Build(440, 48000, 1, true, {1, 2.75715f}, {1, 1}, 0.99f, 5, 16.0f);
+        bands.Build(440, 48000, TEndType::Free, true, {1, 2.75715f}, {1, 1}, 0.99f, 5, 16.0f);
         TPlay play(1.0f, 0.5f, 0.99f);
         std::vector<float> y(4096);
         bands.RenderBlock(play, y.data(), 1024);
