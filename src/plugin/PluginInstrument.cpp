@@ -389,6 +389,9 @@ void TPluginInstrument::SwapIn() {
         Wake();
     }
     banksSwapped_.fetch_add(1, std::memory_order_relaxed);
+    // The new bank takes the host's reference note and MPE setting before the keys still down
+    // find their tones in it.
+    ApplyPlayingParameters();
     ReplayHeld();
 }
 
