@@ -119,7 +119,7 @@ template <typename Host> std::vector<float> Perform(Host& host, uint32_t block, 
             host.Process(n, local.data(), count, left.data() + done, right.data() + done);
         }
         if (rebuilds) {
-            usleep(300000); // the rebuild thread's time: the next call swaps the bank in
+            usleep(500000); // the rebuild thread's time: the next call swaps the bank in
         }
         done += n;
     }
