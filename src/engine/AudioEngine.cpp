@@ -72,6 +72,15 @@ void TAudioEngine::Change(const TPlayingChange& change) {
     ApplyChange(change, SamplePosition.load(std::memory_order_relaxed));
 }
 
+void TAudioEngine::ChangeFromRenderer(const TPlayingChange& change) {
+    if (Running.load(std::memory_order_relaxed)) {
+        Change(change); // a callback mixes this bank: only the queue is safe
+        return;
+    }
+    // An inline renderer owes no block between two RenderNow calls: nothing to wait for.
+    ApplyChange(change, SamplePosition.load(std::memory_order_relaxed));
+}
+
 void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
     constexpr auto relaxed = std::memory_order_relaxed;
     const uint32_t n = HostPtr ? HostPtr->BufferSize() : 0;

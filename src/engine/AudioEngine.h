@@ -44,6 +44,10 @@ public:
     // (the block's start when At has passed); one stamped past that block waits for its block,
     // and the changes behind it with it.
     void Change(const TPlayingChange& change);
+    // The thread that renders with RenderNow, between two of its calls, the engine never
+    // started: applies the change at once, as Change would, but takes no lock. Only for a bank
+    // that this one thread alone plays (a plugin's); every other sender uses Change.
+    void ChangeFromRenderer(const TPlayingChange& change);
     // Any thread: the stamp (TPlayingChange::At) for input that arrived at steadyNs on the steady
     // clock, mapped onto the samples of the block that was playing then and moved two blocks
     // on: the tones render a block ahead, and the sender gets a block to hand its changes in.

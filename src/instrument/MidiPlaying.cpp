@@ -14,32 +14,38 @@ constexpr float BendCentre = 8192.0f;
 
 } // namespace
 
-TMidiPlaying::TMidiPlaying(IToneTarget& oscillators) : tones_(oscillators) {
+TMidiPlaying::TMidiPlaying(IToneTarget& oscillators, TCallers callers)
+    : tones_(oscillators), callers_(callers) {
     pitches_.fill(1.0f);
 }
 
+std::unique_lock<std::recursive_mutex> TMidiPlaying::Lock() const {
+    return callers_ == TCallers::AnyThread ? std::unique_lock(mutex_)
+                                           : std::unique_lock(mutex_, std::defer_lock);
+}
+
 void TMidiPlaying::SetReferenceNote(int note) {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     referenceNote_ = std::clamp(note, 0, 127);
 }
 
 int TMidiPlaying::ReferenceNote() const {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     return referenceNote_;
 }
 
 void TMidiPlaying::SetMpe(bool on) {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     mpe_ = on;
 }
 
 bool TMidiPlaying::Mpe() const {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     return mpe_;
 }
 
 void TMidiPlaying::SetBendPitch(bool on) {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     bendPitch_ = on;
     if (!on) {
         for (size_t tone = 0; tone < pitches_.size(); ++tone) {
@@ -55,12 +61,12 @@ void TMidiPlaying::SetBendPitch(bool on) {
 }
 
 bool TMidiPlaying::BendPitch() const {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     return bendPitch_;
 }
 
 void TMidiPlaying::SetKeyTones(const std::array<int, 128>* keyTones) {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     keyMapped_ = keyTones != nullptr;
     if (keyTones != nullptr) {
         keyTones_ = *keyTones;
@@ -75,17 +81,17 @@ int TMidiPlaying::ToneOf(int number) const {
 }
 
 void TMidiPlaying::SetReleaseDamps(bool on) {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     releaseDamps_ = on;
 }
 
 bool TMidiPlaying::ReleaseDamps() const {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     return releaseDamps_;
 }
 
 void TMidiPlaying::MarkHeldTones(std::vector<bool>& held) const {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     for (size_t t = 0; t < held.size() && t < holders_.size(); ++t) {
         if (holders_[t] != 0) {
             held[t] = true;
@@ -94,7 +100,7 @@ void TMidiPlaying::MarkHeldTones(std::vector<bool>& held) const {
 }
 
 int TMidiPlaying::HeldNotes() const {
-    std::lock_guard lock(mutex_);
+    const auto lock = Lock();
     return static_cast<int>(
         std::count_if(notes_.begin(), notes_.end(), [](const TNote& n) { return n.Held; }));
 }
@@ -102,7 +108,7 @@ int TMidiPlaying::HeldNotes() const {
 void TMidiPlaying::ReplaceBank(int scaleStart, const std::function<void()>& replace) {
     bool struck = false;
     {
-        std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         replace();
         holders_.fill(0);
         sustained_.fill(0);
@@ -144,7 +150,7 @@ void TMidiPlaying::ReplaceBank(int scaleStart, const std::function<void()>& repl
 }
 
 void TMidiPlaying::TPenTones::SetPressure(int tone, float value) {
-    std::lock_guard lock(midi_.mutex_);
+    const auto lock = midi_.Lock();
     if (tone < 0 || tone >= MaxTones || midi_.holders_[static_cast<size_t>(tone)] == 0) {
         // A bar a released note left bent sounds at its own pitch under the pen.
         if (value > 0.0f && tone >= 0 && tone < MaxTones) {
@@ -177,7 +183,7 @@ void TMidiPlaying::Message(int source, const uint8_t* bytes, size_t size, double
     bool shown = false;
     float pressure = 0.0f;
     {
-        std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         lastSeconds_ = std::max(lastSeconds_, seconds);
         pressureShown_ = false;
         switch (status & 0xF0) {
@@ -562,7 +568,7 @@ double TMidiPlaying::Tick(double seconds) {
     bool shown = false;
     float pressure = 0.0f;
     {
-        std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         lastSeconds_ = std::max(lastSeconds_, seconds);
         pressureShown_ = false;
         // Several notes on one tone: the fastest of them drives it.
@@ -608,7 +614,7 @@ void TMidiPlaying::ReleaseSource(int source) {
         return;
     }
     {
-        std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         pressureShown_ = false;
         for (TNote& n : notes_) {
             if (n.Held && n.Source == source) {

@@ -6,7 +6,8 @@
 // zones (a lower zone managed on channel 1, an upper one on channel 16, members one note each,
 // set by the MPE Configuration Message) both play. Messages come from a MIDI thread (or the render
 // loop) and are written to the oscillators at once; a lock keeps them off an oscillator that a
-// rebuild of the bank is ending. No Qt, no devices: raw messages in.
+// rebuild of the bank is ending. A plugin's process thread, the one caller of its own bank, takes
+// no lock (TCallers::OneThread). No Qt, no devices: raw messages in.
 #pragma once
 
 #include "engine/ToneBank.h"
@@ -23,8 +24,9 @@ namespace varko {
 
 class TMidiPlaying {
 public:
-    // oscillators: where the playing values go (the bank's tones).
-    explicit TMidiPlaying(IToneTarget& oscillators);
+    // oscillators: where the playing values go (the bank's tones). OneThread: every call comes
+    // from one thread at a time, handed over with a release and an acquire; nothing is locked.
+    explicit TMidiPlaying(IToneTarget& oscillators, TCallers callers = TCallers::AnyThread);
     TMidiPlaying(const TMidiPlaying&) = delete;
     TMidiPlaying& operator=(const TMidiPlaying&) = delete;
 
@@ -165,7 +167,10 @@ private:
         TMidiPlaying& midi_;
     };
 
-    // All below with mutex_ held.
+    // The lock for a call: mutex_ held, or nothing for a OneThread caller.
+    std::unique_lock<std::recursive_mutex> Lock() const;
+
+    // All below under Lock().
     bool Reaches(const TNote& n, int source, int channel) const;
     TNote* Find(int source, int channel, int number);
     void NoteOn(int source, int channel, int number, int velocity, double seconds);
@@ -188,6 +193,7 @@ private:
 
     IToneTarget& tones_;
     TPenTones penTones_{*this};
+    const TCallers callers_;
     // Recursive: a rebuild may start another one (the engine's Start rebuilds the bank when the
     // device changed its period meanwhile).
     mutable std::recursive_mutex mutex_;

@@ -2,6 +2,9 @@
 // playing changes, so that they reach the tones between two blocks. Every playing value passes
 // here (pen, mouse, MIDI, script), so this is where they are held to the ranges the bands are
 // built for: whatever an input sends, the oscillators (and a recording) see a sane value.
+// Several writer threads take turns under a lock and queue the changes for the audio callback;
+// a single writer that also renders the bank (a plugin's process thread) applies them at once
+// and takes no lock.
 #pragma once
 
 #include "engine/AudioEngine.h"
@@ -15,15 +18,18 @@ namespace varko {
 
 class TOscillatorTones : public IToneTarget {
 public:
+    // OneThread: the caller renders the engine's bank itself, with RenderNow.
+    explicit TOscillatorTones(TCallers callers = TCallers::AnyThread) : callers_(callers) {}
+
     // No engine (before the audio host is attached, after it is released): no tones.
     void SetEngine(TAudioEngine* engine) {
-        const std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         engine_ = engine;
         Reset();
     }
     // The bank was built anew: every tone starts at rest.
     void BankChanged() {
-        const std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         Reset();
     }
 
@@ -31,22 +37,22 @@ public:
         return engine_ != nullptr ? static_cast<int>(engine_->Oscillators.size()) : 0;
     }
     void SetPressure(int tone, float value) override {
-        const std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         At(tone).Pressure = Bounded(value, 0.0f, 1.0f);
         Send(tone);
     }
     void SetSpeed(int tone, float value) override {
-        const std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         At(tone).Speed = Bounded(value, 0.0f, MaxSpeed);
         Send(tone);
     }
     void SetStrikePosition(int tone, float value) override {
-        const std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         At(tone).Strike = Bounded(value, 0.0f, 1.0f);
         Send(tone);
     }
     void SetPitch(int tone, float ratio) override {
-        const std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         if (engine_ == nullptr || tone < 0 || tone >= ToneCount()) {
             return;
         }
@@ -57,10 +63,10 @@ public:
         c.Value = ratio == ratio ? Bounded(ratio, 1.0f / TWaveguideBands::MaxBendUp,
                                            TWaveguideBands::MaxBendUp)
                                  : 1.0f;
-        engine_->Change(c);
+        Post(c);
     }
     void SetResonance(float value, int fader) override {
-        const std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         if (engine_ == nullptr) {
             return;
         }
@@ -69,13 +75,13 @@ public:
         // Never a loop gain of 1 or more: the bands would grow without end.
         c.Value = Bounded(value, 0.0f, ResonanceFromFader(FaderMin));
         c.Fader = fader;
-        engine_->Change(c);
+        Post(c);
     }
 
     // The stamp for input that arrived at steadyNs (TAudioEngine::ArrivalStamp); 0 without an
     // engine.
     uint64_t ArrivalStamp(int64_t steadyNs) {
-        const std::lock_guard lock(mutex_);
+        const auto lock = Lock();
         return engine_ != nullptr ? engine_->ArrivalStamp(steadyNs) : 0;
     }
 
@@ -107,12 +113,25 @@ private:
         c.Speed = v.Speed;
         c.Strike = v.Strike;
         c.At = TChangeTimeScope::Current();
-        engine_->Change(c);
+        Post(c);
+    }
+    void Post(const TPlayingChange& c) {
+        if (callers_ == TCallers::OneThread) {
+            engine_->ChangeFromRenderer(c);
+        } else {
+            engine_->Change(c);
+        }
+    }
+    std::unique_lock<std::mutex> Lock() {
+        return callers_ == TCallers::AnyThread ? std::unique_lock(mutex_)
+                                               : std::unique_lock(mutex_, std::defer_lock);
     }
 
     void Reset() { values_.assign(static_cast<size_t>(ToneCount()), TValues{}); }
 
-    // The pen's thread and a MIDI input's write here; the audio callback never does.
+    // The pen's thread and a MIDI input's write here; the audio callback never does. A
+    // OneThread caller never takes it.
+    const TCallers callers_;
     std::mutex mutex_;
     TAudioEngine* engine_ = nullptr;
     std::vector<TValues> values_;

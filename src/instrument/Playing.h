@@ -29,6 +29,12 @@ struct IToneTarget {
     }
 };
 
+// Who calls a playing object (the MIDI playing, the oscillators' tones). Any threads (the pen's,
+// the MIDI inputs') take turns under its lock. One thread, which may change only where a release
+// and an acquire hand the object over (a plugin's process thread, which must never wait), takes
+// no lock.
+enum class TCallers : uint8_t { AnyThread, OneThread };
+
 // One reading of the pen: where it is, in the tablet's units, and how hard it presses, in
 // 0 .. the pressure axis maximum.
 struct TPenSample {

@@ -64,12 +64,13 @@ const char* PluginStatusText(TPluginStatus status) {
 }
 
 // A built bank: its engine over a host of its own (the process call drives it), the tones that
-// playing writes to, and its MIDI playing. Built on one thread, then played by the process
-// thread alone: the locks inside are never contended.
+// playing writes to, and its MIDI playing. Built on the rebuild thread, handed to the process
+// thread through pending_ (a release and an acquire), played by it alone, and handed back
+// through retired_ to be freed: one thread at a time, so nothing inside takes a lock.
 struct TPluginBank {
     std::unique_ptr<TAudioEngine> Engine;
-    TOscillatorTones Tones;
-    TMidiPlaying Midi{Tones};
+    TOscillatorTones Tones{TCallers::OneThread};
+    TMidiPlaying Midi{Tones, TCallers::OneThread};
     // The playing parameters as applied to this bank; -1: not yet.
     std::array<float, static_cast<size_t>(TPluginParam::Count)> Applied{};
 
@@ -388,6 +389,9 @@ void TPluginInstrument::SwapIn() {
         Wake();
     }
     banksSwapped_.fetch_add(1, std::memory_order_relaxed);
+    // The new bank takes the host's reference note and MPE setting before the keys still down
+    // find their tones in it.
+    ApplyPlayingParameters();
     ReplayHeld();
 }
 

@@ -117,7 +117,7 @@ public:
     // ---- The host's process thread
 
     // frames (any number) of stereo output, the events (sorted by frame) applied at their own
-    // frames. Never allocates, reads a file or waits.
+    // frames. Never allocates, locks, reads a file or waits.
     void Process(float* left, float* right, uint32_t frames, const TPluginEvent* events,
                  uint32_t count);
 

@@ -107,6 +107,7 @@ public:
         p.audio_outputs_count = 1;
         p.in_events = &inEvents_;
         p.out_events = &outEvents_;
+        const TProcessScope inside;
         plugin_->process(plugin_, &p);
     }
 

@@ -4,6 +4,8 @@
 // allocates, so that the plugin's own allocations can be counted.
 #pragma once
 
+#include "ProcessScope.h"
+
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/atom/forge.h>
@@ -163,7 +165,10 @@ public:
             static_cast<uint32_t>(sizeof(uint64_t) * eventsOut_.size() - sizeof(LV2_Atom));
         lilv_instance_connect_port(instance_, audioPorts_[0], left);
         lilv_instance_connect_port(instance_, audioPorts_[1], right);
-        lilv_instance_run(instance_, frames);
+        {
+            const TProcessScope inside;
+            lilv_instance_run(instance_, frames);
+        }
         RunWork();
     }
 

@@ -313,6 +313,24 @@ TEST(PluginHostWorker, AFileChosenWhileAKeyIsHeldRebuildsAndItSoundsOn) {
     fs::remove_all(dir);
 }
 
+// A key held while a rebuild comes in strikes anew on the tone the host's reference note gives
+// it in the new bank, not the tone of the new bank's default reference note.
+TEST(PluginHostWorker, AHeldKeyKeepsItsToneUnderAMovedReferenceNote) {
+    const double rate = 48000.0;
+    TLv2Host lv2(Bin, rate);
+    lv2.Control("reference_note") = 62.0f;
+    const size_t askedAt = 48 * 512; // after the first window
+    const TTake t = Play(lv2, 96000, {NoteOn(0, 62)}, Blocks(512), [&](size_t frame) {
+        if (frame == askedAt) {
+            lv2.Control("initial_frequency") = 300.0f;
+        } else if (frame == askedAt + 512) {
+            usleep(200000); // the rebuild thread's time
+        }
+    });
+    EXPECT_EQ(LoudestSemitoneNear(t.Left, 4000, 16384, rate, 261.63), 0);
+    EXPECT_EQ(LoudestSemitoneNear(t.Left, 60000, 16384, rate, 300.0), 0);
+}
+
 // The plugin reads its ports in a run; the rebuild they ask for is taken by a later one.
 void Settle(TLv2Host& lv2) {
     Play(lv2, 512, {}, Blocks(512));
