@@ -305,8 +305,11 @@ bool TASIOHost::TryCreateBuffers() {
     if (FBufferMinimum == FBufferMaximum) {
         FBufferPreferredSize = FBufferMinimum;
     }
-    FBufferSize = (FBufferPreferredSize <= 0 || FBufferPreferredSize > 65530)
-                      ? 4096u
+    // A preferred size past 16 bits is a driver's garbage, not a period: a safe one instead.
+    constexpr int32_t LargestPeriod = 65530;
+    constexpr uint32_t FallbackPeriod = 4096;
+    FBufferSize = (FBufferPreferredSize <= 0 || FBufferPreferredSize > LargestPeriod)
+                      ? FallbackPeriod
                       : static_cast<uint32_t>(FBufferPreferredSize);
     if (FCustomGenerator) {
         FCustomGenerator->BlockSize = FBufferSize;

@@ -14,7 +14,7 @@ TReferenceTone::TReferenceTone(float f, float fs, TEndType endType, bool interpo
             break;
         }
         Filters.emplace_back();
-        Filters.back().SetParams(fm, fs, 4.0f);
+        Filters.back().SetParams(fm, fs, BandQ);
         if (interpolate) {
             Delays.push_back(std::make_unique<TWaveguideInterpolatedDelay>(fs / fm));
         } else {
@@ -50,6 +50,8 @@ float TReferenceTone::Tick(const TWaveguidePlaying& in) {
     const double noise = (2.0 * e.NextNoise() - 1.0) * e.Level * e.Envelope;
     const float distance = std::fabs(in.StrikePosition - e.StrikeCentre) * e.StrikeFalloff;
     const float x0 = static_cast<float>((1.0f - distance) * noise);
+    // A pen at full pressure takes 1 % of the loop gain where it strikes, and 1 % more
+    // everywhere: a pressed bar rings shorter, as a held one does.
     const float feedback =
         (1.0f - distance * 0.01f * e.Level) * ((1.0f - e.Level / 100.0f) * in.Resonance);
     float sum = 0.0f;

@@ -13,6 +13,10 @@
 
 namespace varko {
 
+// Each band's Q: narrow enough that a band rings with its own mode alone, wide enough that a
+// mode a little off its line's pitch (a whole-sample line) still passes.
+inline constexpr float BandQ = 4.0f;
+
 class TWaveguideBPFilter4p {
 public:
     // All coefficients start at zero: the filter outputs silence until SetParams. Threads that

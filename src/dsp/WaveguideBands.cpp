@@ -31,7 +31,7 @@ void TWaveguideBands::Build(float Frequency, float SampleRate, TEndType EndType,
             }
             lengths.push_back(length);
             Filters.emplace_back();
-            Filters.back().SetParams(fm, SampleRate, 4.0f);
+            Filters.back().SetParams(fm, SampleRate, BandQ);
             bandGains.push_back(Gains[i]);
         }
     }

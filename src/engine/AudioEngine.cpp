@@ -296,6 +296,7 @@ void TAudioEngine::MixTones(float* left, size_t nLeft, float* right, size_t nRig
         Limiter.SetSampleRate(HostPtr->SampleRate());
     }
 
+    // The sums live on the callback's stack (2 KiB), whatever the block size.
     constexpr size_t Chunk = 256;
     float sumLeft[Chunk];
     float sumRight[Chunk];

@@ -64,7 +64,7 @@ void TPlaying::ToneZoneMouseMove(const TToneZoneGeometry& zone, float barWidthRe
         penPressure_ = 0.0f;
     }
     if (entered && MouseGlide && MousePressure && PenDown) {
-        Press(CurrentBar, 0.5f);
+        Press(CurrentBar, varko::MousePressure);
     }
     if (MousePressure && zone.Width > 0 && zone.Height > 0) {
         const float dy = (cursorY - LastPointerY) / static_cast<float>(zone.Height);
@@ -78,7 +78,7 @@ void TPlaying::ToneZoneMouseMove(const TToneZoneGeometry& zone, float barWidthRe
 void TPlaying::PointerDown(TMouseButton button) {
     PenDown = true;
     if (MousePressure && ValidBar(CurrentBar)) {
-        Press(CurrentBar, 0.5f);
+        Press(CurrentBar, varko::MousePressure);
         if (ShowPressureLevel) {
             SetPressureBar(PressureBarMax / 2);
         }
@@ -167,7 +167,7 @@ void TPlaying::SetPressureAxisMax(int32_t axMax) {
 
 void TPlaying::Pen(const TToneZoneGeometry& zone, float barWidthReciprocal, float fx, float fy,
                    float pressure, bool down) {
-    constexpr int32_t axMax = 1023;
+    constexpr int32_t axMax = DefaultPressureMax;
     if (PressureScale == 0.0f) {
         SetPressureAxisMax(axMax);
     }

@@ -8,6 +8,7 @@
 // platform schedule.
 #pragma once
 
+#include "core/PlayingLimits.h"
 #include "tablet/WintabConsts.h"
 
 #include <cstdint>
@@ -27,7 +28,7 @@ public:
     bool Available = false; // a pen device exists (WTInfoA(0, 0) is non-zero)
     std::string DeviceName; // DVC_NAME
     std::string WintabID = "Varko pen service";
-    AXIS PressureAxis{0, 1023, 0, 0};
+    AXIS PressureAxis{0, DefaultPressureMax, 0, 0};
     int32_t PacketRate = 0;
     LOGCONTEXTA DefaultContext; // WTI_DEFCONTEXT; set its input extents from the desktop
     size_t QueueSize = 64;      // packets kept per context; older ones are dropped

@@ -19,7 +19,7 @@ namespace varko {
 class TTabletEventSource : public QObject {
     Q_OBJECT
 public:
-    static constexpr int32_t PressureMax = 1023;
+    static constexpr int32_t PressureMax = DefaultPressureMax;
 
     // Probes Qt's input devices: a stylus makes the service available under its name.
     explicit TTabletEventSource(QObject* parent = nullptr);
