@@ -20,6 +20,9 @@ bool Handled(ASIOSampleType type) {
     return type >= 0 && type < kTypeSlots && ASIOSampleBytes(type) > 0;
 }
 
+// The dither's noise generator. Process-wide because the conversion routines are plain
+// function pointers chosen per sample type; only the one callback thread of the running
+// stream converts, so the relaxed atomic never sees two writers at once.
 std::atomic<uint32_t> gDitherState{0};
 
 template <typename T, int Bytes, int Bits, bool Big>

@@ -207,6 +207,13 @@ private:
     void RunSwitch(int32_t index, std::vector<std::vector<T>>& in, std::vector<std::vector<T>>& out,
                    InConv inConv, OutConv outConv, Clip clip);
 
+    // Which thread touches what. The owner's thread (the one that made the host) alone: the
+    // driver list, the driver, the flags and the settings below, up to FASIOTime. Those the
+    // driver's callback also reads (sizes, rate, channel offsets, dither, clipping, generator)
+    // change while no buffers exist, or through a setter the owner calls only while the host is
+    // inactive. From FASIOTime to FNoiseState:
+    // written by the callback while buffers exist, by the owner while they do not.
+    // FDeviceLost, FReloadPending and the queue: any thread.
     TAsioDriverRecords FRecords;
     std::vector<std::string> FDriverList;
     std::unique_ptr<TDriverBridge> FDriver;

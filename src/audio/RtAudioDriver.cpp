@@ -13,6 +13,9 @@ using namespace rtaudio;
 
 namespace {
 
+// Process-wide, under gPanelMutex: a driver is destroyed and made anew at every reload, and what
+// the player chose in its panel (and the period a device granted) must outlive it. Any thread
+// that makes or reloads a driver may touch them.
 std::mutex gPanelMutex;
 TDriverPanelPresenter gPresenter;
 std::map<std::string, TDriverPanelChoice> gChoices;

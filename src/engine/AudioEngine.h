@@ -163,7 +163,8 @@ private:
                   uint32_t late);
 
     // The changes have more than one sender (the owner's thread, the MIDI input's): they take
-    // turns here. The callback, the one receiver, never takes it.
+    // turns here. The callback, the one receiver, never takes it. The last lock of the order
+    // written at TMidiPlaying::mutex_: nothing is locked while it is held.
     mutable std::mutex ChangesMutex;
     // On its own allocation: its ring keeps its indices on cache lines of their own.
     std::unique_ptr<TPlayingChanges> Changes = std::make_unique<TPlayingChanges>();

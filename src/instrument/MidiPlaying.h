@@ -196,6 +196,8 @@ private:
     const TCallers callers_;
     // Recursive: a rebuild may start another one (the engine's Start rebuilds the bank when the
     // device changed its period meanwhile).
+    // The lock order, the only one: this mutex, then TOscillatorTones' (the tones it plays),
+    // then TAudioEngine::ChangesMutex. No path takes them the other way round.
     mutable std::recursive_mutex mutex_;
     int referenceNote_ = DefaultReferenceNote;
     bool mpe_ = true;

@@ -130,9 +130,11 @@ private:
     void Reset() { values_.assign(static_cast<size_t>(ToneCount()), TValues{}); }
 
     // The pen's thread and a MIDI input's write here; the audio callback never does. A
-    // OneThread caller never takes it.
+    // OneThread caller never takes it. Taken after TMidiPlaying's and before the engine's
+    // ChangesMutex (the order is written at TMidiPlaying::mutex_).
     const TCallers callers_;
     std::mutex mutex_;
+    // Set under mutex_ by the owner; read under it by every writer above.
     TAudioEngine* engine_ = nullptr;
     std::vector<TValues> values_;
 };
