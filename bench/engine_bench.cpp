@@ -173,8 +173,8 @@ void BM_BankScalarModel(benchmark::State& state) {
         std::vector<float> ratios, gains;
         bench::FreeBarModes(f, 48000.0f, 8, ratios, gains);
         bands += static_cast<int>(ratios.size());
-        tones.push_back(std::make_unique<TReferenceTone>(f, 48000.0f, TEndType::Free, false, ratios, gains,
-                                                         1000u + static_cast<uint32_t>(i)));
+        tones.push_back(std::make_unique<TReferenceTone>(f, 48000.0f, TEndType::Free, false, ratios,
+                                                         gains, 1000u + static_cast<uint32_t>(i)));
         auto play = std::make_unique<TWaveguidePlaying>();
         play->Resonance = std::pow(0.9999f, 11.0f);
         play->Pressure = 1.0f;

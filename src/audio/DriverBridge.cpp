@@ -50,7 +50,7 @@ ASIOError TDriverBridge::getLatencies(int32_t* inputLatency, int32_t* outputLate
 }
 
 ASIOError TDriverBridge::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
-                                   int32_t* granularity) {
+                                       int32_t* granularity) {
     return FDriver ? FDriver->getBufferSize(minSize, maxSize, preferredSize, granularity)
                    : ASE_NotPresent;
 }
@@ -84,7 +84,7 @@ ASIOError TDriverBridge::getChannelInfo(ASIOChannelInfo* info) {
 }
 
 ASIOError TDriverBridge::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
-                                   int32_t bufferSize, ASIOCallbacks* callbacks) {
+                                       int32_t bufferSize, ASIOCallbacks* callbacks) {
     return FDriver ? FDriver->createBuffers(bufferInfos, numChannels, bufferSize, callbacks)
                    : ASE_NotPresent;
 }

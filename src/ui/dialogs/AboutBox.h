@@ -13,10 +13,10 @@ class TAboutBox : public QDialog {
 public:
     explicit TAboutBox(QWidget* parent = nullptr);
 
-    QLabel* NameLabel = nullptr; // "Varko"
+    QLabel* NameLabel = nullptr;    // "Varko"
     QLabel* VersionLabel = nullptr; // the version
     QLabel* Tagline = nullptr;
-    QLabel* GuideLink = nullptr;        // link to the user guide
+    QLabel* GuideLink = nullptr;       // link to the user guide
     QPlainTextEdit* Credits = nullptr; // credits
 
     static constexpr const char* Version = "1.01";
