@@ -123,10 +123,18 @@ bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
         origin_ = enginePosition;
     }
     const uint64_t block = (enginePosition - std::min(enginePosition, origin_)) / block_;
-    const auto gap = static_cast<uint64_t>(std::ceil(MinRebuildSeconds * rate_ / block_));
-    const bool tooSoon = builtOnce_ && block < builtBlock_ + gap;
-    if (pending_ != NoEvent && !tooSoon && !Rebuild(pending_, block, error)) {
-        return false;
+    if (block > rebuildsAt_) {
+        rebuilds_ = std::min(RebuildBurst, rebuilds_ + static_cast<double>(block - rebuildsAt_) *
+                                                           block_ / rate_ * RebuildsPerSecond);
+        rebuildsAt_ = block;
+    }
+    // One bank per block at most: the one built last is the one heard.
+    bool built = false;
+    if (pending_ != NoEvent && rebuilds_ >= 1.0) {
+        if (!Rebuild(pending_, block, error)) {
+            return false;
+        }
+        built = true;
     }
     while (next_ < order_.size()) {
         const size_t i = order_[next_];
@@ -138,7 +146,7 @@ bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
         if (e.Kind == TGestureEvent::TKind::Rebuild) {
             // A bank replaced before it sounds a block is never heard, and one asked for too
             // soon after the last waits: a later rebuild replaces it, with what it held.
-            if (RebuiltAgainBefore(block) || (builtOnce_ && block < builtBlock_ + gap)) {
+            if (RebuiltAgainBefore(block) || built || rebuilds_ < 1.0) {
                 pending_ = i;
                 held_.clear();
                 continue;
@@ -146,6 +154,7 @@ bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
             if (!Rebuild(i, block, error)) {
                 return false;
             }
+            built = true;
             continue;
         }
         if (pending_ != NoEvent) {
@@ -170,8 +179,7 @@ bool TGesturePlayer::Rebuild(size_t i, uint64_t block, std::string& error) {
     if (!ApplyEvent(script_->Events[i], error)) {
         return false;
     }
-    builtOnce_ = true;
-    builtBlock_ = block;
+    rebuilds_ -= 1.0;
     // The new bank's first block is the performance's block `block`, wherever the engine stood
     // when it was built.
     const uint64_t at = instrument_.LastRebuildPosition;

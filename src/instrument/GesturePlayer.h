@@ -5,8 +5,8 @@
 // that block. What writes a tone's values (a pen or tone event stamped @N, a MIDI message at its
 // time) is heard from its own sample: applied one block ahead (a tone renders a block before it
 // is mixed), stamped with that sample, which the tone splits its block at.
-// Rebuilds come at most one per MinRebuildSeconds of music: one asked for sooner waits, a later
-// one replaces it, and the last one is always built.
+// Rebuilds are built at most RebuildBurst at once and RebuildsPerSecond a second of music after
+// that: one asked for sooner waits, a later one replaces it, and the last one is always built.
 #pragma once
 
 #include "files/GestureScript.h"
@@ -55,9 +55,11 @@ public:
     // One event of the script at once, for a caller that keeps its own time.
     bool ApplyEvent(const TGestureEvent& e, std::string& error);
 
-    // Shortest stretch of music between two banks built: a rebuild takes the owner's thread for
-    // a while, and a script of a thousand rebuilds a millisecond apart once froze the window.
-    static constexpr double MinRebuildSeconds = 0.25;
+    // A rebuild takes the owner's thread for a while, and a script of a thousand rebuilds a
+    // millisecond apart once froze the window. A player's own few quick ones (arrows clicked
+    // in a row) stay where they were recorded, so that the take re-renders sample for sample.
+    static constexpr double RebuildBurst = 4.0;
+    static constexpr double RebuildsPerSecond = 4.0;
 
 private:
     TGesturePlayer(TInstrument& instrument, std::shared_ptr<const TGestureScript> script,
@@ -86,10 +88,10 @@ private:
     uint64_t origin_ = 0;       // engine position of the performance's block 0
     std::vector<bool> pressed_; // tones the script last left with pressure
     bool penDown_ = false;
-    bool builtOnce_ = false;
-    uint64_t builtBlock_ = 0;  // performance block the last bank was built before
-    size_t pending_ = NoEvent; // a rebuild waiting for its turn (index into the events)
-    std::vector<size_t> held_; // events after the pending rebuild, played on its bank
+    double rebuilds_ = RebuildBurst; // rebuilds that may be built now
+    uint64_t rebuildsAt_ = 0;        // performance block rebuilds_ was counted at
+    size_t pending_ = NoEvent;       // a rebuild waiting for its turn (index into the events)
+    std::vector<size_t> held_;       // events after the pending rebuild, played on its bank
 };
 
 } // namespace varko

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -74,18 +75,25 @@ TEST_F(GesturePlayerTest, RebuildsAMillisecondApartAreBuiltAFewPerSecondAndTheLa
     ASSERT_TRUE(Play(player, 2.0, error)) << error;
     EXPECT_TRUE(player.Finished());
     EXPECT_GE(builtAt.size(), 2u);
-    EXPECT_LE(builtAt.size(), 6u) << "rebuilds over 1 s of music";
-    for (size_t i = 1; i < builtAt.size(); ++i) {
-        // A quarter second apart, give or take the block a new bank starts in.
-        EXPECT_GE(builtAt[i] - builtAt[i - 1], 12000u - 128u) << "bank " << i;
+    std::printf("%zu banks built for 1,000 rebuilds over 1 s\n", builtAt.size());
+    EXPECT_LE(builtAt.size(), 9u) << "rebuilds over 1 s of music";
+    // In any stretch of music: a burst, then a few a second.
+    for (size_t i = 0; i < builtAt.size(); ++i) {
+        for (size_t j = i + 1; j < builtAt.size(); ++j) {
+            const double seconds = static_cast<double>(builtAt[j] - builtAt[i]) / 48000.0;
+            ASSERT_LE(static_cast<double>(j - i + 1),
+                      TGesturePlayer::RebuildBurst + TGesturePlayer::RebuildsPerSecond * seconds +
+                          0.1)
+                << "banks " << i << " to " << j;
+        }
     }
     ASSERT_EQ(in.Engine().Oscillators.size(), 5u);
     EXPECT_EQ(in.Engine().Oscillators[4]->Pressure.load(), 0.5f);
 }
 
-// A rebuild that waits for its turn keeps the tones written after it: they play on its bank
-// once it is built (tone 4 exists only in the banks of 5 tones), or go with it when a later
-// rebuild replaces it.
+// Rebuilds 0.1 s apart outrun the few a second: one that waits for its turn keeps the tones
+// written after it, which play on its bank once it is built (tone 4 exists only in the banks
+// of 5 tones), or go with it when a later rebuild replaces it.
 TEST_F(GesturePlayerTest, TonesAfterAWaitingRebuildPlayOnItsBank) {
     std::ostringstream text;
     for (int i = 0; i < 10; ++i) {
@@ -100,7 +108,7 @@ TEST_F(GesturePlayerTest, TonesAfterAWaitingRebuildPlayOnItsBank) {
     TGesturePlayer player(in, std::move(*script), 48000.0, dir.string());
     ASSERT_TRUE(Play(player, 2.0, error)) << error;
     EXPECT_TRUE(player.Finished());
-    EXPECT_LE(builtAt.size(), 5u);
+    EXPECT_LT(builtAt.size(), 10u) << "none waited";
     ASSERT_EQ(in.Engine().Oscillators.size(), 5u);
     EXPECT_EQ(in.Engine().Oscillators[4]->Pressure.load(), 0.5f);
 }
