@@ -235,14 +235,15 @@ uint64_t TGestureScript::EndSample() const {
 
 namespace {
 
-std::optional<TGestureScript> ParseLines(std::string_view text, std::string& error,
-                                         int& failedLine);
+std::optional<TGestureScript> ParseLines(std::string_view text, std::string& error, int& failedLine,
+                                         const std::atomic<bool>* stop);
 
 } // namespace
 
-std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::string& error) {
+std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::string& error,
+                                                 const std::atomic<bool>* stop) {
     int failedLine = 0;
-    auto script = ParseLines(text, error, failedLine);
+    auto script = ParseLines(text, error, failedLine, stop);
     const size_t lastEnd = text.rfind('\n');
     if (script || text.empty() || text.back() == '\n') {
         return script;
@@ -256,7 +257,7 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
     script =
         ParseLines(lastEnd == std::string::npos ? std::string_view()
                                                 : std::string_view(text).substr(0, lastEnd + 1),
-                   ignored, failedLine);
+                   ignored, failedLine, stop);
     if (script) {
         script->StoppedEarlyAt = lines;
         error.clear();
@@ -266,8 +267,8 @@ std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::s
 
 namespace {
 
-std::optional<TGestureScript> ParseLines(std::string_view text, std::string& error,
-                                         int& failedLine) {
+std::optional<TGestureScript> ParseLines(std::string_view text, std::string& error, int& failedLine,
+                                         const std::atomic<bool>* stop) {
     TGestureScript script;
     // Every event line has at least ten characters: room for all of them at once, so that the
     // list never doubles past what the file needs.
@@ -286,6 +287,9 @@ std::optional<TGestureScript> ParseLines(std::string_view text, std::string& err
         std::string_view line = text.substr(at, end - at);
         at = end + 1;
         ++lineNo;
+        if (stop != nullptr && lineNo % 4096 == 0 && stop->load(std::memory_order_relaxed)) {
+            return fail("stopped");
+        }
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
@@ -443,14 +447,15 @@ std::optional<TGestureScript> ParseLines(std::string_view text, std::string& err
 
 } // namespace
 
-std::optional<TGestureScript> LoadGestureScript(const std::string& path, std::string& error) {
+std::optional<TGestureScript> LoadGestureScript(const std::string& path, std::string& error,
+                                                const std::atomic<bool>* stop) {
     const auto text = ReadFileCapped(path, MaxScriptBytes);
     if (!text) {
         error = "cannot read the performance script \"" + path + "\"";
         return std::nullopt;
     }
     std::string inner;
-    auto script = ParseGestureScript(*text, inner);
+    auto script = ParseGestureScript(*text, inner, stop);
     if (!script) {
         error = path + ", " + inner;
     }

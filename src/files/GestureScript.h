@@ -14,6 +14,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -95,11 +96,14 @@ bool ReadWhole(const std::string& text, long long& value);
 
 // Parses a script. On the first malformed line returns nothing and sets error to a message
 // that names the line ("line 7: ..."). A last line without its line end that does not read is
-// a line cut short: the events before it are kept, and StoppedEarlyAt names it.
-std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::string& error);
+// a line cut short: the events before it are kept, and StoppedEarlyAt names it. Once *stop is
+// set (from another thread) the parse gives up soon with nothing.
+std::optional<TGestureScript> ParseGestureScript(const std::string& text, std::string& error,
+                                                 const std::atomic<bool>* stop = nullptr);
 
 // Reads and parses a file; a file that cannot be read gives a message naming it.
-std::optional<TGestureScript> LoadGestureScript(const std::string& path, std::string& error);
+std::optional<TGestureScript> LoadGestureScript(const std::string& path, std::string& error,
+                                                const std::atomic<bool>* stop = nullptr);
 
 // The line of an event stamped with a sample position (rebuild: the script's Rebuilds[e.Rebuild]),
 // without its line end. Every number reads back as the same value.

@@ -28,22 +28,33 @@ bool PlacedInBlock(const TGestureEvent& e) {
 TGesturePlayer::TGesturePlayer(TInstrument& instrument, TGestureScript&& script, double scriptRate,
                                std::string folder)
     : TGesturePlayer(instrument, std::make_shared<const TGestureScript>(std::move(script)),
-                     scriptRate, std::move(folder)) {}
+                     scriptRate, std::move(folder), EngineRate(instrument),
+                     EngineBlock(instrument)) {}
 
 TGesturePlayer::TGesturePlayer(TInstrument& instrument, const TGestureScript& script,
                                double scriptRate, std::string folder)
-    : TGesturePlayer(instrument,
-                     std::shared_ptr<const TGestureScript>(std::shared_ptr<void>(), &script),
-                     scriptRate, std::move(folder)) {}
+    : TGesturePlayer(
+          instrument, std::shared_ptr<const TGestureScript>(std::shared_ptr<void>(), &script),
+          scriptRate, std::move(folder), EngineRate(instrument), EngineBlock(instrument)) {}
+
+TGesturePlayer::TGesturePlayer(TInstrument& instrument, TGestureScript&& script, double scriptRate,
+                               std::string folder, double engineRate, uint32_t engineBlock)
+    : TGesturePlayer(instrument, std::make_shared<const TGestureScript>(std::move(script)),
+                     scriptRate, std::move(folder), engineRate, engineBlock) {}
+
+double TGesturePlayer::EngineRate(TInstrument& instrument) {
+    return instrument.HasEngine() ? instrument.Engine().Host().SampleRate() : 48000.0;
+}
+
+uint32_t TGesturePlayer::EngineBlock(TInstrument& instrument) {
+    return instrument.HasEngine() ? instrument.Engine().Host().BufferSize() : 256;
+}
 
 TGesturePlayer::TGesturePlayer(TInstrument& instrument,
                                std::shared_ptr<const TGestureScript> script, double scriptRate,
-                               std::string folder)
-    : instrument_(instrument), script_(std::move(script)), folder_(std::move(folder)) {
-    if (instrument_.HasEngine()) {
-        rate_ = instrument_.Engine().Host().SampleRate();
-        block_ = std::max<uint32_t>(instrument_.Engine().Host().BufferSize(), 1);
-    }
+                               std::string folder, double engineRate, uint32_t engineBlock)
+    : instrument_(instrument), script_(std::move(script)), folder_(std::move(folder)),
+      rate_(engineRate), block_(std::max<uint32_t>(engineBlock, 1)) {
     scale_ = scriptRate > 0.0 ? rate_ / scriptRate : 1.0;
     // Where each event falls, in engine samples: it is due before the first block starting
     // there or later.
@@ -112,15 +123,43 @@ bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
         origin_ = enginePosition;
     }
     const uint64_t block = (enginePosition - std::min(enginePosition, origin_)) / block_;
+    if (block > rebuildsAt_) {
+        rebuilds_ = std::min(RebuildBurst, rebuilds_ + static_cast<double>(block - rebuildsAt_) *
+                                                           block_ / rate_ * RebuildsPerSecond);
+        rebuildsAt_ = block;
+    }
+    // One bank per block at most: the one built last is the one heard.
+    bool built = false;
+    if (pending_ != NoEvent && rebuilds_ >= 1.0) {
+        if (!Rebuild(pending_, block, error)) {
+            return false;
+        }
+        built = true;
+    }
     while (next_ < order_.size()) {
-        const TGestureEvent& e = script_->Events[order_[next_]];
+        const size_t i = order_[next_];
+        const TGestureEvent& e = script_->Events[i];
         if (!Due(e, block)) {
             break;
         }
         ++next_;
-        if (e.Kind == TGestureEvent::TKind::Rebuild && RebuiltAgainBefore(block)) {
-            // A bank replaced before it sounds a block is never heard: building it would only
-            // stall the window (a script of 1,000 rebuilds at one sample once took minutes).
+        if (e.Kind == TGestureEvent::TKind::Rebuild) {
+            // A bank replaced before it sounds a block is never heard, and one asked for too
+            // soon after the last waits: a later rebuild replaces it, with what it held.
+            if (RebuiltAgainBefore(block) || built || rebuilds_ < 1.0) {
+                pending_ = i;
+                held_.clear();
+                continue;
+            }
+            if (!Rebuild(i, block, error)) {
+                return false;
+            }
+            built = true;
+            continue;
+        }
+        if (pending_ != NoEvent) {
+            // Written for the pending bank: played on it once it is built.
+            held_.push_back(i);
             continue;
         }
         // Heard from its own sample, which a recording of this performance names again.
@@ -129,11 +168,26 @@ bool TGesturePlayer::PlayUntil(uint64_t enginePosition, std::string& error) {
         if (!ApplyEvent(e, error)) {
             return false;
         }
-        if (e.Kind == TGestureEvent::TKind::Rebuild) {
-            // The new bank's first block is the performance's block `block`, wherever the
-            // engine stood when it was built.
-            const uint64_t at = instrument_.LastRebuildPosition;
-            origin_ = at - std::min(at, block * block_);
+    }
+    return true;
+}
+
+bool TGesturePlayer::Rebuild(size_t i, uint64_t block, std::string& error) {
+    pending_ = NoEvent;
+    std::vector<size_t> held;
+    held.swap(held_);
+    if (!ApplyEvent(script_->Events[i], error)) {
+        return false;
+    }
+    rebuilds_ -= 1.0;
+    // The new bank's first block is the performance's block `block`, wherever the engine stood
+    // when it was built.
+    const uint64_t at = instrument_.LastRebuildPosition;
+    origin_ = at - std::min(at, block * block_);
+    // Their own samples have passed: they take effect at once.
+    for (const size_t h : held) {
+        if (!ApplyEvent(script_->Events[h], error)) {
+            return false;
         }
     }
     return true;

@@ -285,6 +285,9 @@ bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE
     }
     TGestureEvent e;
     e.Kind = TGestureEvent::TKind::Midi;
+    // Room for them all at once: an 8 MB file of running-status bytes gives four million events,
+    // and a list that doubles as it grows held twice their room.
+    script.Events.reserve(script.Events.size() + midi->Events.size() + 16);
     for (const TMidiFileEvent& m : midi->Events) {
         e.Time = m.Seconds;
         e.Bytes = m.Message.Bytes;
@@ -309,10 +312,13 @@ bool LoadScriptOption(const TRenderOptions& o, TGestureScript& script, std::FILE
         e.Bytes = {static_cast<uint8_t>(0xB0 | channel), 123, 0}; // all notes off
         script.Events.push_back(e);
     }
-    std::stable_sort(script.Events.begin(), script.Events.end(),
-                     [&o](const TGestureEvent& a, const TGestureEvent& b) {
-                         return a.Seconds(o.Rate) < b.Seconds(o.Rate);
-                     });
+    const auto earlier = [&o](const TGestureEvent& a, const TGestureEvent& b) {
+        return a.Seconds(o.Rate) < b.Seconds(o.Rate);
+    };
+    // Sorting takes a copy's room; a file alone is in order already.
+    if (!std::is_sorted(script.Events.begin(), script.Events.end(), earlier)) {
+        std::stable_sort(script.Events.begin(), script.Events.end(), earlier);
+    }
     return true;
 }
 

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QButtonGroup;
 class QCheckBox;
@@ -211,9 +212,11 @@ public:
     // Recording (Ctrl+R, in MainWindowKeys) and replaying a performance folder.
     void RecordBtnClick();
     void ReplayBtnClick();
+    // Reads the take off the window's thread; the replay starts once it is read.
     bool StartReplay(const QString& folder);
     void StopReplay();
-    bool Replaying() const { return replay_ != nullptr; }
+    bool Replaying() const { return replay_ != nullptr || replayLoad_ != nullptr; }
+    bool ReplayLoading() const { return replayLoad_ != nullptr; }
 
     // Shows a message box with the caption "Varko"; returns the button pressed.
     int MessageBox(const QString& text, int icon, int buttons = 0x400 /* OK */);
@@ -231,6 +234,8 @@ private:
     void BuildTimers();
     void BuildRecordingControls();
     void ReplayTick();
+    // The read take becomes the replay; false when it could not be read.
+    bool TakeReplayLoad();
     void ShowRecordingState();
     // The parameters panel and the master fader as the instrument has them (after a replay
     // rebuilt the bank).
@@ -271,6 +276,10 @@ private:
     TUserGuideWindow* guideWindow_ = nullptr; // the guide when no web browser shows it
     std::string shownScaleText_;              // the scale lines the contents box shows
     std::unique_ptr<TGesturePlayer> replay_;
+    struct TReplayLoad; // a take being read by a thread of its own
+    std::shared_ptr<TReplayLoad> replayLoad_;
+    // Loads stopped before their end, joined once their thread is done (or with the window).
+    std::vector<std::shared_ptr<TReplayLoad>> stoppedLoads_;
     uint64_t replayFrames_ = 0; // the replayed performance's length at the engine's rate
     QString lastRecording_;     // the folder of the last recording ended
 };

@@ -254,7 +254,9 @@ void TMainWindow::ConnectPlaying() {
     play.OnPressureBarChanged = [this] {
         PressureBar->setMaximum(Playing().PressureBarMax);
         PressureBar->setValue(Playing().PressureBarPosition);
-        StatusBar->repaint();
+        // Painted with the next frame: a replay's flood of pen events once spent 15 s in a
+        // repaint each.
+        StatusBar->update();
     };
     play.OnRezTimersChanged = [this] {
         auto follow = [](QTimer* t, bool on) {

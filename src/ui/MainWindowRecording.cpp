@@ -21,7 +21,9 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace varko {
 
@@ -46,6 +48,25 @@ QString Filled(const char* text, const std::string& one, uint64_t two = 0) {
 }
 
 } // namespace
+
+// A 250 MB script takes seconds to read: its thread reads it and orders its events while the
+// window paints on; the window takes the player once Done is set.
+struct TMainWindow::TReplayLoad {
+    std::atomic<bool> Stop{false};
+    std::atomic<bool> Done{false}; // written by Worker last, read by the window's thread
+    // Written by Worker before Done, read by the window's thread after.
+    std::unique_ptr<TGesturePlayer> Player;
+    TPerformanceInfo Info;
+    std::string Error;
+    std::thread Worker;
+
+    ~TReplayLoad() {
+        Stop = true;
+        if (Worker.joinable()) {
+            Worker.join();
+        }
+    }
+};
 
 void TMainWindow::BuildRecordingControls() {
     RecordingLabel = new QLabel(ToolbarPanel);
@@ -85,7 +106,9 @@ void TMainWindow::ShowRecordingState() {
     } else if (!lastRecording_.isEmpty()) {
         lines << QStringLiteral("Recorded in %1").arg(QDir(lastRecording_).dirName());
     }
-    if (Replaying()) {
+    if (ReplayLoading()) {
+        lines << QStringLiteral("Reading the take\u2026");
+    } else if (Replaying()) {
         lines << QStringLiteral("Replaying");
     }
     RecordingLabel->setText(lines.join(QLatin1Char('\n')));
@@ -136,37 +159,61 @@ void TMainWindow::ReplayBtnClick() {
 
 bool TMainWindow::StartReplay(const QString& folder) {
     StopReplay();
+    std::erase_if(stoppedLoads_, [](const auto& load) { return load->Done.load(); });
+    if (!Instrument.HasEngine()) {
+        MessageBox(Filled(text::ReplayFailed, ""), QMessageBox::Critical);
+        return false;
+    }
+    auto load = std::make_shared<TReplayLoad>();
     const std::string path = QFile::encodeName(folder).toStdString();
-    TPerformanceFolder performance;
-    performance.Use(path);
-    TPerformanceInfo info;
-    std::string error;
-    std::optional<TGestureScript> script;
-    if (performance.ReadInfo(info, error)) {
-        script = LoadGestureScript(performance.File(PerformanceScriptName), error);
-    }
-    if (!script || !Instrument.HasEngine()) {
-        MessageBox(Filled(text::ReplayFailed, error), QMessageBox::Critical);
-        return false;
-    }
-    replay_ =
-        std::make_unique<TGesturePlayer>(Instrument, std::move(*script), info.SampleRate, path);
-    replay_->Zone = [this] { return ToneZone->Geometry(); };
-    replayFrames_ = static_cast<uint64_t>(
-        std::llround(static_cast<double>(info.Frames) * Instrument.Engine().Host().SampleRate() /
-                     info.SampleRate));
-    // The recorded bank at once; the rest as the engine plays on.
-    ReplayTick();
-    if (!Replaying()) {
-        return false;
-    }
+    const double rate = Instrument.Engine().Host().SampleRate();
+    const uint32_t block = Instrument.Engine().Host().BufferSize();
+    load->Worker = std::thread([load = load.get(), &instrument = Instrument, path, rate, block] {
+        TPerformanceFolder performance;
+        performance.Use(path);
+        std::optional<TGestureScript> script;
+        if (performance.ReadInfo(load->Info, load->Error)) {
+            script = LoadGestureScript(performance.File(PerformanceScriptName), load->Error,
+                                       &load->Stop);
+        }
+        if (script && !load->Stop) {
+            load->Player = std::make_unique<TGesturePlayer>(
+                instrument, std::move(*script), load->Info.SampleRate, path, rate, block);
+        }
+        load->Done.store(true, std::memory_order_release);
+    });
+    replayLoad_ = std::move(load);
     ReplayTimer->start();
+    ShowRecordingState();
+    return true;
+}
+
+bool TMainWindow::TakeReplayLoad() {
+    const std::shared_ptr<TReplayLoad> load = std::move(replayLoad_);
+    load->Worker.join();
+    if (!load->Player || !Instrument.HasEngine()) {
+        ReplayTimer->stop();
+        ShowRecordingState();
+        MessageBox(Filled(text::ReplayFailed, load->Error), QMessageBox::Critical);
+        return false;
+    }
+    replay_ = std::move(load->Player);
+    replay_->Zone = [this] { return ToneZone->Geometry(); };
+    replayFrames_ = static_cast<uint64_t>(std::llround(static_cast<double>(load->Info.Frames) *
+                                                       Instrument.Engine().Host().SampleRate() /
+                                                       load->Info.SampleRate));
     ShowRecordingState();
     return true;
 }
 
 void TMainWindow::StopReplay() {
     ReplayTimer->stop();
+    if (replayLoad_) {
+        // Its thread gives up soon; the window does not wait for it.
+        replayLoad_->Stop = true;
+        stoppedLoads_.push_back(std::move(replayLoad_));
+        ShowRecordingState();
+    }
     if (!replay_) {
         return;
     }
@@ -178,6 +225,12 @@ void TMainWindow::StopReplay() {
 }
 
 void TMainWindow::ReplayTick() {
+    if (replayLoad_) {
+        if (!replayLoad_->Done.load(std::memory_order_acquire) || !TakeReplayLoad()) {
+            return;
+        }
+        // The recorded bank at once; the rest as the engine plays on.
+    }
     if (!replay_) {
         return;
     }

@@ -18,6 +18,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -26,11 +27,13 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -503,6 +506,9 @@ TEST(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     capture.Record();
     win->ReplayBtnClick();
     ASSERT_TRUE(win->Replaying());
+    // The take is read off the window's thread.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !win->ReplayLoading(); }, 10000));
+    ASSERT_TRUE(win->Replaying());
     ASSERT_GE(capture.Connect(), 2); // the replayed bank restarted the stream
     for (int i = 0; i < 8000 && win->Replaying(); ++i) {
         QTest::qWait(1);
@@ -772,4 +778,161 @@ TEST(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
     EXPECT_GT(heldAfter, heldBefore * 0.1) << "the held bar fell silent with the new bank";
     QTest::mouseRelease(zone, Qt::LeftButton, {}, {x, 100});
     win.reset();
+}
+
+namespace {
+
+// The longest time the tone zone went without painting while the window ran until done(),
+// the zone asked to paint every 20 ms.
+template <typename F> double LongestPaintGap(TMainWindow& win, F done) {
+    using Clock = std::chrono::steady_clock;
+    struct TPaints : QObject {
+        Clock::time_point Last = Clock::now();
+        double Longest = 0.0;
+        void Painted() {
+            const Clock::time_point now = Clock::now();
+            Longest = std::max(Longest, std::chrono::duration<double>(now - Last).count());
+            Last = now;
+        }
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) {
+                Painted();
+            }
+            return false;
+        }
+    } paints;
+    win.ToneZone->installEventFilter(&paints);
+    QTimer ask;
+    QObject::connect(&ask, &QTimer::timeout, win.ToneZone, [&] { win.ToneZone->update(); });
+    ask.start(20);
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(60);
+    while (!done() && Clock::now() < until) {
+        QTest::qWait(10);
+    }
+    paints.Painted(); // a wait that has not ended yet counts as well
+    win.ToneZone->removeEventFilter(&paints);
+    return paints.Longest;
+}
+
+// A take of the test's own: its ini says 48 kHz and a second; its script is written by write.
+template <typename W> QString WriteTake(const QTemporaryDir& dir, const QString& name, W write) {
+    const QString folder = dir.filePath(name);
+    QDir().mkpath(folder);
+    std::ofstream((folder + "/performance.ini").toStdString())
+        << "[Performance]\nSampleRate=48000\nBlockSize=256\nFrames=48000\nComplete=1\n";
+    std::ofstream((folder + "/et12.scl").toStdString())
+        << "12-tone equal temperament\n12\n100.0\n200.0\n300.0\n400.0\n500.0\n600.0\n700.0\n"
+           "800.0\n900.0\n1000.0\n1100.0\n1200.0\n";
+    std::ofstream script((folder + "/performance.txt").toStdString(), std::ios::binary);
+    write(script);
+    return folder;
+}
+
+std::string RebuildLine(int repeats) {
+    const std::string r = std::to_string(repeats);
+    return "rebuild @0 scale=et12.scl modes=- frequency=200 down=" + r + " up=" + r +
+           " ends=0 end=free weighting=6 limit=8 interpolate=0\n";
+}
+
+} // namespace
+
+// Replay read and parsed its take on the window's thread: a script of 1,000 rebuilds of 253
+// tones at one sample froze the window for 11 minutes, one with a 10 MB word for 3, a 255 MB
+// one for 13 s. The window paints on while each is read, and a second Replay or closing the
+// window while one is read is safe.
+TEST(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
+    test::TJackServer server("varko-window-replay-" + std::to_string(getpid()), 48000, 256);
+    ASSERT_TRUE(server.Start()) << "jackd did not start";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    UseSettingsIn(dir, JackDriverSettings);
+    AnswerFileDialogsWith(WriteTwelveEqualTones(dir));
+    std::vector<QString> told;
+    TMainWindow::ExecModal = [&](QDialog& d) {
+        if (auto* box = qobject_cast<QMessageBox*>(&d)) {
+            told.push_back(box->text());
+        }
+        return 0;
+    };
+    TMainWindow::Halt = [](int) {};
+
+    const QString rebuilds = WriteTake(dir, "rebuilds", [](std::ofstream& f) {
+        for (int i = 0; i < 1000; ++i) {
+            f << RebuildLine(10); // 12 x 21 + 1 tones
+        }
+        f << "pen @2400 0.5 0.5 0.5\n";
+    });
+    const QString word = WriteTake(dir, "word", [](std::ofstream& f) {
+        f << RebuildLine(1) << "pen @0 0.5 " << std::string(10u << 20, '7') << " 0.5\n";
+    });
+    const QString big = WriteTake(dir, "big", [](std::ofstream& f) {
+        f << RebuildLine(1);
+        for (int i = 0; i < 100000; ++i) {
+            f << "pen @" << i * 48 / 100 << " 0.5 0." << i % 10 << " 0.5\n";
+        }
+        const std::string comment = "# " + std::string(125, '-') + "\n";
+        std::string chunk;
+        for (int i = 0; i < 8192; ++i) {
+            chunk += comment;
+        }
+        for (std::streamoff size = f.tellp(); size + std::streamoff(chunk.size()) < (255 << 20);
+             size += std::streamoff(chunk.size())) {
+            f << chunk;
+        }
+    });
+    ASSERT_GT(QFileInfo(big + "/performance.txt").size(), 254 << 20);
+
+    auto win = std::make_unique<TMainWindow>();
+    win->resize(700, 49 + 500 + 19);
+    win->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    ASSERT_TRUE(WaitFor([&] { return win->StatusText(4) == "Running"; }, 600));
+
+    const auto replay = [&](const QString& take, size_t messages) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point start = Clock::now();
+        Clock::time_point read = start;
+        const double gap = LongestPaintGap(*win, [&, started = false]() mutable {
+            if (!started) {
+                started = true;
+                win->StartReplay(take);
+            }
+            if (win->ReplayLoading()) {
+                read = Clock::now();
+            }
+            return !win->ReplayLoading() && (!win->Replaying() || told.size() > messages);
+        });
+        std::printf("%s: read in %.3f s, longest time without painting %.3f s\n",
+                    QDir(take).dirName().toUtf8().constData(),
+                    std::chrono::duration<double>(read - start).count(), gap);
+        return gap;
+    };
+    EXPECT_LT(replay(rebuilds, 0), 0.25);
+    EXPECT_TRUE(told.empty()) << told.front().toStdString();
+    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 253u);
+
+    EXPECT_LT(replay(word, 0), 0.25);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_LT(told[0].size(), 400) << "the whole word reached the message";
+    EXPECT_TRUE(told[0].contains(QStringLiteral("characters"))) << told[0].toStdString();
+
+    EXPECT_LT(replay(big, 1), 0.25);
+    EXPECT_EQ(told.size(), 1u) << told.back().toStdString();
+    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+
+    // Replay again while the big take is read, then close the window while it is read.
+    win->StartReplay(big);
+    QTest::qWait(50);
+    ASSERT_TRUE(win->ReplayLoading());
+    win->StartReplay(big);
+    QTest::qWait(50);
+    ASSERT_TRUE(win->ReplayLoading());
+    const auto closing = std::chrono::steady_clock::now();
+    win->close();
+    win.reset();
+    const double closed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - closing).count();
+    std::printf("closed while reading in %.3f s\n", closed);
+    EXPECT_LT(closed, 5.0);
+    EXPECT_EQ(told.size(), 1u);
 }

@@ -1,6 +1,7 @@
 // The performance folder: a new folder for every recording, and copies of the files a gesture
 // names that give exactly what was played.
 #include "files/PerformanceFolder.h"
+#include "TestData.h"
 #include "files/ModeFile.h"
 #include "files/ScalaFile.h"
 
@@ -83,25 +84,23 @@ TEST_F(PerformanceFolderTest, CopiesGiveWhatWasPlayedEvenWhenTheOriginalChanged)
 // blocks re-rendered as silence, 1-sample blocks twenty times slower), and its length to a day
 // (one take asked for 6 million years): refused with the key named.
 TEST_F(PerformanceFolderTest, TakeValuesAreHeldToTheCommandLinesRanges) {
-    fs::create_directories(dir);
-    const auto read = [&](const std::string& lines, std::string& error) {
-        std::ofstream(dir / PerformanceInfoName) << "[Performance]\n" << lines;
+    const auto read = [&](const std::string& take, std::string& error) {
         TPerformanceFolder f;
-        f.Use(dir.string());
+        f.Use(testdata::Path("takes/" + take));
         TPerformanceInfo info;
         return f.ReadInfo(info, error);
     };
     std::string error;
-    EXPECT_TRUE(read("SampleRate=44100\nBlockSize=64\nFrames=441000\n", error)) << error;
+    EXPECT_TRUE(read("good", error)) << error;
     const std::pair<const char*, const char*> bad[] = {
-        {"SampleRate=1000000\n", "SampleRate=1000000"},
-        {"SampleRate=abc\n", "SampleRate=abc"},
-        {"BlockSize=65536\n", "BlockSize=65536"},
-        {"BlockSize=1\n", "BlockSize=1"},
-        {"SampleRate=48000\nFrames=9000000000000000000\n", "Frames=9000000000000000000"},
+        {"rate-out-of-range", "SampleRate=1000000"},
+        {"rate-not-a-number", "SampleRate=abc"},
+        {"block-too-large", "BlockSize=65536"},
+        {"block-of-one", "BlockSize=1"},
+        {"six-million-years", "Frames=9000000000000000000"},
     };
-    for (const auto& [lines, named] : bad) {
-        EXPECT_FALSE(read(lines, error)) << lines;
+    for (const auto& [take, named] : bad) {
+        EXPECT_FALSE(read(take, error)) << take;
         EXPECT_NE(error.find(named), std::string::npos) << error;
     }
 }

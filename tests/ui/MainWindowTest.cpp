@@ -724,6 +724,9 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
     fileToChoose = folder;
     win->ReplayBtnClick();
     ASSERT_TRUE(win->Replaying());
+    // The take is read off the window's thread.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !win->ReplayLoading(); }, 10000));
+    ASSERT_TRUE(win->Replaying());
     EXPECT_EQ(win->ReplayBtn->ImageNormal(), ResourceImage(QStringLiteral("ReplayBtnStop")));
     EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
     EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
@@ -760,6 +763,9 @@ TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
 
     fileToChoose = first;
     win->ReplayBtnClick();
+    ASSERT_TRUE(win->Replaying());
+    // The take is read off the window's thread.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !win->ReplayLoading(); }, 10000));
     ASSERT_TRUE(win->Replaying());
     win->RecordBtnClick(); // recording again while the replay runs
     ASSERT_TRUE(win->Instrument.Recording());
