@@ -50,27 +50,6 @@ namespace {
 // The stored settings that choose the JACK driver, as a player's choice would.
 const std::string JackDriverSettings = "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
 
-// The window keeps its settings in a folder of the test's own; with text, a Varko.ini is there
-// before the window starts. Returns the Varko.ini's path.
-std::string UseSettingsIn(const QTemporaryDir& dir, const std::string& text) {
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-    QDir().mkpath(dir.filePath("config/Varko"));
-    const std::string ini = dir.filePath("config/Varko/Varko.ini").toStdString();
-    std::ofstream(ini) << text;
-    return ini;
-}
-
-// Twelve equal tones in a scale file of the test's own.
-std::string WriteTwelveEqualTones(const QTemporaryDir& dir) {
-    const std::string scale = dir.filePath("et12.scl").toStdString();
-    std::ofstream f(scale);
-    f << "12-tone equal temperament\n12\n";
-    for (int i = 1; i <= 12; ++i) {
-        f << i * 100 << ".0\n";
-    }
-    return scale;
-}
-
 // File dialogs choose scale; the notices close at once.
 void AnswerFileDialogsWith(const std::string& scale) {
     TMainWindow::ExecModal = [scale](QDialog& d) {
@@ -137,21 +116,60 @@ double Rms(const std::vector<float>& l, const std::vector<float>& r, size_t from
     return to > from ? std::sqrt(sum / double(2 * (to - from))) : 0.0;
 }
 
+// Each real-window test: a JACK server of its own (the dummy back end), a settings folder of
+// its own, the window's halts recorded, and the window's hooks put back afterwards.
+class RealWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Dir.isValid());
+        qputenv("XDG_CONFIG_HOME", Dir.filePath("config").toUtf8());
+        TMainWindow::ExecModal = [](QDialog&) { return 0; }; // notices close at once
+        TMainWindow::Halt = [this](int code) { Halts.push_back(code); };
+        ASSERT_TRUE(Server.Start()) << "jackd did not start";
+    }
+    void TearDown() override {
+        TMainWindow::ExecModal = execModal_;
+        TMainWindow::Halt = halt_;
+        TMainWindow::MusicFolder = musicFolder_;
+    }
+
+    // A Varko.ini with text before the window starts; returns its path.
+    std::string UseSettings(const std::string& text) {
+        QDir().mkpath(Dir.filePath("config/Varko"));
+        const std::string ini = Dir.filePath("config/Varko/Varko.ini").toStdString();
+        std::ofstream(ini) << text;
+        return ini;
+    }
+    // Twelve equal tones in a scale file of the test's own.
+    std::string TwelveEqualTones() {
+        const std::string scale = Dir.filePath("et12.scl").toStdString();
+        std::ofstream f(scale);
+        f << "12-tone equal temperament\n12\n";
+        for (int i = 1; i <= 12; ++i) {
+            f << i * 100 << ".0\n";
+        }
+        return scale;
+    }
+
+    test::TJackServer Server{"varko-window-" + std::to_string(getpid()), 48000, 256};
+    QTemporaryDir Dir;
+    std::vector<int> Halts;
+
+private:
+    decltype(TMainWindow::ExecModal) execModal_ = TMainWindow::ExecModal;
+    decltype(TMainWindow::Halt) halt_ = TMainWindow::Halt;
+    decltype(TMainWindow::MusicFolder) musicFolder_ = TMainWindow::MusicFolder;
+};
+
 } // namespace
 
-TEST(RealWindow, DragPlaysIntoJack) {
-    test::TJackServer server("varko-window-test-" + std::to_string(getpid()), 48000, 256);
-    ASSERT_TRUE(server.Start()) << "jackd did not start";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    UseSettingsIn(dir, JackDriverSettings);
-    const std::string scale = WriteTwelveEqualTones(dir);
+TEST_F(RealWindow, DragPlaysIntoJack) {
+    UseSettings(JackDriverSettings);
+    const std::string scale = TwelveEqualTones();
     AnswerFileDialogsWith(scale);
-    std::vector<int> halts;
-    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 
     auto win = std::make_unique<TMainWindow>();
-    ASSERT_TRUE(halts.empty());
+    ASSERT_TRUE(Halts.empty());
     ASSERT_EQ(win->Settings->DriverCombo->currentText(), "JACK: system");
     win->resize(700, 49 + 500 + 19);
     win->show();
@@ -213,18 +231,11 @@ TEST(RealWindow, DragPlaysIntoJack) {
     win.reset();
 }
 
-TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
-    test::TJackServer server("varko-window-settings-" + std::to_string(getpid()), 48000, 256);
-    ASSERT_TRUE(server.Start()) << "jackd did not start";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8()); // a first run: no file yet
-    TMainWindow::ExecModal = [](QDialog&) { return 0; };         // notices closed at once
-    std::vector<int> halts;
-    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
+TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
+    // A first run: no settings file yet.
 
     auto win = std::make_unique<TMainWindow>();
-    ASSERT_TRUE(halts.empty());
+    ASSERT_TRUE(Halts.empty());
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     TSettingsDialog& s = *win->Settings;
@@ -253,7 +264,7 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     win.reset();
 
     win = std::make_unique<TMainWindow>();
-    ASSERT_TRUE(halts.empty());
+    ASSERT_TRUE(Halts.empty());
     TSettingsDialog& t = *win->Settings;
     EXPECT_EQ(t.DriverCombo->currentText(), "JACK: system");
     EXPECT_EQ(win->StatusText(4), "Running");
@@ -279,14 +290,10 @@ TEST(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
 
 // Every start lost the scale, the parameters, the object and the resonance, and showed the
 // no-tablet notice again with no way to keep it away.
-TEST(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
-    test::TJackServer server("varko-window-session-" + std::to_string(getpid()), 48000, 256);
-    ASSERT_TRUE(server.Start()) << "jackd did not start";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    UseSettingsIn(dir, JackDriverSettings);
-    const std::string scale = WriteTwelveEqualTones(dir);
-    const std::string modes = dir.filePath("bowl.vmod").toStdString();
+TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
+    UseSettings(JackDriverSettings);
+    const std::string scale = TwelveEqualTones();
+    const std::string modes = Dir.filePath("bowl.vmod").toStdString();
     std::filesystem::copy_file(std::string(VARKO_EXAMPLES_DIR) + "/modes/singing-bowl.vmod", modes);
     // The no-tablet notice: "Don't show this again" ticked the first time.
     int notices = 0;
@@ -297,11 +304,9 @@ TEST(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
         }
         return 0;
     };
-    std::vector<int> halts;
-    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 
     auto win = std::make_unique<TMainWindow>();
-    ASSERT_TRUE(halts.empty());
+    ASSERT_TRUE(Halts.empty());
     EXPECT_EQ(notices, 1);
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
@@ -321,7 +326,7 @@ TEST(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     win.reset();
 
     win = std::make_unique<TMainWindow>();
-    ASSERT_TRUE(halts.empty());
+    ASSERT_TRUE(Halts.empty());
     EXPECT_EQ(notices, 1) << "the notice came back";
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
@@ -346,7 +351,7 @@ TEST(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     std::filesystem::remove(scale);
     std::filesystem::remove(modes);
     win = std::make_unique<TMainWindow>();
-    ASSERT_TRUE(halts.empty());
+    ASSERT_TRUE(Halts.empty());
     EXPECT_TRUE(win->Instrument.ScalePath.empty());
     EXPECT_FALSE(win->Instrument.ExternalObject);
     EXPECT_TRUE(win->StatusText(2).contains("The last scale is gone"))
@@ -386,13 +391,9 @@ size_t FirstLateFrame(const std::string& script, size_t frames) {
 
 } // namespace
 
-TEST(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
-    test::TJackServer server("varko-window-record-" + std::to_string(getpid()), 48000, 256);
-    ASSERT_TRUE(server.Start()) << "jackd did not start";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    UseSettingsIn(dir, JackDriverSettings);
-    const std::string scale = WriteTwelveEqualTones(dir);
+TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
+    UseSettings(JackDriverSettings);
+    const std::string scale = TwelveEqualTones();
     QString folderToChoose;
     TMainWindow::ExecModal = [&](QDialog& d) {
         if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
@@ -403,12 +404,10 @@ TEST(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
         }
         return 0;
     };
-    std::vector<int> halts;
-    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
-    TMainWindow::MusicFolder = [&] { return dir.filePath("Music"); };
+    TMainWindow::MusicFolder = [&] { return Dir.filePath("Music"); };
 
     auto win = std::make_unique<TMainWindow>();
-    ASSERT_TRUE(halts.empty());
+    ASSERT_TRUE(Halts.empty());
     win->resize(700, 49 + 500 + 19);
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
@@ -479,7 +478,7 @@ TEST(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     EXPECT_EQ(capture.XRuns.load(), 0);
 
     // The gesture re-renders to the same sound, up to the first late block if there was one.
-    const std::string again = dir.filePath("again.wav").toStdString();
+    const std::string again = Dir.filePath("again.wav").toStdString();
     std::FILE* sink = std::tmpfile();
     ASSERT_EQ(RunRenderTool({"--performance", folder, "-o", again}, sink, sink), 0);
     std::fclose(sink);
@@ -525,16 +524,12 @@ TEST(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
 
 // A read-only Varko.ini was silently replaced at exit; a FIFO in place of Varko.history kept the
 // window from ever appearing, and one opened as a scale (F2) froze it.
-TEST(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
-    test::TJackServer server("varko-window-pipes-" + std::to_string(getpid()), 48000, 256);
-    ASSERT_TRUE(server.Start()) << "jackd did not start";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
+TEST_F(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
     const std::string& settings = JackDriverSettings;
-    const std::string ini = UseSettingsIn(dir, settings);
+    const std::string ini = UseSettings(settings);
     std::filesystem::permissions(ini, std::filesystem::perms(0444));
-    const std::string history = dir.filePath("config/Varko/Varko.history").toStdString();
-    const std::string scale = dir.filePath("pipe.scl").toStdString();
+    const std::string history = Dir.filePath("config/Varko/Varko.history").toStdString();
+    const std::string scale = Dir.filePath("pipe.scl").toStdString();
     ASSERT_EQ(::mkfifo(history.c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo(scale.c_str(), 0600), 0);
 
@@ -566,13 +561,11 @@ TEST(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
         }
         return 0;
     };
-    std::vector<int> halts;
-    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 
     auto win = std::make_unique<TMainWindow>();
     win->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(win.get()));
-    EXPECT_TRUE(halts.empty());
+    EXPECT_TRUE(Halts.empty());
     EXPECT_EQ(win->StatusText(4), "Running");
     win->OpenScaleBtnClick();
     win->close();
@@ -589,23 +582,17 @@ TEST(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
     EXPECT_TRUE(std::filesystem::is_fifo(history));
 }
 
-TEST(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
-    test::TJackServer server("varko-window-midi-" + std::to_string(getpid()), 48000, 256);
-    ASSERT_TRUE(server.Start()) << "jackd did not start";
+TEST_F(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
     // The keyboard is plugged in before Varko starts, and the settings name its port.
     test::TJackMidiClient keys("VarkoTestKeys", 48000 * 4);
     ASSERT_TRUE(keys.Ok());
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    UseSettingsIn(dir, JackDriverSettings + "[MIDI]\r\nInput=JACK: VarkoTestKeys:out\r\n"
-                                            "ReferenceNote=60\r\n");
+    UseSettings(JackDriverSettings + "[MIDI]\r\nInput=JACK: VarkoTestKeys:out\r\n"
+                                     "ReferenceNote=60\r\n");
     const std::string scale = std::string(VARKO_EXAMPLES_DIR) + "/scales/12-equal.scl";
     AnswerFileDialogsWith(scale);
-    std::vector<int> halts;
-    TMainWindow::Halt = [&](int code) { halts.push_back(code); };
 
     auto win = std::make_unique<TMainWindow>();
-    ASSERT_TRUE(halts.empty());
+    ASSERT_TRUE(Halts.empty());
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     ASSERT_NE(win->MidiInput, nullptr);
@@ -648,16 +635,11 @@ int main(int argc, char** argv) {
 // The status bar tells the audio as it is: the JACK server changes its period (Varko follows,
 // the bank is rebuilt for it), goes away ("Device lost") and comes back ("Running" again,
 // without the Restart button); the glitch counter stands beside it.
-TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
-    test::TJackServer server("varko-window-follow-" + std::to_string(getpid()), 48000, 256);
-    ASSERT_TRUE(server.Start()) << "jackd did not start";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    UseSettingsIn(dir, JackDriverSettings);
-    const std::string scale = dir.filePath("et12.scl").toStdString();
+TEST_F(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
+    UseSettings(JackDriverSettings);
+    const std::string scale = Dir.filePath("et12.scl").toStdString();
     std::ofstream(scale) << "12-tone equal temperament\n1\n1200.0\n";
     AnswerFileDialogsWith(scale);
-    TMainWindow::Halt = [](int) {};
     auto win = std::make_unique<TMainWindow>();
     win->resize(700, 49 + 500 + 19);
     win->show();
@@ -680,7 +662,7 @@ TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     const TTone* before = engine.Oscillators[static_cast<size_t>(bar)].get();
     EXPECT_TRUE(waitFor([&] { return before->Pressure.load() > 0.0f; }));
 
-    ASSERT_TRUE(server.ChangePeriod(1024));
+    ASSERT_TRUE(Server.ChangePeriod(1024));
     EXPECT_TRUE(waitFor([&] {
         return engine.Host().BufferSize() == 1024 && engine.Oscillators[0]->BlockSize == 1024 &&
                win->StatusText(4) == "Running";
@@ -691,35 +673,30 @@ TEST(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     QTest::mouseRelease(zone, Qt::LeftButton, {}, held);
     EXPECT_TRUE(waitFor([&] { return after->Pressure.load() == 0.0f; }));
 
-    server.Kill(SIGKILL);
+    Server.Kill(SIGKILL);
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Device lost"; }))
         << win->StatusText(4).toStdString();
     EXPECT_FALSE(win->RestartBtn->isVisible());
     const QImage lost = win->grab().toImage();
-    lost.save(dir.filePath("lost.png"));
+    lost.save(Dir.filePath("lost.png"));
     if (const char* keep = std::getenv("VARKO_KEEP_SCREENSHOT")) {
         lost.save(QString::fromUtf8(keep));
     }
 
-    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(Server.Start());
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }))
         << win->StatusText(4).toStdString();
-    EXPECT_EQ(engine.Host().BufferSize(), server.Period);
+    EXPECT_EQ(engine.Host().BufferSize(), Server.Period);
     EXPECT_TRUE(engine.BankMatchesHost());
     win.reset();
 }
 
 // A JACK period change rebuilds the bank; the bar the mouse holds and moves on must go on
 // sounding through it (it went silent to the end of the hold, the status saying "Running").
-TEST(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
-    test::TJackServer server("varko-window-held-" + std::to_string(getpid()), 48000, 256);
-    ASSERT_TRUE(server.Start()) << "jackd did not start";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    UseSettingsIn(dir, JackDriverSettings);
-    const std::string scale = WriteTwelveEqualTones(dir);
+TEST_F(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
+    UseSettings(JackDriverSettings);
+    const std::string scale = TwelveEqualTones();
     AnswerFileDialogsWith(scale);
-    TMainWindow::Halt = [](int) {};
     auto win = std::make_unique<TMainWindow>();
     win->resize(700, 49 + 500 + 19);
     win->show();
@@ -762,7 +739,7 @@ TEST(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
     play(60);
     const double heldBefore = Rms(capture.Left, capture.Right, before, capture.Recorded());
 
-    ASSERT_TRUE(server.ChangePeriod(1024));
+    ASSERT_TRUE(Server.ChangePeriod(1024));
     ASSERT_TRUE(waitFor([&] {
         return engine.Host().BufferSize() == 1024 && engine.Oscillators[0]->BlockSize == 1024 &&
                win->StatusText(4) == "Running";
@@ -840,13 +817,9 @@ std::string RebuildLine(int repeats) {
 // tones at one sample froze the window for 11 minutes, one with a 10 MB word for 3, a 255 MB
 // one for 13 s. The window paints on while each is read, and a second Replay or closing the
 // window while one is read is safe.
-TEST(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
-    test::TJackServer server("varko-window-replay-" + std::to_string(getpid()), 48000, 256);
-    ASSERT_TRUE(server.Start()) << "jackd did not start";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    UseSettingsIn(dir, JackDriverSettings);
-    AnswerFileDialogsWith(WriteTwelveEqualTones(dir));
+TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
+    UseSettings(JackDriverSettings);
+    AnswerFileDialogsWith(TwelveEqualTones());
     std::vector<QString> told;
     TMainWindow::ExecModal = [&](QDialog& d) {
         if (auto* box = qobject_cast<QMessageBox*>(&d)) {
@@ -854,18 +827,17 @@ TEST(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
         }
         return 0;
     };
-    TMainWindow::Halt = [](int) {};
 
-    const QString rebuilds = WriteTake(dir, "rebuilds", [](std::ofstream& f) {
+    const QString rebuilds = WriteTake(Dir, "rebuilds", [](std::ofstream& f) {
         for (int i = 0; i < 1000; ++i) {
             f << RebuildLine(10); // 12 x 21 + 1 tones
         }
         f << "pen @2400 0.5 0.5 0.5\n";
     });
-    const QString word = WriteTake(dir, "word", [](std::ofstream& f) {
+    const QString word = WriteTake(Dir, "word", [](std::ofstream& f) {
         f << RebuildLine(1) << "pen @0 0.5 " << std::string(10u << 20, '7') << " 0.5\n";
     });
-    const QString big = WriteTake(dir, "big", [](std::ofstream& f) {
+    const QString big = WriteTake(Dir, "big", [](std::ofstream& f) {
         f << RebuildLine(1);
         for (int i = 0; i < 100000; ++i) {
             f << "pen @" << i * 48 / 100 << " 0.5 0." << i % 10 << " 0.5\n";

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -34,11 +35,19 @@ struct GesturePlayerTest : ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    // Plays the script block by block for the given seconds; false with the player's error.
-    bool Play(TGesturePlayer& player, double seconds, std::string& error) {
+    std::unique_ptr<TGesturePlayer> player;
+
+    // Plays the script block by block for the given seconds; false with the reader's or the
+    // player's error.
+    bool Play(const std::string& text, double seconds, std::string& error) {
+        auto script = ParseGestureScript(text, error);
+        if (!script) {
+            return false;
+        }
+        player = std::make_unique<TGesturePlayer>(in, std::move(*script), 48000.0, dir.string());
         rebuilding = 0;
         for (uint64_t at = 0; at < static_cast<uint64_t>(seconds * 48000.0); at += 128) {
-            if (!player.PlayUntil(at, error)) {
+            if (!player->PlayUntil(at, error)) {
                 return false;
             }
             builtAt.resize(rebuilding, at);
@@ -68,12 +77,8 @@ TEST_F(GesturePlayerTest, RebuildsAMillisecondApartAreBuiltAFewPerSecondAndTheLa
     }
     text << "tone @48500 4 0.5 1 0.5\n";
     std::string error;
-    auto script = ParseGestureScript(text.str(), error);
-    ASSERT_TRUE(script) << error;
-    TGesturePlayer player(in, std::move(*script), 48000.0, dir.string());
-
-    ASSERT_TRUE(Play(player, 2.0, error)) << error;
-    EXPECT_TRUE(player.Finished());
+    ASSERT_TRUE(Play(text.str(), 2.0, error)) << error;
+    EXPECT_TRUE(player->Finished());
     EXPECT_GE(builtAt.size(), 2u);
     std::printf("%zu banks built for 1,000 rebuilds over 1 s\n", builtAt.size());
     EXPECT_LE(builtAt.size(), 9u) << "rebuilds over 1 s of music";
@@ -103,11 +108,8 @@ TEST_F(GesturePlayerTest, TonesAfterAWaitingRebuildPlayOnItsBank) {
              << " 0.5 1 0.5\n";
     }
     std::string error;
-    auto script = ParseGestureScript(text.str(), error);
-    ASSERT_TRUE(script) << error;
-    TGesturePlayer player(in, std::move(*script), 48000.0, dir.string());
-    ASSERT_TRUE(Play(player, 2.0, error)) << error;
-    EXPECT_TRUE(player.Finished());
+    ASSERT_TRUE(Play(text.str(), 2.0, error)) << error;
+    EXPECT_TRUE(player->Finished());
     EXPECT_LT(builtAt.size(), 10u) << "none waited";
     ASSERT_EQ(in.Engine().Oscillators.size(), 5u);
     EXPECT_EQ(in.Engine().Oscillators[4]->Pressure.load(), 0.5f);
@@ -116,12 +118,10 @@ TEST_F(GesturePlayerTest, TonesAfterAWaitingRebuildPlayOnItsBank) {
 // Rebuilds a second apart are each built where they stand.
 TEST_F(GesturePlayerTest, RebuildsFarApartAreEachBuiltOnTime) {
     std::string error;
-    auto script = ParseGestureScript(RebuildLine(0, 0) + RebuildLine(48000, 1) +
-                                         RebuildLine(96000, 0) + "tone @96256 2 0.5 1 0.5\n",
-                                     error);
-    ASSERT_TRUE(script) << error;
-    TGesturePlayer player(in, std::move(*script), 48000.0, dir.string());
-    ASSERT_TRUE(Play(player, 2.5, error)) << error;
+    ASSERT_TRUE(Play(RebuildLine(0, 0) + RebuildLine(48000, 1) + RebuildLine(96000, 0) +
+                         "tone @96256 2 0.5 1 0.5\n",
+                     2.5, error))
+        << error;
     ASSERT_EQ(builtAt.size(), 3u);
     // Where they stand, give or take the block where the engine stood at the first one.
     EXPECT_EQ(builtAt[0], 0u);

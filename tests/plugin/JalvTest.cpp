@@ -3,6 +3,7 @@
 // initial frequency, a chord gives both its pitches, and a state saved through lilv (as jalv
 // saves) with a scale whose file is gone by then is loaded by jalv -l and plays that scale.
 #include "Lv2Host.h"
+#include "Signal.h"
 #include "audio/JackServer.h"
 
 #include <gtest/gtest.h>
@@ -152,23 +153,12 @@ bool Wire(TMidiSender& keys, const fs::path& log) {
     return wired;
 }
 
-double PowerAt(const std::vector<float>& x, size_t from, size_t n, double hertz) {
-    const double w = 2.0 * M_PI * hertz / Rate, c = 2.0 * std::cos(w);
-    double s1 = 0.0, s2 = 0.0;
-    for (size_t i = from; i < from + n; ++i) {
-        const double s = x[i] + c * s1 - s2;
-        s2 = s1;
-        s1 = s;
-    }
-    return s1 * s1 + s2 * s2 - c * s1 * s2;
-}
-
 // Of the semitones within four of hertz, the loudest, in semitones from hertz.
 int LoudestSemitoneNear(const std::vector<float>& x, size_t from, double hertz) {
     int best = 0;
     double most = -1.0;
     for (int s = -4; s <= 4; ++s) {
-        const double p = PowerAt(x, from, 16384, hertz * std::pow(2.0, s / 12.0));
+        const double p = varko::test::Power(x, from, 16384, hertz * std::pow(2.0, s / 12.0), Rate);
         if (p > most) {
             most = p;
             best = s;

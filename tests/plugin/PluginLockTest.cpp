@@ -4,6 +4,7 @@
 // rebuild swapped in while a key is held, at the smallest and largest blocks a host may use.
 #include "ClapHost.h"
 #include "Lv2Host.h"
+#include "Signal.h"
 
 #include "LockCounter.h"
 
@@ -76,17 +77,6 @@ const std::vector<TParameterChange> Changes = {
     {Half, "initial_frequency", 9, NewHertz},
 };
 
-double PowerAt(const std::vector<float>& x, size_t from, size_t n, double hertz) {
-    const double w = 2.0 * M_PI * hertz / Rate, c = 2.0 * std::cos(w);
-    double s1 = 0.0, s2 = 0.0;
-    for (size_t i = from; i < from + n; ++i) {
-        const double s = x[i] + c * s1 - s2;
-        s2 = s1;
-        s1 = s;
-    }
-    return s1 * s1 + s2 * s2 - c * s1 * s2;
-}
-
 template <typename Host> void Set(Host& host, const TParameterChange& p) {
     if constexpr (std::is_same_v<Host, TLv2Host>) {
         host.Control(p.Symbol) = p.Value;
@@ -135,10 +125,11 @@ template <typename Host> void ExpectNoLock(Host& host, const char* format, uint3
     // The held key sounds at the old bank's pitch before the rebuild and at the new one's after
     // it: the swap happened inside a counted call.
     const size_t before = Half - Window, after = Frames - Window;
-    EXPECT_GT(PowerAt(left, before, Window, OldHertz),
-              10.0 * PowerAt(left, before, Window, NewHertz))
+    EXPECT_GT(varko::test::Power(left, before, Window, OldHertz, Rate),
+              10.0 * varko::test::Power(left, before, Window, NewHertz, Rate))
         << format << ", block size " << block;
-    EXPECT_GT(PowerAt(left, after, Window, NewHertz), 10.0 * PowerAt(left, after, Window, OldHertz))
+    EXPECT_GT(varko::test::Power(left, after, Window, NewHertz, Rate),
+              10.0 * varko::test::Power(left, after, Window, OldHertz, Rate))
         << format << ", block size " << block;
 }
 
