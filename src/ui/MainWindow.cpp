@@ -30,6 +30,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
@@ -40,19 +41,21 @@
 
 namespace varko {
 
-std::function<int(QDialog&)> TMainWindow::ExecModal = [](QDialog& d) { return d.exec(); };
-std::function<void(int)> TMainWindow::Halt = [](int code) { std::_Exit(code); };
-std::function<bool(const QUrl&)> TMainWindow::OpenUrl = [](const QUrl& url) {
-    return WebBrowserAvailable() && QDesktopServices::openUrl(url);
-};
-std::function<uint32_t()> TMainWindow::TickCount = [] {
-    using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-};
-std::function<std::unique_ptr<IAudioHost>()> TMainWindow::CreateHost;
-std::function<void(TTabletEventSource&)> TMainWindow::ProbeTablet;
-std::function<std::unique_ptr<TTone>()> TMainWindow::MakeTone;
+TWindowPlatform TWindowPlatform::Desktop() {
+    TWindowPlatform p;
+    p.ExecModal = [](QDialog& d) { return d.exec(); };
+    p.Halt = [](int code) { std::_Exit(code); };
+    p.OpenUrl = [](const QUrl& url) {
+        return WebBrowserAvailable() && QDesktopServices::openUrl(url);
+    };
+    p.TickCount = [] {
+        using namespace std::chrono;
+        return static_cast<uint32_t>(
+            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    };
+    p.MusicFolder = [] { return QStandardPaths::writableLocation(QStandardPaths::MusicLocation); };
+    return p;
+}
 
 namespace {
 
@@ -70,7 +73,8 @@ std::string LocalPath(const QString& path) {
 
 } // namespace
 
-TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
+TMainWindow::TMainWindow(TWindowPlatform platform, QWidget* parent)
+    : QWidget(parent), Platform(std::move(platform)) {
     Instrument.OnMessage = [this](const TInstrumentMessage& m) { ShowMessage(m); };
     Instrument.OnStateChanged = [this] { ShowInstrumentState(); };
     Instrument.OnRebuild = [this](bool preparing) {
@@ -88,7 +92,9 @@ TMainWindow::TMainWindow(QWidget* parent) : QWidget(parent) {
         const QPoint c = QCursor::pos();
         return std::pair<float, float>(static_cast<float>(c.x()), static_cast<float>(c.y()));
     };
-    Instrument.MakeTone = [] { return MakeTone ? MakeTone() : std::make_unique<TTone>(); };
+    Instrument.MakeTone = [this] {
+        return Platform.MakeTone ? Platform.MakeTone() : std::make_unique<TTone>();
+    };
     BuildControls();
     StartUp();
 }
@@ -125,7 +131,7 @@ void TMainWindow::ShowInstrumentState() {
     // and the watchdog watches it again.
     if (!RestartBtn->isHidden() && Instrument.Running()) {
         RestartBtn->hide();
-        LastTick = TickCount();
+        LastTick = Platform.TickCount();
         Watchdog->start();
     }
     SetStatusText(5, QString::fromUtf8(text::GlitchCounter)
@@ -205,7 +211,7 @@ void TMainWindow::ShowMessage(const TInstrumentMessage& message) {
 int TMainWindow::MessageBox(const QString& text, int icon, int buttons) {
     QMessageBox box(static_cast<QMessageBox::Icon>(icon), QString::fromUtf8(text::Caption), text,
                     static_cast<QMessageBox::StandardButtons>(buttons), this);
-    const int r = ExecModal(box);
+    const int r = Platform.ExecModal(box);
     // exec() answers with the button; a replaced ExecModal may have clicked one.
     if (box.clickedButton() != nullptr) {
         return box.standardButton(box.clickedButton());
@@ -218,7 +224,7 @@ QString TMainWindow::ChooseFile(const char* title, const char* filter, const QSt
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setOption(QFileDialog::DontUseNativeDialog, qEnvironmentVariableIsSet("VARKO_TEST"));
-    if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (Platform.ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
     return dialog.selectedFiles().first();
@@ -338,7 +344,7 @@ void TMainWindow::ContentsBtnClick() {
 }
 
 void TMainWindow::SettingsBtnClick() {
-    ExecModal(*Settings);
+    Platform.ExecModal(*Settings);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -407,7 +413,7 @@ void TMainWindow::AboutMenuItemClick() {
 }
 
 void TMainWindow::HelpMenuItemClick() {
-    if (!OpenUrl(QUrl::fromLocalFile(UserGuidePath()))) {
+    if (!Platform.OpenUrl(QUrl::fromLocalFile(UserGuidePath()))) {
         // Without a web browser the guide shows in a window of the program's own.
         if (guideWindow_ == nullptr) {
             guideWindow_ = new TUserGuideWindow(UserGuidePath(), this);
@@ -423,7 +429,7 @@ void TMainWindow::GetScaleFilesMenuItemClick() {
     HelpPanel->hide();
     if (MessageBox(QString::fromUtf8(text::ScaleArchive), QMessageBox::Information,
                    QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok) {
-        OpenUrl(QUrl(QString::fromUtf8(text::ScaleArchiveUrl)));
+        Platform.OpenUrl(QUrl(QString::fromUtf8(text::ScaleArchiveUrl)));
     }
 }
 

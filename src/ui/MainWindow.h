@@ -8,6 +8,7 @@
 
 #include "instrument/GesturePlayer.h"
 #include "instrument/Instrument.h"
+#include "ui/WindowPlatform.h"
 
 #include <QByteArray>
 #include <QSize>
@@ -56,19 +57,12 @@ class TMainWindow : public QWidget {
     Q_OBJECT
 public:
     // Builds the controls and runs the start-up.
-    explicit TMainWindow(QWidget* parent = nullptr);
+    explicit TMainWindow(TWindowPlatform platform = TWindowPlatform::Desktop(),
+                         QWidget* parent = nullptr);
     ~TMainWindow() override;
 
-    // What the platform does, replaceable so that tests run without a person at the screen.
-    static std::function<int(QDialog&)> ExecModal; // shows a window modally
-    static std::function<void(int)> Halt;          // ends the process at once
-    // The desktop's default handler; false when nothing could open the address.
-    static std::function<bool(const QUrl&)> OpenUrl;
-    static std::function<uint32_t()> TickCount; // milliseconds, wraps
-    static std::function<std::unique_ptr<IAudioHost>()> CreateHost;
-    static std::function<void(TTabletEventSource&)> ProbeTablet; // after Qt's own probe
-    static std::function<std::unique_ptr<TTone>()> MakeTone;     // none: the real one
-    static std::function<QString()> MusicFolder; // recordings go to its Varko folder
+    // What the window asks of the desktop; a hook may be swapped while the window lives.
+    TWindowPlatform Platform;
 
     bool Halted = false; // start-up ended the program, or a crash did
 

@@ -27,10 +27,6 @@
 
 namespace varko {
 
-std::function<QString()> TMainWindow::MusicFolder = [] {
-    return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-};
-
 namespace {
 
 // Often enough that an event reaches the engine before the block it is due in.
@@ -134,7 +130,7 @@ void TMainWindow::RecordBtnClick() {
         MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
         return;
     }
-    const QString root = MusicFolder() + QStringLiteral("/Varko");
+    const QString root = Platform.MusicFolder() + QStringLiteral("/Varko");
     if (Instrument.StartRecording(QFile::encodeName(root).toStdString())) {
         lastRecording_.clear();
     }
@@ -147,11 +143,11 @@ void TMainWindow::ReplayBtnClick() {
         return;
     }
     QFileDialog dialog(this, QString::fromUtf8(text::ReplayTitle),
-                       MusicFolder() + QStringLiteral("/Varko"));
+                       Platform.MusicFolder() + QStringLiteral("/Varko"));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setOption(QFileDialog::DontUseNativeDialog, qEnvironmentVariableIsSet("VARKO_TEST"));
-    if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    if (Platform.ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;
     }
     StartReplay(dialog.selectedFiles().first());

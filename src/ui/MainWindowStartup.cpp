@@ -65,15 +65,15 @@ void TMainWindow::StartUp() {
     }
 
     // The engine and its host; driver resets rebuild the bank on this thread.
-    Instrument.AttachHost(CreateHost ? CreateHost() : CreateAudioHost(),
+    Instrument.AttachHost(Platform.CreateHost ? Platform.CreateHost() : CreateAudioHost(),
                           [](std::function<void()> job) {
                               QMetaObject::invokeMethod(qApp, std::move(job), Qt::QueuedConnection);
                           });
 
     // The tablet (the settings dialog needs it) and the settings dialog.
     TabletSource = std::make_unique<TTabletEventSource>(this);
-    if (ProbeTablet) {
-        ProbeTablet(*TabletSource);
+    if (Platform.ProbeTablet) {
+        Platform.ProbeTablet(*TabletSource);
     }
     Tablet = std::make_unique<TTablet>(&TabletSource->Service());
     TabletSource->Attach(ToneZone);
@@ -95,9 +95,9 @@ void TMainWindow::StartUp() {
     // Without an audio device there is nothing to play.
     if (Instrument.DriverList().empty()) {
         TNoAudioDeviceNotice notice(this);
-        ExecModal(notice);
+        Platform.ExecModal(notice);
         Halted = true;
-        Halt(0);
+        Platform.Halt(0);
         return;
     }
 
@@ -124,7 +124,7 @@ void TMainWindow::StartUp() {
         LevelTimer->start();
     }
     AudioWatchTimer->start();
-    LastTick = TickCount();
+    LastTick = Platform.TickCount();
     Watchdog->start();
     if (Instrument.Settings().RestoreSession) {
         RestoreSession();
@@ -200,7 +200,7 @@ void TMainWindow::CreateSettingsDialog() {
 void TMainWindow::StartWithoutTablet(bool notice) {
     if (notice) {
         TNoTabletNotice box(this);
-        ExecModal(box);
+        Platform.ExecModal(box);
         noTabletNoticeOff_ = box.DontShowBox->isChecked();
     }
     Instrument.MousePressureForced = true;
@@ -286,9 +286,9 @@ void TMainWindow::ThreadTerminationCheck(const std::string& crashText) {
         Instrument.Engine().Stop();
     }
     CrashWin->SetErrorText(QString::fromStdString(crashText));
-    ExecModal(*CrashWin);
+    Platform.ExecModal(*CrashWin);
     Halted = true;
-    Halt(EXIT_FAILURE);
+    Platform.Halt(EXIT_FAILURE);
 }
 
 } // namespace varko

@@ -124,17 +124,17 @@ void TMainWindow::ShowStoppedWarning(const char* first, const char* second) {
     RestartBtn->show();
     TAudioStoppedNotice warning(this);
     warning.SetTexts(QString::fromUtf8(first), QString::fromUtf8(second));
-    ExecModal(warning);
+    Platform.ExecModal(warning);
 }
 
 void TMainWindow::WatchdogTick() {
-    const uint32_t now = TickCount();
+    const uint32_t now = Platform.TickCount();
     // The ticks are UI messages: a long gap means the UI thread was starved.
     if (static_cast<uint32_t>(now - LastTick) > 15000u) {
         LastTick = now;
         ShowStoppedWarning(text::LoadStopped, text::LoadAdvice);
     }
-    LastTick = TickCount();
+    LastTick = Platform.TickCount();
 }
 
 void TMainWindow::StopAudio() {
@@ -142,7 +142,7 @@ void TMainWindow::StopAudio() {
 }
 
 void TMainWindow::RestartBtnClick() {
-    LastTick = TickCount();
+    LastTick = Platform.TickCount();
     Watchdog->start();
     Instrument.StartAudio();
     RestartBtn->hide();

@@ -32,17 +32,19 @@ bool HasDesktop(int argc, char** argv) {
     return false;
 }
 
-std::unique_ptr<TMainWindow> CreateMainWindow() {
+std::unique_ptr<TMainWindow> CreateMainWindow(TWindowPlatform platform) {
+    // The crash window below needs the hooks after the window that held them is gone.
+    const TWindowPlatform hooks = platform;
     try {
-        return std::make_unique<TMainWindow>();
+        return std::make_unique<TMainWindow>(std::move(platform));
     } catch (...) {
         const TExceptionInfo info = CurrentException();
         // The window's handler went with the window; this crash window is the last word.
         TVarkoApplication::OnException = nullptr;
         TCrashWindow crash;
         crash.SetErrorText(QString::fromStdString(info.Class + "@TMainWindow: " + info.Message));
-        TMainWindow::ExecModal(crash);
-        TMainWindow::Halt(EXIT_FAILURE);
+        hooks.ExecModal(crash);
+        hooks.Halt(EXIT_FAILURE);
         return nullptr;
     }
 }

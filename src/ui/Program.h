@@ -1,6 +1,8 @@
 // The instrument's program: its window, notices and about box, then the event loop.
 #pragma once
 
+#include "ui/WindowPlatform.h"
+
 #include <memory>
 
 namespace varko {
@@ -15,6 +17,7 @@ bool HasDesktop(int argc, char** argv);
 
 // Creates the main window, which runs the start-up. An exception that escapes it is shown in
 // the crash window and the program halts (none is returned then).
-std::unique_ptr<TMainWindow> CreateMainWindow();
+std::unique_ptr<TMainWindow>
+CreateMainWindow(TWindowPlatform platform = TWindowPlatform::Desktop());
 
 } // namespace varko

@@ -51,8 +51,8 @@ namespace {
 const std::string JackDriverSettings = "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
 
 // File dialogs choose scale; the notices close at once.
-void AnswerFileDialogsWith(const std::string& scale) {
-    TMainWindow::ExecModal = [scale](QDialog& d) {
+void AnswerFileDialogsWith(TWindowPlatform& platform, const std::string& scale) {
+    platform.ExecModal = [scale](QDialog& d) {
         if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
             fd->selectFile(QString::fromStdString(scale));
             return int(QDialog::Accepted);
@@ -117,20 +117,15 @@ double Rms(const std::vector<float>& l, const std::vector<float>& r, size_t from
 }
 
 // Each real-window test: a JACK server of its own (the dummy back end), a settings folder of
-// its own, the window's halts recorded, and the window's hooks put back afterwards.
+// its own, and the desktop hooks its windows are handed, with their halts recorded.
 class RealWindow : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(Dir.isValid());
         qputenv("XDG_CONFIG_HOME", Dir.filePath("config").toUtf8());
-        TMainWindow::ExecModal = [](QDialog&) { return 0; }; // notices close at once
-        TMainWindow::Halt = [this](int code) { Halts.push_back(code); };
+        Platform.ExecModal = [](QDialog&) { return 0; }; // notices close at once
+        Platform.Halt = [this](int code) { Halts.push_back(code); };
         ASSERT_TRUE(Server.Start()) << "jackd did not start";
-    }
-    void TearDown() override {
-        TMainWindow::ExecModal = execModal_;
-        TMainWindow::Halt = halt_;
-        TMainWindow::MusicFolder = musicFolder_;
     }
 
     // A Varko.ini with text before the window starts; returns its path.
@@ -154,11 +149,7 @@ protected:
     test::TJackServer Server{"varko-window-" + std::to_string(getpid()), 48000, 256};
     QTemporaryDir Dir;
     std::vector<int> Halts;
-
-private:
-    decltype(TMainWindow::ExecModal) execModal_ = TMainWindow::ExecModal;
-    decltype(TMainWindow::Halt) halt_ = TMainWindow::Halt;
-    decltype(TMainWindow::MusicFolder) musicFolder_ = TMainWindow::MusicFolder;
+    TWindowPlatform Platform = TWindowPlatform::Desktop(); // what each window is handed
 };
 
 } // namespace
@@ -166,9 +157,9 @@ private:
 TEST_F(RealWindow, DragPlaysIntoJack) {
     UseSettings(JackDriverSettings);
     const std::string scale = TwelveEqualTones();
-    AnswerFileDialogsWith(scale);
+    AnswerFileDialogsWith(Platform, scale);
 
-    auto win = std::make_unique<TMainWindow>();
+    auto win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
     ASSERT_EQ(win->Settings->DriverCombo->currentText(), "JACK: system");
     win->resize(700, 49 + 500 + 19);
@@ -234,7 +225,7 @@ TEST_F(RealWindow, DragPlaysIntoJack) {
 TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     // A first run: no settings file yet.
 
-    auto win = std::make_unique<TMainWindow>();
+    auto win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
@@ -263,7 +254,7 @@ TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     win->close(); // writes the settings
     win.reset();
 
-    win = std::make_unique<TMainWindow>();
+    win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
     TSettingsDialog& t = *win->Settings;
     EXPECT_EQ(t.DriverCombo->currentText(), "JACK: system");
@@ -297,7 +288,7 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     std::filesystem::copy_file(std::string(VARKO_EXAMPLES_DIR) + "/modes/singing-bowl.vmod", modes);
     // The no-tablet notice: "Don't show this again" ticked the first time.
     int notices = 0;
-    TMainWindow::ExecModal = [&](QDialog& d) {
+    Platform.ExecModal = [&](QDialog& d) {
         if (auto* notice = qobject_cast<TNoTabletNotice*>(&d)) {
             ++notices;
             notice->DontShowBox->setChecked(true);
@@ -305,7 +296,7 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
         return 0;
     };
 
-    auto win = std::make_unique<TMainWindow>();
+    auto win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
     EXPECT_EQ(notices, 1);
     win->show();
@@ -325,7 +316,7 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     win->close();
     win.reset();
 
-    win = std::make_unique<TMainWindow>();
+    win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
     EXPECT_EQ(notices, 1) << "the notice came back";
     win->show();
@@ -350,7 +341,7 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     // The files gone: nothing is opened, and the status bar says why.
     std::filesystem::remove(scale);
     std::filesystem::remove(modes);
-    win = std::make_unique<TMainWindow>();
+    win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
     EXPECT_TRUE(win->Instrument.ScalePath.empty());
     EXPECT_FALSE(win->Instrument.ExternalObject);
@@ -395,7 +386,7 @@ TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     UseSettings(JackDriverSettings);
     const std::string scale = TwelveEqualTones();
     QString folderToChoose;
-    TMainWindow::ExecModal = [&](QDialog& d) {
+    Platform.ExecModal = [&](QDialog& d) {
         if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
             fd->selectFile(fd->fileMode() == QFileDialog::Directory
                                ? folderToChoose
@@ -404,9 +395,9 @@ TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
         }
         return 0;
     };
-    TMainWindow::MusicFolder = [&] { return Dir.filePath("Music"); };
+    Platform.MusicFolder = [&] { return Dir.filePath("Music"); };
 
-    auto win = std::make_unique<TMainWindow>();
+    auto win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
     win->resize(700, 49 + 500 + 19);
     win->show();
@@ -551,7 +542,7 @@ TEST_F(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
         }
     });
     std::vector<std::string> messages;
-    TMainWindow::ExecModal = [&](QDialog& d) {
+    Platform.ExecModal = [&](QDialog& d) {
         if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
             fd->selectFile(QString::fromStdString(scale));
             return int(QDialog::Accepted);
@@ -562,7 +553,7 @@ TEST_F(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
         return 0;
     };
 
-    auto win = std::make_unique<TMainWindow>();
+    auto win = std::make_unique<TMainWindow>(Platform);
     win->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     EXPECT_TRUE(Halts.empty());
@@ -589,9 +580,9 @@ TEST_F(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
     UseSettings(JackDriverSettings + "[MIDI]\r\nInput=JACK: VarkoTestKeys:out\r\n"
                                      "ReferenceNote=60\r\n");
     const std::string scale = std::string(VARKO_EXAMPLES_DIR) + "/scales/12-equal.scl";
-    AnswerFileDialogsWith(scale);
+    AnswerFileDialogsWith(Platform, scale);
 
-    auto win = std::make_unique<TMainWindow>();
+    auto win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
@@ -639,8 +630,8 @@ TEST_F(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     UseSettings(JackDriverSettings);
     const std::string scale = Dir.filePath("et12.scl").toStdString();
     std::ofstream(scale) << "12-tone equal temperament\n1\n1200.0\n";
-    AnswerFileDialogsWith(scale);
-    auto win = std::make_unique<TMainWindow>();
+    AnswerFileDialogsWith(Platform, scale);
+    auto win = std::make_unique<TMainWindow>(Platform);
     win->resize(700, 49 + 500 + 19);
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
@@ -696,8 +687,8 @@ TEST_F(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
 TEST_F(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
     UseSettings(JackDriverSettings);
     const std::string scale = TwelveEqualTones();
-    AnswerFileDialogsWith(scale);
-    auto win = std::make_unique<TMainWindow>();
+    AnswerFileDialogsWith(Platform, scale);
+    auto win = std::make_unique<TMainWindow>(Platform);
     win->resize(700, 49 + 500 + 19);
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
@@ -819,9 +810,9 @@ std::string RebuildLine(int repeats) {
 // window while one is read is safe.
 TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
     UseSettings(JackDriverSettings);
-    AnswerFileDialogsWith(TwelveEqualTones());
+    AnswerFileDialogsWith(Platform, TwelveEqualTones());
     std::vector<QString> told;
-    TMainWindow::ExecModal = [&](QDialog& d) {
+    Platform.ExecModal = [&](QDialog& d) {
         if (auto* box = qobject_cast<QMessageBox*>(&d)) {
             told.push_back(box->text());
         }
@@ -854,7 +845,7 @@ TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
     });
     ASSERT_GT(QFileInfo(big + "/performance.txt").size(), 254 << 20);
 
-    auto win = std::make_unique<TMainWindow>();
+    auto win = std::make_unique<TMainWindow>(Platform);
     win->resize(700, 49 + 500 + 19);
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));

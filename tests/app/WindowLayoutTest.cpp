@@ -198,6 +198,7 @@ struct LayoutTest : ::testing::Test {
     QTemporaryDir dir;
     std::unique_ptr<TMainWindow> win;
     std::string scale;
+    TWindowPlatform Platform = TWindowPlatform::Desktop();
 
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
@@ -208,10 +209,10 @@ struct LayoutTest : ::testing::Test {
         for (int i = 1; i <= 12; ++i) {
             f << i * 100 << ".0\n";
         }
-        TMainWindow::CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
-        TMainWindow::Halt = [](int) {};
+        Platform.CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
+        Platform.Halt = [](int) {};
         // The notices are shown as the player sees them, photographed and closed.
-        TMainWindow::ExecModal = [this](QDialog& d) {
+        Platform.ExecModal = [this](QDialog& d) {
             if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
                 fd->selectFile(QString::fromStdString(scale));
                 return int(QDialog::Accepted);
@@ -228,7 +229,7 @@ struct LayoutTest : ::testing::Test {
     void TearDown() override { win.reset(); }
 
     void Start() {
-        win = std::make_unique<TMainWindow>();
+        win = std::make_unique<TMainWindow>(Platform);
         win->ShowOnScreen(); // as the program shows it
         ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     }
@@ -449,7 +450,7 @@ TEST_F(LayoutTest, SettingsNoticesAndGuide) {
     settings.hide();
 
     win->StopAudio(); // the notice is checked as it shows
-    TMainWindow::OpenUrl = [](const QUrl&) { return false; };
+    win->Platform.OpenUrl = [](const QUrl&) { return false; };
     win->HelpMenuItemClick();
     TUserGuideWindow* guide = win->UserGuideWindow();
     ASSERT_NE(guide, nullptr);

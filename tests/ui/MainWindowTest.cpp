@@ -81,12 +81,13 @@ struct MainWinTest : ::testing::Test {
     uint32_t tick = 1000;
     QString fileToChoose; // what the file dialogs answer; empty: cancel
     bool browser = true;  // a web browser opens the addresses
+    TWindowPlatform Platform = TWindowPlatform::Desktop();
     std::unique_ptr<TMainWindow> win;
 
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-        TMainWindow::ExecModal = [this](QDialog& d) {
+        Platform.ExecModal = [this](QDialog& d) {
             Shown s{d.metaObject()->className(), {}, {}};
             if (auto* box = qobject_cast<QMessageBox*>(&d)) {
                 s.Text = box->text();
@@ -107,26 +108,21 @@ struct MainWinTest : ::testing::Test {
             shown.push_back(s);
             return int(QMessageBox::Ok);
         };
-        TMainWindow::Halt = [this](int code) { halts.push_back(code); };
-        TMainWindow::OpenUrl = [this](const QUrl& u) {
+        Platform.Halt = [this](int code) { halts.push_back(code); };
+        Platform.OpenUrl = [this](const QUrl& u) {
             urls.push_back(u);
             return browser;
         };
-        TMainWindow::TickCount = [this] { return tick; };
-        TMainWindow::CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
+        Platform.TickCount = [this] { return tick; };
+        Platform.CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
     }
     void Start() {
-        win = std::make_unique<TMainWindow>();
+        win = std::make_unique<TMainWindow>(Platform);
         win->resize(700, 49 + 500 + 19);
         win->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     }
-    void TearDown() override {
-        win.reset();
-        TMainWindow::CreateHost = [] { return std::make_unique<TNullHost>(); };
-        TMainWindow::MusicFolder = musicFolder;
-    }
-    const std::function<QString()> musicFolder = TMainWindow::MusicFolder;
+    void TearDown() override { win.reset(); }
     std::string Path(const char* name) { return dir.filePath(name).toStdString(); }
     // A twelve-tone equal scale: with one repeat down and up, 37 tones.
     QString WriteScale() {
@@ -190,7 +186,7 @@ TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
 }
 
 TEST_F(MainWinTest, NoAudioDeviceShowsTheNoticeAndHaltsWithoutWriting) {
-    TMainWindow::CreateHost = [] { return std::make_unique<TNoDeviceHost>(); };
+    Platform.CreateHost = [] { return std::make_unique<TNoDeviceHost>(); };
     Start();
     EXPECT_TRUE(Saw("varko::TNoAudioDeviceNotice"));
     EXPECT_FALSE(Saw("varko::TNoTabletNotice"));
@@ -534,9 +530,9 @@ protected:
 
 TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
     Start();
-    TMainWindow::MakeTone = [] { return std::make_unique<TFailingOsc>(); };
+    win->Platform.MakeTone = [] { return std::make_unique<TFailingOsc>(); };
     OpenScale37();
-    TMainWindow::MakeTone = nullptr;
+    win->Platform.MakeTone = nullptr;
     // The rebuild was abandoned at the first tone; its end arrives through the event loop.
     EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 1u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !halts.empty(); }, 5000));
@@ -546,11 +542,8 @@ TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
 }
 
 TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
-    TMainWindow::ProbeTablet = [](TTabletEventSource& source) {
-        source.SetDevice(true, "Test Pen");
-    };
+    Platform.ProbeTablet = [](TTabletEventSource& source) { source.SetDevice(true, "Test Pen"); };
     Start();
-    TMainWindow::ProbeTablet = nullptr;
     EXPECT_FALSE(Saw("varko::TNoTabletNotice"));
     EXPECT_EQ(win->StatusText(0), "Test Pen");
     EXPECT_TRUE(win->Settings->MousePressureBox->isEnabled());
@@ -682,7 +675,7 @@ TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
 }
 
 TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
-    TMainWindow::MusicFolder = [this] { return dir.filePath("Music"); };
+    Platform.MusicFolder = [this] { return dir.filePath("Music"); };
     Start();
     OpenScale37();
     const QImage rest = win->RecordBtn->ImageNormal();
@@ -746,7 +739,7 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
 }
 
 TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
-    TMainWindow::MusicFolder = [this] { return dir.filePath("Music"); };
+    Platform.MusicFolder = [this] { return dir.filePath("Music"); };
     Start();
     OpenScale37();
     win->RecordBtnClick();
@@ -845,10 +838,10 @@ TEST_F(MainWinTest, LevelTimerRunsOnlyWhileTheMetersShow) {
 }
 
 TEST_F(MainWinTest, AnExceptionDuringStartUpReachesTheCrashWindow) {
-    TMainWindow::CreateHost = []() -> std::unique_ptr<IAudioHost> {
+    Platform.CreateHost = []() -> std::unique_ptr<IAudioHost> {
         throw std::runtime_error("no sound server");
     };
-    EXPECT_EQ(CreateMainWindow(), nullptr);
+    EXPECT_EQ(CreateMainWindow(Platform), nullptr);
     EXPECT_TRUE(Saw("varko::TCrashWindow", "std::runtime_error@TMainWindow: no sound server"));
     ASSERT_EQ(halts.size(), 1u);
     EXPECT_NE(halts[0], 0);
@@ -857,13 +850,13 @@ TEST_F(MainWinTest, AnExceptionDuringStartUpReachesTheCrashWindow) {
 
 TEST_F(MainWinTest, TheWindowAndTheNoticesOpenInTheMiddleOfTheScreen) {
     std::vector<QPoint> offsets;
-    TMainWindow::ExecModal = [&](QDialog& d) {
+    Platform.ExecModal = [&](QDialog& d) {
         d.show();
         offsets.push_back(d.frameGeometry().center() - d.screen()->availableGeometry().center());
         d.hide();
         return 0;
     };
-    win = std::make_unique<TMainWindow>(); // no tablet: the notice, before the window shows
+    win = std::make_unique<TMainWindow>(Platform); // no tablet: the notice, before the window shows
     win->ShowOnScreen();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     const QRect screen = win->screen()->availableGeometry();
