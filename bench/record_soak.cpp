@@ -51,16 +51,16 @@ int main(int argc, char** argv) {
     auto owned = std::make_unique<TNullHost>(48000.0, block, true);
     owned->TimeCritical = true;
     in.AttachHost(std::move(owned));
-    in.SelectDriver(0);
-    in.RepeatDownCount = 1;
-    in.RepeatUpCount = 1;
+    in.Audio().SelectDriver(0);
+    in.Bank().SetRepeatDownCount(1);
+    in.Bank().SetRepeatUpCount(1);
     in.OpenScale(scale);
     if (!in.StartRecording(root)) {
         return 1;
     }
-    const std::string folder = in.RecordingFolder();
-    const uint64_t startPosition = in.Recorder().StartPosition();
-    const uint64_t lateBefore = in.Engine().LateBlocks.load();
+    const std::string folder = in.Recording().Folder();
+    const uint64_t startPosition = in.Recording().Recorder().StartPosition();
+    const uint64_t lateBefore = in.Audio().Engine().LateBlocks.load();
     std::printf("recording %g s of 37 tones at 48000 Hz, blocks of %u, into %s\n", seconds, block,
                 folder.c_str());
 
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     auto next = start;
     for (long tick = 0;; ++tick) {
         const double t = std::chrono::duration<double>(Clock::now() - start).count();
-        if (t >= seconds || !in.Recording()) {
+        if (t >= seconds || !in.Recording().Active()) {
             break;
         }
         const int k = tone(rng);
@@ -90,17 +90,17 @@ int main(int argc, char** argv) {
             }
             if (tick % 6000 == 0) {
                 std::printf("%5.0f s  resident %ld KiB  recorded %.1f s\n", t, kib,
-                            in.RecordedSeconds());
+                            in.Recording().RecordedSeconds());
                 std::fflush(stdout);
             }
         }
         next += std::chrono::milliseconds(10);
         std::this_thread::sleep_until(next);
     }
-    const uint64_t played = in.Engine().SamplePosition.load() - startPosition;
+    const uint64_t played = in.Audio().Engine().SamplePosition.load() - startPosition;
     const TRecordingResult r = in.StopRecording();
-    const uint64_t late = in.Engine().LateBlocks.load() - lateBefore;
-    in.StopAudio();
+    const uint64_t late = in.Audio().Engine().LateBlocks.load() - lateBefore;
+    in.Audio().StopAudio();
 
     SF_INFO info{};
     SNDFILE* wav = sf_open((folder + "/performance.wav").c_str(), SFM_READ, &info);

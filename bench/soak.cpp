@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
         rebuild();
     };
     TInstrument& instrument = session.Instrument;
-    instrument.StartAudio();
+    instrument.Audio().StartAudio();
     if (!engine.Running.load() || !device.Active()) {
         std::fprintf(stderr, "soak: the JACK device did not start\n");
         return 1;
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     // Reopens the driver as a player who chooses it again does.
     auto reopen = [&] {
         stage = "stopping the engine";
-        instrument.StopAudio();
+        instrument.Audio().StopAudio();
         stage = "closing the driver";
         device.SetDriverIndex(-1);
         stage = "opening the driver";
@@ -169,7 +169,7 @@ int main(int argc, char** argv) {
         stage = "rebuilding";
         instrument.RefreshTones();
         stage = "starting the engine";
-        instrument.StartAudio();
+        instrument.Audio().StartAudio();
         stage = "playing";
         lost = false;
         if (engine.Running.load() && device.Active()) {
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
         while (Clock::now() < until) {
             heartbeat = Clock::now().time_since_epoch().count();
             jobs.RunUntil(Clock::now() + std::chrono::milliseconds(50));
-            instrument.WatchAudio();
+            instrument.Audio().WatchAudio();
             const uint64_t now = engine.SwitchCount.load();
             flowing = !device.DeviceLost() && now != switches ? flowing + 1 : 0;
             switches = now;
@@ -288,7 +288,7 @@ int main(int argc, char** argv) {
                 std::chrono::duration<double>(Clock::now() - killed).count());
             nextRestart += restartEvery;
         }
-        instrument.WatchAudio();
+        instrument.Audio().WatchAudio();
         // A loss outside a restart that does not end by itself, or a reopen that failed: the
         // player chooses the driver again.
         if (lost && !waitForReturn()) {
@@ -320,7 +320,7 @@ int main(int argc, char** argv) {
         jobs.RunUntil(std::min(at(nextPen), at(nextReport)));
         stage = "playing";
     }
-    instrument.StopAudio();
+    instrument.Audio().StopAudio();
     done = true;
     watchdog.join();
     const long rssEnd = ProcStatusValue("VmRSS");

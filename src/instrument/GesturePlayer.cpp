@@ -43,11 +43,12 @@ TGesturePlayer::TGesturePlayer(TInstrument& instrument, TGestureScript&& script,
                      scriptRate, std::move(folder), engineRate, engineBlock) {}
 
 double TGesturePlayer::EngineRate(TInstrument& instrument) {
-    return instrument.HasEngine() ? instrument.Engine().Host().SampleRate() : 48000.0;
+    return instrument.Audio().HasEngine() ? instrument.Audio().Engine().Host().SampleRate()
+                                          : 48000.0;
 }
 
 uint32_t TGesturePlayer::EngineBlock(TInstrument& instrument) {
-    return instrument.HasEngine() ? instrument.Engine().Host().BufferSize() : 256;
+    return instrument.Audio().HasEngine() ? instrument.Audio().Engine().Host().BufferSize() : 256;
 }
 
 TGesturePlayer::TGesturePlayer(TInstrument& instrument,
@@ -182,7 +183,7 @@ bool TGesturePlayer::Rebuild(size_t i, uint64_t block, std::string& error) {
     rebuilds_ -= 1.0;
     // The new bank's first block is the performance's block `block`, wherever the engine stood
     // when it was built.
-    const uint64_t at = instrument_.LastRebuildPosition;
+    const uint64_t at = instrument_.Bank().LastRebuildPosition();
     origin_ = at - std::min(at, block * block_);
     // Their own samples have passed: they take effect at once.
     for (const size_t h : held) {
@@ -226,7 +227,7 @@ bool TGesturePlayer::ApplyEvent(const TGestureEvent& e, std::string& error) {
         instrument_.Playing().SetResonanceFader(e.Position);
         break;
     case TGestureEvent::TKind::Master:
-        instrument_.SetMasterLevel(e.Position);
+        instrument_.Settings().SetMasterLevel(e.Position);
         break;
     case TGestureEvent::TKind::Midi:
         // As a keyboard on channel 1 plays it; its strikes decay as the owner ticks the MIDI.
@@ -234,8 +235,8 @@ bool TGesturePlayer::ApplyEvent(const TGestureEvent& e, std::string& error) {
                                    e.Seconds(rate_ / scale_));
         break;
     case TGestureEvent::TKind::Stereo:
-        instrument_.SetStereoSeparation(e.Stereo);
-        instrument_.SetPaint2Rows(e.TwoRows);
+        instrument_.Settings().SetStereoSeparation(e.Stereo);
+        instrument_.Settings().SetPaint2Rows(e.TwoRows);
         break;
     case TGestureEvent::TKind::Rebuild: {
         std::string why;

@@ -1,8 +1,10 @@
-// The session kept between runs: what was open and set at the last exit.
+// The settings as a whole and the session kept between runs: what was open and set at the last
+// exit.
 #include "instrument/Instrument.h"
 
 #include "core/Texts.h"
 #include "files/GestureScript.h"
+#include "files/IniFile.h"
 
 #include <algorithm>
 #include <charconv>
@@ -23,70 +25,136 @@ bool Exists(const std::string& path) {
     return !path.empty() && std::filesystem::is_regular_file(path, ec);
 }
 
+// The stored driver: its name when the index no longer names it (device lists change between
+// runs), else the index; -1 when neither is in the list.
+int DriverIndexFor(const std::vector<std::string>& list, const TVarkoSettings& s) {
+    const int count = static_cast<int>(list.size());
+    const bool inList = s.ASIOdriver >= 0 && s.ASIOdriver < count;
+    if (!s.ASIOdriverName.empty()) {
+        if (inList && list[static_cast<size_t>(s.ASIOdriver)] == s.ASIOdriverName) {
+            return s.ASIOdriver;
+        }
+        const auto byName = std::find(list.begin(), list.end(), s.ASIOdriverName);
+        if (byName != list.end()) {
+            return static_cast<int>(byName - list.begin());
+        }
+    }
+    return inList ? s.ASIOdriver : -1;
+}
+
 } // namespace
 
+void TInstrument::ApplySettings(const TVarkoSettings& s) {
+    audio_.SelectDriver(DriverIndexFor(audio_.DriverList(), s));
+    audio_.SelectChannelPair(s.ASIOchannel);
+    TInstrumentSettings& to = settings_;
+    to.SetStereoSeparation(s.StereoSeparation);
+    to.SetMasterLevel(s.MasterLevel);
+    to.SetLimiter(s.Limiter);
+    to.SetInterpolateDelays(s.InterpolateDelays);
+    to.SetResonanceControl(s.ResonanceControl);
+    to.SetResonanceRate(s.ResonanceRate);
+    if (!to.MousePressureForced()) {
+        to.SetMousePressure(s.AllowMouse);
+    }
+    to.SetMouseGlide(s.MouseGlide);
+    to.SetShowMainLevels(s.ShowMainLevels);
+    to.SetShowPressureLevel(s.ShowPressureLevel);
+    to.SetShowFrequencyLabels(s.ShowFrequencyLabels);
+    to.SetPaint2Rows(s.Paint2Rows);
+    to.SetColoredToneZone(s.ColoredToneZone);
+    to.SetMidiInput(s.MidiInput);
+    to.SetReferenceNote(s.ReferenceNote);
+    to.SetMpe(s.MPE);
+    to.SetBendPitch(s.BendPitch);
+    to.SetKeyReleaseDamps(s.KeyReleaseDamps);
+    to.SetPanelChoice(s.PanelDriver, s.PanelBufferSize, s.PanelSampleRate);
+    to.SetShowNoTabletNotice(s.ShowNoTabletNotice);
+    to.SetLabelKind(s.LabelKind);
+    to.SetRestoreSession(s.RestoreSession);
+    // The session is opened by the owner, when it is ready to show it.
+    to.StoreSession(s);
+    to.SetToneThreads(s.ToneThreadsPerCore, s.PoolThreads);
+    Changed();
+}
+
+bool TInstrument::LoadSettingsFile(const std::string& path, std::string& message) {
+    message.clear();
+    try {
+        TIniFile ini;
+        const bool readable = ini.Load(path) != TIniFile::TLoadResult::Unreadable;
+        // A file that cannot be read still leaves the audio started as on a first run.
+        ApplySettings(readable ? ReadSettings(ini) : TVarkoSettings{});
+        if (readable) {
+            return true;
+        }
+    } catch (...) {
+    }
+    message = text::SettingsNotRetrieved;
+    return false;
+}
+
+bool TInstrument::SaveSettingsFile(const std::string& path, std::string& message) const {
+    message.clear();
+    try {
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        TIniFile ini;
+        // An existing file that cannot be read is not overwritten: the player's other keys
+        // would be lost.
+        if ((folder.empty() || EnsureFolder(folder)) &&
+            ini.Load(path) != TIniFile::TLoadResult::Unreadable) {
+            WriteSettings(ini, SettingsWithSession());
+            if (ini.Save(path)) {
+                return true;
+            }
+        }
+    } catch (...) {
+    }
+    message = text::SettingsNotSaved;
+    return false;
+}
+
 TVarkoSettings TInstrument::SettingsWithSession() const {
-    TVarkoSettings s = settings_;
-    s.SessionScale = ScalePath;
-    s.SessionKeyboardMapping = KbmPath;
+    TVarkoSettings s = settings_.Stored();
+    s.SessionScale = bank_.ScalePath();
+    s.SessionKeyboardMapping = bank_.KbmPath();
     // The shortest text that reads back as the same float.
     char buf[32];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, InitialFrequency);
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, bank_.InitialFrequency());
     s.SessionFrequency = ec == std::errc() ? std::string(buf, end) : std::string();
-    s.SessionRepeatDown = RepeatDownCount;
-    s.SessionRepeatUp = RepeatUpCount;
-    s.SessionRepeatEnds = RepeatEnds;
-    const int entry = SelectedModeFile();
-    s.SessionModeFile = ExternalObject && entry >= 0 && entry < static_cast<int>(History.size())
-                            ? History[static_cast<size_t>(entry)]
-                            : std::string();
-    s.SessionEnd = static_cast<int32_t>(End);
-    s.SessionModeLimit = ModeLimit;
-    s.SessionWeighting = ModeWeighting;
+    s.SessionRepeatDown = bank_.RepeatDownCount();
+    s.SessionRepeatUp = bank_.RepeatUpCount();
+    s.SessionRepeatEnds = bank_.RepeatEnds();
+    s.SessionModeFile = bank_.ExternalObject() ? modeFiles_.SelectedPath() : std::string();
+    s.SessionEnd = static_cast<int32_t>(bank_.End());
+    s.SessionModeLimit = bank_.ModeLimit();
+    s.SessionWeighting = bank_.ModeWeighting();
     s.SessionResonance = playing_.ResonanceFader();
     return s;
 }
 
-void TInstrument::SetRestoreSession(bool on) {
-    settings_.RestoreSession = on;
-}
-
-void TInstrument::SetShowNoTabletNotice(bool on) {
-    settings_.ShowNoTabletNotice = on;
-}
-
-void TInstrument::SetLabelKind(int kind) {
-    settings_.LabelKind = std::clamp(kind, 0, 3);
-}
-
-void TInstrument::SetPanelChoice(const std::string& driver, int bufferSize, int sampleRate) {
-    settings_.PanelDriver = driver;
-    settings_.PanelBufferSize = bufferSize;
-    settings_.PanelSampleRate = sampleRate;
-}
-
 void TInstrument::RestoreSessionParameters() {
-    const TVarkoSettings& s = settings_;
+    const TVarkoSettings& s = settings_.Stored();
     double f = 0.0;
     if (!s.SessionFrequency.empty() && ReadDecimal(s.SessionFrequency, f) && f > 0.0) {
-        InitialFrequency = static_cast<float>(f);
+        bank_.SetInitialFrequency(static_cast<float>(f));
     }
-    RepeatDownCount = s.SessionRepeatDown;
-    RepeatUpCount = s.SessionRepeatUp;
-    RepeatEnds = s.SessionRepeatEnds;
-    End = static_cast<TEndType>(s.SessionEnd);
-    ModeLimit = s.SessionModeLimit;
-    ModeWeighting = s.SessionWeighting;
-    ExternalObject = !s.SessionModeFile.empty();
+    bank_.SetRepeatDownCount(s.SessionRepeatDown);
+    bank_.SetRepeatUpCount(s.SessionRepeatUp);
+    bank_.SetRepeatEnds(s.SessionRepeatEnds);
+    bank_.SetEnd(static_cast<TEndType>(s.SessionEnd));
+    bank_.SetModeLimit(s.SessionModeLimit);
+    bank_.SetModeWeighting(s.SessionWeighting);
+    bank_.SetExternalObject(!s.SessionModeFile.empty());
     playing_.SetResonanceFader(s.SessionResonance);
 }
 
 void TInstrument::RestoreSessionFiles(std::string& missing) {
     missing.clear();
-    const TVarkoSettings& s = settings_;
+    const TVarkoSettings& s = settings_.Stored();
     if (!s.SessionModeFile.empty()) {
-        if (!Exists(s.SessionModeFile) || !LoadModeFile(s.SessionModeFile)) {
-            ExternalObject = false;
+        if (!Exists(s.SessionModeFile) || !modeFiles_.Load(s.SessionModeFile)) {
+            bank_.SetExternalObject(false);
             missing += Filled(text::SessionModeFileMissing, s.SessionModeFile) + "\n";
         }
     }
@@ -95,8 +163,7 @@ void TInstrument::RestoreSessionFiles(std::string& missing) {
                                   ? ReadKeyboardMapping(s.SessionKeyboardMapping)
                                   : KeyboardMapping{};
         if (kbm.Usable) {
-            Kbm = std::move(kbm);
-            KbmPath = s.SessionKeyboardMapping;
+            bank_.UseKeyboardMapping(std::move(kbm), s.SessionKeyboardMapping);
         } else {
             missing += Filled(text::SessionKeyboardMappingMissing, s.SessionKeyboardMapping) + "\n";
         }
@@ -107,7 +174,7 @@ void TInstrument::RestoreSessionFiles(std::string& missing) {
         } else {
             missing += Filled(text::SessionScaleMissing, s.SessionScale) + "\n";
         }
-    } else if (ExternalObject) {
+    } else if (bank_.ExternalObject()) {
         RefreshTones();
     }
     if (!missing.empty()) {

@@ -84,7 +84,7 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         return 2;
     }
     TInstrument& instrument = session.Instrument;
-    instrument.StartAudio();
+    instrument.Audio().StartAudio();
     if (!session.Engine().Running.load() || !device.Active()) {
         std::fprintf(err, "varko-render: the device \"%s\" could not be started\n",
                      device.DriverName().c_str());
@@ -117,13 +117,13 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         const double t = std::chrono::duration<double>(now - start).count();
         while (next < script.Events.size() && script.Events[next].Seconds(rate) <= t) {
             if (!player.ApplyEvent(script.Events[next], error)) {
-                instrument.StopAudio();
+                instrument.Audio().StopAudio();
                 std::fprintf(err, "varko-render: %s\n", error.c_str());
                 return 2;
             }
             ++next;
         }
-        instrument.WatchAudio();
+        instrument.Audio().WatchAudio();
         if (device.DeviceLost() != lost) {
             lost = !lost;
             everLost = everLost || lost;
@@ -140,7 +140,7 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
             break;
         }
         if (tail) {
-            const auto [left, right] = instrument.TakePeaks();
+            const auto [left, right] = instrument.Audio().TakePeaks();
             if (tail->Over(t, std::max(left, right))) {
                 break;
             }
@@ -157,12 +157,12 @@ int PlayOnDevice(TRenderSession& session, const TRenderOptions& o, std::FILE* ou
         }
         jobs->RunUntil(wake);
     }
-    instrument.WatchAudio();
-    instrument.StopAudio();
+    instrument.Audio().WatchAudio();
+    instrument.Audio().StopAudio();
     std::fprintf(out, "Late tone blocks: %llu\nDevice xruns: %llu\nTone resets: %llu\n",
-                 static_cast<unsigned long long>(instrument.LateBlocks),
-                 static_cast<unsigned long long>(instrument.Xruns),
-                 static_cast<unsigned long long>(instrument.ToneResets));
+                 static_cast<unsigned long long>(instrument.Audio().LateBlocks()),
+                 static_cast<unsigned long long>(instrument.Audio().Xruns()),
+                 static_cast<unsigned long long>(instrument.Audio().ToneResets()));
     if (everLost) {
         std::fprintf(err, "varko-render: the audio device was lost while playing\n");
         return 1;

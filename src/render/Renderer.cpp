@@ -74,38 +74,37 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
         }
     }
     TInstrument& in = Instrument;
-    in.InitialFrequency = static_cast<float>(o.InitialFrequency);
-    in.RepeatDownCount = o.Down;
-    in.RepeatUpCount = o.Up;
-    in.RepeatEnds = o.RepeatEnds;
-    in.ExternalObject = !o.Modes.empty();
-    in.End = static_cast<TEndType>(o.End);
-    in.ModeWeighting = o.Weighting;
-    in.ModeLimit = o.ModeLimit;
-    in.Seed = o.Seed;
-    in.TimeCritical = o.Play;
+    in.Bank().SetInitialFrequency(static_cast<float>(o.InitialFrequency));
+    in.Bank().SetRepeatDownCount(o.Down);
+    in.Bank().SetRepeatUpCount(o.Up);
+    in.Bank().SetRepeatEnds(o.RepeatEnds);
+    in.Bank().SetExternalObject(!o.Modes.empty());
+    in.Bank().SetEnd(static_cast<TEndType>(o.End));
+    in.Bank().SetModeWeighting(o.Weighting);
+    in.Bank().SetModeLimit(o.ModeLimit);
+    in.Bank().SetSeed(o.Seed);
+    in.Bank().SetTimeCritical(o.Play);
     // Offline, the calling thread renders every tone unless a pool is asked for; --play
     // renders as the window does, unless told otherwise.
     if (o.Threads > 0) {
-        in.RenderingOverride = TToneThreads::PerCore;
-        in.PoolThreadsOverride = o.Threads;
+        in.Bank().SetRenderingOverride(TToneThreads::PerCore, o.Threads);
     } else if (!o.Play) {
-        in.RenderingOverride = TToneThreads::Inline;
+        in.Bank().SetRenderingOverride(TToneThreads::Inline);
     } else {
         TIniFile ini;
         if (ini.Load(SettingsFilePath()) == TIniFile::TLoadResult::Loaded) {
             const TVarkoSettings s = ReadSettings(ini);
-            in.SetToneThreads(s.ToneThreadsPerCore, s.PoolThreads);
+            in.Settings().SetToneThreads(s.ToneThreadsPerCore, s.PoolThreads);
         }
     }
-    in.SetInterpolateDelays(o.Interpolate);
-    in.SetPaint2Rows(o.TwoRows);
-    in.SetStereoSeparation(!o.Mono);
-    in.SetMasterLevel(o.Master);
+    in.Settings().SetInterpolateDelays(o.Interpolate);
+    in.Settings().SetPaint2Rows(o.TwoRows);
+    in.Settings().SetStereoSeparation(!o.Mono);
+    in.Settings().SetMasterLevel(o.Master);
     // A performance sounds as it was recorded: through the limiter if it was on.
-    in.SetLimiter(o.Performance.empty() ? o.Limit : Performance.Limiter || o.Limit);
+    in.Settings().SetLimiter(o.Performance.empty() ? o.Limit : Performance.Limiter || o.Limit);
     in.Playing().SetResonanceFader(o.Resonance);
-    in.SetReferenceNote(o.ReferenceNote);
+    in.Settings().SetReferenceNote(o.ReferenceNote);
     in.OnMessage = [this](const TInstrumentMessage& m) { Warnings.push_back(m.Text); };
     if (!o.Performance.empty()) {
         return true; // its rebuilds read the scales and modes
@@ -132,12 +131,12 @@ bool TRenderSession::Prepare(const TRenderOptions& o, std::string& error) {
         }
     }
     if (!o.Modes.empty()) {
-        in.LoadModeFile(o.Modes);
+        in.ModeFiles().Load(o.Modes);
         if (failed) {
             error += " (" + o.Modes + ")";
             return false;
         }
-        if (in.ModeFileWarning) {
+        if (in.ModeFiles().Warning()) {
             Warnings.emplace_back(text::WarnModeFile);
         }
     }
@@ -189,7 +188,7 @@ TGesturePlayer TRenderSession::MakePlayer(const TGestureScript& script) {
     // The zone follows the bank, which a performance's rebuilds change.
     player.Zone = [this] {
         Zone = TToneZoneGeometry(Instrument.ToneTarget().ToneCount(), Options.ZoneWidth,
-                                 Options.ZoneHeight, Instrument.Settings().Paint2Rows);
+                                 Options.ZoneHeight, Instrument.Settings().Stored().Paint2Rows);
         return Zone;
     };
     return player;
@@ -221,7 +220,8 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
     size_t done = 0;
     // A rebuild on the way may leave tones without a band or the mode file unusable: the
     // window shows it beside the status bar, the render tool says it once.
-    bool warnedNoSound = Instrument.NoSoundWarning, warnedModeFile = Instrument.ModeFileWarning;
+    bool warnedNoSound = Instrument.Bank().NoSoundWarning(),
+         warnedModeFile = Instrument.ModeFiles().Warning();
     while (done < total) {
         // Every oscillator has finished its block: events land between two blocks, as a
         // device's would, and the result does not depend on thread timing.
@@ -229,11 +229,11 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
         if (!player.PlayUntil(engine.SamplePosition.load(), error)) {
             return false;
         }
-        if (Instrument.NoSoundWarning && !warnedNoSound) {
+        if (Instrument.Bank().NoSoundWarning() && !warnedNoSound) {
             warnedNoSound = true;
             Warnings.emplace_back(text::WarnNoSound);
         }
-        if (Instrument.ModeFileWarning && !warnedModeFile) {
+        if (Instrument.ModeFiles().Warning() && !warnedModeFile) {
             warnedModeFile = true;
             Warnings.emplace_back(text::WarnModeFile);
         }
@@ -267,7 +267,7 @@ bool TRenderSession::RenderOffline(const TGestureScript& script, double seconds,
 std::string TRenderSession::TonesJson() const {
     const TToneBankInput in = Instrument.BankInput();
     const float fs = static_cast<float>(Options.Rate);
-    const ScalaFile& scale = Instrument.Scale;
+    const ScalaFile& scale = Instrument.Bank().Scale();
     std::string s = "{\n  \"description\": " + JsonString(scale.Description) + ",\n";
     s += "  \"degrees\": " + JsonFloats(scale.Degrees) + ",\n";
     s += "  \"tones\": " + JsonFloats(in.ToneRatios) + ",\n";

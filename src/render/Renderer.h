@@ -88,7 +88,7 @@ public:
     // The --print-tones JSON.
     std::string TonesJson() const;
 
-    TAudioEngine& Engine() { return Instrument.Engine(); }
+    TAudioEngine& Engine() { return Instrument.Audio().Engine(); }
 
     std::vector<std::string> Warnings;
     TRenderOptions Options;       // as given, with a performance's rate and block size filled in

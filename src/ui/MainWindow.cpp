@@ -92,9 +92,8 @@ TMainWindow::TMainWindow(TWindowPlatform platform, QWidget* parent)
         const QPoint c = QCursor::pos();
         return std::pair<float, float>(static_cast<float>(c.x()), static_cast<float>(c.y()));
     };
-    Instrument.MakeTone = [this] {
-        return Platform.MakeTone ? Platform.MakeTone() : std::make_unique<TTone>();
-    };
+    Instrument.Bank().SetMakeTone(
+        [this] { return Platform.MakeTone ? Platform.MakeTone() : std::make_unique<TTone>(); });
     BuildControls();
     StartUp();
 }
@@ -118,39 +117,41 @@ TMainWindow::~TMainWindow() {
 
 void TMainWindow::ShowInstrumentState() {
     // What of the last session is gone stays in front until the player opens a scale.
-    QString description = FileText(Instrument.Scale.Description);
+    QString description = FileText(Instrument.Bank().Scale().Description);
     if (!sessionNote_.isEmpty()) {
         description = description.isEmpty() ? sessionNote_ : sessionNote_ + "; " + description;
     }
-    SetStatusText(2, Instrument.Preparing
+    SetStatusText(2, Instrument.Audio().Preparing()
                          ? QString::fromUtf8(text::Preparing) + QLatin1Char(' ') + description
                          : description);
-    SetStatusText(3, QString::fromStdString(Instrument.ObjectStatus));
-    SetStatusText(4, QString::fromStdString(Instrument.AudioStatus));
+    SetStatusText(3, QString::fromStdString(Instrument.Bank().ObjectStatus()));
+    SetStatusText(4, QString::fromStdString(Instrument.Audio().AudioStatus()));
     // Audio that runs again (a driver or channel chosen after a stop) needs no Restart button,
     // and the watchdog watches it again.
-    if (!RestartBtn->isHidden() && Instrument.Running()) {
+    if (!RestartBtn->isHidden() && Instrument.Audio().Running()) {
         RestartBtn->hide();
         LastTick = Platform.TickCount();
         Watchdog->start();
     }
-    SetStatusText(5, QString::fromUtf8(text::GlitchCounter)
-                         .replace(QStringLiteral("%1"), QString::number(Instrument.LateBlocks))
-                         .replace(QStringLiteral("%2"), QString::number(Instrument.Xruns))
-                         .replace(QStringLiteral("%3"), QString::number(Instrument.ToneResets)));
-    StatusBar->Tips[5] = Instrument.PoolAdvised() ? QString::fromUtf8(text::PoolAdvice) : QString();
-    NoSoundWarning->setVisible(Instrument.NoSoundWarning);
-    ModeFileWarning->setVisible(Instrument.ModeFileWarning);
+    SetStatusText(
+        5, QString::fromUtf8(text::GlitchCounter)
+               .replace(QStringLiteral("%1"), QString::number(Instrument.Audio().LateBlocks()))
+               .replace(QStringLiteral("%2"), QString::number(Instrument.Audio().Xruns()))
+               .replace(QStringLiteral("%3"), QString::number(Instrument.Audio().ToneResets())));
+    StatusBar->Tips[5] =
+        Instrument.Audio().PoolAdvised() ? QString::fromUtf8(text::PoolAdvice) : QString();
+    NoSoundWarning->setVisible(Instrument.Bank().NoSoundWarning());
+    ModeFileWarning->setVisible(Instrument.ModeFiles().Warning());
 
     std::string lines;
-    for (const std::string& l : Instrument.Scale.Lines) {
+    for (const std::string& l : Instrument.Bank().Scale().Lines) {
         lines += l;
         lines += '\n';
     }
     if (lines != shownScaleText_) {
         shownScaleText_ = lines;
         QStringList shown;
-        for (const std::string& l : Instrument.Scale.Lines) {
+        for (const std::string& l : Instrument.Bank().Scale().Lines) {
             shown << FileText(l);
         }
         ScaleContentsBox->setPlainText(shown.join(QLatin1Char('\n')));
@@ -161,7 +162,7 @@ void TMainWindow::ShowInstrumentState() {
 
 void TMainWindow::ShowModeFiles() {
     const QSignalBlocker block(ModeFilesCombo);
-    const std::vector<std::string> items = Instrument.History.ComboItems();
+    const std::vector<std::string> items = Instrument.ModeFiles().History().ComboItems();
     bool same = ModeFilesCombo->count() == static_cast<int>(items.size());
     for (int i = 0; same && i < ModeFilesCombo->count(); ++i) {
         same = ModeFilesCombo->itemText(i).toStdString() == items[static_cast<size_t>(i)];
@@ -172,31 +173,31 @@ void TMainWindow::ShowModeFiles() {
             ModeFilesCombo->addItem(QString::fromStdString(item));
         }
     }
-    const int selected = Instrument.SelectedModeFile();
+    const int selected = Instrument.ModeFiles().Selected();
     ModeFilesCombo->setCurrentIndex(selected >= 0 ? selected + 1 : -1);
 }
 
 void TMainWindow::RepaintToneZone() {
-    const std::vector<float> bars = Instrument.BarRatios();
+    const std::vector<float> bars = Instrument.Bank().BarRatios();
     if (ToneZone->ToneRatios() != bars) {
         ToneZone->SetToneRatios(bars);
     }
-    ToneZone->SetInitialFrequency(Instrument.InitialFrequency);
+    ToneZone->SetInitialFrequency(Instrument.Bank().InitialFrequency());
     TToneZoneLook look = ToneZone->Look();
-    const TVarkoSettings& s = Instrument.Settings();
+    const TVarkoSettings& s = Instrument.Settings().Stored();
     look.Paint2Rows = s.Paint2Rows;
     look.ColoredToneZone = s.ColoredToneZone;
     look.ShowFrequencyLabels = s.ShowFrequencyLabels;
     look.LabelKind = static_cast<TLabelKind>(s.LabelKind);
-    look.ScaleStart = std::max(Instrument.ScaleStart(), 0);
+    look.ScaleStart = std::max(Instrument.Bank().ScaleStart(), 0);
     // The degrees hold the 1/1; a period of the tone list repeats the rest (with its end when the
     // ends are repeated).
-    const int degrees = static_cast<int>(Instrument.Scale.Degrees.size());
-    look.Period = degrees > 1 ? degrees - 1 + (Instrument.RepeatEnds ? 1 : 0) : 0;
+    const int degrees = static_cast<int>(Instrument.Bank().Scale().Degrees.size());
+    look.Period = degrees > 1 ? degrees - 1 + (Instrument.Bank().RepeatEnds() ? 1 : 0) : 0;
     // What the bank built sounds, not what the settings would build next.
     look.WholeSampleRate = 0.0f;
-    if (Instrument.HasEngine() && !Instrument.Engine().Oscillators.empty()) {
-        const TTone& tone = *Instrument.Engine().Oscillators.front();
+    if (Instrument.Audio().HasEngine() && !Instrument.Audio().Engine().Oscillators.empty()) {
+        const TTone& tone = *Instrument.Audio().Engine().Oscillators.front();
         look.WholeSampleRate = tone.Interpolate ? 0.0f : tone.SampleRate;
     }
     ToneZone->SetLook(look);
@@ -234,7 +235,7 @@ QString TMainWindow::ChooseFile(const char* title, const char* filter, const QSt
 // Scales and the parameters panel
 
 void TMainWindow::OpenScaleBtnClick() {
-    if (Instrument.DriverIndex() == -1) {
+    if (Instrument.Audio().DriverIndex() == -1) {
         MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
         return;
     }
@@ -270,18 +271,20 @@ void TMainWindow::ShowKeyboardMapping() {
     if (KbmNameLabel == nullptr) {
         return;
     }
-    const bool mapped = !Instrument.KbmPath.empty();
-    KbmNameLabel->setText(mapped ? QFileInfo(QString::fromStdString(Instrument.KbmPath)).fileName()
-                                 : QStringLiteral("one key per bar"));
-    KbmNameLabel->setToolTip(mapped ? QString::fromStdString(Instrument.KbmPath) : QString());
+    const bool mapped = !Instrument.Bank().KbmPath().empty();
+    KbmNameLabel->setText(
+        mapped ? QFileInfo(QString::fromStdString(Instrument.Bank().KbmPath())).fileName()
+               : QStringLiteral("one key per bar"));
+    KbmNameLabel->setToolTip(mapped ? QString::fromStdString(Instrument.Bank().KbmPath())
+                                    : QString());
     NoKbmLink->setEnabled(mapped);
     // The mapping's reference frequency tunes the scale.
-    InitialFrequencyEdit->setText(QString::number(Instrument.InitialFrequency, 'g', 7));
+    InitialFrequencyEdit->setText(QString::number(Instrument.Bank().InitialFrequency(), 'g', 7));
 }
 
 void TMainWindow::ApplyParametersBtnClick() {
     if (const auto f = ParseInitialFrequency(InitialFrequencyEdit->text().toStdString())) {
-        Instrument.InitialFrequency = *f;
+        Instrument.Bank().SetInitialFrequency(*f);
     }
     Instrument.Apply();
 }
@@ -310,7 +313,7 @@ void TMainWindow::ModeLimitEditChange() {
 
 void TMainWindow::ModeWeightingChange() {
     const int p = ModeWeightingSlider->value();
-    Instrument.ModeWeighting = p;
+    Instrument.Bank().SetModeWeighting(p);
     if (p == ModeWeightFactorial) {
         ModeWeightingExponent->hide();
         ModeWeightingFormula->setText(QStringLiteral("1/n!"));
@@ -373,7 +376,7 @@ void TMainWindow::ExternalObjectClick() {
 void TMainWindow::ModeFilesComboSelect() {
     const int index = ModeFilesCombo->currentIndex();
     if (index > 0) {
-        Instrument.LoadModeFileFromHistory(index - 1);
+        Instrument.ModeFiles().LoadFromHistory(index - 1);
         return;
     }
     if (index == 0) {
@@ -387,12 +390,12 @@ void TMainWindow::ModeFilesComboSelect() {
         }
         const QString path = ChooseFile(text::OpenModeTitle, text::OpenModeFilter, folder);
         if (path.isEmpty()) {
-            Instrument.SelectModeFile(-1);
+            Instrument.ModeFiles().Select(-1);
             ShowModeFiles();
             return;
         }
         lastModeFolder_ = QFileInfo(path).absolutePath();
-        Instrument.LoadModeFile(LocalPath(path));
+        Instrument.ModeFiles().Load(LocalPath(path));
     }
 }
 

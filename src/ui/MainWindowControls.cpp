@@ -233,7 +233,7 @@ void TMainWindow::BuildTimers() {
     LeftClipOffTimer = makeTimer(1000, &TMainWindow::LeftClipOffTimerTimer);
     RightClipOffTimer = makeTimer(1000, &TMainWindow::RightClipOffTimerTimer);
     Watchdog = makeTimer(5000, &TMainWindow::WatchdogTick);
-    AudioWatchTimer = makeTimer(250, [this] { Instrument.WatchAudio(); });
+    AudioWatchTimer = makeTimer(250, [this] { Instrument.Audio().WatchAudio(); });
     RezDownTimer = makeTimer(30, [this] { Playing().RezDownTimerTimer(); });
     RezUpTimer = makeTimer(30, [this] { Playing().RezUpTimerTimer(); });
 }

@@ -35,7 +35,7 @@ void TMainWindow::StartMidi() {
         }
     };
     MidiInput->Start();
-    OpenMidiPort(Instrument.Settings().MidiInput);
+    OpenMidiPort(Instrument.Settings().Stored().MidiInput);
 }
 
 bool TMainWindow::OpenMidiPort(const std::string& name) {

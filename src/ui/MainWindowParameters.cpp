@@ -144,15 +144,15 @@ void TMainWindow::BuildParametersPanel() {
     repeatEnds->setGeometry(28, 86, 205, 30);
     repeatEnds->OnClick = [this] { RepeatEndsBox->toggle(); };
     RepeatDownArrows->OnChangingEx = [this](int v) {
-        Instrument.RepeatDownCount = std::max(v, 0);
+        Instrument.Bank().SetRepeatDownCount(std::max(v, 0));
         return true;
     };
     RepeatUpArrows->OnChangingEx = [this](int v) {
-        Instrument.RepeatUpCount = std::max(v, 0);
+        Instrument.Bank().SetRepeatUpCount(std::max(v, 0));
         return true;
     };
     connect(RepeatEndsBox, &QCheckBox::toggled, this,
-            [this](bool on) { Instrument.RepeatEnds = on; });
+            [this](bool on) { Instrument.Bank().SetRepeatEnds(on); });
     connect(RepeatDownEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatDownEditChange);
     connect(RepeatUpEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatUpEditChange);
 
@@ -187,11 +187,11 @@ void TMainWindow::BuildParametersPanel() {
     connect(InternalObject, &QRadioButton::clicked, this, &TMainWindow::InternalObjectClick);
     connect(ExternalObject, &QRadioButton::clicked, this, &TMainWindow::ExternalObjectClick);
     connect(ExternalObject, &QRadioButton::toggled, this,
-            [this](bool on) { Instrument.ExternalObject = on; });
+            [this](bool on) { Instrument.Bank().SetExternalObject(on); });
     connect(ModeFilesCombo, &QComboBox::activated, this, &TMainWindow::ModeFilesComboSelect);
     // The entry shown names the object, even when it was not read from the list.
     connect(ModeFilesCombo, &QComboBox::currentIndexChanged, this,
-            [this](int index) { Instrument.SelectModeFile(index - 1); });
+            [this](int index) { Instrument.ModeFiles().Select(index - 1); });
     connect(ModeWeightingSlider, &QSlider::valueChanged, this, &TMainWindow::ModeWeightingChange);
 
     AddLabel(p, QStringLiteral("Ends:"), 8, 256, true);
@@ -208,14 +208,14 @@ void TMainWindow::BuildParametersPanel() {
     EndFreeRadio->setChecked(true);
     connect(EndTypeGroup, &QButtonGroup::buttonToggled, this, [this](QAbstractButton*, bool on) {
         if (on) {
-            Instrument.End = CheckedEndType();
+            Instrument.Bank().SetEnd(CheckedEndType());
         }
     });
 
     AddLabel(p, QStringLiteral("Vibration Mode Limit:"), 8, 340);
     ModeLimitArrows = AddNumberBox(p, ModeLimitEdit, 136, 337, 36, 1, 100, 8);
     ModeLimitArrows->OnChangingEx = [this](int v) {
-        Instrument.ModeLimit = std::max(v, 1);
+        Instrument.Bank().SetModeLimit(std::max(v, 1));
         return true;
     };
     connect(ModeLimitEdit, &QLineEdit::textChanged, this, &TMainWindow::ModeLimitEditChange);
@@ -266,7 +266,7 @@ void TMainWindow::BuildParametersPanel() {
     MasterLevelReset->setFixedSize(20, 16);
     MasterLevelReset->OnClick = [this] { MasterLevelResetClick(); };
     connect(MasterFader, &QSlider::valueChanged, this,
-            [this](int v) { Instrument.SetMasterLevel(v); });
+            [this](int v) { Instrument.Settings().SetMasterLevel(v); });
 
     ApplyParametersBtn = new QPushButton(QStringLiteral("Apply"), faders);
     QFont bold = ApplyParametersBtn->font();

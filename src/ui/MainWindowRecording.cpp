@@ -83,7 +83,7 @@ void TMainWindow::BuildRecordingControls() {
 }
 
 void TMainWindow::ShowRecordingState() {
-    const bool recording = Instrument.Recording();
+    const bool recording = Instrument.Recording().Active();
     const QString record = recording ? QStringLiteral("RecordBtnOn") : QStringLiteral("RecordBtn");
     RecordBtn->SetImageNormal(ResourceImage(record));
     RecordBtn->setToolTip(
@@ -97,8 +97,9 @@ void TMainWindow::ShowRecordingState() {
 
     QStringList lines;
     if (recording) {
-        lines << QStringLiteral("Recording %1").arg(Minutes(Instrument.RecordedSeconds()));
-        RecordingLabel->setToolTip(QString::fromStdString(Instrument.RecordingFolder()));
+        lines << QStringLiteral("Recording %1")
+                     .arg(Minutes(Instrument.Recording().RecordedSeconds()));
+        RecordingLabel->setToolTip(QString::fromStdString(Instrument.Recording().Folder()));
     } else if (!lastRecording_.isEmpty()) {
         lines << QStringLiteral("Recorded in %1").arg(QDir(lastRecording_).dirName());
     }
@@ -116,8 +117,8 @@ void TMainWindow::ShowRecordingState() {
 }
 
 void TMainWindow::RecordBtnClick() {
-    if (Instrument.Recording()) {
-        lastRecording_ = QString::fromStdString(Instrument.RecordingFolder());
+    if (Instrument.Recording().Active()) {
+        lastRecording_ = QString::fromStdString(Instrument.Recording().Folder());
         const TRecordingResult r = Instrument.StopRecording();
         ShowRecordingState();
         if (!r.Ok) {
@@ -126,7 +127,7 @@ void TMainWindow::RecordBtnClick() {
         }
         return;
     }
-    if (Instrument.DriverIndex() == -1) {
+    if (Instrument.Audio().DriverIndex() == -1) {
         MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
         return;
     }
@@ -156,14 +157,14 @@ void TMainWindow::ReplayBtnClick() {
 bool TMainWindow::StartReplay(const QString& folder) {
     StopReplay();
     std::erase_if(stoppedLoads_, [](const auto& load) { return load->Done.load(); });
-    if (!Instrument.HasEngine()) {
+    if (!Instrument.Audio().HasEngine()) {
         MessageBox(Filled(text::ReplayFailed, ""), QMessageBox::Critical);
         return false;
     }
     auto load = std::make_shared<TReplayLoad>();
     const std::string path = QFile::encodeName(folder).toStdString();
-    const double rate = Instrument.Engine().Host().SampleRate();
-    const uint32_t block = Instrument.Engine().Host().BufferSize();
+    const double rate = Instrument.Audio().Engine().Host().SampleRate();
+    const uint32_t block = Instrument.Audio().Engine().Host().BufferSize();
     load->Worker = std::thread([load = load.get(), &instrument = Instrument, path, rate, block] {
         TPerformanceFolder performance;
         performance.Use(path);
@@ -187,7 +188,7 @@ bool TMainWindow::StartReplay(const QString& folder) {
 bool TMainWindow::TakeReplayLoad() {
     const std::shared_ptr<TReplayLoad> load = std::move(replayLoad_);
     load->Worker.join();
-    if (!load->Player || !Instrument.HasEngine()) {
+    if (!load->Player || !Instrument.Audio().HasEngine()) {
         ReplayTimer->stop();
         ShowRecordingState();
         MessageBox(Filled(text::ReplayFailed, load->Error), QMessageBox::Critical);
@@ -195,9 +196,9 @@ bool TMainWindow::TakeReplayLoad() {
     }
     replay_ = std::move(load->Player);
     replay_->Zone = [this] { return ToneZone->Geometry(); };
-    replayFrames_ = static_cast<uint64_t>(std::llround(static_cast<double>(load->Info.Frames) *
-                                                       Instrument.Engine().Host().SampleRate() /
-                                                       load->Info.SampleRate));
+    replayFrames_ = static_cast<uint64_t>(
+        std::llround(static_cast<double>(load->Info.Frames) *
+                     Instrument.Audio().Engine().Host().SampleRate() / load->Info.SampleRate));
     ShowRecordingState();
     return true;
 }
@@ -216,7 +217,7 @@ void TMainWindow::StopReplay() {
     replay_->Release();
     replay_.reset();
     // Banks built from now on get seeds of their own again.
-    Instrument.ToneSeeds.clear();
+    Instrument.Bank().SetToneSeeds({});
     ShowRecordingState();
 }
 
@@ -230,16 +231,17 @@ void TMainWindow::ReplayTick() {
     if (!replay_) {
         return;
     }
-    const uint64_t position = Instrument.Engine().SamplePosition.load();
-    const uint64_t rebuilt = Instrument.LastRebuildPosition;
-    const int master = Instrument.Settings().MasterLevel;
+    const uint64_t position = Instrument.Audio().Engine().SamplePosition.load();
+    const uint64_t rebuilt = Instrument.Bank().LastRebuildPosition();
+    const int master = Instrument.Settings().Stored().MasterLevel;
     std::string error;
     if (!replay_->PlayUntil(position, error)) {
         StopReplay();
         MessageBox(Filled(text::ReplayFailed, error), QMessageBox::Critical);
         return;
     }
-    if (rebuilt != Instrument.LastRebuildPosition || master != Instrument.Settings().MasterLevel) {
+    if (rebuilt != Instrument.Bank().LastRebuildPosition() ||
+        master != Instrument.Settings().Stored().MasterLevel) {
         ShowParameters();
     }
     if (replay_->Finished() && position >= replay_->Origin() + replayFrames_) {
@@ -249,19 +251,19 @@ void TMainWindow::ReplayTick() {
 
 void TMainWindow::ShowParameters() {
     const TInstrument& in = Instrument;
-    InitialFrequencyEdit->setText(QString::number(in.InitialFrequency, 'g', 7));
+    InitialFrequencyEdit->setText(QString::number(in.Bank().InitialFrequency(), 'g', 7));
     ShowKeyboardMapping();
     // The edits pass their values on to the arrows and the instrument.
-    RepeatDownEdit->setText(QString::number(in.RepeatDownCount));
-    RepeatUpEdit->setText(QString::number(in.RepeatUpCount));
-    RepeatEndsBox->setChecked(in.RepeatEnds);
-    ModeLimitEdit->setText(QString::number(in.ModeLimit));
-    ModeWeightingSlider->setValue(in.ModeWeighting);
-    (in.End == TEndType::Fixed    ? EndFixedRadio
-     : in.End == TEndType::Hinged ? EndHingedRadio
-                                  : EndFreeRadio)
+    RepeatDownEdit->setText(QString::number(in.Bank().RepeatDownCount()));
+    RepeatUpEdit->setText(QString::number(in.Bank().RepeatUpCount()));
+    RepeatEndsBox->setChecked(in.Bank().RepeatEnds());
+    ModeLimitEdit->setText(QString::number(in.Bank().ModeLimit()));
+    ModeWeightingSlider->setValue(in.Bank().ModeWeighting());
+    (in.Bank().End() == TEndType::Fixed    ? EndFixedRadio
+     : in.Bank().End() == TEndType::Hinged ? EndHingedRadio
+                                           : EndFreeRadio)
         ->setChecked(true);
-    if (in.ExternalObject) {
+    if (in.Bank().ExternalObject()) {
         ExternalObject->setChecked(true);
         ExternalObjectClick();
     } else {
@@ -269,7 +271,7 @@ void TMainWindow::ShowParameters() {
         InternalObjectClick();
     }
     const QSignalBlocker block(MasterFader);
-    MasterFader->setValue(in.Settings().MasterLevel);
+    MasterFader->setValue(in.Settings().Stored().MasterLevel);
 }
 
 } // namespace varko

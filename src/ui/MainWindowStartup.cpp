@@ -93,7 +93,7 @@ void TMainWindow::StartUp() {
     CreateSettingsDialog();
 
     // Without an audio device there is nothing to play.
-    if (Instrument.DriverList().empty()) {
+    if (Instrument.Audio().DriverList().empty()) {
         TNoAudioDeviceNotice notice(this);
         Platform.ExecModal(notice);
         Halted = true;
@@ -114,19 +114,19 @@ void TMainWindow::StartUp() {
 
     ReadSettingsFile();
     if (noTabletNoticeOff_) {
-        Instrument.SetShowNoTabletNotice(false);
+        Instrument.Settings().SetShowNoTabletNotice(false);
     }
     StartMidi();
-    Instrument.History.Load(HistoryFilePath());
+    Instrument.ModeFiles().History().Load(HistoryFilePath());
     ShowModeFiles();
     // The meters are read only while they are shown.
-    if (Instrument.Settings().ShowMainLevels) {
+    if (Instrument.Settings().Stored().ShowMainLevels) {
         LevelTimer->start();
     }
     AudioWatchTimer->start();
     LastTick = Platform.TickCount();
     Watchdog->start();
-    if (Instrument.Settings().RestoreSession) {
+    if (Instrument.Settings().Stored().RestoreSession) {
         RestoreSession();
     }
 }
@@ -137,8 +137,9 @@ void TMainWindow::RestoreSession() {
     std::string missing;
     Instrument.RestoreSessionFiles(missing);
     sessionNote_ = QString::fromStdString(missing).replace(QLatin1Char('\n'), QStringLiteral("; "));
-    if (!Instrument.ScalePath.empty()) {
-        lastScaleFolder_ = QFileInfo(QString::fromStdString(Instrument.ScalePath)).absolutePath();
+    if (!Instrument.Bank().ScalePath().empty()) {
+        lastScaleFolder_ =
+            QFileInfo(QString::fromStdString(Instrument.Bank().ScalePath())).absolutePath();
     }
     ShowInstrumentState();
 }
@@ -203,7 +204,7 @@ void TMainWindow::StartWithoutTablet(bool notice) {
         Platform.ExecModal(box);
         noTabletNoticeOff_ = box.DontShowBox->isChecked();
     }
-    Instrument.MousePressureForced = true;
+    Instrument.Settings().ForceMousePressure();
     if (!Settings->MousePressureBox->isChecked()) {
         Settings->MousePressureBox->click();
     }
@@ -220,7 +221,7 @@ void TMainWindow::ReadSettingsFile() {
     bool ok = Instrument.LoadSettingsFile(path, message);
     try {
         Settings->ShowInstrumentSettings();
-        MasterFader->setValue(Instrument.Settings().MasterLevel);
+        MasterFader->setValue(Instrument.Settings().Stored().MasterLevel);
     } catch (...) {
         ok = false;
         message = text::SettingsNotRetrieved;
@@ -248,16 +249,17 @@ void TMainWindow::ShutDown() {
         Tablet->Close();
     }
     // The driver panel's choice, for the driver that is open.
-    const std::string driver = Instrument.Settings().ASIOdriverName;
+    const std::string driver = Instrument.Settings().Stored().ASIOdriverName;
     if (const TDriverPanelChoice c = DriverChoice(driver); c.BufferSize != 0 || c.SampleRate != 0) {
-        Instrument.SetPanelChoice(driver, static_cast<int>(c.BufferSize),
-                                  static_cast<int>(std::lround(c.SampleRate)));
+        Instrument.Settings().SetPanelChoice(driver, static_cast<int>(c.BufferSize),
+                                             static_cast<int>(std::lround(c.SampleRate)));
     }
     std::string message;
     if (!Instrument.SaveSettingsFile(SettingsFilePath(), message)) {
         MessageBox(QString::fromStdString(message), QMessageBox::Warning);
     }
-    Instrument.History.Save(HistoryFilePath()); // a failure loses this run's history only
+    Instrument.ModeFiles().History().Save(
+        HistoryFilePath()); // a failure loses this run's history only
     QApplication::restoreOverrideCursor();
 }
 
@@ -282,8 +284,8 @@ void TMainWindow::ThreadTerminationCheck(const std::string& crashText) {
         return; // one crash window is enough; the halt follows it
     }
     crashing_ = true;
-    if (Instrument.HasEngine()) {
-        Instrument.Engine().Stop();
+    if (Instrument.Audio().HasEngine()) {
+        Instrument.Audio().Engine().Stop();
     }
     CrashWin->SetErrorText(QString::fromStdString(crashText));
     Platform.ExecModal(*CrashWin);

@@ -37,7 +37,7 @@ void TMainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void TMainWindow::DrawPressurePanel(QPainter& painter) {
-    if (!Instrument.Settings().ShowPressureLevel) {
+    if (!Instrument.Settings().Stored().ShowPressureLevel) {
         return; // not followed: not shown
     }
     // Drawn here rather than by the hidden progress bar, which a real screen never paints.
@@ -73,18 +73,18 @@ void TMainWindow::LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTi
 }
 
 void TMainWindow::LevelTimerTick() {
-    const auto [left, right] = Instrument.TakePeaks();
+    const auto [left, right] = Instrument.Audio().TakePeaks();
     LevelMeter(left, LeftMeter, LeftClipLed, LeftClipOffTimer);
     LevelMeter(right, RightMeter, RightClipLed, RightClipOffTimer);
     ShowBarLight();
-    const float gain = Instrument.TakeLimiterGain();
+    const float gain = Instrument.Audio().TakeLimiterGain();
     LimiterMeter->setValue(
         gain > 0.0f ? static_cast<int>(std::clamp(std::lround(-20.0 * std::log10(gain)), 0L, 12L))
                     : 12);
 }
 
 void TMainWindow::ShowBarLight() {
-    const std::vector<float> levels = Instrument.TakeToneLevels();
+    const std::vector<float> levels = Instrument.Audio().TakeToneLevels();
     std::vector<float> light(levels.size(), 0.0f);
     for (size_t t = 0; t < levels.size(); ++t) {
         // -48 dBFS is dark, full scale full light; the light falls as a meter's bar does.
@@ -120,7 +120,7 @@ void TMainWindow::RightClipOffTimerTimer() {
 
 void TMainWindow::ShowStoppedWarning(const char* first, const char* second) {
     Watchdog->stop();
-    Instrument.StopAudio();
+    Instrument.Audio().StopAudio();
     RestartBtn->show();
     TAudioStoppedNotice warning(this);
     warning.SetTexts(QString::fromUtf8(first), QString::fromUtf8(second));
@@ -144,7 +144,7 @@ void TMainWindow::StopAudio() {
 void TMainWindow::RestartBtnClick() {
     LastTick = Platform.TickCount();
     Watchdog->start();
-    Instrument.StartAudio();
+    Instrument.Audio().StartAudio();
     RestartBtn->hide();
 }
 

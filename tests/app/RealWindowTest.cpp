@@ -103,7 +103,7 @@ int DragRow(int step, int from, int span) {
 
 // Playing values reach the engine at its next block: wait for it.
 void Settle(TMainWindow& win) {
-    for (int i = 0; i < 2000 && win.Instrument.Engine().ChangesPending(); ++i) {
+    for (int i = 0; i < 2000 && win.Instrument.Audio().Engine().ChangesPending(); ++i) {
         QTest::qWait(1);
     }
 }
@@ -169,7 +169,7 @@ TEST_F(RealWindow, DragPlaysIntoJack) {
     win->RepeatDownEdit->setText("1");
     win->RepeatUpEdit->setText("1");
     win->OpenScaleBtnClick();
-    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+    ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
     win->ResonanceFader->setValue(200); // the shortest ring, so the decay shows soon
 
     test::TJackCapture capture(48000 * 8);
@@ -248,9 +248,9 @@ TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     s.RightRaisesRadio->click();
     win->MasterFader->setValue(35);
     Settle(*win);
-    EXPECT_FALSE(win->Instrument.Engine().Stereo.load());
-    EXPECT_TRUE(win->Instrument.Engine().TwoRowPanning.load());
-    EXPECT_FALSE(win->Instrument.Engine().MeterPeaks.load());
+    EXPECT_FALSE(win->Instrument.Audio().Engine().Stereo.load());
+    EXPECT_TRUE(win->Instrument.Audio().Engine().TwoRowPanning.load());
+    EXPECT_FALSE(win->Instrument.Audio().Engine().MeterPeaks.load());
     win->close(); // writes the settings
     win.reset();
 
@@ -269,12 +269,12 @@ TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     EXPECT_EQ(t.ResonanceButtonsIndex(), 1);
     EXPECT_EQ(win->MasterFader->value(), 35);
     Settle(*win);
-    EXPECT_FALSE(win->Instrument.Engine().Stereo.load());
-    EXPECT_TRUE(win->Instrument.Engine().TwoRowPanning.load());
-    EXPECT_FALSE(win->Instrument.Engine().MeterPeaks.load());
-    EXPECT_FLOAT_EQ(win->Instrument.Engine().MasterGain.load(), 0.86005837f); // 0.99^15
-    EXPECT_FALSE(win->Instrument.Settings().ColoredToneZone);
-    EXPECT_TRUE(win->Instrument.Settings().Paint2Rows);
+    EXPECT_FALSE(win->Instrument.Audio().Engine().Stereo.load());
+    EXPECT_TRUE(win->Instrument.Audio().Engine().TwoRowPanning.load());
+    EXPECT_FALSE(win->Instrument.Audio().Engine().MeterPeaks.load());
+    EXPECT_FLOAT_EQ(win->Instrument.Audio().Engine().MasterGain.load(), 0.86005837f); // 0.99^15
+    EXPECT_FALSE(win->Instrument.Settings().Stored().ColoredToneZone);
+    EXPECT_TRUE(win->Instrument.Settings().Stored().Paint2Rows);
     win->close();
     win.reset();
 }
@@ -307,11 +307,11 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     win->ModeLimitEdit->setText("5");
     win->EndFixedRadio->click();
     win->ResonanceFader->setValue(30);
-    win->Instrument.LoadModeFile(modes);
+    win->Instrument.ModeFiles().Load(modes);
     win->ExternalObject->click();
     win->Instrument.OpenScale(scale);
     win->ApplyParametersBtnClick();
-    const size_t bars = win->Instrument.BarRatios().size();
+    const size_t bars = win->Instrument.Bank().BarRatios().size();
     ASSERT_GT(bars, 13u); // an octave up
     win->close();
     win.reset();
@@ -322,18 +322,18 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     const TInstrument& in = win->Instrument;
-    EXPECT_EQ(in.ScalePath, scale);
-    EXPECT_EQ(in.BarRatios().size(), bars);
+    EXPECT_EQ(in.Bank().ScalePath(), scale);
+    EXPECT_EQ(in.Bank().BarRatios().size(), bars);
     EXPECT_EQ(win->InitialFrequencyEdit->text(), "261.5");
-    EXPECT_FLOAT_EQ(in.InitialFrequency, 261.5f);
+    EXPECT_FLOAT_EQ(in.Bank().InitialFrequency(), 261.5f);
     EXPECT_EQ(win->RepeatUpEdit->text(), "1");
     EXPECT_TRUE(win->RepeatEndsBox->isChecked());
     EXPECT_EQ(win->ModeLimitEdit->text(), "5");
     EXPECT_TRUE(win->EndFixedRadio->isChecked());
     EXPECT_EQ(win->ResonanceFader->value(), 30);
     EXPECT_TRUE(win->ExternalObject->isChecked());
-    EXPECT_NE(in.ModeFileName().find("bowl"), std::string::npos) << in.ModeFileName();
-    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), bars);
+    EXPECT_NE(in.ModeFiles().Name().find("bowl"), std::string::npos) << in.ModeFiles().Name();
+    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), bars);
     EXPECT_EQ(win->StatusText(4), "Running");
     win->close();
     win.reset();
@@ -343,8 +343,8 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     std::filesystem::remove(modes);
     win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
-    EXPECT_TRUE(win->Instrument.ScalePath.empty());
-    EXPECT_FALSE(win->Instrument.ExternalObject);
+    EXPECT_TRUE(win->Instrument.Bank().ScalePath().empty());
+    EXPECT_FALSE(win->Instrument.Bank().ExternalObject());
     EXPECT_TRUE(win->StatusText(2).contains("The last scale is gone"))
         << win->StatusText(2).toStdString();
     EXPECT_TRUE(win->StatusText(2).contains("et12.scl"));
@@ -406,7 +406,7 @@ TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     win->RepeatDownEdit->setText("1");
     win->RepeatUpEdit->setText("1");
     win->OpenScaleBtnClick();
-    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+    ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
     win->ResonanceFader->setValue(150);
 
     test::TJackCapture capture(48000 * 20);
@@ -415,8 +415,8 @@ TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     capture.Record();
     QTest::qWait(100);
     QTest::keyClick(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
-    ASSERT_TRUE(win->Instrument.Recording());
-    const std::string folder = win->Instrument.RecordingFolder();
+    ASSERT_TRUE(win->Instrument.Recording().Active());
+    const std::string folder = win->Instrument.Recording().Folder();
     // The recording starts a bank of its own, which restarts the stream and with it the ports'
     // connections; the bank is silent until the first press.
     ASSERT_GE(capture.Connect(), 2);
@@ -439,7 +439,7 @@ TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     QTest::mouseRelease(zone, Qt::LeftButton, {}, {9, 100});
     QTest::qWait(500);
     QTest::keyClick(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
-    ASSERT_FALSE(win->Instrument.Recording());
+    ASSERT_FALSE(win->Instrument.Recording().Active());
     QTest::qWait(300);
     const size_t captured = capture.Recorded();
 
@@ -589,7 +589,7 @@ TEST_F(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
     ASSERT_NE(win->MidiInput, nullptr);
     EXPECT_EQ(win->MidiInput->OpenPortName(), "JACK: VarkoTestKeys:out");
     win->OpenScaleBtnClick();
-    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 13u);
+    ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 13u);
     // The MIDI tab shows the port chosen.
     win->Settings->MidiTab->ShowPorts();
     EXPECT_EQ(win->Settings->MidiTab->PortCombo->currentText(), "JACK: VarkoTestKeys:out");
@@ -612,7 +612,8 @@ TEST_F(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return win->PressureBar->value() == 0; }, 2000));
     // The release reaches the tone at the engine's next block.
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return win->Instrument.Engine().Oscillators[0]->Pressure.load() == 0.0f; }, 2000));
+        [&] { return win->Instrument.Audio().Engine().Oscillators[0]->Pressure.load() == 0.0f; },
+        2000));
     win->close();
     win.reset();
 }
@@ -636,7 +637,7 @@ TEST_F(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     win->OpenScaleBtnClick();
-    TAudioEngine& engine = win->Instrument.Engine();
+    TAudioEngine& engine = win->Instrument.Audio().Engine();
     ASSERT_FALSE(engine.Oscillators.empty());
     const auto waitFor = [](auto cond) { return WaitFor(cond, 100); };
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }));
@@ -693,7 +694,7 @@ TEST_F(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
     win->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     win->OpenScaleBtnClick();
-    TAudioEngine& engine = win->Instrument.Engine();
+    TAudioEngine& engine = win->Instrument.Audio().Engine();
     ASSERT_FALSE(engine.Oscillators.empty());
     const auto waitFor = [](auto cond) { return WaitFor(cond, 600); };
     ASSERT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }));
@@ -872,7 +873,7 @@ TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
     };
     EXPECT_LT(replay(rebuilds, 0), 0.25);
     EXPECT_TRUE(told.empty()) << told.front().toStdString();
-    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 253u);
+    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 253u);
 
     EXPECT_LT(replay(word, 0), 0.25);
     ASSERT_EQ(told.size(), 1u);
@@ -881,7 +882,7 @@ TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
 
     EXPECT_LT(replay(big, 1), 0.25);
     EXPECT_EQ(told.size(), 1u) << told.back().toStdString();
-    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
 
     // Replay again while the big take is read, then close the window while it is read.
     win->StartReplay(big);

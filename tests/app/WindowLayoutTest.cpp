@@ -270,10 +270,10 @@ struct LayoutTest : ::testing::Test {
         CheckTexts(win.get());
 
         // The bars' labels as painted at this size.
-        const std::vector<TFrequencyLabel> labels =
-            FrequencyLabels(win->ToneZone->Geometry(), win->ToneZone->ToneRatios(),
-                            win->Instrument.InitialFrequency,
-                            win->Instrument.Settings().ColoredToneZone, FrequencyLabelFont());
+        const std::vector<TFrequencyLabel> labels = FrequencyLabels(
+            win->ToneZone->Geometry(), win->ToneZone->ToneRatios(),
+            win->Instrument.Bank().InitialFrequency(),
+            win->Instrument.Settings().Stored().ColoredToneZone, FrequencyLabelFont());
         EXPECT_GE(labels.size(), 2u);
         for (size_t i = 0; i + 1 < labels.size(); ++i) {
             EXPECT_FALSE(labels[i].Box.intersects(labels[i + 1].Box))
@@ -393,10 +393,11 @@ TEST_F(LayoutTest, LitBarsAndLabelKinds) {
         << (zone->Look().Light.size() > 20 ? zone->Look().Light[20] : -1.0f) << ", held "
         << (zone->Look().Held.size() > 20 && zone->Look().Held[20]) << ", bar "
         << win->Playing().CurrentBar << ", timer " << win->LevelTimer->isActive() << " switches "
-        << win->Instrument.Engine().SwitchCount.load() << " pressure "
-        << win->Instrument.Engine().Oscillators[20]->Pressure.load() << " speed "
-        << win->Instrument.Engine().Oscillators[20]->Speed.load() << " level "
-        << win->Instrument.TakeToneLevels()[20] << " running " << win->Instrument.Running();
+        << win->Instrument.Audio().Engine().SwitchCount.load() << " pressure "
+        << win->Instrument.Audio().Engine().Oscillators[20]->Pressure.load() << " speed "
+        << win->Instrument.Audio().Engine().Oscillators[20]->Speed.load() << " level "
+        << win->Instrument.Audio().TakeToneLevels()[20] << " running "
+        << win->Instrument.Audio().Running();
     Screenshot(QStringLiteral("bars-lit"));
     win->Playing().Pen(geometry, geometry.BarWidthReciprocal(), fx, 0.3f, 0.0f, false);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !zone->Look().Held[20]; }, 2000));
@@ -409,9 +410,9 @@ TEST_F(LayoutTest, LitBarsAndLabelKinds) {
         QTest::qWait(50);
         const TToneZoneLook& look = zone->Look();
         const std::vector<TFrequencyLabel> labels =
-            FrequencyLabels(zone->Geometry(), zone->ToneRatios(), win->Instrument.InitialFrequency,
-                            look.ColoredToneZone, FrequencyLabelFont(), look.LabelKind,
-                            look.ScaleStart, look.Period);
+            FrequencyLabels(zone->Geometry(), zone->ToneRatios(),
+                            win->Instrument.Bank().InitialFrequency(), look.ColoredToneZone,
+                            FrequencyLabelFont(), look.LabelKind, look.ScaleStart, look.Period);
         ASSERT_GE(labels.size(), 2u) << names[kind];
         for (size_t i = 0; i + 1 < labels.size(); ++i) {
             EXPECT_FALSE(labels[i].Box.intersects(labels[i + 1].Box)) << names[kind];

@@ -30,7 +30,7 @@ struct GesturePlayerTest : ::testing::Test {
         fs::create_directories(dir);
         std::ofstream(dir / "fifths.scl") << "Fifths\n 2\n701.955\n2/1\n";
         in.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
-        in.SelectDriver(0);
+        in.Audio().SelectDriver(0);
         in.OnRebuild = [this](bool preparing) { rebuilding += preparing ? 1 : 0; };
     }
     void TearDown() override { fs::remove_all(dir); }
@@ -53,7 +53,7 @@ struct GesturePlayerTest : ::testing::Test {
             builtAt.resize(rebuilding, at);
         }
         // Playing values reach the tones at the engine's next block.
-        for (int i = 0; i < 2000 && in.Engine().ChangesPending(); ++i) {
+        for (int i = 0; i < 2000 && in.Audio().Engine().ChangesPending(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return true;
@@ -92,8 +92,8 @@ TEST_F(GesturePlayerTest, RebuildsAMillisecondApartAreBuiltAFewPerSecondAndTheLa
                 << "banks " << i << " to " << j;
         }
     }
-    ASSERT_EQ(in.Engine().Oscillators.size(), 5u);
-    EXPECT_EQ(in.Engine().Oscillators[4]->Pressure.load(), 0.5f);
+    ASSERT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(in.Audio().Engine().Oscillators[4]->Pressure.load(), 0.5f);
 }
 
 // Rebuilds 0.1 s apart outrun the few a second: one that waits for its turn keeps the tones
@@ -111,8 +111,8 @@ TEST_F(GesturePlayerTest, TonesAfterAWaitingRebuildPlayOnItsBank) {
     ASSERT_TRUE(Play(text.str(), 2.0, error)) << error;
     EXPECT_TRUE(player->Finished());
     EXPECT_LT(builtAt.size(), 10u) << "none waited";
-    ASSERT_EQ(in.Engine().Oscillators.size(), 5u);
-    EXPECT_EQ(in.Engine().Oscillators[4]->Pressure.load(), 0.5f);
+    ASSERT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(in.Audio().Engine().Oscillators[4]->Pressure.load(), 0.5f);
 }
 
 // Rebuilds a second apart are each built where they stand.
@@ -127,6 +127,6 @@ TEST_F(GesturePlayerTest, RebuildsFarApartAreEachBuiltOnTime) {
     EXPECT_EQ(builtAt[0], 0u);
     EXPECT_NEAR(static_cast<double>(builtAt[1]), 48000.0, 256.0);
     EXPECT_NEAR(static_cast<double>(builtAt[2]), 96000.0, 256.0);
-    EXPECT_EQ(in.Engine().Oscillators.size(), 3u);
-    EXPECT_EQ(in.Engine().Oscillators[2]->Pressure.load(), 0.5f);
+    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), 3u);
+    EXPECT_EQ(in.Audio().Engine().Oscillators[2]->Pressure.load(), 0.5f);
 }

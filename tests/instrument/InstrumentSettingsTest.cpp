@@ -72,10 +72,10 @@ TEST_F(InstrumentSettings, FirstRunOpensDriverZeroAndWritesEveryKeyInOrder) {
     TInstrument in;
     TFakeHost* host = Attach(in);
     Load(in);
-    EXPECT_EQ(in.DriverIndex(), 0);
-    EXPECT_EQ(in.ChannelPair(), 0);
-    EXPECT_TRUE(in.Running());
-    EXPECT_EQ(in.AudioStatus, "Running");
+    EXPECT_EQ(in.Audio().DriverIndex(), 0);
+    EXPECT_EQ(in.Audio().ChannelPair(), 0);
+    EXPECT_TRUE(in.Audio().Running());
+    EXPECT_EQ(in.Audio().AudioStatus(), "Running");
     // Pair 0 is set again after the driver opened: the audio restarts on it.
     EXPECT_EQ(host->Log, Log({"stop", "driver 0", "start", "stop", "offset 0", "start"}));
 
@@ -140,24 +140,24 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
         TInstrument in;
         Attach(in);
         Load(in);
-        in.SelectDriver(1);
-        in.SetStereoSeparation(false);
-        in.SetInterpolateDelays(false);
-        in.SetMasterLevel(137);
-        in.SetLimiter(false);
-        in.SetResonanceControl(1);
-        in.SetResonanceRate(8);
-        in.SetMousePressure(true);
-        in.SetShowMainLevels(false);
-        in.SetShowPressureLevel(false);
-        in.SetShowFrequencyLabels(false);
-        in.SetPaint2Rows(true);
-        in.SetColoredToneZone(false);
-        in.SetMidiInput("ALSA: Keystation:Keystation MIDI 1 20:0");
-        in.SetReferenceNote(48);
-        in.SetMpe(false);
-        in.SetKeyReleaseDamps(true);
-        in.SetToneThreads(true, 3);
+        in.Audio().SelectDriver(1);
+        in.Settings().SetStereoSeparation(false);
+        in.Settings().SetInterpolateDelays(false);
+        in.Settings().SetMasterLevel(137);
+        in.Settings().SetLimiter(false);
+        in.Settings().SetResonanceControl(1);
+        in.Settings().SetResonanceRate(8);
+        in.Settings().SetMousePressure(true);
+        in.Settings().SetShowMainLevels(false);
+        in.Settings().SetShowPressureLevel(false);
+        in.Settings().SetShowFrequencyLabels(false);
+        in.Settings().SetPaint2Rows(true);
+        in.Settings().SetColoredToneZone(false);
+        in.Settings().SetMidiInput("ALSA: Keystation:Keystation MIDI 1 20:0");
+        in.Settings().SetReferenceNote(48);
+        in.Settings().SetMpe(false);
+        in.Settings().SetKeyReleaseDamps(true);
+        in.Settings().SetToneThreads(true, 3);
         std::string message;
         ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
     }
@@ -170,23 +170,23 @@ TEST_F(InstrumentSettings, EverySettingSurvivesARestartAndUnknownLinesStay) {
     TFakeHost* host = Attach(in);
     Load(in);
     host->PlayBlock(); // the mixer's values take effect at the next block
-    const TVarkoSettings& s = in.Settings();
+    const TVarkoSettings& s = in.Settings().Stored();
     EXPECT_EQ(host->Index, 1);
-    EXPECT_TRUE(in.Running());
+    EXPECT_TRUE(in.Audio().Running());
     EXPECT_FALSE(s.StereoSeparation);
-    EXPECT_FALSE(in.Engine().Stereo.load());
+    EXPECT_FALSE(in.Audio().Engine().Stereo.load());
     EXPECT_FALSE(s.InterpolateDelays);
     EXPECT_EQ(s.MasterLevel, 137);
-    EXPECT_FALSE(in.Engine().Limit.load());
+    EXPECT_FALSE(in.Audio().Engine().Limit.load());
     EXPECT_EQ(in.Playing().ResonanceRaiseButton, TMouseButton::mbRight);
     EXPECT_EQ(s.ResonanceRate, 8);
     EXPECT_TRUE(in.Playing().MousePressure);
     EXPECT_FALSE(s.ShowMainLevels);
-    EXPECT_FALSE(in.Engine().MeterPeaks.load());
+    EXPECT_FALSE(in.Audio().Engine().MeterPeaks.load());
     EXPECT_FALSE(in.Playing().ShowPressureLevel);
     EXPECT_FALSE(s.ShowFrequencyLabels);
     EXPECT_TRUE(s.Paint2Rows);
-    EXPECT_TRUE(in.Engine().TwoRowPanning.load());
+    EXPECT_TRUE(in.Audio().Engine().TwoRowPanning.load());
     EXPECT_FALSE(s.ColoredToneZone);
     EXPECT_EQ(s.ASIOdriverName, "ALSA: hw:1");
     EXPECT_EQ(s.MidiInput, "ALSA: Keystation:Keystation MIDI 1 20:0");
@@ -210,7 +210,7 @@ TEST_F(InstrumentSettings, ToneThreadsReadAsPerToneUnlessPerCore) {
         const bool perCore = std::string(file).find("PerCore") != std::string::npos;
         EXPECT_EQ(in.Rendering().Threads, perCore ? TToneThreads::PerCore : TToneThreads::PerTone)
             << file;
-        EXPECT_EQ(in.Settings().PoolThreads, perCore ? MaxPoolThreads : 0) << file;
+        EXPECT_EQ(in.Settings().Stored().PoolThreads, perCore ? MaxPoolThreads : 0) << file;
     }
 }
 
@@ -221,13 +221,13 @@ TEST_F(InstrumentSettings, HexLettersAndLimits) {
     TInstrument in;
     Attach(in);
     Load(in);
-    const TVarkoSettings& s = in.Settings();
+    const TVarkoSettings& s = in.Settings().Stored();
     EXPECT_EQ(in.Midi().ReferenceNote(), 127);
     EXPECT_FALSE(s.MPE);
-    EXPECT_EQ(in.DriverIndex(), 1);
+    EXPECT_EQ(in.Audio().DriverIndex(), 1);
     // A pair beyond the list leaves no selection and the audio as the driver left it.
-    EXPECT_EQ(in.ChannelPair(), -1);
-    EXPECT_TRUE(in.Running());
+    EXPECT_EQ(in.Audio().ChannelPair(), -1);
+    EXPECT_TRUE(in.Audio().Running());
     EXPECT_EQ(s.MasterLevel, 20);
     EXPECT_FALSE(s.StereoSeparation);
     EXPECT_EQ(s.ResonanceControl, 1);
@@ -240,11 +240,11 @@ TEST_F(InstrumentSettings, HexLettersAndLimits) {
     TInstrument low;
     Attach(low);
     Load(low);
-    EXPECT_EQ(low.Settings().MasterLevel, 200);
-    EXPECT_EQ(low.Settings().ResonanceControl, -1);
+    EXPECT_EQ(low.Settings().Stored().MasterLevel, 200);
+    EXPECT_EQ(low.Settings().Stored().ResonanceControl, -1);
     // No button chosen: the buttons keep their start values.
     EXPECT_EQ(low.Playing().ResonanceRaiseButton, TMouseButton::mbMiddle);
-    EXPECT_EQ(low.Settings().ResonanceRate, 1);
+    EXPECT_EQ(low.Settings().Stored().ResonanceRate, 1);
 }
 
 TEST_F(InstrumentSettings, DriverBeyondTheListLeavesTheAudioStopped) {
@@ -252,11 +252,11 @@ TEST_F(InstrumentSettings, DriverBeyondTheListLeavesTheAudioStopped) {
     TInstrument in;
     TFakeHost* host = Attach(in);
     Load(in);
-    EXPECT_EQ(in.DriverIndex(), -1);
-    EXPECT_FALSE(in.Running());
+    EXPECT_EQ(in.Audio().DriverIndex(), -1);
+    EXPECT_FALSE(in.Audio().Running());
     EXPECT_EQ(host->Log, Log{"stop"});
-    EXPECT_EQ(in.Settings().ASIOdriverName, "");
-    EXPECT_EQ(in.ChannelPair(), -1);
+    EXPECT_EQ(in.Settings().Stored().ASIOdriverName, "");
+    EXPECT_EQ(in.Audio().ChannelPair(), -1);
 }
 
 TEST_F(InstrumentSettings, StoredNameWinsOverAnIndexThatMoved) {
@@ -281,7 +281,7 @@ TEST_F(InstrumentSettings, StoredNameWinsOverAnIndexThatMoved) {
         TInstrument in;
         Attach(in);
         Load(in);
-        EXPECT_EQ(in.DriverIndex(), -1);
+        EXPECT_EQ(in.Audio().DriverIndex(), -1);
     }
     // A file from before names were stored.
     Spit("[Sound]\nASIOdriver=1\nASIOchannel=0\n");
@@ -303,18 +303,18 @@ TEST_F(InstrumentSettings, StoredNameWinsOverAnIndexThatMoved) {
 TEST_F(InstrumentSettings, DriversOfOneNameOpenTheFirst) {
     TInstrument in;
     TFakeHost* host = Attach(in, {{"Twin", {"a", "b"}}, {"Twin", {"c", "d"}}});
-    in.SelectDriver(1);
-    EXPECT_EQ(in.DriverIndex(), 0);
+    in.Audio().SelectDriver(1);
+    EXPECT_EQ(in.Audio().DriverIndex(), 0);
     EXPECT_EQ(host->Index, 0);
-    EXPECT_EQ(in.ChannelPairNames(), Log{"a / b"});
+    EXPECT_EQ(in.Audio().ChannelPairNames(), Log{"a / b"});
 }
 
 TEST_F(InstrumentSettings, StoredMouseChoiceDoesNotUndoAForcedMouse) {
     Spit("[Input]\nAllowMouse=0\n");
     TInstrument in;
     Attach(in);
-    in.MousePressureForced = true;
-    in.SetMousePressure(true);
+    in.Settings().ForceMousePressure();
+    in.Settings().SetMousePressure(true);
     Load(in);
     EXPECT_TRUE(in.Playing().MousePressure);
 
@@ -331,9 +331,9 @@ TEST_F(InstrumentSettings, MouseGlideIsOffInOldFilesAndKeptWhenChosen) {
         TInstrument in;
         Attach(in);
         Load(in);
-        EXPECT_FALSE(in.Settings().MouseGlide);
+        EXPECT_FALSE(in.Settings().Stored().MouseGlide);
         EXPECT_FALSE(in.Playing().MouseGlide);
-        in.SetMouseGlide(true);
+        in.Settings().SetMouseGlide(true);
         std::string message;
         ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
     }
@@ -341,7 +341,7 @@ TEST_F(InstrumentSettings, MouseGlideIsOffInOldFilesAndKeptWhenChosen) {
     TInstrument again;
     Attach(again);
     Load(again);
-    EXPECT_TRUE(again.Settings().MouseGlide);
+    EXPECT_TRUE(again.Settings().Stored().MouseGlide);
     EXPECT_TRUE(again.Playing().MouseGlide);
 }
 
@@ -350,9 +350,9 @@ TEST_F(InstrumentSettings, FailingDriverKeepsWhatWasAppliedAndReports) {
     TInstrument in;
     in.AttachHost(std::make_unique<TFailingHost>(StandardDrivers()));
     Load(in, false);
-    EXPECT_EQ(in.DriverIndex(), 0);              // applied before the failure
-    EXPECT_TRUE(in.Settings().StereoSeparation); // after it: not applied
-    EXPECT_TRUE(in.Settings().ColoredToneZone);
+    EXPECT_EQ(in.Audio().DriverIndex(), 0);               // applied before the failure
+    EXPECT_TRUE(in.Settings().Stored().StereoSeparation); // after it: not applied
+    EXPECT_TRUE(in.Settings().Stored().ColoredToneZone);
 }
 
 TEST_F(InstrumentSettings, UnreadableFileReportsButStillStartsTheAudio) {
@@ -360,8 +360,8 @@ TEST_F(InstrumentSettings, UnreadableFileReportsButStillStartsTheAudio) {
     TInstrument in;
     Attach(in);
     Load(in, false);
-    EXPECT_TRUE(in.Running());
-    EXPECT_EQ(in.DriverIndex(), 0);
+    EXPECT_TRUE(in.Audio().Running());
+    EXPECT_EQ(in.Audio().DriverIndex(), 0);
     // Nor is it replaced at exit.
     std::string message;
     EXPECT_FALSE(in.SaveSettingsFile(SettingsFilePath(), message));
@@ -397,13 +397,13 @@ TEST_F(InstrumentSettings, NullHostFirstRunStartsTheNullDriver) {
     TNullHost* raw = host.get();
     TInstrument in;
     in.AttachHost(std::move(host));
-    ASSERT_EQ(in.DriverList().size(), 1u);
+    ASSERT_EQ(in.Audio().DriverList().size(), 1u);
     Load(in);
     EXPECT_TRUE(raw->Active());
-    EXPECT_TRUE(in.Running());
-    EXPECT_EQ(in.ChannelPairNames().size(), 1u);
-    EXPECT_EQ(in.ChannelPair(), 0);
-    in.StopAudio();
+    EXPECT_TRUE(in.Audio().Running());
+    EXPECT_EQ(in.Audio().ChannelPairNames().size(), 1u);
+    EXPECT_EQ(in.Audio().ChannelPair(), 0);
+    in.Audio().StopAudio();
     EXPECT_FALSE(raw->Active());
 }
 
@@ -418,42 +418,42 @@ TEST_F(InstrumentSettings, TheSessionAndThePanelChoiceSurviveARestart) {
         TInstrument in;
         Attach(in);
         Load(in);
-        in.InitialFrequency = 261.5f;
-        in.RepeatUpCount = 2;
-        in.RepeatEnds = true;
-        in.End = TEndType::Hinged;
-        in.ModeLimit = 5;
-        in.ModeWeighting = 3;
-        ASSERT_TRUE(in.LoadModeFile(modes));
-        in.ExternalObject = true;
+        in.Bank().SetInitialFrequency(261.5f);
+        in.Bank().SetRepeatUpCount(2);
+        in.Bank().SetRepeatEnds(true);
+        in.Bank().SetEnd(TEndType::Hinged);
+        in.Bank().SetModeLimit(5);
+        in.Bank().SetModeWeighting(3);
+        ASSERT_TRUE(in.ModeFiles().Load(modes));
+        in.Bank().SetExternalObject(true);
         in.OpenScale(scale);
         in.Playing().SetResonanceFader(40);
-        in.SetPanelChoice("ALSA: hw:1", 256, 44100);
+        in.Settings().SetPanelChoice("ALSA: hw:1", 256, 44100);
         std::string message;
         ASSERT_TRUE(in.SaveSettingsFile(SettingsFilePath(), message));
     }
     TInstrument in;
     Attach(in);
     Load(in);
-    EXPECT_EQ(in.Settings().PanelDriver, "ALSA: hw:1");
-    EXPECT_EQ(in.Settings().PanelBufferSize, 256);
-    EXPECT_EQ(in.Settings().PanelSampleRate, 44100);
-    EXPECT_TRUE(in.ScalePath.empty()); // nothing opens until the owner asks
+    EXPECT_EQ(in.Settings().Stored().PanelDriver, "ALSA: hw:1");
+    EXPECT_EQ(in.Settings().Stored().PanelBufferSize, 256);
+    EXPECT_EQ(in.Settings().Stored().PanelSampleRate, 44100);
+    EXPECT_TRUE(in.Bank().ScalePath().empty()); // nothing opens until the owner asks
     in.RestoreSessionParameters();
     std::string missing;
     in.RestoreSessionFiles(missing);
     EXPECT_EQ(missing, "");
-    EXPECT_EQ(in.ScalePath, scale);
-    EXPECT_FLOAT_EQ(in.InitialFrequency, 261.5f);
-    EXPECT_EQ(in.RepeatUpCount, 2);
-    EXPECT_TRUE(in.RepeatEnds);
-    EXPECT_EQ(in.End, TEndType::Hinged);
-    EXPECT_EQ(in.ModeLimit, 5);
-    EXPECT_EQ(in.ModeWeighting, 3);
-    EXPECT_TRUE(in.ExternalObject);
-    EXPECT_EQ(in.ModeRatios.size(), 2u);
+    EXPECT_EQ(in.Bank().ScalePath(), scale);
+    EXPECT_FLOAT_EQ(in.Bank().InitialFrequency(), 261.5f);
+    EXPECT_EQ(in.Bank().RepeatUpCount(), 2);
+    EXPECT_TRUE(in.Bank().RepeatEnds());
+    EXPECT_EQ(in.Bank().End(), TEndType::Hinged);
+    EXPECT_EQ(in.Bank().ModeLimit(), 5);
+    EXPECT_EQ(in.Bank().ModeWeighting(), 3);
+    EXPECT_TRUE(in.Bank().ExternalObject());
+    EXPECT_EQ(in.ModeFiles().Ratios().size(), 2u);
     EXPECT_EQ(in.Playing().ResonanceFader(), 40);
-    EXPECT_FALSE(in.Engine().Oscillators.empty());
+    EXPECT_FALSE(in.Audio().Engine().Oscillators.empty());
 
     // Files that are gone fall back to nothing, each named.
     fs::remove(modes);
@@ -463,8 +463,8 @@ TEST_F(InstrumentSettings, TheSessionAndThePanelChoiceSurviveARestart) {
     Load(again);
     again.RestoreSessionParameters();
     again.RestoreSessionFiles(missing);
-    EXPECT_FALSE(again.ExternalObject);
-    EXPECT_TRUE(again.ScalePath.empty());
+    EXPECT_FALSE(again.Bank().ExternalObject());
+    EXPECT_TRUE(again.Bank().ScalePath().empty());
     EXPECT_NE(missing.find("The last vibration mode file is gone"), std::string::npos) << missing;
     EXPECT_NE(missing.find("five.scl"), std::string::npos) << missing;
 }
@@ -491,10 +491,10 @@ TEST_F(InstrumentSettings, AKeyboardMappingComesBackWithTheSessionOrIsNamedWhenG
     std::string missing;
     in.RestoreSessionFiles(missing);
     EXPECT_EQ(missing, "");
-    EXPECT_EQ(in.KbmPath, kbm);
-    ASSERT_TRUE(in.KeyTones().has_value());
-    EXPECT_EQ((*in.KeyTones())[62], 0);           // key 62 plays the 1/1 ...
-    EXPECT_FLOAT_EQ(in.InitialFrequency, 300.0f); // ... at the mapping's 300 Hz
+    EXPECT_EQ(in.Bank().KbmPath(), kbm);
+    ASSERT_TRUE(in.Bank().KeyTones().has_value());
+    EXPECT_EQ((*in.Bank().KeyTones())[62], 0);             // key 62 plays the 1/1 ...
+    EXPECT_FLOAT_EQ(in.Bank().InitialFrequency(), 300.0f); // ... at the mapping's 300 Hz
 
     fs::remove(kbm);
     TInstrument again;
@@ -502,7 +502,7 @@ TEST_F(InstrumentSettings, AKeyboardMappingComesBackWithTheSessionOrIsNamedWhenG
     Load(again);
     again.RestoreSessionParameters();
     again.RestoreSessionFiles(missing);
-    EXPECT_TRUE(again.KbmPath.empty());
-    EXPECT_FALSE(again.KeyTones().has_value());
+    EXPECT_TRUE(again.Bank().KbmPath().empty());
+    EXPECT_FALSE(again.Bank().KeyTones().has_value());
     EXPECT_NE(missing.find("five.kbm"), std::string::npos) << missing;
 }

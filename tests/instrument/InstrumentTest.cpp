@@ -42,24 +42,24 @@ struct InstrumentTest : ::testing::Test {
 } // namespace
 
 TEST_F(InstrumentTest, OpeningAScaleBuildsTheBankAndAFailedOneKeepsThePrevious) {
-    in.SelectDriver(0);
-    in.RepeatUpCount = 1;
+    in.Audio().SelectDriver(0);
+    in.Bank().SetRepeatUpCount(1);
     in.OpenScale(Write("fifths.scl", "Fifths\n 2\n701.955\n2/1\n"));
     EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
-    EXPECT_EQ(in.Scale.Description, "Fifths");
-    ASSERT_EQ(in.Tones.size(), 5u); // 1/1, fifth, 2/1 and its upper copy without the 1/1
-    EXPECT_EQ(in.Engine().Oscillators.size(), 5u);
-    EXPECT_EQ(in.ObjectStatus, "Uniform bar with free ends");
-    EXPECT_EQ(in.AudioStatus, "Running");
-    EXPECT_FALSE(in.Preparing);
+    EXPECT_EQ(in.Bank().Scale().Description, "Fifths");
+    ASSERT_EQ(in.Bank().Tones().size(), 5u); // 1/1, fifth, 2/1 and its upper copy without the 1/1
+    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(in.Bank().ObjectStatus(), "Uniform bar with free ends");
+    EXPECT_EQ(in.Audio().AudioStatus(), "Running");
+    EXPECT_FALSE(in.Audio().Preparing());
 
     told.clear();
     in.OpenScale((dir / "missing.scl").string());
     // The error first, then the bank rebuilt from the scale that stays.
     EXPECT_EQ(told, (std::vector<std::string>{std::string("error: ") + text::ScaleNotOpened,
                                               "rebuild", "built"}));
-    EXPECT_EQ(in.Scale.Description, "Fifths");
-    EXPECT_EQ(in.Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(in.Bank().Scale().Description, "Fifths");
+    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
 
     told.clear();
     in.OpenScale(Write("bad.scl", "Broken\n 2\n701.955\nnot a pitch\n"));
@@ -73,12 +73,12 @@ TEST_F(InstrumentTest, TooManyTonesAreCappedAndThePlayerIsToldHowMany) {
     for (int i = 1; i <= 72; ++i) {
         scale += std::to_string(i * 50 / 3) + "." + std::to_string(i * 50 % 3 * 3) + "\n";
     }
-    in.RepeatDownCount = 10;
-    in.RepeatUpCount = 10;
+    in.Bank().SetRepeatDownCount(10);
+    in.Bank().SetRepeatUpCount(10);
     in.OpenScale(Write("et30.scl", scale));
-    EXPECT_EQ(in.Tones.size(), 1513u);
-    EXPECT_EQ(in.BarRatios().size(), static_cast<size_t>(MaxTones));
-    EXPECT_EQ(in.Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
+    EXPECT_EQ(in.Bank().Tones().size(), 1513u);
+    EXPECT_EQ(in.Bank().BarRatios().size(), static_cast<size_t>(MaxTones));
+    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
     ASSERT_EQ(told.size(), 3u);
     EXPECT_EQ(told[2], "warning: The scale and its repeats give 1513 tones, but Varko can play at "
                        "most " +
@@ -89,27 +89,27 @@ TEST_F(InstrumentTest, TooManyTonesAreCappedAndThePlayerIsToldHowMany) {
 
 TEST_F(InstrumentTest, ModeFilesFromBrowseAndHistoryNameTheObject) {
     const std::string glass = Write("glass.vmod", "1.0, 1.0\n2.76, 0.5\nnot a mode\n");
-    in.History.Insert((dir / "gone.vmod").string());
+    in.ModeFiles().History().Insert((dir / "gone.vmod").string());
 
-    ASSERT_TRUE(in.LoadModeFile(glass));
-    EXPECT_EQ(in.ModeRatios, (std::vector<float>{1.0f, 2.76f}));
-    EXPECT_TRUE(in.ModeFileWarning); // the faulty third line
-    EXPECT_EQ(in.History.Entries(),
+    ASSERT_TRUE(in.ModeFiles().Load(glass));
+    EXPECT_EQ(in.ModeFiles().Ratios(), (std::vector<float>{1.0f, 2.76f}));
+    EXPECT_TRUE(in.ModeFiles().Warning()); // the faulty third line
+    EXPECT_EQ(in.ModeFiles().History().Entries(),
               (std::vector<std::string>{glass, (dir / "gone.vmod").string()}));
-    EXPECT_EQ(in.SelectedModeFile(), 0);
+    EXPECT_EQ(in.ModeFiles().Selected(), 0);
 
     // The entry that cannot be opened: the error, and it leaves the history.
-    EXPECT_FALSE(in.LoadModeFileFromHistory(1));
+    EXPECT_FALSE(in.ModeFiles().LoadFromHistory(1));
     EXPECT_EQ(told.back(), std::string("error: ") + text::ModeFileNotOpened);
-    EXPECT_TRUE(in.ModeRatios.empty());
-    EXPECT_EQ(in.History.Entries(), std::vector<std::string>{glass});
-    EXPECT_EQ(in.SelectedModeFile(), -1);
+    EXPECT_TRUE(in.ModeFiles().Ratios().empty());
+    EXPECT_EQ(in.ModeFiles().History().Entries(), std::vector<std::string>{glass});
+    EXPECT_EQ(in.ModeFiles().Selected(), -1);
 
-    ASSERT_TRUE(in.LoadModeFileFromHistory(0));
-    in.ExternalObject = true;
+    ASSERT_TRUE(in.ModeFiles().LoadFromHistory(0));
+    in.Bank().SetExternalObject(true);
     in.OpenScale(Write("one.scl", "One\n 1\n2/1\n"));
-    EXPECT_EQ(in.ObjectStatus, "glass (Both ends free)");
-    EXPECT_EQ(in.Engine().Oscillators.at(0)->Ratios, (std::vector<float>{1.0f, 2.76f}));
+    EXPECT_EQ(in.Bank().ObjectStatus(), "glass (Both ends free)");
+    EXPECT_EQ(in.Audio().Engine().Oscillators.at(0)->Ratios, (std::vector<float>{1.0f, 2.76f}));
 }
 
 // The status bar's advice: late blocks piling up on a bank of far more tones than cores, each on
@@ -121,16 +121,19 @@ TEST_F(InstrumentTest, LateBlocksOnALargeBankAdviseThePool) {
         scale += std::to_string(10 * i) + ".0\n";
     }
     in.OpenScale(Write("many.scl", scale));
-    ASSERT_GT(in.Engine().Oscillators.size(), 4 * cores);
-    EXPECT_FALSE(in.PoolAdvised());
-    in.LateBlocks = 100;
-    EXPECT_TRUE(in.PoolAdvised());
-    in.SetToneThreads(true, 0);
-    EXPECT_FALSE(in.PoolAdvised());
-    in.SetToneThreads(false, 0);
+    ASSERT_GT(in.Audio().Engine().Oscillators.size(), 4 * cores);
+    EXPECT_FALSE(in.Audio().PoolAdvised());
+    in.Audio().Engine().LateBlocks.store(100);
+    in.Audio().WatchAudio();
+    EXPECT_TRUE(in.Audio().PoolAdvised());
+    in.Settings().SetToneThreads(true, 0);
+    EXPECT_FALSE(in.Audio().PoolAdvised());
+    in.Settings().SetToneThreads(false, 0);
     in.OpenScale(Write("few.scl", "few\n1\n2/1\n"));
-    in.LateBlocks = 1000;
-    EXPECT_FALSE(in.PoolAdvised());
+    in.Audio().Engine().LateBlocks.store(1000);
+    in.Audio().WatchAudio();
+    ASSERT_GE(in.Audio().LateBlocks(), 100u);
+    EXPECT_FALSE(in.Audio().PoolAdvised());
 }
 
 // The key map over repeats with both ends kept (a tone at every copy's start and end), and a
@@ -139,20 +142,20 @@ TEST_F(InstrumentTest, AKeyboardMappingFindsItsBarsOverRepeatsAndABrokenOneIsRef
     // Five equal steps, repeated once down, ends kept: 6 + 6 tones, the 1/1 at tone 6.
     const std::string scale = Write("5.scl", "Five\n5\n240.\n480.\n720.\n960.\n2/1\n");
     const std::string kbm = Write("five.kbm", "5\n0\n127\n60\n60\n250\n5\n0\n1\nx\n3\n4\n");
-    in.RepeatDownCount = 1;
-    in.RepeatEnds = true;
+    in.Bank().SetRepeatDownCount(1);
+    in.Bank().SetRepeatEnds(true);
     in.OpenScale(scale);
     in.OpenKeyboardMapping(kbm);
-    const auto keys = in.KeyTones();
+    const auto keys = in.Bank().KeyTones();
     ASSERT_TRUE(keys.has_value());
-    EXPECT_EQ((*keys)[60], 6);                    // the 1/1: the scale's own start
-    EXPECT_EQ((*keys)[59], 4);                    // degree -1: the lower copy's fourth tone
-    EXPECT_EQ((*keys)[55], 0);                    // degree -5: the lower copy's 1/1
-    EXPECT_EQ((*keys)[54], -1);                   // below the bars
-    EXPECT_EQ((*keys)[62], -1);                   // "x"
-    EXPECT_EQ((*keys)[65], 11);                   // degree 5: the scale's own 2/1, its last tone
-    EXPECT_EQ((*keys)[66], -1);                   // above the bars
-    EXPECT_FLOAT_EQ(in.InitialFrequency, 250.0f); // the reference key plays the 1/1
+    EXPECT_EQ((*keys)[60], 6);  // the 1/1: the scale's own start
+    EXPECT_EQ((*keys)[59], 4);  // degree -1: the lower copy's fourth tone
+    EXPECT_EQ((*keys)[55], 0);  // degree -5: the lower copy's 1/1
+    EXPECT_EQ((*keys)[54], -1); // below the bars
+    EXPECT_EQ((*keys)[62], -1); // "x"
+    EXPECT_EQ((*keys)[65], 11); // degree 5: the scale's own 2/1, its last tone
+    EXPECT_EQ((*keys)[66], -1); // above the bars
+    EXPECT_FLOAT_EQ(in.Bank().InitialFrequency(), 250.0f); // the reference key plays the 1/1
 
     // A mapping whose header cannot be read is refused with its lines; the previous stays.
     told.clear();
@@ -160,5 +163,54 @@ TEST_F(InstrumentTest, AKeyboardMappingFindsItsBarsOverRepeatsAndABrokenOneIsRef
     ASSERT_EQ(told.size(), 1u);
     EXPECT_NE(told[0].find("error: "), std::string::npos);
     EXPECT_NE(told[0].find("Line 5"), std::string::npos) << told[0];
-    EXPECT_EQ(in.KbmPath, kbm);
+    EXPECT_EQ(in.Bank().KbmPath(), kbm);
+}
+
+TEST_F(InstrumentTest, ApplyDoesExactlyThePendingWorkAndThePlayersApplyAlwaysRebuilds) {
+    in.OpenScale(Write("fifths.scl", "Fifths\n 2\n701.955\n2/1\n"));
+    ASSERT_EQ(in.Bank().Pending(), PendingNone);
+    told.clear();
+
+    // Choices the bank is not built from leave nothing to do.
+    in.Settings().SetMasterLevel(150);
+    in.Settings().SetInterpolateDelays(true);
+    EXPECT_EQ(in.ApplyPending(), PendingNone);
+    EXPECT_TRUE(told.empty());
+    // Nor does storing what is there already.
+    EXPECT_EQ(in.Bank().SetModeLimit(in.Bank().ModeLimit()), PendingNone);
+
+    // A bank parameter: the bank once, the tone list untouched.
+    EXPECT_EQ(in.Bank().SetModeLimit(3), PendingBank);
+    EXPECT_EQ(in.Bank().SetEnd(TEndType::Fixed), PendingBank);
+    EXPECT_EQ(in.ApplyPending(), PendingBank);
+    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
+    EXPECT_EQ(in.Bank().Tones().size(), 3u);
+    EXPECT_EQ(in.Bank().ObjectStatus(), text::BarFixed);
+    EXPECT_EQ(in.ApplyPending(), PendingNone);
+
+    // A repeat count: the tone list, then the bank it needs, once.
+    told.clear();
+    EXPECT_EQ(in.Bank().SetRepeatUpCount(1), PendingToneList);
+    EXPECT_EQ(in.Bank().Tones().size(), 3u); // nothing before the apply
+    EXPECT_EQ(in.ApplyPending(), PendingToneList);
+    EXPECT_EQ(in.Bank().Tones().size(), 5u);
+    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
+
+    // A mode file read changes what the next bank is built from.
+    const std::string glass = Write("glass.vmod", "1.0, 1.0\n2.76, 0.5\n");
+    ASSERT_TRUE(in.ModeFiles().Load(glass));
+    EXPECT_EQ(in.Bank().Pending(), PendingBank);
+    in.RefreshTones(); // as the driver's reset does: the pending bank is built
+    EXPECT_EQ(in.Bank().Pending(), PendingNone);
+
+    // The player's Apply with nothing pending still builds the bank anew (ringing bars stop).
+    told.clear();
+    in.Apply();
+    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
+
+    // Pitch bend's room comes with the bank: built at once while tones exist.
+    told.clear();
+    in.Settings().SetBendPitch(!in.Settings().Stored().BendPitch);
+    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
 }

@@ -26,7 +26,7 @@ struct MidiInstrument : ::testing::Test {
     void SetUp() override {
         std::ofstream(scale) << "Five\n 4\n240.0\n480.0\n720.0\n2/1\n";
         in.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
-        in.SelectDriver(0);
+        in.Audio().SelectDriver(0);
     }
     void TearDown() override { fs::remove(scale); }
     void Note(int note, int velocity, int channel = 0) {
@@ -36,29 +36,29 @@ struct MidiInstrument : ::testing::Test {
     }
     // Playing values reach the oscillators at the engine's next block.
     float Pressure(size_t tone) {
-        for (int i = 0; i < 2000 && in.Engine().ChangesPending(); ++i) {
+        for (int i = 0; i < 2000 && in.Audio().Engine().ChangesPending(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        return in.Engine().Oscillators.at(tone)->Pressure.load();
+        return in.Audio().Engine().Oscillators.at(tone)->Pressure.load();
     }
 };
 
 } // namespace
 
 TEST_F(MidiInstrument, TheReferenceNoteFindsTheScalesFirstDegreeInEveryRepeat) {
-    in.RepeatDownCount = 2;
+    in.Bank().SetRepeatDownCount(2);
     in.OpenScale(scale.string()); // two lower copies of 4 tones, then the scale's 5
-    EXPECT_EQ(in.ScaleStart(), 8);
-    ASSERT_EQ(in.Tones.at(8), 1.0f);
+    EXPECT_EQ(in.Bank().ScaleStart(), 8);
+    ASSERT_EQ(in.Bank().Tones().at(8), 1.0f);
     Note(60, 127);
     EXPECT_EQ(Pressure(8), 1.0f);
     Note(52, 127); // 8 steps down: the lowest tone, 1/4
     EXPECT_EQ(Pressure(0), 1.0f);
-    EXPECT_EQ(in.Tones[0], 0.25f);
-    in.RepeatEnds = true; // each copy keeps its 2/1: 5 tones a copy
+    EXPECT_EQ(in.Bank().Tones()[0], 0.25f);
+    in.Bank().SetRepeatEnds(true); // each copy keeps its 2/1: 5 tones a copy
     in.Apply();
-    EXPECT_EQ(in.ScaleStart(), 10);
-    EXPECT_EQ(in.Tones.at(10), 1.0f);
+    EXPECT_EQ(in.Bank().ScaleStart(), 10);
+    EXPECT_EQ(in.Bank().Tones().at(10), 1.0f);
     EXPECT_EQ(in.Midi().HeldNotes(), 2); // the held keys carry into the new bank
     Note(60, 127);
     EXPECT_EQ(Pressure(10), 1.0f);
@@ -68,7 +68,7 @@ TEST_F(MidiInstrument, TheReferenceNoteFindsTheScalesFirstDegreeInEveryRepeat) {
 
 TEST_F(MidiInstrument, ThePenLeavesAKeysTonePressedAndPlaysTheOthers) {
     in.OpenScale(scale.string());
-    in.SetMousePressure(true);
+    in.Settings().SetMousePressure(true);
     TPlaying& pen = in.Playing();
     const TToneZoneGeometry zone(5, 500, 100, false);
     pen.ToneZoneMouseMove(zone, zone.BarWidthReciprocal(), 10, 50, 10, 50); // bar 0
@@ -87,7 +87,7 @@ TEST_F(MidiInstrument, ThePenLeavesAKeysTonePressedAndPlaysTheOthers) {
 
 TEST_F(MidiInstrument, AMidiThreadPlaysOnWhileTheBankIsRebuilt) {
     in.OpenScale(scale.string());
-    in.StartAudio();
+    in.Audio().StartAudio();
     std::atomic<bool> done{false};
     std::atomic<int> messages{0};
     std::thread player([&] {
@@ -106,7 +106,7 @@ TEST_F(MidiInstrument, AMidiThreadPlaysOnWhileTheBankIsRebuilt) {
         }
     });
     for (int rebuild = 0; rebuild < 12; ++rebuild) {
-        in.RepeatUpCount = rebuild % 3;
+        in.Bank().SetRepeatUpCount(rebuild % 3);
         in.Apply(); // ends every oscillator and makes new ones
     }
     done = true;

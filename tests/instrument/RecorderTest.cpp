@@ -91,17 +91,17 @@ struct RecorderTest : ::testing::Test {
 
 TEST_F(RecorderTest, TheWavHoldsExactlyWhatTheEngineSent) {
     TInstrument in;
-    in.TimeCritical = false;
+    in.Bank().SetTimeCritical(false);
     auto owned = std::make_unique<test::TSteadyHost>(44100.0, 64);
     test::TSteadyHost& host = *owned;
     host.Capture = true;
     in.AttachHost(std::move(owned));
-    host.Engine = &in.Engine();
-    in.SelectDriver(0);
-    in.RepeatUpCount = 2;
+    host.Engine = &in.Audio().Engine();
+    in.Audio().SelectDriver(0);
+    in.Bank().SetRepeatUpCount(2);
     in.OpenScale((dir / "fifths.scl").string());
     ASSERT_TRUE(in.StartRecording((dir / "music").string()));
-    const uint64_t start = in.Recorder().StartPosition();
+    const uint64_t start = in.Recording().Recorder().StartPosition();
     for (int i = 0; i < 200; ++i) {
         in.ToneTarget().SetStrikePosition(i % 7, 0.3f);
         in.ToneTarget().SetSpeed(i % 7, 0.02f * static_cast<float>(i % 5));
@@ -109,15 +109,15 @@ TEST_F(RecorderTest, TheWavHoldsExactlyWhatTheEngineSent) {
         std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     const TRecordingResult r = in.StopRecording();
-    in.StopAudio();
+    in.Audio().StopAudio();
     ASSERT_TRUE(r.Ok) << r.Error;
     EXPECT_EQ(r.DroppedBlocks, 0u);
     EXPECT_EQ(r.Frames % 64, 0u);
-    EXPECT_TRUE(HoldsWhatWasPlayed(in.RecordingFolder() + "/performance.wav", r.Frames, host.Played,
-                                   start));
+    EXPECT_TRUE(HoldsWhatWasPlayed(in.Recording().Folder() + "/performance.wav", r.Frames,
+                                   host.Played, start));
     // The settings that shape the sound, and the counts, for a re-render.
     TPerformanceFolder folder;
-    folder.Use(in.RecordingFolder());
+    folder.Use(in.Recording().Folder());
     TPerformanceInfo info;
     std::string error;
     ASSERT_TRUE(folder.ReadInfo(info, error)) << error;
@@ -182,7 +182,7 @@ int RecordOntoASmallFileSystem(const fs::path& dir) {
         return 77;
     }
     TInstrument in;
-    in.TimeCritical = false;
+    in.Bank().SetTimeCritical(false);
     auto owned = std::make_unique<TNullHost>(48000.0, 256, true);
     TNullHost& host = *owned;
     std::vector<float> played;
@@ -196,22 +196,22 @@ int RecordOntoASmallFileSystem(const fs::path& dir) {
     std::vector<std::string> told;
     in.OnMessage = [&](const TInstrumentMessage& m) { told.push_back(m.Text); };
     in.AttachHost(std::move(owned));
-    in.SelectDriver(0);
+    in.Audio().SelectDriver(0);
     in.OpenScale((dir / "fifths.scl").string());
     if (!in.StartRecording(mount + "/Varko")) {
         return 1;
     }
-    const uint64_t start = in.Recorder().StartPosition();
-    const std::string folder = in.RecordingFolder();
+    const uint64_t start = in.Recording().Recorder().StartPosition();
+    const std::string folder = in.Recording().Folder();
     // About 1.1 s of sound fills 400 kB; the recording stops by itself.
-    for (int i = 0; i < 1000 && in.Recording(); ++i) {
+    for (int i = 0; i < 1000 && in.Recording().Active(); ++i) {
         in.ToneTarget().SetSpeed(i % 3, 0.05f);
         in.ToneTarget().SetPressure(i % 3, 0.7f);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         in.CheckRecording();
     }
-    in.StopAudio();
-    if (in.Recording()) {
+    in.Audio().StopAudio();
+    if (in.Recording().Active()) {
         return 2; // never ended
     }
     if (told.size() != 1 || told[0].rfind("Recording stopped: No space left on device.", 0) != 0 ||
@@ -276,13 +276,13 @@ TEST_F(RecorderTest, AFullDiskEndsTheTakeWithTheWavTheGestureAndTheIniReadable) 
 // one line, however many messages set them.
 TEST_F(RecorderTest, AMidiFloodIsWrittenAsALinePerToneAndSample) {
     TInstrument in;
-    in.TimeCritical = false;
+    in.Bank().SetTimeCritical(false);
     in.AttachHost(std::make_unique<TNullHost>(48000.0, 256, true));
-    in.SelectDriver(0);
+    in.Audio().SelectDriver(0);
     in.OpenScale((dir / "fifths.scl").string());
-    in.StartAudio();
+    in.Audio().StartAudio();
     ASSERT_TRUE(in.StartRecording((dir / "takes").string()));
-    const std::string folder = in.RecordingFolder();
+    const std::string folder = in.Recording().Folder();
     std::atomic<bool> done{false};
     std::atomic<uint64_t> messages{0};
     std::thread flood([&] {
@@ -303,15 +303,15 @@ TEST_F(RecorderTest, AMidiFloodIsWrittenAsALinePerToneAndSample) {
             }
         }
     });
-    for (int i = 0; i < 150 && in.Recording(); ++i) {
+    for (int i = 0; i < 150 && in.Recording().Active(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         in.CheckRecording();
     }
     done = true;
     flood.join();
-    ASSERT_TRUE(in.Recording()) << "the recording stopped by itself";
+    ASSERT_TRUE(in.Recording().Active()) << "the recording stopped by itself";
     const TRecordingResult r = in.StopRecording();
-    in.StopAudio();
+    in.Audio().StopAudio();
     EXPECT_TRUE(r.Ok) << r.Error;
     EXPECT_FALSE(r.DiskTooSlow);
     ASSERT_GT(messages.load(), 10000u);

@@ -77,16 +77,16 @@ protected:
             std::lock_guard lock(QueueMutex);
             Queue.push_back(std::move(job));
         });
-        const auto& list = Instrument.DriverList();
+        const auto& list = Instrument.Audio().DriverList();
         const auto jack = std::find(list.begin(), list.end(), "JACK: system");
         ASSERT_NE(jack, list.end()) << "no JACK driver listed";
-        Instrument.SelectDriver(static_cast<int>(jack - list.begin()));
-        ASSERT_TRUE(Instrument.Running());
+        Instrument.Audio().SelectDriver(static_cast<int>(jack - list.begin()));
+        ASSERT_TRUE(Instrument.Audio().Running());
         // The fundamental alone, so that each note is one peak; seeded noise.
-        Instrument.ModeLimit = 1;
-        Instrument.Seed = 1;
+        Instrument.Bank().SetModeLimit(1);
+        Instrument.Bank().SetSeed(1);
         Instrument.OpenScale(Scale);
-        ASSERT_EQ(Instrument.Engine().Oscillators.size(), 13u);
+        ASSERT_EQ(Instrument.Audio().Engine().Oscillators.size(), 13u);
 
         TMidiPlaying& midi = Instrument.Midi();
         Input = std::make_unique<TMidiInput>("Varko");
@@ -146,11 +146,11 @@ protected:
     }
     // The master limiter (on by default) hears this far ahead, and delays the sound as much.
     long LimiterDelay() {
-        TAudioEngine& engine = Instrument.Engine();
+        TAudioEngine& engine = Instrument.Audio().Engine();
         return engine.Limit.load() ? static_cast<long>(engine.Limiter.Latency()) : 0;
     }
     float Pressure(size_t tone) {
-        return Instrument.Engine().Oscillators.at(tone)->Pressure.load();
+        return Instrument.Audio().Engine().Oscillators.at(tone)->Pressure.load();
     }
     // Plays the messages from silence (at frame `offset` of a period) and returns the frames
     // from the note-on to the first sample that is not zero (or -1 when nothing sounds within
@@ -378,8 +378,9 @@ TEST_F(MidiEndToEnd, PortsKeepTheirNamesAndConnectionsComeBackAfterARestart) {
     // Nothing connected by hand: the keyboard's note sounds.
     ASSERT_TRUE(WaitFor(
         [&] {
-            return Instrument.Running() && !Instrument.Engine().ResetPending.load() &&
-                   Instrument.Engine().Oscillators.size() == 13;
+            return Instrument.Audio().Running() &&
+                   !Instrument.Audio().Engine().ResetPending.load() &&
+                   Instrument.Audio().Engine().Oscillators.size() == 13;
         },
         std::chrono::seconds(30)));
     Keys->Record();

@@ -428,7 +428,7 @@ TEST(GoldenSound, OnlyTheRolledBarReportsALevel) {
     ASSERT_TRUE(session.RenderOffline(
         *script, 1.0, [](const float*, size_t) { return true; }, {}, error))
         << error;
-    const std::vector<float> levels = session.Instrument.TakeToneLevels();
+    const std::vector<float> levels = session.Instrument.Audio().TakeToneLevels();
     ASSERT_EQ(levels.size(), 25u);
     for (size_t t = 0; t < levels.size(); ++t) {
         if (t == 7) {
@@ -438,5 +438,5 @@ TEST(GoldenSound, OnlyTheRolledBarReportsALevel) {
         }
     }
     // Taken: none until the next blocks.
-    EXPECT_EQ(session.Instrument.TakeToneLevels()[7], 0.0f);
+    EXPECT_EQ(session.Instrument.Audio().TakeToneLevels()[7], 0.0f);
 }

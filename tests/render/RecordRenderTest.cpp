@@ -51,9 +51,9 @@ struct RecordRender : ::testing::Test {
         auto h = std::make_unique<test::TSteadyHost>(48000.0, 128);
         host = h.get();
         in.AttachHost(std::move(h));
-        host->Engine = &in.Engine();
-        in.TimeCritical = false;
-        in.SelectDriver(0);
+        host->Engine = &in.Audio().Engine();
+        in.Bank().SetTimeCritical(false);
+        in.Audio().SelectDriver(0);
         std::ofstream(dir / "five.scl") << "five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n";
         std::ofstream(dir / "bowl.vmod") << "1, 1\n2.71, 0.5\n5.15, 0.25\n";
     }
@@ -70,12 +70,12 @@ struct RecordRender : ::testing::Test {
 } // namespace
 
 TEST_F(RecordRender, TheGestureReRendersToTheSamplesThatWerePlayed) {
-    in.RepeatUpCount = 1;
+    in.Bank().SetRepeatUpCount(1);
     in.OpenScale((dir / "five.scl").string());
-    ASSERT_EQ(in.Engine().Oscillators.size(), 11u);
-    ASSERT_TRUE(in.Running());
+    ASSERT_EQ(in.Audio().Engine().Oscillators.size(), 11u);
+    ASSERT_TRUE(in.Audio().Running());
     ASSERT_TRUE(in.StartRecording((dir / "music").string()));
-    const std::string folder = in.RecordingFolder();
+    const std::string folder = in.Recording().Folder();
 
     // Changes at random moments: inside blocks, between them, several in one block.
     std::mt19937 rng(2024);
@@ -95,21 +95,21 @@ TEST_F(RecordRender, TheGestureReRendersToTheSamplesThatWerePlayed) {
                 in.Playing().SetResonanceFader(static_cast<int>(unit(rng) * 60));
             }
             if (i % 50 == 13) {
-                in.SetMasterLevel(15 + static_cast<int>(unit(rng) * 10));
+                in.Settings().SetMasterLevel(15 + static_cast<int>(unit(rng) * 10));
             }
             std::this_thread::sleep_for(std::chrono::microseconds(pause(rng)));
         }
     };
     play(150);
-    in.SetStereoSeparation(false);
+    in.Settings().SetStereoSeparation(false);
     play(30);
-    in.SetStereoSeparation(true);
+    in.Settings().SetStereoSeparation(true);
     // A rebuild while recording: another object, other repeats.
-    ASSERT_TRUE(in.LoadModeFile((dir / "bowl.vmod").string()));
-    in.ExternalObject = true;
-    in.RepeatDownCount = 1;
+    ASSERT_TRUE(in.ModeFiles().Load((dir / "bowl.vmod").string()));
+    in.Bank().SetExternalObject(true);
+    in.Bank().SetRepeatDownCount(1);
     in.Apply();
-    ASSERT_EQ(in.Engine().Oscillators.size(), 16u);
+    ASSERT_EQ(in.Audio().Engine().Oscillators.size(), 16u);
     play(150);
     Blocks(100); // the last tones ring on a little
     const TRecordingResult r = in.StopRecording();

@@ -143,14 +143,14 @@ struct MainWinTest : ::testing::Test {
     }
     // Playing values reach the engine at its next block: wait for it.
     void Settle() {
-        for (int i = 0; i < 2000 && win->Instrument.Engine().ChangesPending(); ++i) {
+        for (int i = 0; i < 2000 && win->Instrument.Audio().Engine().ChangesPending(); ++i) {
             QTest::qWait(1);
         }
-        ASSERT_FALSE(win->Instrument.Engine().ChangesPending());
+        ASSERT_FALSE(win->Instrument.Audio().Engine().ChangesPending());
     }
     TTone& Osc(int i) {
         Settle();
-        return *win->Instrument.Engine().Oscillators.at(static_cast<size_t>(i));
+        return *win->Instrument.Audio().Engine().Oscillators.at(static_cast<size_t>(i));
     }
     bool Saw(const std::string& cls, const QString& text = {}) const {
         for (const Shown& s : shown) {
@@ -172,7 +172,7 @@ TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
     EXPECT_TRUE(win->Playing().MousePressure);
     EXPECT_EQ(win->StatusText(0), "Standard mouse");
     EXPECT_EQ(win->StatusText(4), "Running"); // first run: driver 0 opened and started
-    EXPECT_TRUE(win->Instrument.Engine().Running.load());
+    EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
     EXPECT_TRUE(win->Watchdog->isActive());
     EXPECT_TRUE(win->LevelTimer->isActive());
     EXPECT_FALSE(win->RestartBtn->isVisible());
@@ -180,8 +180,9 @@ TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
     ASSERT_EQ(win->ModeFilesCombo->count(), 1);
     EXPECT_EQ(win->ModeFilesCombo->itemText(0), "Browse...");
     EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
-    EXPECT_TRUE(
-        win->Instrument.Engine().Oscillators.empty()); // no scale until the player opens one
+    EXPECT_TRUE(win->Instrument.Audio()
+                    .Engine()
+                    .Oscillators.empty()); // no scale until the player opens one
     EXPECT_TRUE(halts.empty());
 }
 
@@ -200,7 +201,7 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     Start();
     OpenScale37();
     EXPECT_TRUE(Saw("QFileDialog", "Open Scale"));
-    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+    ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
     EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
     EXPECT_EQ(win->StatusText(3), "Uniform bar with free ends");
     EXPECT_EQ(win->StatusText(4), "Running");
@@ -227,7 +228,7 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(152, 152, 152));
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(222, 222, 222));
     Settle();
-    EXPECT_FLOAT_EQ(win->Instrument.Engine().PanStep.load(), 1.0f / 19);
+    EXPECT_FLOAT_EQ(win->Instrument.Audio().Engine().PanStep.load(), 1.0f / 19);
 }
 
 TEST_F(MainWinTest, MousePlaysTheBarUnderThePointer) {
@@ -286,9 +287,9 @@ TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
 
 TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     Start();
-    win->Instrument.Engine().Stop();
-    win->Instrument.Engine().PeakLeft = 0.8f; // -1.9 dB: loud, not clipping
-    win->Instrument.Engine().PeakRight = 0.891f;
+    win->Instrument.Audio().Engine().Stop();
+    win->Instrument.Audio().Engine().PeakLeft = 0.8f; // -1.9 dB: loud, not clipping
+    win->Instrument.Audio().Engine().PeakRight = 0.891f;
     win->LevelTimerTick();
     EXPECT_EQ(win->LeftMeter->value(), 58);
     EXPECT_EQ(win->LeftClipLed->Fill, QColor(Qt::black));
@@ -297,11 +298,11 @@ TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     EXPECT_EQ(win->RightClipLed->Fill, QColor(255, 128, 0));
     EXPECT_EQ(win->RightClipLed->Outline, QColor(128, 0, 0));
     EXPECT_TRUE(win->RightClipOffTimer->isActive());
-    EXPECT_EQ(win->Instrument.Engine().PeakLeft.load(), 0.0f);
-    EXPECT_EQ(win->Instrument.Engine().PeakRight.load(), 0.0f);
+    EXPECT_EQ(win->Instrument.Audio().Engine().PeakLeft.load(), 0.0f);
+    EXPECT_EQ(win->Instrument.Audio().Engine().PeakRight.load(), 0.0f);
 
-    win->Instrument.Engine().PeakLeft = 0.001f;
-    win->Instrument.Engine().PeakRight = 0.0f;
+    win->Instrument.Audio().Engine().PeakLeft = 0.001f;
+    win->Instrument.Audio().Engine().PeakRight = 0.0f;
     win->LevelTimerTick();
     EXPECT_EQ(win->LeftMeter->value(), 0);
     EXPECT_EQ(win->RightMeter->value(), 0);
@@ -319,33 +320,33 @@ TEST_F(MainWinTest, MasterFaderGainsAndTheLoudspeaker) {
     for (auto [p, gain] : cases) {
         win->MasterFader->setValue(p);
         Settle();
-        EXPECT_NEAR(win->Instrument.Engine().MasterGain.load(), gain, 0.005f) << p;
+        EXPECT_NEAR(win->Instrument.Audio().Engine().MasterGain.load(), gain, 0.005f) << p;
     }
     win->MasterLevelReset->OnClick();
     EXPECT_EQ(win->MasterFader->value(), 20);
     Settle();
-    EXPECT_FLOAT_EQ(win->Instrument.Engine().MasterGain.load(), 1.0f);
+    EXPECT_FLOAT_EQ(win->Instrument.Audio().Engine().MasterGain.load(), 1.0f);
 }
 
 TEST_F(MainWinTest, ModeLimitRepeatEditsAndWeightingLabel) {
     Start();
     win->ModeLimitEdit->setText("0");
     win->ModeLimitEdit->setText("abc");
-    EXPECT_EQ(win->Instrument.ModeLimit, 8);
+    EXPECT_EQ(win->Instrument.Bank().ModeLimit(), 8);
     win->ModeLimitEdit->setText("150");
-    EXPECT_EQ(win->Instrument.ModeLimit, 150);
+    EXPECT_EQ(win->Instrument.Bank().ModeLimit(), 150);
     win->ModeLimitEdit->setText("99");
     win->ModeLimitArrows->Click(+1);
     win->ModeLimitArrows->Click(+1);
-    EXPECT_EQ(win->Instrument.ModeLimit, 100); // the arrows stop at 100
+    EXPECT_EQ(win->Instrument.Bank().ModeLimit(), 100); // the arrows stop at 100
     EXPECT_EQ(win->ModeLimitEdit->text(), "100");
 
     win->RepeatDownEdit->setText("11");
-    EXPECT_EQ(win->Instrument.RepeatDownCount, 0);
+    EXPECT_EQ(win->Instrument.Bank().RepeatDownCount(), 0);
     win->RepeatDownEdit->setText("7");
-    EXPECT_EQ(win->Instrument.RepeatDownCount, 7);
+    EXPECT_EQ(win->Instrument.Bank().RepeatDownCount(), 7);
     win->RepeatUpArrows->Click(-1);
-    EXPECT_EQ(win->Instrument.RepeatUpCount, 0);
+    EXPECT_EQ(win->Instrument.Bank().RepeatUpCount(), 0);
 
     win->ModeWeightingSlider->setValue(11);
     EXPECT_EQ(win->ModeWeightingFormula->text(), "1/n!");
@@ -403,12 +404,12 @@ TEST_F(MainWinTest, F6StopsTheAudioUntilRestart) {
     Start();
     QTest::keyClick(win.get(), Qt::Key_F6);
     EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", "Audio was stopped."));
-    EXPECT_FALSE(win->Instrument.Engine().Running.load());
+    EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
     EXPECT_FALSE(win->Watchdog->isActive());
     EXPECT_TRUE(win->RestartBtn->isVisible());
     EXPECT_EQ(win->StatusText(4), "Stopped");
     QTest::mouseClick(win->RestartBtn, Qt::LeftButton, {}, QPoint(25, 25));
-    EXPECT_TRUE(win->Instrument.Engine().Running.load());
+    EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
     EXPECT_TRUE(win->Watchdog->isActive());
     EXPECT_FALSE(win->RestartBtn->isVisible());
     EXPECT_EQ(win->StatusText(4), "Running");
@@ -418,11 +419,11 @@ TEST_F(MainWinTest, WatchdogStopsAfterFifteenSecondsOfStarvation) {
     Start();
     tick += 10000; // a 10 s block never trips it
     win->WatchdogTick();
-    EXPECT_TRUE(win->Instrument.Engine().Running.load());
+    EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
     tick += 15001;
     win->WatchdogTick();
     EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", text::LoadStopped));
-    EXPECT_FALSE(win->Instrument.Engine().Running.load());
+    EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
     EXPECT_FALSE(win->Watchdog->isActive());
     EXPECT_EQ(win->StatusText(4), "Stopped");
     // The tick count wraps around without a false alarm.
@@ -443,7 +444,7 @@ TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
     EXPECT_TRUE(Saw("varko::TCrashWindow", "std::runtime_error@TMainWindow: boom"));
     ASSERT_EQ(halts.size(), 1u);
     EXPECT_NE(halts[0], 0);
-    EXPECT_FALSE(win->Instrument.Engine().Running.load());
+    EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
     // Halted: nothing is saved.
     win.reset();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
@@ -451,22 +452,22 @@ TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
 
 TEST_F(MainWinTest, OpeningAScaleWithoutADriverAsksForOne) {
     Start();
-    win->Instrument.SelectDriver(-1);
+    win->Instrument.Audio().SelectDriver(-1);
     fileToChoose = WriteScale();
     QTest::keyClick(win.get(), Qt::Key_F2);
     EXPECT_TRUE(Saw("QMessageBox", text::ChooseDriver));
     EXPECT_FALSE(Saw("QFileDialog"));
-    EXPECT_TRUE(win->Instrument.Engine().Oscillators.empty());
+    EXPECT_TRUE(win->Instrument.Audio().Engine().Oscillators.empty());
 }
 
 // The labels say what the bank built sounds: with whole-sample lines the bars' own pitch at the
 // bank's rate; after a rebuild with exact lines, the scale's.
 TEST_F(MainWinTest, LabelsFollowTheDelayLinesTheBankWasBuiltWith) {
     Start();
-    win->Instrument.SetInterpolateDelays(false);
+    win->Instrument.Settings().SetInterpolateDelays(false);
     OpenScale37();
     EXPECT_EQ(win->ToneZone->Look().WholeSampleRate, 48000.0f);
-    win->Instrument.SetInterpolateDelays(true);
+    win->Instrument.Settings().SetInterpolateDelays(true);
     win->ApplyParametersBtnClick();
     EXPECT_EQ(win->ToneZone->Look().WholeSampleRate, 0.0f);
 }
@@ -534,11 +535,11 @@ TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
     OpenScale37();
     win->Platform.MakeTone = nullptr;
     // The rebuild was abandoned at the first tone; its end arrives through the event loop.
-    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 1u);
+    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 1u);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !halts.empty(); }, 5000));
     EXPECT_TRUE(
         Saw("varko::TCrashWindow", "std::length_error@TWaveguideThread: no room for the bands"));
-    EXPECT_FALSE(win->Instrument.Engine().Running.load());
+    EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
 }
 
 TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
@@ -629,10 +630,10 @@ TEST_F(MainWinTest, ADriverResetRebuildsTheBankOnTheWindowsThread) {
     Start();
     OpenScale37();
     const TTone* before = &Osc(0);
-    static_cast<TNullHost&>(win->Instrument.Engine().Host()).RequestReset();
+    static_cast<TNullHost&>(win->Instrument.Audio().Engine().Host()).RequestReset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return &Osc(0) != before; }, 5000));
-    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
-    EXPECT_TRUE(win->Instrument.Engine().Running.load());
+    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
+    EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
     EXPECT_EQ(win->StatusText(4), "Running");
 }
 
@@ -654,7 +655,7 @@ TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
 
 TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
     Start();
-    win->Instrument.Engine().Stop(); // the capped bank is built, not played
+    win->Instrument.Audio().Engine().Stop(); // the capped bank is built, not played
     const std::string p = Path("et30.scl");
     {
         std::ofstream f(p);
@@ -668,8 +669,8 @@ TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
     win->RepeatUpEdit->setText("10");
     fileToChoose = QString::fromStdString(p);
     win->OpenScaleBtnClick();
-    EXPECT_EQ(win->Instrument.Tones.size(), 73u + 72u * 20u);
-    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
+    EXPECT_EQ(win->Instrument.Bank().Tones().size(), 73u + 72u * 20u);
+    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
     EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(1513).arg(MaxTones)));
     EXPECT_EQ(win->ToneZone->ToneRatios().size(), static_cast<size_t>(MaxTones));
 }
@@ -684,9 +685,9 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
     QTest::keyPress(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
     QTest::keyRelease(win->ToneZone, Qt::Key_Control);
     QTest::keyRelease(win->ToneZone, Qt::Key_R);
-    ASSERT_TRUE(win->Instrument.Recording());
+    ASSERT_TRUE(win->Instrument.Recording().Active());
     EXPECT_EQ(win->RecordBtn->ImageNormal(), ResourceImage(QStringLiteral("RecordBtnOn")));
-    const QString folder = QString::fromStdString(win->Instrument.RecordingFolder());
+    const QString folder = QString::fromStdString(win->Instrument.Recording().Folder());
     EXPECT_TRUE(folder.startsWith(dir.filePath("Music/Varko/"))) << folder.toStdString();
 
     // A press on bar 3 while recording.
@@ -698,7 +699,7 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
     QTest::mouseRelease(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 7, 200));
     QTest::qWait(1000); // long enough for the replay to be stopped before its end
     win->RecordBtn->OnClick(win->RecordBtn);
-    ASSERT_FALSE(win->Instrument.Recording());
+    ASSERT_FALSE(win->Instrument.Recording().Active());
     EXPECT_EQ(win->RecordBtn->ImageNormal(), rest);
     EXPECT_TRUE(win->RecordingLabel->text().contains(QDir(folder).dirName()));
     for (const char* name : {"performance.wav", "performance.txt", "performance.ini", "et12.scl"}) {
@@ -713,7 +714,7 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
     fileToChoose = QString::fromStdString(Path("three.scl"));
     win->RepeatUpEdit->setText("0");
     win->OpenScaleBtnClick();
-    ASSERT_EQ(win->Instrument.Engine().Oscillators.size(), 5u);
+    ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 5u);
     fileToChoose = folder;
     win->ReplayBtnClick();
     ASSERT_TRUE(win->Replaying());
@@ -721,7 +722,7 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !win->ReplayLoading(); }, 10000));
     ASSERT_TRUE(win->Replaying());
     EXPECT_EQ(win->ReplayBtn->ImageNormal(), ResourceImage(QStringLiteral("ReplayBtnStop")));
-    EXPECT_EQ(win->Instrument.Engine().Oscillators.size(), 37u);
+    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
     EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
     EXPECT_EQ(win->RepeatUpEdit->text(), "1");
     TTone& three = Osc(3);
@@ -752,7 +753,7 @@ TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
     QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
     QTest::qWait(150);
     win->RecordBtnClick();
-    const QString first = QString::fromStdString(win->Instrument.RecordingFolder());
+    const QString first = QString::fromStdString(win->Instrument.Recording().Folder());
 
     fileToChoose = first;
     win->ReplayBtnClick();
@@ -761,8 +762,8 @@ TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !win->ReplayLoading(); }, 10000));
     ASSERT_TRUE(win->Replaying());
     win->RecordBtnClick(); // recording again while the replay runs
-    ASSERT_TRUE(win->Instrument.Recording());
-    const QString second = QString::fromStdString(win->Instrument.RecordingFolder());
+    ASSERT_TRUE(win->Instrument.Recording().Active());
+    const QString second = QString::fromStdString(win->Instrument.Recording().Folder());
     EXPECT_NE(second, first);
     for (int i = 0; i < 3000 && win->Replaying(); ++i) {
         QTest::qWait(1);
@@ -779,7 +780,7 @@ TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
 TEST_F(MainWinTest, ClippingLightsTheClippingChannelsLampAndKeepsItsMeterFull) {
     // A flat top at full scale on the left, a quieter right (as marimba-bar.vmod gives).
     Start();
-    TAudioEngine& e = win->Instrument.Engine();
+    TAudioEngine& e = win->Instrument.Audio().Engine();
     e.Stop();
     e.PeakLeft = 1.0f;
     e.PeakRight = 0.5f;
@@ -802,7 +803,7 @@ TEST_F(MainWinTest, ClippingLightsTheClippingChannelsLampAndKeepsItsMeterFull) {
 
 TEST_F(MainWinTest, LevelMetersShowGreenYellowAndRedZones) {
     Start();
-    win->Instrument.Engine().Stop();
+    win->Instrument.Audio().Engine().Stop();
     win->LevelTimer->stop();
     auto at = [&](int step) {
         const QImage img = win->LeftMeter->grab().toImage();

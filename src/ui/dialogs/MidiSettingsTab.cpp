@@ -100,7 +100,7 @@ void TMidiSettingsTab::ShowPorts() {
     const QSignalBlocker block(PortCombo);
     PortCombo->clear();
     PortCombo->addItem(NoPort);
-    const std::string& chosen = instrument_.Settings().MidiInput;
+    const std::string& chosen = instrument_.Settings().Stored().MidiInput;
     const std::vector<std::string> ports =
         owner_.Ports ? owner_.Ports() : std::vector<std::string>{};
     for (const std::string& p : ports) {
@@ -136,7 +136,7 @@ void TMidiSettingsTab::ShowPorts() {
 }
 
 void TMidiSettingsTab::ShowInstrumentSettings() {
-    const TVarkoSettings& s = instrument_.Settings();
+    const TVarkoSettings& s = instrument_.Settings().Stored();
     {
         const QSignalBlocker b0(ReferenceNoteBox);
         const QSignalBlocker b1(MpeBox);
@@ -154,7 +154,7 @@ void TMidiSettingsTab::PortComboChange() {
                                  ? std::string()
                                  : PortCombo->currentData().toString().toStdString();
     const bool open = owner_.OpenPort && owner_.OpenPort(name);
-    instrument_.SetMidiInput(open ? name : std::string());
+    instrument_.Settings().SetMidiInput(open ? name : std::string());
     if (!open && !name.empty()) {
         const QSignalBlocker block(PortCombo);
         PortCombo->setCurrentIndex(0); // it could not be opened
@@ -162,20 +162,20 @@ void TMidiSettingsTab::PortComboChange() {
 }
 
 void TMidiSettingsTab::ReferenceNoteChange() {
-    instrument_.SetReferenceNote(ReferenceNoteBox->value());
+    instrument_.Settings().SetReferenceNote(ReferenceNoteBox->value());
     ReferenceNoteName->setText(NoteName(ReferenceNoteBox->value()));
 }
 
 void TMidiSettingsTab::MpeBoxClick() {
-    instrument_.SetMpe(MpeBox->isChecked());
+    instrument_.Settings().SetMpe(MpeBox->isChecked());
 }
 
 void TMidiSettingsTab::BendComboChange() {
-    instrument_.SetBendPitch(BendCombo->currentIndex() == 0);
+    instrument_.Settings().SetBendPitch(BendCombo->currentIndex() == 0);
 }
 
 void TMidiSettingsTab::ReleaseComboChange() {
-    instrument_.SetKeyReleaseDamps(ReleaseCombo->currentIndex() == 1);
+    instrument_.Settings().SetKeyReleaseDamps(ReleaseCombo->currentIndex() == 1);
 }
 
 } // namespace varko

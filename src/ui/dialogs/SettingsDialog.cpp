@@ -214,18 +214,18 @@ TSettingsDialog::TSettingsDialog(TInstrument& instrument, TTablet& tablet, TSett
     connect(FrequencyLabelsBox, &QCheckBox::toggled, this, [this] { FrequencyLabelsBoxClick(); });
     connect(TwoRowsBox, &QCheckBox::toggled, this, [this] { TwoRowsBoxClick(); });
     connect(LabelKindCombo, &QComboBox::activated, this, [this] {
-        instrument_.SetLabelKind(LabelKindCombo->currentIndex());
+        instrument_.Settings().SetLabelKind(LabelKindCombo->currentIndex());
         Call(owner_.RepaintToneZone);
     });
     connect(RestoreSessionBox, &QCheckBox::toggled, this,
-            [this] { instrument_.SetRestoreSession(RestoreSessionBox->isChecked()); });
+            [this] { instrument_.Settings().SetRestoreSession(RestoreSessionBox->isChecked()); });
     connect(MainLevelsBox, &QCheckBox::toggled, this, [this] { MainLevelsBoxClick(); });
     connect(PressureLevelBox, &QCheckBox::toggled, this, [this] { PressureLevelBoxClick(); });
 }
 
 void TSettingsDialog::FillDriverList() {
     DriverCombo->clear();
-    for (const std::string& name : instrument_.DriverList()) {
+    for (const std::string& name : instrument_.Audio().DriverList()) {
         DriverCombo->addItem(QString::fromStdString(name));
     }
     DriverCombo->setCurrentIndex(-1);
@@ -235,17 +235,17 @@ void TSettingsDialog::FillDriverList() {
 
 void TSettingsDialog::ShowChannelPairs() {
     ChannelBox->clear();
-    for (const std::string& pair : instrument_.ChannelPairNames()) {
+    for (const std::string& pair : instrument_.Audio().ChannelPairNames()) {
         ChannelBox->addItem(QString::fromStdString(pair));
     }
-    ChannelBox->setCurrentIndex(instrument_.ChannelPair());
+    ChannelBox->setCurrentIndex(instrument_.Audio().ChannelPair());
 }
 
 void TSettingsDialog::DriverComboChange() {
     DriverPanelButton->setEnabled(false);
-    instrument_.SelectDriver(DriverCombo->currentIndex());
-    DriverCombo->setCurrentIndex(instrument_.DriverIndex());
-    if (instrument_.DriverIndex() < 0) {
+    instrument_.Audio().SelectDriver(DriverCombo->currentIndex());
+    DriverCombo->setCurrentIndex(instrument_.Audio().DriverIndex());
+    if (instrument_.Audio().DriverIndex() < 0) {
         return; // the channel list stays as it was
     }
     DriverPanelButton->setEnabled(true);
@@ -253,26 +253,26 @@ void TSettingsDialog::DriverComboChange() {
 }
 
 void TSettingsDialog::ChannelBoxChange() {
-    instrument_.SelectChannelPair(ChannelBox->currentIndex());
+    instrument_.Audio().SelectChannelPair(ChannelBox->currentIndex());
 }
 
 void TSettingsDialog::DriverPanelClick() {
-    instrument_.OpenDriverPanel();
+    instrument_.Audio().OpenDriverPanel();
 }
 
 void TSettingsDialog::StereoBoxClick() {
-    instrument_.SetStereoSeparation(StereoBox->isChecked());
+    instrument_.Settings().SetStereoSeparation(StereoBox->isChecked());
 }
 
 void TSettingsDialog::LimiterBoxClick() {
-    instrument_.SetLimiter(LimiterBox->isChecked());
+    instrument_.Settings().SetLimiter(LimiterBox->isChecked());
     if (owner_.ShowLimiter) {
         owner_.ShowLimiter(LimiterBox->isChecked());
     }
 }
 
 void TSettingsDialog::InterpolateBoxClick() {
-    instrument_.SetInterpolateDelays(InterpolateBox->isChecked());
+    instrument_.Settings().SetInterpolateDelays(InterpolateBox->isChecked());
 }
 
 void TSettingsDialog::RefreshTonesClick() {
@@ -280,25 +280,25 @@ void TSettingsDialog::RefreshTonesClick() {
 }
 
 void TSettingsDialog::RenderTonesComboChange() {
-    instrument_.SetToneThreads(RenderTonesCombo->currentIndex() == 1,
-                               instrument_.Settings().PoolThreads);
+    instrument_.Settings().SetToneThreads(RenderTonesCombo->currentIndex() == 1,
+                                          instrument_.Settings().Stored().PoolThreads);
 }
 
 // Input tab
 
 void TSettingsDialog::ResonanceRateChange() {
-    instrument_.SetResonanceRate(ResonanceRateSlider->value());
+    instrument_.Settings().SetResonanceRate(ResonanceRateSlider->value());
     if (owner_.SetRezTimerInterval) {
         owner_.SetRezTimerInterval(ResTimerStepMs * ResonanceRateSlider->value());
     }
 }
 
 void TSettingsDialog::ResonanceButtonsClick() {
-    instrument_.SetResonanceControl(ResonanceButtonsIndex());
+    instrument_.Settings().SetResonanceControl(ResonanceButtonsIndex());
 }
 
 void TSettingsDialog::MousePressureBoxClick() {
-    instrument_.SetMousePressure(MousePressureBox->isChecked());
+    instrument_.Settings().SetMousePressure(MousePressureBox->isChecked());
     // The tablet's context is off while the mouse applies pressure.
     tablet_.SetEnabled(!MousePressureBox->isChecked());
     SetStatus(owner_, StatusInputPanel,
@@ -307,7 +307,7 @@ void TSettingsDialog::MousePressureBoxClick() {
 }
 
 void TSettingsDialog::MouseGlideBoxClick() {
-    instrument_.SetMouseGlide(MouseGlideBox->isChecked());
+    instrument_.Settings().SetMouseGlide(MouseGlideBox->isChecked());
 }
 
 int TSettingsDialog::ResonanceButtonsIndex() const {
@@ -338,22 +338,22 @@ void TSettingsDialog::SetResonanceButtonsIndex(int index) {
 // Display tab
 
 void TSettingsDialog::ColoredBarsBoxClick() {
-    instrument_.SetColoredToneZone(ColoredBarsBox->isChecked());
+    instrument_.Settings().SetColoredToneZone(ColoredBarsBox->isChecked());
     Call(owner_.RepaintToneZone);
 }
 
 void TSettingsDialog::FrequencyLabelsBoxClick() {
-    instrument_.SetShowFrequencyLabels(FrequencyLabelsBox->isChecked());
+    instrument_.Settings().SetShowFrequencyLabels(FrequencyLabelsBox->isChecked());
     Call(owner_.RepaintToneZone);
 }
 
 void TSettingsDialog::TwoRowsBoxClick() {
-    instrument_.SetPaint2Rows(TwoRowsBox->isChecked());
+    instrument_.Settings().SetPaint2Rows(TwoRowsBox->isChecked());
     Call(owner_.RepaintToneZone);
 }
 
 void TSettingsDialog::MainLevelsBoxClick() {
-    instrument_.SetShowMainLevels(MainLevelsBox->isChecked());
+    instrument_.Settings().SetShowMainLevels(MainLevelsBox->isChecked());
     Call(owner_.ResetLevelBars);
     if (owner_.SetLevelTimerEnabled) {
         owner_.SetLevelTimerEnabled(MainLevelsBox->isChecked());
@@ -361,7 +361,7 @@ void TSettingsDialog::MainLevelsBoxClick() {
 }
 
 void TSettingsDialog::PressureLevelBoxClick() {
-    instrument_.SetShowPressureLevel(PressureLevelBox->isChecked());
+    instrument_.Settings().SetShowPressureLevel(PressureLevelBox->isChecked());
     Call(owner_.ResetPressureBar);
 }
 
@@ -394,13 +394,13 @@ void SetCheck(TSettingsDialog& form, QCheckBox* box, bool value,
 } // namespace
 
 void TSettingsDialog::ShowInstrumentSettings() {
-    const TVarkoSettings& s = instrument_.Settings();
+    const TVarkoSettings& s = instrument_.Settings().Stored();
     {
         const QSignalBlocker blockDriver(DriverCombo);
         const QSignalBlocker blockChannel(ChannelBox);
-        DriverCombo->setCurrentIndex(instrument_.DriverIndex());
-        DriverPanelButton->setEnabled(instrument_.DriverIndex() >= 0);
-        if (instrument_.DriverIndex() >= 0) {
+        DriverCombo->setCurrentIndex(instrument_.Audio().DriverIndex());
+        DriverPanelButton->setEnabled(instrument_.Audio().DriverIndex() >= 0);
+        if (instrument_.Audio().DriverIndex() >= 0) {
             ShowChannelPairs();
         } else {
             ChannelBox->setCurrentIndex(-1);

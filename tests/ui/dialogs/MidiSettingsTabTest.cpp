@@ -49,19 +49,19 @@ TEST_F(MidiTab, ListsNoneAndThePortsAndOpensTheChoice) {
     EXPECT_EQ(tab->PortCombo->currentIndex(), 0);
     Choose(2);
     EXPECT_EQ(opened, (std::vector<std::string>{"JACK: seq:out"}));
-    EXPECT_EQ(instrument.Settings().MidiInput, "JACK: seq:out");
+    EXPECT_EQ(instrument.Settings().Stored().MidiInput, "JACK: seq:out");
     Choose(0);
     EXPECT_EQ(opened.back(), "");
-    EXPECT_EQ(instrument.Settings().MidiInput, "");
+    EXPECT_EQ(instrument.Settings().Stored().MidiInput, "");
     // A port that will not open leaves none chosen.
     opens = false;
     Choose(1);
     EXPECT_EQ(tab->PortCombo->currentIndex(), 0);
-    EXPECT_EQ(instrument.Settings().MidiInput, "");
+    EXPECT_EQ(instrument.Settings().Stored().MidiInput, "");
 }
 
 TEST_F(MidiTab, AChosenPortThatIsNotPluggedInStaysTheChoiceShownAsGone) {
-    instrument.SetMidiInput("ALSA: Launchkey:Launchkey MIDI 24:0");
+    instrument.Settings().SetMidiInput("ALSA: Launchkey:Launchkey MIDI 24:0");
     ports.pop_back();
     tab->ShowPorts();
     ASSERT_EQ(Items().size(), 3);
@@ -91,15 +91,15 @@ TEST_F(MidiTab, ReferenceNoteAndZoneGoToTheInstrument) {
     EXPECT_EQ(tab->ReferenceNoteName->text(), "C4");
     tab->ReferenceNoteBox->setValue(69);
     EXPECT_EQ(instrument.Midi().ReferenceNote(), 69);
-    EXPECT_EQ(instrument.Settings().ReferenceNote, 69);
+    EXPECT_EQ(instrument.Settings().Stored().ReferenceNote, 69);
     EXPECT_EQ(tab->ReferenceNoteName->text(), "A4");
     EXPECT_EQ(TMidiSettingsTab::NoteName(0), "C-1");
     EXPECT_TRUE(tab->MpeBox->isChecked());
     tab->MpeBox->click();
     EXPECT_FALSE(instrument.Midi().Mpe());
     // Settings read from the file show without running the handlers again.
-    instrument.SetReferenceNote(48);
-    instrument.SetMpe(true);
+    instrument.Settings().SetReferenceNote(48);
+    instrument.Settings().SetMpe(true);
     tab->ShowInstrumentSettings();
     EXPECT_EQ(tab->ReferenceNoteBox->value(), 48);
     EXPECT_EQ(tab->ReferenceNoteName->text(), "C3");
@@ -110,8 +110,8 @@ TEST_F(MidiTab, KeyReleaseRingsOnUnlessSetToDamp) {
     EXPECT_EQ(tab->ReleaseCombo->currentText(), "rings on");
     test::TSettingsRig::Choose(tab->ReleaseCombo, 1);
     EXPECT_TRUE(instrument.Midi().ReleaseDamps());
-    EXPECT_TRUE(instrument.Settings().KeyReleaseDamps);
-    instrument.SetKeyReleaseDamps(false);
+    EXPECT_TRUE(instrument.Settings().Stored().KeyReleaseDamps);
+    instrument.Settings().SetKeyReleaseDamps(false);
     tab->ShowInstrumentSettings();
     EXPECT_EQ(tab->ReleaseCombo->currentText(), "rings on");
 }

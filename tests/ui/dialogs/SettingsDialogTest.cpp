@@ -100,7 +100,7 @@ TEST(SettingsDialog, DriverChoiceFillsPairsFromNamesAndStartsTheAudio) {
     EXPECT_EQ(rig.Host->Index, 0);
     EXPECT_TRUE(rig.Engine().Running.load());
     EXPECT_TRUE(f.DriverPanelButton->isEnabled());
-    EXPECT_EQ(rig.Instrument.AudioStatus, "Running");
+    EXPECT_EQ(rig.Instrument.Audio().AudioStatus(), "Running");
     // Selecting pair 0 does not run the channel change: the offset is left alone.
     EXPECT_EQ(rig.Host->Log, Log({"stop", "driver 0", "start"}));
 
@@ -170,7 +170,7 @@ TEST(SettingsDialog, ChannelChangeMovesTheOffsetOnlyWithADriver) {
     EXPECT_EQ(rig.Host->Log, Log({"stop", "offset 2", "start"}));
     EXPECT_EQ(rig.Host->Offset, 2);
     EXPECT_TRUE(rig.Engine().Running.load());
-    EXPECT_EQ(rig.Instrument.AudioStatus, "Running");
+    EXPECT_EQ(rig.Instrument.Audio().AudioStatus(), "Running");
 }
 
 TEST(SettingsDialog, ControlPanelRestartsOnlyWhatWasRunning) {
@@ -182,7 +182,7 @@ TEST(SettingsDialog, ControlPanelRestartsOnlyWhatWasRunning) {
     f.DriverPanelButton->click();
     // The panel opens with the driver stopped.
     EXPECT_EQ(rig.Host->Log, Log({"stop", "panel", "start"}));
-    EXPECT_EQ(rig.Instrument.AudioStatus, "Running");
+    EXPECT_EQ(rig.Instrument.Audio().AudioStatus(), "Running");
     EXPECT_TRUE(rig.Engine().Running.load());
 
     // Stopped audio (the watchdog, F6) stays stopped.
@@ -197,7 +197,7 @@ TEST(SettingsDialog, ControlPanelRestartsOnlyWhatWasRunning) {
     TSettingsRig::Choose(f.DriverCombo, 2);
     f.DriverPanelButton->click();
     EXPECT_FALSE(rig.Engine().Running.load());
-    EXPECT_EQ(rig.Instrument.AudioStatus, "Stopped");
+    EXPECT_EQ(rig.Instrument.Audio().AudioStatus(), "Stopped");
 }
 
 TEST(SettingsDialog, RateTrackBarSetsBothTimersOnlyWhenItMoves) {
@@ -255,7 +255,7 @@ TEST(SettingsDialog, MouseBoxSwitchesBetweenTabletAndMouse) {
     // The glide box reaches the playing logic and the settings the file stores.
     f.MouseGlideBox->click();
     EXPECT_TRUE(rig.Playing().MouseGlide);
-    EXPECT_TRUE(rig.Instrument.Settings().MouseGlide);
+    EXPECT_TRUE(rig.Instrument.Settings().Stored().MouseGlide);
     f.MouseGlideBox->click();
     EXPECT_FALSE(rig.Playing().MouseGlide);
 }
@@ -282,7 +282,7 @@ TEST(SettingsDialog, SoundAndDisplayBoxesReachFlagsEngineAndWindow) {
         return rig.Calls;
     };
 
-    const TVarkoSettings& flags = rig.Instrument.Settings();
+    const TVarkoSettings& flags = rig.Instrument.Settings().Stored();
     EXPECT_TRUE(clicked(f.StereoBox).empty());
     EXPECT_FALSE(flags.StereoSeparation);
     EXPECT_FALSE(rig.Engine().Stereo.load());
@@ -335,7 +335,7 @@ TEST(SettingsDialog, MissingOwnerCallbacksAreSkipped) {
     f.ResonanceRateSlider->setValue(9);
     f.DriverPanelButton->click();
     f.RefreshTonesClick();
-    EXPECT_TRUE(instrument.Running());
+    EXPECT_TRUE(instrument.Audio().Running());
     EXPECT_TRUE(instrument.Playing().MousePressure);
     EXPECT_EQ(instrument.Playing().LastPointerX, 0);
 }
@@ -382,18 +382,20 @@ TEST(SettingsDialog, SettingsReadIntoTheInstrumentShowInTheControls) {
 TEST(SettingsDialog, RenderTonesChoiceRebuildsTheBankOnThePool) {
     TSettingsRig rig;
     TSettingsDialog& f = *rig.Form;
-    rig.Instrument.Tones = {1.0f, 1.25f, 1.5f};
-    rig.Instrument.RefreshTones();
+    ScalaFile scale;
+    scale.Degrees = {1.0f, 1.25f, 1.5f};
+    rig.Instrument.Bank().UseScale(std::move(scale), "");
+    rig.Instrument.Apply();
     ASSERT_EQ(rig.Engine().Oscillators.size(), 3u);
     const TTone* before = rig.Engine().Oscillators[0].get();
     EXPECT_EQ(f.RenderTonesCombo->currentIndex(), 0);
     TSettingsRig::Choose(f.RenderTonesCombo, 1);
-    EXPECT_TRUE(rig.Instrument.Settings().ToneThreadsPerCore);
+    EXPECT_TRUE(rig.Instrument.Settings().Stored().ToneThreadsPerCore);
     EXPECT_EQ(rig.Engine().RenderingInUse().Threads, TToneThreads::PerCore);
     ASSERT_EQ(rig.Engine().Oscillators.size(), 3u);
     EXPECT_NE(rig.Engine().Oscillators[0].get(), before);
 
-    TVarkoSettings s = rig.Instrument.Settings();
+    TVarkoSettings s = rig.Instrument.Settings().Stored();
     s.ToneThreadsPerCore = false;
     rig.Instrument.ApplySettings(s);
     f.ShowInstrumentSettings();

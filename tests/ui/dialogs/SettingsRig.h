@@ -53,7 +53,7 @@ struct TSettingsRig {
 
     TFakeHost* Host; // owned by the instrument's engine
     TInstrument Instrument;
-    TAudioEngine& Engine() { return Instrument.Engine(); }
+    TAudioEngine& Engine() { return Instrument.Audio().Engine(); }
     TPlaying& Playing() { return Instrument.Playing(); }
     TWintabService Service;
     std::unique_ptr<TTablet> Tablet;
