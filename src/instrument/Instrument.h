@@ -6,12 +6,12 @@
 //   Settings().Stored(); the scale, the tone list and the bank's parameters in Bank(); the
 //   mode files and their history in ModeFiles(); the driver and channel pair are the settings'
 //   too, chosen through Audio().
-// - A rebuild is decided in one place: Bank()'s setters say what they leave pending (the tone
-//   list, the bank) and ApplyPending() below does exactly that. The Apply button does it all
+// - A rebuild is decided in one place: Bank()'s setters, and the settings a bank reads
+//   (interpolated delays, pitch bend's room, who renders the tones), leave work pending (the
+//   tone list, the bank); ApplyPending() below does exactly that. The Apply button does it all
 //   even with nothing pending: a bank built anew silences ringing bars and the player expects
-//   that. The settings that change the bank's building at once (pitch bend's room, who renders
-//   the tones) build it anew themselves while tones exist; the driver's resets do, through
-//   the engine.
+//   that. Pitch bend's room and who renders the tones build the bank at once while tones
+//   exist; the driver's resets do, through the engine.
 // - Threads: every part and every method here belongs to the owner's thread, except the MIDI
 //   input (PlayMidiInput, TickMidiInput, ArrivalStamp: any thread; TMidiPlaying and
 //   TOscillatorTones say what they guard and in which order). The audio thread touches only
@@ -173,8 +173,13 @@ private:
 
     // Declared before the engine, whose tap it holds, so that it outlives it.
     TRecordingSession recording_;
-    TInstrumentSettings settings_{audio_, playing_, midi_, CursorPosition,
-                                  [this] { RefreshTones(); }};
+    // The settings the bank is built from leave it pending; some build it at once.
+    TInstrumentSettings settings_{audio_, playing_, midi_, CursorPosition, [this](bool now) {
+                                      bank_.Mark(PendingBank);
+                                      if (now) {
+                                          RefreshTones();
+                                      }
+                                  }};
     TAudioSession audio_{settings_, [this] { Changed(); }};
     TOscillatorTones tones_;
     TMidiPlaying midi_{tones_};

@@ -18,7 +18,7 @@ constexpr int ResonanceRateMax = 10;
 TInstrumentSettings::TInstrumentSettings(TAudioSession& audio, TPlaying& playing,
                                          TMidiPlaying& midi,
                                          const std::function<std::pair<float, float>()>& cursor,
-                                         std::function<void()> bankChanged)
+                                         std::function<void(bool now)> bankChanged)
     : audio_(audio), playing_(playing), midi_(midi), cursor_(cursor),
       bankChanged_(std::move(bankChanged)) {}
 
@@ -50,6 +50,14 @@ void TInstrumentSettings::UpdateStereoConstants() {
     c.PanOffset = pan.PanOffset;
     c.PanStep = pan.PanStep;
     engine.Change(c);
+}
+
+void TInstrumentSettings::SetInterpolateDelays(bool on) {
+    const bool changed = settings_.InterpolateDelays != on;
+    settings_.InterpolateDelays = on;
+    if (changed && bankChanged_) {
+        bankChanged_(false);
+    }
 }
 
 void TInstrumentSettings::SetMasterLevel(int position) {
@@ -138,8 +146,8 @@ void TInstrumentSettings::SetBendPitch(bool on) {
     settings_.BendPitch = on;
     midi_.SetBendPitch(on);
     // The rings' room to bend down comes with the bank.
-    if (changed && audio_.ToneCount() > 0 && bankChanged_) {
-        bankChanged_();
+    if (changed && bankChanged_) {
+        bankChanged_(audio_.ToneCount() > 0);
     }
 }
 
@@ -155,8 +163,8 @@ void TInstrumentSettings::SetToneThreads(bool perCore, int poolThreads) {
     }
     settings_.ToneThreadsPerCore = perCore;
     settings_.PoolThreads = poolThreads;
-    if (audio_.ToneCount() > 0 && bankChanged_) {
-        bankChanged_();
+    if (bankChanged_) {
+        bankChanged_(audio_.ToneCount() > 0);
     }
 }
 

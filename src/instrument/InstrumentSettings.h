@@ -16,11 +16,12 @@ class TAudioSession;
 
 class TInstrumentSettings {
 public:
-    // bankChanged: a choice the bank is built from changed while tones exist; the owner builds
-    // the bank anew. cursor: the mouse in screen pixels, where mouse speed is measured from.
+    // bankChanged: a choice the bank is built from changed; the owner marks the bank pending,
+    // and builds it at once when now is true. cursor: the mouse in screen pixels, where mouse
+    // speed is measured from.
     TInstrumentSettings(TAudioSession& audio, TPlaying& playing, TMidiPlaying& midi,
                         const std::function<std::pair<float, float>()>& cursor,
-                        std::function<void()> bankChanged);
+                        std::function<void(bool now)> bankChanged);
     TInstrumentSettings(const TInstrumentSettings&) = delete;
     TInstrumentSettings& operator=(const TInstrumentSettings&) = delete;
 
@@ -32,8 +33,8 @@ public:
     void StoreChannelPair(int pair) { settings_.ASIOchannel = pair; }
 
     void SetStereoSeparation(bool on);
-    // Read at the next rebuild.
-    void SetInterpolateDelays(bool on) { settings_.InterpolateDelays = on; }
+    // Read at the next rebuild: the bank is left pending.
+    void SetInterpolateDelays(bool on);
     void SetMasterLevel(int position);   // master fader 0..200
     void SetLimiter(bool on);            // the master limiter after the master gain
     void SetResonanceControl(int index); // 0 middle raises, 1 right raises, -1 neither chosen
@@ -77,7 +78,7 @@ private:
     TPlaying& playing_;
     TMidiPlaying& midi_;
     const std::function<std::pair<float, float>()>& cursor_;
-    std::function<void()> bankChanged_;
+    std::function<void(bool now)> bankChanged_;
     TVarkoSettings settings_;
     bool mousePressureForced_ = false;
 };

@@ -173,7 +173,7 @@ TEST_F(InstrumentTest, ApplyDoesExactlyThePendingWorkAndThePlayersApplyAlwaysReb
 
     // Choices the bank is not built from leave nothing to do.
     in.Settings().SetMasterLevel(150);
-    in.Settings().SetInterpolateDelays(true);
+    in.Settings().SetLimiter(true);
     EXPECT_EQ(in.ApplyPending(), PendingNone);
     EXPECT_TRUE(told.empty());
     // Nor does storing what is there already.
@@ -195,6 +195,12 @@ TEST_F(InstrumentTest, ApplyDoesExactlyThePendingWorkAndThePlayersApplyAlwaysReb
     EXPECT_EQ(in.ApplyPending(), PendingToneList);
     EXPECT_EQ(in.Bank().Tones().size(), 5u);
     EXPECT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
+
+    // A setting the next bank reads leaves it pending.
+    told.clear();
+    in.Settings().SetInterpolateDelays(!in.Settings().Stored().InterpolateDelays);
+    EXPECT_EQ(in.ApplyPending(), PendingBank);
     EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
 
     // A mode file read changes what the next bank is built from.
