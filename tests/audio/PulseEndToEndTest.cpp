@@ -18,31 +18,31 @@
 namespace varko::test {
 namespace {
 
-constexpr double kRate = 48000;
+constexpr double KRate = 48000;
 // Tone 1 of four in one row, 200 Hz times 2.205.
-constexpr double kTone = 441.0;
+constexpr double KTone = 441.0;
 
 class PulseEndToEnd : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Server.Start()) << "PulseAudio did not start: " << Server.Failure;
+        ASSERT_TRUE(server_.Start()) << "PulseAudio did not start: " << server_.Failure;
         auto host = std::make_unique<TASIOHost>();
-        Host = host.get();
-        Engine = std::make_unique<TAudioEngine>(std::move(host));
+        host_ = host.get();
+        engine_ = std::make_unique<TAudioEngine>(std::move(host));
         auto post = [this](std::function<void()> job) {
-            std::lock_guard lock(QueueMutex);
-            Queue.push_back(std::move(job));
+            std::lock_guard lock(queueMutex_);
+            queue_.push_back(std::move(job));
         };
-        Host->OwnerDispatcher = post;
-        Engine->Dispatch = post;
-        Engine->OnRebuildTones = [this] { Build(); };
-        Host->OnDeviceLost = [this](IAudioHost*) { ++LostEvents; };
+        host_->OwnerDispatcher = post;
+        engine_->Dispatch = post;
+        engine_->OnRebuildTones = [this] { Build(); };
+        host_->OnDeviceLost = [this](IAudioHost*) { ++lostEvents_; };
     }
     void TearDown() override {
-        Server.Resume();
-        Recorder.Stop();
-        Engine.reset();
-        Server.Stop();
+        server_.Resume();
+        recorder_.Stop();
+        engine_.reset();
+        server_.Stop();
     }
 
     void Build() {
@@ -53,37 +53,37 @@ protected:
         bank.ResonanceFader = 150;
         bank.InterpolateDelays = true;
         bank.Seed = 1;
-        ASSERT_EQ(RefreshTones(*Engine, bank).BuiltTones, 4);
+        ASSERT_EQ(RefreshTones(*engine_, bank).BuiltTones, 4);
     }
     // Selects the device, builds the bank and starts the engine with tone 1 held.
     void Play() {
         const std::string device = GetParam();
-        SetDriverChoice(device, {512, kRate});
-        Host->SetDriverName(device);
-        ASSERT_EQ(Host->DriverName(), device) << "not listed";
+        SetDriverChoice(device, {512, KRate});
+        host_->SetDriverName(device);
+        ASSERT_EQ(host_->DriverName(), device) << "not listed";
         ASSERT_NO_FATAL_FAILURE(Build());
-        Engine->Start();
-        ASSERT_TRUE(Host->Active()) << Host->DriverErrorMessage();
+        engine_->Start();
+        ASSERT_TRUE(host_->Active()) << host_->DriverErrorMessage();
     }
     // A pen resting on the bar, moving a little now and then, keeps exciting it; moved on the
     // owner's thread, as the window does.
     void Pump() {
         std::deque<std::function<void()>> jobs;
         {
-            std::lock_guard lock(QueueMutex);
-            jobs.swap(Queue);
+            std::lock_guard lock(queueMutex_);
+            jobs.swap(queue_);
         }
         for (auto& job : jobs) {
             job();
         }
         const auto now = std::chrono::steady_clock::now();
-        if (Engine->Oscillators.size() > 1 && now - LastPen >= std::chrono::milliseconds(30)) {
-            LastPen = now;
-            PenSpeed = PenSpeed == 0.05f ? 0.06f : 0.05f;
-            TTone& tone = *Engine->Oscillators[1];
+        if (engine_->Oscillators.size() > 1 && now - lastPen_ >= std::chrono::milliseconds(30)) {
+            lastPen_ = now;
+            penSpeed_ = penSpeed_ == 0.05f ? 0.06f : 0.05f;
+            TTone& tone = *engine_->Oscillators[1];
             tone.StrikePosition = 0.5f;
             tone.Pressure = 0.6f;
-            tone.Speed = PenSpeed;
+            tone.Speed = penSpeed_;
         }
     }
     bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
@@ -100,27 +100,27 @@ protected:
     }
     // Blocks mixed from now until count more have been, or false after limit.
     bool Blocks(uint64_t count, std::chrono::milliseconds limit) {
-        const uint64_t until = Engine->SwitchCount.load() + count;
-        return WaitFor([&] { return Engine->SwitchCount.load() >= until; }, limit);
+        const uint64_t until = engine_->SwitchCount.load() + count;
+        return WaitFor([&] { return engine_->SwitchCount.load() >= until; }, limit);
     }
-    uint64_t BlocksIn(double seconds) const { return static_cast<uint64_t>(seconds * kRate / 512); }
+    uint64_t BlocksIn(double seconds) const { return static_cast<uint64_t>(seconds * KRate / 512); }
 
-    TPulseAudioServer Server;
-    TSinkRecorder Recorder;
-    TASIOHost* Host = nullptr; // owned by the engine
-    std::unique_ptr<TAudioEngine> Engine;
-    std::chrono::steady_clock::time_point LastPen;
-    float PenSpeed = 0.05f;
-    int LostEvents = 0;
-    std::mutex QueueMutex;
-    std::deque<std::function<void()>> Queue;
+    TPulseAudioServer server_;
+    TSinkRecorder recorder_;
+    TASIOHost* host_ = nullptr; // owned by the engine
+    std::unique_ptr<TAudioEngine> engine_;
+    std::chrono::steady_clock::time_point lastPen_;
+    float penSpeed_ = 0.05f;
+    int lostEvents_ = 0;
+    std::mutex queueMutex_;
+    std::deque<std::function<void()>> queue_;
 };
 
 // The strongest frequency of n samples of x from lo to hi Hz in 1 Hz steps (Goertzel).
 double Pitch(const float* x, size_t n, double lo, double hi) {
     double best = 0, bestF = 0;
     for (double f = lo; f <= hi; f += 1.0) {
-        const double c = 2 * std::cos(2 * std::numbers::pi * f / kRate);
+        const double c = 2 * std::cos(2 * std::numbers::pi * f / KRate);
         double s1 = 0, s2 = 0;
         for (size_t i = 0; i < n; ++i) {
             const double s0 = x[i] + c * s1 - s2;
@@ -138,20 +138,20 @@ double Pitch(const float* x, size_t n, double lo, double hi) {
 // One tone held for 5 s from the start: no burst of the server's requests finds it still
 // rendering (bench/pulse-late-blocks runs this ten times per back end).
 TEST_P(PulseEndToEnd, OneToneFiveSecondsWithoutLateBlocks) {
-    ASSERT_TRUE(Recorder.Start(Server));
+    ASSERT_TRUE(recorder_.Start(server_));
     ASSERT_NO_FATAL_FAILURE(Play());
     const uint64_t blocks = BlocksIn(5.0);
     ASSERT_TRUE(Blocks(blocks, std::chrono::seconds(20))) << "the stream fell behind";
-    const uint64_t late = Engine->LateBlocks.load();
-    Recorder.Stop();
+    const uint64_t late = engine_->LateBlocks.load();
+    recorder_.Stop();
     EXPECT_EQ(late, 0u);
-    EXPECT_EQ(LostEvents, 0);
-    EXPECT_FALSE(Host->DeviceLost());
+    EXPECT_EQ(lostEvents_, 0);
+    EXPECT_FALSE(host_->DeviceLost());
     // The tone reached the sink at its pitch.
-    const std::vector<float>& x = Recorder.Left;
-    const size_t second = static_cast<size_t>(kRate);
+    const std::vector<float>& x = recorder_.Left;
+    const size_t second = static_cast<size_t>(KRate);
     ASSERT_GE(x.size(), 2 * second) << "the sink heard too little";
-    EXPECT_NEAR(Pitch(x.data() + x.size() - second, second, 100, 1000), kTone, kTone * 0.01);
+    EXPECT_NEAR(Pitch(x.data() + x.size() - second, second, 100, 1000), KTone, KTone * 0.01);
     std::printf("%s: late tone blocks %llu of %llu blocks\n", GetParam(),
                 static_cast<unsigned long long>(late), static_cast<unsigned long long>(blocks));
 }
@@ -161,53 +161,53 @@ TEST_P(PulseEndToEnd, OneToneFiveSecondsWithoutLateBlocks) {
 TEST_P(PulseEndToEnd, StalledServerIsNotLostAndPlayingGoesOn) {
     ASSERT_NO_FATAL_FAILURE(Play());
     ASSERT_TRUE(Blocks(BlocksIn(0.5), std::chrono::seconds(10))) << "no blocks flow";
-    Server.Pause();
+    server_.Pause();
     // Longer than a stall that any slow machine explains.
     WaitFor([] { return false; }, std::chrono::seconds(4));
-    Server.Resume();
+    server_.Resume();
     EXPECT_TRUE(Blocks(BlocksIn(2.0), std::chrono::seconds(10)))
         << "the stream did not go on after the server did";
-    EXPECT_EQ(LostEvents, 0);
-    EXPECT_FALSE(Host->DeviceLost());
-    EXPECT_TRUE(Host->Active());
-    ASSERT_TRUE(Recorder.Start(Server));
-    ASSERT_TRUE(WaitFor([&] { return Recorder.Frames() >= kRate; }, std::chrono::seconds(10)));
-    Recorder.Stop();
-    EXPECT_NEAR(Pitch(Recorder.Left.data(), static_cast<size_t>(kRate), 100, 1000), kTone,
-                kTone * 0.01);
+    EXPECT_EQ(lostEvents_, 0);
+    EXPECT_FALSE(host_->DeviceLost());
+    EXPECT_TRUE(host_->Active());
+    ASSERT_TRUE(recorder_.Start(server_));
+    ASSERT_TRUE(WaitFor([&] { return recorder_.Frames() >= KRate; }, std::chrono::seconds(10)));
+    recorder_.Stop();
+    EXPECT_NEAR(Pitch(recorder_.Left.data(), static_cast<size_t>(KRate), 100, 1000), KTone,
+                KTone * 0.01);
 }
 
 // A server frozen for good is waited for a bounded time, then reported lost.
 TEST_P(PulseEndToEnd, ServerFrozenForGoodIsLostAfterABoundedWait) {
     ASSERT_NO_FATAL_FAILURE(Play());
     ASSERT_TRUE(Blocks(BlocksIn(0.5), std::chrono::seconds(10))) << "no blocks flow";
-    Server.Pause();
+    server_.Pause();
     const auto paused = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitFor([&] { return LostEvents > 0; }, std::chrono::seconds(20)))
+    ASSERT_TRUE(WaitFor([&] { return lostEvents_ > 0; }, std::chrono::seconds(20)))
         << "the frozen server was never reported";
     const double after =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - paused).count();
     EXPECT_GT(after, 5.0); // waited for, as a stall
     EXPECT_LT(after, 15.0);
-    EXPECT_TRUE(Host->DeviceLost());
+    EXPECT_TRUE(host_->DeviceLost());
 }
 
 // A server killed for good is reported lost, promptly, and no block is asked for after it.
 TEST_P(PulseEndToEnd, KilledServerIsReportedLost) {
     ASSERT_NO_FATAL_FAILURE(Play());
     ASSERT_TRUE(Blocks(BlocksIn(0.5), std::chrono::seconds(10))) << "no blocks flow";
-    Server.Kill();
+    server_.Kill();
     const auto killed = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitFor([&] { return LostEvents > 0; }, std::chrono::seconds(15)))
+    ASSERT_TRUE(WaitFor([&] { return lostEvents_ > 0; }, std::chrono::seconds(15)))
         << "the loss was not reported";
     const double after =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
     EXPECT_LT(after, 5.0);
-    EXPECT_TRUE(Host->DeviceLost());
-    EXPECT_FALSE(Host->Active());
-    const uint64_t blocks = Engine->SwitchCount.load();
+    EXPECT_TRUE(host_->DeviceLost());
+    EXPECT_FALSE(host_->Active());
+    const uint64_t blocks = engine_->SwitchCount.load();
     WaitFor([] { return false; }, std::chrono::milliseconds(500));
-    EXPECT_EQ(Engine->SwitchCount.load(), blocks);
+    EXPECT_EQ(engine_->SwitchCount.load(), blocks);
     std::printf("%s: loss reported %.2f s after the kill\n", GetParam(), after);
 }
 
