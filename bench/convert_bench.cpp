@@ -14,13 +14,13 @@ using namespace varko;
 
 namespace {
 
-constexpr int KBlock = 1024;
+constexpr int Block = 1024;
 
 struct TypeName {
     ASIOSampleType Type;
     const char* Name;
 };
-constexpr TypeName KTypes[] = {
+constexpr TypeName Types[] = {
     {ASIOSTInt16MSB, "Int16MSB"},     {ASIOSTInt24MSB, "Int24MSB"},
     {ASIOSTInt32MSB, "Int32MSB"},     {ASIOSTFloat32MSB, "Float32MSB"},
     {ASIOSTFloat64MSB, "Float64MSB"}, {ASIOSTInt32MSB16, "Int32MSB16"},
@@ -35,7 +35,7 @@ constexpr TypeName KTypes[] = {
 std::vector<float> Floats() {
     std::mt19937 rng(1);
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> v(KBlock);
+    std::vector<float> v(Block);
     for (float& x : v) {
         x = dist(rng);
     }
@@ -43,41 +43,41 @@ std::vector<float> Floats() {
 }
 
 void Memcpy(benchmark::State& state, size_t bytes) {
-    std::vector<uint8_t> src(KBlock * bytes, 1);
-    std::vector<uint8_t> dst(KBlock * bytes);
+    std::vector<uint8_t> src(Block * bytes, 1);
+    std::vector<uint8_t> dst(Block * bytes);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         std::memcpy(dst.data(), src.data(), dst.size());
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * KBlock);
+    state.SetItemsProcessed(state.iterations() * Block);
 }
 
 template <typename T>
 void Out(benchmark::State& state, void (*routine)(const T*, void*, int32_t), size_t bytes) {
     const std::vector<float> f = Floats();
     const std::vector<T> src(f.begin(), f.end());
-    std::vector<uint8_t> dst(KBlock * bytes);
+    std::vector<uint8_t> dst(Block * bytes);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        routine(src.data(), dst.data(), KBlock);
+        routine(src.data(), dst.data(), Block);
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * KBlock);
+    state.SetItemsProcessed(state.iterations() * Block);
 }
 
 template <typename T>
 void In(benchmark::State& state, void (*routine)(const void*, T*, int32_t), ASIOSampleType type) {
     const std::vector<float> f = Floats();
-    std::vector<uint8_t> src(KBlock * static_cast<size_t>(ASIOSampleBytes(type)));
-    PlainOutputConverter(type).Oc32(f.data(), src.data(), KBlock);
-    std::vector<T> dst(KBlock);
+    std::vector<uint8_t> src(Block * static_cast<size_t>(ASIOSampleBytes(type)));
+    PlainOutputConverter(type).Oc32(f.data(), src.data(), Block);
+    std::vector<T> dst(Block);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        routine(src.data(), dst.data(), KBlock);
+        routine(src.data(), dst.data(), Block);
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * KBlock);
+    state.SetItemsProcessed(state.iterations() * Block);
 }
 
 void Clip(benchmark::State& state, void (*routine)(float*, int32_t)) {
@@ -85,21 +85,21 @@ void Clip(benchmark::State& state, void (*routine)(float*, int32_t)) {
     for (float& x : data) {
         x *= 1.5f;
     }
-    std::vector<float> work(KBlock);
+    std::vector<float> work(Block);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        std::memcpy(work.data(), data.data(), sizeof(float) * KBlock);
-        routine(work.data(), KBlock);
+        std::memcpy(work.data(), data.data(), sizeof(float) * Block);
+        routine(work.data(), Block);
         benchmark::DoNotOptimize(work.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * KBlock);
+    state.SetItemsProcessed(state.iterations() * Block);
 }
 
 int Register() {
     for (size_t bytes : {2, 3, 4, 8}) {
         benchmark::RegisterBenchmark(("memcpy/" + std::to_string(bytes)).c_str(), Memcpy, bytes);
     }
-    for (const TypeName& t : KTypes) {
+    for (const TypeName& t : Types) {
         const auto bytes = static_cast<size_t>(ASIOSampleBytes(t.Type));
         const std::string name = t.Name;
         const TOutConverter out = PlainOutputConverter(t.Type);

@@ -14,10 +14,10 @@ using namespace convert_detail;
 namespace {
 
 // Sample type numbers run from 0 to 27; the gaps are types without routines.
-constexpr int KTypeSlots = 28;
+constexpr int TypeSlots = 28;
 
 bool Handled(ASIOSampleType type) {
-    return type >= 0 && type < KTypeSlots && ASIOSampleBytes(type) > 0;
+    return type >= 0 && type < TypeSlots && ASIOSampleBytes(type) > 0;
 }
 
 // The dither's noise generator. Process-wide because the conversion routines are plain
@@ -109,8 +109,8 @@ uint32_t MillisecondTick() {
 
 struct Tables {
     std::mutex Lock;
-    std::array<TInConverter, KTypeSlots> In{};
-    std::array<TOutConverter, KTypeSlots> Out{};
+    std::array<TInConverter, TypeSlots> In{};
+    std::array<TOutConverter, TypeSlots> Out{};
     TClipBuffer Digital{};
     TClipBuffer Analog{};
     TConvertOptimizations Optimizations = coSSE | co3DNow;
@@ -120,14 +120,14 @@ struct Tables {
 
     // Plain tables, then either the dithering output routines or the allowed vector routines.
     void Select() {
-        for (int type = 0; type < KTypeSlots; ++type) {
+        for (int type = 0; type < TypeSlots; ++type) {
             In[type] = PlainInputConverter(type);
             Out[type] = PlainOutputConverter(type);
         }
         Digital = PlainClipDigital();
         Analog = PlainClipAnalog();
         if (Dither != odNone) {
-            for (int type = 0; type < KTypeSlots; ++type) {
+            for (int type = 0; type < TypeSlots; ++type) {
                 if (const TOutConverter d = DitherOutputConverter(type, Dither)) {
                     Out[type] = d;
                 }
@@ -137,7 +137,7 @@ struct Tables {
         if ((Optimizations & coSSE) == 0) {
             return;
         }
-        for (int type = 0; type < KTypeSlots; ++type) {
+        for (int type = 0; type < TypeSlots; ++type) {
             if (const TInConverter v = VectorInputConverter(type)) {
                 In[type] = v;
             }

@@ -47,7 +47,7 @@ ASIOTime* CbBufferSwitchTimeInfo(ASIOTime* params, int32_t index, ASIOBool) {
 }
 
 // Rate notices are passed as this private selector so that they share the queue.
-constexpr int32_t KRateNotice = -1;
+constexpr int32_t RateNotice = -1;
 } // namespace
 
 TASIOTimeSub::TASIOTimeSub() {
@@ -344,7 +344,7 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
             }
         });
         return 1;
-    case KRateNotice:
+    case RateNotice:
         Post([this] {
             if (OnSampleRateChanged) {
                 OnSampleRateChanged(this);

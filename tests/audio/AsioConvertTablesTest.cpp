@@ -30,7 +30,7 @@ bool Same(TClipBuffer a, TClipBuffer b) {
 }
 
 bool IsDitherType(ASIOSampleType type) {
-    for (ASIOSampleType t : KDitherTypes) {
+    for (ASIOSampleType t : DitherTypes) {
         if (t == type) {
             return true;
         }
@@ -62,7 +62,7 @@ TEST_F(AsioConvertTables, TypesWithoutRoutinesGiveEmptyPairs) {
         EXPECT_FALSE(GetOutputConverter(type)) << type;
         EXPECT_FALSE(PlainInputConverter(type)) << type;
     }
-    for (ASIOSampleType type : KAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         EXPECT_TRUE(GetInputConverter(type)) << type;
         EXPECT_TRUE(GetOutputConverter(type)) << type;
     }
@@ -74,7 +74,7 @@ TEST_F(AsioConvertTables, StartsWithVectorRoutinesWhereTheProcessorHasThem) {
     EXPECT_NE(ProcessorClass(), 2); // 3DNow is never offered
     EXPECT_EQ(GetConvertOptimizations(), coSSE | co3DNow);
     EXPECT_EQ(GetOutputDither(), odNone);
-    for (ASIOSampleType type : KAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         const TOutConverter vector = VectorOutputConverter(type);
         EXPECT_TRUE(Same(GetOutputConverter(type), vector ? vector : PlainOutputConverter(type)));
         const TInConverter vin = VectorInputConverter(type);
@@ -90,7 +90,7 @@ TEST_F(AsioConvertTables, StartsWithVectorRoutinesWhereTheProcessorHasThem) {
 
 TEST_F(AsioConvertTables, WithoutSSEInTheSetOnlyPlainRoutines) {
     SetConvertOptimizations(co3DNow);
-    for (ASIOSampleType type : KAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         EXPECT_TRUE(Same(GetOutputConverter(type), PlainOutputConverter(type))) << type;
         EXPECT_TRUE(Same(GetInputConverter(type), PlainInputConverter(type))) << type;
     }
@@ -104,7 +104,7 @@ TEST_F(AsioConvertTables, DitherReplacesTheSixOutputsAndDisablesVectorRoutines) 
         // Changing the optimizations while dithering keeps the dither.
         SetConvertOptimizations(coSSE);
         EXPECT_EQ(GetOutputDither(), dither);
-        for (ASIOSampleType type : KAllTypes) {
+        for (ASIOSampleType type : AllTypes) {
             const TOutConverter want = IsDitherType(type) ? DitherOutputConverter(type, dither)
                                                           : PlainOutputConverter(type);
             EXPECT_TRUE(Same(GetOutputConverter(type), want)) << type;
@@ -124,7 +124,7 @@ TEST_F(AsioConvertTables, DitherReplacesTheSixOutputsAndDisablesVectorRoutines) 
 TEST(AsioConvertDither, SilenceStaysSilentAndTheStateAdvancesPerSample) {
     for (TASIOOutputDither dither : {odUDF, odTDF}) {
         const int advances = dither == odUDF ? 1 : 2;
-        for (ASIOSampleType type : KDitherTypes) {
+        for (ASIOSampleType type : DitherTypes) {
             const IntType t = IntTypeOf(type);
             const TOutConverter c = DitherOutputConverter(type, dither);
             SetDitherState(0x80000000u); // the first advance gives the state's extreme
@@ -177,7 +177,7 @@ TEST(AsioConvertDither, SaturatesLikeThePlainRoutines) {
                                      1.0,
                                      -1.0};
     for (TASIOOutputDither dither : {odUDF, odTDF}) {
-        for (ASIOSampleType type : KDitherTypes) {
+        for (ASIOSampleType type : DitherTypes) {
             const IntType t = IntTypeOf(type);
             std::vector<uint8_t> buf(src.size() * static_cast<size_t>(t.Bytes));
             DitherOutputConverter(type, dither).Oc64(src.data(), buf.data(), 6);
@@ -234,7 +234,7 @@ TEST(AsioConvertVector, OutputsMatchThePlainRoutinesBitForBit) {
     }
     std::mt19937 rng(21);
     int checked = 0;
-    for (ASIOSampleType type : KAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         const TOutConverter vector = VectorOutputConverter(type);
         if (!vector) {
             continue;
@@ -262,7 +262,7 @@ TEST(AsioConvertVector, InputsMatchThePlainRoutinesBitForBit) {
     }
     std::mt19937 rng(22);
     int checked = 0;
-    for (ASIOSampleType type : KAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         const TInConverter vector = VectorInputConverter(type);
         if (!vector) {
             continue;

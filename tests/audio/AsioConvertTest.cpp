@@ -18,9 +18,9 @@ using namespace varko::test;
 
 namespace {
 
-constexpr float KInfF = std::numeric_limits<float>::infinity();
-constexpr double KInf = std::numeric_limits<double>::infinity();
-constexpr double KNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr float InfF = std::numeric_limits<float>::infinity();
+constexpr double Inf = std::numeric_limits<double>::infinity();
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 template <typename T> std::vector<uint8_t> Out(ASIOSampleType type, const std::vector<T>& src) {
     std::vector<uint8_t> buf(src.size() * static_cast<size_t>(ASIOSampleBytes(type)), 0xAA);
@@ -86,7 +86,7 @@ TEST(AsioConvertKnownValues, InputsOfTheStatedExamples) {
 
 TEST(AsioConvertRounding, HalfwayValuesGoToTheEvenNeighbour) {
     // Full scales are odd, so +-0.5 lands exactly halfway between two integers.
-    for (const IntType& t : KIntTypes) {
+    for (const IntType& t : IntTypes) {
         const int64_t half = (MaxOf(t) + 1) / 2; // even
         EXPECT_EQ(OutInts(t, {0.5, -0.5}), (std::vector<int64_t>{half, -half})) << t.Type;
     }
@@ -99,7 +99,7 @@ TEST(AsioConvertRounding, MatchesNearbyintOnRandomValues) {
     for (float& x : src) {
         x = dist(rng);
     }
-    for (const IntType& t : KIntTypes) {
+    for (const IntType& t : IntTypes) {
         const std::vector<uint8_t> buf = Out(t.Type, src);
         const double scale = static_cast<double>(MaxOf(t));
         for (int i = 0; i < static_cast<int>(src.size()); ++i) {
@@ -110,8 +110,8 @@ TEST(AsioConvertRounding, MatchesNearbyintOnRandomValues) {
 }
 
 TEST(AsioConvertSaturation, OutOfRangeInfAndNaNOnEveryIntegerType) {
-    const std::vector<double> src = {2.0, -2.0, KInf, -KInf, KNaN, -KNaN, 1e300, -1e300, 1.0, -1.0};
-    for (const IntType& t : KIntTypes) {
+    const std::vector<double> src = {2.0, -2.0, Inf, -Inf, NaN, -NaN, 1e300, -1e300, 1.0, -1.0};
+    for (const IntType& t : IntTypes) {
         const int64_t hi = MaxOf(t);
         const int64_t lo = MinOf(t);
         const std::vector<int64_t> want = {hi, lo, hi, lo, 0, 0, hi, lo, hi, -hi};
@@ -131,7 +131,7 @@ TEST(AsioConvertSaturation, ContainerTypesStayWithinTheirWidth) {
     EXPECT_EQ(OutInts(t18, {-1.0 - 1.0 / 131071.0, -1.0 - 2.0 / 131071.0, 1.0 + 1.0 / 131071.0}),
               (std::vector<int64_t>{-131072, -131072, 131071}));
     const IntType t24 = IntTypeOf(ASIOSTInt24MSB);
-    EXPECT_EQ(Out<float>(ASIOSTInt24MSB, {-KInfF, 3.0f}),
+    EXPECT_EQ(Out<float>(ASIOSTInt24MSB, {-InfF, 3.0f}),
               (std::vector<uint8_t>{0x80, 0x00, 0x00, 0x7F, 0xFF, 0xFF}));
     EXPECT_EQ(OutInts(t24, {-1.0}), (std::vector<int64_t>{-8388607}));
 }
@@ -173,7 +173,7 @@ TEST(AsioConvertByteOrder, BigEndianTypesAreTheLittleEndianBytesReversed) {
 
 TEST(AsioConvertRoundTrip, IntegerCodesSurviveInAndOut) {
     std::mt19937 rng(11);
-    for (const IntType& t : KIntTypes) {
+    for (const IntType& t : IntTypes) {
         std::uniform_int_distribution<int64_t> dist(MinOf(t), MaxOf(t));
         std::vector<int64_t> codes = {MinOf(t), MaxOf(t), 0, 1, -1, MinOf(t) + 1, MaxOf(t) - 1};
         while (codes.size() < 500) {
@@ -197,7 +197,7 @@ TEST(AsioConvertRoundTrip, IntegerCodesSurviveInAndOut) {
 }
 
 TEST(AsioConvertRoundTrip, FloatTypesCopyWidenAndNarrow) {
-    const std::vector<double> src = {0.0, -0.0, 1.0, -1.0, 0.1, 1e-40, 3.5e38, KInf, -KInf, 1e300};
+    const std::vector<double> src = {0.0, -0.0, 1.0, -1.0, 0.1, 1e-40, 3.5e38, Inf, -Inf, 1e300};
     const std::vector<float> src32(src.begin(), src.end());
     for (ASIOSampleType type : {ASIOSTFloat32LSB, ASIOSTFloat32MSB}) {
         EXPECT_EQ(In<float>(type, Out(type, src32)), src32);
@@ -210,12 +210,12 @@ TEST(AsioConvertRoundTrip, FloatTypesCopyWidenAndNarrow) {
         const std::vector<double> widened(src32.begin(), src32.end());
         EXPECT_EQ(In<double>(type, Out(type, src32)), widened);
     }
-    const std::vector<uint8_t> nan = Out<double>(ASIOSTFloat32LSB, {KNaN});
+    const std::vector<uint8_t> nan = Out<double>(ASIOSTFloat32LSB, {NaN});
     EXPECT_TRUE(std::isnan(In<float>(ASIOSTFloat32LSB, nan)[0]));
 }
 
 TEST(AsioConvertBlocks, OnlyCountSamplesAreWrittenAndZeroWritesNothing) {
-    for (ASIOSampleType type : KAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         const auto bytes = static_cast<size_t>(ASIOSampleBytes(type));
         std::vector<float> src(13, 0.25f);
         std::vector<uint8_t> buf(16 * bytes, 0xAA);
@@ -235,14 +235,14 @@ TEST(AsioConvertBlocks, OnlyCountSamplesAreWrittenAndZeroWritesNothing) {
 }
 
 TEST(AsioConvertClip, DigitalLimitsToFullScaleKeepingTheSign) {
-    std::vector<float> f = {1.5f, -3.0f, 0.99f, 1.0f, -1.0f, KInfF, -KInfF, 1e-30f};
+    std::vector<float> f = {1.5f, -3.0f, 0.99f, 1.0f, -1.0f, InfF, -InfF, 1e-30f};
     f.push_back(std::numeric_limits<float>::quiet_NaN());
     f.push_back(-std::numeric_limits<float>::quiet_NaN());
     PlainClipDigital().Cb32(f.data(), static_cast<int32_t>(f.size()));
     EXPECT_EQ(
         f, (std::vector<float>{1.0f, -1.0f, 0.99f, 1.0f, -1.0f, 1.0f, -1.0f, 1e-30f, 1.0f, -1.0f}));
 
-    std::vector<double> d = {1.5, -3.0, 0.99, 0.3, 1e-30, KInf, -KInf, KNaN, -KNaN, -1.0};
+    std::vector<double> d = {1.5, -3.0, 0.99, 0.3, 1e-30, Inf, -Inf, NaN, -NaN, -1.0};
     PlainClipDigital().Cb64(d.data(), static_cast<int32_t>(d.size()));
     // In-range values come back unchanged, to the last bit.
     EXPECT_EQ(d, (std::vector<double>{1.0, -1.0, 0.99, 0.3, 1e-30, 1.0, -1.0, 1.0, -1.0, -1.0}));
@@ -256,7 +256,7 @@ TEST(AsioConvertClip, AnalogCurveStaysBelowTwoForEveryInput) {
     EXPECT_FLOAT_EQ(f[2], -1.25f);
     EXPECT_EQ(f[3], 0.0f);
 
-    std::vector<double> d = {1.0, 2.0, 1e-3, KInf, -KInf, KNaN, 1e300, -1e20};
+    std::vector<double> d = {1.0, 2.0, 1e-3, Inf, -Inf, NaN, 1e300, -1e20};
     PlainClipAnalog().Cb64(d.data(), static_cast<int32_t>(d.size()));
     EXPECT_DOUBLE_EQ(d[0], 0.8);
     EXPECT_DOUBLE_EQ(d[1], 1.25);

@@ -16,7 +16,7 @@ struct IntType {
     bool Big;
 };
 
-inline constexpr IntType KIntTypes[] = {
+inline constexpr IntType IntTypes[] = {
     {ASIOSTInt16MSB, 2, 16, true},    {ASIOSTInt24MSB, 3, 24, true},
     {ASIOSTInt32MSB, 4, 32, true},    {ASIOSTInt32MSB16, 4, 16, true},
     {ASIOSTInt32MSB18, 4, 18, true},  {ASIOSTInt32MSB20, 4, 20, true},
@@ -26,13 +26,13 @@ inline constexpr IntType KIntTypes[] = {
     {ASIOSTInt32LSB20, 4, 20, false}, {ASIOSTInt32LSB24, 4, 24, false},
 };
 
-inline constexpr ASIOSampleType KAllTypes[] = {0,  1,  2,  3,  4,  8,  9,  10, 11,
-                                               16, 17, 18, 19, 20, 24, 25, 26, 27};
+inline constexpr ASIOSampleType AllTypes[] = {0,  1,  2,  3,  4,  8,  9,  10, 11,
+                                              16, 17, 18, 19, 20, 24, 25, 26, 27};
 
 // Types whose outputs dither.
-inline constexpr ASIOSampleType KDitherTypes[] = {ASIOSTInt16LSB,   ASIOSTInt24LSB,
-                                                  ASIOSTInt32LSB16, ASIOSTInt32LSB18,
-                                                  ASIOSTInt32LSB20, ASIOSTInt32LSB24};
+inline constexpr ASIOSampleType DitherTypes[] = {ASIOSTInt16LSB,   ASIOSTInt24LSB,
+                                                 ASIOSTInt32LSB16, ASIOSTInt32LSB18,
+                                                 ASIOSTInt32LSB20, ASIOSTInt32LSB24};
 
 inline int64_t MaxOf(const IntType& t) {
     return (int64_t{1} << (t.Bits - 1)) - 1;
@@ -42,7 +42,7 @@ inline int64_t MinOf(const IntType& t) {
 }
 
 inline IntType IntTypeOf(ASIOSampleType type) {
-    for (const IntType& t : KIntTypes) {
+    for (const IntType& t : IntTypes) {
         if (t.Type == type) {
             return t;
         }

@@ -1,5 +1,6 @@
 // Plays through the JACK driver into a JACK server of the test's own and listens to what
 // arrives at the server's playback ports.
+#include "HostedEngine.h"
 #include "JackServer.h"
 #include "audio/AsioHost.h"
 #include "audio/RtAudioDriver.h"
@@ -19,29 +20,18 @@
 namespace varko::test {
 namespace {
 
-constexpr unsigned KRate = 48000;
-constexpr unsigned KPeriod = 1024;
-// Tone 1 of four in one row (200 Hz times the ratios): weighted (N - t)/N = 0.75 on the left
+constexpr unsigned Rate = 48000;
+constexpr unsigned Period = 1024;
+// Tone 1 of the four (200 Hz times 2.205): weighted (N - t)/N = 0.75 on the left
 // and (t + 1)/N = 0.5 on the right.
-constexpr double KTone = 441.0;
-constexpr float KLeftWeight = 0.75f, KRightWeight = 0.5f;
-const std::vector<float> KRatios = {1.0f, 2.205f, 3.0f, 4.0f};
+constexpr double ToneHz = 441.0;
+constexpr float LeftWeight = 0.75f, RightWeight = 0.5f;
 
-class JackEndToEnd : public ::testing::Test {
+class JackEndToEnd : public THostedEngineTest<::testing::Test> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server_.Start()) << "jackd did not start";
-        auto host = std::make_unique<TASIOHost>();
-        host_ = host.get();
-        engine_ = std::make_unique<TAudioEngine>(std::move(host));
-        auto post = [this](std::function<void()> job) {
-            std::lock_guard lock(queueMutex_);
-            queue_.push_back(std::move(job));
-        };
-        host_->OwnerDispatcher = post;
-        engine_->Dispatch = post;
-        engine_->OnRebuildTones = [this] { Build(); };
-        host_->OnDeviceLost = [this](IAudioHost*) { ++lostEvents_; };
+        AttachEngine();
         const auto& list = host_->DriverList();
         auto it = std::find(list.begin(), list.end(), "JACK: system");
         std::string names;
@@ -58,22 +48,6 @@ protected:
         server_.Stop();
     }
 
-    // The tone bank for the host's rate and block size; the fundamental mode alone, so that the
-    // spectrum's peak is the tone's.
-    void Build() {
-        const TToneBankResult result = RefreshTones(*engine_, bank_);
-        ASSERT_EQ(result.BuiltTones, static_cast<int>(bank_.ToneRatios.size()));
-    }
-    TToneBankInput bank_ = [] {
-        TToneBankInput input;
-        input.ToneRatios = KRatios;
-        input.InitialFrequency = 200.0f;
-        input.ModeLimit = 1;
-        input.ResonanceFader = 150;
-        input.InterpolateDelays = true;
-        input.Seed = 1;
-        return input;
-    }();
     // Selects the JACK driver, builds the bank and starts the engine with tone 1 held.
     void Play() {
         host_->SetDriverIndex(jackIndex_);
@@ -82,58 +56,8 @@ protected:
         ASSERT_TRUE(host_->Active()) << host_->DriverErrorMessage();
         heldTone_ = 1;
     }
-    // A pen resting on the bar with a little movement now and then keeps exciting it. Moved
-    // on the owner's thread, as the window does, so that rebuilds never race with it.
-    void MovePen() {
-        const auto now = std::chrono::steady_clock::now();
-        if (heldTone_ >= engine_->Oscillators.size() ||
-            now - lastPen_ < std::chrono::milliseconds(30)) {
-            return;
-        }
-        lastPen_ = now;
-        penSpeed_ = penSpeed_ == 0.05f ? 0.06f : 0.05f;
-        for (size_t t = 0; t < engine_->Oscillators.size(); ++t) {
-            if (t != heldTone_ && !stirAll_) {
-                continue;
-            }
-            TTone& osc = *engine_->Oscillators[t];
-            osc.StrikePosition = 0.5f;
-            osc.Pressure = 0.6f;
-            osc.Speed = penSpeed_;
-        }
-    }
-
-    // Runs the host's queued notices on this (the owner's) thread.
-    void Pump() {
-        std::deque<std::function<void()>> jobs;
-        {
-            std::lock_guard lock(queueMutex_);
-            jobs.swap(queue_);
-        }
-        for (auto& job : jobs) {
-            job();
-        }
-        MovePen();
-    }
-    // Waits up to limit for cond, pumping notices; true when it came.
-    bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            Pump();
-            if (cond()) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        Pump();
-        return cond();
-    }
-    void Sleep(std::chrono::milliseconds ms) {
-        WaitFor([] { return false; }, ms);
-    }
-
     void Listen() {
-        capture_ = std::make_unique<TJackCapture>(KRate * 11);
+        capture_ = std::make_unique<TJackCapture>(Rate * 11);
         ASSERT_TRUE(capture_->Ok());
         ASSERT_TRUE(WaitFor([&] { return capture_->Connect() == 2; }, std::chrono::seconds(30)))
             << "Varko's ports do not feed the playback ports; active " << host_->Active()
@@ -143,7 +67,7 @@ protected:
     // Records seconds of audio (pumping notices meanwhile).
     void Record(double seconds) {
         capture_->Record();
-        const auto frames = static_cast<size_t>(seconds * KRate);
+        const auto frames = static_cast<size_t>(seconds * Rate);
         ASSERT_TRUE(WaitFor([&] { return capture_->Recorded() >= frames; },
                             std::chrono::milliseconds(static_cast<int>(seconds * 1000) + 5000)));
     }
@@ -151,7 +75,7 @@ protected:
     // stretch is louder than -40 dBFS; the seconds that took, or a negative value after limit.
     double SecondsUntilSound(std::chrono::milliseconds limit) {
         capture_->Record();
-        const size_t window = KRate / 100;
+        const size_t window = Rate / 100;
         size_t checked = 0;
         double found = -1;
         WaitFor(
@@ -163,7 +87,7 @@ protected:
                         sum += double{capture_->Left[i]} * capture_->Left[i];
                     }
                     if (std::sqrt(sum / window) > 0.01) {
-                        found = static_cast<double>(checked) / KRate;
+                        found = static_cast<double>(checked) / Rate;
                         return true;
                     }
                 }
@@ -190,23 +114,14 @@ protected:
         return peak;
     }
 
-    TJackServer server_{"varko_e2e_" + std::to_string(getpid()), KRate, KPeriod};
-    TASIOHost* host_ = nullptr; // owned by the engine
-    std::unique_ptr<TAudioEngine> engine_;
+    TJackServer server_{"varko_e2e_" + std::to_string(getpid()), Rate, Period};
     std::unique_ptr<TJackCapture> capture_;
-    size_t heldTone_ = SIZE_MAX;
-    bool stirAll_ = false; // every tone played, not only the held one
-    std::chrono::steady_clock::time_point lastPen_;
-    float penSpeed_ = 0.05f;
     int jackIndex_ = -1;
-    int lostEvents_ = 0;
-    std::mutex queueMutex_;
-    std::deque<std::function<void()>> queue_;
 };
 
 // Magnitude of the recording at f (Goertzel over the given samples).
 double Magnitude(const float* x, size_t n, double f) {
-    const double w = 2 * std::numbers::pi * f / KRate, c = 2 * std::cos(w);
+    const double w = 2 * std::numbers::pi * f / Rate, c = 2 * std::cos(w);
     double s1 = 0, s2 = 0;
     for (size_t i = 0; i < n; ++i) {
         const double s0 = x[i] + c * s1 - s2;
@@ -221,7 +136,7 @@ double Magnitude(const float* x, size_t n, double f) {
 std::pair<double, double> SpectralPeak(const float* x) {
     double best = 0, bestF = 0;
     for (double f = 50; f <= 5000; f += 1.0) {
-        const double m = Magnitude(x, KRate, f);
+        const double m = Magnitude(x, Rate, f);
         if (m > best) {
             best = m, bestF = f;
         }
@@ -239,8 +154,8 @@ double Rms(const std::vector<float>& x, size_t n) {
 
 TEST_F(JackEndToEnd, PlaysAHeldToneAtPitchPannedAndWithoutXruns) {
     host_->SetDriverIndex(jackIndex_);
-    EXPECT_EQ(host_->BufferSize(), KPeriod);
-    EXPECT_EQ(host_->SampleRate(), KRate);
+    EXPECT_EQ(host_->BufferSize(), Period);
+    EXPECT_EQ(host_->SampleRate(), Rate);
     ASSERT_GE(host_->OutputChannelCount(), 2);
     EXPECT_EQ(host_->GetOutputChannelName(0), "system:playback_1");
     EXPECT_EQ(host_->GetOutputChannelInfo(0).type, ASIOSTFloat32LSB);
@@ -255,10 +170,10 @@ TEST_F(JackEndToEnd, PlaysAHeldToneAtPitchPannedAndWithoutXruns) {
     // The spectral peak, searched from 50 Hz to 5 kHz in 1 Hz steps over one second.
     const float* second = capture_->Left.data() + n / 2;
     const auto [bestF, best] = SpectralPeak(second);
-    EXPECT_NEAR(bestF, KTone, KTone * 0.01);
+    EXPECT_NEAR(bestF, ToneHz, ToneHz * 0.01);
     const double left = Rms(capture_->Left, n), right = Rms(capture_->Right, n);
     EXPECT_GT(left, 1e-3);
-    EXPECT_NEAR(right / left, KRightWeight / KLeftWeight, 0.01);
+    EXPECT_NEAR(right / left, RightWeight / LeftWeight, 0.01);
     std::printf("peak %.0f Hz, rms left %.4f right %.4f, ratio %.4f, xruns %d, late blocks %llu\n",
                 bestF, left, right, right / left, capture_->XRuns.load(),
                 static_cast<unsigned long long>(engine_->LateBlocks.load()));
@@ -294,8 +209,8 @@ TEST_F(JackEndToEnd, PanelOffersWhatTheServerRuns) {
     host_->ControlPanel();
     SetDriverPanelPresenter({});
     EXPECT_EQ(seen.DriverName, "JACK: system");
-    EXPECT_EQ(seen.BufferSizes, std::vector<uint32_t>{KPeriod});
-    EXPECT_EQ(seen.SampleRates, std::vector<double>{double{KRate}});
+    EXPECT_EQ(seen.BufferSizes, std::vector<uint32_t>{Period});
+    EXPECT_EQ(seen.SampleRates, std::vector<double>{double{Rate}});
     Pump();
     EXPECT_EQ(engine_->ResetPending.load(), false); // cancelled: no reset
 }
@@ -364,7 +279,7 @@ TEST_F(JackEndToEnd, ServerRestartAtAnotherRateResumesAtPitchWithoutTheRestartBu
     server_.Rate = 44100;
     server_.Period = 512;
     ASSERT_TRUE(server_.Start());
-    capture_ = std::make_unique<TJackCapture>(KRate * 11);
+    capture_ = std::make_unique<TJackCapture>(Rate * 11);
     ASSERT_TRUE(capture_->Ok());
     const double after = SecondsUntilSound(std::chrono::seconds(5));
     std::printf("sound again %.2f s after the server came back\n", after);
@@ -392,7 +307,7 @@ TEST_F(JackEndToEnd, ServerRestartAtAnotherRateResumesAtPitchWithoutTheRestartBu
             best = m, bestF = f;
         }
     }
-    EXPECT_NEAR(bestF, KTone, KTone * 0.01);
+    EXPECT_NEAR(bestF, ToneHz, ToneHz * 0.01);
 }
 
 // A server that freezes (SIGSTOP) answers nothing: the loss is reported within a bound, and
@@ -468,7 +383,7 @@ TEST_F(JackEndToEnd, PoolPlaysFiveHundredTwelveTonesAndOneOfThemAtPitch) {
     EXPECT_GT(left, 1e-3);
     // Tone t of N: (N - t)/N on the left, (t + 1)/N on the right; measured at its pitch, where
     // the lower bars still ringing out to the left add nothing.
-    const double atPitch = Magnitude(capture_->Right.data() + n / 2, KRate, bestF) / best;
+    const double atPitch = Magnitude(capture_->Right.data() + n / 2, Rate, bestF) / best;
     EXPECT_NEAR(atPitch, (Held + 1.0) / (Tones - Held), 0.02);
     std::printf("512 tones on the pool: late %llu of %llu tone-blocks, xruns %d; tone %zu: peak "
                 "%.0f Hz, rms left %.4f right %.4f, right/left at its pitch %.3f\n",

@@ -1,6 +1,7 @@
 // Plays through a real PulseAudio daemon of the test's own (not PipeWire's pipewire-pulse), on
 // RtAudio's PulseAudio back end and on ALSA's default routed to the daemon by ALSA's pulse
 // plugin, and listens to the null sink's monitor.
+#include "HostedEngine.h"
 #include "SoundServer.h"
 #include "audio/AsioHost.h"
 #include "audio/DriverPanel.h"
@@ -18,25 +19,15 @@
 namespace varko::test {
 namespace {
 
-constexpr double KRate = 48000;
+constexpr double Rate = 48000;
 // Tone 1 of four in one row, 200 Hz times 2.205.
-constexpr double KTone = 441.0;
+constexpr double ToneHz = 441.0;
 
-class PulseEndToEnd : public ::testing::TestWithParam<const char*> {
+class PulseEndToEnd : public THostedEngineTest<::testing::TestWithParam<const char*>> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server_.Start()) << "PulseAudio did not start: " << server_.Failure;
-        auto host = std::make_unique<TASIOHost>();
-        host_ = host.get();
-        engine_ = std::make_unique<TAudioEngine>(std::move(host));
-        auto post = [this](std::function<void()> job) {
-            std::lock_guard lock(queueMutex_);
-            queue_.push_back(std::move(job));
-        };
-        host_->OwnerDispatcher = post;
-        engine_->Dispatch = post;
-        engine_->OnRebuildTones = [this] { Build(); };
-        host_->OnDeviceLost = [this](IAudioHost*) { ++lostEvents_; };
+        AttachEngine();
     }
     void TearDown() override {
         server_.Resume();
@@ -45,82 +36,33 @@ protected:
         server_.Stop();
     }
 
-    void Build() {
-        TToneBankInput bank;
-        bank.ToneRatios = {1.0f, 2.205f, 3.0f, 4.0f};
-        bank.InitialFrequency = 200.0f;
-        bank.ModeLimit = 1; // the fundamental alone: the spectrum's peak is the tone's
-        bank.ResonanceFader = 150;
-        bank.InterpolateDelays = true;
-        bank.Seed = 1;
-        ASSERT_EQ(RefreshTones(*engine_, bank).BuiltTones, 4);
-    }
     // Selects the device, builds the bank and starts the engine with tone 1 held.
     void Play() {
         const std::string device = GetParam();
-        SetDriverChoice(device, {512, KRate});
+        SetDriverChoice(device, {512, Rate});
         host_->SetDriverName(device);
         ASSERT_EQ(host_->DriverName(), device) << "not listed";
         ASSERT_NO_FATAL_FAILURE(Build());
         engine_->Start();
         ASSERT_TRUE(host_->Active()) << host_->DriverErrorMessage();
-    }
-    // A pen resting on the bar, moving a little now and then, keeps exciting it; moved on the
-    // owner's thread, as the window does.
-    void Pump() {
-        std::deque<std::function<void()>> jobs;
-        {
-            std::lock_guard lock(queueMutex_);
-            jobs.swap(queue_);
-        }
-        for (auto& job : jobs) {
-            job();
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (engine_->Oscillators.size() > 1 && now - lastPen_ >= std::chrono::milliseconds(30)) {
-            lastPen_ = now;
-            penSpeed_ = penSpeed_ == 0.05f ? 0.06f : 0.05f;
-            TTone& tone = *engine_->Oscillators[1];
-            tone.StrikePosition = 0.5f;
-            tone.Pressure = 0.6f;
-            tone.Speed = penSpeed_;
-        }
-    }
-    bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            Pump();
-            if (cond()) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        Pump();
-        return cond();
+        heldTone_ = 1;
     }
     // Blocks mixed from now until count more have been, or false after limit.
     bool Blocks(uint64_t count, std::chrono::milliseconds limit) {
         const uint64_t until = engine_->SwitchCount.load() + count;
         return WaitFor([&] { return engine_->SwitchCount.load() >= until; }, limit);
     }
-    uint64_t BlocksIn(double seconds) const { return static_cast<uint64_t>(seconds * KRate / 512); }
+    uint64_t BlocksIn(double seconds) const { return static_cast<uint64_t>(seconds * Rate / 512); }
 
     TPulseAudioServer server_;
     TSinkRecorder recorder_;
-    TASIOHost* host_ = nullptr; // owned by the engine
-    std::unique_ptr<TAudioEngine> engine_;
-    std::chrono::steady_clock::time_point lastPen_;
-    float penSpeed_ = 0.05f;
-    int lostEvents_ = 0;
-    std::mutex queueMutex_;
-    std::deque<std::function<void()>> queue_;
 };
 
 // The strongest frequency of n samples of x from lo to hi Hz in 1 Hz steps (Goertzel).
 double Pitch(const float* x, size_t n, double lo, double hi) {
     double best = 0, bestF = 0;
     for (double f = lo; f <= hi; f += 1.0) {
-        const double c = 2 * std::cos(2 * std::numbers::pi * f / KRate);
+        const double c = 2 * std::cos(2 * std::numbers::pi * f / Rate);
         double s1 = 0, s2 = 0;
         for (size_t i = 0; i < n; ++i) {
             const double s0 = x[i] + c * s1 - s2;
@@ -149,9 +91,9 @@ TEST_P(PulseEndToEnd, OneToneFiveSecondsWithoutLateBlocks) {
     EXPECT_FALSE(host_->DeviceLost());
     // The tone reached the sink at its pitch.
     const std::vector<float>& x = recorder_.Left;
-    const size_t second = static_cast<size_t>(KRate);
+    const size_t second = static_cast<size_t>(Rate);
     ASSERT_GE(x.size(), 2 * second) << "the sink heard too little";
-    EXPECT_NEAR(Pitch(x.data() + x.size() - second, second, 100, 1000), KTone, KTone * 0.01);
+    EXPECT_NEAR(Pitch(x.data() + x.size() - second, second, 100, 1000), ToneHz, ToneHz * 0.01);
     std::printf("%s: late tone blocks %llu of %llu blocks\n", GetParam(),
                 static_cast<unsigned long long>(late), static_cast<unsigned long long>(blocks));
 }
@@ -171,10 +113,10 @@ TEST_P(PulseEndToEnd, StalledServerIsNotLostAndPlayingGoesOn) {
     EXPECT_FALSE(host_->DeviceLost());
     EXPECT_TRUE(host_->Active());
     ASSERT_TRUE(recorder_.Start(server_));
-    ASSERT_TRUE(WaitFor([&] { return recorder_.Frames() >= KRate; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(WaitFor([&] { return recorder_.Frames() >= Rate; }, std::chrono::seconds(10)));
     recorder_.Stop();
-    EXPECT_NEAR(Pitch(recorder_.Left.data(), static_cast<size_t>(KRate), 100, 1000), KTone,
-                KTone * 0.01);
+    EXPECT_NEAR(Pitch(recorder_.Left.data(), static_cast<size_t>(Rate), 100, 1000), ToneHz,
+                ToneHz * 0.01);
 }
 
 // A server frozen for good is waited for a bounded time, then reported lost.

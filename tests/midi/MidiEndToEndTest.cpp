@@ -25,10 +25,10 @@
 namespace varko::test {
 namespace {
 
-constexpr unsigned KRate = 48000;
-constexpr unsigned KPeriod = 256;
-constexpr double KLow = 200.0;                        // note 60: the scale's 1/1, tone 0
-const double KHigh = 200.0 * std::pow(2.0, 7 / 12.0); // note 67, tone 7
+constexpr unsigned Rate = 48000;
+constexpr unsigned Period = 256;
+constexpr double Low = 200.0;                        // note 60: the scale's 1/1, tone 0
+const double High = 200.0 * std::pow(2.0, 7 / 12.0); // note 67, tone 7
 const std::string Scale = std::string(VARKO_EXAMPLES_DIR) + "/scales/12-equal.scl";
 const std::string VarkoPort = "^Varko:midi_in$"; // Varko's JACK input, on its audio client
 
@@ -36,7 +36,7 @@ using Messages = std::vector<std::vector<uint8_t>>;
 
 // Magnitude at f over n frames from `from`, Hann-windowed.
 double Magnitude(const std::vector<float>& x, size_t from, size_t n, double f) {
-    return std::sqrt(test::Power(x, from, n, f, KRate));
+    return std::sqrt(test::Power(x, from, n, f, Rate));
 }
 
 double Rms(const std::vector<float>& x, size_t from, size_t n) {
@@ -50,7 +50,7 @@ double Rms(const std::vector<float>& x, size_t from, size_t n) {
 // The bar's own delay: its wave leaves the delay line one period of the tone after it entered,
 // and the strike envelope's first sample is 0.
 long WaveDelay(int note) {
-    return std::lround(KRate / (KLow * std::pow(2.0, (note - 60) / 12.0))) + 1;
+    return std::lround(Rate / (Low * std::pow(2.0, (note - 60) / 12.0))) + 1;
 }
 
 // The latest onset allowed: the bar excited three periods after the note-on (two that Varko
@@ -58,16 +58,16 @@ long WaveDelay(int note) {
 // heard a wave's round trip later; the note's frame reaches the tones through the clock, to
 // within a millisecond.
 long ExcitedWithin(int note) {
-    return 3 * static_cast<long>(KPeriod) + WaveDelay(note) + static_cast<long>(KRate / 1000);
+    return 3 * static_cast<long>(Period) + WaveDelay(note) + static_cast<long>(Rate / 1000);
 }
 
 class MidiEndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_NO_FATAL_FAILURE(Bring(KPeriod)); }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(Bring(Period)); }
     // The server at that period, the instrument playing on it, the MIDI input open.
     void Bring(unsigned period) {
         server_ =
-            std::make_unique<TJackServer>("varko_midi_" + std::to_string(getpid()), KRate, period);
+            std::make_unique<TJackServer>("varko_midi_" + std::to_string(getpid()), Rate, period);
         ASSERT_TRUE(server_->Start()) << "jackd did not start";
         ASSERT_NO_FATAL_FAILURE(Attach());
     }
@@ -136,7 +136,7 @@ protected:
     // The keyboard: connected to Varko's virtual port and listening to its sound.
     void ConnectKeys() {
         if (!keys_) {
-            keys_ = std::make_unique<TJackMidiClient>("VarkoTestKeys", KRate * 4);
+            keys_ = std::make_unique<TJackMidiClient>("VarkoTestKeys", Rate * 4);
             ASSERT_TRUE(keys_->Ok());
         }
         ASSERT_EQ(keys_->ConnectMidiTo(VarkoPort), 1) << "Varko's JACK input is missing";
@@ -158,7 +158,7 @@ protected:
     long Onset(const Messages& notes, jack_nframes_t offset = 0) {
         keys_->Record();
         const jack_nframes_t sent = keys_->Send(notes, offset);
-        EXPECT_TRUE(keys_->WaitRecorded(KRate, std::chrono::seconds(5)));
+        EXPECT_TRUE(keys_->WaitRecorded(Rate, std::chrono::seconds(5)));
         for (size_t i = 0; i < keys_->Recorded(); ++i) {
             if (keys_->Left[i] != 0.0f || keys_->Right[i] != 0.0f) {
                 return static_cast<long>(keys_->RecordStart() + i) - static_cast<long>(sent);
@@ -183,7 +183,7 @@ TEST_F(MidiEndToEnd, NotesSoundAtTheirPitchesAndRingOut) {
     // A note outside the tone list (13 tones from note 60): nothing sounds.
     keys_->Record();
     keys_->Send({{0x90, 73, 127}});
-    ASSERT_TRUE(keys_->WaitRecorded(KRate / 2, std::chrono::seconds(5)));
+    ASSERT_TRUE(keys_->WaitRecorded(Rate / 2, std::chrono::seconds(5)));
     for (size_t i = 0; i < keys_->Recorded(); ++i) {
         ASSERT_EQ(keys_->Left[i], 0.0f) << "frame " << i;
     }
@@ -193,11 +193,11 @@ TEST_F(MidiEndToEnd, NotesSoundAtTheirPitchesAndRingOut) {
     const long latency = Onset({{0x90, 60, 110}, {0x90, 67, 110}});
     ASSERT_GE(latency, 0) << "the notes did not sound";
     std::printf("note-on to onset: %ld frames (%.2f periods of %u frames at %u Hz)\n", latency,
-                static_cast<double>(latency) / KPeriod, KPeriod, KRate);
+                static_cast<double>(latency) / Period, Period, Rate);
     EXPECT_LE(latency, ExcitedWithin(60) + LimiterDelay());
-    const size_t from = KRate / 5, n = KRate / 2;
-    const double low = Magnitude(keys_->Left, from, n, KLow);
-    const double high = Magnitude(keys_->Left, from, n, KHigh);
+    const size_t from = Rate / 5, n = Rate / 2;
+    const double low = Magnitude(keys_->Left, from, n, Low);
+    const double high = Magnitude(keys_->Left, from, n, High);
     const double between = Magnitude(keys_->Left, from, n, 250.0);
     std::printf("200 Hz %.3f, 299.7 Hz %.3f, 250 Hz %.4f\n", low, high, between);
     EXPECT_GT(low, 20 * between);
@@ -208,13 +208,13 @@ TEST_F(MidiEndToEnd, NotesSoundAtTheirPitchesAndRingOut) {
     EXPECT_EQ(Pressure(7), 0.0f);
 
     // Released: the bars ring on.
-    const double held = Rms(keys_->Left, KRate - KRate / 5, KRate / 5);
+    const double held = Rms(keys_->Left, Rate - Rate / 5, Rate / 5);
     keys_->Record();
     keys_->Send({{0x80, 60, 0}, {0x90, 67, 0}});
-    ASSERT_TRUE(keys_->WaitRecorded(KRate / 2, std::chrono::seconds(5)));
+    ASSERT_TRUE(keys_->WaitRecorded(Rate / 2, std::chrono::seconds(5)));
     ASSERT_TRUE(
         WaitFor([&] { return instrument_.Midi().HeldNotes() == 0; }, std::chrono::seconds(1)));
-    const double ringing = Rms(keys_->Left, KRate / 4, KRate / 5);
+    const double ringing = Rms(keys_->Left, Rate / 4, Rate / 5);
     std::printf("rms held %.4f, 0.25 s after the release %.4f\n", held, ringing);
     EXPECT_GT(ringing, 0.25 * held);
 }
@@ -236,8 +236,8 @@ TEST_F(MidiEndToEnd, TheBarsAreExcitedAFixedDelayAfterTheNoteOn) {
     }
     std::printf("note-on to onset over 7 notes: %ld to %ld frames; the bars excited at most %ld "
                 "frames (%.2f periods of %u) after the note-on\n",
-                shortest, longest, excitedLongest, static_cast<double>(excitedLongest) / KPeriod,
-                KPeriod);
+                shortest, longest, excitedLongest, static_cast<double>(excitedLongest) / Period,
+                Period);
 }
 
 TEST_F(MidiEndToEnd, BadMidiAndVanishingSendersLeaveNoToneHeld) {
@@ -367,7 +367,7 @@ TEST_F(MidiEndToEnd, PortsKeepTheirNamesAndConnectionsComeBackAfterARestart) {
     keys_.reset();
     server_->Stop();
     ASSERT_TRUE(server_->Start());
-    keys_ = std::make_unique<TJackMidiClient>("VarkoTestKeys", KRate * 4);
+    keys_ = std::make_unique<TJackMidiClient>("VarkoTestKeys", Rate * 4);
     ASSERT_TRUE(keys_->Ok());
     EXPECT_TRUE(WaitFor([&] { return VarkoConnections(keys_->Client) == connected; },
                         std::chrono::seconds(30)))
@@ -384,7 +384,7 @@ TEST_F(MidiEndToEnd, PortsKeepTheirNamesAndConnectionsComeBackAfterARestart) {
         std::chrono::seconds(30)));
     keys_->Record();
     keys_->Send({{0x90, 60, 110}});
-    ASSERT_TRUE(keys_->WaitRecorded(KRate / 2, std::chrono::seconds(5)));
+    ASSERT_TRUE(keys_->WaitRecorded(Rate / 2, std::chrono::seconds(5)));
     double energy = 0;
     for (size_t i = 0; i < keys_->Recorded(); ++i) {
         energy += double{keys_->Left[i]} * keys_->Left[i];
@@ -415,10 +415,10 @@ TEST_F(MidiTiming, ANoteSoundsFromItsFrameWhateverThePeriod) {
             onsets.push_back(latency);
         }
         const auto [lo, hi] = std::minmax_element(onsets.begin(), onsets.end());
-        const double spreadMs = 1000.0 * static_cast<double>(*hi - *lo) / KRate;
+        const double spreadMs = 1000.0 * static_cast<double>(*hi - *lo) / Rate;
         std::printf("period %u: note-on to onset %ld .. %ld frames over 5 frames in the period "
                     "(error %.3f ms; a period is %.2f ms)\n",
-                    period, *lo, *hi, spreadMs, 1000.0 * period / KRate);
+                    period, *lo, *hi, spreadMs, 1000.0 * period / Rate);
         std::fflush(stdout);
         EXPECT_LT(spreadMs, 1.0);
         // Two periods (the tones render one ahead, the input hands over in one), the bar's
@@ -426,8 +426,8 @@ TEST_F(MidiTiming, ANoteSoundsFromItsFrameWhateverThePeriod) {
         // recording before Varko in the graph. The frame's time is mapped through the clock:
         // within a millisecond.
         const long expected = 3 * static_cast<long>(period) + WaveDelay(note) + LimiterDelay();
-        EXPECT_LE(std::abs(*hi - expected), static_cast<long>(KRate / 1000));
-        EXPECT_LE(std::abs(*lo - expected), static_cast<long>(KRate / 1000));
+        EXPECT_LE(std::abs(*hi - expected), static_cast<long>(Rate / 1000));
+        EXPECT_LE(std::abs(*lo - expected), static_cast<long>(Rate / 1000));
         TearDown();
         server_.reset();
         keys_.reset();
@@ -484,9 +484,9 @@ TEST_F(MidiEndToEnd, AlsaSequencerClientPlaysThroughTheVirtualPort) {
     send(60, 110);
     ASSERT_TRUE(
         WaitFor([&] { return instrument_.Midi().HeldNotes() == 1; }, std::chrono::seconds(1)));
-    ASSERT_TRUE(keys_->WaitRecorded(KRate, std::chrono::seconds(5)));
-    EXPECT_GT(Magnitude(keys_->Left, KRate / 2, KRate / 2, KLow),
-              20 * Magnitude(keys_->Left, KRate / 2, KRate / 2, 250.0));
+    ASSERT_TRUE(keys_->WaitRecorded(Rate, std::chrono::seconds(5)));
+    EXPECT_GT(Magnitude(keys_->Left, Rate / 2, Rate / 2, Low),
+              20 * Magnitude(keys_->Left, Rate / 2, Rate / 2, 250.0));
     send(60, 0);
     EXPECT_TRUE(
         WaitFor([&] { return instrument_.Midi().HeldNotes() == 0; }, std::chrono::seconds(1)));
