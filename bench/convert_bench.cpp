@@ -14,13 +14,13 @@ using namespace varko;
 
 namespace {
 
-constexpr int kBlock = 1024;
+constexpr int Block = 1024;
 
 struct TypeName {
-    ASIOSampleType type;
-    const char* name;
+    ASIOSampleType Type;
+    const char* Name;
 };
-constexpr TypeName kTypes[] = {
+constexpr TypeName Types[] = {
     {ASIOSTInt16MSB, "Int16MSB"},     {ASIOSTInt24MSB, "Int24MSB"},
     {ASIOSTInt32MSB, "Int32MSB"},     {ASIOSTFloat32MSB, "Float32MSB"},
     {ASIOSTFloat64MSB, "Float64MSB"}, {ASIOSTInt32MSB16, "Int32MSB16"},
@@ -35,7 +35,7 @@ constexpr TypeName kTypes[] = {
 std::vector<float> Floats() {
     std::mt19937 rng(1);
     std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> v(kBlock);
+    std::vector<float> v(Block);
     for (float& x : v) {
         x = dist(rng);
     }
@@ -43,41 +43,41 @@ std::vector<float> Floats() {
 }
 
 void Memcpy(benchmark::State& state, size_t bytes) {
-    std::vector<uint8_t> src(kBlock * bytes, 1);
-    std::vector<uint8_t> dst(kBlock * bytes);
+    std::vector<uint8_t> src(Block * bytes, 1);
+    std::vector<uint8_t> dst(Block * bytes);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         std::memcpy(dst.data(), src.data(), dst.size());
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * kBlock);
+    state.SetItemsProcessed(state.iterations() * Block);
 }
 
 template <typename T>
 void Out(benchmark::State& state, void (*routine)(const T*, void*, int32_t), size_t bytes) {
     const std::vector<float> f = Floats();
     const std::vector<T> src(f.begin(), f.end());
-    std::vector<uint8_t> dst(kBlock * bytes);
+    std::vector<uint8_t> dst(Block * bytes);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        routine(src.data(), dst.data(), kBlock);
+        routine(src.data(), dst.data(), Block);
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * kBlock);
+    state.SetItemsProcessed(state.iterations() * Block);
 }
 
 template <typename T>
 void In(benchmark::State& state, void (*routine)(const void*, T*, int32_t), ASIOSampleType type) {
     const std::vector<float> f = Floats();
-    std::vector<uint8_t> src(kBlock * static_cast<size_t>(ASIOSampleBytes(type)));
-    PlainOutputConverter(type).oc32(f.data(), src.data(), kBlock);
-    std::vector<T> dst(kBlock);
+    std::vector<uint8_t> src(Block * static_cast<size_t>(ASIOSampleBytes(type)));
+    PlainOutputConverter(type).Oc32(f.data(), src.data(), Block);
+    std::vector<T> dst(Block);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        routine(src.data(), dst.data(), kBlock);
+        routine(src.data(), dst.data(), Block);
         benchmark::DoNotOptimize(dst.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * kBlock);
+    state.SetItemsProcessed(state.iterations() * Block);
 }
 
 void Clip(benchmark::State& state, void (*routine)(float*, int32_t)) {
@@ -85,59 +85,59 @@ void Clip(benchmark::State& state, void (*routine)(float*, int32_t)) {
     for (float& x : data) {
         x *= 1.5f;
     }
-    std::vector<float> work(kBlock);
+    std::vector<float> work(Block);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
-        std::memcpy(work.data(), data.data(), sizeof(float) * kBlock);
-        routine(work.data(), kBlock);
+        std::memcpy(work.data(), data.data(), sizeof(float) * Block);
+        routine(work.data(), Block);
         benchmark::DoNotOptimize(work.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * kBlock);
+    state.SetItemsProcessed(state.iterations() * Block);
 }
 
 int Register() {
     for (size_t bytes : {2, 3, 4, 8}) {
         benchmark::RegisterBenchmark(("memcpy/" + std::to_string(bytes)).c_str(), Memcpy, bytes);
     }
-    for (const TypeName& t : kTypes) {
-        const auto bytes = static_cast<size_t>(ASIOSampleBytes(t.type));
-        const std::string name = t.name;
-        const TOutConverter out = PlainOutputConverter(t.type);
-        const TInConverter in = PlainInputConverter(t.type);
-        benchmark::RegisterBenchmark(("out32/" + name + "/plain").c_str(), Out<float>, out.oc32,
+    for (const TypeName& t : Types) {
+        const auto bytes = static_cast<size_t>(ASIOSampleBytes(t.Type));
+        const std::string name = t.Name;
+        const TOutConverter out = PlainOutputConverter(t.Type);
+        const TInConverter in = PlainInputConverter(t.Type);
+        benchmark::RegisterBenchmark(("out32/" + name + "/plain").c_str(), Out<float>, out.Oc32,
                                      bytes);
-        if (const TOutConverter v = VectorOutputConverter(t.type)) {
-            benchmark::RegisterBenchmark(("out32/" + name + "/avx2").c_str(), Out<float>, v.oc32,
+        if (const TOutConverter v = VectorOutputConverter(t.Type)) {
+            benchmark::RegisterBenchmark(("out32/" + name + "/avx2").c_str(), Out<float>, v.Oc32,
                                          bytes);
         }
         for (TASIOOutputDither d : {odUDF, odTDF}) {
-            if (const TOutConverter dc = DitherOutputConverter(t.type, d)) {
+            if (const TOutConverter dc = DitherOutputConverter(t.Type, d)) {
                 benchmark::RegisterBenchmark(
-                    ("out32/" + name + (d == odUDF ? "/udf" : "/tdf")).c_str(), Out<float>, dc.oc32,
+                    ("out32/" + name + (d == odUDF ? "/udf" : "/tdf")).c_str(), Out<float>, dc.Oc32,
                     bytes);
             }
         }
-        benchmark::RegisterBenchmark(("out64/" + name + "/plain").c_str(), Out<double>, out.oc64,
+        benchmark::RegisterBenchmark(("out64/" + name + "/plain").c_str(), Out<double>, out.Oc64,
                                      bytes);
-        benchmark::RegisterBenchmark(("in32/" + name + "/plain").c_str(), In<float>, in.ic32,
-                                     t.type);
-        if (const TInConverter v = VectorInputConverter(t.type)) {
-            benchmark::RegisterBenchmark(("in32/" + name + "/avx2").c_str(), In<float>, v.ic32,
-                                         t.type);
+        benchmark::RegisterBenchmark(("in32/" + name + "/plain").c_str(), In<float>, in.Ic32,
+                                     t.Type);
+        if (const TInConverter v = VectorInputConverter(t.Type)) {
+            benchmark::RegisterBenchmark(("in32/" + name + "/avx2").c_str(), In<float>, v.Ic32,
+                                         t.Type);
         }
-        benchmark::RegisterBenchmark(("in64/" + name + "/plain").c_str(), In<double>, in.ic64,
-                                     t.type);
+        benchmark::RegisterBenchmark(("in64/" + name + "/plain").c_str(), In<double>, in.Ic64,
+                                     t.Type);
     }
-    benchmark::RegisterBenchmark("clip32/digital/plain", Clip, PlainClipDigital().cb32);
-    benchmark::RegisterBenchmark("clip32/analog/plain", Clip, PlainClipAnalog().cb32);
+    benchmark::RegisterBenchmark("clip32/digital/plain", Clip, PlainClipDigital().Cb32);
+    benchmark::RegisterBenchmark("clip32/analog/plain", Clip, PlainClipAnalog().Cb32);
     if (VectorClipDigital()) {
-        benchmark::RegisterBenchmark("clip32/digital/avx2", Clip, VectorClipDigital().cb32);
-        benchmark::RegisterBenchmark("clip32/analog/avx2", Clip, VectorClipAnalog().cb32);
+        benchmark::RegisterBenchmark("clip32/digital/avx2", Clip, VectorClipDigital().Cb32);
+        benchmark::RegisterBenchmark("clip32/analog/avx2", Clip, VectorClipAnalog().Cb32);
     }
     return 0;
 }
 
-const int registered = Register();
+const int Registered = Register();
 
 } // namespace
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 namespace varko {
+// NOLINTBEGIN(readability-identifier-naming): the ASIO driver model's own names
 
 using ASIOBool = int32_t;
 using ASIOError = int32_t;
@@ -201,4 +202,5 @@ struct ASIOCallbacks {
                                       ASIOBool directProcess) = nullptr;
 };
 
+// NOLINTEND(readability-identifier-naming)
 } // namespace varko

@@ -14,10 +14,10 @@ using namespace convert_detail;
 namespace {
 
 // Sample type numbers run from 0 to 27; the gaps are types without routines.
-constexpr int kTypeSlots = 28;
+constexpr int TypeSlots = 28;
 
 bool Handled(ASIOSampleType type) {
-    return type >= 0 && type < kTypeSlots && ASIOSampleBytes(type) > 0;
+    return type >= 0 && type < TypeSlots && ASIOSampleBytes(type) > 0;
 }
 
 // The dither's noise generator. Process-wide because the conversion routines are plain
@@ -108,48 +108,48 @@ uint32_t MillisecondTick() {
 }
 
 struct Tables {
-    std::mutex lock;
-    std::array<TInConverter, kTypeSlots> in{};
-    std::array<TOutConverter, kTypeSlots> out{};
-    TClipBuffer digital{};
-    TClipBuffer analog{};
-    TConvertOptimizations optimizations = coSSE | co3DNow;
-    TASIOOutputDither dither = odNone;
+    std::mutex Lock;
+    std::array<TInConverter, TypeSlots> In{};
+    std::array<TOutConverter, TypeSlots> Out{};
+    TClipBuffer Digital{};
+    TClipBuffer Analog{};
+    TConvertOptimizations Optimizations = coSSE | co3DNow;
+    TASIOOutputDither Dither = odNone;
 
     Tables() { Select(); }
 
     // Plain tables, then either the dithering output routines or the allowed vector routines.
     void Select() {
-        for (int type = 0; type < kTypeSlots; ++type) {
-            in[type] = PlainInputConverter(type);
-            out[type] = PlainOutputConverter(type);
+        for (int type = 0; type < TypeSlots; ++type) {
+            In[type] = PlainInputConverter(type);
+            Out[type] = PlainOutputConverter(type);
         }
-        digital = PlainClipDigital();
-        analog = PlainClipAnalog();
-        if (dither != odNone) {
-            for (int type = 0; type < kTypeSlots; ++type) {
-                if (const TOutConverter d = DitherOutputConverter(type, dither)) {
-                    out[type] = d;
+        Digital = PlainClipDigital();
+        Analog = PlainClipAnalog();
+        if (Dither != odNone) {
+            for (int type = 0; type < TypeSlots; ++type) {
+                if (const TOutConverter d = DitherOutputConverter(type, Dither)) {
+                    Out[type] = d;
                 }
             }
             return;
         }
-        if ((optimizations & coSSE) == 0) {
+        if ((Optimizations & coSSE) == 0) {
             return;
         }
-        for (int type = 0; type < kTypeSlots; ++type) {
+        for (int type = 0; type < TypeSlots; ++type) {
             if (const TInConverter v = VectorInputConverter(type)) {
-                in[type] = v;
+                In[type] = v;
             }
             if (const TOutConverter v = VectorOutputConverter(type)) {
-                out[type] = v;
+                Out[type] = v;
             }
         }
         if (const TClipBuffer v = VectorClipDigital()) {
-            digital = v;
+            Digital = v;
         }
         if (const TClipBuffer v = VectorClipAnalog()) {
-            analog = v;
+            Analog = v;
         }
     }
 };
@@ -171,8 +171,8 @@ TInConverter GetInputConverter(ASIOSampleType type) {
         return {};
     }
     Tables& t = TheTables();
-    const std::lock_guard guard(t.lock);
-    return t.in[type];
+    const std::lock_guard guard(t.Lock);
+    return t.In[type];
 }
 
 TOutConverter GetOutputConverter(ASIOSampleType type) {
@@ -180,33 +180,33 @@ TOutConverter GetOutputConverter(ASIOSampleType type) {
         return {};
     }
     Tables& t = TheTables();
-    const std::lock_guard guard(t.lock);
-    return t.out[type];
+    const std::lock_guard guard(t.Lock);
+    return t.Out[type];
 }
 
 TClipBuffer GetClipDigital() {
     Tables& t = TheTables();
-    const std::lock_guard guard(t.lock);
-    return t.digital;
+    const std::lock_guard guard(t.Lock);
+    return t.Digital;
 }
 
 TClipBuffer GetClipAnalog() {
     Tables& t = TheTables();
-    const std::lock_guard guard(t.lock);
-    return t.analog;
+    const std::lock_guard guard(t.Lock);
+    return t.Analog;
 }
 
 void SetConvertOptimizations(TConvertOptimizations optimizations) {
     Tables& t = TheTables();
-    const std::lock_guard guard(t.lock);
-    t.optimizations = optimizations;
+    const std::lock_guard guard(t.Lock);
+    t.Optimizations = optimizations;
     t.Select();
 }
 
 TConvertOptimizations GetConvertOptimizations() {
     Tables& t = TheTables();
-    const std::lock_guard guard(t.lock);
-    return t.optimizations;
+    const std::lock_guard guard(t.Lock);
+    return t.Optimizations;
 }
 
 void SetOutputDither(TASIOOutputDither dither) {
@@ -214,18 +214,18 @@ void SetOutputDither(TASIOOutputDither dither) {
         dither = odNone;
     }
     Tables& t = TheTables();
-    const std::lock_guard guard(t.lock);
+    const std::lock_guard guard(t.Lock);
     if (dither != odNone) {
         gDitherState.store(MillisecondTick(), std::memory_order_relaxed);
     }
-    t.dither = dither;
+    t.Dither = dither;
     t.Select();
 }
 
 TASIOOutputDither GetOutputDither() {
     Tables& t = TheTables();
-    const std::lock_guard guard(t.lock);
-    return t.dither;
+    const std::lock_guard guard(t.Lock);
+    return t.Dither;
 }
 
 uint32_t GetDitherState() {
@@ -369,7 +369,7 @@ TInConverter VectorInputConverter(ASIOSampleType type) {
     default:
         return {};
     }
-    return {v, PlainInputConverter(type).ic64};
+    return {v, PlainInputConverter(type).Ic64};
 #else
     (void)type;
     return {};
@@ -410,7 +410,7 @@ TOutConverter VectorOutputConverter(ASIOSampleType type) {
     default:
         return {};
     }
-    return {v, PlainOutputConverter(type).oc64};
+    return {v, PlainOutputConverter(type).Oc64};
 #else
     (void)type;
     return {};
@@ -420,7 +420,7 @@ TOutConverter VectorOutputConverter(ASIOSampleType type) {
 TClipBuffer VectorClipDigital() {
 #if defined(__x86_64__)
     if (ProcessorClass() == 1) {
-        return {&avx2::ClipDigital32, PlainClipDigital().cb64};
+        return {&avx2::ClipDigital32, PlainClipDigital().Cb64};
     }
 #endif
     return {};
@@ -429,7 +429,7 @@ TClipBuffer VectorClipDigital() {
 TClipBuffer VectorClipAnalog() {
 #if defined(__x86_64__)
     if (ProcessorClass() == 1) {
-        return {&avx2::ClipAnalog32, PlainClipAnalog().cb64};
+        return {&avx2::ClipAnalog32, PlainClipAnalog().Cb64};
     }
 #endif
     return {};

@@ -29,23 +29,24 @@ using TClipBuffer64 = void (*)(double* data, int32_t count);
 
 // A routine pair for 32-bit and 64-bit float arrays; both empty for a type without a routine.
 struct TInConverter {
-    TInConvert32 ic32 = nullptr;
-    TInConvert64 ic64 = nullptr;
-    explicit operator bool() const { return ic32 != nullptr && ic64 != nullptr; }
+    TInConvert32 Ic32 = nullptr;
+    TInConvert64 Ic64 = nullptr;
+    explicit operator bool() const { return Ic32 != nullptr && Ic64 != nullptr; }
 };
 struct TOutConverter {
-    TOutConvert32 oc32 = nullptr;
-    TOutConvert64 oc64 = nullptr;
-    explicit operator bool() const { return oc32 != nullptr && oc64 != nullptr; }
+    TOutConvert32 Oc32 = nullptr;
+    TOutConvert64 Oc64 = nullptr;
+    explicit operator bool() const { return Oc32 != nullptr && Oc64 != nullptr; }
 };
 struct TClipBuffer {
-    TClipBuffer32 cb32 = nullptr;
-    TClipBuffer64 cb64 = nullptr;
-    explicit operator bool() const { return cb32 != nullptr && cb64 != nullptr; }
+    TClipBuffer32 Cb32 = nullptr;
+    TClipBuffer64 Cb64 = nullptr;
+    explicit operator bool() const { return Cb32 != nullptr && Cb64 != nullptr; }
 };
 
 // Allowed processor-specific routines (a set of bit flags). co3DNow is accepted and ignored:
 // no current processor has 3DNow.
+// NOLINTBEGIN(readability-identifier-naming): the converter options' own names
 enum TConvertOptimization : uint32_t {
     coSSE = 1u << 0,
     co3DNow = 1u << 1,
@@ -57,6 +58,7 @@ enum TASIOOutputDither : int32_t {
     odUDF = 1, // rectangular: one state advance per sample, +-0.5 of the last bit
     odTDF = 2, // triangular: two advances per sample, sum scaled to +-0.5 of the last bit
 };
+// NOLINTEND(readability-identifier-naming)
 
 // Processor class found at start: 0 plain, 1 vector routines (AVX2 on x86-64). Class 2
 // (3DNow) is never reported.

@@ -39,33 +39,33 @@ VARKO_AVX2 void QuantizeBlockAvx2(const float* src, int32_t* q, int32_t n, doubl
     }
 }
 
-constexpr auto kBlock = &QuantizeBlockAvx2;
+constexpr auto Block = &QuantizeBlockAvx2;
 
 } // namespace
 
 VARKO_AVX2 void OutInt16LSB(const float* s, void* d, int32_t n) {
-    OutInt<float, 2, 16, false, kBlock>(s, d, n);
+    OutInt<float, 2, 16, false, Block>(s, d, n);
 }
 VARKO_AVX2 void OutInt16MSB(const float* s, void* d, int32_t n) {
-    OutInt<float, 2, 16, true, kBlock>(s, d, n);
+    OutInt<float, 2, 16, true, Block>(s, d, n);
 }
 VARKO_AVX2 void OutInt32LSB(const float* s, void* d, int32_t n) {
-    OutInt<float, 4, 32, false, kBlock>(s, d, n);
+    OutInt<float, 4, 32, false, Block>(s, d, n);
 }
 VARKO_AVX2 void OutInt32MSB(const float* s, void* d, int32_t n) {
-    OutInt<float, 4, 32, true, kBlock>(s, d, n);
+    OutInt<float, 4, 32, true, Block>(s, d, n);
 }
 VARKO_AVX2 void OutInt32LSB16(const float* s, void* d, int32_t n) {
-    OutInt<float, 4, 16, false, kBlock>(s, d, n);
+    OutInt<float, 4, 16, false, Block>(s, d, n);
 }
 VARKO_AVX2 void OutInt32LSB18(const float* s, void* d, int32_t n) {
-    OutInt<float, 4, 18, false, kBlock>(s, d, n);
+    OutInt<float, 4, 18, false, Block>(s, d, n);
 }
 VARKO_AVX2 void OutInt32LSB20(const float* s, void* d, int32_t n) {
-    OutInt<float, 4, 20, false, kBlock>(s, d, n);
+    OutInt<float, 4, 20, false, Block>(s, d, n);
 }
 VARKO_AVX2 void OutInt32LSB24(const float* s, void* d, int32_t n) {
-    OutInt<float, 4, 24, false, kBlock>(s, d, n);
+    OutInt<float, 4, 24, false, Block>(s, d, n);
 }
 
 VARKO_AVX2 void InInt16LSB(const void* s, float* d, int32_t n) {

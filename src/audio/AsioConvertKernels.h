@@ -27,7 +27,7 @@ constexpr double FullScale(int bits) {
 }
 
 // 1/32767 rounded to float: the 16-bit input scale, for both float widths.
-inline constexpr float kIn16Scale = 1.0f / 32767.0f;
+inline constexpr float In16Scale = 1.0f / 32767.0f;
 
 // Saturates v to lo .. hi (NaN to 0) and rounds it to nearest, ties to even, as lrint does under
 // the default rounding mode. Clamping first keeps the conversion to int defined for every input.
@@ -180,7 +180,7 @@ VARKO_CONVERT_INLINE void StoreInts(const int32_t* q, unsigned char* p, int32_t 
 }
 
 // Quantizes a chunk onto the stack and then stores it, so that both loops vectorise.
-inline constexpr int32_t kChunk = 256;
+inline constexpr int32_t Chunk = 256;
 
 // Float arrays -> integer samples of `Bytes` bytes holding a `Bits`-bit value. `Block` is the
 // block quantizer: QuantizeBlock<T> or a vector form of it.
@@ -195,33 +195,33 @@ VARKO_CONVERT_INLINE void OutInt(const T* src, void* dst, int32_t count) {
             return;
         }
     }
-    alignas(32) int32_t q[kChunk];
-    for (int32_t done = 0; done < count; done += kChunk) {
-        const int32_t n = count - done < kChunk ? count - done : kChunk;
+    alignas(32) int32_t q[Chunk];
+    for (int32_t done = 0; done < count; done += Chunk) {
+        const int32_t n = count - done < Chunk ? count - done : Chunk;
         Block(src + done, q, n, FullScale(Bits), -FullScale(Bits) - 1.0, FullScale(Bits));
         StoreInts<Bytes, Big>(q, p + static_cast<intptr_t>(done) * Bytes, n);
     }
 }
 
-inline constexpr uint32_t kDitherMultiplier = 0x08088405u;
+inline constexpr uint32_t DitherMultiplier = 0x08088405u;
 
 // As OutInt with dither added after scaling: Kind 1 rectangular, 2 triangular. The state is the
 // caller's copy of the shared dither state.
 template <typename T, int Bytes, int Bits, int Kind>
 VARKO_CONVERT_INLINE void OutIntDither(const T* src, void* dst, int32_t count, uint32_t& state) {
-    constexpr double kRectScale = 1.0 / 4294967296.0; // 2^-32
-    constexpr double kTriScale = 1.0 / 8589934592.0;  // 2^-33
+    constexpr double RectScale = 1.0 / 4294967296.0; // 2^-32
+    constexpr double TriScale = 1.0 / 8589934592.0;  // 2^-33
     auto* p = static_cast<unsigned char*>(dst);
     uint32_t s = state;
     for (int32_t i = 0; i < count; ++i) {
         double v = static_cast<double>(src[i]) * FullScale(Bits);
-        s = s * kDitherMultiplier + 1u;
+        s = s * DitherMultiplier + 1u;
         if constexpr (Kind == 1) {
-            v += static_cast<double>(static_cast<int32_t>(s)) * kRectScale;
+            v += static_cast<double>(static_cast<int32_t>(s)) * RectScale;
         } else {
             const auto s1 = static_cast<double>(static_cast<int32_t>(s));
-            s = s * kDitherMultiplier + 1u;
-            v += (s1 + static_cast<double>(static_cast<int32_t>(s))) * kTriScale;
+            s = s * DitherMultiplier + 1u;
+            v += (s1 + static_cast<double>(static_cast<int32_t>(s))) * TriScale;
         }
         StoreInt<Bytes, false>(p + static_cast<intptr_t>(i) * Bytes,
                                QuantizeScalar(v, -FullScale(Bits) - 1.0, FullScale(Bits)));
@@ -236,7 +236,7 @@ VARKO_CONVERT_INLINE void InInt(const void* src, T* dst, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
         const int32_t v = LoadInt<Bytes, Big>(p + static_cast<intptr_t>(i) * Bytes);
         if constexpr (Bits == 16) {
-            dst[i] = static_cast<T>(v) * static_cast<T>(kIn16Scale);
+            dst[i] = static_cast<T>(v) * static_cast<T>(In16Scale);
         } else if constexpr (Bytes == 3 && !Big && std::is_same_v<T, float>) {
             // Little-endian packed 24-bit into floats is read as the top of a 32-bit value.
             dst[i] = static_cast<float>(static_cast<double>(v * 256) * (1.0 / 2147483647.0));
@@ -289,13 +289,13 @@ VARKO_CONVERT_INLINE void InFloat(const void* src, T* dst, int32_t count) {
 template <typename T> VARKO_CONVERT_INLINE void ClipDigital(T* data, int32_t count) {
     using U = SameSizeUint<T>;
     using S = std::make_signed_t<U>;
-    constexpr U kSign = U{1} << (sizeof(U) * 8 - 1);
-    constexpr U kOne = std::bit_cast<U>(T(1));
+    constexpr U Sign = U{1} << (sizeof(U) * 8 - 1);
+    constexpr U One = std::bit_cast<U>(T(1));
     for (int32_t i = 0; i < count; ++i) {
         const U u = std::bit_cast<U>(data[i]);
-        const U magnitude = u & ~kSign;
-        const U clipped = (u & kSign) | kOne;
-        data[i] = std::bit_cast<T>(static_cast<S>(magnitude) > static_cast<S>(kOne) ? clipped : u);
+        const U magnitude = u & ~Sign;
+        const U clipped = (u & Sign) | One;
+        data[i] = std::bit_cast<T>(static_cast<S>(magnitude) > static_cast<S>(One) ? clipped : u);
     }
 }
 
@@ -303,12 +303,12 @@ template <typename T> VARKO_CONVERT_INLINE void ClipDigital(T* data, int32_t cou
 // held to +-1e9 first (where y is already +-2 to the last bit) so that nothing overflows to
 // inf / inf; NaN becomes 0.
 template <typename T> VARKO_CONVERT_INLINE void ClipAnalog(T* data, int32_t count) {
-    constexpr T kLimit = T(1e9);
+    constexpr T Limit = T(1e9);
     for (int32_t i = 0; i < count; ++i) {
         T x = data[i];
         x = (x == x) ? x : T(0);
-        x = x < -kLimit ? -kLimit : x;
-        x = x > kLimit ? kLimit : x;
+        x = x < -Limit ? -Limit : x;
+        x = x > Limit ? Limit : x;
         const T a = x < T(0) ? -x : x;
         data[i] = T(2) * x * (T(3) + a) / (T(6) + a * (T(3) + a));
     }

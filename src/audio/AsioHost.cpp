@@ -16,49 +16,49 @@ int SilenceBytes(ASIOSampleType type) {
 } // namespace
 
 void TASIOHost::SetActive(bool value) {
-    if (!FDriver) {
+    if (!driver_) {
         return;
     }
-    if (value != FActive || !value) {
-        FWantActive = value;
+    if (value != active_ || !value) {
+        wantActive_ = value;
     }
-    if (value == FActive) {
+    if (value == active_) {
         return;
     }
     if (value) {
         ASIOError started = ASE_HWMalfunction;
         try {
-            started = FDriver->start();
+            started = driver_->start();
         } catch (...) {
         }
-        FActive = started == ASE_OK;
+        active_ = started == ASE_OK;
         // A device that is not there now may come back; the driver looks for it.
-        FDeviceLost.store(started == ASE_NotPresent, std::memory_order_relaxed);
-        if (!FActive) {
+        deviceLost_.store(started == ASE_NotPresent, std::memory_order_relaxed);
+        if (!active_) {
             try {
-                FDriver->stop();
+                driver_->stop();
             } catch (...) {
             }
         }
         return;
     }
-    FActive = false;
-    FDeviceLost.store(false, std::memory_order_relaxed);
+    active_ = false;
+    deviceLost_.store(false, std::memory_order_relaxed);
     try {
-        FDriver->stop();
+        driver_->stop();
     } catch (...) {
     }
     SilenceBuffers();
 }
 
 void TASIOHost::SilenceBuffers() {
-    if (!FBuffersCreated || !FBufferInfo) {
+    if (!buffersCreated_ || !bufferInfo_) {
         return;
     }
-    const int inputs = FInputChannelCount;
-    const int outputs = FOutputChannelCount;
+    const int inputs = inputChannelCount_;
+    const int outputs = outputChannelCount_;
     auto clear = [this](const ASIOBufferInfo& info, ASIOSampleType type) {
-        const size_t bytes = static_cast<size_t>(FBufferSize) * SilenceBytes(type);
+        const size_t bytes = static_cast<size_t>(bufferSize_) * SilenceBytes(type);
         for (void* half : info.buffers) {
             if (half) {
                 std::memset(half, 0, bytes);
@@ -66,44 +66,44 @@ void TASIOHost::SilenceBuffers() {
         }
     };
     for (int i = 0; i < outputs; ++i) {
-        clear(FBufferInfo[inputs + i], FOutputChannelInfos[i].type);
+        clear(bufferInfo_[inputs + i], outputChannelInfos_[i].type);
     }
     for (int i = 0; i < inputs; ++i) {
-        clear(FBufferInfo[i], FInputChannelInfos[i].type);
+        clear(bufferInfo_[i], inputChannelInfos_[i].type);
     }
 }
 
 void TASIOHost::SetDriverIndex(int index) {
-    if (index == FDriverIndex) {
+    if (index == driverIndex_) {
         return;
     }
-    const bool wasActive = FActive;
+    const bool wasActive = active_;
     SetActive(false);
     index = std::max(index, -1);
     if (index >= GetNumDrivers()) {
         index = GetNumDrivers() - 1;
     }
-    FDriverIndex = index;
+    driverIndex_ = index;
     if (index == -1) {
-        FDriverName.clear();
-        FInputLatency = FOutputLatency = 0;
-        FInputChannelCount = FOutputChannelCount = 0;
-        FBufferSize = 0;
+        driverName_.clear();
+        inputLatency_ = outputLatency_ = 0;
+        inputChannelCount_ = outputChannelCount_ = 0;
+        bufferSize_ = 0;
         CloseDriver();
     } else {
         try {
             CloseDriver();
-            FDriverName = FDriverList[static_cast<size_t>(index)];
+            driverName_ = driverList_[static_cast<size_t>(index)];
             OpenDriver();
         } catch (...) {
             return;
         }
     }
-    if (FDriver) {
+    if (driver_) {
         char scratch[64] = {};
-        FDriver->getDriverName(scratch);
-        FDriverVersion = FDriver->getDriverVersion();
-        FCanDos = 0;
+        driver_->getDriverName(scratch);
+        driverVersion_ = driver_->getDriverVersion();
+        canDos_ = 0;
         CanTimeCode();
         CanTimeInfo();
         CanTransport();
@@ -119,74 +119,74 @@ void TASIOHost::SetDriverIndex(int index) {
 }
 
 void TASIOHost::SetDriverName(const std::string& name) {
-    auto it = std::find(FDriverList.begin(), FDriverList.end(), name);
-    if (it != FDriverList.end()) {
-        SetDriverIndex(static_cast<int>(it - FDriverList.begin()));
+    auto it = std::find(driverList_.begin(), driverList_.end(), name);
+    if (it != driverList_.end()) {
+        SetDriverIndex(static_cast<int>(it - driverList_.begin()));
     }
 }
 
 std::string TASIOHost::GetOutputChannelName(int channel) const {
-    if (channel < 0 || channel >= static_cast<int>(FOutputChannelInfos.size())) {
+    if (channel < 0 || channel >= static_cast<int>(outputChannelInfos_.size())) {
         return {};
     }
-    const ASIOChannelInfo& info = FOutputChannelInfos[static_cast<size_t>(channel)];
+    const ASIOChannelInfo& info = outputChannelInfos_[static_cast<size_t>(channel)];
     return std::string(info.name, strnlen(info.name, sizeof info.name));
 }
 
 void TASIOHost::SetOutputChannelOffset(uint16_t offset) {
-    if (offset != FOutputChannelOffset && offset < FOutputChannelCount) {
-        FOutputChannelOffset = offset;
+    if (offset != outputChannelOffset_ && offset < outputChannelCount_) {
+        outputChannelOffset_ = offset;
     }
 }
 
 void TASIOHost::SetInputChannelOffset(uint16_t offset) {
-    if (offset != FInputChannelOffset && offset < FInputChannelCount) {
-        FInputChannelOffset = offset;
+    if (offset != inputChannelOffset_ && offset < inputChannelCount_) {
+        inputChannelOffset_ = offset;
     }
 }
 
 void TASIOHost::SetSampleRate(double rate) {
-    FSampleRate = (rate <= 0 || rate > 1048575) ? 44100.0 : rate;
-    FASIOTime.SetSampleRate(rate);
-    if (FDriver) {
-        FDriver->setSampleRate(rate);
+    sampleRate_ = (rate <= 0 || rate > 1048575) ? 44100.0 : rate;
+    asioTime_.SetSampleRate(rate);
+    if (driver_) {
+        driver_->setSampleRate(rate);
     }
 }
 
 void TASIOHost::SetConvertOptimizations(TConvertOptimizations value) {
     ::varko::SetConvertOptimizations(value);
-    FConvertOptimizations = value;
+    convertOptimizations_ = value;
 }
 
 void TASIOHost::SetOutputDither(TASIOOutputDither value) {
-    if (value == FOutputDither) {
+    if (value == outputDither_) {
         return;
     }
-    FOutputDither = value;
+    outputDither_ = value;
     ::varko::SetOutputDither(value);
 }
 
 void TASIOHost::SetPreventClipping(TPreventClipping value) {
-    FPreventClipping = value;
+    preventClipping_ = value;
     if (value != pcNone) {
-        FClip = value == pcAnalog ? GetClipAnalog() : GetClipDigital();
+        clip_ = value == pcAnalog ? GetClipAnalog() : GetClipDigital();
     }
 }
 
 void TASIOHost::SetCustomGenerator(TASIOGenerator* generator) {
-    FCustomGenerator = generator;
+    customGenerator_ = generator;
     if (generator) {
-        generator->BlockSize = FBufferSize;
-        generator->SampleRate = FSampleRate;
+        generator->BlockSize = bufferSize_;
+        generator->SampleRate = sampleRate_;
     }
 }
 
 std::unique_ptr<TDriverBridge> TASIOHost::LoadDriver() {
-    if (FDriverIndex < 0 || FDriverIndex >= GetNumDrivers()) {
+    if (driverIndex_ < 0 || driverIndex_ >= GetNumDrivers()) {
         return nullptr;
     }
     try {
-        auto driver = std::make_unique<TDriverBridge>(FRecords[static_cast<size_t>(FDriverIndex)]);
+        auto driver = std::make_unique<TDriverBridge>(records_[static_cast<size_t>(driverIndex_)]);
         if (driver->Succeeded() && driver->init(nullptr)) {
             return driver;
         }
@@ -196,19 +196,19 @@ std::unique_ptr<TDriverBridge> TASIOHost::LoadDriver() {
 }
 
 void TASIOHost::OpenDriver() {
-    const bool resume = FWantActive;
-    if (FDriver) {
+    const bool resume = wantActive_;
+    if (driver_) {
         try {
             SetActive(false);
             CloseDriver();
         } catch (...) {
         }
     }
-    FDriver = LoadDriver();
-    if (!FDriver) {
+    driver_ = LoadDriver();
+    if (!driver_) {
         throw EASIOHostError("ASIO Driver Failed!");
     }
-    FBuffersCreated = CreateBuffers();
+    buffersCreated_ = CreateBuffers();
     if (resume) {
         SetActive(true);
     }
@@ -219,12 +219,12 @@ void TASIOHost::ReloadLostDriver() {
     if (!fresh) {
         return;
     }
-    const bool resume = FWantActive;
+    const bool resume = wantActive_;
     CloseDriver();
-    FDriver = std::move(fresh);
-    FBuffersCreated = CreateBuffers();
-    FDeviceLost.store(false, std::memory_order_relaxed);
-    FWantActive = false;
+    driver_ = std::move(fresh);
+    buffersCreated_ = CreateBuffers();
+    deviceLost_.store(false, std::memory_order_relaxed);
+    wantActive_ = false;
     if (resume) {
         SetActive(true);
     }
@@ -234,14 +234,14 @@ void TASIOHost::ReloadLostDriver() {
 }
 
 void TASIOHost::CloseDriver() {
-    if (FActive) {
+    if (active_) {
         SetActive(false);
     }
     DisposeBuffers();
-    FDriver.reset();
-    FInputLatency = FOutputLatency = 0;
-    FInputChannelCount = FOutputChannelCount = 0;
-    FSampleRate = 44100.0;
+    driver_.reset();
+    inputLatency_ = outputLatency_ = 0;
+    inputChannelCount_ = outputChannelCount_ = 0;
+    sampleRate_ = 44100.0;
 }
 
 void TASIOHost::Reset() {
@@ -252,8 +252,8 @@ void TASIOHost::Reset() {
 }
 
 void TASIOHost::ControlPanel() {
-    if (FDriver) {
-        FDriver->controlPanel();
+    if (driver_) {
+        driver_->controlPanel();
     }
     // The panel's reset request was queued when no dispatcher is set; carry it out now that
     // the driver has returned.
@@ -262,29 +262,29 @@ void TASIOHost::ControlPanel() {
 
 uint64_t TASIOHost::DeviceXruns() {
     uint64_t xruns = 0;
-    if (FDriver && FDriver->future(kAsioGetXruns, &xruns) == ASE_SUCCESS) {
+    if (driver_ && driver_->future(kAsioGetXruns, &xruns) == ASE_SUCCESS) {
         return xruns;
     }
     return 0;
 }
 
 ASIOError TASIOHost::CanSampleRate(double rate) {
-    return FDriver ? FDriver->canSampleRate(rate) : ASE_NotPresent;
+    return driver_ ? driver_->canSampleRate(rate) : ASE_NotPresent;
 }
 
 std::string TASIOHost::DriverErrorMessage() {
     char text[128] = {};
-    if (FDriver) {
-        FDriver->getErrorMessage(text);
+    if (driver_) {
+        driver_->getErrorMessage(text);
     }
     return std::string(text, strnlen(text, sizeof text));
 }
 
 bool TASIOHost::CreateBuffers() {
-    if (!FDriver) {
+    if (!driver_) {
         return false;
     }
-    if (FBuffersCreated) {
+    if (buffersCreated_) {
         DisposeBuffers();
     }
     if (TryCreateBuffers()) {
@@ -292,87 +292,87 @@ bool TASIOHost::CreateBuffers() {
     }
     // A device may grant another period than the one it offered (ALSA's dmix fixes its own);
     // the driver then offers that one, and the buffers are made again at its size.
-    const int32_t tried = FBufferPreferredSize;
+    const int32_t tried = bufferPreferredSize_;
     int32_t min = 0, max = 0, preferred = 0, granularity = 0;
-    FDriver->getBufferSize(&min, &max, &preferred, &granularity);
+    driver_->getBufferSize(&min, &max, &preferred, &granularity);
     const int32_t offered = min == max ? min : preferred;
     return offered != tried && TryCreateBuffers();
 }
 
 bool TASIOHost::TryCreateBuffers() {
-    FDriver->getBufferSize(&FBufferMinimum, &FBufferMaximum, &FBufferPreferredSize,
-                           &FBufferGranularity);
-    if (FBufferMinimum == FBufferMaximum) {
-        FBufferPreferredSize = FBufferMinimum;
+    driver_->getBufferSize(&bufferMinimum_, &bufferMaximum_, &bufferPreferredSize_,
+                           &bufferGranularity_);
+    if (bufferMinimum_ == bufferMaximum_) {
+        bufferPreferredSize_ = bufferMinimum_;
     }
     // A preferred size past 16 bits is a driver's garbage, not a period: a safe one instead.
     constexpr int32_t LargestPeriod = 65530;
     constexpr uint32_t FallbackPeriod = 4096;
-    FBufferSize = (FBufferPreferredSize <= 0 || FBufferPreferredSize > LargestPeriod)
+    bufferSize_ = (bufferPreferredSize_ <= 0 || bufferPreferredSize_ > LargestPeriod)
                       ? FallbackPeriod
-                      : static_cast<uint32_t>(FBufferPreferredSize);
-    if (FCustomGenerator) {
-        FCustomGenerator->BlockSize = FBufferSize;
+                      : static_cast<uint32_t>(bufferPreferredSize_);
+    if (customGenerator_) {
+        customGenerator_->BlockSize = bufferSize_;
     }
     double rate = 44100.0;
-    if (FDriver->getSampleRate(&rate) == ASE_OK) {
+    if (driver_->getSampleRate(&rate) == ASE_OK) {
         SetSampleRate(rate);
     }
     int32_t inputs = 0, outputs = 0;
-    FDriver->getChannels(&inputs, &outputs);
-    FInputChannelCount = std::max(inputs, 0);
-    FOutputChannelCount = std::max(outputs, 0);
-    const int total = FInputChannelCount + FOutputChannelCount;
-    FBufferInfo = std::make_unique<ASIOBufferInfo[]>(static_cast<size_t>(std::max(total, 1)));
-    FInputChannelInfos.assign(static_cast<size_t>(FInputChannelCount), ASIOChannelInfo{});
-    FOutputChannelInfos.assign(static_cast<size_t>(FOutputChannelCount), ASIOChannelInfo{});
-    FInConverters.assign(FInputChannelInfos.size(), TInConverter{});
-    FOutConverters.assign(FOutputChannelInfos.size(), TOutConverter{});
-    FInConvertible.assign(FInputChannelInfos.size(), false);
-    FOutConvertible.assign(FOutputChannelInfos.size(), false);
-    FSingleInBuffer.assign(FInputChannelInfos.size(), TSingleArray(FBufferSize, 0.0f));
-    FDoubleInBuffer.assign(FInputChannelInfos.size(), std::vector<double>(FBufferSize, 0.0));
-    FSingleOutBuffer.assign(FOutputChannelInfos.size(), TSingleArray(FBufferSize, 0.0f));
-    FDoubleOutBuffer.assign(FOutputChannelInfos.size(), std::vector<double>(FBufferSize, 0.0));
-    for (int i = 0; i < FInputChannelCount; ++i) {
-        ASIOChannelInfo& info = FInputChannelInfos[static_cast<size_t>(i)];
+    driver_->getChannels(&inputs, &outputs);
+    inputChannelCount_ = std::max(inputs, 0);
+    outputChannelCount_ = std::max(outputs, 0);
+    const int total = inputChannelCount_ + outputChannelCount_;
+    bufferInfo_ = std::make_unique<ASIOBufferInfo[]>(static_cast<size_t>(std::max(total, 1)));
+    inputChannelInfos_.assign(static_cast<size_t>(inputChannelCount_), ASIOChannelInfo{});
+    outputChannelInfos_.assign(static_cast<size_t>(outputChannelCount_), ASIOChannelInfo{});
+    inConverters_.assign(inputChannelInfos_.size(), TInConverter{});
+    outConverters_.assign(outputChannelInfos_.size(), TOutConverter{});
+    inConvertible_.assign(inputChannelInfos_.size(), false);
+    outConvertible_.assign(outputChannelInfos_.size(), false);
+    singleInBuffer_.assign(inputChannelInfos_.size(), TSingleArray(bufferSize_, 0.0f));
+    doubleInBuffer_.assign(inputChannelInfos_.size(), std::vector<double>(bufferSize_, 0.0));
+    singleOutBuffer_.assign(outputChannelInfos_.size(), TSingleArray(bufferSize_, 0.0f));
+    doubleOutBuffer_.assign(outputChannelInfos_.size(), std::vector<double>(bufferSize_, 0.0));
+    for (int i = 0; i < inputChannelCount_; ++i) {
+        ASIOChannelInfo& info = inputChannelInfos_[static_cast<size_t>(i)];
         info.channel = i;
         info.isInput = ASIOTrue;
-        FDriver->getChannelInfo(&info);
-        FInConverters[static_cast<size_t>(i)] = GetInputConverter(info.type);
-        FInConvertible[static_cast<size_t>(i)] =
-            static_cast<bool>(FInConverters[static_cast<size_t>(i)]);
-        FBufferInfo[i] = ASIOBufferInfo{ASIOTrue, i, {nullptr, nullptr}};
+        driver_->getChannelInfo(&info);
+        inConverters_[static_cast<size_t>(i)] = GetInputConverter(info.type);
+        inConvertible_[static_cast<size_t>(i)] =
+            static_cast<bool>(inConverters_[static_cast<size_t>(i)]);
+        bufferInfo_[i] = ASIOBufferInfo{ASIOTrue, i, {nullptr, nullptr}};
     }
-    for (int i = 0; i < FOutputChannelCount; ++i) {
-        ASIOChannelInfo& info = FOutputChannelInfos[static_cast<size_t>(i)];
+    for (int i = 0; i < outputChannelCount_; ++i) {
+        ASIOChannelInfo& info = outputChannelInfos_[static_cast<size_t>(i)];
         info.channel = i;
         info.isInput = ASIOFalse;
-        FDriver->getChannelInfo(&info);
-        FOutConverters[static_cast<size_t>(i)] = GetOutputConverter(info.type);
-        FOutConvertible[static_cast<size_t>(i)] =
-            static_cast<bool>(FOutConverters[static_cast<size_t>(i)]);
-        FBufferInfo[FInputChannelCount + i] = ASIOBufferInfo{ASIOFalse, i, {nullptr, nullptr}};
+        driver_->getChannelInfo(&info);
+        outConverters_[static_cast<size_t>(i)] = GetOutputConverter(info.type);
+        outConvertible_[static_cast<size_t>(i)] =
+            static_cast<bool>(outConverters_[static_cast<size_t>(i)]);
+        bufferInfo_[inputChannelCount_ + i] = ASIOBufferInfo{ASIOFalse, i, {nullptr, nullptr}};
     }
     // The driver's halves must hold what the arrays convert, so it is asked for BufferSize.
     const bool created =
-        FDriver->createBuffers(FBufferInfo.get(), total, static_cast<int32_t>(FBufferSize),
-                               &FCallbacks) == ASE_OK;
-    FBuffersCreated = created;
-    FDriver->getLatencies(&FInputLatency, &FOutputLatency);
+        driver_->createBuffers(bufferInfo_.get(), total, static_cast<int32_t>(bufferSize_),
+                               &callbacks_) == ASE_OK;
+    buffersCreated_ = created;
+    driver_->getLatencies(&inputLatency_, &outputLatency_);
     if (OnBuffersCreate) {
         OnBuffersCreate(this);
     }
     if (OnLatencyChanged) {
         OnLatencyChanged(this);
     }
-    FNoiseState =
+    noiseState_ =
         static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()) | 1u;
     return created;
 }
 
 void TASIOHost::DisposeBuffers() {
-    if (!FDriver || !FBuffersCreated) {
+    if (!driver_ || !buffersCreated_) {
         return;
     }
     if (OnBuffersDestroy) {
@@ -380,41 +380,41 @@ void TASIOHost::DisposeBuffers() {
     }
     // The driver lets go of the halves before the host forgets where they are.
     try {
-        FDriver->disposeBuffers();
+        driver_->disposeBuffers();
     } catch (...) {
     }
-    FBufferInfo.reset();
-    FBuffersCreated = false;
-    FSingleInBuffer.clear();
-    FSingleOutBuffer.clear();
-    FInputChannelInfos.clear();
-    FOutputChannelInfos.clear();
+    bufferInfo_.reset();
+    buffersCreated_ = false;
+    singleInBuffer_.clear();
+    singleOutBuffer_.clear();
+    inputChannelInfos_.clear();
+    outputChannelInfos_.clear();
 }
 
 ASIOChannelInfo TASIOHost::GetOutputChannelInfo(int channel) const {
-    if (channel < 0 || channel >= static_cast<int>(FOutputChannelInfos.size())) {
+    if (channel < 0 || channel >= static_cast<int>(outputChannelInfos_.size())) {
         throw std::out_of_range("Assertion failure");
     }
-    return FOutputChannelInfos[static_cast<size_t>(channel)];
+    return outputChannelInfos_[static_cast<size_t>(channel)];
 }
 
 ASIOChannelInfo TASIOHost::GetInputChannelInfo(int channel) const {
-    if (channel < 0 || channel >= static_cast<int>(FInputChannelInfos.size())) {
+    if (channel < 0 || channel >= static_cast<int>(inputChannelInfos_.size())) {
         throw std::out_of_range("Assertion failure");
     }
-    return FInputChannelInfos[static_cast<size_t>(channel)];
+    return inputChannelInfos_[static_cast<size_t>(channel)];
 }
 
 // A channel's meter or gain goes through the driver's future call; -1 reads as no meter.
 int32_t TASIOHost::ChannelControl(int32_t selector, int32_t channel, bool input, int32_t gain) {
-    if (!FDriver) {
+    if (!driver_) {
         return -1;
     }
     ASIOChannelControls controls;
     controls.channel = channel;
     controls.isInput = input ? ASIOTrue : ASIOFalse;
     controls.gain = gain;
-    FDriver->future(selector, &controls);
+    driver_->future(selector, &controls);
     return controls.meter;
 }
 
@@ -436,8 +436,8 @@ void TASIOHost::SetOutputGain(int32_t channel, int32_t gain) {
 
 // CanDos records only what the driver confirmed.
 bool TASIOHost::AskFuture(int32_t selector, TASIOCanDo flag) {
-    const bool can = FDriver && FDriver->future(selector, nullptr) == ASE_SUCCESS;
-    FCanDos = can ? (FCanDos | flag) : (FCanDos & ~flag);
+    const bool can = driver_ && driver_->future(selector, nullptr) == ASE_SUCCESS;
+    canDos_ = can ? (canDos_ | flag) : (canDos_ & ~flag);
     return can;
 }
 

@@ -22,6 +22,7 @@
 namespace varko {
 
 // Capabilities (bit flags of TASIOCanDos)
+// NOLINTBEGIN(readability-identifier-naming): the ASIO host's own names
 enum TASIOCanDo : uint32_t {
     acdInputMonitor = 1u << 0,
     acdTimeInfo = 1u << 1,
@@ -51,16 +52,17 @@ using TASIOSelectorSupports = uint32_t;
 enum TPreventClipping { pcNone, pcDigital, pcAnalog };
 enum TBufferPreFill { bpfNone, bpfZero, bpfNoise, bpfCustom };
 enum TInputMonitor { imDisabled, imMono, imStereo, imAll };
+// NOLINTEND(readability-identifier-naming)
 
 // Time-info flags: the k*Valid and k*Changed bits of AsioTimeInfo.
 using TATFlags = uint32_t;
 
 using TArrayOfDoubleArray = std::vector<std::vector<double>>;
 using TBufferSwitchEvent64 = std::function<void(
-    IAudioHost* Sender, const TArrayOfDoubleArray& InBuffer, TArrayOfDoubleArray& OutBuffer)>;
+    IAudioHost* sender, const TArrayOfDoubleArray& inBuffer, TArrayOfDoubleArray& outBuffer)>;
 using TBufferSwitchEventNative =
-    std::function<void(IAudioHost* Sender, ASIOBufferInfo* BufferInfo, int32_t BufferIndex)>;
-using TSamplePositionUpdateEvent = std::function<void(IAudioHost* Sender, int64_t SamplePosition)>;
+    std::function<void(IAudioHost* sender, ASIOBufferInfo* bufferInfo, int32_t bufferIndex)>;
+using TSamplePositionUpdateEvent = std::function<void(IAudioHost* sender, int64_t samplePosition)>;
 
 // What OpenDriver raises when the driver cannot be created or initialised.
 class EASIOHostError : public std::runtime_error {
@@ -73,22 +75,22 @@ class TASIOTimeSub {
 public:
     TASIOTimeSub();
 
-    int64_t SamplePos() const { return ASIOToInt64(FTime.timeInfo.samplePosition); }
+    int64_t SamplePos() const { return ASIOToInt64(time_.timeInfo.samplePosition); }
     void SetSamplePos(int64_t value);
-    double Speed() const { return FTime.timeInfo.speed; }
+    double Speed() const { return time_.timeInfo.speed; }
     void SetSpeed(double value);
-    double SampleRate() const { return FTime.timeInfo.sampleRate; }
+    double SampleRate() const { return time_.timeInfo.sampleRate; }
     void SetSampleRate(double value);
-    TATFlags Flags() const { return FTime.timeInfo.flags & 0x3Fu; }
+    TATFlags Flags() const { return time_.timeInfo.flags & 0x3Fu; }
     void SetFlags(TATFlags value);
 
-    ASIOTime& Record() { return FTime; }
-    const ASIOTime& Record() const { return FTime; }
+    ASIOTime& Record() { return time_; }
+    const ASIOTime& Record() const { return time_; }
 
     std::function<void()> OnChanged;
 
 private:
-    ASIOTime FTime;
+    ASIOTime time_;
 };
 
 class TASIOHost final : public IAudioHost {
@@ -101,52 +103,52 @@ public:
     TASIOHost& operator=(const TASIOHost&) = delete;
 
     // IAudioHost
-    bool Active() const override { return FActive; }
+    bool Active() const override { return active_; }
     void SetActive(bool value) override;
-    uint32_t BufferSize() const override { return FBufferSize; }
-    double SampleRate() const override { return FSampleRate; }
-    const std::vector<std::string>& DriverList() const override { return FDriverList; }
-    int DriverIndex() const override { return FDriverIndex; }
+    uint32_t BufferSize() const override { return bufferSize_; }
+    double SampleRate() const override { return sampleRate_; }
+    const std::vector<std::string>& DriverList() const override { return driverList_; }
+    int DriverIndex() const override { return driverIndex_; }
     void SetDriverIndex(int index) override;
-    int OutputChannelCount() const override { return FOutputChannelCount; }
+    int OutputChannelCount() const override { return outputChannelCount_; }
     std::string GetOutputChannelName(int channel) const override;
-    uint16_t OutputChannelOffset() const override { return FOutputChannelOffset; }
+    uint16_t OutputChannelOffset() const override { return outputChannelOffset_; }
     void SetOutputChannelOffset(uint16_t offset) override;
     void ControlPanel() override;
-    bool DeviceLost() const override { return FDeviceLost.load(std::memory_order_relaxed); }
+    bool DeviceLost() const override { return deviceLost_.load(std::memory_order_relaxed); }
     uint64_t DeviceXruns() override;
 
-    const std::string& DriverName() const { return FDriverName; }
+    const std::string& DriverName() const { return driverName_; }
     // Selects the driver of that name; a name not in DriverList is ignored.
     void SetDriverName(const std::string& name);
-    int32_t DriverVersion() const { return FDriverVersion; }
-    int32_t BufferMinimum() const { return FBufferMinimum; }
-    int32_t BufferMaximum() const { return FBufferMaximum; }
-    int32_t BufferPreferredSize() const { return FBufferPreferredSize; }
-    int32_t BufferGranularity() const { return FBufferGranularity; }
-    int32_t InputLatency() const { return FInputLatency; }   // samples
-    int32_t OutputLatency() const { return FOutputLatency; } // samples
-    int InputChannelCount() const { return FInputChannelCount; }
-    uint16_t InputChannelOffset() const { return FInputChannelOffset; }
+    int32_t DriverVersion() const { return driverVersion_; }
+    int32_t BufferMinimum() const { return bufferMinimum_; }
+    int32_t BufferMaximum() const { return bufferMaximum_; }
+    int32_t BufferPreferredSize() const { return bufferPreferredSize_; }
+    int32_t BufferGranularity() const { return bufferGranularity_; }
+    int32_t InputLatency() const { return inputLatency_; }   // samples
+    int32_t OutputLatency() const { return outputLatency_; } // samples
+    int InputChannelCount() const { return inputChannelCount_; }
+    uint16_t InputChannelOffset() const { return inputChannelOffset_; }
     void SetInputChannelOffset(uint16_t offset);
     // Stores the rate (44100 when not in 0 < rate <= 1048575) and asks the driver for it.
     void SetSampleRate(double rate);
-    TASIOCanDos CanDos() const { return FCanDos; }
-    TASIOSelectorSupports SelectorSupport() const { return FSelectorSupport; }
-    void SetSelectorSupport(TASIOSelectorSupports value) { FSelectorSupport = value; }
-    TConvertOptimizations ConvertOptimizations() const { return FConvertOptimizations; }
+    TASIOCanDos CanDos() const { return canDos_; }
+    TASIOSelectorSupports SelectorSupport() const { return selectorSupport_; }
+    void SetSelectorSupport(TASIOSelectorSupports value) { selectorSupport_ = value; }
+    TConvertOptimizations ConvertOptimizations() const { return convertOptimizations_; }
     void SetConvertOptimizations(TConvertOptimizations value);
-    TASIOOutputDither OutputDither() const { return FOutputDither; }
+    TASIOOutputDither OutputDither() const { return outputDither_; }
     void SetOutputDither(TASIOOutputDither value);
-    TPreventClipping PreventClipping() const { return FPreventClipping; }
+    TPreventClipping PreventClipping() const { return preventClipping_; }
     void SetPreventClipping(TPreventClipping value);
     TBufferPreFill PreFillInBuffer = bpfNone;
     TBufferPreFill PreFillOutBuffer = bpfNone;
     TInputMonitor InputMonitor = imDisabled;
-    TASIOGenerator* CustomGenerator() const { return FCustomGenerator; }
+    TASIOGenerator* CustomGenerator() const { return customGenerator_; }
     // Not owned; gets the host's BlockSize and SampleRate.
     void SetCustomGenerator(TASIOGenerator* generator);
-    TASIOTimeSub& ASIOTime() { return FASIOTime; }
+    TASIOTimeSub& ASIOTime() { return asioTime_; }
 
     // Driver notices that need the driver closed or restarted run through OwnerDispatcher, on
     // the owner's thread. Without one they wait for ProcessMessages (ControlPanel runs them).
@@ -164,7 +166,7 @@ public:
     ASIOError CanSampleRate(double rate);
     // The loaded driver's own account of its last failure; empty without a driver.
     std::string DriverErrorMessage();
-    int GetNumDrivers() const { return static_cast<int>(FRecords.size()); }
+    int GetNumDrivers() const { return static_cast<int>(records_.size()); }
     // Raises std::out_of_range("Assertion failure") for a channel outside the device.
     ASIOChannelInfo GetOutputChannelInfo(int channel) const;
     ASIOChannelInfo GetInputChannelInfo(int channel) const;
@@ -214,48 +216,48 @@ private:
     // inactive. From FASIOTime to FNoiseState:
     // written by the callback while buffers exist, by the owner while they do not.
     // FDeviceLost, FReloadPending and the queue: any thread.
-    TAsioDriverRecords FRecords;
-    std::vector<std::string> FDriverList;
-    std::unique_ptr<TDriverBridge> FDriver;
-    bool FActive = false;
-    bool FWantActive = false; // the owner's last word: SetActive(true) until SetActive(false)
-    int FDriverIndex = -1;
-    std::string FDriverName;
-    int32_t FDriverVersion = 0;
-    uint32_t FBufferSize = 0;
-    int32_t FBufferMinimum = 0, FBufferMaximum = 0, FBufferPreferredSize = 0,
-            FBufferGranularity = 0;
-    int32_t FInputLatency = 0, FOutputLatency = 0;
-    int FInputChannelCount = 0, FOutputChannelCount = 0;
-    uint16_t FInputChannelOffset = 0, FOutputChannelOffset = 0;
-    double FSampleRate = 44100.0;
-    TASIOCanDos FCanDos = 0;
-    TASIOSelectorSupports FSelectorSupport = assEngineVersion | assResetRequest |
+    TAsioDriverRecords records_;
+    std::vector<std::string> driverList_;
+    std::unique_ptr<TDriverBridge> driver_;
+    bool active_ = false;
+    bool wantActive_ = false; // the owner's last word: SetActive(true) until SetActive(false)
+    int driverIndex_ = -1;
+    std::string driverName_;
+    int32_t driverVersion_ = 0;
+    uint32_t bufferSize_ = 0;
+    int32_t bufferMinimum_ = 0, bufferMaximum_ = 0, bufferPreferredSize_ = 0,
+            bufferGranularity_ = 0;
+    int32_t inputLatency_ = 0, outputLatency_ = 0;
+    int inputChannelCount_ = 0, outputChannelCount_ = 0;
+    uint16_t inputChannelOffset_ = 0, outputChannelOffset_ = 0;
+    double sampleRate_ = 44100.0;
+    TASIOCanDos canDos_ = 0;
+    TASIOSelectorSupports selectorSupport_ = assEngineVersion | assResetRequest |
                                              assBufferSizeChange | assResyncRequest |
                                              assLatenciesChanged;
-    TConvertOptimizations FConvertOptimizations = coSSE | co3DNow;
-    TASIOOutputDither FOutputDither = odNone;
-    TPreventClipping FPreventClipping = pcNone;
-    TASIOGenerator* FCustomGenerator = nullptr;
-    TASIOTimeSub FASIOTime;
+    TConvertOptimizations convertOptimizations_ = coSSE | co3DNow;
+    TASIOOutputDither outputDither_ = odNone;
+    TPreventClipping preventClipping_ = pcNone;
+    TASIOGenerator* customGenerator_ = nullptr;
+    TASIOTimeSub asioTime_;
 
-    bool FBuffersCreated = false;
-    ASIOCallbacks FCallbacks;
-    std::unique_ptr<ASIOBufferInfo[]> FBufferInfo; // inputs, then outputs
-    std::vector<ASIOChannelInfo> FInputChannelInfos, FOutputChannelInfos;
-    std::vector<TInConverter> FInConverters;
-    std::vector<TOutConverter> FOutConverters;
-    std::vector<bool> FInConvertible, FOutConvertible;
-    TArrayOfSingleArray FSingleInBuffer, FSingleOutBuffer;
-    TArrayOfDoubleArray FDoubleInBuffer, FDoubleOutBuffer;
-    TClipBuffer FClip; // the routines PreventClipping chose last
-    uint32_t FNoiseState = 1;
+    bool buffersCreated_ = false;
+    ASIOCallbacks callbacks_;
+    std::unique_ptr<ASIOBufferInfo[]> bufferInfo_; // inputs, then outputs
+    std::vector<ASIOChannelInfo> inputChannelInfos_, outputChannelInfos_;
+    std::vector<TInConverter> inConverters_;
+    std::vector<TOutConverter> outConverters_;
+    std::vector<bool> inConvertible_, outConvertible_;
+    TArrayOfSingleArray singleInBuffer_, singleOutBuffer_;
+    TArrayOfDoubleArray doubleInBuffer_, doubleOutBuffer_;
+    TClipBuffer clip_; // the routines PreventClipping chose last
+    uint32_t noiseState_ = 1;
 
-    std::atomic<bool> FDeviceLost{false};
-    std::atomic<bool> FReloadPending{false};
-    std::shared_ptr<int> FAlive = std::make_shared<int>(0);
-    std::mutex FQueueMutex;
-    std::vector<std::function<void()>> FQueue;
+    std::atomic<bool> deviceLost_{false};
+    std::atomic<bool> reloadPending_{false};
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    std::mutex queueMutex_;
+    std::vector<std::function<void()>> queue_;
 };
 
 } // namespace varko

@@ -47,61 +47,61 @@ ASIOTime* CbBufferSwitchTimeInfo(ASIOTime* params, int32_t index, ASIOBool) {
 }
 
 // Rate notices are passed as this private selector so that they share the queue.
-constexpr int32_t kRateNotice = -1;
+constexpr int32_t RateNotice = -1;
 } // namespace
 
 TASIOTimeSub::TASIOTimeSub() {
-    FTime.timeInfo.speed = 1.0;
-    FTime.timeInfo.sampleRate = 44100.0;
-    FTime.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid | kSpeedValid;
+    time_.timeInfo.speed = 1.0;
+    time_.timeInfo.sampleRate = 44100.0;
+    time_.timeInfo.flags = kSystemTimeValid | kSamplePositionValid | kSampleRateValid | kSpeedValid;
 }
 
 void TASIOTimeSub::SetSamplePos(int64_t value) {
     if (value == SamplePos()) {
         return;
     }
-    FTime.timeInfo.samplePosition = ASIOFromInt64(value);
+    time_.timeInfo.samplePosition = ASIOFromInt64(value);
     if (OnChanged) {
         OnChanged();
     }
 }
 
 void TASIOTimeSub::SetSpeed(double value) {
-    if (value == FTime.timeInfo.speed) {
+    if (value == time_.timeInfo.speed) {
         return;
     }
-    FTime.timeInfo.speed = value;
+    time_.timeInfo.speed = value;
     if (OnChanged) {
         OnChanged();
     }
 }
 
 void TASIOTimeSub::SetSampleRate(double value) {
-    if (value == FTime.timeInfo.sampleRate) {
+    if (value == time_.timeInfo.sampleRate) {
         return;
     }
-    FTime.timeInfo.sampleRate = value;
+    time_.timeInfo.sampleRate = value;
     if (OnChanged) {
         OnChanged();
     }
 }
 
 void TASIOTimeSub::SetFlags(TATFlags value) {
-    FTime.timeInfo.flags = (FTime.timeInfo.flags & ~0x3Fu) | (value & 0x3Fu);
+    time_.timeInfo.flags = (time_.timeInfo.flags & ~0x3Fu) | (value & 0x3Fu);
 }
 
 TASIOHost::TASIOHost(const TDriverListSource& source) {
     gHost.store(this, std::memory_order_release);
-    FRecords = source ? source() : BuildDriverList();
-    for (const TAsioDriverRecord& record : FRecords) {
-        FDriverList.push_back(record.Name);
+    records_ = source ? source() : BuildDriverList();
+    for (const TAsioDriverRecord& record : records_) {
+        driverList_.push_back(record.Name);
     }
-    FCallbacks.bufferSwitch = CbBufferSwitch;
-    FCallbacks.sampleRateDidChange = CbSampleRateDidChange;
-    FCallbacks.asioMessage = CbAsioMessage;
-    FCallbacks.bufferSwitchTimeInfo = CbBufferSwitchTimeInfo;
-    FClip = GetClipDigital();
-    ::varko::SetConvertOptimizations(FConvertOptimizations);
+    callbacks_.bufferSwitch = CbBufferSwitch;
+    callbacks_.sampleRateDidChange = CbSampleRateDidChange;
+    callbacks_.asioMessage = CbAsioMessage;
+    callbacks_.bufferSwitchTimeInfo = CbBufferSwitchTimeInfo;
+    clip_ = GetClipDigital();
+    ::varko::SetConvertOptimizations(convertOptimizations_);
     if (OnCreate) {
         OnCreate(this);
     }
@@ -118,9 +118,9 @@ TASIOHost::~TASIOHost() {
 }
 
 void TASIOHost::BufferSwitch(int32_t index) {
-    ::varko::ASIOTime& time = FASIOTime.Record();
+    ::varko::ASIOTime& time = asioTime_.Record();
     time = ::varko::ASIOTime{};
-    if (FDriver && FDriver->getSamplePosition(&time.timeInfo.samplePosition,
+    if (driver_ && driver_->getSamplePosition(&time.timeInfo.samplePosition,
                                               &time.timeInfo.systemTime) == ASE_OK) {
         time.timeInfo.flags |= kSystemTimeValid | kSamplePositionValid;
     }
@@ -128,10 +128,10 @@ void TASIOHost::BufferSwitch(int32_t index) {
 }
 
 float TASIOHost::Noise() {
-    FNoiseState ^= FNoiseState << 13;
-    FNoiseState ^= FNoiseState >> 17;
-    FNoiseState ^= FNoiseState << 5;
-    return static_cast<float>(2.0 * (FNoiseState * (1.0 / 4294967296.0)) - 1.0);
+    noiseState_ ^= noiseState_ << 13;
+    noiseState_ ^= noiseState_ >> 17;
+    noiseState_ ^= noiseState_ << 5;
+    return static_cast<float>(2.0 * (noiseState_ * (1.0 / 4294967296.0)) - 1.0);
 }
 
 template <typename T, typename InConv, typename OutConv, typename Clip>
@@ -139,7 +139,7 @@ void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
                           std::vector<std::vector<T>>& out, InConv inConv, OutConv outConv,
                           Clip clip) {
     const bool wide = std::is_same_v<T, double>;
-    const auto n = static_cast<int32_t>(FBufferSize);
+    const auto n = static_cast<int32_t>(bufferSize_);
     const int inputs = static_cast<int>(in.size());
     const int outputs = static_cast<int>(out.size());
 
@@ -159,8 +159,8 @@ void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
             return true;
         case bpfCustom:
             if constexpr (!std::is_same_v<T, double>) {
-                if (FCustomGenerator) {
-                    FCustomGenerator->ProcessBlock(arrays, isOutput);
+                if (customGenerator_) {
+                    customGenerator_->ProcessBlock(arrays, isOutput);
                 }
                 return true;
             }
@@ -172,13 +172,13 @@ void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
 
     if (!prefill(in, PreFillInBuffer, false)) {
         for (int i = 0; i < inputs; ++i) {
-            void* half = FBufferInfo[i].buffers[index & 1];
-            if (half && FInConvertible[static_cast<size_t>(i)]) {
+            void* half = bufferInfo_[i].buffers[index & 1];
+            if (half && inConvertible_[static_cast<size_t>(i)]) {
                 inConv(i, half, in[static_cast<size_t>(i)].data(), n);
             }
         }
     }
-    if (FPreventClipping != pcNone && clip) {
+    if (preventClipping_ != pcNone && clip) {
         for (auto& a : in) {
             clip(a.data(), n);
         }
@@ -193,11 +193,11 @@ void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
     };
     switch (InputMonitor) {
     case imMono:
-        copy(FInputChannelOffset, FOutputChannelOffset);
+        copy(inputChannelOffset_, outputChannelOffset_);
         break;
     case imStereo:
-        copy(FInputChannelOffset, FOutputChannelOffset);
-        copy(FInputChannelOffset + 1, FOutputChannelOffset + 1);
+        copy(inputChannelOffset_, outputChannelOffset_);
+        copy(inputChannelOffset_ + 1, outputChannelOffset_ + 1);
         break;
     case imAll:
         for (int i = 0; i < std::min(inputs, outputs); ++i) {
@@ -216,82 +216,82 @@ void TASIOHost::RunSwitch(int32_t index, std::vector<std::vector<T>>& in,
         }
     }
 
-    if (FPreventClipping != pcNone && clip) {
+    if (preventClipping_ != pcNone && clip) {
         for (auto& a : out) {
             clip(a.data(), n);
         }
     }
     for (int i = 0; i < outputs; ++i) {
-        void* half = FBufferInfo[inputs + i].buffers[index & 1];
-        if (half && FOutConvertible[static_cast<size_t>(i)]) {
+        void* half = bufferInfo_[inputs + i].buffers[index & 1];
+        if (half && outConvertible_[static_cast<size_t>(i)]) {
             outConv(i, half, out[static_cast<size_t>(i)].data(), n);
         }
     }
 }
 
 void TASIOHost::BufferSwitchTimeInfo(int32_t index, const ::varko::ASIOTime& params) {
-    if (!FDriver || !FBufferInfo) {
+    if (!driver_ || !bufferInfo_) {
         return;
     }
-    if (&params != &FASIOTime.Record()) {
-        FASIOTime.Record() = params;
+    if (&params != &asioTime_.Record()) {
+        asioTime_.Record() = params;
     }
     if (OnUpdateSamplePos) {
         OnUpdateSamplePos(this, ASIOToInt64(params.timeInfo.samplePosition));
     }
     if (OnBufferSwitchNative) {
-        OnBufferSwitchNative(this, FBufferInfo.get(), index);
+        OnBufferSwitchNative(this, bufferInfo_.get(), index);
     } else if (OnBufferSwitch64) {
         RunSwitch<double>(
-            index, FDoubleInBuffer, FDoubleOutBuffer,
+            index, doubleInBuffer_, doubleOutBuffer_,
             [this](int i, void* half, double* data, int32_t n) {
-                FInConverters[static_cast<size_t>(i)].ic64(half, data, n);
+                inConverters_[static_cast<size_t>(i)].Ic64(half, data, n);
             },
             [this](int i, void* half, double* data, int32_t n) {
-                FOutConverters[static_cast<size_t>(i)].oc64(data, half, n);
+                outConverters_[static_cast<size_t>(i)].Oc64(data, half, n);
             },
-            FClip.cb64);
+            clip_.Cb64);
     } else {
         RunSwitch<float>(
-            index, FSingleInBuffer, FSingleOutBuffer,
+            index, singleInBuffer_, singleOutBuffer_,
             [this](int i, void* half, float* data, int32_t n) {
-                FInConverters[static_cast<size_t>(i)].ic32(half, data, n);
+                inConverters_[static_cast<size_t>(i)].Ic32(half, data, n);
             },
             [this](int i, void* half, float* data, int32_t n) {
-                FOutConverters[static_cast<size_t>(i)].oc32(data, half, n);
+                outConverters_[static_cast<size_t>(i)].Oc32(data, half, n);
             },
-            FClip.cb32);
+            clip_.Cb32);
     }
-    FDriver->outputReady();
+    driver_->outputReady();
 }
 
 int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) {
     switch (selector) {
     case kAsioSelectorSupported: {
-        static constexpr TASIOSelectorSupport bySelector[] = {
+        static constexpr TASIOSelectorSupport BySelector[] = {
             assEngineVersion,    assResetRequest,     assBufferSizeChange, assResyncRequest,
             assLatenciesChanged, assSupportsTimeInfo, assSupportsTimeCode, assSupportsInputMonitor};
         if (value < kAsioEngineVersion || value > kAsioSupportsInputMonitor) {
             return 0;
         }
-        return (FSelectorSupport & bySelector[value - kAsioEngineVersion]) ? 1 : 0;
+        return (selectorSupport_ & BySelector[value - kAsioEngineVersion]) ? 1 : 0;
     }
     case kAsioEngineVersion:
         return 2;
     case kAsioResetRequest:
     case kAsioBufferSizeChange:
         // Reloading closes the driver: never inside the driver's own call.
-        if (!FReloadPending.exchange(true)) {
+        if (!reloadPending_.exchange(true)) {
             Post([this] {
-                FReloadPending.store(false);
-                if (!FDriver) {
+                reloadPending_.store(false);
+                if (!driver_) {
                     return;
                 }
                 try {
                     Reset();
                 } catch (...) {
-                    FActive = false;
-                    FDeviceLost.store(true, std::memory_order_relaxed);
+                    active_ = false;
+                    deviceLost_.store(true, std::memory_order_relaxed);
                     if (OnDeviceLost) {
                         OnDeviceLost(this);
                     }
@@ -303,10 +303,10 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
         return 0;
     case kAsioLatenciesChanged:
         Post([this] {
-            if (!FDriver) {
+            if (!driver_) {
                 return;
             }
-            FDriver->getLatencies(&FInputLatency, &FOutputLatency);
+            driver_->getLatencies(&inputLatency_, &outputLatency_);
             if (OnLatencyChanged) {
                 OnLatencyChanged(this);
             }
@@ -319,19 +319,19 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
     case kAsioSupportsInputMonitor:
         return 1;
     case kAsioDeviceLost:
-        FDeviceLost.store(true, std::memory_order_relaxed);
+        deviceLost_.store(true, std::memory_order_relaxed);
         Post([this] {
-            if (!FDriver) {
+            if (!driver_) {
                 return;
             }
             // Stopped, but still wanted: the driver looks for the device's return.
-            FActive = false;
+            active_ = false;
             try {
-                FDriver->stop();
+                driver_->stop();
             } catch (...) {
             }
             SilenceBuffers();
-            FDeviceLost.store(true, std::memory_order_relaxed);
+            deviceLost_.store(true, std::memory_order_relaxed);
             if (OnDeviceLost) {
                 OnDeviceLost(this);
             }
@@ -339,12 +339,12 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
         return 1;
     case kAsioDeviceBack:
         Post([this] {
-            if (FDriver && FDeviceLost.load(std::memory_order_relaxed)) {
+            if (driver_ && deviceLost_.load(std::memory_order_relaxed)) {
                 ReloadLostDriver();
             }
         });
         return 1;
-    case kRateNotice:
+    case RateNotice:
         Post([this] {
             if (OnSampleRateChanged) {
                 OnSampleRateChanged(this);
@@ -357,7 +357,7 @@ int32_t TASIOHost::AsioMessage(int32_t selector, int32_t value, void*, double*) 
 }
 
 void TASIOHost::Post(std::function<void()> job) {
-    std::weak_ptr<int> alive = FAlive;
+    std::weak_ptr<int> alive = alive_;
     auto guarded = [alive, job = std::move(job)] {
         if (alive.lock()) {
             job();
@@ -367,15 +367,15 @@ void TASIOHost::Post(std::function<void()> job) {
         OwnerDispatcher(std::move(guarded));
         return;
     }
-    std::lock_guard lock(FQueueMutex);
-    FQueue.push_back(std::move(guarded));
+    std::lock_guard lock(queueMutex_);
+    queue_.push_back(std::move(guarded));
 }
 
 void TASIOHost::ProcessMessages() {
     std::vector<std::function<void()>> jobs;
     {
-        std::lock_guard lock(FQueueMutex);
-        jobs.swap(FQueue);
+        std::lock_guard lock(queueMutex_);
+        jobs.swap(queue_);
     }
     for (auto& job : jobs) {
         job();

@@ -9,47 +9,47 @@ namespace {
 constexpr auto FinishLimit = std::chrono::seconds(2);
 } // namespace
 
-TDeviceWorker::TDeviceWorker() : Thread([state = State] { Loop(state); }) {}
+TDeviceWorker::TDeviceWorker() : thread_([state = state_] { Loop(state); }) {}
 
 TDeviceWorker::~TDeviceWorker() {
-    if (!Thread.joinable()) {
+    if (!thread_.joinable()) {
         return;
     }
     bool finished = false;
     {
-        std::unique_lock lock(State->Mutex);
-        State->Quit = true;
-        State->Wake.notify_all();
-        finished = State->Ended.wait_for(lock, FinishLimit, [this] { return State->Finished; });
+        std::unique_lock lock(state_->Mutex);
+        state_->Quit = true;
+        state_->Wake.notify_all();
+        finished = state_->Ended.wait_for(lock, FinishLimit, [this] { return state_->Finished; });
     }
     if (finished) {
-        Thread.join();
+        thread_.join();
     } else {
-        Thread.detach();
+        thread_.detach();
     }
 }
 
 void TDeviceWorker::Post(std::function<void()> job) {
-    std::lock_guard lock(State->Mutex);
-    State->Jobs.push_back(std::move(job));
-    State->Wake.notify_all();
+    std::lock_guard lock(state_->Mutex);
+    state_->Jobs.push_back(std::move(job));
+    state_->Wake.notify_all();
 }
 
 void TDeviceWorker::Abandon() {
-    if (!Thread.joinable()) {
+    if (!thread_.joinable()) {
         return;
     }
     {
-        std::lock_guard lock(State->Mutex);
-        State->Quit = true;
-        State->Wake.notify_all();
+        std::lock_guard lock(state_->Mutex);
+        state_->Quit = true;
+        state_->Wake.notify_all();
     }
-    Thread.detach();
+    thread_.detach();
 }
 
 bool TDeviceWorker::Idle() {
-    std::lock_guard lock(State->Mutex);
-    return State->Jobs.empty() && !State->Running;
+    std::lock_guard lock(state_->Mutex);
+    return state_->Jobs.empty() && !state_->Running;
 }
 
 void TDeviceWorker::Loop(std::shared_ptr<TState> state) {

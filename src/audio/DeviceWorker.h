@@ -73,8 +73,8 @@ private:
     };
     static void Loop(std::shared_ptr<TState> state);
 
-    std::shared_ptr<TState> State = std::make_shared<TState>();
-    std::thread Thread;
+    std::shared_ptr<TState> state_ = std::make_shared<TState>();
+    std::thread thread_;
 };
 
 } // namespace varko

@@ -13,6 +13,7 @@ namespace varko {
 // Our drivers also report a lost device (server gone, interface unplugged) through
 // asioMessage, and its return (the server is back); the selectors lie outside the range the
 // standard messages use.
+// NOLINTBEGIN(readability-identifier-naming): the ASIO driver model's own names
 inline constexpr int32_t kAsioDeviceLost = 0x4C4F5354;
 inline constexpr int32_t kAsioDeviceBack = 0x4241434B;
 // future() selector of our drivers: the device's over- and underruns since the driver was
@@ -48,6 +49,7 @@ public:
     virtual ASIOError future(int32_t selector, void* opt) = 0;
     virtual ASIOError outputReady() = 0;
 };
+// NOLINTEND(readability-identifier-naming)
 
 // One usable driver: the name shown to the player and how to create its driver object
 // (the part a class id plays for a COM driver).
@@ -66,7 +68,7 @@ public:
     TDriverBridge& operator=(const TDriverBridge&) = delete;
 
     // True when the driver object came back from its record's factory.
-    bool Succeeded() const { return FDriver != nullptr; }
+    bool Succeeded() const { return driver_ != nullptr; }
 
     ASIOBool init(void* sysHandle) override;
     void getDriverName(char* name) override;
@@ -93,7 +95,7 @@ public:
     ASIOError outputReady() override;
 
 private:
-    std::unique_ptr<IAsioDriver> FDriver;
+    std::unique_ptr<IAsioDriver> driver_;
 };
 
 } // namespace varko

@@ -24,26 +24,26 @@ std::map<std::string, TGranted> gGranted;
 } // namespace
 
 TRtAudioDriver::TRtAudioDriver(RtAudio::Api api, std::string device)
-    : FApi(api), FDevice(std::move(device)), FName(std::string(ApiLabel(api)) + ": " + FDevice) {}
+    : api_(api), device_(std::move(device)), name_(std::string(ApiLabel(api)) + ": " + device_) {}
 
 TRtAudioDriver::~TRtAudioDriver() {
     {
-        std::lock_guard lock(FMutex);
-        FQuit = true;
+        std::lock_guard lock(mutex_);
+        quit_ = true;
     }
-    FWake.notify_all();
-    if (FWatchdog.joinable()) {
-        FWatchdog.join();
+    wake_.notify_all();
+    if (watchdog_.joinable()) {
+        watchdog_.join();
     }
     disposeBuffers();
-    std::lock_guard lock(FMutex);
-    FWorker.reset(); // lets a healthy device close; a stuck one finishes on its own
+    std::lock_guard lock(mutex_);
+    worker_.reset(); // lets a healthy device close; a stuck one finishes on its own
 }
 
 ASIOBool TRtAudioDriver::init(void*) {
     std::shared_ptr<TDeviceWorker> worker = Worker();
-    const RtAudio::Api api = FApi;
-    const std::string device = FDevice;
+    const RtAudio::Api api = api_;
+    const std::string device = device_;
     const std::optional<TDeviceFacts> probed =
         worker->Call<TDeviceFacts>([api, device] { return ProbeDevice(api, device); }, ProbeLimit);
     if (!probed) {
@@ -54,72 +54,72 @@ ASIOBool TRtAudioDriver::init(void*) {
         return Fail(probed->Error.c_str());
     }
     const RtAudio::DeviceInfo& info = probed->Info;
-    std::lock_guard lock(FMutex);
-    FOutputs = static_cast<int32_t>(info.outputChannels);
+    std::lock_guard lock(mutex_);
+    outputs_ = static_cast<int32_t>(info.outputChannels);
     // ALSA's plugin devices ("default" through a sound server) accept up to 32 or 64
     // channels of a stereo sink; the two Varko plays are all they get.
-    if (FApi == RtAudio::LINUX_ALSA && !FDevice.starts_with("hw:")) {
-        FOutputs = std::min(FOutputs, 2);
+    if (api_ == RtAudio::LINUX_ALSA && !device_.starts_with("hw:")) {
+        outputs_ = std::min(outputs_, 2);
     }
 
     const unsigned f = info.nativeFormats;
     // Float unless the device's own format is another handled one; without any, RtAudio
     // converts from float.
-    FFormat = RTAUDIO_FLOAT32;
-    FType = ASIOSTFloat32LSB;
+    format_ = RTAUDIO_FLOAT32;
+    type_ = ASIOSTFloat32LSB;
     if (!(f & RTAUDIO_FLOAT32)) {
         if (f & RTAUDIO_SINT32) {
-            FFormat = RTAUDIO_SINT32, FType = ASIOSTInt32LSB;
+            format_ = RTAUDIO_SINT32, type_ = ASIOSTInt32LSB;
         } else if (f & RTAUDIO_SINT24) {
-            FFormat = RTAUDIO_SINT24, FType = ASIOSTInt24LSB;
+            format_ = RTAUDIO_SINT24, type_ = ASIOSTInt24LSB;
         } else if (f & RTAUDIO_SINT16) {
-            FFormat = RTAUDIO_SINT16, FType = ASIOSTInt16LSB;
+            format_ = RTAUDIO_SINT16, type_ = ASIOSTInt16LSB;
         } else if (f & RTAUDIO_FLOAT64) {
-            FFormat = RTAUDIO_FLOAT64, FType = ASIOSTFloat64LSB;
+            format_ = RTAUDIO_FLOAT64, type_ = ASIOSTFloat64LSB;
         }
     }
-    FBytes = ASIOSampleBytes(FType);
+    bytes_ = ASIOSampleBytes(type_);
 
-    FRates.clear();
+    rates_.clear();
     for (unsigned r : info.sampleRates) {
-        FRates.push_back(r);
+        rates_.push_back(r);
     }
-    std::sort(FRates.begin(), FRates.end());
-    const TDriverPanelChoice choice = DriverChoice(FName);
+    std::sort(rates_.begin(), rates_.end());
+    const TDriverPanelChoice choice = DriverChoice(name_);
 
-    FNames.clear();
-    if (FApi == RtAudio::UNIX_JACK) {
-        FMin = FMax = FPreferred = static_cast<int32_t>(probed->JackPeriod);
-        FGranularity = 0;
-        FRates = {probed->JackRate};
-        FRate = probed->JackRate;
-        FNames = probed->Ports;
+    names_.clear();
+    if (api_ == RtAudio::UNIX_JACK) {
+        min_ = max_ = preferred_ = static_cast<int32_t>(probed->JackPeriod);
+        granularity_ = 0;
+        rates_ = {probed->JackRate};
+        rate_ = probed->JackRate;
+        names_ = probed->Ports;
     } else {
-        FMin = 32;
-        FMax = 4096;
-        FGranularity = -1; // powers of two
-        FPreferred = choice.BufferSize ? static_cast<int32_t>(choice.BufferSize) : 512;
-        if (const auto g = GrantedFor(FName); g.Asked == FPreferred && g.Granted > 0) {
-            FPreferred = g.Granted;
+        min_ = 32;
+        max_ = 4096;
+        granularity_ = -1; // powers of two
+        preferred_ = choice.BufferSize ? static_cast<int32_t>(choice.BufferSize) : 512;
+        if (const auto g = GrantedFor(name_); g.Asked == preferred_ && g.Granted > 0) {
+            preferred_ = g.Granted;
         }
-        if (FRates.empty()) {
-            FRates = {44100.0, 48000.0};
+        if (rates_.empty()) {
+            rates_ = {44100.0, 48000.0};
         }
-        FRate = info.preferredSampleRate ? info.preferredSampleRate : FRates.back();
-        if (std::find(FRates.begin(), FRates.end(), choice.SampleRate) != FRates.end()) {
-            FRate = choice.SampleRate;
-        } else if (std::find(FRates.begin(), FRates.end(), FRate) == FRates.end()) {
-            FRate = FRates.back();
+        rate_ = info.preferredSampleRate ? info.preferredSampleRate : rates_.back();
+        if (std::find(rates_.begin(), rates_.end(), choice.SampleRate) != rates_.end()) {
+            rate_ = choice.SampleRate;
+        } else if (std::find(rates_.begin(), rates_.end(), rate_) == rates_.end()) {
+            rate_ = rates_.back();
         }
     }
-    FNames.resize(static_cast<size_t>(FOutputs));
-    for (int32_t c = 0; c < FOutputs; ++c) {
-        if (FNames[static_cast<size_t>(c)].empty()) {
-            FNames[static_cast<size_t>(c)] = "Output " + std::to_string(c + 1);
+    names_.resize(static_cast<size_t>(outputs_));
+    for (int32_t c = 0; c < outputs_; ++c) {
+        if (names_[static_cast<size_t>(c)].empty()) {
+            names_[static_cast<size_t>(c)] = "Output " + std::to_string(c + 1);
         }
     }
 
-    FWatchdog = std::thread([this] { Watch(); });
+    watchdog_ = std::thread([this] { Watch(); });
     return ASIOTrue;
 }
 
@@ -127,7 +127,7 @@ void TRtAudioDriver::getDriverName(char* name) {
     if (!name) {
         return;
     }
-    std::strncpy(name, FName.c_str(), 31);
+    std::strncpy(name, name_.c_str(), 31);
     name[31] = 0;
 }
 
@@ -139,8 +139,8 @@ void TRtAudioDriver::getErrorMessage(char* string) {
     if (!string) {
         return;
     }
-    std::lock_guard lock(FMutex);
-    std::strncpy(string, FError.c_str(), 123);
+    std::lock_guard lock(mutex_);
+    std::strncpy(string, error_.c_str(), 123);
     string[123] = 0;
 }
 
@@ -149,36 +149,36 @@ ASIOError TRtAudioDriver::getChannels(int32_t* numInputChannels, int32_t* numOut
         *numInputChannels = 0;
     }
     if (numOutputChannels) {
-        *numOutputChannels = FOutputs;
+        *numOutputChannels = outputs_;
     }
     return ASE_OK;
 }
 
 ASIOError TRtAudioDriver::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
-    std::lock_guard lock(FMutex);
+    std::lock_guard lock(mutex_);
     if (inputLatency) {
         *inputLatency = 0;
     }
     if (outputLatency) {
-        *outputLatency = FLatency ? FLatency : (FBufferSize ? FBufferSize : FPreferred);
+        *outputLatency = latency_ ? latency_ : (bufferSize_ ? bufferSize_ : preferred_);
     }
     return ASE_OK;
 }
 
 ASIOError TRtAudioDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                                         int32_t* granularity) {
-    std::lock_guard lock(FMutex);
+    std::lock_guard lock(mutex_);
     if (minSize) {
-        *minSize = FMin;
+        *minSize = min_;
     }
     if (maxSize) {
-        *maxSize = FMax;
+        *maxSize = max_;
     }
     if (preferredSize) {
-        *preferredSize = FPreferred;
+        *preferredSize = preferred_;
     }
     if (granularity) {
-        *granularity = FGranularity;
+        *granularity = granularity_;
     }
     return ASE_OK;
 }
@@ -191,7 +191,7 @@ ASIOError TRtAudioDriver::getSampleRate(ASIOSampleRate* sampleRate) {
     if (!sampleRate) {
         return ASE_InvalidParameter;
     }
-    *sampleRate = FRate;
+    *sampleRate = rate_;
     return ASE_OK;
 }
 
@@ -199,14 +199,14 @@ ASIOError TRtAudioDriver::setSampleRate(ASIOSampleRate sampleRate) {
     if (!Accepts(sampleRate)) {
         return ASE_NoClock;
     }
-    if (sampleRate == FRate) {
+    if (sampleRate == rate_) {
         return ASE_OK;
     }
-    std::lock_guard lock(FMutex);
-    FRate = sampleRate;
+    std::lock_guard lock(mutex_);
+    rate_ = sampleRate;
     // An open stream runs at the old rate until the host reloads us.
-    if (!FHalves.empty()) {
-        FResetWanted.store(true, std::memory_order_relaxed);
+    if (!halves_.empty()) {
+        resetWanted_.store(true, std::memory_order_relaxed);
     }
     return ASE_OK;
 }
@@ -230,19 +230,19 @@ ASIOError TRtAudioDriver::getChannelInfo(ASIOChannelInfo* info) {
     if (!info) {
         return ASE_InvalidParameter;
     }
-    if (info->isInput || info->channel < 0 || info->channel >= FOutputs) {
+    if (info->isInput || info->channel < 0 || info->channel >= outputs_) {
         return ASE_NotPresent;
     }
-    std::lock_guard lock(FMutex);
+    std::lock_guard lock(mutex_);
     info->isActive = ASIOFalse;
-    for (const TChannel& ch : FChannels) {
+    for (const TChannel& ch : channels_) {
         if (ch.Device == info->channel) {
             info->isActive = ASIOTrue;
         }
     }
     info->channelGroup = 0;
-    info->type = FType;
-    std::strncpy(info->name, FNames[static_cast<size_t>(info->channel)].c_str(), 31);
+    info->type = type_;
+    std::strncpy(info->name, names_[static_cast<size_t>(info->channel)].c_str(), 31);
     info->name[31] = 0;
     return ASE_OK;
 }
@@ -258,24 +258,24 @@ ASIOError TRtAudioDriver::controlPanel() {
     }
     TDriverPanelOffer offer;
     {
-        std::lock_guard lock(FMutex);
-        offer.DriverName = FName;
-        for (int32_t s = FMin; s <= FMax && s > 0; s = FGranularity == -1 ? s * 2 : FMax + 1) {
+        std::lock_guard lock(mutex_);
+        offer.DriverName = name_;
+        for (int32_t s = min_; s <= max_ && s > 0; s = granularity_ == -1 ? s * 2 : max_ + 1) {
             offer.BufferSizes.push_back(static_cast<uint32_t>(s));
         }
-        if (FGranularity != -1 && FMax != FMin) {
-            offer.BufferSizes.push_back(static_cast<uint32_t>(FMax));
+        if (granularity_ != -1 && max_ != min_) {
+            offer.BufferSizes.push_back(static_cast<uint32_t>(max_));
         }
-        offer.CurrentBufferSize = static_cast<uint32_t>(FBufferSize ? FBufferSize : FPreferred);
+        offer.CurrentBufferSize = static_cast<uint32_t>(bufferSize_ ? bufferSize_ : preferred_);
         // A period the device granted outside the usual steps is offered too.
         if (std::find(offer.BufferSizes.begin(), offer.BufferSizes.end(),
                       offer.CurrentBufferSize) == offer.BufferSizes.end()) {
             offer.BufferSizes.push_back(offer.CurrentBufferSize);
             std::sort(offer.BufferSizes.begin(), offer.BufferSizes.end());
         }
-        offer.SampleRates = FRates;
-        offer.CurrentSampleRate = FRate;
-        offer.OutputLatency = static_cast<uint32_t>(FLatency);
+        offer.SampleRates = rates_;
+        offer.CurrentSampleRate = rate_;
+        offer.OutputLatency = static_cast<uint32_t>(latency_);
     }
     TDriverPanelChoice choice{offer.CurrentBufferSize, offer.CurrentSampleRate};
     if (!presenter(offer, choice)) {
@@ -290,13 +290,13 @@ ASIOError TRtAudioDriver::controlPanel() {
         choice.SampleRate == offer.CurrentSampleRate) {
         return ASE_OK;
     }
-    SetDriverChoice(FName, choice);
+    SetDriverChoice(name_, choice);
     ASIOCallbacks* callbacks = nullptr;
     {
-        std::lock_guard lock(FMutex);
-        FPreferred = static_cast<int32_t>(choice.BufferSize);
-        FRate = choice.SampleRate;
-        callbacks = FCallbacks;
+        std::lock_guard lock(mutex_);
+        preferred_ = static_cast<int32_t>(choice.BufferSize);
+        rate_ = choice.SampleRate;
+        callbacks = callbacks_;
     }
     // Buffers in use were made for the old settings: the host reloads us.
     if (callbacks && callbacks->asioMessage) {
@@ -307,7 +307,7 @@ ASIOError TRtAudioDriver::controlPanel() {
 
 ASIOError TRtAudioDriver::future(int32_t selector, void* opt) {
     if (selector == kAsioGetXruns && opt) {
-        *static_cast<uint64_t*>(opt) = FXruns.load(std::memory_order_relaxed);
+        *static_cast<uint64_t*>(opt) = xruns_.load(std::memory_order_relaxed);
         return ASE_SUCCESS;
     }
     // None of the optional features (gains, meters, monitoring, time code, transport).
@@ -331,13 +331,13 @@ void TRtAudioDriver::RememberGranted(const std::string& name, int32_t asked, int
 }
 
 ASIOBool TRtAudioDriver::Fail(const char* text) {
-    std::lock_guard lock(FMutex);
-    FError = text;
+    std::lock_guard lock(mutex_);
+    error_ = text;
     return ASIOFalse;
 }
 
 bool TRtAudioDriver::Accepts(double rate) const {
-    return std::any_of(FRates.begin(), FRates.end(),
+    return std::any_of(rates_.begin(), rates_.end(),
                        [rate](double r) { return std::abs(r - rate) < 0.5; });
 }
 

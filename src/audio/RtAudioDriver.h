@@ -83,53 +83,53 @@ private:
     // Caller holds FMutex. Asks on a thread of its own whether the device's server is there.
     void AskServer();
 
-    const RtAudio::Api FApi;
-    const std::string FDevice;
-    const std::string FName;
+    const RtAudio::Api api_;
+    const std::string device_;
+    const std::string name_;
 
     // Guards what the owner's calls and the watchdog share; never held across a device call.
-    std::mutex FMutex;
-    std::string FError;
-    int32_t FOutputs = 0;
-    RtAudioFormat FFormat = RTAUDIO_FLOAT32;
-    ASIOSampleType FType = ASIOSTFloat32LSB;
-    int32_t FBytes = 4;
-    std::vector<std::string> FNames;
-    std::vector<double> FRates;
-    double FRate = 44100.0;
-    int32_t FMin = 0, FMax = 0, FPreferred = 0, FGranularity = 0;
-    int32_t FLatency = 0; // samples the device buffers, as the stream reports it
+    std::mutex mutex_;
+    std::string error_;
+    int32_t outputs_ = 0;
+    RtAudioFormat format_ = RTAUDIO_FLOAT32;
+    ASIOSampleType type_ = ASIOSTFloat32LSB;
+    int32_t bytes_ = 4;
+    std::vector<std::string> names_;
+    std::vector<double> rates_;
+    double rate_ = 44100.0;
+    int32_t min_ = 0, max_ = 0, preferred_ = 0, granularity_ = 0;
+    int32_t latency_ = 0; // samples the device buffers, as the stream reports it
 
-    std::vector<uint8_t> FHalves;
-    std::vector<TChannel> FChannels;
-    std::vector<uint8_t*> FDeviceHalf; // per device channel, its two halves or none
-    int32_t FBufferSize = 0;
-    ASIOCallbacks* FCallbacks = nullptr;
+    std::vector<uint8_t> halves_;
+    std::vector<TChannel> channels_;
+    std::vector<uint8_t*> deviceHalf_; // per device channel, its two halves or none
+    int32_t bufferSize_ = 0;
+    ASIOCallbacks* callbacks_ = nullptr;
 
-    std::shared_ptr<rtaudio::TStreamCore> FCore; // the open stream
-    std::atomic<rtaudio::TStreamCore*> FLiveCore{nullptr};
-    std::mutex FWorkerMutex; // inside FMutex when both are held
-    std::shared_ptr<TDeviceWorker> FWorker;
+    std::shared_ptr<rtaudio::TStreamCore> core_; // the open stream
+    std::atomic<rtaudio::TStreamCore*> liveCore_{nullptr};
+    std::mutex workerMutex_; // inside FMutex when both are held
+    std::shared_ptr<TDeviceWorker> worker_;
 
-    std::condition_variable FWake;
-    std::thread FWatchdog;
-    bool FQuit = false;
-    bool FRunning = false;
-    bool FLost = false; // the device went away; the watchdog looks for it
-    uint32_t FErrorsAtStart = 0;
-    uint32_t FResizesAtStart = 0;
-    uint64_t FLastCount = 0;
-    uint32_t FLastWriteErrors = 0;
-    rtaudio::Clock::time_point FLastCheck;
-    rtaudio::Clock::time_point FLastProgress;
-    uint64_t FStallCallbacks = 0; // callbacks since the last progress that played nothing
+    std::condition_variable wake_;
+    std::thread watchdog_;
+    bool quit_ = false;
+    bool running_ = false;
+    bool lost_ = false; // the device went away; the watchdog looks for it
+    uint32_t errorsAtStart_ = 0;
+    uint32_t resizesAtStart_ = 0;
+    uint64_t lastCount_ = 0;
+    uint32_t lastWriteErrors_ = 0;
+    rtaudio::Clock::time_point lastCheck_;
+    rtaudio::Clock::time_point lastProgress_;
+    uint64_t stallCallbacks_ = 0; // callbacks since the last progress that played nothing
     // While the stream stalls: 0 asking the server, 1 it answered, -1 it is gone.
-    std::shared_ptr<std::atomic<int>> FServerAnswer;
-    rtaudio::Clock::time_point FServerAsked;
-    uint64_t FXrunsBefore = 0;
+    std::shared_ptr<std::atomic<int>> serverAnswer_;
+    rtaudio::Clock::time_point serverAsked_;
+    uint64_t xrunsBefore_ = 0;
 
-    std::atomic<bool> FResetWanted{false};
-    std::atomic<uint64_t> FXruns{0};
+    std::atomic<bool> resetWanted_{false};
+    std::atomic<uint64_t> xruns_{0};
 };
 
 TAsioDriverRecords EnumerateRtAudioDrivers();

@@ -12,23 +12,23 @@ using namespace rtaudio;
 ASIOError TRtAudioDriver::start() {
     std::shared_ptr<TStreamCore> core;
     {
-        std::lock_guard lock(FMutex);
-        if (FHalves.empty()) {
+        std::lock_guard lock(mutex_);
+        if (halves_.empty()) {
             return ASE_InvalidMode;
         }
-        if (FRunning) {
+        if (running_) {
             return ASE_OK;
         }
-        core = FCore;
+        core = core_;
     }
     // After a loss the stream is gone; open it again on the device if it is back.
     if (!core) {
-        const ASIOError reopened = Open(FBufferSize);
+        const ASIOError reopened = Open(bufferSize_);
         if (reopened != ASE_OK) {
             return reopened;
         }
-        std::lock_guard lock(FMutex);
-        core = FCore;
+        std::lock_guard lock(mutex_);
+        core = core_;
     }
     core->Half = 0;
     core->PrefillLeft = core->Bursty ? MaxPrefill : 0;
@@ -44,33 +44,33 @@ ASIOError TRtAudioDriver::start() {
         OpenLimit);
     if (!started || !*started || gRtErrors.load(std::memory_order_relaxed) != errorsBefore) {
         core->Gate.Shut();
-        std::lock_guard lock(FMutex);
-        FError = "The stream did not start.";
+        std::lock_guard lock(mutex_);
+        error_ = "The stream did not start.";
         GiveUpStream();
         return ASE_HWMalfunction;
     }
-    std::lock_guard lock(FMutex);
-    FErrorsAtStart = gRtErrors.load(std::memory_order_relaxed);
-    FResizesAtStart = gJackResizes.load(std::memory_order_relaxed);
-    FLastCount = core->CallbackCount.load(std::memory_order_relaxed);
-    FLastWriteErrors = gRtWriteErrors.load(std::memory_order_relaxed);
-    FLastProgress = FLastCheck = Clock::now();
-    FStallCallbacks = 0;
-    FServerAnswer.reset();
-    FLost = false;
-    FRunning = true;
+    std::lock_guard lock(mutex_);
+    errorsAtStart_ = gRtErrors.load(std::memory_order_relaxed);
+    resizesAtStart_ = gJackResizes.load(std::memory_order_relaxed);
+    lastCount_ = core->CallbackCount.load(std::memory_order_relaxed);
+    lastWriteErrors_ = gRtWriteErrors.load(std::memory_order_relaxed);
+    lastProgress_ = lastCheck_ = Clock::now();
+    stallCallbacks_ = 0;
+    serverAnswer_.reset();
+    lost_ = false;
+    running_ = true;
     return ASE_OK;
 }
 
 ASIOError TRtAudioDriver::stop() {
     std::shared_ptr<TStreamCore> core;
     {
-        std::lock_guard lock(FMutex);
-        if (!FRunning) {
+        std::lock_guard lock(mutex_);
+        if (!running_) {
             return ASE_OK;
         }
-        FRunning = false;
-        core = FCore;
+        running_ = false;
+        core = core_;
     }
     if (!core) {
         return ASE_OK;
@@ -87,8 +87,8 @@ ASIOError TRtAudioDriver::stop() {
         },
         StopLimit);
     if (!stopped) {
-        std::lock_guard lock(FMutex);
-        FError = "The device does not answer.";
+        std::lock_guard lock(mutex_);
+        error_ = "The device does not answer.";
         GiveUpStream();
     }
     return ASE_OK;
@@ -96,7 +96,7 @@ ASIOError TRtAudioDriver::stop() {
 
 // The host's buffer switch, on the callback thread, while the gate holds the stream.
 ASIOError TRtAudioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
-    TStreamCore* core = FLiveCore.load(std::memory_order_acquire);
+    TStreamCore* core = liveCore_.load(std::memory_order_acquire);
     if (sPos) {
         *sPos = ASIOFromInt64(core ? core->SamplePos.load(std::memory_order_relaxed) : 0);
     }
@@ -109,36 +109,36 @@ ASIOError TRtAudioDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tS
 ASIOError TRtAudioDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels,
                                         int32_t bufferSize, ASIOCallbacks* callbacks) {
     {
-        std::lock_guard lock(FMutex);
+        std::lock_guard lock(mutex_);
         if (!bufferInfos || numChannels <= 0 || !callbacks || bufferSize < 1) {
             return ASE_InvalidParameter;
         }
-        if (FRunning || !FHalves.empty()) {
+        if (running_ || !halves_.empty()) {
             return ASE_InvalidMode;
         }
         for (int32_t i = 0; i < numChannels; ++i) {
             const ASIOBufferInfo& b = bufferInfos[i];
-            if (b.isInput || b.channelNum < 0 || b.channelNum >= FOutputs) {
+            if (b.isInput || b.channelNum < 0 || b.channelNum >= outputs_) {
                 return ASE_InvalidParameter;
             }
         }
-        const size_t half = static_cast<size_t>(bufferSize) * static_cast<size_t>(FBytes);
-        FHalves.assign(static_cast<size_t>(numChannels) * 2 * half, 0);
-        FChannels.clear();
-        FDeviceHalf.assign(static_cast<size_t>(FOutputs), nullptr);
+        const size_t half = static_cast<size_t>(bufferSize) * static_cast<size_t>(bytes_);
+        halves_.assign(static_cast<size_t>(numChannels) * 2 * half, 0);
+        channels_.clear();
+        deviceHalf_.assign(static_cast<size_t>(outputs_), nullptr);
         for (int32_t i = 0; i < numChannels; ++i) {
-            uint8_t* base = FHalves.data() + static_cast<size_t>(i) * 2 * half;
+            uint8_t* base = halves_.data() + static_cast<size_t>(i) * 2 * half;
             bufferInfos[i].buffers[0] = base;
             bufferInfos[i].buffers[1] = base + half;
-            FChannels.push_back({bufferInfos[i].channelNum, base});
-            FDeviceHalf[static_cast<size_t>(bufferInfos[i].channelNum)] = base;
+            channels_.push_back({bufferInfos[i].channelNum, base});
+            deviceHalf_[static_cast<size_t>(bufferInfos[i].channelNum)] = base;
         }
-        FBufferSize = bufferSize;
-        FCallbacks = callbacks;
+        bufferSize_ = bufferSize;
+        callbacks_ = callbacks;
     }
     const ASIOError opened = Open(bufferSize);
     if (opened != ASE_OK) {
-        std::lock_guard lock(FMutex);
+        std::lock_guard lock(mutex_);
         ReleaseBuffers();
         return opened;
     }
@@ -149,9 +149,9 @@ ASIOError TRtAudioDriver::disposeBuffers() {
     stop();
     std::shared_ptr<TStreamCore> core;
     {
-        std::lock_guard lock(FMutex);
-        core = std::move(FCore);
-        FLiveCore.store(nullptr, std::memory_order_release);
+        std::lock_guard lock(mutex_);
+        core = std::move(core_);
+        liveCore_.store(nullptr, std::memory_order_release);
     }
     if (core) {
         core->Gate.Shut();
@@ -164,25 +164,25 @@ ASIOError TRtAudioDriver::disposeBuffers() {
             GiveUpWorker();
         }
     }
-    std::lock_guard lock(FMutex);
+    std::lock_guard lock(mutex_);
     ReleaseBuffers();
     return ASE_OK;
 }
 
 std::shared_ptr<TDeviceWorker> TRtAudioDriver::Worker() {
-    std::lock_guard lock(FWorkerMutex);
-    if (!FWorker) {
-        FWorker = std::make_shared<TDeviceWorker>();
+    std::lock_guard lock(workerMutex_);
+    if (!worker_) {
+        worker_ = std::make_shared<TDeviceWorker>();
     }
-    return FWorker;
+    return worker_;
 }
 
 // The worker is stuck in a call the server does not answer: it finishes alone.
 void TRtAudioDriver::GiveUpWorker() {
     std::shared_ptr<TDeviceWorker> worker;
     {
-        std::lock_guard lock(FWorkerMutex);
-        worker = std::move(FWorker);
+        std::lock_guard lock(workerMutex_);
+        worker = std::move(worker_);
     }
     if (worker) {
         worker->Abandon();
@@ -192,17 +192,17 @@ void TRtAudioDriver::GiveUpWorker() {
 // Caller holds FMutex. The stream is shut and handed to its worker to close whenever the
 // server lets it; the next start opens a new one.
 void TRtAudioDriver::GiveUpStream() {
-    FLiveCore.store(nullptr, std::memory_order_release);
-    std::shared_ptr<TStreamCore> core = std::move(FCore);
-    FRunning = false;
+    liveCore_.store(nullptr, std::memory_order_release);
+    std::shared_ptr<TStreamCore> core = std::move(core_);
+    running_ = false;
     if (!core) {
         return;
     }
     core->Gate.Shut();
     std::shared_ptr<TDeviceWorker> worker;
     {
-        std::lock_guard lock(FWorkerMutex);
-        worker = std::move(FWorker);
+        std::lock_guard lock(workerMutex_);
+        worker = std::move(worker_);
     }
     if (worker) {
         worker->Post([core] { CloseStream(core); });
@@ -215,28 +215,28 @@ ASIOError TRtAudioDriver::Open(int32_t frames) {
     auto core = std::make_shared<TStreamCore>();
     TOpenRequest request;
     {
-        std::lock_guard lock(FMutex);
-        core->Api = FApi;
-        core->Callbacks = FCallbacks;
-        core->DeviceHalf = FDeviceHalf;
-        core->HalfBytes = static_cast<size_t>(frames) * static_cast<size_t>(FBytes);
-        core->SampleBytes = static_cast<size_t>(FBytes);
+        std::lock_guard lock(mutex_);
+        core->Api = api_;
+        core->Callbacks = callbacks_;
+        core->DeviceHalf = deviceHalf_;
+        core->HalfBytes = static_cast<size_t>(frames) * static_cast<size_t>(bytes_);
+        core->SampleBytes = static_cast<size_t>(bytes_);
         core->Frames = static_cast<unsigned>(frames);
-        core->Outputs = FOutputs;
-        core->PeriodNs = static_cast<int64_t>(1e9 * frames / (FRate > 0 ? FRate : 48000.0));
-        core->Bursty = FApi != RtAudio::UNIX_JACK;
-        request = {FApi, FDevice, FOutputs, FFormat, FRate, static_cast<unsigned>(frames)};
+        core->Outputs = outputs_;
+        core->PeriodNs = static_cast<int64_t>(1e9 * frames / (rate_ > 0 ? rate_ : 48000.0));
+        core->Bursty = api_ != RtAudio::UNIX_JACK;
+        request = {api_, device_, outputs_, format_, rate_, static_cast<unsigned>(frames)};
     }
     const std::optional<TOpenResult> opened = Worker()->Call<TOpenResult>(
         [core, request] { return OpenStream(core, request); }, OpenLimit);
-    std::lock_guard lock(FMutex);
+    std::lock_guard lock(mutex_);
     if (!opened) {
-        FError = "The device does not answer.";
-        FLost = true;
+        error_ = "The device does not answer.";
+        lost_ = true;
         std::shared_ptr<TDeviceWorker> worker;
         {
-            std::lock_guard workerLock(FWorkerMutex);
-            worker = std::move(FWorker);
+            std::lock_guard workerLock(workerMutex_);
+            worker = std::move(worker_);
         }
         if (worker) {
             worker->Post([core] { CloseStream(core); });
@@ -245,8 +245,8 @@ ASIOError TRtAudioDriver::Open(int32_t frames) {
         return ASE_NotPresent;
     }
     if (!opened->Ok) {
-        FError = opened->Error;
-        FLost = opened->Absent;
+        error_ = opened->Error;
+        lost_ = opened->Absent;
         Worker()->Post([core] { CloseStream(core); });
         return opened->Absent ? ASE_NotPresent : ASE_HWMalfunction;
     }
@@ -254,28 +254,28 @@ ASIOError TRtAudioDriver::Open(int32_t frames) {
         // The device insists on another period: the host asks us again, and a reloaded
         // driver asks for that period at once.
         const auto granted = static_cast<int32_t>(opened->Frames);
-        RememberGranted(FName, FPreferred, granted);
-        FPreferred = FMin = FMax = granted;
+        RememberGranted(name_, preferred_, granted);
+        preferred_ = min_ = max_ = granted;
         Worker()->Post([core] { CloseStream(core); });
-        FError = "The device runs at another buffer size.";
+        error_ = "The device runs at another buffer size.";
         return ASE_InvalidMode;
     }
-    FLatency = static_cast<int32_t>(opened->Latency);
-    if (FLatency <= 0 && FApi == RtAudio::LINUX_PULSE) {
-        FLatency = frames * static_cast<int32_t>(PulseBuffers);
+    latency_ = static_cast<int32_t>(opened->Latency);
+    if (latency_ <= 0 && api_ == RtAudio::LINUX_PULSE) {
+        latency_ = frames * static_cast<int32_t>(PulseBuffers);
     }
-    FCore = core;
-    FLiveCore.store(core.get(), std::memory_order_release);
+    core_ = core;
+    liveCore_.store(core.get(), std::memory_order_release);
     return ASE_OK;
 }
 
 // Caller holds FMutex.
 void TRtAudioDriver::ReleaseBuffers() {
-    FCallbacks = nullptr;
-    FChannels.clear();
-    FDeviceHalf.clear();
-    FHalves.clear();
-    FBufferSize = 0;
+    callbacks_ = nullptr;
+    channels_.clear();
+    deviceHalf_.clear();
+    halves_.clear();
+    bufferSize_ = 0;
 }
 
 // Notices leave the audio thread here: a lost device and its return, a period or rate the
@@ -283,38 +283,38 @@ void TRtAudioDriver::ReleaseBuffers() {
 // while the host hears of it, so that the host may stop or reload us at once.
 void TRtAudioDriver::Watch() {
     NameThisThread("VarkoWatchdog");
-    std::unique_lock lock(FMutex);
+    std::unique_lock lock(mutex_);
     auto lastProbe = Clock::now() - ProbeInterval;
     std::shared_ptr<std::atomic<int>> probe; // 0 looking, 1 found, -1 not found
-    while (!FQuit) {
-        FWake.wait_for(lock, 50ms);
-        if (FQuit) {
+    while (!quit_) {
+        wake_.wait_for(lock, 50ms);
+        if (quit_) {
             break;
         }
         int32_t message = 0;
-        if (FRunning && FCore) {
-            TStreamCore& core = *FCore;
-            FXruns.store(FXrunsBefore + core.Underflows.load(std::memory_order_relaxed),
+        if (running_ && core_) {
+            TStreamCore& core = *core_;
+            xruns_.store(xrunsBefore_ + core.Underflows.load(std::memory_order_relaxed),
                          std::memory_order_relaxed);
-            if (FApi == RtAudio::UNIX_JACK &&
-                gJackResizes.load(std::memory_order_relaxed) != FResizesAtStart) {
+            if (api_ == RtAudio::UNIX_JACK &&
+                gJackResizes.load(std::memory_order_relaxed) != resizesAtStart_) {
                 // The server changed its period and dropped our client.
-                FResizesAtStart = gJackResizes.load(std::memory_order_relaxed);
+                resizesAtStart_ = gJackResizes.load(std::memory_order_relaxed);
                 message = kAsioBufferSizeChange;
             } else if (core.SizeMismatch.exchange(false, std::memory_order_relaxed)) {
                 message = kAsioBufferSizeChange;
             } else if (Lost(core)) {
-                FXrunsBefore = FXruns.load(std::memory_order_relaxed);
+                xrunsBefore_ = xruns_.load(std::memory_order_relaxed);
                 GiveUpStream();
-                FServerAnswer.reset();
-                FLost = true;
+                serverAnswer_.reset();
+                lost_ = true;
                 probe.reset();
                 lastProbe = Clock::now();
                 message = kAsioDeviceLost;
             }
-        } else if (FResetWanted.exchange(false, std::memory_order_relaxed)) {
+        } else if (resetWanted_.exchange(false, std::memory_order_relaxed)) {
             message = kAsioResetRequest;
-        } else if (FLost && FCallbacks) {
+        } else if (lost_ && callbacks_) {
             // Looked for on a worker of its own time, so a stalled server holds no one.
             if (probe && probe->load() == 1) {
                 probe.reset();
@@ -323,8 +323,8 @@ void TRtAudioDriver::Watch() {
                        Clock::now() - lastProbe >= ProbeInterval) {
                 lastProbe = Clock::now();
                 probe = std::make_shared<std::atomic<int>>(0);
-                const RtAudio::Api api = FApi;
-                const std::string device = FDevice;
+                const RtAudio::Api api = api_;
+                const std::string device = device_;
                 lock.unlock();
                 Worker()->Post([probe, api, device] {
                     probe->store(ProbeDevice(api, device).Found ? 1 : -1);
@@ -332,7 +332,7 @@ void TRtAudioDriver::Watch() {
                 lock.lock();
             }
         }
-        ASIOCallbacks* callbacks = FCallbacks;
+        ASIOCallbacks* callbacks = callbacks_;
         if (message && callbacks && callbacks->asioMessage) {
             lock.unlock();
             callbacks->asioMessage(message, 0, nullptr, nullptr);
@@ -344,56 +344,56 @@ void TRtAudioDriver::Watch() {
 // Caller holds FMutex. An error that aborted the stream, or no block played for longer than a
 // slow machine explains while the server is gone or does not come back in time.
 bool TRtAudioDriver::Lost(const TStreamCore& core) {
-    if (gRtErrors.load(std::memory_order_relaxed) != FErrorsAtStart ||
+    if (gRtErrors.load(std::memory_order_relaxed) != errorsAtStart_ ||
         core.ServerGone.load(std::memory_order_relaxed)) {
         return true;
     }
     const auto now = Clock::now();
-    const double period = FRate > 0 ? FBufferSize / FRate : 0.1;
+    const double period = rate_ > 0 ? bufferSize_ / rate_ : 0.1;
     const uint64_t count = core.CallbackCount.load(std::memory_order_relaxed);
     const uint32_t failed = gRtWriteErrors.load(std::memory_order_relaxed);
     // Progress is blocks played: callbacks whose writes fail, or that come far faster than the
     // device plays (a back end whose server died and that no longer waits for it), are none.
-    const double elapsed = std::chrono::duration<double>(now - FLastCheck).count();
-    const bool paced = static_cast<double>(count - FLastCount) <= MaxPrefill + 4 * elapsed / period;
-    if (count != FLastCount && paced &&
-        (failed == FLastWriteErrors || FApi == RtAudio::UNIX_JACK)) {
-        FLastProgress = now;
-        FStallCallbacks = 0;
-        FServerAnswer.reset();
+    const double elapsed = std::chrono::duration<double>(now - lastCheck_).count();
+    const bool paced = static_cast<double>(count - lastCount_) <= MaxPrefill + 4 * elapsed / period;
+    if (count != lastCount_ && paced &&
+        (failed == lastWriteErrors_ || api_ == RtAudio::UNIX_JACK)) {
+        lastProgress_ = now;
+        stallCallbacks_ = 0;
+        serverAnswer_.reset();
     } else {
-        FStallCallbacks += count - FLastCount;
+        stallCallbacks_ += count - lastCount_;
     }
-    FLastCount = count;
-    FLastWriteErrors = failed;
-    FLastCheck = now;
+    lastCount_ = count;
+    lastWriteErrors_ = failed;
+    lastCheck_ = now;
     const auto limit = std::chrono::duration<double>(std::max(1.5, 16 * period));
-    if (now - FLastProgress <= limit) {
+    if (now - lastProgress_ <= limit) {
         return false;
     }
     // JACK drops a client that misses its cycles: that stream never goes on. A back end that
     // keeps calling back without playing no longer waits for its device: nothing to wait for.
-    if (FApi == RtAudio::UNIX_JACK || FStallCallbacks > static_cast<uint64_t>(MaxPrefill) ||
-        now - FLastProgress > ServerStallLimit) {
+    if (api_ == RtAudio::UNIX_JACK || stallCallbacks_ > static_cast<uint64_t>(MaxPrefill) ||
+        now - lastProgress_ > ServerStallLimit) {
         return true;
     }
     // A back end that waits for its server: lost once the server is gone.
-    if (!FServerAnswer || (FServerAnswer->load() == 1 && now - FServerAsked >= ProbeInterval)) {
+    if (!serverAnswer_ || (serverAnswer_->load() == 1 && now - serverAsked_ >= ProbeInterval)) {
         AskServer();
     }
     // Not answering yet is no loss: a frozen server answers once it runs again, a dead one
     // refuses at once.
-    return FServerAnswer->load() == -1;
+    return serverAnswer_->load() == -1;
 }
 
 // Caller holds FMutex. Asks on a thread of its own whether the device's server is there.
 void TRtAudioDriver::AskServer() {
     auto answer = std::make_shared<std::atomic<int>>(0);
-    FServerAnswer = answer;
-    FServerAsked = Clock::now();
+    serverAnswer_ = answer;
+    serverAsked_ = Clock::now();
     // A thread of its own: a server that does not answer holds it, not the device calls.
     auto asker = std::make_shared<TDeviceWorker>();
-    asker->Post([answer, api = FApi, device = FDevice] {
+    asker->Post([answer, api = api_, device = device_] {
         answer->store(ServerAnswers(api, device, ServerStallLimit) ? 1 : -1);
     });
     asker->Abandon();

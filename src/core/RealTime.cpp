@@ -19,14 +19,14 @@ void SetFlushDenormals() {
 
 TFlushDenormalsScope::TFlushDenormalsScope() {
 #if defined(__SSE__) || defined(__x86_64__)
-    Saved = _mm_getcsr();
-    _mm_setcsr(Saved | 0x8040);
+    saved_ = _mm_getcsr();
+    _mm_setcsr(saved_ | 0x8040);
 #endif
 }
 
 TFlushDenormalsScope::~TFlushDenormalsScope() {
 #if defined(__SSE__) || defined(__x86_64__)
-    _mm_setcsr(Saved);
+    _mm_setcsr(saved_);
 #endif
 }
 

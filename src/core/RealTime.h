@@ -18,7 +18,7 @@ public:
     TFlushDenormalsScope& operator=(const TFlushDenormalsScope&) = delete;
 
 private:
-    unsigned Saved = 0;
+    unsigned saved_ = 0;
 };
 
 // SCHED_FIFO at the highest priority the system allows this process (RLIMIT_RTPRIO); the

@@ -47,7 +47,7 @@ struct TLaneVector {
 };
 
 // K vectors of lanes, each of its own block, over n samples.
-template <size_t K> HWY_INLINE void FilterVectors(const TLaneVector* HWY_RESTRICT Vectors, int n) {
+template <size_t K> HWY_INLINE void FilterVectors(const TLaneVector* HWY_RESTRICT vectors, int n) {
     const DD d;
     const DH dh;
     constexpr size_t N = HWY_LANES(double);
@@ -55,9 +55,9 @@ template <size_t K> HWY_INLINE void FilterVectors(const TLaneVector* HWY_RESTRIC
     const float* x0[K];
     float* out[K];
     for (size_t k = 0; k < K; ++k) {
-        base[k] = Vectors[k].Base;
-        x0[k] = Vectors[k].X0;
-        out[k] = Vectors[k].Out;
+        base[k] = vectors[k].Base;
+        x0[k] = vectors[k].X0;
+        out[k] = vectors[k].Out;
     }
     const auto at = [&base](size_t r, size_t k) { return base[k] + r * LaneBlock; };
     const auto load = [&](size_t r, size_t k) { return hn::Load(d, at(r, k)); };
@@ -73,7 +73,7 @@ template <size_t K> HWY_INLINE void FilterVectors(const TLaneVector* HWY_RESTRIC
         v[k].S2 = load(HpS2, k);
         v[k].S3 = load(HpS3, k);
         v[k].Quiet = load(Quiet, k);
-        v[k].Gain = hn::LoadU(dh, Vectors[k].Gains);
+        v[k].Gain = hn::LoadU(dh, vectors[k].Gains);
     }
     const VD zero = hn::Zero(d);
     const VD one = hn::Set(d, 1.0);
@@ -152,13 +152,13 @@ template <size_t K> HWY_INLINE void FilterVectors(const TLaneVector* HWY_RESTRIC
     }
 }
 
-void RunFilterJobsImpl(const TFilterJob* Jobs, size_t Count, int n) {
+void RunFilterJobsImpl(const TFilterJob* jobs, size_t count, int n) {
     constexpr size_t N = HWY_LANES(double);
     constexpr size_t PerBlock = LaneBlock / N;
     TLaneVector vectors[FilterVectorsAtOnce];
     size_t held = 0;
-    for (size_t j = 0; j < Count; ++j) {
-        const TFilterJob& job = Jobs[j];
+    for (size_t j = 0; j < count; ++j) {
+        const TFilterJob& job = jobs[j];
         for (size_t part = 0; part < PerBlock; ++part) {
             const size_t lane = part * N;
             vectors[held++] = {job.Rows + lane, job.Gains + lane, job.X0,
@@ -192,11 +192,11 @@ template <class D, class V = hn::Vec<D>> HWY_INLINE V Hermite(D df, V x, V ym1, 
 template <bool Interpolated, class D>
 HWY_INLINE hn::Vec<hn::RebindToUnsigned<D>>
 LineStep(D df, float* HWY_RESTRICT slot, const float* HWY_RESTRICT in, const float* HWY_RESTRICT fb,
-         float* HWY_RESTRICT accum, float Fraction) {
+         float* HWY_RESTRICT accum, float fraction) {
     using V = hn::Vec<D>;
     V out;
     if constexpr (Interpolated) {
-        out = Hermite(df, hn::Set(df, Fraction), hn::LoadU(df, slot + 3), hn::LoadU(df, slot + 2),
+        out = Hermite(df, hn::Set(df, fraction), hn::LoadU(df, slot + 3), hn::LoadU(df, slot + 2),
                       hn::LoadU(df, slot + 1), hn::LoadU(df, slot));
     } else {
         out = hn::LoadU(df, slot);
@@ -216,40 +216,40 @@ LineStep(D df, float* HWY_RESTRICT slot, const float* HWY_RESTRICT in, const flo
 // slots from its position on; three mirror slots past its end copy the first three, and its
 // runs are at most Size - 3 long, so that a run never reads what it wrote.
 template <bool Interpolated>
-HWY_INLINE bool Line(float* HWY_RESTRICT Ring, int32_t Size, int32_t& Position, float Fraction,
-                     const float* HWY_RESTRICT In, const float* HWY_RESTRICT Fb,
-                     float* HWY_RESTRICT Accum, int n) {
+HWY_INLINE bool Line(float* HWY_RESTRICT ring, int32_t size, int32_t& position, float fraction,
+                     const float* HWY_RESTRICT input, const float* HWY_RESTRICT feedback,
+                     float* HWY_RESTRICT output, int n) {
     const DF df;
     const hn::CappedTag<float, 4> d4;
-    const int N = static_cast<int>(hn::Lanes(df));
-    const int N4 = static_cast<int>(hn::Lanes(d4));
+    const int lanes = static_cast<int>(hn::Lanes(df));
+    const int lanes4 = static_cast<int>(hn::Lanes(d4));
     auto written = hn::Zero(hn::RebindToUnsigned<DF>());
     auto written4 = hn::Zero(hn::RebindToUnsigned<decltype(d4)>());
     uint32_t writtenBits = 0;
-    int32_t pos = Position;
+    int32_t pos = position;
     for (int i = 0; i < n;) {
-        int run = std::min(n - i, Size - pos);
+        int run = std::min(n - i, size - pos);
         if constexpr (Interpolated) {
-            run = std::min(run, Size - 3);
+            run = std::min(run, size - 3);
         }
-        float* slot = Ring + pos;
-        const float* in = In + i;
-        const float* fb = Fb + i;
-        float* accum = Accum + i;
+        float* slot = ring + pos;
+        const float* in = input + i;
+        const float* fb = feedback + i;
+        float* accum = output + i;
         int k = 0;
-        for (; k + N <= run; k += N) {
+        for (; k + lanes <= run; k += lanes) {
             written = hn::Or(
-                written, LineStep<Interpolated>(df, slot + k, in + k, fb + k, accum + k, Fraction));
+                written, LineStep<Interpolated>(df, slot + k, in + k, fb + k, accum + k, fraction));
         }
         // Short lines (a high mode's) would otherwise go mostly sample by sample.
-        for (; N > N4 && k + N4 <= run; k += N4) {
+        for (; lanes > lanes4 && k + lanes4 <= run; k += lanes4) {
             written4 = hn::Or(written4, LineStep<Interpolated>(d4, slot + k, in + k, fb + k,
-                                                               accum + k, Fraction));
+                                                               accum + k, fraction));
         }
         for (; k < run; ++k) {
             float out;
             if constexpr (Interpolated) {
-                out = TWaveguideInterpolatedDelay::Hermite(Fraction, slot[k + 3], slot[k + 2],
+                out = TWaveguideInterpolatedDelay::Hermite(fraction, slot[k + 3], slot[k + 2],
                                                            slot[k + 1], slot[k]);
             } else {
                 out = slot[k];
@@ -264,46 +264,46 @@ HWY_INLINE bool Line(float* HWY_RESTRICT Ring, int32_t Size, int32_t& Position, 
         }
         if constexpr (Interpolated) {
             if (pos < 3) {
-                Ring[Size] = Ring[0];
-                Ring[Size + 1] = Ring[1];
-                Ring[Size + 2] = Ring[2];
+                ring[size] = ring[0];
+                ring[size + 1] = ring[1];
+                ring[size + 2] = ring[2];
             }
         }
         i += run;
         pos += run;
-        if (pos == Size) {
+        if (pos == size) {
             pos = 0;
         }
     }
-    Position = pos;
+    position = pos;
     const hn::RebindToUnsigned<DF> du;
     const hn::RebindToUnsigned<decltype(d4)> du4;
     return writtenBits != 0 || !hn::AllTrue(du, hn::Eq(written, hn::Zero(du))) ||
            !hn::AllTrue(du4, hn::Eq(written4, hn::Zero(du4)));
 }
 
-void RunDelaysImpl(const TDelayLines& Lines, const float* const* Inputs, const uint8_t* Skip,
-                   const float* Feedback, float* Accum, int n, uint8_t* Written) {
-    for (size_t b = 0; b < Lines.Count; ++b) {
-        if (Skip[b]) {
-            Written[b] = 0;
+void RunDelaysImpl(const TDelayLines& lines, const float* const* inputs, const uint8_t* skip,
+                   const float* feedback, float* accum, int n, uint8_t* written) {
+    for (size_t b = 0; b < lines.Count; ++b) {
+        if (skip[b]) {
+            written[b] = 0;
             continue;
         }
-        float* ring = Lines.Rings + Lines.Offsets[b];
-        Written[b] = Lines.Fractions != nullptr
-                         ? Line<true>(ring, Lines.Sizes[b], Lines.Positions[b], Lines.Fractions[b],
-                                      Inputs[b], Feedback, Accum, n)
-                         : Line<false>(ring, Lines.Sizes[b], Lines.Positions[b], 0.0f, Inputs[b],
-                                       Feedback, Accum, n);
+        float* ring = lines.Rings + lines.Offsets[b];
+        written[b] = lines.Fractions != nullptr
+                         ? Line<true>(ring, lines.Sizes[b], lines.Positions[b], lines.Fractions[b],
+                                      inputs[b], feedback, accum, n)
+                         : Line<false>(ring, lines.Sizes[b], lines.Positions[b], 0.0f, inputs[b],
+                                       feedback, accum, n);
     }
 }
 
 constexpr uint32_t NoiseMultiplier = TExcitation::NoiseMultiplier;
 
-bool ShapeExcitationImpl(uint32_t& State, const float* HWY_RESTRICT Level,
-                         const float* HWY_RESTRICT Envelope, const float* HWY_RESTRICT Distance,
-                         const float* HWY_RESTRICT Resonance, float* HWY_RESTRICT X0,
-                         float* HWY_RESTRICT Feedback, int n) {
+bool ShapeExcitationImpl(uint32_t& state, const float* HWY_RESTRICT levels,
+                         const float* HWY_RESTRICT envelopes, const float* HWY_RESTRICT distances,
+                         const float* HWY_RESTRICT resonances, float* HWY_RESTRICT x0s,
+                         float* HWY_RESTRICT feedbacks, int n) {
     const DD d;
     const DH dh;
     const hn::Rebind<uint32_t, DD> du;
@@ -311,7 +311,7 @@ bool ShapeExcitationImpl(uint32_t& State, const float* HWY_RESTRICT Level,
     constexpr int N = static_cast<int>(HWY_LANES(double));
     // Lane j follows the generator N samples at a time: s(i + N) = A^N s(i) + C_N.
     alignas(64) uint32_t start[N];
-    uint32_t s = State, jumpA = 1, jumpC = 0;
+    uint32_t s = state, jumpA = 1, jumpC = 0;
     for (int j = 0; j < N; ++j) {
         s = s * NoiseMultiplier + 1u;
         start[j] = s;
@@ -338,32 +338,32 @@ bool ShapeExcitationImpl(uint32_t& State, const float* HWY_RESTRICT Level,
         const VD state =
             hn::Add(hn::PromoteTo(d, hn::BitCast(di, hn::Xor(seeds, signBit))), half32);
         const VD u = hn::Mul(state, scale);
-        const VH level = hn::LoadU(dh, Level + i);
-        const VH distance = hn::LoadU(dh, Distance + i);
+        const VH level = hn::LoadU(dh, levels + i);
+        const VH distance = hn::LoadU(dh, distances + i);
         const VD noise = hn::Mul(hn::Mul(hn::Sub(hn::Mul(two, u), oneD), hn::PromoteTo(d, level)),
-                                 hn::PromoteTo(d, hn::LoadU(dh, Envelope + i)));
+                                 hn::PromoteTo(d, hn::LoadU(dh, envelopes + i)));
         const VH x0 = hn::DemoteTo(dh, hn::Mul(hn::PromoteTo(d, hn::Sub(one, distance)), noise));
-        hn::StoreU(x0, dh, X0 + i);
+        hn::StoreU(x0, dh, x0s + i);
         any = hn::Or(any, hn::VecFromMask(dh, hn::Ne(x0, hn::Zero(dh))));
         const VH damping = hn::Sub(one, hn::Mul(hn::Mul(distance, hundredth), level));
         const VH gain =
-            hn::Mul(hn::Sub(one, hn::Div(level, hundred)), hn::LoadU(dh, Resonance + i));
-        hn::StoreU(hn::Mul(damping, gain), dh, Feedback + i);
+            hn::Mul(hn::Sub(one, hn::Div(level, hundred)), hn::LoadU(dh, resonances + i));
+        hn::StoreU(hn::Mul(damping, gain), dh, feedbacks + i);
         seeds = hn::Add(hn::Mul(seeds, stepA), stepC);
     }
     bool anyTail = false;
-    s = TExcitation::AdvanceNoise(State, static_cast<uint32_t>(i));
+    s = TExcitation::AdvanceNoise(state, static_cast<uint32_t>(i));
     for (; i < n; ++i) {
         s = s * NoiseMultiplier + 1u;
         const double u = static_cast<double>(s) * (1.0 / 4294967296.0);
-        const double noise = (2.0 * u - 1.0) * Level[i] * Envelope[i];
-        const float x0 = static_cast<float>((1.0f - Distance[i]) * noise);
-        X0[i] = x0;
+        const double noise = (2.0 * u - 1.0) * levels[i] * envelopes[i];
+        const float x0 = static_cast<float>((1.0f - distances[i]) * noise);
+        x0s[i] = x0;
         anyTail = anyTail || x0 != 0.0f;
-        Feedback[i] =
-            (1.0f - Distance[i] * 0.01f * Level[i]) * ((1.0f - Level[i] / 100.0f) * Resonance[i]);
+        feedbacks[i] = (1.0f - distances[i] * 0.01f * levels[i]) *
+                       ((1.0f - levels[i] / 100.0f) * resonances[i]);
     }
-    State = s;
+    state = s;
     return anyTail || !hn::AllTrue(dh, hn::Eq(any, hn::Zero(dh)));
 }
 
@@ -383,20 +383,20 @@ HWY_EXPORT(RunDelaysImpl);
 HWY_EXPORT(ShapeExcitationImpl);
 HWY_EXPORT(ChosenTargetImpl);
 
-void RunFilterJobs(const TFilterJob* Jobs, size_t Count, int n) {
-    HWY_DYNAMIC_DISPATCH(RunFilterJobsImpl)(Jobs, Count, n);
+void RunFilterJobs(const TFilterJob* jobs, size_t count, int n) {
+    HWY_DYNAMIC_DISPATCH(RunFilterJobsImpl)(jobs, count, n);
 }
 
-void RunDelays(const TDelayLines& Lines, const float* const* Inputs, const uint8_t* Skip,
-               const float* Feedback, float* Accum, int n, uint8_t* Written) {
-    HWY_DYNAMIC_DISPATCH(RunDelaysImpl)(Lines, Inputs, Skip, Feedback, Accum, n, Written);
+void RunDelays(const TDelayLines& lines, const float* const* inputs, const uint8_t* skip,
+               const float* feedback, float* accum, int n, uint8_t* written) {
+    HWY_DYNAMIC_DISPATCH(RunDelaysImpl)(lines, inputs, skip, feedback, accum, n, written);
 }
 
-bool ShapeExcitation(uint32_t& State, const float* Level, const float* Envelope,
-                     const float* Distance, const float* Resonance, float* X0, float* Feedback,
+bool ShapeExcitation(uint32_t& state, const float* level, const float* envelope,
+                     const float* distance, const float* resonance, float* x0, float* feedback,
                      int n) {
-    return HWY_DYNAMIC_DISPATCH(ShapeExcitationImpl)(State, Level, Envelope, Distance, Resonance,
-                                                     X0, Feedback, n);
+    return HWY_DYNAMIC_DISPATCH(ShapeExcitationImpl)(state, level, envelope, distance, resonance,
+                                                     x0, feedback, n);
 }
 
 std::vector<int64_t> AvailableTargets() {
@@ -407,12 +407,12 @@ std::vector<int64_t> AvailableTargets() {
     return targets;
 }
 
-std::string TargetName(int64_t Target) {
-    return hwy::TargetName(Target);
+std::string TargetName(int64_t target) {
+    return hwy::TargetName(target);
 }
 
-void UseTarget(int64_t Target) {
-    hwy::SetSupportedTargetsForTest(Target);
+void UseTarget(int64_t target) {
+    hwy::SetSupportedTargetsForTest(target);
 }
 
 int64_t ChosenTarget() {

@@ -64,7 +64,7 @@ struct TFilterJob {
 // a zero input runs the filter only while its Quiet count is below QuietLimit (otherwise the
 // output is 0 and the state is kept). Each lane gives the same samples whichever blocks share
 // the call.
-void RunFilterJobs(const TFilterJob* Jobs, size_t Count, int n);
+void RunFilterJobs(const TFilterJob* jobs, size_t count, int n);
 
 // The delay lines of a tone, one ring each in Rings (aligned, at Offsets[b]), over n samples:
 // line b takes Input(b)[i] with loop gain Feedback[i] and adds its output to Accum[i], lines in
@@ -78,23 +78,23 @@ struct TDelayLines {
     const float* Fractions = nullptr; // null: plain lines
     size_t Count = 0;
 };
-void RunDelays(const TDelayLines& Lines, const float* const* Inputs, const uint8_t* Skip,
-               const float* Feedback, float* Accum, int n, uint8_t* Written);
+void RunDelays(const TDelayLines& lines, const float* const* inputs, const uint8_t* skip,
+               const float* feedback, float* accum, int n, uint8_t* written);
 
 // The excitation's noise stage over n samples: advances the 32-bit linear congruential
 // generator in State n times; X0[i] = (1 - Distance[i]) * (2u - 1) * Level[i] * Envelope[i] as
 // a float, Feedback[i] = (1 - Distance[i] * 0.01 * Level[i]) * ((1 - Level[i] / 100) *
 // Resonance[i]). Returns whether any X0 is not 0.
-bool ShapeExcitation(uint32_t& State, const float* Level, const float* Envelope,
-                     const float* Distance, const float* Resonance, float* X0, float* Feedback,
+bool ShapeExcitation(uint32_t& state, const float* level, const float* envelope,
+                     const float* distance, const float* resonance, float* x0, float* feedback,
                      int n);
 
 // For the tests and benchmarks: the processor families compiled here that this processor runs
 // (as Highway target bits, best first), their names, and a restriction of the choice to one of
 // them (0: the best again). Not for use while another thread renders.
 std::vector<int64_t> AvailableTargets();
-std::string TargetName(int64_t Target);
-void UseTarget(int64_t Target);
+std::string TargetName(int64_t target);
+void UseTarget(int64_t target);
 // The family the dispatch picks now.
 int64_t ChosenTarget();
 

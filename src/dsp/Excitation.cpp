@@ -15,9 +15,9 @@ int32_t RoundHalfEven(double v) {
 
 } // namespace
 
-void TExcitation::Reset(float SampleRate, TEndType EndType, uint32_t Seed) {
-    NoiseState = Seed;
-    switch (EndType) {
+void TExcitation::Reset(float sampleRate, TEndType endType, uint32_t seed) {
+    NoiseState = seed;
+    switch (endType) {
     case TEndType::Fixed: // full strength at the bottom of the bar, a quarter at the top
         StrikeCentre = 1.0f;
         StrikeFalloff = 0.75f;
@@ -35,21 +35,21 @@ void TExcitation::Reset(float SampleRate, TEndType EndType, uint32_t Seed) {
     Envelope = EnvelopeTarget = EnvelopeStep = 0.0f;
     RampPosition = EnvelopePosition = 0;
     EnvelopeFalling = false;
-    const bool rateOk = SampleRate > 0.0f && SampleRate <= MaxSampleRate;
+    const bool rateOk = sampleRate > 0.0f && sampleRate <= MaxSampleRate;
     // 512 and 8192 samples at 48 kHz: a 10.7 ms pressure ramp and a 171 ms strike envelope,
     // the same times at every rate.
-    RampLength = rateOk ? std::max(1, RoundHalfEven(SampleRate / 93.75)) : 1;
-    EnvelopeLength = rateOk ? std::max(2, RoundHalfEven(SampleRate / 5.859375)) : 2;
+    RampLength = rateOk ? std::max(1, RoundHalfEven(sampleRate / 93.75)) : 1;
+    EnvelopeLength = rateOk ? std::max(2, RoundHalfEven(sampleRate / 5.859375)) : 2;
     RampLengthReciprocal = static_cast<float>(1.0 / RampLength);
     HalfEnvelopeReciprocal = static_cast<float>(1.0 / (EnvelopeLength / 2.0));
 }
 
-bool TExcitation::Quiet(float Pressure, float Speed, float Strike) const {
+bool TExcitation::Quiet(float pressure, float speed, float strike) const {
     // 0 times a finite envelope and strike weighting is 0; bounds keep the envelope finite.
     constexpr float Bound = 1e30f;
-    return Pressure == 0.0f && Level == 0.0f && LevelTarget == 0.0f && std::fabs(Speed) < Bound &&
+    return pressure == 0.0f && Level == 0.0f && LevelTarget == 0.0f && std::fabs(speed) < Bound &&
            std::fabs(Envelope) < Bound && std::fabs(EnvelopeStep) < Bound &&
-           std::fabs(Strike) < Bound;
+           std::fabs(strike) < Bound;
 }
 
 TExcitation::TFollowers TExcitation::Followers() const {
@@ -83,10 +83,10 @@ void TExcitation::Keep(const TFollowers& f) {
     EnvelopeFalling = f.EnvelopeFalling;
 }
 
-bool TExcitation::SkipQuiet(const TWaveguidePlaying& In, int n) {
-    const float pressure = In.Pressure.load(std::memory_order_relaxed);
-    const float speed = std::fabs(In.Speed.load(std::memory_order_relaxed));
-    const float strike = In.StrikePosition.load(std::memory_order_relaxed);
+bool TExcitation::SkipQuiet(const TWaveguidePlaying& in, int n) {
+    const float pressure = in.Pressure.load(std::memory_order_relaxed);
+    const float speed = std::fabs(in.Speed.load(std::memory_order_relaxed));
+    const float strike = in.StrikePosition.load(std::memory_order_relaxed);
     if (!Quiet(pressure, speed, strike)) {
         return false;
     }
@@ -104,16 +104,16 @@ bool TExcitation::SkipQuiet(const TWaveguidePlaying& In, int n) {
     return true;
 }
 
-bool TExcitation::Render(const TWaveguidePlaying& In, float* X0, float* Feedback, int n) {
+bool TExcitation::Render(const TWaveguidePlaying& in, float* x0s, float* feedbacks, int n) {
     bool any = false;
     for (int done = 0; done < n;) {
         const int m = std::min(n - done, Chunk);
-        float* x0 = X0 + done;
-        float* feedback = Feedback + done;
-        if (SkipQuiet(In, m)) {
+        float* x0 = x0s + done;
+        float* feedback = feedbacks + done;
+        if (SkipQuiet(in, m)) {
             // (1 - 0) * ((1 - 0 / 100) * resonance) is the resonance itself.
             std::fill(x0, x0 + m, 0.0f);
-            std::fill(feedback, feedback + m, In.Resonance.load(std::memory_order_relaxed));
+            std::fill(feedback, feedback + m, in.Resonance.load(std::memory_order_relaxed));
             done += m;
             continue;
         }
@@ -122,22 +122,22 @@ bool TExcitation::Render(const TWaveguidePlaying& In, float* X0, float* Feedback
         TFollowers f = Followers();
         const float centre = StrikeCentre, falloff = StrikeFalloff;
         for (int i = 0; i < m; ++i) {
-            const float pressure = In.Pressure.load(std::memory_order_relaxed);
-            const float speed = std::fabs(In.Speed.load(std::memory_order_relaxed));
-            const float strike = In.StrikePosition.load(std::memory_order_relaxed);
-            Resonances[i] = In.Resonance.load(std::memory_order_relaxed);
+            const float pressure = in.Pressure.load(std::memory_order_relaxed);
+            const float speed = std::fabs(in.Speed.load(std::memory_order_relaxed));
+            const float strike = in.StrikePosition.load(std::memory_order_relaxed);
+            resonances_[i] = in.Resonance.load(std::memory_order_relaxed);
             f.FollowPressure(pressure);
             f.FollowSpeed(speed);
-            Levels[i] = f.Level;
-            Envelopes[i] = f.Envelope;
-            Distances[i] = std::fabs(strike - centre) * falloff;
+            levels_[i] = f.Level;
+            envelopes_[i] = f.Envelope;
+            distances_[i] = std::fabs(strike - centre) * falloff;
             f.StepEnvelope();
         }
         Keep(f);
         // Pressing harder damps the ring: the loop gain falls by 1 % at full pressure, and by up
         // to 0.75 % more with the strike's distance from the centre.
-        any = bandkernels::ShapeExcitation(NoiseState, Levels, Envelopes, Distances, Resonances, x0,
-                                           feedback, m) ||
+        any = bandkernels::ShapeExcitation(NoiseState, levels_, envelopes_, distances_, resonances_,
+                                           x0, feedback, m) ||
               any;
         done += m;
     }

@@ -27,15 +27,15 @@ public:
 
     // Silent state for SampleRate in hertz; one end fixed or both hinged weights the
     // strike position, any other value does not; Seed starts the noise generator.
-    void Reset(float SampleRate, TEndType EndType, uint32_t Seed);
+    void Reset(float sampleRate, TEndType endType, uint32_t seed);
 
     // n samples: X0 (noise times level, envelope and strike weighting, before the band gains)
     // and the lines' loop gain per sample. Returns false if every X0 is 0.
-    bool Render(const TWaveguidePlaying& In, float* X0, float* Feedback, int n);
+    bool Render(const TWaveguidePlaying& in, float* x0, float* feedback, int n);
 
     // Advances n samples without output when no pressure is on or ramping, so that every X0
     // would be 0; returns false (and changes nothing) otherwise. Reads the playing values once.
-    bool SkipQuiet(const TWaveguidePlaying& In, int n);
+    bool SkipQuiet(const TWaveguidePlaying& in, int n);
 
     static constexpr uint32_t NoiseMultiplier = 134775813u;
 
@@ -46,17 +46,17 @@ public:
     }
 
     // The generator's state Steps values after State, in log2(Steps) steps.
-    static uint32_t AdvanceNoise(uint32_t State, uint32_t Steps) {
+    static uint32_t AdvanceNoise(uint32_t state, uint32_t steps) {
         uint32_t a = NoiseMultiplier, c = 1u, totalA = 1u, totalC = 0u;
-        for (; Steps != 0; Steps >>= 1) {
-            if (Steps & 1u) {
+        for (; steps != 0; steps >>= 1) {
+            if (steps & 1u) {
                 totalA *= a;
                 totalC = totalC * a + c;
             }
             c = (a + 1u) * c;
             a *= a;
         }
-        return totalA * State + totalC;
+        return totalA * state + totalC;
     }
 
     uint32_t NoiseState = 0;
@@ -92,7 +92,7 @@ private:
 
     // Whether a block with these playing values gives X0 = 0 throughout (and loop gain
     // Resonance): no pressure on or ramping, and nothing that would turn 0 into not-a-number.
-    bool Quiet(float Pressure, float Speed, float Strike) const;
+    bool Quiet(float pressure, float speed, float strike) const;
     // The followers as locals while a block runs: loads of the playing values (atomics) would
     // otherwise keep the compiler from holding any member in a register.
     struct TFollowers {
@@ -103,9 +103,9 @@ private:
         int32_t EnvelopePosition, EnvelopeLength;
         bool EnvelopeFalling;
 
-        void FollowPressure(float Pressure) {
-            if (LevelTarget != Pressure) {
-                LevelTarget = Pressure;
+        void FollowPressure(float pressure) {
+            if (LevelTarget != pressure) {
+                LevelTarget = pressure;
                 LevelStep = (LevelTarget - Level) * RampLengthReciprocal;
                 RampPosition = 0;
             }
@@ -118,9 +118,9 @@ private:
                 }
             }
         }
-        void FollowSpeed(float Speed) {
-            if (Speed != EnvelopeTarget) {
-                EnvelopeTarget = Speed;
+        void FollowSpeed(float speed) {
+            if (speed != EnvelopeTarget) {
+                EnvelopeTarget = speed;
                 EnvelopeStep = (EnvelopeTarget - Envelope) * HalfEnvelopeReciprocal;
                 EnvelopePosition = 0;
                 EnvelopeFalling = false;
@@ -149,10 +149,10 @@ private:
     TFollowers Followers() const;
     void Keep(const TFollowers& f);
 
-    alignas(64) float Levels[Chunk] = {};
-    alignas(64) float Envelopes[Chunk] = {};
-    alignas(64) float Distances[Chunk] = {};
-    alignas(64) float Resonances[Chunk] = {};
+    alignas(64) float levels_[Chunk] = {};
+    alignas(64) float envelopes_[Chunk] = {};
+    alignas(64) float distances_[Chunk] = {};
+    alignas(64) float resonances_[Chunk] = {};
 };
 
 } // namespace varko

@@ -7,26 +7,26 @@ namespace varko {
 TReferenceTone::TReferenceTone(float f, float fs, TEndType endType, bool interpolate,
                                const std::vector<float>& ratios, const std::vector<float>& gains,
                                uint32_t seed) {
-    Shape.Reset(fs, endType, seed);
+    shape_.Reset(fs, endType, seed);
     for (size_t b = 0; b < ratios.size(); ++b) {
         const float fm = ratios[b] * f;
         if (fm > fs / 2) {
             break;
         }
-        Filters.emplace_back();
-        Filters.back().SetParams(fm, fs, BandQ);
+        filters_.emplace_back();
+        filters_.back().SetParams(fm, fs, BandQ);
         if (interpolate) {
-            Delays.push_back(std::make_unique<TWaveguideInterpolatedDelay>(fs / fm));
+            delays_.push_back(std::make_unique<TWaveguideInterpolatedDelay>(fs / fm));
         } else {
-            Delays.push_back(std::make_unique<TWaveguideDelay>(std::lrint(fs / fm)));
+            delays_.push_back(std::make_unique<TWaveguideDelay>(std::lrint(fs / fm)));
         }
-        Gains.push_back(gains[b]);
+        gains_.push_back(gains[b]);
     }
-    Quiet.assign(Gains.size(), 0);
+    quiet_.assign(gains_.size(), 0);
 }
 
 float TReferenceTone::Tick(const TWaveguidePlaying& in) {
-    TExcitation& e = Shape;
+    TExcitation& e = shape_;
     const float pressure = in.Pressure, speed = std::fabs(in.Speed.load());
     if (e.LevelTarget != pressure) {
         e.LevelTarget = pressure;
@@ -55,19 +55,19 @@ float TReferenceTone::Tick(const TWaveguidePlaying& in) {
     const float feedback =
         (1.0f - distance * 0.01f * e.Level) * ((1.0f - e.Level / 100.0f) * in.Resonance);
     float sum = 0.0f;
-    for (size_t b = 0; b < Filters.size(); ++b) {
-        float x = x0 * Gains[b];
+    for (size_t b = 0; b < filters_.size(); ++b) {
+        float x = x0 * gains_[b];
         if (x == 0.0f) {
-            if (Quiet[b] < 1000) {
-                ++Quiet[b];
-                x = Filters[b].Tick(x);
+            if (quiet_[b] < 1000) {
+                ++quiet_[b];
+                x = filters_[b].Tick(x);
             }
         } else {
-            x = Filters[b].Tick(x);
-            Quiet[b] = 0;
+            x = filters_[b].Tick(x);
+            quiet_[b] = 0;
         }
-        Delays[b]->Feedback = feedback;
-        sum = sum + Delays[b]->Tick(x);
+        delays_[b]->Feedback = feedback;
+        sum = sum + delays_[b]->Tick(x);
     }
     if (static_cast<float>(e.EnvelopePosition) < e.EnvelopeLength / 2.0f) {
         e.Envelope = e.Envelope + e.EnvelopeStep;

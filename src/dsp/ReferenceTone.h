@@ -25,11 +25,11 @@ public:
     float Tick(const TWaveguidePlaying& in);
 
 private:
-    TExcitation Shape; // its state only: the reference computes every sample itself
-    std::vector<TWaveguideBPFilter4p> Filters;
-    std::vector<std::unique_ptr<TWaveguideDelay>> Delays;
-    std::vector<float> Gains;
-    std::vector<int32_t> Quiet;
+    TExcitation shape_; // its state only: the reference computes every sample itself
+    std::vector<TWaveguideBPFilter4p> filters_;
+    std::vector<std::unique_ptr<TWaveguideDelay>> delays_;
+    std::vector<float> gains_;
+    std::vector<int32_t> quiet_;
 };
 
 } // namespace varko

@@ -7,58 +7,58 @@
 
 namespace varko {
 
-void TWaveguideBPFilter4p::SetParams(float AFrequency, float ASampleRate, float AQ) {
-    Frequency = AFrequency;
-    SampleRate = ASampleRate;
-    Q = AQ;
+void TWaveguideBPFilter4p::SetParams(float frequency, float sampleRate, float q) {
+    Frequency = frequency;
+    SampleRate = sampleRate;
+    Q = q;
     UpdateCoefficients();
 }
 
 void TWaveguideBPFilter4p::UpdateCoefficients() {
     const double q = Q;
-    const double F = (4.0 * q - 3.0) / (q + 1.0);
-    const double d = (1.0 - 0.25 * F) * (1.0 - 0.25 * F);
-    const double T =
+    const double f = (4.0 * q - 3.0) / (q + 1.0);
+    const double d = (1.0 - 0.25 * f) * (1.0 - 0.25 * f);
+    const double t =
         std::tan(std::numbers::pi_v<long double> * static_cast<long double>(Frequency) /
                  static_cast<long double>(SampleRate));
 
-    const double k = 1.0 / (T * (1.0 + d));
+    const double k = 1.0 / (t * (1.0 + d));
     const double p = 1.0 + k;
     const double m = 1.0 - k;
-    const double g = 1.0 / (p * p * p * p + F);
-    const double A1 = 4.0 * (p * p * p * m + F);
-    const double A2 = 6.0 * (p * p * m * m + F);
-    const double A3 = 4.0 * (p * m * m * m + F);
-    const double A4 = m * m * m * m + F;
-    const double g0 = (F + 1.0) * g;
+    const double g = 1.0 / (p * p * p * p + f);
+    const double a1 = 4.0 * (p * p * p * m + f);
+    const double a2 = 6.0 * (p * p * m * m + f);
+    const double a3 = 4.0 * (p * m * m * m + f);
+    const double a4 = m * m * m * m + f;
+    const double g0 = (f + 1.0) * g;
     LpGain = g0;
     LpB[0] = 4.0 * g0;
     LpB[1] = 6.0 * g0;
     LpB[2] = 4.0 * g0;
     LpB[3] = g0;
-    LpA[0] = -A1 * g;
-    LpA[1] = -A2 * g;
-    LpA[2] = -A3 * g;
-    LpA[3] = -A4 * g;
+    LpA[0] = -a1 * g;
+    LpA[1] = -a2 * g;
+    LpA[2] = -a3 * g;
+    LpA[3] = -a4 * g;
 
-    const double kh = T / (1.0 + d);
+    const double kh = t / (1.0 + d);
     const double ph = kh + 1.0;
     const double mh = kh - 1.0;
-    const double gh = 1.0 / (ph * ph * ph * ph + F);
-    const double H1 = 4.0 * (ph * ph * ph * mh - F);
-    const double H2 = 6.0 * (ph * ph * mh * mh + F);
-    const double H3 = 4.0 * (ph * mh * mh * mh - F);
-    const double H4 = mh * mh * mh * mh + F;
-    const double h0 = (F + 1.0) * gh;
+    const double gh = 1.0 / (ph * ph * ph * ph + f);
+    const double h1 = 4.0 * (ph * ph * ph * mh - f);
+    const double h2 = 6.0 * (ph * ph * mh * mh + f);
+    const double h3 = 4.0 * (ph * mh * mh * mh - f);
+    const double h4 = mh * mh * mh * mh + f;
+    const double h0 = (f + 1.0) * gh;
     HpGain = h0;
     HpB[0] = -4.0 * h0;
     HpB[1] = 6.0 * h0;
     HpB[2] = -4.0 * h0;
     HpB[3] = h0;
-    HpA[0] = -H1 * gh;
-    HpA[1] = -H2 * gh;
-    HpA[2] = -H3 * gh;
-    HpA[3] = -H4 * gh;
+    HpA[0] = -h1 * gh;
+    HpA[1] = -h2 * gh;
+    HpA[2] = -h3 * gh;
+    HpA[3] = -h4 * gh;
 }
 
 float TWaveguideBPFilter4p::Tick(double x) {

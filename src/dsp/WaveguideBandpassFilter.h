@@ -23,12 +23,12 @@ public:
     // run filters set flush-to-zero themselves (core/RealTime.h).
     // Frequency and SampleRate in hertz (0 < Frequency < SampleRate / 2), Q > 0 (the bands use
     // 4). Keeps the section states.
-    void SetParams(float AFrequency, float ASampleRate, float AQ);
+    void SetParams(float frequency, float sampleRate, float q);
     // Recomputes the coefficients from Frequency, Q and SampleRate.
     void UpdateCoefficients();
 
     // One sample through both sections (64-bit inside, 32-bit out).
-    float Tick(double Input);
+    float Tick(double input);
 
     // After this many consecutive zero inputs a band's filter stops running (its output is 0)
     // until the next input that is not 0.

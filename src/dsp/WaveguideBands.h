@@ -32,9 +32,9 @@ public:
     // ratio (the rings keep that much more, up to MaxDelaySeconds).
     // Bands stop at the first mode above half the rate; modes that are not positive and finite,
     // or whose line would be longer than MaxDelaySeconds, get no band.
-    void Build(float Frequency, float SampleRate, TEndType EndType, bool Interpolate,
-               const std::vector<float>& Ratios, const std::vector<float>& Gains, float Resonance,
-               uint32_t Seed, float BendRoom = 1.0f);
+    void Build(float frequency, float sampleRate, TEndType endType, bool interpolate,
+               const std::vector<float>& ratios, const std::vector<float>& gains, float resonance,
+               uint32_t seed, float bendRoom = 1.0f);
 
     // The most a tone is bent up, as a frequency ratio (four octaves: an MPE member channel's
     // whole default range). Modes bent past 0.45 of the rate stay there.
@@ -44,25 +44,25 @@ public:
     static constexpr float BendGlideSeconds = 0.004f;
     // The sounding pitch against the built one (1: unbent), and whether the bands still render
     // bent (until they fall silent at pitch 1).
-    float SoundingPitch() const { return Pitch; }
-    bool Bent() const { return DelayLanes.Bent(); }
+    float SoundingPitch() const { return pitch_; }
+    bool Bent() const { return delayLanes_.Bent(); }
 
     int BandCount() const { return static_cast<int>(Filters.size()); }
     // Samples in band b's delay ring.
-    int32_t DelaySize(int b) const { return DelayLanes.Size(b); }
+    int32_t DelaySize(int b) const { return delayLanes_.Size(b); }
 
     // Renders n samples (any n >= 0) into Out, reading the playing values at every sample. A
     // tone whose bands have all gone quiet and silent costs one check per block while nothing
     // excites it.
-    void RenderBlock(const TWaveguidePlaying& In, float* Out, int n);
+    void RenderBlock(const TWaveguidePlaying& in, float* out, int n);
 
     // Most tones RenderTogether takes at once.
     static constexpr size_t MaxTogether = 8;
     // n samples of each of up to MaxTogether tones (Bands[t] played by In[t] into Out[t]), their
     // filters' lanes running side by side in the vector registers: the same samples as
     // RenderBlock of each.
-    static void RenderTogether(std::span<TWaveguideBands* const> Bands,
-                               std::span<const TWaveguidePlaying* const> In, float* const* Out,
+    static void RenderTogether(std::span<TWaveguideBands* const> bands,
+                               std::span<const TWaveguidePlaying* const> in, float* const* out,
                                int n);
 
     TExcitation Excitation;
@@ -70,25 +70,25 @@ public:
     std::vector<TWaveguideBPFilter4p> Filters;
 
 private:
-    TFilterLanes FilterLanes;
-    TDelayLanes DelayLanes;
-    std::vector<float> X0Buf, FbBuf, Zeros;
-    hwy::AlignedFreeUniquePtr<float[]> BandOut; // band b's filter outputs at b * MaxChunk
-    std::vector<const float*> LineInputs;
-    std::vector<uint8_t> LineInputZero;
-    bool Silent = true; // after the last block: every filter skipped, every ring all 0
+    TFilterLanes filterLanes_;
+    TDelayLanes delayLanes_;
+    std::vector<float> x0Buf_, fbBuf_, zeros_;
+    hwy::AlignedFreeUniquePtr<float[]> bandOut_; // band b's filter outputs at b * MaxChunk
+    std::vector<const float*> lineInputs_;
+    std::vector<uint8_t> lineInputZero_;
+    bool silent_ = true; // after the last block: every filter skipped, every ring all 0
 
     // A tone played away from its built pitch renders alone: its lines at a length that
     // changes with every sample, its filters retuned every BendStep samples.
     static constexpr int BendStep = 32;
-    void RenderBent(const TWaveguidePlaying& In, float* Out, int n);
-    void RetuneFilters(float Ratio);
-    float Pitch = 1.0f;      // the sounding pitch, gliding to the played one
-    float TunedPitch = 1.0f; // the pitch the filters are tuned to
-    float BendRoom = 1.0f;
-    float BendGlide = 1.0f; // the glide's step per sample
-    float BuiltRate = 0.0f;
-    std::vector<float> PitchBuf;
+    void RenderBent(const TWaveguidePlaying& in, float* out, int n);
+    void RetuneFilters(float ratio);
+    float pitch_ = 1.0f;      // the sounding pitch, gliding to the played one
+    float tunedPitch_ = 1.0f; // the pitch the filters are tuned to
+    float bendRoom_ = 1.0f;
+    float bendGlide_ = 1.0f; // the glide's step per sample
+    float builtRate_ = 0.0f;
+    std::vector<float> pitchBuf_;
 };
 
 } // namespace varko

@@ -5,28 +5,28 @@
 
 namespace varko {
 
-int32_t WholeSampleLength(float Length) {
-    if (!(Length >= 2.0f)) {
+int32_t WholeSampleLength(float length) {
+    if (!(length >= 2.0f)) {
         return 2;
     }
     // Far past any line a band builds; keeps the conversion defined.
-    return Length > 1.0e9f ? 1000000000 : static_cast<int32_t>(std::nearbyint(Length));
+    return length > 1.0e9f ? 1000000000 : static_cast<int32_t>(std::nearbyint(length));
 }
 
-float SoundingFrequency(float Frequency, float SampleRate, bool Interpolate) {
-    if (Interpolate || !(Frequency > 0.0f) || !(SampleRate > 0.0f) || !std::isfinite(Frequency) ||
-        !std::isfinite(SampleRate)) {
-        return Frequency;
+float SoundingFrequency(float frequency, float sampleRate, bool interpolate) {
+    if (interpolate || !(frequency > 0.0f) || !(sampleRate > 0.0f) || !std::isfinite(frequency) ||
+        !std::isfinite(sampleRate)) {
+        return frequency;
     }
-    return SampleRate / static_cast<float>(WholeSampleLength(SampleRate / Frequency));
+    return sampleRate / static_cast<float>(WholeSampleLength(sampleRate / frequency));
 }
 
-TWaveguideDelay::TWaveguideDelay(int32_t Length)
-    : Buffer(static_cast<size_t>(Length < 2 ? 2 : Length), 0.0f), Size(Length < 2 ? 2 : Length) {}
+TWaveguideDelay::TWaveguideDelay(int32_t length)
+    : Buffer(static_cast<size_t>(length < 2 ? 2 : length), 0.0f), Size(length < 2 ? 2 : length) {}
 
-float TWaveguideDelay::Tick(float Input) {
+float TWaveguideDelay::Tick(float input) {
     const float out = Buffer[Position];
-    Buffer[Position] = Input;
+    Buffer[Position] = input;
     const float fb = out * Feedback;
     if (std::fabs(fb) > DenormalThreshold) {
         Buffer[Position] = Buffer[Position] + fb;
@@ -38,41 +38,41 @@ float TWaveguideDelay::Tick(float Input) {
 }
 
 namespace {
-int32_t WholePart(float Length) {
-    if (!(Length >= 2.0f)) {
+int32_t WholePart(float length) {
+    if (!(length >= 2.0f)) {
         return 2;
     }
-    if (Length > 1.0e9f) {
+    if (length > 1.0e9f) {
         return 1000000000;
     }
-    return static_cast<int32_t>(Length);
+    return static_cast<int32_t>(length);
 }
 } // namespace
 
-TWaveguideInterpolatedDelay::TLength TWaveguideInterpolatedDelay::SplitLength(float Length) {
+TWaveguideInterpolatedDelay::TLength TWaveguideInterpolatedDelay::SplitLength(float length) {
     TLength split;
-    split.Whole = WholePart(Length);
+    split.Whole = WholePart(length);
     split.Fraction =
-        Length >= 2.0f && Length <= 1.0e9f ? Length - static_cast<float>(split.Whole) : 0.0f;
+        length >= 2.0f && length <= 1.0e9f ? length - static_cast<float>(split.Whole) : 0.0f;
     return split;
 }
 
-TWaveguideInterpolatedDelay::TWaveguideInterpolatedDelay(float Length) {
-    const TLength split = SplitLength(Length);
+TWaveguideInterpolatedDelay::TWaveguideInterpolatedDelay(float length) {
+    const TLength split = SplitLength(length);
     Whole = split.Whole;
     Fraction = split.Fraction;
     Size = Whole + 2;
     Buffer.assign(static_cast<size_t>(Size), 0.0f);
 }
 
-float TWaveguideInterpolatedDelay::Tick(float Input) {
+float TWaveguideInterpolatedDelay::Tick(float input) {
     // By age: Buffer[p] is Size ticks old, Buffer[p + k] is Size - k ticks old.
     const int p = Position;
     const int p1 = p + 1 < Size ? p + 1 : p + 1 - Size;
     const int p2 = p + 2 < Size ? p + 2 : p + 2 - Size;
     const int p3 = p + 3 < Size ? p + 3 : p + 3 - Size;
     const float out = Hermite(Fraction, Buffer[p3], Buffer[p2], Buffer[p1], Buffer[p]);
-    Buffer[p] = Input;
+    Buffer[p] = input;
     const float fb = out * Feedback;
     if (std::fabs(fb) > DenormalThreshold) {
         Buffer[p] = Buffer[p] + fb;

@@ -13,23 +13,23 @@ inline constexpr float DenormalThreshold = 1e-20f;
 
 // The whole samples a line of the given length is rounded to when it is not interpolated (2 or
 // more).
-int32_t WholeSampleLength(float Length);
+int32_t WholeSampleLength(float length);
 
 // The frequency in hertz a band tuned to Frequency really rings at: Frequency with interpolated
 // lines, else SampleRate over its line's whole-sample length. Frequency when either is not a
 // positive finite number.
-float SoundingFrequency(float Frequency, float SampleRate, bool Interpolate);
+float SoundingFrequency(float frequency, float sampleRate, bool interpolate);
 
 class TWaveguideDelay {
 public:
     // Length in samples (values below 2 give 2).
-    explicit TWaveguideDelay(int32_t Length);
+    explicit TWaveguideDelay(int32_t length);
     virtual ~TWaveguideDelay() = default;
     TWaveguideDelay(const TWaveguideDelay&) = delete;
     TWaveguideDelay& operator=(const TWaveguideDelay&) = delete;
 
     // One sample in, the sample of Size ticks ago out; writes Input + out * Feedback.
-    virtual float Tick(float Input);
+    virtual float Tick(float input);
 
     std::vector<float> Buffer; // the ring, all 0.0 at creation
     int32_t Size = 2;          // slots of Buffer, at least 2
@@ -46,16 +46,16 @@ protected:
 class TWaveguideInterpolatedDelay : public TWaveguideDelay {
 public:
     // Length in samples, 2 or more (smaller values give 2; not a finite number gives 2).
-    explicit TWaveguideInterpolatedDelay(float Length);
+    explicit TWaveguideInterpolatedDelay(float length);
 
-    float Tick(float Input) override;
+    float Tick(float input) override;
 
     // A length split into its whole samples (2 .. 1e9) and its fraction (0 <= Fraction < 1).
     struct TLength {
         int32_t Whole = 2;
         float Fraction = 0.0f;
     };
-    static TLength SplitLength(float Length);
+    static TLength SplitLength(float length);
 
     // 4-point third-order Hermite through ym1, y0, y1, y2 at x in [0, 1] (x = 0 gives y0).
     static float Hermite(float x, float ym1, float y0, float y1, float y2) {

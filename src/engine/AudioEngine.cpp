@@ -9,19 +9,21 @@
 
 namespace varko {
 
-TAudioEngine::TAudioEngine(std::unique_ptr<IAudioHost> AHost) : HostPtr(std::move(AHost)) {
-    if (!HostPtr) {
+TAudioEngine::TAudioEngine(std::unique_ptr<IAudioHost> host) : hostPtr_(std::move(host)) {
+    if (!hostPtr_) {
         throw std::invalid_argument("TAudioEngine needs an audio host");
     }
-    HostPtr->OnBufferSwitch32 = [this](IAudioHost* Sender, const TArrayOfSingleArray& In,
-                                       TArrayOfSingleArray& Out) { BufferSwitch(Sender, In, Out); };
-    HostPtr->OnReset = [this](IAudioHost* Sender) { DriverReset(Sender); };
-    HostPtr->OnSampleRateChanged = [this](IAudioHost* Sender) { DriverReset(Sender); };
+    hostPtr_->OnBufferSwitch32 = [this](IAudioHost* sender, const TArrayOfSingleArray& in,
+                                        TArrayOfSingleArray& out) {
+        BufferSwitch(sender, in, out);
+    };
+    hostPtr_->OnReset = [this](IAudioHost* sender) { DriverReset(sender); };
+    hostPtr_->OnSampleRateChanged = [this](IAudioHost* sender) { DriverReset(sender); };
 }
 
 TAudioEngine::~TAudioEngine() {
-    HostPtr->SetActive(false);
-    HostPtr.reset();
+    hostPtr_->SetActive(false);
+    hostPtr_.reset();
     Running.store(false);
     EndOscillators();
     ReapEnding(true);
@@ -30,41 +32,42 @@ TAudioEngine::~TAudioEngine() {
 void TAudioEngine::Start() {
     // The driver may have been changed or reloaded at another size or rate since the bank was
     // built; whatever did it, the bank follows.
-    if (!Oscillators.empty() && !BankMatchesHost() && OnRebuildTones && !Rebuilding) {
+    if (!Oscillators.empty() && !BankMatchesHost() && OnRebuildTones && !rebuilding_) {
         Running.store(true);
         RebuildTones();
         return;
     }
     // A change being applied at once (the engine stopped) finishes before any block runs.
-    const std::lock_guard lock(ChangesMutex);
-    HostPtr->SetActive(true);
+    const std::lock_guard lock(changesMutex_);
+    hostPtr_->SetActive(true);
     Running.store(true);
 }
 
 void TAudioEngine::SetBankFormat(uint32_t blockSize, double sampleRate) {
-    BankBlockSize.store(blockSize, std::memory_order_relaxed);
-    BankSampleRate = sampleRate;
+    bankBlockSize_.store(blockSize, std::memory_order_relaxed);
+    bankSampleRate_ = sampleRate;
 }
 
 bool TAudioEngine::BankMatchesHost() const {
-    const uint32_t size = BankBlockSize.load(std::memory_order_relaxed);
-    return size == 0 || (size == HostPtr->BufferSize() && BankSampleRate == HostPtr->SampleRate());
+    const uint32_t size = bankBlockSize_.load(std::memory_order_relaxed);
+    return size == 0 ||
+           (size == hostPtr_->BufferSize() && bankSampleRate_ == hostPtr_->SampleRate());
 }
 
 void TAudioEngine::Stop() {
-    if (HostPtr) {
-        HostPtr->SetActive(false);
+    if (hostPtr_) {
+        hostPtr_->SetActive(false);
     }
     Running.store(false);
-    const std::lock_guard lock(ChangesMutex);
+    const std::lock_guard lock(changesMutex_);
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
-    Changes->Flush([&](const TPlayingChange& c) { ApplyChange(c, position); });
+    changes_->Flush([&](const TPlayingChange& c) { ApplyChange(c, position); });
 }
 
 void TAudioEngine::Change(const TPlayingChange& change) {
-    const std::lock_guard lock(ChangesMutex);
+    const std::lock_guard lock(changesMutex_);
     if (Running.load()) {
-        Changes->Post(change);
+        changes_->Post(change);
         return;
     }
     // A freshly built bank may still be rendering its first block.
@@ -82,8 +85,8 @@ void TAudioEngine::ChangeFromRenderer(const TPlayingChange& change) {
 }
 
 void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
-    constexpr auto relaxed = std::memory_order_relaxed;
-    const uint32_t n = HostPtr ? HostPtr->BufferSize() : 0;
+    constexpr auto Relaxed = std::memory_order_relaxed;
+    const uint32_t n = hostPtr_ ? hostPtr_->BufferSize() : 0;
     uint32_t frame = 0;
     switch (c.Kind) {
     case TPlayingChange::TKind::Tone:
@@ -102,9 +105,9 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
             // only then: a renderer may still be emptying them.)
             const bool resting = osc.Phase() != TTone::Rendering;
             if (resting && frame == 0 && osc.Staged.Count == 0 && osc.Events.Count == 0) {
-                osc.Pressure.store(c.Pressure, relaxed);
-                osc.Speed.store(c.Speed, relaxed);
-                osc.StrikePosition.store(c.Strike, relaxed);
+                osc.Pressure.store(c.Pressure, Relaxed);
+                osc.Speed.store(c.Speed, Relaxed);
+                osc.StrikePosition.store(c.Strike, Relaxed);
             } else {
                 osc.Staged.Add({frame, c.Pressure, c.Speed, c.Strike});
                 frame = osc.Staged.LastFrame();
@@ -113,22 +116,22 @@ void TAudioEngine::ApplyChange(const TPlayingChange& c, uint64_t blockStart) {
         break;
     case TPlayingChange::TKind::Pitch:
         if (c.Tone >= 0 && static_cast<size_t>(c.Tone) < Oscillators.size()) {
-            Oscillators[static_cast<size_t>(c.Tone)]->Pitch.store(c.Value, relaxed);
+            Oscillators[static_cast<size_t>(c.Tone)]->Pitch.store(c.Value, Relaxed);
         }
         break;
     case TPlayingChange::TKind::Resonance:
         for (auto& osc : Oscillators) {
-            osc->Resonance.store(c.Value, relaxed);
+            osc->Resonance.store(c.Value, Relaxed);
         }
         break;
     case TPlayingChange::TKind::Master:
-        MasterGain.store(c.Value, relaxed);
+        MasterGain.store(c.Value, Relaxed);
         break;
     case TPlayingChange::TKind::Mix:
-        Stereo.store(c.Stereo, relaxed);
-        TwoRowPanning.store(c.TwoRows, relaxed);
-        PanOffset.store(c.PanOffset, relaxed);
-        PanStep.store(c.PanStep, relaxed);
+        Stereo.store(c.Stereo, Relaxed);
+        TwoRowPanning.store(c.TwoRows, Relaxed);
+        PanOffset.store(c.PanOffset, Relaxed);
+        PanStep.store(c.PanStep, Relaxed);
         break;
     }
     if (Tap != nullptr) {
@@ -165,17 +168,17 @@ void TAudioEngine::HandOverEvents() {
 
 void TAudioEngine::ReapEnding(bool wait) {
     // Freeing a renderer joins its threads: at once for those that have ended.
-    std::erase_if(Ending, [wait](const TEnding& e) { return wait || e.Renderer->Finished(); });
+    std::erase_if(ending_, [wait](const TEnding& e) { return wait || e.Renderer->Finished(); });
 }
 
 bool TAudioEngine::AddTone(std::unique_ptr<TTone> tone) {
-    if (!Renderer) {
-        Renderer = MakeToneRenderer(Rendering);
+    if (!renderer_) {
+        renderer_ = MakeToneRenderer(rendering_);
     }
     TTone& t = *tone;
     Oscillators.push_back(std::move(tone));
-    NowTones.reserve(Oscillators.size());
-    return Renderer->Add(t);
+    nowTones_.reserve(Oscillators.size());
+    return renderer_->Add(t);
 }
 
 void TAudioEngine::EndOscillators() {
@@ -183,50 +186,50 @@ void TAudioEngine::EndOscillators() {
         Stop();
     }
     ReapEnding(false);
-    if (Renderer) {
-        Renderer->Stop();
-        Ending.push_back({std::move(Oscillators), std::move(Renderer), {}});
+    if (renderer_) {
+        renderer_->Stop();
+        ending_.push_back({std::move(Oscillators), std::move(renderer_), {}});
     }
     Oscillators.clear();
 }
 
 void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArray& /*InBuffer*/,
-                                TArrayOfSingleArray& OutBuffer) {
-    const size_t n = HostPtr->BufferSize();
+                                TArrayOfSingleArray& outBuffer) {
+    const size_t n = hostPtr_->BufferSize();
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
     {
-        const uint32_t seq = SwitchSeq.load(std::memory_order_relaxed);
-        SwitchSeq.store(seq + 1, std::memory_order_relaxed);
+        const uint32_t seq = switchSeq_.load(std::memory_order_relaxed);
+        switchSeq_.store(seq + 1, std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_release);
-        SwitchNs.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                           std::chrono::steady_clock::now().time_since_epoch())
-                           .count(),
-                       std::memory_order_relaxed);
-        SwitchPosition.store(position, std::memory_order_relaxed);
-        SwitchFrames.store(static_cast<uint32_t>(n), std::memory_order_relaxed);
-        SwitchRate.store(HostPtr->SampleRate(), std::memory_order_relaxed);
-        SwitchSeq.store(seq + 2, std::memory_order_release);
+        switchNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count(),
+                        std::memory_order_relaxed);
+        switchPosition_.store(position, std::memory_order_relaxed);
+        switchFrames_.store(static_cast<uint32_t>(n), std::memory_order_relaxed);
+        switchRate_.store(hostPtr_->SampleRate(), std::memory_order_relaxed);
+        switchSeq_.store(seq + 2, std::memory_order_release);
     }
-    Changes->Drain(
+    changes_->Drain(
         [&](const TPlayingChange& c) { ApplyChange(c, position); },
         [&](const TPlayingChange& c) { return ChangeDue(c, position, static_cast<uint32_t>(n)); });
     // Never past the arrays the host provides, however few channels it has.
     float* left = nullptr;
     float* right = nullptr;
     size_t nLeft = 0, nRight = 0;
-    if (!OutBuffer.empty()) {
-        left = OutBuffer[0].data();
-        nLeft = std::min(n, OutBuffer[0].size());
+    if (!outBuffer.empty()) {
+        left = outBuffer[0].data();
+        nLeft = std::min(n, outBuffer[0].size());
     }
-    if (OutBuffer.size() > 1) {
-        right = OutBuffer[1].data();
-        nRight = std::min(n, OutBuffer[1].size());
+    if (outBuffer.size() > 1) {
+        right = outBuffer[1].data();
+        nRight = std::min(n, outBuffer[1].size());
     }
     // The tap hears a channel only when the host carries all of it.
     const float* tapLeft = nLeft == n ? left : nullptr;
     const float* tapRight = nRight == n ? right : nullptr;
     SwitchCount.fetch_add(1, std::memory_order_relaxed);
-    const uint32_t bankSize = BankBlockSize.load(std::memory_order_relaxed);
+    const uint32_t bankSize = bankBlockSize_.load(std::memory_order_relaxed);
     const bool stale = !Oscillators.empty() && bankSize != 0 && bankSize != n;
     if (ResetPending.load(std::memory_order_relaxed) || stale) {
         std::fill(left, left + nLeft, 0.0f);
@@ -274,8 +277,8 @@ void TAudioEngine::BufferSwitch(IAudioHost* /*Sender*/, const TArrayOfSingleArra
         osc->WriteIndex.store(next, std::memory_order_relaxed);
     }
     HandOverEvents();
-    if (Renderer) {
-        Renderer->Release();
+    if (renderer_) {
+        renderer_->Release();
     }
     EndBlock(position, tapLeft, tapRight, n, static_cast<uint32_t>(late));
 }
@@ -293,7 +296,7 @@ void TAudioEngine::MixTones(float* left, size_t nLeft, float* right, size_t nRig
         Limiter.Reset(); // no stale signal from before it was off
     }
     if (limit) {
-        Limiter.SetSampleRate(HostPtr->SampleRate());
+        Limiter.SetSampleRate(hostPtr_->SampleRate());
     }
 
     // The sums live on the callback's stack (2 KiB), whatever the block size.
@@ -325,8 +328,8 @@ void TAudioEngine::MixTones(float* left, size_t nLeft, float* right, size_t nRig
                 sumRight[i] += s[i] * wr;
                 level = std::max(level, std::fabs(s[i]));
             }
-            if (t < MaxToneLevels && level > ToneLevels[t].load(std::memory_order_relaxed)) {
-                ToneLevels[t].store(level, std::memory_order_relaxed);
+            if (t < MaxToneLevels && level > toneLevels_[t].load(std::memory_order_relaxed)) {
+                toneLevels_[t].store(level, std::memory_order_relaxed);
             }
         }
         for (size_t i = 0; i < m; ++i) {
@@ -357,21 +360,21 @@ void TAudioEngine::MixTones(float* left, size_t nLeft, float* right, size_t nRig
 
 void TAudioEngine::RenderNow(float* left, float* right, uint32_t n) {
     const uint64_t position = SamplePosition.load(std::memory_order_relaxed);
-    Changes->Drain([&](const TPlayingChange& c) { ApplyChange(c, position); });
+    changes_->Drain([&](const TPlayingChange& c) { ApplyChange(c, position); });
     SwitchCount.fetch_add(1, std::memory_order_relaxed);
     const size_t nLeft = left != nullptr ? n : 0;
     const size_t nRight = right != nullptr ? n : 0;
-    const uint32_t bankSize = BankBlockSize.load(std::memory_order_relaxed);
-    if (Rendering.Threads != TToneThreads::Inline || (bankSize != 0 && n > bankSize) ||
+    const uint32_t bankSize = bankBlockSize_.load(std::memory_order_relaxed);
+    if (rendering_.Threads != TToneThreads::Inline || (bankSize != 0 && n > bankSize) ||
         ResetPending.load(std::memory_order_relaxed)) {
         std::fill(left, left + nLeft, 0.0f);
         std::fill(right, right + nRight, 0.0f);
         EndBlock(position, nullptr, nullptr, n, 0);
         return;
     }
-    NowTones.clear(); // capacity kept: no allocation
+    nowTones_.clear(); // capacity kept: no allocation
     for (auto& osc : Oscillators) {
-        NowTones.push_back(osc.get());
+        nowTones_.push_back(osc.get());
     }
     // The caller splits its block at its events: whatever was staged sounds from this start.
     for (auto& osc : Oscillators) {
@@ -382,7 +385,7 @@ void TAudioEngine::RenderNow(float* left, float* right, uint32_t n) {
     HandOverEvents();
     {
         const TFlushDenormalsScope flush;
-        TTone::RenderNowTogether(NowTones, static_cast<int>(n));
+        TTone::RenderNowTogether(nowTones_, static_cast<int>(n));
     }
     uint64_t resets = 0;
     for (auto& osc : Oscillators) {
@@ -405,13 +408,13 @@ uint64_t TAudioEngine::ArrivalStamp(int64_t steadyNs) const {
     uint32_t frames = 0;
     double rate = 0.0;
     for (int tries = 0;; ++tries) {
-        const uint32_t before = SwitchSeq.load(std::memory_order_acquire);
-        ns = SwitchNs.load(std::memory_order_relaxed);
-        position = SwitchPosition.load(std::memory_order_relaxed);
-        frames = SwitchFrames.load(std::memory_order_relaxed);
-        rate = SwitchRate.load(std::memory_order_relaxed);
+        const uint32_t before = switchSeq_.load(std::memory_order_acquire);
+        ns = switchNs_.load(std::memory_order_relaxed);
+        position = switchPosition_.load(std::memory_order_relaxed);
+        frames = switchFrames_.load(std::memory_order_relaxed);
+        rate = switchRate_.load(std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_acquire);
-        if ((before & 1) == 0 && SwitchSeq.load(std::memory_order_relaxed) == before) {
+        if ((before & 1) == 0 && switchSeq_.load(std::memory_order_relaxed) == before) {
             break;
         }
         if (tries == 100) {
@@ -441,7 +444,7 @@ void TAudioEngine::DriverReset(IAudioHost* /*Sender*/) {
         return;
     }
     // The engine may be gone by the time the owner runs the routine.
-    std::weak_ptr<int> alive = AliveToken;
+    std::weak_ptr<int> alive = aliveToken_;
     Dispatch([this, alive] {
         if (alive.lock()) {
             RebuildTones();
@@ -450,24 +453,24 @@ void TAudioEngine::DriverReset(IAudioHost* /*Sender*/) {
 }
 
 void TAudioEngine::RebuildTones() {
-    Rebuilding = true;
+    rebuilding_ = true;
     if (OnRebuildTones) {
         OnRebuildTones();
     }
-    Rebuilding = false;
+    rebuilding_ = false;
     ResetPending.store(false);
 }
 
 void TAudioEngine::WaitForOscillators() {
-    if (Renderer) {
-        Renderer->WaitIdle();
+    if (renderer_) {
+        renderer_->WaitIdle();
     }
 }
 
-void TAudioEngine::RenderOffline(TArrayOfSingleArray& OutBuffer) {
-    static const TArrayOfSingleArray NoInput;
+void TAudioEngine::RenderOffline(TArrayOfSingleArray& outBuffer) {
+    static const TArrayOfSingleArray noInput;
     WaitForOscillators();
-    BufferSwitch(HostPtr.get(), NoInput, OutBuffer);
+    BufferSwitch(hostPtr_.get(), noInput, outBuffer);
 }
 
 } // namespace varko

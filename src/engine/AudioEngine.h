@@ -23,13 +23,13 @@ public:
     // Takes the host to drive (device host, null host or a test host); sets its buffer-switch,
     // reset and sample-rate events to this engine. A null host pointer is refused
     // (invalid_argument).
-    explicit TAudioEngine(std::unique_ptr<IAudioHost> AHost);
+    explicit TAudioEngine(std::unique_ptr<IAudioHost> host);
     // Destroy: stops the host and frees it, ends every renderer and joins its threads.
     ~TAudioEngine();
     TAudioEngine(const TAudioEngine&) = delete;
     TAudioEngine& operator=(const TAudioEngine&) = delete;
 
-    IAudioHost& Host() { return *HostPtr; }
+    IAudioHost& Host() { return *hostPtr_; }
 
     // Starts the host (the driver calls back), then Running = true. A bank built for another
     // block size or rate than the host's is rebuilt first (OnRebuildTones starts the engine).
@@ -56,8 +56,8 @@ public:
     uint64_t ArrivalStamp(int64_t steadyNs) const;
     // Owner's thread: whether a change posted is still waiting for its block.
     bool ChangesPending() const {
-        const std::lock_guard lock(ChangesMutex);
-        return Changes->Pending() != 0;
+        const std::lock_guard lock(changesMutex_);
+        return changes_->Pending() != 0;
     }
 
     // One block: mixes every oscillator's finished block into output arrays 0 (left) and
@@ -65,8 +65,8 @@ public:
     // every oscillator. A tone still rendering gives silence and counts a late block; a tone
     // that reset its bands since the last switch counts in ToneResets. A bank built for
     // another block size gives silence until it is rebuilt.
-    void BufferSwitch(IAudioHost* Sender, const TArrayOfSingleArray& InBuffer,
-                      TArrayOfSingleArray& OutBuffer);
+    void BufferSwitch(IAudioHost* sender, const TArrayOfSingleArray& inBuffer,
+                      TArrayOfSingleArray& outBuffer);
 
     // The caller's thread renders the next n samples (1 .. the bank's block size) of every tone
     // and mixes them at once into left and right (either may be null): no block of latency, for
@@ -77,7 +77,7 @@ public:
 
     // A driver reset or rate change (any thread): mutes the mix at once and hands RebuildTones
     // to Dispatch (or runs it here when there is none); does not wait for it.
-    void DriverReset(IAudioHost* Sender);
+    void DriverReset(IAudioHost* sender);
     // Runs OnRebuildTones (the owner's rebuild of the tone bank) and unmutes the mix.
     void RebuildTones();
 
@@ -88,8 +88,8 @@ public:
 
     // How the next bank's tones are rendered (owner's thread): takes effect at the next tone
     // added after EndOscillators.
-    void SetRendering(const TToneRendering& how) { Rendering = how; }
-    const TToneRendering& RenderingInUse() const { return Rendering; }
+    void SetRendering(const TToneRendering& how) { rendering_ = how; }
+    const TToneRendering& RenderingInUse() const { return rendering_; }
 
     // Owner's thread, engine stopped: appends a tone to the bank, builds it with the renderer
     // (made at the bank's first tone) and renders its first block. False when building failed:
@@ -105,7 +105,7 @@ public:
     void WaitForOscillators();
     // Offline driving (engine not started): waits for every oscillator, then one BufferSwitch
     // into OutBuffer. Deterministic for given seeds, never late.
-    void RenderOffline(TArrayOfSingleArray& OutBuffer);
+    void RenderOffline(TArrayOfSingleArray& outBuffer);
 
     // The owner's rebuild (RefreshTones); runs on the owner's thread.
     std::function<void()> OnRebuildTones;
@@ -132,7 +132,7 @@ public:
     // The largest |sample| each tone gave (before panning and the master gain) since the
     // owner last took it: the bars' light. The callback raises it; TakeToneLevel resets it.
     float TakeToneLevel(size_t tone) {
-        return tone < MaxToneLevels ? ToneLevels[tone].exchange(0.0f, std::memory_order_relaxed)
+        return tone < MaxToneLevels ? toneLevels_[tone].exchange(0.0f, std::memory_order_relaxed)
                                     : 0.0f;
     }
     static constexpr size_t MaxToneLevels = 1024;
@@ -165,31 +165,31 @@ private:
     // The changes have more than one sender (the owner's thread, the MIDI input's): they take
     // turns here. The callback, the one receiver, never takes it. The last lock of the order
     // written at TMidiPlaying::mutex_: nothing is locked while it is held.
-    mutable std::mutex ChangesMutex;
+    mutable std::mutex changesMutex_;
     // On its own allocation: its ring keeps its indices on cache lines of their own.
-    std::unique_ptr<TPlayingChanges> Changes = std::make_unique<TPlayingChanges>();
+    std::unique_ptr<TPlayingChanges> changes_ = std::make_unique<TPlayingChanges>();
 
     // The latest block's switch: written by the callback as a sequence lock (odd while it
     // writes), read by ArrivalStamp on any thread.
-    std::atomic<uint32_t> SwitchSeq{0};
-    std::atomic<int64_t> SwitchNs{0};
-    std::atomic<uint64_t> SwitchPosition{0};
-    std::atomic<uint32_t> SwitchFrames{0};
-    std::atomic<double> SwitchRate{0.0};
+    std::atomic<uint32_t> switchSeq_{0};
+    std::atomic<int64_t> switchNs_{0};
+    std::atomic<uint64_t> switchPosition_{0};
+    std::atomic<uint32_t> switchFrames_{0};
+    std::atomic<double> switchRate_{0.0};
 
-    std::atomic<uint32_t> BankBlockSize{0};
-    double BankSampleRate = 0.0; // the owner's thread alone
-    bool Rebuilding = false;
+    std::atomic<uint32_t> bankBlockSize_{0};
+    double bankSampleRate_ = 0.0; // the owner's thread alone
+    bool rebuilding_ = false;
     bool limiting_ = false; // the callback's: whether the limiter ran in the last block
     // Allocated once: the callback only stores into it.
-    std::unique_ptr<std::atomic<float>[]> ToneLevels =
+    std::unique_ptr<std::atomic<float>[]> toneLevels_ =
         std::make_unique<std::atomic<float>[]>(MaxToneLevels);
-    std::unique_ptr<IAudioHost> HostPtr;
-    TToneRendering Rendering;
+    std::unique_ptr<IAudioHost> hostPtr_;
+    TToneRendering rendering_;
     // Read by the callback (Release) while the engine runs; replaced by the owner only while it
     // is stopped.
-    std::unique_ptr<IToneRenderer> Renderer;
-    std::vector<TTone*> NowTones; // RenderNow's; room for every tone, reserved by AddTone
+    std::unique_ptr<IToneRenderer> renderer_;
+    std::vector<TTone*> nowTones_; // RenderNow's; room for every tone, reserved by AddTone
     // Renderers asked to end, with their tones, until their threads have. The renderer is
     // declared last so that it goes (joining its threads) before the tones it renders.
     struct TEnding {
@@ -197,8 +197,8 @@ private:
         std::unique_ptr<IToneRenderer> Renderer;
         std::vector<TTone*> NowTones; // RenderNow's; room for every tone, reserved by AddTone
     };
-    std::vector<TEnding> Ending;
-    std::shared_ptr<int> AliveToken = std::make_shared<int>(0);
+    std::vector<TEnding> ending_;
+    std::shared_ptr<int> aliveToken_ = std::make_shared<int>(0);
 };
 
 } // namespace varko

@@ -18,9 +18,9 @@ class IAudioHost;
 // One block is due: fill every sample of the output channels the handler uses.
 // Runs on the driver's callback thread; must not allocate, lock or block.
 using TBufferSwitchEvent32 = std::function<void(
-    IAudioHost* Sender, const TArrayOfSingleArray& InBuffer, TArrayOfSingleArray& OutBuffer)>;
+    IAudioHost* sender, const TArrayOfSingleArray& inBuffer, TArrayOfSingleArray& outBuffer)>;
 // A driver notice (reset, sample-rate change); may arrive on the driver's thread.
-using TNotifyEvent = std::function<void(IAudioHost* Sender)>;
+using TNotifyEvent = std::function<void(IAudioHost* sender)>;
 // Runs a job later on the owner's thread (for instance a queued call into its event loop); must
 // return without waiting for the job.
 using TOwnerDispatcher = std::function<void(std::function<void()> job)>;

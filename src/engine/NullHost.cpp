@@ -12,14 +12,13 @@ constexpr uint32_t MaxBufferSize = 65536;
 constexpr int MaxChannels = 64;
 } // namespace
 
-TNullHost::TNullHost(double ASampleRate, uint32_t ABufferSize, bool ARealTimePace,
-                     int AOutputChannels)
-    : RealTimePace(ARealTimePace), Rate(ASampleRate), Size(ABufferSize) {
-    if (!(ASampleRate > 0.0) || ABufferSize < 1 || ABufferSize > MaxBufferSize ||
-        AOutputChannels < 0 || AOutputChannels > MaxChannels) {
+TNullHost::TNullHost(double sampleRate, uint32_t bufferSize, bool realTimePace, int aOutputChannels)
+    : RealTimePace(realTimePace), rate_(sampleRate), size_(bufferSize) {
+    if (!(sampleRate > 0.0) || bufferSize < 1 || bufferSize > MaxBufferSize ||
+        aOutputChannels < 0 || aOutputChannels > MaxChannels) {
         throw std::invalid_argument("TNullHost: rate, block size or channel count out of range");
     }
-    OutBuffer.assign(static_cast<size_t>(AOutputChannels), TSingleArray(Size, 0.0f));
+    OutBuffer.assign(static_cast<size_t>(aOutputChannels), TSingleArray(size_, 0.0f));
 }
 
 TNullHost::~TNullHost() {
@@ -32,45 +31,44 @@ std::string TNullHost::GetOutputChannelName(int channel) const {
 }
 
 void TNullHost::JoinClock() {
-    if (ClockThread.joinable() && ClockThread.get_id() != std::this_thread::get_id()) {
-        ClockThread.join();
+    if (clockThread_.joinable() && clockThread_.get_id() != std::this_thread::get_id()) {
+        clockThread_.join();
     }
 }
 
 void TNullHost::SetActive(bool value) {
     const bool onClock =
-        ClockThread.joinable() && ClockThread.get_id() == std::this_thread::get_id();
+        clockThread_.joinable() && clockThread_.get_id() == std::this_thread::get_id();
     if (onClock) {
         // Called from a block's own notice: the loop checks the flag after this block.
-        StopRequested.store(!value);
-        ActiveFlag.store(value);
+        stopRequested_.store(!value);
+        activeFlag_.store(value);
         return;
     }
     if (!value) {
-        StopRequested.store(true);
+        stopRequested_.store(true);
         JoinClock();
-        ActiveFlag.store(false);
+        activeFlag_.store(false);
         return;
     }
-    if (ActiveFlag.load()) {
+    if (activeFlag_.load()) {
         return;
     }
     JoinClock();
-    StopRequested.store(false);
-    ActiveFlag.store(true);
-    ClockThread = std::thread([this] { Clock(); });
+    stopRequested_.store(false);
+    activeFlag_.store(true);
+    clockThread_ = std::thread([this] { Clock(); });
 }
 
-void TNullHost::Reconfigure(double ASampleRate, uint32_t ABufferSize) {
-    if (ActiveFlag.load() || !(ASampleRate > 0.0) || ABufferSize < 1 ||
-        ABufferSize > MaxBufferSize) {
+void TNullHost::Reconfigure(double sampleRate, uint32_t bufferSize) {
+    if (activeFlag_.load() || !(sampleRate > 0.0) || bufferSize < 1 || bufferSize > MaxBufferSize) {
         throw std::invalid_argument("TNullHost: reconfigured while active or out of range");
     }
-    const bool rateChanged = ASampleRate != Rate;
-    Rate = ASampleRate;
-    Size = ABufferSize;
+    const bool rateChanged = sampleRate != rate_;
+    rate_ = sampleRate;
+    size_ = bufferSize;
     for (auto& channel : OutBuffer) {
-        channel.assign(Size, 0.0f);
+        channel.assign(size_, 0.0f);
     }
     if (rateChanged && OnSampleRateChanged) {
         OnSampleRateChanged(this);
@@ -87,14 +85,14 @@ void TNullHost::Clock() {
     }
     using clock = std::chrono::steady_clock;
     const auto period = std::chrono::duration_cast<clock::duration>(
-        std::chrono::duration<double>(static_cast<double>(Size) / Rate));
+        std::chrono::duration<double>(static_cast<double>(size_) / rate_));
     auto next = clock::now();
-    while (!StopRequested.load()) {
-        if (ResetRequested.exchange(false)) {
+    while (!stopRequested_.load()) {
+        if (resetRequested_.exchange(false)) {
             if (OnReset) {
                 OnReset(this);
             }
-            if (StopRequested.load()) {
+            if (stopRequested_.load()) {
                 break;
             }
         }

@@ -17,33 +17,33 @@ class TNullHost : public IAudioHost {
 public:
     // SampleRate in hertz (> 0), BufferSize 1 .. 65536 samples, OutputChannels 0 .. 64;
     // RealTimePace false: blocks follow each other without pause.
-    explicit TNullHost(double ASampleRate = 48000.0, uint32_t ABufferSize = 128,
-                       bool ARealTimePace = true, int AOutputChannels = 2);
+    explicit TNullHost(double sampleRate = 48000.0, uint32_t bufferSize = 128,
+                       bool realTimePace = true, int aOutputChannels = 2);
     ~TNullHost() override;
     TNullHost(const TNullHost&) = delete;
     TNullHost& operator=(const TNullHost&) = delete;
 
-    bool Active() const override { return ActiveFlag.load(); }
+    bool Active() const override { return activeFlag_.load(); }
     // true starts the clock thread; false stops it and returns when no block runs any more
     // (from the clock thread itself: no block follows the current one).
     void SetActive(bool value) override;
-    uint32_t BufferSize() const override { return Size; }
-    double SampleRate() const override { return Rate; }
-    const std::vector<std::string>& DriverList() const override { return Drivers; }
-    int DriverIndex() const override { return Index; }
+    uint32_t BufferSize() const override { return size_; }
+    double SampleRate() const override { return rate_; }
+    const std::vector<std::string>& DriverList() const override { return drivers_; }
+    int DriverIndex() const override { return index_; }
     // 0 selects the null driver, anything else none (-1).
-    void SetDriverIndex(int index) override { Index = index == 0 ? 0 : -1; }
+    void SetDriverIndex(int index) override { index_ = index == 0 ? 0 : -1; }
     int OutputChannelCount() const override { return static_cast<int>(OutBuffer.size()); }
     std::string GetOutputChannelName(int channel) const override;
-    uint16_t OutputChannelOffset() const override { return Offset; }
-    void SetOutputChannelOffset(uint16_t offset) override { Offset = offset; }
+    uint16_t OutputChannelOffset() const override { return offset_; }
+    void SetOutputChannelOffset(uint16_t offset) override { offset_ = offset; }
     void ControlPanel() override {}
 
     // Changes rate and block size while inactive (recreates the buffers), then raises
     // OnSampleRateChanged when the rate changed, OnReset otherwise, on the calling thread.
-    void Reconfigure(double ASampleRate, uint32_t ABufferSize);
+    void Reconfigure(double sampleRate, uint32_t bufferSize);
     // Has the clock thread raise OnReset before its next block (a driver's reset notice).
-    void RequestReset() { ResetRequested.store(true); }
+    void RequestReset() { resetRequested_.store(true); }
 
     std::atomic<bool> RealTimePace{true};
     bool TimeCritical = false;           // clock thread at SCHED_FIFO where allowed
@@ -58,15 +58,15 @@ private:
     void Clock();
     void JoinClock();
 
-    double Rate;
-    uint32_t Size;
-    int Index = 0;
-    uint16_t Offset = 0;
-    std::vector<std::string> Drivers{"Null"};
-    std::atomic<bool> ActiveFlag{false};
-    std::atomic<bool> StopRequested{false};
-    std::atomic<bool> ResetRequested{false};
-    std::thread ClockThread;
+    double rate_;
+    uint32_t size_;
+    int index_ = 0;
+    uint16_t offset_ = 0;
+    std::vector<std::string> drivers_{"Null"};
+    std::atomic<bool> activeFlag_{false};
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> resetRequested_{false};
+    std::thread clockThread_;
 };
 
 } // namespace varko

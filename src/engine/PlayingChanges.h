@@ -57,18 +57,18 @@ struct TPlayingChange {
 // script's sample) opens one around the playing code, which need not know about time.
 class TChangeTimeScope {
 public:
-    explicit TChangeTimeScope(uint64_t at) : previous_(current_) { current_ = at; }
-    ~TChangeTimeScope() { current_ = previous_; }
+    explicit TChangeTimeScope(uint64_t at) : previous_(gCurrent) { gCurrent = at; }
+    ~TChangeTimeScope() { gCurrent = previous_; }
     TChangeTimeScope(const TChangeTimeScope&) = delete;
     TChangeTimeScope& operator=(const TChangeTimeScope&) = delete;
     // 0 with no scope: as soon as possible.
-    static uint64_t Current() { return current_; }
+    static uint64_t Current() { return gCurrent; }
 
 private:
     uint64_t previous_;
     // Initial-exec: in a plugin loaded by dlopen, the general model would allocate this on the
     // host's audio thread at its first use.
-    static inline thread_local uint64_t current_ [[gnu::tls_model("initial-exec")]] = 0;
+    static inline thread_local uint64_t gCurrent [[gnu::tls_model("initial-exec")]] = 0;
 };
 
 class TPlayingChanges {

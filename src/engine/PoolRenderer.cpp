@@ -7,18 +7,18 @@
 
 namespace varko {
 
-TPoolRenderer::TPoolRenderer(int threadCount, bool timeCritical) : TimeCritical(timeCritical) {
+TPoolRenderer::TPoolRenderer(int threadCount, bool timeCritical) : timeCritical_(timeCritical) {
     const int count = std::max(threadCount, 1);
-    Running.store(count);
-    Workers.reserve(static_cast<size_t>(count));
+    running_.store(count);
+    workers_.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-        Workers.emplace_back([this, i] { Run(i); });
+        workers_.emplace_back([this, i] { Run(i); });
     }
 }
 
 TPoolRenderer::~TPoolRenderer() {
     Stop();
-    for (std::thread& w : Workers) {
+    for (std::thread& w : workers_) {
         w.join();
     }
 }
@@ -27,26 +27,27 @@ bool TPoolRenderer::Add(TTone& tone) {
     // No round is in flight while the owner adds: the first block is rendered here, with the
     // same arithmetic as the pool's.
     WaitIdle();
-    Tones.push_back(&tone);
+    tones_.push_back(&tone);
     return tone.BuildOnThisThread();
 }
 
 void TPoolRenderer::Release() {
-    if (Pending.load(std::memory_order_acquire) != 0 || Stopping.load(std::memory_order_relaxed)) {
+    if (pending_.load(std::memory_order_acquire) != 0 ||
+        stopping_.load(std::memory_order_relaxed)) {
         return;
     }
     size_t claimed = 0;
-    for (TTone* t : Tones) {
+    for (TTone* t : tones_) {
         claimed += t->Claim() ? 1 : 0;
     }
     if (claimed == 0) {
         return;
     }
-    Pending.store(Tones.size(), std::memory_order_relaxed);
-    RoundTones.store(Tones.data(), std::memory_order_relaxed);
-    Next.store(static_cast<uint64_t>(Tones.size()) << 32, std::memory_order_release);
-    Generation.fetch_add(1, std::memory_order_release);
-    Generation.notify_all();
+    pending_.store(tones_.size(), std::memory_order_relaxed);
+    roundTones_.store(tones_.data(), std::memory_order_relaxed);
+    next_.store(static_cast<uint64_t>(tones_.size()) << 32, std::memory_order_release);
+    generation_.fetch_add(1, std::memory_order_release);
+    generation_.notify_all();
 }
 
 void TPoolRenderer::RenderRound() {
@@ -54,13 +55,13 @@ void TPoolRenderer::RenderRound() {
     while (true) {
         // The round's size travels with the counter: a thread woken late, after its round,
         // reads a count past that round's end, whatever round the mixer has begun since.
-        const uint64_t next = Next.fetch_add(GroupSize, std::memory_order_acq_rel);
+        const uint64_t next = next_.fetch_add(GroupSize, std::memory_order_acq_rel);
         const size_t first = next & 0xffffffffu;
         const size_t count = next >> 32;
         if (first >= count) {
             return;
         }
-        TTone* const* tones = RoundTones.load(std::memory_order_relaxed);
+        TTone* const* tones = roundTones_.load(std::memory_order_relaxed);
         const size_t end = std::min(first + GroupSize, count);
         size_t n = 0;
         for (size_t i = first; i < end; ++i) {
@@ -71,8 +72,8 @@ void TPoolRenderer::RenderRound() {
         }
         TTone::RenderClaimedTogether({group, n});
         const size_t done = end - first;
-        if (Pending.fetch_sub(done, std::memory_order_acq_rel) == done) {
-            Pending.notify_all();
+        if (pending_.fetch_sub(done, std::memory_order_acq_rel) == done) {
+            pending_.notify_all();
         }
     }
 }
@@ -80,45 +81,45 @@ void TPoolRenderer::RenderRound() {
 void TPoolRenderer::Run(int index) {
     const std::string name = "Osc-pool-" + std::to_string(index + 1);
     NameThisThread(name.c_str());
-    if (TimeCritical) {
+    if (timeCritical_) {
         RaiseToRealTimePriority();
     }
     SetFlushDenormals();
     uint32_t seen = 0;
     while (true) {
-        Generation.wait(seen, std::memory_order_acquire);
-        seen = Generation.load(std::memory_order_acquire);
-        if (Stopping.load(std::memory_order_acquire)) {
+        generation_.wait(seen, std::memory_order_acquire);
+        seen = generation_.load(std::memory_order_acquire);
+        if (stopping_.load(std::memory_order_acquire)) {
             break;
         }
         RenderRound();
     }
     // The last thread out ends the tones still owed a block, so that no one waits for them.
-    if (Running.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        for (TTone* t : Tones) {
+    if (running_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        for (TTone* t : tones_) {
             t->End();
         }
-        Pending.store(0, std::memory_order_release);
-        Pending.notify_all();
+        pending_.store(0, std::memory_order_release);
+        pending_.notify_all();
     }
 }
 
 void TPoolRenderer::Stop() {
-    if (Stopping.exchange(true)) {
+    if (stopping_.exchange(true)) {
         return;
     }
-    Generation.fetch_add(1, std::memory_order_release);
-    Generation.notify_all();
+    generation_.fetch_add(1, std::memory_order_release);
+    generation_.notify_all();
 }
 
 bool TPoolRenderer::Finished() const {
-    return Running.load(std::memory_order_acquire) == 0;
+    return running_.load(std::memory_order_acquire) == 0;
 }
 
 void TPoolRenderer::WaitIdle() {
-    for (size_t p = Pending.load(std::memory_order_acquire); p != 0;
-         p = Pending.load(std::memory_order_acquire)) {
-        Pending.wait(p, std::memory_order_acquire);
+    for (size_t p = pending_.load(std::memory_order_acquire); p != 0;
+         p = pending_.load(std::memory_order_acquire)) {
+        pending_.wait(p, std::memory_order_acquire);
     }
 }
 

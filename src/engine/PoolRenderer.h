@@ -33,27 +33,27 @@ public:
     bool Finished() const override;
     void WaitIdle() override;
 
-    int ThreadCount() const { return static_cast<int>(Workers.size()); }
+    int ThreadCount() const { return static_cast<int>(workers_.size()); }
 
 private:
     void Run(int index);
     void RenderRound();
 
-    const bool TimeCritical;
+    const bool timeCritical_;
     // Written by the owner's thread while no round is in flight; read by every thread.
-    std::vector<TTone*> Tones;
-    std::vector<std::thread> Workers;
+    std::vector<TTone*> tones_;
+    std::vector<std::thread> workers_;
 
     // A round: the mixer sets Pending and Next, then moves Generation on and wakes the threads;
     // each takes GroupSize tones at a time from Next and takes what it has done off Pending.
     // All three written by the mixer's thread (round start) and the pool's (their progress).
-    alignas(64) std::atomic<uint32_t> Generation{0};
-    alignas(64) std::atomic<uint64_t> Next{0};  // the round's tone count << 32 | next tone
-    alignas(64) std::atomic<size_t> Pending{0}; // tones of the round not yet done
+    alignas(64) std::atomic<uint32_t> generation_{0};
+    alignas(64) std::atomic<uint64_t> next_{0};  // the round's tone count << 32 | next tone
+    alignas(64) std::atomic<size_t> pending_{0}; // tones of the round not yet done
     // The round's tones, as the threads see them: the list itself changes only between rounds.
-    std::atomic<TTone* const*> RoundTones{nullptr};
-    std::atomic<bool> Stopping{false}; // owner's thread writes; the pool reads
-    std::atomic<int> Running{0};       // threads not yet ended
+    std::atomic<TTone* const*> roundTones_{nullptr};
+    std::atomic<bool> stopping_{false}; // owner's thread writes; the pool reads
+    std::atomic<int> running_{0};       // threads not yet ended
 };
 
 } // namespace varko

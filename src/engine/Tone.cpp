@@ -24,8 +24,8 @@ bool WithinRange(const float* block, int32_t n) {
 } // namespace
 
 void TTone::WaitBlockDone() const {
-    while (PhaseState.load(std::memory_order_acquire) == Rendering) {
-        PhaseState.wait(Rendering, std::memory_order_acquire);
+    while (phaseState_.load(std::memory_order_acquire) == Rendering) {
+        phaseState_.wait(Rendering, std::memory_order_acquire);
     }
 }
 
@@ -33,26 +33,26 @@ std::string TTone::CrashText() const {
     return ExceptionClassName + "@TWaveguideThread: " + ExceptionMessage;
 }
 
-void TTone::BuildBands(uint32_t ASeed) {
-    Bands.Build(Frequency, SampleRate, EndType, Interpolate, Ratios, Gains,
-                Resonance.load(std::memory_order_relaxed), ASeed, BendRoom);
+void TTone::BuildBands(uint32_t seed) {
+    bands_.Build(Frequency, SampleRate, EndType, Interpolate, Ratios, Gains,
+                 Resonance.load(std::memory_order_relaxed), seed, BendRoom);
 }
 
-void TTone::RenderBlock(float* Out, int n) {
-    Bands.RenderBlock(*this, Out, n);
+void TTone::RenderBlock(float* out, int n) {
+    bands_.RenderBlock(*this, out, n);
 }
 
 void TTone::Build() {
-    PhaseState.store(Rendering, std::memory_order_relaxed);
-    BuiltSeed =
+    phaseState_.store(Rendering, std::memory_order_relaxed);
+    builtSeed_ =
         Seed ? *Seed
              : static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    NoiseSeed = BuiltSeed;
+    NoiseSeed = builtSeed_;
     const int32_t block = BlockSize >= 1 && BlockSize <= MaxBlockSize ? BlockSize : 0;
     Output[0].assign(static_cast<size_t>(block), 0.0f);
     Output[1].assign(static_cast<size_t>(block), 0.0f);
-    BuildBands(BuiltSeed);
-    NoModes.store(Bands.BandCount() == 0);
+    BuildBands(builtSeed_);
+    NoModes.store(bands_.BandCount() == 0);
     Ready.store(true);
     RenderClaimed();
 }
@@ -69,9 +69,9 @@ bool TTone::BuildOnThisThread() {
 }
 
 bool TTone::Claim() {
-    int32_t phase = PhaseState.load(std::memory_order_relaxed);
+    int32_t phase = phaseState_.load(std::memory_order_relaxed);
     return (phase == 0 || phase == 1) &&
-           PhaseState.compare_exchange_strong(phase, Rendering, std::memory_order_acq_rel);
+           phaseState_.compare_exchange_strong(phase, Rendering, std::memory_order_acq_rel);
 }
 
 void TTone::RenderClaimed() {
@@ -108,13 +108,13 @@ void TTone::FinishBlock(int32_t index, float* out, int n) {
     if (!WithinRange(out, n)) {
         // A fault, not playing: the rebuild allocates, which a sounding tone never does.
         std::fill(out, out + n, 0.0f);
-        BuildBands(BuiltSeed);
+        BuildBands(builtSeed_);
         Resets.fetch_add(1, std::memory_order_relaxed);
     }
     BlocksRendered.fetch_add(1, std::memory_order_relaxed);
     // The block written, not WriteIndex: the mixer may have moved that on meanwhile.
-    PhaseState.store(index, std::memory_order_release);
-    PhaseState.notify_all();
+    phaseState_.store(index, std::memory_order_release);
+    phaseState_.notify_all();
 }
 
 void TTone::Fail() {
@@ -122,27 +122,27 @@ void TTone::Fail() {
     const TExceptionInfo info = CurrentException();
     ExceptionClassName = info.Class;
     ExceptionMessage = info.Message;
-    PhaseState.store(Ended, std::memory_order_release);
-    PhaseState.notify_all();
+    phaseState_.store(Ended, std::memory_order_release);
+    phaseState_.notify_all();
     if (OnFailed) {
         OnFailed(*this);
     }
 }
 
 void TTone::End() {
-    PhaseState.store(Ended, std::memory_order_release);
-    PhaseState.notify_all();
+    phaseState_.store(Ended, std::memory_order_release);
+    phaseState_.notify_all();
 }
 
-void TTone::RenderClaimedTogether(std::span<TTone* const> Tones) {
-    RenderGrouped(Tones, -1);
+void TTone::RenderClaimedTogether(std::span<TTone* const> tones) {
+    RenderGrouped(tones, -1);
 }
 
-void TTone::RenderNowTogether(std::span<TTone* const> Tones, int n) {
-    RenderGrouped(Tones, n);
+void TTone::RenderNowTogether(std::span<TTone* const> tones, int n) {
+    RenderGrouped(tones, n);
 }
 
-void TTone::RenderGrouped(std::span<TTone* const> Tones, int n) {
+void TTone::RenderGrouped(std::span<TTone* const> tones, int n) {
     constexpr size_t MaxTogether = TWaveguideBands::MaxTogether;
     const bool now = n >= 0;
     TWaveguideBands* bands[MaxTogether];
@@ -163,7 +163,7 @@ void TTone::RenderGrouped(std::span<TTone* const> Tones, int n) {
         }
         count = 0;
     };
-    for (TTone* t : Tones) {
+    for (TTone* t : tones) {
         if (now) {
             const int32_t phase = t->Phase();
             if ((phase != 0 && phase != 1) || static_cast<size_t>(n) > t->Output[0].size()) {
@@ -196,7 +196,7 @@ void TTone::RenderGrouped(std::span<TTone* const> Tones, int n) {
         }
         t->Events.Count = 0;
         const int32_t index = now ? 0 : t->WriteIndex.load(std::memory_order_relaxed) & 1;
-        bands[count] = &t->Bands;
+        bands[count] = &t->bands_;
         playing[count] = t;
         outs[count] = t->Output[static_cast<size_t>(index)].data();
         indices[count] = index;

@@ -105,7 +105,7 @@ public:
     // Mixer's view: Rendering while a renderer owes or writes its block; 0 or 1 once that block
     // is written; Ended (failed or renderer gone) or Idle (never built) otherwise.
     static constexpr int32_t Rendering = 2, Ended = 3, Idle = 4;
-    int32_t Phase() const { return PhaseState.load(std::memory_order_acquire); }
+    int32_t Phase() const { return phaseState_.load(std::memory_order_acquire); }
     // Blocks while a renderer owes or writes this tone's block.
     void WaitBlockDone() const;
 
@@ -152,32 +152,32 @@ public:
     // Renders the claimed blocks of several tones with the bands of all of them in the vector
     // lanes together; the same samples as RenderClaimed of each. Tones that render their own
     // way (subclasses) are rendered one by one. Exceptions end their own tone only.
-    static void RenderClaimedTogether(std::span<TTone* const> Tones);
+    static void RenderClaimedTogether(std::span<TTone* const> tones);
     // Renders the next n samples (1 .. BlockSize) of each tone straight into Output[0], for a
     // mixer that mixes them at once on this same thread (a plugin host's): no claim, no hand-off,
     // the same samples as whole blocks would give. Tones not built or ended are skipped.
-    static void RenderNowTogether(std::span<TTone* const> Tones, int n);
+    static void RenderNowTogether(std::span<TTone* const> tones, int n);
 
 protected:
     // Builds the bands into Bands.
-    virtual void BuildBands(uint32_t ASeed);
+    virtual void BuildBands(uint32_t seed);
     // Renders one block of n samples into Out. Tones of a class that overrides it (tests) are
     // rendered alone.
-    virtual void RenderBlock(float* Out, int n);
-    TWaveguideBands Bands;
+    virtual void RenderBlock(float* out, int n);
+    TWaveguideBands bands_;
 
 private:
     void FinishBlock(int32_t index, float* out, int n);
     // n < 0: each claimed tone's whole block into Output[WriteIndex]; else n samples into
     // Output[0].
-    static void RenderGrouped(std::span<TTone* const> Tones, int n);
+    static void RenderGrouped(std::span<TTone* const> tones, int n);
     // Renders n samples into out, taking Events at their frames, and empties Events.
     void RenderSegments(float* out, int n);
     void ApplyEvent(const TToneEvent& e);
     // Written by the renderer (after a block, at an end) and by the mixer (Claim); the two
     // never write at once: the mixer claims only a finished block.
-    std::atomic<int32_t> PhaseState{Idle};
-    uint32_t BuiltSeed = 0;
+    std::atomic<int32_t> phaseState_{Idle};
+    uint32_t builtSeed_ = 0;
 };
 
 } // namespace varko

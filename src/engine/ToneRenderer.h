@@ -32,7 +32,7 @@ public:
     // that will render it, and renders its first block into Output[WriteIndex]. False when
     // building failed (the tone is Ended; its FatalException says why). The tone must outlive
     // the renderer.
-    virtual bool Add(TTone& Tone) = 0;
+    virtual bool Add(TTone& tone) = 0;
     // Mixer's thread, after a mix that set every tone's WriteIndex: each tone whose block is
     // written renders its next one. Never waits, locks or allocates.
     virtual void Release() = 0;
@@ -45,6 +45,6 @@ public:
     virtual void WaitIdle() = 0;
 };
 
-std::unique_ptr<IToneRenderer> MakeToneRenderer(const TToneRendering& How);
+std::unique_ptr<IToneRenderer> MakeToneRenderer(const TToneRendering& how);
 
 } // namespace varko

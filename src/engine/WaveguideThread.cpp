@@ -9,10 +9,10 @@ namespace varko {
 namespace {
 
 // "Osc-" and the frequency, as debuggers and top show the thread.
-void NameOscillatorThread(float Frequency) {
+void NameOscillatorThread(float frequency) {
     char name[64] = "Osc-";
     auto [end, ec] = std::to_chars(name + 4, name + sizeof(name) - 1,
-                                   static_cast<double>(Frequency), std::chars_format::general, 15);
+                                   static_cast<double>(frequency), std::chars_format::general, 15);
     *end = '\0';
     NameThisThread(name);
 }
@@ -25,47 +25,47 @@ TWaveguideThread::~TWaveguideThread() {
 }
 
 void TWaveguideThread::Start() {
-    if (Worker.joinable() || Terminated()) {
+    if (worker_.joinable() || Terminated()) {
         return;
     }
-    Worker = std::thread([this] { Run(); });
+    worker_ = std::thread([this] { Run(); });
 }
 
 TWaveguideThread::TReadyResult TWaveguideThread::WaitReady() {
-    if (!Worker.joinable()) {
+    if (!worker_.joinable()) {
         return TReadyResult::Ended;
     }
-    SetupState.wait(0, std::memory_order_acquire);
-    return SetupState.load(std::memory_order_acquire) == 1 ? TReadyResult::Ready
-                                                           : TReadyResult::Ended;
+    setupState_.wait(0, std::memory_order_acquire);
+    return setupState_.load(std::memory_order_acquire) == 1 ? TReadyResult::Ready
+                                                            : TReadyResult::Ended;
 }
 
 void TWaveguideThread::Terminate() {
-    if (TerminateRequested.exchange(true)) {
+    if (terminateRequested_.exchange(true)) {
         return;
     }
     // Unconditional, so that a thread about to wait cannot miss it.
-    WakeSignal.release();
+    wakeSignal_.release();
 }
 
 void TWaveguideThread::Join() {
-    if (Worker.joinable()) {
-        Worker.join();
+    if (worker_.joinable()) {
+        worker_.join();
     }
 }
 
 void TWaveguideThread::Run() {
     try {
         NameOscillatorThread(Tone.Frequency);
-        if (TimeCritical) {
+        if (timeCritical_) {
             RaiseToRealTimePriority();
         }
         SetFlushDenormals();
         Tone.Build();
-        SetupState.store(1, std::memory_order_release);
-        SetupState.notify_all();
+        setupState_.store(1, std::memory_order_release);
+        setupState_.notify_all();
         while (true) {
-            WakeSignal.acquire();
+            wakeSignal_.acquire();
             if (Terminated()) {
                 break;
             }
@@ -75,11 +75,11 @@ void TWaveguideThread::Run() {
     } catch (...) {
         Tone.Fail();
     }
-    if (SetupState.load(std::memory_order_relaxed) == 0) {
-        SetupState.store(2, std::memory_order_release);
-        SetupState.notify_all();
+    if (setupState_.load(std::memory_order_relaxed) == 0) {
+        setupState_.store(2, std::memory_order_release);
+        setupState_.notify_all();
     }
-    FinishedFlag.store(true, std::memory_order_release);
+    finishedFlag_.store(true, std::memory_order_release);
 }
 
 } // namespace varko

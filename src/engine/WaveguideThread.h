@@ -14,7 +14,7 @@ class TWaveguideThread {
 public:
     enum class TReadyResult { Ready, Ended };
 
-    TWaveguideThread(TTone& ATone, bool ATimeCritical) : Tone(ATone), TimeCritical(ATimeCritical) {}
+    TWaveguideThread(TTone& tone, bool timeCritical) : Tone(tone), timeCritical_(timeCritical) {}
     // Ends the thread (termination request and release) and joins it.
     ~TWaveguideThread();
     TWaveguideThread(const TWaveguideThread&) = delete;
@@ -25,12 +25,12 @@ public:
     // Blocks until the tone is built (Ready) or the thread has ended without it (Ended).
     TReadyResult WaitReady();
     // Wakes the thread for the block the tone has been claimed for (TTone::Claim).
-    void Wake() { WakeSignal.release(); }
+    void Wake() { wakeSignal_.release(); }
     // Requests the end and releases the thread once; it finishes any block it is in.
     void Terminate();
-    bool Terminated() const { return TerminateRequested.load(std::memory_order_relaxed); }
+    bool Terminated() const { return terminateRequested_.load(std::memory_order_relaxed); }
     // True once the thread has run its last line.
-    bool Finished() const { return FinishedFlag.load(std::memory_order_acquire); }
+    bool Finished() const { return finishedFlag_.load(std::memory_order_acquire); }
     // Waits for the thread's end (after Terminate).
     void Join();
 
@@ -39,13 +39,13 @@ public:
 private:
     void Run();
 
-    const bool TimeCritical;
-    std::thread Worker;
+    const bool timeCritical_;
+    std::thread worker_;
     // At most one wake is owed at a time (the mixer claims the tone first) plus the end's.
-    std::counting_semaphore<2> WakeSignal{0};
-    std::atomic<int32_t> SetupState{0}; // 0 building, 1 ready, 2 ended before ready
-    std::atomic<bool> TerminateRequested{false};
-    std::atomic<bool> FinishedFlag{false};
+    std::counting_semaphore<2> wakeSignal_{0};
+    std::atomic<int32_t> setupState_{0}; // 0 building, 1 ready, 2 ended before ready
+    std::atomic<bool> terminateRequested_{false};
+    std::atomic<bool> finishedFlag_{false};
 };
 
 } // namespace varko

@@ -10,29 +10,29 @@
 namespace varko {
 
 void ModeFileHistory::Insert(std::string path) {
-    entries.insert(entries.begin(), std::move(path));
-    if (entries.size() > MaxEntries) {
-        entries.resize(MaxEntries);
+    entries_.insert(entries_.begin(), std::move(path));
+    if (entries_.size() > MaxEntries) {
+        entries_.resize(MaxEntries);
     }
 }
 
 void ModeFileHistory::Remove(std::size_t index) {
-    if (index < entries.size()) {
-        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+    if (index < entries_.size()) {
+        entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
     }
 }
 
 void ModeFileHistory::LoadText(std::string_view text) {
     // Written by this program alone, so every byte is part of a path.
-    entries = SplitLines(text, false);
-    if (entries.size() > MaxEntries) {
-        entries.resize(MaxEntries);
+    entries_ = SplitLines(text, false);
+    if (entries_.size() > MaxEntries) {
+        entries_.resize(MaxEntries);
     }
 }
 
 std::string ModeFileHistory::SaveText() const {
     std::string text;
-    for (const std::string& path : entries) {
+    for (const std::string& path : entries_) {
         if (path.find_first_of("\r\n") != std::string::npos) {
             continue;
         }
@@ -43,11 +43,11 @@ std::string ModeFileHistory::SaveText() const {
 }
 
 bool ModeFileHistory::Load(const std::string& historyPath) {
-    entries.clear();
+    entries_.clear();
     bool truncated = false;
     auto text = ReadFileHead(historyPath, MaxFileBytes, truncated);
     std::error_code ec;
-    keepFile = !text && (std::filesystem::exists(historyPath, ec) || ec);
+    keepFile_ = !text && (std::filesystem::exists(historyPath, ec) || ec);
     if (!text) {
         return false;
     }
@@ -61,14 +61,14 @@ bool ModeFileHistory::Load(const std::string& historyPath) {
 }
 
 bool ModeFileHistory::Save(const std::string& historyPath) const {
-    return !keepFile && ReplaceFileContents(historyPath, SaveText());
+    return !keepFile_ && ReplaceFileContents(historyPath, SaveText());
 }
 
 std::vector<std::string> ModeFileHistory::ComboItems() const {
     std::vector<std::string> items;
-    items.reserve(entries.size() + 1);
+    items.reserve(entries_.size() + 1);
     items.emplace_back(text::Browse);
-    for (const std::string& path : entries) {
+    for (const std::string& path : entries_) {
         items.push_back(ModeFileItemName(path));
     }
     return items;

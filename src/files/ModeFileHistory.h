@@ -15,15 +15,17 @@ public:
     // Enough for ten paths of the longest length Linux allows, and a bound on the read.
     static constexpr std::size_t MaxFileBytes = 1u << 20;
 
-    const std::vector<std::string>& Entries() const { return entries; }
-    std::size_t size() const { return entries.size(); }
-    const std::string& operator[](std::size_t index) const { return entries[index]; }
+    const std::vector<std::string>& Entries() const { return entries_; }
+    std::size_t size() const {
+        return entries_.size();
+    } // NOLINT(readability-identifier-naming): reads as a container
+    const std::string& operator[](std::size_t index) const { return entries_[index]; }
 
     // A file read through "Browse...": goes on top, the eleventh entry drops out.
     void Insert(std::string path);
     // A history entry that could not be opened; an index out of range changes nothing.
     void Remove(std::size_t index);
-    void Clear() { entries.clear(); }
+    void Clear() { entries_.clear(); }
 
     // Replaces the entries with the first ten lines of the history file. A missing or
     // unreadable file leaves the history empty and returns false; nothing is shown.
@@ -42,8 +44,8 @@ public:
     std::vector<std::string> ComboItems() const;
 
 private:
-    std::vector<std::string> entries;
-    bool keepFile = false; // the last Load found a file it could not read
+    std::vector<std::string> entries_;
+    bool keepFile_ = false; // the last Load found a file it could not read
 };
 
 } // namespace varko

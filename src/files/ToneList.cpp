@@ -9,29 +9,30 @@ namespace varko {
 
 std::optional<ToneRatios> CalculateRepeats(const ScaleDegrees& degrees, int down, int up,
                                            bool repeatEnds) {
-    const std::size_t L = degrees.size();
-    if (L == 0) {
+    const std::size_t count = degrees.size();
+    if (count == 0) {
         return std::nullopt;
     }
-    const auto D = static_cast<std::size_t>(std::clamp(down, 0, MaxRepeatCount));
-    const auto U = static_cast<std::size_t>(std::clamp(up, 0, MaxRepeatCount));
+    const auto downs = static_cast<std::size_t>(std::clamp(down, 0, MaxRepeatCount));
+    const auto ups = static_cast<std::size_t>(std::clamp(up, 0, MaxRepeatCount));
     const std::size_t k = repeatEnds ? 0 : 1;
-    const std::size_t copy = L - k;
+    const std::size_t copy = count - k;
 
-    ToneRatios tones(L + copy * D + copy * U);
-    for (std::size_t d = 0; d < D; ++d) {
-        const long double factor = std::ldexp(1.0L, -static_cast<int>(D - d));
+    ToneRatios tones(count + copy * downs + copy * ups);
+    for (std::size_t d = 0; d < downs; ++d) {
+        const long double factor = std::ldexp(1.0L, -static_cast<int>(downs - d));
         for (std::size_t i = 0; i < copy; ++i) {
             tones[copy * d + i] = static_cast<float>(factor * degrees[i]);
         }
     }
-    for (std::size_t i = 0; i < L; ++i) {
-        tones[copy * D + i] = degrees[i];
+    for (std::size_t i = 0; i < count; ++i) {
+        tones[copy * downs + i] = degrees[i];
     }
-    for (std::size_t r = 0; r < U; ++r) {
+    for (std::size_t r = 0; r < ups; ++r) {
         const long double factor = std::ldexp(1.0L, static_cast<int>(r + 1));
         for (std::size_t s = 0; s < copy; ++s) {
-            tones[L + copy * D + copy * r + s] = static_cast<float>(factor * degrees[s + k]);
+            tones[count + copy * downs + copy * r + s] =
+                static_cast<float>(factor * degrees[s + k]);
         }
     }
     return tones;

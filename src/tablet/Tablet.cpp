@@ -8,7 +8,7 @@ namespace varko {
 namespace {
 
 // Context status bit reported with the open and update messages.
-constexpr int32_t CXS_DISABLED = 0x0001;
+constexpr int32_t CxsDisabled = 0x0001;
 
 uint32_t CopyText(const std::string& text, void* output) {
     const auto bytes = static_cast<uint32_t>(text.size() + 1);
@@ -100,7 +100,7 @@ HCTX TWintabService::WTOpenA(TCustomTablet* window, const LOGCONTEXTA& context, 
     c.Lc = context;
     c.Enabled = enable;
     contexts_.push_back(c);
-    Post(c, WT_CTXOPEN, c.Handle, enable ? 0 : CXS_DISABLED);
+    Post(c, WT_CTXOPEN, c.Handle, enable ? 0 : CxsDisabled);
     return c.Handle;
 }
 
@@ -207,7 +207,7 @@ void TWintabService::SetInputExtents(int32_t orgX, int32_t orgY, int32_t extX, i
         c.Lc.lcInOrgY = orgY;
         c.Lc.lcInExtX = extX;
         c.Lc.lcInExtY = extY;
-        Post(c, WT_CTXUPDATE, c.Handle, c.Enabled ? 0 : CXS_DISABLED);
+        Post(c, WT_CTXUPDATE, c.Handle, c.Enabled ? 0 : CxsDisabled);
     }
     feeding_ = false;
     DeliverMessages();

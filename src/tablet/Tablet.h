@@ -89,14 +89,14 @@ private:
     bool feeding_ = false;
 };
 
-using TPacketEvent = std::function<void(TCustomTablet* Sender, uint32_t PacketNumber,
-                                        HCTX ContextHandle, const void* pPacket)>;
+using TPacketEvent = std::function<void(TCustomTablet* sender, uint32_t packetNumber,
+                                        HCTX contextHandle, const void* pPacket)>;
 using TProximityEvent =
-    std::function<void(TCustomTablet* Sender, HCTX ContextHandle, bool Entering)>;
+    std::function<void(TCustomTablet* sender, HCTX contextHandle, bool entering)>;
 using TInfoChangedEvent =
-    std::function<void(TCustomTablet* Sender, uint32_t Manager, uint16_t Category, uint16_t Index)>;
+    std::function<void(TCustomTablet* sender, uint32_t manager, uint16_t category, uint16_t index)>;
 using TContextEvent =
-    std::function<void(TCustomTablet* Sender, int32_t ContextHandle, int32_t StatusFlags)>;
+    std::function<void(TCustomTablet* sender, int32_t contextHandle, int32_t statusFlags)>;
 
 class TCustomTablet {
 public:

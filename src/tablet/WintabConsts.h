@@ -6,6 +6,7 @@
 #include <cstdint>
 
 namespace varko {
+// NOLINTBEGIN(readability-identifier-naming): Wintab's own names
 
 using HCTX = uint32_t; // context handle, 0 = none
 using WTPKT = uint32_t;
@@ -128,4 +129,5 @@ static_assert(offsetof(TPacket, pkY) == 12);
 static_assert(offsetof(TPacket, pkNormalPressure) == 16);
 static_assert(offsetof(TPacket, pkOrientation) == 20);
 
+// NOLINTEND(readability-identifier-naming)
 } // namespace varko

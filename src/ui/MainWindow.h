@@ -77,16 +77,117 @@ public:
 
     TInstrument Instrument;
     TPlaying& Playing() { return Instrument.Playing(); }
+
+    TAboutBox* AboutBox = nullptr; // created by the program after the window
+
+    // Status bar panels 0..5
+    QString StatusText(int panel) const;
+    // The pressure display's position, 0 .. Playing().PressureBarMax: what the status bar shows.
+    int ShownPressure();
+    // The MIDI input port open ("" when none).
+    std::string MidiPortName() const;
+
+    // What the player does: the handlers of the window's controls, timers and keys.
+    void OpenScaleBtnClick();
+    void ApplyParametersBtnClick();
+    void ModeFilesComboSelect();
+    void LevelTimerTick();
+    void LeftClipOffTimerTimer();
+    void RightClipOffTimerTimer();
+    void WatchdogTick();
+    void RestartBtnClick();
+    void StopAudio(); // F6
+    void HelpMenuItemClick();
+    // The guide in a window of the program's own (F1 without a web browser).
+    TUserGuideWindow* UserGuideWindow() const { return guideWindow_; }
+    // Recording (Ctrl+R, in MainWindowKeys) and replaying a performance folder.
+    void RecordBtnClick();
+    void ReplayBtnClick();
+    // Reads the take off the window's thread; the replay starts once it is read.
+    bool StartReplay(const QString& folder);
+    bool Replaying() const { return replay_ != nullptr || replayLoad_ != nullptr; }
+    bool ReplayLoading() const { return replayLoad_ != nullptr; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SetStatusText(int panel, const QString& text);
+    void ShutDown();
+    void LayOutStatusBar();
+    // A function key as the window receives it; returns whether it was one of the window's.
+    bool FunctionKey(int key, Qt::KeyboardModifiers modifiers);
+    void ApplicationException(const std::string& exceptionClass, const std::string& senderClass,
+                              const std::string& message);
+    // A tone thread that ended with an exception: its crash text ("class@TWaveguideThread: ...").
+    void ThreadTerminationCheck(const std::string& crashText);
+    void MasterLevelResetClick();
+    void ModeLimitEditChange();
+    void ModeWeightingChange();
+    void RepeatDownEditChange();
+    void RepeatUpEditChange();
+    void ParametersBtnClick();
+    void ContentsBtnClick();
+    void SettingsBtnClick();
+    void HelpBtnClick();
+    void AboutMenuItemClick();
+    void GetScaleFilesMenuItemClick();
+    void InternalObjectClick();
+    void ExternalObjectClick();
+    void OpenKbmClick();
+    void ShowKeyboardMapping();
+    void StopReplay();
+    // Shows a message box with the caption "Varko"; returns the button pressed.
+    int MessageBox(const QString& text, int icon, int buttons = 0x400 /* OK */);
+    // Names the controls and timers after their members, so that they can be found by name.
+    void NameControls();
+    void BuildControls();
+    void BuildParametersPanel();
+    // A title bar with a close cross, on top of a side panel, as wide as the panel.
+    static QWidget* AddPanelTitle(QWidget* panel, const QString& title, TLinkLabel*& close);
+    void BuildTimers();
+    void BuildRecordingControls();
+    void ReplayTick();
+    // The read take becomes the replay; false when it could not be read.
+    bool TakeReplayLoad();
+    void ShowRecordingState();
+    // The parameters panel and the master fader as the instrument has them (after a replay
+    // rebuilt the bank).
+    void ShowParameters();
+    void ConnectPlaying();
+    void StartUp();
+    void CreateSettingsDialog();
+    void ReadSettingsFile();
+    void StartWithoutTablet(bool notice);
+    // Opens the last session again (when the settings ask for it); what is gone is named in
+    // the status bar.
+    void RestoreSession();
+    void StartMidi();
+    void StopMidi();
+    bool OpenMidiPort(const std::string& name);
+    // The instrument's state as the controls show it.
+    void ShowInstrumentState();
+    void ShowModeFiles();
+    void RepaintToneZone();
+    void ShowMessage(const TInstrumentMessage& message);
+    void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
+    // The bars lit as loud as they sound, the held ones marked (at the meters' rate).
+    void ShowBarLight();
+    void DrawPressurePanel(QPainter& painter);
+    void ShowStoppedWarning(const char* first, const char* second);
+    QString ChooseFile(const char* title, const char* filter, const QString& folder);
+    TEndType CheckedEndType() const;
+
     uint32_t LastTick = 0;
     QString InitialDir; // file dialogs' folder on the first run
-
     std::unique_ptr<TTabletEventSource> TabletSource;
     std::unique_ptr<TTablet> Tablet;
     // MIDI input: the chosen port and Varko's own virtual ports (MainWindowMidi).
     std::unique_ptr<TMidiInput> MidiInput;
     TSettingsDialog* Settings = nullptr;
     TCrashWindow* CrashWin = nullptr;
-    TAboutBox* AboutBox = nullptr; // created by the program after the window
 
     // Controls
     QWidget* ToolbarPanel = nullptr;
@@ -106,7 +207,6 @@ public:
     // The master limiter's gain reduction in decibels (0..12), hanging from the top.
     QProgressBar* LimiterMeter = nullptr;
     TStatusPanels* StatusBar = nullptr;
-    QProgressBar* PressureBar = nullptr; // hidden; drawn into status panel 1
     TToneZone* ToneZone = nullptr;
 
     QWidget* ParametersPanel = nullptr;
@@ -162,101 +262,6 @@ public:
     QTimer* RezUpTimer = nullptr;
     QTimer* ReplayTimer = nullptr;
     QTimer* RecordingTimer = nullptr; // the recording's length in its label
-
-    // Status bar panels 0..5
-    QString StatusText(int panel) const;
-    void SetStatusText(int panel, const QString& text);
-
-    // Handlers
-    void ShutDown();
-    void LayOutStatusBar();
-    // A function key as the window receives it; returns whether it was one of the window's.
-    bool FunctionKey(int key, Qt::KeyboardModifiers modifiers);
-    void LevelTimerTick();
-    void LeftClipOffTimerTimer();
-    void RightClipOffTimerTimer();
-    void WatchdogTick();
-    void RestartBtnClick();
-    void StopAudio(); // F6
-    void ApplicationException(const std::string& exceptionClass, const std::string& senderClass,
-                              const std::string& message);
-    // A tone thread that ended with an exception: its crash text ("class@TWaveguideThread: ...").
-    void ThreadTerminationCheck(const std::string& crashText);
-    void MasterLevelResetClick();
-    void ModeLimitEditChange();
-    void ModeWeightingChange();
-    void RepeatDownEditChange();
-    void RepeatUpEditChange();
-    void ParametersBtnClick();
-    void ContentsBtnClick();
-    void SettingsBtnClick();
-    void HelpBtnClick();
-    void AboutMenuItemClick();
-    void HelpMenuItemClick();
-    // The guide in a window of the program's own (F1 without a web browser).
-    TUserGuideWindow* UserGuideWindow() const { return guideWindow_; }
-    void GetScaleFilesMenuItemClick();
-    void InternalObjectClick();
-    void ExternalObjectClick();
-    void ModeFilesComboSelect();
-    void OpenScaleBtnClick();
-    void OpenKbmClick();
-    void ShowKeyboardMapping();
-    void ApplyParametersBtnClick();
-    // Recording (Ctrl+R, in MainWindowKeys) and replaying a performance folder.
-    void RecordBtnClick();
-    void ReplayBtnClick();
-    // Reads the take off the window's thread; the replay starts once it is read.
-    bool StartReplay(const QString& folder);
-    void StopReplay();
-    bool Replaying() const { return replay_ != nullptr || replayLoad_ != nullptr; }
-    bool ReplayLoading() const { return replayLoad_ != nullptr; }
-
-    // Shows a message box with the caption "Varko"; returns the button pressed.
-    int MessageBox(const QString& text, int icon, int buttons = 0x400 /* OK */);
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void BuildControls();
-    void BuildParametersPanel();
-    // A title bar with a close cross, on top of a side panel, as wide as the panel.
-    static QWidget* AddPanelTitle(QWidget* panel, const QString& title, TLinkLabel*& close);
-    void BuildTimers();
-    void BuildRecordingControls();
-    void ReplayTick();
-    // The read take becomes the replay; false when it could not be read.
-    bool TakeReplayLoad();
-    void ShowRecordingState();
-    // The parameters panel and the master fader as the instrument has them (after a replay
-    // rebuilt the bank).
-    void ShowParameters();
-    void ConnectPlaying();
-    void StartUp();
-    void CreateSettingsDialog();
-    void ReadSettingsFile();
-    void StartWithoutTablet(bool notice);
-    // Opens the last session again (when the settings ask for it); what is gone is named in
-    // the status bar.
-    void RestoreSession();
-    void StartMidi();
-    void StopMidi();
-    bool OpenMidiPort(const std::string& name);
-    // The instrument's state as the controls show it.
-    void ShowInstrumentState();
-    void ShowModeFiles();
-    void RepaintToneZone();
-    void ShowMessage(const TInstrumentMessage& message);
-    void LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTimer* offTimer);
-    // The bars lit as loud as they sound, the held ones marked (at the meters' rate).
-    void ShowBarLight();
-    void DrawPressurePanel(QPainter& painter);
-    void ShowStoppedWarning(const char* first, const char* second);
-    QString ChooseFile(const char* title, const char* filter, const QString& folder);
-    TEndType CheckedEndType() const;
 
     std::atomic<float> midiPressure_{0.0f};
     std::atomic<bool> midiPressurePosted_{false};

@@ -35,6 +35,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace varko {
 
@@ -98,7 +99,6 @@ void TMainWindow::BuildControls() {
     for (const Btn& b : buttons) {
         b.button = new TImageButton(ToolbarPanel);
         SetupToolbarButton(*b.button, QString::fromUtf8(b.name));
-        b.button->setObjectName(QString::fromUtf8(b.name));
         b.button->move(x, 0);
         b.button->setToolTip(QString::fromUtf8(b.hint));
         b.button->setToolTipDuration(30000);
@@ -127,7 +127,6 @@ void TMainWindow::BuildControls() {
     LeftMeter->setGeometry(0, 4, 12, 45);
     RightMeter->setGeometry(14, 4, 12, 45);
     LimiterMeter = new QProgressBar(meters);
-    LimiterMeter->setObjectName("LimiterMeter");
     LimiterMeter->setOrientation(Qt::Vertical);
     LimiterMeter->setInvertedAppearance(true);
     LimiterMeter->setTextVisible(false);
@@ -178,19 +177,13 @@ void TMainWindow::BuildControls() {
     root->addWidget(StatusBar);
     StatusBar->SetText(0, QString::fromUtf8(text::NoTablet));
     StatusBar->OnDrawPanel = [this](QPainter& p) { DrawPressurePanel(p); };
-    PressureBar = new QProgressBar(this);
-    PressureBar->setRange(0, 100);
-    PressureBar->setValue(0);
-    PressureBar->setTextVisible(false);
-    PressureBar->resize(97, 10);
-    PressureBar->hide();
 
     HelpPanel = new QWidget(this);
     HelpPanel->setGeometry(200, 49, 113, 59);
     HelpPanel->setAutoFillBackground(true);
     HelpPanel->setStyleSheet(QStringLiteral(
         "QWidget#HelpPanel { background: rgb(240,240,240); border: 1px solid rgb(200,200,200); }"));
-    HelpPanel->setObjectName(QStringLiteral("HelpPanel"));
+    HelpPanel->setObjectName(QStringLiteral("HelpPanel")); // before it is polished
     HelpMenuItem = new TLinkLabel(QStringLiteral("User Guide (F1)"), HelpPanel);
     HelpMenuItem->move(8, 4);
     GetScaleFilesMenuItem = new TLinkLabel(QStringLiteral("Get more scale files"), HelpPanel);
@@ -217,9 +210,40 @@ void TMainWindow::BuildControls() {
 
     BuildTimers();
     BuildRecordingControls();
+    NameControls();
     ConnectPlaying();
     // Function keys whatever control has the focus.
     qApp->installEventFilter(this);
+}
+
+void TMainWindow::NameControls() {
+#define NAMED(member) std::pair<QObject*, const char*>(member, #member)
+    // clang-format off
+    const std::pair<QObject*, const char*> controls[] = {
+        NAMED(ToolbarPanel), NAMED(OpenScaleBtn), NAMED(ParametersBtn), NAMED(ContentsBtn),
+        NAMED(SettingsBtn), NAMED(HelpBtn), NAMED(RestartBtn), NAMED(RecordBtn), NAMED(ReplayBtn),
+        NAMED(RecordingLabel), NAMED(LeftClipLed), NAMED(RightClipLed), NAMED(LeftMeter),
+        NAMED(RightMeter), NAMED(LimiterMeter), NAMED(StatusBar), NAMED(ToneZone),
+        NAMED(ParametersPanel), NAMED(ParametersScroll), NAMED(CloseParametersLink),
+        NAMED(InitialFrequencyEdit), NAMED(NoSoundWarning), NAMED(RepeatDownEdit),
+        NAMED(RepeatDownArrows), NAMED(RepeatUpEdit), NAMED(RepeatUpArrows), NAMED(RepeatEndsBox),
+        NAMED(InternalObject), NAMED(ExternalObject), NAMED(ModeWeightingLabel),
+        NAMED(ModeWeightingSlider), NAMED(ModeWeightingFormula), NAMED(ModeWeightingExponent),
+        NAMED(ModeFilesCombo), NAMED(ModeFileWarning), NAMED(ObjectGroup), NAMED(EndTypeGroup),
+        NAMED(EndFreeRadio), NAMED(EndFixedRadio), NAMED(EndHingedRadio), NAMED(ModeLimitEdit),
+        NAMED(KbmNameLabel), NAMED(OpenKbmLink), NAMED(NoKbmLink), NAMED(ModeLimitArrows),
+        NAMED(ResonanceFader), NAMED(ResonanceReset), NAMED(MasterFader), NAMED(MasterLevelReset),
+        NAMED(ApplyParametersBtn), NAMED(ScaleContentsPanel), NAMED(CloseContentsLink),
+        NAMED(ScaleContentsBox), NAMED(HelpPanel), NAMED(HelpMenuItem),
+        NAMED(GetScaleFilesMenuItem), NAMED(AboutMenuItem), NAMED(CloseHelpLink), NAMED(LevelTimer),
+        NAMED(LeftClipOffTimer), NAMED(RightClipOffTimer), NAMED(Watchdog), NAMED(AudioWatchTimer),
+        NAMED(RezDownTimer), NAMED(RezUpTimer), NAMED(ReplayTimer), NAMED(RecordingTimer),
+    };
+    // clang-format on
+#undef NAMED
+    for (const auto& [control, name] : controls) {
+        control->setObjectName(QString::fromLatin1(name));
+    }
 }
 
 void TMainWindow::BuildTimers() {
@@ -252,8 +276,6 @@ void TMainWindow::ConnectPlaying() {
         ResonanceFader->setValue(p);
     };
     play.OnPressureBarChanged = [this] {
-        PressureBar->setMaximum(Playing().PressureBarMax);
-        PressureBar->setValue(Playing().PressureBarPosition);
         // Painted with the next frame: a replay's flood of pen events once spent 15 s in a
         // repaint each.
         StatusBar->update();

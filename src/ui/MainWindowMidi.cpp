@@ -42,6 +42,10 @@ bool TMainWindow::OpenMidiPort(const std::string& name) {
     return MidiInput && MidiInput->OpenPort(name);
 }
 
+std::string TMainWindow::MidiPortName() const {
+    return MidiInput ? MidiInput->OpenPortName() : std::string();
+}
+
 void TMainWindow::StopMidi() {
     // The input thread ends here: nothing plays the instrument from it afterwards.
     Instrument.Midi().OnStruck = nullptr;

@@ -66,7 +66,6 @@ struct TMainWindow::TReplayLoad {
 
 void TMainWindow::BuildRecordingControls() {
     RecordingLabel = new QLabel(ToolbarPanel);
-    RecordingLabel->setObjectName(QStringLiteral("RecordingLabel"));
     RecordingLabel->setGeometry(ReplayBtn->x() + 2 * 48 + 6, 0, 260, 49);
     RecordBtn->OnClick = [this](TImageButton*) { RecordBtnClick(); };
     ReplayBtn->OnClick = [this](TImageButton*) { ReplayBtnClick(); };

@@ -107,7 +107,6 @@ void TMainWindow::StartUp() {
         AXIS axis;
         Tablet->GetPressureAxis(axis);
         Playing().SetPressureAxisMax(axis.axMax);
-        PressureBar->setMaximum(Playing().PressureBarMax);
     } else {
         StartWithoutTablet(stored.ShowNoTabletNotice);
     }
@@ -188,7 +187,6 @@ void TMainWindow::CreateSettingsDialog() {
     owner.Midi.Reachable = [this] { return MidiInput && MidiInput->Reachable(); };
     owner.Midi.JackInput = [] { return TMidiInput::JackInputOpen(); };
     owner.ResetPressureBar = [this] {
-        PressureBar->setValue(0);
         Playing().PressureBarPosition = 0;
         StatusBar->repaint();
     };

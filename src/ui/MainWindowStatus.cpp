@@ -36,18 +36,21 @@ void TMainWindow::resizeEvent(QResizeEvent* event) {
     LayOutStatusBar();
 }
 
+int TMainWindow::ShownPressure() {
+    const TPlaying& play = Playing();
+    return std::clamp(play.PressureBarPosition, 0, play.PressureBarMax);
+}
+
 void TMainWindow::DrawPressurePanel(QPainter& painter) {
     if (!Instrument.Settings().Stored().ShowPressureLevel) {
         return; // not followed: not shown
     }
-    // Drawn here rather than by the hidden progress bar, which a real screen never paints.
-    const QRect bar(StatusBar->PanelRect(1).left() + 4, (StatusBar->height() - 9) / 2,
-                    PressureBar->width(), PressureBar->height());
+    const QRect bar(StatusBar->PanelRect(1).left() + 4, (StatusBar->height() - 9) / 2, 97, 10);
     painter.setPen(palette().color(QPalette::Mid));
     painter.setBrush(palette().color(QPalette::Base));
     painter.drawRect(bar.adjusted(0, 0, -1, -1));
-    const int range = std::max(PressureBar->maximum() - PressureBar->minimum(), 1);
-    const int filled = (bar.width() - 2) * (PressureBar->value() - PressureBar->minimum()) / range;
+    const int range = std::max(Playing().PressureBarMax, 1);
+    const int filled = (bar.width() - 2) * ShownPressure() / range;
     if (filled > 0) {
         painter.fillRect(QRect(bar.left() + 1, bar.top() + 1, filled, bar.height() - 2),
                          palette().color(QPalette::Highlight));

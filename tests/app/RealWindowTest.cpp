@@ -1,6 +1,7 @@
 // The instrument as a player starts it: a real X window, the JACK driver, a scale opened and
 // the mouse dragged across the bars with its button held. What reaches the server's playback
 // ports must sound while dragging and decay after; the window must show its bars.
+#include "WindowFixture.h"
 #include "audio/JackServer.h"
 #include "midi/JackMidiClient.h"
 #include "midi/MidiInput.h"
@@ -17,11 +18,8 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
 #include <QSlider>
@@ -44,22 +42,13 @@
 #include <thread>
 
 using namespace varko;
+using test::Find;
+using test::Settle;
 
 namespace {
 
 // The stored settings that choose the JACK driver, as a player's choice would.
 const std::string JackDriverSettings = "[Sound]\r\nASIOdriver=0\r\nASIOdriverName=JACK: system\r\n";
-
-// File dialogs choose scale; the notices close at once.
-void AnswerFileDialogsWith(TWindowPlatform& platform, const std::string& scale) {
-    platform.ExecModal = [scale](QDialog& d) {
-        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
-            fd->selectFile(QString::fromStdString(scale));
-            return int(QDialog::Accepted);
-        }
-        return 0;
-    };
-}
 
 // Whether cond() holds within tries looks 50 ms apart, the window's events running meanwhile.
 template <typename F> bool WaitFor(F cond, int tries) {
@@ -101,13 +90,6 @@ int DragRow(int step, int from, int span) {
     return from + (step % 2) * span + (step % 5) * 7;
 }
 
-// Playing values reach the engine at its next block: wait for it.
-void Settle(TMainWindow& win) {
-    for (int i = 0; i < 2000 && win.Instrument.Audio().Engine().ChangesPending(); ++i) {
-        QTest::qWait(1);
-    }
-}
-
 double Rms(const std::vector<float>& l, const std::vector<float>& r, size_t from, size_t to) {
     double sum = 0;
     for (size_t i = from; i < to; ++i) {
@@ -116,89 +98,90 @@ double Rms(const std::vector<float>& l, const std::vector<float>& r, size_t from
     return to > from ? std::sqrt(sum / double(2 * (to - from))) : 0.0;
 }
 
-// Each real-window test: a JACK server of its own (the dummy back end), a settings folder of
-// its own, and the desktop hooks its windows are handed, with their halts recorded.
-class RealWindow : public testing::Test {
+// Drags across the bars, button held, the screen cursor moving along: steps to the right by
+// stride, struck again every restrike steps (a new press gives the bar pressure again).
+void DragAcross(TToneZone& zone, int steps, int stride, int restrike) {
+    MoveCursor(zone, {9, 100});
+    QTest::mousePress(&zone, Qt::LeftButton, {}, {9, 100});
+    for (int step = 0; step < steps; ++step) {
+        const QPoint p(9 + (step * stride) % 640, DragRow(step, 100, 200));
+        MoveCursor(zone, p);
+        if (step % restrike == 0) {
+            QTest::mouseRelease(&zone, Qt::LeftButton, {}, p);
+            QTest::mousePress(&zone, Qt::LeftButton, {}, p);
+        }
+        QTest::qWait(10);
+    }
+    QTest::mouseRelease(&zone, Qt::LeftButton, {}, {9, 100});
+}
+
+// Varko's ports are made anew with each stream, a moment after it starts (up to 30 s on a
+// loaded machine): connects the capture to them once they are there.
+bool ConnectWhenThere(test::TJackCapture& capture) {
+    for (int i = 0; i < 1500; ++i) {
+        if (capture.Connect() >= 2) {
+            return true;
+        }
+        QTest::qWait(20);
+    }
+    return false;
+}
+
+std::string ServerName() {
+    return "varko-window-" + std::to_string(getpid());
+}
+
+// The real-window tests: the shared window set-up with the JACK driver's server, started once
+// for the program. A test that changes or kills the server has one of its own (below).
+class RealWindow : public test::TWindowFixture {
+protected:
+    static void SetUpTestSuite() {
+        SharedServer = std::make_unique<test::TJackServer>(ServerName(), 48000, 256);
+        if (!SharedServer->Start()) {
+            SharedServer.reset();
+        }
+    }
+    static void TearDownTestSuite() { SharedServer.reset(); }
+    void SetUp() override {
+        TWindowFixture::SetUp();
+        ASSERT_NE(SharedServer, nullptr) << "jackd did not start";
+    }
+
+    static inline std::unique_ptr<test::TJackServer> SharedServer;
+};
+
+class RealWindowOwnServer : public test::TWindowFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Dir.isValid());
-        qputenv("XDG_CONFIG_HOME", Dir.filePath("config").toUtf8());
-        Platform.ExecModal = [](QDialog&) { return 0; }; // notices close at once
-        Platform.Halt = [this](int code) { Halts.push_back(code); };
+        TWindowFixture::SetUp();
         ASSERT_TRUE(Server.Start()) << "jackd did not start";
     }
-
-    // A Varko.ini with text before the window starts; returns its path.
-    std::string UseSettings(const std::string& text) {
-        QDir().mkpath(Dir.filePath("config/Varko"));
-        const std::string ini = Dir.filePath("config/Varko/Varko.ini").toStdString();
-        std::ofstream(ini) << text;
-        return ini;
-    }
-    // Twelve equal tones in a scale file of the test's own.
-    std::string TwelveEqualTones() {
-        const std::string scale = Dir.filePath("et12.scl").toStdString();
-        std::ofstream f(scale);
-        f << "12-tone equal temperament\n12\n";
-        for (int i = 1; i <= 12; ++i) {
-            f << i * 100 << ".0\n";
-        }
-        return scale;
-    }
-
-    test::TJackServer Server{"varko-window-" + std::to_string(getpid()), 48000, 256};
-    QTemporaryDir Dir;
-    std::vector<int> Halts;
-    TWindowPlatform Platform = TWindowPlatform::Desktop(); // what each window is handed
+    test::TJackServer Server{ServerName(), 48000, 256};
 };
 
 } // namespace
 
 TEST_F(RealWindow, DragPlaysIntoJack) {
     UseSettings(JackDriverSettings);
-    const std::string scale = TwelveEqualTones();
-    AnswerFileDialogsWith(Platform, scale);
-
-    auto win = std::make_unique<TMainWindow>(Platform);
+    auto win = ShowWindow(PlayingSize);
     ASSERT_TRUE(Halts.empty());
-    ASSERT_EQ(win->Settings->DriverCombo->currentText(), "JACK: system");
-    win->resize(700, 49 + 500 + 19);
-    win->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    ASSERT_EQ(Find<TSettingsDialog>(*win, "SettingsDialog")->DriverCombo->currentText(),
+              "JACK: system");
     ASSERT_EQ(win->StatusText(4), "Running");
-    win->RepeatDownEdit->setText("1");
-    win->RepeatUpEdit->setText("1");
-    win->OpenScaleBtnClick();
+    OpenScale37(*win);
     ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
-    win->ResonanceFader->setValue(200); // the shortest ring, so the decay shows soon
+    Find<QSlider>(*win, "ResonanceFader")
+        ->setValue(200); // the shortest ring, so the decay shows soon
 
     test::TJackCapture capture(48000 * 8);
     ASSERT_TRUE(capture.Ok());
-    // Opening the scale restarts the stream, which connects its ports again a moment later (up
-    // to 30 s on a loaded machine).
-    int connected = 0;
-    for (int i = 0; i < 1500 && (connected = capture.Connect()) < 2; ++i) {
-        QTest::qWait(20);
-    }
-    ASSERT_GE(connected, 2) << "Varko's ports are not connected to the playback ports";
+    // Opening the scale restarts the stream.
+    ASSERT_TRUE(ConnectWhenThere(capture))
+        << "Varko's ports are not connected to the playback ports";
     capture.Record();
 
-    // Drag across the bars, button held, the screen cursor moving along.
-    TToneZone* zone = win->ToneZone;
-    auto moveTo = [&](QPoint p) { MoveCursor(*zone, p); };
-    moveTo({9, 100});
-    QTest::mousePress(zone, Qt::LeftButton, {}, {9, 100});
-    for (int step = 0; step < 150; ++step) {
-        const int x = 9 + (step * 7) % 640;
-        const int y = DragRow(step, 100, 200);
-        moveTo({x, y});
-        if (step % 3 == 0) { // a new press on each bar gives it pressure again
-            QTest::mouseRelease(zone, Qt::LeftButton, {}, {x, y});
-            QTest::mousePress(zone, Qt::LeftButton, {}, {x, y});
-        }
-        QTest::qWait(10);
-    }
-    QTest::mouseRelease(zone, Qt::LeftButton, {}, {9, 100});
+    TToneZone* zone = Find<TToneZone>(*win, "ToneZone");
+    DragAcross(*zone, 150, 7, 3);
     const size_t dragEnd = capture.Recorded();
     QTest::qWait(3000);
     const size_t end = capture.Recorded();
@@ -225,11 +208,9 @@ TEST_F(RealWindow, DragPlaysIntoJack) {
 TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     // A first run: no settings file yet.
 
-    auto win = std::make_unique<TMainWindow>(Platform);
+    auto win = ShowWindow();
     ASSERT_TRUE(Halts.empty());
-    win->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
-    TSettingsDialog& s = *win->Settings;
+    TSettingsDialog& s = *Find<TSettingsDialog>(*win, "SettingsDialog");
     // Choose the JACK driver in the dialog, as the player does.
     const int jack = s.DriverCombo->findText("JACK: system");
     ASSERT_GE(jack, 0);
@@ -246,7 +227,7 @@ TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     s.PressureLevelBox->click();
     s.ResonanceRateSlider->setValue(7);
     s.RightRaisesRadio->click();
-    win->MasterFader->setValue(35);
+    Find<QSlider>(*win, "MasterFader")->setValue(35);
     Settle(*win);
     EXPECT_FALSE(win->Instrument.Audio().Engine().Stereo.load());
     EXPECT_TRUE(win->Instrument.Audio().Engine().TwoRowPanning.load());
@@ -256,7 +237,7 @@ TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
 
     win = std::make_unique<TMainWindow>(Platform);
     ASSERT_TRUE(Halts.empty());
-    TSettingsDialog& t = *win->Settings;
+    TSettingsDialog& t = *Find<TSettingsDialog>(*win, "SettingsDialog");
     EXPECT_EQ(t.DriverCombo->currentText(), "JACK: system");
     EXPECT_EQ(win->StatusText(4), "Running");
     EXPECT_FALSE(t.StereoBox->isChecked());
@@ -267,7 +248,7 @@ TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     EXPECT_FALSE(t.PressureLevelBox->isChecked());
     EXPECT_EQ(t.ResonanceRateSlider->value(), 7);
     EXPECT_EQ(t.ResonanceButtonsIndex(), 1);
-    EXPECT_EQ(win->MasterFader->value(), 35);
+    EXPECT_EQ(Find<QSlider>(*win, "MasterFader")->value(), 35);
     Settle(*win);
     EXPECT_FALSE(win->Instrument.Audio().Engine().Stereo.load());
     EXPECT_TRUE(win->Instrument.Audio().Engine().TwoRowPanning.load());
@@ -287,28 +268,24 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     const std::string modes = Dir.filePath("bowl.vmod").toStdString();
     std::filesystem::copy_file(std::string(VARKO_EXAMPLES_DIR) + "/modes/singing-bowl.vmod", modes);
     // The no-tablet notice: "Don't show this again" ticked the first time.
-    int notices = 0;
-    Platform.ExecModal = [&](QDialog& d) {
+    OnModal = [](QDialog& d) {
         if (auto* notice = qobject_cast<TNoTabletNotice*>(&d)) {
-            ++notices;
             notice->DontShowBox->setChecked(true);
         }
-        return 0;
     };
+    const auto notices = [this] { return Count("varko::TNoTabletNotice"); };
 
-    auto win = std::make_unique<TMainWindow>(Platform);
+    auto win = ShowWindow();
     ASSERT_TRUE(Halts.empty());
-    EXPECT_EQ(notices, 1);
-    win->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
-    win->InitialFrequencyEdit->setText("261.5");
-    win->RepeatUpEdit->setText("1");
-    win->RepeatEndsBox->setChecked(true);
-    win->ModeLimitEdit->setText("5");
-    win->EndFixedRadio->click();
-    win->ResonanceFader->setValue(30);
+    EXPECT_EQ(notices(), 1);
+    Find<QLineEdit>(*win, "InitialFrequencyEdit")->setText("261.5");
+    Find<QLineEdit>(*win, "RepeatUpEdit")->setText("1");
+    Find<QCheckBox>(*win, "RepeatEndsBox")->setChecked(true);
+    Find<QLineEdit>(*win, "ModeLimitEdit")->setText("5");
+    Find<QRadioButton>(*win, "EndFixedRadio")->click();
+    Find<QSlider>(*win, "ResonanceFader")->setValue(30);
     win->Instrument.ModeFiles().Load(modes);
-    win->ExternalObject->click();
+    Find<QRadioButton>(*win, "ExternalObject")->click();
     win->Instrument.OpenScale(scale);
     win->ApplyParametersBtnClick();
     const size_t bars = win->Instrument.Bank().BarRatios().size();
@@ -316,22 +293,20 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     win->close();
     win.reset();
 
-    win = std::make_unique<TMainWindow>(Platform);
+    win = ShowWindow();
     ASSERT_TRUE(Halts.empty());
-    EXPECT_EQ(notices, 1) << "the notice came back";
-    win->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    EXPECT_EQ(notices(), 1) << "the notice came back";
     const TInstrument& in = win->Instrument;
     EXPECT_EQ(in.Bank().ScalePath(), scale);
     EXPECT_EQ(in.Bank().BarRatios().size(), bars);
-    EXPECT_EQ(win->InitialFrequencyEdit->text(), "261.5");
+    EXPECT_EQ(Find<QLineEdit>(*win, "InitialFrequencyEdit")->text(), "261.5");
     EXPECT_FLOAT_EQ(in.Bank().InitialFrequency(), 261.5f);
-    EXPECT_EQ(win->RepeatUpEdit->text(), "1");
-    EXPECT_TRUE(win->RepeatEndsBox->isChecked());
-    EXPECT_EQ(win->ModeLimitEdit->text(), "5");
-    EXPECT_TRUE(win->EndFixedRadio->isChecked());
-    EXPECT_EQ(win->ResonanceFader->value(), 30);
-    EXPECT_TRUE(win->ExternalObject->isChecked());
+    EXPECT_EQ(Find<QLineEdit>(*win, "RepeatUpEdit")->text(), "1");
+    EXPECT_TRUE(Find<QCheckBox>(*win, "RepeatEndsBox")->isChecked());
+    EXPECT_EQ(Find<QLineEdit>(*win, "ModeLimitEdit")->text(), "5");
+    EXPECT_TRUE(Find<QRadioButton>(*win, "EndFixedRadio")->isChecked());
+    EXPECT_EQ(Find<QSlider>(*win, "ResonanceFader")->value(), 30);
+    EXPECT_TRUE(Find<QRadioButton>(*win, "ExternalObject")->isChecked());
     EXPECT_NE(in.ModeFiles().Name().find("bowl"), std::string::npos) << in.ModeFiles().Name();
     EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), bars);
     EXPECT_EQ(win->StatusText(4), "Running");
@@ -384,37 +359,20 @@ size_t FirstLateFrame(const std::string& script, size_t frames) {
 
 TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     UseSettings(JackDriverSettings);
-    const std::string scale = TwelveEqualTones();
-    QString folderToChoose;
-    Platform.ExecModal = [&](QDialog& d) {
-        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
-            fd->selectFile(fd->fileMode() == QFileDialog::Directory
-                               ? folderToChoose
-                               : QString::fromStdString(scale));
-            return int(QDialog::Accepted);
-        }
-        return 0;
-    };
     Platform.MusicFolder = [&] { return Dir.filePath("Music"); };
-
-    auto win = std::make_unique<TMainWindow>(Platform);
+    auto win = ShowWindow(PlayingSize);
     ASSERT_TRUE(Halts.empty());
-    win->resize(700, 49 + 500 + 19);
-    win->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
     ASSERT_EQ(win->StatusText(4), "Running");
-    win->RepeatDownEdit->setText("1");
-    win->RepeatUpEdit->setText("1");
-    win->OpenScaleBtnClick();
+    OpenScale37(*win);
     ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
-    win->ResonanceFader->setValue(150);
+    Find<QSlider>(*win, "ResonanceFader")->setValue(150);
 
     test::TJackCapture capture(48000 * 20);
     ASSERT_TRUE(capture.Ok());
     ASSERT_GE(capture.Connect(), 2);
     capture.Record();
     QTest::qWait(100);
-    QTest::keyClick(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
+    QTest::keyClick(Find<TToneZone>(*win, "ToneZone"), Qt::Key_R, Qt::ControlModifier);
     ASSERT_TRUE(win->Instrument.Recording().Active());
     const std::string folder = win->Instrument.Recording().Folder();
     // The recording starts a bank of its own, which restarts the stream and with it the ports'
@@ -422,23 +380,9 @@ TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     ASSERT_GE(capture.Connect(), 2);
     QTest::qWait(100);
 
-    TToneZone* zone = win->ToneZone;
-    auto moveTo = [&](QPoint p) { MoveCursor(*zone, p); };
-    moveTo({9, 100});
-    QTest::mousePress(zone, Qt::LeftButton, {}, {9, 100});
-    for (int step = 0; step < 100; ++step) {
-        const int x = 9 + (step * 11) % 640;
-        const int y = DragRow(step, 100, 200);
-        moveTo({x, y});
-        if (step % 4 == 0) {
-            QTest::mouseRelease(zone, Qt::LeftButton, {}, {x, y});
-            QTest::mousePress(zone, Qt::LeftButton, {}, {x, y});
-        }
-        QTest::qWait(10);
-    }
-    QTest::mouseRelease(zone, Qt::LeftButton, {}, {9, 100});
+    DragAcross(*Find<TToneZone>(*win, "ToneZone"), 100, 11, 4);
     QTest::qWait(500);
-    QTest::keyClick(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
+    QTest::keyClick(Find<TToneZone>(*win, "ToneZone"), Qt::Key_R, Qt::ControlModifier);
     ASSERT_FALSE(win->Instrument.Recording().Active());
     QTest::qWait(300);
     const size_t captured = capture.Recorded();
@@ -492,7 +436,7 @@ TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     EXPECT_GE(firstDifference, exactUntil);
 
     // The replay plays the recorded drag again.
-    folderToChoose = QString::fromStdString(folder);
+    FileToChoose = QString::fromStdString(folder);
     capture.Record();
     win->ReplayBtnClick();
     ASSERT_TRUE(win->Replaying());
@@ -541,21 +485,9 @@ TEST_F(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
-    std::vector<std::string> messages;
-    Platform.ExecModal = [&](QDialog& d) {
-        if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
-            fd->selectFile(QString::fromStdString(scale));
-            return int(QDialog::Accepted);
-        }
-        if (auto* box = qobject_cast<QMessageBox*>(&d)) {
-            messages.push_back(box->text().toStdString());
-        }
-        return 0;
-    };
+    FileToChoose = QString::fromStdString(scale);
 
-    auto win = std::make_unique<TMainWindow>(Platform);
-    win->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    auto win = ShowWindow();
     EXPECT_TRUE(Halts.empty());
     EXPECT_EQ(win->StatusText(4), "Running");
     win->OpenScaleBtnClick();
@@ -565,8 +497,8 @@ TEST_F(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
     rescue.join();
 
     EXPECT_FALSE(hung) << "an open waited on a pipe";
-    EXPECT_EQ(messages, (std::vector<std::string>{"The scale file could not be opened.",
-                                                  "Your settings could not be saved."}));
+    EXPECT_EQ(Told(), (std::vector<QString>{"The scale file could not be opened.",
+                                            "Your settings could not be saved."}));
     std::ifstream in(ini, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), settings);
     EXPECT_EQ(std::filesystem::status(ini).permissions(), std::filesystem::perms(0444));
@@ -580,36 +512,36 @@ TEST_F(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
     UseSettings(JackDriverSettings + "[MIDI]\r\nInput=JACK: VarkoTestKeys:out\r\n"
                                      "ReferenceNote=60\r\n");
     const std::string scale = std::string(VARKO_EXAMPLES_DIR) + "/scales/12-equal.scl";
-    AnswerFileDialogsWith(Platform, scale);
+    FileToChoose = QString::fromStdString(scale);
 
-    auto win = std::make_unique<TMainWindow>(Platform);
+    auto win = ShowWindow();
     ASSERT_TRUE(Halts.empty());
-    win->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
-    ASSERT_NE(win->MidiInput, nullptr);
-    EXPECT_EQ(win->MidiInput->OpenPortName(), "JACK: VarkoTestKeys:out");
+    EXPECT_EQ(win->MidiPortName(), "JACK: VarkoTestKeys:out");
     win->OpenScaleBtnClick();
     ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 13u);
     // The MIDI tab shows the port chosen.
-    win->Settings->MidiTab->ShowPorts();
-    EXPECT_EQ(win->Settings->MidiTab->PortCombo->currentText(), "JACK: VarkoTestKeys:out");
+    Find<TSettingsDialog>(*win, "SettingsDialog")->MidiTab->ShowPorts();
+    EXPECT_EQ(Find<TSettingsDialog>(*win, "SettingsDialog")->MidiTab->PortCombo->currentText(),
+              "JACK: VarkoTestKeys:out");
 
     ASSERT_TRUE(QTest::qWaitFor([&] { return keys.ListenToPlayback() == 2; }, 30000));
     keys.Record();
     // A held key leaves the bar free; the finger's pressure (aftertouch) presses it.
     keys.Send({{0x90, 60, 100}, {0xD0, 100}});
     // The status bar's pressure display follows the key, as it follows the pen.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return win->PressureBar->value() == 79; }, 2000))
-        << win->PressureBar->value();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return win->ShownPressure() == 79; }, 2000))
+        << win->ShownPressure();
     if (const char* shots = std::getenv("VARKO_SCREENSHOTS")) {
-        win->StatusBar->grab().save(QString::fromLocal8Bit(shots) + "/midi-status.png");
+        Find<TStatusPanels>(*win, "StatusBar")
+            ->grab()
+            .save(QString::fromLocal8Bit(shots) + "/midi-status.png");
     }
     ASSERT_TRUE(keys.WaitRecorded(48000, std::chrono::seconds(5)));
     const double rms = Rms(keys.Left, keys.Right, 0, 48000);
     std::printf("RMS of a second after the key: %.5f\n", rms);
     EXPECT_GT(rms, 1e-3) << "the key did not sound";
     keys.Send({{0x80, 60, 0}});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return win->PressureBar->value() == 0; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return win->ShownPressure() == 0; }, 2000));
     // The release reaches the tone at the engine's next block.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return win->Instrument.Audio().Engine().Oscillators[0]->Pressure.load() == 0.0f; },
@@ -627,15 +559,12 @@ int main(int argc, char** argv) {
 // The status bar tells the audio as it is: the JACK server changes its period (Varko follows,
 // the bank is rebuilt for it), goes away ("Device lost") and comes back ("Running" again,
 // without the Restart button); the glitch counter stands beside it.
-TEST_F(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
+TEST_F(RealWindowOwnServer, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     UseSettings(JackDriverSettings);
     const std::string scale = Dir.filePath("et12.scl").toStdString();
     std::ofstream(scale) << "12-tone equal temperament\n1\n1200.0\n";
-    AnswerFileDialogsWith(Platform, scale);
-    auto win = std::make_unique<TMainWindow>(Platform);
-    win->resize(700, 49 + 500 + 19);
-    win->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    FileToChoose = QString::fromStdString(scale);
+    auto win = ShowWindow(PlayingSize);
     win->OpenScaleBtnClick();
     TAudioEngine& engine = win->Instrument.Audio().Engine();
     ASSERT_FALSE(engine.Oscillators.empty());
@@ -645,7 +574,7 @@ TEST_F(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
 
     // A bar held with the mouse through the period change: the held bar went silent to the
     // end of the hold, because the new bank's tones start at rest.
-    TToneZone* zone = win->ToneZone;
+    TToneZone* zone = Find<TToneZone>(*win, "ToneZone");
     const QPoint held(zone->width() / 4, zone->height() / 2);
     QTest::mouseMove(zone, held);
     QTest::mousePress(zone, Qt::LeftButton, {}, held);
@@ -668,7 +597,7 @@ TEST_F(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     Server.Kill(SIGKILL);
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Device lost"; }))
         << win->StatusText(4).toStdString();
-    EXPECT_FALSE(win->RestartBtn->isVisible());
+    EXPECT_FALSE(Find<TImageButton>(*win, "RestartBtn")->isVisible());
     const QImage lost = win->grab().toImage();
     lost.save(Dir.filePath("lost.png"));
     if (const char* keep = std::getenv("VARKO_KEEP_SCREENSHOT")) {
@@ -685,14 +614,11 @@ TEST_F(RealWindow, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
 
 // A JACK period change rebuilds the bank; the bar the mouse holds and moves on must go on
 // sounding through it (it went silent to the end of the hold, the status saying "Running").
-TEST_F(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
+TEST_F(RealWindowOwnServer, AHeldBarSoundsOnThroughAPeriodChange) {
     UseSettings(JackDriverSettings);
     const std::string scale = TwelveEqualTones();
-    AnswerFileDialogsWith(Platform, scale);
-    auto win = std::make_unique<TMainWindow>(Platform);
-    win->resize(700, 49 + 500 + 19);
-    win->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    FileToChoose = QString::fromStdString(scale);
+    auto win = ShowWindow(PlayingSize);
     win->OpenScaleBtnClick();
     TAudioEngine& engine = win->Instrument.Audio().Engine();
     ASSERT_FALSE(engine.Oscillators.empty());
@@ -701,19 +627,12 @@ TEST_F(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
 
     test::TJackCapture capture(48000 * 30);
     ASSERT_TRUE(capture.Ok());
-    // Varko's ports are made anew with each stream: connect to them again after each start.
-    auto connect = [&] {
-        int connected = 0;
-        for (int i = 0; i < 1500 && (connected = capture.Connect()) < 2; ++i) {
-            QTest::qWait(20);
-        }
-        return connected >= 2;
-    };
-    ASSERT_TRUE(connect()) << "Varko's ports are not connected to the playback ports";
+    ASSERT_TRUE(ConnectWhenThere(capture))
+        << "Varko's ports are not connected to the playback ports";
     capture.Record();
 
     // The button held on one bar, the mouse moving up and down it.
-    TToneZone* zone = win->ToneZone;
+    TToneZone* zone = Find<TToneZone>(*win, "ToneZone");
     const int x = zone->width() / 3;
     auto moveTo = [&](QPoint p) { MoveCursor(*zone, p); };
     moveTo({x, 100});
@@ -736,7 +655,8 @@ TEST_F(RealWindow, AHeldBarSoundsOnThroughAPeriodChange) {
         return engine.Host().BufferSize() == 1024 && engine.Oscillators[0]->BlockSize == 1024 &&
                win->StatusText(4) == "Running";
     })) << win->StatusText(4).toStdString();
-    ASSERT_TRUE(connect()) << "Varko's ports are not connected again after the change";
+    ASSERT_TRUE(ConnectWhenThere(capture))
+        << "Varko's ports are not connected again after the change";
     play(30); // the first blocks of the new stream
     const size_t after = capture.Recorded();
     play(60);
@@ -770,16 +690,17 @@ template <typename F> double LongestPaintGap(TMainWindow& win, F done) {
             return false;
         }
     } paints;
-    win.ToneZone->installEventFilter(&paints);
+    Find<TToneZone>(win, "ToneZone")->installEventFilter(&paints);
     QTimer ask;
-    QObject::connect(&ask, &QTimer::timeout, win.ToneZone, [&] { win.ToneZone->update(); });
+    QObject::connect(&ask, &QTimer::timeout, Find<TToneZone>(win, "ToneZone"),
+                     [&] { Find<TToneZone>(win, "ToneZone")->update(); });
     ask.start(20);
     const Clock::time_point until = Clock::now() + std::chrono::seconds(60);
     while (!done() && Clock::now() < until) {
         QTest::qWait(10);
     }
     paints.Painted(); // a wait that has not ended yet counts as well
-    win.ToneZone->removeEventFilter(&paints);
+    Find<TToneZone>(win, "ToneZone")->removeEventFilter(&paints);
     return paints.Longest;
 }
 
@@ -789,9 +710,7 @@ template <typename W> QString WriteTake(const QTemporaryDir& dir, const QString&
     QDir().mkpath(folder);
     std::ofstream((folder + "/performance.ini").toStdString())
         << "[Performance]\nSampleRate=48000\nBlockSize=256\nFrames=48000\nComplete=1\n";
-    std::ofstream((folder + "/et12.scl").toStdString())
-        << "12-tone equal temperament\n12\n100.0\n200.0\n300.0\n400.0\n500.0\n600.0\n700.0\n"
-           "800.0\n900.0\n1000.0\n1100.0\n1200.0\n";
+    test::WriteTwelveEqualTones((folder + "/et12.scl").toStdString());
     std::ofstream script((folder + "/performance.txt").toStdString(), std::ios::binary);
     write(script);
     return folder;
@@ -811,14 +730,7 @@ std::string RebuildLine(int repeats) {
 // window while one is read is safe.
 TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
     UseSettings(JackDriverSettings);
-    AnswerFileDialogsWith(Platform, TwelveEqualTones());
-    std::vector<QString> told;
-    Platform.ExecModal = [&](QDialog& d) {
-        if (auto* box = qobject_cast<QMessageBox*>(&d)) {
-            told.push_back(box->text());
-        }
-        return 0;
-    };
+    FileToChoose = QString::fromStdString(TwelveEqualTones());
 
     const QString rebuilds = WriteTake(Dir, "rebuilds", [](std::ofstream& f) {
         for (int i = 0; i < 1000; ++i) {
@@ -846,10 +758,7 @@ TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
     });
     ASSERT_GT(QFileInfo(big + "/performance.txt").size(), 254 << 20);
 
-    auto win = std::make_unique<TMainWindow>(Platform);
-    win->resize(700, 49 + 500 + 19);
-    win->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+    auto win = ShowWindow(PlayingSize);
     ASSERT_TRUE(WaitFor([&] { return win->StatusText(4) == "Running"; }, 600));
 
     const auto replay = [&](const QString& take, size_t messages) {
@@ -864,7 +773,7 @@ TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
             if (win->ReplayLoading()) {
                 read = Clock::now();
             }
-            return !win->ReplayLoading() && (!win->Replaying() || told.size() > messages);
+            return !win->ReplayLoading() && (!win->Replaying() || Told().size() > messages);
         });
         std::printf("%s: read in %.3f s, longest time without painting %.3f s\n",
                     QDir(take).dirName().toUtf8().constData(),
@@ -872,16 +781,17 @@ TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
         return gap;
     };
     EXPECT_LT(replay(rebuilds, 0), 0.25);
-    EXPECT_TRUE(told.empty()) << told.front().toStdString();
+    EXPECT_TRUE(Told().empty()) << Told().front().toStdString();
     EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 253u);
 
     EXPECT_LT(replay(word, 0), 0.25);
+    const std::vector<QString> told = Told();
     ASSERT_EQ(told.size(), 1u);
     EXPECT_LT(told[0].size(), 400) << "the whole word reached the message";
     EXPECT_TRUE(told[0].contains(QStringLiteral("characters"))) << told[0].toStdString();
 
     EXPECT_LT(replay(big, 1), 0.25);
-    EXPECT_EQ(told.size(), 1u) << told.back().toStdString();
+    EXPECT_EQ(Told().size(), 1u) << Told().back().toStdString();
     EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
 
     // Replay again while the big take is read, then close the window while it is read.
@@ -898,5 +808,5 @@ TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - closing).count();
     std::printf("closed while reading in %.3f s\n", closed);
     EXPECT_LT(closed, 5.0);
-    EXPECT_EQ(told.size(), 1u);
+    EXPECT_EQ(Told().size(), 1u);
 }

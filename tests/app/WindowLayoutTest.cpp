@@ -2,6 +2,7 @@
 // with (QT_SCALE_FACTOR): the notices at start-up, then the window at its minimum and at a large
 // size with both side panels open, 37 bars and a bar held. Every check measures what is on the
 // screen; the screenshots stay in the build tree (VARKO_SCREENSHOTS).
+#include "WindowFixture.h"
 #include "engine/NullHost.h"
 #include "ui/ClipLed.h"
 #include "ui/ImageButton.h"
@@ -19,7 +20,6 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDir>
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,16 +31,15 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <vector>
 
 using namespace varko;
+using test::Find;
 
 namespace {
 
@@ -194,36 +193,20 @@ void CheckPlaced(const QWidget* window) {
     }
 }
 
-struct LayoutTest : ::testing::Test {
-    QTemporaryDir dir;
+struct LayoutTest : test::TWindowFixture {
     std::unique_ptr<TMainWindow> win;
-    std::string scale;
-    TWindowPlatform Platform = TWindowPlatform::Desktop();
 
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-        scale = dir.filePath("et12.scl").toStdString();
-        std::ofstream f(scale);
-        f << "12-tone equal temperament\n12\n";
-        for (int i = 1; i <= 12; ++i) {
-            f << i * 100 << ".0\n";
-        }
+        TWindowFixture::SetUp();
         Platform.CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
-        Platform.Halt = [](int) {};
         // The notices are shown as the player sees them, photographed and closed.
-        Platform.ExecModal = [this](QDialog& d) {
-            if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
-                fd->selectFile(QString::fromStdString(scale));
-                return int(QDialog::Accepted);
-            }
+        OnModal = [this](QDialog& d) {
             d.show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
             CheckPlaced(&d);
             CheckTexts(&d);
             Screenshot(d.objectName());
             d.hide();
-            return 0;
         };
     }
     void TearDown() override { win.reset(); }
@@ -235,12 +218,10 @@ struct LayoutTest : ::testing::Test {
     }
 
     void Play37Bars() {
-        win->RepeatDownEdit->setText("1");
-        win->RepeatUpEdit->setText("1");
-        win->OpenScaleBtnClick();
-        ASSERT_EQ(win->ToneZone->ToneRatios().size(), 37u);
-        win->ParametersPanel->show();
-        win->ScaleContentsPanel->show();
+        OpenScale37(*win);
+        ASSERT_EQ(Find<TToneZone>(*win, "ToneZone")->ToneRatios().size(), 37u);
+        Find<QWidget>(*win, "ParametersPanel")->show();
+        Find<QWidget>(*win, "ScaleContentsPanel")->show();
     }
 
     void ResizeTo(QSize size) {
@@ -257,13 +238,13 @@ struct LayoutTest : ::testing::Test {
         EXPECT_TRUE(screen.contains(win->frameGeometry()))
             << "the window leaves the screen at " << name.toStdString();
 
-        for (QWidget* w : {static_cast<QWidget*>(win->ApplyParametersBtn),
-                           static_cast<QWidget*>(win->ResonanceFader),
-                           static_cast<QWidget*>(win->MasterFader)}) {
+        for (const char* control : {"ApplyParametersBtn", "ResonanceFader", "MasterFader"}) {
+            const QWidget* w = Find<QWidget>(*win, control);
             EXPECT_TRUE(WhollySeen(w)) << Describe(w).toStdString() << " is not wholly visible";
         }
         // Faders long enough to play with.
-        for (QSlider* fader : {win->ResonanceFader, win->MasterFader}) {
+        for (QSlider* fader :
+             {Find<QSlider>(*win, "ResonanceFader"), Find<QSlider>(*win, "MasterFader")}) {
             EXPECT_GE(fader->height(), 90) << Describe(fader).toStdString() << " is too short";
         }
 
@@ -271,7 +252,8 @@ struct LayoutTest : ::testing::Test {
 
         // The bars' labels as painted at this size.
         const std::vector<TFrequencyLabel> labels = FrequencyLabels(
-            win->ToneZone->Geometry(), win->ToneZone->ToneRatios(),
+            Find<TToneZone>(*win, "ToneZone")->Geometry(),
+            Find<TToneZone>(*win, "ToneZone")->ToneRatios(),
             win->Instrument.Bank().InitialFrequency(),
             win->Instrument.Settings().Stored().ColoredToneZone, FrequencyLabelFont());
         EXPECT_GE(labels.size(), 2u);
@@ -281,8 +263,8 @@ struct LayoutTest : ::testing::Test {
         }
 
         // The meters and the toolbar's buttons.
-        const QRect meters = SeenRect(win->LeftMeter->parentWidget());
-        for (TImageButton* b : win->ToolbarPanel->findChildren<TImageButton*>()) {
+        const QRect meters = SeenRect(Find<QProgressBar>(*win, "LeftMeter")->parentWidget());
+        for (TImageButton* b : Find<QWidget>(*win, "ToolbarPanel")->findChildren<TImageButton*>()) {
             if (b->isVisible()) {
                 EXPECT_FALSE(SeenRect(b).intersects(meters))
                     << Describe(b).toStdString() << " lies under the meters";
@@ -291,11 +273,12 @@ struct LayoutTest : ::testing::Test {
 
         // The status panels hold their whole text; at the smallest size the scale's and the
         // object's names may end in "..." (their tips show them whole), the states never.
-        const QFontMetrics fm(win->StatusBar->font());
+        const QFontMetrics fm(Find<TStatusPanels>(*win, "StatusBar")->font());
         const bool smallest = name == QStringLiteral("minimum");
         for (int panel : smallest ? std::vector<int>{0, 4, 5} : std::vector<int>{0, 2, 3, 4, 5}) {
             const QString text = win->StatusText(panel);
-            EXPECT_LE(fm.horizontalAdvance(text), win->StatusBar->TextRect(panel).width())
+            EXPECT_LE(fm.horizontalAdvance(text),
+                      Find<TStatusPanels>(*win, "StatusBar")->TextRect(panel).width())
                 << "status panel " << panel << " cuts \"" << text.toStdString() << "\" beside \""
                 << win->StatusText(4).toStdString() << "\" and \""
                 << win->StatusText(5).toStdString() << "\"";
@@ -316,7 +299,8 @@ TEST_F(LayoutTest, MinimumAndLargeWindow) {
     if (ratio >= 2.0) {
         QTest::qWait(100); // the status bar catches up with the rebuild
         const QImage shot = Screenshot(QStringLiteral("window-opened"));
-        const QPoint at = win->OpenScaleBtn->mapToGlobal(QPoint(10, 10)) - screen.topLeft();
+        const QPoint at = Find<TImageButton>(*win, "OpenScaleBtn")->mapToGlobal(QPoint(10, 10)) -
+                          screen.topLeft();
         const QImage button = shot.copy(QRect(at * ratio, QSize(30, 30) * ratio));
         int blocks = 0;
         int doubled = 0;
@@ -334,11 +318,14 @@ TEST_F(LayoutTest, MinimumAndLargeWindow) {
     }
 
     // The pressure display appears while the bar is held.
-    const QPoint bar(win->ToneZone->width() / 2, win->ToneZone->height() / 2);
-    QTest::mouseMove(win->ToneZone, bar);
+    const QPoint bar(Find<TToneZone>(*win, "ToneZone")->width() / 2,
+                     Find<TToneZone>(*win, "ToneZone")->height() / 2);
+    QTest::mouseMove(Find<TToneZone>(*win, "ToneZone"), bar);
     QTest::qWait(50);
-    const QRect pressurePanel(win->StatusBar->mapToGlobal(win->StatusBar->PanelRect(1).topLeft()),
-                              win->StatusBar->PanelRect(1).size());
+    const QRect pressurePanel(
+        Find<TStatusPanels>(*win, "StatusBar")
+            ->mapToGlobal(Find<TStatusPanels>(*win, "StatusBar")->PanelRect(1).topLeft()),
+        Find<TStatusPanels>(*win, "StatusBar")->PanelRect(1).size());
     const qreal dpr = win->devicePixelRatio();
     auto panelPixels = [&] {
         const QImage shot = win->screen()->grabWindow(0).toImage();
@@ -346,7 +333,7 @@ TEST_F(LayoutTest, MinimumAndLargeWindow) {
             QRect((pressurePanel.topLeft() - screen.topLeft()) * dpr, pressurePanel.size() * dpr));
     };
     const QImage released = panelPixels();
-    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, bar);
+    QTest::mousePress(Find<TToneZone>(*win, "ToneZone"), Qt::LeftButton, {}, bar);
     QTest::qWait(100);
     const QImage held = panelPixels();
     EXPECT_NE(held, released) << "the pressure display stays empty while the bar is held";
@@ -360,7 +347,7 @@ TEST_F(LayoutTest, MinimumAndLargeWindow) {
     QTest::qWait(100);
     CheckWhatThePlayerSees(QStringLiteral("large"));
     Screenshot(QStringLiteral("window-large"));
-    QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, bar);
+    QTest::mouseRelease(Find<TToneZone>(*win, "ToneZone"), Qt::LeftButton, {}, bar);
 }
 
 // The bars light up as they sound and the held one is framed; the labels say hertz, cents,
@@ -368,10 +355,10 @@ TEST_F(LayoutTest, MinimumAndLargeWindow) {
 TEST_F(LayoutTest, LitBarsAndLabelKinds) {
     Start();
     Play37Bars();
-    win->ParametersPanel->hide();
-    win->ScaleContentsPanel->hide();
+    Find<QWidget>(*win, "ParametersPanel")->hide();
+    Find<QWidget>(*win, "ScaleContentsPanel")->hide();
     QTest::qWait(100); // the zone takes the panels' room
-    TToneZone* zone = win->ToneZone;
+    TToneZone* zone = Find<TToneZone>(*win, "ToneZone");
     const TBarRect rect = zone->Geometry().BarRect(20);
     const QPoint bar(rect.Left + rect.Width() / 2, rect.Top + rect.Height() / 2);
     // A pen rolling on bar 20 while the meters read (the scripted pen varko-render plays).
@@ -392,8 +379,8 @@ TEST_F(LayoutTest, LitBarsAndLabelKinds) {
         << "the rolled bar does not light up: light "
         << (zone->Look().Light.size() > 20 ? zone->Look().Light[20] : -1.0f) << ", held "
         << (zone->Look().Held.size() > 20 && zone->Look().Held[20]) << ", bar "
-        << win->Playing().CurrentBar << ", timer " << win->LevelTimer->isActive() << " switches "
-        << win->Instrument.Audio().Engine().SwitchCount.load() << " pressure "
+        << win->Playing().CurrentBar << ", timer " << Find<QTimer>(*win, "LevelTimer")->isActive()
+        << " switches " << win->Instrument.Audio().Engine().SwitchCount.load() << " pressure "
         << win->Instrument.Audio().Engine().Oscillators[20]->Pressure.load() << " speed "
         << win->Instrument.Audio().Engine().Oscillators[20]->Speed.load() << " level "
         << win->Instrument.Audio().TakeToneLevels()[20] << " running "
@@ -405,8 +392,8 @@ TEST_F(LayoutTest, LitBarsAndLabelKinds) {
     const char* names[] = {"labels-hz", "labels-cents", "labels-ratio", "labels-degree"};
     for (int kind = 0; kind < 4; ++kind) {
         // As the player chooses it on the Display tab.
-        win->Settings->LabelKindCombo->setCurrentIndex(kind);
-        emit win->Settings->LabelKindCombo->activated(kind);
+        Find<TSettingsDialog>(*win, "SettingsDialog")->LabelKindCombo->setCurrentIndex(kind);
+        emit Find<TSettingsDialog>(*win, "SettingsDialog")->LabelKindCombo->activated(kind);
         QTest::qWait(50);
         const TToneZoneLook& look = zone->Look();
         const std::vector<TFrequencyLabel> labels =
@@ -438,7 +425,7 @@ TEST_F(LayoutTest, AboutBox) {
 // stop (F6) and the guide without a web browser (F1).
 TEST_F(LayoutTest, SettingsNoticesAndGuide) {
     Start();
-    TSettingsDialog& settings = *win->Settings;
+    TSettingsDialog& settings = *Find<TSettingsDialog>(*win, "SettingsDialog");
     settings.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&settings));
     EXPECT_TRUE(settings.screen()->availableGeometry().contains(settings.frameGeometry()));
@@ -528,8 +515,8 @@ TEST_F(LayoutTest, SmallScreenUnderAWindowManager) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return area.contains(win->frameGeometry()); }, 5000))
         << "at its smallest the window is " << win->frameGeometry().width() << "x"
         << win->frameGeometry().height() << " on " << area.width() << "x" << area.height();
-    for (QWidget* w : {static_cast<QWidget*>(win->ApplyParametersBtn),
-                       static_cast<QWidget*>(win->MasterFader)}) {
+    for (QWidget* w : {static_cast<QWidget*>(Find<QPushButton>(*win, "ApplyParametersBtn")),
+                       static_cast<QWidget*>(Find<QSlider>(*win, "MasterFader"))}) {
         EXPECT_TRUE(WhollySeen(w)) << Describe(w).toStdString() << " is not wholly visible";
     }
 }

@@ -20,17 +20,17 @@ using namespace varko::test;
 namespace {
 
 bool Same(TInConverter a, TInConverter b) {
-    return a.ic32 == b.ic32 && a.ic64 == b.ic64;
+    return a.Ic32 == b.Ic32 && a.Ic64 == b.Ic64;
 }
 bool Same(TOutConverter a, TOutConverter b) {
-    return a.oc32 == b.oc32 && a.oc64 == b.oc64;
+    return a.Oc32 == b.Oc32 && a.Oc64 == b.Oc64;
 }
 bool Same(TClipBuffer a, TClipBuffer b) {
-    return a.cb32 == b.cb32 && a.cb64 == b.cb64;
+    return a.Cb32 == b.Cb32 && a.Cb64 == b.Cb64;
 }
 
 bool IsDitherType(ASIOSampleType type) {
-    for (ASIOSampleType t : kDitherTypes) {
+    for (ASIOSampleType t : DitherTypes) {
         if (t == type) {
             return true;
         }
@@ -62,7 +62,7 @@ TEST_F(AsioConvertTables, TypesWithoutRoutinesGiveEmptyPairs) {
         EXPECT_FALSE(GetOutputConverter(type)) << type;
         EXPECT_FALSE(PlainInputConverter(type)) << type;
     }
-    for (ASIOSampleType type : kAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         EXPECT_TRUE(GetInputConverter(type)) << type;
         EXPECT_TRUE(GetOutputConverter(type)) << type;
     }
@@ -74,7 +74,7 @@ TEST_F(AsioConvertTables, StartsWithVectorRoutinesWhereTheProcessorHasThem) {
     EXPECT_NE(ProcessorClass(), 2); // 3DNow is never offered
     EXPECT_EQ(GetConvertOptimizations(), coSSE | co3DNow);
     EXPECT_EQ(GetOutputDither(), odNone);
-    for (ASIOSampleType type : kAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         const TOutConverter vector = VectorOutputConverter(type);
         EXPECT_TRUE(Same(GetOutputConverter(type), vector ? vector : PlainOutputConverter(type)));
         const TInConverter vin = VectorInputConverter(type);
@@ -90,7 +90,7 @@ TEST_F(AsioConvertTables, StartsWithVectorRoutinesWhereTheProcessorHasThem) {
 
 TEST_F(AsioConvertTables, WithoutSSEInTheSetOnlyPlainRoutines) {
     SetConvertOptimizations(co3DNow);
-    for (ASIOSampleType type : kAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         EXPECT_TRUE(Same(GetOutputConverter(type), PlainOutputConverter(type))) << type;
         EXPECT_TRUE(Same(GetInputConverter(type), PlainInputConverter(type))) << type;
     }
@@ -104,7 +104,7 @@ TEST_F(AsioConvertTables, DitherReplacesTheSixOutputsAndDisablesVectorRoutines) 
         // Changing the optimizations while dithering keeps the dither.
         SetConvertOptimizations(coSSE);
         EXPECT_EQ(GetOutputDither(), dither);
-        for (ASIOSampleType type : kAllTypes) {
+        for (ASIOSampleType type : AllTypes) {
             const TOutConverter want = IsDitherType(type) ? DitherOutputConverter(type, dither)
                                                           : PlainOutputConverter(type);
             EXPECT_TRUE(Same(GetOutputConverter(type), want)) << type;
@@ -124,20 +124,20 @@ TEST_F(AsioConvertTables, DitherReplacesTheSixOutputsAndDisablesVectorRoutines) 
 TEST(AsioConvertDither, SilenceStaysSilentAndTheStateAdvancesPerSample) {
     for (TASIOOutputDither dither : {odUDF, odTDF}) {
         const int advances = dither == odUDF ? 1 : 2;
-        for (ASIOSampleType type : kDitherTypes) {
+        for (ASIOSampleType type : DitherTypes) {
             const IntType t = IntTypeOf(type);
             const TOutConverter c = DitherOutputConverter(type, dither);
             SetDitherState(0x80000000u); // the first advance gives the state's extreme
             const std::vector<float> zeros32(13, 0.0f);
             const std::vector<double> zeros64(13, 0.0);
-            std::vector<uint8_t> buf(13 * static_cast<size_t>(t.bytes));
+            std::vector<uint8_t> buf(13 * static_cast<size_t>(t.Bytes));
             uint32_t expect = 0x80000000u;
             for (int block = 0; block < 200; ++block) {
                 std::fill(buf.begin(), buf.end(), 0xAA);
                 if (block % 2 == 0) {
-                    c.oc32(zeros32.data(), buf.data(), 13);
+                    c.Oc32(zeros32.data(), buf.data(), 13);
                 } else {
-                    c.oc64(zeros64.data(), buf.data(), 13);
+                    c.Oc64(zeros64.data(), buf.data(), 13);
                 }
                 expect = Advance(expect, 13 * advances);
                 ASSERT_EQ(GetDitherState(), expect) << type;
@@ -158,7 +158,7 @@ TEST(AsioConvertDither, NoiseIsAddedBeforeRoundingWithTheRightShape) {
     const IntType t = IntTypeOf(ASIOSTInt16LSB);
     for (auto [dither, share] : {std::pair{odUDF, 0.25}, std::pair{odTDF, 0.125}}) {
         SetDitherState(12345);
-        DitherOutputConverter(ASIOSTInt16LSB, dither).oc64(src.data(), buf.data(), n);
+        DitherOutputConverter(ASIOSTInt16LSB, dither).Oc64(src.data(), buf.data(), n);
         int ones = 0;
         for (int i = 0; i < n; ++i) {
             const int64_t v = ReadInt(buf, t, i);
@@ -177,10 +177,10 @@ TEST(AsioConvertDither, SaturatesLikeThePlainRoutines) {
                                      1.0,
                                      -1.0};
     for (TASIOOutputDither dither : {odUDF, odTDF}) {
-        for (ASIOSampleType type : kDitherTypes) {
+        for (ASIOSampleType type : DitherTypes) {
             const IntType t = IntTypeOf(type);
-            std::vector<uint8_t> buf(src.size() * static_cast<size_t>(t.bytes));
-            DitherOutputConverter(type, dither).oc64(src.data(), buf.data(), 6);
+            std::vector<uint8_t> buf(src.size() * static_cast<size_t>(t.Bytes));
+            DitherOutputConverter(type, dither).Oc64(src.data(), buf.data(), 6);
             EXPECT_EQ(ReadInt(buf, t, 0), MaxOf(t)) << type;
             EXPECT_EQ(ReadInt(buf, t, 1), MinOf(t)) << type;
             EXPECT_EQ(ReadInt(buf, t, 2), MaxOf(t)) << type;
@@ -234,21 +234,21 @@ TEST(AsioConvertVector, OutputsMatchThePlainRoutinesBitForBit) {
     }
     std::mt19937 rng(21);
     int checked = 0;
-    for (ASIOSampleType type : kAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         const TOutConverter vector = VectorOutputConverter(type);
         if (!vector) {
             continue;
         }
         ++checked;
         const auto bytes = static_cast<size_t>(ASIOSampleBytes(type));
-        EXPECT_EQ(vector.oc64, PlainOutputConverter(type).oc64);
+        EXPECT_EQ(vector.Oc64, PlainOutputConverter(type).Oc64);
         for (int n = 0; n <= 70; ++n) {
             for (size_t offset : {size_t{0}, size_t{1}}) {
                 std::vector<float> src = EdgeAndRandomFloats(rng, n + 1);
                 std::vector<uint8_t> plain(static_cast<size_t>(n + 2) * bytes + 1, 0x5A);
                 std::vector<uint8_t> fast = plain;
-                PlainOutputConverter(type).oc32(src.data() + offset, plain.data() + offset, n);
-                vector.oc32(src.data() + offset, fast.data() + offset, n);
+                PlainOutputConverter(type).Oc32(src.data() + offset, plain.data() + offset, n);
+                vector.Oc32(src.data() + offset, fast.data() + offset, n);
                 ASSERT_EQ(fast, plain) << "type " << type << " length " << n;
             }
         }
@@ -262,7 +262,7 @@ TEST(AsioConvertVector, InputsMatchThePlainRoutinesBitForBit) {
     }
     std::mt19937 rng(22);
     int checked = 0;
-    for (ASIOSampleType type : kAllTypes) {
+    for (ASIOSampleType type : AllTypes) {
         const TInConverter vector = VectorInputConverter(type);
         if (!vector) {
             continue;
@@ -277,8 +277,8 @@ TEST(AsioConvertVector, InputsMatchThePlainRoutinesBitForBit) {
             for (size_t offset : {size_t{0}, size_t{1}}) {
                 std::vector<float> plain(static_cast<size_t>(n + 2), -7.0f);
                 std::vector<float> fast = plain;
-                PlainInputConverter(type).ic32(src.data() + offset, plain.data() + offset, n);
-                vector.ic32(src.data() + offset, fast.data() + offset, n);
+                PlainInputConverter(type).Ic32(src.data() + offset, plain.data() + offset, n);
+                vector.Ic32(src.data() + offset, fast.data() + offset, n);
                 ASSERT_TRUE(SameBits(fast, plain)) << "type " << type << " length " << n;
             }
         }
@@ -297,13 +297,13 @@ TEST(AsioConvertVector, ClipsMatchThePlainRoutinesBitForBit) {
     };
     for (const auto& [vector, plain] : pairs) {
         ASSERT_TRUE(vector);
-        EXPECT_EQ(vector.cb64, plain.cb64);
+        EXPECT_EQ(vector.Cb64, plain.Cb64);
         for (int n = 0; n <= 70; ++n) {
             for (size_t offset : {size_t{0}, size_t{1}}) {
                 std::vector<float> a = EdgeAndRandomFloats(rng, n + 2);
                 std::vector<float> b = a;
-                plain.cb32(a.data() + offset, n);
-                vector.cb32(b.data() + offset, n);
+                plain.Cb32(a.data() + offset, n);
+                vector.Cb32(b.data() + offset, n);
                 ASSERT_TRUE(SameBits(a, b)) << "length " << n;
             }
         }
@@ -320,7 +320,7 @@ TEST(AsioConvertThreads, SelectionWhileConvertingIsSafe) {
         const std::vector<float> zeros(64, 0.0f);
         std::vector<uint8_t> buf(128);
         while (!stop.load(std::memory_order_relaxed)) {
-            dithered.oc32(zeros.data(), buf.data(), 64);
+            dithered.Oc32(zeros.data(), buf.data(), 64);
             for (uint8_t b : buf) {
                 if (b != 0) {
                     nonzero.fetch_add(1, std::memory_order_relaxed);

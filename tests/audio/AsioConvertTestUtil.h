@@ -10,13 +10,13 @@
 namespace varko::test {
 
 struct IntType {
-    ASIOSampleType type;
-    int bytes;
-    int bits;
-    bool big;
+    ASIOSampleType Type;
+    int Bytes;
+    int Bits;
+    bool Big;
 };
 
-inline constexpr IntType kIntTypes[] = {
+inline constexpr IntType IntTypes[] = {
     {ASIOSTInt16MSB, 2, 16, true},    {ASIOSTInt24MSB, 3, 24, true},
     {ASIOSTInt32MSB, 4, 32, true},    {ASIOSTInt32MSB16, 4, 16, true},
     {ASIOSTInt32MSB18, 4, 18, true},  {ASIOSTInt32MSB20, 4, 20, true},
@@ -26,24 +26,24 @@ inline constexpr IntType kIntTypes[] = {
     {ASIOSTInt32LSB20, 4, 20, false}, {ASIOSTInt32LSB24, 4, 24, false},
 };
 
-inline constexpr ASIOSampleType kAllTypes[] = {0,  1,  2,  3,  4,  8,  9,  10, 11,
-                                               16, 17, 18, 19, 20, 24, 25, 26, 27};
+inline constexpr ASIOSampleType AllTypes[] = {0,  1,  2,  3,  4,  8,  9,  10, 11,
+                                              16, 17, 18, 19, 20, 24, 25, 26, 27};
 
 // Types whose outputs dither.
-inline constexpr ASIOSampleType kDitherTypes[] = {ASIOSTInt16LSB,   ASIOSTInt24LSB,
-                                                  ASIOSTInt32LSB16, ASIOSTInt32LSB18,
-                                                  ASIOSTInt32LSB20, ASIOSTInt32LSB24};
+inline constexpr ASIOSampleType DitherTypes[] = {ASIOSTInt16LSB,   ASIOSTInt24LSB,
+                                                 ASIOSTInt32LSB16, ASIOSTInt32LSB18,
+                                                 ASIOSTInt32LSB20, ASIOSTInt32LSB24};
 
 inline int64_t MaxOf(const IntType& t) {
-    return (int64_t{1} << (t.bits - 1)) - 1;
+    return (int64_t{1} << (t.Bits - 1)) - 1;
 }
 inline int64_t MinOf(const IntType& t) {
     return -MaxOf(t) - 1;
 }
 
 inline IntType IntTypeOf(ASIOSampleType type) {
-    for (const IntType& t : kIntTypes) {
-        if (t.type == type) {
+    for (const IntType& t : IntTypes) {
+        if (t.Type == type) {
             return t;
         }
     }
@@ -54,20 +54,20 @@ inline IntType IntTypeOf(ASIOSampleType type) {
 // sign-extended; 32-bit containers read whole).
 inline int64_t ReadInt(const std::vector<uint8_t>& buf, const IntType& t, int i) {
     uint32_t u = 0;
-    for (int b = 0; b < t.bytes; ++b) {
-        const uint8_t byte = buf[static_cast<size_t>(i * t.bytes + b)];
-        const int shift = t.big ? 8 * (t.bytes - 1 - b) : 8 * b;
+    for (int b = 0; b < t.Bytes; ++b) {
+        const uint8_t byte = buf[static_cast<size_t>(i * t.Bytes + b)];
+        const int shift = t.Big ? 8 * (t.Bytes - 1 - b) : 8 * b;
         u |= uint32_t{byte} << shift;
     }
-    const int unused = 32 - 8 * t.bytes;
+    const int unused = 32 - 8 * t.Bytes;
     return static_cast<int32_t>(u << unused) >> unused;
 }
 
 inline void WriteInt(std::vector<uint8_t>& buf, const IntType& t, int i, int64_t value) {
     const auto u = static_cast<uint32_t>(value);
-    for (int b = 0; b < t.bytes; ++b) {
-        const int shift = t.big ? 8 * (t.bytes - 1 - b) : 8 * b;
-        buf[static_cast<size_t>(i * t.bytes + b)] = static_cast<uint8_t>(u >> shift);
+    for (int b = 0; b < t.Bytes; ++b) {
+        const int shift = t.Big ? 8 * (t.Bytes - 1 - b) : 8 * b;
+        buf[static_cast<size_t>(i * t.Bytes + b)] = static_cast<uint8_t>(u >> shift);
     }
 }
 

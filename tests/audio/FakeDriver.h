@@ -41,32 +41,32 @@ struct TFakeScript {
 
 class TFakeDriver final : public IAsioDriver {
 public:
-    explicit TFakeDriver(std::shared_ptr<TFakeScript> script) : S(std::move(script)) {
-        ++S->Created;
+    explicit TFakeDriver(std::shared_ptr<TFakeScript> script) : s_(std::move(script)) {
+        ++s_->Created;
     }
     ~TFakeDriver() override {
-        if (InCall)
-            S->ClosedInsideOwnCall = true;
+        if (inCall_)
+            s_->ClosedInsideOwnCall = true;
         Halt();
-        ++S->Destroyed;
+        ++s_->Destroyed;
     }
 
-    ASIOBool init(void*) override { return S->InitOk ? ASIOTrue : ASIOFalse; }
+    ASIOBool init(void*) override { return s_->InitOk ? ASIOTrue : ASIOFalse; }
     void getDriverName(char* name) override { std::strcpy(name, "Fake"); }
     int32_t getDriverVersion() override { return 7; }
     void getErrorMessage(char* s) override { s[0] = 0; }
     ASIOError start() override {
-        ++S->Starts;
-        if (S->StartResult != ASE_OK)
-            return S->StartResult;
-        if (S->ThreadedSwitches) {
-            Run = true;
-            Thread = std::thread([this] {
+        ++s_->Starts;
+        if (s_->StartResult != ASE_OK)
+            return s_->StartResult;
+        if (s_->ThreadedSwitches) {
+            run_ = true;
+            thread_ = std::thread([this] {
                 int half = 0;
-                while (Run.load()) {
-                    S->Callbacks->bufferSwitch(half, ASIOTrue);
+                while (run_.load()) {
+                    s_->Callbacks->bufferSwitch(half, ASIOTrue);
                     half = 1 - half;
-                    ++S->Switches;
+                    ++s_->Switches;
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
             });
@@ -74,36 +74,36 @@ public:
         return ASE_OK;
     }
     ASIOError stop() override {
-        ++S->Stops;
+        ++s_->Stops;
         Halt();
         return ASE_OK;
     }
     ASIOError getChannels(int32_t* in, int32_t* out) override {
-        *in = S->Inputs;
-        *out = S->Outputs;
+        *in = s_->Inputs;
+        *out = s_->Outputs;
         return ASE_OK;
     }
     ASIOError getLatencies(int32_t* in, int32_t* out) override {
         *in = 0;
-        *out = S->CreatedSize;
+        *out = s_->CreatedSize;
         return ASE_OK;
     }
     ASIOError getBufferSize(int32_t* mn, int32_t* mx, int32_t* pref, int32_t* gran) override {
-        *mn = S->Min;
-        *mx = S->Max;
-        *pref = S->Preferred;
-        *gran = S->Granularity;
+        *mn = s_->Min;
+        *mx = s_->Max;
+        *pref = s_->Preferred;
+        *gran = s_->Granularity;
         return ASE_OK;
     }
     ASIOError canSampleRate(ASIOSampleRate r) override {
-        return r == S->Rate ? ASE_OK : ASE_NoClock;
+        return r == s_->Rate ? ASE_OK : ASE_NoClock;
     }
     ASIOError getSampleRate(ASIOSampleRate* r) override {
-        *r = S->Rate;
+        *r = s_->Rate;
         return ASE_OK;
     }
     ASIOError setSampleRate(ASIOSampleRate r) override {
-        S->RatesSet.push_back(r);
+        s_->RatesSet.push_back(r);
         return ASE_OK;
     }
     ASIOError getClockSources(ASIOClockSource*, int32_t* n) override {
@@ -112,45 +112,45 @@ public:
     }
     ASIOError setClockSource(int32_t) override { return ASE_OK; }
     ASIOError getSamplePosition(ASIOSamples* pos, ASIOTimeStamp* ts) override {
-        *pos = ASIOFromInt64(int64_t{S->Switches.load()} * S->CreatedSize);
+        *pos = ASIOFromInt64(int64_t{s_->Switches.load()} * s_->CreatedSize);
         *ts = ASIOFromInt64(0);
         return ASE_OK;
     }
     ASIOError getChannelInfo(ASIOChannelInfo* info) override {
-        info->type = info->isInput ? S->InputType : S->OutputType;
+        info->type = info->isInput ? s_->InputType : s_->OutputType;
         std::snprintf(info->name, sizeof info->name, "%s %d", info->isInput ? "In" : "Out",
                       info->channel + 1);
         return ASE_OK;
     }
     ASIOError createBuffers(ASIOBufferInfo* infos, int32_t n, int32_t size,
                             ASIOCallbacks* callbacks) override {
-        if (S->Grants && size != S->Grants) {
-            S->Min = S->Max = S->Preferred = S->Grants;
+        if (s_->Grants && size != s_->Grants) {
+            s_->Min = s_->Max = s_->Preferred = s_->Grants;
             return ASE_InvalidMode;
         }
-        S->CreatedSize = size;
-        S->Callbacks = callbacks;
-        Memory.assign(static_cast<size_t>(n),
-                      std::vector<uint8_t>(static_cast<size_t>(size) * 16 + 64, 0xAB));
+        s_->CreatedSize = size;
+        s_->Callbacks = callbacks;
+        memory_.assign(static_cast<size_t>(n),
+                       std::vector<uint8_t>(static_cast<size_t>(size) * 16 + 64, 0xAB));
         for (int32_t i = 0; i < n; ++i) {
-            infos[i].buffers[0] = Memory[static_cast<size_t>(i)].data();
-            infos[i].buffers[1] = Memory[static_cast<size_t>(i)].data() + size * 8 + 16;
+            infos[i].buffers[0] = memory_[static_cast<size_t>(i)].data();
+            infos[i].buffers[1] = memory_[static_cast<size_t>(i)].data() + size * 8 + 16;
         }
-        S->Infos.assign(infos, infos + n);
+        s_->Infos.assign(infos, infos + n);
         return ASE_OK;
     }
     ASIOError disposeBuffers() override {
         Halt();
-        S->Callbacks = nullptr;
-        Memory.clear();
-        S->Infos.clear();
+        s_->Callbacks = nullptr;
+        memory_.clear();
+        s_->Infos.clear();
         return ASE_OK;
     }
     ASIOError controlPanel() override {
-        InCall = true;
-        if (S->PanelMessage && S->Callbacks)
-            S->Callbacks->asioMessage(S->PanelMessage, 0, nullptr, nullptr);
-        InCall = false;
+        inCall_ = true;
+        if (s_->PanelMessage && s_->Callbacks)
+            s_->Callbacks->asioMessage(s_->PanelMessage, 0, nullptr, nullptr);
+        inCall_ = false;
         return ASE_OK;
     }
     ASIOError future(int32_t selector, void*) override {
@@ -160,18 +160,18 @@ public:
 
 private:
     void Halt() {
-        Run = false;
-        if (Thread.joinable())
-            Thread.join();
+        run_ = false;
+        if (thread_.joinable())
+            thread_.join();
     }
 
-    std::shared_ptr<TFakeScript> S;
+    std::shared_ptr<TFakeScript> s_;
     // Halves are 8 bytes per sample wide whatever the type, so a wrong width shows up as
     // untouched 0xAB bytes rather than as an overrun.
-    std::vector<std::vector<uint8_t>> Memory;
-    bool InCall = false;
-    std::atomic<bool> Run{false};
-    std::thread Thread;
+    std::vector<std::vector<uint8_t>> memory_;
+    bool inCall_ = false;
+    std::atomic<bool> run_{false};
+    std::thread thread_;
 };
 
 inline TAsioDriverRecord FakeRecord(const std::string& name, std::shared_ptr<TFakeScript> script) {

@@ -34,30 +34,30 @@ public:
     }
 
     void Kill(int signal = SIGKILL) {
-        if (Pid <= 0)
+        if (pid_ <= 0)
             return;
-        kill(Pid, signal);
-        kill(Pid, SIGCONT); // a paused server hears the signal only once it runs
+        kill(pid_, signal);
+        kill(pid_, SIGCONT); // a paused server hears the signal only once it runs
         for (int i = 0; i < 50; ++i) {
-            if (waitpid(Pid, nullptr, WNOHANG) == Pid) {
-                Pid = -1;
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        kill(Pid, SIGKILL);
-        waitpid(Pid, nullptr, 0);
-        Pid = -1;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
     }
     void Stop() { Kill(SIGTERM); }
     // Freezes the server (as a machine under load or a debugger would) and lets it go on.
     void Pause() {
-        if (Pid > 0)
-            kill(Pid, SIGSTOP);
+        if (pid_ > 0)
+            kill(pid_, SIGSTOP);
     }
     void Resume() {
-        if (Pid > 0)
-            kill(Pid, SIGCONT);
+        if (pid_ > 0)
+            kill(pid_, SIGCONT);
     }
     // Changes the running server's period with jack_bufsize; true when it took it.
     bool ChangePeriod(unsigned period) {
@@ -74,8 +74,8 @@ public:
 private:
     bool Launch(bool realtime) {
         const std::string r = std::to_string(Rate), p = std::to_string(Period);
-        Pid = fork();
-        if (Pid == 0) {
+        pid_ = fork();
+        if (pid_ == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a crashed test
             freopen("/dev/null", "w", stdout);
             freopen("/dev/null", "w", stderr);
@@ -84,13 +84,13 @@ private:
                    static_cast<char*>(nullptr));
             _exit(127);
         }
-        if (Pid < 0)
+        if (pid_ < 0)
             return false;
         // A loaded machine can take many seconds to bring a server up.
         const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (std::chrono::steady_clock::now() < limit) {
-            if (waitpid(Pid, nullptr, WNOHANG) == Pid) {
-                Pid = -1;
+            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = -1;
                 return false;
             }
             jack_status_t status{};
@@ -108,7 +108,7 @@ private:
         return false;
     }
 
-    pid_t Pid = -1;
+    pid_t pid_ = -1;
 };
 
 // Records two channels from whatever feeds system:playback_1 and _2, and counts xruns.
@@ -116,34 +116,34 @@ class TJackCapture {
 public:
     explicit TJackCapture(size_t capacity) : Left(capacity), Right(capacity) {
         jack_status_t status{};
-        Client = jack_client_open("VarkoCapture", JackNoStartServer, &status);
-        if (!Client)
+        client_ = jack_client_open("VarkoCapture", JackNoStartServer, &status);
+        if (!client_)
             return;
-        In[0] = jack_port_register(Client, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        In[1] = jack_port_register(Client, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        jack_set_process_callback(Client, &TJackCapture::Process, this);
-        jack_set_xrun_callback(Client, &TJackCapture::XRun, this);
-        jack_on_shutdown(Client, &TJackCapture::Shutdown, this);
-        jack_activate(Client);
+        in_[0] = jack_port_register(client_, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        in_[1] = jack_port_register(client_, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(client_, &TJackCapture::Process, this);
+        jack_set_xrun_callback(client_, &TJackCapture::XRun, this);
+        jack_on_shutdown(client_, &TJackCapture::Shutdown, this);
+        jack_activate(client_);
     }
     ~TJackCapture() {
-        if (Client && !Dead.load())
-            jack_client_close(Client);
+        if (client_ && !Dead.load())
+            jack_client_close(client_);
     }
-    bool Ok() const { return Client != nullptr; }
+    bool Ok() const { return client_ != nullptr; }
 
     // Connects to every port that feeds the playback ports; returns how many were found.
     int Connect() {
         int found = 0;
         for (int ch = 0; ch < 2; ++ch) {
             const std::string target = "system:playback_" + std::to_string(ch + 1);
-            jack_port_t* port = jack_port_by_name(Client, target.c_str());
+            jack_port_t* port = jack_port_by_name(client_, target.c_str());
             if (!port)
                 continue;
-            if (const char** sources = jack_port_get_all_connections(Client, port)) {
+            if (const char** sources = jack_port_get_all_connections(client_, port)) {
                 for (const char** s = sources; *s; ++s) {
-                    if (jack_connect(Client, *s, jack_port_name(In[ch])) == 0 ||
-                        jack_port_connected_to(In[ch], *s))
+                    if (jack_connect(client_, *s, jack_port_name(in_[ch])) == 0 ||
+                        jack_port_connected_to(in_[ch], *s))
                         ++found;
                 }
                 jack_free(sources);
@@ -154,12 +154,12 @@ public:
 
     // Starts a fresh recording of up to the capacity.
     void Record() {
-        Recording.store(false);
-        Frames.store(0);
+        recording_.store(false);
+        frames_.store(0);
         XRuns.store(0);
-        Recording.store(true);
+        recording_.store(true);
     }
-    size_t Recorded() const { return Frames.load(); }
+    size_t Recorded() const { return frames_.load(); }
 
     std::vector<float> Left, Right;
     std::atomic<int> XRuns{0};
@@ -168,16 +168,16 @@ public:
 private:
     static int Process(jack_nframes_t n, void* arg) {
         auto* self = static_cast<TJackCapture*>(arg);
-        if (!self->Recording.load())
+        if (!self->recording_.load())
             return 0;
-        const auto* l = static_cast<const float*>(jack_port_get_buffer(self->In[0], n));
-        const auto* r = static_cast<const float*>(jack_port_get_buffer(self->In[1], n));
-        size_t at = self->Frames.load();
+        const auto* l = static_cast<const float*>(jack_port_get_buffer(self->in_[0], n));
+        const auto* r = static_cast<const float*>(jack_port_get_buffer(self->in_[1], n));
+        size_t at = self->frames_.load();
         for (jack_nframes_t i = 0; i < n && at < self->Left.size(); ++i, ++at) {
             self->Left[at] = l[i];
             self->Right[at] = r[i];
         }
-        self->Frames.store(at);
+        self->frames_.store(at);
         return 0;
     }
     static int XRun(void* arg) {
@@ -186,10 +186,10 @@ private:
     }
     static void Shutdown(void* arg) { static_cast<TJackCapture*>(arg)->Dead.store(true); }
 
-    jack_client_t* Client = nullptr;
-    jack_port_t* In[2] = {nullptr, nullptr};
-    std::atomic<bool> Recording{false};
-    std::atomic<size_t> Frames{0};
+    jack_client_t* client_ = nullptr;
+    jack_port_t* in_[2] = {nullptr, nullptr};
+    std::atomic<bool> recording_{false};
+    std::atomic<size_t> frames_{0};
 };
 
 } // namespace varko::test

@@ -1,6 +1,7 @@
 // Plays through a real PulseAudio daemon of the test's own (not PipeWire's pipewire-pulse), on
 // RtAudio's PulseAudio back end and on ALSA's default routed to the daemon by ALSA's pulse
 // plugin, and listens to the null sink's monitor.
+#include "HostedEngine.h"
 #include "SoundServer.h"
 #include "audio/AsioHost.h"
 #include "audio/DriverPanel.h"
@@ -18,109 +19,50 @@
 namespace varko::test {
 namespace {
 
-constexpr double kRate = 48000;
+constexpr double Rate = 48000;
 // Tone 1 of four in one row, 200 Hz times 2.205.
-constexpr double kTone = 441.0;
+constexpr double ToneHz = 441.0;
 
-class PulseEndToEnd : public ::testing::TestWithParam<const char*> {
+class PulseEndToEnd : public THostedEngineTest<::testing::TestWithParam<const char*>> {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Server.Start()) << "PulseAudio did not start: " << Server.Failure;
-        auto host = std::make_unique<TASIOHost>();
-        Host = host.get();
-        Engine = std::make_unique<TAudioEngine>(std::move(host));
-        auto post = [this](std::function<void()> job) {
-            std::lock_guard lock(QueueMutex);
-            Queue.push_back(std::move(job));
-        };
-        Host->OwnerDispatcher = post;
-        Engine->Dispatch = post;
-        Engine->OnRebuildTones = [this] { Build(); };
-        Host->OnDeviceLost = [this](IAudioHost*) { ++LostEvents; };
+        ASSERT_TRUE(server_.Start()) << "PulseAudio did not start: " << server_.Failure;
+        AttachEngine();
     }
     void TearDown() override {
-        Server.Resume();
-        Recorder.Stop();
-        Engine.reset();
-        Server.Stop();
+        server_.Resume();
+        recorder_.Stop();
+        engine_.reset();
+        server_.Stop();
     }
 
-    void Build() {
-        TToneBankInput bank;
-        bank.ToneRatios = {1.0f, 2.205f, 3.0f, 4.0f};
-        bank.InitialFrequency = 200.0f;
-        bank.ModeLimit = 1; // the fundamental alone: the spectrum's peak is the tone's
-        bank.ResonanceFader = 150;
-        bank.InterpolateDelays = true;
-        bank.Seed = 1;
-        ASSERT_EQ(RefreshTones(*Engine, bank).BuiltTones, 4);
-    }
     // Selects the device, builds the bank and starts the engine with tone 1 held.
     void Play() {
         const std::string device = GetParam();
-        SetDriverChoice(device, {512, kRate});
-        Host->SetDriverName(device);
-        ASSERT_EQ(Host->DriverName(), device) << "not listed";
+        SetDriverChoice(device, {512, Rate});
+        host_->SetDriverName(device);
+        ASSERT_EQ(host_->DriverName(), device) << "not listed";
         ASSERT_NO_FATAL_FAILURE(Build());
-        Engine->Start();
-        ASSERT_TRUE(Host->Active()) << Host->DriverErrorMessage();
-    }
-    // A pen resting on the bar, moving a little now and then, keeps exciting it; moved on the
-    // owner's thread, as the window does.
-    void Pump() {
-        std::deque<std::function<void()>> jobs;
-        {
-            std::lock_guard lock(QueueMutex);
-            jobs.swap(Queue);
-        }
-        for (auto& job : jobs) {
-            job();
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (Engine->Oscillators.size() > 1 && now - LastPen >= std::chrono::milliseconds(30)) {
-            LastPen = now;
-            PenSpeed = PenSpeed == 0.05f ? 0.06f : 0.05f;
-            TTone& tone = *Engine->Oscillators[1];
-            tone.StrikePosition = 0.5f;
-            tone.Pressure = 0.6f;
-            tone.Speed = PenSpeed;
-        }
-    }
-    bool WaitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            Pump();
-            if (cond()) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        Pump();
-        return cond();
+        engine_->Start();
+        ASSERT_TRUE(host_->Active()) << host_->DriverErrorMessage();
+        heldTone_ = 1;
     }
     // Blocks mixed from now until count more have been, or false after limit.
     bool Blocks(uint64_t count, std::chrono::milliseconds limit) {
-        const uint64_t until = Engine->SwitchCount.load() + count;
-        return WaitFor([&] { return Engine->SwitchCount.load() >= until; }, limit);
+        const uint64_t until = engine_->SwitchCount.load() + count;
+        return WaitFor([&] { return engine_->SwitchCount.load() >= until; }, limit);
     }
-    uint64_t BlocksIn(double seconds) const { return static_cast<uint64_t>(seconds * kRate / 512); }
+    uint64_t BlocksIn(double seconds) const { return static_cast<uint64_t>(seconds * Rate / 512); }
 
-    TPulseAudioServer Server;
-    TSinkRecorder Recorder;
-    TASIOHost* Host = nullptr; // owned by the engine
-    std::unique_ptr<TAudioEngine> Engine;
-    std::chrono::steady_clock::time_point LastPen;
-    float PenSpeed = 0.05f;
-    int LostEvents = 0;
-    std::mutex QueueMutex;
-    std::deque<std::function<void()>> Queue;
+    TPulseAudioServer server_;
+    TSinkRecorder recorder_;
 };
 
 // The strongest frequency of n samples of x from lo to hi Hz in 1 Hz steps (Goertzel).
 double Pitch(const float* x, size_t n, double lo, double hi) {
     double best = 0, bestF = 0;
     for (double f = lo; f <= hi; f += 1.0) {
-        const double c = 2 * std::cos(2 * std::numbers::pi * f / kRate);
+        const double c = 2 * std::cos(2 * std::numbers::pi * f / Rate);
         double s1 = 0, s2 = 0;
         for (size_t i = 0; i < n; ++i) {
             const double s0 = x[i] + c * s1 - s2;
@@ -138,20 +80,20 @@ double Pitch(const float* x, size_t n, double lo, double hi) {
 // One tone held for 5 s from the start: no burst of the server's requests finds it still
 // rendering (bench/pulse-late-blocks runs this ten times per back end).
 TEST_P(PulseEndToEnd, OneToneFiveSecondsWithoutLateBlocks) {
-    ASSERT_TRUE(Recorder.Start(Server));
+    ASSERT_TRUE(recorder_.Start(server_));
     ASSERT_NO_FATAL_FAILURE(Play());
     const uint64_t blocks = BlocksIn(5.0);
     ASSERT_TRUE(Blocks(blocks, std::chrono::seconds(20))) << "the stream fell behind";
-    const uint64_t late = Engine->LateBlocks.load();
-    Recorder.Stop();
+    const uint64_t late = engine_->LateBlocks.load();
+    recorder_.Stop();
     EXPECT_EQ(late, 0u);
-    EXPECT_EQ(LostEvents, 0);
-    EXPECT_FALSE(Host->DeviceLost());
+    EXPECT_EQ(lostEvents_, 0);
+    EXPECT_FALSE(host_->DeviceLost());
     // The tone reached the sink at its pitch.
-    const std::vector<float>& x = Recorder.Left;
-    const size_t second = static_cast<size_t>(kRate);
+    const std::vector<float>& x = recorder_.Left;
+    const size_t second = static_cast<size_t>(Rate);
     ASSERT_GE(x.size(), 2 * second) << "the sink heard too little";
-    EXPECT_NEAR(Pitch(x.data() + x.size() - second, second, 100, 1000), kTone, kTone * 0.01);
+    EXPECT_NEAR(Pitch(x.data() + x.size() - second, second, 100, 1000), ToneHz, ToneHz * 0.01);
     std::printf("%s: late tone blocks %llu of %llu blocks\n", GetParam(),
                 static_cast<unsigned long long>(late), static_cast<unsigned long long>(blocks));
 }
@@ -161,53 +103,53 @@ TEST_P(PulseEndToEnd, OneToneFiveSecondsWithoutLateBlocks) {
 TEST_P(PulseEndToEnd, StalledServerIsNotLostAndPlayingGoesOn) {
     ASSERT_NO_FATAL_FAILURE(Play());
     ASSERT_TRUE(Blocks(BlocksIn(0.5), std::chrono::seconds(10))) << "no blocks flow";
-    Server.Pause();
+    server_.Pause();
     // Longer than a stall that any slow machine explains.
     WaitFor([] { return false; }, std::chrono::seconds(4));
-    Server.Resume();
+    server_.Resume();
     EXPECT_TRUE(Blocks(BlocksIn(2.0), std::chrono::seconds(10)))
         << "the stream did not go on after the server did";
-    EXPECT_EQ(LostEvents, 0);
-    EXPECT_FALSE(Host->DeviceLost());
-    EXPECT_TRUE(Host->Active());
-    ASSERT_TRUE(Recorder.Start(Server));
-    ASSERT_TRUE(WaitFor([&] { return Recorder.Frames() >= kRate; }, std::chrono::seconds(10)));
-    Recorder.Stop();
-    EXPECT_NEAR(Pitch(Recorder.Left.data(), static_cast<size_t>(kRate), 100, 1000), kTone,
-                kTone * 0.01);
+    EXPECT_EQ(lostEvents_, 0);
+    EXPECT_FALSE(host_->DeviceLost());
+    EXPECT_TRUE(host_->Active());
+    ASSERT_TRUE(recorder_.Start(server_));
+    ASSERT_TRUE(WaitFor([&] { return recorder_.Frames() >= Rate; }, std::chrono::seconds(10)));
+    recorder_.Stop();
+    EXPECT_NEAR(Pitch(recorder_.Left.data(), static_cast<size_t>(Rate), 100, 1000), ToneHz,
+                ToneHz * 0.01);
 }
 
 // A server frozen for good is waited for a bounded time, then reported lost.
 TEST_P(PulseEndToEnd, ServerFrozenForGoodIsLostAfterABoundedWait) {
     ASSERT_NO_FATAL_FAILURE(Play());
     ASSERT_TRUE(Blocks(BlocksIn(0.5), std::chrono::seconds(10))) << "no blocks flow";
-    Server.Pause();
+    server_.Pause();
     const auto paused = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitFor([&] { return LostEvents > 0; }, std::chrono::seconds(20)))
+    ASSERT_TRUE(WaitFor([&] { return lostEvents_ > 0; }, std::chrono::seconds(20)))
         << "the frozen server was never reported";
     const double after =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - paused).count();
     EXPECT_GT(after, 5.0); // waited for, as a stall
     EXPECT_LT(after, 15.0);
-    EXPECT_TRUE(Host->DeviceLost());
+    EXPECT_TRUE(host_->DeviceLost());
 }
 
 // A server killed for good is reported lost, promptly, and no block is asked for after it.
 TEST_P(PulseEndToEnd, KilledServerIsReportedLost) {
     ASSERT_NO_FATAL_FAILURE(Play());
     ASSERT_TRUE(Blocks(BlocksIn(0.5), std::chrono::seconds(10))) << "no blocks flow";
-    Server.Kill();
+    server_.Kill();
     const auto killed = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitFor([&] { return LostEvents > 0; }, std::chrono::seconds(15)))
+    ASSERT_TRUE(WaitFor([&] { return lostEvents_ > 0; }, std::chrono::seconds(15)))
         << "the loss was not reported";
     const double after =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
     EXPECT_LT(after, 5.0);
-    EXPECT_TRUE(Host->DeviceLost());
-    EXPECT_FALSE(Host->Active());
-    const uint64_t blocks = Engine->SwitchCount.load();
+    EXPECT_TRUE(host_->DeviceLost());
+    EXPECT_FALSE(host_->Active());
+    const uint64_t blocks = engine_->SwitchCount.load();
     WaitFor([] { return false; }, std::chrono::milliseconds(500));
-    EXPECT_EQ(Engine->SwitchCount.load(), blocks);
+    EXPECT_EQ(engine_->SwitchCount.load(), blocks);
     std::printf("%s: loss reported %.2f s after the kill\n", GetParam(), after);
 }
 

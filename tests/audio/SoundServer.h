@@ -124,7 +124,7 @@ protected:
         }
         Folder = pattern;
         Failure.clear();
-        Started.clear();
+        started_.clear();
         setenv("XDG_RUNTIME_DIR", Folder.c_str(), 1);
         setenv("HOME", Folder.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (Folder + "/.config").c_str(), 1);
@@ -138,16 +138,16 @@ protected:
 
     // Removes the folder unless a failed start asked to keep it.
     void RemoveFolder() {
-        if (!Folder.empty() && !Keep) {
+        if (!Folder.empty() && !keep_) {
             std::error_code ignored;
             std::filesystem::remove_all(Folder, ignored);
         }
         Folder.clear();
-        Keep = false;
+        keep_ = false;
     }
 
     bool Launch(TChild& child, const std::string& name, const std::vector<std::string>& argv) {
-        Started.emplace_back(&child, name);
+        started_.emplace_back(&child, name);
         if (!child.Start(argv, LogFile(name))) {
             Failure = name + " could not be started: " + std::strerror(errno);
             return false;
@@ -165,7 +165,7 @@ protected:
         for (;;) {
             if (ready())
                 return true;
-            for (auto& [child, name] : Started) {
+            for (auto& [child, name] : started_) {
                 if (!child->Running()) {
                     Failure = name + " quit while waiting for " + what + Tail(name);
                     return false;
@@ -173,7 +173,7 @@ protected:
             }
             if (std::chrono::steady_clock::now() > limit) {
                 Failure = "no " + what + " after " + std::to_string(StartLimit.count()) + " s";
-                for (auto& [child, name] : Started)
+                for (auto& [child, name] : started_)
                     Failure += Tail(name);
                 return false;
             }
@@ -194,8 +194,8 @@ protected:
         return text;
     }
 
-    std::vector<std::pair<TChild*, std::string>> Started;
-    bool Keep = false;
+    std::vector<std::pair<TChild*, std::string>> started_;
+    bool keep_ = false;
 };
 
 class TPipeWireServer : public TSoundServer {
@@ -213,14 +213,14 @@ public:
 
         const auto limit = std::chrono::steady_clock::now() + StartLimit;
         const bool up =
-            Launch(Bus, "dbus", {"dbus-daemon", "--session", "--nofork", "--address=" + bus}) &&
+            Launch(bus_, "dbus", {"dbus-daemon", "--session", "--nofork", "--address=" + bus}) &&
             WaitFor(limit, "the session bus",
                     [&] { return std::filesystem::exists(Folder + "/bus"); }) &&
-            Launch(PipeWire, "pipewire", {"pipewire"}) &&
+            Launch(pipeWire_, "pipewire", {"pipewire"}) &&
             WaitFor(limit, "pipewire's socket",
                     [&] { return std::filesystem::exists(Folder + "/pipewire-0"); }) &&
-            Launch(Pulse, "pipewire-pulse", {"pipewire-pulse"}) &&
-            Launch(SessionManager, "wireplumber", {"wireplumber"}) &&
+            Launch(pulse_, "pipewire-pulse", {"pipewire-pulse"}) &&
+            Launch(sessionManager_, "wireplumber", {"wireplumber"}) &&
             WaitFor(limit, "pipewire-pulse to answer", [] { return Run("pactl info"); }) &&
             LoadNullSink() &&
             // Chosen by the session manager once it sees the sink; chosen here too, so that the
@@ -230,17 +230,17 @@ public:
                        (Run(std::string("pactl set-default-sink ") + SinkName) && IsDefaultSink());
             });
         if (!up) {
-            Keep = true;
+            keep_ = true;
             Stop();
         }
         return up;
     }
 
     void Stop() {
-        SessionManager.Stop();
-        Pulse.Stop();
-        PipeWire.Stop();
-        Bus.Stop();
+        sessionManager_.Stop();
+        pulse_.Stop();
+        pipeWire_.Stop();
+        bus_.Stop();
         RemoveFolder();
     }
 
@@ -273,7 +273,7 @@ private:
         return false;
     }
 
-    TChild Bus, PipeWire, Pulse, SessionManager;
+    TChild bus_, pipeWire_, pulse_, sessionManager_;
 };
 
 // A real PulseAudio daemon with a null sink, started from the folder scripts/setup unpacks the
@@ -312,7 +312,7 @@ public:
         const std::string libraries = root + "/usr/lib/x86_64-linux-gnu/pulseaudio:" + modules;
         const auto limit = std::chrono::steady_clock::now() + StartLimit;
         const bool up =
-            Launch(Daemon, "pulseaudio",
+            Launch(daemon_, "pulseaudio",
                    {"env", "LD_LIBRARY_PATH=" + libraries, daemon, "-n", "--daemonize=no",
                     "--exit-idle-time=-1", "--use-pid-file=no", "--system=no",
                     "--log-target=stderr", "--log-level=info", "--dl-search-path=" + modules,
@@ -323,7 +323,7 @@ public:
             WaitFor(limit, "PulseAudio to answer", [] { return Run("pactl info"); }) &&
             WaitFor(limit, "the null sink to be the default", [] { return IsDefaultSink(); });
         if (!up) {
-            Keep = true;
+            keep_ = true;
             Stop();
         }
         return up;
@@ -331,31 +331,31 @@ public:
 
     void Stop() {
         Resume();
-        Daemon.Stop();
+        daemon_.Stop();
         RemoveFolder();
     }
     // Freezes the daemon (as a machine under load or a debugger would) and lets it go on.
     void Pause() {
-        if (Daemon.Running())
-            kill(Daemon.Pid, SIGSTOP);
+        if (daemon_.Running())
+            kill(daemon_.Pid, SIGSTOP);
     }
     void Resume() {
-        if (Daemon.Running())
-            kill(Daemon.Pid, SIGCONT);
+        if (daemon_.Running())
+            kill(daemon_.Pid, SIGCONT);
     }
     // Kills the daemon for good; its socket file stays, refusing connections.
     void Kill() {
-        if (Daemon.Running()) {
-            kill(Daemon.Pid, SIGKILL);
-            waitpid(Daemon.Pid, nullptr, 0);
-            Daemon.Pid = -1;
+        if (daemon_.Running()) {
+            kill(daemon_.Pid, SIGKILL);
+            waitpid(daemon_.Pid, nullptr, 0);
+            daemon_.Pid = -1;
         }
     }
 
     std::string Socket;
 
 private:
-    TChild Daemon;
+    TChild daemon_;
 };
 
 // Records the null sink's monitor (float stereo at 48 kHz) with parec, from Start to Stop.
@@ -367,23 +367,23 @@ public:
         int fds[2];
         if (pipe(fds) != 0)
             return false;
-        const bool started = Parec.Start({"parec", "--raw", "--format=float32le", "--rate=48000",
-                                          "--channels=2", "--latency-msec=20",
-                                          std::string("--device=") + server.SinkName + ".monitor"},
-                                         server.LogFile("parec"), fds[1]);
+        const bool started = parec_.Start({"parec", "--raw", "--format=float32le", "--rate=48000",
+                                           "--channels=2", "--latency-msec=20",
+                                           std::string("--device=") + server.SinkName + ".monitor"},
+                                          server.LogFile("parec"), fds[1]);
         close(fds[1]);
-        Fd = fds[0];
-        Reader = std::thread([this] {
+        fd_ = fds[0];
+        reader_ = std::thread([this] {
             float frame[512];
             size_t pending = 0;
             for (;;) {
                 const ssize_t n =
-                    read(Fd, reinterpret_cast<char*>(frame) + pending, sizeof frame - pending);
+                    read(fd_, reinterpret_cast<char*>(frame) + pending, sizeof frame - pending);
                 if (n <= 0)
                     break;
                 pending += static_cast<size_t>(n);
                 const size_t whole = pending / (2 * sizeof(float));
-                std::lock_guard lock(Mutex);
+                std::lock_guard lock(mutex_);
                 for (size_t i = 0; i < whole; ++i) {
                     Left.push_back(frame[2 * i]);
                     Right.push_back(frame[2 * i + 1]);
@@ -396,25 +396,25 @@ public:
         return started;
     }
     void Stop() {
-        Parec.Stop();
-        if (Reader.joinable())
-            Reader.join();
-        if (Fd >= 0)
-            close(Fd);
-        Fd = -1;
+        parec_.Stop();
+        if (reader_.joinable())
+            reader_.join();
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
     }
     size_t Frames() {
-        std::lock_guard lock(Mutex);
+        std::lock_guard lock(mutex_);
         return Left.size();
     }
 
     std::vector<float> Left, Right; // read after Stop
 
 private:
-    TChild Parec;
-    int Fd = -1;
-    std::thread Reader;
-    std::mutex Mutex;
+    TChild parec_;
+    int fd_ = -1;
+    std::thread reader_;
+    std::mutex mutex_;
 };
 
 } // namespace varko::test

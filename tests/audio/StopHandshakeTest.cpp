@@ -18,14 +18,14 @@
 // The sound server's client libraries are not built with the sanitizers: they hand buffers
 // between their own threads in ways ThreadSanitizer cannot see, and keep some memory for the
 // life of the process (RtAudio's PulseAudio stream handle among it). Not Varko's memory.
-extern "C" const char* __tsan_default_suppressions() {
+extern "C" const char* __tsan_default_suppressions() { // NOLINT: the sanitizer's hook
     return "called_from_lib:libpulse.so.0\n"
            "called_from_lib:libpulsecommon-16.1.so\n"
            "race:libpulse.so.0\n"
            "race:libpulsecommon-16.1.so\n"
            "race:libasound_module_pcm_pulse.so\n";
 }
-extern "C" const char* __lsan_default_suppressions() {
+extern "C" const char* __lsan_default_suppressions() { // NOLINT: the sanitizer's hook
     return "leak:libpulse.so\n"
            "leak:libpulsecommon\n"
            "leak:RtApiPulse::probeDeviceOpen\n";
@@ -37,9 +37,9 @@ namespace {
 class StopHandshake : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Server.Start()) << "PipeWire did not start: " << Server.Failure;
+        ASSERT_TRUE(server_.Start()) << "PipeWire did not start: " << server_.Failure;
     }
-    TPipeWireServer Server;
+    TPipeWireServer server_;
 };
 
 TEST_P(StopHandshake, NoBlockIsMixedOnceStopReturns) {

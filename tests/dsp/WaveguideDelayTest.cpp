@@ -21,17 +21,17 @@ TEST(WaveguideDelay, ShortLengthsBecomeTwoAndDelayByTwo) {
 }
 
 TEST(WaveguideDelay, ImpulseRecirculatesWithFeedbackPerPeriod) {
-    const int N = 7;
-    TWaveguideDelay d(N);
+    const int n = 7;
+    TWaveguideDelay d(n);
     d.Feedback = 0.5f;
     std::vector<float> out;
-    for (int t = 1; t <= 4 * N + 1; ++t) {
+    for (int t = 1; t <= 4 * n + 1; ++t) {
         out.push_back(d.Tick(t == 1 ? 1.0f : 0.0f));
     }
-    for (int t = 1; t <= 4 * N + 1; ++t) {
+    for (int t = 1; t <= 4 * n + 1; ++t) {
         float expected = 0.0f;
         for (int k = 1; k <= 4; ++k) {
-            if (t == k * N + 1) {
+            if (t == k * n + 1) {
                 expected = std::ldexp(1.0f, 1 - k); // 1, 0.5, 0.25, 0.125
             }
         }
@@ -87,8 +87,8 @@ TEST(WaveguideInterpolatedDelay, HermiteHitsItsEndPoints) {
 
 TEST(WaveguideInterpolatedDelay, ImpulseArrivesAtTheFractionalLength) {
     // The centre of mass of the interpolated impulse lies at exactly L ticks.
-    for (float L : {5.25f, 8.5f, 20.75f}) {
-        TWaveguideInterpolatedDelay d(L);
+    for (float l : {5.25f, 8.5f, 20.75f}) {
+        TWaveguideInterpolatedDelay d(l);
         double sum = 0, moment = 0;
         for (int t = 0; t < 40; ++t) {
             const float y = d.Tick(t == 0 ? 1.0f : 0.0f);
@@ -96,6 +96,6 @@ TEST(WaveguideInterpolatedDelay, ImpulseArrivesAtTheFractionalLength) {
             moment += y * t;
         }
         EXPECT_NEAR(sum, 1.0, 1e-6);
-        EXPECT_NEAR(moment / sum, L, 1e-5) << L;
+        EXPECT_NEAR(moment / sum, l, 1e-5) << l;
     }
 }

@@ -17,22 +17,22 @@ namespace {
 // Renders a constant block; block number GateBlock waits until the gate opens.
 class TConstThread : public TTone {
 public:
-    explicit TConstThread(float value, int gateBlock = -1) : Value(value), GateBlock(gateBlock) {}
+    explicit TConstThread(float value, int gateBlock = -1) : value_(value), gateBlock_(gateBlock) {}
     std::binary_semaphore Gate{0};
     std::atomic<int> Blocks{0};
 
 protected:
-    void RenderBlock(float* Out, int n) override {
+    void RenderBlock(float* out, int n) override {
         const int block = Blocks.fetch_add(1) + 1;
-        if (block == GateBlock) {
+        if (block == gateBlock_) {
             Gate.acquire();
         }
-        std::fill(Out, Out + n, Value * static_cast<float>(block));
+        std::fill(out, out + n, value_ * static_cast<float>(block));
     }
 
 private:
-    float Value;
-    int GateBlock;
+    float value_;
+    int gateBlock_;
 };
 
 struct TEngineFixture {
@@ -60,9 +60,9 @@ struct TEngineFixture {
 
 TEST(AudioEngine, PanWeights) {
     struct TCase {
-        int tones;
-        bool twoRows;
-        std::vector<float> left, right;
+        int Tones;
+        bool TwoRows;
+        std::vector<float> Left, Right;
     };
     const TCase cases[] = {
         {1, false, {1}, {1}},
@@ -70,15 +70,15 @@ TEST(AudioEngine, PanWeights) {
         {5, true, {1, 2 / 3.f, 1 / 3.f, 1, 2 / 3.f}, {1 / 3.f, 2 / 3.f, 1, 1 / 3.f, 2 / 3.f}},
     };
     for (const auto& c : cases) {
-        for (int t = 0; t < c.tones; ++t) {
+        for (int t = 0; t < c.Tones; ++t) {
             TEngineFixture f;
-            for (int k = 0; k < c.tones; ++k) {
+            for (int k = 0; k < c.Tones; ++k) {
                 f.Add(k == t ? 0.5f : 0.0f);
             }
-            f.SetPan(c.tones, c.twoRows);
+            f.SetPan(c.Tones, c.TwoRows);
             f.Engine.RenderOffline(f.Out);
-            EXPECT_NEAR(f.Out[0][5], 0.5f * c.left[t], 1e-6f) << c.tones << " tones, tone " << t;
-            EXPECT_NEAR(f.Out[1][5], 0.5f * c.right[t], 1e-6f) << c.tones << " tones, tone " << t;
+            EXPECT_NEAR(f.Out[0][5], 0.5f * c.Left[t], 1e-6f) << c.Tones << " tones, tone " << t;
+            EXPECT_NEAR(f.Out[1][5], 0.5f * c.Right[t], 1e-6f) << c.Tones << " tones, tone " << t;
         }
     }
 }
@@ -163,10 +163,10 @@ TEST(AudioEngine, RunawayToneIsSilencedRebuiltAndCounted) {
             ++Builds;
             TTone::BuildBands(seed);
         }
-        void RenderBlock(float* Out, int n) override {
+        void RenderBlock(float* out, int n) override {
             const int block = ++blocks_;
-            std::fill(Out, Out + n, 0.25f);
-            Out[n / 2] = block == 2 ? std::nanf("") : block == 3 ? 1e30f : 0.25f;
+            std::fill(out, out + n, 0.25f);
+            out[n / 2] = block == 2 ? std::nanf("") : block == 3 ? 1e30f : 0.25f;
         }
 
     private:
@@ -383,10 +383,10 @@ namespace {
 class TManualHost : public TNullHost {
 public:
     TManualHost() : TNullHost(48000.0, 32, false, 2) {}
-    bool Active() const override { return active; }
-    void SetActive(bool value) override { active = value; }
+    bool Active() const override { return started; }
+    void SetActive(bool value) override { started = value; }
     void Play() { OnBufferSwitch32(this, InBuffer, OutBuffer); }
-    bool active = false;
+    bool started = false;
 };
 
 // Remembers every block start and every change with the position it was stamped with.
@@ -486,7 +486,7 @@ namespace {
 // Plays its pressure as its samples: where a change lands inside a block shows in the output.
 class TPressureTone : public TTone {
 protected:
-    void RenderBlock(float* Out, int n) override { std::fill(Out, Out + n, Pressure.load()); }
+    void RenderBlock(float* out, int n) override { std::fill(out, out + n, Pressure.load()); }
 };
 
 TPlayingChange StampedChange(int tone, float pressure, uint64_t at) {

@@ -20,8 +20,8 @@ std::vector<float> EqualSteps(int n, int steps) {
 
 struct Bank : ::testing::Test {
     explicit Bank(double rate = 48000.0)
-        : engine(std::make_unique<TNullHost>(rate, 64, /*RealTimePace=*/false)) {}
-    TAudioEngine engine;
+        : Engine(std::make_unique<TNullHost>(rate, 64, /*RealTimePace=*/false)) {}
+    TAudioEngine Engine;
 };
 
 class DiesWhileBuilding : public TTone {
@@ -35,18 +35,18 @@ TEST_F(Bank, BuildsOneStartedOscillatorPerTone) {
     TToneBankInput in;
     in.ToneRatios = EqualSteps(37, 12);
     in.Seed = 1;
-    const TToneBankResult r = RefreshTones(engine, in);
+    const TToneBankResult r = RefreshTones(Engine, in);
     EXPECT_EQ(r.RequestedTones, 37);
     EXPECT_EQ(r.BuiltTones, 37);
-    ASSERT_EQ(engine.Oscillators.size(), 37u);
+    ASSERT_EQ(Engine.Oscillators.size(), 37u);
     EXPECT_FALSE(r.Capped || r.Abandoned || r.WarnNoSound || r.WarnModeFile);
     EXPECT_EQ(r.ObjectDescription.value_or(""), "Uniform bar with free ends");
     EXPECT_FALSE(r.Running);
-    EXPECT_FLOAT_EQ(engine.PanOffset.load(), 38.0f / 37.0f);
-    EXPECT_FLOAT_EQ(engine.PanStep.load(), 1.0f / 37.0f);
-    EXPECT_EQ(engine.ReadIndex.load(), 0);
-    for (size_t i = 0; i < engine.Oscillators.size(); ++i) {
-        const auto& t = *engine.Oscillators[i];
+    EXPECT_FLOAT_EQ(Engine.PanOffset.load(), 38.0f / 37.0f);
+    EXPECT_FLOAT_EQ(Engine.PanStep.load(), 1.0f / 37.0f);
+    EXPECT_EQ(Engine.ReadIndex.load(), 0);
+    for (size_t i = 0; i < Engine.Oscillators.size(); ++i) {
+        const auto& t = *Engine.Oscillators[i];
         EXPECT_TRUE(t.Ready.load());
         EXPECT_FALSE(t.NoModes.load());
         EXPECT_FLOAT_EQ(t.Frequency, in.ToneRatios[i] * 200.0f);
@@ -58,39 +58,39 @@ TEST_F(Bank, BuildsOneStartedOscillatorPerTone) {
     }
     // The lowest tone keeps all eight modes; the top one (1600 Hz) five: 13.34 x 1600 Hz lies
     // below 24 kHz, 18.64 x 1600 Hz above.
-    EXPECT_EQ(engine.Oscillators.front()->Ratios.size(), 8u);
-    EXPECT_EQ(engine.Oscillators.back()->Ratios.size(), 5u);
+    EXPECT_EQ(Engine.Oscillators.front()->Ratios.size(), 8u);
+    EXPECT_EQ(Engine.Oscillators.back()->Ratios.size(), 5u);
 }
 
 TEST_F(Bank, RebuildReplacesEveryOscillatorAndRestartsARunningEngine) {
     TToneBankInput in;
     in.ToneRatios = EqualSteps(5, 12);
-    RefreshTones(engine, in);
-    const TTone* first = engine.Oscillators.front().get();
-    engine.Start();
-    ASSERT_TRUE(engine.Running.load());
+    RefreshTones(Engine, in);
+    const TTone* first = Engine.Oscillators.front().get();
+    Engine.Start();
+    ASSERT_TRUE(Engine.Running.load());
     in.ToneRatios = EqualSteps(7, 12);
     in.Paint2Rows = true;
     in.End = TEndType::Hinged;
-    const TToneBankResult r = RefreshTones(engine, in);
+    const TToneBankResult r = RefreshTones(Engine, in);
     EXPECT_TRUE(r.Running);
-    EXPECT_TRUE(engine.Running.load());
-    ASSERT_EQ(engine.Oscillators.size(), 7u);
-    EXPECT_NE(engine.Oscillators.front().get(), first);
-    EXPECT_FLOAT_EQ(engine.PanOffset.load(), 1.25f); // two rows of four
-    EXPECT_FLOAT_EQ(engine.PanStep.load(), 0.25f);
+    EXPECT_TRUE(Engine.Running.load());
+    ASSERT_EQ(Engine.Oscillators.size(), 7u);
+    EXPECT_NE(Engine.Oscillators.front().get(), first);
+    EXPECT_FLOAT_EQ(Engine.PanOffset.load(), 1.25f); // two rows of four
+    EXPECT_FLOAT_EQ(Engine.PanStep.load(), 0.25f);
     EXPECT_EQ(r.ObjectDescription.value_or(""), "Uniform bar with hinged ends");
-    engine.Stop();
+    Engine.Stop();
 }
 
 TEST_F(Bank, ToneAboveHalfTheRateWarnsThatBarsMayBeSilent) {
     TToneBankInput in;
     in.ToneRatios = {1.0f, 150.0f}; // 200 Hz and 30 kHz at 48 kHz
-    const TToneBankResult r = RefreshTones(engine, in);
+    const TToneBankResult r = RefreshTones(Engine, in);
     EXPECT_TRUE(r.WarnNoSound);
     EXPECT_FALSE(r.WarnModeFile);
-    EXPECT_TRUE(engine.Oscillators[1]->NoModes.load());
-    EXPECT_FALSE(engine.Oscillators[0]->NoModes.load());
+    EXPECT_TRUE(Engine.Oscillators[1]->NoModes.load());
+    EXPECT_FALSE(Engine.Oscillators[0]->NoModes.load());
 }
 
 TEST_F(Bank, EmptyModeFileWarnsAboutTheFile) {
@@ -99,11 +99,11 @@ TEST_F(Bank, EmptyModeFileWarnsAboutTheFile) {
     in.ExternalObject = true;
     in.End = TEndType::Fixed;
     in.ModeFileName = "glass";
-    const TToneBankResult r = RefreshTones(engine, in);
+    const TToneBankResult r = RefreshTones(Engine, in);
     EXPECT_TRUE(r.WarnModeFile);
     EXPECT_FALSE(r.WarnNoSound);
     EXPECT_EQ(r.ObjectDescription.value_or(""), "glass (One end fixed)");
-    EXPECT_EQ(engine.Oscillators[0]->EndType,
+    EXPECT_EQ(Engine.Oscillators[0]->EndType,
               TEndType::None); // no mode taken: position has no effect
 }
 
@@ -115,9 +115,9 @@ TEST_F(Bank, ModeFileModesAndTheirEndType) {
     in.ModeRatios = {1.0f, 2.32f, 4.25f};
     in.ModeLevels = {1.0f, 0.5f, 0.25f};
     in.ModeLimit = 2;
-    const TToneBankResult r = RefreshTones(engine, in);
+    const TToneBankResult r = RefreshTones(Engine, in);
     EXPECT_FALSE(r.WarnModeFile || r.WarnNoSound);
-    const auto& t = *engine.Oscillators[0];
+    const auto& t = *Engine.Oscillators[0];
     EXPECT_EQ(t.Ratios, (std::vector<float>{1.0f, 2.32f}));
     EXPECT_EQ(t.Gains, (std::vector<float>{1.0f, 0.5f}));
     EXPECT_EQ(t.EndType, TEndType::Hinged);
@@ -127,26 +127,26 @@ TEST_F(Bank, AbsurdToneCountIsCapped) {
     TToneBankInput in;
     in.ToneRatios.assign(MaxTones + 40, 1.0f);
     in.ModeLimit = 1;
-    const TToneBankResult r = RefreshTones(engine, in);
+    const TToneBankResult r = RefreshTones(Engine, in);
     EXPECT_TRUE(r.Capped);
     EXPECT_EQ(r.RequestedTones, MaxTones + 40);
     EXPECT_EQ(r.BuiltTones, MaxTones);
-    EXPECT_EQ(engine.Oscillators.size(), static_cast<size_t>(MaxTones));
+    EXPECT_EQ(Engine.Oscillators.size(), static_cast<size_t>(MaxTones));
 }
 
 TEST_F(Bank, OscillatorDyingWhileBuildingAbandonsTheRebuild) {
     TToneBankInput in;
     in.ToneRatios = EqualSteps(6, 12);
-    RefreshTones(engine, in);
-    engine.Start();
+    RefreshTones(Engine, in);
+    Engine.Start();
     int made = 0;
     in.MakeTone = [&made]() -> std::unique_ptr<TTone> {
         return ++made == 3 ? std::make_unique<DiesWhileBuilding>() : std::make_unique<TTone>();
     };
-    const TToneBankResult r = RefreshTones(engine, in);
+    const TToneBankResult r = RefreshTones(Engine, in);
     EXPECT_TRUE(r.Abandoned);
     EXPECT_EQ(r.BuiltTones, 3);          // no tone after the dead one is built
-    EXPECT_FALSE(engine.Running.load()); // not restarted
+    EXPECT_FALSE(Engine.Running.load()); // not restarted
     EXPECT_FALSE(r.ObjectDescription);
     EXPECT_NE(r.CrashText.find("@TWaveguideThread: no memory for the bands"), std::string::npos)
         << r.CrashText;
@@ -154,22 +154,22 @@ TEST_F(Bank, OscillatorDyingWhileBuildingAbandonsTheRebuild) {
 
 TEST_F(Bank, EmptyToneListLeavesAnEmptyBankAndNoDescription) {
     TToneBankInput in;
-    const TToneBankResult r = RefreshTones(engine, in);
+    const TToneBankResult r = RefreshTones(Engine, in);
     EXPECT_EQ(r.BuiltTones, 0);
     EXPECT_FALSE(r.ObjectDescription);
-    EXPECT_TRUE(engine.Oscillators.empty());
+    EXPECT_TRUE(Engine.Oscillators.empty());
 }
 
 TEST_F(Bank, ZeroAndNegativeDegreesGiveSilentBarsAndTheWarning) {
     // A scale may hold 0/5 or a negative whole number; such a tone gets no band at all.
     TToneBankInput in;
     in.ToneRatios = {1.0f, 0.0f, -2.0f};
-    const TToneBankResult r = RefreshTones(engine, in);
+    const TToneBankResult r = RefreshTones(Engine, in);
     EXPECT_EQ(r.BuiltTones, 3);
     EXPECT_TRUE(r.WarnNoSound);
-    EXPECT_FALSE(engine.Oscillators[0]->NoModes.load());
-    EXPECT_TRUE(engine.Oscillators[1]->NoModes.load());
-    EXPECT_TRUE(engine.Oscillators[2]->NoModes.load());
+    EXPECT_FALSE(Engine.Oscillators[0]->NoModes.load());
+    EXPECT_TRUE(Engine.Oscillators[1]->NoModes.load());
+    EXPECT_TRUE(Engine.Oscillators[2]->NoModes.load());
 }
 
 TEST(Stereo, PanConstants) {
@@ -197,26 +197,26 @@ TEST_F(Bank, ModeLevelsAreBoundedAndTheMixStaysFinite) {
     in.ModeLevels = {3.4e38f, -3.4e38f, 0.5f};
     in.ResonanceFader = 0;
     in.Seed = 1;
-    RefreshTones(engine, in);
-    ASSERT_EQ(engine.Oscillators.size(), 3u);
-    EXPECT_EQ(engine.Oscillators[0]->Gains,
+    RefreshTones(Engine, in);
+    ASSERT_EQ(Engine.Oscillators.size(), 3u);
+    EXPECT_EQ(Engine.Oscillators[0]->Gains,
               (std::vector<float>{MaxModeLevel, -MaxModeLevel, 0.5f}));
-    engine.MasterGain = MasterGainFromFader(0); // the loudest
+    Engine.MasterGain = MasterGainFromFader(0); // the loudest
     TArrayOfSingleArray out(2, TSingleArray(64));
-    for (auto& osc : engine.Oscillators) {
+    for (auto& osc : Engine.Oscillators) {
         osc->Pressure = 1.0f;
         osc->Speed = 1.0f;
     }
     for (int block = 0; block < 200; ++block) {
-        engine.RenderOffline(out);
+        Engine.RenderOffline(out);
         for (const auto& channel : out) {
             for (const float v : channel) {
                 ASSERT_TRUE(std::isfinite(v)) << "block " << block;
             }
         }
     }
-    EXPECT_GT(engine.PeakLeft.load(), 1.0f); // loud, as the file asks, but finite
-    EXPECT_EQ(engine.ToneResets.load(), 0u);
+    EXPECT_GT(Engine.PeakLeft.load(), 1.0f); // loud, as the file asks, but finite
+    EXPECT_EQ(Engine.ToneResets.load(), 0u);
 }
 
 // A mode limit of 100000 and a long mode file once took gigabytes for a few tones.
@@ -230,16 +230,16 @@ TEST_F(Bank, ModeLimitAndMemoryAreBounded) {
         in.ModeLevels.push_back(1.0f);
     }
     in.ModeLimit = 100000;
-    const TToneBankResult big = RefreshTones(engine, in);
+    const TToneBankResult big = RefreshTones(Engine, in);
     EXPECT_TRUE(big.TooLarge);
     EXPECT_GT(big.BankBytes, MaxBankBytes);
-    EXPECT_TRUE(engine.Oscillators.empty());
+    EXPECT_TRUE(Engine.Oscillators.empty());
     EXPECT_EQ(big.BuiltTones, 0);
 
     in.ToneRatios.resize(2);
-    const TToneBankResult small = RefreshTones(engine, in);
+    const TToneBankResult small = RefreshTones(Engine, in);
     EXPECT_FALSE(small.TooLarge);
-    ASSERT_EQ(engine.Oscillators.size(), 2u);
-    EXPECT_EQ(engine.Oscillators[0]->Ratios.size(), static_cast<size_t>(MaxModeLimit));
+    ASSERT_EQ(Engine.Oscillators.size(), 2u);
+    EXPECT_EQ(Engine.Oscillators[0]->Ratios.size(), static_cast<size_t>(MaxModeLimit));
     EXPECT_LT(small.BankBytes, MaxBankBytes);
 }

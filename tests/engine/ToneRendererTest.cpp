@@ -32,8 +32,8 @@ public:
     std::string Thread; // the thread that rendered the last block
 
 protected:
-    void RenderBlock(float* Out, int n) override {
-        TTone::RenderBlock(Out, n);
+    void RenderBlock(float* out, int n) override {
+        TTone::RenderBlock(out, n);
         Thread = ThreadName();
         Blocks.fetch_add(1);
     }
@@ -45,34 +45,34 @@ public:
     std::counting_semaphore<64> Gate{0};
 
 protected:
-    void RenderBlock(float* Out, int n) override {
+    void RenderBlock(float* out, int n) override {
         Blocks.fetch_add(1);
         Gate.acquire();
-        TTone::RenderBlock(Out, n);
+        TTone::RenderBlock(out, n);
     }
 };
 
 // Throws while building, or at its ThrowAt-th block.
 class TThrowingTone : public TTone {
 public:
-    explicit TThrowingTone(int throwAt = 0) : ThrowAt(throwAt) {}
+    explicit TThrowingTone(int throwAt = 0) : throwAt_(throwAt) {}
 
 protected:
     void BuildBands(uint32_t seed) override {
-        if (ThrowAt == 0) {
+        if (throwAt_ == 0) {
             throw std::runtime_error("no bands today");
         }
         TTone::BuildBands(seed);
     }
-    void RenderBlock(float* Out, int n) override {
-        if (++blocks_ == ThrowAt) {
+    void RenderBlock(float* out, int n) override {
+        if (++blocks_ == throwAt_) {
             throw std::length_error("block too long");
         }
-        TTone::RenderBlock(Out, n);
+        TTone::RenderBlock(out, n);
     }
 
 private:
-    int ThrowAt;
+    int throwAt_;
     int blocks_ = 0;
 };
 

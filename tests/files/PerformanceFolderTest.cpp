@@ -17,9 +17,9 @@ namespace fs = std::filesystem;
 namespace {
 
 struct PerformanceFolderTest : ::testing::Test {
-    fs::path dir = fs::temp_directory_path() / ("varko-folder-" + std::to_string(::getpid()));
-    void SetUp() override { fs::remove_all(dir); }
-    void TearDown() override { fs::remove_all(dir); }
+    fs::path Dir = fs::temp_directory_path() / ("varko-folder-" + std::to_string(::getpid()));
+    void SetUp() override { fs::remove_all(Dir); }
+    void TearDown() override { fs::remove_all(Dir); }
 };
 
 } // namespace
@@ -28,8 +28,8 @@ TEST_F(PerformanceFolderTest, RecordingsInTheSameSecondGetFoldersOfTheirOwn) {
     const std::time_t now = 1714566605;
     TPerformanceFolder a, b;
     std::string error;
-    ASSERT_TRUE(a.Create((dir / "Varko").string(), now, error)) << error;
-    ASSERT_TRUE(b.Create((dir / "Varko").string(), now, error)) << error;
+    ASSERT_TRUE(a.Create((Dir / "Varko").string(), now, error)) << error;
+    ASSERT_TRUE(b.Create((Dir / "Varko").string(), now, error)) << error;
     EXPECT_NE(a.Path(), b.Path());
     EXPECT_EQ(fs::path(b.Path()).filename().string(),
               fs::path(a.Path()).filename().string() + "_2");
@@ -40,10 +40,10 @@ TEST_F(PerformanceFolderTest, RecordingsInTheSameSecondGetFoldersOfTheirOwn) {
 TEST_F(PerformanceFolderTest, CopiesGiveWhatWasPlayedEvenWhenTheOriginalChanged) {
     TPerformanceFolder f;
     std::string error;
-    ASSERT_TRUE(f.Create(dir.string(), 0, error)) << error;
-    fs::create_directories(dir / "a");
-    fs::create_directories(dir / "b");
-    const std::string glass = (dir / "a" / "wine glass.vmod").string();
+    ASSERT_TRUE(f.Create(Dir.string(), 0, error)) << error;
+    fs::create_directories(Dir / "a");
+    fs::create_directories(Dir / "b");
+    const std::string glass = (Dir / "a" / "wine glass.vmod").string();
     std::ofstream(glass) << "1, 1\n2.32, 0.5\n";
     const ModeFile read = ReadModeFile(glass);
 
@@ -62,7 +62,7 @@ TEST_F(PerformanceFolderTest, CopiesGiveWhatWasPlayedEvenWhenTheOriginalChanged)
     EXPECT_EQ(copy.Levels, read.Levels);
 
     // Another file of the same name with other modes.
-    const std::string other = (dir / "b" / "wine glass.vmod").string();
+    const std::string other = (Dir / "b" / "wine glass.vmod").string();
     std::ofstream(other) << "1, 0.2\n";
     const ModeFile otherRead = ReadModeFile(other);
     auto third = f.AddModes(other, otherRead.Ratios, otherRead.Levels, error);
@@ -110,7 +110,7 @@ TEST_F(PerformanceFolderTest, TakeValuesAreHeldToTheCommandLinesRanges) {
 TEST_F(PerformanceFolderTest, CopiesNeverTakeTheTakesNamesAndAlwaysFit) {
     TPerformanceFolder f;
     std::string error;
-    ASSERT_TRUE(f.Create((dir / "Varko").string(), 1714566605, error)) << error;
+    ASSERT_TRUE(f.Create((Dir / "Varko").string(), 1714566605, error)) << error;
     for (const char* own : {PerformanceWavName, PerformanceScriptName, PerformanceInfoName}) {
         std::ofstream(fs::path(f.Path()) / own) << "the take's own";
         const auto name = f.AddScale(std::string("/elsewhere/") + own, {"a", "1", "2/1"}, error);

@@ -93,9 +93,9 @@ TEST(ScalaArchive, SpotValues) {
 }
 
 struct SurgeCase {
-    std::size_t degrees;
-    bool errors;
-    const char* description;
+    std::size_t Degrees;
+    bool Errors;
+    const char* Description;
 };
 
 TEST(ScalaSurgeTests, ExpectedOutcomes) {
@@ -132,9 +132,9 @@ TEST(ScalaSurgeTests, ExpectedOutcomes) {
         SCOPED_TRACE(name);
         const ScalaFile scale = ReadScalaFile((folder / name).string());
         ASSERT_TRUE(scale.Opened);
-        EXPECT_EQ(scale.Degrees.size(), want.degrees);
-        EXPECT_EQ(scale.HasErrors, want.errors);
-        EXPECT_EQ(scale.Description, want.description);
+        EXPECT_EQ(scale.Degrees.size(), want.Degrees);
+        EXPECT_EQ(scale.HasErrors, want.Errors);
+        EXPECT_EQ(scale.Description, want.Description);
     }
     // Line ends do not change the result.
     EXPECT_EQ(ReadScalaFile((folder / "31edo.scl").string()).Degrees,

@@ -24,9 +24,9 @@ public:
         if (!Client) {
             return;
         }
-        Out = jack_port_register(Client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-        In[0] = jack_port_register(Client, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        In[1] = jack_port_register(Client, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        out_ = jack_port_register(Client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+        in_[0] = jack_port_register(Client, "in_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        in_[1] = jack_port_register(Client, "in_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
         jack_set_process_callback(Client, &TJackMidiClient::Process, this);
         jack_on_shutdown(
             Client, [](void* self) { static_cast<TJackMidiClient*>(self)->ServerGone = true; },
@@ -40,8 +40,8 @@ public:
         }
     }
     std::atomic<bool> ServerGone{false};
-    bool Ok() const { return Client != nullptr && Out != nullptr; }
-    std::string PortName() const { return Out ? jack_port_name(Out) : ""; }
+    bool Ok() const { return Client != nullptr && out_ != nullptr; }
+    std::string PortName() const { return out_ ? jack_port_name(out_) : ""; }
 
     // Connects the MIDI output to every MIDI input port whose name matches the pattern (a
     // regular expression); returns how many.
@@ -50,8 +50,8 @@ public:
         if (const char** ports =
                 jack_get_ports(Client, pattern.c_str(), JACK_DEFAULT_MIDI_TYPE, JackPortIsInput)) {
             for (const char** p = ports; *p; ++p) {
-                if (jack_connect(Client, jack_port_name(Out), *p) == 0 ||
-                    jack_port_connected_to(Out, *p)) {
+                if (jack_connect(Client, jack_port_name(out_), *p) == 0 ||
+                    jack_port_connected_to(out_, *p)) {
                     ++n;
                 }
             }
@@ -70,8 +70,8 @@ public:
             }
             if (const char** sources = jack_port_get_all_connections(Client, port)) {
                 for (const char** s = sources; *s; ++s) {
-                    if (jack_connect(Client, *s, jack_port_name(In[ch])) == 0 ||
-                        jack_port_connected_to(In[ch], *s)) {
+                    if (jack_connect(Client, *s, jack_port_name(in_[ch])) == 0 ||
+                        jack_port_connected_to(in_[ch], *s)) {
                         ++n;
                     }
                 }
@@ -82,9 +82,9 @@ public:
     }
     // Takes the MIDI port away, as a device that is unplugged.
     void RemoveMidiPort() {
-        std::lock_guard lock(Mutex);
-        jack_port_unregister(Client, Out);
-        Out = nullptr;
+        std::lock_guard lock(mutex_);
+        jack_port_unregister(Client, out_);
+        out_ = nullptr;
     }
 
     // Sends the messages at frame `offset` of the next period (offset below the period);
@@ -92,26 +92,26 @@ public:
     jack_nframes_t Send(const std::vector<std::vector<uint8_t>>& messages,
                         jack_nframes_t offset = 0) {
         {
-            std::lock_guard lock(Mutex);
-            Pending = messages;
-            Offset = offset;
-            SentFrame = 0;
-            Sent.store(false);
+            std::lock_guard lock(mutex_);
+            pending_ = messages;
+            offset_ = offset;
+            sentFrame_ = 0;
+            sent_.store(false);
         }
-        while (!Sent.load()) {
+        while (!sent_.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        return SentFrame;
+        return sentFrame_;
     }
 
     // Records from the next period on, up to the capacity.
     void Record() {
-        Recording.store(false);
-        Frames.store(0);
-        Recording.store(true);
+        recording_.store(false);
+        frames_.store(0);
+        recording_.store(true);
     }
-    size_t Recorded() const { return Frames.load(); }
-    jack_nframes_t RecordStart() const { return StartFrame.load(); }
+    size_t Recorded() const { return frames_.load(); }
+    jack_nframes_t RecordStart() const { return startFrame_.load(); }
     // Waits until at least frames are recorded; false when that takes past the limit.
     bool WaitRecorded(size_t frames, std::chrono::milliseconds limit) {
         const auto end = std::chrono::steady_clock::now() + limit;
@@ -132,48 +132,48 @@ private:
         auto* self = static_cast<TJackMidiClient*>(arg);
         const jack_nframes_t cycle = jack_last_frame_time(self->Client);
         // A test client: a lock the test thread holds only for a moment is good enough here.
-        if (self->Mutex.try_lock()) {
-            if (self->Out) {
-                void* buffer = jack_port_get_buffer(self->Out, n);
+        if (self->mutex_.try_lock()) {
+            if (self->out_) {
+                void* buffer = jack_port_get_buffer(self->out_, n);
                 jack_midi_clear_buffer(buffer);
-                if (!self->Sent.load() && !self->Pending.empty()) {
-                    const jack_nframes_t at = std::min(self->Offset, n - 1);
-                    for (const auto& m : self->Pending) {
+                if (!self->sent_.load() && !self->pending_.empty()) {
+                    const jack_nframes_t at = std::min(self->offset_, n - 1);
+                    for (const auto& m : self->pending_) {
                         jack_midi_event_write(buffer, at, m.data(), m.size());
                     }
-                    self->Pending.clear();
-                    self->SentFrame = cycle + at;
-                    self->Sent.store(true);
+                    self->pending_.clear();
+                    self->sentFrame_ = cycle + at;
+                    self->sent_.store(true);
                 }
             }
-            self->Mutex.unlock();
+            self->mutex_.unlock();
         }
-        if (self->Recording.load()) {
-            const auto* l = static_cast<const float*>(jack_port_get_buffer(self->In[0], n));
-            const auto* r = static_cast<const float*>(jack_port_get_buffer(self->In[1], n));
-            size_t at = self->Frames.load();
+        if (self->recording_.load()) {
+            const auto* l = static_cast<const float*>(jack_port_get_buffer(self->in_[0], n));
+            const auto* r = static_cast<const float*>(jack_port_get_buffer(self->in_[1], n));
+            size_t at = self->frames_.load();
             if (at == 0) {
-                self->StartFrame.store(cycle);
+                self->startFrame_.store(cycle);
             }
             for (jack_nframes_t i = 0; i < n && at < self->Left.size(); ++i, ++at) {
                 self->Left[at] = l[i];
                 self->Right[at] = r[i];
             }
-            self->Frames.store(at);
+            self->frames_.store(at);
         }
         return 0;
     }
 
-    jack_port_t* Out = nullptr;
-    jack_port_t* In[2] = {nullptr, nullptr};
-    std::mutex Mutex;
-    std::vector<std::vector<uint8_t>> Pending;
-    jack_nframes_t SentFrame = 0;
-    jack_nframes_t Offset = 0;
-    std::atomic<bool> Sent{true};
-    std::atomic<bool> Recording{false};
-    std::atomic<size_t> Frames{0};
-    std::atomic<jack_nframes_t> StartFrame{0};
+    jack_port_t* out_ = nullptr;
+    jack_port_t* in_[2] = {nullptr, nullptr};
+    std::mutex mutex_;
+    std::vector<std::vector<uint8_t>> pending_;
+    jack_nframes_t sentFrame_ = 0;
+    jack_nframes_t offset_ = 0;
+    std::atomic<bool> sent_{true};
+    std::atomic<bool> recording_{false};
+    std::atomic<size_t> frames_{0};
+    std::atomic<jack_nframes_t> startFrame_{0};
 };
 
 } // namespace varko::test

@@ -16,13 +16,13 @@
 
 namespace {
 
-std::atomic<size_t> Live{0};
-std::atomic<size_t> Peak{0};
+std::atomic<size_t> gLive{0};
+std::atomic<size_t> gPeak{0};
 
 void Counted(void* p) {
-    const size_t now = Live += malloc_usable_size(p);
-    size_t peak = Peak.load();
-    while (now > peak && !Peak.compare_exchange_weak(peak, now)) {
+    const size_t now = gLive += malloc_usable_size(p);
+    size_t peak = gPeak.load();
+    while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {
     }
 }
 
@@ -39,7 +39,7 @@ void* operator new(size_t n) {
 
 void operator delete(void* p) noexcept {
     if (p != nullptr) {
-        Live -= malloc_usable_size(p);
+        gLive -= malloc_usable_size(p);
         std::free(p);
     }
 }
@@ -63,10 +63,10 @@ struct TRead {
 
 TRead Read(const fs::path& path) {
     TRead r;
-    const size_t before = Live.load();
-    Peak = before;
+    const size_t before = gLive.load();
+    gPeak = before;
     r.File = ReadMidiFile(path.string(), r.Error);
-    r.PeakBytes = Peak.load() - before;
+    r.PeakBytes = gPeak.load() - before;
     return r;
 }
 
@@ -79,13 +79,13 @@ void Append(Bytes& b, std::initializer_list<uint8_t> more) {
 }
 
 struct MidiMemory : ::testing::Test {
-    fs::path dir = fs::temp_directory_path() / ("varko-midi-memory-" + std::to_string(getpid()));
-    void SetUp() override { fs::create_directories(dir); }
-    void TearDown() override { fs::remove_all(dir); }
+    fs::path Dir = fs::temp_directory_path() / ("varko-midi-memory-" + std::to_string(getpid()));
+    void SetUp() override { fs::create_directories(Dir); }
+    void TearDown() override { fs::remove_all(Dir); }
     fs::path Write(const std::string& name, const Bytes& b) {
-        std::ofstream(dir / name, std::ios::binary)
+        std::ofstream(Dir / name, std::ios::binary)
             .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-        return dir / name;
+        return Dir / name;
     }
     // One track at the size cap: a status byte, then every event on its running status.
     fs::path Flood(const std::string& name, uint8_t status, Bytes event) {

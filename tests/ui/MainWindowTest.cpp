@@ -1,6 +1,7 @@
 // The main window as the player meets it: start-up, playing through its widgets, meters,
 // faders, function keys, the watchdog, the crash path and the settings written at exit.
 #include "ui/MainWindow.h"
+#include "WindowFixture.h"
 #include "core/Texts.h"
 #include "engine/NullHost.h"
 #include "engine/ToneBank.h"
@@ -44,7 +45,6 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QTabletEvent>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -67,48 +67,14 @@ public:
     std::vector<std::string> none;
 };
 
-struct Shown {
-    std::string Class;
-    QString Text;
-    QString Folder; // where a file dialog starts
-};
-
-struct MainWinTest : ::testing::Test {
-    QTemporaryDir dir;
-    std::vector<Shown> shown;
-    std::vector<int> halts;
+struct MainWinTest : test::TWindowFixture {
     std::vector<QUrl> urls;
     uint32_t tick = 1000;
-    QString fileToChoose; // what the file dialogs answer; empty: cancel
-    bool browser = true;  // a web browser opens the addresses
-    TWindowPlatform Platform = TWindowPlatform::Desktop();
+    bool browser = true; // a web browser opens the addresses
     std::unique_ptr<TMainWindow> win;
 
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
-        Platform.ExecModal = [this](QDialog& d) {
-            Shown s{d.metaObject()->className(), {}, {}};
-            if (auto* box = qobject_cast<QMessageBox*>(&d)) {
-                s.Text = box->text();
-            } else if (auto* warn = qobject_cast<TAudioStoppedNotice*>(&d)) {
-                s.Text = warn->Headline->text();
-            } else if (auto* crash = qobject_cast<TCrashWindow*>(&d)) {
-                s.Text = crash->ErrorText();
-            } else if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
-                s.Text = fd->windowTitle();
-                s.Folder = fd->directory().absolutePath();
-                shown.push_back(s);
-                if (fileToChoose.isEmpty()) {
-                    return int(QDialog::Rejected);
-                }
-                fd->selectFile(fileToChoose);
-                return int(QDialog::Accepted);
-            }
-            shown.push_back(s);
-            return int(QMessageBox::Ok);
-        };
-        Platform.Halt = [this](int code) { halts.push_back(code); };
+        TWindowFixture::SetUp();
         Platform.OpenUrl = [this](const QUrl& u) {
             urls.push_back(u);
             return browser;
@@ -116,49 +82,14 @@ struct MainWinTest : ::testing::Test {
         Platform.TickCount = [this] { return tick; };
         Platform.CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
     }
-    void Start() {
-        win = std::make_unique<TMainWindow>(Platform);
-        win->resize(700, 49 + 500 + 19);
-        win->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
-    }
+    void Start() { win = ShowWindow(PlayingSize); }
+    template <typename T> T* Find(const char* name) { return test::Find<T>(*win, name); }
     void TearDown() override { win.reset(); }
-    std::string Path(const char* name) { return dir.filePath(name).toStdString(); }
-    // A twelve-tone equal scale: with one repeat down and up, 37 tones.
-    QString WriteScale() {
-        const std::string p = Path("et12.scl");
-        std::ofstream f(p);
-        f << "! et12.scl\n12-tone equal temperament\n12\n";
-        for (int i = 1; i <= 12; ++i) {
-            f << i * 100 << ".0\n";
-        }
-        return QString::fromStdString(p);
-    }
-    void OpenScale37() {
-        win->RepeatDownEdit->setText("1");
-        win->RepeatUpEdit->setText("1");
-        fileToChoose = WriteScale();
-        win->OpenScaleBtnClick();
-        QCoreApplication::processEvents();
-    }
-    // Playing values reach the engine at its next block: wait for it.
-    void Settle() {
-        for (int i = 0; i < 2000 && win->Instrument.Audio().Engine().ChangesPending(); ++i) {
-            QTest::qWait(1);
-        }
-        ASSERT_FALSE(win->Instrument.Audio().Engine().ChangesPending());
-    }
+    void OpenScale37() { TWindowFixture::OpenScale37(*win); }
+    void Settle() { test::Settle(*win); }
     TTone& Osc(int i) {
         Settle();
         return *win->Instrument.Audio().Engine().Oscillators.at(static_cast<size_t>(i));
-    }
-    bool Saw(const std::string& cls, const QString& text = {}) const {
-        for (const Shown& s : shown) {
-            if (s.Class == cls && (text.isEmpty() || s.Text == text)) {
-                return true;
-            }
-        }
-        return false;
     }
 };
 
@@ -167,23 +98,23 @@ struct MainWinTest : ::testing::Test {
 TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
     Start();
     EXPECT_TRUE(Saw("varko::TNoTabletNotice"));
-    EXPECT_TRUE(win->Settings->MousePressureBox->isChecked());
-    EXPECT_FALSE(win->Settings->MousePressureBox->isEnabled());
+    EXPECT_TRUE(Find<TSettingsDialog>("SettingsDialog")->MousePressureBox->isChecked());
+    EXPECT_FALSE(Find<TSettingsDialog>("SettingsDialog")->MousePressureBox->isEnabled());
     EXPECT_TRUE(win->Playing().MousePressure);
     EXPECT_EQ(win->StatusText(0), "Standard mouse");
     EXPECT_EQ(win->StatusText(4), "Running"); // first run: driver 0 opened and started
     EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
-    EXPECT_TRUE(win->Watchdog->isActive());
-    EXPECT_TRUE(win->LevelTimer->isActive());
-    EXPECT_FALSE(win->RestartBtn->isVisible());
-    EXPECT_FALSE(win->ParametersPanel->isVisible());
-    ASSERT_EQ(win->ModeFilesCombo->count(), 1);
-    EXPECT_EQ(win->ModeFilesCombo->itemText(0), "Browse...");
-    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
+    EXPECT_TRUE(Find<QTimer>("Watchdog")->isActive());
+    EXPECT_TRUE(Find<QTimer>("LevelTimer")->isActive());
+    EXPECT_FALSE(Find<TImageButton>("RestartBtn")->isVisible());
+    EXPECT_FALSE(Find<QWidget>("ParametersPanel")->isVisible());
+    ASSERT_EQ(Find<QComboBox>("ModeFilesCombo")->count(), 1);
+    EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->itemText(0), "Browse...");
+    EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->currentIndex(), -1);
     EXPECT_TRUE(win->Instrument.Audio()
                     .Engine()
                     .Oscillators.empty()); // no scale until the player opens one
-    EXPECT_TRUE(halts.empty());
+    EXPECT_TRUE(Halts.empty());
 }
 
 TEST_F(MainWinTest, NoAudioDeviceShowsTheNoticeAndHaltsWithoutWriting) {
@@ -191,7 +122,7 @@ TEST_F(MainWinTest, NoAudioDeviceShowsTheNoticeAndHaltsWithoutWriting) {
     Start();
     EXPECT_TRUE(Saw("varko::TNoAudioDeviceNotice"));
     EXPECT_FALSE(Saw("varko::TNoTabletNotice"));
-    ASSERT_EQ(halts.size(), 1u);
+    ASSERT_EQ(Halts.size(), 1u);
     EXPECT_TRUE(win->Halted);
     win.reset();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
@@ -205,24 +136,25 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
     EXPECT_EQ(win->StatusText(3), "Uniform bar with free ends");
     EXPECT_EQ(win->StatusText(4), "Running");
-    EXPECT_TRUE(win->ScaleContentsBox->toPlainText().startsWith("! et12.scl\n12-tone"));
+    EXPECT_TRUE(
+        Find<QPlainTextEdit>("ScaleContentsBox")->toPlainText().startsWith("! et12.scl\n12-tone"));
     EXPECT_FLOAT_EQ(Osc(0).Frequency, 100.0f);
     EXPECT_NEAR(Osc(36).Frequency, 800.0f, 1e-3);
 
     // 37 bars on a 700-pixel zone: 18 pixels each, a 34-pixel strip right of them.
-    ASSERT_EQ(win->ToneZone->width(), 700);
-    EXPECT_FLOAT_EQ(win->ToneZone->BarWidthReciprocal(), 1.0f / 18);
-    win->Settings->FrequencyLabelsBox->click();
-    win->Settings->ColoredBarsBox->click(); // grey look
-    QImage img = win->ToneZone->grab().toImage();
+    ASSERT_EQ(Find<TToneZone>("ToneZone")->width(), 700);
+    EXPECT_FLOAT_EQ(Find<TToneZone>("ToneZone")->BarWidthReciprocal(), 1.0f / 18);
+    Find<TSettingsDialog>("SettingsDialog")->FrequencyLabelsBox->click();
+    Find<TSettingsDialog>("SettingsDialog")->ColoredBarsBox->click(); // grey look
+    QImage img = Find<TToneZone>("ToneZone")->grab().toImage();
     EXPECT_EQ(QColor(img.pixel(5, 250)), QColor(152, 152, 152));
     EXPECT_EQ(QColor(img.pixel(18 + 5, 250)), QColor(222, 222, 222));
     EXPECT_EQ(QColor(img.pixel(680, 250)), QColor(Qt::black));
 
     // Two rows: 19 cells of 36 pixels; the divider at y = 250, the nineteenth bottom cell black.
-    win->Settings->TwoRowsBox->click();
-    img = win->ToneZone->grab().toImage();
-    EXPECT_FLOAT_EQ(win->ToneZone->BarWidthReciprocal(), 1.0f / 36);
+    Find<TSettingsDialog>("SettingsDialog")->TwoRowsBox->click();
+    img = Find<TToneZone>("ToneZone")->grab().toImage();
+    EXPECT_FLOAT_EQ(Find<TToneZone>("ToneZone")->BarWidthReciprocal(), 1.0f / 36);
     EXPECT_EQ(QColor(img.pixel(5, 300)), QColor(152, 152, 152)); // tone 19, darker like tone 0
     EXPECT_EQ(QColor(img.pixel(18 * 36 + 5, 300)), QColor(Qt::black));
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(152, 152, 152));
@@ -234,13 +166,13 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
 TEST_F(MainWinTest, MousePlaysTheBarUnderThePointer) {
     Start();
     OpenScale37();
-    TToneZone* zone = win->ToneZone;
+    TToneZone* zone = Find<TToneZone>("ToneZone");
     QTest::mouseMove(zone, QPoint(3 * 18 + 5, 125));
     ASSERT_EQ(win->Playing().CurrentBar, 3);
     EXPECT_FLOAT_EQ(Osc(3).StrikePosition.load(), 0.25f);
     QTest::mousePress(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 5, 125));
     EXPECT_FLOAT_EQ(Osc(3).Pressure.load(), 0.5f);
-    EXPECT_EQ(win->PressureBar->value(), 50);
+    EXPECT_EQ(win->ShownPressure(), 50);
     // Dragging onto bar 4 silences bar 3; bar 4 waits for a new press.
     QTest::mouseMove(zone, QPoint(4 * 18 + 5, 375));
     EXPECT_EQ(win->Playing().CurrentBar, 4);
@@ -252,37 +184,37 @@ TEST_F(MainWinTest, MousePlaysTheBarUnderThePointer) {
     EXPECT_EQ(win->Playing().CurrentBar, -1);
     QTest::mouseRelease(zone, Qt::LeftButton, {}, QPoint(690, 375));
     EXPECT_FALSE(win->Playing().PenDown);
-    EXPECT_EQ(win->PressureBar->value(), 50); // over no bar the release leaves the display
+    EXPECT_EQ(win->ShownPressure(), 50); // over no bar the release leaves the display
 }
 
 TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
     Start();
     OpenScale37();
-    TToneZone* zone = win->ToneZone;
+    TToneZone* zone = Find<TToneZone>("ToneZone");
     QTest::mouseMove(zone, QPoint(50, 100));
     QTest::mousePress(zone, Qt::RightButton, {}, QPoint(50, 100));
-    EXPECT_EQ(win->ResonanceFader->value(), 11);
+    EXPECT_EQ(Find<QSlider>("ResonanceFader")->value(), 11);
     EXPECT_FLOAT_EQ(Osc(20).Resonance.load(), ResonanceFromFader(11));
-    EXPECT_TRUE(win->RezDownTimer->isActive());
+    EXPECT_TRUE(Find<QTimer>("RezDownTimer")->isActive());
     QTest::qWait(200); // the timer keeps lowering while the button is held
-    EXPECT_GT(win->ResonanceFader->value(), 11);
+    EXPECT_GT(Find<QSlider>("ResonanceFader")->value(), 11);
     QTest::mouseRelease(zone, Qt::RightButton, {}, QPoint(50, 100));
-    EXPECT_FALSE(win->RezDownTimer->isActive());
+    EXPECT_FALSE(Find<QTimer>("RezDownTimer")->isActive());
 
-    win->ResonanceFader->setValue(200);
+    Find<QSlider>("ResonanceFader")->setValue(200);
     QTest::mousePress(zone, Qt::RightButton, {}, QPoint(50, 100));
     win->Playing().RezDownTimerTimer();
-    EXPECT_EQ(win->ResonanceFader->value(), 200);
+    EXPECT_EQ(Find<QSlider>("ResonanceFader")->value(), 200);
     QTest::mouseRelease(zone, Qt::RightButton, {}, QPoint(50, 100));
-    win->ResonanceFader->setValue(0);
+    Find<QSlider>("ResonanceFader")->setValue(0);
     EXPECT_FLOAT_EQ(Osc(0).Resonance.load(), 0.9999f);
     QTest::mousePress(zone, Qt::MiddleButton, {}, QPoint(50, 100));
     win->Playing().RezUpTimerTimer();
-    EXPECT_EQ(win->ResonanceFader->value(), 0);
+    EXPECT_EQ(Find<QSlider>("ResonanceFader")->value(), 0);
     QTest::mouseRelease(zone, Qt::MiddleButton, {}, QPoint(50, 100));
-    EXPECT_FALSE(win->RezUpTimer->isActive());
-    win->ResonanceReset->OnClick();
-    EXPECT_EQ(win->ResonanceFader->value(), 10);
+    EXPECT_FALSE(Find<QTimer>("RezUpTimer")->isActive());
+    Find<TLinkLabel>("ResonanceReset")->OnClick();
+    EXPECT_EQ(Find<QSlider>("ResonanceFader")->value(), 10);
 }
 
 TEST_F(MainWinTest, LevelMetersAndClipLeds) {
@@ -291,26 +223,26 @@ TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     win->Instrument.Audio().Engine().PeakLeft = 0.8f; // -1.9 dB: loud, not clipping
     win->Instrument.Audio().Engine().PeakRight = 0.891f;
     win->LevelTimerTick();
-    EXPECT_EQ(win->LeftMeter->value(), 58);
-    EXPECT_EQ(win->LeftClipLed->Fill, QColor(Qt::black));
-    EXPECT_FALSE(win->LeftClipOffTimer->isActive());
-    EXPECT_EQ(win->RightMeter->value(), 59);
-    EXPECT_EQ(win->RightClipLed->Fill, QColor(255, 128, 0));
-    EXPECT_EQ(win->RightClipLed->Outline, QColor(128, 0, 0));
-    EXPECT_TRUE(win->RightClipOffTimer->isActive());
+    EXPECT_EQ(Find<QProgressBar>("LeftMeter")->value(), 58);
+    EXPECT_EQ(Find<TClipLed>("LeftClipLed")->Fill, QColor(Qt::black));
+    EXPECT_FALSE(Find<QTimer>("LeftClipOffTimer")->isActive());
+    EXPECT_EQ(Find<QProgressBar>("RightMeter")->value(), 59);
+    EXPECT_EQ(Find<TClipLed>("RightClipLed")->Fill, QColor(255, 128, 0));
+    EXPECT_EQ(Find<TClipLed>("RightClipLed")->Outline, QColor(128, 0, 0));
+    EXPECT_TRUE(Find<QTimer>("RightClipOffTimer")->isActive());
     EXPECT_EQ(win->Instrument.Audio().Engine().PeakLeft.load(), 0.0f);
     EXPECT_EQ(win->Instrument.Audio().Engine().PeakRight.load(), 0.0f);
 
     win->Instrument.Audio().Engine().PeakLeft = 0.001f;
     win->Instrument.Audio().Engine().PeakRight = 0.0f;
     win->LevelTimerTick();
-    EXPECT_EQ(win->LeftMeter->value(), 0);
-    EXPECT_EQ(win->RightMeter->value(), 0);
+    EXPECT_EQ(Find<QProgressBar>("LeftMeter")->value(), 0);
+    EXPECT_EQ(Find<QProgressBar>("RightMeter")->value(), 0);
 
     win->RightClipOffTimerTimer();
-    EXPECT_EQ(win->RightClipLed->Fill, QColor(Qt::black));
-    EXPECT_EQ(win->RightClipLed->Outline, QColor(128, 128, 128));
-    EXPECT_FALSE(win->RightClipOffTimer->isActive());
+    EXPECT_EQ(Find<TClipLed>("RightClipLed")->Fill, QColor(Qt::black));
+    EXPECT_EQ(Find<TClipLed>("RightClipLed")->Outline, QColor(128, 128, 128));
+    EXPECT_FALSE(Find<QTimer>("RightClipOffTimer")->isActive());
 }
 
 TEST_F(MainWinTest, MasterFaderGainsAndTheLoudspeaker) {
@@ -318,68 +250,69 @@ TEST_F(MainWinTest, MasterFaderGainsAndTheLoudspeaker) {
     const std::pair<int, float> cases[] = {{19, 1.21f}, {20, 1.0f},     {21, 0.99f},
                                            {0, 7.40f},  {199, 0.1655f}, {200, 0.0f}};
     for (auto [p, gain] : cases) {
-        win->MasterFader->setValue(p);
+        Find<QSlider>("MasterFader")->setValue(p);
         Settle();
         EXPECT_NEAR(win->Instrument.Audio().Engine().MasterGain.load(), gain, 0.005f) << p;
     }
-    win->MasterLevelReset->OnClick();
-    EXPECT_EQ(win->MasterFader->value(), 20);
+    Find<TLinkLabel>("MasterLevelReset")->OnClick();
+    EXPECT_EQ(Find<QSlider>("MasterFader")->value(), 20);
     Settle();
     EXPECT_FLOAT_EQ(win->Instrument.Audio().Engine().MasterGain.load(), 1.0f);
 }
 
 TEST_F(MainWinTest, ModeLimitRepeatEditsAndWeightingLabel) {
     Start();
-    win->ModeLimitEdit->setText("0");
-    win->ModeLimitEdit->setText("abc");
+    Find<QLineEdit>("ModeLimitEdit")->setText("0");
+    Find<QLineEdit>("ModeLimitEdit")->setText("abc");
     EXPECT_EQ(win->Instrument.Bank().ModeLimit(), 8);
-    win->ModeLimitEdit->setText("150");
+    Find<QLineEdit>("ModeLimitEdit")->setText("150");
     EXPECT_EQ(win->Instrument.Bank().ModeLimit(), 150);
-    win->ModeLimitEdit->setText("99");
-    win->ModeLimitArrows->Click(+1);
-    win->ModeLimitArrows->Click(+1);
+    Find<QLineEdit>("ModeLimitEdit")->setText("99");
+    Find<TUpDown>("ModeLimitArrows")->Click(+1);
+    Find<TUpDown>("ModeLimitArrows")->Click(+1);
     EXPECT_EQ(win->Instrument.Bank().ModeLimit(), 100); // the arrows stop at 100
-    EXPECT_EQ(win->ModeLimitEdit->text(), "100");
+    EXPECT_EQ(Find<QLineEdit>("ModeLimitEdit")->text(), "100");
 
-    win->RepeatDownEdit->setText("11");
+    Find<QLineEdit>("RepeatDownEdit")->setText("11");
     EXPECT_EQ(win->Instrument.Bank().RepeatDownCount(), 0);
-    win->RepeatDownEdit->setText("7");
+    Find<QLineEdit>("RepeatDownEdit")->setText("7");
     EXPECT_EQ(win->Instrument.Bank().RepeatDownCount(), 7);
-    win->RepeatUpArrows->Click(-1);
+    Find<TUpDown>("RepeatUpArrows")->Click(-1);
     EXPECT_EQ(win->Instrument.Bank().RepeatUpCount(), 0);
 
-    win->ModeWeightingSlider->setValue(11);
-    EXPECT_EQ(win->ModeWeightingFormula->text(), "1/n!");
-    EXPECT_TRUE(win->ModeWeightingExponent->isHidden());
+    Find<QSlider>("ModeWeightingSlider")->setValue(11);
+    EXPECT_EQ(Find<QLabel>("ModeWeightingFormula")->text(), "1/n!");
+    EXPECT_TRUE(Find<QLabel>("ModeWeightingExponent")->isHidden());
     // The "!" is shown, not cut off.
-    EXPECT_GE(win->ModeWeightingFormula->width(), win->ModeWeightingFormula->sizeHint().width());
-    win->ModeWeightingSlider->setValue(5);
-    EXPECT_EQ(win->ModeWeightingFormula->text(), "1/n");
-    EXPECT_EQ(win->ModeWeightingExponent->text(), "2.5");
-    EXPECT_FALSE(win->ModeWeightingExponent->isHidden());
-    win->ModeWeightingSlider->setValue(0);
-    EXPECT_EQ(win->ModeWeightingExponent->text(), "0");
+    EXPECT_GE(Find<QLabel>("ModeWeightingFormula")->width(),
+              Find<QLabel>("ModeWeightingFormula")->sizeHint().width());
+    Find<QSlider>("ModeWeightingSlider")->setValue(5);
+    EXPECT_EQ(Find<QLabel>("ModeWeightingFormula")->text(), "1/n");
+    EXPECT_EQ(Find<QLabel>("ModeWeightingExponent")->text(), "2.5");
+    EXPECT_FALSE(Find<QLabel>("ModeWeightingExponent")->isHidden());
+    Find<QSlider>("ModeWeightingSlider")->setValue(0);
+    EXPECT_EQ(Find<QLabel>("ModeWeightingExponent")->text(), "0");
 }
 
 TEST_F(MainWinTest, FunctionKeys) {
     Start();
-    QWidget* focus = win->InitialFrequencyEdit;
-    win->ParametersPanel->show();
+    QWidget* focus = Find<QLineEdit>("InitialFrequencyEdit");
+    Find<QWidget>("ParametersPanel")->show();
     focus->setFocus();
     QTest::keyClick(focus, Qt::Key_F3);
-    EXPECT_FALSE(win->ParametersPanel->isVisible());
+    EXPECT_FALSE(Find<QWidget>("ParametersPanel")->isVisible());
     QTest::keyClick(win.get(), Qt::Key_F3, Qt::ShiftModifier); // modifiers: not the window's
-    EXPECT_FALSE(win->ParametersPanel->isVisible());
+    EXPECT_FALSE(Find<QWidget>("ParametersPanel")->isVisible());
     QTest::keyClick(win.get(), Qt::Key_F3);
-    EXPECT_TRUE(win->ParametersPanel->isVisible());
+    EXPECT_TRUE(Find<QWidget>("ParametersPanel")->isVisible());
     QTest::keyClick(win.get(), Qt::Key_F4);
-    EXPECT_TRUE(win->ScaleContentsPanel->isVisible());
+    EXPECT_TRUE(Find<QWidget>("ScaleContentsPanel")->isVisible());
     QTest::keyClick(win.get(), Qt::Key_F9);
-    EXPECT_FALSE(win->ToolbarPanel->isVisible());
+    EXPECT_FALSE(Find<QWidget>("ToolbarPanel")->isVisible());
     QTest::keyClick(win.get(), Qt::Key_F10);
-    EXPECT_FALSE(win->StatusBar->isVisible());
+    EXPECT_FALSE(Find<TStatusPanels>("StatusBar")->isVisible());
     QTest::keyClick(win.get(), Qt::Key_F10);
-    EXPECT_TRUE(win->StatusBar->isVisible());
+    EXPECT_TRUE(Find<TStatusPanels>("StatusBar")->isVisible());
 
     win->move(40, 30);
     QCoreApplication::processEvents();
@@ -405,13 +338,13 @@ TEST_F(MainWinTest, F6StopsTheAudioUntilRestart) {
     QTest::keyClick(win.get(), Qt::Key_F6);
     EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", "Audio was stopped."));
     EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
-    EXPECT_FALSE(win->Watchdog->isActive());
-    EXPECT_TRUE(win->RestartBtn->isVisible());
+    EXPECT_FALSE(Find<QTimer>("Watchdog")->isActive());
+    EXPECT_TRUE(Find<TImageButton>("RestartBtn")->isVisible());
     EXPECT_EQ(win->StatusText(4), "Stopped");
-    QTest::mouseClick(win->RestartBtn, Qt::LeftButton, {}, QPoint(25, 25));
+    QTest::mouseClick(Find<TImageButton>("RestartBtn"), Qt::LeftButton, {}, QPoint(25, 25));
     EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
-    EXPECT_TRUE(win->Watchdog->isActive());
-    EXPECT_FALSE(win->RestartBtn->isVisible());
+    EXPECT_TRUE(Find<QTimer>("Watchdog")->isActive());
+    EXPECT_FALSE(Find<TImageButton>("RestartBtn")->isVisible());
     EXPECT_EQ(win->StatusText(4), "Running");
 }
 
@@ -424,13 +357,12 @@ TEST_F(MainWinTest, WatchdogStopsAfterFifteenSecondsOfStarvation) {
     win->WatchdogTick();
     EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", text::LoadStopped));
     EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
-    EXPECT_FALSE(win->Watchdog->isActive());
+    EXPECT_FALSE(Find<QTimer>("Watchdog")->isActive());
     EXPECT_EQ(win->StatusText(4), "Stopped");
     // The tick count wraps around without a false alarm.
-    win->RestartBtnClick();
-    shown.clear();
     tick = 0xFFFFF000u;
-    win->LastTick = tick;
+    win->RestartBtnClick(); // the watchdog counts from here
+    Shown.clear();
     tick += 0x2000u;
     win->WatchdogTick();
     EXPECT_FALSE(Saw("varko::TAudioStoppedNotice"));
@@ -442,8 +374,8 @@ TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
         win.get(), [] { throw std::runtime_error("boom"); }, Qt::QueuedConnection);
     QCoreApplication::processEvents();
     EXPECT_TRUE(Saw("varko::TCrashWindow", "std::runtime_error@TMainWindow: boom"));
-    ASSERT_EQ(halts.size(), 1u);
-    EXPECT_NE(halts[0], 0);
+    ASSERT_EQ(Halts.size(), 1u);
+    EXPECT_NE(Halts[0], 0);
     EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
     // Halted: nothing is saved.
     win.reset();
@@ -453,7 +385,7 @@ TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
 TEST_F(MainWinTest, OpeningAScaleWithoutADriverAsksForOne) {
     Start();
     win->Instrument.Audio().SelectDriver(-1);
-    fileToChoose = WriteScale();
+    FileToChoose = QString::fromStdString(TwelveEqualTones());
     QTest::keyClick(win.get(), Qt::Key_F2);
     EXPECT_TRUE(Saw("QMessageBox", text::ChooseDriver));
     EXPECT_FALSE(Saw("QFileDialog"));
@@ -466,31 +398,31 @@ TEST_F(MainWinTest, LabelsFollowTheDelayLinesTheBankWasBuiltWith) {
     Start();
     win->Instrument.Settings().SetInterpolateDelays(false);
     OpenScale37();
-    EXPECT_EQ(win->ToneZone->Look().WholeSampleRate, 48000.0f);
+    EXPECT_EQ(Find<TToneZone>("ToneZone")->Look().WholeSampleRate, 48000.0f);
     win->Instrument.Settings().SetInterpolateDelays(true);
     win->ApplyParametersBtnClick();
-    EXPECT_EQ(win->ToneZone->Look().WholeSampleRate, 0.0f);
+    EXPECT_EQ(Find<TToneZone>("ToneZone")->Look().WholeSampleRate, 0.0f);
 }
 
 TEST_F(MainWinTest, ApplyRebuildsWithTheNewFrequencyAndKeepsABadOne) {
     Start();
     OpenScale37();
-    win->InitialFrequencyEdit->setText("100");
+    Find<QLineEdit>("InitialFrequencyEdit")->setText("100");
     QTest::keyClick(win.get(), Qt::Key_F5);
     EXPECT_FLOAT_EQ(Osc(12).Frequency, 100.0f);
-    win->InitialFrequencyEdit->setText("abc");
+    Find<QLineEdit>("InitialFrequencyEdit")->setText("abc");
     win->ApplyParametersBtnClick();
     EXPECT_FLOAT_EQ(Osc(12).Frequency, 100.0f);
     // A tone above half the sample rate cannot sound.
-    win->InitialFrequencyEdit->setText("20000");
+    Find<QLineEdit>("InitialFrequencyEdit")->setText("20000");
     win->ApplyParametersBtnClick();
-    EXPECT_FALSE(win->NoSoundWarning->isHidden());
+    EXPECT_FALSE(Find<QLabel>("NoSoundWarning")->isHidden());
     EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
 }
 
 TEST_F(MainWinTest, SettingsAreWrittenAtExitEvenWithTheAudioStopped) {
     Start();
-    win->MasterFader->setValue(35);
+    Find<QSlider>("MasterFader")->setValue(35);
     win->StopAudio();
     win->close();
     TIniFile ini;
@@ -504,14 +436,14 @@ TEST_F(MainWinTest, SettingsAreWrittenAtExitEvenWithTheAudioStopped) {
 
     // The next start reads them back.
     win.reset();
-    shown.clear();
+    Shown.clear();
     Start();
-    EXPECT_EQ(win->MasterFader->value(), 35);
+    EXPECT_EQ(Find<QSlider>("MasterFader")->value(), 35);
 }
 
 TEST_F(MainWinTest, SettingsThatCannotBeReadOrSavedAreReported) {
     // A folder where the settings file should be: it can be neither read nor replaced.
-    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko/Varko.ini")));
+    ASSERT_TRUE(QDir().mkpath(Dir.filePath("config/Varko/Varko.ini")));
     Start();
     EXPECT_TRUE(Saw("QMessageBox", text::SettingsNotRetrieved));
     EXPECT_EQ(win->StatusText(4), "Running"); // the defaults still start the audio
@@ -536,7 +468,7 @@ TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
     win->Platform.MakeTone = nullptr;
     // The rebuild was abandoned at the first tone; its end arrives through the event loop.
     EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 1u);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !halts.empty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Halts.empty(); }, 5000));
     EXPECT_TRUE(
         Saw("varko::TCrashWindow", "std::length_error@TWaveguideThread: no room for the bands"));
     EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
@@ -547,9 +479,9 @@ TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
     Start();
     EXPECT_FALSE(Saw("varko::TNoTabletNotice"));
     EXPECT_EQ(win->StatusText(0), "Test Pen");
-    EXPECT_TRUE(win->Settings->MousePressureBox->isEnabled());
+    EXPECT_TRUE(Find<TSettingsDialog>("SettingsDialog")->MousePressureBox->isEnabled());
     EXPECT_FALSE(win->Playing().MousePressure);
-    EXPECT_EQ(win->PressureBar->maximum(), 1023);
+    EXPECT_EQ(win->Playing().PressureBarMax, 1023);
     EXPECT_FLOAT_EQ(win->Playing().PressureScale, 1.0f / 1023);
     QCoreApplication::processEvents(); // the context-open message
     EXPECT_GT(win->Playing().TabletScaleX, 0.0f);
@@ -561,63 +493,64 @@ TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
         QPointingDevice::PointerType::Pen,
         QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
     auto send = [&](QEvent::Type type, QPoint local, double pressure, Qt::MouseButtons buttons) {
-        const QPointF global = win->ToneZone->mapToGlobal(QPointF(local));
+        const QPointF global = Find<TToneZone>("ToneZone")->mapToGlobal(QPointF(local));
         QTabletEvent e(type, &pen, QPointF(local), global, pressure, 0, 0, 0, 0, 0, Qt::NoModifier,
                        Qt::NoButton, buttons);
-        QApplication::sendEvent(win->ToneZone, &e);
+        QApplication::sendEvent(Find<TToneZone>("ToneZone"), &e);
     };
-    QTest::mouseMove(win->ToneZone, QPoint(100, 200)); // the bar comes from the mouse events
+    QTest::mouseMove(Find<TToneZone>("ToneZone"),
+                     QPoint(100, 200)); // the bar comes from the mouse events
     ASSERT_EQ(win->Playing().CurrentBar, 5);
     send(QEvent::TabletMove, {100, 200}, 0.0, Qt::NoButton);
     send(QEvent::TabletMove, {110, 200}, 0.0, Qt::NoButton); // hovering: speed, no pressure
     EXPECT_GT(Osc(5).Speed.load(), 0.0f);
     EXPECT_EQ(Osc(5).Pressure.load(), 0.0f);
-    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(110, 200)); // the tip
+    QTest::mousePress(Find<TToneZone>("ToneZone"), Qt::LeftButton, {}, QPoint(110, 200)); // the tip
     send(QEvent::TabletMove, {110, 200}, 0.5, Qt::LeftButton);
     EXPECT_NEAR(Osc(5).Pressure.load(), 0.5f, 1e-3);
-    EXPECT_EQ(win->PressureBar->value(), 512);
+    EXPECT_EQ(win->ShownPressure(), 512);
 }
 
 TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
     const std::string good = Path("glass.vmod");
     std::ofstream(good) << "1.0, 1.0\n2.76, 0.5\nnot a mode\n";
     {
-        ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+        ASSERT_TRUE(QDir().mkpath(Dir.filePath("config/Varko")));
         std::ofstream(HistoryFilePath()) << Path("gone.vmod") << "\r\n";
     }
     Start();
-    ASSERT_EQ(win->ModeFilesCombo->count(), 2);
-    EXPECT_EQ(win->ModeFilesCombo->itemText(1), "gone");
-    win->ExternalObject->click();
-    EXPECT_TRUE(win->ModeFilesCombo->isEnabled());
-    EXPECT_FALSE(win->ModeWeightingSlider->isEnabled());
+    ASSERT_EQ(Find<QComboBox>("ModeFilesCombo")->count(), 2);
+    EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->itemText(1), "gone");
+    Find<QRadioButton>("ExternalObject")->click();
+    EXPECT_TRUE(Find<QComboBox>("ModeFilesCombo")->isEnabled());
+    EXPECT_FALSE(Find<QSlider>("ModeWeightingSlider")->isEnabled());
 
-    fileToChoose = QString::fromStdString(good);
-    win->ModeFilesCombo->setCurrentIndex(0);
+    FileToChoose = QString::fromStdString(good);
+    Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(0);
     win->ModeFilesComboSelect();
     EXPECT_TRUE(Saw("QFileDialog", "Open Vibration Mode File"));
-    EXPECT_FALSE(win->ModeFileWarning->isHidden()); // the faulty third line
-    ASSERT_EQ(win->ModeFilesCombo->count(), 3);
-    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), 1);
-    EXPECT_EQ(win->ModeFilesCombo->itemText(1), "glass");
+    EXPECT_FALSE(Find<QLabel>("ModeFileWarning")->isHidden()); // the faulty third line
+    ASSERT_EQ(Find<QComboBox>("ModeFilesCombo")->count(), 3);
+    EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->currentIndex(), 1);
+    EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->itemText(1), "glass");
 
     // The missing history entry: the error, and it leaves list and history.
-    win->ModeFilesCombo->setCurrentIndex(2);
+    Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(2);
     win->ModeFilesComboSelect();
     EXPECT_TRUE(Saw("QMessageBox", text::ModeFileNotOpened));
-    EXPECT_EQ(win->ModeFilesCombo->count(), 2);
-    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
+    EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->count(), 2);
+    EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->currentIndex(), -1);
 
     // Cancelling "Browse..." clears the selection but keeps the modes.
-    win->ModeFilesCombo->setCurrentIndex(1);
+    Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(1);
     win->ModeFilesComboSelect();
-    fileToChoose.clear();
-    win->ModeFilesCombo->setCurrentIndex(0);
+    FileToChoose.clear();
+    Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(0);
     win->ModeFilesComboSelect();
-    EXPECT_EQ(win->ModeFilesCombo->currentIndex(), -1);
+    EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->currentIndex(), -1);
 
     OpenScale37();
-    win->ModeFilesCombo->setCurrentIndex(1);
+    Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(1);
     win->ApplyParametersBtnClick();
     EXPECT_EQ(win->StatusText(3), "glass (Both ends free)");
     win.reset();
@@ -640,14 +573,14 @@ TEST_F(MainWinTest, ADriverResetRebuildsTheBankOnTheWindowsThread) {
 TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
     Start();
     OpenScale37();
-    QTest::mouseMove(win->ToneZone, QPoint(50, 100));
-    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
-    EXPECT_EQ(win->PressureBar->value(), 50);
-    const QImage half = win->StatusBar->grab().toImage();
-    QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(50, 100));
-    const QImage none = win->StatusBar->grab().toImage();
-    const int y = (win->StatusBar->height() - 9) / 2 + 5;
-    const int x = win->StatusBar->PanelRect(1).left() + 4;
+    QTest::mouseMove(Find<TToneZone>("ToneZone"), QPoint(50, 100));
+    QTest::mousePress(Find<TToneZone>("ToneZone"), Qt::LeftButton, {}, QPoint(50, 100));
+    EXPECT_EQ(win->ShownPressure(), 50);
+    const QImage half = Find<TStatusPanels>("StatusBar")->grab().toImage();
+    QTest::mouseRelease(Find<TToneZone>("ToneZone"), Qt::LeftButton, {}, QPoint(50, 100));
+    const QImage none = Find<TStatusPanels>("StatusBar")->grab().toImage();
+    const int y = (Find<TStatusPanels>("StatusBar")->height() - 9) / 2 + 5;
+    const int x = Find<TStatusPanels>("StatusBar")->PanelRect(1).left() + 4;
     // Half scale: the bar's left quarter differs from the empty bar, its right end does not.
     EXPECT_NE(half.pixelColor(x + 20, y), none.pixelColor(x + 20, y));
     EXPECT_EQ(half.pixelColor(x + 90, y), none.pixelColor(x + 90, y));
@@ -665,43 +598,44 @@ TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
             f << i * 50 / 3 << "." << i * 50 % 3 * 3 << "\n";
         }
     }
-    win->RepeatDownEdit->setText("10");
-    win->RepeatUpEdit->setText("10");
-    fileToChoose = QString::fromStdString(p);
+    Find<QLineEdit>("RepeatDownEdit")->setText("10");
+    Find<QLineEdit>("RepeatUpEdit")->setText("10");
+    FileToChoose = QString::fromStdString(p);
     win->OpenScaleBtnClick();
     EXPECT_EQ(win->Instrument.Bank().Tones().size(), 73u + 72u * 20u);
     EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
     EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(1513).arg(MaxTones)));
-    EXPECT_EQ(win->ToneZone->ToneRatios().size(), static_cast<size_t>(MaxTones));
+    EXPECT_EQ(Find<TToneZone>("ToneZone")->ToneRatios().size(), static_cast<size_t>(MaxTones));
 }
 
 TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
-    Platform.MusicFolder = [this] { return dir.filePath("Music"); };
+    Platform.MusicFolder = [this] { return Dir.filePath("Music"); };
     Start();
     OpenScale37();
-    const QImage rest = win->RecordBtn->ImageNormal();
+    const QImage rest = Find<TImageButton>("RecordBtn")->ImageNormal();
     // The common roll-over: Ctrl let go a moment before R. Read on release, it did nothing.
-    QTest::keyPress(win->ToneZone, Qt::Key_Control);
-    QTest::keyPress(win->ToneZone, Qt::Key_R, Qt::ControlModifier);
-    QTest::keyRelease(win->ToneZone, Qt::Key_Control);
-    QTest::keyRelease(win->ToneZone, Qt::Key_R);
+    QTest::keyPress(Find<TToneZone>("ToneZone"), Qt::Key_Control);
+    QTest::keyPress(Find<TToneZone>("ToneZone"), Qt::Key_R, Qt::ControlModifier);
+    QTest::keyRelease(Find<TToneZone>("ToneZone"), Qt::Key_Control);
+    QTest::keyRelease(Find<TToneZone>("ToneZone"), Qt::Key_R);
     ASSERT_TRUE(win->Instrument.Recording().Active());
-    EXPECT_EQ(win->RecordBtn->ImageNormal(), ResourceImage(QStringLiteral("RecordBtnOn")));
+    EXPECT_EQ(Find<TImageButton>("RecordBtn")->ImageNormal(),
+              ResourceImage(QStringLiteral("RecordBtnOn")));
     const QString folder = QString::fromStdString(win->Instrument.Recording().Folder());
-    EXPECT_TRUE(folder.startsWith(dir.filePath("Music/Varko/"))) << folder.toStdString();
+    EXPECT_TRUE(folder.startsWith(Dir.filePath("Music/Varko/"))) << folder.toStdString();
 
     // A press on bar 3 while recording.
-    TToneZone* zone = win->ToneZone;
+    TToneZone* zone = Find<TToneZone>("ToneZone");
     QTest::mouseMove(zone, QPoint(3 * 18 + 5, 125));
     QTest::mousePress(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 5, 125));
     QTest::mouseMove(zone, QPoint(3 * 18 + 7, 200));
     QTest::qWait(300);
     QTest::mouseRelease(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 7, 200));
     QTest::qWait(1000); // long enough for the replay to be stopped before its end
-    win->RecordBtn->OnClick(win->RecordBtn);
+    Find<TImageButton>("RecordBtn")->OnClick(Find<TImageButton>("RecordBtn"));
     ASSERT_FALSE(win->Instrument.Recording().Active());
-    EXPECT_EQ(win->RecordBtn->ImageNormal(), rest);
-    EXPECT_TRUE(win->RecordingLabel->text().contains(QDir(folder).dirName()));
+    EXPECT_EQ(Find<TImageButton>("RecordBtn")->ImageNormal(), rest);
+    EXPECT_TRUE(Find<QLabel>("RecordingLabel")->text().contains(QDir(folder).dirName()));
     for (const char* name : {"performance.wav", "performance.txt", "performance.ini", "et12.scl"}) {
         EXPECT_TRUE(QFile::exists(folder + "/" + name)) << name;
     }
@@ -711,20 +645,21 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
         std::ofstream f(Path("three.scl"));
         f << "three\n2\n400.0\n2/1\n";
     }
-    fileToChoose = QString::fromStdString(Path("three.scl"));
-    win->RepeatUpEdit->setText("0");
+    FileToChoose = QString::fromStdString(Path("three.scl"));
+    Find<QLineEdit>("RepeatUpEdit")->setText("0");
     win->OpenScaleBtnClick();
     ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 5u);
-    fileToChoose = folder;
+    FileToChoose = folder;
     win->ReplayBtnClick();
     ASSERT_TRUE(win->Replaying());
     // The take is read off the window's thread.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !win->ReplayLoading(); }, 10000));
     ASSERT_TRUE(win->Replaying());
-    EXPECT_EQ(win->ReplayBtn->ImageNormal(), ResourceImage(QStringLiteral("ReplayBtnStop")));
+    EXPECT_EQ(Find<TImageButton>("ReplayBtn")->ImageNormal(),
+              ResourceImage(QStringLiteral("ReplayBtnStop")));
     EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
     EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
-    EXPECT_EQ(win->RepeatUpEdit->text(), "1");
+    EXPECT_EQ(Find<QLineEdit>("RepeatUpEdit")->text(), "1");
     TTone& three = Osc(3);
     bool pressed = false;
     for (int i = 0; i < 2000 && !pressed; ++i) {
@@ -732,30 +667,31 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
         pressed = three.Pressure.load() > 0.0f;
     }
     EXPECT_TRUE(pressed) << "the replay did not press bar 3";
-    fileToChoose.clear();
+    FileToChoose.clear();
     win->ReplayBtnClick(); // the stop button
     EXPECT_FALSE(win->Replaying());
-    EXPECT_EQ(win->ReplayBtn->ImageNormal(), ResourceImage(QStringLiteral("ReplayBtn")));
+    EXPECT_EQ(Find<TImageButton>("ReplayBtn")->ImageNormal(),
+              ResourceImage(QStringLiteral("ReplayBtn")));
     EXPECT_EQ(Osc(3).Pressure.load(), 0.0f);
 }
 
 TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
-    Platform.MusicFolder = [this] { return dir.filePath("Music"); };
+    Platform.MusicFolder = [this] { return Dir.filePath("Music"); };
     Start();
     OpenScale37();
     win->RecordBtnClick();
     // The press comes a while into the performance, so that the second recording, started
     // just after the replay, is running when the replay reaches it.
     QTest::qWait(300);
-    QTest::mouseMove(win->ToneZone, QPoint(5 * 18 + 5, 125));
-    QTest::mousePress(win->ToneZone, Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
+    QTest::mouseMove(Find<TToneZone>("ToneZone"), QPoint(5 * 18 + 5, 125));
+    QTest::mousePress(Find<TToneZone>("ToneZone"), Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
     QTest::qWait(50);
-    QTest::mouseRelease(win->ToneZone, Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
+    QTest::mouseRelease(Find<TToneZone>("ToneZone"), Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
     QTest::qWait(150);
     win->RecordBtnClick();
     const QString first = QString::fromStdString(win->Instrument.Recording().Folder());
 
-    fileToChoose = first;
+    FileToChoose = first;
     win->ReplayBtnClick();
     ASSERT_TRUE(win->Replaying());
     // The take is read off the window's thread.
@@ -785,32 +721,32 @@ TEST_F(MainWinTest, ClippingLightsTheClippingChannelsLampAndKeepsItsMeterFull) {
     e.PeakLeft = 1.0f;
     e.PeakRight = 0.5f;
     win->LevelTimerTick();
-    EXPECT_EQ(win->LeftMeter->value(), 60);
-    EXPECT_EQ(win->LeftClipLed->Fill, QColor(255, 128, 0));
-    EXPECT_EQ(win->RightMeter->value(), 54);
-    EXPECT_EQ(win->RightClipLed->Fill, QColor(Qt::black));
+    EXPECT_EQ(Find<QProgressBar>("LeftMeter")->value(), 60);
+    EXPECT_EQ(Find<TClipLed>("LeftClipLed")->Fill, QColor(255, 128, 0));
+    EXPECT_EQ(Find<QProgressBar>("RightMeter")->value(), 54);
+    EXPECT_EQ(Find<TClipLed>("RightClipLed")->Fill, QColor(Qt::black));
     // Beyond full scale the meter stays full and the lamp lit.
     for (float peak : {1.12f, 1.5f, 2000.0f}) {
         win->LeftClipOffTimerTimer();
         e.PeakLeft = peak;
         e.PeakRight = 0.5f;
         win->LevelTimerTick();
-        EXPECT_EQ(win->LeftMeter->value(), 60) << peak;
-        EXPECT_EQ(win->LeftClipLed->Fill, QColor(255, 128, 0)) << peak;
-        EXPECT_EQ(win->RightClipLed->Fill, QColor(Qt::black)) << peak;
+        EXPECT_EQ(Find<QProgressBar>("LeftMeter")->value(), 60) << peak;
+        EXPECT_EQ(Find<TClipLed>("LeftClipLed")->Fill, QColor(255, 128, 0)) << peak;
+        EXPECT_EQ(Find<TClipLed>("RightClipLed")->Fill, QColor(Qt::black)) << peak;
     }
 }
 
 TEST_F(MainWinTest, LevelMetersShowGreenYellowAndRedZones) {
     Start();
     win->Instrument.Audio().Engine().Stop();
-    win->LevelTimer->stop();
+    Find<QTimer>("LevelTimer")->stop();
     auto at = [&](int step) {
-        const QImage img = win->LeftMeter->grab().toImage();
+        const QImage img = Find<QProgressBar>("LeftMeter")->grab().toImage();
         const int h = img.height() - 2;
         return img.pixelColor(img.width() / 2, 1 + h - (h * step + h * (step + 1)) / 120);
     };
-    win->LeftMeter->setValue(60);
+    Find<QProgressBar>("LeftMeter")->setValue(60);
     EXPECT_EQ(at(10), TLevelMeter::ZoneColor(10, true));
     EXPECT_EQ(at(52), TLevelMeter::ZoneColor(52, true));
     EXPECT_EQ(at(59), TLevelMeter::ZoneColor(59, true));
@@ -819,23 +755,23 @@ TEST_F(MainWinTest, LevelMetersShowGreenYellowAndRedZones) {
     EXPECT_GT(at(52).green(), 150);
     EXPECT_GT(at(59).red(), 150);
     EXPECT_LT(at(59).green(), 100);
-    win->LeftMeter->setValue(30);
+    Find<QProgressBar>("LeftMeter")->setValue(30);
     EXPECT_EQ(at(10), TLevelMeter::ZoneColor(10, true));
     EXPECT_EQ(at(40), TLevelMeter::ZoneColor(40, false)); // unlit, but its zone shows
     EXPECT_EQ(at(59), TLevelMeter::ZoneColor(59, false));
 }
 
 TEST_F(MainWinTest, LevelTimerRunsOnlyWhileTheMetersShow) {
-    ASSERT_TRUE(QDir().mkpath(dir.filePath("config/Varko")));
+    ASSERT_TRUE(QDir().mkpath(Dir.filePath("config/Varko")));
     std::ofstream(SettingsFilePath()) << "[UI]\nShowMainLevels=0\n";
     Start();
-    EXPECT_FALSE(win->Settings->MainLevelsBox->isChecked());
-    EXPECT_FALSE(win->LevelTimer->isActive());
+    EXPECT_FALSE(Find<TSettingsDialog>("SettingsDialog")->MainLevelsBox->isChecked());
+    EXPECT_FALSE(Find<QTimer>("LevelTimer")->isActive());
     // Meters that no longer move are not left on screen, frozen.
-    EXPECT_TRUE(win->LeftMeter->parentWidget()->isHidden());
-    win->Settings->MainLevelsBox->click();
-    EXPECT_TRUE(win->LevelTimer->isActive());
-    EXPECT_FALSE(win->LeftMeter->parentWidget()->isHidden());
+    EXPECT_TRUE(Find<QProgressBar>("LeftMeter")->parentWidget()->isHidden());
+    Find<TSettingsDialog>("SettingsDialog")->MainLevelsBox->click();
+    EXPECT_TRUE(Find<QTimer>("LevelTimer")->isActive());
+    EXPECT_FALSE(Find<QProgressBar>("LeftMeter")->parentWidget()->isHidden());
 }
 
 TEST_F(MainWinTest, AnExceptionDuringStartUpReachesTheCrashWindow) {
@@ -844,18 +780,17 @@ TEST_F(MainWinTest, AnExceptionDuringStartUpReachesTheCrashWindow) {
     };
     EXPECT_EQ(CreateMainWindow(Platform), nullptr);
     EXPECT_TRUE(Saw("varko::TCrashWindow", "std::runtime_error@TMainWindow: no sound server"));
-    ASSERT_EQ(halts.size(), 1u);
-    EXPECT_NE(halts[0], 0);
+    ASSERT_EQ(Halts.size(), 1u);
+    EXPECT_NE(Halts[0], 0);
     EXPECT_FALSE(TVarkoApplication::OnException); // the dead window's handler is gone
 }
 
 TEST_F(MainWinTest, TheWindowAndTheNoticesOpenInTheMiddleOfTheScreen) {
     std::vector<QPoint> offsets;
-    Platform.ExecModal = [&](QDialog& d) {
+    OnModal = [&](QDialog& d) {
         d.show();
         offsets.push_back(d.frameGeometry().center() - d.screen()->availableGeometry().center());
         d.hide();
-        return 0;
     };
     win = std::make_unique<TMainWindow>(Platform); // no tablet: the notice, before the window shows
     win->ShowOnScreen();
@@ -874,24 +809,24 @@ TEST_F(MainWinTest, TheWindowAndTheNoticesOpenInTheMiddleOfTheScreen) {
 TEST_F(MainWinTest, ChoosingTheDriverAgainAfterAStopHidesRestart) {
     Start();
     win->StopAudio();
-    ASSERT_TRUE(win->RestartBtn->isVisible());
-    win->Settings->DriverCombo->setCurrentIndex(0);
-    win->Settings->DriverComboChange();
+    ASSERT_TRUE(Find<TImageButton>("RestartBtn")->isVisible());
+    Find<TSettingsDialog>("SettingsDialog")->DriverCombo->setCurrentIndex(0);
+    Find<TSettingsDialog>("SettingsDialog")->DriverComboChange();
     EXPECT_EQ(win->StatusText(4), "Running");
-    EXPECT_FALSE(win->RestartBtn->isVisible());
-    EXPECT_TRUE(win->Watchdog->isActive());
+    EXPECT_FALSE(Find<TImageButton>("RestartBtn")->isVisible());
+    EXPECT_TRUE(Find<QTimer>("Watchdog")->isActive());
 }
 
 TEST_F(MainWinTest, F1WithoutABrowserShowsTheGuideInAWindowOfItsOwn) {
     Start();
     browser = false;
-    win->HelpPanel->show();
+    Find<QWidget>("HelpPanel")->show();
     QTest::keyClick(win.get(), Qt::Key_F1);
     ASSERT_EQ(urls.size(), 1u);
     ASSERT_NE(win->UserGuideWindow(), nullptr);
     EXPECT_TRUE(win->UserGuideWindow()->isVisible());
     EXPECT_EQ(win->UserGuideWindow()->Browser->documentTitle(), "Varko User Guide");
-    EXPECT_FALSE(win->HelpPanel->isVisible());
+    EXPECT_FALSE(Find<QWidget>("HelpPanel")->isVisible());
     // With a browser the guide goes there and no window of ours opens.
     win->UserGuideWindow()->hide();
     browser = true;
@@ -915,17 +850,17 @@ TEST(ScaleArchive, TheOfferAndTheGuideCountTheSameScales) {
 TEST_F(MainWinTest, OpenScaleStartsInTheExamplesThenWhereTheLastScaleWas) {
     Start();
     win->OpenScaleBtnClick(); // cancelled
-    ASSERT_EQ(shown.back().Class, "QFileDialog");
-    EXPECT_EQ(shown.back().Folder, QDir(VARKO_EXAMPLES_DIR "/scales").absolutePath());
+    ASSERT_EQ(Shown.back().Class, "QFileDialog");
+    EXPECT_EQ(Shown.back().Folder, QDir(VARKO_EXAMPLES_DIR "/scales").absolutePath());
     OpenScale37(); // from the test's own folder
-    fileToChoose.clear();
+    FileToChoose.clear();
     win->OpenScaleBtnClick();
-    EXPECT_EQ(shown.back().Folder, QDir(dir.path()).absolutePath());
+    EXPECT_EQ(Shown.back().Folder, QDir(Dir.path()).absolutePath());
 }
 
 TEST_F(MainWinTest, AnEmptyToneZoneSaysWhatToDo) {
     Start();
-    const QImage empty = win->ToneZone->grab().toImage();
+    const QImage empty = Find<TToneZone>("ToneZone")->grab().toImage();
     int lit = 0;
     for (int y = 0; y < empty.height(); ++y) {
         for (int x = 0; x < empty.width(); ++x) {
@@ -933,16 +868,17 @@ TEST_F(MainWinTest, AnEmptyToneZoneSaysWhatToDo) {
         }
     }
     EXPECT_GT(lit, 50) << "a black field";
-    EXPECT_EQ(win->ToneZone->Look().EmptyHint, "Open a scale: F2");
+    EXPECT_EQ(Find<TToneZone>("ToneZone")->Look().EmptyHint, "Open a scale: F2");
     OpenScale37();
-    EXPECT_EQ(win->ToneZone->grab().toImage().pixelColor(690, 250), QColor(Qt::black));
+    EXPECT_EQ(Find<TToneZone>("ToneZone")->grab().toImage().pixelColor(690, 250),
+              QColor(Qt::black));
 }
 
 TEST_F(MainWinTest, FadersFillFromTheBottomAndShowTheirValueWhileDragged) {
     Start();
-    win->ParametersPanel->show();
+    Find<QWidget>("ParametersPanel")->show();
     QCoreApplication::processEvents();
-    QSlider* fader = win->MasterFader;
+    QSlider* fader = Find<QSlider>("MasterFader");
     ASSERT_GE(fader->height(), 100);
     fader->setValue(100); // half-way
     const QImage img = fader->grab().toImage();
@@ -972,6 +908,6 @@ TEST_F(MainWinTest, FadersFillFromTheBottomAndShowTheirValueWhileDragged) {
     EXPECT_TRUE(fader->isSliderDown());
     EXPECT_EQ(QToolTip::text(), MasterLevelText(fader->value()));
     QTest::mouseRelease(fader, Qt::LeftButton, {}, handle + QPoint(0, 20));
-    win->ResonanceFader->setValue(10);
-    EXPECT_EQ(static_cast<TFader*>(win->ResonanceFader)->ValueTip(), "Resonance: 95 %");
+    Find<QSlider>("ResonanceFader")->setValue(10);
+    EXPECT_EQ(static_cast<TFader*>(Find<QSlider>("ResonanceFader"))->ValueTip(), "Resonance: 95 %");
 }

@@ -32,7 +32,7 @@ private:
 };
 
 struct Rgb {
-    double r, g, b;
+    double R, G, B;
 };
 
 // ---- textures -------------------------------------------------------------------------
@@ -72,22 +72,22 @@ QImage MetalTexture(Rgb tint, Rgb average, uint32_t seed) {
             const double wave = 0.015 * std::sin(y * 0.011 + phase[x]);
             const double k = fx * fy * (1.0 + streak[x] + wave + grain);
             Rgb& p = px[static_cast<size_t>(y) * w + x];
-            p = {tint.r * k, tint.g * k, tint.b * k};
-            sum.r += p.r;
-            sum.g += p.g;
-            sum.b += p.b;
+            p = {tint.R * k, tint.G * k, tint.B * k};
+            sum.R += p.R;
+            sum.G += p.G;
+            sum.B += p.B;
         }
     }
     const double n = static_cast<double>(w) * h;
-    const Rgb gain{average.r / (sum.r / n), average.g / (sum.g / n), average.b / (sum.b / n)};
+    const Rgb gain{average.R / (sum.R / n), average.G / (sum.G / n), average.B / (sum.B / n)};
     QImage img(w, h, QImage::Format_RGB888);
     for (int y = 0; y < h; ++y) {
         uchar* line = img.scanLine(y);
         for (int x = 0; x < w; ++x) {
             const Rgb& p = px[static_cast<size_t>(y) * w + x];
-            line[3 * x + 0] = static_cast<uchar>(std::clamp(std::lround(p.r * gain.r), 0L, 255L));
-            line[3 * x + 1] = static_cast<uchar>(std::clamp(std::lround(p.g * gain.g), 0L, 255L));
-            line[3 * x + 2] = static_cast<uchar>(std::clamp(std::lround(p.b * gain.b), 0L, 255L));
+            line[3 * x + 0] = static_cast<uchar>(std::clamp(std::lround(p.R * gain.R), 0L, 255L));
+            line[3 * x + 1] = static_cast<uchar>(std::clamp(std::lround(p.G * gain.G), 0L, 255L));
+            line[3 * x + 2] = static_cast<uchar>(std::clamp(std::lround(p.B * gain.B), 0L, 255L));
         }
     }
     return img;
@@ -651,8 +651,8 @@ int main(int argc, char** argv) {
     const QColor cyanInk(200, 255, 255);
     const QColor cyan(0, 215, 255);
     struct Btn {
-        const char* name;
-        QPainterPath symbol;
+        const char* Name;
+        QPainterPath Symbol;
     };
     const Btn buttons[] = {{"openscale", Folder()},
                            {"parameters", Calculator()},
@@ -667,13 +667,13 @@ int main(int argc, char** argv) {
         uint32_t seed = 11;
         QImage helpRest;
         for (const Btn& b : buttons) {
-            const QImage rest = ToolButton(b.symbol, ink, false, cyan, seed, scale);
-            const QImage down = ToolButton(b.symbol, cyanInk, true, cyan, seed, scale);
-            if (std::string(b.name) == "help") {
+            const QImage rest = ToolButton(b.Symbol, ink, false, cyan, seed, scale);
+            const QImage down = ToolButton(b.Symbol, cyanInk, true, cyan, seed, scale);
+            if (std::string(b.Name) == "help") {
                 helpRest = rest;
             }
-            ok = ok && Save(rest, dir, name(b.name).c_str());
-            ok = ok && Save(down, dir, name((std::string(b.name) + "_down").c_str()).c_str());
+            ok = ok && Save(rest, dir, name(b.Name).c_str());
+            ok = ok && Save(down, dir, name((std::string(b.Name) + "_down").c_str()).c_str());
             ++seed;
         }
         const QImage restartRest =
