@@ -6,10 +6,10 @@
 #include <atomic>
 #include <cstddef>
 
-extern "C" void* __libc_malloc(size_t);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-extern "C" void* __libc_memalign(size_t, size_t);
+extern "C" void* __libc_malloc(size_t);           // NOLINT: glibc's own
+extern "C" void* __libc_calloc(size_t, size_t);   // NOLINT: glibc's own
+extern "C" void* __libc_realloc(void*, size_t);   // NOLINT: glibc's own
+extern "C" void* __libc_memalign(size_t, size_t); // NOLINT: glibc's own
 
 namespace {
 std::atomic<bool> gCounting{false};

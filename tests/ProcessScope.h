@@ -5,12 +5,12 @@
 
 namespace varko::test {
 
-inline thread_local bool tInsideProcess = false;
+inline thread_local bool gTInsideProcess = false;
 
 class TProcessScope {
 public:
-    TProcessScope() { tInsideProcess = true; }
-    ~TProcessScope() { tInsideProcess = false; }
+    TProcessScope() { gTInsideProcess = true; }
+    ~TProcessScope() { gTInsideProcess = false; }
     TProcessScope(const TProcessScope&) = delete;
     TProcessScope& operator=(const TProcessScope&) = delete;
 };

@@ -68,17 +68,17 @@ struct TShown {
 class TWindowFixture : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Dir.isValid());
-        qputenv("XDG_CONFIG_HOME", Dir.filePath("config").toUtf8());
-        Platform.ExecModal = [this](QDialog& d) { return Modal(d); };
-        Platform.Halt = [this](int code) { Halts.push_back(code); };
+        ASSERT_TRUE(dir_.isValid());
+        qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toUtf8());
+        platform_.ExecModal = [this](QDialog& d) { return Modal(d); };
+        platform_.Halt = [this](int code) { halts_.push_back(code); };
     }
 
-    std::string Path(const char* name) const { return Dir.filePath(name).toStdString(); }
+    std::string Path(const char* name) const { return dir_.filePath(name).toStdString(); }
 
     // A Varko.ini with text before the window starts; returns its path.
     std::string UseSettings(const std::string& text) const {
-        QDir().mkpath(Dir.filePath("config/Varko"));
+        QDir().mkpath(dir_.filePath("config/Varko"));
         const std::string ini = Path("config/Varko/Varko.ini");
         std::ofstream(ini) << text;
         return ini;
@@ -89,7 +89,7 @@ protected:
 
     // A window handed the hooks, shown (at size, where one is given) and on the screen.
     std::unique_ptr<TMainWindow> ShowWindow(QSize size = {}) {
-        auto win = std::make_unique<TMainWindow>(Platform);
+        auto win = std::make_unique<TMainWindow>(platform_);
         if (size.isValid()) {
             win->resize(size);
         }
@@ -103,7 +103,7 @@ protected:
     void OpenScale37(TMainWindow& win) {
         Find<QLineEdit>(win, "RepeatDownEdit")->setText("1");
         Find<QLineEdit>(win, "RepeatUpEdit")->setText("1");
-        FileToChoose = QString::fromStdString(TwelveEqualTones());
+        fileToChoose_ = QString::fromStdString(TwelveEqualTones());
         win.OpenScaleBtnClick();
         QCoreApplication::processEvents();
     }
@@ -113,7 +113,7 @@ protected:
     }
     int Count(const std::string& cls, const QString& text = {}) const {
         int n = 0;
-        for (const TShown& s : Shown) {
+        for (const TShown& s : shown_) {
             n += s.Class == cls && (text.isEmpty() || s.Text == text);
         }
         return n;
@@ -121,7 +121,7 @@ protected:
     // The texts of the message boxes shown, in order.
     std::vector<QString> Told() const {
         std::vector<QString> texts;
-        for (const TShown& s : Shown) {
+        for (const TShown& s : shown_) {
             if (s.Class == "QMessageBox") {
                 texts.push_back(s.Text);
             }
@@ -129,13 +129,13 @@ protected:
         return texts;
     }
 
-    QTemporaryDir Dir;
-    std::vector<TShown> Shown;
-    std::vector<int> Halts;
-    QString FileToChoose; // what the file dialogs answer; empty: cancel
+    QTemporaryDir dir_;
+    std::vector<TShown> shown_;
+    std::vector<int> halts_;
+    QString fileToChoose_; // what the file dialogs answer; empty: cancel
     // What a test does with a modal window other than a file dialog before it closes.
-    std::function<void(QDialog&)> OnModal;
-    TWindowPlatform Platform = TWindowPlatform::Desktop(); // what each window is handed
+    std::function<void(QDialog&)> onModal_;
+    TWindowPlatform platform_ = TWindowPlatform::Desktop(); // what each window is handed
 
 private:
     int Modal(QDialog& d) {
@@ -143,11 +143,11 @@ private:
         if (auto* fd = qobject_cast<QFileDialog*>(&d)) {
             s.Text = fd->windowTitle();
             s.Folder = fd->directory().absolutePath();
-            Shown.push_back(s);
-            if (FileToChoose.isEmpty()) {
+            shown_.push_back(s);
+            if (fileToChoose_.isEmpty()) {
                 return int(QDialog::Rejected);
             }
-            fd->selectFile(FileToChoose);
+            fd->selectFile(fileToChoose_);
             return int(QDialog::Accepted);
         }
         if (auto* box = qobject_cast<QMessageBox*>(&d)) {
@@ -157,10 +157,10 @@ private:
         } else if (auto* crash = qobject_cast<TCrashWindow*>(&d)) {
             s.Text = crash->ErrorText();
         }
-        if (OnModal) {
-            OnModal(d);
+        if (onModal_) {
+            onModal_(d);
         }
-        Shown.push_back(s);
+        shown_.push_back(s);
         return int(QMessageBox::Ok);
     }
 };

@@ -167,12 +167,12 @@ void TPlaying::SetPressureAxisMax(int32_t axMax) {
 
 void TPlaying::Pen(const TToneZoneGeometry& zone, float barWidthReciprocal, float fx, float fy,
                    float pressure, bool down) {
-    constexpr int32_t axMax = DefaultPressureMax;
+    constexpr int32_t AxMax = DefaultPressureMax;
     if (PressureScale == 0.0f) {
-        SetPressureAxisMax(axMax);
+        SetPressureAxisMax(AxMax);
     }
     // Hundredths of a pixel, as the window's pen source reports them.
-    constexpr float units = 100.0f;
+    constexpr float Units = 100.0f;
     TabletContextUpdate(std::max(zone.Width, 1) * 100, std::max(zone.Height, 1) * 100);
     const float px = std::clamp(fx, 0.0f, 1.0f) * static_cast<float>(zone.Width);
     const float py = std::clamp(fy, 0.0f, 1.0f) * static_cast<float>(zone.Height);
@@ -184,9 +184,9 @@ void TPlaying::Pen(const TToneZoneGeometry& zone, float barWidthReciprocal, floa
         PointerDown(TMouseButton::mbLeft);
     }
     TPenSample sample;
-    sample.X = static_cast<int32_t>(std::lround(px * units));
-    sample.Y = static_cast<int32_t>(std::lround(py * units));
-    sample.Pressure = static_cast<int32_t>(std::lround(std::clamp(pressure, 0.0f, 1.0f) * axMax));
+    sample.X = static_cast<int32_t>(std::lround(px * Units));
+    sample.Y = static_cast<int32_t>(std::lround(py * Units));
+    sample.Pressure = static_cast<int32_t>(std::lround(std::clamp(pressure, 0.0f, 1.0f) * AxMax));
     PenSample(sample);
     // A real pen's last packet (pressure 0) arrives before the button release, so a lift
     // leaves the tone without pressure.

@@ -43,6 +43,7 @@ struct TPenSample {
     int32_t Pressure = 0;
 };
 
+// NOLINTNEXTLINE(readability-identifier-naming): the mouse buttons' own names
 enum class TMouseButton { mbLeft, mbRight, mbMiddle, mbOther };
 
 class TPlaying {
@@ -100,8 +101,9 @@ public:
     void TabletContextUpdate(int32_t inExtX, int32_t inExtY);
     // The pen's pressure axis maximum (at least 1).
     void SetPressureAxisMax(int32_t axMax);
-    void RezDownTimerTimer() { SetResonanceFader(resonanceFader_ + 1); }
-    void RezUpTimerTimer() { SetResonanceFader(resonanceFader_ - 1); }
+    // A resonance button held: one fader step per tick (the fader's positions run downward).
+    void ResonanceStepDown() { SetResonanceFader(resonanceFader_ + 1); }
+    void ResonanceStepUp() { SetResonanceFader(resonanceFader_ - 1); }
     void ResonanceResetClick() { SetResonanceFader(ResonanceFaderStart); }
     // Pushes the fader's resonance to every tone (after a rebuild, for example).
     void ApplyResonance();

@@ -165,12 +165,12 @@ protected:
     void run(const float**, float** outputs, uint32_t frames, const MidiEvent* midi,
              uint32_t count) override {
         // The framework hands the events sorted; longer messages (SysEx) play no part.
-        varko::TPluginEvent events[kMaxEvents];
+        varko::TPluginEvent events[KMaxEvents];
         uint32_t done = 0;
         uint32_t start = 0;
         while (true) {
             uint32_t n = 0;
-            for (; done < count && n < kMaxEvents; ++done) {
+            for (; done < count && n < KMaxEvents; ++done) {
                 if (midi[done].size > 3) {
                     continue;
                 }
@@ -195,7 +195,7 @@ protected:
     }
 
 private:
-    static constexpr uint32_t kMaxEvents = 512;
+    static constexpr uint32_t KMaxEvents = 512;
     std::unique_ptr<TPluginInstrument> instrument_;
 
     DISTRHO_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(VarkoPlugin)

@@ -11,9 +11,11 @@
 
 namespace varko {
 
+// NOLINTBEGIN(readability-identifier-naming): the button's styles keep their own names
 enum class TImageButtonStyle { pbsDefault, pbsFlat, pbsNoFrame };
 enum class TImageButtonLayout { pbsImageAbove, pbsImageBellow, pbsImageLeft, pbsImageRight };
 enum class TButtonState { bsUp, bsDown, bsDisabled };
+// NOLINTEND(readability-identifier-naming)
 
 // Copy with every alpha value divided by 3 (an alpha channel is added if missing);
 // palette images come back undimmed.
@@ -64,7 +66,7 @@ public:
     QSize sizeHint() const override { return {23, 23}; }
 
 signals:
-    void clicked();
+    void clicked(); // NOLINT(readability-identifier-naming): as QAbstractButton's
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -80,7 +80,7 @@ TMainWindow::TMainWindow(TWindowPlatform platform, QWidget* parent)
     Instrument.OnRebuild = [this](bool preparing) {
         if (preparing) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
-            StatusBar->repaint();
+            statusBar_->repaint();
         } else {
             QApplication::restoreOverrideCursor();
         }
@@ -108,8 +108,8 @@ TMainWindow::~TMainWindow() {
     Instrument.OnOscillatorCrash = nullptr;
     Instrument.OnRecordingStopped = nullptr;
     qApp->removeEventFilter(this);
-    delete Settings; // it refers to the tablet and the instrument
-    Settings = nullptr;
+    delete settings_; // it refers to the tablet and the instrument
+    settings_ = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -128,20 +128,20 @@ void TMainWindow::ShowInstrumentState() {
     SetStatusText(4, QString::fromStdString(Instrument.Audio().AudioStatus()));
     // Audio that runs again (a driver or channel chosen after a stop) needs no Restart button,
     // and the watchdog watches it again.
-    if (!RestartBtn->isHidden() && Instrument.Audio().Running()) {
-        RestartBtn->hide();
-        LastTick = Platform.TickCount();
-        Watchdog->start();
+    if (!restartBtn_->isHidden() && Instrument.Audio().Running()) {
+        restartBtn_->hide();
+        lastTick_ = Platform.TickCount();
+        watchdog_->start();
     }
     SetStatusText(
         5, QString::fromUtf8(text::GlitchCounter)
                .replace(QStringLiteral("%1"), QString::number(Instrument.Audio().LateBlocks()))
                .replace(QStringLiteral("%2"), QString::number(Instrument.Audio().Xruns()))
                .replace(QStringLiteral("%3"), QString::number(Instrument.Audio().ToneResets())));
-    StatusBar->Tips[5] =
+    statusBar_->Tips[5] =
         Instrument.Audio().PoolAdvised() ? QString::fromUtf8(text::PoolAdvice) : QString();
-    NoSoundWarning->setVisible(Instrument.Bank().NoSoundWarning());
-    ModeFileWarning->setVisible(Instrument.ModeFiles().Warning());
+    noSoundWarning_->setVisible(Instrument.Bank().NoSoundWarning());
+    modeFileWarning_->setVisible(Instrument.ModeFiles().Warning());
 
     std::string lines;
     for (const std::string& l : Instrument.Bank().Scale().Lines) {
@@ -154,36 +154,36 @@ void TMainWindow::ShowInstrumentState() {
         for (const std::string& l : Instrument.Bank().Scale().Lines) {
             shown << FileText(l);
         }
-        ScaleContentsBox->setPlainText(shown.join(QLatin1Char('\n')));
+        scaleContentsBox_->setPlainText(shown.join(QLatin1Char('\n')));
     }
     ShowModeFiles();
     RepaintToneZone();
 }
 
 void TMainWindow::ShowModeFiles() {
-    const QSignalBlocker block(ModeFilesCombo);
+    const QSignalBlocker block(modeFilesCombo_);
     const std::vector<std::string> items = Instrument.ModeFiles().History().ComboItems();
-    bool same = ModeFilesCombo->count() == static_cast<int>(items.size());
-    for (int i = 0; same && i < ModeFilesCombo->count(); ++i) {
-        same = ModeFilesCombo->itemText(i).toStdString() == items[static_cast<size_t>(i)];
+    bool same = modeFilesCombo_->count() == static_cast<int>(items.size());
+    for (int i = 0; same && i < modeFilesCombo_->count(); ++i) {
+        same = modeFilesCombo_->itemText(i).toStdString() == items[static_cast<size_t>(i)];
     }
     if (!same) {
-        ModeFilesCombo->clear();
+        modeFilesCombo_->clear();
         for (const std::string& item : items) {
-            ModeFilesCombo->addItem(QString::fromStdString(item));
+            modeFilesCombo_->addItem(QString::fromStdString(item));
         }
     }
     const int selected = Instrument.ModeFiles().Selected();
-    ModeFilesCombo->setCurrentIndex(selected >= 0 ? selected + 1 : -1);
+    modeFilesCombo_->setCurrentIndex(selected >= 0 ? selected + 1 : -1);
 }
 
 void TMainWindow::RepaintToneZone() {
     const std::vector<float> bars = Instrument.Bank().BarRatios();
-    if (ToneZone->ToneRatios() != bars) {
-        ToneZone->SetToneRatios(bars);
+    if (toneZone_->ToneRatios() != bars) {
+        toneZone_->SetToneRatios(bars);
     }
-    ToneZone->SetInitialFrequency(Instrument.Bank().InitialFrequency());
-    TToneZoneLook look = ToneZone->Look();
+    toneZone_->SetInitialFrequency(Instrument.Bank().InitialFrequency());
+    TToneZoneLook look = toneZone_->Look();
     const TVarkoSettings& s = Instrument.Settings().Stored();
     look.Paint2Rows = s.Paint2Rows;
     look.ColoredToneZone = s.ColoredToneZone;
@@ -200,7 +200,7 @@ void TMainWindow::RepaintToneZone() {
         const TTone& tone = *Instrument.Audio().Engine().Oscillators.front();
         look.WholeSampleRate = tone.Interpolate ? 0.0f : tone.SampleRate;
     }
-    ToneZone->SetLook(look);
+    toneZone_->SetLook(look);
 }
 
 void TMainWindow::ShowMessage(const TInstrumentMessage& message) {
@@ -245,7 +245,7 @@ void TMainWindow::OpenScaleBtnClick() {
         folder = ExamplesFolder(QStringLiteral("scales"));
     }
     if (folder.isEmpty()) {
-        folder = InitialDir;
+        folder = initialDir_;
     }
     const QString path = ChooseFile(text::OpenScaleTitle, text::OpenScaleFilter, folder);
     if (!path.isEmpty()) {
@@ -258,7 +258,7 @@ void TMainWindow::OpenScaleBtnClick() {
 void TMainWindow::OpenKbmClick() {
     QString folder = lastScaleFolder_;
     if (folder.isEmpty()) {
-        folder = InitialDir;
+        folder = initialDir_;
     }
     const QString path = ChooseFile(text::OpenKbmTitle, text::OpenKbmFilter, folder);
     if (!path.isEmpty()) {
@@ -268,86 +268,86 @@ void TMainWindow::OpenKbmClick() {
 }
 
 void TMainWindow::ShowKeyboardMapping() {
-    if (KbmNameLabel == nullptr) {
+    if (kbmNameLabel_ == nullptr) {
         return;
     }
     const bool mapped = !Instrument.Bank().KbmPath().empty();
-    KbmNameLabel->setText(
+    kbmNameLabel_->setText(
         mapped ? QFileInfo(QString::fromStdString(Instrument.Bank().KbmPath())).fileName()
                : QStringLiteral("one key per bar"));
-    KbmNameLabel->setToolTip(mapped ? QString::fromStdString(Instrument.Bank().KbmPath())
-                                    : QString());
-    NoKbmLink->setEnabled(mapped);
+    kbmNameLabel_->setToolTip(mapped ? QString::fromStdString(Instrument.Bank().KbmPath())
+                                     : QString());
+    noKbmLink_->setEnabled(mapped);
     // The mapping's reference frequency tunes the scale.
-    InitialFrequencyEdit->setText(QString::number(Instrument.Bank().InitialFrequency(), 'g', 7));
+    initialFrequencyEdit_->setText(QString::number(Instrument.Bank().InitialFrequency(), 'g', 7));
 }
 
 void TMainWindow::ApplyParametersBtnClick() {
-    if (const auto f = ParseInitialFrequency(InitialFrequencyEdit->text().toStdString())) {
+    if (const auto f = ParseInitialFrequency(initialFrequencyEdit_->text().toStdString())) {
         Instrument.Bank().SetInitialFrequency(*f);
     }
     Instrument.Apply();
 }
 
 TEndType TMainWindow::CheckedEndType() const {
-    if (EndFixedRadio->isChecked()) {
+    if (endFixedRadio_->isChecked()) {
         return TEndType::Fixed;
     }
-    if (EndHingedRadio->isChecked()) {
+    if (endHingedRadio_->isChecked()) {
         return TEndType::Hinged;
     }
     return TEndType::Free;
 }
 
 void TMainWindow::MasterLevelResetClick() {
-    MasterFader->setValue(MasterFaderStart);
+    masterFader_->setValue(MasterFaderStart);
 }
 
 void TMainWindow::ModeLimitEditChange() {
     bool ok = false;
-    const int n = ModeLimitEdit->text().toInt(&ok);
+    const int n = modeLimitEdit_->text().toInt(&ok);
     if (ok && n > 0) {
-        ModeLimitArrows->SetPosition(n);
+        modeLimitArrows_->SetPosition(n);
     }
 }
 
 void TMainWindow::ModeWeightingChange() {
-    const int p = ModeWeightingSlider->value();
+    const int p = modeWeightingSlider_->value();
     Instrument.Bank().SetModeWeighting(p);
     if (p == ModeWeightFactorial) {
-        ModeWeightingExponent->hide();
-        ModeWeightingFormula->setText(QStringLiteral("1/n!"));
+        modeWeightingExponent_->hide();
+        modeWeightingFormula_->setText(QStringLiteral("1/n!"));
     } else {
-        ModeWeightingExponent->setText(QString::number(p / 2.0, 'g', 3));
-        ModeWeightingExponent->show();
-        ModeWeightingFormula->setText(QStringLiteral("1/n"));
+        modeWeightingExponent_->setText(QString::number(p / 2.0, 'g', 3));
+        modeWeightingExponent_->show();
+        modeWeightingFormula_->setText(QStringLiteral("1/n"));
     }
     // "1/n!" is wider than "1/n": the label follows its text.
-    ModeWeightingFormula->adjustSize();
+    modeWeightingFormula_->adjustSize();
 }
 
 void TMainWindow::RepeatDownEditChange() {
-    if (const auto n = ParseRepeatCount(RepeatDownEdit->text().toStdString())) {
-        RepeatDownArrows->SetPosition(*n);
+    if (const auto n = ParseRepeatCount(repeatDownEdit_->text().toStdString())) {
+        repeatDownArrows_->SetPosition(*n);
     }
 }
 
 void TMainWindow::RepeatUpEditChange() {
-    if (const auto n = ParseRepeatCount(RepeatUpEdit->text().toStdString())) {
-        RepeatUpArrows->SetPosition(*n);
+    if (const auto n = ParseRepeatCount(repeatUpEdit_->text().toStdString())) {
+        repeatUpArrows_->SetPosition(*n);
     }
 }
 
 void TMainWindow::ParametersBtnClick() {
-    ParametersPanel->setVisible(!ParametersPanel->isVisible());
+    parametersPanel_->setVisible(!parametersPanel_->isVisible());
 }
 
 void TMainWindow::ContentsBtnClick() {
-    ScaleContentsPanel->setVisible(!ScaleContentsPanel->isVisible());
+    scaleContentsPanel_->setVisible(!scaleContentsPanel_->isVisible());
 }
 
 void TMainWindow::SettingsBtnClick() {
-    Platform.ExecModal(*Settings);
+    Platform.ExecModal(*settings_);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -355,26 +355,26 @@ void TMainWindow::SettingsBtnClick() {
 
 void TMainWindow::InternalObjectClick() {
     for (QWidget* w :
-         {static_cast<QWidget*>(ModeWeightingLabel), static_cast<QWidget*>(ModeWeightingSlider),
-          static_cast<QWidget*>(ModeWeightingFormula),
-          static_cast<QWidget*>(ModeWeightingExponent)}) {
+         {static_cast<QWidget*>(modeWeightingLabel_), static_cast<QWidget*>(modeWeightingSlider_),
+          static_cast<QWidget*>(modeWeightingFormula_),
+          static_cast<QWidget*>(modeWeightingExponent_)}) {
         w->setEnabled(true);
     }
-    ModeFilesCombo->setEnabled(false);
+    modeFilesCombo_->setEnabled(false);
 }
 
 void TMainWindow::ExternalObjectClick() {
     for (QWidget* w :
-         {static_cast<QWidget*>(ModeWeightingLabel), static_cast<QWidget*>(ModeWeightingSlider),
-          static_cast<QWidget*>(ModeWeightingFormula),
-          static_cast<QWidget*>(ModeWeightingExponent)}) {
+         {static_cast<QWidget*>(modeWeightingLabel_), static_cast<QWidget*>(modeWeightingSlider_),
+          static_cast<QWidget*>(modeWeightingFormula_),
+          static_cast<QWidget*>(modeWeightingExponent_)}) {
         w->setEnabled(false);
     }
-    ModeFilesCombo->setEnabled(true);
+    modeFilesCombo_->setEnabled(true);
 }
 
 void TMainWindow::ModeFilesComboSelect() {
-    const int index = ModeFilesCombo->currentIndex();
+    const int index = modeFilesCombo_->currentIndex();
     if (index > 0) {
         Instrument.ModeFiles().LoadFromHistory(index - 1);
         return;
@@ -386,7 +386,7 @@ void TMainWindow::ModeFilesComboSelect() {
             folder = ExamplesFolder(QStringLiteral("modes"));
         }
         if (folder.isEmpty()) {
-            folder = InitialDir;
+            folder = initialDir_;
         }
         const QString path = ChooseFile(text::OpenModeTitle, text::OpenModeFilter, folder);
         if (path.isEmpty()) {
@@ -403,8 +403,8 @@ void TMainWindow::ModeFilesComboSelect() {
 // Help
 
 void TMainWindow::HelpBtnClick() {
-    HelpPanel->setVisible(!HelpPanel->isVisible());
-    HelpPanel->raise();
+    helpPanel_->setVisible(!helpPanel_->isVisible());
+    helpPanel_->raise();
 }
 
 void TMainWindow::AboutMenuItemClick() {
@@ -412,7 +412,7 @@ void TMainWindow::AboutMenuItemClick() {
         AboutBox->show();
         AboutBox->raise();
     }
-    HelpPanel->hide();
+    helpPanel_->hide();
 }
 
 void TMainWindow::HelpMenuItemClick() {
@@ -425,11 +425,11 @@ void TMainWindow::HelpMenuItemClick() {
         guideWindow_->raise();
         guideWindow_->activateWindow();
     }
-    HelpPanel->hide();
+    helpPanel_->hide();
 }
 
 void TMainWindow::GetScaleFilesMenuItemClick() {
-    HelpPanel->hide();
+    helpPanel_->hide();
     if (MessageBox(QString::fromUtf8(text::ScaleArchive), QMessageBox::Information,
                    QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok) {
         Platform.OpenUrl(QUrl(QString::fromUtf8(text::ScaleArchiveUrl)));

@@ -91,9 +91,9 @@ public:
     void OpenScaleBtnClick();
     void ApplyParametersBtnClick();
     void ModeFilesComboSelect();
-    void LevelTimerTick();
-    void LeftClipOffTimerTimer();
-    void RightClipOffTimerTimer();
+    void ShowLevels();
+    void LeftClipOff();
+    void RightClipOff();
     void WatchdogTick();
     void RestartBtnClick();
     void StopAudio(); // F6
@@ -180,88 +180,88 @@ private:
     QString ChooseFile(const char* title, const char* filter, const QString& folder);
     TEndType CheckedEndType() const;
 
-    uint32_t LastTick = 0;
-    QString InitialDir; // file dialogs' folder on the first run
-    std::unique_ptr<TTabletEventSource> TabletSource;
-    std::unique_ptr<TTablet> Tablet;
+    uint32_t lastTick_ = 0;
+    QString initialDir_; // file dialogs' folder on the first run
+    std::unique_ptr<TTabletEventSource> tabletSource_;
+    std::unique_ptr<TTablet> tablet_;
     // MIDI input: the chosen port and Varko's own virtual ports (MainWindowMidi).
-    std::unique_ptr<TMidiInput> MidiInput;
-    TSettingsDialog* Settings = nullptr;
-    TCrashWindow* CrashWin = nullptr;
+    std::unique_ptr<TMidiInput> midiInput_;
+    TSettingsDialog* settings_ = nullptr;
+    TCrashWindow* crashWin_ = nullptr;
 
     // Controls
-    QWidget* ToolbarPanel = nullptr;
-    TImageButton* OpenScaleBtn = nullptr;
-    TImageButton* ParametersBtn = nullptr;
-    TImageButton* ContentsBtn = nullptr;
-    TImageButton* SettingsBtn = nullptr;
-    TImageButton* HelpBtn = nullptr;
-    TImageButton* RestartBtn = nullptr;
-    TImageButton* RecordBtn = nullptr;
-    TImageButton* ReplayBtn = nullptr;
-    QLabel* RecordingLabel = nullptr; // what is being recorded or replayed
-    TClipLed* LeftClipLed = nullptr;
-    TClipLed* RightClipLed = nullptr;
-    QProgressBar* LeftMeter = nullptr;
-    QProgressBar* RightMeter = nullptr;
+    QWidget* toolbarPanel_ = nullptr;
+    TImageButton* openScaleBtn_ = nullptr;
+    TImageButton* parametersBtn_ = nullptr;
+    TImageButton* contentsBtn_ = nullptr;
+    TImageButton* settingsBtn_ = nullptr;
+    TImageButton* helpBtn_ = nullptr;
+    TImageButton* restartBtn_ = nullptr;
+    TImageButton* recordBtn_ = nullptr;
+    TImageButton* replayBtn_ = nullptr;
+    QLabel* recordingLabel_ = nullptr; // what is being recorded or replayed
+    TClipLed* leftClipLed_ = nullptr;
+    TClipLed* rightClipLed_ = nullptr;
+    QProgressBar* leftMeter_ = nullptr;
+    QProgressBar* rightMeter_ = nullptr;
     // The master limiter's gain reduction in decibels (0..12), hanging from the top.
-    QProgressBar* LimiterMeter = nullptr;
-    TStatusPanels* StatusBar = nullptr;
-    TToneZone* ToneZone = nullptr;
+    QProgressBar* limiterMeter_ = nullptr;
+    TStatusPanels* statusBar_ = nullptr;
+    TToneZone* toneZone_ = nullptr;
 
-    QWidget* ParametersPanel = nullptr;
-    QScrollArea* ParametersScroll = nullptr; // the settings above the faders
-    TLinkLabel* CloseParametersLink = nullptr;
-    QLineEdit* InitialFrequencyEdit = nullptr;
-    QLabel* NoSoundWarning = nullptr;
-    QLineEdit* RepeatDownEdit = nullptr;
-    TUpDown* RepeatDownArrows = nullptr;
-    QLineEdit* RepeatUpEdit = nullptr;
-    TUpDown* RepeatUpArrows = nullptr;
-    QCheckBox* RepeatEndsBox = nullptr;
-    QRadioButton* InternalObject = nullptr;
-    QRadioButton* ExternalObject = nullptr;
-    QLabel* ModeWeightingLabel = nullptr;
-    QSlider* ModeWeightingSlider = nullptr;
-    QLabel* ModeWeightingFormula = nullptr;
-    QLabel* ModeWeightingExponent = nullptr;
-    QComboBox* ModeFilesCombo = nullptr;
-    QLabel* ModeFileWarning = nullptr;
-    QButtonGroup* ObjectGroup = nullptr;
-    QButtonGroup* EndTypeGroup = nullptr;
-    QRadioButton* EndFreeRadio = nullptr;
-    QRadioButton* EndFixedRadio = nullptr;
-    QRadioButton* EndHingedRadio = nullptr;
-    QLineEdit* ModeLimitEdit = nullptr;
-    QLabel* KbmNameLabel = nullptr; // the keyboard mapping's file name, or one key per bar
-    TLinkLabel* OpenKbmLink = nullptr;
-    TLinkLabel* NoKbmLink = nullptr;
-    TUpDown* ModeLimitArrows = nullptr;
-    QSlider* ResonanceFader = nullptr;
-    TLinkLabel* ResonanceReset = nullptr;
-    QSlider* MasterFader = nullptr;
-    TLinkLabel* MasterLevelReset = nullptr;
-    QPushButton* ApplyParametersBtn = nullptr;
+    QWidget* parametersPanel_ = nullptr;
+    QScrollArea* parametersScroll_ = nullptr; // the settings above the faders
+    TLinkLabel* closeParametersLink_ = nullptr;
+    QLineEdit* initialFrequencyEdit_ = nullptr;
+    QLabel* noSoundWarning_ = nullptr;
+    QLineEdit* repeatDownEdit_ = nullptr;
+    TUpDown* repeatDownArrows_ = nullptr;
+    QLineEdit* repeatUpEdit_ = nullptr;
+    TUpDown* repeatUpArrows_ = nullptr;
+    QCheckBox* repeatEndsBox_ = nullptr;
+    QRadioButton* internalObject_ = nullptr;
+    QRadioButton* externalObject_ = nullptr;
+    QLabel* modeWeightingLabel_ = nullptr;
+    QSlider* modeWeightingSlider_ = nullptr;
+    QLabel* modeWeightingFormula_ = nullptr;
+    QLabel* modeWeightingExponent_ = nullptr;
+    QComboBox* modeFilesCombo_ = nullptr;
+    QLabel* modeFileWarning_ = nullptr;
+    QButtonGroup* objectGroup_ = nullptr;
+    QButtonGroup* endTypeGroup_ = nullptr;
+    QRadioButton* endFreeRadio_ = nullptr;
+    QRadioButton* endFixedRadio_ = nullptr;
+    QRadioButton* endHingedRadio_ = nullptr;
+    QLineEdit* modeLimitEdit_ = nullptr;
+    QLabel* kbmNameLabel_ = nullptr; // the keyboard mapping's file name, or one key per bar
+    TLinkLabel* openKbmLink_ = nullptr;
+    TLinkLabel* noKbmLink_ = nullptr;
+    TUpDown* modeLimitArrows_ = nullptr;
+    QSlider* resonanceFader_ = nullptr;
+    TLinkLabel* resonanceReset_ = nullptr;
+    QSlider* masterFader_ = nullptr;
+    TLinkLabel* masterLevelReset_ = nullptr;
+    QPushButton* applyParametersBtn_ = nullptr;
 
-    QWidget* ScaleContentsPanel = nullptr;
-    TLinkLabel* CloseContentsLink = nullptr;
-    QPlainTextEdit* ScaleContentsBox = nullptr;
+    QWidget* scaleContentsPanel_ = nullptr;
+    TLinkLabel* closeContentsLink_ = nullptr;
+    QPlainTextEdit* scaleContentsBox_ = nullptr;
 
-    QWidget* HelpPanel = nullptr;
-    TLinkLabel* HelpMenuItem = nullptr;
-    TLinkLabel* GetScaleFilesMenuItem = nullptr;
-    TLinkLabel* AboutMenuItem = nullptr;
-    TLinkLabel* CloseHelpLink = nullptr;
+    QWidget* helpPanel_ = nullptr;
+    TLinkLabel* helpMenuItem_ = nullptr;
+    TLinkLabel* getScaleFilesMenuItem_ = nullptr;
+    TLinkLabel* aboutMenuItem_ = nullptr;
+    TLinkLabel* closeHelpLink_ = nullptr;
 
-    QTimer* LevelTimer = nullptr;
-    QTimer* LeftClipOffTimer = nullptr;
-    QTimer* RightClipOffTimer = nullptr;
-    QTimer* Watchdog = nullptr;
-    QTimer* AudioWatchTimer = nullptr; // the audio's real state into the status bar
-    QTimer* RezDownTimer = nullptr;
-    QTimer* RezUpTimer = nullptr;
-    QTimer* ReplayTimer = nullptr;
-    QTimer* RecordingTimer = nullptr; // the recording's length in its label
+    QTimer* levelTimer_ = nullptr;
+    QTimer* leftClipOffTimer_ = nullptr;
+    QTimer* rightClipOffTimer_ = nullptr;
+    QTimer* watchdog_ = nullptr;
+    QTimer* audioWatchTimer_ = nullptr; // the audio's real state into the status bar
+    QTimer* rezDownTimer_ = nullptr;
+    QTimer* rezUpTimer_ = nullptr;
+    QTimer* replayTimer_ = nullptr;
+    QTimer* recordingTimer_ = nullptr; // the recording's length in its label
 
     std::atomic<float> midiPressure_{0.0f};
     std::atomic<bool> midiPressurePosted_{false};

@@ -75,65 +75,65 @@ void TMainWindow::BuildControls() {
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
 
-    ToolbarPanel = new QWidget(this);
-    ToolbarPanel->setFixedHeight(49);
-    ToolbarPanel->setAutoFillBackground(true);
-    QPalette tp = ToolbarPanel->palette();
+    toolbarPanel_ = new QWidget(this);
+    toolbarPanel_->setFixedHeight(49);
+    toolbarPanel_->setAutoFillBackground(true);
+    QPalette tp = toolbarPanel_->palette();
     tp.setColor(QPalette::Window, QColor(218, 218, 218));
-    ToolbarPanel->setPalette(tp);
-    root->addWidget(ToolbarPanel);
+    toolbarPanel_->setPalette(tp);
+    root->addWidget(toolbarPanel_);
     struct Btn {
-        TImageButton*& button;
-        const char* name;
-        const char* hint;
+        TImageButton*& Button;
+        const char* Name;
+        const char* Hint;
     };
-    const Btn buttons[] = {{OpenScaleBtn, "OpenScaleBtn", "Open Scale"},
-                           {ParametersBtn, "ParametersBtn", "Parameters"},
-                           {ContentsBtn, "ContentsBtn", "Scale Contents"},
-                           {SettingsBtn, "SettingsBtn", "Settings"},
-                           {HelpBtn, "HelpBtn", "Help"},
-                           {RecordBtn, "RecordBtn", text::RecordTitle},
-                           {ReplayBtn, "ReplayBtn", text::ReplayTitle},
-                           {RestartBtn, "RestartBtn", "Restart Audio"}};
+    const Btn buttons[] = {{openScaleBtn_, "OpenScaleBtn", "Open Scale"},
+                           {parametersBtn_, "ParametersBtn", "Parameters"},
+                           {contentsBtn_, "ContentsBtn", "Scale Contents"},
+                           {settingsBtn_, "SettingsBtn", "Settings"},
+                           {helpBtn_, "HelpBtn", "Help"},
+                           {recordBtn_, "RecordBtn", text::RecordTitle},
+                           {replayBtn_, "ReplayBtn", text::ReplayTitle},
+                           {restartBtn_, "RestartBtn", "Restart Audio"}};
     int x = 0;
     for (const Btn& b : buttons) {
-        b.button = new TImageButton(ToolbarPanel);
-        SetupToolbarButton(*b.button, QString::fromUtf8(b.name));
-        b.button->move(x, 0);
-        b.button->setToolTip(QString::fromUtf8(b.hint));
-        b.button->setToolTipDuration(30000);
+        b.Button = new TImageButton(toolbarPanel_);
+        SetupToolbarButton(*b.Button, QString::fromUtf8(b.Name));
+        b.Button->move(x, 0);
+        b.Button->setToolTip(QString::fromUtf8(b.Hint));
+        b.Button->setToolTipDuration(30000);
         x += 48;
     }
-    RestartBtn->hide();
-    OpenScaleBtn->OnClick = [this](TImageButton*) { OpenScaleBtnClick(); };
-    ParametersBtn->OnClick = [this](TImageButton*) { ParametersBtnClick(); };
-    ContentsBtn->OnClick = [this](TImageButton*) { ContentsBtnClick(); };
-    SettingsBtn->OnClick = [this](TImageButton*) { SettingsBtnClick(); };
-    HelpBtn->OnClick = [this](TImageButton*) { HelpBtnClick(); };
-    RestartBtn->OnClick = [this](TImageButton*) { RestartBtnClick(); };
+    restartBtn_->hide();
+    openScaleBtn_->OnClick = [this](TImageButton*) { OpenScaleBtnClick(); };
+    parametersBtn_->OnClick = [this](TImageButton*) { ParametersBtnClick(); };
+    contentsBtn_->OnClick = [this](TImageButton*) { ContentsBtnClick(); };
+    settingsBtn_->OnClick = [this](TImageButton*) { SettingsBtnClick(); };
+    helpBtn_->OnClick = [this](TImageButton*) { HelpBtnClick(); };
+    restartBtn_->OnClick = [this](TImageButton*) { RestartBtnClick(); };
 
-    auto* tbLayout = new QHBoxLayout(ToolbarPanel);
+    auto* tbLayout = new QHBoxLayout(toolbarPanel_);
     tbLayout->setContentsMargins(0, 0, 6, 0);
     tbLayout->addStretch(1);
-    auto* meters = new QWidget(ToolbarPanel);
+    auto* meters = new QWidget(toolbarPanel_);
     meters->setFixedSize(34, 49);
     tbLayout->addWidget(meters);
-    LeftClipLed = new TClipLed(meters);
-    LeftClipLed->setGeometry(0, 0, 12, 4);
-    RightClipLed = new TClipLed(meters);
-    RightClipLed->setGeometry(14, 0, 12, 4);
-    LeftMeter = new TLevelMeter(meters);
-    RightMeter = new TLevelMeter(meters);
-    LeftMeter->setGeometry(0, 4, 12, 45);
-    RightMeter->setGeometry(14, 4, 12, 45);
-    LimiterMeter = new QProgressBar(meters);
-    LimiterMeter->setOrientation(Qt::Vertical);
-    LimiterMeter->setInvertedAppearance(true);
-    LimiterMeter->setTextVisible(false);
-    LimiterMeter->setRange(0, 12);
-    LimiterMeter->setValue(0);
-    LimiterMeter->setGeometry(28, 4, 6, 45);
-    LimiterMeter->setToolTip(QStringLiteral(
+    leftClipLed_ = new TClipLed(meters);
+    leftClipLed_->setGeometry(0, 0, 12, 4);
+    rightClipLed_ = new TClipLed(meters);
+    rightClipLed_->setGeometry(14, 0, 12, 4);
+    leftMeter_ = new TLevelMeter(meters);
+    rightMeter_ = new TLevelMeter(meters);
+    leftMeter_->setGeometry(0, 4, 12, 45);
+    rightMeter_->setGeometry(14, 4, 12, 45);
+    limiterMeter_ = new QProgressBar(meters);
+    limiterMeter_->setOrientation(Qt::Vertical);
+    limiterMeter_->setInvertedAppearance(true);
+    limiterMeter_->setTextVisible(false);
+    limiterMeter_->setRange(0, 12);
+    limiterMeter_->setValue(0);
+    limiterMeter_->setGeometry(28, 4, 6, 45);
+    limiterMeter_->setToolTip(QStringLiteral(
         "Limiter: how far it turns the sound down, 0 to 12 dB. The lamps above the meters "
         "light when the sound before the limiter reaches full scale."));
 
@@ -142,71 +142,71 @@ void TMainWindow::BuildControls() {
     middle->setSpacing(0);
     root->addLayout(middle, 1);
 
-    ParametersPanel = new QWidget(this);
-    ParametersPanel->setFixedWidth(ParametersWidth);
+    parametersPanel_ = new QWidget(this);
+    parametersPanel_->setFixedWidth(ParametersWidth);
     BuildParametersPanel();
-    ParametersPanel->hide();
-    middle->addWidget(ParametersPanel);
+    parametersPanel_->hide();
+    middle->addWidget(parametersPanel_);
 
-    ToneZone = new TToneZone(this);
-    ToneZone->setMinimumSize(1, 1);
-    middle->addWidget(ToneZone, 1);
+    toneZone_ = new TToneZone(this);
+    toneZone_->setMinimumSize(1, 1);
+    middle->addWidget(toneZone_, 1);
 
-    ScaleContentsPanel = new QWidget(this);
-    ScaleContentsPanel->setFixedWidth(182);
+    scaleContentsPanel_ = new QWidget(this);
+    scaleContentsPanel_->setFixedWidth(182);
     QWidget* contentsTitle =
-        AddPanelTitle(ScaleContentsPanel, QStringLiteral("Scale Contents"), CloseContentsLink);
-    ScaleContentsBox = new QPlainTextEdit(ScaleContentsPanel);
-    ScaleContentsBox->setReadOnly(true);
-    ScaleContentsBox->setLineWrapMode(QPlainTextEdit::NoWrap);
-    ScaleContentsBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    ScaleContentsBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    auto* cl = new QVBoxLayout(ScaleContentsPanel);
+        AddPanelTitle(scaleContentsPanel_, QStringLiteral("Scale Contents"), closeContentsLink_);
+    scaleContentsBox_ = new QPlainTextEdit(scaleContentsPanel_);
+    scaleContentsBox_->setReadOnly(true);
+    scaleContentsBox_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    scaleContentsBox_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    scaleContentsBox_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    auto* cl = new QVBoxLayout(scaleContentsPanel_);
     cl->setContentsMargins(0, 0, 0, 0);
     cl->setSpacing(2);
     cl->addWidget(contentsTitle);
     auto* box = new QHBoxLayout;
     box->setContentsMargins(2, 0, 2, 2);
-    box->addWidget(ScaleContentsBox);
+    box->addWidget(scaleContentsBox_);
     cl->addLayout(box, 1);
-    ScaleContentsPanel->hide();
-    middle->addWidget(ScaleContentsPanel);
-    CloseContentsLink->OnClick = [this] { ContentsBtnClick(); };
+    scaleContentsPanel_->hide();
+    middle->addWidget(scaleContentsPanel_);
+    closeContentsLink_->OnClick = [this] { ContentsBtnClick(); };
 
-    StatusBar = new TStatusPanels(this);
-    root->addWidget(StatusBar);
-    StatusBar->SetText(0, QString::fromUtf8(text::NoTablet));
-    StatusBar->OnDrawPanel = [this](QPainter& p) { DrawPressurePanel(p); };
+    statusBar_ = new TStatusPanels(this);
+    root->addWidget(statusBar_);
+    statusBar_->SetText(0, QString::fromUtf8(text::NoTablet));
+    statusBar_->OnDrawPanel = [this](QPainter& p) { DrawPressurePanel(p); };
 
-    HelpPanel = new QWidget(this);
-    HelpPanel->setGeometry(200, 49, 113, 59);
-    HelpPanel->setAutoFillBackground(true);
-    HelpPanel->setStyleSheet(QStringLiteral(
+    helpPanel_ = new QWidget(this);
+    helpPanel_->setGeometry(200, 49, 113, 59);
+    helpPanel_->setAutoFillBackground(true);
+    helpPanel_->setStyleSheet(QStringLiteral(
         "QWidget#HelpPanel { background: rgb(240,240,240); border: 1px solid rgb(200,200,200); }"));
-    HelpPanel->setObjectName(QStringLiteral("HelpPanel")); // before it is polished
-    HelpMenuItem = new TLinkLabel(QStringLiteral("User Guide (F1)"), HelpPanel);
-    HelpMenuItem->move(8, 4);
-    GetScaleFilesMenuItem = new TLinkLabel(QStringLiteral("Get more scale files"), HelpPanel);
-    GetScaleFilesMenuItem->move(8, 21);
-    AboutMenuItem = new TLinkLabel(QStringLiteral("About..."), HelpPanel);
-    AboutMenuItem->move(8, 38);
-    CloseHelpLink = new TLinkLabel(QStringLiteral("×"), HelpPanel, false);
-    CloseHelpLink->setGeometry(98, 1, 14, 14);
+    helpPanel_->setObjectName(QStringLiteral("HelpPanel")); // before it is polished
+    helpMenuItem_ = new TLinkLabel(QStringLiteral("User Guide (F1)"), helpPanel_);
+    helpMenuItem_->move(8, 4);
+    getScaleFilesMenuItem_ = new TLinkLabel(QStringLiteral("Get more scale files"), helpPanel_);
+    getScaleFilesMenuItem_->move(8, 21);
+    aboutMenuItem_ = new TLinkLabel(QStringLiteral("About..."), helpPanel_);
+    aboutMenuItem_->move(8, 38);
+    closeHelpLink_ = new TLinkLabel(QStringLiteral("×"), helpPanel_, false);
+    closeHelpLink_->setGeometry(98, 1, 14, 14);
     // 113 pixels wide for its links, or wider when the desktop's font needs it.
     int helpWidth = 113;
     for (QLabel* l :
-         {static_cast<QLabel*>(HelpMenuItem), static_cast<QLabel*>(GetScaleFilesMenuItem),
-          static_cast<QLabel*>(AboutMenuItem)}) {
+         {static_cast<QLabel*>(helpMenuItem_), static_cast<QLabel*>(getScaleFilesMenuItem_),
+          static_cast<QLabel*>(aboutMenuItem_)}) {
         l->adjustSize();
         helpWidth = std::max(helpWidth, l->width() + 26);
     }
-    HelpPanel->resize(helpWidth, 59);
-    CloseHelpLink->move(helpWidth - 15, 1);
-    HelpMenuItem->OnClick = [this] { HelpMenuItemClick(); };
-    GetScaleFilesMenuItem->OnClick = [this] { GetScaleFilesMenuItemClick(); };
-    AboutMenuItem->OnClick = [this] { AboutMenuItemClick(); };
-    CloseHelpLink->OnClick = [this] { HelpPanel->hide(); };
-    HelpPanel->hide();
+    helpPanel_->resize(helpWidth, 59);
+    closeHelpLink_->move(helpWidth - 15, 1);
+    helpMenuItem_->OnClick = [this] { HelpMenuItemClick(); };
+    getScaleFilesMenuItem_->OnClick = [this] { GetScaleFilesMenuItemClick(); };
+    aboutMenuItem_->OnClick = [this] { AboutMenuItemClick(); };
+    closeHelpLink_->OnClick = [this] { helpPanel_->hide(); };
+    helpPanel_->hide();
 
     BuildTimers();
     BuildRecordingControls();
@@ -220,29 +220,33 @@ void TMainWindow::NameControls() {
 #define NAMED(member) std::pair<QObject*, const char*>(member, #member)
     // clang-format off
     const std::pair<QObject*, const char*> controls[] = {
-        NAMED(ToolbarPanel), NAMED(OpenScaleBtn), NAMED(ParametersBtn), NAMED(ContentsBtn),
-        NAMED(SettingsBtn), NAMED(HelpBtn), NAMED(RestartBtn), NAMED(RecordBtn), NAMED(ReplayBtn),
-        NAMED(RecordingLabel), NAMED(LeftClipLed), NAMED(RightClipLed), NAMED(LeftMeter),
-        NAMED(RightMeter), NAMED(LimiterMeter), NAMED(StatusBar), NAMED(ToneZone),
-        NAMED(ParametersPanel), NAMED(ParametersScroll), NAMED(CloseParametersLink),
-        NAMED(InitialFrequencyEdit), NAMED(NoSoundWarning), NAMED(RepeatDownEdit),
-        NAMED(RepeatDownArrows), NAMED(RepeatUpEdit), NAMED(RepeatUpArrows), NAMED(RepeatEndsBox),
-        NAMED(InternalObject), NAMED(ExternalObject), NAMED(ModeWeightingLabel),
-        NAMED(ModeWeightingSlider), NAMED(ModeWeightingFormula), NAMED(ModeWeightingExponent),
-        NAMED(ModeFilesCombo), NAMED(ModeFileWarning), NAMED(ObjectGroup), NAMED(EndTypeGroup),
-        NAMED(EndFreeRadio), NAMED(EndFixedRadio), NAMED(EndHingedRadio), NAMED(ModeLimitEdit),
-        NAMED(KbmNameLabel), NAMED(OpenKbmLink), NAMED(NoKbmLink), NAMED(ModeLimitArrows),
-        NAMED(ResonanceFader), NAMED(ResonanceReset), NAMED(MasterFader), NAMED(MasterLevelReset),
-        NAMED(ApplyParametersBtn), NAMED(ScaleContentsPanel), NAMED(CloseContentsLink),
-        NAMED(ScaleContentsBox), NAMED(HelpPanel), NAMED(HelpMenuItem),
-        NAMED(GetScaleFilesMenuItem), NAMED(AboutMenuItem), NAMED(CloseHelpLink), NAMED(LevelTimer),
-        NAMED(LeftClipOffTimer), NAMED(RightClipOffTimer), NAMED(Watchdog), NAMED(AudioWatchTimer),
-        NAMED(RezDownTimer), NAMED(RezUpTimer), NAMED(ReplayTimer), NAMED(RecordingTimer),
+        NAMED(toolbarPanel_), NAMED(openScaleBtn_), NAMED(parametersBtn_), NAMED(contentsBtn_),
+        NAMED(settingsBtn_), NAMED(helpBtn_), NAMED(restartBtn_), NAMED(recordBtn_), NAMED(replayBtn_),
+        NAMED(recordingLabel_), NAMED(leftClipLed_), NAMED(rightClipLed_), NAMED(leftMeter_),
+        NAMED(rightMeter_), NAMED(limiterMeter_), NAMED(statusBar_), NAMED(toneZone_),
+        NAMED(parametersPanel_), NAMED(parametersScroll_), NAMED(closeParametersLink_),
+        NAMED(initialFrequencyEdit_), NAMED(noSoundWarning_), NAMED(repeatDownEdit_),
+        NAMED(repeatDownArrows_), NAMED(repeatUpEdit_), NAMED(repeatUpArrows_), NAMED(repeatEndsBox_),
+        NAMED(internalObject_), NAMED(externalObject_), NAMED(modeWeightingLabel_),
+        NAMED(modeWeightingSlider_), NAMED(modeWeightingFormula_), NAMED(modeWeightingExponent_),
+        NAMED(modeFilesCombo_), NAMED(modeFileWarning_), NAMED(objectGroup_), NAMED(endTypeGroup_),
+        NAMED(endFreeRadio_), NAMED(endFixedRadio_), NAMED(endHingedRadio_), NAMED(modeLimitEdit_),
+        NAMED(kbmNameLabel_), NAMED(openKbmLink_), NAMED(noKbmLink_), NAMED(modeLimitArrows_),
+        NAMED(resonanceFader_), NAMED(resonanceReset_), NAMED(masterFader_), NAMED(masterLevelReset_),
+        NAMED(applyParametersBtn_), NAMED(scaleContentsPanel_), NAMED(closeContentsLink_),
+        NAMED(scaleContentsBox_), NAMED(helpPanel_), NAMED(helpMenuItem_),
+        NAMED(getScaleFilesMenuItem_), NAMED(aboutMenuItem_), NAMED(closeHelpLink_), NAMED(levelTimer_),
+        NAMED(leftClipOffTimer_), NAMED(rightClipOffTimer_), NAMED(watchdog_), NAMED(audioWatchTimer_),
+        NAMED(rezDownTimer_), NAMED(rezUpTimer_), NAMED(replayTimer_), NAMED(recordingTimer_),
     };
     // clang-format on
 #undef NAMED
-    for (const auto& [control, name] : controls) {
-        control->setObjectName(QString::fromLatin1(name));
+    // A control's name is its field's without the underscore, capitalised: "OpenScaleBtn".
+    for (const auto& [control, field] : controls) {
+        QString name = QString::fromLatin1(field);
+        name.chop(name.endsWith(u'_') ? 1 : 0);
+        name[0] = name[0].toUpper();
+        control->setObjectName(name);
     }
 }
 
@@ -253,32 +257,32 @@ void TMainWindow::BuildTimers() {
         connect(t, &QTimer::timeout, this, handler);
         return t;
     };
-    LevelTimer = makeTimer(50, &TMainWindow::LevelTimerTick);
-    LeftClipOffTimer = makeTimer(1000, &TMainWindow::LeftClipOffTimerTimer);
-    RightClipOffTimer = makeTimer(1000, &TMainWindow::RightClipOffTimerTimer);
-    Watchdog = makeTimer(5000, &TMainWindow::WatchdogTick);
-    AudioWatchTimer = makeTimer(250, [this] { Instrument.Audio().WatchAudio(); });
-    RezDownTimer = makeTimer(30, [this] { Playing().RezDownTimerTimer(); });
-    RezUpTimer = makeTimer(30, [this] { Playing().RezUpTimerTimer(); });
+    levelTimer_ = makeTimer(50, &TMainWindow::ShowLevels);
+    leftClipOffTimer_ = makeTimer(1000, &TMainWindow::LeftClipOff);
+    rightClipOffTimer_ = makeTimer(1000, &TMainWindow::RightClipOff);
+    watchdog_ = makeTimer(5000, &TMainWindow::WatchdogTick);
+    audioWatchTimer_ = makeTimer(250, [this] { Instrument.Audio().WatchAudio(); });
+    rezDownTimer_ = makeTimer(30, [this] { Playing().ResonanceStepDown(); });
+    rezUpTimer_ = makeTimer(30, [this] { Playing().ResonanceStepUp(); });
 }
 
 void TMainWindow::ConnectPlaying() {
     TPlaying& play = Playing();
-    ToneZone->OnMouseMove = [this](int zx, int zy) {
+    toneZone_->OnMouseMove = [this](int zx, int zy) {
         const QPoint c = QCursor::pos();
-        Playing().ToneZoneMouseMove(ToneZone->Geometry(), ToneZone->BarWidthReciprocal(), zx, zy,
+        Playing().ToneZoneMouseMove(toneZone_->Geometry(), toneZone_->BarWidthReciprocal(), zx, zy,
                                     static_cast<float>(c.x()), static_cast<float>(c.y()));
     };
-    ToneZone->OnMouseDown = [this](TMouseButton b, int, int) { Playing().PointerDown(b); };
-    ToneZone->OnMouseUp = [this](TMouseButton b, int, int) { Playing().PointerUp(b); };
+    toneZone_->OnMouseDown = [this](TMouseButton b, int, int) { Playing().PointerDown(b); };
+    toneZone_->OnMouseUp = [this](TMouseButton b, int, int) { Playing().PointerUp(b); };
     play.OnResonanceFaderChanged = [this](int p) {
-        const QSignalBlocker block(ResonanceFader);
-        ResonanceFader->setValue(p);
+        const QSignalBlocker block(resonanceFader_);
+        resonanceFader_->setValue(p);
     };
     play.OnPressureBarChanged = [this] {
         // Painted with the next frame: a replay's flood of pen events once spent 15 s in a
         // repaint each.
-        StatusBar->update();
+        statusBar_->update();
     };
     play.OnRezTimersChanged = [this] {
         auto follow = [](QTimer* t, bool on) {
@@ -288,8 +292,8 @@ void TMainWindow::ConnectPlaying() {
                 t->stop();
             }
         };
-        follow(RezDownTimer, Playing().RezDownTimerEnabled);
-        follow(RezUpTimer, Playing().RezUpTimerEnabled);
+        follow(rezDownTimer_, Playing().RezDownTimerEnabled);
+        follow(rezUpTimer_, Playing().RezUpTimerEnabled);
     };
 }
 

@@ -32,10 +32,10 @@ bool TMainWindow::FunctionKey(int key, Qt::KeyboardModifiers modifiers) {
         StopAudio();
         return true;
     case Qt::Key_F9:
-        ToolbarPanel->setVisible(!ToolbarPanel->isVisible());
+        toolbarPanel_->setVisible(!toolbarPanel_->isVisible());
         return true;
     case Qt::Key_F10:
-        StatusBar->setVisible(!StatusBar->isVisible());
+        statusBar_->setVisible(!statusBar_->isVisible());
         return true;
     case Qt::Key_F11:
         // The desktop's own full screen: no border, the whole screen, and the bordered window

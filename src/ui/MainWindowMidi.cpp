@@ -9,16 +9,16 @@
 namespace varko {
 
 void TMainWindow::StartMidi() {
-    MidiInput = std::make_unique<TMidiInput>("Varko");
+    midiInput_ = std::make_unique<TMidiInput>("Varko");
     TMidiPlaying& midi = Instrument.Midi();
-    MidiInput->OnMessage = [this](TMidiSource source, const TMidiMessage& m, double seconds) {
+    midiInput_->OnMessage = [this](TMidiSource source, const TMidiMessage& m, double seconds) {
         Instrument.PlayMidiInput(static_cast<int>(source), m.Bytes.data(), m.Size, seconds);
     };
-    MidiInput->OnTick = [this](double seconds) { return Instrument.TickMidiInput(seconds); };
+    midiInput_->OnTick = [this](double seconds) { return Instrument.TickMidiInput(seconds); };
     // Held keys struck again in a rebuilt bank are timed and ticked on the input's clock.
-    midi.Clock = [input = MidiInput.get()] { return input->Now(); };
-    midi.OnStruck = [input = MidiInput.get()] { input->RequestTick(); };
-    MidiInput->OnSourceLost = [&midi](TMidiSource source) {
+    midi.Clock = [input = midiInput_.get()] { return input->Now(); };
+    midi.OnStruck = [input = midiInput_.get()] { input->RequestTick(); };
+    midiInput_->OnSourceLost = [&midi](TMidiSource source) {
         midi.ReleaseSource(static_cast<int>(source));
     };
     // The display shows the latest pressure; one update waits in the queue at a time.
@@ -34,23 +34,23 @@ void TMainWindow::StartMidi() {
                 Qt::QueuedConnection);
         }
     };
-    MidiInput->Start();
+    midiInput_->Start();
     OpenMidiPort(Instrument.Settings().Stored().MidiInput);
 }
 
 bool TMainWindow::OpenMidiPort(const std::string& name) {
-    return MidiInput && MidiInput->OpenPort(name);
+    return midiInput_ && midiInput_->OpenPort(name);
 }
 
 std::string TMainWindow::MidiPortName() const {
-    return MidiInput ? MidiInput->OpenPortName() : std::string();
+    return midiInput_ ? midiInput_->OpenPortName() : std::string();
 }
 
 void TMainWindow::StopMidi() {
     // The input thread ends here: nothing plays the instrument from it afterwards.
     Instrument.Midi().OnStruck = nullptr;
     Instrument.Midi().Clock = nullptr;
-    MidiInput.reset();
+    midiInput_.reset();
     Instrument.Midi().OnPressure = nullptr;
 }
 

@@ -112,190 +112,191 @@ QPixmap Loudspeaker(const QColor& colour) {
 } // namespace
 
 void TMainWindow::BuildParametersPanel() {
-    QWidget* panel = ParametersPanel;
-    QWidget* title = AddPanelTitle(panel, QStringLiteral("Parameters"), CloseParametersLink);
-    CloseParametersLink->OnClick = [this] { ParametersBtnClick(); };
+    QWidget* panel = parametersPanel_;
+    QWidget* title = AddPanelTitle(panel, QStringLiteral("Parameters"), closeParametersLink_);
+    closeParametersLink_->OnClick = [this] { ParametersBtnClick(); };
 
     // The settings above the faders scroll when the window is too short for them; the faders
     // and Apply below stay in sight at any height.
     auto* p = new QWidget;
     p->setObjectName(QStringLiteral("ParametersSettings"));
     AddLabel(p, QStringLiteral("Initial Frequency:"), 8, 11);
-    InitialFrequencyEdit = new QLineEdit(QStringLiteral("200"), p);
-    InitialFrequencyEdit->setGeometry(112, 8, 64, 21);
+    initialFrequencyEdit_ = new QLineEdit(QStringLiteral("200"), p);
+    initialFrequencyEdit_->setGeometry(112, 8, 64, 21);
     AddLabel(p, QStringLiteral("Hz"), 180, 11);
-    NoSoundWarning = AddWarnIcon(p, text::WarnNoSound, 200, 11);
+    noSoundWarning_ = AddWarnIcon(p, text::WarnNoSound, 200, 11);
 
     AddLabel(p, QStringLiteral("Repeat scale downwards"), 8, 37);
-    RepeatDownArrows = AddNumberBox(p, RepeatDownEdit, 150, 34, 28, 0, MaxRepeatCount, 0);
+    repeatDownArrows_ = AddNumberBox(p, repeatDownEdit_, 150, 34, 28, 0, MaxRepeatCount, 0);
     AddLabel(p, QStringLiteral("time(s)"), 196, 37);
     AddLabel(p, QStringLiteral("Repeat scale upwards"), 8, 63);
-    RepeatUpArrows = AddNumberBox(p, RepeatUpEdit, 150, 60, 28, 0, MaxRepeatCount, 0);
+    repeatUpArrows_ = AddNumberBox(p, repeatUpEdit_, 150, 60, 28, 0, MaxRepeatCount, 0);
     AddLabel(p, QStringLiteral("time(s)"), 196, 63);
     // A check box does not wrap its caption; the caption is a label beside it that toggles it.
-    RepeatEndsBox = new QCheckBox(p);
-    RepeatEndsBox->setGeometry(8, 88, 20, 20);
-    RepeatEndsBox->setAccessibleName(
+    repeatEndsBox_ = new QCheckBox(p);
+    repeatEndsBox_->setGeometry(8, 88, 20, 20);
+    repeatEndsBox_->setAccessibleName(
         QStringLiteral("Repeat the first and last tones of the scale"));
     auto* repeatEnds =
         new TLinkLabel(QStringLiteral("Repeat the first and last tones of the scale"), p, false);
     repeatEnds->setWordWrap(true);
     repeatEnds->setCursor(Qt::ArrowCursor);
     repeatEnds->setGeometry(28, 86, 205, 30);
-    repeatEnds->OnClick = [this] { RepeatEndsBox->toggle(); };
-    RepeatDownArrows->OnChangingEx = [this](int v) {
+    repeatEnds->OnClick = [this] { repeatEndsBox_->toggle(); };
+    repeatDownArrows_->OnChangingEx = [this](int v) {
         Instrument.Bank().SetRepeatDownCount(std::max(v, 0));
         return true;
     };
-    RepeatUpArrows->OnChangingEx = [this](int v) {
+    repeatUpArrows_->OnChangingEx = [this](int v) {
         Instrument.Bank().SetRepeatUpCount(std::max(v, 0));
         return true;
     };
-    connect(RepeatEndsBox, &QCheckBox::toggled, this,
+    connect(repeatEndsBox_, &QCheckBox::toggled, this,
             [this](bool on) { Instrument.Bank().SetRepeatEnds(on); });
-    connect(RepeatDownEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatDownEditChange);
-    connect(RepeatUpEdit, &QLineEdit::textChanged, this, &TMainWindow::RepeatUpEditChange);
+    connect(repeatDownEdit_, &QLineEdit::textChanged, this, &TMainWindow::RepeatDownEditChange);
+    connect(repeatUpEdit_, &QLineEdit::textChanged, this, &TMainWindow::RepeatUpEditChange);
 
     AddLabel(p, QStringLiteral("Object Type:"), 8, 119, true);
-    ObjectGroup = new QButtonGroup(p);
-    InternalObject = new QRadioButton(QStringLiteral("Uniform Slender Bar"), p);
-    InternalObject->setGeometry(8, 134, 200, 20);
-    InternalObject->setChecked(true);
-    ModeWeightingLabel = AddLabel(p, QStringLiteral("Mode Weighting:"), 26, 157);
-    ModeWeightingSlider = new QSlider(Qt::Horizontal, p);
-    ModeWeightingSlider->setRange(0, 11);
-    ModeWeightingSlider->setValue(6);
-    ModeWeightingSlider->setPageStep(1);
-    ModeWeightingSlider->setTickPosition(QSlider::TicksBelow);
-    ModeWeightingSlider->setGeometry(24, 172, 150, 26);
-    ModeWeightingFormula = AddLabel(p, QStringLiteral("1/n"), 182, 177);
-    ModeWeightingExponent = new QLabel(QStringLiteral("3"), p);
-    QFont small = ModeWeightingExponent->font();
+    objectGroup_ = new QButtonGroup(p);
+    internalObject_ = new QRadioButton(QStringLiteral("Uniform Slender Bar"), p);
+    internalObject_->setGeometry(8, 134, 200, 20);
+    internalObject_->setChecked(true);
+    modeWeightingLabel_ = AddLabel(p, QStringLiteral("Mode Weighting:"), 26, 157);
+    modeWeightingSlider_ = new QSlider(Qt::Horizontal, p);
+    modeWeightingSlider_->setRange(0, 11);
+    modeWeightingSlider_->setValue(6);
+    modeWeightingSlider_->setPageStep(1);
+    modeWeightingSlider_->setTickPosition(QSlider::TicksBelow);
+    modeWeightingSlider_->setGeometry(24, 172, 150, 26);
+    modeWeightingFormula_ = AddLabel(p, QStringLiteral("1/n"), 182, 177);
+    modeWeightingExponent_ = new QLabel(QStringLiteral("3"), p);
+    QFont small = modeWeightingExponent_->font();
     small.setPointSize(6);
-    ModeWeightingExponent->setFont(small);
-    ModeWeightingExponent->setGeometry(200, 171, 24, 12);
-    ExternalObject = new QRadioButton(QStringLiteral("Load from file:"), p);
-    ExternalObject->setGeometry(8, 202, 120, 20);
-    ModeFileWarning = AddWarnIcon(p, text::WarnModeFile, 130, 204);
-    ObjectGroup->addButton(InternalObject);
-    ObjectGroup->addButton(ExternalObject);
-    ModeFilesCombo = new QComboBox(p);
-    ModeFilesCombo->setGeometry(26, 224, 207, 22);
-    ModeFilesCombo->setEditable(false);
-    ModeFilesCombo->setMaxVisibleItems(11);
-    ModeFilesCombo->setEnabled(false);
-    connect(InternalObject, &QRadioButton::clicked, this, &TMainWindow::InternalObjectClick);
-    connect(ExternalObject, &QRadioButton::clicked, this, &TMainWindow::ExternalObjectClick);
-    connect(ExternalObject, &QRadioButton::toggled, this,
+    modeWeightingExponent_->setFont(small);
+    modeWeightingExponent_->setGeometry(200, 171, 24, 12);
+    externalObject_ = new QRadioButton(QStringLiteral("Load from file:"), p);
+    externalObject_->setGeometry(8, 202, 120, 20);
+    modeFileWarning_ = AddWarnIcon(p, text::WarnModeFile, 130, 204);
+    objectGroup_->addButton(internalObject_);
+    objectGroup_->addButton(externalObject_);
+    modeFilesCombo_ = new QComboBox(p);
+    modeFilesCombo_->setGeometry(26, 224, 207, 22);
+    modeFilesCombo_->setEditable(false);
+    modeFilesCombo_->setMaxVisibleItems(11);
+    modeFilesCombo_->setEnabled(false);
+    connect(internalObject_, &QRadioButton::clicked, this, &TMainWindow::InternalObjectClick);
+    connect(externalObject_, &QRadioButton::clicked, this, &TMainWindow::ExternalObjectClick);
+    connect(externalObject_, &QRadioButton::toggled, this,
             [this](bool on) { Instrument.Bank().SetExternalObject(on); });
-    connect(ModeFilesCombo, &QComboBox::activated, this, &TMainWindow::ModeFilesComboSelect);
+    connect(modeFilesCombo_, &QComboBox::activated, this, &TMainWindow::ModeFilesComboSelect);
     // The entry shown names the object, even when it was not read from the list.
-    connect(ModeFilesCombo, &QComboBox::currentIndexChanged, this,
+    connect(modeFilesCombo_, &QComboBox::currentIndexChanged, this,
             [this](int index) { Instrument.ModeFiles().Select(index - 1); });
-    connect(ModeWeightingSlider, &QSlider::valueChanged, this, &TMainWindow::ModeWeightingChange);
+    connect(modeWeightingSlider_, &QSlider::valueChanged, this, &TMainWindow::ModeWeightingChange);
 
     AddLabel(p, QStringLiteral("Ends:"), 8, 256, true);
-    EndTypeGroup = new QButtonGroup(p);
-    EndFreeRadio = new QRadioButton(QString::fromUtf8(text::EndFree), p);
-    EndFixedRadio = new QRadioButton(QString::fromUtf8(text::EndFixed), p);
-    EndHingedRadio = new QRadioButton(QString::fromUtf8(text::EndHinged), p);
+    endTypeGroup_ = new QButtonGroup(p);
+    endFreeRadio_ = new QRadioButton(QString::fromUtf8(text::EndFree), p);
+    endFixedRadio_ = new QRadioButton(QString::fromUtf8(text::EndFixed), p);
+    endHingedRadio_ = new QRadioButton(QString::fromUtf8(text::EndHinged), p);
     int y = 272;
-    for (QRadioButton* r : {EndFreeRadio, EndFixedRadio, EndHingedRadio}) {
+    for (QRadioButton* r : {endFreeRadio_, endFixedRadio_, endHingedRadio_}) {
         r->setGeometry(8, y, 200, 20);
-        EndTypeGroup->addButton(r);
+        endTypeGroup_->addButton(r);
         y += 20;
     }
-    EndFreeRadio->setChecked(true);
-    connect(EndTypeGroup, &QButtonGroup::buttonToggled, this, [this](QAbstractButton*, bool on) {
+    endFreeRadio_->setChecked(true);
+    connect(endTypeGroup_, &QButtonGroup::buttonToggled, this, [this](QAbstractButton*, bool on) {
         if (on) {
             Instrument.Bank().SetEnd(CheckedEndType());
         }
     });
 
     AddLabel(p, QStringLiteral("Vibration Mode Limit:"), 8, 340);
-    ModeLimitArrows = AddNumberBox(p, ModeLimitEdit, 136, 337, 36, 1, 100, 8);
-    ModeLimitArrows->OnChangingEx = [this](int v) {
+    modeLimitArrows_ = AddNumberBox(p, modeLimitEdit_, 136, 337, 36, 1, 100, 8);
+    modeLimitArrows_->OnChangingEx = [this](int v) {
         Instrument.Bank().SetModeLimit(std::max(v, 1));
         return true;
     };
-    connect(ModeLimitEdit, &QLineEdit::textChanged, this, &TMainWindow::ModeLimitEditChange);
+    connect(modeLimitEdit_, &QLineEdit::textChanged, this, &TMainWindow::ModeLimitEditChange);
 
     // The MIDI keys: one per bar, or as a Scala keyboard mapping beside the scale says.
     AddLabel(p, QStringLiteral("Keyboard Mapping:"), 8, 368, true);
-    KbmNameLabel = new QLabel(p);
-    KbmNameLabel->setGeometry(8, 386, 130, 18);
-    OpenKbmLink = new TLinkLabel(QStringLiteral("Open..."), p);
-    OpenKbmLink->setGeometry(144, 386, 44, 18);
-    OpenKbmLink->setToolTip(QString::fromUtf8(text::OpenKbmHint));
-    OpenKbmLink->OnClick = [this] { OpenKbmClick(); };
-    NoKbmLink = new TLinkLabel(QStringLiteral("None"), p);
-    NoKbmLink->setGeometry(196, 386, 36, 18);
-    NoKbmLink->OnClick = [this] {
+    kbmNameLabel_ = new QLabel(p);
+    kbmNameLabel_->setGeometry(8, 386, 130, 18);
+    openKbmLink_ = new TLinkLabel(QStringLiteral("Open..."), p);
+    openKbmLink_->setGeometry(144, 386, 44, 18);
+    openKbmLink_->setToolTip(QString::fromUtf8(text::OpenKbmHint));
+    openKbmLink_->OnClick = [this] { OpenKbmClick(); };
+    noKbmLink_ = new TLinkLabel(QStringLiteral("None"), p);
+    noKbmLink_->setGeometry(196, 386, 36, 18);
+    noKbmLink_->OnClick = [this] {
         Instrument.OpenKeyboardMapping(std::string());
         ShowKeyboardMapping();
     };
     ShowKeyboardMapping();
     p->setFixedSize(ParametersWidth, 410);
 
-    ParametersScroll = new TWholeScrollArea(panel);
-    ParametersScroll->setFrameShape(QFrame::NoFrame);
-    ParametersScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    ParametersScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    ParametersScroll->setWidget(p);
-    ParametersScroll->setMinimumHeight(40);
-    ParametersScroll->setMaximumHeight(p->height());
-    ParametersScroll->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    parametersScroll_ = new TWholeScrollArea(panel);
+    parametersScroll_->setFrameShape(QFrame::NoFrame);
+    parametersScroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    parametersScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    parametersScroll_->setWidget(p);
+    parametersScroll_->setMinimumHeight(40);
+    parametersScroll_->setMaximumHeight(p->height());
+    parametersScroll_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     // A scroll bar takes room beside the settings, not from them.
-    connect(ParametersScroll->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+    connect(parametersScroll_->verticalScrollBar(), &QScrollBar::rangeChanged, this,
             [this](int, int max) {
-                const int bar = ParametersScroll->verticalScrollBar()->sizeHint().width();
-                ParametersPanel->setFixedWidth(ParametersWidth + (max > 0 ? bar : 0));
+                const int bar = parametersScroll_->verticalScrollBar()->sizeHint().width();
+                parametersPanel_->setFixedWidth(ParametersWidth + (max > 0 ? bar : 0));
             });
 
     auto* faders = new QWidget(panel);
     faders->setObjectName(QStringLiteral("ParametersFaders"));
-    ResonanceFader = AddFader(faders, ResonanceFaderStart, ResonanceText);
-    ResonanceReset = new TLinkLabel(QStringLiteral("Resonance"), faders, false);
-    ResonanceReset->OnClick = [this] { Playing().ResonanceResetClick(); };
-    connect(ResonanceFader, &QSlider::valueChanged, this,
+    resonanceFader_ = AddFader(faders, ResonanceFaderStart, ResonanceText);
+    resonanceReset_ = new TLinkLabel(QStringLiteral("Resonance"), faders, false);
+    resonanceReset_->OnClick = [this] { Playing().ResonanceResetClick(); };
+    connect(resonanceFader_, &QSlider::valueChanged, this,
             [this](int v) { Playing().SetResonanceFader(v); });
 
-    MasterFader = AddFader(faders, MasterFaderStart, MasterLevelText);
-    MasterLevelReset = new TLinkLabel(QString(), faders, false);
-    MasterLevelReset->setPixmap(Loudspeaker(palette().color(QPalette::WindowText)));
-    MasterLevelReset->setFixedSize(20, 16);
-    MasterLevelReset->OnClick = [this] { MasterLevelResetClick(); };
-    connect(MasterFader, &QSlider::valueChanged, this,
+    masterFader_ = AddFader(faders, MasterFaderStart, MasterLevelText);
+    masterLevelReset_ = new TLinkLabel(QString(), faders, false);
+    masterLevelReset_->setPixmap(Loudspeaker(palette().color(QPalette::WindowText)));
+    masterLevelReset_->setFixedSize(20, 16);
+    masterLevelReset_->OnClick = [this] { MasterLevelResetClick(); };
+    connect(masterFader_, &QSlider::valueChanged, this,
             [this](int v) { Instrument.Settings().SetMasterLevel(v); });
 
-    ApplyParametersBtn = new QPushButton(QStringLiteral("Apply"), faders);
-    QFont bold = ApplyParametersBtn->font();
+    applyParametersBtn_ = new QPushButton(QStringLiteral("Apply"), faders);
+    QFont bold = applyParametersBtn_->font();
     bold.setBold(true);
-    ApplyParametersBtn->setFont(bold);
-    ApplyParametersBtn->setFixedSize(std::max(81, ApplyParametersBtn->sizeHint().width()),
-                                     std::max(27, ApplyParametersBtn->sizeHint().height()));
-    connect(ApplyParametersBtn, &QPushButton::clicked, this, &TMainWindow::ApplyParametersBtnClick);
+    applyParametersBtn_->setFont(bold);
+    applyParametersBtn_->setFixedSize(std::max(81, applyParametersBtn_->sizeHint().width()),
+                                      std::max(27, applyParametersBtn_->sizeHint().height()));
+    connect(applyParametersBtn_, &QPushButton::clicked, this,
+            &TMainWindow::ApplyParametersBtnClick);
 
     // Resonance on the left, the master level on the right, each with its reset under it.
     auto* grid = new QGridLayout(faders);
     grid->setContentsMargins(8, 8, 8, 8);
     grid->setVerticalSpacing(4);
-    grid->addWidget(ResonanceFader, 0, 0, Qt::AlignHCenter);
-    grid->addWidget(MasterFader, 0, 1, Qt::AlignHCenter);
-    grid->addWidget(ResonanceReset, 1, 0, Qt::AlignHCenter);
-    grid->addWidget(MasterLevelReset, 1, 1, Qt::AlignHCenter);
-    grid->addWidget(ApplyParametersBtn, 2, 0, 1, 2, Qt::AlignHCenter);
+    grid->addWidget(resonanceFader_, 0, 0, Qt::AlignHCenter);
+    grid->addWidget(masterFader_, 0, 1, Qt::AlignHCenter);
+    grid->addWidget(resonanceReset_, 1, 0, Qt::AlignHCenter);
+    grid->addWidget(masterLevelReset_, 1, 1, Qt::AlignHCenter);
+    grid->addWidget(applyParametersBtn_, 2, 0, 1, 2, Qt::AlignHCenter);
     grid->setRowStretch(0, 1);
-    grid->setRowMinimumHeight(2, ApplyParametersBtn->height() + 8);
+    grid->setRowMinimumHeight(2, applyParametersBtn_->height() + 8);
     // Beyond the faders' longest travel the room goes below Apply.
     faders->setMaximumHeight(grid->contentsMargins().top() + 340 + 4 + 20 + 4 +
-                             ApplyParametersBtn->height() + 8 + grid->contentsMargins().bottom());
+                             applyParametersBtn_->height() + 8 + grid->contentsMargins().bottom());
 
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     column->addWidget(title);
-    column->addWidget(ParametersScroll);
+    column->addWidget(parametersScroll_);
     // Extra height lengthens the faders first, up to their longest travel.
     column->addWidget(faders, 4);
     column->addStretch(1);

@@ -65,18 +65,18 @@ struct TMainWindow::TReplayLoad {
 };
 
 void TMainWindow::BuildRecordingControls() {
-    RecordingLabel = new QLabel(ToolbarPanel);
-    RecordingLabel->setGeometry(ReplayBtn->x() + 2 * 48 + 6, 0, 260, 49);
-    RecordBtn->OnClick = [this](TImageButton*) { RecordBtnClick(); };
-    ReplayBtn->OnClick = [this](TImageButton*) { ReplayBtnClick(); };
+    recordingLabel_ = new QLabel(toolbarPanel_);
+    recordingLabel_->setGeometry(replayBtn_->x() + 2 * 48 + 6, 0, 260, 49);
+    recordBtn_->OnClick = [this](TImageButton*) { RecordBtnClick(); };
+    replayBtn_->OnClick = [this](TImageButton*) { ReplayBtnClick(); };
 
-    ReplayTimer = new QTimer(this);
-    ReplayTimer->setTimerType(Qt::PreciseTimer);
-    ReplayTimer->setInterval(ReplayTickMs);
-    connect(ReplayTimer, &QTimer::timeout, this, &TMainWindow::ReplayTick);
-    RecordingTimer = new QTimer(this);
-    RecordingTimer->setInterval(250);
-    connect(RecordingTimer, &QTimer::timeout, this, &TMainWindow::ShowRecordingState);
+    replayTimer_ = new QTimer(this);
+    replayTimer_->setTimerType(Qt::PreciseTimer);
+    replayTimer_->setInterval(ReplayTickMs);
+    connect(replayTimer_, &QTimer::timeout, this, &TMainWindow::ReplayTick);
+    recordingTimer_ = new QTimer(this);
+    recordingTimer_->setInterval(250);
+    connect(recordingTimer_, &QTimer::timeout, this, &TMainWindow::ShowRecordingState);
     Instrument.OnRecordingStopped = [this](const TRecordingResult&) { ShowRecordingState(); };
     ShowRecordingState();
 }
@@ -84,21 +84,21 @@ void TMainWindow::BuildRecordingControls() {
 void TMainWindow::ShowRecordingState() {
     const bool recording = Instrument.Recording().Active();
     const QString record = recording ? QStringLiteral("RecordBtnOn") : QStringLiteral("RecordBtn");
-    RecordBtn->SetImageNormal(ResourceImage(record));
-    RecordBtn->setToolTip(
+    recordBtn_->SetImageNormal(ResourceImage(record));
+    recordBtn_->setToolTip(
         QString::fromUtf8(recording ? text::StopRecordingTitle : text::RecordTitle));
     const QString replay =
         Replaying() ? QStringLiteral("ReplayBtnStop") : QStringLiteral("ReplayBtn");
-    ReplayBtn->SetImageNormal(ResourceImage(replay));
-    ReplayBtn->SetImageDown(ResourceImage(replay + QStringLiteral("Down")));
-    ReplayBtn->setToolTip(
+    replayBtn_->SetImageNormal(ResourceImage(replay));
+    replayBtn_->SetImageDown(ResourceImage(replay + QStringLiteral("Down")));
+    replayBtn_->setToolTip(
         QString::fromUtf8(Replaying() ? text::StopReplayTitle : text::ReplayTitle));
 
     QStringList lines;
     if (recording) {
         lines << QStringLiteral("Recording %1")
                      .arg(Minutes(Instrument.Recording().RecordedSeconds()));
-        RecordingLabel->setToolTip(QString::fromStdString(Instrument.Recording().Folder()));
+        recordingLabel_->setToolTip(QString::fromStdString(Instrument.Recording().Folder()));
     } else if (!lastRecording_.isEmpty()) {
         lines << QStringLiteral("Recorded in %1").arg(QDir(lastRecording_).dirName());
     }
@@ -107,11 +107,11 @@ void TMainWindow::ShowRecordingState() {
     } else if (Replaying()) {
         lines << QStringLiteral("Replaying");
     }
-    RecordingLabel->setText(lines.join(QLatin1Char('\n')));
-    if (recording && !RecordingTimer->isActive()) {
-        RecordingTimer->start();
+    recordingLabel_->setText(lines.join(QLatin1Char('\n')));
+    if (recording && !recordingTimer_->isActive()) {
+        recordingTimer_->start();
     } else if (!recording) {
-        RecordingTimer->stop();
+        recordingTimer_->stop();
     }
 }
 
@@ -179,7 +179,7 @@ bool TMainWindow::StartReplay(const QString& folder) {
         load->Done.store(true, std::memory_order_release);
     });
     replayLoad_ = std::move(load);
-    ReplayTimer->start();
+    replayTimer_->start();
     ShowRecordingState();
     return true;
 }
@@ -188,13 +188,13 @@ bool TMainWindow::TakeReplayLoad() {
     const std::shared_ptr<TReplayLoad> load = std::move(replayLoad_);
     load->Worker.join();
     if (!load->Player || !Instrument.Audio().HasEngine()) {
-        ReplayTimer->stop();
+        replayTimer_->stop();
         ShowRecordingState();
         MessageBox(Filled(text::ReplayFailed, load->Error), QMessageBox::Critical);
         return false;
     }
     replay_ = std::move(load->Player);
-    replay_->Zone = [this] { return ToneZone->Geometry(); };
+    replay_->Zone = [this] { return toneZone_->Geometry(); };
     replayFrames_ = static_cast<uint64_t>(
         std::llround(static_cast<double>(load->Info.Frames) *
                      Instrument.Audio().Engine().Host().SampleRate() / load->Info.SampleRate));
@@ -203,7 +203,7 @@ bool TMainWindow::TakeReplayLoad() {
 }
 
 void TMainWindow::StopReplay() {
-    ReplayTimer->stop();
+    replayTimer_->stop();
     if (replayLoad_) {
         // Its thread gives up soon; the window does not wait for it.
         replayLoad_->Stop = true;
@@ -250,27 +250,27 @@ void TMainWindow::ReplayTick() {
 
 void TMainWindow::ShowParameters() {
     const TInstrument& in = Instrument;
-    InitialFrequencyEdit->setText(QString::number(in.Bank().InitialFrequency(), 'g', 7));
+    initialFrequencyEdit_->setText(QString::number(in.Bank().InitialFrequency(), 'g', 7));
     ShowKeyboardMapping();
     // The edits pass their values on to the arrows and the instrument.
-    RepeatDownEdit->setText(QString::number(in.Bank().RepeatDownCount()));
-    RepeatUpEdit->setText(QString::number(in.Bank().RepeatUpCount()));
-    RepeatEndsBox->setChecked(in.Bank().RepeatEnds());
-    ModeLimitEdit->setText(QString::number(in.Bank().ModeLimit()));
-    ModeWeightingSlider->setValue(in.Bank().ModeWeighting());
-    (in.Bank().End() == TEndType::Fixed    ? EndFixedRadio
-     : in.Bank().End() == TEndType::Hinged ? EndHingedRadio
-                                           : EndFreeRadio)
+    repeatDownEdit_->setText(QString::number(in.Bank().RepeatDownCount()));
+    repeatUpEdit_->setText(QString::number(in.Bank().RepeatUpCount()));
+    repeatEndsBox_->setChecked(in.Bank().RepeatEnds());
+    modeLimitEdit_->setText(QString::number(in.Bank().ModeLimit()));
+    modeWeightingSlider_->setValue(in.Bank().ModeWeighting());
+    (in.Bank().End() == TEndType::Fixed    ? endFixedRadio_
+     : in.Bank().End() == TEndType::Hinged ? endHingedRadio_
+                                           : endFreeRadio_)
         ->setChecked(true);
     if (in.Bank().ExternalObject()) {
-        ExternalObject->setChecked(true);
+        externalObject_->setChecked(true);
         ExternalObjectClick();
     } else {
-        InternalObject->setChecked(true);
+        internalObject_->setChecked(true);
         InternalObjectClick();
     }
-    const QSignalBlocker block(MasterFader);
-    MasterFader->setValue(in.Settings().Stored().MasterLevel);
+    const QSignalBlocker block(masterFader_);
+    masterFader_->setValue(in.Settings().Stored().MasterLevel);
 }
 
 } // namespace varko

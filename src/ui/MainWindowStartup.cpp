@@ -40,9 +40,9 @@ namespace varko {
 
 void TMainWindow::StartUp() {
     // The crash window exists before anything can fail.
-    CrashWin = new TCrashWindow(this);
-    TVarkoApplication::OnException = [this](const std::string& cls, const std::string& sender,
-                                            const std::string& message) {
+    crashWin_ = new TCrashWindow(this);
+    TVarkoApplication::gOnException = [this](const std::string& cls, const std::string& sender,
+                                             const std::string& message) {
         ApplicationException(cls, sender, message);
     };
     // Numbers are read and shown with "." whatever the locale.
@@ -71,25 +71,25 @@ void TMainWindow::StartUp() {
                           });
 
     // The tablet (the settings dialog needs it) and the settings dialog.
-    TabletSource = std::make_unique<TTabletEventSource>(this);
+    tabletSource_ = std::make_unique<TTabletEventSource>(this);
     if (Platform.ProbeTablet) {
-        Platform.ProbeTablet(*TabletSource);
+        Platform.ProbeTablet(*tabletSource_);
     }
-    Tablet = std::make_unique<TTablet>(&TabletSource->Service());
-    TabletSource->Attach(ToneZone);
-    Tablet->OnPacket = [this](TCustomTablet*, uint32_t, HCTX, const void* packet) {
+    tablet_ = std::make_unique<TTablet>(&tabletSource_->Service());
+    tabletSource_->Attach(toneZone_);
+    tablet_->OnPacket = [this](TCustomTablet*, uint32_t, HCTX, const void* packet) {
         Playing().PenSample(TTabletEventSource::PenSampleFromPacket(packet));
     };
-    Tablet->OnProximity = [this](TCustomTablet*, HCTX, bool entering) {
-        ToneZone->SetPenCursor(entering);
+    tablet_->OnProximity = [this](TCustomTablet*, HCTX, bool entering) {
+        toneZone_->SetPenCursor(entering);
     };
     auto contextChanged = [this](TCustomTablet*, int32_t, int32_t) {
         LOGCONTEXTA lc;
-        Tablet->GetContext(lc);
+        tablet_->GetContext(lc);
         Playing().TabletContextUpdate(lc.lcInExtX, lc.lcInExtY);
     };
-    Tablet->OnContextOpen = contextChanged;
-    Tablet->OnContextUpdate = contextChanged;
+    tablet_->OnContextOpen = contextChanged;
+    tablet_->OnContextUpdate = contextChanged;
     CreateSettingsDialog();
 
     // Without an audio device there is nothing to play.
@@ -102,10 +102,10 @@ void TMainWindow::StartUp() {
     }
 
     // The tablet, or the mouse.
-    if (OpenVarkoContext(*Tablet)) {
-        SetStatusText(0, QString::fromStdString(Tablet->DeviceName()));
+    if (OpenVarkoContext(*tablet_)) {
+        SetStatusText(0, QString::fromStdString(tablet_->DeviceName()));
         AXIS axis;
-        Tablet->GetPressureAxis(axis);
+        tablet_->GetPressureAxis(axis);
         Playing().SetPressureAxisMax(axis.axMax);
     } else {
         StartWithoutTablet(stored.ShowNoTabletNotice);
@@ -120,11 +120,11 @@ void TMainWindow::StartUp() {
     ShowModeFiles();
     // The meters are read only while they are shown.
     if (Instrument.Settings().Stored().ShowMainLevels) {
-        LevelTimer->start();
+        levelTimer_->start();
     }
-    AudioWatchTimer->start();
-    LastTick = Platform.TickCount();
-    Watchdog->start();
+    audioWatchTimer_->start();
+    lastTick_ = Platform.TickCount();
+    watchdog_->start();
     if (Instrument.Settings().Stored().RestoreSession) {
         RestoreSession();
     }
@@ -159,41 +159,41 @@ void TMainWindow::CreateSettingsDialog() {
     owner.RepaintToneZone = [this] { RepaintToneZone(); };
     owner.SetStatusText = [this](int panel, const QString& t) { SetStatusText(panel, t); };
     owner.ResetLevelBars = [this] {
-        LeftMeter->setValue(0);
-        RightMeter->setValue(0);
-        LimiterMeter->setValue(0);
+        leftMeter_->setValue(0);
+        rightMeter_->setValue(0);
+        limiterMeter_->setValue(0);
     };
     owner.ShowLimiter = [this](bool shown) {
-        LimiterMeter->setValue(0);
-        LimiterMeter->setVisible(shown);
+        limiterMeter_->setValue(0);
+        limiterMeter_->setVisible(shown);
     };
     owner.SetLevelTimerEnabled = [this](bool on) {
         if (on) {
-            LevelTimer->start();
+            levelTimer_->start();
         } else {
-            LevelTimer->stop();
+            levelTimer_->stop();
         }
         // Meters that are not read are not shown: frozen ones would mislead.
-        LeftMeter->parentWidget()->setVisible(on);
+        leftMeter_->parentWidget()->setVisible(on);
     };
     owner.SetRezTimerInterval = [this](int ms) {
-        RezDownTimer->setInterval(ms);
-        RezUpTimer->setInterval(ms);
+        rezDownTimer_->setInterval(ms);
+        rezUpTimer_->setInterval(ms);
     };
     owner.Midi.Ports = [this] {
-        return MidiInput ? MidiInput->Ports() : std::vector<std::string>{};
+        return midiInput_ ? midiInput_->Ports() : std::vector<std::string>{};
     };
     owner.Midi.OpenPort = [this](const std::string& name) { return OpenMidiPort(name); };
-    owner.Midi.Reachable = [this] { return MidiInput && MidiInput->Reachable(); };
+    owner.Midi.Reachable = [this] { return midiInput_ && midiInput_->Reachable(); };
     owner.Midi.JackInput = [] { return TMidiInput::JackInputOpen(); };
     owner.ResetPressureBar = [this] {
         Playing().PressureBarPosition = 0;
-        StatusBar->repaint();
+        statusBar_->repaint();
     };
-    Settings = new TSettingsDialog(Instrument, *Tablet, std::move(owner), this);
-    Settings->FillDriverList();
+    settings_ = new TSettingsDialog(Instrument, *tablet_, std::move(owner), this);
+    settings_->FillDriverList();
     // The driver's own panel (buffer size and sample rate) opens over the settings dialog.
-    InstallDriverPanelPresenter(Settings);
+    InstallDriverPanelPresenter(settings_);
 }
 
 void TMainWindow::StartWithoutTablet(bool notice) {
@@ -203,23 +203,23 @@ void TMainWindow::StartWithoutTablet(bool notice) {
         noTabletNoticeOff_ = box.DontShowBox->isChecked();
     }
     Instrument.Settings().ForceMousePressure();
-    if (!Settings->MousePressureBox->isChecked()) {
-        Settings->MousePressureBox->click();
+    if (!settings_->MousePressureBox->isChecked()) {
+        settings_->MousePressureBox->click();
     }
-    Settings->MousePressureBox->setEnabled(false);
+    settings_->MousePressureBox->setEnabled(false);
 }
 
 void TMainWindow::ReadSettingsFile() {
     const std::string path = SettingsFilePath();
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
-        InitialDir = QCoreApplication::applicationDirPath();
+        initialDir_ = QCoreApplication::applicationDirPath();
     }
     std::string message;
     bool ok = Instrument.LoadSettingsFile(path, message);
     try {
-        Settings->ShowInstrumentSettings();
-        MasterFader->setValue(Instrument.Settings().Stored().MasterLevel);
+        settings_->ShowInstrumentSettings();
+        masterFader_->setValue(Instrument.Settings().Stored().MasterLevel);
     } catch (...) {
         ok = false;
         message = text::SettingsNotRetrieved;
@@ -237,14 +237,14 @@ void TMainWindow::ShutDown() {
     closed_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     StopReplay();
-    for (QTimer* t : {LevelTimer, LeftClipOffTimer, RightClipOffTimer, Watchdog, AudioWatchTimer,
-                      RezDownTimer, RezUpTimer, RecordingTimer}) {
+    for (QTimer* t : {levelTimer_, leftClipOffTimer_, rightClipOffTimer_, watchdog_,
+                      audioWatchTimer_, rezDownTimer_, rezUpTimer_, recordingTimer_}) {
         t->stop();
     }
     StopMidi();
     Instrument.ReleaseEngine();
-    if (Tablet) {
-        Tablet->Close();
+    if (tablet_) {
+        tablet_->Close();
     }
     // The driver panel's choice, for the driver that is open.
     const std::string driver = Instrument.Settings().Stored().ASIOdriverName;
@@ -285,8 +285,8 @@ void TMainWindow::ThreadTerminationCheck(const std::string& crashText) {
     if (Instrument.Audio().HasEngine()) {
         Instrument.Audio().Engine().Stop();
     }
-    CrashWin->SetErrorText(QString::fromStdString(crashText));
-    Platform.ExecModal(*CrashWin);
+    crashWin_->SetErrorText(QString::fromStdString(crashText));
+    Platform.ExecModal(*crashWin_);
     Halted = true;
     Platform.Halt(EXIT_FAILURE);
 }

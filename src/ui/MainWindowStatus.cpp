@@ -20,15 +20,15 @@
 namespace varko {
 
 QString TMainWindow::StatusText(int panel) const {
-    return StatusBar->Text(panel);
+    return statusBar_->Text(panel);
 }
 
 void TMainWindow::SetStatusText(int panel, const QString& text) {
-    StatusBar->SetText(panel, text);
+    statusBar_->SetText(panel, text);
 }
 
 void TMainWindow::LayOutStatusBar() {
-    StatusBar->LayOut();
+    statusBar_->LayOut();
 }
 
 void TMainWindow::resizeEvent(QResizeEvent* event) {
@@ -45,7 +45,7 @@ void TMainWindow::DrawPressurePanel(QPainter& painter) {
     if (!Instrument.Settings().Stored().ShowPressureLevel) {
         return; // not followed: not shown
     }
-    const QRect bar(StatusBar->PanelRect(1).left() + 4, (StatusBar->height() - 9) / 2, 97, 10);
+    const QRect bar(statusBar_->PanelRect(1).left() + 4, (statusBar_->height() - 9) / 2, 97, 10);
     painter.setPen(palette().color(QPalette::Mid));
     painter.setBrush(palette().color(QPalette::Base));
     painter.drawRect(bar.adjusted(0, 0, -1, -1));
@@ -75,13 +75,13 @@ void TMainWindow::LevelMeter(float peak, QProgressBar* meter, TClipLed* led, QTi
     }
 }
 
-void TMainWindow::LevelTimerTick() {
+void TMainWindow::ShowLevels() {
     const auto [left, right] = Instrument.Audio().TakePeaks();
-    LevelMeter(left, LeftMeter, LeftClipLed, LeftClipOffTimer);
-    LevelMeter(right, RightMeter, RightClipLed, RightClipOffTimer);
+    LevelMeter(left, leftMeter_, leftClipLed_, leftClipOffTimer_);
+    LevelMeter(right, rightMeter_, rightClipLed_, rightClipOffTimer_);
     ShowBarLight();
     const float gain = Instrument.Audio().TakeLimiterGain();
-    LimiterMeter->setValue(
+    limiterMeter_->setValue(
         gain > 0.0f ? static_cast<int>(std::clamp(std::lround(-20.0 * std::log10(gain)), 0L, 12L))
                     : 12);
 }
@@ -103,28 +103,28 @@ void TMainWindow::ShowBarLight() {
     }
     barLight_ = light;
     const std::vector<bool> held = Instrument.HeldTones();
-    TToneZoneLook look = ToneZone->Look();
+    TToneZoneLook look = toneZone_->Look();
     if (look.Light != light || look.Held != held) {
         look.Light = std::move(light);
         look.Held = held;
-        ToneZone->SetLook(look);
+        toneZone_->SetLook(look);
     }
 }
 
-void TMainWindow::LeftClipOffTimerTimer() {
-    LeftClipOffTimer->stop();
-    LeftClipLed->SetColors(Qt::black, QColor(128, 128, 128));
+void TMainWindow::LeftClipOff() {
+    leftClipOffTimer_->stop();
+    leftClipLed_->SetColors(Qt::black, QColor(128, 128, 128));
 }
 
-void TMainWindow::RightClipOffTimerTimer() {
-    RightClipOffTimer->stop();
-    RightClipLed->SetColors(Qt::black, QColor(128, 128, 128));
+void TMainWindow::RightClipOff() {
+    rightClipOffTimer_->stop();
+    rightClipLed_->SetColors(Qt::black, QColor(128, 128, 128));
 }
 
 void TMainWindow::ShowStoppedWarning(const char* first, const char* second) {
-    Watchdog->stop();
+    watchdog_->stop();
     Instrument.Audio().StopAudio();
-    RestartBtn->show();
+    restartBtn_->show();
     TAudioStoppedNotice warning(this);
     warning.SetTexts(QString::fromUtf8(first), QString::fromUtf8(second));
     Platform.ExecModal(warning);
@@ -133,11 +133,11 @@ void TMainWindow::ShowStoppedWarning(const char* first, const char* second) {
 void TMainWindow::WatchdogTick() {
     const uint32_t now = Platform.TickCount();
     // The ticks are UI messages: a long gap means the UI thread was starved.
-    if (static_cast<uint32_t>(now - LastTick) > 15000u) {
-        LastTick = now;
+    if (static_cast<uint32_t>(now - lastTick_) > 15000u) {
+        lastTick_ = now;
         ShowStoppedWarning(text::LoadStopped, text::LoadAdvice);
     }
-    LastTick = Platform.TickCount();
+    lastTick_ = Platform.TickCount();
 }
 
 void TMainWindow::StopAudio() {
@@ -145,10 +145,10 @@ void TMainWindow::StopAudio() {
 }
 
 void TMainWindow::RestartBtnClick() {
-    LastTick = Platform.TickCount();
-    Watchdog->start();
+    lastTick_ = Platform.TickCount();
+    watchdog_->start();
     Instrument.Audio().StartAudio();
-    RestartBtn->hide();
+    restartBtn_->hide();
 }
 
 } // namespace varko

@@ -40,7 +40,7 @@ std::unique_ptr<TMainWindow> CreateMainWindow(TWindowPlatform platform) {
     } catch (...) {
         const TExceptionInfo info = CurrentException();
         // The window's handler went with the window; this crash window is the last word.
-        TVarkoApplication::OnException = nullptr;
+        TVarkoApplication::gOnException = nullptr;
         TCrashWindow crash;
         crash.SetErrorText(QString::fromStdString(info.Class + "@TMainWindow: " + info.Message));
         hooks.ExecModal(crash);

@@ -10,7 +10,7 @@
 namespace varko {
 
 std::function<void(const std::string&, const std::string&, const std::string&)>
-    TVarkoApplication::OnException;
+    TVarkoApplication::gOnException;
 
 TVarkoApplication::TVarkoApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -20,9 +20,9 @@ std::string SenderClassName(const QObject* receiver) {
     }
     for (const QObject* o = receiver; o != nullptr; o = o->parent()) {
         const std::string name = o->metaObject()->className();
-        constexpr const char* prefix = "varko::";
-        if (name.rfind(prefix, 0) == 0) {
-            return name.substr(std::strlen(prefix));
+        constexpr const char* Prefix = "varko::";
+        if (name.rfind(Prefix, 0) == 0) {
+            return name.substr(std::strlen(Prefix));
         }
     }
     return receiver->metaObject()->className();
@@ -38,8 +38,8 @@ bool TVarkoApplication::notify(QObject* receiver, QEvent* event) {
     const std::string& cls = info.Class;
     const std::string& message = info.Message;
     const std::string sender = SenderClassName(receiver);
-    if (OnException) {
-        OnException(cls, sender, message);
+    if (gOnException) {
+        gOnException(cls, sender, message);
     } else {
         std::fprintf(stderr, "%s@%s: %s\n", cls.c_str(), sender.c_str(), message.c_str());
         std::_Exit(EXIT_FAILURE);

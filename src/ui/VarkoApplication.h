@@ -20,7 +20,7 @@ public:
     // text goes to stderr and the program ends.
     static std::function<void(const std::string& exceptionClass, const std::string& senderClass,
                               const std::string& message)>
-        OnException;
+        gOnException;
 };
 
 // The class that stands for the receiver of an event: the nearest of it and its parents that

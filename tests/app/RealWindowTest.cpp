@@ -136,27 +136,27 @@ std::string ServerName() {
 class RealWindow : public test::TWindowFixture {
 protected:
     static void SetUpTestSuite() {
-        SharedServer = std::make_unique<test::TJackServer>(ServerName(), 48000, 256);
-        if (!SharedServer->Start()) {
-            SharedServer.reset();
+        gSharedServer = std::make_unique<test::TJackServer>(ServerName(), 48000, 256);
+        if (!gSharedServer->Start()) {
+            gSharedServer.reset();
         }
     }
-    static void TearDownTestSuite() { SharedServer.reset(); }
+    static void TearDownTestSuite() { gSharedServer.reset(); }
     void SetUp() override {
         TWindowFixture::SetUp();
-        ASSERT_NE(SharedServer, nullptr) << "jackd did not start";
+        ASSERT_NE(gSharedServer, nullptr) << "jackd did not start";
     }
 
-    static inline std::unique_ptr<test::TJackServer> SharedServer;
+    static inline std::unique_ptr<test::TJackServer> gSharedServer;
 };
 
 class RealWindowOwnServer : public test::TWindowFixture {
 protected:
     void SetUp() override {
         TWindowFixture::SetUp();
-        ASSERT_TRUE(Server.Start()) << "jackd did not start";
+        ASSERT_TRUE(server_.Start()) << "jackd did not start";
     }
-    test::TJackServer Server{ServerName(), 48000, 256};
+    test::TJackServer server_{ServerName(), 48000, 256};
 };
 
 } // namespace
@@ -164,7 +164,7 @@ protected:
 TEST_F(RealWindow, DragPlaysIntoJack) {
     UseSettings(JackDriverSettings);
     auto win = ShowWindow(PlayingSize);
-    ASSERT_TRUE(Halts.empty());
+    ASSERT_TRUE(halts_.empty());
     ASSERT_EQ(Find<TSettingsDialog>(*win, "SettingsDialog")->DriverCombo->currentText(),
               "JACK: system");
     ASSERT_EQ(win->StatusText(4), "Running");
@@ -209,7 +209,7 @@ TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     // A first run: no settings file yet.
 
     auto win = ShowWindow();
-    ASSERT_TRUE(Halts.empty());
+    ASSERT_TRUE(halts_.empty());
     TSettingsDialog& s = *Find<TSettingsDialog>(*win, "SettingsDialog");
     // Choose the JACK driver in the dialog, as the player does.
     const int jack = s.DriverCombo->findText("JACK: system");
@@ -235,8 +235,8 @@ TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
     win->close(); // writes the settings
     win.reset();
 
-    win = std::make_unique<TMainWindow>(Platform);
-    ASSERT_TRUE(Halts.empty());
+    win = std::make_unique<TMainWindow>(platform_);
+    ASSERT_TRUE(halts_.empty());
     TSettingsDialog& t = *Find<TSettingsDialog>(*win, "SettingsDialog");
     EXPECT_EQ(t.DriverCombo->currentText(), "JACK: system");
     EXPECT_EQ(win->StatusText(4), "Running");
@@ -265,10 +265,10 @@ TEST_F(RealWindow, SettingsChosenInTheDialogAreRestoredAtTheNextStart) {
 TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     UseSettings(JackDriverSettings);
     const std::string scale = TwelveEqualTones();
-    const std::string modes = Dir.filePath("bowl.vmod").toStdString();
+    const std::string modes = dir_.filePath("bowl.vmod").toStdString();
     std::filesystem::copy_file(std::string(VARKO_EXAMPLES_DIR) + "/modes/singing-bowl.vmod", modes);
     // The no-tablet notice: "Don't show this again" ticked the first time.
-    OnModal = [](QDialog& d) {
+    onModal_ = [](QDialog& d) {
         if (auto* notice = qobject_cast<TNoTabletNotice*>(&d)) {
             notice->DontShowBox->setChecked(true);
         }
@@ -276,7 +276,7 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     const auto notices = [this] { return Count("varko::TNoTabletNotice"); };
 
     auto win = ShowWindow();
-    ASSERT_TRUE(Halts.empty());
+    ASSERT_TRUE(halts_.empty());
     EXPECT_EQ(notices(), 1);
     Find<QLineEdit>(*win, "InitialFrequencyEdit")->setText("261.5");
     Find<QLineEdit>(*win, "RepeatUpEdit")->setText("1");
@@ -294,7 +294,7 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     win.reset();
 
     win = ShowWindow();
-    ASSERT_TRUE(Halts.empty());
+    ASSERT_TRUE(halts_.empty());
     EXPECT_EQ(notices(), 1) << "the notice came back";
     const TInstrument& in = win->Instrument;
     EXPECT_EQ(in.Bank().ScalePath(), scale);
@@ -316,8 +316,8 @@ TEST_F(RealWindow, TheLastSessionOpensAgainAtTheNextStart) {
     // The files gone: nothing is opened, and the status bar says why.
     std::filesystem::remove(scale);
     std::filesystem::remove(modes);
-    win = std::make_unique<TMainWindow>(Platform);
-    ASSERT_TRUE(Halts.empty());
+    win = std::make_unique<TMainWindow>(platform_);
+    ASSERT_TRUE(halts_.empty());
     EXPECT_TRUE(win->Instrument.Bank().ScalePath().empty());
     EXPECT_FALSE(win->Instrument.Bank().ExternalObject());
     EXPECT_TRUE(win->StatusText(2).contains("The last scale is gone"))
@@ -359,9 +359,9 @@ size_t FirstLateFrame(const std::string& script, size_t frames) {
 
 TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     UseSettings(JackDriverSettings);
-    Platform.MusicFolder = [&] { return Dir.filePath("Music"); };
+    platform_.MusicFolder = [&] { return dir_.filePath("Music"); };
     auto win = ShowWindow(PlayingSize);
-    ASSERT_TRUE(Halts.empty());
+    ASSERT_TRUE(halts_.empty());
     ASSERT_EQ(win->StatusText(4), "Running");
     OpenScale37(*win);
     ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
@@ -413,7 +413,7 @@ TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     EXPECT_EQ(capture.XRuns.load(), 0);
 
     // The gesture re-renders to the same sound, up to the first late block if there was one.
-    const std::string again = Dir.filePath("again.wav").toStdString();
+    const std::string again = dir_.filePath("again.wav").toStdString();
     std::FILE* sink = std::tmpfile();
     ASSERT_EQ(RunRenderTool({"--performance", folder, "-o", again}, sink, sink), 0);
     std::fclose(sink);
@@ -436,7 +436,7 @@ TEST_F(RealWindow, RecordedDragEqualsWhatJackHeardReRendersAndReplays) {
     EXPECT_GE(firstDifference, exactUntil);
 
     // The replay plays the recorded drag again.
-    FileToChoose = QString::fromStdString(folder);
+    fileToChoose_ = QString::fromStdString(folder);
     capture.Record();
     win->ReplayBtnClick();
     ASSERT_TRUE(win->Replaying());
@@ -463,8 +463,8 @@ TEST_F(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
     const std::string& settings = JackDriverSettings;
     const std::string ini = UseSettings(settings);
     std::filesystem::permissions(ini, std::filesystem::perms(0444));
-    const std::string history = Dir.filePath("config/Varko/Varko.history").toStdString();
-    const std::string scale = Dir.filePath("pipe.scl").toStdString();
+    const std::string history = dir_.filePath("config/Varko/Varko.history").toStdString();
+    const std::string scale = dir_.filePath("pipe.scl").toStdString();
     ASSERT_EQ(::mkfifo(history.c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo(scale.c_str(), 0600), 0);
 
@@ -485,10 +485,10 @@ TEST_F(RealWindow, ReadOnlySettingsAndPipesAreKeptAndNothingHangs) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
-    FileToChoose = QString::fromStdString(scale);
+    fileToChoose_ = QString::fromStdString(scale);
 
     auto win = ShowWindow();
-    EXPECT_TRUE(Halts.empty());
+    EXPECT_TRUE(halts_.empty());
     EXPECT_EQ(win->StatusText(4), "Running");
     win->OpenScaleBtnClick();
     win->close();
@@ -512,10 +512,10 @@ TEST_F(RealWindow, AKeyboardOnTheStoredPortPlaysAndThePressureShows) {
     UseSettings(JackDriverSettings + "[MIDI]\r\nInput=JACK: VarkoTestKeys:out\r\n"
                                      "ReferenceNote=60\r\n");
     const std::string scale = std::string(VARKO_EXAMPLES_DIR) + "/scales/12-equal.scl";
-    FileToChoose = QString::fromStdString(scale);
+    fileToChoose_ = QString::fromStdString(scale);
 
     auto win = ShowWindow();
-    ASSERT_TRUE(Halts.empty());
+    ASSERT_TRUE(halts_.empty());
     EXPECT_EQ(win->MidiPortName(), "JACK: VarkoTestKeys:out");
     win->OpenScaleBtnClick();
     ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 13u);
@@ -561,9 +561,9 @@ int main(int argc, char** argv) {
 // without the Restart button); the glitch counter stands beside it.
 TEST_F(RealWindowOwnServer, StatusFollowsTheJackServerThroughAPeriodChangeAndARestart) {
     UseSettings(JackDriverSettings);
-    const std::string scale = Dir.filePath("et12.scl").toStdString();
+    const std::string scale = dir_.filePath("et12.scl").toStdString();
     std::ofstream(scale) << "12-tone equal temperament\n1\n1200.0\n";
-    FileToChoose = QString::fromStdString(scale);
+    fileToChoose_ = QString::fromStdString(scale);
     auto win = ShowWindow(PlayingSize);
     win->OpenScaleBtnClick();
     TAudioEngine& engine = win->Instrument.Audio().Engine();
@@ -583,7 +583,7 @@ TEST_F(RealWindowOwnServer, StatusFollowsTheJackServerThroughAPeriodChangeAndARe
     const TTone* before = engine.Oscillators[static_cast<size_t>(bar)].get();
     EXPECT_TRUE(waitFor([&] { return before->Pressure.load() > 0.0f; }));
 
-    ASSERT_TRUE(Server.ChangePeriod(1024));
+    ASSERT_TRUE(server_.ChangePeriod(1024));
     EXPECT_TRUE(waitFor([&] {
         return engine.Host().BufferSize() == 1024 && engine.Oscillators[0]->BlockSize == 1024 &&
                win->StatusText(4) == "Running";
@@ -594,20 +594,20 @@ TEST_F(RealWindowOwnServer, StatusFollowsTheJackServerThroughAPeriodChangeAndARe
     QTest::mouseRelease(zone, Qt::LeftButton, {}, held);
     EXPECT_TRUE(waitFor([&] { return after->Pressure.load() == 0.0f; }));
 
-    Server.Kill(SIGKILL);
+    server_.Kill(SIGKILL);
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Device lost"; }))
         << win->StatusText(4).toStdString();
     EXPECT_FALSE(Find<TImageButton>(*win, "RestartBtn")->isVisible());
     const QImage lost = win->grab().toImage();
-    lost.save(Dir.filePath("lost.png"));
+    lost.save(dir_.filePath("lost.png"));
     if (const char* keep = std::getenv("VARKO_KEEP_SCREENSHOT")) {
         lost.save(QString::fromUtf8(keep));
     }
 
-    ASSERT_TRUE(Server.Start());
+    ASSERT_TRUE(server_.Start());
     EXPECT_TRUE(waitFor([&] { return win->StatusText(4) == "Running"; }))
         << win->StatusText(4).toStdString();
-    EXPECT_EQ(engine.Host().BufferSize(), Server.Period);
+    EXPECT_EQ(engine.Host().BufferSize(), server_.Period);
     EXPECT_TRUE(engine.BankMatchesHost());
     win.reset();
 }
@@ -617,7 +617,7 @@ TEST_F(RealWindowOwnServer, StatusFollowsTheJackServerThroughAPeriodChangeAndARe
 TEST_F(RealWindowOwnServer, AHeldBarSoundsOnThroughAPeriodChange) {
     UseSettings(JackDriverSettings);
     const std::string scale = TwelveEqualTones();
-    FileToChoose = QString::fromStdString(scale);
+    fileToChoose_ = QString::fromStdString(scale);
     auto win = ShowWindow(PlayingSize);
     win->OpenScaleBtnClick();
     TAudioEngine& engine = win->Instrument.Audio().Engine();
@@ -650,7 +650,7 @@ TEST_F(RealWindowOwnServer, AHeldBarSoundsOnThroughAPeriodChange) {
     play(60);
     const double heldBefore = Rms(capture.Left, capture.Right, before, capture.Recorded());
 
-    ASSERT_TRUE(Server.ChangePeriod(1024));
+    ASSERT_TRUE(server_.ChangePeriod(1024));
     ASSERT_TRUE(waitFor([&] {
         return engine.Host().BufferSize() == 1024 && engine.Oscillators[0]->BlockSize == 1024 &&
                win->StatusText(4) == "Running";
@@ -730,18 +730,18 @@ std::string RebuildLine(int repeats) {
 // window while one is read is safe.
 TEST_F(RealWindow, ReplayReadsItsTakeWhileTheWindowPaints) {
     UseSettings(JackDriverSettings);
-    FileToChoose = QString::fromStdString(TwelveEqualTones());
+    fileToChoose_ = QString::fromStdString(TwelveEqualTones());
 
-    const QString rebuilds = WriteTake(Dir, "rebuilds", [](std::ofstream& f) {
+    const QString rebuilds = WriteTake(dir_, "rebuilds", [](std::ofstream& f) {
         for (int i = 0; i < 1000; ++i) {
             f << RebuildLine(10); // 12 x 21 + 1 tones
         }
         f << "pen @2400 0.5 0.5 0.5\n";
     });
-    const QString word = WriteTake(Dir, "word", [](std::ofstream& f) {
+    const QString word = WriteTake(dir_, "word", [](std::ofstream& f) {
         f << RebuildLine(1) << "pen @0 0.5 " << std::string(10u << 20, '7') << " 0.5\n";
     });
-    const QString big = WriteTake(Dir, "big", [](std::ofstream& f) {
+    const QString big = WriteTake(dir_, "big", [](std::ofstream& f) {
         f << RebuildLine(1);
         for (int i = 0; i < 100000; ++i) {
             f << "pen @" << i * 48 / 100 << " 0.5 0." << i % 10 << " 0.5\n";

@@ -194,13 +194,13 @@ void CheckPlaced(const QWidget* window) {
 }
 
 struct LayoutTest : test::TWindowFixture {
-    std::unique_ptr<TMainWindow> win;
+    std::unique_ptr<TMainWindow> Win;
 
     void SetUp() override {
         TWindowFixture::SetUp();
-        Platform.CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
+        platform_.CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
         // The notices are shown as the player sees them, photographed and closed.
-        OnModal = [this](QDialog& d) {
+        onModal_ = [this](QDialog& d) {
             d.show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(&d));
             CheckPlaced(&d);
@@ -209,53 +209,53 @@ struct LayoutTest : test::TWindowFixture {
             d.hide();
         };
     }
-    void TearDown() override { win.reset(); }
+    void TearDown() override { Win.reset(); }
 
     void Start() {
-        win = std::make_unique<TMainWindow>(Platform);
-        win->ShowOnScreen(); // as the program shows it
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
+        Win = std::make_unique<TMainWindow>(platform_);
+        Win->ShowOnScreen(); // as the program shows it
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Win.get()));
     }
 
     void Play37Bars() {
-        OpenScale37(*win);
-        ASSERT_EQ(Find<TToneZone>(*win, "ToneZone")->ToneRatios().size(), 37u);
-        Find<QWidget>(*win, "ParametersPanel")->show();
-        Find<QWidget>(*win, "ScaleContentsPanel")->show();
+        OpenScale37(*Win);
+        ASSERT_EQ(Find<TToneZone>(*Win, "ToneZone")->ToneRatios().size(), 37u);
+        Find<QWidget>(*Win, "ParametersPanel")->show();
+        Find<QWidget>(*Win, "ScaleContentsPanel")->show();
     }
 
     void ResizeTo(QSize size) {
-        win->resize(size);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return win->size() == size; }, 5000))
-            << "asked " << size.width() << "x" << size.height() << ", got " << win->width() << "x"
-            << win->height();
+        Win->resize(size);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Win->size() == size; }, 5000))
+            << "asked " << size.width() << "x" << size.height() << ", got " << Win->width() << "x"
+            << Win->height();
         QTest::qWait(100); // the layouts settle and paint
     }
 
     // What every size must show.
     void CheckWhatThePlayerSees(const QString& name) {
-        const QRect screen = win->screen()->availableGeometry();
-        EXPECT_TRUE(screen.contains(win->frameGeometry()))
+        const QRect screen = Win->screen()->availableGeometry();
+        EXPECT_TRUE(screen.contains(Win->frameGeometry()))
             << "the window leaves the screen at " << name.toStdString();
 
         for (const char* control : {"ApplyParametersBtn", "ResonanceFader", "MasterFader"}) {
-            const QWidget* w = Find<QWidget>(*win, control);
+            const QWidget* w = Find<QWidget>(*Win, control);
             EXPECT_TRUE(WhollySeen(w)) << Describe(w).toStdString() << " is not wholly visible";
         }
         // Faders long enough to play with.
         for (QSlider* fader :
-             {Find<QSlider>(*win, "ResonanceFader"), Find<QSlider>(*win, "MasterFader")}) {
+             {Find<QSlider>(*Win, "ResonanceFader"), Find<QSlider>(*Win, "MasterFader")}) {
             EXPECT_GE(fader->height(), 90) << Describe(fader).toStdString() << " is too short";
         }
 
-        CheckTexts(win.get());
+        CheckTexts(Win.get());
 
         // The bars' labels as painted at this size.
         const std::vector<TFrequencyLabel> labels = FrequencyLabels(
-            Find<TToneZone>(*win, "ToneZone")->Geometry(),
-            Find<TToneZone>(*win, "ToneZone")->ToneRatios(),
-            win->Instrument.Bank().InitialFrequency(),
-            win->Instrument.Settings().Stored().ColoredToneZone, FrequencyLabelFont());
+            Find<TToneZone>(*Win, "ToneZone")->Geometry(),
+            Find<TToneZone>(*Win, "ToneZone")->ToneRatios(),
+            Win->Instrument.Bank().InitialFrequency(),
+            Win->Instrument.Settings().Stored().ColoredToneZone, FrequencyLabelFont());
         EXPECT_GE(labels.size(), 2u);
         for (size_t i = 0; i + 1 < labels.size(); ++i) {
             EXPECT_FALSE(labels[i].Box.intersects(labels[i + 1].Box))
@@ -263,8 +263,8 @@ struct LayoutTest : test::TWindowFixture {
         }
 
         // The meters and the toolbar's buttons.
-        const QRect meters = SeenRect(Find<QProgressBar>(*win, "LeftMeter")->parentWidget());
-        for (TImageButton* b : Find<QWidget>(*win, "ToolbarPanel")->findChildren<TImageButton*>()) {
+        const QRect meters = SeenRect(Find<QProgressBar>(*Win, "LeftMeter")->parentWidget());
+        for (TImageButton* b : Find<QWidget>(*Win, "ToolbarPanel")->findChildren<TImageButton*>()) {
             if (b->isVisible()) {
                 EXPECT_FALSE(SeenRect(b).intersects(meters))
                     << Describe(b).toStdString() << " lies under the meters";
@@ -273,15 +273,15 @@ struct LayoutTest : test::TWindowFixture {
 
         // The status panels hold their whole text; at the smallest size the scale's and the
         // object's names may end in "..." (their tips show them whole), the states never.
-        const QFontMetrics fm(Find<TStatusPanels>(*win, "StatusBar")->font());
+        const QFontMetrics fm(Find<TStatusPanels>(*Win, "StatusBar")->font());
         const bool smallest = name == QStringLiteral("minimum");
         for (int panel : smallest ? std::vector<int>{0, 4, 5} : std::vector<int>{0, 2, 3, 4, 5}) {
-            const QString text = win->StatusText(panel);
+            const QString text = Win->StatusText(panel);
             EXPECT_LE(fm.horizontalAdvance(text),
-                      Find<TStatusPanels>(*win, "StatusBar")->TextRect(panel).width())
+                      Find<TStatusPanels>(*Win, "StatusBar")->TextRect(panel).width())
                 << "status panel " << panel << " cuts \"" << text.toStdString() << "\" beside \""
-                << win->StatusText(4).toStdString() << "\" and \""
-                << win->StatusText(5).toStdString() << "\"";
+                << Win->StatusText(4).toStdString() << "\" and \""
+                << Win->StatusText(5).toStdString() << "\"";
         }
     }
 };
@@ -290,16 +290,16 @@ struct LayoutTest : test::TWindowFixture {
 
 TEST_F(LayoutTest, MinimumAndLargeWindow) {
     Start(); // the no-tablet notice is checked as it shows
-    const QRect screen = win->screen()->availableGeometry();
-    CheckPlaced(win.get());
+    const QRect screen = Win->screen()->availableGeometry();
+    CheckPlaced(Win.get());
     Play37Bars();
 
     // On a dense screen the toolbar's pictures have pixels of their own, not doubled ones.
-    const qreal ratio = win->devicePixelRatio();
+    const qreal ratio = Win->devicePixelRatio();
     if (ratio >= 2.0) {
         QTest::qWait(100); // the status bar catches up with the rebuild
         const QImage shot = Screenshot(QStringLiteral("window-opened"));
-        const QPoint at = Find<TImageButton>(*win, "OpenScaleBtn")->mapToGlobal(QPoint(10, 10)) -
+        const QPoint at = Find<TImageButton>(*Win, "OpenScaleBtn")->mapToGlobal(QPoint(10, 10)) -
                           screen.topLeft();
         const QImage button = shot.copy(QRect(at * ratio, QSize(30, 30) * ratio));
         int blocks = 0;
@@ -318,36 +318,36 @@ TEST_F(LayoutTest, MinimumAndLargeWindow) {
     }
 
     // The pressure display appears while the bar is held.
-    const QPoint bar(Find<TToneZone>(*win, "ToneZone")->width() / 2,
-                     Find<TToneZone>(*win, "ToneZone")->height() / 2);
-    QTest::mouseMove(Find<TToneZone>(*win, "ToneZone"), bar);
+    const QPoint bar(Find<TToneZone>(*Win, "ToneZone")->width() / 2,
+                     Find<TToneZone>(*Win, "ToneZone")->height() / 2);
+    QTest::mouseMove(Find<TToneZone>(*Win, "ToneZone"), bar);
     QTest::qWait(50);
     const QRect pressurePanel(
-        Find<TStatusPanels>(*win, "StatusBar")
-            ->mapToGlobal(Find<TStatusPanels>(*win, "StatusBar")->PanelRect(1).topLeft()),
-        Find<TStatusPanels>(*win, "StatusBar")->PanelRect(1).size());
-    const qreal dpr = win->devicePixelRatio();
+        Find<TStatusPanels>(*Win, "StatusBar")
+            ->mapToGlobal(Find<TStatusPanels>(*Win, "StatusBar")->PanelRect(1).topLeft()),
+        Find<TStatusPanels>(*Win, "StatusBar")->PanelRect(1).size());
+    const qreal dpr = Win->devicePixelRatio();
     auto panelPixels = [&] {
-        const QImage shot = win->screen()->grabWindow(0).toImage();
+        const QImage shot = Win->screen()->grabWindow(0).toImage();
         return shot.copy(
             QRect((pressurePanel.topLeft() - screen.topLeft()) * dpr, pressurePanel.size() * dpr));
     };
     const QImage released = panelPixels();
-    QTest::mousePress(Find<TToneZone>(*win, "ToneZone"), Qt::LeftButton, {}, bar);
+    QTest::mousePress(Find<TToneZone>(*Win, "ToneZone"), Qt::LeftButton, {}, bar);
     QTest::qWait(100);
     const QImage held = panelPixels();
     EXPECT_NE(held, released) << "the pressure display stays empty while the bar is held";
 
-    ResizeTo(win->minimumSize());
+    ResizeTo(Win->minimumSize());
     CheckWhatThePlayerSees(QStringLiteral("minimum"));
     Screenshot(QStringLiteral("window-minimum"));
 
     ResizeTo(screen.size());
-    win->move(screen.topLeft());
+    Win->move(screen.topLeft());
     QTest::qWait(100);
     CheckWhatThePlayerSees(QStringLiteral("large"));
     Screenshot(QStringLiteral("window-large"));
-    QTest::mouseRelease(Find<TToneZone>(*win, "ToneZone"), Qt::LeftButton, {}, bar);
+    QTest::mouseRelease(Find<TToneZone>(*Win, "ToneZone"), Qt::LeftButton, {}, bar);
 }
 
 // The bars light up as they sound and the held one is framed; the labels say hertz, cents,
@@ -355,17 +355,17 @@ TEST_F(LayoutTest, MinimumAndLargeWindow) {
 TEST_F(LayoutTest, LitBarsAndLabelKinds) {
     Start();
     Play37Bars();
-    Find<QWidget>(*win, "ParametersPanel")->hide();
-    Find<QWidget>(*win, "ScaleContentsPanel")->hide();
+    Find<QWidget>(*Win, "ParametersPanel")->hide();
+    Find<QWidget>(*Win, "ScaleContentsPanel")->hide();
     QTest::qWait(100); // the zone takes the panels' room
-    TToneZone* zone = Find<TToneZone>(*win, "ToneZone");
+    TToneZone* zone = Find<TToneZone>(*Win, "ToneZone");
     const TBarRect rect = zone->Geometry().BarRect(20);
     const QPoint bar(rect.Left + rect.Width() / 2, rect.Top + rect.Height() / 2);
     // A pen rolling on bar 20 while the meters read (the scripted pen varko-render plays).
     const TToneZoneGeometry geometry = zone->Geometry();
     const float fx = (static_cast<float>(bar.x()) + 0.5f) / static_cast<float>(zone->width());
     for (int i = 0; i < 40; ++i) {
-        win->Playing().Pen(geometry, geometry.BarWidthReciprocal(), fx, i % 2 ? 0.3f : 0.7f, 0.8f,
+        Win->Playing().Pen(geometry, geometry.BarWidthReciprocal(), fx, i % 2 ? 0.3f : 0.7f, 0.8f,
                            true);
         QTest::qWait(20);
     }
@@ -379,26 +379,26 @@ TEST_F(LayoutTest, LitBarsAndLabelKinds) {
         << "the rolled bar does not light up: light "
         << (zone->Look().Light.size() > 20 ? zone->Look().Light[20] : -1.0f) << ", held "
         << (zone->Look().Held.size() > 20 && zone->Look().Held[20]) << ", bar "
-        << win->Playing().CurrentBar << ", timer " << Find<QTimer>(*win, "LevelTimer")->isActive()
-        << " switches " << win->Instrument.Audio().Engine().SwitchCount.load() << " pressure "
-        << win->Instrument.Audio().Engine().Oscillators[20]->Pressure.load() << " speed "
-        << win->Instrument.Audio().Engine().Oscillators[20]->Speed.load() << " level "
-        << win->Instrument.Audio().TakeToneLevels()[20] << " running "
-        << win->Instrument.Audio().Running();
+        << Win->Playing().CurrentBar << ", timer " << Find<QTimer>(*Win, "LevelTimer")->isActive()
+        << " switches " << Win->Instrument.Audio().Engine().SwitchCount.load() << " pressure "
+        << Win->Instrument.Audio().Engine().Oscillators[20]->Pressure.load() << " speed "
+        << Win->Instrument.Audio().Engine().Oscillators[20]->Speed.load() << " level "
+        << Win->Instrument.Audio().TakeToneLevels()[20] << " running "
+        << Win->Instrument.Audio().Running();
     Screenshot(QStringLiteral("bars-lit"));
-    win->Playing().Pen(geometry, geometry.BarWidthReciprocal(), fx, 0.3f, 0.0f, false);
+    Win->Playing().Pen(geometry, geometry.BarWidthReciprocal(), fx, 0.3f, 0.0f, false);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !zone->Look().Held[20]; }, 2000));
 
     const char* names[] = {"labels-hz", "labels-cents", "labels-ratio", "labels-degree"};
     for (int kind = 0; kind < 4; ++kind) {
         // As the player chooses it on the Display tab.
-        Find<TSettingsDialog>(*win, "SettingsDialog")->LabelKindCombo->setCurrentIndex(kind);
-        emit Find<TSettingsDialog>(*win, "SettingsDialog")->LabelKindCombo->activated(kind);
+        Find<TSettingsDialog>(*Win, "SettingsDialog")->LabelKindCombo->setCurrentIndex(kind);
+        emit Find<TSettingsDialog>(*Win, "SettingsDialog")->LabelKindCombo->activated(kind);
         QTest::qWait(50);
         const TToneZoneLook& look = zone->Look();
         const std::vector<TFrequencyLabel> labels =
             FrequencyLabels(zone->Geometry(), zone->ToneRatios(),
-                            win->Instrument.Bank().InitialFrequency(), look.ColoredToneZone,
+                            Win->Instrument.Bank().InitialFrequency(), look.ColoredToneZone,
                             FrequencyLabelFont(), look.LabelKind, look.ScaleStart, look.Period);
         ASSERT_GE(labels.size(), 2u) << names[kind];
         for (size_t i = 0; i + 1 < labels.size(); ++i) {
@@ -425,7 +425,7 @@ TEST_F(LayoutTest, AboutBox) {
 // stop (F6) and the guide without a web browser (F1).
 TEST_F(LayoutTest, SettingsNoticesAndGuide) {
     Start();
-    TSettingsDialog& settings = *Find<TSettingsDialog>(*win, "SettingsDialog");
+    TSettingsDialog& settings = *Find<TSettingsDialog>(*Win, "SettingsDialog");
     settings.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&settings));
     EXPECT_TRUE(settings.screen()->availableGeometry().contains(settings.frameGeometry()));
@@ -437,10 +437,10 @@ TEST_F(LayoutTest, SettingsNoticesAndGuide) {
     }
     settings.hide();
 
-    win->StopAudio(); // the notice is checked as it shows
-    win->Platform.OpenUrl = [](const QUrl&) { return false; };
-    win->HelpMenuItemClick();
-    TUserGuideWindow* guide = win->UserGuideWindow();
+    Win->StopAudio(); // the notice is checked as it shows
+    Win->Platform.OpenUrl = [](const QUrl&) { return false; };
+    Win->HelpMenuItemClick();
+    TUserGuideWindow* guide = Win->UserGuideWindow();
     ASSERT_NE(guide, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(guide));
     CheckPlaced(guide);
@@ -458,35 +458,35 @@ int main(int argc, char** argv) {
 // title bar lower.
 TEST_F(LayoutTest, FullScreenTwiceUnderAWindowManager) {
     Start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return win->frameGeometry() != win->geometry(); }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Win->frameGeometry() != Win->geometry(); }, 5000))
         << "no window manager framed the window";
-    CheckPlaced(win.get());
+    CheckPlaced(Win.get());
     QTest::qWait(200); // the centring's last looks at the framed window (every 20 ms)
     // Somewhere else than the middle, where a window given back by re-centring would not be.
-    ResizeTo(win->minimumSize());
-    const QPoint place = win->screen()->availableGeometry().topLeft() + QPoint(10, 0);
-    win->move(place);
-    (void)QTest::qWaitFor([&] { return win->frameGeometry().topLeft() == place; }, 5000);
+    ResizeTo(Win->minimumSize());
+    const QPoint place = Win->screen()->availableGeometry().topLeft() + QPoint(10, 0);
+    Win->move(place);
+    (void)QTest::qWaitFor([&] { return Win->frameGeometry().topLeft() == place; }, 5000);
     QTest::qWait(300);
-    ASSERT_EQ(win->frameGeometry().topLeft(), place) << "the window was not left where it was put";
+    ASSERT_EQ(Win->frameGeometry().topLeft(), place) << "the window was not left where it was put";
     // Where the window's inside is: Qt may know the frame's changes late, the inside never.
-    const QRect inside = win->geometry();
-    const QRect screen = win->screen()->geometry();
+    const QRect inside = Win->geometry();
+    const QRect screen = Win->screen()->geometry();
 
     for (int round = 0; round < 2; ++round) {
-        QTest::keyClick(win.get(), Qt::Key_F11);
+        QTest::keyClick(Win.get(), Qt::Key_F11);
         // All of the screen, so no border can be seen.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return win->geometry() == screen; }, 5000))
-            << "full screen is " << win->width() << "x" << win->height() << " at " << win->x()
-            << "," << win->y();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Win->geometry() == screen; }, 5000))
+            << "full screen is " << Win->width() << "x" << Win->height() << " at " << Win->x()
+            << "," << Win->y();
         if (round == 0) {
             Screenshot(QStringLiteral("window-full-screen"));
         }
-        QTest::keyClick(win.get(), Qt::Key_F11);
-        (void)QTest::qWaitFor([&] { return win->geometry() == inside; }, 5000);
+        QTest::keyClick(Win.get(), Qt::Key_F11);
+        (void)QTest::qWaitFor([&] { return Win->geometry() == inside; }, 5000);
         QTest::qWait(300); // late moves by the window manager would show now
-        EXPECT_EQ(win->geometry(), inside)
-            << "round " << round << ": the window came back at " << win->x() << "," << win->y()
+        EXPECT_EQ(Win->geometry(), inside)
+            << "round " << round << ": the window came back at " << Win->x() << "," << Win->y()
             << " instead of " << inside.x() << "," << inside.y();
     }
     Screenshot(QStringLiteral("window-after-full-screen"));
@@ -496,27 +496,27 @@ TEST_F(LayoutTest, FullScreenTwiceUnderAWindowManager) {
 // window, its frame and all, fits the screen as it opens and at its smallest.
 TEST_F(LayoutTest, SmallScreenUnderAWindowManager) {
     Start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return win->frameGeometry() != win->geometry(); }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Win->frameGeometry() != Win->geometry(); }, 5000))
         << "no window manager framed the window";
-    CheckPlaced(win.get());
+    CheckPlaced(Win.get());
     Play37Bars();
     QTest::qWait(100);
     Screenshot(QStringLiteral("window-small-screen"));
-    const QRect area = win->screen()->availableGeometry();
-    const QSize margins = win->frameGeometry().size() - win->size();
-    std::printf("window %dx%d, frame %dx%d at %d,%d, on %dx%d\n", win->width(), win->height(),
-                win->frameGeometry().width(), win->frameGeometry().height(),
-                win->frameGeometry().x(), win->frameGeometry().y(), area.width(), area.height());
-    const QSize smallest = win->minimumSize() + margins;
+    const QRect area = Win->screen()->availableGeometry();
+    const QSize margins = Win->frameGeometry().size() - Win->size();
+    std::printf("window %dx%d, frame %dx%d at %d,%d, on %dx%d\n", Win->width(), Win->height(),
+                Win->frameGeometry().width(), Win->frameGeometry().height(),
+                Win->frameGeometry().x(), Win->frameGeometry().y(), area.width(), area.height());
+    const QSize smallest = Win->minimumSize() + margins;
     EXPECT_LE(smallest.width(), area.width()) << "margins " << margins.width();
     EXPECT_LE(smallest.height(), area.height()) << "margins " << margins.height();
-    ResizeTo(win->minimumSize());
-    win->move(area.topLeft());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return area.contains(win->frameGeometry()); }, 5000))
-        << "at its smallest the window is " << win->frameGeometry().width() << "x"
-        << win->frameGeometry().height() << " on " << area.width() << "x" << area.height();
-    for (QWidget* w : {static_cast<QWidget*>(Find<QPushButton>(*win, "ApplyParametersBtn")),
-                       static_cast<QWidget*>(Find<QSlider>(*win, "MasterFader"))}) {
+    ResizeTo(Win->minimumSize());
+    Win->move(area.topLeft());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return area.contains(Win->frameGeometry()); }, 5000))
+        << "at its smallest the window is " << Win->frameGeometry().width() << "x"
+        << Win->frameGeometry().height() << " on " << area.width() << "x" << area.height();
+    for (QWidget* w : {static_cast<QWidget*>(Find<QPushButton>(*Win, "ApplyParametersBtn")),
+                       static_cast<QWidget*>(Find<QSlider>(*Win, "MasterFader"))}) {
         EXPECT_TRUE(WhollySeen(w)) << Describe(w).toStdString() << " is not wholly visible";
     }
 }

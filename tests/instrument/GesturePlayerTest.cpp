@@ -21,21 +21,21 @@ namespace fs = std::filesystem;
 namespace {
 
 struct GesturePlayerTest : ::testing::Test {
-    fs::path dir = fs::temp_directory_path() / ("varko-player-" + std::to_string(::getpid()));
-    TInstrument in;
-    std::vector<uint64_t> builtAt; // the performance position of each bank built
-    size_t rebuilding = 0;         // banks the instrument began to build
+    fs::path Dir = fs::temp_directory_path() / ("varko-player-" + std::to_string(::getpid()));
+    TInstrument In;
+    std::vector<uint64_t> BuiltAt; // the performance position of each bank built
+    size_t Rebuilding = 0;         // banks the instrument began to build
 
     void SetUp() override {
-        fs::create_directories(dir);
-        std::ofstream(dir / "fifths.scl") << "Fifths\n 2\n701.955\n2/1\n";
-        in.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
-        in.Audio().SelectDriver(0);
-        in.OnRebuild = [this](bool preparing) { rebuilding += preparing ? 1 : 0; };
+        fs::create_directories(Dir);
+        std::ofstream(Dir / "fifths.scl") << "Fifths\n 2\n701.955\n2/1\n";
+        In.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
+        In.Audio().SelectDriver(0);
+        In.OnRebuild = [this](bool preparing) { Rebuilding += preparing ? 1 : 0; };
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { fs::remove_all(Dir); }
 
-    std::unique_ptr<TGesturePlayer> player;
+    std::unique_ptr<TGesturePlayer> Player;
 
     // Plays the script block by block for the given seconds; false with the reader's or the
     // player's error.
@@ -44,16 +44,16 @@ struct GesturePlayerTest : ::testing::Test {
         if (!script) {
             return false;
         }
-        player = std::make_unique<TGesturePlayer>(in, std::move(*script), 48000.0, dir.string());
-        rebuilding = 0;
+        Player = std::make_unique<TGesturePlayer>(In, std::move(*script), 48000.0, Dir.string());
+        Rebuilding = 0;
         for (uint64_t at = 0; at < static_cast<uint64_t>(seconds * 48000.0); at += 128) {
-            if (!player->PlayUntil(at, error)) {
+            if (!Player->PlayUntil(at, error)) {
                 return false;
             }
-            builtAt.resize(rebuilding, at);
+            BuiltAt.resize(Rebuilding, at);
         }
         // Playing values reach the tones at the engine's next block.
-        for (int i = 0; i < 2000 && in.Audio().Engine().ChangesPending(); ++i) {
+        for (int i = 0; i < 2000 && In.Audio().Engine().ChangesPending(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return true;
@@ -78,22 +78,22 @@ TEST_F(GesturePlayerTest, RebuildsAMillisecondApartAreBuiltAFewPerSecondAndTheLa
     text << "tone @48500 4 0.5 1 0.5\n";
     std::string error;
     ASSERT_TRUE(Play(text.str(), 2.0, error)) << error;
-    EXPECT_TRUE(player->Finished());
-    EXPECT_GE(builtAt.size(), 2u);
-    std::printf("%zu banks built for 1,000 rebuilds over 1 s\n", builtAt.size());
-    EXPECT_LE(builtAt.size(), 9u) << "rebuilds over 1 s of music";
+    EXPECT_TRUE(Player->Finished());
+    EXPECT_GE(BuiltAt.size(), 2u);
+    std::printf("%zu banks built for 1,000 rebuilds over 1 s\n", BuiltAt.size());
+    EXPECT_LE(BuiltAt.size(), 9u) << "rebuilds over 1 s of music";
     // In any stretch of music: a burst, then a few a second.
-    for (size_t i = 0; i < builtAt.size(); ++i) {
-        for (size_t j = i + 1; j < builtAt.size(); ++j) {
-            const double seconds = static_cast<double>(builtAt[j] - builtAt[i]) / 48000.0;
+    for (size_t i = 0; i < BuiltAt.size(); ++i) {
+        for (size_t j = i + 1; j < BuiltAt.size(); ++j) {
+            const double seconds = static_cast<double>(BuiltAt[j] - BuiltAt[i]) / 48000.0;
             ASSERT_LE(static_cast<double>(j - i + 1),
                       TGesturePlayer::RebuildBurst + TGesturePlayer::RebuildsPerSecond * seconds +
                           0.1)
                 << "banks " << i << " to " << j;
         }
     }
-    ASSERT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
-    EXPECT_EQ(in.Audio().Engine().Oscillators[4]->Pressure.load(), 0.5f);
+    ASSERT_EQ(In.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(In.Audio().Engine().Oscillators[4]->Pressure.load(), 0.5f);
 }
 
 // Rebuilds 0.1 s apart outrun the few a second: one that waits for its turn keeps the tones
@@ -109,10 +109,10 @@ TEST_F(GesturePlayerTest, TonesAfterAWaitingRebuildPlayOnItsBank) {
     }
     std::string error;
     ASSERT_TRUE(Play(text.str(), 2.0, error)) << error;
-    EXPECT_TRUE(player->Finished());
-    EXPECT_LT(builtAt.size(), 10u) << "none waited";
-    ASSERT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
-    EXPECT_EQ(in.Audio().Engine().Oscillators[4]->Pressure.load(), 0.5f);
+    EXPECT_TRUE(Player->Finished());
+    EXPECT_LT(BuiltAt.size(), 10u) << "none waited";
+    ASSERT_EQ(In.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(In.Audio().Engine().Oscillators[4]->Pressure.load(), 0.5f);
 }
 
 // Rebuilds a second apart are each built where they stand.
@@ -122,11 +122,11 @@ TEST_F(GesturePlayerTest, RebuildsFarApartAreEachBuiltOnTime) {
                          "tone @96256 2 0.5 1 0.5\n",
                      2.5, error))
         << error;
-    ASSERT_EQ(builtAt.size(), 3u);
+    ASSERT_EQ(BuiltAt.size(), 3u);
     // Where they stand, give or take the block where the engine stood at the first one.
-    EXPECT_EQ(builtAt[0], 0u);
-    EXPECT_NEAR(static_cast<double>(builtAt[1]), 48000.0, 256.0);
-    EXPECT_NEAR(static_cast<double>(builtAt[2]), 96000.0, 256.0);
-    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), 3u);
-    EXPECT_EQ(in.Audio().Engine().Oscillators[2]->Pressure.load(), 0.5f);
+    EXPECT_EQ(BuiltAt[0], 0u);
+    EXPECT_NEAR(static_cast<double>(BuiltAt[1]), 48000.0, 256.0);
+    EXPECT_NEAR(static_cast<double>(BuiltAt[2]), 96000.0, 256.0);
+    EXPECT_EQ(In.Audio().Engine().Oscillators.size(), 3u);
+    EXPECT_EQ(In.Audio().Engine().Oscillators[2]->Pressure.load(), 0.5f);
 }

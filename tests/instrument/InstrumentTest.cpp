@@ -19,51 +19,51 @@ namespace fs = std::filesystem;
 namespace {
 
 struct InstrumentTest : ::testing::Test {
-    fs::path dir = fs::temp_directory_path() / ("varko-instrument-" + std::to_string(::getpid()));
-    TInstrument in;
-    std::vector<std::string> told; // messages and rebuilds, in order
+    fs::path Dir = fs::temp_directory_path() / ("varko-instrument-" + std::to_string(::getpid()));
+    TInstrument In;
+    std::vector<std::string> Told; // messages and rebuilds, in order
 
     void SetUp() override {
-        fs::create_directories(dir);
-        in.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
-        in.OnMessage = [this](const TInstrumentMessage& m) {
-            told.push_back((m.Kind == TInstrumentMessage::TKind::Error ? "error: " : "warning: ") +
+        fs::create_directories(Dir);
+        In.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
+        In.OnMessage = [this](const TInstrumentMessage& m) {
+            Told.push_back((m.Kind == TInstrumentMessage::TKind::Error ? "error: " : "warning: ") +
                            m.Text);
         };
-        in.OnRebuild = [this](bool preparing) { told.push_back(preparing ? "rebuild" : "built"); };
+        In.OnRebuild = [this](bool preparing) { Told.push_back(preparing ? "rebuild" : "built"); };
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { fs::remove_all(Dir); }
     std::string Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name, std::ios::binary) << text;
-        return (dir / name).string();
+        std::ofstream(Dir / name, std::ios::binary) << text;
+        return (Dir / name).string();
     }
 };
 
 } // namespace
 
 TEST_F(InstrumentTest, OpeningAScaleBuildsTheBankAndAFailedOneKeepsThePrevious) {
-    in.Audio().SelectDriver(0);
-    in.Bank().SetRepeatUpCount(1);
-    in.OpenScale(Write("fifths.scl", "Fifths\n 2\n701.955\n2/1\n"));
-    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
-    EXPECT_EQ(in.Bank().Scale().Description, "Fifths");
-    ASSERT_EQ(in.Bank().Tones().size(), 5u); // 1/1, fifth, 2/1 and its upper copy without the 1/1
-    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
-    EXPECT_EQ(in.Bank().ObjectStatus(), "Uniform bar with free ends");
-    EXPECT_EQ(in.Audio().AudioStatus(), "Running");
-    EXPECT_FALSE(in.Audio().Preparing());
+    In.Audio().SelectDriver(0);
+    In.Bank().SetRepeatUpCount(1);
+    In.OpenScale(Write("fifths.scl", "Fifths\n 2\n701.955\n2/1\n"));
+    EXPECT_EQ(Told, (std::vector<std::string>{"rebuild", "built"}));
+    EXPECT_EQ(In.Bank().Scale().Description, "Fifths");
+    ASSERT_EQ(In.Bank().Tones().size(), 5u); // 1/1, fifth, 2/1 and its upper copy without the 1/1
+    EXPECT_EQ(In.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(In.Bank().ObjectStatus(), "Uniform bar with free ends");
+    EXPECT_EQ(In.Audio().AudioStatus(), "Running");
+    EXPECT_FALSE(In.Audio().Preparing());
 
-    told.clear();
-    in.OpenScale((dir / "missing.scl").string());
+    Told.clear();
+    In.OpenScale((Dir / "missing.scl").string());
     // The error first, then the bank rebuilt from the scale that stays.
-    EXPECT_EQ(told, (std::vector<std::string>{std::string("error: ") + text::ScaleNotOpened,
+    EXPECT_EQ(Told, (std::vector<std::string>{std::string("error: ") + text::ScaleNotOpened,
                                               "rebuild", "built"}));
-    EXPECT_EQ(in.Bank().Scale().Description, "Fifths");
-    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(In.Bank().Scale().Description, "Fifths");
+    EXPECT_EQ(In.Audio().Engine().Oscillators.size(), 5u);
 
-    told.clear();
-    in.OpenScale(Write("bad.scl", "Broken\n 2\n701.955\nnot a pitch\n"));
-    EXPECT_EQ(told, (std::vector<std::string>{std::string("warning: ") + text::ScaleErrors,
+    Told.clear();
+    In.OpenScale(Write("bad.scl", "Broken\n 2\n701.955\nnot a pitch\n"));
+    EXPECT_EQ(Told, (std::vector<std::string>{std::string("warning: ") + text::ScaleErrors,
                                               "rebuild", "built"}));
 }
 
@@ -73,14 +73,14 @@ TEST_F(InstrumentTest, TooManyTonesAreCappedAndThePlayerIsToldHowMany) {
     for (int i = 1; i <= 72; ++i) {
         scale += std::to_string(i * 50 / 3) + "." + std::to_string(i * 50 % 3 * 3) + "\n";
     }
-    in.Bank().SetRepeatDownCount(10);
-    in.Bank().SetRepeatUpCount(10);
-    in.OpenScale(Write("et30.scl", scale));
-    EXPECT_EQ(in.Bank().Tones().size(), 1513u);
-    EXPECT_EQ(in.Bank().BarRatios().size(), static_cast<size_t>(MaxTones));
-    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
-    ASSERT_EQ(told.size(), 3u);
-    EXPECT_EQ(told[2], "warning: The scale and its repeats give 1513 tones, but Varko can play at "
+    In.Bank().SetRepeatDownCount(10);
+    In.Bank().SetRepeatUpCount(10);
+    In.OpenScale(Write("et30.scl", scale));
+    EXPECT_EQ(In.Bank().Tones().size(), 1513u);
+    EXPECT_EQ(In.Bank().BarRatios().size(), static_cast<size_t>(MaxTones));
+    EXPECT_EQ(In.Audio().Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
+    ASSERT_EQ(Told.size(), 3u);
+    EXPECT_EQ(Told[2], "warning: The scale and its repeats give 1513 tones, but Varko can play at "
                        "most " +
                            std::to_string(MaxTones) + " tones at once. Only the first " +
                            std::to_string(MaxTones) +
@@ -89,27 +89,27 @@ TEST_F(InstrumentTest, TooManyTonesAreCappedAndThePlayerIsToldHowMany) {
 
 TEST_F(InstrumentTest, ModeFilesFromBrowseAndHistoryNameTheObject) {
     const std::string glass = Write("glass.vmod", "1.0, 1.0\n2.76, 0.5\nnot a mode\n");
-    in.ModeFiles().History().Insert((dir / "gone.vmod").string());
+    In.ModeFiles().History().Insert((Dir / "gone.vmod").string());
 
-    ASSERT_TRUE(in.ModeFiles().Load(glass));
-    EXPECT_EQ(in.ModeFiles().Ratios(), (std::vector<float>{1.0f, 2.76f}));
-    EXPECT_TRUE(in.ModeFiles().Warning()); // the faulty third line
-    EXPECT_EQ(in.ModeFiles().History().Entries(),
-              (std::vector<std::string>{glass, (dir / "gone.vmod").string()}));
-    EXPECT_EQ(in.ModeFiles().Selected(), 0);
+    ASSERT_TRUE(In.ModeFiles().Load(glass));
+    EXPECT_EQ(In.ModeFiles().Ratios(), (std::vector<float>{1.0f, 2.76f}));
+    EXPECT_TRUE(In.ModeFiles().Warning()); // the faulty third line
+    EXPECT_EQ(In.ModeFiles().History().Entries(),
+              (std::vector<std::string>{glass, (Dir / "gone.vmod").string()}));
+    EXPECT_EQ(In.ModeFiles().Selected(), 0);
 
     // The entry that cannot be opened: the error, and it leaves the history.
-    EXPECT_FALSE(in.ModeFiles().LoadFromHistory(1));
-    EXPECT_EQ(told.back(), std::string("error: ") + text::ModeFileNotOpened);
-    EXPECT_TRUE(in.ModeFiles().Ratios().empty());
-    EXPECT_EQ(in.ModeFiles().History().Entries(), std::vector<std::string>{glass});
-    EXPECT_EQ(in.ModeFiles().Selected(), -1);
+    EXPECT_FALSE(In.ModeFiles().LoadFromHistory(1));
+    EXPECT_EQ(Told.back(), std::string("error: ") + text::ModeFileNotOpened);
+    EXPECT_TRUE(In.ModeFiles().Ratios().empty());
+    EXPECT_EQ(In.ModeFiles().History().Entries(), std::vector<std::string>{glass});
+    EXPECT_EQ(In.ModeFiles().Selected(), -1);
 
-    ASSERT_TRUE(in.ModeFiles().LoadFromHistory(0));
-    in.Bank().SetExternalObject(true);
-    in.OpenScale(Write("one.scl", "One\n 1\n2/1\n"));
-    EXPECT_EQ(in.Bank().ObjectStatus(), "glass (Both ends free)");
-    EXPECT_EQ(in.Audio().Engine().Oscillators.at(0)->Ratios, (std::vector<float>{1.0f, 2.76f}));
+    ASSERT_TRUE(In.ModeFiles().LoadFromHistory(0));
+    In.Bank().SetExternalObject(true);
+    In.OpenScale(Write("one.scl", "One\n 1\n2/1\n"));
+    EXPECT_EQ(In.Bank().ObjectStatus(), "glass (Both ends free)");
+    EXPECT_EQ(In.Audio().Engine().Oscillators.at(0)->Ratios, (std::vector<float>{1.0f, 2.76f}));
 }
 
 // The status bar's advice: late blocks piling up on a bank of far more tones than cores, each on
@@ -120,20 +120,20 @@ TEST_F(InstrumentTest, LateBlocksOnALargeBankAdviseThePool) {
     for (size_t i = 1; i <= 4 * cores + 1; ++i) {
         scale += std::to_string(10 * i) + ".0\n";
     }
-    in.OpenScale(Write("many.scl", scale));
-    ASSERT_GT(in.Audio().Engine().Oscillators.size(), 4 * cores);
-    EXPECT_FALSE(in.Audio().PoolAdvised());
-    in.Audio().Engine().LateBlocks.store(100);
-    in.Audio().WatchAudio();
-    EXPECT_TRUE(in.Audio().PoolAdvised());
-    in.Settings().SetToneThreads(true, 0);
-    EXPECT_FALSE(in.Audio().PoolAdvised());
-    in.Settings().SetToneThreads(false, 0);
-    in.OpenScale(Write("few.scl", "few\n1\n2/1\n"));
-    in.Audio().Engine().LateBlocks.store(1000);
-    in.Audio().WatchAudio();
-    ASSERT_GE(in.Audio().LateBlocks(), 100u);
-    EXPECT_FALSE(in.Audio().PoolAdvised());
+    In.OpenScale(Write("many.scl", scale));
+    ASSERT_GT(In.Audio().Engine().Oscillators.size(), 4 * cores);
+    EXPECT_FALSE(In.Audio().PoolAdvised());
+    In.Audio().Engine().LateBlocks.store(100);
+    In.Audio().WatchAudio();
+    EXPECT_TRUE(In.Audio().PoolAdvised());
+    In.Settings().SetToneThreads(true, 0);
+    EXPECT_FALSE(In.Audio().PoolAdvised());
+    In.Settings().SetToneThreads(false, 0);
+    In.OpenScale(Write("few.scl", "few\n1\n2/1\n"));
+    In.Audio().Engine().LateBlocks.store(1000);
+    In.Audio().WatchAudio();
+    ASSERT_GE(In.Audio().LateBlocks(), 100u);
+    EXPECT_FALSE(In.Audio().PoolAdvised());
 }
 
 // The key map over repeats with both ends kept (a tone at every copy's start and end), and a
@@ -142,11 +142,11 @@ TEST_F(InstrumentTest, AKeyboardMappingFindsItsBarsOverRepeatsAndABrokenOneIsRef
     // Five equal steps, repeated once down, ends kept: 6 + 6 tones, the 1/1 at tone 6.
     const std::string scale = Write("5.scl", "Five\n5\n240.\n480.\n720.\n960.\n2/1\n");
     const std::string kbm = Write("five.kbm", "5\n0\n127\n60\n60\n250\n5\n0\n1\nx\n3\n4\n");
-    in.Bank().SetRepeatDownCount(1);
-    in.Bank().SetRepeatEnds(true);
-    in.OpenScale(scale);
-    in.OpenKeyboardMapping(kbm);
-    const auto keys = in.Bank().KeyTones();
+    In.Bank().SetRepeatDownCount(1);
+    In.Bank().SetRepeatEnds(true);
+    In.OpenScale(scale);
+    In.OpenKeyboardMapping(kbm);
+    const auto keys = In.Bank().KeyTones();
     ASSERT_TRUE(keys.has_value());
     EXPECT_EQ((*keys)[60], 6);  // the 1/1: the scale's own start
     EXPECT_EQ((*keys)[59], 4);  // degree -1: the lower copy's fourth tone
@@ -155,68 +155,68 @@ TEST_F(InstrumentTest, AKeyboardMappingFindsItsBarsOverRepeatsAndABrokenOneIsRef
     EXPECT_EQ((*keys)[62], -1); // "x"
     EXPECT_EQ((*keys)[65], 11); // degree 5: the scale's own 2/1, its last tone
     EXPECT_EQ((*keys)[66], -1); // above the bars
-    EXPECT_FLOAT_EQ(in.Bank().InitialFrequency(), 250.0f); // the reference key plays the 1/1
+    EXPECT_FLOAT_EQ(In.Bank().InitialFrequency(), 250.0f); // the reference key plays the 1/1
 
     // A mapping whose header cannot be read is refused with its lines; the previous stays.
-    told.clear();
-    in.OpenKeyboardMapping(Write("bad.kbm", "5\n0\n127\n60\nsixty\n250\n5\n"));
-    ASSERT_EQ(told.size(), 1u);
-    EXPECT_NE(told[0].find("error: "), std::string::npos);
-    EXPECT_NE(told[0].find("Line 5"), std::string::npos) << told[0];
-    EXPECT_EQ(in.Bank().KbmPath(), kbm);
+    Told.clear();
+    In.OpenKeyboardMapping(Write("bad.kbm", "5\n0\n127\n60\nsixty\n250\n5\n"));
+    ASSERT_EQ(Told.size(), 1u);
+    EXPECT_NE(Told[0].find("error: "), std::string::npos);
+    EXPECT_NE(Told[0].find("Line 5"), std::string::npos) << Told[0];
+    EXPECT_EQ(In.Bank().KbmPath(), kbm);
 }
 
 TEST_F(InstrumentTest, ApplyDoesExactlyThePendingWorkAndThePlayersApplyAlwaysRebuilds) {
-    in.OpenScale(Write("fifths.scl", "Fifths\n 2\n701.955\n2/1\n"));
-    ASSERT_EQ(in.Bank().Pending(), PendingNone);
-    told.clear();
+    In.OpenScale(Write("fifths.scl", "Fifths\n 2\n701.955\n2/1\n"));
+    ASSERT_EQ(In.Bank().Pending(), PendingNone);
+    Told.clear();
 
     // Choices the bank is not built from leave nothing to do.
-    in.Settings().SetMasterLevel(150);
-    in.Settings().SetLimiter(true);
-    EXPECT_EQ(in.ApplyPending(), PendingNone);
-    EXPECT_TRUE(told.empty());
+    In.Settings().SetMasterLevel(150);
+    In.Settings().SetLimiter(true);
+    EXPECT_EQ(In.ApplyPending(), PendingNone);
+    EXPECT_TRUE(Told.empty());
     // Nor does storing what is there already.
-    EXPECT_EQ(in.Bank().SetModeLimit(in.Bank().ModeLimit()), PendingNone);
+    EXPECT_EQ(In.Bank().SetModeLimit(In.Bank().ModeLimit()), PendingNone);
 
     // A bank parameter: the bank once, the tone list untouched.
-    EXPECT_EQ(in.Bank().SetModeLimit(3), PendingBank);
-    EXPECT_EQ(in.Bank().SetEnd(TEndType::Fixed), PendingBank);
-    EXPECT_EQ(in.ApplyPending(), PendingBank);
-    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
-    EXPECT_EQ(in.Bank().Tones().size(), 3u);
-    EXPECT_EQ(in.Bank().ObjectStatus(), text::BarFixed);
-    EXPECT_EQ(in.ApplyPending(), PendingNone);
+    EXPECT_EQ(In.Bank().SetModeLimit(3), PendingBank);
+    EXPECT_EQ(In.Bank().SetEnd(TEndType::Fixed), PendingBank);
+    EXPECT_EQ(In.ApplyPending(), PendingBank);
+    EXPECT_EQ(Told, (std::vector<std::string>{"rebuild", "built"}));
+    EXPECT_EQ(In.Bank().Tones().size(), 3u);
+    EXPECT_EQ(In.Bank().ObjectStatus(), text::BarFixed);
+    EXPECT_EQ(In.ApplyPending(), PendingNone);
 
     // A repeat count: the tone list, then the bank it needs, once.
-    told.clear();
-    EXPECT_EQ(in.Bank().SetRepeatUpCount(1), PendingToneList);
-    EXPECT_EQ(in.Bank().Tones().size(), 3u); // nothing before the apply
-    EXPECT_EQ(in.ApplyPending(), PendingToneList);
-    EXPECT_EQ(in.Bank().Tones().size(), 5u);
-    EXPECT_EQ(in.Audio().Engine().Oscillators.size(), 5u);
-    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
+    Told.clear();
+    EXPECT_EQ(In.Bank().SetRepeatUpCount(1), PendingToneList);
+    EXPECT_EQ(In.Bank().Tones().size(), 3u); // nothing before the apply
+    EXPECT_EQ(In.ApplyPending(), PendingToneList);
+    EXPECT_EQ(In.Bank().Tones().size(), 5u);
+    EXPECT_EQ(In.Audio().Engine().Oscillators.size(), 5u);
+    EXPECT_EQ(Told, (std::vector<std::string>{"rebuild", "built"}));
 
     // A setting the next bank reads leaves it pending.
-    told.clear();
-    in.Settings().SetInterpolateDelays(!in.Settings().Stored().InterpolateDelays);
-    EXPECT_EQ(in.ApplyPending(), PendingBank);
-    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
+    Told.clear();
+    In.Settings().SetInterpolateDelays(!In.Settings().Stored().InterpolateDelays);
+    EXPECT_EQ(In.ApplyPending(), PendingBank);
+    EXPECT_EQ(Told, (std::vector<std::string>{"rebuild", "built"}));
 
     // A mode file read changes what the next bank is built from.
     const std::string glass = Write("glass.vmod", "1.0, 1.0\n2.76, 0.5\n");
-    ASSERT_TRUE(in.ModeFiles().Load(glass));
-    EXPECT_EQ(in.Bank().Pending(), PendingBank);
-    in.RefreshTones(); // as the driver's reset does: the pending bank is built
-    EXPECT_EQ(in.Bank().Pending(), PendingNone);
+    ASSERT_TRUE(In.ModeFiles().Load(glass));
+    EXPECT_EQ(In.Bank().Pending(), PendingBank);
+    In.RefreshTones(); // as the driver's reset does: the pending bank is built
+    EXPECT_EQ(In.Bank().Pending(), PendingNone);
 
     // The player's Apply with nothing pending still builds the bank anew (ringing bars stop).
-    told.clear();
-    in.Apply();
-    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
+    Told.clear();
+    In.Apply();
+    EXPECT_EQ(Told, (std::vector<std::string>{"rebuild", "built"}));
 
     // Pitch bend's room comes with the bank: built at once while tones exist.
-    told.clear();
-    in.Settings().SetBendPitch(!in.Settings().Stored().BendPitch);
-    EXPECT_EQ(told, (std::vector<std::string>{"rebuild", "built"}));
+    Told.clear();
+    In.Settings().SetBendPitch(!In.Settings().Stored().BendPitch);
+    EXPECT_EQ(Told, (std::vector<std::string>{"rebuild", "built"}));
 }

@@ -20,56 +20,56 @@ namespace fs = std::filesystem;
 namespace {
 
 struct MidiInstrument : ::testing::Test {
-    fs::path scale =
+    fs::path Scale =
         fs::temp_directory_path() / ("varko-midi-" + std::to_string(::getpid()) + ".scl");
-    TInstrument in;
+    TInstrument In;
     void SetUp() override {
-        std::ofstream(scale) << "Five\n 4\n240.0\n480.0\n720.0\n2/1\n";
-        in.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
-        in.Audio().SelectDriver(0);
+        std::ofstream(Scale) << "Five\n 4\n240.0\n480.0\n720.0\n2/1\n";
+        In.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
+        In.Audio().SelectDriver(0);
     }
-    void TearDown() override { fs::remove(scale); }
+    void TearDown() override { fs::remove(Scale); }
     void Note(int note, int velocity, int channel = 0) {
         const uint8_t m[] = {static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(note),
                              static_cast<uint8_t>(velocity)};
-        in.Midi().Message(0, m, 3, 0.0);
+        In.Midi().Message(0, m, 3, 0.0);
     }
     // Playing values reach the oscillators at the engine's next block.
     float Pressure(size_t tone) {
-        for (int i = 0; i < 2000 && in.Audio().Engine().ChangesPending(); ++i) {
+        for (int i = 0; i < 2000 && In.Audio().Engine().ChangesPending(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        return in.Audio().Engine().Oscillators.at(tone)->Pressure.load();
+        return In.Audio().Engine().Oscillators.at(tone)->Pressure.load();
     }
 };
 
 } // namespace
 
 TEST_F(MidiInstrument, TheReferenceNoteFindsTheScalesFirstDegreeInEveryRepeat) {
-    in.Bank().SetRepeatDownCount(2);
-    in.OpenScale(scale.string()); // two lower copies of 4 tones, then the scale's 5
-    EXPECT_EQ(in.Bank().ScaleStart(), 8);
-    ASSERT_EQ(in.Bank().Tones().at(8), 1.0f);
+    In.Bank().SetRepeatDownCount(2);
+    In.OpenScale(Scale.string()); // two lower copies of 4 tones, then the scale's 5
+    EXPECT_EQ(In.Bank().ScaleStart(), 8);
+    ASSERT_EQ(In.Bank().Tones().at(8), 1.0f);
     Note(60, 127);
     EXPECT_EQ(Pressure(8), 1.0f);
     Note(52, 127); // 8 steps down: the lowest tone, 1/4
     EXPECT_EQ(Pressure(0), 1.0f);
-    EXPECT_EQ(in.Bank().Tones()[0], 0.25f);
-    in.Bank().SetRepeatEnds(true); // each copy keeps its 2/1: 5 tones a copy
-    in.Apply();
-    EXPECT_EQ(in.Bank().ScaleStart(), 10);
-    EXPECT_EQ(in.Bank().Tones().at(10), 1.0f);
-    EXPECT_EQ(in.Midi().HeldNotes(), 2); // the held keys carry into the new bank
+    EXPECT_EQ(In.Bank().Tones()[0], 0.25f);
+    In.Bank().SetRepeatEnds(true); // each copy keeps its 2/1: 5 tones a copy
+    In.Apply();
+    EXPECT_EQ(In.Bank().ScaleStart(), 10);
+    EXPECT_EQ(In.Bank().Tones().at(10), 1.0f);
+    EXPECT_EQ(In.Midi().HeldNotes(), 2); // the held keys carry into the new bank
     Note(60, 127);
     EXPECT_EQ(Pressure(10), 1.0f);
     Note(73, 127); // beyond the last tone
-    EXPECT_EQ(in.Midi().HeldNotes(), 2);
+    EXPECT_EQ(In.Midi().HeldNotes(), 2);
 }
 
 TEST_F(MidiInstrument, ThePenLeavesAKeysTonePressedAndPlaysTheOthers) {
-    in.OpenScale(scale.string());
-    in.Settings().SetMousePressure(true);
-    TPlaying& pen = in.Playing();
+    In.OpenScale(Scale.string());
+    In.Settings().SetMousePressure(true);
+    TPlaying& pen = In.Playing();
     const TToneZoneGeometry zone(5, 500, 100, false);
     pen.ToneZoneMouseMove(zone, zone.BarWidthReciprocal(), 10, 50, 10, 50); // bar 0
     pen.PointerDown(TMouseButton::mbLeft);
@@ -86,8 +86,8 @@ TEST_F(MidiInstrument, ThePenLeavesAKeysTonePressedAndPlaysTheOthers) {
 }
 
 TEST_F(MidiInstrument, AMidiThreadPlaysOnWhileTheBankIsRebuilt) {
-    in.OpenScale(scale.string());
-    in.Audio().StartAudio();
+    In.OpenScale(Scale.string());
+    In.Audio().StartAudio();
     std::atomic<bool> done{false};
     std::atomic<int> messages{0};
     std::thread player([&] {
@@ -97,23 +97,23 @@ TEST_F(MidiInstrument, AMidiThreadPlaysOnWhileTheBankIsRebuilt) {
                           slide[] = {0xB1, 74, static_cast<uint8_t>(i % 128)},
                           off[] = {0x81, note, 0};
             const double t = i * 0.001;
-            in.Midi().Message(0, on, 3, t);
-            in.Midi().Message(0, touch, 2, t);
-            in.Midi().Message(0, slide, 3, t);
-            in.Midi().Tick(t);
-            in.Midi().Message(0, off, 3, t);
+            In.Midi().Message(0, on, 3, t);
+            In.Midi().Message(0, touch, 2, t);
+            In.Midi().Message(0, slide, 3, t);
+            In.Midi().Tick(t);
+            In.Midi().Message(0, off, 3, t);
             messages += 4;
         }
     });
     for (int rebuild = 0; rebuild < 12; ++rebuild) {
-        in.Bank().SetRepeatUpCount(rebuild % 3);
-        in.Apply(); // ends every oscillator and makes new ones
+        In.Bank().SetRepeatUpCount(rebuild % 3);
+        In.Apply(); // ends every oscillator and makes new ones
     }
     done = true;
     player.join();
     EXPECT_GT(messages.load(), 0);
-    EXPECT_EQ(in.Midi().HeldNotes(), 0);
-    in.ReleaseEngine();
+    EXPECT_EQ(In.Midi().HeldNotes(), 0);
+    In.ReleaseEngine();
     Note(60, 127); // no engine: no tones, nothing touched
-    EXPECT_EQ(in.Midi().HeldNotes(), 0);
+    EXPECT_EQ(In.Midi().HeldNotes(), 0);
 }

@@ -20,23 +20,23 @@ TEST(OscillatorTones, EveryPlayingValueIsHeldToItsRange) {
     TOscillatorTones tones;
     tones.SetEngine(&engine);
     const TTone& osc = *engine.Oscillators[0];
-    constexpr float inf = std::numeric_limits<float>::infinity();
+    constexpr float Inf = std::numeric_limits<float>::infinity();
     const float nan = std::nanf("");
     struct TCase {
-        float in, pressure, speed, strike;
+        float In, Pressure, Speed, Strike;
     };
     for (const TCase c : {TCase{0.5f, 0.5f, 0.5f, 0.5f}, TCase{1e30f, 1.0f, MaxSpeed, 1.0f},
-                          TCase{inf, 1.0f, MaxSpeed, 1.0f}, TCase{-inf, 0.0f, 0.0f, 0.0f},
+                          TCase{Inf, 1.0f, MaxSpeed, 1.0f}, TCase{-Inf, 0.0f, 0.0f, 0.0f},
                           TCase{-0.5f, 0.0f, 0.0f, 0.0f}, TCase{nan, 0.0f, 0.0f, 0.0f}}) {
-        tones.SetPressure(0, c.in);
-        tones.SetSpeed(0, c.in);
-        tones.SetStrikePosition(0, c.in);
-        EXPECT_EQ(osc.Pressure.load(), c.pressure) << c.in;
-        EXPECT_EQ(osc.Speed.load(), c.speed) << c.in;
-        EXPECT_EQ(osc.StrikePosition.load(), c.strike) << c.in;
+        tones.SetPressure(0, c.In);
+        tones.SetSpeed(0, c.In);
+        tones.SetStrikePosition(0, c.In);
+        EXPECT_EQ(osc.Pressure.load(), c.Pressure) << c.In;
+        EXPECT_EQ(osc.Speed.load(), c.Speed) << c.In;
+        EXPECT_EQ(osc.StrikePosition.load(), c.Strike) << c.In;
     }
     // A loop gain of 1 or more would let the bands grow without end.
-    for (const float r : {1.0f, 2.0f, inf, nan}) {
+    for (const float r : {1.0f, 2.0f, Inf, nan}) {
         tones.SetResonance(r, 0);
         EXPECT_LT(osc.Resonance.load(), 1.0f) << r;
         EXPECT_GE(osc.Resonance.load(), 0.0f) << r;

@@ -13,13 +13,13 @@ namespace {
 using test::FakeTones;
 
 struct MouseMode : ::testing::Test {
-    FakeTones tones{37};
-    TPlaying play{tones};
-    TToneZoneGeometry zone{37, 700, 400, false};
-    float r = zone.BarWidthReciprocal();
-    void SetUp() override { play.MousePressure = true; }
+    FakeTones Tones{37};
+    TPlaying Play{Tones};
+    TToneZoneGeometry Zone{37, 700, 400, false};
+    float R = Zone.BarWidthReciprocal();
+    void SetUp() override { Play.MousePressure = true; }
     void Move(int x, int y) {
-        play.ToneZoneMouseMove(zone, r, x, y, static_cast<float>(x), static_cast<float>(y));
+        Play.ToneZoneMouseMove(Zone, R, x, y, static_cast<float>(x), static_cast<float>(y));
     }
 };
 
@@ -35,108 +35,108 @@ TPenSample Packet(int32_t x, int32_t y, int32_t pressure) {
 
 TEST_F(MouseMode, PressOnBarThreeThenDragOntoBarFour) {
     Move(3 * 18 + 5, 100);
-    EXPECT_EQ(play.CurrentBar, 3);
-    EXPECT_FLOAT_EQ(tones.Strike[3], 0.25f);
-    play.PointerDown(TMouseButton::mbLeft);
-    EXPECT_TRUE(play.PenDown);
-    EXPECT_FLOAT_EQ(tones.Pressure[3], 0.5f);
-    EXPECT_EQ(play.PressureBarPosition, 50);
+    EXPECT_EQ(Play.CurrentBar, 3);
+    EXPECT_FLOAT_EQ(Tones.Strike[3], 0.25f);
+    Play.PointerDown(TMouseButton::mbLeft);
+    EXPECT_TRUE(Play.PenDown);
+    EXPECT_FLOAT_EQ(Tones.Pressure[3], 0.5f);
+    EXPECT_EQ(Play.PressureBarPosition, 50);
     Move(4 * 18 + 5, 100);
-    EXPECT_EQ(play.CurrentBar, 4);
-    EXPECT_EQ(tones.Pressure[3], 0.0f);
-    EXPECT_EQ(tones.Pressure[4], 0.0f); // no pressure until the next press
-    play.PointerUp(TMouseButton::mbLeft);
-    EXPECT_FALSE(play.PenDown);
-    EXPECT_EQ(play.PressureBarPosition, 0);
+    EXPECT_EQ(Play.CurrentBar, 4);
+    EXPECT_EQ(Tones.Pressure[3], 0.0f);
+    EXPECT_EQ(Tones.Pressure[4], 0.0f); // no pressure until the next press
+    Play.PointerUp(TMouseButton::mbLeft);
+    EXPECT_FALSE(Play.PenDown);
+    EXPECT_EQ(Play.PressureBarPosition, 0);
 }
 
 TEST_F(MouseMode, StripRightOfTheLastBarSilencesAndReturningGivesNoPressure) {
     Move(36 * 18 + 2, 100);
-    play.PointerDown(TMouseButton::mbLeft);
-    EXPECT_FLOAT_EQ(tones.Pressure[36], 0.5f);
+    Play.PointerDown(TMouseButton::mbLeft);
+    EXPECT_FLOAT_EQ(Tones.Pressure[36], 0.5f);
     Move(680, 100);
-    EXPECT_EQ(play.CurrentBar, -1);
-    EXPECT_EQ(tones.Pressure[36], 0.0f);
+    EXPECT_EQ(Play.CurrentBar, -1);
+    EXPECT_EQ(Tones.Pressure[36], 0.0f);
     Move(36 * 18 + 2, 100);
-    EXPECT_EQ(play.CurrentBar, 36);
-    EXPECT_EQ(tones.Pressure[36], 0.0f);
+    EXPECT_EQ(Play.CurrentBar, 36);
+    EXPECT_EQ(Tones.Pressure[36], 0.0f);
 }
 
 TEST_F(MouseMode, GlidingPressesEveryBarTheDragCrossesAndOnlyWhileHeld) {
-    play.MouseGlide = true;
+    Play.MouseGlide = true;
     Move(3 * 18 + 5, 100);
-    EXPECT_EQ(tones.Pressure[3], 0.0f); // moving alone presses nothing
-    play.PointerDown(TMouseButton::mbLeft);
+    EXPECT_EQ(Tones.Pressure[3], 0.0f); // moving alone presses nothing
+    Play.PointerDown(TMouseButton::mbLeft);
     Move(4 * 18 + 5, 100);
-    EXPECT_EQ(tones.Pressure[3], 0.0f);
-    EXPECT_FLOAT_EQ(tones.Pressure[4], 0.5f);
+    EXPECT_EQ(Tones.Pressure[3], 0.0f);
+    EXPECT_FLOAT_EQ(Tones.Pressure[4], 0.5f);
     Move(4 * 18 + 9, 300); // along the same bar: no new press, the strike position follows
-    EXPECT_FLOAT_EQ(tones.Pressure[4], 0.5f);
-    EXPECT_FLOAT_EQ(tones.Strike[4], 0.75f);
+    EXPECT_FLOAT_EQ(Tones.Pressure[4], 0.5f);
+    EXPECT_FLOAT_EQ(Tones.Strike[4], 0.75f);
     Move(680, 100); // off the bars and back
-    EXPECT_EQ(tones.Pressure[4], 0.0f);
+    EXPECT_EQ(Tones.Pressure[4], 0.0f);
     Move(36 * 18 + 2, 100);
-    EXPECT_FLOAT_EQ(tones.Pressure[36], 0.5f);
-    play.PointerUp(TMouseButton::mbLeft);
-    EXPECT_EQ(tones.Pressure[36], 0.0f);
+    EXPECT_FLOAT_EQ(Tones.Pressure[36], 0.5f);
+    Play.PointerUp(TMouseButton::mbLeft);
+    EXPECT_EQ(Tones.Pressure[36], 0.0f);
     Move(35 * 18 + 2, 100);
-    EXPECT_EQ(tones.Pressure[35], 0.0f);
+    EXPECT_EQ(Tones.Pressure[35], 0.0f);
     // A pen glides by its own packets; the box is for the mouse.
-    play.MousePressure = false;
-    play.PointerDown(TMouseButton::mbLeft);
+    Play.MousePressure = false;
+    Play.PointerDown(TMouseButton::mbLeft);
     Move(34 * 18 + 2, 100);
-    EXPECT_EQ(tones.Pressure[34], 0.0f);
+    EXPECT_EQ(Tones.Pressure[34], 0.0f);
 }
 
 TEST_F(MouseMode, MouseSpeedIsTheMoveInZoneFractions) {
-    play.LastPointerX = 100;
-    play.LastPointerY = 50;
-    play.ToneZoneMouseMove(zone, r, 170, 50, 170, 50);
-    EXPECT_FLOAT_EQ(tones.Speed[9], 0.1f);
-    EXPECT_EQ(play.LastPointerX, 170);
+    Play.LastPointerX = 100;
+    Play.LastPointerY = 50;
+    Play.ToneZoneMouseMove(Zone, R, 170, 50, 170, 50);
+    EXPECT_FLOAT_EQ(Tones.Speed[9], 0.1f);
+    EXPECT_EQ(Play.LastPointerX, 170);
 }
 
 TEST_F(MouseMode, RightClickPressesAndLowersResonanceUntilReleased) {
     int moved = 0;
-    play.OnResonanceFaderChanged = [&](int) { ++moved; };
+    Play.OnResonanceFaderChanged = [&](int) { ++moved; };
     Move(5, 100);
-    play.PointerDown(TMouseButton::mbRight);
-    EXPECT_FLOAT_EQ(tones.Pressure[0], 0.5f);
-    EXPECT_EQ(play.ResonanceFader(), 11);
-    EXPECT_TRUE(play.RezDownTimerEnabled);
-    EXPECT_FLOAT_EQ(tones.Resonance[20], ResonanceFromFader(11));
-    play.RezDownTimerTimer();
-    EXPECT_EQ(play.ResonanceFader(), 12);
-    play.PointerUp(TMouseButton::mbRight);
-    EXPECT_FALSE(play.RezDownTimerEnabled);
-    EXPECT_EQ(tones.Pressure[0], 0.0f);
+    Play.PointerDown(TMouseButton::mbRight);
+    EXPECT_FLOAT_EQ(Tones.Pressure[0], 0.5f);
+    EXPECT_EQ(Play.ResonanceFader(), 11);
+    EXPECT_TRUE(Play.RezDownTimerEnabled);
+    EXPECT_FLOAT_EQ(Tones.Resonance[20], ResonanceFromFader(11));
+    Play.ResonanceStepDown();
+    EXPECT_EQ(Play.ResonanceFader(), 12);
+    Play.PointerUp(TMouseButton::mbRight);
+    EXPECT_FALSE(Play.RezDownTimerEnabled);
+    EXPECT_EQ(Tones.Pressure[0], 0.0f);
     EXPECT_EQ(moved, 2);
     // Middle raises.
-    play.PointerDown(TMouseButton::mbMiddle);
-    EXPECT_EQ(play.ResonanceFader(), 11);
-    EXPECT_TRUE(play.RezUpTimerEnabled);
-    play.PointerUp(TMouseButton::mbMiddle);
-    EXPECT_FALSE(play.RezUpTimerEnabled);
-    play.ResonanceResetClick();
-    EXPECT_EQ(play.ResonanceFader(), 10);
+    Play.PointerDown(TMouseButton::mbMiddle);
+    EXPECT_EQ(Play.ResonanceFader(), 11);
+    EXPECT_TRUE(Play.RezUpTimerEnabled);
+    Play.PointerUp(TMouseButton::mbMiddle);
+    EXPECT_FALSE(Play.RezUpTimerEnabled);
+    Play.ResonanceResetClick();
+    EXPECT_EQ(Play.ResonanceFader(), 10);
 }
 
 TEST_F(MouseMode, ResonanceButtonsDoNothingAtTheFadersEnds) {
-    play.SetResonanceFader(200);
+    Play.SetResonanceFader(200);
     int moved = 0;
-    play.OnResonanceFaderChanged = [&](int) { ++moved; };
-    tones.Resonance.assign(37, -1);
-    play.PointerDown(TMouseButton::mbRight);
-    play.RezDownTimerTimer();
-    EXPECT_EQ(play.ResonanceFader(), 200);
+    Play.OnResonanceFaderChanged = [&](int) { ++moved; };
+    Tones.Resonance.assign(37, -1);
+    Play.PointerDown(TMouseButton::mbRight);
+    Play.ResonanceStepDown();
+    EXPECT_EQ(Play.ResonanceFader(), 200);
     EXPECT_EQ(moved, 0);
-    EXPECT_EQ(tones.Resonance[0], -1.0f); // nothing pushed
-    play.SetResonanceFader(-5);
-    EXPECT_EQ(play.ResonanceFader(), 0);
+    EXPECT_EQ(Tones.Resonance[0], -1.0f); // nothing pushed
+    Play.SetResonanceFader(-5);
+    EXPECT_EQ(Play.ResonanceFader(), 0);
     moved = 0;
-    play.PointerDown(TMouseButton::mbMiddle);
-    play.RezUpTimerTimer();
-    EXPECT_EQ(play.ResonanceFader(), 0);
+    Play.PointerDown(TMouseButton::mbMiddle);
+    Play.ResonanceStepUp();
+    EXPECT_EQ(Play.ResonanceFader(), 0);
     EXPECT_EQ(moved, 0);
 }
 

@@ -78,13 +78,13 @@ private:
 };
 
 struct RecorderTest : ::testing::Test {
-    fs::path dir = fs::temp_directory_path() / ("varko-recorder-" + std::to_string(::getpid()));
+    fs::path Dir = fs::temp_directory_path() / ("varko-recorder-" + std::to_string(::getpid()));
     void SetUp() override {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        std::ofstream(dir / "fifths.scl") << "Fifths\n 2\n701.955\n2/1\n";
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+        std::ofstream(Dir / "fifths.scl") << "Fifths\n 2\n701.955\n2/1\n";
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { fs::remove_all(Dir); }
 };
 
 } // namespace
@@ -99,8 +99,8 @@ TEST_F(RecorderTest, TheWavHoldsExactlyWhatTheEngineSent) {
     host.Engine = &in.Audio().Engine();
     in.Audio().SelectDriver(0);
     in.Bank().SetRepeatUpCount(2);
-    in.OpenScale((dir / "fifths.scl").string());
-    ASSERT_TRUE(in.StartRecording((dir / "music").string()));
+    in.OpenScale((Dir / "fifths.scl").string());
+    ASSERT_TRUE(in.StartRecording((Dir / "music").string()));
     const uint64_t start = in.Recording().Recorder().StartPosition();
     for (int i = 0; i < 200; ++i) {
         in.ToneTarget().SetStrikePosition(i % 7, 0.3f);
@@ -149,7 +149,7 @@ TEST_F(RecorderTest, ADiskThatCannotKeepUpEndsTheRecordingWithEverythingBeforeTh
     TPlayingChange master;
     master.Kind = TPlayingChange::TKind::Master;
     std::string error;
-    ASSERT_TRUE(recorder.Begin((dir / "slow.wav").string(), (dir / "slow.txt").string(), 48000.0, 0,
+    ASSERT_TRUE(recorder.Begin((Dir / "slow.wav").string(), (Dir / "slow.txt").string(), 48000.0, 0,
                                "# slow\n", error))
         << error;
     engine.Start();
@@ -164,7 +164,7 @@ TEST_F(RecorderTest, ADiskThatCannotKeepUpEndsTheRecordingWithEverythingBeforeTh
     EXPECT_FALSE(r.Ok);
     EXPECT_TRUE(r.DiskTooSlow);
     EXPECT_GT(r.DroppedBlocks, 0u);
-    EXPECT_TRUE(HoldsWhatWasPlayed((dir / "slow.wav").string(), r.Frames, played, 0));
+    EXPECT_TRUE(HoldsWhatWasPlayed((Dir / "slow.wav").string(), r.Frames, played, 0));
 }
 
 // In a process of its own: a small file system of its own, filled by a recording. Exit 0 when
@@ -259,7 +259,7 @@ TEST_F(RecorderTest, AFullDiskEndsTheTakeWithTheWavTheGestureAndTheIniReadable) 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        ::_exit(RecordOntoASmallFileSystem(dir));
+        ::_exit(RecordOntoASmallFileSystem(Dir));
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -279,9 +279,9 @@ TEST_F(RecorderTest, AMidiFloodIsWrittenAsALinePerToneAndSample) {
     in.Bank().SetTimeCritical(false);
     in.AttachHost(std::make_unique<TNullHost>(48000.0, 256, true));
     in.Audio().SelectDriver(0);
-    in.OpenScale((dir / "fifths.scl").string());
+    in.OpenScale((Dir / "fifths.scl").string());
     in.Audio().StartAudio();
-    ASSERT_TRUE(in.StartRecording((dir / "takes").string()));
+    ASSERT_TRUE(in.StartRecording((Dir / "takes").string()));
     const std::string folder = in.Recording().Folder();
     std::atomic<bool> done{false};
     std::atomic<uint64_t> messages{0};

@@ -13,7 +13,7 @@ namespace varko::test {
 
 class TSteadyHost : public IAudioHost {
 public:
-    TSteadyHost(double rate, uint32_t block) : Rate(rate), Block(block) {}
+    TSteadyHost(double rate, uint32_t block) : rate_(rate), block_(block) {}
     ~TSteadyHost() override { TSteadyHost::SetActive(false); }
 
     // The engine whose tones each block waits for (set before the first start).
@@ -25,26 +25,26 @@ public:
     bool Capture = false;
     std::vector<float> Played;
 
-    bool Active() const override { return Driver.joinable(); }
+    bool Active() const override { return driver_.joinable(); }
     void SetActive(bool value) override {
         if (!value) {
-            Stop.store(true);
-            if (Driver.joinable()) {
-                Driver.join();
+            stop_.store(true);
+            if (driver_.joinable()) {
+                driver_.join();
             }
             return;
         }
-        if (Driver.joinable()) {
+        if (driver_.joinable()) {
             return;
         }
-        Stop.store(false);
-        Driver = std::thread([this] {
-            TArrayOfSingleArray out(2, TSingleArray(Block, 0.0f));
-            while (!Stop.load()) {
+        stop_.store(false);
+        driver_ = std::thread([this] {
+            TArrayOfSingleArray out(2, TSingleArray(block_, 0.0f));
+            while (!stop_.load()) {
                 Engine->WaitForOscillators();
                 OnBufferSwitch32(this, {}, out);
                 if (Capture) {
-                    for (uint32_t i = 0; i < Block; ++i) {
+                    for (uint32_t i = 0; i < block_; ++i) {
                         Played.push_back(out[0][i]);
                         Played.push_back(out[1][i]);
                     }
@@ -54,9 +54,9 @@ public:
             }
         });
     }
-    uint32_t BufferSize() const override { return Block; }
-    double SampleRate() const override { return Rate; }
-    const std::vector<std::string>& DriverList() const override { return Names; }
+    uint32_t BufferSize() const override { return block_; }
+    double SampleRate() const override { return rate_; }
+    const std::vector<std::string>& DriverList() const override { return names_; }
     int DriverIndex() const override { return 0; }
     void SetDriverIndex(int) override {}
     int OutputChannelCount() const override { return 2; }
@@ -68,11 +68,11 @@ public:
     void ControlPanel() override {}
 
 private:
-    double Rate;
-    uint32_t Block;
-    std::vector<std::string> Names{"Steady"};
-    std::atomic<bool> Stop{false};
-    std::thread Driver;
+    double rate_;
+    uint32_t block_;
+    std::vector<std::string> names_{"Steady"};
+    std::atomic<bool> stop_{false};
+    std::thread driver_;
 };
 
 } // namespace varko::test

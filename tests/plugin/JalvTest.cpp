@@ -55,8 +55,8 @@ public:
     }
 
 private:
-    static int Process(jack_nframes_t n, void* self_) {
-        auto* self = static_cast<TMidiSender*>(self_);
+    static int Process(jack_nframes_t n, void* arg) {
+        auto* self = static_cast<TMidiSender*>(arg);
         void* buffer = jack_port_get_buffer(self->port_, n);
         jack_midi_clear_buffer(buffer);
         if (self->pending_.load()) {
@@ -189,32 +189,32 @@ std::vector<float> Record(TJackCapture& capture, TMidiSender& keys,
 }
 
 struct JalvHost : ::testing::Test {
-    fs::path dir = fs::temp_directory_path() / ("varko-jalv-" + std::to_string(getpid()));
+    fs::path Dir = fs::temp_directory_path() / ("varko-jalv-" + std::to_string(getpid()));
     // A name of each test's own: the last test's server may still be going away.
-    TJackServer server{"varko-jalv-" + std::to_string(getpid()) + "-" +
+    TJackServer Server{"varko-jalv-" + std::to_string(getpid()) + "-" +
                            ::testing::UnitTest::GetInstance()->current_test_info()->name(),
                        Rate, 256};
     void SetUp() override {
-        fs::remove_all(dir);
-        fs::create_directories(dir / "lv2");
+        fs::remove_all(Dir);
+        fs::create_directories(Dir / "lv2");
         fs::create_directory_symlink(fs::path(VARKO_PLUGIN_BIN) / "Varko.lv2",
-                                     dir / "lv2" / "Varko.lv2");
-        ASSERT_TRUE(server.Start()) << "the JACK server did not start";
+                                     Dir / "lv2" / "Varko.lv2");
+        ASSERT_TRUE(Server.Start()) << "the JACK server did not start";
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { fs::remove_all(Dir); }
 };
 
 TEST_F(JalvHost, TheReferenceNoteAndAChordSoundAtTheirPitches) {
-    TJalv jalv(dir / "lv2", dir / "jalv.log");
+    TJalv jalv(Dir / "lv2", Dir / "jalv.log");
     TMidiSender keys;
-    ASSERT_TRUE(Wire(keys, dir / "jalv.log"));
+    ASSERT_TRUE(Wire(keys, Dir / "jalv.log"));
     TJackCapture capture(Rate * 3);
     ASSERT_GT(capture.Connect(), 0);
 
     const std::vector<float> a = Record(capture, keys, {{0x91, 69, 100}});
     const size_t start = FirstSound(a, a.size());
     ASSERT_LT(start + 20000, a.size()) << "no sound from jalv; its output:\n"
-                                       << Log(dir / "jalv.log");
+                                       << Log(Dir / "jalv.log");
     EXPECT_EQ(LoudestSemitoneNear(a, start, 440.0), 0);
     keys.Send(0x81, 69, 0);
 
@@ -228,7 +228,7 @@ TEST_F(JalvHost, TheReferenceNoteAndAChordSoundAtTheirPitches) {
 
 TEST_F(JalvHost, AStateWithAScaleWhoseFileIsGoneLoadsAndPlaysIt) {
     // The state as lilv saves it for jalv: a scale chosen from a file and hinged ends.
-    const fs::path scale = dir / "fifths.scl";
+    const fs::path scale = Dir / "fifths.scl";
     std::ofstream(scale) << "! fifths.scl\nFifths\n 2\n!\n 3/2\n 2/1\n";
     {
         TLv2Host lv2(VARKO_PLUGIN_BIN, Rate);
@@ -236,18 +236,18 @@ TEST_F(JalvHost, AStateWithAScaleWhoseFileIsGoneLoadsAndPlaysIt) {
         lv2.ChooseFile("scale", scale.string());
         std::vector<float> l(512), r(512);
         lv2.Run(512, nullptr, 0, l.data(), r.data());
-        LilvState* state = lv2.Save((dir / "session").string());
+        LilvState* state = lv2.Save((Dir / "session").string());
         ASSERT_NE(state, nullptr);
-        ASSERT_EQ(lilv_state_save(lv2.World(), &lv2.Urids().map, &lv2.Urids().unmap, state, nullptr,
-                                  (dir / "session").c_str(), "state.ttl"),
+        ASSERT_EQ(lilv_state_save(lv2.World(), &lv2.Urids().MapFeature, &lv2.Urids().UnmapFeature,
+                                  state, nullptr, (Dir / "session").c_str(), "state.ttl"),
                   0);
         lilv_state_free(state);
     }
     fs::remove(scale);
 
-    TJalv jalv(dir / "lv2", dir / "jalv.log", (dir / "session").string());
+    TJalv jalv(Dir / "lv2", Dir / "jalv.log", (Dir / "session").string());
     TMidiSender keys;
-    ASSERT_TRUE(Wire(keys, dir / "jalv.log"));
+    ASSERT_TRUE(Wire(keys, Dir / "jalv.log"));
     TJackCapture capture(Rate * 3);
     ASSERT_GT(capture.Connect(), 0);
     // Let the rebuild of the loaded scale reach the process call.
@@ -255,10 +255,10 @@ TEST_F(JalvHost, AStateWithAScaleWhoseFileIsGoneLoadsAndPlaysIt) {
     // The key above the reference note plays the fifth.
     const std::vector<float> fifth = Record(capture, keys, {{0x91, 61, 100}});
     const size_t start = FirstSound(fifth, fifth.size());
-    ASSERT_LT(start + 20000, fifth.size()) << Log(dir / "jalv.log");
-    EXPECT_EQ(LoudestSemitoneNear(fifth, start, 261.63 * 1.5), 0) << Log(dir / "jalv.log");
+    ASSERT_LT(start + 20000, fifth.size()) << Log(Dir / "jalv.log");
+    EXPECT_EQ(LoudestSemitoneNear(fifth, start, 261.63 * 1.5), 0) << Log(Dir / "jalv.log");
     // The object: jalv hands the saved ends to the plugin (it prints the values it starts with).
-    EXPECT_NE(Log(dir / "jalv.log").find("ends = 3.0"), std::string::npos) << Log(dir / "jalv.log");
+    EXPECT_NE(Log(Dir / "jalv.log").find("ends = 3.0"), std::string::npos) << Log(Dir / "jalv.log");
 }
 
 } // namespace

@@ -51,12 +51,12 @@ public:
         const std::lock_guard lock(mutex_);
         return id >= 1 && id <= uris_.size() ? uris_[id - 1].c_str() : nullptr;
     }
-    LV2_URID_Map map{this, [](LV2_URID_Map_Handle h, const char* uri) {
-                         return static_cast<TUridMap*>(h)->Map(uri);
-                     }};
-    LV2_URID_Unmap unmap{this, [](LV2_URID_Unmap_Handle h, LV2_URID id) {
-                             return static_cast<TUridMap*>(h)->Unmap(id);
-                         }};
+    LV2_URID_Map MapFeature{this, [](LV2_URID_Map_Handle h, const char* uri) {
+                                return static_cast<TUridMap*>(h)->Map(uri);
+                            }};
+    LV2_URID_Unmap UnmapFeature{this, [](LV2_URID_Unmap_Handle h, LV2_URID id) {
+                                    return static_cast<TUridMap*>(h)->Unmap(id);
+                                }};
 
 private:
     std::mutex mutex_;
@@ -84,7 +84,7 @@ public:
             throw std::runtime_error("the plugin is not found under " + bundleParent);
         }
         midiEvent_ = urids_.Map(LV2_MIDI__MidiEvent);
-        lv2_atom_forge_init(&forge_, &urids_.map);
+        lv2_atom_forge_init(&forge_, &urids_.MapFeature);
         const int32_t maxBlock = MaxBlock, minBlock = 1;
         blockLengths_ = {maxBlock, minBlock};
         options_ = {{
@@ -97,8 +97,8 @@ public:
         schedule_ = {this, [](LV2_Worker_Schedule_Handle h, uint32_t size, const void* data) {
                          return static_cast<TLv2Host*>(h)->Schedule(size, data);
                      }};
-        features_ = {{{LV2_URID__map, &urids_.map},
-                      {LV2_URID__unmap, &urids_.unmap},
+        features_ = {{{LV2_URID__map, &urids_.MapFeature},
+                      {LV2_URID__unmap, &urids_.UnmapFeature},
                       {LV2_OPTIONS__options, options_.data()},
                       {LV2_WORKER__schedule, &schedule_},
                       {LV2_BUF_SIZE__boundedBlockLength, nullptr}}};
@@ -175,7 +175,7 @@ public:
     // The plugin's state as the host would save it into dir (files it names are kept there).
     LilvState* Save(const std::string& dir) {
         return lilv_state_new_from_instance(
-            plugin_, instance_, &urids_.map, nullptr, dir.c_str(), dir.c_str(), dir.c_str(),
+            plugin_, instance_, &urids_.MapFeature, nullptr, dir.c_str(), dir.c_str(), dir.c_str(),
             [](const char* symbol, void* self, uint32_t* size, uint32_t* type) -> const void* {
                 auto* host = static_cast<TLv2Host*>(self);
                 auto it = host->controls_.find(symbol);

@@ -358,8 +358,9 @@ TEST(PluginHostState, ASavedSessionPlaysTheSameWithoutItsFiles) {
         Settle(lv2);
         LilvState* state = lv2.Save((dir / "session").string());
         ASSERT_NE(state, nullptr);
-        char* text = lilv_state_to_string(lv2.World(), &lv2.Urids().map, &lv2.Urids().unmap, state,
-                                          "urn:varko:test-state", nullptr);
+        char* text =
+            lilv_state_to_string(lv2.World(), &lv2.Urids().MapFeature, &lv2.Urids().UnmapFeature,
+                                 state, "urn:varko:test-state", nullptr);
         saved = text;
         lilv_free(text);
         lilv_state_free(state);
@@ -369,7 +370,8 @@ TEST(PluginHostState, ASavedSessionPlaysTheSameWithoutItsFiles) {
     {
         // The instance that played the session, as the saving host heard it after loading it.
         TLv2Host lv2(Bin, rate);
-        LilvState* state = lilv_state_new_from_string(lv2.World(), &lv2.Urids().map, saved.c_str());
+        LilvState* state =
+            lilv_state_new_from_string(lv2.World(), &lv2.Urids().MapFeature, saved.c_str());
         ASSERT_NE(state, nullptr);
         lv2.Restore(state);
         lilv_state_free(state);
@@ -378,7 +380,8 @@ TEST(PluginHostState, ASavedSessionPlaysTheSameWithoutItsFiles) {
     }
     fs::remove_all(dir); // another machine: the files are gone
     TLv2Host lv2(Bin, rate);
-    LilvState* state = lilv_state_new_from_string(lv2.World(), &lv2.Urids().map, saved.c_str());
+    LilvState* state =
+        lilv_state_new_from_string(lv2.World(), &lv2.Urids().MapFeature, saved.c_str());
     ASSERT_NE(state, nullptr);
     lv2.Restore(state);
     lilv_state_free(state);

@@ -24,12 +24,12 @@ namespace {
 const std::string Examples = VARKO_EXAMPLES_DIR;
 
 struct MidiRender : ::testing::Test {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() /
+    std::filesystem::path Dir = std::filesystem::temp_directory_path() /
                                 ("varko-midi-render-" + std::to_string(::getpid()));
-    std::string err;
-    void SetUp() override { std::filesystem::create_directories(dir); }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string Path(const std::string& name) { return (dir / name).string(); }
+    std::string Err;
+    void SetUp() override { std::filesystem::create_directories(Dir); }
+    void TearDown() override { std::filesystem::remove_all(Dir); }
+    std::string Path(const std::string& name) { return (Dir / name).string(); }
 
     // A MIDI file with the given (tick, message) events in one track, 480 ticks a beat.
     std::string WriteMidi(const std::string& name,
@@ -52,9 +52,9 @@ struct MidiRender : ::testing::Test {
         std::FILE* sink = std::tmpfile();
         const int status = RunRenderTool(args, sink, sink);
         std::rewind(sink);
-        err.clear();
+        Err.clear();
         for (int c; (c = std::fgetc(sink)) != EOF;) {
-            err += static_cast<char>(c);
+            Err += static_cast<char>(c);
         }
         std::fclose(sink);
         return status;
@@ -105,14 +105,14 @@ TEST_F(MidiRender, AMidiFileRendersAsTheSameNotesInAScript) {
     auto a = Scale(), b = Scale();
     a.insert(a.end(), {"--midi", midi, "-o", Path("midi.wav")});
     b.insert(b.end(), {"--gesture", Path("notes.txt"), "-o", Path("script.wav")});
-    ASSERT_EQ(Render(a), 0) << err;
-    ASSERT_EQ(Render(b), 0) << err;
+    ASSERT_EQ(Render(a), 0) << Err;
+    ASSERT_EQ(Render(b), 0) << Err;
     const std::string fromMidi = Bytes(Path("midi.wav")), fromScript = Bytes(Path("script.wav"));
     EXPECT_GT(fromMidi.size(), 48000u * 2 * 4);
     EXPECT_TRUE(fromMidi == fromScript);
     // A different seed gives other noise: the equality is not that of two silences.
     b.insert(b.end(), {"--seed", "2"});
-    ASSERT_EQ(Render(b), 0) << err;
+    ASSERT_EQ(Render(b), 0) << Err;
     EXPECT_FALSE(Bytes(Path("script.wav")) == fromMidi);
 }
 
@@ -123,7 +123,7 @@ TEST_F(MidiRender, TwoHeldNotesGiveTwoPeaksAndOneOutsideTheListNothing) {
         {{0, {0x90, 60, 110}}, {0, {0x90, 67, 110}}, {960, {0x80, 60, 0}}, {960, {0x80, 67, 0}}});
     auto args = Scale();
     args.insert(args.end(), {"--midi", midi, "-o", Path("fifth.wav")});
-    ASSERT_EQ(Render(args), 0) << err;
+    ASSERT_EQ(Render(args), 0) << Err;
     const std::vector<float> x = Left(Path("fifth.wav"));
     ASSERT_EQ(x.size(), 96000u);
     const double low = Magnitude(x, 0.2, 200.0),
@@ -138,7 +138,7 @@ TEST_F(MidiRender, TwoHeldNotesGiveTwoPeaksAndOneOutsideTheListNothing) {
         WriteMidi("outside.mid", {{0, {0x90, 73, 127}}, {480, {0x80, 73, 0}}});
     args = Scale();
     args.insert(args.end(), {"--midi", outside, "-o", Path("outside.wav")});
-    ASSERT_EQ(Render(args), 0) << err;
+    ASSERT_EQ(Render(args), 0) << Err;
     for (const float v : Left(Path("outside.wav"))) {
         ASSERT_EQ(v, 0.0f);
     }
@@ -155,7 +155,7 @@ TEST_F(MidiRender, AHeldKeyDecaysAsSlowlyAsAReleasedOne) {
                                             "--format",  "float",
                                             "--gesture", Path(script),
                                             "-o",        Path(script + ".wav")};
-        EXPECT_EQ(Render(args), 0) << err;
+        EXPECT_EQ(Render(args), 0) << Err;
         const std::vector<float> x = Left(Path(script + ".wav"));
         return 20 * std::log10(Magnitude(x, 0.2, 200.0) / Magnitude(x, 2.2, 200.0));
     };
@@ -169,7 +169,7 @@ TEST_F(MidiRender, BrokenFilesAreRefusedOrPlayedAsFarAsTheyGo) {
     auto args = Scale();
     args.insert(args.end(), {"--midi", Path("text.mid"), "-o", Path("a.wav")});
     EXPECT_EQ(Render(args), 2);
-    EXPECT_NE(err.find("not a Standard MIDI File"), std::string::npos) << err;
+    EXPECT_NE(Err.find("not a Standard MIDI File"), std::string::npos) << Err;
 
     // The note-on survives, its note-off was cut off: the note is released at the file's end
     // and rings out instead of being held.
@@ -178,8 +178,8 @@ TEST_F(MidiRender, BrokenFilesAreRefusedOrPlayedAsFarAsTheyGo) {
     std::ofstream(Path("cut.mid"), std::ios::binary) << bytes;
     args = Scale();
     args.insert(args.end(), {"--midi", Path("cut.mid"), "-o", Path("cut.wav")});
-    ASSERT_EQ(Render(args), 0) << err;
-    EXPECT_NE(err.find("damaged"), std::string::npos) << err;
+    ASSERT_EQ(Render(args), 0) << Err;
+    EXPECT_NE(Err.find("damaged"), std::string::npos) << Err;
     EXPECT_GT(Magnitude(Left(Path("cut.wav")), 0.0, 200.0), 1.0);
 
     // A note-off three days after its note-on: the output would grow until the disk is full.
@@ -189,7 +189,7 @@ TEST_F(MidiRender, BrokenFilesAreRefusedOrPlayedAsFarAsTheyGo) {
                  WriteMidi("long.mid", {{0, {0x90, 60, 100}}, {0x0FFFFFFF, {0x80, 60, 0}}}), "-o",
                  Path("long.wav")});
     EXPECT_EQ(Render(args), 2);
-    EXPECT_NE(err.find("longer than a day"), std::string::npos) << err;
+    EXPECT_NE(Err.find("longer than a day"), std::string::npos) << Err;
     EXPECT_FALSE(std::filesystem::exists(Path("long.wav")));
 }
 
@@ -222,7 +222,7 @@ TEST_F(MidiRender, AnMpeNoteBentTwoSemitonesUpSoundsTwoSemitonesUp) {
         "bent.mid", {{0, BendTo(1, 2.0, 48)}, {0, {0x91, 60, 110}}, {960, {0x81, 60, 0}}});
     auto args = Scale();
     args.insert(args.end(), {"--midi", midi, "-o", Path("bent.wav")});
-    ASSERT_EQ(Render(args), 0) << err;
+    ASSERT_EQ(Render(args), 0) << Err;
     const std::vector<float> x = Left(Path("bent.wav"));
     const double expected = 200.0 * std::pow(2.0, 2.0 / 12.0);
     EXPECT_LT(std::fabs(Cents(PitchAt(x, 0.2, 0.5, 150, 300), expected)), 5.0);
@@ -238,13 +238,13 @@ TEST_F(MidiRender, TheConfigurationMessageSetsAnUpperZoneThatThenPlays) {
     mcm.insert(mcm.begin(), {{0, {0xBF, 101, 0}}, {0, {0xBF, 100, 6}}, {0, {0xBF, 6, 3}}});
     auto args = Scale();
     args.insert(args.end(), {"--midi", WriteMidi("mcm.mid", mcm), "-o", Path("mcm.wav")});
-    ASSERT_EQ(Render(args), 0) << err;
+    ASSERT_EQ(Render(args), 0) << Err;
     EXPECT_LT(std::fabs(Cents(PitchAt(Left(Path("mcm.wav")), 0.2, 0.5, 150, 300),
                               200.0 * std::pow(2.0, 1.0 / 12.0))),
               5.0);
     args = Scale();
     args.insert(args.end(), {"--midi", WriteMidi("plain.mid", notes), "-o", Path("plain.wav")});
-    ASSERT_EQ(Render(args), 0) << err;
+    ASSERT_EQ(Render(args), 0) << Err;
     EXPECT_LT(std::fabs(Cents(PitchAt(Left(Path("plain.wav")), 0.2, 0.5, 150, 300), 200.0)), 5.0);
 }
 
@@ -258,7 +258,7 @@ TEST_F(MidiRender, AHeldNotesVibratoShowsInThePitchTrack) {
     events.push_back({1536, {0x81, 60, 0}});
     auto args = Scale();
     args.insert(args.end(), {"--midi", WriteMidi("vibrato.mid", events), "-o", Path("vib.wav")});
-    ASSERT_EQ(Render(args), 0) << err;
+    ASSERT_EQ(Render(args), 0) << Err;
     const std::vector<float> x = Left(Path("vib.wav"));
     // 40 ms windows around each crest (0.1 s + k 0.4 s) and trough (0.3 s + k 0.4 s).
     for (int k = 0; k < 3; ++k) {
@@ -279,7 +279,7 @@ TEST_F(MidiRender, AKeyboardMappingDecidesWhichKeyPlaysWhichBarAndTheTuning) {
         auto args = Scale();
         args.insert(args.end(), {"--up", "1", "--kbm", Path(kbm), "--midi", midi, "--seconds", "1",
                                  "-o", Path("k.wav")});
-        EXPECT_EQ(Render(args), 0) << err;
+        EXPECT_EQ(Render(args), 0) << Err;
         const std::vector<float> x = Left(Path("k.wav"));
         double peak = 0;
         for (const float v : x) {
@@ -315,8 +315,8 @@ TEST_F(MidiRender, ABrokenKeyboardMappingIsRefusedWithItsLine) {
                              WriteMidi("n.mid", {{0, {0x90, 60, 100}}, {480, {0x80, 60, 0}}}), "-o",
                              Path("b.wav")});
     EXPECT_EQ(Render(args), 1); // as a scale that cannot be read
-    EXPECT_NE(err.find("Line 6"), std::string::npos) << err;
-    EXPECT_NE(err.find("broken.kbm"), std::string::npos) << err;
+    EXPECT_NE(Err.find("Line 6"), std::string::npos) << Err;
+    EXPECT_NE(Err.find("broken.kbm"), std::string::npos) << Err;
     EXPECT_FALSE(std::filesystem::exists(Path("b.wav")));
 }
 
@@ -329,7 +329,7 @@ TEST_F(MidiRender, ANoteSoundsFromItsSampleWhateverTheBlockSize) {
         auto args = Scale();
         args.insert(args.end(), {"--block", block, "--gesture", Path(name + ".txt"), "-o",
                                  Path(name + ".wav")});
-        EXPECT_EQ(Render(args), 0) << err;
+        EXPECT_EQ(Render(args), 0) << Err;
         const std::vector<float> left = Left(Path(name + ".wav"));
         size_t i = 0;
         while (i < left.size() && left[i] == 0.0f) {

@@ -36,10 +36,10 @@ struct TPlayed {
 class PlayOnPipeWire : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Server.Start()) << "PipeWire did not start: " << Server.Failure;
+        ASSERT_TRUE(server_.Start()) << "PipeWire did not start: " << server_.Failure;
         // One tone held for the whole performance: the pen presses it every 30 ms.
-        Script = Server.Folder + "/hold.txt";
-        std::ofstream s(Script);
+        script_ = server_.Folder + "/hold.txt";
+        std::ofstream s(script_);
         for (int i = 0; i * 0.03 < Seconds; ++i) {
             s << "tone " << i * 0.03 << " 9 0.6 " << (i % 2 ? 0.06 : 0.05) << " 0.5\n";
         }
@@ -47,10 +47,10 @@ protected:
     void TearDown() override {
         if (HasFailure() && std::getenv("VARKO_KEEP_RECORDING")) {
             std::ofstream(std::getenv("VARKO_KEEP_RECORDING"), std::ios::binary)
-                .write(reinterpret_cast<const char*>(LastRecording.data()),
-                       static_cast<std::streamsize>(LastRecording.size() * sizeof(float)));
+                .write(reinterpret_cast<const char*>(lastRecording_.data()),
+                       static_cast<std::streamsize>(lastRecording_.size() * sizeof(float)));
         }
-        Server.Stop();
+        server_.Stop();
     }
 
     std::vector<std::string> Args(const std::string& device) const {
@@ -59,7 +59,7 @@ protected:
                 "--up",
                 "1",
                 "--gesture",
-                Script,
+                script_,
                 "--play",
                 "--device",
                 device,
@@ -74,14 +74,14 @@ protected:
         TPlayed p;
         TSinkRecorder recorder;
         TChild jackRecorder;
-        const std::string wav = Server.Folder + "/monitor.wav";
+        const std::string wav = server_.Folder + "/monitor.wav";
         if (throughPwJack) {
             const std::string monitor = std::string(TPipeWireServer::SinkDescription) + ":monitor_";
             EXPECT_TRUE(
                 jackRecorder.Start({"pw-jack", "jack_rec", "-f", wav, "-d",
                                     std::to_string(Seconds + 2), monitor + "FL", monitor + "FR"},
-                                   Server.LogFile("jack_rec")));
-            const std::string output = Server.Folder + "/tool.txt";
+                                   server_.LogFile("jack_rec")));
+            const std::string output = server_.Folder + "/tool.txt";
             std::vector<std::string> argv = {"pw-jack", VARKO_RENDER_TOOL};
             for (const std::string& a : Args(device)) {
                 argv.push_back(a);
@@ -107,12 +107,12 @@ protected:
                 }
             }
         } else {
-            EXPECT_TRUE(recorder.Start(Server));
+            EXPECT_TRUE(recorder.Start(server_));
             p.Run = RunTool(Args(device));
             recorder.Stop();
             p.Left = recorder.Left;
         }
-        LastRecording = p.Left;
+        lastRecording_ = p.Left;
         std::smatch m;
         if (std::regex_search(p.Run.Out, m, std::regex("Late tone blocks: ([0-9]+)"))) {
             p.LateBlocks = std::stoull(m[1]);
@@ -153,9 +153,9 @@ protected:
                     p.LatencyMs, p.LateBlocks, gaps);
     }
 
-    TPipeWireServer Server;
-    std::string Script;
-    std::vector<float> LastRecording;
+    TPipeWireServer server_;
+    std::string script_;
+    std::vector<float> lastRecording_;
 };
 
 } // namespace
@@ -180,8 +180,8 @@ TEST_F(PlayOnPipeWire, AlsaDefaultThroughTheServerHoldsTheTone) {
 // A device that grants another period than the one asked for (as ALSA's dmix does): PipeWire's
 // ALSA plugin with a fixed period of 768 frames.
 TEST_F(PlayOnPipeWire, AlsaDeviceGrantingAnotherPeriodPlaysAtThatPeriod) {
-    Server.UseAlsaConfig("pcm.!default { type pipewire; period_bytes 6144 }\n"
-                         "ctl.!default { type pipewire }\n");
+    server_.UseAlsaConfig("pcm.!default { type pipewire; period_bytes 6144 }\n"
+                          "ctl.!default { type pipewire }\n");
     const TPlayed p = Play("ALSA: default");
     EXPECT_NE(p.Run.Out.find("48000 Hz, 768 samples per block"), std::string::npos) << p.Run.Out;
     ExpectHeldTone(p, "ALSA, period granted 768");

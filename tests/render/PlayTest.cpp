@@ -24,9 +24,9 @@ const std::string Examples = VARKO_EXAMPLES_DIR;
 
 class PlayOnJack : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(Server.Start()) << "jackd did not start"; }
-    void TearDown() override { Server.Stop(); }
-    TJackServer Server{"varko_play_" + std::to_string(::getpid()), 48000, 256};
+    void SetUp() override { ASSERT_TRUE(server_.Start()) << "jackd did not start"; }
+    void TearDown() override { server_.Stop(); }
+    TJackServer server_{"varko_play_" + std::to_string(::getpid()), 48000, 256};
 };
 
 } // namespace
@@ -96,9 +96,9 @@ TEST_F(PlayOnJack, StalledServerIsLostAndBackWithoutHangOrUseAfterFree) {
                         "--seconds", "12"});
     });
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    Server.Pause();
+    server_.Pause();
     std::this_thread::sleep_for(std::chrono::seconds(6));
-    Server.Resume();
+    server_.Resume();
     ASSERT_EQ(play.wait_for(std::chrono::seconds(30)), std::future_status::ready)
         << "the tool hangs";
     const TRun r = play.get();

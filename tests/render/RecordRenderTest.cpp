@@ -41,27 +41,27 @@ Interleaved Read(const std::string& path) {
 }
 
 struct RecordRender : ::testing::Test {
-    fs::path dir = fs::temp_directory_path() / ("varko-record-" + std::to_string(::getpid()));
-    TInstrument in;
-    test::TSteadyHost* host = nullptr;
+    fs::path Dir = fs::temp_directory_path() / ("varko-record-" + std::to_string(::getpid()));
+    TInstrument In;
+    test::TSteadyHost* Host = nullptr;
 
     void SetUp() override {
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
         auto h = std::make_unique<test::TSteadyHost>(48000.0, 128);
-        host = h.get();
-        in.AttachHost(std::move(h));
-        host->Engine = &in.Audio().Engine();
-        in.Bank().SetTimeCritical(false);
-        in.Audio().SelectDriver(0);
-        std::ofstream(dir / "five.scl") << "five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n";
-        std::ofstream(dir / "bowl.vmod") << "1, 1\n2.71, 0.5\n5.15, 0.25\n";
+        Host = h.get();
+        In.AttachHost(std::move(h));
+        Host->Engine = &In.Audio().Engine();
+        In.Bank().SetTimeCritical(false);
+        In.Audio().SelectDriver(0);
+        std::ofstream(Dir / "five.scl") << "five\n5\n240.0\n480.0\n720.0\n960.0\n2/1\n";
+        std::ofstream(Dir / "bowl.vmod") << "1, 1\n2.71, 0.5\n5.15, 0.25\n";
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { fs::remove_all(Dir); }
 
     void Blocks(uint64_t n) {
-        const uint64_t until = host->Blocks.load() + n;
-        while (host->Blocks.load() < until) {
+        const uint64_t until = Host->Blocks.load() + n;
+        while (Host->Blocks.load() < until) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
@@ -70,18 +70,18 @@ struct RecordRender : ::testing::Test {
 } // namespace
 
 TEST_F(RecordRender, TheGestureReRendersToTheSamplesThatWerePlayed) {
-    in.Bank().SetRepeatUpCount(1);
-    in.OpenScale((dir / "five.scl").string());
-    ASSERT_EQ(in.Audio().Engine().Oscillators.size(), 11u);
-    ASSERT_TRUE(in.Audio().Running());
-    ASSERT_TRUE(in.StartRecording((dir / "music").string()));
-    const std::string folder = in.Recording().Folder();
+    In.Bank().SetRepeatUpCount(1);
+    In.OpenScale((Dir / "five.scl").string());
+    ASSERT_EQ(In.Audio().Engine().Oscillators.size(), 11u);
+    ASSERT_TRUE(In.Audio().Running());
+    ASSERT_TRUE(In.StartRecording((Dir / "music").string()));
+    const std::string folder = In.Recording().Folder();
 
     // Changes at random moments: inside blocks, between them, several in one block.
     std::mt19937 rng(2024);
     std::uniform_int_distribution<int> tone(0, 10), pause(0, 3000);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    IToneTarget& tones = in.ToneTarget();
+    IToneTarget& tones = In.ToneTarget();
     auto play = [&](int changes) {
         for (int i = 0; i < changes; ++i) {
             const int t = tone(rng);
@@ -92,27 +92,27 @@ TEST_F(RecordRender, TheGestureReRendersToTheSamplesThatWerePlayed) {
                 tones.SetPitch(t, i % 27 == 4 ? 1.0f : 0.7f + unit(rng));
             }
             if (i % 40 == 7) {
-                in.Playing().SetResonanceFader(static_cast<int>(unit(rng) * 60));
+                In.Playing().SetResonanceFader(static_cast<int>(unit(rng) * 60));
             }
             if (i % 50 == 13) {
-                in.Settings().SetMasterLevel(15 + static_cast<int>(unit(rng) * 10));
+                In.Settings().SetMasterLevel(15 + static_cast<int>(unit(rng) * 10));
             }
             std::this_thread::sleep_for(std::chrono::microseconds(pause(rng)));
         }
     };
     play(150);
-    in.Settings().SetStereoSeparation(false);
+    In.Settings().SetStereoSeparation(false);
     play(30);
-    in.Settings().SetStereoSeparation(true);
+    In.Settings().SetStereoSeparation(true);
     // A rebuild while recording: another object, other repeats.
-    ASSERT_TRUE(in.ModeFiles().Load((dir / "bowl.vmod").string()));
-    in.Bank().SetExternalObject(true);
-    in.Bank().SetRepeatDownCount(1);
-    in.Apply();
-    ASSERT_EQ(in.Audio().Engine().Oscillators.size(), 16u);
+    ASSERT_TRUE(In.ModeFiles().Load((Dir / "bowl.vmod").string()));
+    In.Bank().SetExternalObject(true);
+    In.Bank().SetRepeatDownCount(1);
+    In.Apply();
+    ASSERT_EQ(In.Audio().Engine().Oscillators.size(), 16u);
     play(150);
     Blocks(100); // the last tones ring on a little
-    const TRecordingResult r = in.StopRecording();
+    const TRecordingResult r = In.StopRecording();
     ASSERT_TRUE(r.Ok) << r.Error;
     EXPECT_EQ(r.DroppedBlocks, 0u);
     EXPECT_EQ(r.LateBlocks, 0u);
@@ -134,7 +134,7 @@ TEST_F(RecordRender, TheGestureReRendersToTheSamplesThatWerePlayed) {
     EXPECT_NE(text.find("\nfader @"), std::string::npos);
     EXPECT_NE(text.find("\npitch @"), std::string::npos);
 
-    const std::string out = (dir / "again.wav").string();
+    const std::string out = (Dir / "again.wav").string();
     std::FILE* sink = std::tmpfile();
     ASSERT_EQ(RunRenderTool({"--performance", folder, "-o", out}, sink, sink), 0);
     std::fclose(sink);

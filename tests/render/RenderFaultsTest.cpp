@@ -67,51 +67,51 @@ std::string Read(const fs::path& p) {
 
 struct RenderFaults : ::testing::Test {
     void SetUp() override {
-        dir = fs::temp_directory_path() /
+        Dir = fs::temp_directory_path() /
               ("varko-faults-" + std::to_string(::getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        fs::copy_file(Examples + "/scales/12-equal.scl", dir / "s.scl");
-        fs::copy_file(Examples + "/modes/marimba-bar.vmod", dir / "m.vmod");
-        std::ofstream(dir / "good.txt") << "pen 0 0.5 0.5 0.5\n";
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+        fs::copy_file(Examples + "/scales/12-equal.scl", Dir / "s.scl");
+        fs::copy_file(Examples + "/modes/marimba-bar.vmod", Dir / "m.vmod");
+        std::ofstream(Dir / "good.txt") << "pen 0 0.5 0.5 0.5\n";
         // The bad tone comes late: once it was found only when playback reached it.
-        std::ofstream(dir / "bad.txt") << "pen 0 0.5 0.5 0.5\ntone 0.5 99 1 0.1 0.5\n";
-        std::ofstream(dir / "take.wav") << "an earlier take";
+        std::ofstream(Dir / "bad.txt") << "pen 0 0.5 0.5 0.5\ntone 0.5 99 1 0.1 0.5\n";
+        std::ofstream(Dir / "take.wav") << "an earlier take";
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { fs::remove_all(Dir); }
     std::vector<std::string> Args(const std::string& script, const fs::path& out) const {
-        return {"--scale",   (dir / "s.scl").string(),
-                "--gesture", (dir / script).string(),
+        return {"--scale",   (Dir / "s.scl").string(),
+                "--gesture", (Dir / script).string(),
                 "--seconds", "1",
                 "-o",        out.string()};
     }
     // The folder holds exactly these names: no temporary is left behind.
     std::set<std::string> Names() const {
         std::set<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir)) {
+        for (const auto& e : fs::directory_iterator(Dir)) {
             names.insert(e.path().filename().string());
         }
         return names;
     }
     const std::set<std::string> Inputs{"s.scl", "m.vmod", "good.txt", "bad.txt", "take.wav"};
-    fs::path dir;
+    fs::path Dir;
 };
 
 } // namespace
 
 // "-o ./s.scl" once overwrote the scale with the WAV and exited 0.
 TEST_F(RenderFaults, OutputThatIsAnInputIsRefused) {
-    fs::create_symlink("s.scl", dir / "link.scl");
-    const std::string scale = Read(dir / "s.scl");
-    const std::string script = Read(dir / "good.txt");
+    fs::create_symlink("s.scl", Dir / "link.scl");
+    const std::string scale = Read(Dir / "s.scl");
+    const std::string script = Read(Dir / "good.txt");
     const fs::path cwd = fs::current_path();
-    fs::current_path(dir);
+    fs::current_path(Dir);
     const std::vector<std::vector<std::string>> cases{
         {"--scale", "s.scl", "-o", "./s.scl"},
-        {"--scale", "s.scl", "-o", (dir / "link.scl").string()},
+        {"--scale", "s.scl", "-o", (Dir / "link.scl").string()},
         {"--scale", "s.scl", "--gesture", "good.txt", "-o",
-         "../" + dir.filename().string() + "/good.txt"},
+         "../" + Dir.filename().string() + "/good.txt"},
         {"--scale", "s.scl", "--modes", "m.vmod", "-o", "m.vmod"},
     };
     std::vector<TRun> runs;
@@ -124,18 +124,18 @@ TEST_F(RenderFaults, OutputThatIsAnInputIsRefused) {
         EXPECT_EQ(r.Status, 2) << r.Err;
         EXPECT_NE(r.Err.find("is the input file"), std::string::npos) << r.Err;
     }
-    EXPECT_EQ(Read(dir / "s.scl"), scale);
-    EXPECT_EQ(Read(dir / "good.txt"), script);
-    EXPECT_TRUE(fs::is_symlink(dir / "link.scl"));
+    EXPECT_EQ(Read(Dir / "s.scl"), scale);
+    EXPECT_EQ(Read(Dir / "good.txt"), script);
+    EXPECT_TRUE(fs::is_symlink(Dir / "link.scl"));
 }
 
 // A render without anything to play wrote seconds of silence without a word.
 TEST_F(RenderFaults, NothingToPlayIsSaid) {
     const TRun silent =
-        Render({"--scale", (dir / "s.scl").string(), "-o", (dir / "silent.wav").string()});
+        Render({"--scale", (Dir / "s.scl").string(), "-o", (Dir / "silent.wav").string()});
     EXPECT_EQ(silent.Status, 0);
     EXPECT_NE(silent.Err.find("nothing is played"), std::string::npos) << silent.Err;
-    const TRun played = Render(Args("good.txt", dir / "played.wav"));
+    const TRun played = Render(Args("good.txt", Dir / "played.wav"));
     EXPECT_EQ(played.Status, 0);
     EXPECT_EQ(played.Err.find("nothing is played"), std::string::npos) << played.Err;
 }
@@ -143,23 +143,23 @@ TEST_F(RenderFaults, NothingToPlayIsSaid) {
 // A render that failed after opening its output truncated and then removed the path: an earlier
 // take, a link and its target, and (as root) /dev/null.
 TEST_F(RenderFaults, FailedRenderLeavesWhatWasThere) {
-    TRun r = Render(Args("bad.txt", dir / "take.wav"));
+    TRun r = Render(Args("bad.txt", Dir / "take.wav"));
     EXPECT_EQ(r.Status, 2);
     // The message names the script and the line.
-    EXPECT_NE(r.Err.find((dir / "bad.txt").string() + ", line 2: there is no tone 99"),
+    EXPECT_NE(r.Err.find((Dir / "bad.txt").string() + ", line 2: there is no tone 99"),
               std::string::npos)
         << r.Err;
-    EXPECT_EQ(Read(dir / "take.wav"), "an earlier take");
+    EXPECT_EQ(Read(Dir / "take.wav"), "an earlier take");
 
-    fs::create_symlink("take.wav", dir / "link.wav");
-    EXPECT_EQ(Render(Args("bad.txt", dir / "link.wav")).Status, 2);
-    EXPECT_TRUE(fs::is_symlink(dir / "link.wav"));
-    EXPECT_EQ(Read(dir / "take.wav"), "an earlier take");
+    fs::create_symlink("take.wav", Dir / "link.wav");
+    EXPECT_EQ(Render(Args("bad.txt", Dir / "link.wav")).Status, 2);
+    EXPECT_TRUE(fs::is_symlink(Dir / "link.wav"));
+    EXPECT_EQ(Read(Dir / "take.wav"), "an earlier take");
     // A good render through the link replaces the take and keeps the link.
-    EXPECT_EQ(Render(Args("good.txt", dir / "link.wav")).Status, 0);
-    EXPECT_TRUE(fs::is_symlink(dir / "link.wav"));
+    EXPECT_EQ(Render(Args("good.txt", Dir / "link.wav")).Status, 0);
+    EXPECT_TRUE(fs::is_symlink(Dir / "link.wav"));
     SF_INFO info{};
-    SNDFILE* f = sf_open((dir / "take.wav").c_str(), SFM_READ, &info);
+    SNDFILE* f = sf_open((Dir / "take.wav").c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(info.frames, 48000);
     sf_close(f);
@@ -168,10 +168,10 @@ TEST_F(RenderFaults, FailedRenderLeavesWhatWasThere) {
     expected.insert("link.wav");
     if (::geteuid() == 0) {
         // A device of its own (the null device's numbers), so that a fault cannot hit /dev/null.
-        ASSERT_EQ(::mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-        EXPECT_EQ(Render(Args("bad.txt", dir / "null")).Status, 2);
-        EXPECT_EQ(Render(Args("good.txt", dir / "null")).Status, 0);
-        EXPECT_TRUE(fs::is_character_file(dir / "null"));
+        ASSERT_EQ(::mknod((Dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        EXPECT_EQ(Render(Args("bad.txt", Dir / "null")).Status, 2);
+        EXPECT_EQ(Render(Args("good.txt", Dir / "null")).Status, 0);
+        EXPECT_TRUE(fs::is_character_file(Dir / "null"));
         expected.insert("null");
     }
     EXPECT_EQ(Names(), expected);
@@ -184,8 +184,8 @@ TEST_F(RenderFaults, FullDiskFailsWithItsReasonAndKeepsTheOldFile) {
     std::string full = "/dev/full";
     std::set<std::string> expected = Inputs;
     if (::geteuid() == 0) {
-        ASSERT_EQ(::mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
-        full = (dir / "full").string();
+        ASSERT_EQ(::mknod((Dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
+        full = (Dir / "full").string();
         expected.insert("full");
     }
     TRun r = Render(Args("good.txt", full));
@@ -193,14 +193,14 @@ TEST_F(RenderFaults, FullDiskFailsWithItsReasonAndKeepsTheOldFile) {
     EXPECT_NE(r.Err.find("No space left on device"), std::string::npos) << r.Err;
 
     // A disk that fills half-way, with the real program: a file-size limit of 64 KiB.
-    const std::string errFile = (dir / "err.txt").string();
+    const std::string errFile = (Dir / "err.txt").string();
     const pid_t child = ::fork();
     if (child == 0) {
         const rlimit limit{64 << 10, 64 << 10};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of killing the program
         std::freopen(errFile.c_str(), "w", stderr);
-        ExecTool(Args("good.txt", dir / "take.wav"));
+        ExecTool(Args("good.txt", Dir / "take.wav"));
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -209,19 +209,19 @@ TEST_F(RenderFaults, FullDiskFailsWithItsReasonAndKeepsTheOldFile) {
     fs::remove(errFile);
     EXPECT_EQ(WEXITSTATUS(status), 1) << err;
     EXPECT_NE(err.find("File too large"), std::string::npos) << err;
-    EXPECT_EQ(Read(dir / "take.wav"), "an earlier take");
+    EXPECT_EQ(Read(Dir / "take.wav"), "an earlier take");
     EXPECT_EQ(Names(), expected);
 }
 
 // A FIFO as --scale, --modes or --gesture blocked the tool for ever; so did one as -o.
 TEST_F(RenderFaults, PipesNeitherBlockNorAreReplaced) {
-    const fs::path fifo = dir / "fifo";
+    const fs::path fifo = Dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const std::string s = (dir / "s.scl").string(), f = fifo.string();
+    const std::string s = (Dir / "s.scl").string(), f = fifo.string();
     const std::vector<std::vector<std::string>> cases{
-        {"--scale", f, "-o", (dir / "x.wav").string()},
-        {"--scale", s, "--modes", f, "-o", (dir / "x.wav").string()},
-        {"--scale", s, "--gesture", f, "-o", (dir / "x.wav").string()},
+        {"--scale", f, "-o", (Dir / "x.wav").string()},
+        {"--scale", s, "--modes", f, "-o", (Dir / "x.wav").string()},
+        {"--scale", s, "--gesture", f, "-o", (Dir / "x.wav").string()},
         {"--scale", s, "--seconds", "1", "-o", f},
     };
     auto runs = std::async(std::launch::async, [&] {
@@ -249,12 +249,12 @@ TEST_F(RenderFaults, PipesNeitherBlockNorAreReplaced) {
         EXPECT_FALSE(r.Err.empty());
     }
     EXPECT_TRUE(fs::is_fifo(fifo));
-    EXPECT_FALSE(fs::exists(dir / "x.wav"));
+    EXPECT_FALSE(fs::exists(Dir / "x.wav"));
 }
 
 // "rendering 5 of 5 s" came twice when standard error was not a terminal.
 TEST_F(RenderFaults, ProgressShowsEachSecondOnce) {
-    auto args = Args("good.txt", dir / "out.wav");
+    auto args = Args("good.txt", Dir / "out.wav");
     args[5] = "7";
     args.insert(args.end(), {"--rate", "8000"}); // the lines, not the sound, are looked at
     const TRun r = Render(args);
@@ -271,24 +271,24 @@ TEST_F(RenderFaults, ProgressShowsEachSecondOnce) {
 TEST_F(RenderFaults, BankBeyondItsMemoryIsRefusedWithTheReason) {
     {
         // 101 tones a hundredth of a cent apart, each with 100 modes of a second-long line.
-        std::ofstream scale(dir / "cluster.scl");
+        std::ofstream scale(Dir / "cluster.scl");
         scale << "a cluster\n100\n";
         for (int i = 1; i <= 100; ++i) {
             scale << 0.01 * i << "\n";
         }
-        std::ofstream modes(dir / "low.vmod");
+        std::ofstream modes(Dir / "low.vmod");
         for (int i = 0; i < 100; ++i) {
             modes << 0.006 + 0.0001 * i << ", 1\n";
         }
     }
     TRun r =
-        Render({"--scale", (dir / "cluster.scl").string(), "--modes", (dir / "low.vmod").string(),
-                "--mode-limit", "100", "-o", (dir / "out.wav").string()});
+        Render({"--scale", (Dir / "cluster.scl").string(), "--modes", (Dir / "low.vmod").string(),
+                "--mode-limit", "100", "-o", (Dir / "out.wav").string()});
     EXPECT_EQ(r.Status, 1);
     EXPECT_NE(r.Err.find("The tone bank would need"), std::string::npos) << r.Err;
-    EXPECT_FALSE(fs::exists(dir / "out.wav"));
-    r = Render({"--scale", (dir / "s.scl").string(), "--mode-limit", "101", "-o",
-                (dir / "out.wav").string()});
+    EXPECT_FALSE(fs::exists(Dir / "out.wav"));
+    r = Render({"--scale", (Dir / "s.scl").string(), "--mode-limit", "101", "-o",
+                (Dir / "out.wav").string()});
     EXPECT_EQ(r.Status, 2);
 }
 
@@ -296,10 +296,10 @@ TEST_F(RenderFaults, BankBeyondItsMemoryIsRefusedWithTheReason) {
 TEST_F(RenderFaults, DemoWritesTheFileTheHelpNames) {
     EXPECT_NE(RenderUsage().find("render a bundled glissando to varko-demo.wav"),
               std::string::npos);
-    const TRun r = Render({"--demo", "--rate", "8000", "-o", (dir / "demo.wav").string()});
+    const TRun r = Render({"--demo", "--rate", "8000", "-o", (Dir / "demo.wav").string()});
     ASSERT_EQ(r.Status, 0) << r.Err;
     SF_INFO info{};
-    SNDFILE* f = sf_open((dir / "demo.wav").c_str(), SFM_READ, &info);
+    SNDFILE* f = sf_open((Dir / "demo.wav").c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr);
     EXPECT_GT(info.frames, 8000 * 2);
     sf_close(f);
@@ -345,7 +345,7 @@ TEST_F(RenderFaults, AnInterruptedRenderLeavesNoTemporary) {
         const pid_t child = ::fork();
         if (child == 0) {
             std::freopen("/dev/null", "w", stderr);
-            auto args = Args("good.txt", dir / "long.wav");
+            auto args = Args("good.txt", Dir / "long.wav");
             args[5] = "3600"; // --seconds: far longer than the test waits
             ExecTool(args);
         }
@@ -353,7 +353,7 @@ TEST_F(RenderFaults, AnInterruptedRenderLeavesNoTemporary) {
         bool writing = false;
         for (int i = 0; i < 3000 && !writing; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            for (const auto& e : fs::directory_iterator(dir)) {
+            for (const auto& e : fs::directory_iterator(Dir)) {
                 std::error_code ec;
                 writing = writing || (e.path().filename().string().rfind(".long.wav.", 0) == 0 &&
                                       fs::file_size(e.path(), ec) > 100000);
@@ -394,18 +394,18 @@ TEST_F(RenderFaults, EveryHostileTakeIsRefusedWithItsReason) {
         {"damaged-modes", 1, {"Vibration mode file contains errors", "is silent"}},
         {"scale-with-errors", 1, {"The scale file contains errors", "is silent"}},
     };
-    fs::copy(VARKO_TAKES_DATA, dir / "takes",
+    fs::copy(VARKO_TAKES_DATA, Dir / "takes",
              fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     std::set<std::string> untried;
-    for (const auto& e : fs::directory_iterator(dir / "takes")) {
+    for (const auto& e : fs::directory_iterator(Dir / "takes")) {
         if (e.is_directory()) {
             untried.insert(e.path().filename().string());
         }
     }
     for (const TCase& c : cases) {
         untried.erase(c.Take);
-        const TRun r = Render({"--performance", (dir / "takes" / c.Take).string(), "-o",
-                               (dir / "again.wav").string()});
+        const TRun r = Render({"--performance", (Dir / "takes" / c.Take).string(), "-o",
+                               (Dir / "again.wav").string()});
         EXPECT_EQ(r.Status == 0, c.Status == 0) << c.Take << ": " << r.Err.substr(0, 400);
         for (const char* said : c.Said) {
             EXPECT_NE(r.Err.find(said), std::string::npos)
@@ -418,12 +418,12 @@ TEST_F(RenderFaults, EveryHostileTakeIsRefusedWithItsReason) {
 
 // -o onto any file of the take, through "..", a link or the ini: refused, the file kept.
 TEST_F(RenderFaults, OutputOntoAFileOfTheTakeIsRefused) {
-    const fs::path take = dir / "take";
+    const fs::path take = Dir / "take";
     fs::copy(fs::path(VARKO_TAKES_DATA) / "good", take);
-    fs::create_symlink(take / "performance.ini", dir / "ini-link");
+    fs::create_symlink(take / "performance.ini", Dir / "ini-link");
     const std::string before = Read(take / "performance.ini");
     for (const fs::path& out :
-         {take / "performance.ini", take / ".." / "take" / "own.scl", dir / "ini-link"}) {
+         {take / "performance.ini", take / ".." / "take" / "own.scl", Dir / "ini-link"}) {
         const TRun r = Render({"--performance", take.string(), "-o", out.string()});
         EXPECT_EQ(r.Status, 2) << out;
         EXPECT_NE(r.Err.find("is the input file"), std::string::npos) << r.Err;
@@ -434,12 +434,12 @@ TEST_F(RenderFaults, OutputOntoAFileOfTheTakeIsRefused) {
 // A script of 1,000 rebuilds at one sample froze the window for minutes: only the bank that
 // sounds is built.
 TEST_F(RenderFaults, RebuildsThatNeverSoundAreNotBuilt) {
-    const fs::path take = dir / "take";
+    const fs::path take = Dir / "take";
     fs::create_directories(take);
     std::ofstream(take / "performance.ini")
         << "[Performance]\nSampleRate=48000\nBlockSize=256\nFrames=24000\nComplete=1\n";
     std::ofstream(take / "errors.scl") << "broken\n3\nfoo\nbar\n2/1\n";
-    fs::copy_file(dir / "s.scl", take / "s.scl");
+    fs::copy_file(Dir / "s.scl", take / "s.scl");
     const std::string tail =
         " modes=- frequency=200 down=0 up=0 ends=0 end=free weighting=6 limit=8 interpolate=0\n";
     std::ofstream script(take / "performance.txt");
@@ -448,7 +448,7 @@ TEST_F(RenderFaults, RebuildsThatNeverSoundAreNotBuilt) {
     }
     script << "rebuild @0 scale=s.scl" << tail << "pen @0 0.5 0.5 0.5\n";
     script.close();
-    const TRun r = Render({"--performance", take.string(), "-o", (dir / "again.wav").string()});
+    const TRun r = Render({"--performance", take.string(), "-o", (Dir / "again.wav").string()});
     EXPECT_EQ(r.Status, 0) << r.Err.substr(0, 2000);
     EXPECT_EQ(r.Err.find("contains errors"), std::string::npos) << r.Err.substr(0, 2000);
 }

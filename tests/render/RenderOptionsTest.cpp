@@ -136,9 +136,9 @@ TEST(RenderOptions, ModeLimitIsBoundedLikeTheWindow) {
 // The calling thread renders unless a pool is asked for, of 1 to 64 threads.
 TEST(RenderOptions, ThreadsAskForAPoolOfThatSize) {
     std::string err;
-    const auto inline_ = Parse({"--scale", "a.scl", "-o", "x"}, err);
-    ASSERT_TRUE(inline_) << err;
-    EXPECT_EQ(inline_->Threads, 0);
+    const auto inlined = Parse({"--scale", "a.scl", "-o", "x"}, err);
+    ASSERT_TRUE(inlined) << err;
+    EXPECT_EQ(inlined->Threads, 0);
     const auto pool = Parse({"--scale", "a.scl", "-o", "x", "--threads", "3"}, err);
     ASSERT_TRUE(pool) << err;
     EXPECT_EQ(pool->Threads, 3);

@@ -54,7 +54,7 @@ struct Expected {
     int ColorType;
 };
 
-const Expected kPictures[] = {
+const Expected KPictures[] = {
     {"metal1.png", "metal1", 201, 800, 2},
     {"metal2.png", "metal2", 201, 800, 2},
     {"metal3.png", "metal3", 201, 800, 2},
@@ -109,7 +109,7 @@ Mean Average(const QImage& img, QRect area) {
 } // namespace
 
 TEST(Art, CommittedPicturesHaveTheirSizesAndFormats) {
-    for (const Expected& e : kPictures) {
+    for (const Expected& e : KPictures) {
         SCOPED_TRACE(e.File);
         PngHeader h;
         ASSERT_TRUE(ReadHeader(QStringLiteral(VARKO_IMAGES_DIR "/") + e.File, h));
@@ -197,7 +197,7 @@ TEST(Art, ToolbarButtonsAreDiscsWithTransparentCorners) {
 // The art for dense screens: every picture shown at its own size also comes at twice the
 // pixels, and it is the same picture (its half-size copy stays close to the plain one).
 TEST(Art, FineArtIsTwiceAsLargeAndTheSamePicture) {
-    for (const Expected& e : kPictures) {
+    for (const Expected& e : KPictures) {
         const QString alias = QString::fromLatin1(e.Alias);
         if (alias.startsWith(QStringLiteral("metal")) || alias == QStringLiteral("AppIcon")) {
             continue; // stretched to fit, or large already

@@ -28,14 +28,14 @@ QImage Grab(TImageButton& b) {
 }
 
 struct ImageButtonTest : ::testing::Test {
-    std::unique_ptr<QWidget> host = std::make_unique<QWidget>();
-    TImageButton* button = new TImageButton(host.get());
+    std::unique_ptr<QWidget> Host = std::make_unique<QWidget>();
+    TImageButton* Button = new TImageButton(Host.get());
     void SetUp() override {
-        host->resize(200, 200);
-        button->SetButtonStyle(TImageButtonStyle::pbsNoFrame);
-        button->setGeometry(10, 10, 50, 50);
-        host->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(host.get()));
+        Host->resize(200, 200);
+        Button->SetButtonStyle(TImageButtonStyle::pbsNoFrame);
+        Button->setGeometry(10, 10, 50, 50);
+        Host->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Host.get()));
     }
 };
 
@@ -72,50 +72,50 @@ TEST(ImageButtonDefaults, DisabledImageHasAThirdOfTheAlpha) {
 
 TEST_F(ImageButtonTest, OnlyImageNormalShowsInEveryState) {
     const QImage normal = Square(50, QColor(200, 40, 40));
-    button->SetImageNormal(normal);
-    EXPECT_EQ(button->ImagePosition(), QPoint(0, 0)); // 50x50 image, 50x50 button
-    EXPECT_EQ(Grab(*button).pixel(0, 0), normal.pixel(0, 0));
-    EXPECT_EQ(Grab(*button).pixel(49, 49), normal.pixel(0, 0));
+    Button->SetImageNormal(normal);
+    EXPECT_EQ(Button->ImagePosition(), QPoint(0, 0)); // 50x50 image, 50x50 button
+    EXPECT_EQ(Grab(*Button).pixel(0, 0), normal.pixel(0, 0));
+    EXPECT_EQ(Grab(*Button).pixel(49, 49), normal.pixel(0, 0));
 
-    QTest::mouseMove(button, QPoint(25, 25));
-    EXPECT_EQ(&button->CurrentImage(), &button->ImageNormal());
-    QTest::mousePress(button, Qt::LeftButton, {}, QPoint(25, 25));
-    EXPECT_TRUE(button->Pressed());
-    EXPECT_EQ(&button->CurrentImage(), &button->ImageNormal());
-    QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(25, 25));
+    QTest::mouseMove(Button, QPoint(25, 25));
+    EXPECT_EQ(&Button->CurrentImage(), &Button->ImageNormal());
+    QTest::mousePress(Button, Qt::LeftButton, {}, QPoint(25, 25));
+    EXPECT_TRUE(Button->Pressed());
+    EXPECT_EQ(&Button->CurrentImage(), &Button->ImageNormal());
+    QTest::mouseRelease(Button, Qt::LeftButton, {}, QPoint(25, 25));
 
-    button->setEnabled(false);
-    EXPECT_EQ(button->State(), TButtonState::bsDisabled);
-    const QImage disabled = Grab(*button);
+    Button->setEnabled(false);
+    EXPECT_EQ(Button->State(), TButtonState::bsDisabled);
+    const QImage disabled = Grab(*Button);
     EXPECT_EQ(qAlpha(disabled.pixel(25, 25)), 85);
     EXPECT_EQ(qRed(disabled.pixel(25, 25)), 200);
-    button->setEnabled(true);
-    EXPECT_EQ(button->State(), TButtonState::bsUp);
-    EXPECT_EQ(qAlpha(Grab(*button).pixel(25, 25)), 255);
+    Button->setEnabled(true);
+    EXPECT_EQ(Button->State(), TButtonState::bsUp);
+    EXPECT_EQ(qAlpha(Grab(*Button).pixel(25, 25)), 255);
 }
 
 TEST_F(ImageButtonTest, PressedShowsImageDownOnlyWhilePointerIsOver) {
-    button->SetImageNormal(Square(50, Qt::red));
-    button->SetImageDown(Square(50, Qt::green));
-    button->SetImageOver(Square(50, Qt::blue));
-    button->SetSlideWhenDown(false);
-    QTest::mouseMove(button, QPoint(25, 25));
-    EXPECT_TRUE(button->MouseOver());
-    EXPECT_EQ(QColor(Grab(*button).pixel(25, 25)), QColor(Qt::blue));
-    QTest::mousePress(button, Qt::LeftButton, {}, QPoint(25, 25));
-    EXPECT_EQ(QColor(Grab(*button).pixel(25, 25)), QColor(Qt::green));
+    Button->SetImageNormal(Square(50, Qt::red));
+    Button->SetImageDown(Square(50, Qt::green));
+    Button->SetImageOver(Square(50, Qt::blue));
+    Button->SetSlideWhenDown(false);
+    QTest::mouseMove(Button, QPoint(25, 25));
+    EXPECT_TRUE(Button->MouseOver());
+    EXPECT_EQ(QColor(Grab(*Button).pixel(25, 25)), QColor(Qt::blue));
+    QTest::mousePress(Button, Qt::LeftButton, {}, QPoint(25, 25));
+    EXPECT_EQ(QColor(Grab(*Button).pixel(25, 25)), QColor(Qt::green));
     // Dragged off while held: still down, but the rest look.
-    QTest::mouseMove(button, QPoint(120, 120));
-    EXPECT_EQ(button->State(), TButtonState::bsDown);
-    EXPECT_FALSE(button->Pressed());
-    QTest::mouseMove(button, QPoint(20, 20));
-    EXPECT_TRUE(button->Pressed());
+    QTest::mouseMove(Button, QPoint(120, 120));
+    EXPECT_EQ(Button->State(), TButtonState::bsDown);
+    EXPECT_FALSE(Button->Pressed());
+    QTest::mouseMove(Button, QPoint(20, 20));
+    EXPECT_TRUE(Button->Pressed());
 }
 
 TEST_F(ImageButtonTest, SlideOffsetsPerLayout) {
-    button->setGeometry(10, 10, 80, 80);
-    button->SetImageNormal(Square(20, Qt::red));
-    button->SetCaption(QStringLiteral("Go"));
+    Button->setGeometry(10, 10, 80, 80);
+    Button->SetImageNormal(Square(20, Qt::red));
+    Button->SetCaption(QStringLiteral("Go"));
     struct Case {
         TImageButtonLayout Layout;
         QPoint Shift;
@@ -125,65 +125,65 @@ TEST_F(ImageButtonTest, SlideOffsetsPerLayout) {
                           Case{TImageButtonLayout::pbsImageLeft, {0, 2}},
                           Case{TImageButtonLayout::pbsImageRight, {0, 2}}}) {
         SCOPED_TRACE(static_cast<int>(c.Layout));
-        button->SetButtonLayout(c.Layout);
-        const QPoint image = button->ImagePosition();
-        const QPoint caption = button->CaptionPosition();
-        QTest::mousePress(button, Qt::LeftButton, {}, QPoint(40, 40));
-        ASSERT_TRUE(button->Pressed());
-        EXPECT_EQ(button->ImagePosition() - image, c.Shift);
-        EXPECT_EQ(button->CaptionPosition() - caption, c.Shift);
+        Button->SetButtonLayout(c.Layout);
+        const QPoint image = Button->ImagePosition();
+        const QPoint caption = Button->CaptionPosition();
+        QTest::mousePress(Button, Qt::LeftButton, {}, QPoint(40, 40));
+        ASSERT_TRUE(Button->Pressed());
+        EXPECT_EQ(Button->ImagePosition() - image, c.Shift);
+        EXPECT_EQ(Button->CaptionPosition() - caption, c.Shift);
         // The picture really moved.
-        const QImage down = Grab(*button);
-        EXPECT_EQ(QColor(down.pixel(button->ImagePosition())), QColor(Qt::red));
-        QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(40, 40));
+        const QImage down = Grab(*Button);
+        EXPECT_EQ(QColor(down.pixel(Button->ImagePosition())), QColor(Qt::red));
+        QTest::mouseRelease(Button, Qt::LeftButton, {}, QPoint(40, 40));
     }
     // Image above the caption, centred, 4-pixel gap.
-    button->SetButtonLayout(TImageButtonLayout::pbsImageAbove);
-    EXPECT_EQ(button->CaptionPosition().y() - button->ImagePosition().y(), 24);
-    EXPECT_EQ(button->ImagePosition().x(), 30);
+    Button->SetButtonLayout(TImageButtonLayout::pbsImageAbove);
+    EXPECT_EQ(Button->CaptionPosition().y() - Button->ImagePosition().y(), 24);
+    EXPECT_EQ(Button->ImagePosition().x(), 30);
     // Without sliding nothing moves.
-    button->SetSlideWhenDown(false);
-    const QPoint image = button->ImagePosition();
-    QTest::mousePress(button, Qt::LeftButton, {}, QPoint(40, 40));
-    EXPECT_EQ(button->ImagePosition(), image);
-    QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(40, 40));
+    Button->SetSlideWhenDown(false);
+    const QPoint image = Button->ImagePosition();
+    QTest::mousePress(Button, Qt::LeftButton, {}, QPoint(40, 40));
+    EXPECT_EQ(Button->ImagePosition(), image);
+    QTest::mouseRelease(Button, Qt::LeftButton, {}, QPoint(40, 40));
 }
 
 TEST_F(ImageButtonTest, RightButtonDoesNotPressAndClickComesBeforeMouseUp) {
-    button->SetImageNormal(Square(50, Qt::red));
+    Button->SetImageNormal(Square(50, Qt::red));
     std::vector<std::string> order;
-    button->OnClick = [&](TImageButton*) { order.push_back("click"); };
-    button->OnMouseUp = [&](TImageButton*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    Button->OnClick = [&](TImageButton*) { order.push_back("click"); };
+    Button->OnMouseUp = [&](TImageButton*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
         order.push_back("up");
     };
-    button->OnMouseDown = [&](TImageButton*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
+    Button->OnMouseDown = [&](TImageButton*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
         order.push_back("down");
     };
-    QTest::mousePress(button, Qt::RightButton, {}, QPoint(25, 25));
-    EXPECT_EQ(button->State(), TButtonState::bsUp);
-    QTest::mouseRelease(button, Qt::RightButton, {}, QPoint(25, 25));
+    QTest::mousePress(Button, Qt::RightButton, {}, QPoint(25, 25));
+    EXPECT_EQ(Button->State(), TButtonState::bsUp);
+    QTest::mouseRelease(Button, Qt::RightButton, {}, QPoint(25, 25));
     EXPECT_EQ(order, (std::vector<std::string>{"down", "up"}));
     order.clear();
-    QTest::mousePress(button, Qt::LeftButton, {}, QPoint(25, 25));
-    EXPECT_EQ(button->State(), TButtonState::bsDown);
-    QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(25, 25));
+    QTest::mousePress(Button, Qt::LeftButton, {}, QPoint(25, 25));
+    EXPECT_EQ(Button->State(), TButtonState::bsDown);
+    QTest::mouseRelease(Button, Qt::LeftButton, {}, QPoint(25, 25));
     EXPECT_EQ(order, (std::vector<std::string>{"down", "click", "up"}));
-    EXPECT_EQ(button->State(), TButtonState::bsUp);
+    EXPECT_EQ(Button->State(), TButtonState::bsUp);
     // Released outside: no click.
     order.clear();
-    QTest::mousePress(button, Qt::LeftButton, {}, QPoint(25, 25));
-    QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(150, 150));
+    QTest::mousePress(Button, Qt::LeftButton, {}, QPoint(25, 25));
+    QTest::mouseRelease(Button, Qt::LeftButton, {}, QPoint(150, 150));
     EXPECT_EQ(order, (std::vector<std::string>{"down", "up"}));
-    EXPECT_EQ(button->State(), TButtonState::bsUp);
+    EXPECT_EQ(Button->State(), TButtonState::bsUp);
 }
 
 TEST_F(ImageButtonTest, AnyButtonsReleaseLetsAPressedButtonUp) {
     int clicks = 0;
-    button->OnClick = [&](TImageButton*) { ++clicks; };
-    QTest::mousePress(button, Qt::LeftButton, {}, QPoint(25, 25));
-    ASSERT_EQ(button->State(), TButtonState::bsDown);
-    QTest::mouseRelease(button, Qt::RightButton, {}, QPoint(25, 25));
-    EXPECT_EQ(button->State(), TButtonState::bsUp);
+    Button->OnClick = [&](TImageButton*) { ++clicks; };
+    QTest::mousePress(Button, Qt::LeftButton, {}, QPoint(25, 25));
+    ASSERT_EQ(Button->State(), TButtonState::bsDown);
+    QTest::mouseRelease(Button, Qt::RightButton, {}, QPoint(25, 25));
+    EXPECT_EQ(Button->State(), TButtonState::bsUp);
     EXPECT_EQ(clicks, 0); // only a left release clicks
 }
 
@@ -195,11 +195,11 @@ TEST_F(ImageButtonTest, ArtOnADenserScreenIsNotPixelDoubled) {
             art.setPixel(x, y, qRgba(x * 5, y * 5, (x * y) % 256, 255));
         }
     }
-    button->SetImageNormal(art);
+    Button->SetImageNormal(art);
     QImage shown(100, 100, QImage::Format_ARGB32);
     shown.setDevicePixelRatio(2.0);
     shown.fill(Qt::transparent);
-    button->render(&shown, QPoint(), QRegion(), QWidget::RenderFlags());
+    Button->render(&shown, QPoint(), QRegion(), QWidget::RenderFlags());
     int blocks = 0;
     int uniform = 0;
     for (int y = 0; y + 1 < 100; y += 2) {
@@ -216,23 +216,23 @@ TEST_F(ImageButtonTest, ArtOnADenserScreenIsNotPixelDoubled) {
 }
 
 TEST_F(ImageButtonTest, FramesDrawSomethingOnlyWhereTheyShould) {
-    button->SetImageNormal(Square(10, Qt::red));
-    button->SetButtonStyle(TImageButtonStyle::pbsDefault);
-    EXPECT_GT(qAlpha(Grab(*button).pixel(2, 25)), 0); // the push-button face
-    button->SetButtonStyle(TImageButtonStyle::pbsNoFrame);
-    EXPECT_EQ(qAlpha(Grab(*button).pixel(2, 25)), 0);
-    button->SetButtonStyle(TImageButtonStyle::pbsFlat);
-    QTest::mouseMove(host.get(), QPoint(150, 150));
+    Button->SetImageNormal(Square(10, Qt::red));
+    Button->SetButtonStyle(TImageButtonStyle::pbsDefault);
+    EXPECT_GT(qAlpha(Grab(*Button).pixel(2, 25)), 0); // the push-button face
+    Button->SetButtonStyle(TImageButtonStyle::pbsNoFrame);
+    EXPECT_EQ(qAlpha(Grab(*Button).pixel(2, 25)), 0);
+    Button->SetButtonStyle(TImageButtonStyle::pbsFlat);
+    QTest::mouseMove(Host.get(), QPoint(150, 150));
     QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(button, &leave);
-    EXPECT_EQ(qAlpha(Grab(*button).pixel(0, 25)), 0); // flat, pointer away: no frame
-    QTest::mouseMove(button, QPoint(25, 25));
-    const QImage raised = Grab(*button);
-    EXPECT_EQ(raised.pixel(0, 25), button->palette().color(QPalette::Light).rgb());
-    EXPECT_EQ(raised.pixel(49, 25), button->palette().color(QPalette::Dark).rgb());
-    QTest::mousePress(button, Qt::LeftButton, {}, QPoint(25, 25));
-    const QImage sunken = Grab(*button);
-    EXPECT_EQ(sunken.pixel(0, 25), button->palette().color(QPalette::Dark).rgb());
-    EXPECT_EQ(sunken.pixel(49, 25), button->palette().color(QPalette::Light).rgb());
-    QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(25, 25));
+    QApplication::sendEvent(Button, &leave);
+    EXPECT_EQ(qAlpha(Grab(*Button).pixel(0, 25)), 0); // flat, pointer away: no frame
+    QTest::mouseMove(Button, QPoint(25, 25));
+    const QImage raised = Grab(*Button);
+    EXPECT_EQ(raised.pixel(0, 25), Button->palette().color(QPalette::Light).rgb());
+    EXPECT_EQ(raised.pixel(49, 25), Button->palette().color(QPalette::Dark).rgb());
+    QTest::mousePress(Button, Qt::LeftButton, {}, QPoint(25, 25));
+    const QImage sunken = Grab(*Button);
+    EXPECT_EQ(sunken.pixel(0, 25), Button->palette().color(QPalette::Dark).rgb());
+    EXPECT_EQ(sunken.pixel(49, 25), Button->palette().color(QPalette::Light).rgb());
+    QTest::mouseRelease(Button, Qt::LeftButton, {}, QPoint(25, 25));
 }

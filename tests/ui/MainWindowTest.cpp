@@ -63,33 +63,33 @@ namespace {
 // A host without devices: the window's "no audio device" start.
 class TNoDeviceHost : public TNullHost {
 public:
-    const std::vector<std::string>& DriverList() const override { return none; }
-    std::vector<std::string> none;
+    const std::vector<std::string>& DriverList() const override { return None; }
+    std::vector<std::string> None;
 };
 
 struct MainWinTest : test::TWindowFixture {
-    std::vector<QUrl> urls;
-    uint32_t tick = 1000;
-    bool browser = true; // a web browser opens the addresses
-    std::unique_ptr<TMainWindow> win;
+    std::vector<QUrl> Urls;
+    uint32_t Tick = 1000;
+    bool Browser = true; // a web browser opens the addresses
+    std::unique_ptr<TMainWindow> Win;
 
     void SetUp() override {
         TWindowFixture::SetUp();
-        Platform.OpenUrl = [this](const QUrl& u) {
-            urls.push_back(u);
-            return browser;
+        platform_.OpenUrl = [this](const QUrl& u) {
+            Urls.push_back(u);
+            return Browser;
         };
-        Platform.TickCount = [this] { return tick; };
-        Platform.CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
+        platform_.TickCount = [this] { return Tick; };
+        platform_.CreateHost = [] { return std::make_unique<TNullHost>(48000.0, 128, true); };
     }
-    void Start() { win = ShowWindow(PlayingSize); }
-    template <typename T> T* Find(const char* name) { return test::Find<T>(*win, name); }
-    void TearDown() override { win.reset(); }
-    void OpenScale37() { TWindowFixture::OpenScale37(*win); }
-    void Settle() { test::Settle(*win); }
+    void Start() { Win = ShowWindow(PlayingSize); }
+    template <typename T> T* Find(const char* name) { return test::Find<T>(*Win, name); }
+    void TearDown() override { Win.reset(); }
+    void OpenScale37() { TWindowFixture::OpenScale37(*Win); }
+    void Settle() { test::Settle(*Win); }
     TTone& Osc(int i) {
         Settle();
-        return *win->Instrument.Audio().Engine().Oscillators.at(static_cast<size_t>(i));
+        return *Win->Instrument.Audio().Engine().Oscillators.at(static_cast<size_t>(i));
     }
 };
 
@@ -100,10 +100,10 @@ TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
     EXPECT_TRUE(Saw("varko::TNoTabletNotice"));
     EXPECT_TRUE(Find<TSettingsDialog>("SettingsDialog")->MousePressureBox->isChecked());
     EXPECT_FALSE(Find<TSettingsDialog>("SettingsDialog")->MousePressureBox->isEnabled());
-    EXPECT_TRUE(win->Playing().MousePressure);
-    EXPECT_EQ(win->StatusText(0), "Standard mouse");
-    EXPECT_EQ(win->StatusText(4), "Running"); // first run: driver 0 opened and started
-    EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
+    EXPECT_TRUE(Win->Playing().MousePressure);
+    EXPECT_EQ(Win->StatusText(0), "Standard mouse");
+    EXPECT_EQ(Win->StatusText(4), "Running"); // first run: driver 0 opened and started
+    EXPECT_TRUE(Win->Instrument.Audio().Engine().Running.load());
     EXPECT_TRUE(Find<QTimer>("Watchdog")->isActive());
     EXPECT_TRUE(Find<QTimer>("LevelTimer")->isActive());
     EXPECT_FALSE(Find<TImageButton>("RestartBtn")->isVisible());
@@ -111,20 +111,20 @@ TEST_F(MainWinTest, StartsWithoutTabletInMouseModeWithAudioRunning) {
     ASSERT_EQ(Find<QComboBox>("ModeFilesCombo")->count(), 1);
     EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->itemText(0), "Browse...");
     EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->currentIndex(), -1);
-    EXPECT_TRUE(win->Instrument.Audio()
+    EXPECT_TRUE(Win->Instrument.Audio()
                     .Engine()
                     .Oscillators.empty()); // no scale until the player opens one
-    EXPECT_TRUE(Halts.empty());
+    EXPECT_TRUE(halts_.empty());
 }
 
 TEST_F(MainWinTest, NoAudioDeviceShowsTheNoticeAndHaltsWithoutWriting) {
-    Platform.CreateHost = [] { return std::make_unique<TNoDeviceHost>(); };
+    platform_.CreateHost = [] { return std::make_unique<TNoDeviceHost>(); };
     Start();
     EXPECT_TRUE(Saw("varko::TNoAudioDeviceNotice"));
     EXPECT_FALSE(Saw("varko::TNoTabletNotice"));
-    ASSERT_EQ(Halts.size(), 1u);
-    EXPECT_TRUE(win->Halted);
-    win.reset();
+    ASSERT_EQ(halts_.size(), 1u);
+    EXPECT_TRUE(Win->Halted);
+    Win.reset();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
 }
 
@@ -132,10 +132,10 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     Start();
     OpenScale37();
     EXPECT_TRUE(Saw("QFileDialog", "Open Scale"));
-    ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
-    EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
-    EXPECT_EQ(win->StatusText(3), "Uniform bar with free ends");
-    EXPECT_EQ(win->StatusText(4), "Running");
+    ASSERT_EQ(Win->Instrument.Audio().Engine().Oscillators.size(), 37u);
+    EXPECT_EQ(Win->StatusText(2), "12-tone equal temperament");
+    EXPECT_EQ(Win->StatusText(3), "Uniform bar with free ends");
+    EXPECT_EQ(Win->StatusText(4), "Running");
     EXPECT_TRUE(
         Find<QPlainTextEdit>("ScaleContentsBox")->toPlainText().startsWith("! et12.scl\n12-tone"));
     EXPECT_FLOAT_EQ(Osc(0).Frequency, 100.0f);
@@ -160,7 +160,7 @@ TEST_F(MainWinTest, OpeningAScaleBuildsTheBankAndPaintsTheBars) {
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(152, 152, 152));
     EXPECT_NE(QColor(img.pixel(100, 250)), QColor(222, 222, 222));
     Settle();
-    EXPECT_FLOAT_EQ(win->Instrument.Audio().Engine().PanStep.load(), 1.0f / 19);
+    EXPECT_FLOAT_EQ(Win->Instrument.Audio().Engine().PanStep.load(), 1.0f / 19);
 }
 
 TEST_F(MainWinTest, MousePlaysTheBarUnderThePointer) {
@@ -168,23 +168,23 @@ TEST_F(MainWinTest, MousePlaysTheBarUnderThePointer) {
     OpenScale37();
     TToneZone* zone = Find<TToneZone>("ToneZone");
     QTest::mouseMove(zone, QPoint(3 * 18 + 5, 125));
-    ASSERT_EQ(win->Playing().CurrentBar, 3);
+    ASSERT_EQ(Win->Playing().CurrentBar, 3);
     EXPECT_FLOAT_EQ(Osc(3).StrikePosition.load(), 0.25f);
     QTest::mousePress(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 5, 125));
     EXPECT_FLOAT_EQ(Osc(3).Pressure.load(), 0.5f);
-    EXPECT_EQ(win->ShownPressure(), 50);
+    EXPECT_EQ(Win->ShownPressure(), 50);
     // Dragging onto bar 4 silences bar 3; bar 4 waits for a new press.
     QTest::mouseMove(zone, QPoint(4 * 18 + 5, 375));
-    EXPECT_EQ(win->Playing().CurrentBar, 4);
+    EXPECT_EQ(Win->Playing().CurrentBar, 4);
     EXPECT_EQ(Osc(3).Pressure.load(), 0.0f);
     EXPECT_EQ(Osc(4).Pressure.load(), 0.0f);
     EXPECT_FLOAT_EQ(Osc(4).StrikePosition.load(), 0.75f);
     // Into the strip right of the last bar: no bar.
     QTest::mouseMove(zone, QPoint(690, 375));
-    EXPECT_EQ(win->Playing().CurrentBar, -1);
+    EXPECT_EQ(Win->Playing().CurrentBar, -1);
     QTest::mouseRelease(zone, Qt::LeftButton, {}, QPoint(690, 375));
-    EXPECT_FALSE(win->Playing().PenDown);
-    EXPECT_EQ(win->ShownPressure(), 50); // over no bar the release leaves the display
+    EXPECT_FALSE(Win->Playing().PenDown);
+    EXPECT_EQ(Win->ShownPressure(), 50); // over no bar the release leaves the display
 }
 
 TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
@@ -203,13 +203,13 @@ TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
 
     Find<QSlider>("ResonanceFader")->setValue(200);
     QTest::mousePress(zone, Qt::RightButton, {}, QPoint(50, 100));
-    win->Playing().RezDownTimerTimer();
+    Win->Playing().ResonanceStepDown();
     EXPECT_EQ(Find<QSlider>("ResonanceFader")->value(), 200);
     QTest::mouseRelease(zone, Qt::RightButton, {}, QPoint(50, 100));
     Find<QSlider>("ResonanceFader")->setValue(0);
     EXPECT_FLOAT_EQ(Osc(0).Resonance.load(), 0.9999f);
     QTest::mousePress(zone, Qt::MiddleButton, {}, QPoint(50, 100));
-    win->Playing().RezUpTimerTimer();
+    Win->Playing().ResonanceStepUp();
     EXPECT_EQ(Find<QSlider>("ResonanceFader")->value(), 0);
     QTest::mouseRelease(zone, Qt::MiddleButton, {}, QPoint(50, 100));
     EXPECT_FALSE(Find<QTimer>("RezUpTimer")->isActive());
@@ -219,10 +219,10 @@ TEST_F(MainWinTest, ResonanceButtonsStopAtTheFadersEnds) {
 
 TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     Start();
-    win->Instrument.Audio().Engine().Stop();
-    win->Instrument.Audio().Engine().PeakLeft = 0.8f; // -1.9 dB: loud, not clipping
-    win->Instrument.Audio().Engine().PeakRight = 0.891f;
-    win->LevelTimerTick();
+    Win->Instrument.Audio().Engine().Stop();
+    Win->Instrument.Audio().Engine().PeakLeft = 0.8f; // -1.9 dB: loud, not clipping
+    Win->Instrument.Audio().Engine().PeakRight = 0.891f;
+    Win->ShowLevels();
     EXPECT_EQ(Find<QProgressBar>("LeftMeter")->value(), 58);
     EXPECT_EQ(Find<TClipLed>("LeftClipLed")->Fill, QColor(Qt::black));
     EXPECT_FALSE(Find<QTimer>("LeftClipOffTimer")->isActive());
@@ -230,16 +230,16 @@ TEST_F(MainWinTest, LevelMetersAndClipLeds) {
     EXPECT_EQ(Find<TClipLed>("RightClipLed")->Fill, QColor(255, 128, 0));
     EXPECT_EQ(Find<TClipLed>("RightClipLed")->Outline, QColor(128, 0, 0));
     EXPECT_TRUE(Find<QTimer>("RightClipOffTimer")->isActive());
-    EXPECT_EQ(win->Instrument.Audio().Engine().PeakLeft.load(), 0.0f);
-    EXPECT_EQ(win->Instrument.Audio().Engine().PeakRight.load(), 0.0f);
+    EXPECT_EQ(Win->Instrument.Audio().Engine().PeakLeft.load(), 0.0f);
+    EXPECT_EQ(Win->Instrument.Audio().Engine().PeakRight.load(), 0.0f);
 
-    win->Instrument.Audio().Engine().PeakLeft = 0.001f;
-    win->Instrument.Audio().Engine().PeakRight = 0.0f;
-    win->LevelTimerTick();
+    Win->Instrument.Audio().Engine().PeakLeft = 0.001f;
+    Win->Instrument.Audio().Engine().PeakRight = 0.0f;
+    Win->ShowLevels();
     EXPECT_EQ(Find<QProgressBar>("LeftMeter")->value(), 0);
     EXPECT_EQ(Find<QProgressBar>("RightMeter")->value(), 0);
 
-    win->RightClipOffTimerTimer();
+    Win->RightClipOff();
     EXPECT_EQ(Find<TClipLed>("RightClipLed")->Fill, QColor(Qt::black));
     EXPECT_EQ(Find<TClipLed>("RightClipLed")->Outline, QColor(128, 128, 128));
     EXPECT_FALSE(Find<QTimer>("RightClipOffTimer")->isActive());
@@ -252,33 +252,33 @@ TEST_F(MainWinTest, MasterFaderGainsAndTheLoudspeaker) {
     for (auto [p, gain] : cases) {
         Find<QSlider>("MasterFader")->setValue(p);
         Settle();
-        EXPECT_NEAR(win->Instrument.Audio().Engine().MasterGain.load(), gain, 0.005f) << p;
+        EXPECT_NEAR(Win->Instrument.Audio().Engine().MasterGain.load(), gain, 0.005f) << p;
     }
     Find<TLinkLabel>("MasterLevelReset")->OnClick();
     EXPECT_EQ(Find<QSlider>("MasterFader")->value(), 20);
     Settle();
-    EXPECT_FLOAT_EQ(win->Instrument.Audio().Engine().MasterGain.load(), 1.0f);
+    EXPECT_FLOAT_EQ(Win->Instrument.Audio().Engine().MasterGain.load(), 1.0f);
 }
 
 TEST_F(MainWinTest, ModeLimitRepeatEditsAndWeightingLabel) {
     Start();
     Find<QLineEdit>("ModeLimitEdit")->setText("0");
     Find<QLineEdit>("ModeLimitEdit")->setText("abc");
-    EXPECT_EQ(win->Instrument.Bank().ModeLimit(), 8);
+    EXPECT_EQ(Win->Instrument.Bank().ModeLimit(), 8);
     Find<QLineEdit>("ModeLimitEdit")->setText("150");
-    EXPECT_EQ(win->Instrument.Bank().ModeLimit(), 150);
+    EXPECT_EQ(Win->Instrument.Bank().ModeLimit(), 150);
     Find<QLineEdit>("ModeLimitEdit")->setText("99");
     Find<TUpDown>("ModeLimitArrows")->Click(+1);
     Find<TUpDown>("ModeLimitArrows")->Click(+1);
-    EXPECT_EQ(win->Instrument.Bank().ModeLimit(), 100); // the arrows stop at 100
+    EXPECT_EQ(Win->Instrument.Bank().ModeLimit(), 100); // the arrows stop at 100
     EXPECT_EQ(Find<QLineEdit>("ModeLimitEdit")->text(), "100");
 
     Find<QLineEdit>("RepeatDownEdit")->setText("11");
-    EXPECT_EQ(win->Instrument.Bank().RepeatDownCount(), 0);
+    EXPECT_EQ(Win->Instrument.Bank().RepeatDownCount(), 0);
     Find<QLineEdit>("RepeatDownEdit")->setText("7");
-    EXPECT_EQ(win->Instrument.Bank().RepeatDownCount(), 7);
+    EXPECT_EQ(Win->Instrument.Bank().RepeatDownCount(), 7);
     Find<TUpDown>("RepeatUpArrows")->Click(-1);
-    EXPECT_EQ(win->Instrument.Bank().RepeatUpCount(), 0);
+    EXPECT_EQ(Win->Instrument.Bank().RepeatUpCount(), 0);
 
     Find<QSlider>("ModeWeightingSlider")->setValue(11);
     EXPECT_EQ(Find<QLabel>("ModeWeightingFormula")->text(), "1/n!");
@@ -301,106 +301,106 @@ TEST_F(MainWinTest, FunctionKeys) {
     focus->setFocus();
     QTest::keyClick(focus, Qt::Key_F3);
     EXPECT_FALSE(Find<QWidget>("ParametersPanel")->isVisible());
-    QTest::keyClick(win.get(), Qt::Key_F3, Qt::ShiftModifier); // modifiers: not the window's
+    QTest::keyClick(Win.get(), Qt::Key_F3, Qt::ShiftModifier); // modifiers: not the window's
     EXPECT_FALSE(Find<QWidget>("ParametersPanel")->isVisible());
-    QTest::keyClick(win.get(), Qt::Key_F3);
+    QTest::keyClick(Win.get(), Qt::Key_F3);
     EXPECT_TRUE(Find<QWidget>("ParametersPanel")->isVisible());
-    QTest::keyClick(win.get(), Qt::Key_F4);
+    QTest::keyClick(Win.get(), Qt::Key_F4);
     EXPECT_TRUE(Find<QWidget>("ScaleContentsPanel")->isVisible());
-    QTest::keyClick(win.get(), Qt::Key_F9);
+    QTest::keyClick(Win.get(), Qt::Key_F9);
     EXPECT_FALSE(Find<QWidget>("ToolbarPanel")->isVisible());
-    QTest::keyClick(win.get(), Qt::Key_F10);
+    QTest::keyClick(Win.get(), Qt::Key_F10);
     EXPECT_FALSE(Find<TStatusPanels>("StatusBar")->isVisible());
-    QTest::keyClick(win.get(), Qt::Key_F10);
+    QTest::keyClick(Win.get(), Qt::Key_F10);
     EXPECT_TRUE(Find<TStatusPanels>("StatusBar")->isVisible());
 
-    win->move(40, 30);
+    Win->move(40, 30);
     QCoreApplication::processEvents();
-    const QRect before = win->geometry();
-    QTest::keyClick(win.get(), Qt::Key_F11);
-    EXPECT_TRUE(win->isFullScreen());
-    QTest::keyClick(win.get(), Qt::Key_F11);
-    EXPECT_FALSE(win->isFullScreen());
-    EXPECT_FALSE(win->isMaximized());
-    EXPECT_TRUE(win->isVisible());
+    const QRect before = Win->geometry();
+    QTest::keyClick(Win.get(), Qt::Key_F11);
+    EXPECT_TRUE(Win->isFullScreen());
+    QTest::keyClick(Win.get(), Qt::Key_F11);
+    EXPECT_FALSE(Win->isFullScreen());
+    EXPECT_FALSE(Win->isMaximized());
+    EXPECT_TRUE(Win->isVisible());
     QCoreApplication::processEvents();
-    EXPECT_EQ(win->geometry(), before); // back where it was, not lower
+    EXPECT_EQ(Win->geometry(), before); // back where it was, not lower
 
-    QTest::keyClick(win.get(), Qt::Key_F1);
-    ASSERT_EQ(urls.size(), 1u);
-    EXPECT_TRUE(urls[0].toLocalFile().endsWith("User Guide.htm"));
-    QTest::keyClick(win.get(), Qt::Key_F12);
+    QTest::keyClick(Win.get(), Qt::Key_F1);
+    ASSERT_EQ(Urls.size(), 1u);
+    EXPECT_TRUE(Urls[0].toLocalFile().endsWith("User Guide.htm"));
+    QTest::keyClick(Win.get(), Qt::Key_F12);
     EXPECT_TRUE(Saw("varko::TSettingsDialog"));
 }
 
 TEST_F(MainWinTest, F6StopsTheAudioUntilRestart) {
     Start();
-    QTest::keyClick(win.get(), Qt::Key_F6);
+    QTest::keyClick(Win.get(), Qt::Key_F6);
     EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", "Audio was stopped."));
-    EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
+    EXPECT_FALSE(Win->Instrument.Audio().Engine().Running.load());
     EXPECT_FALSE(Find<QTimer>("Watchdog")->isActive());
     EXPECT_TRUE(Find<TImageButton>("RestartBtn")->isVisible());
-    EXPECT_EQ(win->StatusText(4), "Stopped");
+    EXPECT_EQ(Win->StatusText(4), "Stopped");
     QTest::mouseClick(Find<TImageButton>("RestartBtn"), Qt::LeftButton, {}, QPoint(25, 25));
-    EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
+    EXPECT_TRUE(Win->Instrument.Audio().Engine().Running.load());
     EXPECT_TRUE(Find<QTimer>("Watchdog")->isActive());
     EXPECT_FALSE(Find<TImageButton>("RestartBtn")->isVisible());
-    EXPECT_EQ(win->StatusText(4), "Running");
+    EXPECT_EQ(Win->StatusText(4), "Running");
 }
 
 TEST_F(MainWinTest, WatchdogStopsAfterFifteenSecondsOfStarvation) {
     Start();
-    tick += 10000; // a 10 s block never trips it
-    win->WatchdogTick();
-    EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
-    tick += 15001;
-    win->WatchdogTick();
+    Tick += 10000; // a 10 s block never trips it
+    Win->WatchdogTick();
+    EXPECT_TRUE(Win->Instrument.Audio().Engine().Running.load());
+    Tick += 15001;
+    Win->WatchdogTick();
     EXPECT_TRUE(Saw("varko::TAudioStoppedNotice", text::LoadStopped));
-    EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
+    EXPECT_FALSE(Win->Instrument.Audio().Engine().Running.load());
     EXPECT_FALSE(Find<QTimer>("Watchdog")->isActive());
-    EXPECT_EQ(win->StatusText(4), "Stopped");
+    EXPECT_EQ(Win->StatusText(4), "Stopped");
     // The tick count wraps around without a false alarm.
-    tick = 0xFFFFF000u;
-    win->RestartBtnClick(); // the watchdog counts from here
-    Shown.clear();
-    tick += 0x2000u;
-    win->WatchdogTick();
+    Tick = 0xFFFFF000u;
+    Win->RestartBtnClick(); // the watchdog counts from here
+    shown_.clear();
+    Tick += 0x2000u;
+    Win->WatchdogTick();
     EXPECT_FALSE(Saw("varko::TAudioStoppedNotice"));
 }
 
 TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
     Start();
     QMetaObject::invokeMethod(
-        win.get(), [] { throw std::runtime_error("boom"); }, Qt::QueuedConnection);
+        Win.get(), [] { throw std::runtime_error("boom"); }, Qt::QueuedConnection);
     QCoreApplication::processEvents();
     EXPECT_TRUE(Saw("varko::TCrashWindow", "std::runtime_error@TMainWindow: boom"));
-    ASSERT_EQ(Halts.size(), 1u);
-    EXPECT_NE(Halts[0], 0);
-    EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
+    ASSERT_EQ(halts_.size(), 1u);
+    EXPECT_NE(halts_[0], 0);
+    EXPECT_FALSE(Win->Instrument.Audio().Engine().Running.load());
     // Halted: nothing is saved.
-    win.reset();
+    Win.reset();
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
 }
 
 TEST_F(MainWinTest, OpeningAScaleWithoutADriverAsksForOne) {
     Start();
-    win->Instrument.Audio().SelectDriver(-1);
-    FileToChoose = QString::fromStdString(TwelveEqualTones());
-    QTest::keyClick(win.get(), Qt::Key_F2);
+    Win->Instrument.Audio().SelectDriver(-1);
+    fileToChoose_ = QString::fromStdString(TwelveEqualTones());
+    QTest::keyClick(Win.get(), Qt::Key_F2);
     EXPECT_TRUE(Saw("QMessageBox", text::ChooseDriver));
     EXPECT_FALSE(Saw("QFileDialog"));
-    EXPECT_TRUE(win->Instrument.Audio().Engine().Oscillators.empty());
+    EXPECT_TRUE(Win->Instrument.Audio().Engine().Oscillators.empty());
 }
 
 // The labels say what the bank built sounds: with whole-sample lines the bars' own pitch at the
 // bank's rate; after a rebuild with exact lines, the scale's.
 TEST_F(MainWinTest, LabelsFollowTheDelayLinesTheBankWasBuiltWith) {
     Start();
-    win->Instrument.Settings().SetInterpolateDelays(false);
+    Win->Instrument.Settings().SetInterpolateDelays(false);
     OpenScale37();
     EXPECT_EQ(Find<TToneZone>("ToneZone")->Look().WholeSampleRate, 48000.0f);
-    win->Instrument.Settings().SetInterpolateDelays(true);
-    win->ApplyParametersBtnClick();
+    Win->Instrument.Settings().SetInterpolateDelays(true);
+    Win->ApplyParametersBtnClick();
     EXPECT_EQ(Find<TToneZone>("ToneZone")->Look().WholeSampleRate, 0.0f);
 }
 
@@ -408,23 +408,23 @@ TEST_F(MainWinTest, ApplyRebuildsWithTheNewFrequencyAndKeepsABadOne) {
     Start();
     OpenScale37();
     Find<QLineEdit>("InitialFrequencyEdit")->setText("100");
-    QTest::keyClick(win.get(), Qt::Key_F5);
+    QTest::keyClick(Win.get(), Qt::Key_F5);
     EXPECT_FLOAT_EQ(Osc(12).Frequency, 100.0f);
     Find<QLineEdit>("InitialFrequencyEdit")->setText("abc");
-    win->ApplyParametersBtnClick();
+    Win->ApplyParametersBtnClick();
     EXPECT_FLOAT_EQ(Osc(12).Frequency, 100.0f);
     // A tone above half the sample rate cannot sound.
     Find<QLineEdit>("InitialFrequencyEdit")->setText("20000");
-    win->ApplyParametersBtnClick();
+    Win->ApplyParametersBtnClick();
     EXPECT_FALSE(Find<QLabel>("NoSoundWarning")->isHidden());
-    EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
+    EXPECT_EQ(Win->StatusText(2), "12-tone equal temperament");
 }
 
 TEST_F(MainWinTest, SettingsAreWrittenAtExitEvenWithTheAudioStopped) {
     Start();
     Find<QSlider>("MasterFader")->setValue(35);
-    win->StopAudio();
-    win->close();
+    Win->StopAudio();
+    Win->close();
     TIniFile ini;
     ASSERT_EQ(ini.Load(SettingsFilePath()), TIniFile::TLoadResult::Loaded);
     const TVarkoSettings s = ReadSettings(ini);
@@ -435,19 +435,19 @@ TEST_F(MainWinTest, SettingsAreWrittenAtExitEvenWithTheAudioStopped) {
     EXPECT_FALSE(Saw("QMessageBox"));
 
     // The next start reads them back.
-    win.reset();
-    Shown.clear();
+    Win.reset();
+    shown_.clear();
     Start();
     EXPECT_EQ(Find<QSlider>("MasterFader")->value(), 35);
 }
 
 TEST_F(MainWinTest, SettingsThatCannotBeReadOrSavedAreReported) {
     // A folder where the settings file should be: it can be neither read nor replaced.
-    ASSERT_TRUE(QDir().mkpath(Dir.filePath("config/Varko/Varko.ini")));
+    ASSERT_TRUE(QDir().mkpath(dir_.filePath("config/Varko/Varko.ini")));
     Start();
     EXPECT_TRUE(Saw("QMessageBox", text::SettingsNotRetrieved));
-    EXPECT_EQ(win->StatusText(4), "Running"); // the defaults still start the audio
-    win->close();
+    EXPECT_EQ(Win->StatusText(4), "Running"); // the defaults still start the audio
+    Win->close();
     EXPECT_TRUE(Saw("QMessageBox", text::SettingsNotSaved));
     // The history is still saved beside it.
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(HistoryFilePath())));
@@ -463,28 +463,28 @@ protected:
 
 TEST_F(MainWinTest, AnOscillatorThatDiesShowsTheCrashWindowWithItsClass) {
     Start();
-    win->Platform.MakeTone = [] { return std::make_unique<TFailingOsc>(); };
+    Win->Platform.MakeTone = [] { return std::make_unique<TFailingOsc>(); };
     OpenScale37();
-    win->Platform.MakeTone = nullptr;
+    Win->Platform.MakeTone = nullptr;
     // The rebuild was abandoned at the first tone; its end arrives through the event loop.
-    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 1u);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !Halts.empty(); }, 5000));
+    EXPECT_EQ(Win->Instrument.Audio().Engine().Oscillators.size(), 1u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !halts_.empty(); }, 5000));
     EXPECT_TRUE(
         Saw("varko::TCrashWindow", "std::length_error@TWaveguideThread: no room for the bands"));
-    EXPECT_FALSE(win->Instrument.Audio().Engine().Running.load());
+    EXPECT_FALSE(Win->Instrument.Audio().Engine().Running.load());
 }
 
 TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
-    Platform.ProbeTablet = [](TTabletEventSource& source) { source.SetDevice(true, "Test Pen"); };
+    platform_.ProbeTablet = [](TTabletEventSource& source) { source.SetDevice(true, "Test Pen"); };
     Start();
     EXPECT_FALSE(Saw("varko::TNoTabletNotice"));
-    EXPECT_EQ(win->StatusText(0), "Test Pen");
+    EXPECT_EQ(Win->StatusText(0), "Test Pen");
     EXPECT_TRUE(Find<TSettingsDialog>("SettingsDialog")->MousePressureBox->isEnabled());
-    EXPECT_FALSE(win->Playing().MousePressure);
-    EXPECT_EQ(win->Playing().PressureBarMax, 1023);
-    EXPECT_FLOAT_EQ(win->Playing().PressureScale, 1.0f / 1023);
+    EXPECT_FALSE(Win->Playing().MousePressure);
+    EXPECT_EQ(Win->Playing().PressureBarMax, 1023);
+    EXPECT_FLOAT_EQ(Win->Playing().PressureScale, 1.0f / 1023);
     QCoreApplication::processEvents(); // the context-open message
-    EXPECT_GT(win->Playing().TabletScaleX, 0.0f);
+    EXPECT_GT(Win->Playing().TabletScaleX, 0.0f);
 
     // Pen events on the tone zone reach the tone under the pointer.
     OpenScale37();
@@ -500,7 +500,7 @@ TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
     };
     QTest::mouseMove(Find<TToneZone>("ToneZone"),
                      QPoint(100, 200)); // the bar comes from the mouse events
-    ASSERT_EQ(win->Playing().CurrentBar, 5);
+    ASSERT_EQ(Win->Playing().CurrentBar, 5);
     send(QEvent::TabletMove, {100, 200}, 0.0, Qt::NoButton);
     send(QEvent::TabletMove, {110, 200}, 0.0, Qt::NoButton); // hovering: speed, no pressure
     EXPECT_GT(Osc(5).Speed.load(), 0.0f);
@@ -508,14 +508,14 @@ TEST_F(MainWinTest, StartsWithATabletWhenOneIsPresent) {
     QTest::mousePress(Find<TToneZone>("ToneZone"), Qt::LeftButton, {}, QPoint(110, 200)); // the tip
     send(QEvent::TabletMove, {110, 200}, 0.5, Qt::LeftButton);
     EXPECT_NEAR(Osc(5).Pressure.load(), 0.5f, 1e-3);
-    EXPECT_EQ(win->ShownPressure(), 512);
+    EXPECT_EQ(Win->ShownPressure(), 512);
 }
 
 TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
     const std::string good = Path("glass.vmod");
     std::ofstream(good) << "1.0, 1.0\n2.76, 0.5\nnot a mode\n";
     {
-        ASSERT_TRUE(QDir().mkpath(Dir.filePath("config/Varko")));
+        ASSERT_TRUE(QDir().mkpath(dir_.filePath("config/Varko")));
         std::ofstream(HistoryFilePath()) << Path("gone.vmod") << "\r\n";
     }
     Start();
@@ -525,9 +525,9 @@ TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
     EXPECT_TRUE(Find<QComboBox>("ModeFilesCombo")->isEnabled());
     EXPECT_FALSE(Find<QSlider>("ModeWeightingSlider")->isEnabled());
 
-    FileToChoose = QString::fromStdString(good);
+    fileToChoose_ = QString::fromStdString(good);
     Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(0);
-    win->ModeFilesComboSelect();
+    Win->ModeFilesComboSelect();
     EXPECT_TRUE(Saw("QFileDialog", "Open Vibration Mode File"));
     EXPECT_FALSE(Find<QLabel>("ModeFileWarning")->isHidden()); // the faulty third line
     ASSERT_EQ(Find<QComboBox>("ModeFilesCombo")->count(), 3);
@@ -536,24 +536,24 @@ TEST_F(MainWinTest, ModeFilesFromBrowseAndHistory) {
 
     // The missing history entry: the error, and it leaves list and history.
     Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(2);
-    win->ModeFilesComboSelect();
+    Win->ModeFilesComboSelect();
     EXPECT_TRUE(Saw("QMessageBox", text::ModeFileNotOpened));
     EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->count(), 2);
     EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->currentIndex(), -1);
 
     // Cancelling "Browse..." clears the selection but keeps the modes.
     Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(1);
-    win->ModeFilesComboSelect();
-    FileToChoose.clear();
+    Win->ModeFilesComboSelect();
+    fileToChoose_.clear();
     Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(0);
-    win->ModeFilesComboSelect();
+    Win->ModeFilesComboSelect();
     EXPECT_EQ(Find<QComboBox>("ModeFilesCombo")->currentIndex(), -1);
 
     OpenScale37();
     Find<QComboBox>("ModeFilesCombo")->setCurrentIndex(1);
-    win->ApplyParametersBtnClick();
-    EXPECT_EQ(win->StatusText(3), "glass (Both ends free)");
-    win.reset();
+    Win->ApplyParametersBtnClick();
+    EXPECT_EQ(Win->StatusText(3), "glass (Both ends free)");
+    Win.reset();
     ModeFileHistory saved;
     ASSERT_TRUE(saved.Load(HistoryFilePath()));
     EXPECT_EQ(saved.Entries(), std::vector<std::string>{good});
@@ -563,11 +563,11 @@ TEST_F(MainWinTest, ADriverResetRebuildsTheBankOnTheWindowsThread) {
     Start();
     OpenScale37();
     const TTone* before = &Osc(0);
-    static_cast<TNullHost&>(win->Instrument.Audio().Engine().Host()).RequestReset();
+    static_cast<TNullHost&>(Win->Instrument.Audio().Engine().Host()).RequestReset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return &Osc(0) != before; }, 5000));
-    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
-    EXPECT_TRUE(win->Instrument.Audio().Engine().Running.load());
-    EXPECT_EQ(win->StatusText(4), "Running");
+    EXPECT_EQ(Win->Instrument.Audio().Engine().Oscillators.size(), 37u);
+    EXPECT_TRUE(Win->Instrument.Audio().Engine().Running.load());
+    EXPECT_EQ(Win->StatusText(4), "Running");
 }
 
 TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
@@ -575,7 +575,7 @@ TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
     OpenScale37();
     QTest::mouseMove(Find<TToneZone>("ToneZone"), QPoint(50, 100));
     QTest::mousePress(Find<TToneZone>("ToneZone"), Qt::LeftButton, {}, QPoint(50, 100));
-    EXPECT_EQ(win->ShownPressure(), 50);
+    EXPECT_EQ(Win->ShownPressure(), 50);
     const QImage half = Find<TStatusPanels>("StatusBar")->grab().toImage();
     QTest::mouseRelease(Find<TToneZone>("ToneZone"), Qt::LeftButton, {}, QPoint(50, 100));
     const QImage none = Find<TStatusPanels>("StatusBar")->grab().toImage();
@@ -588,7 +588,7 @@ TEST_F(MainWinTest, PressureDisplayIsPaintedIntoTheStatusBar) {
 
 TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
     Start();
-    win->Instrument.Audio().Engine().Stop(); // the capped bank is built, not played
+    Win->Instrument.Audio().Engine().Stop(); // the capped bank is built, not played
     const std::string p = Path("et30.scl");
     {
         std::ofstream f(p);
@@ -600,16 +600,16 @@ TEST_F(MainWinTest, TooManyTonesAreCappedWithAMessage) {
     }
     Find<QLineEdit>("RepeatDownEdit")->setText("10");
     Find<QLineEdit>("RepeatUpEdit")->setText("10");
-    FileToChoose = QString::fromStdString(p);
-    win->OpenScaleBtnClick();
-    EXPECT_EQ(win->Instrument.Bank().Tones().size(), 73u + 72u * 20u);
-    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
+    fileToChoose_ = QString::fromStdString(p);
+    Win->OpenScaleBtnClick();
+    EXPECT_EQ(Win->Instrument.Bank().Tones().size(), 73u + 72u * 20u);
+    EXPECT_EQ(Win->Instrument.Audio().Engine().Oscillators.size(), static_cast<size_t>(MaxTones));
     EXPECT_TRUE(Saw("QMessageBox", QString::fromUtf8(text::TooManyTones).arg(1513).arg(MaxTones)));
     EXPECT_EQ(Find<TToneZone>("ToneZone")->ToneRatios().size(), static_cast<size_t>(MaxTones));
 }
 
 TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
-    Platform.MusicFolder = [this] { return Dir.filePath("Music"); };
+    platform_.MusicFolder = [this] { return dir_.filePath("Music"); };
     Start();
     OpenScale37();
     const QImage rest = Find<TImageButton>("RecordBtn")->ImageNormal();
@@ -618,11 +618,11 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
     QTest::keyPress(Find<TToneZone>("ToneZone"), Qt::Key_R, Qt::ControlModifier);
     QTest::keyRelease(Find<TToneZone>("ToneZone"), Qt::Key_Control);
     QTest::keyRelease(Find<TToneZone>("ToneZone"), Qt::Key_R);
-    ASSERT_TRUE(win->Instrument.Recording().Active());
+    ASSERT_TRUE(Win->Instrument.Recording().Active());
     EXPECT_EQ(Find<TImageButton>("RecordBtn")->ImageNormal(),
               ResourceImage(QStringLiteral("RecordBtnOn")));
-    const QString folder = QString::fromStdString(win->Instrument.Recording().Folder());
-    EXPECT_TRUE(folder.startsWith(Dir.filePath("Music/Varko/"))) << folder.toStdString();
+    const QString folder = QString::fromStdString(Win->Instrument.Recording().Folder());
+    EXPECT_TRUE(folder.startsWith(dir_.filePath("Music/Varko/"))) << folder.toStdString();
 
     // A press on bar 3 while recording.
     TToneZone* zone = Find<TToneZone>("ToneZone");
@@ -633,7 +633,7 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
     QTest::mouseRelease(zone, Qt::LeftButton, {}, QPoint(3 * 18 + 7, 200));
     QTest::qWait(1000); // long enough for the replay to be stopped before its end
     Find<TImageButton>("RecordBtn")->OnClick(Find<TImageButton>("RecordBtn"));
-    ASSERT_FALSE(win->Instrument.Recording().Active());
+    ASSERT_FALSE(Win->Instrument.Recording().Active());
     EXPECT_EQ(Find<TImageButton>("RecordBtn")->ImageNormal(), rest);
     EXPECT_TRUE(Find<QLabel>("RecordingLabel")->text().contains(QDir(folder).dirName()));
     for (const char* name : {"performance.wav", "performance.txt", "performance.ini", "et12.scl"}) {
@@ -645,20 +645,20 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
         std::ofstream f(Path("three.scl"));
         f << "three\n2\n400.0\n2/1\n";
     }
-    FileToChoose = QString::fromStdString(Path("three.scl"));
+    fileToChoose_ = QString::fromStdString(Path("three.scl"));
     Find<QLineEdit>("RepeatUpEdit")->setText("0");
-    win->OpenScaleBtnClick();
-    ASSERT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 5u);
-    FileToChoose = folder;
-    win->ReplayBtnClick();
-    ASSERT_TRUE(win->Replaying());
+    Win->OpenScaleBtnClick();
+    ASSERT_EQ(Win->Instrument.Audio().Engine().Oscillators.size(), 5u);
+    fileToChoose_ = folder;
+    Win->ReplayBtnClick();
+    ASSERT_TRUE(Win->Replaying());
     // The take is read off the window's thread.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !win->ReplayLoading(); }, 10000));
-    ASSERT_TRUE(win->Replaying());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Win->ReplayLoading(); }, 10000));
+    ASSERT_TRUE(Win->Replaying());
     EXPECT_EQ(Find<TImageButton>("ReplayBtn")->ImageNormal(),
               ResourceImage(QStringLiteral("ReplayBtnStop")));
-    EXPECT_EQ(win->Instrument.Audio().Engine().Oscillators.size(), 37u);
-    EXPECT_EQ(win->StatusText(2), "12-tone equal temperament");
+    EXPECT_EQ(Win->Instrument.Audio().Engine().Oscillators.size(), 37u);
+    EXPECT_EQ(Win->StatusText(2), "12-tone equal temperament");
     EXPECT_EQ(Find<QLineEdit>("RepeatUpEdit")->text(), "1");
     TTone& three = Osc(3);
     bool pressed = false;
@@ -667,19 +667,19 @@ TEST_F(MainWinTest, CtrlRRecordsAndTheReplayButtonPlaysTheRecordingBack) {
         pressed = three.Pressure.load() > 0.0f;
     }
     EXPECT_TRUE(pressed) << "the replay did not press bar 3";
-    FileToChoose.clear();
-    win->ReplayBtnClick(); // the stop button
-    EXPECT_FALSE(win->Replaying());
+    fileToChoose_.clear();
+    Win->ReplayBtnClick(); // the stop button
+    EXPECT_FALSE(Win->Replaying());
     EXPECT_EQ(Find<TImageButton>("ReplayBtn")->ImageNormal(),
               ResourceImage(QStringLiteral("ReplayBtn")));
     EXPECT_EQ(Osc(3).Pressure.load(), 0.0f);
 }
 
 TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
-    Platform.MusicFolder = [this] { return Dir.filePath("Music"); };
+    platform_.MusicFolder = [this] { return dir_.filePath("Music"); };
     Start();
     OpenScale37();
-    win->RecordBtnClick();
+    Win->RecordBtnClick();
     // The press comes a while into the performance, so that the second recording, started
     // just after the replay, is running when the replay reaches it.
     QTest::qWait(300);
@@ -688,24 +688,24 @@ TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
     QTest::qWait(50);
     QTest::mouseRelease(Find<TToneZone>("ToneZone"), Qt::LeftButton, {}, QPoint(5 * 18 + 5, 125));
     QTest::qWait(150);
-    win->RecordBtnClick();
-    const QString first = QString::fromStdString(win->Instrument.Recording().Folder());
+    Win->RecordBtnClick();
+    const QString first = QString::fromStdString(Win->Instrument.Recording().Folder());
 
-    FileToChoose = first;
-    win->ReplayBtnClick();
-    ASSERT_TRUE(win->Replaying());
+    fileToChoose_ = first;
+    Win->ReplayBtnClick();
+    ASSERT_TRUE(Win->Replaying());
     // The take is read off the window's thread.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !win->ReplayLoading(); }, 10000));
-    ASSERT_TRUE(win->Replaying());
-    win->RecordBtnClick(); // recording again while the replay runs
-    ASSERT_TRUE(win->Instrument.Recording().Active());
-    const QString second = QString::fromStdString(win->Instrument.Recording().Folder());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Win->ReplayLoading(); }, 10000));
+    ASSERT_TRUE(Win->Replaying());
+    Win->RecordBtnClick(); // recording again while the replay runs
+    ASSERT_TRUE(Win->Instrument.Recording().Active());
+    const QString second = QString::fromStdString(Win->Instrument.Recording().Folder());
     EXPECT_NE(second, first);
-    for (int i = 0; i < 3000 && win->Replaying(); ++i) {
+    for (int i = 0; i < 3000 && Win->Replaying(); ++i) {
         QTest::qWait(1);
     }
-    EXPECT_FALSE(win->Replaying()) << "the replay did not end by itself";
-    win->RecordBtnClick();
+    EXPECT_FALSE(Win->Replaying()) << "the replay did not end by itself";
+    Win->RecordBtnClick();
     // The replayed press is in the new recording's gesture.
     std::ifstream script((second + "/performance.txt").toStdString());
     const std::string text((std::istreambuf_iterator<char>(script)), {});
@@ -716,21 +716,21 @@ TEST_F(MainWinTest, AReplayRunsToItsEndWhileANewRecordingTakesItIn) {
 TEST_F(MainWinTest, ClippingLightsTheClippingChannelsLampAndKeepsItsMeterFull) {
     // A flat top at full scale on the left, a quieter right (as marimba-bar.vmod gives).
     Start();
-    TAudioEngine& e = win->Instrument.Audio().Engine();
+    TAudioEngine& e = Win->Instrument.Audio().Engine();
     e.Stop();
     e.PeakLeft = 1.0f;
     e.PeakRight = 0.5f;
-    win->LevelTimerTick();
+    Win->ShowLevels();
     EXPECT_EQ(Find<QProgressBar>("LeftMeter")->value(), 60);
     EXPECT_EQ(Find<TClipLed>("LeftClipLed")->Fill, QColor(255, 128, 0));
     EXPECT_EQ(Find<QProgressBar>("RightMeter")->value(), 54);
     EXPECT_EQ(Find<TClipLed>("RightClipLed")->Fill, QColor(Qt::black));
     // Beyond full scale the meter stays full and the lamp lit.
     for (float peak : {1.12f, 1.5f, 2000.0f}) {
-        win->LeftClipOffTimerTimer();
+        Win->LeftClipOff();
         e.PeakLeft = peak;
         e.PeakRight = 0.5f;
-        win->LevelTimerTick();
+        Win->ShowLevels();
         EXPECT_EQ(Find<QProgressBar>("LeftMeter")->value(), 60) << peak;
         EXPECT_EQ(Find<TClipLed>("LeftClipLed")->Fill, QColor(255, 128, 0)) << peak;
         EXPECT_EQ(Find<TClipLed>("RightClipLed")->Fill, QColor(Qt::black)) << peak;
@@ -739,7 +739,7 @@ TEST_F(MainWinTest, ClippingLightsTheClippingChannelsLampAndKeepsItsMeterFull) {
 
 TEST_F(MainWinTest, LevelMetersShowGreenYellowAndRedZones) {
     Start();
-    win->Instrument.Audio().Engine().Stop();
+    Win->Instrument.Audio().Engine().Stop();
     Find<QTimer>("LevelTimer")->stop();
     auto at = [&](int step) {
         const QImage img = Find<QProgressBar>("LeftMeter")->grab().toImage();
@@ -762,7 +762,7 @@ TEST_F(MainWinTest, LevelMetersShowGreenYellowAndRedZones) {
 }
 
 TEST_F(MainWinTest, LevelTimerRunsOnlyWhileTheMetersShow) {
-    ASSERT_TRUE(QDir().mkpath(Dir.filePath("config/Varko")));
+    ASSERT_TRUE(QDir().mkpath(dir_.filePath("config/Varko")));
     std::ofstream(SettingsFilePath()) << "[UI]\nShowMainLevels=0\n";
     Start();
     EXPECT_FALSE(Find<TSettingsDialog>("SettingsDialog")->MainLevelsBox->isChecked());
@@ -775,31 +775,32 @@ TEST_F(MainWinTest, LevelTimerRunsOnlyWhileTheMetersShow) {
 }
 
 TEST_F(MainWinTest, AnExceptionDuringStartUpReachesTheCrashWindow) {
-    Platform.CreateHost = []() -> std::unique_ptr<IAudioHost> {
+    platform_.CreateHost = []() -> std::unique_ptr<IAudioHost> {
         throw std::runtime_error("no sound server");
     };
-    EXPECT_EQ(CreateMainWindow(Platform), nullptr);
+    EXPECT_EQ(CreateMainWindow(platform_), nullptr);
     EXPECT_TRUE(Saw("varko::TCrashWindow", "std::runtime_error@TMainWindow: no sound server"));
-    ASSERT_EQ(Halts.size(), 1u);
-    EXPECT_NE(Halts[0], 0);
-    EXPECT_FALSE(TVarkoApplication::OnException); // the dead window's handler is gone
+    ASSERT_EQ(halts_.size(), 1u);
+    EXPECT_NE(halts_[0], 0);
+    EXPECT_FALSE(TVarkoApplication::gOnException); // the dead window's handler is gone
 }
 
 TEST_F(MainWinTest, TheWindowAndTheNoticesOpenInTheMiddleOfTheScreen) {
     std::vector<QPoint> offsets;
-    OnModal = [&](QDialog& d) {
+    onModal_ = [&](QDialog& d) {
         d.show();
         offsets.push_back(d.frameGeometry().center() - d.screen()->availableGeometry().center());
         d.hide();
     };
-    win = std::make_unique<TMainWindow>(Platform); // no tablet: the notice, before the window shows
-    win->ShowOnScreen();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(win.get()));
-    const QRect screen = win->screen()->availableGeometry();
-    EXPECT_TRUE(screen.contains(win->frameGeometry()));
-    EXPECT_LE((win->frameGeometry().center() - screen.center()).manhattanLength(), 1);
-    win->move(0, 0); // the window elsewhere: the notices still come in the middle
-    win->StopAudio();
+    Win =
+        std::make_unique<TMainWindow>(platform_); // no tablet: the notice, before the window shows
+    Win->ShowOnScreen();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Win.get()));
+    const QRect screen = Win->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(Win->frameGeometry()));
+    EXPECT_LE((Win->frameGeometry().center() - screen.center()).manhattanLength(), 1);
+    Win->move(0, 0); // the window elsewhere: the notices still come in the middle
+    Win->StopAudio();
     ASSERT_EQ(offsets.size(), 2u);
     for (const QPoint& off : offsets) {
         EXPECT_LE(off.manhattanLength(), 1) << off.x() << ", " << off.y();
@@ -808,30 +809,30 @@ TEST_F(MainWinTest, TheWindowAndTheNoticesOpenInTheMiddleOfTheScreen) {
 
 TEST_F(MainWinTest, ChoosingTheDriverAgainAfterAStopHidesRestart) {
     Start();
-    win->StopAudio();
+    Win->StopAudio();
     ASSERT_TRUE(Find<TImageButton>("RestartBtn")->isVisible());
     Find<TSettingsDialog>("SettingsDialog")->DriverCombo->setCurrentIndex(0);
     Find<TSettingsDialog>("SettingsDialog")->DriverComboChange();
-    EXPECT_EQ(win->StatusText(4), "Running");
+    EXPECT_EQ(Win->StatusText(4), "Running");
     EXPECT_FALSE(Find<TImageButton>("RestartBtn")->isVisible());
     EXPECT_TRUE(Find<QTimer>("Watchdog")->isActive());
 }
 
 TEST_F(MainWinTest, F1WithoutABrowserShowsTheGuideInAWindowOfItsOwn) {
     Start();
-    browser = false;
+    Browser = false;
     Find<QWidget>("HelpPanel")->show();
-    QTest::keyClick(win.get(), Qt::Key_F1);
-    ASSERT_EQ(urls.size(), 1u);
-    ASSERT_NE(win->UserGuideWindow(), nullptr);
-    EXPECT_TRUE(win->UserGuideWindow()->isVisible());
-    EXPECT_EQ(win->UserGuideWindow()->Browser->documentTitle(), "Varko User Guide");
+    QTest::keyClick(Win.get(), Qt::Key_F1);
+    ASSERT_EQ(Urls.size(), 1u);
+    ASSERT_NE(Win->UserGuideWindow(), nullptr);
+    EXPECT_TRUE(Win->UserGuideWindow()->isVisible());
+    EXPECT_EQ(Win->UserGuideWindow()->Browser->documentTitle(), "Varko User Guide");
     EXPECT_FALSE(Find<QWidget>("HelpPanel")->isVisible());
     // With a browser the guide goes there and no window of ours opens.
-    win->UserGuideWindow()->hide();
-    browser = true;
-    QTest::keyClick(win.get(), Qt::Key_F1);
-    EXPECT_FALSE(win->UserGuideWindow()->isVisible());
+    Win->UserGuideWindow()->hide();
+    Browser = true;
+    QTest::keyClick(Win.get(), Qt::Key_F1);
+    EXPECT_FALSE(Win->UserGuideWindow()->isVisible());
 }
 
 TEST(ScaleArchive, TheOfferAndTheGuideCountTheSameScales) {
@@ -849,13 +850,13 @@ TEST(ScaleArchive, TheOfferAndTheGuideCountTheSameScales) {
 
 TEST_F(MainWinTest, OpenScaleStartsInTheExamplesThenWhereTheLastScaleWas) {
     Start();
-    win->OpenScaleBtnClick(); // cancelled
-    ASSERT_EQ(Shown.back().Class, "QFileDialog");
-    EXPECT_EQ(Shown.back().Folder, QDir(VARKO_EXAMPLES_DIR "/scales").absolutePath());
+    Win->OpenScaleBtnClick(); // cancelled
+    ASSERT_EQ(shown_.back().Class, "QFileDialog");
+    EXPECT_EQ(shown_.back().Folder, QDir(VARKO_EXAMPLES_DIR "/scales").absolutePath());
     OpenScale37(); // from the test's own folder
-    FileToChoose.clear();
-    win->OpenScaleBtnClick();
-    EXPECT_EQ(Shown.back().Folder, QDir(Dir.path()).absolutePath());
+    fileToChoose_.clear();
+    Win->OpenScaleBtnClick();
+    EXPECT_EQ(shown_.back().Folder, QDir(dir_.path()).absolutePath());
 }
 
 TEST_F(MainWinTest, AnEmptyToneZoneSaysWhatToDo) {

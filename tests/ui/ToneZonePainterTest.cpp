@@ -10,7 +10,7 @@ using namespace varko;
 
 namespace {
 
-const QColor kWorkspace(171, 171, 171);
+const QColor KWorkspace(171, 171, 171);
 
 QImage Solid(QColor c) {
     QImage img(201, 800, QImage::Format_RGB32);
@@ -25,7 +25,7 @@ struct Painted {
 
 Painted Paint(QSize size, int tones, TToneZoneLook look, float previous = 0.25f) {
     const TToneZonePainter painter({Solid(Qt::red), Solid(Qt::green), Solid(Qt::blue)});
-    look.Workspace = kWorkspace;
+    look.Workspace = KWorkspace;
     Painted out;
     out.Image = QImage(size, QImage::Format_RGB32);
     out.Image.fill(Qt::magenta);
@@ -61,16 +61,16 @@ TEST(ToneZonePainter, GreyLookOneRowWithStripAndOutline) {
     EXPECT_EQ(At(p, 666, 200), QColor(Qt::black)); // the strip
     EXPECT_EQ(At(p, 698, 200), QColor(Qt::black));
     // The outline runs round the whole 700-pixel zone.
-    EXPECT_EQ(At(p, 699, 200), kWorkspace);
-    EXPECT_EQ(At(p, 690, 0), kWorkspace);
-    EXPECT_EQ(At(p, 690, 399), kWorkspace);
-    EXPECT_EQ(At(p, 0, 200), kWorkspace);
+    EXPECT_EQ(At(p, 699, 200), KWorkspace);
+    EXPECT_EQ(At(p, 690, 0), KWorkspace);
+    EXPECT_EQ(At(p, 690, 399), KWorkspace);
+    EXPECT_EQ(At(p, 0, 200), KWorkspace);
 }
 
 TEST(ToneZonePainter, GreyLookTwoRowsWithDividerAndEmptyCell) {
     const Painted p = Paint({700, 501}, 37, {true, false, false});
     EXPECT_FLOAT_EQ(p.Reciprocal, 1.0f / 36);
-    EXPECT_EQ(At(p, 100, 250), kWorkspace);          // the divider
+    EXPECT_EQ(At(p, 100, 250), KWorkspace);          // the divider
     EXPECT_EQ(At(p, 5, 300), QColor(152, 152, 152)); // tone 19 starts dark again
     EXPECT_EQ(At(p, 40, 300), QColor(222, 222, 222));
     EXPECT_EQ(At(p, 660, 300), QColor(Qt::black));     // the empty 19th cell
@@ -85,7 +85,7 @@ TEST(ToneZonePainter, ColouredLookCyclesTexturesPerRowWithoutOutline) {
     EXPECT_EQ(At(p, 80, 100), QColor(Qt::blue));  // tone 2: metal3
     EXPECT_EQ(At(p, 5, 300), QColor(Qt::red));    // tone 19: metal1 again
     EXPECT_EQ(At(p, 0, 0), QColor(Qt::red));      // no outline
-    EXPECT_NE(At(p, 100, 250), kWorkspace);       // no divider
+    EXPECT_NE(At(p, 100, 250), KWorkspace);       // no divider
     EXPECT_EQ(At(p, 690, 100), QColor(Qt::black));
 }
 
@@ -127,7 +127,7 @@ TEST(ToneZonePainter, LabelsWiderThanTheirBarsAreWholeAndNeverInTheStrip) {
     const std::vector<float> ratios = ThreeOctaves();
     const TToneZonePainter painter({Solid(Qt::red), Solid(Qt::green), Solid(Qt::blue)});
     TToneZoneLook look{false, false, true};
-    look.Workspace = kWorkspace;
+    look.Workspace = KWorkspace;
     QImage img(700, 400, QImage::Format_RGB32);
     QPainter p(&img);
     painter.Paint(p, img.size(), ratios, 200.0f, look, 0);

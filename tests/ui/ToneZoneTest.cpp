@@ -21,103 +21,103 @@ namespace {
 using test::FakeTones;
 
 struct ZoneTest : ::testing::Test {
-    std::unique_ptr<TToneZone> zone = std::make_unique<TToneZone>();
-    FakeTones tones{37};
-    TPlaying play{tones};
+    std::unique_ptr<TToneZone> Zone = std::make_unique<TToneZone>();
+    FakeTones Tones{37};
+    TPlaying Play{Tones};
     void SetUp() override {
-        zone->resize(700, 400);
-        zone->SetToneRatios(std::vector<float>(37, 1.0f));
-        zone->SetLook({false, false, false, {}});
-        zone->OnMouseMove = [this](int x, int y) {
+        Zone->resize(700, 400);
+        Zone->SetToneRatios(std::vector<float>(37, 1.0f));
+        Zone->SetLook({false, false, false, {}});
+        Zone->OnMouseMove = [this](int x, int y) {
             const QPointF c = QCursor::pos();
-            play.ToneZoneMouseMove(zone->Geometry(), zone->BarWidthReciprocal(), x, y,
+            Play.ToneZoneMouseMove(Zone->Geometry(), Zone->BarWidthReciprocal(), x, y,
                                    static_cast<float>(c.x()), static_cast<float>(c.y()));
         };
-        zone->OnMouseDown = [this](TMouseButton b, int, int) { play.PointerDown(b); };
-        zone->OnMouseUp = [this](TMouseButton b, int, int) { play.PointerUp(b); };
-        zone->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(zone.get()));
+        Zone->OnMouseDown = [this](TMouseButton b, int, int) { Play.PointerDown(b); };
+        Zone->OnMouseUp = [this](TMouseButton b, int, int) { Play.PointerUp(b); };
+        Zone->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Zone.get()));
     }
 };
 
 } // namespace
 
 TEST_F(ZoneTest, PaintsTheBarsAndKeepsTheirWidth) {
-    EXPECT_FLOAT_EQ(zone->BarWidthReciprocal(), 1.0f / 18);
-    const QImage img = zone->grab().toImage();
+    EXPECT_FLOAT_EQ(Zone->BarWidthReciprocal(), 1.0f / 18);
+    const QImage img = Zone->grab().toImage();
     EXPECT_EQ(QColor(img.pixel(5, 200)), QColor(152, 152, 152));
     EXPECT_EQ(QColor(img.pixel(23, 200)), QColor(222, 222, 222));
     EXPECT_EQ(QColor(img.pixel(680, 200)), QColor(Qt::black));
     // Two rows: the width follows at once, before the paint arrives.
-    zone->SetLook({true, false, false, {}});
-    EXPECT_FLOAT_EQ(zone->BarWidthReciprocal(), 1.0f / 36);
+    Zone->SetLook({true, false, false, {}});
+    EXPECT_FLOAT_EQ(Zone->BarWidthReciprocal(), 1.0f / 36);
 }
 
 TEST_F(ZoneTest, MouseModeDragFromBarThreeToBarFour) {
-    play.MousePressure = true;
-    QTest::mouseMove(zone.get(), QPoint(3 * 18 + 5, 100));
-    EXPECT_EQ(play.CurrentBar, 3);
-    QTest::mousePress(zone.get(), Qt::LeftButton, {}, QPoint(3 * 18 + 5, 100));
-    EXPECT_FLOAT_EQ(tones.Pressure[3], 0.5f);
-    QTest::mouseMove(zone.get(), QPoint(4 * 18 + 5, 300));
-    EXPECT_EQ(play.CurrentBar, 4);
-    EXPECT_FLOAT_EQ(tones.Strike[4], 0.75f);
-    EXPECT_EQ(tones.Pressure[3], 0.0f);
-    EXPECT_EQ(tones.Pressure[4], 0.0f);
-    QTest::mouseRelease(zone.get(), Qt::LeftButton, {}, QPoint(4 * 18 + 5, 300));
-    EXPECT_FALSE(play.PenDown);
+    Play.MousePressure = true;
+    QTest::mouseMove(Zone.get(), QPoint(3 * 18 + 5, 100));
+    EXPECT_EQ(Play.CurrentBar, 3);
+    QTest::mousePress(Zone.get(), Qt::LeftButton, {}, QPoint(3 * 18 + 5, 100));
+    EXPECT_FLOAT_EQ(Tones.Pressure[3], 0.5f);
+    QTest::mouseMove(Zone.get(), QPoint(4 * 18 + 5, 300));
+    EXPECT_EQ(Play.CurrentBar, 4);
+    EXPECT_FLOAT_EQ(Tones.Strike[4], 0.75f);
+    EXPECT_EQ(Tones.Pressure[3], 0.0f);
+    EXPECT_EQ(Tones.Pressure[4], 0.0f);
+    QTest::mouseRelease(Zone.get(), Qt::LeftButton, {}, QPoint(4 * 18 + 5, 300));
+    EXPECT_FALSE(Play.PenDown);
     // Right button: pressure and one step down the resonance fader.
     bool timers = false;
-    play.OnRezTimersChanged = [&] { timers = play.RezDownTimerEnabled; };
-    QTest::mousePress(zone.get(), Qt::RightButton, {}, QPoint(4 * 18 + 5, 300));
-    EXPECT_FLOAT_EQ(tones.Pressure[4], 0.5f);
-    EXPECT_EQ(play.ResonanceFader(), 11);
+    Play.OnRezTimersChanged = [&] { timers = Play.RezDownTimerEnabled; };
+    QTest::mousePress(Zone.get(), Qt::RightButton, {}, QPoint(4 * 18 + 5, 300));
+    EXPECT_FLOAT_EQ(Tones.Pressure[4], 0.5f);
+    EXPECT_EQ(Play.ResonanceFader(), 11);
     EXPECT_TRUE(timers);
-    QTest::mouseRelease(zone.get(), Qt::RightButton, {}, QPoint(4 * 18 + 5, 300));
+    QTest::mouseRelease(Zone.get(), Qt::RightButton, {}, QPoint(4 * 18 + 5, 300));
     EXPECT_FALSE(timers);
 }
 
 TEST_F(ZoneTest, TabletPacketsFromPenEventsDriveTheCurrentBar) {
     TTabletEventSource source;
     source.SetDevice(true, "Test Pen");
-    source.Attach(zone.get());
+    source.Attach(Zone.get());
     TTablet tablet(&source.Service());
     auto contextChanged = [&](TCustomTablet*, int32_t, int32_t) {
         LOGCONTEXTA c;
         tablet.GetContext(c);
-        play.TabletContextUpdate(c.lcInExtX, c.lcInExtY);
+        Play.TabletContextUpdate(c.lcInExtX, c.lcInExtY);
     };
     tablet.OnContextOpen = contextChanged;
     tablet.OnContextUpdate = contextChanged;
     tablet.OnPacket = [&](TCustomTablet*, uint32_t, HCTX, const void* p) {
-        play.PenSample(TTabletEventSource::PenSampleFromPacket(p));
+        Play.PenSample(TTabletEventSource::PenSampleFromPacket(p));
     };
     ASSERT_TRUE(OpenVarkoContext(tablet));
     AXIS axis;
     tablet.GetPressureAxis(axis);
-    play.SetPressureAxisMax(axis.axMax);
+    Play.SetPressureAxisMax(axis.axMax);
     QCoreApplication::processEvents();
-    ASSERT_GT(play.TabletScaleX, 0.0f);
+    ASSERT_GT(Play.TabletScaleX, 0.0f);
 
     static const QPointingDevice pen(
         QStringLiteral("Test Pen"), 4712, QInputDevice::DeviceType::Stylus,
         QPointingDevice::PointerType::Pen,
         QInputDevice::Capability::Position | QInputDevice::Capability::Pressure, 1, 3);
     auto send = [&](QEvent::Type type, QPoint local, double pressure, Qt::MouseButtons buttons) {
-        const QPointF global = zone->mapToGlobal(QPointF(local));
+        const QPointF global = Zone->mapToGlobal(QPointF(local));
         QTabletEvent e(type, &pen, QPointF(local), global, pressure, 0, 0, 0, 0, 0, Qt::NoModifier,
                        Qt::NoButton, buttons);
-        QApplication::sendEvent(zone.get(), &e);
+        QApplication::sendEvent(Zone.get(), &e);
     };
-    QTest::mouseMove(zone.get(), QPoint(100, 200)); // the bar comes from the mouse events
-    ASSERT_EQ(play.CurrentBar, 5);
+    QTest::mouseMove(Zone.get(), QPoint(100, 200)); // the bar comes from the mouse events
+    ASSERT_EQ(Play.CurrentBar, 5);
     send(QEvent::TabletMove, {100, 200}, 0.0, Qt::NoButton);
     send(QEvent::TabletMove, {110, 200}, 0.0, Qt::NoButton); // hovering
-    EXPECT_GT(tones.Speed[5], 0.0f);
-    EXPECT_EQ(tones.Pressure[5], 0.0f);
-    play.PointerDown(TMouseButton::mbLeft); // the tip's mouse press
+    EXPECT_GT(Tones.Speed[5], 0.0f);
+    EXPECT_EQ(Tones.Pressure[5], 0.0f);
+    Play.PointerDown(TMouseButton::mbLeft); // the tip's mouse press
     send(QEvent::TabletMove, {110, 200}, 0.5, Qt::LeftButton);
-    EXPECT_NEAR(tones.Pressure[5], 0.5f, 1e-3);
-    EXPECT_EQ(play.PressureBarPosition, 512);
+    EXPECT_NEAR(Tones.Pressure[5], 0.5f, 1e-3);
+    EXPECT_EQ(Play.PressureBarPosition, 512);
     tablet.Close();
 }

@@ -17,58 +17,58 @@ using namespace varko;
 namespace {
 
 struct MidiTab : ::testing::Test {
-    TInstrument instrument;
-    std::vector<std::string> ports = {"ALSA: Keystation:Keystation MIDI 1 20:0", "JACK: seq:out"};
-    std::vector<std::string> opened;
-    bool opens = true;
-    std::unique_ptr<TMidiSettingsTab> tab;
+    TInstrument Instrument;
+    std::vector<std::string> Ports = {"ALSA: Keystation:Keystation MIDI 1 20:0", "JACK: seq:out"};
+    std::vector<std::string> Opened;
+    bool Opens = true;
+    std::unique_ptr<TMidiSettingsTab> Tab;
     void SetUp() override {
         TMidiPortsOwner owner;
-        owner.Ports = [this] { return ports; };
+        owner.Ports = [this] { return Ports; };
         owner.OpenPort = [this](const std::string& name) {
-            opened.push_back(name);
-            return opens && !name.empty();
+            Opened.push_back(name);
+            return Opens && !name.empty();
         };
-        tab = std::make_unique<TMidiSettingsTab>(instrument, owner);
-        tab->ShowInstrumentSettings();
+        Tab = std::make_unique<TMidiSettingsTab>(Instrument, owner);
+        Tab->ShowInstrumentSettings();
     }
     QStringList Items() const {
         QStringList items;
-        for (int i = 0; i < tab->PortCombo->count(); ++i) {
-            items << tab->PortCombo->itemText(i);
+        for (int i = 0; i < Tab->PortCombo->count(); ++i) {
+            items << Tab->PortCombo->itemText(i);
         }
         return items;
     }
-    void Choose(int index) { test::TSettingsRig::Choose(tab->PortCombo, index); }
+    void Choose(int index) { test::TSettingsRig::Choose(Tab->PortCombo, index); }
 };
 
 } // namespace
 
 TEST_F(MidiTab, ListsNoneAndThePortsAndOpensTheChoice) {
-    EXPECT_EQ(Items(), (QStringList{"none", QString::fromStdString(ports[0]), "JACK: seq:out"}));
-    EXPECT_EQ(tab->PortCombo->currentIndex(), 0);
+    EXPECT_EQ(Items(), (QStringList{"none", QString::fromStdString(Ports[0]), "JACK: seq:out"}));
+    EXPECT_EQ(Tab->PortCombo->currentIndex(), 0);
     Choose(2);
-    EXPECT_EQ(opened, (std::vector<std::string>{"JACK: seq:out"}));
-    EXPECT_EQ(instrument.Settings().Stored().MidiInput, "JACK: seq:out");
+    EXPECT_EQ(Opened, (std::vector<std::string>{"JACK: seq:out"}));
+    EXPECT_EQ(Instrument.Settings().Stored().MidiInput, "JACK: seq:out");
     Choose(0);
-    EXPECT_EQ(opened.back(), "");
-    EXPECT_EQ(instrument.Settings().Stored().MidiInput, "");
+    EXPECT_EQ(Opened.back(), "");
+    EXPECT_EQ(Instrument.Settings().Stored().MidiInput, "");
     // A port that will not open leaves none chosen.
-    opens = false;
+    Opens = false;
     Choose(1);
-    EXPECT_EQ(tab->PortCombo->currentIndex(), 0);
-    EXPECT_EQ(instrument.Settings().Stored().MidiInput, "");
+    EXPECT_EQ(Tab->PortCombo->currentIndex(), 0);
+    EXPECT_EQ(Instrument.Settings().Stored().MidiInput, "");
 }
 
 TEST_F(MidiTab, AChosenPortThatIsNotPluggedInStaysTheChoiceShownAsGone) {
-    instrument.Settings().SetMidiInput("ALSA: Launchkey:Launchkey MIDI 24:0");
-    ports.pop_back();
-    tab->ShowPorts();
+    Instrument.Settings().SetMidiInput("ALSA: Launchkey:Launchkey MIDI 24:0");
+    Ports.pop_back();
+    Tab->ShowPorts();
     ASSERT_EQ(Items().size(), 3);
-    EXPECT_EQ(tab->PortCombo->currentText(), "ALSA: Launchkey:Launchkey MIDI 24:0 (gone)");
+    EXPECT_EQ(Tab->PortCombo->currentText(), "ALSA: Launchkey:Launchkey MIDI 24:0 (gone)");
     // Chosen again as it is: the port's own name, not the label's.
     Choose(2);
-    EXPECT_EQ(opened.back(), "ALSA: Launchkey:Launchkey MIDI 24:0");
+    EXPECT_EQ(Opened.back(), "ALSA: Launchkey:Launchkey MIDI 24:0");
 }
 
 TEST_F(MidiTab, SaysWhenNoMidiSystemAnswers) {
@@ -77,7 +77,7 @@ TEST_F(MidiTab, SaysWhenNoMidiSystemAnswers) {
     bool reachable = false;
     owner.Reachable = [&reachable] { return reachable; };
     owner.JackInput = [] { return true; };
-    TMidiSettingsTab lonely(instrument, owner);
+    TMidiSettingsTab lonely(Instrument, owner);
     lonely.ShowPorts();
     EXPECT_TRUE(lonely.VirtualPortNote->text().startsWith("No MIDI system answers"))
         << lonely.VirtualPortNote->text().toStdString();
@@ -87,44 +87,44 @@ TEST_F(MidiTab, SaysWhenNoMidiSystemAnswers) {
 }
 
 TEST_F(MidiTab, ReferenceNoteAndZoneGoToTheInstrument) {
-    EXPECT_EQ(tab->ReferenceNoteBox->value(), 60);
-    EXPECT_EQ(tab->ReferenceNoteName->text(), "C4");
-    tab->ReferenceNoteBox->setValue(69);
-    EXPECT_EQ(instrument.Midi().ReferenceNote(), 69);
-    EXPECT_EQ(instrument.Settings().Stored().ReferenceNote, 69);
-    EXPECT_EQ(tab->ReferenceNoteName->text(), "A4");
+    EXPECT_EQ(Tab->ReferenceNoteBox->value(), 60);
+    EXPECT_EQ(Tab->ReferenceNoteName->text(), "C4");
+    Tab->ReferenceNoteBox->setValue(69);
+    EXPECT_EQ(Instrument.Midi().ReferenceNote(), 69);
+    EXPECT_EQ(Instrument.Settings().Stored().ReferenceNote, 69);
+    EXPECT_EQ(Tab->ReferenceNoteName->text(), "A4");
     EXPECT_EQ(TMidiSettingsTab::NoteName(0), "C-1");
-    EXPECT_TRUE(tab->MpeBox->isChecked());
-    tab->MpeBox->click();
-    EXPECT_FALSE(instrument.Midi().Mpe());
+    EXPECT_TRUE(Tab->MpeBox->isChecked());
+    Tab->MpeBox->click();
+    EXPECT_FALSE(Instrument.Midi().Mpe());
     // Settings read from the file show without running the handlers again.
-    instrument.Settings().SetReferenceNote(48);
-    instrument.Settings().SetMpe(true);
-    tab->ShowInstrumentSettings();
-    EXPECT_EQ(tab->ReferenceNoteBox->value(), 48);
-    EXPECT_EQ(tab->ReferenceNoteName->text(), "C3");
-    EXPECT_TRUE(tab->MpeBox->isChecked());
+    Instrument.Settings().SetReferenceNote(48);
+    Instrument.Settings().SetMpe(true);
+    Tab->ShowInstrumentSettings();
+    EXPECT_EQ(Tab->ReferenceNoteBox->value(), 48);
+    EXPECT_EQ(Tab->ReferenceNoteName->text(), "C3");
+    EXPECT_TRUE(Tab->MpeBox->isChecked());
 }
 
 TEST_F(MidiTab, KeyReleaseRingsOnUnlessSetToDamp) {
-    EXPECT_EQ(tab->ReleaseCombo->currentText(), "rings on");
-    test::TSettingsRig::Choose(tab->ReleaseCombo, 1);
-    EXPECT_TRUE(instrument.Midi().ReleaseDamps());
-    EXPECT_TRUE(instrument.Settings().Stored().KeyReleaseDamps);
-    instrument.Settings().SetKeyReleaseDamps(false);
-    tab->ShowInstrumentSettings();
-    EXPECT_EQ(tab->ReleaseCombo->currentText(), "rings on");
+    EXPECT_EQ(Tab->ReleaseCombo->currentText(), "rings on");
+    test::TSettingsRig::Choose(Tab->ReleaseCombo, 1);
+    EXPECT_TRUE(Instrument.Midi().ReleaseDamps());
+    EXPECT_TRUE(Instrument.Settings().Stored().KeyReleaseDamps);
+    Instrument.Settings().SetKeyReleaseDamps(false);
+    Tab->ShowInstrumentSettings();
+    EXPECT_EQ(Tab->ReleaseCombo->currentText(), "rings on");
 }
 
 TEST_F(MidiTab, ShowsWhole) {
     // Every control inside the tab's page (353 x 273 less the tab bar), none overlapping.
-    tab->resize(345, 222);
+    Tab->resize(345, 222);
     const QList<QWidget*> controls = {
-        tab->PortLabel,         tab->PortCombo,      tab->ReferenceLabel, tab->ReferenceNoteBox,
-        tab->ReferenceNoteName, tab->ReferenceNote,  tab->MpeBox,         tab->ReleaseLabel,
-        tab->ReleaseCombo,      tab->VirtualPortNote};
+        Tab->PortLabel,         Tab->PortCombo,      Tab->ReferenceLabel, Tab->ReferenceNoteBox,
+        Tab->ReferenceNoteName, Tab->ReferenceNote,  Tab->MpeBox,         Tab->ReleaseLabel,
+        Tab->ReleaseCombo,      Tab->VirtualPortNote};
     for (QWidget* w : controls) {
-        EXPECT_TRUE(tab->rect().contains(w->geometry()))
+        EXPECT_TRUE(Tab->rect().contains(w->geometry()))
             << w->metaObject()->className() << " " << w->geometry().bottom();
     }
     for (int i = 0; i < controls.size(); ++i) {
@@ -134,6 +134,6 @@ TEST_F(MidiTab, ShowsWhole) {
         }
     }
     if (const char* shot = std::getenv("VARKO_SCREENSHOTS")) {
-        tab->grab().save(QString::fromLocal8Bit(shot) + "/midi-tab.png");
+        Tab->grab().save(QString::fromLocal8Bit(shot) + "/midi-tab.png");
     }
 }
