@@ -16,9 +16,7 @@ public:
     static constexpr std::size_t MaxFileBytes = 1u << 20;
 
     const std::vector<std::string>& Entries() const { return entries_; }
-    std::size_t size() const {
-        return entries_.size();
-    } // NOLINT(readability-identifier-naming): reads as a container
+    std::size_t Size() const { return entries_.size(); }
     const std::string& operator[](std::size_t index) const { return entries_[index]; }
 
     // A file read through "Browse...": goes on top, the eleventh entry drops out.

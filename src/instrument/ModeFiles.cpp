@@ -31,7 +31,7 @@ bool TModeFiles::Load(const std::string& path) {
 
 bool TModeFiles::LoadFromHistory(int entry) {
     Take({}, {}, false);
-    if (entry < 0 || entry >= static_cast<int>(history_.size())) {
+    if (entry < 0 || entry >= static_cast<int>(history_.Size())) {
         changed_();
         return false;
     }
@@ -50,7 +50,7 @@ bool TModeFiles::LoadFromHistory(int entry) {
 }
 
 std::string TModeFiles::SelectedPath() const {
-    if (selected_ < 0 || selected_ >= static_cast<int>(history_.size())) {
+    if (selected_ < 0 || selected_ >= static_cast<int>(history_.Size())) {
         return {};
     }
     return history_[static_cast<size_t>(selected_)];

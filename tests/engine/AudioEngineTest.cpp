@@ -383,10 +383,10 @@ namespace {
 class TManualHost : public TNullHost {
 public:
     TManualHost() : TNullHost(48000.0, 32, false, 2) {}
-    bool Active() const override { return started; }
-    void SetActive(bool value) override { started = value; }
+    bool Active() const override { return Started; }
+    void SetActive(bool value) override { Started = value; }
     void Play() { OnBufferSwitch32(this, InBuffer, OutBuffer); }
-    bool started = false;
+    bool Started = false;
 };
 
 // Remembers every block start and every change with the position it was stamped with.

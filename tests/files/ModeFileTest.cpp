@@ -79,7 +79,7 @@ TEST(ModeFileHistory, InsertOnTopDuplicatesAndAtMostTen) {
     for (int i = 0; i < 9; ++i) {
         history.Insert("/m/" + std::to_string(i) + ".vmod");
     }
-    ASSERT_EQ(history.size(), 10u);
+    ASSERT_EQ(history.Size(), 10u);
     EXPECT_EQ(history[0], "/m/8.vmod");
     EXPECT_EQ(history[9], "/m/a.vmod"); // the oldest of the two copies dropped out
 }
@@ -90,7 +90,7 @@ TEST(ModeFileHistory, RemoveAnEntryThatCouldNotBeOpened) {
     history.Remove(1);
     EXPECT_EQ(history.Entries(), (std::vector<std::string>{"/a.vmod", "/c.vmod"}));
     history.Remove(7);
-    EXPECT_EQ(history.size(), 2u);
+    EXPECT_EQ(history.Size(), 2u);
 }
 
 TEST(ModeFileHistory, FourteenLinesKeepTheFirstTen) {
@@ -100,7 +100,7 @@ TEST(ModeFileHistory, FourteenLinesKeepTheFirstTen) {
     }
     ModeFileHistory history;
     history.LoadText(text.str());
-    ASSERT_EQ(history.size(), 10u);
+    ASSERT_EQ(history.Size(), 10u);
     EXPECT_EQ(history[9], "/h/9.vmod");
 }
 
@@ -133,7 +133,7 @@ TEST(ModeFileHistory, MissingFileIsAnEmptyHistory) {
     ModeFileHistory history;
     history.Insert("/old.vmod");
     EXPECT_FALSE(history.Load(Path("no.history")));
-    EXPECT_EQ(history.size(), 0u);
+    EXPECT_EQ(history.Size(), 0u);
 }
 
 TEST(ModeFileHistory, SaveFailureIsReported) {
@@ -157,7 +157,7 @@ TEST(ModeFileHistory, UnreadableHistoryIsKeptAtExit) {
         ModeFileHistory history;
         const bool loaded = history.Load(file);
         history.Insert("/new.vmod");
-        return !loaded && history.size() == 1 && !history.Save(file);
+        return !loaded && history.Size() == 1 && !history.Save(file);
     }));
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
     std::ifstream in(file, std::ios::binary);
