@@ -70,7 +70,7 @@ template <typename T>
 void In(benchmark::State& state, void (*routine)(const void*, T*, int32_t), ASIOSampleType type) {
     const std::vector<float> f = Floats();
     std::vector<uint8_t> src(Block * static_cast<size_t>(ASIOSampleBytes(type)));
-    PlainOutputConverter(type).Oc32(f.data(), src.data(), Block);
+    PlainOutputConverter(type).Float32(f.data(), src.data(), Block);
     std::vector<T> dst(Block);
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores)
         routine(src.data(), dst.data(), Block);
@@ -104,35 +104,35 @@ int Register() {
         const std::string name = t.Name;
         const TOutConverter out = PlainOutputConverter(t.Type);
         const TInConverter in = PlainInputConverter(t.Type);
-        benchmark::RegisterBenchmark(("out32/" + name + "/plain").c_str(), Out<float>, out.Oc32,
+        benchmark::RegisterBenchmark(("out32/" + name + "/plain").c_str(), Out<float>, out.Float32,
                                      bytes);
         if (const TOutConverter v = VectorOutputConverter(t.Type)) {
-            benchmark::RegisterBenchmark(("out32/" + name + "/avx2").c_str(), Out<float>, v.Oc32,
+            benchmark::RegisterBenchmark(("out32/" + name + "/avx2").c_str(), Out<float>, v.Float32,
                                          bytes);
         }
         for (TASIOOutputDither d : {odUDF, odTDF}) {
             if (const TOutConverter dc = DitherOutputConverter(t.Type, d)) {
                 benchmark::RegisterBenchmark(
-                    ("out32/" + name + (d == odUDF ? "/udf" : "/tdf")).c_str(), Out<float>, dc.Oc32,
-                    bytes);
+                    ("out32/" + name + (d == odUDF ? "/udf" : "/tdf")).c_str(), Out<float>,
+                    dc.Float32, bytes);
             }
         }
-        benchmark::RegisterBenchmark(("out64/" + name + "/plain").c_str(), Out<double>, out.Oc64,
+        benchmark::RegisterBenchmark(("out64/" + name + "/plain").c_str(), Out<double>, out.Float64,
                                      bytes);
-        benchmark::RegisterBenchmark(("in32/" + name + "/plain").c_str(), In<float>, in.Ic32,
+        benchmark::RegisterBenchmark(("in32/" + name + "/plain").c_str(), In<float>, in.Float32,
                                      t.Type);
         if (const TInConverter v = VectorInputConverter(t.Type)) {
-            benchmark::RegisterBenchmark(("in32/" + name + "/avx2").c_str(), In<float>, v.Ic32,
+            benchmark::RegisterBenchmark(("in32/" + name + "/avx2").c_str(), In<float>, v.Float32,
                                          t.Type);
         }
-        benchmark::RegisterBenchmark(("in64/" + name + "/plain").c_str(), In<double>, in.Ic64,
+        benchmark::RegisterBenchmark(("in64/" + name + "/plain").c_str(), In<double>, in.Float64,
                                      t.Type);
     }
-    benchmark::RegisterBenchmark("clip32/digital/plain", Clip, PlainClipDigital().Cb32);
-    benchmark::RegisterBenchmark("clip32/analog/plain", Clip, PlainClipAnalog().Cb32);
+    benchmark::RegisterBenchmark("clip32/digital/plain", Clip, PlainClipDigital().Float32);
+    benchmark::RegisterBenchmark("clip32/analog/plain", Clip, PlainClipAnalog().Float32);
     if (VectorClipDigital()) {
-        benchmark::RegisterBenchmark("clip32/digital/avx2", Clip, VectorClipDigital().Cb32);
-        benchmark::RegisterBenchmark("clip32/analog/avx2", Clip, VectorClipAnalog().Cb32);
+        benchmark::RegisterBenchmark("clip32/digital/avx2", Clip, VectorClipDigital().Float32);
+        benchmark::RegisterBenchmark("clip32/analog/avx2", Clip, VectorClipAnalog().Float32);
     }
     return 0;
 }

@@ -15,7 +15,7 @@ namespace {
 std::atomic<int> gLocks{0};
 
 void CountLock() {
-    if (varko::test::gTInsideProcess) {
+    if (varko::test::gInsideProcess) {
         gLocks.fetch_add(1, std::memory_order_relaxed);
     }
 }

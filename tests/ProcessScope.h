@@ -5,12 +5,12 @@
 
 namespace varko::test {
 
-inline thread_local bool gTInsideProcess = false;
+inline thread_local bool gInsideProcess = false;
 
 class TProcessScope {
 public:
-    TProcessScope() { gTInsideProcess = true; }
-    ~TProcessScope() { gTInsideProcess = false; }
+    TProcessScope() { gInsideProcess = true; }
+    ~TProcessScope() { gInsideProcess = false; }
     TProcessScope(const TProcessScope&) = delete;
     TProcessScope& operator=(const TProcessScope&) = delete;
 };

@@ -369,7 +369,7 @@ TInConverter VectorInputConverter(ASIOSampleType type) {
     default:
         return {};
     }
-    return {v, PlainInputConverter(type).Ic64};
+    return {v, PlainInputConverter(type).Float64};
 #else
     (void)type;
     return {};
@@ -410,7 +410,7 @@ TOutConverter VectorOutputConverter(ASIOSampleType type) {
     default:
         return {};
     }
-    return {v, PlainOutputConverter(type).Oc64};
+    return {v, PlainOutputConverter(type).Float64};
 #else
     (void)type;
     return {};
@@ -420,7 +420,7 @@ TOutConverter VectorOutputConverter(ASIOSampleType type) {
 TClipBuffer VectorClipDigital() {
 #if defined(__x86_64__)
     if (ProcessorClass() == 1) {
-        return {&avx2::ClipDigital32, PlainClipDigital().Cb64};
+        return {&avx2::ClipDigital32, PlainClipDigital().Float64};
     }
 #endif
     return {};
@@ -429,7 +429,7 @@ TClipBuffer VectorClipDigital() {
 TClipBuffer VectorClipAnalog() {
 #if defined(__x86_64__)
     if (ProcessorClass() == 1) {
-        return {&avx2::ClipAnalog32, PlainClipAnalog().Cb64};
+        return {&avx2::ClipAnalog32, PlainClipAnalog().Float64};
     }
 #endif
     return {};

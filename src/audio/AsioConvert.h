@@ -29,19 +29,19 @@ using TClipBuffer64 = void (*)(double* data, int32_t count);
 
 // A routine pair for 32-bit and 64-bit float arrays; both empty for a type without a routine.
 struct TInConverter {
-    TInConvert32 Ic32 = nullptr;
-    TInConvert64 Ic64 = nullptr;
-    explicit operator bool() const { return Ic32 != nullptr && Ic64 != nullptr; }
+    TInConvert32 Float32 = nullptr;
+    TInConvert64 Float64 = nullptr;
+    explicit operator bool() const { return Float32 != nullptr && Float64 != nullptr; }
 };
 struct TOutConverter {
-    TOutConvert32 Oc32 = nullptr;
-    TOutConvert64 Oc64 = nullptr;
-    explicit operator bool() const { return Oc32 != nullptr && Oc64 != nullptr; }
+    TOutConvert32 Float32 = nullptr;
+    TOutConvert64 Float64 = nullptr;
+    explicit operator bool() const { return Float32 != nullptr && Float64 != nullptr; }
 };
 struct TClipBuffer {
-    TClipBuffer32 Cb32 = nullptr;
-    TClipBuffer64 Cb64 = nullptr;
-    explicit operator bool() const { return Cb32 != nullptr && Cb64 != nullptr; }
+    TClipBuffer32 Float32 = nullptr;
+    TClipBuffer64 Float64 = nullptr;
+    explicit operator bool() const { return Float32 != nullptr && Float64 != nullptr; }
 };
 
 // Allowed processor-specific routines (a set of bit flags). co3DNow is accepted and ignored:

@@ -245,22 +245,22 @@ void TASIOHost::BufferSwitchTimeInfo(int32_t index, const ::varko::ASIOTime& par
         RunSwitch<double>(
             index, doubleInBuffer_, doubleOutBuffer_,
             [this](int i, void* half, double* data, int32_t n) {
-                inConverters_[static_cast<size_t>(i)].Ic64(half, data, n);
+                inConverters_[static_cast<size_t>(i)].Float64(half, data, n);
             },
             [this](int i, void* half, double* data, int32_t n) {
-                outConverters_[static_cast<size_t>(i)].Oc64(data, half, n);
+                outConverters_[static_cast<size_t>(i)].Float64(data, half, n);
             },
-            clip_.Cb64);
+            clip_.Float64);
     } else {
         RunSwitch<float>(
             index, singleInBuffer_, singleOutBuffer_,
             [this](int i, void* half, float* data, int32_t n) {
-                inConverters_[static_cast<size_t>(i)].Ic32(half, data, n);
+                inConverters_[static_cast<size_t>(i)].Float32(half, data, n);
             },
             [this](int i, void* half, float* data, int32_t n) {
-                outConverters_[static_cast<size_t>(i)].Oc32(data, half, n);
+                outConverters_[static_cast<size_t>(i)].Float32(data, half, n);
             },
-            clip_.Cb32);
+            clip_.Float32);
     }
     driver_->outputReady();
 }

@@ -10,7 +10,7 @@
 namespace varko::rtaudio {
 namespace {
 // The stream whose client RtAudio is opening on this thread.
-thread_local TStreamCore* gTOpening = nullptr;
+thread_local TStreamCore* gOpening = nullptr;
 
 void OnJackShutdown(void* core) {
     static_cast<TStreamCore*>(core)->ServerGone.store(true, std::memory_order_relaxed);
@@ -26,7 +26,7 @@ void OnJackShutdown(void* core) {
 extern "C" void jack_on_shutdown(jack_client_t* client, JackShutdownCallback callback, void* arg) {
     using TReal = void (*)(jack_client_t*, JackShutdownCallback, void*);
     static const auto real = reinterpret_cast<TReal>(dlsym(RTLD_NEXT, "jack_on_shutdown"));
-    if (varko::rtaudio::TStreamCore* core = varko::rtaudio::gTOpening) {
+    if (varko::rtaudio::TStreamCore* core = varko::rtaudio::gOpening) {
         callback = &varko::rtaudio::OnJackShutdown;
         arg = core;
         core->ShutdownHooked = true;
@@ -247,16 +247,16 @@ TOpenResult OpenStream(const std::shared_ptr<TStreamCore>& core, const TOpenRequ
                                                              : 0;
     unsigned frames = r.Frames;
     const uint32_t errorsBefore = gRtErrors.load(std::memory_order_relaxed);
-    gTOpening = core.get();
+    gOpening = core.get();
     try {
         core->Audio->openStream(&out, nullptr, r.Format, static_cast<unsigned>(r.Rate), &frames,
                                 &TStreamCore::Callback, core.get(), &options, &RtErrorCallback);
     } catch (const RtAudioError& e) {
-        gTOpening = nullptr;
+        gOpening = nullptr;
         result.Error = e.getMessage();
         return result;
     }
-    gTOpening = nullptr;
+    gOpening = nullptr;
     if (!core->Audio->isStreamOpen() || gRtErrors.load(std::memory_order_relaxed) != errorsBefore) {
         result.Error = "The stream did not open.";
         return result;

@@ -20,13 +20,13 @@ using namespace varko::test;
 namespace {
 
 bool Same(TInConverter a, TInConverter b) {
-    return a.Ic32 == b.Ic32 && a.Ic64 == b.Ic64;
+    return a.Float32 == b.Float32 && a.Float64 == b.Float64;
 }
 bool Same(TOutConverter a, TOutConverter b) {
-    return a.Oc32 == b.Oc32 && a.Oc64 == b.Oc64;
+    return a.Float32 == b.Float32 && a.Float64 == b.Float64;
 }
 bool Same(TClipBuffer a, TClipBuffer b) {
-    return a.Cb32 == b.Cb32 && a.Cb64 == b.Cb64;
+    return a.Float32 == b.Float32 && a.Float64 == b.Float64;
 }
 
 bool IsDitherType(ASIOSampleType type) {
@@ -135,9 +135,9 @@ TEST(AsioConvertDither, SilenceStaysSilentAndTheStateAdvancesPerSample) {
             for (int block = 0; block < 200; ++block) {
                 std::fill(buf.begin(), buf.end(), 0xAA);
                 if (block % 2 == 0) {
-                    c.Oc32(zeros32.data(), buf.data(), 13);
+                    c.Float32(zeros32.data(), buf.data(), 13);
                 } else {
-                    c.Oc64(zeros64.data(), buf.data(), 13);
+                    c.Float64(zeros64.data(), buf.data(), 13);
                 }
                 expect = Advance(expect, 13 * advances);
                 ASSERT_EQ(GetDitherState(), expect) << type;
@@ -158,7 +158,7 @@ TEST(AsioConvertDither, NoiseIsAddedBeforeRoundingWithTheRightShape) {
     const IntType t = IntTypeOf(ASIOSTInt16LSB);
     for (auto [dither, share] : {std::pair{odUDF, 0.25}, std::pair{odTDF, 0.125}}) {
         SetDitherState(12345);
-        DitherOutputConverter(ASIOSTInt16LSB, dither).Oc64(src.data(), buf.data(), n);
+        DitherOutputConverter(ASIOSTInt16LSB, dither).Float64(src.data(), buf.data(), n);
         int ones = 0;
         for (int i = 0; i < n; ++i) {
             const int64_t v = ReadInt(buf, t, i);
@@ -180,7 +180,7 @@ TEST(AsioConvertDither, SaturatesLikeThePlainRoutines) {
         for (ASIOSampleType type : DitherTypes) {
             const IntType t = IntTypeOf(type);
             std::vector<uint8_t> buf(src.size() * static_cast<size_t>(t.Bytes));
-            DitherOutputConverter(type, dither).Oc64(src.data(), buf.data(), 6);
+            DitherOutputConverter(type, dither).Float64(src.data(), buf.data(), 6);
             EXPECT_EQ(ReadInt(buf, t, 0), MaxOf(t)) << type;
             EXPECT_EQ(ReadInt(buf, t, 1), MinOf(t)) << type;
             EXPECT_EQ(ReadInt(buf, t, 2), MaxOf(t)) << type;
@@ -241,14 +241,14 @@ TEST(AsioConvertVector, OutputsMatchThePlainRoutinesBitForBit) {
         }
         ++checked;
         const auto bytes = static_cast<size_t>(ASIOSampleBytes(type));
-        EXPECT_EQ(vector.Oc64, PlainOutputConverter(type).Oc64);
+        EXPECT_EQ(vector.Float64, PlainOutputConverter(type).Float64);
         for (int n = 0; n <= 70; ++n) {
             for (size_t offset : {size_t{0}, size_t{1}}) {
                 std::vector<float> src = EdgeAndRandomFloats(rng, n + 1);
                 std::vector<uint8_t> plain(static_cast<size_t>(n + 2) * bytes + 1, 0x5A);
                 std::vector<uint8_t> fast = plain;
-                PlainOutputConverter(type).Oc32(src.data() + offset, plain.data() + offset, n);
-                vector.Oc32(src.data() + offset, fast.data() + offset, n);
+                PlainOutputConverter(type).Float32(src.data() + offset, plain.data() + offset, n);
+                vector.Float32(src.data() + offset, fast.data() + offset, n);
                 ASSERT_EQ(fast, plain) << "type " << type << " length " << n;
             }
         }
@@ -277,8 +277,8 @@ TEST(AsioConvertVector, InputsMatchThePlainRoutinesBitForBit) {
             for (size_t offset : {size_t{0}, size_t{1}}) {
                 std::vector<float> plain(static_cast<size_t>(n + 2), -7.0f);
                 std::vector<float> fast = plain;
-                PlainInputConverter(type).Ic32(src.data() + offset, plain.data() + offset, n);
-                vector.Ic32(src.data() + offset, fast.data() + offset, n);
+                PlainInputConverter(type).Float32(src.data() + offset, plain.data() + offset, n);
+                vector.Float32(src.data() + offset, fast.data() + offset, n);
                 ASSERT_TRUE(SameBits(fast, plain)) << "type " << type << " length " << n;
             }
         }
@@ -297,13 +297,13 @@ TEST(AsioConvertVector, ClipsMatchThePlainRoutinesBitForBit) {
     };
     for (const auto& [vector, plain] : pairs) {
         ASSERT_TRUE(vector);
-        EXPECT_EQ(vector.Cb64, plain.Cb64);
+        EXPECT_EQ(vector.Float64, plain.Float64);
         for (int n = 0; n <= 70; ++n) {
             for (size_t offset : {size_t{0}, size_t{1}}) {
                 std::vector<float> a = EdgeAndRandomFloats(rng, n + 2);
                 std::vector<float> b = a;
-                plain.Cb32(a.data() + offset, n);
-                vector.Cb32(b.data() + offset, n);
+                plain.Float32(a.data() + offset, n);
+                vector.Float32(b.data() + offset, n);
                 ASSERT_TRUE(SameBits(a, b)) << "length " << n;
             }
         }
@@ -320,7 +320,7 @@ TEST(AsioConvertThreads, SelectionWhileConvertingIsSafe) {
         const std::vector<float> zeros(64, 0.0f);
         std::vector<uint8_t> buf(128);
         while (!stop.load(std::memory_order_relaxed)) {
-            dithered.Oc32(zeros.data(), buf.data(), 64);
+            dithered.Float32(zeros.data(), buf.data(), 64);
             for (uint8_t b : buf) {
                 if (b != 0) {
                     nonzero.fetch_add(1, std::memory_order_relaxed);

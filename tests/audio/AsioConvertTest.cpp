@@ -26,9 +26,9 @@ template <typename T> std::vector<uint8_t> Out(ASIOSampleType type, const std::v
     std::vector<uint8_t> buf(src.size() * static_cast<size_t>(ASIOSampleBytes(type)), 0xAA);
     const TOutConverter c = PlainOutputConverter(type);
     if constexpr (std::is_same_v<T, float>) {
-        c.Oc32(src.data(), buf.data(), static_cast<int32_t>(src.size()));
+        c.Float32(src.data(), buf.data(), static_cast<int32_t>(src.size()));
     } else {
-        c.Oc64(src.data(), buf.data(), static_cast<int32_t>(src.size()));
+        c.Float64(src.data(), buf.data(), static_cast<int32_t>(src.size()));
     }
     return buf;
 }
@@ -38,9 +38,9 @@ template <typename T> std::vector<T> In(ASIOSampleType type, const std::vector<u
     std::vector<T> dst(buf.size() / bytes, T(-99));
     const TInConverter c = PlainInputConverter(type);
     if constexpr (std::is_same_v<T, float>) {
-        c.Ic32(buf.data(), dst.data(), static_cast<int32_t>(dst.size()));
+        c.Float32(buf.data(), dst.data(), static_cast<int32_t>(dst.size()));
     } else {
-        c.Ic64(buf.data(), dst.data(), static_cast<int32_t>(dst.size()));
+        c.Float64(buf.data(), dst.data(), static_cast<int32_t>(dst.size()));
     }
     return dst;
 }
@@ -219,17 +219,17 @@ TEST(AsioConvertBlocks, OnlyCountSamplesAreWrittenAndZeroWritesNothing) {
         const auto bytes = static_cast<size_t>(ASIOSampleBytes(type));
         std::vector<float> src(13, 0.25f);
         std::vector<uint8_t> buf(16 * bytes, 0xAA);
-        PlainOutputConverter(type).Oc32(src.data(), buf.data(), 13);
+        PlainOutputConverter(type).Float32(src.data(), buf.data(), 13);
         EXPECT_TRUE(std::all_of(buf.begin() + static_cast<ptrdiff_t>(13 * bytes), buf.end(),
                                 [](uint8_t b) { return b == 0xAA; }))
             << type;
         EXPECT_FALSE(std::all_of(buf.begin(), buf.begin() + static_cast<ptrdiff_t>(13 * bytes),
                                  [](uint8_t b) { return b == 0xAA; }));
         std::vector<double> dst(16, 5.0);
-        PlainInputConverter(type).Ic64(buf.data(), dst.data(), 13);
+        PlainInputConverter(type).Float64(buf.data(), dst.data(), 13);
         EXPECT_NE(dst[12], 5.0) << type;
         EXPECT_EQ(dst[13], 5.0) << type;
-        PlainInputConverter(type).Ic64(buf.data(), dst.data() + 14, 0);
+        PlainInputConverter(type).Float64(buf.data(), dst.data() + 14, 0);
         EXPECT_EQ(dst[14], 5.0) << type;
     }
 }
@@ -238,26 +238,26 @@ TEST(AsioConvertClip, DigitalLimitsToFullScaleKeepingTheSign) {
     std::vector<float> f = {1.5f, -3.0f, 0.99f, 1.0f, -1.0f, InfF, -InfF, 1e-30f};
     f.push_back(std::numeric_limits<float>::quiet_NaN());
     f.push_back(-std::numeric_limits<float>::quiet_NaN());
-    PlainClipDigital().Cb32(f.data(), static_cast<int32_t>(f.size()));
+    PlainClipDigital().Float32(f.data(), static_cast<int32_t>(f.size()));
     EXPECT_EQ(
         f, (std::vector<float>{1.0f, -1.0f, 0.99f, 1.0f, -1.0f, 1.0f, -1.0f, 1e-30f, 1.0f, -1.0f}));
 
     std::vector<double> d = {1.5, -3.0, 0.99, 0.3, 1e-30, Inf, -Inf, NaN, -NaN, -1.0};
-    PlainClipDigital().Cb64(d.data(), static_cast<int32_t>(d.size()));
+    PlainClipDigital().Float64(d.data(), static_cast<int32_t>(d.size()));
     // In-range values come back unchanged, to the last bit.
     EXPECT_EQ(d, (std::vector<double>{1.0, -1.0, 0.99, 0.3, 1e-30, 1.0, -1.0, 1.0, -1.0, -1.0}));
 }
 
 TEST(AsioConvertClip, AnalogCurveStaysBelowTwoForEveryInput) {
     std::vector<float> f = {1.0f, 2.0f, -2.0f, 0.0f};
-    PlainClipAnalog().Cb32(f.data(), 4);
+    PlainClipAnalog().Float32(f.data(), 4);
     EXPECT_FLOAT_EQ(f[0], 0.8f);
     EXPECT_FLOAT_EQ(f[1], 1.25f);
     EXPECT_FLOAT_EQ(f[2], -1.25f);
     EXPECT_EQ(f[3], 0.0f);
 
     std::vector<double> d = {1.0, 2.0, 1e-3, Inf, -Inf, NaN, 1e300, -1e20};
-    PlainClipAnalog().Cb64(d.data(), static_cast<int32_t>(d.size()));
+    PlainClipAnalog().Float64(d.data(), static_cast<int32_t>(d.size()));
     EXPECT_DOUBLE_EQ(d[0], 0.8);
     EXPECT_DOUBLE_EQ(d[1], 1.25);
     EXPECT_NEAR(d[2], 1e-3, 1e-6); // about x - x^2/6 near 0
@@ -276,7 +276,7 @@ TEST(AsioConvertClip, AnalogCurveStaysBelowTwoForEveryInput) {
         sweep.push_back(std::pow(1.1f, static_cast<float>(i)));
     }
     std::vector<float> y = sweep;
-    PlainClipAnalog().Cb32(y.data(), static_cast<int32_t>(y.size()));
+    PlainClipAnalog().Float32(y.data(), static_cast<int32_t>(y.size()));
     for (size_t i = 1; i < y.size(); ++i) {
         ASSERT_GE(y[i], y[i - 1] - 1e-6f) << sweep[i]; // up to float rounding
         ASSERT_LE(std::abs(y[i]), 2.0f) << sweep[i];
