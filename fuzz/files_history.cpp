@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     varko::ModeFileHistory history;
     history.LoadText(text);
-    if (history.size() > varko::ModeFileHistory::MaxEntries) {
+    if (history.Size() > varko::ModeFileHistory::MaxEntries) {
         std::abort();
     }
     varko::ModeFileHistory again;
@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     history.Insert("/new.vmod");
-    if (history.size() > varko::ModeFileHistory::MaxEntries || history[0] != "/new.vmod" ||
-        history.ComboItems().size() != history.size() + 1) {
+    if (history.Size() > varko::ModeFileHistory::MaxEntries || history[0] != "/new.vmod" ||
+        history.ComboItems().size() != history.Size() + 1) {
         std::abort();
     }
     return 0;
