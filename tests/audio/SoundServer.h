@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -133,6 +134,12 @@ protected:
                               "PULSE_RUNTIME_PATH", "PULSE_SINK", "ALSA_CONFIG_PATH"})
             unsetenv(v);
         UseAlsaConfig("pcm.!default { type pulse }\nctl.!default { type pulse }\n");
+        // Made before any daemon or client starts: pipewire-pulse checks for the folder, then
+        // makes it and quits if it already exists, and the first pactl poll makes it too.
+        if (mkdir((Folder + "/pulse").c_str(), 0700) != 0) {
+            Failure = std::string("no pulse folder: ") + std::strerror(errno);
+            return false;
+        }
         return true;
     }
 
