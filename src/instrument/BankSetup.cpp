@@ -93,10 +93,11 @@ TPending TBankSetup::UseKeyboardMapping(KeyboardMapping kbm, const std::string& 
 }
 
 void TBankSetup::CalculateRepeats() {
-    if (auto tones = varko::CalculateRepeats(scale_.Degrees, repeatDownCount_, repeatUpCount_,
-                                             repeatEnds_)) {
+    if (auto tones = varko::CalculateRepeats(scale_.Degrees, parameters_.RepeatDownCount,
+                                             parameters_.RepeatUpCount, parameters_.RepeatEnds)) {
         tones_ = std::move(*tones);
-        scaleStart_ = ScaleStartIndex(scale_.Degrees.size(), repeatDownCount_, repeatEnds_);
+        scaleStart_ = ScaleStartIndex(scale_.Degrees.size(), parameters_.RepeatDownCount,
+                                      parameters_.RepeatEnds);
     }
     ToneListDone();
     const auto keys = KeyTones();
@@ -111,7 +112,7 @@ void TBankSetup::CalculateRepeats() {
         if (tone >= 0 && hertz && tones_[static_cast<size_t>(tone)] > 0.0f) {
             const float f = *hertz / tones_[static_cast<size_t>(tone)];
             if (std::isfinite(f) && f > 0.0f) {
-                initialFrequency_ = f;
+                parameters_.InitialFrequency = f;
                 return;
             }
         }
@@ -128,12 +129,12 @@ std::optional<std::array<int, 128>> TBankSetup::KeyTones() const {
     for (int key = 0; key < 128; ++key) {
         int64_t tone = -1;
         if (const auto degree = MappedDegree(kbm_, static_cast<size_t>(count), key)) {
-            if (repeatEnds_) {
+            if (parameters_.RepeatEnds) {
                 // Every copy of the scale holds both its ends: count + 1 tones a period. A
                 // degree on a copy's start is also the end of the copy below, for the top key.
                 const int64_t period =
                     *degree >= 0 ? *degree / count : -((-*degree + count - 1) / count);
-                const int64_t copy = period + repeatDownCount_;
+                const int64_t copy = period + parameters_.RepeatDownCount;
                 tone = copy * (count + 1) + (*degree - period * count);
                 if (tone >= static_cast<int64_t>(tones_.size()) && *degree == period * count &&
                     copy >= 1) {
@@ -167,20 +168,31 @@ template <typename T, typename U> TPending Store(T& field, U&& value, TPending w
 
 } // namespace
 
+TBankParameters TBankSetup::Parameters() const {
+    return parameters_;
+}
+
+TPending TBankSetup::SetParameters(const TBankParameters& p) {
+    unsigned work = SetRepeatDownCount(p.RepeatDownCount) | SetRepeatUpCount(p.RepeatUpCount) |
+                    SetRepeatEnds(p.RepeatEnds) | SetInitialFrequency(p.InitialFrequency) |
+                    SetEnd(p.End) | SetModeWeighting(p.ModeWeighting) | SetModeLimit(p.ModeLimit);
+    return static_cast<TPending>(work);
+}
+
 TPending TBankSetup::SetRepeatDownCount(int count) {
-    return Mark(Store(repeatDownCount_, count, PendingToneList));
+    return Mark(Store(parameters_.RepeatDownCount, count, PendingToneList));
 }
 
 TPending TBankSetup::SetRepeatUpCount(int count) {
-    return Mark(Store(repeatUpCount_, count, PendingToneList));
+    return Mark(Store(parameters_.RepeatUpCount, count, PendingToneList));
 }
 
 TPending TBankSetup::SetRepeatEnds(bool on) {
-    return Mark(Store(repeatEnds_, on, PendingToneList));
+    return Mark(Store(parameters_.RepeatEnds, on, PendingToneList));
 }
 
 TPending TBankSetup::SetInitialFrequency(float hertz) {
-    return Mark(Store(initialFrequency_, hertz, PendingBank));
+    return Mark(Store(parameters_.InitialFrequency, hertz, PendingBank));
 }
 
 TPending TBankSetup::SetExternalObject(bool on) {
@@ -188,15 +200,15 @@ TPending TBankSetup::SetExternalObject(bool on) {
 }
 
 TPending TBankSetup::SetEnd(TEndType end) {
-    return Mark(Store(end_, end, PendingBank));
+    return Mark(Store(parameters_.End, end, PendingBank));
 }
 
 TPending TBankSetup::SetModeWeighting(int weighting) {
-    return Mark(Store(modeWeighting_, weighting, PendingBank));
+    return Mark(Store(parameters_.ModeWeighting, weighting, PendingBank));
 }
 
 TPending TBankSetup::SetModeLimit(int limit) {
-    return Mark(Store(modeLimit_, limit, PendingBank));
+    return Mark(Store(parameters_.ModeLimit, limit, PendingBank));
 }
 
 TPending TBankSetup::SetSeed(std::optional<uint32_t> seed) {
@@ -238,11 +250,11 @@ TToneRendering TBankSetup::Rendering(const TVarkoSettings& settings) const {
 
 void TBankSetup::FillInput(TToneBankInput& in) const {
     in.ToneRatios = tones_;
-    in.InitialFrequency = initialFrequency_;
+    in.InitialFrequency = parameters_.InitialFrequency;
     in.ExternalObject = externalObject_;
-    in.End = end_;
-    in.ModeWeighting = modeWeighting_;
-    in.ModeLimit = modeLimit_;
+    in.End = parameters_.End;
+    in.ModeWeighting = parameters_.ModeWeighting;
+    in.ModeLimit = parameters_.ModeLimit;
     in.Seed = seed_;
     in.ToneSeeds = toneSeeds_;
     in.MakeTone = makeTone_;

@@ -31,6 +31,18 @@ enum TPending : unsigned {
     PendingAll = PendingToneList | PendingBank,
 };
 
+// The parameters a bank is built from that a session and a take store and read back: the
+// repeats and the bank's own settings, without the scale, the mapping and the mode file.
+struct TBankParameters {
+    float InitialFrequency = DefaultInitialFrequency;
+    int RepeatDownCount = 0;
+    int RepeatUpCount = 0;
+    bool RepeatEnds = false;
+    TEndType End = TEndType::Free;
+    int ModeWeighting = 6; // 0..11
+    int ModeLimit = 8;     // at least 1
+};
+
 class TBankSetup {
 public:
     TBankSetup(TTell tell, TChanged changed);
@@ -71,26 +83,30 @@ public:
     // The tone of the scale's 1/1 in the tone list (-1 before the first scale).
     int ScaleStart() const { return scaleStart_; }
 
-    int RepeatDownCount() const { return repeatDownCount_; }
-    int RepeatUpCount() const { return repeatUpCount_; }
-    bool RepeatEnds() const { return repeatEnds_; }
+    int RepeatDownCount() const { return parameters_.RepeatDownCount; }
+    int RepeatUpCount() const { return parameters_.RepeatUpCount; }
+    bool RepeatEnds() const { return parameters_.RepeatEnds; }
     TPending SetRepeatDownCount(int count);
     TPending SetRepeatUpCount(int count);
     TPending SetRepeatEnds(bool on);
 
     // ---- The bank's parameters
 
-    float InitialFrequency() const { return initialFrequency_; }
+    // The stored ones together; setting them leaves pending what the single setters would.
+    TBankParameters Parameters() const;
+    TPending SetParameters(const TBankParameters& parameters);
+
+    float InitialFrequency() const { return parameters_.InitialFrequency; }
     TPending SetInitialFrequency(float hertz);
     bool ExternalObject() const {
         return externalObject_;
     } // modes from the mode file, not the uniform bar
     TPending SetExternalObject(bool on);
-    TEndType End() const { return end_; }
+    TEndType End() const { return parameters_.End; }
     TPending SetEnd(TEndType end);
-    int ModeWeighting() const { return modeWeighting_; } // 0..11
+    int ModeWeighting() const { return parameters_.ModeWeighting; } // 0..11
     TPending SetModeWeighting(int weighting);
-    int ModeLimit() const { return modeLimit_; } // at least 1
+    int ModeLimit() const { return parameters_.ModeLimit; } // at least 1
     TPending SetModeLimit(int limit);
     // Tone i's noise starts from seed + i; none: from the clock (the window).
     const std::optional<uint32_t>& Seed() const { return seed_; }
@@ -134,14 +150,8 @@ private:
     std::string kbmPath_;
     ToneRatios tones_;
     int scaleStart_ = -1;
-    int repeatDownCount_ = 0;
-    int repeatUpCount_ = 0;
-    bool repeatEnds_ = false;
-    float initialFrequency_ = DefaultInitialFrequency;
+    TBankParameters parameters_;
     bool externalObject_ = false;
-    TEndType end_ = TEndType::Free;
-    int modeWeighting_ = 6;
-    int modeLimit_ = 8;
     std::optional<uint32_t> seed_;
     std::vector<uint32_t> toneSeeds_;
     bool timeCritical_ = true;

@@ -142,13 +142,13 @@ bool TInstrument::ApplyRebuild(const TGestureRebuild& r, const std::string& fold
             return false;
         }
     }
-    bank_.SetInitialFrequency(static_cast<float>(r.InitialFrequency));
-    bank_.SetRepeatDownCount(r.Down);
-    bank_.SetRepeatUpCount(r.Up);
-    bank_.SetRepeatEnds(r.RepeatEnds);
-    bank_.SetEnd(static_cast<TEndType>(r.End));
-    bank_.SetModeWeighting(r.Weighting);
-    bank_.SetModeLimit(r.ModeLimit);
+    bank_.SetParameters({.InitialFrequency = static_cast<float>(r.InitialFrequency),
+                         .RepeatDownCount = r.Down,
+                         .RepeatUpCount = r.Up,
+                         .RepeatEnds = r.RepeatEnds,
+                         .End = static_cast<TEndType>(r.End),
+                         .ModeWeighting = r.Weighting,
+                         .ModeLimit = r.ModeLimit});
     settings_.SetInterpolateDelays(r.Interpolate || interpolate);
     bank_.SetToneSeeds(r.Seeds);
     Apply();

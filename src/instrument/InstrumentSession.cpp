@@ -120,31 +120,34 @@ TVarkoSettings TInstrument::SettingsWithSession() const {
     s.SessionKeyboardMapping = bank_.KbmPath();
     // The shortest text that reads back as the same float.
     char buf[32];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, bank_.InitialFrequency());
+    const TBankParameters p = bank_.Parameters();
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, p.InitialFrequency);
     s.SessionFrequency = ec == std::errc() ? std::string(buf, end) : std::string();
-    s.SessionRepeatDown = bank_.RepeatDownCount();
-    s.SessionRepeatUp = bank_.RepeatUpCount();
-    s.SessionRepeatEnds = bank_.RepeatEnds();
+    s.SessionRepeatDown = p.RepeatDownCount;
+    s.SessionRepeatUp = p.RepeatUpCount;
+    s.SessionRepeatEnds = p.RepeatEnds;
     s.SessionModeFile = bank_.ExternalObject() ? modeFiles_.SelectedPath() : std::string();
-    s.SessionEnd = static_cast<int32_t>(bank_.End());
-    s.SessionModeLimit = bank_.ModeLimit();
-    s.SessionWeighting = bank_.ModeWeighting();
+    s.SessionEnd = static_cast<int32_t>(p.End);
+    s.SessionModeLimit = p.ModeLimit;
+    s.SessionWeighting = p.ModeWeighting;
     s.SessionResonance = playing_.ResonanceFader();
     return s;
 }
 
 void TInstrument::RestoreSessionParameters() {
     const TVarkoSettings& s = settings_.Stored();
+    TBankParameters p = bank_.Parameters();
     double f = 0.0;
     if (!s.SessionFrequency.empty() && ReadDecimal(s.SessionFrequency, f) && f > 0.0) {
-        bank_.SetInitialFrequency(static_cast<float>(f));
+        p.InitialFrequency = static_cast<float>(f);
     }
-    bank_.SetRepeatDownCount(s.SessionRepeatDown);
-    bank_.SetRepeatUpCount(s.SessionRepeatUp);
-    bank_.SetRepeatEnds(s.SessionRepeatEnds);
-    bank_.SetEnd(static_cast<TEndType>(s.SessionEnd));
-    bank_.SetModeLimit(s.SessionModeLimit);
-    bank_.SetModeWeighting(s.SessionWeighting);
+    p.RepeatDownCount = s.SessionRepeatDown;
+    p.RepeatUpCount = s.SessionRepeatUp;
+    p.RepeatEnds = s.SessionRepeatEnds;
+    p.End = static_cast<TEndType>(s.SessionEnd);
+    p.ModeLimit = s.SessionModeLimit;
+    p.ModeWeighting = s.SessionWeighting;
+    bank_.SetParameters(p);
     bank_.SetExternalObject(!s.SessionModeFile.empty());
     playing_.SetResonanceFader(s.SessionResonance);
 }

@@ -178,6 +178,7 @@ TEST_F(InstrumentTest, ApplyDoesExactlyThePendingWorkAndThePlayersApplyAlwaysReb
     EXPECT_TRUE(Told.empty());
     // Nor does storing what is there already.
     EXPECT_EQ(In.Bank().SetModeLimit(In.Bank().ModeLimit()), PendingNone);
+    EXPECT_EQ(In.Bank().SetParameters(In.Bank().Parameters()), PendingNone);
 
     // A bank parameter: the bank once, the tone list untouched.
     EXPECT_EQ(In.Bank().SetModeLimit(3), PendingBank);
@@ -196,6 +197,13 @@ TEST_F(InstrumentTest, ApplyDoesExactlyThePendingWorkAndThePlayersApplyAlwaysReb
     EXPECT_EQ(In.Bank().Tones().size(), 5u);
     EXPECT_EQ(In.Audio().Engine().Oscillators.size(), 5u);
     EXPECT_EQ(Told, (std::vector<std::string>{"rebuild", "built"}));
+
+    // Parameters set together leave what each would: here both.
+    TBankParameters p = In.Bank().Parameters();
+    p.RepeatDownCount = 1;
+    p.ModeWeighting = 2;
+    EXPECT_EQ(In.Bank().SetParameters(p), PendingAll);
+    EXPECT_EQ(In.ApplyPending(), PendingAll);
 
     // A setting the next bank reads leaves it pending.
     Told.clear();
