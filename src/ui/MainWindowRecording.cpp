@@ -142,6 +142,11 @@ void TMainWindow::ReplayBtnClick() {
         StopReplay();
         return;
     }
+    // A take plays through the audio; without a driver there is nothing to replay it on.
+    if (Instrument.Audio().DriverIndex() == -1) {
+        MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
+        return;
+    }
     QFileDialog dialog(this, QString::fromUtf8(text::ReplayTitle),
                        Platform.MusicFolder() + QStringLiteral("/Varko"));
     dialog.setFileMode(QFileDialog::Directory);
@@ -157,7 +162,7 @@ bool TMainWindow::StartReplay(const QString& folder) {
     StopReplay();
     std::erase_if(stoppedLoads_, [](const auto& load) { return load->Done.load(); });
     if (!Instrument.Audio().HasEngine()) {
-        MessageBox(Filled(text::ReplayFailed, ""), QMessageBox::Critical);
+        MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
         return false;
     }
     auto load = std::make_shared<TReplayLoad>();
@@ -190,7 +195,10 @@ bool TMainWindow::TakeReplayLoad() {
     if (!load->Player || !Instrument.Audio().HasEngine()) {
         replayTimer_->stop();
         ShowRecordingState();
-        MessageBox(Filled(text::ReplayFailed, load->Error), QMessageBox::Critical);
+        // The take read well but the engine went while it loaded: the driver is the reason.
+        MessageBox(load->Player ? QString::fromUtf8(text::ChooseDriver)
+                                : Filled(text::ReplayFailed, load->Error),
+                   QMessageBox::Critical);
         return false;
     }
     replay_ = std::move(load->Player);

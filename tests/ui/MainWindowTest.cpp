@@ -382,7 +382,7 @@ TEST_F(MainWinTest, ExceptionInAHandlerShowsTheCrashWindowAndHalts) {
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(SettingsFilePath())));
 }
 
-TEST_F(MainWinTest, OpeningAScaleWithoutADriverAsksForOne) {
+TEST_F(MainWinTest, OpeningAScaleOrReplayingWithoutADriverAsksForOne) {
     Start();
     Win->Instrument.Audio().SelectDriver(-1);
     fileToChoose_ = QString::fromStdString(TwelveEqualTones());
@@ -390,6 +390,12 @@ TEST_F(MainWinTest, OpeningAScaleWithoutADriverAsksForOne) {
     EXPECT_TRUE(Saw("QMessageBox", text::ChooseDriver));
     EXPECT_FALSE(Saw("QFileDialog"));
     EXPECT_TRUE(Win->Instrument.Audio().Engine().Oscillators.empty());
+
+    // Not a replay that fails with no reason given.
+    Win->ReplayBtnClick();
+    EXPECT_EQ(Count("QMessageBox", text::ChooseDriver), 2);
+    EXPECT_FALSE(Saw("QFileDialog"));
+    EXPECT_FALSE(Win->Replaying());
 }
 
 // The labels say what the bank built sounds: with whole-sample lines the bars' own pitch at the
