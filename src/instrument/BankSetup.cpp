@@ -168,10 +168,6 @@ template <typename T, typename U> TPending Store(T& field, U&& value, TPending w
 
 } // namespace
 
-TBankParameters TBankSetup::Parameters() const {
-    return parameters_;
-}
-
 TPending TBankSetup::SetParameters(const TBankParameters& p) {
     unsigned work = SetRepeatDownCount(p.RepeatDownCount) | SetRepeatUpCount(p.RepeatUpCount) |
                     SetRepeatEnds(p.RepeatEnds) | SetInitialFrequency(p.InitialFrequency) |

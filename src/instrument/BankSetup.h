@@ -93,7 +93,7 @@ public:
     // ---- The bank's parameters
 
     // The stored ones together; setting them leaves pending what the single setters would.
-    TBankParameters Parameters() const;
+    const TBankParameters& Parameters() const { return parameters_; }
     TPending SetParameters(const TBankParameters& parameters);
 
     float InitialFrequency() const { return parameters_.InitialFrequency; }

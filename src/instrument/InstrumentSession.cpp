@@ -120,7 +120,7 @@ TVarkoSettings TInstrument::SettingsWithSession() const {
     s.SessionKeyboardMapping = bank_.KbmPath();
     // The shortest text that reads back as the same float.
     char buf[32];
-    const TBankParameters p = bank_.Parameters();
+    const TBankParameters& p = bank_.Parameters();
     const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, p.InitialFrequency);
     s.SessionFrequency = ec == std::errc() ? std::string(buf, end) : std::string();
     s.SessionRepeatDown = p.RepeatDownCount;

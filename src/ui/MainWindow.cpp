@@ -234,9 +234,16 @@ QString TMainWindow::ChooseFile(const char* title, const char* filter, const QSt
 // ---------------------------------------------------------------------------------------
 // Scales and the parameters panel
 
+bool TMainWindow::DriverChosenOrAsk() {
+    if (Instrument.Audio().DriverIndex() != -1) {
+        return true;
+    }
+    MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
+    return false;
+}
+
 void TMainWindow::OpenScaleBtnClick() {
-    if (Instrument.Audio().DriverIndex() == -1) {
-        MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
+    if (!DriverChosenOrAsk()) {
         return;
     }
     // The first scale comes from the examples; later ones from where the last one was.

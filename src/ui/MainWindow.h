@@ -141,6 +141,9 @@ private:
     void StopReplay();
     // Shows a message box with the caption "Varko"; returns the button pressed.
     int MessageBox(const QString& text, int icon, int buttons = 0x400 /* OK */);
+    // Asks for an audio driver and says false when none is chosen: scales, takes and
+    // replays all need one.
+    bool DriverChosenOrAsk();
     // Names the controls and timers after their members, so that they can be found by name.
     void NameControls();
     void BuildControls();

@@ -126,8 +126,7 @@ void TMainWindow::RecordBtnClick() {
         }
         return;
     }
-    if (Instrument.Audio().DriverIndex() == -1) {
-        MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
+    if (!DriverChosenOrAsk()) {
         return;
     }
     const QString root = Platform.MusicFolder() + QStringLiteral("/Varko");
@@ -142,9 +141,7 @@ void TMainWindow::ReplayBtnClick() {
         StopReplay();
         return;
     }
-    // A take plays through the audio; without a driver there is nothing to replay it on.
-    if (Instrument.Audio().DriverIndex() == -1) {
-        MessageBox(QString::fromUtf8(text::ChooseDriver), QMessageBox::Critical);
+    if (!DriverChosenOrAsk()) {
         return;
     }
     QFileDialog dialog(this, QString::fromUtf8(text::ReplayTitle),
