@@ -52,8 +52,15 @@ struct GesturePlayerTest : ::testing::Test {
             }
             BuiltAt.resize(Rebuilding, at);
         }
-        // Playing values reach the tones at the engine's next block.
-        for (int i = 0; i < 2000 && In.Audio().Engine().ChangesPending(); ++i) {
+        // Playing values leave the queue at the engine's next block and reach a tone as it
+        // renders the block after: stamped ahead of this engine (the script's clock runs
+        // faster), at that block's last sample.
+        const TAudioEngine& engine = In.Audio().Engine();
+        for (int i = 0; i < 2000 && engine.ChangesPending(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const uint64_t rendered = engine.SamplePosition.load() + 3 * 128;
+        for (int i = 0; i < 2000 && engine.SamplePosition.load() < rendered; ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return true;
