@@ -12,7 +12,6 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <thread>
 #include <unistd.h>
 
 using namespace varko;
@@ -29,16 +28,17 @@ struct GesturePlayerTest : ::testing::Test {
     void SetUp() override {
         fs::create_directories(Dir);
         std::ofstream(Dir / "fifths.scl") << "Fifths\n 2\n701.955\n2/1\n";
-        In.AttachHost(std::make_unique<TNullHost>(48000.0, 128, true));
-        In.Audio().SelectDriver(0);
+        // Never started: the test renders each block, as the render tool does, so that the
+        // player's clock and the engine's are one.
+        In.AttachHost(std::make_unique<TNullHost>(48000.0, 128, false));
         In.OnRebuild = [this](bool preparing) { Rebuilding += preparing ? 1 : 0; };
     }
     void TearDown() override { fs::remove_all(Dir); }
 
     std::unique_ptr<TGesturePlayer> Player;
 
-    // Plays the script block by block for the given seconds; false with the reader's or the
-    // player's error.
+    // Plays the script block by block for the given seconds, then two blocks more, in which
+    // the tones take the last values; false with the reader's or the player's error.
     bool Play(const std::string& text, double seconds, std::string& error) {
         auto script = ParseGestureScript(text, error);
         if (!script) {
@@ -46,23 +46,22 @@ struct GesturePlayerTest : ::testing::Test {
         }
         Player = std::make_unique<TGesturePlayer>(In, std::move(*script), 48000.0, Dir.string());
         Rebuilding = 0;
-        for (uint64_t at = 0; at < static_cast<uint64_t>(seconds * 48000.0); at += 128) {
+        TAudioEngine& engine = In.Audio().Engine();
+        TArrayOfSingleArray out(2, TSingleArray(128, 0.0f));
+        const auto end = static_cast<uint64_t>(seconds * 48000.0);
+        uint64_t at = engine.SamplePosition.load();
+        const uint64_t start = at;
+        for (; at < start + end; at = engine.SamplePosition.load()) {
+            engine.WaitForOscillators();
             if (!Player->PlayUntil(at, error)) {
                 return false;
             }
-            BuiltAt.resize(Rebuilding, at);
+            BuiltAt.resize(Rebuilding, at - start);
+            engine.RenderOffline(out);
         }
-        // Playing values leave the queue at the engine's next block and reach a tone as it
-        // renders the block after: stamped ahead of this engine (the script's clock runs
-        // faster), at that block's last sample.
-        const TAudioEngine& engine = In.Audio().Engine();
-        for (int i = 0; i < 2000 && engine.ChangesPending(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        const uint64_t rendered = engine.SamplePosition.load() + 3 * 128;
-        for (int i = 0; i < 2000 && engine.SamplePosition.load() < rendered; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        engine.RenderOffline(out);
+        engine.RenderOffline(out);
+        engine.WaitForOscillators();
         return true;
     }
 };
