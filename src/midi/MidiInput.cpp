@@ -123,8 +123,16 @@ TMidiInput::~TMidiInput() {
         port_.reset();
         backEnds_.clear();
     }
-    stop_.store(true);
+    {
+        // Under the watch's mutex: a ports thread about to sleep sees the stop.
+        std::lock_guard lock(watchMutex_);
+        stop_.store(true);
+    }
+    watchWake_.notify_all();
     Wake();
+    if (watchThread_.joinable()) {
+        watchThread_.join();
+    }
     if (thread_.joinable()) {
         thread_.join();
     }
@@ -192,6 +200,7 @@ std::vector<std::string> TMidiInput::Start() {
     }
     seenPorts_ = Ports(false);
     thread_ = std::thread([this] { Run(); });
+    watchThread_ = std::thread([this] { WatchPorts(); });
     return opened;
 }
 
@@ -218,7 +227,8 @@ bool TMidiInput::Connect(TBackEnd& b) {
             [](jack_status_t, const char*, void* self) {
                 auto* input = static_cast<TMidiInput*>(self);
                 input->jackGone_.store(true);
-                input->Wake();
+                // Without the mutex (not on this thread): a wake-up missed waits for the timer.
+                input->watchWake_.notify_all();
             },
             this);
         jack_activate(b.Jack);
@@ -400,7 +410,7 @@ void TMidiInput::Drain() {
 
 // A source whose sender has gone cannot send its note-offs: its notes are released. For the
 // virtual ports the sender is not known, so any port that went away counts.
-void TMidiInput::CheckPorts() {
+unsigned TMidiInput::CheckPorts() {
     std::array<bool, MidiSourceCount> lost{};
     if (jackGone_.exchange(false)) {
         jackRetryAt_ = Now() + JackRetrySeconds;
@@ -467,11 +477,11 @@ void TMidiInput::CheckPorts() {
     if (!back.empty()) {
         OpenPort(back);
     }
-    for (int s = 0; s < MidiSourceCount; ++s) {
-        if (lost[static_cast<size_t>(s)] && OnSourceLost) {
-            OnSourceLost(static_cast<TMidiSource>(s));
-        }
+    unsigned bits = 0;
+    for (size_t s = 0; s < lost.size(); ++s) {
+        bits |= lost[s] ? 1u << s : 0u;
     }
+    return bits;
 }
 
 void TMidiInput::KeepJackConnections() {
@@ -547,13 +557,10 @@ void TMidiInput::Run() {
     // A note waits for this thread before it reaches the tones: on a busy machine an ordinary
     // thread may miss the next audio period.
     RaiseToRealTimePriority();
-    double nextCheck = Now() + PortCheckSeconds;
     double nextTick = -1.0;
     while (!stop_.load()) {
-        double wakeAt = nextCheck;
-        if (nextTick >= 0.0) {
-            wakeAt = std::min(wakeAt, nextTick);
-        }
+        // Nothing to do until a message, a tick, a lost source or the stop wakes it.
+        const double wakeAt = nextTick >= 0.0 ? nextTick : Now() + 1.0;
         const auto wait =
             std::chrono::microseconds(static_cast<int64_t>(std::max(0.0, wakeAt - Now()) * 1e6));
         TMidiFeed& feed = TMidiFeed::Instance();
@@ -565,15 +572,36 @@ void TMidiInput::Run() {
             break;
         }
         Drain();
+        // After the messages that came before the loss was seen.
+        const unsigned lost = lostSources_.exchange(0);
+        for (int s = 0; s < MidiSourceCount; ++s) {
+            if ((lost & (1u << s)) != 0 && OnSourceLost) {
+                OnSourceLost(static_cast<TMidiSource>(s));
+            }
+        }
         const double now = Now();
         if (OnTick) {
             const double next = OnTick(now);
             nextTick = next >= 0.0 ? now + next : -1.0;
         }
-        if (now >= nextCheck || jackGone_.load()) {
-            CheckPorts();
-            nextCheck = Now() + PortCheckSeconds;
+    }
+}
+
+void TMidiInput::WatchPorts() {
+    NameThisThread("Varko-MIDI-ports");
+    std::unique_lock lock(watchMutex_);
+    for (;;) {
+        watchWake_.wait_for(lock, std::chrono::duration<double>(PortCheckSeconds),
+                            [this] { return stop_.load() || jackGone_.load(); });
+        if (stop_.load()) {
+            break;
         }
+        lock.unlock();
+        if (const unsigned lost = CheckPorts(); lost != 0) {
+            lostSources_.fetch_or(lost);
+            Wake();
+        }
+        lock.lock();
     }
 }
 

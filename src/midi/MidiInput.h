@@ -3,13 +3,16 @@
 // "Varko" on the ALSA sequencer, and on JACK the port "midi_in" of Varko's audio client (while
 // the audio runs on JACK), read in the audio's own callback with the frame of each message.
 // Messages reach the owner on an input thread of this class, never on a device's callback
-// thread (JACK's is a real-time one), so the owner may take a short lock.
+// thread (JACK's is a real-time one), so the owner may take a short lock. The ports are
+// watched on a second thread: asking the servers for them takes milliseconds, and a note
+// waiting behind that would miss its audio period.
 #pragma once
 
 #include "midi/MidiMessage.h"
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -84,9 +87,12 @@ private:
     void Wake();
     void Run();
     void Drain();
-    void CheckPorts();
+    // The ports thread: CheckPorts every PortCheckSeconds until the input stops.
+    void WatchPorts();
+    // Returns the sources that may have lost notes; the input thread tells the owner.
+    unsigned CheckPorts();
     void DrainFeed();
-    // Input thread: notes the connections of Varko's JACK ports, and makes them again when
+    // Ports thread: notes the connections of Varko's JACK ports, and makes them again when
     // those ports come back (a server restart, the audio reopened).
     void KeepJackConnections();
     std::unique_ptr<RtMidiIn> MakeIn(int api, const std::string& client);
@@ -97,6 +103,8 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> dropped_{0};
     std::atomic<bool> jackGone_{false}; // the JACK server went away
+    // Written by the ports thread, taken by the input thread: a bit per source that lost notes.
+    std::atomic<unsigned> lostSources_{0};
 
     mutable std::mutex portsMutex_; // the RtMidi objects below
     std::vector<std::unique_ptr<TBackEnd>> backEnds_;
@@ -104,7 +112,7 @@ private:
     std::string portName_;
     std::vector<std::string> seenPorts_; // the ports at the last check
     bool portLost_ = false;
-    // The input thread's: Varko's JACK ports' connections (our port's short name, the other
+    // The ports thread's: Varko's JACK ports' connections (our port's short name, the other
     // end), and the ids of those ports at the last check.
     std::vector<std::pair<std::string, std::string>> jackConnections_;
     std::vector<uint64_t> jackPortsSeen_;
@@ -113,6 +121,9 @@ private:
     TMidiStreamParser feedParser_;
 
     std::thread thread_;
+    std::mutex watchMutex_; // with watchWake_: the ports thread's sleep, cut short by a stop
+    std::condition_variable watchWake_;
+    std::thread watchThread_;
 };
 
 } // namespace varko
