@@ -150,10 +150,13 @@ struct TStreamCore {
         const int half = Half;
         const int64_t now = NowNs();
         SystemTime.store(now, std::memory_order_relaxed);
+        Callbacks->bufferSwitch(half, ASIOTrue);
+        // After the switch: the player maps a message's time onto this block's samples, which
+        // the engine has noted by now. Before it, a reader woken at once could map it onto the
+        // block before, and be off by however much the callbacks' spacing wavered.
         if (MidiIn != nullptr) {
             FeedMidi(now, frames);
         }
-        Callbacks->bufferSwitch(half, ASIOTrue);
         const size_t offset = half ? bytes : 0;
         for (int32_t c = 0; c < Outputs; ++c) {
             uint8_t* dest = out + static_cast<size_t>(c) * bytes;
